@@ -1,0 +1,31 @@
+# tarvo_test_dir(<dir> LIBS <libs...> [LABELS <labels...>])
+# Builds every *.cpp of <dir> into its own GoogleTest program and registers
+# it with CTest.  Tests run with the source tree's tests/ folder in
+# TARVO_TEST_DATA, and in a scratch folder of their own.
+function(tarvo_test_dir dir)
+  cmake_parse_arguments(T "" "" "LIBS;LABELS" ${ARGN})
+  get_filename_component(sub ${dir} NAME)
+  file(GLOB srcs CONFIGURE_DEPENDS ${dir}/test_*.cpp)
+  file(GLOB helpers CONFIGURE_DEPENDS ${dir}/helper_*.cpp)
+  foreach(src ${srcs})
+    get_filename_component(name ${src} NAME_WE)
+    set(target ${sub}_${name})
+    add_executable(${target} ${src} ${helpers})
+    target_link_libraries(${target} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+    target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/tests/common)
+    set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/${sub})
+    add_test(NAME ${target} COMMAND ${target})
+    set_tests_properties(${target} PROPERTIES
+      ENVIRONMENT "TARVO_TEST_DATA=${CMAKE_SOURCE_DIR}/tests;TARVO_BIN=${CMAKE_BINARY_DIR}/bin"
+      LABELS "${sub};${T_LABELS}")
+  endforeach()
+endfunction()
+
+# tarvo_fuzz_target(<name> <source> LIBS <libs...>)
+function(tarvo_fuzz_target name src)
+  cmake_parse_arguments(F "" "" "LIBS" ${ARGN})
+  add_executable(fuzz_${name} ${src})
+  target_link_libraries(fuzz_${name} PRIVATE ${F_LIBS})
+  target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)
+  set_target_properties(fuzz_${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+endfunction()

@@ -1,0 +1,33 @@
+/* Limits of the foundation library: sizes, counts and timeouts, in one
+ * place.  Each area keeps its own block. */
+#ifndef TARVO_UTIL_LIMITS_H
+#define TARVO_UTIL_LIMITS_H
+
+/* --- arrays and strings --- */
+
+
+/* --- threads and time --- */
+
+
+/* --- files, processes and log --- */
+
+
+/* --- charsets and ARIB text --- */
+
+
+/* --- sockets --- */
+
+
+/* --- HTTP messages, server answers and client --- */
+
+
+/* --- URIs and DLNA values --- */
+
+
+/* --- XML, SOAP and UPnP descriptions --- */
+
+
+/* --- digests and UUIDs --- */
+
+
+#endif

@@ -6,8 +6,25 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 
 namespace tarvo_hash {
+
+template <class Ctx, size_t N> void start(Ctx *ctx, const uint32_t (&iv)[N])
+{
+  static_assert(sizeof ctx->state == sizeof iv);
+  ctx->byte_order = 1;
+  std::memcpy(ctx->state, iv, sizeof iv);
+  ctx->blocks = 0;
+  ctx->block_len = 0;
+}
+
+// Adds a compression's working variables to the chaining state.
+template <class Ctx> void add_state(Ctx *ctx, std::initializer_list<uint32_t> v)
+{
+  uint32_t *s = ctx->state;
+  for (uint32_t x : v) *s++ += x;
+}
 
 // A full block waits in the context until more input or the final padding
 // needs the room.

@@ -58,10 +58,7 @@ void compress(md5_ctx_rec *ctx)
     b = b + rol(a + f + K[i] + x[g], S[round][i & 3]);
     a = tmp;
   }
-  ctx->state[0] += a;
-  ctx->state[1] += b;
-  ctx->state[2] += c;
-  ctx->state[3] += d;
+  tarvo_hash::add_state(ctx, {a, b, c, d});
   explicit_bzero(x, sizeof x);
 }
 
@@ -71,13 +68,8 @@ extern "C" {
 
 void md5_init(md5_ctx_rec *ctx)
 {
-  ctx->byte_order = 1;
-  ctx->state[0] = 0x67452301;
-  ctx->state[1] = 0xefcdab89;
-  ctx->state[2] = 0x98badcfe;
-  ctx->state[3] = 0x10325476;
-  ctx->blocks = 0;
-  ctx->block_len = 0;
+  static const uint32_t iv[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
+  tarvo_hash::start(ctx, iv);
 }
 
 void md5_write(md5_ctx_rec *ctx, const void *data, uint32_t len)

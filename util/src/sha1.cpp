@@ -49,11 +49,7 @@ void compress(sha1_ctx_rec *ctx)
     b = a;
     a = tmp;
   }
-  ctx->state[0] += a;
-  ctx->state[1] += b;
-  ctx->state[2] += c;
-  ctx->state[3] += d;
-  ctx->state[4] += e;
+  tarvo_hash::add_state(ctx, {a, b, c, d, e});
   // The schedule holds message words; leave none of it on the stack.
   explicit_bzero(w, sizeof w);
 }
@@ -64,14 +60,8 @@ extern "C" {
 
 void sha1_init(sha1_ctx_rec *ctx)
 {
-  ctx->byte_order = 1;
-  ctx->state[0] = 0x67452301;
-  ctx->state[1] = 0xefcdab89;
-  ctx->state[2] = 0x98badcfe;
-  ctx->state[3] = 0x10325476;
-  ctx->state[4] = 0xc3d2e1f0;
-  ctx->blocks = 0;
-  ctx->block_len = 0;
+  static const uint32_t iv[5] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476, 0xc3d2e1f0};
+  tarvo_hash::start(ctx, iv);
 }
 
 void sha1_write(sha1_ctx_rec *ctx, const void *data, uint32_t len)

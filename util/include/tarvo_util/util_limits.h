@@ -29,7 +29,6 @@
 #define SYS_IP4_LIST_MAX_ENTRIES 10      /* interface entries looked at */
 #define SYS_HOST_NAME_MAX 256
 #define SYS_ARP_LINE_MAX 512             /* longer ARP cache lines are skipped */
-#define SYS_FILE_SEND_BLOCK 8192         /* read/send block when sendfile cannot be used */
 
 
 /* --- HTTP messages, server answers and client --- */

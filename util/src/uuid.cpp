@@ -8,9 +8,9 @@
 #include <linux/if_packet.h>
 #include <net/if.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <mutex>
 
@@ -36,10 +36,10 @@ uuid_state g_uuid;
 // resolution.
 uint64_t system_time(bool ms_only)
 {
-  timespec ts{};
-  clock_gettime(CLOCK_REALTIME, &ts);
-  uint64_t ms = uint64_t(ts.tv_sec) * 1000 + uint64_t(ts.tv_nsec) / 1000000;
-  uint64_t t = ms_only ? ms * TICKS_PER_MS : uint64_t(ts.tv_sec) * 10000000 + uint64_t(ts.tv_nsec) / 100;
+  using namespace std::chrono;
+  auto since_1970 = system_clock::now().time_since_epoch();
+  uint64_t t = ms_only ? uint64_t(duration_cast<milliseconds>(since_1970).count()) * TICKS_PER_MS
+                       : uint64_t(duration_cast<nanoseconds>(since_1970).count()) / 100;
   return t + EPOCH_1601_TO_1970;
 }
 

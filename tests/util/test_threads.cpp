@@ -41,6 +41,18 @@ bool eventually(const std::function<bool()> &pred, int ms = 5000)
   return true;
 }
 
+// Whether another thread can take the mutex at once (it lets go again).
+int trylock_elsewhere(sys_mutex_handle *m)
+{
+  std::atomic<int> got{-1};
+  std::function<void()> f = [&] {
+    got = sys_mutex_trylock(m);
+    if (got) sys_mutex_unlock(m);
+  };
+  sys_thread_join(start(&f));
+  return got;
+}
+
 uint32_t waiting_count(sys_sync_rec *s)
 {
   sys_mutex_lock(&s->mutex);
@@ -88,27 +100,18 @@ TEST(Mutex, IsReentrantAndOwnedByOneThread)
   ASSERT_EQ(sys_mutex_lock(&m), 1);
   ASSERT_EQ(sys_mutex_trylock(&m), 1);
 
-  std::atomic<int> other{-1}, unlock_other{-1};
-  std::function<void()> f = [&] {
-    unlock_other = sys_mutex_unlock(&m);
-    other = sys_mutex_trylock(&m);
-  };
+  std::atomic<int> unlock_other{-1};
+  std::function<void()> f = [&] { unlock_other = sys_mutex_unlock(&m); };
   sys_thread_join(start(&f));
   EXPECT_EQ(unlock_other, 0);  // not the owner
-  EXPECT_EQ(other, 0);
+  EXPECT_EQ(trylock_elsewhere(&m), 0);
 
   EXPECT_EQ(sys_mutex_unlock(&m), 1);
-  sys_thread_join(start(&f));
-  EXPECT_EQ(other, 0);  // one level still held
-
+  EXPECT_EQ(trylock_elsewhere(&m), 0);  // one level still held
   EXPECT_EQ(sys_mutex_unlock(&m), 1);
   EXPECT_EQ(sys_mutex_unlock(&m), 0);  // nothing left to release
-  f = [&] {
-    other = sys_mutex_trylock(&m);
-    if (other) sys_mutex_unlock(&m);
-  };
-  sys_thread_join(start(&f));
-  EXPECT_EQ(other, 1);
+  EXPECT_EQ(trylock_elsewhere(&m), 1);
+
   EXPECT_EQ(sys_mutex_destroy(&m), 1);
   EXPECT_EQ(m, nullptr);
   EXPECT_EQ(sys_mutex_lock(&m), 0);
@@ -126,13 +129,7 @@ TEST(Mutex, AbandonedByADeadOwnerFailsOnceAndIsFreeAfterwards)
   sys_thread_join(start(&f));
   EXPECT_EQ(sys_mutex_lock(&m), 0);
   // The failed call left it free: another thread can take it.
-  std::atomic<int> other{-1};
-  std::function<void()> g = [&] {
-    other = sys_mutex_trylock(&m);
-    if (other) sys_mutex_unlock(&m);
-  };
-  sys_thread_join(start(&g));
-  EXPECT_EQ(other, 1);
+  EXPECT_EQ(trylock_elsewhere(&m), 1);
   EXPECT_EQ(sys_mutex_lock(&m), 1);
   EXPECT_EQ(sys_mutex_unlock(&m), 1);
 
@@ -234,17 +231,9 @@ TEST_F(sync_fixture, TimedWaitTimesOutWithTheMutexHeldAgain)
   EXPECT_EQ(sys_sync_timedwait(&sync, &m, 60), 0);
   EXPECT_GE(ms_since(t0), 59);
   EXPECT_EQ(waiting_count(&sync), 0u);
-
-  std::atomic<int> other{-1};
-  std::function<void()> f = [&] {
-    other = sys_mutex_trylock(&m);
-    if (other) sys_mutex_unlock(&m);
-  };
-  sys_thread_join(start(&f));
-  EXPECT_EQ(other, 0);
+  EXPECT_EQ(trylock_elsewhere(&m), 0);
   sys_mutex_unlock(&m);
-  sys_thread_join(start(&f));
-  EXPECT_EQ(other, 1);
+  EXPECT_EQ(trylock_elsewhere(&m), 1);
 }
 
 TEST_F(sync_fixture, NotifyWithoutWaitersIsNotKeptForLaterOnes)

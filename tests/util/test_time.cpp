@@ -27,6 +27,24 @@ void expect_cal(const sys_caltime_rec &c, int y, int mo, int d, int h, int mi, i
   EXPECT_EQ(c.weekday, wd);
 }
 
+// In local time t is the given fields, and they convert back to t.
+void expect_local(int64_t t, int y, int mo, int d, int h, int mi, int s, int wd)
+{
+  sys_caltime_rec c;
+  int64_t back = 0;
+  ASSERT_EQ(sys_caltime_local_from(&c, &t), 1);
+  expect_cal(c, y, mo, d, h, mi, s, wd);
+  ASSERT_EQ(sys_caltime_local_to(&c, &back), 1);
+  EXPECT_EQ(back, t);
+}
+
+int32_t zone_offset()
+{
+  int32_t off = 12345;
+  EXPECT_EQ(sys_caltime_get_local_time_offset(&off), 1);
+  return off;
+}
+
 // Sets TZ for one test and puts the old value back.
 struct zone {
   std::string old;
@@ -150,32 +168,18 @@ TEST(Calendar, UtcAgreesWithTheCLibraryBothWays)
 TEST(Calendar, LocalInUtc)
 {
   zone z("UTC");
-  int32_t off = 99;
-  EXPECT_EQ(sys_caltime_get_local_time_offset(&off), 1);
-  EXPECT_EQ(off, 0);
-  sys_caltime_rec c;
-  int64_t t = 951782400, back;
-  ASSERT_EQ(sys_caltime_local_from(&c, &t), 1);
-  expect_cal(c, 2000, 2, 29, 0, 0, 0, 2);
-  ASSERT_EQ(sys_caltime_local_to(&c, &back), 1);
-  EXPECT_EQ(back, t);
+  EXPECT_EQ(zone_offset(), 0);
+  expect_local(951782400, 2000, 2, 29, 0, 0, 0, 2);
 }
 
 TEST(Calendar, LocalInTokyo)
 {
   zone z("Asia/Tokyo");
-  int32_t off = 0;
-  EXPECT_EQ(sys_caltime_get_local_time_offset(&off), 1);
-  EXPECT_EQ(off, -32400);
-  sys_caltime_rec c;
-  int64_t t = 0, back;
-  ASSERT_EQ(sys_caltime_local_from(&c, &t), 1);
-  expect_cal(c, 1970, 1, 1, 9, 0, 0, 4);
-  ASSERT_EQ(sys_caltime_local_to(&c, &back), 1);
-  EXPECT_EQ(back, 0);
-
-  // Late in the day in Tokyo is the previous day in UTC.
-  c = cal(2024, 1, 1, 8, 59, 59);
+  EXPECT_EQ(zone_offset(), -32400);
+  expect_local(0, 1970, 1, 1, 9, 0, 0, 4);
+  // Early morning in Tokyo is the previous day in UTC.
+  sys_caltime_rec c = cal(2024, 1, 1, 8, 59, 59);
+  int64_t t;
   ASSERT_EQ(sys_caltime_local_to(&c, &t), 1);
   ASSERT_EQ(sys_caltime_utc_from(&c, &t), 1);
   expect_cal(c, 2023, 12, 31, 23, 59, 59, 0);
@@ -184,25 +188,15 @@ TEST(Calendar, LocalInTokyo)
 TEST(Calendar, LocalInNewYorkAcrossDaylightSaving)
 {
   zone z("America/New_York");
-  int32_t off = 0;
-  EXPECT_EQ(sys_caltime_get_local_time_offset(&off), 1);
-  EXPECT_EQ(off, 18000);  // standard time, also in summer
+  EXPECT_EQ(zone_offset(), 18000);  // standard time, also in summer
 
   // 2024-03-10: 02:00 EST became 03:00 EDT, at 07:00 UTC.
   const int64_t shift = 1710054000;
-  sys_caltime_rec c;
-  int64_t t = shift - 1, back;
-  ASSERT_EQ(sys_caltime_local_from(&c, &t), 1);
-  expect_cal(c, 2024, 3, 10, 1, 59, 59, 0);
-  ASSERT_EQ(sys_caltime_local_to(&c, &back), 1);
-  EXPECT_EQ(back, t);
-  t = shift;
-  ASSERT_EQ(sys_caltime_local_from(&c, &t), 1);
-  expect_cal(c, 2024, 3, 10, 3, 0, 0, 0);
-  ASSERT_EQ(sys_caltime_local_to(&c, &back), 1);
-  EXPECT_EQ(back, t);
+  expect_local(shift - 1, 2024, 3, 10, 1, 59, 59, 0);
+  expect_local(shift, 2024, 3, 10, 3, 0, 0, 0);
 
-  c = cal(2024, 7, 1, 12, 0, 0);
+  sys_caltime_rec c = cal(2024, 7, 1, 12, 0, 0);
+  int64_t t;
   ASSERT_EQ(sys_caltime_local_to(&c, &t), 1);
   EXPECT_EQ(t, 1719849600);  // 16:00 UTC
   c = cal(2024, 1, 15, 12, 0, 0);

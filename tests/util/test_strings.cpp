@@ -25,64 +25,40 @@ template <class F> std::string fmt(F f)
   return std::string(buf, n);
 }
 
-TEST(Strings, SearchAndCompare)
+TEST(Strings, SearchCompareAndFold)
 {
-  EXPECT_EQ(sys_str_len(""), 0u);
   EXPECT_EQ(sys_str_chr("abc", 'z'), 3u);
-  EXPECT_EQ(sys_str_chr("abcb", 'b'), 1u);
   EXPECT_EQ(sys_str_rchr("a/b/c", '/'), 3u);
   EXPECT_EQ(sys_str_rchr("abc", '/'), 3u);
   EXPECT_EQ(sys_str_chrb("ab\0cd", 5, 'd'), 4u);
-  EXPECT_EQ(sys_str_chrb("abcd", 2, 'd'), 2u);
   EXPECT_EQ(sys_str_find("abc", ""), 0u);
   EXPECT_EQ(sys_str_find("abcabd", "abd"), 3u);
   EXPECT_EQ(sys_str_find("ab", "abc"), 2u);
   EXPECT_EQ(sys_str_case_find("Content-TYPE: x", "type:"), 8u);
-  EXPECT_EQ(sys_str_case_find("abc", "x"), 3u);
 
-  EXPECT_EQ(sys_str_diff("abc", "abc"), 0);
   EXPECT_LT(sys_str_diff("ab", "abc"), 0);
   EXPECT_GT(sys_str_diff("\x80", "a"), 0);  // bytes compare unsigned
   EXPECT_EQ(sys_str_diffn("abcX", 3, "abcY"), 0);
-  EXPECT_EQ(sys_str_diffn("ab", 5, "ab"), 0);
   EXPECT_EQ(sys_str_case_diff("HeLLo", "hello"), 0);
   EXPECT_NE(sys_str_case_diff("\xc4", "\xe4"), 0);  // ASCII folding only
-  EXPECT_LT(sys_str_case_diff("A", "b"), 0);
   // Exactly n bytes, past a NUL that both share.
   EXPECT_NE(sys_str_case_diffn("ab\0X", 4, "AB\0Y"), 0);
   EXPECT_EQ(sys_str_case_diffn("ab\0X", 3, "AB\0Y"), 0);
 
   EXPECT_EQ(sys_str_start("abc", ""), 1);
-  EXPECT_EQ(sys_str_start("abc", "ab"), 1);
   EXPECT_EQ(sys_str_start("ab", "abc"), 0);
-  EXPECT_EQ(sys_str_startn("abc", 2, "ab"), 1);
   EXPECT_EQ(sys_str_startn("abc", 2, "abc"), 0);
   EXPECT_EQ(sys_str_case_start("Range: x", "RANGE:"), 1);
-  EXPECT_EQ(sys_str_case_startn("RANGE:", 3, "ran"), 1);
   EXPECT_EQ(sys_str_case_startn("RANGE:", 3, "rang"), 0);
-}
 
-TEST(Strings, CaseFoldingCopyAndClone)
-{
-  char s[] = "Mixed \xc4 Case 9";
+  char s[] = "Mixed \xc4 Case";
   sys_str_case_lower(s);
-  EXPECT_STREQ(s, "mixed \xc4 case 9");
-  sys_str_case_upper(s);
-  EXPECT_STREQ(s, "MIXED \xc4 CASE 9");
-  sys_str_case_lowern(s, 3);
-  EXPECT_STREQ(s, "mixED \xc4 CASE 9");
-  sys_str_case_uppern(s, 1);
-  EXPECT_STREQ(s, "MixED \xc4 CASE 9");
-
-  char d[8];
-  EXPECT_EQ(sys_str_copy(d, "abc"), 3u);
-  EXPECT_STREQ(d, "abc");
-  char *c = reinterpret_cast<char *>(1);
+  EXPECT_STREQ(s, "mixed \xc4 case");
+  sys_str_case_uppern(s, 3);
+  EXPECT_STREQ(s, "MIXed \xc4 case");
+  char *c = s;
   EXPECT_EQ(sys_str_clone(nullptr, &c), 1);
   EXPECT_EQ(c, nullptr);
-  ASSERT_EQ(sys_str_clone("xyz", &c), 1);
-  EXPECT_STREQ(c, "xyz");
-  sys_alloc_free(c);
 }
 
 TEST(Strings, Lists)
@@ -91,16 +67,13 @@ TEST(Strings, Lists)
   char *list[] = {a, b, e, nullptr};
   sys_str_list copy = nullptr;
   ASSERT_EQ(sys_str_list_clone(list, &copy), 1);
-  ASSERT_NE(copy, nullptr);
   EXPECT_NE(copy[0], a);
-  EXPECT_STREQ(copy[1], "two");
   EXPECT_EQ(copy[3], nullptr);
   EXPECT_EQ(sys_str_list_find(copy, "two"), 1u);
   EXPECT_EQ(sys_str_list_find(copy, ""), 2u);
   EXPECT_EQ(sys_str_list_find(copy, "TWO"), 3u);  // absent: the count
   EXPECT_EQ(sys_str_list_find(nullptr, "x"), 0u);
   sys_str_list_free(copy);
-  sys_str_list_free(nullptr);
   ASSERT_EQ(sys_str_list_clone(nullptr, &copy), 1);
   EXPECT_EQ(copy, nullptr);
 }
@@ -108,62 +81,36 @@ TEST(Strings, Lists)
 TEST(WideStrings, BehaveAsTheirByteTwins)
 {
   const sys_wchar abc[] = {'a', 'B', 0x3042, 0}, abd[] = {'A', 'b', 0x3043, 0}, slash[] = {'/', 'x', '/', 0};
-  EXPECT_EQ(sys_wcs_len(abc), 3u);
-  EXPECT_EQ(sys_wcs_chr(abc, 0x3042), 2u);
   EXPECT_EQ(sys_wcs_chr(abc, 'z'), 3u);
   EXPECT_EQ(sys_wcs_rchr(slash, '/'), 2u);
-  EXPECT_EQ(sys_wcs_chrb(abc, 2, 0x3042), 2u);
   EXPECT_EQ(sys_wcs_diff(abc, abd), 'a' - 'A');
-  EXPECT_EQ(sys_wcs_diff(abd, abc), 'A' - 'a');
-  EXPECT_EQ(sys_wcs_diffn(abc, abd, 0), 0);
-  EXPECT_NE(sys_wcs_diffn(abc, abd, 1), 0);
-  EXPECT_EQ(sys_wcs_case_diffn(abc, 2, abd), 0);
+  EXPECT_EQ(sys_wcs_diffn(abc, abd, 0), 0);  // count last here ...
+  EXPECT_EQ(sys_wcs_case_diffn(abc, 2, abd), 0);  // ... and second here
   EXPECT_LT(sys_wcs_case_diffn(abc, 3, abd), 0);
-  EXPECT_LT(sys_wcs_case_diff(abc, abd), 0);
   const sys_wchar x0[] = {'a', 0, 'x'}, y0[] = {'A', 0, 'y'};
-  EXPECT_NE(sys_wcs_case_diffn(x0, 3, y0), 0);  // exactly n units, like the byte twin
-  const sys_wchar pre[] = {'a', 'B', 0};
-  EXPECT_EQ(sys_wcs_start(abc, pre), 1);
-  EXPECT_EQ(sys_wcs_start(pre, abc), 0);
-  sys_wchar d[4];
-  EXPECT_EQ(sys_wcs_copy(d, abc), 3u);
-  EXPECT_EQ(sys_wcs_diff(d, abc), 0);
+  EXPECT_NE(sys_wcs_case_diffn(x0, 3, y0), 0);  // exactly n units
   sys_wchar *c = nullptr;
   ASSERT_EQ(sys_wcs_clone(abc, &c), 1);
   EXPECT_EQ(sys_wcs_diff(c, abc), 0);
+  EXPECT_EQ(sys_wcs_start(c, abc), 1);
+  EXPECT_EQ(sys_wcs_start(slash, abc), 0);
   sys_alloc_free(c);
 }
 
 TEST(Numbers, Formatting)
 {
   EXPECT_EQ(sys_str_fmt_uint(nullptr, 0), 1u);
-  EXPECT_EQ(fmt([](char *b) { return sys_str_fmt_uint(b, 0); }), "0");
-  EXPECT_EQ(fmt([](char *b) { return sys_str_fmt_uint(b, 4294967295u); }), "4294967295");
   EXPECT_EQ(fmt([](char *b) { return sys_str_fmt_uint16(b, 70000); }), "4464");
-  EXPECT_EQ(fmt([](char *b) { return sys_str_fmt_uint64(b, UINT64_MAX); }), "18446744073709551615");
-  EXPECT_EQ(fmt([](char *b) { return sys_str_fmt_int(b, -5); }), "-5");
   EXPECT_EQ(fmt([](char *b) { return sys_str_fmt_int32(b, INT32_MIN); }), "-2147483648");
   EXPECT_EQ(fmt([](char *b) { return sys_str_fmt_int16(b, 40000); }), "-25536");
   EXPECT_EQ(fmt([](char *b) { return sys_str_fmt_int64(b, INT64_MIN); }), "-9223372036854775808");
-  EXPECT_EQ(fmt([](char *b) { return sys_str_fmt_int64(b, INT64_MAX); }), "9223372036854775807");
   EXPECT_EQ(fmt([](char *b) { return sys_str_fmt_xint(b, 255); }), "ff");
   EXPECT_EQ(fmt([](char *b) { return sys_str_fmt_xint16(b, 0x12345); }), "2345");
-  EXPECT_EQ(fmt([](char *b) { return sys_str_fmt_xint32(b, 0xDEADBEEF); }), "deadbeef");
-  EXPECT_EQ(fmt([](char *b) { return sys_str_fmt_xint64(b, 0x0123456789abcdefULL); }), "123456789abcdef");
   EXPECT_EQ(fmt([](char *b) { return sys_str_fmt_0uint(b, 5, 3); }), "005");
   EXPECT_EQ(fmt([](char *b) { return sys_str_fmt_0uint(b, 12345, 3); }), "12345");
-  EXPECT_EQ(fmt([](char *b) { return sys_str_fmt_0uint(b, 0, 0); }), "0");
   EXPECT_EQ(fmt([](char *b) { return sys_str_fmt_0uint16(b, 65536 + 7, 2); }), "07");
-  EXPECT_EQ(fmt([](char *b) { return sys_str_fmt_0uint32(b, 42, 6); }), "000042");
-  EXPECT_EQ(fmt([](char *b) { return sys_str_fmt_0uint64(b, 10000000000ULL, 12); }), "010000000000");
-  EXPECT_EQ(fmt([](char *b) { return sys_str_fmt_0xint(b, 0xa, 2); }), "0a");
   EXPECT_EQ(fmt([](char *b) { return sys_str_fmt_0xint16(b, 0xabcde, 6); }), "00bcde");
-  EXPECT_EQ(fmt([](char *b) { return sys_str_fmt_0xint32(b, 0x1f, 8); }), "0000001f");
-  EXPECT_EQ(fmt([](char *b) { return sys_str_fmt_0xint64(b, 0x1ULL << 40, 4); }), "10000000000");
-}
 
-TEST(Numbers, FormattingMatchesPrintfOnRandomValues)
-{
   std::mt19937_64 rng(3);
   for (int i = 0; i < 5000; i++) {
     uint64_t u = rng() >> (rng() % 64);
@@ -175,6 +122,8 @@ TEST(Numbers, FormattingMatchesPrintfOnRandomValues)
     ASSERT_EQ(fmt([&](char *b) { return sys_str_fmt_int64(b, s); }), want);
     snprintf(want, sizeof want, "%016llx", (unsigned long long)u);
     ASSERT_EQ(fmt([&](char *b) { return sys_str_fmt_0xint64(b, u, 16); }), want);
+    snprintf(want, sizeof want, "%u", unsigned(u));
+    ASSERT_EQ(fmt([&](char *b) { return sys_str_fmt_uint(b, uint32_t(u)); }), want);
   }
 }
 
@@ -190,26 +139,16 @@ TEST(Numbers, Scanning)
   uint16_t u16;
   EXPECT_EQ(sys_str_scan_uint16("65537", &u16), 5u);
   EXPECT_EQ(u16, 1);
-  uint64_t u64;
-  EXPECT_EQ(sys_str_scan_uint64("18446744073709551615 ", &u64), 20u);
-  EXPECT_EQ(u64, UINT64_MAX);
 
   int32_t i = 77;
   EXPECT_EQ(sys_str_scan_int("", &i), 0u);
-  EXPECT_EQ(i, 77);
-  EXPECT_EQ(sys_str_scan_int("x", &i), 0u);
-  EXPECT_EQ(i, 77);
+  EXPECT_EQ(i, 77);  // nothing stored
   EXPECT_EQ(sys_str_scan_int("-", &i), 1u);
   EXPECT_EQ(i, 0);
   EXPECT_EQ(sys_str_scan_int("+15;", &i), 3u);
   EXPECT_EQ(i, 15);
   EXPECT_EQ(sys_str_scan_int32("-2147483648", &i), 11u);
   EXPECT_EQ(i, INT32_MIN);
-  EXPECT_EQ(sys_str_scan_int("--1", &i), 1u);
-  EXPECT_EQ(i, 0);
-  int16_t i16;
-  EXPECT_EQ(sys_str_scan_int16("-32769", &i16), 6u);
-  EXPECT_EQ(i16, 32767);
   int64_t i64;
   EXPECT_EQ(sys_str_scan_int64("-9223372036854775808", &i64), 20u);
   EXPECT_EQ(i64, INT64_MIN);
@@ -217,47 +156,40 @@ TEST(Numbers, Scanning)
   EXPECT_EQ(sys_str_scan_xint("fF0g", &u), 3u);
   EXPECT_EQ(u, 0xff0u);
   EXPECT_EQ(sys_str_scan_xint("0x10", &u), 1u);  // no prefix
-  EXPECT_EQ(u, 0u);
-  EXPECT_EQ(sys_str_scan_xint16("12345", &u16), 5u);
-  EXPECT_EQ(u16, 0x2345);
-  EXPECT_EQ(sys_str_scan_xint32("DEADbeef", &u), 8u);
-  EXPECT_EQ(u, 0xdeadbeefu);
+  uint64_t u64;
   EXPECT_EQ(sys_str_scan_xint64("123456789abcdef0", &u64), 16u);
   EXPECT_EQ(u64, 0x123456789abcdef0ULL);
 }
 
 TEST(Numbers, ByteOrder)
 {
-  unsigned char b[8];
-  sys_uint16_pack(b, 0x1234);
-  EXPECT_EQ(std::memcmp(b, "\x34\x12", 2), 0);
-  sys_uint16_pack_big(b, 0x1234);
-  EXPECT_EQ(std::memcmp(b, "\x12\x34", 2), 0);
-  sys_uint32_pack(b, 0x89abcdef);
-  EXPECT_EQ(std::memcmp(b, "\xef\xcd\xab\x89", 4), 0);
-  sys_uint32_pack_big(b, 0x89abcdef);
-  EXPECT_EQ(std::memcmp(b, "\x89\xab\xcd\xef", 4), 0);
-  sys_uint64_pack(b, 0x0102030405060788ULL);
-  EXPECT_EQ(std::memcmp(b, "\x88\x07\x06\x05\x04\x03\x02\x01", 8), 0);
-  sys_uint64_pack_big(b, 0x0102030405060788ULL);
-  EXPECT_EQ(std::memcmp(b, "\x01\x02\x03\x04\x05\x06\x07\x88", 8), 0);
-
-  unsigned char raw[9] = {0, 0xf1, 0xe2, 0xd3, 0xc4, 0xb5, 0xa6, 0x97, 0x88};
+  unsigned char b[9] = {0};
+  sys_uint16_pack(b + 1, 0x1234);  // unaligned
+  EXPECT_EQ(std::memcmp(b + 1, "\x34\x12", 2), 0);
+  sys_uint32_pack_big(b + 1, 0x89abcdef);
+  EXPECT_EQ(std::memcmp(b + 1, "\x89\xab\xcd\xef", 4), 0);
+  sys_uint64_pack(b + 1, 0x0102030405060788ULL);
+  EXPECT_EQ(std::memcmp(b + 1, "\x88\x07\x06\x05\x04\x03\x02\x01", 8), 0);
   uint16_t v16;
   uint32_t v32;
   uint64_t v64;
-  sys_uint16_unpack(raw + 1, &v16);  // unaligned
-  EXPECT_EQ(v16, 0xe2f1);
-  sys_uint16_unpack_big(raw + 1, &v16);
-  EXPECT_EQ(v16, 0xf1e2);
-  sys_uint32_unpack(raw + 1, &v32);
-  EXPECT_EQ(v32, 0xc4d3e2f1u);
-  sys_uint32_unpack_big(raw + 1, &v32);
-  EXPECT_EQ(v32, 0xf1e2d3c4u);
-  sys_uint64_unpack(raw + 1, &v64);
-  EXPECT_EQ(v64, 0x8897a6b5c4d3e2f1ULL);
-  sys_uint64_unpack_big(raw + 1, &v64);
+  sys_uint16_unpack_big(b + 1, &v16);
+  EXPECT_EQ(v16, 0x8807);
+  sys_uint32_unpack(b + 1, &v32);
+  EXPECT_EQ(v32, 0x05060788u);
+  sys_uint64_unpack_big(b + 1, &v64);
+  EXPECT_EQ(v64, 0x8807060504030201ULL);
+  sys_uint64_pack_big(b, 0xf1e2d3c4b5a69788ULL);
+  sys_uint64_unpack_big(b, &v64);
   EXPECT_EQ(v64, 0xf1e2d3c4b5a69788ULL);
+  sys_uint16_pack_big(b, 0xabcd);
+  sys_uint16_unpack(b, &v16);
+  EXPECT_EQ(v16, 0xcdab);
+  sys_uint32_pack(b, 0xabcdef01);
+  sys_uint32_unpack_big(b, &v32);
+  EXPECT_EQ(v32, 0x01efcdabu);
+  sys_uint64_unpack(b, &v64);
+  EXPECT_EQ(uint32_t(v64), 0xabcdef01u);
 }
 
 // Comparison of 32-bit keys that counts its calls through the context.

@@ -214,6 +214,7 @@ int tarvo_device_start(tarvo_device_ctx **ctx, void *reserved, uint16_t port,
       (c->ssdp_disabled || device_ssdp_start(c)))
     return 1;
   device_store(c->stop, 1);
+  sys_socket_shutdown(c->listen_socket, 2);
   if (c->accept_started) sys_thread_join(c->accept_thread);
   if (c->timer_started) device_gena_stop(c);
   ctx_free(c);
@@ -227,6 +228,8 @@ void tarvo_device_end(tarvo_device_ctx **ctx)
   tarvo_device_ctx *c = *ctx;
   device_store(c->stop, 1);
   if (!c->ssdp_disabled) device_ssdp_stop(c);
+  // Wakes the accept thread at once; the socket is closed with the context.
+  sys_socket_shutdown(c->listen_socket, 2);
   sys_thread_join(c->accept_thread);
   device_gena_stop(c);
   for (;;) {

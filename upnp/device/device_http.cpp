@@ -262,8 +262,6 @@ void device_accept_loop(void *arg)
       continue;
     accept_one(c, &spare);
   }
-  sys_socket_close(c->listen_socket);
-  c->listen_socket = -1;
   device_gena_clear(c);
   sys_alloc_free(spare);
 }

@@ -70,7 +70,7 @@ struct tarvo_device_ctx {
   sockalloc_rec ssdp_sockets;
   sys_thread_handle ssdp_thread;
   int address_changed;            // atomic; set by the timer thread
-  int listen_socket;
+  int listen_socket;              // closed with the context
   sys_thread_handle accept_thread;
   int suspend_control;            // atomic
   int ssdp_disabled;

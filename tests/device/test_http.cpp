@@ -152,13 +152,15 @@ TEST(DeviceHttp, WithoutDocumentRootFilesAreNotFound)
 }
 
 struct access_seen {
-  std::atomic<int> calls{0};
+  std::mutex mu;
+  int calls = 0;
   uint8_t last[6] = {};
 };
 
 int refuse_remote(const uint8_t *remote, void *user)
 {
   auto *seen = static_cast<access_seen *>(user);
+  std::lock_guard<std::mutex> lock(seen->mu);
   std::copy(remote, remote + 6, seen->last);
   seen->calls++;
   return remote[3] == 1;  // only 127.0.0.1
@@ -178,12 +180,16 @@ TEST(DeviceHttp, AccessControlRefusesWithoutReply)
   socklen_t len = sizeof local;
   getsockname(s, reinterpret_cast<sockaddr *>(&local), &len);
   close(s);
-  EXPECT_EQ(seen.last[0], 127);
-  EXPECT_EQ(seen.last[3], 2);
-  uint16_t port;
-  std::memcpy(&port, seen.last + 4, 2);
-  EXPECT_EQ(port, ntohs(local.sin_port));
+  {
+    std::lock_guard<std::mutex> lock(seen.mu);
+    EXPECT_EQ(seen.last[0], 127);
+    EXPECT_EQ(seen.last[3], 2);
+    uint16_t port;
+    std::memcpy(&port, seen.last + 4, 2);
+    EXPECT_EQ(port, ntohs(local.sin_port));
+  }
   EXPECT_EQ(exchange(d.port(), get("/")).status, "200 OK");
+  std::lock_guard<std::mutex> lock(seen.mu);
   EXPECT_EQ(seen.calls, 2);
 }
 

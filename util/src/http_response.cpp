@@ -73,6 +73,16 @@ void date_text(answer *a)
   a->date[http_date_fmt(a->date, &a->mtime)] = 0;
 }
 
+// A decimal of any length; numbers beyond 64 bits count as the largest.
+uint32_t scan_count(const char *s, uint64_t *v)
+{
+  uint32_t k = tarvo_impl::scan_dec(s, UINT64_MAX, v);
+  if (k) return k;
+  while (s[k] >= '0' && s[k] <= '9') k++;
+  if (k) *v = UINT64_MAX;
+  return k;
+}
+
 // Evaluates a Range value against the entity: 200 (whole), 206, 400 or
 // 416.  offset and length are set for 200 and 206.
 int eval_range(const char *value, const char *if_range, const char *date, http_server_range_rec *r)
@@ -86,20 +96,19 @@ int eval_range(const char *value, const char *if_range, const char *date, http_s
   p += http_header_skipspace(p);
   if (*p++ != '=') return 400;
   p += http_header_skipspace(p);
-  if (!*p) return 400;
   uint64_t a, e;
   uint32_t k;
   if (*p == '-') {
     p++;
     p += http_header_skipspace(p);
-    if (!(k = tarvo_impl::scan_dec(p, UINT64_MAX, &a)) || p[k]) return 400;
+    if (!(k = scan_count(p, &a)) || p[k]) return 400;
     if (!a) return 416;
     a = std::min(a, r->size);
     r->offset = r->size - a;
     r->length = a;
     return 206;
   }
-  if (!(k = tarvo_impl::scan_dec(p, UINT64_MAX, &a))) return 400;
+  if (!(k = scan_count(p, &a))) return 400;
   if (a >= r->size) return 416;
   p += k;
   p += http_header_skipspace(p);
@@ -110,7 +119,7 @@ int eval_range(const char *value, const char *if_range, const char *date, http_s
     r->length = r->size - a;
     return 206;
   }
-  if (!(k = tarvo_impl::scan_dec(p, UINT64_MAX, &e)) || p[k]) return 400;
+  if (!(k = scan_count(p, &e)) || p[k]) return 400;
   if (e < a) return 416;
   e = std::min(e, r->size - 1);
   r->offset = a;

@@ -5,7 +5,6 @@
 #include "net_test.h"
 #include "tarvo_test.h"
 
-#include <atomic>
 #include <csignal>
 #include <cstring>
 #include <string>
@@ -408,7 +407,6 @@ TEST(SocketBuffer, CancelFromAnotherThreadIsSeenWithinASlice)
   uint32_t got;
   sys_socketbuffer_rec sb;
   sys_socketbuffer_init(&sb, t.a, store, sizeof store, 30000);
-  std::atomic<bool> done{false};
   std::thread other([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     sys_socketbuffer_set_cancel(&sb, 1);

@@ -45,7 +45,7 @@ constexpr code_set kSets[] = {
 static_assert(sizeof kSets / sizeof kSets[0] == 35);
 
 constexpr uint8_t kUnknown1 = 1, kUnknown2 = 2;
-constexpr uint8_t kKanjiSet = 3, kAlnumSet = 4, kHiraganaSet = 5, kKatakanaSet = 6, kJisSet = 14;
+constexpr uint8_t kAlnumSet = 4, kHiraganaSet = 5, kKatakanaSet = 6, kJisSet = 14;
 
 uint8_t find_set(uint8_t final, uint8_t bytes, uint8_t drcs)
 {

@@ -11,13 +11,19 @@
 
 namespace {
 
-std::string from2(const char *cs, const std::string &text)
+// The heap string a "2" call hands back, or "<fail>".
+template <class F> std::string heap_text(F convert, size_t len = std::string::npos)
 {
   char *out = nullptr;
-  if (!utf8_from2(cs, text.c_str(), &out)) return "<fail>";
-  std::string r(out);
+  if (!convert(&out)) return "<fail>";
+  std::string r(out, len == std::string::npos ? std::strlen(out) : len);
   sys_alloc_free(out);
   return r;
+}
+
+std::string from2(const char *cs, const std::string &text)
+{
+  return heap_text([&](char **o) { return utf8_from2(cs, text.c_str(), o); });
 }
 
 // The converted bytes without the terminator.
@@ -25,29 +31,17 @@ std::string to2(const char *cs, const std::string &utf8)
 {
   uint32_t n;
   if (!utf8_to(cs, utf8.c_str(), nullptr, 0, &n)) return "<fail>";
-  char *out = nullptr;
-  if (!utf8_to2(cs, utf8.c_str(), &out)) return "<fail>";
-  std::string r(out, n);
-  sys_alloc_free(out);
-  return r;
+  return heap_text([&](char **o) { return utf8_to2(cs, utf8.c_str(), o); }, n);
 }
 
 std::string native_to(const std::string &utf8)
 {
-  char *out = nullptr;
-  if (!utf8_to_native2(utf8.c_str(), &out)) return "<fail>";
-  std::string r(out);
-  sys_alloc_free(out);
-  return r;
+  return heap_text([&](char **o) { return utf8_to_native2(utf8.c_str(), o); });
 }
 
 std::string native_from(const std::string &text)
 {
-  char *out = nullptr;
-  if (!utf8_from_native2(text.c_str(), &out)) return "<fail>";
-  std::string r(out);
-  sys_alloc_free(out);
-  return r;
+  return heap_text([&](char **o) { return utf8_from_native2(text.c_str(), o); });
 }
 
 // Unit arrays handed to utf8_from need a terminating zero unit.

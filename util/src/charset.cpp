@@ -11,7 +11,14 @@
 #include <cstring>
 #include <string>
 
+#include "heap_result.h"
+
+using tarvo::measure_and_fill;
+
 namespace {
+
+// Room after measured text for the widest terminator.
+constexpr uint32_t kTerminatorRoom = 4;
 
 struct alias_row {
   const char *names[6];
@@ -312,22 +319,6 @@ int native_from(const char *text, char *buf, uint32_t size, uint32_t *n)
   return set_n(n, got);
 }
 
-// Measures, allocates room for the text and any terminator, and fills.
-template <class F> int to_heap(F convert, char **out)
-{
-  uint32_t n;
-  if (!convert(nullptr, 0, &n)) return 0;
-  uint32_t size = n + 4;
-  char *b = static_cast<char *>(sys_alloc(size));
-  if (!b) return 0;
-  if (!convert(b, size, &n)) {
-    sys_alloc_free(b);
-    return 0;
-  }
-  *out = b;
-  return 1;
-}
-
 }  // namespace
 
 extern "C" {
@@ -353,7 +344,8 @@ int utf8_to(const char *charset, const char *utf8, char *buf, uint32_t size, uin
 
 int utf8_to2(const char *charset, const char *utf8, char **out)
 {
-  return to_heap([&](char *b, uint32_t s, uint32_t *n) { return utf8_to(charset, utf8, b, s, n); }, out);
+  auto convert = [&](char *b, uint32_t s, uint32_t *n) { return utf8_to(charset, utf8, b, s, n); };
+  return measure_and_fill(convert, 1, kTerminatorRoom, out);
 }
 
 int utf8_from(const char *charset, const char *text, char *buf, uint32_t size, uint32_t *n)
@@ -376,7 +368,8 @@ int utf8_from(const char *charset, const char *text, char *buf, uint32_t size, u
 
 int utf8_from2(const char *charset, const char *text, char **out)
 {
-  return to_heap([&](char *b, uint32_t s, uint32_t *n) { return utf8_from(charset, text, b, s, n); }, out);
+  auto convert = [&](char *b, uint32_t s, uint32_t *n) { return utf8_from(charset, text, b, s, n); };
+  return measure_and_fill(convert, 1, kTerminatorRoom, out);
 }
 
 int utf8_to_native(const char *utf8, char *buf, uint32_t size, uint32_t *n)
@@ -386,7 +379,8 @@ int utf8_to_native(const char *utf8, char *buf, uint32_t size, uint32_t *n)
 
 int utf8_to_native2(const char *utf8, char **out)
 {
-  return to_heap([&](char *b, uint32_t s, uint32_t *n) { return native_to(utf8, b, s, n); }, out);
+  auto convert = [&](char *b, uint32_t s, uint32_t *n) { return native_to(utf8, b, s, n); };
+  return measure_and_fill(convert, 1, kTerminatorRoom, out);
 }
 
 int utf8_from_native(const char *text, char *buf, uint32_t size, uint32_t *n)
@@ -396,7 +390,8 @@ int utf8_from_native(const char *text, char *buf, uint32_t size, uint32_t *n)
 
 int utf8_from_native2(const char *text, char **out)
 {
-  return to_heap([&](char *b, uint32_t s, uint32_t *n) { return native_from(text, b, s, n); }, out);
+  auto convert = [&](char *b, uint32_t s, uint32_t *n) { return native_from(text, b, s, n); };
+  return measure_and_fill(convert, 1, kTerminatorRoom, out);
 }
 
 }  // extern "C"

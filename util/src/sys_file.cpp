@@ -56,6 +56,13 @@ using namespace tarvo;
 
 namespace {
 
+// Runs f on the UTF-8 form of a UTF-16 path; 0 for an ill-formed one.
+template <class F> int with_wide(const sys_wchar *path, F f)
+{
+  wide_path p(path);
+  return p && f(p.p);
+}
+
 void fill_stat(const struct statx &x, sys_file_stat_rec *st)
 {
   st->is_dir = S_ISDIR(x.stx_mode) ? SYS_FILE_IS_DIR : 0;
@@ -158,32 +165,27 @@ int sys_filesystem_supported(void) { return 1; }
 
 int sys_file_open_read_w(int *file, const sys_wchar *path)
 {
-  wide_path p(path);
-  return p && file_open(file, p.p, open_mode::read);
+  return with_wide(path, [&](const char *p) { return file_open(file, p, open_mode::read); });
 }
 
 int sys_file_open_excl_w(int *file, const sys_wchar *path)
 {
-  wide_path p(path);
-  return p && file_open(file, p.p, open_mode::excl);
+  return with_wide(path, [&](const char *p) { return file_open(file, p, open_mode::excl); });
 }
 
 int sys_file_open_trunc_w(int *file, const sys_wchar *path)
 {
-  wide_path p(path);
-  return p && file_open(file, p.p, open_mode::trunc);
+  return with_wide(path, [&](const char *p) { return file_open(file, p, open_mode::trunc); });
 }
 
 int sys_file_open_write_w(int *file, const sys_wchar *path)
 {
-  wide_path p(path);
-  return p && file_open(file, p.p, open_mode::write_existing);
+  return with_wide(path, [&](const char *p) { return file_open(file, p, open_mode::write_existing); });
 }
 
 int sys_file_remove_w(const sys_wchar *path)
 {
-  wide_path p(path);
-  return p && sys_file_remove(p.p);
+  return with_wide(path, [&](const char *p) { return sys_file_remove(p); });
 }
 
 int sys_file_rename_w(const sys_wchar *old_path, const sys_wchar *new_path)
@@ -194,32 +196,27 @@ int sys_file_rename_w(const sys_wchar *old_path, const sys_wchar *new_path)
 
 int sys_file_stat_w(const sys_wchar *path, sys_file_stat_rec *st)
 {
-  wide_path p(path);
-  return p && sys_file_stat(p.p, st);
+  return with_wide(path, [&](const char *p) { return sys_file_stat(p, st); });
 }
 
 int sys_file_utime_w(const sys_wchar *path, const int64_t *mtime, const int64_t *ctime)
 {
-  wide_path p(path);
-  return p && sys_file_utime(p.p, mtime, ctime);
+  return with_wide(path, [&](const char *p) { return sys_file_utime(p, mtime, ctime); });
 }
 
 int sys_filesystem_stat_w(const sys_wchar *path, sys_filesystem_stat_rec *st)
 {
-  wide_path p(path);
-  return p && sys_filesystem_stat(p.p, st);
+  return with_wide(path, [&](const char *p) { return sys_filesystem_stat(p, st); });
 }
 
 int sys_dir_make_w(const sys_wchar *path)
 {
-  wide_path p(path);
-  return p && sys_dir_make(p.p);
+  return with_wide(path, [&](const char *p) { return sys_dir_make(p); });
 }
 
 int sys_dir_remove_w(const sys_wchar *path)
 {
-  wide_path p(path);
-  return p && sys_dir_remove(p.p);
+  return with_wide(path, [&](const char *p) { return sys_dir_remove(p); });
 }
 
 const sys_wchar *sys_file_separator_w(void)

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "heap_result.h"
 #include "utf8_seq.h"
 
 using namespace tarvo;
@@ -103,13 +104,10 @@ int utf8_to_ucs(uint32_t unit_size, int order, const char *utf8, void *buf, uint
 
 int utf8_to_ucs2(uint32_t unit_size, int order, const char *utf8, void **out)
 {
-  uint32_t n;
-  if (!utf8_to_ucs(unit_size, order, utf8, nullptr, 0, &n)) return 0;
-  void *b = sys_alloc((size_t(n) + 1) * unit_size);
-  if (!b) return 0;
-  utf8_to_ucs(unit_size, order, utf8, b, n + 1, &n);
-  *out = b;
-  return 1;
+  auto convert = [&](void *b, uint32_t count, uint32_t *n) {
+    return utf8_to_ucs(unit_size, order, utf8, b, count, n);
+  };
+  return measure_and_fill(convert, unit_size, 1, out);
 }
 
 int utf8_to_wcs(const char *utf8, sys_wchar *buf, uint32_t count, uint32_t *n)
@@ -151,13 +149,10 @@ int utf8_from_ucs(uint32_t unit_size, int order, const void *units, char *buf, u
 
 int utf8_from_ucs2(uint32_t unit_size, int order, const void *units, char **out)
 {
-  uint32_t n;
-  if (!utf8_from_ucs(unit_size, order, units, nullptr, 0, &n)) return 0;
-  char *b = static_cast<char *>(sys_alloc(size_t(n) + 1));
-  if (!b) return 0;
-  utf8_from_ucs(unit_size, order, units, b, n + 1, &n);
-  *out = b;
-  return 1;
+  auto convert = [&](char *b, uint32_t size, uint32_t *n) {
+    return utf8_from_ucs(unit_size, order, units, b, size, n);
+  };
+  return measure_and_fill(convert, 1, 1, out);
 }
 
 int utf8_from_wcs(const sys_wchar *wcs, char *buf, uint32_t size, uint32_t *n)

@@ -7,7 +7,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -81,12 +80,7 @@ struct child {
     while (sys_file_read(from, b, sizeof b, &got) && got) s.append(b, got);
     return s;
   }
-  int wait()
-  {
-    int st = -1;
-    waitpid(pid_t(pid), &st, 0);
-    return st;
-  }
+  int wait() { return sys_process_join(pid); }
   ~child()
   {
     sys_file_close(from);
@@ -103,7 +97,7 @@ TEST(Process, ArgumentsArriveUnchanged)
   child c("argv", {"a b", "", "\"q\"", "x\\y"});
   ASSERT_EQ(c.ok, 1);
   EXPECT_EQ(c.output(), self() + "\na b\n\n\"q\"\nx\\y\n");
-  EXPECT_EQ(c.wait(), 0);
+  EXPECT_EQ(c.wait(), 1);
 }
 
 TEST(Process, EnvironmentIsTheListAndSystemRoot)
@@ -143,7 +137,7 @@ TEST(Process, PipesAndNothingElseInherited)
   // Closing our write end must end the child's input: no copy of it may
   // stay open in the child.
   EXPECT_EQ(c.output(), "hello<eof>");
-  EXPECT_EQ(c.wait(), 0);
+  EXPECT_EQ(c.wait(), 1);
 }
 
 TEST(Process, FolderAndFailures)

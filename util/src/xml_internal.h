@@ -42,3 +42,39 @@ struct xml_walk {
 // Parses the NUL-terminated document with namespace processing; true when
 // expat accepted it and the reader did not fail.
 bool xml_walk_run(xml_walk *w, const char *xml);
+
+inline void xml_free_str(char *s) { sys_alloc_free(s); }
+
+// A NULL-terminated array of owned records under construction: what is
+// still held when it goes out of scope is freed.
+template <class T, void (*Free)(T *)> struct xml_owned_list {
+  sys_ptralloc_rec pa{};
+  bool present = false;  // the element that holds the list was seen
+
+  xml_owned_list() = default;
+  xml_owned_list(const xml_owned_list &) = delete;
+  xml_owned_list &operator=(const xml_owned_list &) = delete;
+  ~xml_owned_list()
+  {
+    for (uint32_t i = 0; i < pa.len; i++) Free(static_cast<T *>(pa.buf[i]));
+    sys_ptralloc_free(&pa);
+  }
+  // Takes p; on exhaustion p is freed and false comes back.
+  bool add(T *p)
+  {
+    if (sys_ptralloc_append(&pa, p)) return true;
+    Free(p);
+    return false;
+  }
+  // Hands the NULL-terminated array over (an empty one when nothing was
+  // added); false on exhaustion, with nothing handed over.
+  bool finish(T ***out)
+  {
+    if (!sys_ptralloc_append(&pa, nullptr)) return false;
+    *out = reinterpret_cast<T **>(pa.buf);
+    pa = sys_ptralloc_rec{};
+    return true;
+  }
+};
+
+using xml_str_list = xml_owned_list<char, xml_free_str>;

@@ -160,7 +160,7 @@ struct full_reader : scpd_walk {
       if ((r == R_ACTIONS ? actions.present : variables.present)) fail();
       break;
     case R_VARIABLE: {
-      var = static_cast<upnp_desc_state_variable_rec *>(sys_alloc_zero(sizeof *var));
+      var = xml_zalloc<upnp_desc_state_variable_rec>();
       if (!var || !sys_str_clone(xml_attribute(an, av, UPNP_DESC_SERVICE_NS, "sendEvents"), &var->send_events))
         fail();
       break;
@@ -170,7 +170,7 @@ struct full_reader : scpd_walk {
         fail();
         break;
       }
-      var->range = static_cast<upnp_desc_value_range_rec *>(sys_alloc_zero(sizeof *var->range));
+      var->range = xml_zalloc<upnp_desc_value_range_rec>();
       if (!var->range) fail();
       break;
     case R_LIST:
@@ -222,29 +222,6 @@ struct full_reader : scpd_walk {
   }
 };
 
-// A decimal that fits T, blanks and line breaks around it allowed.
-template <class T> bool scan_value(const char *s, T *out)
-{
-  using U = std::make_unsigned_t<T>;
-  auto space = [](char c) { return c == ' ' || (c >= 9 && c <= 13); };
-  while (space(*s)) s++;
-  bool neg = false;
-  if (std::is_signed_v<T> && (*s == '-' || *s == '+')) neg = *s++ == '-';
-  U limit = neg ? U(U(std::numeric_limits<T>::max()) + 1) : U(std::numeric_limits<T>::max());
-  U v = 0;
-  const char *digits = s;
-  for (; *s >= '0' && *s <= '9'; s++) {
-    U d = U(*s - '0');
-    if (v > (limit - d) / 10) return false;
-    v = U(v * 10 + d);
-  }
-  if (s == digits) return false;
-  while (space(*s)) s++;
-  if (*s) return false;
-  *out = neg ? T(U(0) - v) : T(v);
-  return true;
-}
-
 template <class T> struct type_name;
 template <> struct type_name<int16_t> { static constexpr const char *v = "i2"; };
 template <> struct type_name<uint16_t> { static constexpr const char *v = "ui2"; };
@@ -261,8 +238,8 @@ template <class T> int is_allowed(const upnp_desc_state_variable_rec *v, T value
   if (!v->data_type || sys_str_diff(v->data_type, type_name<T>::v)) return 0;
   if (const upnp_desc_value_range_rec *r = v->range) {
     T lo = std::numeric_limits<T>::min(), hi = std::numeric_limits<T>::max(), step = 1;
-    if ((r->minimum && !scan_value(r->minimum, &lo)) || (r->maximum && !scan_value(r->maximum, &hi)) ||
-        (r->step && !scan_value(r->step, &step)))
+    if ((r->minimum && !xml_scan_decimal(r->minimum, &lo)) || (r->maximum && !xml_scan_decimal(r->maximum, &hi)) ||
+        (r->step && !xml_scan_decimal(r->step, &step)))
       return 0;
     if (value < lo || value > hi) return 0;
     U size = step < 0 ? U(U(0) - U(step)) : U(step);
@@ -271,7 +248,7 @@ template <class T> int is_allowed(const upnp_desc_state_variable_rec *v, T value
   if (sys_str_list list = v->allowed_values) {
     for (; *list; list++) {
       T entry;
-      if (!scan_value(*list, &entry)) return 0;
+      if (!xml_scan_decimal(*list, &entry)) return 0;
       if (entry == value) return 1;
     }
     return 0;
@@ -288,7 +265,7 @@ int upnp_desc_scpd_parse(const char *xml, upnp_desc_scpd_rec **scpd)
   *scpd = nullptr;
   short_reader r;
   if (!xml_walk_run(&r, xml) || !r.actions.present || !r.evented_names.present) return 0;
-  auto *s = static_cast<upnp_desc_scpd_rec *>(sys_alloc_zero(sizeof **scpd));
+  auto *s = xml_zalloc<upnp_desc_scpd_rec>();
   if (!s) return 0;
   if (!r.actions.finish(&s->action_names) || !r.evented_names.finish(&s->evented_variable_names)) {
     upnp_desc_scpd_free(s);
@@ -311,7 +288,7 @@ int upnp_desc_scpd2_parse(const char *xml, upnp_desc_scpd2_rec **scpd2)
   *scpd2 = nullptr;
   full_reader r;
   if (!xml_walk_run(&r, xml) || !r.actions.present || !r.variables.present) return 0;
-  auto *s = static_cast<upnp_desc_scpd2_rec *>(sys_alloc_zero(sizeof **scpd2));
+  auto *s = xml_zalloc<upnp_desc_scpd2_rec>();
   if (!s) return 0;
   if (!r.actions.finish(&s->action_names) || !r.variables.finish(&s->state_variables)) {
     upnp_desc_scpd2_free(s);

@@ -3,6 +3,9 @@
 
 #include <tarvo_util/xml.h>
 
+#include <limits>
+#include <type_traits>
+
 // xml_gen_encode_append over n bytes.
 int xml_encode_appendb(sys_stralloc_rec *sa, const char *s, uint32_t n);
 
@@ -78,3 +81,29 @@ template <class T, void (*Free)(T *)> struct xml_owned_list {
 };
 
 using xml_str_list = xml_owned_list<char, xml_free_str>;
+
+// A zero-filled record from the shared heap, or NULL.
+template <class T> T *xml_zalloc() { return static_cast<T *>(sys_alloc_zero(sizeof(T))); }
+
+// A decimal that fits T, blanks and line breaks around it allowed.
+template <class T> bool xml_scan_decimal(const char *s, T *out)
+{
+  using U = std::make_unsigned_t<T>;
+  auto space = [](char c) { return c == ' ' || (c >= 9 && c <= 13); };
+  while (space(*s)) s++;
+  bool neg = false;
+  if (std::is_signed_v<T> && (*s == '-' || *s == '+')) neg = *s++ == '-';
+  U limit = neg ? U(U(std::numeric_limits<T>::max()) + 1) : U(std::numeric_limits<T>::max());
+  U v = 0;
+  const char *digits = s;
+  for (; *s >= '0' && *s <= '9'; s++) {
+    U d = U(*s - '0');
+    if (v > (limit - d) / 10) return false;
+    v = U(v * 10 + d);
+  }
+  if (s == digits) return false;
+  while (space(*s)) s++;
+  if (*s) return false;
+  *out = neg ? T(U(0) - v) : T(v);
+  return true;
+}

@@ -106,8 +106,7 @@ TEST(Scpd, FullFormRefusesRepeatedFields)
   const char *dup[] = {
       "<stateVariable><name>a</name><name>b</name></stateVariable>",
       "<stateVariable><dataType>ui4</dataType><dataType>i4</dataType></stateVariable>",
-      "<stateVariable><allowedValueRange><minimum>1</minimum><minimum>2</minimum></allowedValueRange>"
-      "</stateVariable>",
+      "<stateVariable><allowedValueRange><minimum>1</minimum><minimum>2</minimum></allowedValueRange></stateVariable>",
       "<stateVariable><allowedValueRange/><allowedValueRange/></stateVariable>",
       "<stateVariable><allowedValueList/><allowedValueList/></stateVariable>",
   };

@@ -101,7 +101,10 @@ TEST(XmlGen, LegalValueAgreesWithTheParserOnEveryCodePoint)
 {
   // Every code point from 0x20 up, surrogates included (encoded as if they
   // were characters); the parser is the judge.
-  for (uint32_t cp = 0x20; cp <= 0x10FFFF; cp += (cp < 0x3000 || (cp >= 0xD700 && cp < 0xE100) || cp > 0xFF00) ? 1 : 7) {
+  auto edge = [](uint32_t cp) {
+    return cp < 0x900 || (cp >= 0xD700 && cp < 0xE100) || (cp >= 0xFF00 && cp < 0x10100) || cp >= 0x10FF00;
+  };
+  for (uint32_t cp = 0x20; cp <= 0x10FFFF; cp += edge(cp) ? 1 : 97) {
     std::string s = utf8(cp);
     ASSERT_EQ(xml_gen_is_legal_value(s.c_str()) == 1, expat_accepts_text(s)) << std::hex << cp;
   }
@@ -110,7 +113,7 @@ TEST(XmlGen, LegalValueAgreesWithTheParserOnEveryCodePoint)
 TEST(XmlGen, LegalValueNeverPassesWhatTheParserRefuses)
 {
   std::mt19937 rng(7);
-  for (int i = 0; i < 200000; i++) {
+  for (int i = 0; i < 50000; i++) {
     std::string s;
     int n = 1 + int(rng() % 5);
     for (int k = 0; k < n; k++) s += char(1 + rng() % 255);

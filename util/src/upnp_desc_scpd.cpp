@@ -89,6 +89,12 @@ bool evented(const xml_name_rec *const *attr_names, const char *const *attr_valu
 struct short_reader : scpd_walk {
   xml_str_list actions, evented_names;
 
+  bool complete() const { return actions.present && evented_names.present; }
+  bool hand_over(upnp_desc_scpd_rec *s)
+  {
+    return actions.finish(&s->action_names) && evented_names.finish(&s->evented_variable_names);
+  }
+
   void on_start(const xml_name_rec *name, const xml_name_rec *const *an, const char *const *av) override
   {
     role r = child_role(name, false);
@@ -138,6 +144,12 @@ struct full_reader : scpd_walk {
   upnp_desc_state_variable_rec *var = nullptr;  // the open stateVariable
 
   ~full_reader() override { free_variable(var); }
+
+  bool complete() const { return actions.present && variables.present; }
+  bool hand_over(upnp_desc_scpd2_rec *s)
+  {
+    return actions.finish(&s->action_names) && variables.finish(&s->state_variables);
+  }
 
   // A field that may appear once: a second one fails the parse.
   bool once(char **field)
@@ -256,23 +268,29 @@ template <class T> int is_allowed(const upnp_desc_state_variable_rec *v, T value
   return 1;
 }
 
+// Both tables must have been there; on any failure nothing is handed out.
+template <class Reader, class Rec> int parse(const char *xml, Rec **out, void (*release)(Rec *))
+{
+  *out = nullptr;
+  Reader r;
+  if (!xml_walk_run(&r, xml) || !r.complete()) return 0;
+  Rec *s = xml_zalloc<Rec>();
+  if (!s) return 0;
+  if (!r.hand_over(s)) {
+    release(s);
+    return 0;
+  }
+  *out = s;
+  return 1;
+}
+
 }  // namespace
 
 extern "C" {
 
 int upnp_desc_scpd_parse(const char *xml, upnp_desc_scpd_rec **scpd)
 {
-  *scpd = nullptr;
-  short_reader r;
-  if (!xml_walk_run(&r, xml) || !r.actions.present || !r.evented_names.present) return 0;
-  auto *s = xml_zalloc<upnp_desc_scpd_rec>();
-  if (!s) return 0;
-  if (!r.actions.finish(&s->action_names) || !r.evented_names.finish(&s->evented_variable_names)) {
-    upnp_desc_scpd_free(s);
-    return 0;
-  }
-  *scpd = s;
-  return 1;
+  return parse<short_reader>(xml, scpd, upnp_desc_scpd_free);
 }
 
 void upnp_desc_scpd_free(upnp_desc_scpd_rec *scpd)
@@ -285,17 +303,7 @@ void upnp_desc_scpd_free(upnp_desc_scpd_rec *scpd)
 
 int upnp_desc_scpd2_parse(const char *xml, upnp_desc_scpd2_rec **scpd2)
 {
-  *scpd2 = nullptr;
-  full_reader r;
-  if (!xml_walk_run(&r, xml) || !r.actions.present || !r.variables.present) return 0;
-  auto *s = xml_zalloc<upnp_desc_scpd2_rec>();
-  if (!s) return 0;
-  if (!r.actions.finish(&s->action_names) || !r.variables.finish(&s->state_variables)) {
-    upnp_desc_scpd2_free(s);
-    return 0;
-  }
-  *scpd2 = s;
-  return 1;
+  return parse<full_reader>(xml, scpd2, upnp_desc_scpd2_free);
 }
 
 void upnp_desc_scpd2_free(upnp_desc_scpd2_rec *scpd2)

@@ -74,13 +74,17 @@ const char *attribute_name_map(const char *name)
   return find_prefixed(prefix, local, attribute_find);
 }
 
-// Closes a growing pointer array with NULL and hands its buffer out; the
-// array is left empty.
+// Hands the entries of a growing pointer array out as an exact,
+// NULL-terminated copy; the array is emptied but keeps its room for the
+// next record.
 template <class T> bool close_array(sys_ptralloc_rec *pa, T ***out)
 {
-  if (!sys_ptralloc_append(pa, nullptr)) return false;
-  *out = static_cast<T **>(static_cast<void *>(pa->buf));
-  *pa = sys_ptralloc_rec{};
+  auto **copy = static_cast<T **>(sys_alloc((size_t(pa->len) + 1) * sizeof(T *)));
+  if (!copy) return false;
+  if (pa->len) std::memcpy(static_cast<void *>(copy), pa->buf, size_t(pa->len) * sizeof(T *));
+  copy[pa->len] = nullptr;
+  pa->len = 0;
+  *out = copy;
   return true;
 }
 

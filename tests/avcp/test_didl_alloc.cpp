@@ -30,7 +30,10 @@ long fail_at = 0;  // 0: nothing fails; n: the n-th allocation from now fails
 bool failed = false;
 long live = 0;  // allocations not yet freed
 
-bool fail_now()
+}  // namespace
+
+#ifndef DIDL_NO_INTERPOSE
+static bool fail_now()
 {
   if (fail_at <= 0) return false;
   if (--fail_at) return false;
@@ -38,9 +41,6 @@ bool fail_now()
   return true;
 }
 
-}  // namespace
-
-#ifndef DIDL_NO_INTERPOSE
 extern "C" {
 void *__libc_malloc(size_t);
 void *__libc_calloc(size_t, size_t);

@@ -228,8 +228,8 @@ TEST(DidlParse, Failures)
       "<x xmlns=\"urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/\"/>",
       "<DIDL-Lite xmlns=\"urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/\"><item>",
       "<DIDL-Lite xmlns=\"urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/\"><item></container></DIDL-Lite>",
-      "<DIDL-Lite xmlns=\"urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/\"><item><dc:title>x</dc:title></item>"
-      "</DIDL-Lite>",
+      ("<DIDL-Lite xmlns=\"urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/\"><item><dc:title>x</dc:title></item>"
+       "</DIDL-Lite>"),
       "<DIDL-Lite xmlns=\"urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/\"><item/></DIDL-Lite><x/>",
       "<DIDL-Lite xmlns=\"urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/\"><item a=\"1\" a=\"2\"/></DIDL-Lite>",
   };

@@ -177,8 +177,8 @@ TEST(DidlDateCluster, WeekdayAndScheduledTime)
     setenv("TZ", tz, 1);
     tzset();
     parsed p(doc(dated("sun", "2007-03-11") + dated("thu", "2007-03-15T23:59:59") + dated("sat", "2000-01-01") +
-                 dated("none", "x")));
-    EXPECT_EQ(date_cluster(AVCP_DIDL_DATE_WEEKDAY, 0, p), "0:sun|4:thu|6:sat|-1:none") << tz;
+                 dated("none", "x") + dated("bad", "2007-02-30")));
+    EXPECT_EQ(date_cluster(AVCP_DIDL_DATE_WEEKDAY, 0, p), "0:sun|4:thu|6:sat|-1:none bad") << tz;
   }
   unsetenv("TZ");
   tzset();

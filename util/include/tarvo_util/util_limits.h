@@ -10,22 +10,50 @@
 
 
 /* --- files, processes and log --- */
+#define SYS_FILE_SEND_BLOCK 8192u      /* bytes read and sent per step by sys_file_send */
+#define SYS_FILEBUFFER_CHUNK 8192u     /* least size of a direct write that bypasses a buffer */
+#define SYS_FILE_COPY_BLOCK 65536u     /* block of the copy behind a rename across file systems */
+#define SYS_LOG_LEVEL_MAX 8
+#define SYS_LOG_BUFFER 256u            /* the log's output buffer */
+#define SYS_LOG_TEXT_MAX 8191u         /* characters of one formatted log text */
 
 
 /* --- charsets and ARIB text --- */
+#define CHARSET_DETECT_WINDOW 256u     /* leading bytes examined by the charset guess */
 
 
 /* --- sockets --- */
+#define SYS_SOCKET_WAIT_SLICE_MS 500     /* longest single wait of a socket buffer */
+#define SYS_SOCKET_LINE_MAX 65536        /* sys_socketbuffer_getln */
+#define SYS_SELECT_MAX 64                /* sockets in one socket set */
+#define SYS_IP4_LIST_MAX_ENTRIES 10      /* interface entries looked at */
+#define SYS_HOST_NAME_MAX 256
+#define SYS_ARP_LINE_MAX 512             /* longer ARP cache lines are skipped */
 
 
 /* --- HTTP messages, server answers and client --- */
+#define HTTP_HEADER_LINE_MAX 65536       /* one header line, continuations included */
+#define HTTP_HEADER_BLOCK_MAX 1048576    /* bytes of one header block */
+#define HTTP_HEADER_LINES_MAX 1000       /* lines of one header block */
+#define HTTP_CHUNK_LINE_MAX 30           /* a chunk-size line with its CR LF */
+#define HTTP_SERVER_CONN_BUFFER_SIZE 8192
+#define HTTP_SERVER_FAIL_PAUSE_MS 1000   /* pause before a failed request is given up */
+#define HTTP_LAST_MODIFIED_MIN_AGE_S 5   /* younger files get no LAST-MODIFIED */
 
 
 /* --- URIs and DLNA values --- */
 
 
 /* --- XML, SOAP and UPnP descriptions --- */
-
+/* expat takes an int length: longer input is fed in pieces of this size. */
+#define XML_PARSE_PIECE_MAX (1u << 30)
+/* Room reserved up front for a written device description. */
+#define UPNP_DESC_XML_RESERVE 3000u
+/* A SOAP answer body larger than this is a transport failure. */
+#define SOAP_BODY_MAX (64u * 1024u * 1024u)
+/* The parallel client: default timeout and the longest single wait. */
+#define PARALLEL_SOAP_TIMEOUT_MS 30000
+#define PARALLEL_SOAP_WAIT_SLICE_MS 300
 
 /* --- digests and UUIDs --- */
 

@@ -1,0 +1,207 @@
+/* DIDL-Lite object model: interned names, records, parser, finders and
+ * document framing. */
+#ifndef TARVO_AVCP_DIDL_H
+#define TARVO_AVCP_DIDL_H
+
+#include <stdint.h>
+#include <tarvo_util/sys_alloc.h>
+#include <tarvo_util/sys_str.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The private namespace of the tarvo: names; every deliverable that reads
+ * or writes them uses this URI. */
+#define AVCP_DIDL_NS_TARVO_URI "urn:tarvo-org:metadata-1-0/tarvo/DIDL-Lite/"
+
+/* How values of a name compare (sorting). */
+enum avcp_didl_value_type_code {
+  AVCP_DIDL_TYPE_INT32 = 0,
+  AVCP_DIDL_TYPE_UINT32 = 1,
+  AVCP_DIDL_TYPE_INT64 = 2,
+  AVCP_DIDL_TYPE_UINT64 = 3,
+  AVCP_DIDL_TYPE_BOOLEAN = 4,
+  AVCP_DIDL_TYPE_STRING = 5,
+  AVCP_DIDL_TYPE_URI = 6,
+  AVCP_DIDL_TYPE_UNKNOWN = 7
+};
+
+/* The name table, in table order: X(index suffix, text, value type). */
+#define AVCP_DIDL_NAMES(X)                                                    \
+  X(NS_DIDL_LITE, "urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/", 7)          \
+  X(NS_DIDL_LITE_BARE, "urn:schemas-upnp-org:metadata-1-0/DIDL-Lite", 7)      \
+  X(NS_UPNP, "urn:schemas-upnp-org:metadata-1-0/upnp/", 7)                    \
+  X(NS_UPNP_BARE, "urn:schemas-upnp-org:metadata-1-0/upnp", 7)                \
+  X(NS_DC, "http://purl.org/dc/elements/1.1/", 7)                             \
+  X(NS_DLNA, "urn:schemas-dlna-org:metadata-1-0/", 7)                         \
+  X(NS_TARVO, AVCP_DIDL_NS_TARVO_URI, 7)                                      \
+  X(NS_ARIB, "urn:schemas-arib-or-jp:elements-1-0/", 7)                       \
+  X(EL_DIDL_LITE, "DIDL-Lite", 7)                                             \
+  X(EL_CONTAINER, "container", 7)                                             \
+  X(EL_ITEM, "item", 7)                                                       \
+  X(EL_RES, "res", 6)                                                         \
+  X(EL_DESC, "desc", 7)                                                       \
+  X(EL_DC_TITLE, "dc:title", 5)                                               \
+  X(EL_DC_CREATOR, "dc:creator", 5)                                           \
+  X(EL_DC_PUBLISHER, "dc:publisher", 5)                                       \
+  X(EL_DC_CONTRIBUTOR, "dc:contributor", 5)                                   \
+  X(EL_DC_RELATION, "dc:relation", 6)                                         \
+  X(EL_DC_DESCRIPTION, "dc:description", 5)                                   \
+  X(EL_DC_RIGHTS, "dc:rights", 5)                                             \
+  X(EL_DC_DATE, "dc:date", 5)                                                 \
+  X(EL_DC_LANGUAGE, "dc:language", 5)                                         \
+  X(EL_UPNP_CLASS, "upnp:class", 5)                                           \
+  X(EL_UPNP_STORAGE_TOTAL, "upnp:storageTotal", 2)                            \
+  X(EL_UPNP_STORAGE_USED, "upnp:storageUsed", 2)                              \
+  X(EL_UPNP_STORAGE_FREE, "upnp:storageFree", 2)                              \
+  X(EL_UPNP_STORAGE_MAX_PARTITION, "upnp:storageMaxPartition", 2)             \
+  X(EL_UPNP_STORAGE_MEDIUM, "upnp:storageMedium", 5)                          \
+  X(EL_UPNP_SEARCH_CLASS, "upnp:searchClass", 5)                              \
+  X(EL_UPNP_CREATE_CLASS, "upnp:createClass", 5)                              \
+  X(EL_UPNP_WRITE_STATUS, "upnp:writeStatus", 5)                              \
+  X(EL_UPNP_ARTIST, "upnp:artist", 5)                                         \
+  X(EL_UPNP_ACTOR, "upnp:actor", 5)                                           \
+  X(EL_UPNP_AUTHOR, "upnp:author", 5)                                         \
+  X(EL_UPNP_PRODUCER, "upnp:producer", 5)                                     \
+  X(EL_UPNP_DIRECTOR, "upnp:director", 5)                                     \
+  X(EL_UPNP_GENRE, "upnp:genre", 5)                                           \
+  X(EL_UPNP_ALBUM, "upnp:album", 5)                                           \
+  X(EL_UPNP_PLAYLIST, "upnp:playlist", 5)                                     \
+  X(EL_UPNP_ALBUM_ART_URI, "upnp:albumArtURI", 6)                             \
+  X(EL_UPNP_ARTIST_DISCOGRAPHY_URI, "upnp:artistDiscographyURI", 6)           \
+  X(EL_UPNP_LYRICS_URI, "upnp:lyricsURI", 6)                                  \
+  X(EL_UPNP_LONG_DESCRIPTION, "upnp:longDescription", 5)                      \
+  X(EL_UPNP_ICON, "upnp:icon", 6)                                             \
+  X(EL_UPNP_REGION, "upnp:region", 5)                                         \
+  X(EL_UPNP_RATING, "upnp:rating", 5)                                         \
+  X(EL_UPNP_RADIO_CALL_SIGN, "upnp:radioCallSign", 5)                         \
+  X(EL_UPNP_RADIO_STATION_ID, "upnp:radioStationID", 5)                       \
+  X(EL_UPNP_RADIO_BAND, "upnp:radioBand", 5)                                  \
+  X(EL_UPNP_CHANNEL_NR, "upnp:channelNr", 0)                                  \
+  X(EL_UPNP_CHANNEL_NAME, "upnp:channelName", 5)                              \
+  X(EL_UPNP_SCHEDULED_START_TIME, "upnp:scheduledStartTime", 5)               \
+  X(EL_UPNP_SCHEDULED_END_TIME, "upnp:scheduledEndTime", 5)                   \
+  X(EL_UPNP_DVD_REGION_CODE, "upnp:DVDRegionCode", 0)                         \
+  X(EL_UPNP_ORIGINAL_TRACK_NUMBER, "upnp:originalTrackNumber", 0)             \
+  X(EL_UPNP_TOC, "upnp:toc", 5)                                               \
+  X(EL_UPNP_USER_ANNOTATION, "upnp:userAnnotation", 5)                        \
+  X(EL_DLNA_CONTAINER_TYPE, "dlna:containerType", 7)                          \
+  X(EL_DLNA_TAKE_OUT, "dlna:takeOut", 7)                                      \
+  X(EL_ARIB_OBJECT_TYPE, "arib:objectType", 7)                                \
+  X(EL_ARIB_LONG_DESCRIPTION, "arib:longDescription", 7)                      \
+  X(EL_ARIB_VIDEO_COMPONENT_TYPE, "arib:videoComponentType", 7)               \
+  X(EL_ARIB_AUDIO_COMPONENT_TYPE, "arib:audioComponentType", 7)               \
+  X(EL_ARIB_COPY_CONTROL_INFO, "arib:copyControlInfo", 7)                     \
+  X(EL_ARIB_DATA_PROGRAM_INFO, "arib:dataProgramInfo", 7)                     \
+  X(EL_ARIB_MULTI_VIEW_INFO, "arib:multiViewInfo", 7)                         \
+  X(EL_ARIB_CAPTION_INFO, "arib:captionInfo", 7)                              \
+  X(EL_ARIB_MULTI_ES_INFO, "arib:multiESInfo", 7)                             \
+  X(EL_ARIB_CA_PROGRAM_INFO, "arib:caProgramInfo", 7)                         \
+  X(AT_ID, "id", 5)                                                           \
+  X(AT_PARENT_ID, "parentID", 5)                                              \
+  X(AT_RESTRICTED, "restricted", 4)                                           \
+  X(AT_IMPORT_URI, "importUri", 6)                                            \
+  X(AT_SEARCHABLE, "searchable", 4)                                           \
+  X(AT_CHILD_COUNT, "childCount", 0)                                          \
+  X(AT_REF_ID, "refID", 5)                                                    \
+  X(AT_PROTOCOL_INFO, "protocolInfo", 5)                                      \
+  X(AT_SIZE, "size", 3)                                                       \
+  X(AT_DURATION, "duration", 5)                                               \
+  X(AT_BITRATE, "bitrate", 1)                                                 \
+  X(AT_SAMPLE_FREQUENCY, "sampleFrequency", 1)                                \
+  X(AT_BITS_PER_SAMPLE, "bitsPerSample", 1)                                   \
+  X(AT_NR_AUDIO_CHANNELS, "nrAudioChannels", 1)                               \
+  X(AT_RESOLUTION, "resolution", 5)                                           \
+  X(AT_COLOR_DEPTH, "colorDepth", 1)                                          \
+  X(AT_PROTECTION, "protection", 5)                                           \
+  X(AT_TYPE, "type", 7)                                                       \
+  X(AT_NAME_SPACE, "nameSpace", 7)                                            \
+  X(AT_NAME, "name", 5)                                                       \
+  X(AT_INCLUDE_DERIVED, "includeDerived", 4)                                  \
+  X(AT_ROLE, "role", 5)                                                       \
+  X(AT_QUALITY_INDICATOR, "qualityIndicator", 7)                              \
+  X(AT_SYNC, "sync", 7)                                                       \
+  X(AT_PRICE, "price", 7)                                                     \
+  X(AT_AVAILABLE, "available", 7)                                             \
+  X(AT_DLNA_PROFILE_ID, "dlna:profileID", 7)                                  \
+  X(AT_DLNA_IFO_FILE_URI, "dlna:ifoFileURI", 7)                               \
+  X(AT_DLNA_CLEARTEXT_SIZE, "dlna:cleartextSize", 7)                          \
+  X(AT_TARVO_FILENAME, "tarvo:filename", 5)                                   \
+  X(AT_TARVO_PRIVATE, "tarvo:private", 4)                                     \
+  X(AT_TARVO_FILTER, "tarvo:filter", 5)                                       \
+  X(AT_ARIB_RESOLUTION, "arib:resolution", 7)                                 \
+  X(WILDCARD, "*", 7)
+
+/* Index of each name in avcp_didl_name_table: AVCP_DIDL_EL_DC_TITLE and
+ * so on. */
+enum avcp_didl_name_index {
+#define AVCP_DIDL_NAME_ENUM_(id, text, type) AVCP_DIDL_##id,
+  AVCP_DIDL_NAMES(AVCP_DIDL_NAME_ENUM_)
+#undef AVCP_DIDL_NAME_ENUM_
+  AVCP_DIDL_NAME_COUNT
+};
+
+/* Every name held in a record points into this table, so two names are
+ * the same exactly when the pointers are equal. */
+extern const char *const avcp_didl_name_table[AVCP_DIDL_NAME_COUNT];
+#define AVCP_DIDL_NAME(id) (avcp_didl_name_table[AVCP_DIDL_##id])
+
+/* One child element of an object. */
+typedef struct avcp_didl_property {
+  const char **attribute_names; /* NULL-terminated, interned; array owned */
+  sys_str_list attribute_values; /* parallel to the names; owned */
+  const char *element;           /* interned, prefixed ("dc:title", "res") */
+  char *text;                    /* the element's own text, trimmed; owned */
+} avcp_didl_property;
+
+/* One container or item. */
+typedef struct avcp_didl_object {
+  const char **attribute_names;
+  sys_str_list attribute_values;
+  const char *element; /* interned "container" or "item" */
+  avcp_didl_property **properties; /* NULL-terminated; owned */
+} avcp_didl_object;
+
+/* Objects in document order, NULL-terminated; the holder owns array and
+ * objects and frees them with avcp_didl_object_list_free. */
+typedef avcp_didl_object **avcp_didl_object_list;
+
+/* {element, attribute}, both interned, either may be NULL.  An element of
+ * NULL with an attribute names an attribute of the object itself. */
+typedef struct avcp_didl_name_pair {
+  const char *element;
+  const char *attribute;
+} avcp_didl_name_pair;
+
+const char *avcp_didl_element_name_find(const char *text);
+const char *avcp_didl_attribute_name_find(const char *text);
+void avcp_didl_property_parameter_set(const char *element_text, const char *attribute_text,
+                                      avcp_didl_name_pair *pair);
+void avcp_didl_split_name_attribute(char *text, char **name_out, char **attribute_out);
+
+/* The value-type code of a pair: its attribute's, else its element's,
+ * else AVCP_DIDL_TYPE_UNKNOWN. */
+int avcp_didl_value_type(const avcp_didl_name_pair *pair);
+
+uint32_t avcp_didl_attribute_find_index(const char *const *names, const char *name);
+const char *avcp_didl_attribute_find(const char *const *names, char *const *values, const char *name);
+avcp_didl_property *avcp_didl_property_find(const avcp_didl_object *object, const char *element_name);
+avcp_didl_property *avcp_didl_property_find2(const avcp_didl_object *object, const char *element_name,
+                                             const char *text);
+int avcp_didl_derived_from(const char *class_text, const char *base);
+int avcp_didl_boolean_value(const char *text);
+
+void avcp_didl_property_free(avcp_didl_property *property);
+void avcp_didl_object_free(avcp_didl_object *object);
+void avcp_didl_object_list_free(avcp_didl_object_list list);
+
+int avcp_didl_parse(const char *text, avcp_didl_object_list *list_out);
+
+int avcp_didl_xml_begin(sys_stralloc_rec *out);
+int avcp_didl_xml_end(sys_stralloc_rec *out);
+
+#ifdef __cplusplus
+}
+#endif
+#endif

@@ -1,0 +1,34 @@
+/* Files and folders by UTF-8 path.  The bytes of the path go to the kernel
+ * unchanged.  Results are 1/0. */
+#ifndef TARVO_UTIL_UTF8FILE_H
+#define TARVO_UTIL_UTF8FILE_H
+
+#include <stdint.h>
+#include <tarvo_util/sys_file.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+int utf8file_open_read(int *file, const char *path);
+int utf8file_open_excl(int *file, const char *path);
+int utf8file_open_trunc(int *file, const char *path);
+int utf8file_open_write(int *file, const char *path); /* fails on a missing file */
+int utf8file_remove(const char *path);
+int utf8file_rename(const char *old_path, const char *new_path);
+int utf8file_stat(const char *path, sys_file_stat_rec *st);
+int utf8file_utime(const char *path, const int64_t *mtime, const int64_t *ctime);
+int utf8filesystem_stat(const char *path, sys_filesystem_stat_rec *st);
+int utf8dir_make(const char *path);
+int utf8dir_remove(const char *path);
+/* Listing: utf8dir_read gives 1 and a heap name (free with sys_alloc_free),
+ * 0 at the end; sys_dir_close ends it. */
+int utf8dir_open(sys_dir_rec *dir, const char *path);
+int utf8dir_read(sys_dir_rec *dir, char **name);
+const char *utf8file_separator(void);
+int utf8file_is_absolute_path(const char *path);
+
+#ifdef __cplusplus
+}
+#endif
+#endif

@@ -5,6 +5,7 @@
 #include <vennard/vennard_limits.h>
 
 #include <tarvo_util/http_message.h>
+#include <tarvo_util/http_server.h>
 #include <tarvo_util/sys_alloc.h>
 #include <tarvo_util/sys_socket.h>
 #include <tarvo_util/sys_str.h>
@@ -22,13 +23,7 @@ constexpr const char *NOT_IMPLEMENTED = "501 method not implemented";
 constexpr const char *UNAVAILABLE = "503 service unavailable";
 constexpr const char *AUTO_RUN_HEADER = "X-AUTO-RUN-STATE:";
 
-struct conn {
-  int sock;
-  char in_buf[MGMT_BUFFER];
-  char out_buf[MGMT_BUFFER];
-  sys_socketbuffer_rec in;
-  sys_socketbuffer_rec out;
-};
+using conn = http_server_conn;
 
 bool put_date(sys_socketbuffer_rec *sb)
 {
@@ -44,7 +39,7 @@ bool put_date(sys_socketbuffer_rec *sb)
 void answer_ok(conn &c, const char *state_header, bool active)
 {
   sys_socketbuffer_rec *sb = &c.out;
-  bool ok = sys_socketbuffer_puts(sb, "HTTP/1.1 200 OK\r\n") && put_date(sb);
+  bool ok = http_server_write_startline(sb, OK) && put_date(sb);
   if (ok && state_header)
     ok = sys_socketbuffer_puts(sb, state_header) && sys_socketbuffer_puts(sb, active ? " active\r\n" : " inactive\r\n");
   ok = ok && sys_socketbuffer_puts(sb, "\r\n");
@@ -57,8 +52,7 @@ void answer_error(conn &c, const char *status)
   sys_socketbuffer_rec *sb = &c.out;
   char len[16];
   uint32_t n = sys_str_fmt_uint32(len, uint32_t(open.size() + sys_str_len(status) + close.size()));
-  bool ok = sys_socketbuffer_puts(sb, "HTTP/1.1 ") && sys_socketbuffer_puts(sb, status) &&
-            sys_socketbuffer_puts(sb, "\r\n") && put_date(sb) && sys_socketbuffer_puts(sb, "CONTENT-LENGTH: ") &&
+  bool ok = http_server_write_startline(sb, status) && put_date(sb) && sys_socketbuffer_puts(sb, "CONTENT-LENGTH: ") &&
             sys_socketbuffer_put(sb, len, n) &&
             sys_socketbuffer_puts(sb, "\r\nCONNECTION: close\r\nCONTENT-TYPE: text/html\r\n\r\n") &&
             sys_socketbuffer_put(sb, open.data(), uint32_t(open.size())) && sys_socketbuffer_puts(sb, status) &&
@@ -149,8 +143,11 @@ extern "C" {
 
 void management_port_serve(service_worker_rec *w, int sock)
 {
-  conn c;
-  c.sock = sock;
+  conn c{};
+  c.owner = w;
+  c.socket = sock;
+  sys_socket_local4(sock, c.addr.local_ip, &c.addr.local_port);
+  sys_socket_remote4(sock, c.addr.remote_ip, &c.addr.remote_port);
   sys_socketbuffer_init(&c.in, sock, c.in_buf, sizeof c.in_buf, MGMT_IN_TIMEOUT_MS);
   sys_socketbuffer_init(&c.out, sock, c.out_buf, sizeof c.out_buf, MGMT_OUT_TIMEOUT_MS);
   serve(w, c);

@@ -123,8 +123,8 @@ struct seeker {
   bool packet_has_gop() const
   {
     static const unsigned char gop[4] = {0, 0, 1, 0xB8};
-    const unsigned char *end = packet.buf + packet.len;
-    return std::search(packet.buf, end, gop, gop + 4) != end;
+    const unsigned char *begin = packet.buf, *end = begin + packet.len;
+    return std::search(begin, end, gop, gop + 4) != end;
   }
 
   bool first_pts()

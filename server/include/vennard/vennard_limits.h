@@ -24,7 +24,6 @@
 #define SERVICE_WAIT_HINT_MS 10000      /* pending states last at most this */
 #define MGMT_BACKLOG 100
 #define MGMT_ACCEPT_WAIT_MS 1000        /* the worker looks at the stop flag this often */
-#define MGMT_BUFFER 8192                /* input and output buffers of a connection */
 #define MGMT_IN_TIMEOUT_MS 10000
 #define MGMT_OUT_TIMEOUT_MS 35000
 #define MGMT_EMPTY_LINES_MAX 64         /* empty lines allowed before a request line */

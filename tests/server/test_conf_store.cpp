@@ -283,6 +283,7 @@ TEST(conf_store, dot_entries_and_whole_files)
   ASSERT_EQ(conf_description_read(s.h(), &sa), 1);
   EXPECT_EQ(std::string(sa.buf, sa.len), "pre:" + big);
   sys_stralloc_free(&sa);
+  sa = sys_stralloc_rec{};
   EXPECT_EQ(file_read_all(s.conf("none").c_str(), &sa), 0);
   sys_stralloc_free(&sa);
 }

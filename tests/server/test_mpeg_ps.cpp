@@ -82,7 +82,9 @@ seek_result seek(const bytes &data, uint32_t start, uint32_t end, uint32_t total
   r.ok = mpeg_ps_time_seek(&r.range, &r.times, bitrate, fd, &st);
   int64_t pos = -1;
   sys_file_seek_pos(fd, &pos);
-  if (r.ok) EXPECT_EQ(pos, 0);
+  if (r.ok) {
+    EXPECT_EQ(pos, 0);
+  }
   sys_file_close(fd);
   return r;
 }

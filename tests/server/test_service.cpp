@@ -181,7 +181,10 @@ TEST_F(port_fixture, refused_and_unanswered_requests)
                        "501 method not implemented"));
   EXPECT_TRUE(is_error(mgmt_test::exchange(port, "get /get_server_state HTTP/1.1\r\n\r\n"),
                        "501 method not implemented"));
-  EXPECT_TRUE(is_error(mgmt_test::exchange(port, "GET\r\n\r\n"), "400 bad request"));
+  // A target with a ':' but no "//" is no URI; a line without a version
+  // is no HTTP request.
+  EXPECT_TRUE(is_error(mgmt_test::exchange(port, "GET a:b HTTP/1.1\r\n\r\n"), "400 bad request"));
+  EXPECT_EQ(mgmt_test::exchange(port, "GET\r\n\r\n"), "");
   EXPECT_TRUE(is_ok(mgmt_test::exchange(port, "\r\n\r\nGET /stop_server HTTP/1.0\r\n\r\n")));
 
   EXPECT_EQ(mgmt_test::get(port, "/unknown"), "");

@@ -7,6 +7,9 @@
 
 
 /* --- threads and time --- */
+/* Calendar years that convert to and from seconds. */
+#define SYS_CALTIME_YEAR_MIN 1601
+#define SYS_CALTIME_YEAR_MAX 30827
 
 
 /* --- files, processes and log --- */

@@ -59,30 +59,36 @@ void line_trim(sys_stralloc_rec *sa)
   if (sa->len && sa->buf[sa->len - 1] == '\r') sa->len--;
 }
 
+// A file read through a buffer of N bytes.
+template <uint32_t N> struct buffered_file {
+  fd_guard f;
+  char buf[N];
+  sys_filebuffer_rec fb;
+  int open(const char *path)
+  {
+    if (!utf8file_open_read(&f.fd, path)) return 0;
+    sys_filebuffer_init(&fb, f.fd, buf, N);
+    return 1;
+  }
+};
+
 int first_line(const char *path, sys_stralloc_rec *sa)
 {
-  fd_guard f;
-  if (!utf8file_open_read(&f.fd, path)) return 0;
-  char buf[CONF_VALUE_BUFFER];
-  sys_filebuffer_rec fb;
-  sys_filebuffer_init(&fb, f.fd, buf, sizeof buf);
+  buffered_file<CONF_VALUE_BUFFER> file;
   int got;
-  if (!line_get(&fb, sa, &got)) return 0;
+  if (!file.open(path) || !line_get(&file.fb, sa, &got)) return 0;
   line_trim(sa);
   return 1;
 }
 
 int lines_read(const char *path, sys_ptralloc_rec *out)
 {
-  fd_guard f;
-  if (!utf8file_open_read(&f.fd, path)) return 0;
-  char buf[CONF_FILE_BUFFER];
-  sys_filebuffer_rec fb;
-  sys_filebuffer_init(&fb, f.fd, buf, sizeof buf);
+  buffered_file<CONF_FILE_BUFFER> file;
+  if (!file.open(path)) return 0;
   sa_guard line;
   for (;;) {
     int got;
-    if (!line_get(&fb, &line.s, &got)) return 0;
+    if (!line_get(&file.fb, &line.s, &got)) return 0;
     line_trim(&line.s);
     if (line.s.len) {
       char *s = nullptr;

@@ -89,6 +89,17 @@ seek_result seek(const bytes &data, uint32_t start, uint32_t end, uint32_t total
   return r;
 }
 
+// The range [first, last) of the file and the times it announces.
+void expect_seek(const seek_result &r, uint64_t first, uint64_t last, uint32_t start_ms, uint32_t end_ms,
+                 const char *what = "")
+{
+  ASSERT_EQ(r.ok, 1) << what;
+  EXPECT_EQ(r.range.offset, first) << what;
+  EXPECT_EQ(r.range.offset + r.range.length, last) << what;
+  EXPECT_EQ(r.times.start_ms, start_ms) << what;
+  EXPECT_EQ(r.times.end_ms, end_ms) << what;
+}
+
 }  // namespace
 
 TEST(mpeg_pes, stream_ids_and_pts_unpack)
@@ -140,12 +151,8 @@ TEST(mpeg_ps_seek, whole_file_and_start_zero)
   ps_writer w;
   w.stream(120, 1000, 10000, 1);
   seek_result r = seek(w.data, 0, 120000, 120000, 10000);
-  ASSERT_EQ(r.ok, 1);
-  EXPECT_EQ(r.range.offset, 0u);
-  EXPECT_EQ(r.range.length, w.data.size());
+  expect_seek(r, 0, w.data.size(), 0, 120000);
   EXPECT_EQ(r.range.size, w.data.size());
-  EXPECT_EQ(r.times.start_ms, 0u);
-  EXPECT_EQ(r.times.end_ms, 120000u);
 }
 
 TEST(mpeg_ps_seek, start_lands_on_the_pack_of_a_gop_just_before)
@@ -153,14 +160,9 @@ TEST(mpeg_ps_seek, start_lands_on_the_pack_of_a_gop_just_before)
   // A video packet every 0.25 s, a GOP every second.
   ps_writer w;
   w.stream(480, 250, 2500, 4);
-  seek_result r = seek(w.data, 30400, 120000, 120000, 10000);
-  ASSERT_EQ(r.ok, 1);
   // The GOP at 30.0 s, 0.4 s before the target; the range starts at its
   // pack header, not at the packet.
-  EXPECT_EQ(r.range.offset, w.packs[120]);
-  EXPECT_EQ(r.times.start_ms, 30000u);
-  EXPECT_EQ(r.range.offset + r.range.length, w.data.size());
-  EXPECT_EQ(r.times.end_ms, 120000u);
+  expect_seek(seek(w.data, 30400, 120000, 120000, 10000), w.packs[120], w.data.size(), 30000, 120000);
 }
 
 TEST(mpeg_ps_seek, jumps_correct_a_wrong_rate)
@@ -169,25 +171,16 @@ TEST(mpeg_ps_seek, jumps_correct_a_wrong_rate)
   w.stream(480, 250, 2500, 4);
   // A rate far above the file's average is capped at the average; one far
   // below it is corrected by the PTS found after each jump.
-  for (uint32_t rate : {10000u, 100000u, 5000u, 2000u}) {
-    seek_result r = seek(w.data, 60000, 90000, 120000, rate);
-    ASSERT_EQ(r.ok, 1) << rate;
-    EXPECT_EQ(r.range.offset, w.packs[240]) << rate;
-    EXPECT_EQ(r.times.start_ms, 60000u) << rate;
-    EXPECT_EQ(r.times.end_ms, 90000u) << rate;
-    EXPECT_EQ(r.range.offset + r.range.length, w.packs[360]) << rate;
-  }
+  for (uint32_t rate : {10000u, 100000u, 5000u, 2000u})
+    expect_seek(seek(w.data, 60000, 90000, 120000, rate), w.packs[240], w.packs[360], 60000, 90000,
+                std::to_string(rate).c_str());
 }
 
 TEST(mpeg_ps_seek, end_stops_on_a_packet_shortly_after_the_target)
 {
   ps_writer w;
   w.stream(120, 1000, 10000, 1);
-  seek_result r = seek(w.data, 10000, 59700, 120000, 10000);
-  ASSERT_EQ(r.ok, 1);
-  EXPECT_EQ(r.range.offset, w.packs[10]);
-  EXPECT_EQ(r.times.end_ms, 60000u);
-  EXPECT_EQ(r.range.offset + r.range.length, w.packs[60]);
+  expect_seek(seek(w.data, 10000, 59700, 120000, 10000), w.packs[10], w.packs[60], 10000, 60000);
 }
 
 TEST(mpeg_ps_seek, start_without_a_gop_near_the_target_falls_back_to_a_pack)

@@ -55,16 +55,11 @@ const char *notification(uint32_t state)
 }
 
 // A control the service does not accept is dropped, as a service manager
-// refuses it.  A stop or shutdown before any handler is registered ends
-// the dispatch, so that a service that never reported can still be ended.
+// refuses it.
 void deliver(svc_status_rec_handle *svc, int sig)
 {
   for (const control &c : CONTROLS) {
     if (c.sig != sig) continue;
-    if (!svc->registered) {
-      if (c.code == SVC_CONTROL_STOP || c.code == SVC_CONTROL_SHUTDOWN) svc->state = SVC_STOPPED;
-      return;
-    }
     if (!(svc->accepted & c.accept)) return;
     svc->handler(c.code, c.event, nullptr, svc->context);
     return;
@@ -90,7 +85,10 @@ int svc_dispatch(const char *name, svc_main_fn main_fn, int *exit_status)
   }
   char *argv[] = {const_cast<char *>(name), nullptr};
   main_fn(1, argv);
-  while (svc.state != SVC_STOPPED) {
+  // A service that registered no handler can neither be controlled nor
+  // report that it stopped: the dispatch has failed.
+  bool ran = svc.registered;
+  while (ran && svc.state != SVC_STOPPED) {
     timespec ts{0, POLL_NS};
     int sig = sigtimedwait(&set, nullptr, &ts);
     if (sig > 0) deliver(&svc, sig);
@@ -106,7 +104,7 @@ int svc_dispatch(const char *name, svc_main_fn main_fn, int *exit_status)
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
   uint32_t code = svc.exit_code;
   *exit_status = code > 255 ? 255 : int(code);
-  return 1;
+  return ran;
 }
 
 svc_status_handle svc_ctrl_handler_register(const char *name, svc_ctrl_handler handler,

@@ -100,6 +100,12 @@ TEST(svc, failed_start_gives_its_exit_code)
   EXPECT_EQ(run({}, 4000), 255);
 }
 
+TEST(svc, a_service_without_handler_fails_the_dispatch)
+{
+  int status = -1;
+  EXPECT_EQ(svc_dispatch("x", [](uint32_t, char **) {}, &status), 0);
+}
+
 TEST(svc, sd_notify_reaches_the_socket)
 {
   tarvo_test::scratch_dir dir;

@@ -62,7 +62,8 @@ typedef struct svc_status_rec_handle *svc_status_handle;
  * of the registered handler until the service reports SVC_STOPPED.  Must be
  * called before the process starts any other thread.  1 with *exit_status
  * set (the stopped status's exit code, 255 at most); 0 when it cannot run
- * the service (a second dispatcher, or the signal mask refused). */
+ * the service (a second dispatcher, the signal mask refused, or main_fn
+ * returned without registering a handler). */
 int svc_dispatch(const char *name, svc_main_fn main_fn, int *exit_status);
 
 /* Registers the control handler of the service being dispatched; NULL when

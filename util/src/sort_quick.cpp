@@ -49,16 +49,23 @@ struct sorter {
     return c(b, d) > 0 ? b : (c(a, d) < 0 ? a : d);
   }
 
-  void insertion(char *b, uint32_t n) const
+  // Insertion sort that gives up after budget moves; false when it gave up
+  // (the range then holds the same elements in another order).
+  bool insertion(char *b, uint32_t n, uint64_t budget = UINT64_MAX) const
   {
     for (uint32_t i = 1; i < n; i++)
-      for (uint32_t j = i; j > 0 && c(at(b, j - 1), at(b, j)) > 0; j--) swap(at(b, j - 1), at(b, j));
+      for (uint32_t j = i; j > 0 && c(at(b, j - 1), at(b, j)) > 0; j--) {
+        if (!budget--) return false;
+        swap(at(b, j - 1), at(b, j));
+      }
+    return true;
   }
 
   void sort(char *b, uint32_t n) const
   {
     // The smaller side recurses and the larger loops, so the depth stays
     // logarithmic whatever the input.
+    bool try_insertion = true;
     for (;;) {
       if (n < 7) {
         insertion(b, n);
@@ -103,10 +110,16 @@ struct sorter {
         bb++;
         cc--;
       }
-      if (!swapped) {
-        insertion(b, n);
-        return;
+      // A partition that moved nothing suggests a sorted range, but a range
+      // split around the pivot with both sides shuffled looks the same: the
+      // insertion sort may spend only about n moves before the range is
+      // partitioned again without it.
+      if (!swapped && try_insertion) {
+        if (insertion(b, n, n)) return;
+        try_insertion = false;
+        continue;
       }
+      try_insertion = true;
 
       uint32_t s = a < bb - a ? a : bb - a;
       vecswap(b, at(b, bb - s), s);

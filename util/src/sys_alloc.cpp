@@ -108,12 +108,24 @@ int ga_append(ga_rec *g, const void *x, size_t el, uint32_t slack)
   return 1;
 }
 
+// Makes room for want elements (want more with plus); a source inside the
+// array itself (a copy or cat of an array to itself) moves along with the
+// buffer.
+int ga_ready_from(ga_rec *g, uint32_t want, bool plus, const void **data, size_t el, uint32_t slack)
+{
+  uintptr_t b0 = reinterpret_cast<uintptr_t>(g->buf), d = reinterpret_cast<uintptr_t>(*data);
+  bool inside = g->buf && d >= b0 && d < b0 + size_t(g->a) * el;
+  if (!(plus ? ga_readyplus(g, want, el, slack) : ga_ready(g, want, el, slack))) return 0;
+  if (inside) *data = static_cast<const char *>(g->buf) + (d - b0);
+  return 1;
+}
+
 // copyb and catb: n elements plus room for one guard element when guard is
 // given.
 int ga_copyb(ga_rec *g, const void *data, uint32_t n, size_t el, uint32_t slack, const void *guard)
 {
   if (n == UINT32_MAX) return 0;
-  if (!ga_ready(g, n + 1, el, slack)) return 0;
+  if (!ga_ready_from(g, n + 1, false, &data, el, slack)) return 0;
   if (n) std::memmove(g->buf, data, size_t(n) * el);
   g->len = n;
   if (guard) std::memcpy(static_cast<char *>(g->buf) + size_t(n) * el, guard, el);
@@ -124,14 +136,7 @@ int ga_catb(ga_rec *g, const void *data, uint32_t n, size_t el, uint32_t slack, 
 {
   if (!g->buf) return ga_copyb(g, data, n, el, slack, guard);
   if (n == UINT32_MAX) return 0;
-  // A source inside the array itself (cat of an array to itself) moves
-  // with the buffer when it grows.
-  const char *b0 = static_cast<const char *>(g->buf);
-  const char *d = static_cast<const char *>(data);
-  bool inside = d >= b0 && d < b0 + size_t(g->a) * el;
-  size_t off = inside ? size_t(d - b0) : 0;
-  if (!ga_readyplus(g, n + 1, el, slack)) return 0;
-  if (inside) data = static_cast<const char *>(g->buf) + off;
+  if (!ga_ready_from(g, n + 1, true, &data, el, slack)) return 0;
   char *end = static_cast<char *>(g->buf) + size_t(g->len) * el;
   if (n) std::memmove(end, data, size_t(n) * el);
   g->len += n;

@@ -28,6 +28,16 @@ template <class C, class U> int t_diffn(const C *a, uint32_t n, const C *b, bool
   return 0;
 }
 
+// Exactly n elements: a NUL both share does not end the compare.
+template <class C, class U> int t_case_diffn(const C *a, uint32_t n, const C *b)
+{
+  for (uint32_t i = 0; i < n; i++) {
+    U x = fold_lower(U(a[i])), y = fold_lower(U(b[i]));
+    if (x != y) return int(x) - int(y);
+  }
+  return 0;
+}
+
 template <class C, class U> int t_diff(const C *a, const C *b, bool fold)
 {
   return t_diffn<C, U>(a, UINT32_MAX, b, fold);
@@ -104,15 +114,7 @@ int sys_str_diff(const char *a, const char *b) { return t_diff<char, unsigned ch
 int sys_str_diffn(const char *a, uint32_t n, const char *b) { return t_diffn<char, unsigned char>(a, n, b, false); }
 int sys_str_case_diff(const char *a, const char *b) { return t_diff<char, unsigned char>(a, b, true); }
 
-int sys_str_case_diffn(const char *a, uint32_t n, const char *b)
-{
-  // Exactly n bytes: a NUL both share does not end the compare.
-  for (uint32_t i = 0; i < n; i++) {
-    unsigned char x = fold_lower((unsigned char)a[i]), y = fold_lower((unsigned char)b[i]);
-    if (x != y) return int(x) - int(y);
-  }
-  return 0;
-}
+int sys_str_case_diffn(const char *a, uint32_t n, const char *b) { return t_case_diffn<char, unsigned char>(a, n, b); }
 
 int sys_str_start(const char *s, const char *p) { return t_startn<char, unsigned char>(s, UINT32_MAX, p, false); }
 int sys_str_startn(const char *s, uint32_t n, const char *p) { return t_startn<char, unsigned char>(s, n, p, false); }
@@ -194,7 +196,7 @@ int sys_wcs_clone(const sys_wchar *s, sys_wchar **out)
 int sys_wcs_diff(const sys_wchar *a, const sys_wchar *b) { return t_diff<sys_wchar, sys_wchar>(a, b, false); }
 int sys_wcs_diffn(const sys_wchar *a, const sys_wchar *b, uint32_t n) { return t_diffn<sys_wchar, sys_wchar>(a, n, b, false); }
 int sys_wcs_case_diff(const sys_wchar *a, const sys_wchar *b) { return t_diff<sys_wchar, sys_wchar>(a, b, true); }
-int sys_wcs_case_diffn(const sys_wchar *a, uint32_t n, const sys_wchar *b) { return t_diffn<sys_wchar, sys_wchar>(a, n, b, true); }
+int sys_wcs_case_diffn(const sys_wchar *a, uint32_t n, const sys_wchar *b) { return t_case_diffn<sys_wchar, sys_wchar>(a, n, b); }
 int sys_wcs_start(const sys_wchar *s, const sys_wchar *p) { return t_startn<sys_wchar, sys_wchar>(s, UINT32_MAX, p, false); }
 uint32_t sys_wcs_chr(const sys_wchar *s, sys_wchar c) { return t_chr<sys_wchar>(s, c); }
 uint32_t sys_wcs_rchr(const sys_wchar *s, sys_wchar c) { return t_rchr<sys_wchar>(s, c); }

@@ -24,8 +24,13 @@ struct client_view {
   char *const *prefixes;
   const didl_filter *filter;
   bool local;
-  sys_stralloc_rec scratch;  // a prefixed value
-  ~client_view() { sys_stralloc_free(&scratch); }
+  sys_stralloc_rec text;   // a property's text with a prefix
+  sys_stralloc_rec value;  // an attribute's value with a prefix
+  ~client_view()
+  {
+    sys_stralloc_free(&text);
+    sys_stralloc_free(&value);
+  }
 };
 
 bool cat(sys_stralloc_rec *out, std::initializer_list<const char *> pieces)
@@ -37,8 +42,9 @@ bool cat(sys_stralloc_rec *out, std::initializer_list<const char *> pieces)
 
 // A value of a URI name that begins with "/" or ":" is written behind the
 // first URL prefix: the path on this host, or ":<port>/<path>" on another
-// port of it.  *out is the value to write; false when memory runs out.
-bool prefixed(client_view *c, int type, const char *value, const char **out)
+// port of it.  *out is the value to write, made in buf where it needs a
+// prefix; false when memory runs out.
+bool prefixed(const client_view *c, sys_stralloc_rec *buf, int type, const char *value, const char **out)
 {
   *out = value;
   if (type != AVCP_DIDL_TYPE_URI || (value[0] != '/' && value[0] != ':') || !c->prefixes || !c->prefixes[0])
@@ -49,10 +55,9 @@ bool prefixed(client_view *c, int type, const char *value, const char **out)
     uint32_t colon = sys_str_rchr(prefix, ':');
     if (colon < n) n = colon;
   }
-  if (!sys_stralloc_copyb(&c->scratch, prefix, n) || !sys_stralloc_cats(&c->scratch, value) ||
-      !sys_stralloc_append(&c->scratch, ""))
+  if (!sys_stralloc_copyb(buf, prefix, n) || !sys_stralloc_cats(buf, value) || !sys_stralloc_append(buf, ""))
     return false;
-  *out = c->scratch.buf;
+  *out = buf->buf;
   return true;
 }
 
@@ -96,7 +101,7 @@ bool property_put(sys_stralloc_rec *out, const didl_property *p, const char *tex
       value = internal_protocol_info;
     } else if (c) {
       avcp_didl_name_pair pair{p->element, name};
-      if (!prefixed(c, didl_value_type(&pair), value, &value)) return false;
+      if (!prefixed(c, &c->value, didl_value_type(&pair), value, &value)) return false;
     }
     if (!attribute_put(out, name, value)) return false;
   }
@@ -132,12 +137,12 @@ bool client_property_put(sys_stralloc_rec *out, const didl_property *p, client_v
     avcp_didl_name_pair pair{p->element, nullptr};
     const char *text;
     if (p->element == DIDL_NAME(EL_RES)) text = p->text;
-    else if (!prefixed(c, didl_value_type(&pair), p->text, &text)) return false;
+    else if (!prefixed(c, &c->text, didl_value_type(&pair), p->text, &text)) return false;
     return property_put(out, p, text, c);
   }
   for (char *const *prefix = c->prefixes; prefix && *prefix; prefix++) {
-    if (!sys_stralloc_copys(&c->scratch, *prefix) || !sys_stralloc_cats(&c->scratch, p->text) ||
-        !sys_stralloc_append(&c->scratch, "") || !property_put(out, p, c->scratch.buf, c))
+    if (!sys_stralloc_copys(&c->text, *prefix) || !sys_stralloc_cats(&c->text, p->text) ||
+        !sys_stralloc_append(&c->text, "") || !property_put(out, p, c->text.buf, c))
       return false;
   }
   if (!c->local || didl_attribute_get(&p->attributes, DIDL_NAME(AT_TARVO_FILTER))) return true;
@@ -189,7 +194,7 @@ int didl_write_for_client(sys_stralloc_rec *out, const didl_object *object, char
                           const sys_ptralloc_rec *plugins)
 {
   uint32_t start = out->len;
-  client_view c{url_prefixes, filter, local != 0, {}};
+  client_view c{url_prefixes, filter, local != 0, {}, {}};
   connection_addresses none{};
   const connection_addresses *addresses = connection ? connection : &none;
   bool ok = object_put(out, object, &c) &&

@@ -142,6 +142,12 @@ TEST(DidlWrite, ClientFormFollowsTheFilter)
             "<res protocolInfo=\"http-get:*:audio/L16:*\">http://10.0.0.1:8200/12-5.lpcm</res>\r\n"
             "<res protocolInfo=\"http-get:*:audio/mpeg:*\">http://elsewhere/x.mp3</res>\r\n"
             "</item>\r\n");
+  // An attribute that gets a prefix of its own leaves the text alone.
+  didl_property *res = didl_property_first(o.get(), DIDL_NAME(EL_RES));
+  ASSERT_TRUE(didl_attribute_add(&res->attributes, DIDL_NAME(AT_IMPORT_URI), "/import/some/longer/path"));
+  EXPECT_NE(for_client(o.get(), kOneInterface, "res@importUri", 0)
+                .find(" importUri=\"http://10.0.0.1:8200/import/some/longer/path\">http://10.0.0.1:8200/12-4.mp3</res>"),
+            std::string::npos);
   // The extra local resource keeps the filter too.
   std::string local = for_client(o.get(), kOneInterface, "res@size", 1);
   EXPECT_NE(local.find("<res protocolInfo=\"internal:127.0.0.1:audio/mpeg:*\" size=\"1000\">"), std::string::npos);

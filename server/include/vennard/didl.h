@@ -205,6 +205,8 @@ int didl_object_check(const didl_object *object);
 /* 1 when one property may be stored: the attributes it needs are there
  * and every attribute value and its text can be written as XML. */
 int didl_property_check(const didl_property *property);
+/* 1 for the property names an object may hold more than once. */
+int didl_multi_valued_property(const char *element);
 
 /* --- filters --- */
 

@@ -93,7 +93,7 @@ int notify_one(tarvo_device_ctx *c, const char *url, const delivery *d, const ch
   bool go = !device_stopping(c);
   if (go) c->notify_client = hc;
   sys_mutex_unlock(&c->sub_mutex);
-  uint32_t code = 0;
+  int code = 0;
   int ok = go && http_client_connect(&hc) && notify_request(&hc, d, body) &&
            http_client_status(&hc, &code) && code == 200;
   sys_mutex_lock(&c->sub_mutex);

@@ -364,12 +364,13 @@ int device_gena_callbacks_filter(device_gena_request *rq, const connection_addre
                                  const uint8_t *netmask)
 {
   uint32_t kept = 0;
-  for (char **u = rq->callbacks; u && *u; u++) {
-    if (kept < DEVICE_GENA_CALLBACKS_MAX && callback_allowed(*u, addr, netmask))
-      rq->callbacks[kept++] = *u;
+  for (uint32_t i = 0; rq->callbacks && rq->callbacks[i]; i++) {
+    char *u = rq->callbacks[i];
+    rq->callbacks[i] = nullptr;
+    if (kept < DEVICE_GENA_CALLBACKS_MAX && callback_allowed(u, addr, netmask))
+      rq->callbacks[kept++] = u;
     else
-      sys_alloc_free(*u);
-    *u = nullptr;
+      sys_alloc_free(u);
   }
   if (!kept) {
     sys_str_list_free(rq->callbacks);

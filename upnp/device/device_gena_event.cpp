@@ -225,6 +225,9 @@ void subscriptions_free(tarvo_device_ctx *c)
   for (uint32_t i = 0; i < c->subscriptions.len; i++)
     device_subscription_free(static_cast<device_subscription *>(c->subscriptions.buf[i]));
   sys_ptralloc_free(&c->subscriptions);
+  // The timer thread may still sweep the list after the accept thread
+  // cleared it.
+  c->subscriptions = sys_ptralloc_rec{};
 }
 
 }  // namespace

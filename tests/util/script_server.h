@@ -78,7 +78,7 @@ class script_server {
       if (poll(p.data(), p.size(), 50) <= 0) continue;
       if (p[0].revents) {
         int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd >= 0) conns_[fd] = conn{++accepted_};
+        if (fd >= 0) conns_[fd] = conn{++accepted_, {}, false};
       }
       for (size_t i = 1; i < p.size(); i++)
         if (p[i].revents && !serve(p[i].fd)) {

@@ -106,6 +106,26 @@ TEST(HttpClient, GetKeepsItsConnectionBetweenRequests)
   EXPECT_EQ(srv.connections(), (std::vector<int>{1, 1}));
 }
 
+TEST(HttpClient, WithoutAPortTheRequestGoesToPort80)
+{
+  int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int on = 1;
+  setsockopt(probe, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(80);
+  bool free80 = bind(probe, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+  close(probe);
+  if (!free80) GTEST_SKIP() << "port 80 on loopback cannot be bound here";
+  script_server srv({{ok("eighty")}}, false, 80);
+  client c("http://127.0.0.1/p");
+  int status = 0;
+  ASSERT_TRUE(http_client_get(&c, nullptr, &status));
+  EXPECT_EQ(body(&c), "eighty");
+  EXPECT_EQ(srv.requests(), std::vector<std::string>{"GET /p HTTP/1.1\r\nHOST: 127.0.0.1\r\n\r\n"});
+}
+
 TEST(HttpClient, RangeTimeSeekAndPlaySpeedLines)
 {
   script_server srv({{ok("")}}, true);
@@ -173,41 +193,33 @@ TEST(HttpClient, AnswersWithoutABodyEndAtTheirHeaders)
   EXPECT_EQ(srv.connections(), (std::vector<int>{1, 1, 1}));
 }
 
-TEST(HttpClient, AnUnreadBodyIsNotTakenForTheNextAnswer)
+TEST(HttpClient, EachRequestGetsAConnectionThatFitsIt)
 {
-  script_server srv({{ok("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nbad")}, {ok("good")}});
-  client c(srv.url());
+  // An unread body would be taken for the next answer: the connection goes.
+  script_server unread({{ok("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nbad")}, {ok("good")}});
+  client c(unread.url());
   int status = 0;
   ASSERT_TRUE(http_client_get(&c, nullptr, &status));
   ASSERT_TRUE(http_client_get(&c, nullptr, &status));
   EXPECT_EQ(body(&c), "good");
-  EXPECT_EQ(srv.connections(), (std::vector<int>{1, 2}));
-}
+  EXPECT_EQ(unread.connections(), (std::vector<int>{1, 2}));
 
-TEST(HttpClient, AClosedKeptConnectionIsOpenedAgain)
-{
-  script_server srv({{ok("one"), true}, {ok("two")}});
-  client c(srv.url());
-  int status = 0;
+  // A kept connection the server has closed is opened again.
+  script_server closing({{ok("one"), true}, {ok("two")}});
+  ASSERT_TRUE(http_client_set_url(&c, closing.url().c_str()));
   ASSERT_TRUE(http_client_get(&c, nullptr, &status));
   EXPECT_EQ(body(&c), "one");
   ASSERT_TRUE(http_client_get(&c, nullptr, &status));
   EXPECT_EQ(body(&c), "two");
-  EXPECT_EQ(srv.connections(), (std::vector<int>{1, 2}));
-}
+  EXPECT_EQ(closing.connections(), (std::vector<int>{1, 2}));
 
-TEST(HttpClient, ANewUrlOnAnotherServerGetsItsOwnConnection)
-{
-  script_server a({{ok("a")}}), b({{ok("b")}});
-  client c(a.url());
-  int status = 0;
-  ASSERT_TRUE(http_client_get(&c, nullptr, &status));
-  EXPECT_EQ(body(&c), "a");
-  ASSERT_TRUE(http_client_set_url(&c, b.url("/y").c_str()));
+  // A URL on another server does not go down the old connection.
+  script_server other({{ok("b")}});
+  ASSERT_TRUE(http_client_set_url(&c, closing.url().c_str()));
+  ASSERT_TRUE(http_client_set_url(&c, other.url("/y").c_str()));
   ASSERT_TRUE(http_client_get(&c, nullptr, &status));
   EXPECT_EQ(body(&c), "b");
-  EXPECT_EQ(a.requests().size(), 1u);
-  EXPECT_EQ(b.requests().size(), 1u);
+  EXPECT_EQ(closing.requests().size(), 2u);
 }
 
 TEST(HttpClientRedirect, AbsoluteLocationIsFollowed)

@@ -79,7 +79,6 @@ bool first_line(sys_filebuffer_rec *fb, text_build &line)
   }
 }
 
-
 }  // namespace
 
 extern "C" {

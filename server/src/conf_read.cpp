@@ -3,7 +3,6 @@
 #include "conf_util.h"
 
 #include <tarvo_util/charset.h>
-#include <tarvo_util/dlna.h>
 #include <tarvo_util/sys_socket.h>
 
 namespace conf {
@@ -279,13 +278,6 @@ int conf_folder_list(const char *data_home, const char *key, sys_str_list *names
   list_finish(n, names);
   list_finish(v, values);
   return 1;
-}
-
-int conf_mimetype(const char *data_home, const char *path, char **type)
-{
-  path_guard folder;
-  return conf_key_path(data_home, CONF_KEY_FILETYPE, &folder.s) &&
-         mimetype_from_path(folder.s, path, type);
 }
 
 int file_read_all(const char *path, sys_stralloc_rec *sa)

@@ -207,10 +207,6 @@ TEST(conf_store, folders_of_records)
   ASSERT_EQ(conf_folder_list(s.h(), CONF_KEY_FILETYPE, &names, &values), 1);
   EXPECT_EQ(take(names), (std::vector<std::string>{"jpg", "mp3"}));
   EXPECT_EQ(take(values), (std::vector<std::string>{"image/jpeg", "audio/mpeg"}));
-  char *type = nullptr;
-  ASSERT_EQ(conf_mimetype(s.h(), "/music/Song.Mp3", &type), 1);
-  EXPECT_EQ(take(type), "audio/mpeg");
-  EXPECT_EQ(conf_mimetype(s.h(), "/music/song.ogg", &type), 0);
 
   ASSERT_EQ(conf_share_data_write(s.h(), "17", "/srv/music"), 1);
   EXPECT_EQ(s.get("sync/data/17"), "/srv/music");

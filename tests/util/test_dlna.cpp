@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include "tarvo_test.h"
+
+#include <filesystem>
+
 #include <string>
 #include <vector>
 
@@ -124,6 +128,32 @@ TEST(Mimetype, StaticTable)
   EXPECT_STREQ(mimetype_from_path_static("a.mp"), "application/octet-stream");
   EXPECT_STREQ(mimetype_from_path_static("/a.mp3/file"), "application/octet-stream");
   EXPECT_STREQ(mimetype_from_path_static("/x/y.jpg"), "image/jpeg");
+}
+
+TEST(Mimetype, FromTheFileTypeFolder)
+{
+  tarvo_test::scratch_dir d;
+  std::filesystem::create_directories(d.path / "folder");
+  std::filesystem::create_directories(d.path / "dir");
+  tarvo_test::write_file(d / "mp3", "audio/mpeg\r\nsecond line\n");
+  tarvo_test::write_file(d / "mkv", "video/x-matroska");
+  tarvo_test::write_file(d / "empty", "\r\n");
+  tarvo_test::write_file(d / "long", std::string(2000, 'x'));
+  tarvo_test::write_file(d / "folder/secret", "text/secret\n");
+  auto type = [&](const char *path) {
+    char *t = nullptr;
+    if (!mimetype_from_path(d.path.c_str(), path, &t)) return std::string("FAIL");
+    std::string r = t;
+    sys_alloc_free(t);
+    return r;
+  };
+  EXPECT_EQ(type("/music/Song.MP3"), "audio/mpeg");
+  EXPECT_EQ(type("/v/a.b.mkv"), "video/x-matroska");
+  for (const char *bad : {"/music/noext", "/x.empty", "/x.dir", "/x.none", "/x.long", "/x."})
+    EXPECT_EQ(type(bad), "FAIL") << bad;
+  // A '.' in a folder name must not lead into a folder below the type
+  // folder.
+  EXPECT_EQ(type("/media/my.folder/secret"), "FAIL");
 }
 
 TEST(Mimetype, MajorAndSubComparisons)

@@ -28,4 +28,9 @@
 #define MGMT_OUT_TIMEOUT_MS 35000
 #define MGMT_EMPTY_LINES_MAX 64         /* empty lines allowed before a request line */
 
+/* --- DIDL-Lite model and writer --- */
+#define DIDL_PLUGIN_BUFFER 50000u       /* replacement text a plug-in may hand back */
+#define DIDL_FILE_PIECE 8192u           /* bytes of a DIDL-Lite file fed to the parser at once */
+#define DIDL_NAME_MAX 64u               /* longest prefixed name the table holds, with room */
+
 #endif

@@ -82,6 +82,9 @@ struct tarvo_device_ctx {
   int timer_started;
 
   // --- GENA and SSDP keep their own fields below ---
+  void *notify_client;            // under sub_mutex: the NOTIFY being sent, cancelled at the end
+  int ssdp_running;               // atomic; the SSDP thread has not ended
+  int ssdp_request;               // atomic; socket work the SSDP thread is asked to do
 };
 
 // One accepted connection.  The foundation's record leads, so that a

@@ -39,7 +39,9 @@ int utf8_from_wcs2(const sys_wchar *wcs, char **out);
 /* Named charsets.  utf8_to writes the charset's terminator (1, 2 or 4 zero
  * bytes) after the text and accepts only the charset names it knows;
  * utf8_from accepts any name iconv knows and reads text up to its first
- * zero unit (2 bytes wide for UTF-16/UCS-2, 4 for UCS-4, else 1). */
+ * zero unit (2 bytes wide for UTF-16/UCS-2, 4 for UCS-4, else 1), counted in
+ * whole units from the start: wide text of an odd byte length needs zero
+ * bytes up to the next unit boundary and then a whole zero unit. */
 int utf8_to(const char *charset, const char *utf8, char *buf, uint32_t size, uint32_t *n);
 int utf8_to2(const char *charset, const char *utf8, char **out);
 int utf8_from(const char *charset, const char *text, char *buf, uint32_t size, uint32_t *n);

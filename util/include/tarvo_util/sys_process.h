@@ -4,13 +4,11 @@
 #define TARVO_UTIL_SYS_PROCESS_H
 
 #include <stdint.h>
+#include <tarvo_util/sys_thread.h>
 
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-/* The child's process id; sys_process_join waits for it and reaps it. */
-typedef intptr_t sys_process_handle;
 
 /* Starts program with the argument vector argv (NULL-terminated, argv[0]
  * included) as it is, the environment envp (NULL-terminated, NULL for none)
@@ -18,7 +16,8 @@ typedef intptr_t sys_process_handle;
  * folder cwd (NULL: this process's folder).  The child's standard input is a
  * pipe whose write end comes back in child_stdin_write, its standard output
  * a pipe whose read end comes back in child_stdout_read; its standard error
- * is ours.  The child inherits no other descriptor. */
+ * is ours.  The child inherits no other descriptor.  sys_process_join
+ * (sys_thread.h) waits for the child and reaps it. */
 int sys_process_create(sys_process_handle *process, int *child_stdout_read, int *child_stdin_write,
                        const char *program, char *const *argv, char *const *envp, const char *cwd);
 

@@ -161,8 +161,8 @@ int sys_socketbuffer_putsflush(sys_socketbuffer_rec *sb, const char *s);
 /* got 0 at the end of the stream. */
 int sys_socketbuffer_get(sys_socketbuffer_rec *sb, void *dst, uint32_t len, uint32_t *got);
 int sys_socketbuffer_bget(sys_socketbuffer_rec *sb, void *dst, uint32_t len, uint32_t *got);
-/* avail = buffered bytes, reading once when none; 0 at the end of the
- * stream. */
+/* avail = the buffered bytes, reading once when none; avail 0 at the end
+ * of the stream. */
 int sys_socketbuffer_feed(sys_socketbuffer_rec *sb, uint32_t *avail);
 char *sys_socketbuffer_peek(sys_socketbuffer_rec *sb);
 void sys_socketbuffer_seek(sys_socketbuffer_rec *sb, uint32_t k);

@@ -21,5 +21,22 @@
 #define DEVICE_EVENT_QUEUE_SLOTS 200u     /* the event queue */
 
 /* --- GENA and SSDP --- */
+#define DEVICE_GENA_TIMEOUT_S 300u          /* life of a subscription from its last (re)subscription */
+#define DEVICE_GENA_SUBSCRIPTIONS_MAX 256u  /* subscriptions of all services together */
+#define DEVICE_GENA_CALLBACKS_MAX 4u        /* callback URLs kept per subscription */
+#define DEVICE_GENA_HELD_MAX 200u           /* events held for a subscription until its initial event */
+#define DEVICE_GENA_QUEUE_WAIT_MS 30000u    /* longest wait for a free event queue slot */
+#define DEVICE_GENA_INITIAL_DELAY_MS 500u   /* pause before a subscription's initial event */
+#define DEVICE_TIMER_WAIT_MS 1000u          /* the timer thread waits this long for a job */
+#define DEVICE_GENA_SWEEP_S 5               /* expired subscriptions are removed this often */
+#define DEVICE_ADDRESS_CHECK_S 2            /* the local address list is read again this often */
+#define DEVICE_SSDP_TTL 4u                  /* of announcements */
+#define DEVICE_SSDP_DATAGRAM_MAX 8192u      /* a datagram that fills this buffer is dropped */
+#define DEVICE_SSDP_WAIT_MS 1000u           /* the SSDP thread looks at the stop flag this often */
+#define DEVICE_SSDP_PAUSE_MS 50u            /* after each announcement and each ssdp:all answer */
+#define DEVICE_SSDP_MX_MAX_MS 10000u        /* longest random delay of a search answer */
+#define DEVICE_SSDP_ANSWERS_MAX 16u         /* search answers being waited out or sent at once */
+#define DEVICE_SSDP_REQUEST_POLL_MS 20u     /* socket requests to the SSDP thread are watched this often */
+#define DEVICE_STOP_SLICE_MS 100u           /* sleeps that the stop flag cuts short */
 
 #endif

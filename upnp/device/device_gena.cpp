@@ -1,0 +1,416 @@
+// SUBSCRIBE and UNSUBSCRIBE on a service's event URL: new subscriptions,
+// renewals and cancellations.  Initial events and NOTIFY messages go out
+// from the timer thread (device_gena_event.cpp).
+#include "device_gena_ssdp.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
+#include <string_view>
+#include <tarvo_util/digest.h>
+#include <tarvo_util/sys_time.h>
+#include <tarvo_util/uri.h>
+
+namespace {
+
+// The value of a normalised header line after offset, without blanks
+// and tabs around it.
+std::string_view value_of(const char *line, uint32_t offset)
+{
+  std::string_view v(line + offset);
+  v.remove_prefix(std::min(v.size(), size_t(http_header_skipspace(v.data()))));
+  while (!v.empty() && (v.back() == ' ' || v.back() == '\t')) v.remove_suffix(1);
+  return v;
+}
+
+bool case_equal(std::string_view a, const char *b)
+{
+  return a.size() == sys_str_len(b) && !sys_str_case_diffn(a.data(), uint32_t(a.size()), b);
+}
+
+int clone_view(std::string_view v, char **out)
+{
+  sys_stralloc_rec sa{};
+  if (!sys_stralloc_copyb(&sa, v.data(), uint32_t(v.size())) || !sys_stralloc_append(&sa, "")) {
+    sys_stralloc_free(&sa);
+    return 0;
+  }
+  *out = sa.buf;
+  return 1;
+}
+
+// A growing NULL-terminated string list.
+struct str_list {
+  sys_ptralloc_rec pa{};
+  str_list() = default;
+  str_list(const str_list &) = delete;
+  str_list &operator=(const str_list &) = delete;
+  ~str_list()
+  {
+    for (uint32_t i = 0; i < pa.len; i++) sys_alloc_free(pa.buf[i]);
+    sys_ptralloc_free(&pa);
+  }
+  bool add(char *s)
+  {
+    if (sys_ptralloc_append(&pa, s)) return true;
+    sys_alloc_free(s);
+    return false;
+  }
+  // The list, or NULL when empty; the object is left empty.
+  bool take(sys_str_list *out)
+  {
+    if (!pa.len) {
+      *out = nullptr;
+      return true;
+    }
+    if (!sys_ptralloc_append(&pa, nullptr)) return false;
+    *out = reinterpret_cast<sys_str_list>(pa.buf);
+    pa = sys_ptralloc_rec{};
+    return true;
+  }
+};
+
+// One callback URL as it is to be called: unchanged when its path needs
+// no escaping, else rebuilt around the escaped path.  0 when it does not
+// parse.
+int callback_url(std::string_view text, char **out)
+{
+  char *copy = nullptr;
+  if (!clone_view(text, &copy)) return 0;
+  uri_rec u{};
+  int ok = uri_parse(&u, copy);
+  if (ok && uri_should_escape(u.path)) {
+    char *escaped = nullptr;
+    ok = uri_escape(u.path, &escaped);
+    if (ok) {
+      sys_alloc_free(u.path);
+      u.path = escaped;
+      sys_alloc_free(copy);
+      copy = nullptr;
+      ok = uri_get_string(&u, &copy);
+    }
+  }
+  uri_free(&u);
+  if (!ok) {
+    sys_alloc_free(copy);
+    return 0;
+  }
+  *out = copy;
+  return 1;
+}
+
+// "<url><url>...": text outside the brackets is ignored.  0 when a '<' has
+// no '>' or a URL does not parse; -1 on exhaustion.
+int callbacks_parse(std::string_view v, sys_str_list *out)
+{
+  str_list list;
+  for (size_t open = v.find('<'); open != v.npos; open = v.find('<', open)) {
+    size_t close = v.find('>', open + 1);
+    if (close == v.npos) return 0;
+    char *url = nullptr;
+    if (!callback_url(v.substr(open + 1, close - open - 1), &url)) return 0;
+    if (!list.add(url)) return -1;
+    open = close + 1;
+  }
+  return list.take(out) ? 1 : -1;
+}
+
+// A decimal that fits, and nothing after it.
+bool decimal(const char *line, uint32_t offset, uint64_t *n)
+{
+  std::string_view v = value_of(line, offset);
+  uint32_t k = http_header_value_scan_uint64(v.data(), 0, n);
+  return k && k == v.size();
+}
+
+// One header line; NULL, or the status of the error answer.
+const char *header_check(const char *line, int unsubscribe, device_gena_request *rq,
+                         bool *host)
+{
+  auto is = [line](const char *name) { return sys_str_case_start(line, name) != 0; };
+  if (is("host:")) {
+    *host = true;
+  } else if (is("transfer-encoding:")) {
+    if (!case_equal(value_of(line, 18), "chunked")) return "505 I do not accept Transfer-Encoding";
+    rq->chunked = 1;
+  } else if (is("content-length:")) {
+    if (!decimal(line, 15, &rq->length)) return "412 invalid Content-Length";
+    rq->has_length = 1;
+  } else if (is("connection:")) {
+    if (http_header_value_case_equal(line, 11, "close")) rq->keep_alive = 0;
+  } else if (is("sid:")) {
+    sys_alloc_free(rq->sid);
+    rq->sid = nullptr;
+    if (!clone_view(value_of(line, 4), &rq->sid)) return "500 internal server error";
+  } else if (is("callback:")) {
+    if (unsubscribe) return "400 bad request";
+    rq->has_callback = 1;
+    sys_str_list_free(rq->callbacks);
+    rq->callbacks = nullptr;
+    int r = callbacks_parse(value_of(line, 9), &rq->callbacks);
+    if (r < 0) return "500 internal server error";
+    rq->callbacks_invalid = r == 0;
+  } else if (is("nt:")) {
+    if (unsubscribe) return "400 bad request";
+    if (value_of(line, 3) != "upnp:event") return "412 invalid NT";
+    rq->has_nt = 1;
+  }
+  return nullptr;
+}
+
+bool ip_equal(const uint8_t *a, const uint8_t *b) { return !sys_byte_diff(a, 4, b); }
+
+// The netmask of the interface that holds ip; all ones when none does.
+void netmask_of(const uint8_t *ip, uint8_t *mask)
+{
+  sys_byte_copy(mask, 4, "\xff\xff\xff\xff");
+  ifaddrs *list = nullptr;
+  if (getifaddrs(&list)) return;
+  for (ifaddrs *i = list; i; i = i->ifa_next) {
+    if (!i->ifa_addr || !i->ifa_netmask || i->ifa_addr->sa_family != AF_INET) continue;
+    auto *a = reinterpret_cast<const sockaddr_in *>(i->ifa_addr);
+    if (!ip_equal(reinterpret_cast<const uint8_t *>(&a->sin_addr), ip)) continue;
+    auto *m = reinterpret_cast<const sockaddr_in *>(i->ifa_netmask);
+    sys_byte_copy(mask, 4, &m->sin_addr);
+    break;
+  }
+  freeifaddrs(list);
+}
+
+bool callback_allowed(const char *url, const connection_addresses *addr, const uint8_t *mask)
+{
+  uri_rec u{};
+  if (!uri_parse(&u, url)) return false;
+  uint8_t ip[4];
+  uint16_t port = 0;
+  bool ok = case_equal(u.scheme, "http") && u.host[0] &&
+            sys_ip4_scan(u.host, ip) == sys_str_len(u.host) &&
+            (!u.port[0] || (sys_str_scan_uint16(u.port, &port) == sys_str_len(u.port) && port));
+  if (ok && !ip_equal(ip, addr->remote_ip)) {
+    for (int i = 0; i < 4; i++)
+      if ((ip[i] & mask[i]) != (addr->local_ip[i] & mask[i])) ok = false;
+  }
+  uri_free(&u);
+  return ok;
+}
+
+int answer_ok(http_server_conn *conn, const char *sid, int keep_alive)
+{
+  sys_socketbuffer_rec *sb = &conn->out;
+  char timeout[32];
+  timeout[sys_str_fmt_uint(timeout, DEVICE_GENA_TIMEOUT_S)] = 0;
+  return http_server_write_common_header(sb, "200 OK", conn->server_name) &&
+         (!sid || (sys_socketbuffer_puts(sb, "SID: ") && sys_socketbuffer_puts(sb, sid) &&
+                   sys_socketbuffer_puts(sb, "\r\nTIMEOUT: Second-") &&
+                   sys_socketbuffer_puts(sb, timeout) && sys_socketbuffer_puts(sb, "\r\n"))) &&
+         (keep_alive || sys_socketbuffer_puts(sb, "CONNECTION: close\r\n")) &&
+         sys_socketbuffer_puts(sb, "CONTENT-LENGTH: 0\r\n\r\n") && sys_socketbuffer_flush(sb);
+}
+
+void answer(http_server_conn *conn, const char *sid, int keep_alive)
+{
+  if (answer_ok(conn, sid, keep_alive)) conn->keep_alive = keep_alive;
+}
+
+int64_t expiry_from_now()
+{
+  int64_t now = 0;
+  sys_time_now(&now);
+  return now + DEVICE_GENA_TIMEOUT_S;
+}
+
+// Removes the subscription with that SID; 1 when there was one.
+int subscription_remove(tarvo_device_ctx *c, const char *sid)
+{
+  sys_mutex_lock(&c->sub_mutex);
+  int32_t i = device_subscription_find(c, sid);
+  if (i >= 0) {
+    device_subscription_free(static_cast<device_subscription *>(c->subscriptions.buf[i]));
+    sys_ptralloc_remove(&c->subscriptions, uint32_t(i));
+  }
+  sys_mutex_unlock(&c->sub_mutex);
+  return i >= 0;
+}
+
+// Stores a new subscription and copies its SID into sid; 0 with nothing
+// stored, *full set when the list is at its limit.
+int subscription_add(tarvo_device_ctx *c, const char *service_id, device_gena_request *rq,
+                     char *sid, bool *full)
+{
+  auto *sub = static_cast<device_subscription *>(sys_alloc_zero(sizeof(device_subscription)));
+  char uuid[UUID_BUF_LEN];
+  if (!sub || !uuid_create(uuid)) {
+    sys_alloc_free(sub);
+    return 0;
+  }
+  sub->service_id = service_id;
+  sys_str_copy(sub->sid + sys_str_copy(sub->sid, "uuid:"), uuid);
+  sub->expiry = expiry_from_now();
+  sub->initial_pending = 1;
+  int ok = 0;
+  sys_mutex_lock(&c->sub_mutex);
+  *full = c->subscriptions.len >= DEVICE_GENA_SUBSCRIPTIONS_MAX;
+  if (!device_stopping(c) && !*full && sys_ptralloc_append(&c->subscriptions, sub)) {
+    sub->callbacks = rq->callbacks;
+    rq->callbacks = nullptr;
+    sys_str_copy(sid, sub->sid);
+    ok = 1;
+  }
+  sys_mutex_unlock(&c->sub_mutex);
+  if (!ok) device_subscription_free(sub);
+  return ok;
+}
+
+void subscribe(http_server_conn *conn, device_gena_request *rq, const device_request_info *info,
+               const device_service_handler *handler)
+{
+  tarvo_device_ctx *c = device_conn_ctx(conn);
+  char *initial = nullptr;
+  if (!handler->subscribe(info, handler->user, &initial)) {
+    sys_alloc_free(initial);
+    device_fail_answer(conn, "500 unable to accept");
+    return;
+  }
+  char sid[DEVICE_SID_LEN + 1];
+  bool full = false;
+  if (device_stopping(c) || !subscription_add(c, handler->service_id, rq, sid, &full)) {
+    if (full) device_fail_answer(conn, "500 unable to accept");
+    sys_alloc_free(initial);
+    return;
+  }
+  answer(conn, sid, rq->keep_alive);
+  // Without its initial event the subscriber would never learn the state,
+  // and events held for it would wait for ever: it goes, and its next
+  // renewal fails, so that it subscribes again.
+  if (!device_event_queue(c, 1, sid, initial ? initial : "")) subscription_remove(c, sid);
+  sys_alloc_free(initial);
+}
+
+void renew(http_server_conn *conn, const device_gena_request *rq)
+{
+  tarvo_device_ctx *c = device_conn_ctx(conn);
+  char sid[DEVICE_SID_LEN + 1];
+  int found = 0;
+  sys_mutex_lock(&c->sub_mutex);
+  if (device_stopping(c)) {
+    sys_mutex_unlock(&c->sub_mutex);
+    return;
+  }
+  int32_t i = device_subscription_find(c, rq->sid);
+  if (i >= 0) {
+    auto *sub = static_cast<device_subscription *>(c->subscriptions.buf[i]);
+    sub->expiry = expiry_from_now();
+    sys_str_copy(sid, sub->sid);
+    found = 1;
+  }
+  sys_mutex_unlock(&c->sub_mutex);
+  if (found)
+    answer(conn, sid, rq->keep_alive);
+  else
+    device_fail_answer(conn, "412 invalid SID");
+}
+
+// Any body goes unread into nothing.
+int body_discard(http_server_conn *conn, const device_gena_request *rq)
+{
+  if (rq->chunked) return http_server_read_chunked(conn, nullptr);
+  return !rq->has_length || http_server_read(conn, rq->length, nullptr);
+}
+
+}  // namespace
+
+void device_subscription_free(device_subscription *sub)
+{
+  if (!sub) return;
+  sys_str_list_free(sub->callbacks);
+  for (uint32_t i = 0; i < sub->held.len; i++) sys_alloc_free(sub->held.buf[i]);
+  sys_ptralloc_free(&sub->held);
+  sys_alloc_free(sub);
+}
+
+int32_t device_subscription_find(const tarvo_device_ctx *c, const char *sid)
+{
+  for (uint32_t i = 0; i < c->subscriptions.len; i++)
+    if (!sys_str_diff(static_cast<const device_subscription *>(c->subscriptions.buf[i])->sid, sid))
+      return int32_t(i);
+  return -1;
+}
+
+uint32_t device_seq_next(uint32_t seq) { return seq == UINT32_MAX ? 1 : seq + 1; }
+
+void device_gena_request_free(device_gena_request *rq)
+{
+  sys_alloc_free(rq->sid);
+  sys_str_list_free(rq->callbacks);
+  *rq = device_gena_request{};
+}
+
+const char *device_gena_headers(char *const *lines, int unsubscribe, int http10,
+                                device_gena_request *rq)
+{
+  rq->keep_alive = !http10;
+  bool host = false;
+  for (char *const *l = lines; l && *l; l++)
+    if (const char *err = header_check(*l, unsubscribe, rq, &host)) return err;
+  if (!host && !http10) return "400 HTTP/1.1 requests must include a host name";
+  if (unsubscribe) return rq->sid ? nullptr : "412 I need SID";
+  if (rq->sid) return rq->has_nt || rq->has_callback ? "400 bad request" : nullptr;
+  if (rq->callbacks_invalid || !rq->callbacks) return "412 I need Callback";
+  if (!rq->has_nt) return "400 I need NT";
+  return nullptr;
+}
+
+int device_gena_callbacks_filter(device_gena_request *rq, const connection_addresses *addr,
+                                 const uint8_t *netmask)
+{
+  uint32_t kept = 0;
+  for (uint32_t i = 0; rq->callbacks && rq->callbacks[i]; i++) {
+    char *u = rq->callbacks[i];
+    rq->callbacks[i] = nullptr;
+    if (kept < DEVICE_GENA_CALLBACKS_MAX && callback_allowed(u, addr, netmask))
+      rq->callbacks[kept++] = u;
+    else
+      sys_alloc_free(u);
+  }
+  if (!kept) {
+    sys_str_list_free(rq->callbacks);
+    rq->callbacks = nullptr;
+  }
+  return kept != 0;
+}
+
+void device_gena_serve(http_server_conn *conn, const http_request_startline_rec *start)
+{
+  bool unsubscribe = !sys_str_diff(start->method, "UNSUBSCRIBE");
+  device_request_info info{};
+  const device_service_handler *handler = nullptr;
+  if (!device_service_find(conn, start->uri.path, 1, &info, &handler)) {
+    device_fail_answer(conn, "404 not found");
+    return;
+  }
+  sys_str_list lines = nullptr;
+  if (!http_header_read(&conn->in, &lines)) return;
+  device_gena_request rq{};
+  const char *err = device_gena_headers(lines, unsubscribe, !conn->http11, &rq);
+  sys_str_list_free(lines);
+  if (!err && !body_discard(conn, &rq)) {
+    device_gena_request_free(&rq);
+    return;
+  }
+  if (!err && !unsubscribe && !rq.sid) {
+    uint8_t mask[4];
+    netmask_of(conn->addr.local_ip, mask);
+    if (!device_gena_callbacks_filter(&rq, &conn->addr, mask)) err = "412 I need Callback";
+  }
+  if (err)
+    device_fail_answer(conn, err);
+  else if (unsubscribe && subscription_remove(device_conn_ctx(conn), rq.sid))
+    answer(conn, nullptr, rq.keep_alive);
+  else if (unsubscribe)
+    device_fail_answer(conn, "412 invalid SID");
+  else if (rq.sid)
+    renew(conn, &rq);
+  else
+    subscribe(conn, &rq, &info, handler);
+  device_gena_request_free(&rq);
+}

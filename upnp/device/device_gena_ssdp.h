@@ -1,0 +1,106 @@
+// GENA and SSDP inside the device library: the subscription record, the
+// event jobs, and the checks of untrusted requests (SUBSCRIBE and
+// UNSUBSCRIBE headers, callback URLs, M-SEARCH datagrams) that the tests
+// and fuzz targets reach directly.
+#pragma once
+
+#include "device_impl.h"
+
+// "uuid:" and a UUID.
+inline constexpr uint32_t DEVICE_SID_LEN = 41;
+
+struct device_subscription {
+  const char *service_id;        // the handler copy's string
+  char sid[DEVICE_SID_LEN + 1];
+  uint32_t seq;                  // of the last event sent
+  sys_str_list callbacks;
+  int64_t expiry;                // seconds since 1970
+  // Until the initial event has gone, ordinary events are held here
+  // (char* bodies in queue order) so that the subscriber sees SEQ 0 first.
+  int initial_pending;
+  sys_ptralloc_rec held;
+};
+
+void device_subscription_free(device_subscription *sub);
+// Index of the subscription with exactly that SID; -1 when none.  Under
+// the subscription mutex.
+int32_t device_subscription_find(const tarvo_device_ctx *ctx, const char *sid);
+// The SEQ that follows seq: 1 comes after 4294967295.
+uint32_t device_seq_next(uint32_t seq);
+
+// One entry of the event queue.  initial: key is a SID, body the initial
+// event; otherwise key is a service_id.
+struct device_event_job {
+  tarvo_device_ctx *ctx;
+  int initial;
+  char *key;
+  char *body;
+};
+
+// Copies key and body into a new job and queues it; 0 (nothing queued)
+// when stopping, on exhaustion or when no slot came free in time.
+int device_event_queue(tarvo_device_ctx *ctx, int initial, const char *key, const char *body);
+
+// --- SUBSCRIBE and UNSUBSCRIBE headers ---
+
+struct device_gena_request {
+  int keep_alive;          // HTTP/1.1 and no "connection: close"
+  int chunked;
+  int has_length;
+  uint64_t length;
+  char *sid;               // NULL without a SID header
+  int has_nt;
+  int has_callback;        // a CALLBACK header was seen
+  int callbacks_invalid;
+  sys_str_list callbacks;  // the URLs sent, paths escaped; NULL when none
+};
+
+// Checks the header lines (NULL-terminated, normalised) in order and fills
+// rq; NULL when the request may go on, else the status line of the error
+// answer.  http10: the version is exactly "HTTP/1.0".  rq is freed by the
+// caller either way.
+const char *device_gena_headers(char *const *lines, int unsubscribe, int http10,
+                                device_gena_request *rq);
+void device_gena_request_free(device_gena_request *rq);
+// Keeps in rq->callbacks the first DEVICE_GENA_CALLBACKS_MAX URLs that
+// may be called: http URLs whose host is a dotted address equal to the
+// subscriber's or inside the subnet (netmask) of the address the request
+// came in on.  1 when at least one is left.
+int device_gena_callbacks_filter(device_gena_request *rq, const connection_addresses *addr,
+                                 const uint8_t *netmask);
+
+// --- SSDP ---
+
+// Called for one datagram to send: its ST (or NT), and the UDN and the
+// text after "::" that make its USN (suffix NULL: the USN is the UDN).
+// 0 stops the walk.
+typedef int (*device_ssdp_entry_fn)(void *user, const char *target, const char *udn,
+                                    const char *suffix);
+
+// The notification set of the description, in order; 0 when fn stopped it.
+int device_ssdp_notification_set(const upnp_desc_rec *desc, device_ssdp_entry_fn fn, void *user);
+// The answers to a search for target, each with its ST; fn may be NULL.
+// The number of answers (those before fn stopped the walk).
+uint32_t device_ssdp_search_answers(const upnp_desc_rec *desc, const char *target,
+                                    device_ssdp_entry_fn fn, void *user);
+// An M-SEARCH datagram of length bytes (read up to a NUL): 1 when it asks
+// for a discovery, with the search target (heap, non-empty) and MX.
+int device_ssdp_search_parse(const char *data, uint32_t length, char **target, uint32_t *mx);
+
+// Announcements and search answers.
+enum { DEVICE_SSDP_ALIVE, DEVICE_SSDP_BYEBYE, DEVICE_SSDP_ANSWER };
+// The datagram of one entry into sa (replacing its contents).
+int device_ssdp_message(sys_stralloc_rec *sa, int kind, const tarvo_device_ctx *ctx,
+                        const char *location, const char *target, const char *udn,
+                        const char *suffix);
+// "http://<ip>:<port>/" with its NUL; buf holds DEVICE_SSDP_LOCATION_LEN.
+inline constexpr uint32_t DEVICE_SSDP_LOCATION_LEN = 32;
+void device_ssdp_location(char *buf, const uint8_t *ip, uint16_t port);
+// Hands an accepted search (target taken over) to an answer thread of its
+// own; 0 (target freed) when stopping, at the limit of concurrent answers
+// or when no thread can be started.
+int device_ssdp_answer_start(tarvo_device_ctx *ctx, const uint8_t *local_ip,
+                             const uint8_t *remote_ip, uint16_t remote_port, char *target,
+                             uint32_t mx);
+// Sleeps ms in short slices; 0 when the stop flag cut it short.
+int device_sleep(const tarvo_device_ctx *ctx, uint32_t ms);

@@ -1,0 +1,138 @@
+// MIME types: from file names (a fixed table and the file-type folder) and
+// comparisons of major and sub types.
+#include <tarvo_util/dlna.h>
+#include <tarvo_util/sys_file.h>
+#include <tarvo_util/utf8file.h>
+#include <tarvo_util/util_limits.h>
+
+#include "text_build.h"
+
+#include <string_view>
+
+using sv = std::string_view;
+using tarvo::text_build;
+
+namespace {
+
+struct ext_type {
+  const char *ext;
+  const char *type;
+};
+
+// First match wins.
+const ext_type kTypes[] = {
+    {"3gp", "video/3gpp"},
+    {"asf", "video/x-ms-asf"},
+    {"avi", "video/avi"},
+    {"divx", "video/avi"},
+    {"bmp", "image/bmp"},
+    {"dvr-ms", "video/x-ms-dvr"},
+    {"gif", "image/gif"},
+    {"htm", "text/html"},
+    {"html", "text/html"},
+    {"jpeg", "image/jpeg"},
+    {"jpg", "image/jpeg"},
+    {"lpcm", "audio/L16;rate=44100;channels=2"},
+    {"m2p", "video/mpeg"},
+    {"mpe", "video/mpeg"},
+    {"mpeg", "video/mpeg"},
+    {"mpg", "video/mpeg"},
+    {"m4a", "audio/mp4"},
+    {"m3u", "audio/x-mpegurl"},
+    {"mp3", "audio/mpeg"},
+    {"mp4", "video/mp4"},
+    {"m4v", "video/mp4"},
+    {"ogg", "application/ogg"},
+    {"png", "image/png"},
+    {"tif", "image/tiff"},
+    {"tiff", "image/tiff"},
+    {"txt", "text/plain"},
+    {"wav", "audio/wav"},
+    {"wma", "audio/x-ms-wma"},
+    {"wmv", "video/x-ms-wmv"},
+    {"xml", "text/xml;charset=\"utf-8\""},
+    {"css", "text/css"},
+};
+
+// The text after the last '.' of the whole path; false without a '.'.
+bool extension(sv path, sv *ext)
+{
+  size_t dot = path.rfind('.');
+  if (dot == sv::npos) return false;
+  *ext = path.substr(dot + 1);
+  return true;
+}
+
+// The first line of the type file, up to a LF; a longer line than
+// MIMETYPE_LINE_MAX is refused rather than read without end.
+bool first_line(sys_filebuffer_rec *fb, text_build &line)
+{
+  for (;;) {
+    uint32_t avail = 0;
+    if (!sys_filebuffer_feed(fb, &avail) || !avail) return true;
+    sv chunk(sys_filebuffer_peek(fb), avail);
+    size_t lf = chunk.find('\n');
+    sv piece = chunk.substr(0, lf);
+    if (line.sa.len + piece.size() > MIMETYPE_LINE_MAX || !line.add(piece)) return false;
+    if (lf != sv::npos) return true;
+    sys_filebuffer_seek(fb, avail);
+  }
+}
+
+}  // namespace
+
+extern "C" {
+
+const char *mimetype_from_path_static(const char *path)
+{
+  sv ext;
+  if (extension(path, &ext))
+    for (const auto &t : kTypes)
+      if (ext.size() == sys_str_len(t.ext) && tarvo::case_starts(ext, t.ext)) return t.type;
+  return "application/octet-stream";
+}
+
+int mimetype_from_path(const char *folder, const char *path, char **type)
+{
+  sv ext;
+  // A '.' in a folder name gives an "extension" with a '/', which would
+  // name a file outside the type folder.
+  if (!extension(path, &ext) || ext.find('/') != sv::npos) return 0;
+  text_build file;
+  if (!file.add(folder) || !file.add(utf8file_separator())) return 0;
+  uint32_t at = file.sa.len;
+  if (!file.add(ext) || !file.add('\0')) return 0;
+  sys_str_case_lower(file.sa.buf + at);
+
+  sys_file_stat_rec st;
+  int fd;
+  if (!utf8file_stat(file.sa.buf, &st) || st.is_dir || !utf8file_open_read(&fd, file.sa.buf)) return 0;
+  char buf[MIMETYPE_FILE_BUFFER_SIZE];
+  sys_filebuffer_rec fb;
+  sys_filebuffer_init(&fb, fd, buf, sizeof buf);
+  text_build line;
+  bool ok = first_line(&fb, line);
+  sys_file_close(fd);
+  if (!ok) return 0;
+  if (line.sa.len && line.sa.buf[line.sa.len - 1] == '\r') line.sa.len--;
+  return line.sa.len && line.release(type);
+}
+
+int mimetype_major_equal(const char *type, const char *major)
+{
+  uint32_t n = sys_str_len(major);
+  return sys_str_case_start(type, major) && (type[n] == '\0' || type[n] == '/');
+}
+
+int mimetype_sub_equal(const char *type, const char *sub)
+{
+  uint32_t slash = sys_str_chr(type, '/');
+  if (!type[slash]) return 0;
+  const char *s = type + slash + 1;
+  uint32_t n = sys_str_len(sub);
+  if (!sys_str_case_start(s, sub)) return 0;
+  char c = s[n];
+  return c == '\0' || c == '\t' || c == ' ' || c == ':' || c == ';';
+}
+
+}  // extern "C"

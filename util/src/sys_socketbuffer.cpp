@@ -1,0 +1,265 @@
+// Buffered socket reading and writing with a timeout and a cancel flag.
+#include <tarvo_util/sys_socket.h>
+
+#include "sys_socket_impl.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include <poll.h>
+#include <sys/socket.h>
+
+namespace {
+
+std::atomic_ref<int32_t> cancel_flag(sys_socketbuffer_rec *sb)
+{
+  return std::atomic_ref<int32_t>(sb->canceled);
+}
+
+bool canceled(sys_socketbuffer_rec *sb)
+{
+  return cancel_flag(sb).load(std::memory_order_acquire) != 0;
+}
+
+// Waits for the socket in slices so that a cancel from another thread is
+// seen within one slice.
+int sb_wait(sys_socketbuffer_rec *sb, short events)
+{
+  sb->timed_out = 0;
+  if (sb->timeout_ms == 0) {
+    sb->timed_out = 1;
+    return 0;
+  }
+  uint32_t remaining = sb->timeout_ms;
+  for (;;) {
+    if (canceled(sb)) return 0;
+    uint32_t slice = std::min<uint32_t>(remaining, SYS_SOCKET_WAIT_SLICE_MS);
+    if (tarvo_impl::wait_socket(sb->fd, events, slice)) return 1;
+    if (slice == remaining) {
+      sb->timed_out = 1;
+      return 0;
+    }
+    remaining -= slice;
+  }
+}
+
+bool would_block(int e)
+{
+  return e == EAGAIN || e == EWOULDBLOCK;
+}
+
+// One receive, waiting once when the socket has nothing yet; got 0 when
+// the peer has closed.
+int sb_recv(sys_socketbuffer_rec *sb, char *dst, uint32_t len, uint32_t *got)
+{
+  if (canceled(sb)) return 0;
+  bool waited = false;
+  for (;;) {
+    ssize_t r = ::recv(sb->fd, dst, len, 0);
+    if (r >= 0) {
+      *got = uint32_t(r);
+      return 1;
+    }
+    if (errno == EINTR) continue;
+    if (!would_block(errno) || waited) return 0;
+    if (!sb_wait(sb, POLLIN)) return 0;
+    waited = true;
+  }
+}
+
+int sb_send(sys_socketbuffer_rec *sb, const char *data, uint32_t len)
+{
+  while (len) {
+    if (canceled(sb)) return 0;
+    ssize_t r = ::send(sb->fd, data, len, MSG_NOSIGNAL);
+    if (r >= 0) {
+      data += r;
+      len -= uint32_t(r);
+      continue;
+    }
+    if (errno == EINTR) continue;
+    if (!would_block(errno) || !sb_wait(sb, POLLOUT)) return 0;
+  }
+  return 1;
+}
+
+}  // namespace
+
+extern "C" {
+
+void sys_socketbuffer_init(sys_socketbuffer_rec *sb, int sock, char *buf, uint32_t size,
+                           uint32_t timeout_ms)
+{
+  sb->x = buf;
+  sb->p = 0;
+  sb->n = size;
+  sb->fd = sock;
+  sb->timeout_ms = timeout_ms;
+  sb->timed_out = 0;
+  cancel_flag(sb).store(0, std::memory_order_release);
+}
+
+void sys_socketbuffer_set_timeout(sys_socketbuffer_rec *sb, uint32_t ms) { sb->timeout_ms = ms; }
+int sys_socketbuffer_is_timeout(const sys_socketbuffer_rec *sb) { return sb->timed_out != 0; }
+
+void sys_socketbuffer_set_cancel(sys_socketbuffer_rec *sb, int flag)
+{
+  cancel_flag(sb).store(flag, std::memory_order_release);
+}
+
+int sys_socketbuffer_is_canceled(sys_socketbuffer_rec *sb) { return canceled(sb); }
+
+int sys_socketbuffer_flush(sys_socketbuffer_rec *sb)
+{
+  if (!sb->p) return 1;
+  uint32_t p = sb->p;
+  // Whatever happens the bytes are gone: a retry must not send them twice.
+  sb->p = 0;
+  return sb_send(sb, sb->x, p);
+}
+
+int sys_socketbuffer_put(sys_socketbuffer_rec *sb, const void *data, uint32_t len)
+{
+  auto *d = static_cast<const char *>(data);
+  if (len > sb->n - sb->p) {
+    if (!sys_socketbuffer_flush(sb)) return 0;
+    uint32_t chunk = std::max<uint32_t>(sb->n, 8192);
+    while (len > sb->n) {
+      uint32_t k = std::min(len, chunk);
+      if (!sb_send(sb, d, k)) return 0;
+      d += k;
+      len -= k;
+    }
+  }
+  std::memcpy(sb->x + sb->p, d, len);
+  sb->p += len;
+  return 1;
+}
+
+int sys_socketbuffer_putalign(sys_socketbuffer_rec *sb, const void *data, uint32_t len)
+{
+  auto *d = static_cast<const char *>(data);
+  if (!sb->n) return sb_send(sb, d, len);
+  while (len > sb->n - sb->p) {
+    uint32_t k = sb->n - sb->p;
+    std::memcpy(sb->x + sb->p, d, k);
+    sb->p += k;
+    d += k;
+    len -= k;
+    if (!sys_socketbuffer_flush(sb)) return 0;
+  }
+  std::memcpy(sb->x + sb->p, d, len);
+  sb->p += len;
+  return 1;
+}
+
+int sys_socketbuffer_putflush(sys_socketbuffer_rec *sb, const void *data, uint32_t len)
+{
+  return sys_socketbuffer_flush(sb) && sb_send(sb, static_cast<const char *>(data), len);
+}
+
+int sys_socketbuffer_puts(sys_socketbuffer_rec *sb, const char *s)
+{
+  return sys_socketbuffer_put(sb, s, uint32_t(std::strlen(s)));
+}
+
+int sys_socketbuffer_putsalign(sys_socketbuffer_rec *sb, const char *s)
+{
+  return sys_socketbuffer_putalign(sb, s, uint32_t(std::strlen(s)));
+}
+
+int sys_socketbuffer_putsflush(sys_socketbuffer_rec *sb, const char *s)
+{
+  return sys_socketbuffer_putflush(sb, s, uint32_t(std::strlen(s)));
+}
+
+int sys_socketbuffer_feed(sys_socketbuffer_rec *sb, uint32_t *avail)
+{
+  if (sb->p) {
+    *avail = sb->p;
+    return 1;
+  }
+  uint32_t got;
+  if (!sb_recv(sb, sb->x, sb->n, &got)) return 0;
+  // The unconsumed bytes always end at the end of the buffer.
+  if (got && got < sb->n) std::memmove(sb->x + sb->n - got, sb->x, got);
+  sb->n -= got;
+  sb->p = got;
+  *avail = got;
+  return 1;
+}
+
+char *sys_socketbuffer_peek(sys_socketbuffer_rec *sb) { return sb->x + sb->n; }
+
+void sys_socketbuffer_seek(sys_socketbuffer_rec *sb, uint32_t k)
+{
+  sb->n += k;
+  sb->p -= k;
+}
+
+}  // extern "C"
+
+namespace {
+
+int sb_get(sys_socketbuffer_rec *sb, void *dst, uint32_t len, uint32_t *got, uint32_t direct_max)
+{
+  if (!sb->p && len >= sb->n) return sb_recv(sb, static_cast<char *>(dst), std::min(len, direct_max), got);
+  uint32_t avail;
+  if (!sys_socketbuffer_feed(sb, &avail)) return 0;
+  uint32_t k = std::min(len, avail);
+  std::memcpy(dst, sb->x + sb->n, k);
+  sys_socketbuffer_seek(sb, k);
+  *got = k;
+  return 1;
+}
+
+}  // namespace
+
+extern "C" {
+
+int sys_socketbuffer_get(sys_socketbuffer_rec *sb, void *dst, uint32_t len, uint32_t *got)
+{
+  return sb_get(sb, dst, len, got, UINT32_MAX);
+}
+
+int sys_socketbuffer_bget(sys_socketbuffer_rec *sb, void *dst, uint32_t len, uint32_t *got)
+{
+  return sb_get(sb, dst, len, got, sb->n);
+}
+
+int sys_socketbuffer_copy(sys_socketbuffer_rec *in, sys_socketbuffer_rec *out)
+{
+  for (;;) {
+    uint32_t avail;
+    if (!sys_socketbuffer_feed(in, &avail)) return 0;
+    if (!avail) return 1;
+    if (!sys_socketbuffer_put(out, sys_socketbuffer_peek(in), avail)) return 0;
+    sys_socketbuffer_seek(in, avail);
+  }
+}
+
+int sys_socketbuffer_getln(sys_socketbuffer_rec *sb, sys_stralloc_rec *sa, int *got_line,
+                           int terminator)
+{
+  sa->len = 0;
+  *got_line = 0;
+  for (;;) {
+    uint32_t avail;
+    if (!sys_socketbuffer_feed(sb, &avail)) return 0;
+    if (!avail) return 1;
+    const char *s = sys_socketbuffer_peek(sb);
+    const void *t = std::memchr(s, terminator, avail);
+    uint32_t k = t ? uint32_t(static_cast<const char *>(t) - s) + 1 : avail;
+    if (uint64_t(sa->len) + k > SYS_SOCKET_LINE_MAX) return 0;
+    if (!sys_stralloc_catb(sa, s, k)) return 0;
+    sys_socketbuffer_seek(sb, k);
+    if (t) {
+      *got_line = 1;
+      return 1;
+    }
+  }
+}
+
+}  // extern "C"

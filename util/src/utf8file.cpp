@@ -1,0 +1,38 @@
+// Files and folders by UTF-8 path: the bytes go to the kernel unchanged.
+#include <tarvo_util/sys_str.h>
+#include <tarvo_util/utf8file.h>
+
+#include "sys_file_path.h"
+
+using namespace tarvo;
+
+extern "C" {
+
+int utf8file_open_read(int *file, const char *path) { return file_open(file, path, open_mode::read); }
+int utf8file_open_excl(int *file, const char *path) { return file_open(file, path, open_mode::excl); }
+int utf8file_open_trunc(int *file, const char *path) { return file_open(file, path, open_mode::trunc); }
+int utf8file_open_write(int *file, const char *path) { return file_open(file, path, open_mode::write_existing); }
+int utf8file_remove(const char *path) { return sys_file_remove(path); }
+int utf8file_rename(const char *old_path, const char *new_path) { return sys_file_rename(old_path, new_path); }
+int utf8file_stat(const char *path, sys_file_stat_rec *st) { return sys_file_stat(path, st); }
+
+int utf8file_utime(const char *path, const int64_t *mtime, const int64_t *ctime)
+{
+  return sys_file_utime(path, mtime, ctime);
+}
+
+int utf8filesystem_stat(const char *path, sys_filesystem_stat_rec *st) { return sys_filesystem_stat(path, st); }
+int utf8dir_make(const char *path) { return sys_dir_make(path); }
+int utf8dir_remove(const char *path) { return sys_dir_remove(path); }
+int utf8dir_open(sys_dir_rec *dir, const char *path) { return sys_dir_open(dir, path); }
+
+int utf8dir_read(sys_dir_rec *dir, char **name)
+{
+  const char *n = sys_dir_read(dir);
+  return n && sys_str_clone(n, name);
+}
+
+const char *utf8file_separator(void) { return sys_file_separator(); }
+int utf8file_is_absolute_path(const char *path) { return sys_file_is_absolute_path(path); }
+
+}  // extern "C"

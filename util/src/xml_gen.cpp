@@ -1,0 +1,103 @@
+// XML text writers: escaping, elements, attributes, trimming and the
+// character check for values that will be stored as XML.
+#include <tarvo_util/xml.h>
+
+#include "xml_internal.h"
+
+namespace {
+
+const char *entity_of(unsigned char c)
+{
+  switch (c) {
+  case '"': return "&quot;";
+  case '&': return "&amp;";
+  case '\'': return "&apos;";
+  case '<': return "&lt;";
+  case '>': return "&gt;";
+  default: return nullptr;
+  }
+}
+
+bool is_trim_space(char c) { return c == ' ' || (c >= 9 && c <= 13); }
+
+bool in(unsigned char c, unsigned lo, unsigned hi) { return c >= lo && c <= hi; }
+
+// Length of the UTF-8 sequence that starts at s, or 0 when it is not one
+// that an XML document may hold.
+uint32_t legal_sequence(const unsigned char *s)
+{
+  unsigned char c = s[0];
+  if (c < 0x20 || in(c, 0x80, 0xC1) || c >= 0xF5) return 0;
+  if (c < 0x80) return 1;
+  uint32_t n = c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+  // The string's NUL stops the walk here: it is not a continuation byte.
+  for (uint32_t i = 1; i < n; i++)
+    if (!in(s[i], 0x80, 0xBF)) return 0;
+  unsigned char d = s[1];
+  if (c == 0xE0 && d < 0xA0) return 0;  // overlong
+  if (c == 0xED && d > 0x9F) return 0;  // surrogates
+  if (c == 0xEF && d == 0xBF && s[2] >= 0xBE) return 0;  // U+FFFE, U+FFFF
+  if (c == 0xF0 && d < 0x90) return 0;  // overlong
+  if (c == 0xF4 && d > 0x8F) return 0;  // beyond U+10FFFF
+  return n;
+}
+
+}  // namespace
+
+int xml_encode_appendb(sys_stralloc_rec *sa, const char *s, uint32_t n)
+{
+  uint32_t run = 0;
+  for (uint32_t i = 0; i < n; i++) {
+    const char *e = entity_of(static_cast<unsigned char>(s[i]));
+    if (!e) continue;
+    if (!sys_stralloc_catb(sa, s + run, i - run) || !sys_stralloc_cats(sa, e)) return 0;
+    run = i + 1;
+  }
+  return sys_stralloc_catb(sa, s + run, n - run);
+}
+
+extern "C" {
+
+int xml_gen_encode_append(sys_stralloc_rec *sa, const char *s)
+{
+  return xml_encode_appendb(sa, s, sys_str_len(s));
+}
+
+int xml_gen_element_append(sys_stralloc_rec *sa, const char *name, const char *text)
+{
+  return sys_stralloc_cats(sa, "<") && sys_stralloc_cats(sa, name) && sys_stralloc_cats(sa, ">") &&
+         (!text || xml_gen_encode_append(sa, text)) && sys_stralloc_cats(sa, "</") &&
+         sys_stralloc_cats(sa, name) && sys_stralloc_cats(sa, ">\r\n");
+}
+
+int xml_gen_attribute_append(sys_stralloc_rec *sa, const char *name, const char *value)
+{
+  return sys_stralloc_cats(sa, " ") && sys_stralloc_cats(sa, name) && sys_stralloc_cats(sa, "=\"") &&
+         xml_gen_encode_append(sa, value) && sys_stralloc_cats(sa, "\"");
+}
+
+void xml_gen_text_trim(sys_stralloc_rec *sa)
+{
+  char *b = sa->buf;
+  uint32_t n = sa->len;
+  for (uint32_t i = 0; i < n; i++)
+    if (b[i] == '\r' || b[i] == '\n') b[i] = ' ';
+  while (n && is_trim_space(b[n - 1])) n--;
+  uint32_t start = 0;
+  while (start < n && is_trim_space(b[start])) start++;
+  if (start) sys_byte_copy(b, n - start, b + start);
+  sa->len = n - start;
+}
+
+int xml_gen_is_legal_value(const char *s)
+{
+  const auto *p = reinterpret_cast<const unsigned char *>(s);
+  while (*p) {
+    uint32_t n = legal_sequence(p);
+    if (!n) return 0;
+    p += n;
+  }
+  return 1;
+}
+
+}  // extern "C"

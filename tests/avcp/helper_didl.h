@@ -4,22 +4,23 @@
 #include <tarvo_avcp/avcp_didl.h>
 
 #include <string>
-#include <vector>
 
 namespace didl_test {
 
-// The start tag of a document with every namespace the model knows.
-inline std::string head()
+// A document with every namespace the model knows around body.
+inline std::string doc(const std::string &body)
 {
   return "<DIDL-Lite xmlns=\"urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/\""
-         " xmlns:upnp=\"urn:schemas-upnp-org:metadata-1-0/upnp/\""
-         " xmlns:dc=\"http://purl.org/dc/elements/1.1/\""
-         " xmlns:dlna=\"urn:schemas-dlna-org:metadata-1-0/\""
-         " xmlns:tarvo=\"" AVCP_DIDL_NS_TARVO_URI "\""
-         " xmlns:arib=\"urn:schemas-arib-or-jp:elements-1-0/\">";
+         " xmlns:upnp=\"urn:schemas-upnp-org:metadata-1-0/upnp/\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\""
+         " xmlns:dlna=\"urn:schemas-dlna-org:metadata-1-0/\" xmlns:tarvo=\"" AVCP_DIDL_NS_TARVO_URI "\""
+         " xmlns:arib=\"urn:schemas-arib-or-jp:elements-1-0/\">" +
+         body + "</DIDL-Lite>";
 }
 
-inline std::string doc(const std::string &body) { return head() + body + "</DIDL-Lite>"; }
+inline std::string item(const std::string &id, const std::string &props, const std::string &attrs = "")
+{
+  return "<item id=\"" + id + "\"" + attrs + ">" + props + "</item>";
+}
 
 // Owns a parsed list.
 struct parsed {
@@ -42,23 +43,10 @@ inline std::string text_of(const avcp_didl_object *o, const char *element)
   return p ? p->text : "<none>";
 }
 
-inline std::string attr_of(const avcp_didl_object *o, const char *name)
+template <class R> std::string attr_of(const R *r, const char *name)
 {
-  const char *v = avcp_didl_attribute_find(o->attribute_names, o->attribute_values, name);
+  const char *v = avcp_didl_attribute_find(r->attribute_names, r->attribute_values, name);
   return v ? v : "<none>";
-}
-
-inline std::vector<std::string> prop_names(const avcp_didl_object *o)
-{
-  std::vector<std::string> v;
-  for (avcp_didl_property **p = o->properties; *p; p++) v.push_back((*p)->element);
-  return v;
-}
-
-// An item element with the given attribute text and property elements.
-inline std::string item(const std::string &attrs, const std::string &props)
-{
-  return "<item " + attrs + ">" + props + "</item>";
 }
 
 }  // namespace didl_test

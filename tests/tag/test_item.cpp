@@ -4,9 +4,9 @@
 #include <tarvo_avcp/avcp_didl.h>
 #include <tarvo_test.h>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utime.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -31,8 +31,8 @@ std::string make(const scratch_dir &d, const std::string &name, const std::strin
   std::string p = d / name;
   std::filesystem::create_directories(std::filesystem::path(p).parent_path());
   write_file(p, data);
-  timespec t[2] = {{kWhen, 0}, {kWhen, 0}};
-  utimensat(AT_FDCWD, p.c_str(), t, 0);
+  utimbuf t{kWhen, kWhen};
+  utime(p.c_str(), &t);
   return p;
 }
 

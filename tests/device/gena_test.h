@@ -19,7 +19,9 @@ inline constexpr const char *kServiceType = "urn:schemas-upnp-org:service:Test:2
 inline constexpr const char *kServiceId = "urn:upnp-org:serviceId:Test";
 inline constexpr const char *kOtherId = "urn:upnp-org:serviceId:Other";
 inline constexpr const char *kUdn = "uuid:00000000-1111-2222-3333-444444444444";
-inline constexpr const char *kInitialBody = "<initial>state</initial>";
+inline constexpr const char *kInitialBody =
+    "<e:propertyset xmlns:e=\"urn:schemas-upnp-org:event-1-0\">\n"
+    "<e:property>\n<State>ready</State>\r\n</e:property>\n</e:propertyset>\n";
 
 // Moves the program into a network namespace of its own (once) with lo
 // up and open to multicast; "" when that worked, else why not.

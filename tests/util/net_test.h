@@ -55,21 +55,6 @@ inline std::string recv_all(int fd)
   return out;
 }
 
-// What has arrived within ms, without waiting for a close.
-inline std::string recv_some(int fd, int ms)
-{
-  std::string out;
-  char buf[65536];
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < end) {
-    if (!sys_socket_read_wait(fd, 20)) continue;
-    ssize_t r = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
-    if (r <= 0) break;
-    out.append(buf, size_t(r));
-  }
-  return out;
-}
-
 inline long long ms_since(std::chrono::steady_clock::time_point t0)
 {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)

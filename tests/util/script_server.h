@@ -26,14 +26,18 @@ struct script_reply {
 
 class script_server {
  public:
-  // With repeat_last, the last reply answers every further request.
-  explicit script_server(std::vector<script_reply> script, bool repeat_last = false)
+  // With repeat_last, the last reply answers every further request.  Port 0
+  // takes any free port.
+  explicit script_server(std::vector<script_reply> script, bool repeat_last = false, uint16_t port = 0)
       : script_(std::move(script)), repeat_last_(repeat_last)
   {
     listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int on = 1;
+    setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
     socklen_t len = sizeof a;
     if (listen_fd_ < 0 || bind(listen_fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) ||
         listen(listen_fd_, 16) || getsockname(listen_fd_, reinterpret_cast<sockaddr *>(&a), &len))
@@ -78,7 +82,7 @@ class script_server {
       if (poll(p.data(), p.size(), 50) <= 0) continue;
       if (p[0].revents) {
         int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd >= 0) conns_[fd] = conn{++accepted_};
+        if (fd >= 0) conns_[fd] = conn{++accepted_, {}, false};
       }
       for (size_t i = 1; i < p.size(); i++)
         if (p[i].revents && !serve(p[i].fd)) {

@@ -5,7 +5,6 @@
 #include "net_test.h"
 #include "tarvo_test.h"
 
-#include <atomic>
 #include <csignal>
 #include <cstring>
 #include <string>
@@ -68,16 +67,6 @@ TEST(Address, ScanAndFormat)
   EXPECT_EQ(sys_mac_fmt(nullptr, mac), 17u);
 }
 
-TEST(Address, Constants)
-{
-  EXPECT_EQ(ip_text(ssdp_ip()), "239.255.255.250");
-  EXPECT_EQ(ssdp_port(), 1900);
-  EXPECT_STREQ(ssdp_host(), "239.255.255.250");
-  EXPECT_STREQ(ssdp_host_port(), "239.255.255.250:1900");
-  EXPECT_EQ(ip_text(sys_ip4_loopback()), "127.0.0.1");
-  EXPECT_EQ(ip_text(sys_ip4_any()), "0.0.0.0");
-}
-
 namespace {
 
 // A synthetic interface list, as getifaddrs would give it.
@@ -136,16 +125,13 @@ TEST(AddressList, TakesUpNonLoopbackInOrderAndLoopbackLast)
 
   fake_ifs empty;
   EXPECT_EQ(list_of(empty), std::vector<std::string>{"127.0.0.1"});
-}
 
-TEST(AddressList, LooksAtTenEntriesOnly)
-{
-  fake_ifs f;
-  for (int i = 1; i <= 12; i++) f.add("eth", ("10.0.0." + std::to_string(i)).c_str(), IFF_UP);
-  auto l = list_of(f);
+  // Only the first ten IPv4 entries are looked at.
+  fake_ifs many;
+  for (int i = 1; i <= 12; i++) many.add("eth", ("10.0.0." + std::to_string(i)).c_str(), IFF_UP);
+  auto l = list_of(many);
   ASSERT_EQ(l.size(), 11u);
   EXPECT_EQ(l[9], "10.0.0.10");
-  EXPECT_EQ(l[10], "127.0.0.1");
 }
 
 // In a network namespace of its own the machine has only a loopback
@@ -231,100 +217,45 @@ TEST(Platform, InitAndProductToken)
                                 " UPnP/1.0 Kelmar Tarvo UPnP/1.0");
   sys_alloc_free(s);
 
-  char *h;
-  ASSERT_TRUE(sys_host_local(&h));
-  EXPECT_GT(strlen(h), 0u);
-  sys_alloc_free(h);
-
   sys_memalloc_rec ma{};
   ASSERT_TRUE(sys_host_ip4("10.1.2.3", &ma));
   EXPECT_EQ(addresses(ma), std::vector<std::string>{"10.1.2.3"});
-  ASSERT_TRUE(sys_host_ip4("localhost", &ma));
-  EXPECT_EQ(addresses(ma)[0], "127.0.0.1");
   EXPECT_FALSE(sys_host_ip4("no-such-host.invalid", &ma));
   EXPECT_EQ(ma.len, 0u);
   sys_memalloc_free(&ma);
 }
 
-TEST(Socket, TcpUdpAndAddresses)
+TEST(Socket, CloseOnExecWouldBlockAndNoSigpipe)
 {
   tcp_pair t;
   ASSERT_TRUE(t.ok());
-  EXPECT_TRUE(sys_socket_connected(t.b));
   uint8_t ip[4];
   uint16_t lport, rport;
-  ASSERT_TRUE(sys_socket_local4(t.b, ip, &lport));
-  ASSERT_TRUE(sys_socket_remote4(t.a, ip, &rport));
+  ASSERT_TRUE(sys_socket_local4(t.b, ip, &lport) && sys_socket_remote4(t.a, ip, &rport));
   EXPECT_EQ(lport, rport);
   EXPECT_EQ(ip_text(ip), "127.0.0.1");
   EXPECT_NE(fcntl(t.a, F_GETFD) & FD_CLOEXEC, 0);
   EXPECT_NE(fcntl(t.b, F_GETFD) & FD_CLOEXEC, 0);
 
-  uint32_t n;
-  ASSERT_TRUE(sys_socket_send(t.b, "hello", 5, &n));
-  EXPECT_EQ(n, 5u);
-  char buf[16];
-  ASSERT_TRUE(sys_socket_read_wait(t.a, 2000));
-  ASSERT_TRUE(sys_socket_recv(t.a, buf, sizeof buf, &n));
-  EXPECT_EQ(std::string(buf, n), "hello");
-
   // Non-blocking: nothing to read is "would block"; the peer's close is 0.
+  char buf[16];
+  uint32_t n;
   ASSERT_TRUE(sys_socket_ndelay_on(t.a));
   EXPECT_FALSE(sys_socket_recv(t.a, buf, sizeof buf, &n));
   EXPECT_TRUE(sys_socket_would_block());
   EXPECT_FALSE(sys_socket_read_wait(t.a, 50));
-  EXPECT_TRUE(sys_socket_write_wait(t.a, 50));
   ASSERT_TRUE(sys_socket_shutdown(t.b, 1));
-  ASSERT_TRUE(sys_socket_read_wait(t.a, 2000));
-  ASSERT_TRUE(sys_socket_recv(t.a, buf, sizeof buf, &n));
+  ASSERT_TRUE(sys_socket_read_wait(t.a, 2000) && sys_socket_recv(t.a, buf, sizeof buf, &n));
   EXPECT_EQ(n, 0u);
-  EXPECT_TRUE(sys_socket_close(-1));
 
-  // A send to a peer that has gone must fail, not raise SIGPIPE.
-  tcp_pair g;
-  ASSERT_TRUE(g.ok());
-  sys_socket_close(g.a);
-  g.a = -1;
+  // A send to a peer that has gone fails instead of raising SIGPIPE.
+  sys_socket_close(t.a);
+  t.a = -1;
   std::string big(1 << 20, 'x');
   signal(SIGPIPE, SIG_DFL);
-  EXPECT_FALSE(sys_socket_allsend(g.b, big.data(), uint32_t(big.size())));
+  EXPECT_FALSE(sys_socket_allsend(t.b, big.data(), uint32_t(big.size())));
   platform_init();
 
-  int u1, u2;
-  ASSERT_TRUE(sys_socket_udp(&u1));
-  ASSERT_TRUE(sys_socket_udp(&u2));
-  ASSERT_TRUE(sys_socket_bind_reuse4(u1, sys_ip4_loopback(), 0));
-  ASSERT_TRUE(sys_socket_bind4(u2, sys_ip4_loopback(), 0));
-  uint16_t p1, p2, from;
-  sys_socket_local4(u1, nullptr, &p1);
-  sys_socket_local4(u2, nullptr, &p2);
-  ASSERT_TRUE(sys_socket_sendto4(u2, "dgram", 5, sys_ip4_loopback(), p1, &n));
-  ASSERT_TRUE(sys_socket_read_wait(u1, 2000));
-  ASSERT_TRUE(sys_socket_recvfrom4(u1, buf, sizeof buf, ip, &from, &n));
-  EXPECT_EQ(std::string(buf, n), "dgram");
-  EXPECT_EQ(from, p2);
-  EXPECT_TRUE(sys_socket_mcast_set_if(u1, sys_ip4_loopback()));
-  EXPECT_TRUE(sys_socket_mcast_get_if(u1, ip));
-  EXPECT_EQ(ip_text(ip), "127.0.0.1");
-  EXPECT_TRUE(sys_socket_mcast_set_ttl(u1, 4));
-  EXPECT_TRUE(sys_socket_bcast_on(u1));
-  sys_socket_tryreservein(u1, 65535);
-  sys_socket_close(u1);
-  sys_socket_close(u2);
-
-  // A non-blocking connect to a listener reports "would block" or
-  // succeeds at once.
-  int l, c;
-  uint16_t port;
-  ASSERT_TRUE(sys_socket_tcp(&l) && sys_socket_bind4(l, sys_ip4_loopback(), 0) &&
-              sys_socket_listen(l, 1) && sys_socket_local4(l, nullptr, &port));
-  ASSERT_TRUE(sys_socket_tcp(&c) && sys_socket_ndelay_on(c));
-  if (!sys_socket_connect4(c, sys_ip4_loopback(), port)) {
-    EXPECT_TRUE(sys_socket_would_block());
-  }
-  EXPECT_TRUE(sys_socket_write_wait(c, 2000));
-  sys_socket_close(c);
-  sys_socket_close(l);
 }
 
 TEST(SocketSet, KeepsOneEntryAndReportsReadySockets)
@@ -408,7 +339,6 @@ TEST(SocketBuffer, CancelFromAnotherThreadIsSeenWithinASlice)
   uint32_t got;
   sys_socketbuffer_rec sb;
   sys_socketbuffer_init(&sb, t.a, store, sizeof store, 30000);
-  std::atomic<bool> done{false};
   std::thread other([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     sys_socketbuffer_set_cancel(&sb, 1);
@@ -452,14 +382,9 @@ TEST(SocketBuffer, WritesArriveInOrder)
   put("xyz", sys_socketbuffer_put);
   put(big, sys_socketbuffer_putflush);
   EXPECT_EQ(sb.p, 0u);
-  ASSERT_TRUE(sys_socketbuffer_puts(&sb, "tail-12"));
-  expect += "tail-12";
-  ASSERT_TRUE(sys_socketbuffer_putsalign(&sb, "+"));
-  expect += "+";
-  ASSERT_TRUE(sys_socketbuffer_putsflush(&sb, "!"));
-  expect += "!";
-  ASSERT_TRUE(sys_socketbuffer_flush(&sb));
-  ASSERT_TRUE(sys_socketbuffer_flush(&sb));
+  ASSERT_TRUE(sys_socketbuffer_puts(&sb, "tail") && sys_socketbuffer_putsalign(&sb, "+") &&
+              sys_socketbuffer_putsflush(&sb, "!") && sys_socketbuffer_flush(&sb));
+  expect += "tail+!";
   sys_socket_shutdown(t.a, 1);
   reader.join();
   EXPECT_EQ(got.size(), expect.size());
@@ -526,26 +451,6 @@ TEST(SocketBuffer, LineReadingIsBounded)
   EXPECT_LE(sa.len, uint32_t(SYS_SOCKET_LINE_MAX));
   w.join();
   sys_stralloc_free(&sa);
-}
-
-TEST(SocketBuffer, CopyMovesEverythingToTheOtherSocket)
-{
-  tcp_pair in, out;
-  ASSERT_TRUE(in.ok() && out.ok());
-  char s1[32], s2[32];
-  sys_socketbuffer_rec a, b;
-  sys_socketbuffer_init(&a, in.a, s1, sizeof s1, 2000);
-  sys_socketbuffer_init(&b, out.a, s2, sizeof s2, 2000);
-  std::string data(5000, 'q');
-  std::thread w([&] {
-    net_test::send_all(in.b, data);
-    sys_socket_shutdown(in.b, 1);
-  });
-  ASSERT_TRUE(sys_socketbuffer_copy(&a, &b));
-  ASSERT_TRUE(sys_socketbuffer_flush(&b));
-  sys_socket_shutdown(out.a, 1);
-  EXPECT_EQ(net_test::recv_all(out.b), data);
-  w.join();
 }
 
 TEST(SendFile, SendsTheRangeAndFallsBackWithoutSendfile)

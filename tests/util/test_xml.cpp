@@ -223,6 +223,13 @@ TEST(XmlTranslate, ReplacesListedValuesAndRewritesTheRest)
   EXPECT_TRUE(ok);
   translate("<a><b></a>", {"a"}, {"x"}, 1, &ok);
   EXPECT_FALSE(ok);
+  // An entity is written out expanded; one that expands to broken markup
+  // makes the document malformed.
+  EXPECT_EQ(translate("<!DOCTYPE r [<!ENTITY e \"<i>1</i>\">]><r>&e;</r>", {"x"}, {"y"}, 1, &ok),
+            "<!DOCTYPE r [<!ENTITY e \"<i>1</i>\">]><r><i>1</i></r>");
+  EXPECT_TRUE(ok);
+  translate("<!DOCTYPE r [<!ENTITY e \"x/><d><v\">]><r><d>&e;</d></r>", {"x"}, {"y"}, 1, &ok);
+  EXPECT_FALSE(ok);
 }
 
 TEST(XmlTranslate, KeepsCdataContentRaw)

@@ -70,7 +70,7 @@ struct tarvo_device_ctx {
   sockalloc_rec ssdp_sockets;
   sys_thread_handle ssdp_thread;
   int address_changed;            // atomic; set by the timer thread
-  int listen_socket;
+  int listen_socket;              // closed with the context
   sys_thread_handle accept_thread;
   int suspend_control;            // atomic
   int ssdp_disabled;
@@ -94,12 +94,25 @@ struct device_conn {
   sys_process_handle cgi_child;   // under live_mutex: a CGI program to stop at the end
 };
 
+// A growing text freed with its scope.
+struct device_text {
+  sys_stralloc_rec sa{};
+  device_text() = default;
+  device_text(const device_text &) = delete;
+  device_text &operator=(const device_text &) = delete;
+  ~device_text() { sys_stralloc_free(&sa); }
+};
+
 inline tarvo_device_ctx *device_conn_ctx(const http_server_conn *conn)
 {
   return static_cast<tarvo_device_ctx *>(conn->owner);
 }
 
 inline int device_stopping(const tarvo_device_ctx *ctx) { return device_load(ctx->stop) != 0; }
+
+// The caller's context, made zero-filled when *ctx is NULL; NULL when ctx
+// is NULL or the context cannot be made.
+tarvo_device_ctx *device_ctx_get(tarvo_device_ctx **ctx);
 
 // --- shared by the HTTP core, SOAP control, GENA and CGI (device_http.cpp) ---
 
@@ -114,8 +127,8 @@ int device_service_find(const http_server_conn *conn, const char *path, int even
 // DEVICE_FAIL_PAUSE_MS; the connection is not kept.
 void device_fail_answer(http_server_conn *conn, const char *status);
 // The root joined with a request path so that no component can begin
-// with a dot and no separator repeats.  0 for a path that does not begin
-// with '/' or on exhaustion.
+// with a dot and no separator repeats; an empty path gives the root.  0
+// for a path that does not begin with '/' or on exhaustion.
 int device_docroot_join(const char *root, const char *path, uint32_t path_len, char **out);
 // In place: %XY becomes the byte XY; '+' stays.
 void device_path_unescape(char *path);
@@ -132,13 +145,44 @@ int device_static_find(tarvo_device_ctx *ctx, const char *path, const char **mim
 void device_static_release(static_content_body *body);
 void device_static_free_all(tarvo_device_ctx *ctx);
 
+// The accept thread's body; the argument is the context.
+void device_accept_loop(void *ctx);
+// Cuts every live connection (socket shut down, CGI program killed) so
+// that its thread ends soon.
+void device_conns_cut(tarvo_device_ctx *ctx);
+
 // --- SOAP control (device_soap.cpp) and CGI (device_cgi.cpp) ---
 
 void device_soap_serve(http_server_conn *conn, const http_request_startline_rec *start);
+
+// What the header lines of a control request ask for.
+struct device_soap_request {
+  int keep_alive;
+  int chunked;
+  int has_length;
+  uint64_t length;
+  char *service_type;   // from SOAPACTION, NULL without one
+  char *action;
+  int batch_mode;
+  int batch_command;    // 0 none, 1 AcceptBatch, 2 DeleteBatch
+  uint32_t batch_delay;
+  int expect_continue;  // an interim "100 continue" is owed
+};
+// Checks the header lines (NULL-terminated, normalised) of a control
+// request in order and fills rq; NULL when they are acceptable, else the
+// status line of the error answer.  rq is to be freed either way.
+const char *device_soap_headers(char *const *lines, int http10, device_soap_request *rq);
+void device_soap_request_free(device_soap_request *rq);
+// The arguments of the action in a request body; empty lists for an
+// action without any.  0 when the body is not a SOAP request.
+int device_soap_args(const char *xml, sys_str_list *names, sys_str_list *values);
 // The length of the script part of path (through ".cgi"), 0 when path
 // names no CGI program.
 uint32_t device_cgi_split(const char *path);
 void device_cgi_serve(device_conn *dc, const http_request_startline_rec *start, uint32_t script_len);
+// The header lines of a CGI program's answer, up to the empty line, and
+// the status they ask for (pointing into lines or at a constant).
+int device_cgi_answer_read(sys_filebuffer_rec *fb, sys_str_list *lines, const char **status);
 
 // --- keeping the system awake (device_awake.cpp): a process-wide count ---
 

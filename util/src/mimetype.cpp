@@ -1,12 +1,16 @@
 // MIME types: from file names (a fixed table and the file-type folder) and
 // comparisons of major and sub types.
 #include <tarvo_util/dlna.h>
+#include <tarvo_util/sys_file.h>
+#include <tarvo_util/utf8file.h>
+#include <tarvo_util/util_limits.h>
 
 #include "text_build.h"
 
 #include <string_view>
 
 using sv = std::string_view;
+using tarvo::text_build;
 
 namespace {
 
@@ -59,6 +63,22 @@ bool extension(sv path, sv *ext)
   return true;
 }
 
+// The first line of the type file, up to a LF; a longer line than
+// MIMETYPE_LINE_MAX is refused rather than read without end.
+bool first_line(sys_filebuffer_rec *fb, text_build &line)
+{
+  for (;;) {
+    uint32_t avail = 0;
+    if (!sys_filebuffer_feed(fb, &avail) || !avail) return true;
+    sv chunk(sys_filebuffer_peek(fb), avail);
+    size_t lf = chunk.find('\n');
+    sv piece = chunk.substr(0, lf);
+    if (line.sa.len + piece.size() > MIMETYPE_LINE_MAX || !line.add(piece)) return false;
+    if (lf != sv::npos) return true;
+    sys_filebuffer_seek(fb, avail);
+  }
+}
+
 }  // namespace
 
 extern "C" {
@@ -70,6 +90,32 @@ const char *mimetype_from_path_static(const char *path)
     for (const auto &t : kTypes)
       if (ext.size() == sys_str_len(t.ext) && tarvo::case_starts(ext, t.ext)) return t.type;
   return "application/octet-stream";
+}
+
+int mimetype_from_path(const char *folder, const char *path, char **type)
+{
+  sv ext;
+  // A '.' in a folder name gives an "extension" with a '/', which would
+  // name a file outside the type folder.
+  if (!extension(path, &ext) || ext.find('/') != sv::npos) return 0;
+  text_build file;
+  if (!file.add(folder) || !file.add(utf8file_separator())) return 0;
+  uint32_t at = file.sa.len;
+  if (!file.add(ext) || !file.add('\0')) return 0;
+  sys_str_case_lower(file.sa.buf + at);
+
+  sys_file_stat_rec st;
+  int fd;
+  if (!utf8file_stat(file.sa.buf, &st) || st.is_dir || !utf8file_open_read(&fd, file.sa.buf)) return 0;
+  char buf[MIMETYPE_FILE_BUFFER_SIZE];
+  sys_filebuffer_rec fb;
+  sys_filebuffer_init(&fb, fd, buf, sizeof buf);
+  text_build line;
+  bool ok = first_line(&fb, line);
+  sys_file_close(fd);
+  if (!ok) return 0;
+  if (line.sa.len && line.sa.buf[line.sa.len - 1] == '\r') line.sa.len--;
+  return line.sa.len && line.release(type);
 }
 
 int mimetype_major_equal(const char *type, const char *major)

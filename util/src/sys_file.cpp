@@ -2,6 +2,7 @@
 // socket.
 #include <tarvo_util/charset.h>
 #include <tarvo_util/sys_file.h>
+#include <tarvo_util/sys_socket.h>
 #include <tarvo_util/util_limits.h>
 
 #include <fcntl.h>
@@ -312,32 +313,7 @@ int sys_file_stderr(int *file)
 
 int sys_file_send(int socket, int file, int64_t offset, int64_t length, int64_t *sent)
 {
-  if (sent) *sent = 0;
-  if (offset != 0) {
-    int64_t at;
-    if (!sys_file_seek_set(file, offset, &at) || at != offset) return 0;
-  }
-  int fl = fcntl(socket, F_GETFL);
-  if (fl < 0 || fcntl(socket, F_SETFL, fl & ~O_NONBLOCK) < 0) return 0;
-  char block[SYS_FILE_SEND_BLOCK];
-  int64_t done = 0;
-  int ok = 1;
-  while (ok && done < length) {
-    uint32_t want = length - done < int64_t(sizeof block) ? uint32_t(length - done) : uint32_t(sizeof block);
-    uint32_t got;
-    if (!sys_file_read(file, block, want, &got)) ok = 0;
-    if (!ok || got == 0) break;
-    for (uint32_t off = 0; ok && off < got;) {
-      ssize_t r = send(socket, block + off, got - off, MSG_NOSIGNAL);
-      if (r > 0) off += uint32_t(r);
-      else if (r < 0 && errno == EINTR) continue;
-      else ok = 0;
-    }
-    if (ok) done += got;
-  }
-  fcntl(socket, F_SETFL, fl | O_NONBLOCK);
-  if (sent) *sent = done;
-  return ok;
+  return sys_socket_sendfile(socket, file, offset, length, sent);
 }
 
 }  // extern "C"

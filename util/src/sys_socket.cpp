@@ -71,7 +71,7 @@ int wait_one(int fd, short events, uint32_t ms)
   for (;;) {
     pollfd p{fd, events, 0};
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - clock::now()).count();
-    int r = poll(&p, 1, int(std::max<long long>(left, 0)));
+    int r = poll(&p, 1, int(std::clamp<long long>(left, 0, INT32_MAX)));
     if (r > 0) return 1;
     if (r == 0) return 0;
     if (errno != EINTR) return 1;

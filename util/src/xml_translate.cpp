@@ -81,7 +81,9 @@ void XMLCALL on_cdata_end(void *user)
 }
 
 // Declaration, comments, processing instructions, the document type:
-// copied as they stand.
+// copied as they stand.  Entity references are expanded through the
+// other handlers, so that their replacement text is checked and the copy
+// never holds a reference whose expansion is not well-formed.
 void XMLCALL on_default(void *user, const XML_Char *s, int len)
 {
   translate_state *t = state_of(user);
@@ -101,7 +103,7 @@ extern "C" int xml_translate_value(const char *xml, char *const *element_names, 
   XML_SetElementHandler(t.parser, on_start, on_end);
   XML_SetCharacterDataHandler(t.parser, on_text);
   XML_SetCdataSectionHandler(t.parser, on_cdata_start, on_cdata_end);
-  XML_SetDefaultHandler(t.parser, on_default);
+  XML_SetDefaultHandlerExpand(t.parser, on_default);
   xml_parse_rec rec{};
   rec.parser = t.parser;
   bool ok = xml_parse_feed(&rec, xml, sys_str_len(xml), 1) && !t.failed && sys_stralloc_append(&t.out, "");

@@ -4,6 +4,7 @@
 #define TARVO_UTIL_SOAP_H
 
 #include <stdint.h>
+#include <tarvo_util/http_client.h>
 #include <tarvo_util/sys_alloc.h>
 #include <tarvo_util/sys_str.h>
 
@@ -34,12 +35,34 @@ int soap_parse(const char *xml, sys_str_list *out_names, sys_str_list *out_value
 /* 1 when the fault carries a non-zero errorCode. */
 int soap_fault_parse(const char *xml, uint32_t *error_code);
 
-/* One action on a client of its own: 0 for a 2xx answer, the fault's
- * errorCode, or 501 when the exchange or the answer failed.  out_names and
- * out_values may both be NULL. */
+/* The request head, envelope and body, written and flushed on a connected
+ * client; extra_lines are complete header lines without CR LF, or NULL.
+ * The M-POST form carries MAN and 01-SOAPACTION.  1/0. */
+int soap_client_write_post_request(http_client *client, const char *service_type, const char *action,
+                                   char *const *extra_lines, const char *body);
+int soap_client_write_mpost_request(http_client *client, const char *service_type, const char *action,
+                                    char *const *extra_lines, const char *body);
+/* After the status line: the headers and, unless status is 100, the body
+ * into sa (emptied first, not NUL-terminated).  A body over SOAP_BODY_MAX
+ * fails.  1/0. */
+int soap_client_read_response(http_client *client, int status, sys_stralloc_rec *sa);
+
+/* The action calls return 0 for a 2xx answer, the fault's errorCode for
+ * another, or 501 when the exchange failed or the answer was unreadable.
+ * A 405 answer is followed by the M-POST form.  out_names and out_values
+ * may both be NULL; otherwise they receive the response arguments. */
 uint32_t soap_client_action(const char *control_url, const char *service_type, const char *action,
                             char *const *extra_lines, const char *body, sys_str_list *out_names,
                             sys_str_list *out_values);
+/* On the caller's client; a failed exchange is tried once more on a new
+ * connection unless it timed out or was cancelled. */
+uint32_t soap_client_action2(http_client *client, const char *service_type, const char *action,
+                             char *const *extra_lines, const char *body, sys_str_list *out_names,
+                             sys_str_list *out_values);
+/* The same, the answer body NUL-terminated in buf; a body that does not
+ * fit with its NUL fails. */
+uint32_t soap_client_action_buf(http_client *client, char *buf, uint32_t size, const char *service_type,
+                                const char *action, char *const *extra_lines, const char *body);
 
 /* One action sent to many control URLs at once. */
 typedef struct {

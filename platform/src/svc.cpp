@@ -1,0 +1,132 @@
+// The service control stand-in: control signals turned into calls of the
+// service's control handler, on the thread that dispatches the service.
+#include <tarvo_platform/svc.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <string>
+
+struct svc_status_rec_handle {
+  std::string name;
+  svc_ctrl_handler handler = nullptr;
+  void *context = nullptr;
+  std::atomic<uint32_t> state{SVC_START_PENDING};
+  std::atomic<uint32_t> accepted{0};
+  std::atomic<uint32_t> exit_code{0};
+  std::atomic<bool> registered{false};
+};
+
+namespace {
+
+std::mutex g_lock;
+svc_status_rec_handle *g_service;  // the service being dispatched, under g_lock
+
+// How often the dispatcher looks whether the service stopped by itself.
+constexpr long POLL_NS = 500L * 1000 * 1000;
+
+struct control {
+  int sig;
+  uint32_t code;
+  uint32_t event;
+  uint32_t accept;
+};
+
+constexpr control CONTROLS[] = {
+  {SIGTERM, SVC_CONTROL_STOP, 0, SVC_ACCEPT_STOP},
+  {SIGINT, SVC_CONTROL_SHUTDOWN, 0, SVC_ACCEPT_SHUTDOWN},
+  {SIGUSR1, SVC_CONTROL_POWEREVENT, SVC_POWER_SUSPEND, SVC_ACCEPT_POWEREVENT},
+  {SIGUSR2, SVC_CONTROL_POWEREVENT, SVC_POWER_RESUME_SUSPEND, SVC_ACCEPT_POWEREVENT},
+  {SIGHUP, SVC_CONTROL_PARAMCHANGE, 0, SVC_ACCEPT_PARAMCHANGE},
+};
+
+const char *notification(uint32_t state)
+{
+  switch (state) {
+  case SVC_START_PENDING: return "STATUS=starting";
+  case SVC_RUNNING: return "READY=1\nSTATUS=running";
+  case SVC_STOP_PENDING: return "STOPPING=1\nSTATUS=stopping";
+  case SVC_STOPPED: return "STATUS=stopped";
+  default: return nullptr;
+  }
+}
+
+// A control the service does not accept is dropped, as a service manager
+// refuses it.
+void deliver(svc_status_rec_handle *svc, int sig)
+{
+  for (const control &c : CONTROLS) {
+    if (c.sig != sig) continue;
+    if (!(svc->accepted & c.accept)) return;
+    svc->handler(c.code, c.event, nullptr, svc->context);
+    return;
+  }
+}
+
+}  // namespace
+
+extern "C" {
+
+int svc_dispatch(const char *name, svc_main_fn main_fn, int *exit_status)
+{
+  sigset_t set, old;
+  sigemptyset(&set);
+  for (const control &c : CONTROLS) sigaddset(&set, c.sig);
+  svc_status_rec_handle svc;
+  svc.name = name;
+  {
+    std::lock_guard<std::mutex> g(g_lock);
+    if (g_service) return 0;
+    if (pthread_sigmask(SIG_BLOCK, &set, &old) != 0) return 0;
+    g_service = &svc;
+  }
+  char *argv[] = {const_cast<char *>(name), nullptr};
+  main_fn(1, argv);
+  // A service that registered no handler can neither be controlled nor
+  // report that it stopped: the dispatch has failed.
+  bool ran = svc.registered;
+  while (ran && svc.state != SVC_STOPPED) {
+    timespec ts{0, POLL_NS};
+    int sig = sigtimedwait(&set, nullptr, &ts);
+    if (sig > 0) deliver(&svc, sig);
+  }
+  {
+    std::lock_guard<std::mutex> g(g_lock);
+    g_service = nullptr;
+  }
+  // Controls that came after the stop are dropped rather than left to
+  // their default action once the mask is restored.
+  timespec zero{0, 0};
+  while (sigtimedwait(&set, nullptr, &zero) > 0) {}
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  uint32_t code = svc.exit_code;
+  *exit_status = code > 255 ? 255 : int(code);
+  return ran;
+}
+
+svc_status_handle svc_ctrl_handler_register(const char *name, svc_ctrl_handler handler,
+                                            void *context)
+{
+  std::lock_guard<std::mutex> g(g_lock);
+  if (!g_service || !handler || g_service->name != name) return nullptr;
+  g_service->handler = handler;
+  g_service->context = context;
+  g_service->registered = true;
+  return g_service;
+}
+
+int svc_status_set(svc_status_handle h, const svc_status_rec *status)
+{
+  if (!h) return 0;
+  h->accepted = status->controls_accepted;
+  h->exit_code = status->exit_code;
+  h->state = status->state;
+  const char *n = notification(status->state);
+  if (n) svc_sd_notify(n);
+  return n != nullptr;
+}
+
+}  // extern "C"

@@ -1,0 +1,36 @@
+/* Limits of the media server: sizes, counts and timeouts, in one place. */
+#ifndef VENNARD_LIMITS_H
+#define VENNARD_LIMITS_H
+
+/* --- program-stream time seek --- */
+#define MPEG_SEEK_FILE_BUFFER 8192      /* bytes read ahead from the file */
+#define MPEG_SEEK_PACKET_RESERVE 2048   /* first reservation of the packet buffer */
+#define MPEG_SEEK_MAX_JUMPS 32          /* jumps one search may make; a sound file needs a handful */
+#define MPEG_SEEK_NEAR_TICKS 45000      /* half a second on the 90 kHz clock: close enough */
+#define MPEG_SEEK_SCAN_TICKS 270000     /* three seconds: scan forward rather than jump */
+#define MPEG_SEEK_BACK_BYTES 4096       /* how far back to look for a pack header */
+#define MPEG_SEEK_RATE_STEP 100000      /* bytes per second taken off a rate that overshoots */
+#define MPEG_SEEK_RATE_NEAR 10000       /* a backward jump this short lowers the rate */
+
+/* --- configuration store --- */
+#define CONF_VALUE_BUFFER 256           /* file buffer of a value read */
+#define CONF_FILE_BUFFER 8192           /* file buffer of lists and whole files */
+#define CONF_LINE_MAX 65536             /* longest line of a value or list file */
+#define CONF_FILE_READ_MAX 0x40000000u  /* largest file read whole */
+
+/* --- service shell and management port --- */
+#define SERVICE_NAME_MAX 1023           /* bytes of service_name kept */
+#define DATA_HOME_MAX 259               /* longest data folder path */
+#define SERVICE_WAIT_HINT_MS 10000      /* pending states last at most this */
+#define MGMT_BACKLOG 100
+#define MGMT_ACCEPT_WAIT_MS 1000        /* the worker looks at the stop flag this often */
+#define MGMT_IN_TIMEOUT_MS 10000
+#define MGMT_OUT_TIMEOUT_MS 35000
+#define MGMT_EMPTY_LINES_MAX 64         /* empty lines allowed before a request line */
+
+/* --- DIDL-Lite model and writer --- */
+#define DIDL_PLUGIN_BUFFER 50000u       /* replacement text a plug-in may hand back */
+#define DIDL_FILE_PIECE 8192u           /* bytes of a DIDL-Lite file fed to the parser at once */
+#define DIDL_NAME_MAX 64u               /* longest prefixed name the table holds, with room */
+
+#endif

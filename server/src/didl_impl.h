@@ -1,0 +1,41 @@
+// Pieces shared by the source files of the server's DIDL-Lite model.
+#pragma once
+
+#include <vennard/didl.h>
+
+#include <string_view>
+
+namespace didl {
+
+inline const char *name_of(int index) { return didl_name_table[index]; }
+
+// Interned name equal to text, or nullptr.
+const char *element_find(std::string_view text);
+const char *attribute_find(std::string_view text);
+
+inline const char *name_at(const didl_attributes *a, uint32_t i) { return static_cast<const char *>(a->names.buf[i]); }
+inline const char *value_at(const didl_attributes *a, uint32_t i) { return static_cast<const char *>(a->values.buf[i]); }
+inline didl_property *property_at(const didl_object *o, uint32_t i)
+{
+  return static_cast<didl_property *>(o->properties.buf[i]);
+}
+
+// The pair names the object itself: its element is NULL, "container" or
+// "item".
+bool names_object(const avcp_didl_name_pair &pair);
+// The value a pair reads from an object: the object's attribute for a pair
+// that names the object (nullptr when the pair names the other kind), else
+// each property of the pair's element in turn, through visit(value) until
+// it returns false.  Properties without the attribute give no value.
+const char *object_attribute(const didl_object *object, const avcp_didl_name_pair &pair);
+template <class Visit> void property_values(const didl_object *object, const avcp_didl_name_pair &pair, Visit visit)
+{
+  for (uint32_t i = 0; i < object->properties.len; i++) {
+    const didl_property *p = property_at(object, i);
+    if (p->element != pair.element) continue;
+    const char *v = pair.attribute ? didl_attribute_get(&p->attributes, pair.attribute) : p->text;
+    if (v && !visit(v)) return;
+  }
+}
+
+}  // namespace didl

@@ -1,0 +1,324 @@
+// Object and property records: copies, release, and the editing helpers of
+// attributes, properties and comma-separated lists.
+#include "didl_impl.h"
+
+#include <tarvo_util/sys_str.h>
+
+#include <cstring>
+
+namespace {
+
+using didl::name_at;
+using didl::property_at;
+using didl::value_at;
+
+void attributes_free(didl_attributes *a)
+{
+  for (uint32_t i = 0; i < a->values.len; i++) sys_alloc_free(a->values.buf[i]);
+  sys_ptralloc_free(&a->names);
+  sys_ptralloc_free(&a->values);
+  *a = didl_attributes{};
+}
+
+bool attributes_clone(const didl_attributes *from, didl_attributes *to)
+{
+  for (uint32_t i = 0; i < from->names.len; i++)
+    if (!didl_attribute_add(to, name_at(from, i), value_at(from, i))) return false;
+  return true;
+}
+
+// A heap string of a and b joined by sep (none when a is empty).
+bool joined(std::string_view a, char sep, std::string_view b, char **out)
+{
+  size_t n = a.size() + (a.empty() ? 0 : 1) + b.size();
+  char *s = static_cast<char *>(sys_alloc(n + 1));
+  if (!s) return false;
+  char *p = s;
+  if (!a.empty()) {
+    std::memcpy(p, a.data(), a.size());
+    p += a.size();
+    *p++ = sep;
+  }
+  if (!b.empty()) std::memcpy(p, b.data(), b.size());
+  s[n] = 0;
+  *out = s;
+  return true;
+}
+
+bool class_allowed(const didl_object *container, int list_element, const char *class_text)
+{
+  const char *element = didl::name_of(list_element);
+  bool listed = false;
+  for (uint32_t i = 0; i < container->properties.len; i++) {
+    const didl_property *p = property_at(container, i);
+    if (p->element != element) continue;
+    listed = true;
+    bool derived = avcp_didl_boolean_value(didl_attribute_get(&p->attributes, DIDL_NAME(AT_INCLUDE_DERIVED)));
+    if (derived ? avcp_didl_derived_from(class_text, p->text) : !std::strcmp(class_text, p->text)) return true;
+  }
+  return !listed;
+}
+
+}  // namespace
+
+namespace didl {
+
+bool names_object(const avcp_didl_name_pair &pair)
+{
+  return !pair.element || pair.element == DIDL_NAME(EL_CONTAINER) || pair.element == DIDL_NAME(EL_ITEM);
+}
+
+const char *object_attribute(const didl_object *object, const avcp_didl_name_pair &pair)
+{
+  if (!pair.attribute || (pair.element && pair.element != object->element)) return nullptr;
+  return didl_attribute_get(&object->attributes, pair.attribute);
+}
+
+}  // namespace didl
+
+extern "C" {
+
+void didl_property_free(didl_property *property)
+{
+  if (!property) return;
+  attributes_free(&property->attributes);
+  sys_alloc_free(property->text);
+  sys_alloc_free(property);
+}
+
+void didl_object_free(didl_object *object)
+{
+  if (!object) return;
+  attributes_free(&object->attributes);
+  for (uint32_t i = 0; i < object->properties.len; i++) didl_property_free(property_at(object, i));
+  sys_ptralloc_free(&object->properties);
+  sys_alloc_free(object);
+}
+
+void didl_object_array_free(sys_ptralloc_rec *objects)
+{
+  if (!objects) return;
+  for (uint32_t i = objects->len; i > 0; i--) didl_object_free(static_cast<didl_object *>(objects->buf[i - 1]));
+  sys_ptralloc_free(objects);
+  *objects = sys_ptralloc_rec{};
+}
+
+int didl_property_clone(const didl_property *property, didl_property **out)
+{
+  auto *p = static_cast<didl_property *>(sys_alloc_zero(sizeof(didl_property)));
+  if (!p) return 0;
+  p->element = property->element;
+  if (!sys_str_clone(property->text ? property->text : "", &p->text) ||
+      !attributes_clone(&property->attributes, &p->attributes)) {
+    didl_property_free(p);
+    return 0;
+  }
+  *out = p;
+  return 1;
+}
+
+int didl_object_clone(const didl_object *object, didl_object **out)
+{
+  auto *o = static_cast<didl_object *>(sys_alloc_zero(sizeof(didl_object)));
+  if (!o) return 0;
+  o->element = object->element;
+  bool ok = attributes_clone(&object->attributes, &o->attributes) &&
+            sys_ptralloc_ready(&o->properties, object->properties.len);
+  for (uint32_t i = 0; ok && i < object->properties.len; i++) {
+    didl_property *p;
+    ok = didl_property_clone(property_at(object, i), &p);
+    if (ok) o->properties.buf[o->properties.len++] = p;
+  }
+  if (!ok) {
+    didl_object_free(o);
+    return 0;
+  }
+  *out = o;
+  return 1;
+}
+
+uint32_t didl_attribute_index(const didl_attributes *attributes, const char *name)
+{
+  uint32_t i = 0;
+  while (i < attributes->names.len && name_at(attributes, i) != name) i++;
+  return i;
+}
+
+const char *didl_attribute_get(const didl_attributes *attributes, const char *name)
+{
+  uint32_t i = didl_attribute_index(attributes, name);
+  return i < attributes->names.len ? value_at(attributes, i) : nullptr;
+}
+
+int didl_attribute_add(didl_attributes *attributes, const char *name, const char *value)
+{
+  char *v;
+  if (!sys_str_clone(value ? value : "", &v)) return 0;
+  if (!sys_ptralloc_append(&attributes->names, const_cast<char *>(name))) {
+    sys_alloc_free(v);
+    return 0;
+  }
+  if (!sys_ptralloc_append(&attributes->values, v)) {
+    attributes->names.len--;
+    sys_alloc_free(v);
+    return 0;
+  }
+  return 1;
+}
+
+int didl_attribute_set(didl_attributes *attributes, const char *name, const char *value)
+{
+  uint32_t i = didl_attribute_index(attributes, name);
+  if (i == attributes->names.len) return didl_attribute_add(attributes, name, value);
+  return didl_string_replace(reinterpret_cast<char **>(&attributes->values.buf[i]), value ? value : "");
+}
+
+int didl_attribute_remove(didl_attributes *attributes, const char *name)
+{
+  uint32_t i = didl_attribute_index(attributes, name);
+  if (i == attributes->names.len) return 0;
+  sys_alloc_free(attributes->values.buf[i]);
+  sys_ptralloc_remove(&attributes->names, i);
+  sys_ptralloc_remove(&attributes->values, i);
+  return 1;
+}
+
+int didl_attribute_list_append(didl_attributes *attributes, const char *name, const char *text)
+{
+  uint32_t i = didl_attribute_index(attributes, name);
+  if (i == attributes->names.len) return didl_attribute_add(attributes, name, text);
+  char *v;
+  if (!joined(value_at(attributes, i), ',', text ? text : "", &v)) return 0;
+  sys_alloc_free(attributes->values.buf[i]);
+  attributes->values.buf[i] = v;
+  return 1;
+}
+
+int didl_list_remove(char *list, const char *entry)
+{
+  std::string_view want(entry ? entry : "");
+  size_t len = std::strlen(list);
+  for (size_t start = 0;;) {
+    size_t end = start;
+    while (end < len && list[end] != ',') end++;
+    if (std::string_view(list + start, end - start) == want) {
+      // The entry leaves with the comma behind it, or the one before it
+      // when it is the last.
+      size_t from = start, to = end;
+      if (to < len) to++;
+      else if (from > 0) from--;
+      std::memmove(list + from, list + to, len - to + 1);
+      return 1;
+    }
+    if (end == len) return 0;
+    start = end + 1;
+  }
+}
+
+int didl_counter_add(didl_attributes *attributes, const char *name, int64_t amount)
+{
+  uint64_t v = 0;
+  const char *old = didl_attribute_get(attributes, name);
+  if (old) sys_str_scan_uint64(old, &v);
+  if (amount < 0) {
+    uint64_t m = uint64_t(0) - uint64_t(amount);
+    v = v > m ? v - m : 0;
+  } else {
+    v = UINT64_MAX - v < uint64_t(amount) ? UINT64_MAX : v + uint64_t(amount);
+  }
+  char buf[24];
+  buf[sys_str_fmt_uint64(buf, v)] = 0;
+  return didl_attribute_set(attributes, name, buf);
+}
+
+uint32_t didl_property_index(const didl_object *object, const char *element)
+{
+  uint32_t i = 0;
+  while (i < object->properties.len && property_at(object, i)->element != element) i++;
+  return i;
+}
+
+didl_property *didl_property_first(const didl_object *object, const char *element)
+{
+  uint32_t i = didl_property_index(object, element);
+  return i < object->properties.len ? property_at(object, i) : nullptr;
+}
+
+int didl_property_add(didl_object *object, const char *element, const char *text, didl_property **out)
+{
+  auto *p = static_cast<didl_property *>(sys_alloc_zero(sizeof(didl_property)));
+  if (!p) return 0;
+  p->element = element;
+  if (!sys_str_clone(text ? text : "", &p->text) || !sys_ptralloc_append(&object->properties, p)) {
+    didl_property_free(p);
+    return 0;
+  }
+  if (out) *out = p;
+  return 1;
+}
+
+int didl_property_equal(const didl_property *a, const didl_property *b)
+{
+  if (a->element != b->element || std::strcmp(a->text, b->text) ||
+      a->attributes.names.len != b->attributes.names.len)
+    return 0;
+  for (uint32_t i = 0; i < a->attributes.names.len; i++) {
+    const char *v = didl_attribute_get(&b->attributes, name_at(&a->attributes, i));
+    if (!v || std::strcmp(v, value_at(&a->attributes, i))) return 0;
+  }
+  return 1;
+}
+
+uint32_t didl_property_find_equal(const sys_ptralloc_rec *properties, const didl_property *property)
+{
+  uint32_t i = 0;
+  while (i < properties->len && !didl_property_equal(static_cast<didl_property *>(properties->buf[i]), property)) i++;
+  return i;
+}
+
+int didl_string_replace(char **s, const char *text)
+{
+  char *copy;
+  if (!sys_str_clone(text, &copy)) return 0;
+  sys_alloc_free(*s);
+  *s = copy;
+  return 1;
+}
+
+int didl_csv_next(const char *text, uint32_t *position, char *buffer, uint32_t size)
+{
+  const char *start = text + *position;
+  if (!*start) return 0;
+  uint32_t n = sys_str_chr(start, ',');
+  if (n >= size) return 0;
+  std::memcpy(buffer, start, n);
+  buffer[n] = 0;
+  *position += n + (start[n] == ',');
+  return 1;
+}
+
+int didl_class_allowed_create(const didl_object *container, const char *class_text)
+{
+  return class_allowed(container, DIDL_EL_UPNP_CREATE_CLASS, class_text);
+}
+
+int didl_class_allowed_search(const didl_object *container, const char *class_text)
+{
+  return class_allowed(container, DIDL_EL_UPNP_SEARCH_CLASS, class_text);
+}
+
+int didl_required_property(const char *element)
+{
+  for (int i : {DIDL_EL_DC_TITLE, DIDL_EL_UPNP_CLASS, DIDL_EL_UPNP_STORAGE_TOTAL, DIDL_EL_UPNP_STORAGE_USED,
+                DIDL_EL_UPNP_STORAGE_FREE, DIDL_EL_UPNP_STORAGE_MAX_PARTITION, DIDL_EL_UPNP_STORAGE_MEDIUM})
+    if (element == didl::name_of(i)) return 1;
+  return 0;
+}
+
+int didl_fixed_property(const char *element, int is_search)
+{
+  return element == DIDL_NAME(EL_UPNP_CLASS) || element == DIDL_NAME(EL_UPNP_CREATE_CLASS) ||
+         (!is_search && element == DIDL_NAME(EL_UPNP_SEARCH_CLASS));
+}
+
+}  // extern "C"

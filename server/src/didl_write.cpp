@@ -1,0 +1,238 @@
+// The two DIDL-Lite writers: objects as a client sees them, and objects as
+// the content database file keeps them; and the document's framing.
+#include "didl_impl.h"
+
+#include <vennard/plugin.h>
+#include <vennard/vennard_limits.h>
+
+#include <tarvo_util/dlna.h>
+#include <tarvo_util/uri.h>
+#include <tarvo_util/xml.h>
+
+#include <cstring>
+
+namespace {
+
+using didl::name_at;
+using didl::name_of;
+using didl::property_at;
+using didl::value_at;
+
+// What the client form needs beside the object; nullptr stands for the
+// database form, which writes everything as it is.
+struct client_view {
+  char *const *prefixes;
+  const didl_filter *filter;
+  bool local;
+  sys_stralloc_rec text;   // a property's text with a prefix
+  sys_stralloc_rec value;  // an attribute's value with a prefix
+  ~client_view()
+  {
+    sys_stralloc_free(&text);
+    sys_stralloc_free(&value);
+  }
+};
+
+bool cat(sys_stralloc_rec *out, std::initializer_list<const char *> pieces)
+{
+  for (const char *p : pieces)
+    if (!sys_stralloc_cats(out, p)) return false;
+  return true;
+}
+
+// A value of a URI name that begins with "/" or ":" is written behind the
+// first URL prefix: the path on this host, or ":<port>/<path>" on another
+// port of it.  *out is the value to write, made in buf where it needs a
+// prefix; false when memory runs out.
+bool prefixed(const client_view *c, sys_stralloc_rec *buf, int type, const char *value, const char **out)
+{
+  *out = value;
+  if (type != AVCP_DIDL_TYPE_URI || (value[0] != '/' && value[0] != ':') || !c->prefixes || !c->prefixes[0])
+    return true;
+  const char *prefix = c->prefixes[0];
+  uint32_t n = sys_str_len(prefix);
+  if (value[0] == ':') {
+    uint32_t colon = sys_str_rchr(prefix, ':');
+    if (colon < n) n = colon;
+  }
+  if (!sys_stralloc_copyb(buf, prefix, n) || !sys_stralloc_cats(buf, value) || !sys_stralloc_append(buf, ""))
+    return false;
+  *out = buf->buf;
+  return true;
+}
+
+// A value that is not well-formed UTF-8 of XML characters is refused:
+// written, it would make the document unreadable.
+bool attribute_put(sys_stralloc_rec *out, const char *name, const char *value)
+{
+  return xml_gen_is_legal_value(value) && xml_gen_attribute_append(out, name, value);
+}
+
+bool object_attribute_shown(const client_view *c, const didl_object *o, const char *name)
+{
+  if (!c) return true;
+  if (name == DIDL_NAME(AT_TARVO_CONTAINER_UPDATE_ID) || name == DIDL_NAME(AT_TARVO_MAX_OBJECT_ID) ||
+      name == DIDL_NAME(AT_TARVO_REFERENCED) || name == DIDL_NAME(AT_TARVO_CHILDREN))
+    return false;
+  if (name == DIDL_NAME(AT_TARVO_PRIVATE) && !c->local) return false;
+  return didl_filter_match(c->filter, o->element, name);
+}
+
+// internal: the extra file resource of a local requester, whose
+// protocolInfo is that text and which carries no tarvo: attributes.
+bool property_attribute_shown(const client_view *c, const didl_property *p, const char *name, bool internal)
+{
+  if (!c) return true;
+  if (name == DIDL_NAME(AT_TARVO_TIMESTAMP)) return false;
+  if ((name == DIDL_NAME(AT_TARVO_FILTER) || name == DIDL_NAME(AT_TARVO_FILENAME)) && (!c->local || internal))
+    return false;
+  return didl_filter_match(c->filter, p->element, name);
+}
+
+bool property_put(sys_stralloc_rec *out, const didl_property *p, const char *text, client_view *c,
+                  const char *internal_protocol_info = nullptr)
+{
+  if (!cat(out, {"<", p->element})) return false;
+  const didl_attributes *a = &p->attributes;
+  for (uint32_t i = 0; i < a->names.len; i++) {
+    const char *name = name_at(a, i), *value = value_at(a, i);
+    if (!property_attribute_shown(c, p, name, internal_protocol_info)) continue;
+    if (internal_protocol_info && name == DIDL_NAME(AT_PROTOCOL_INFO)) {
+      value = internal_protocol_info;
+    } else if (c) {
+      avcp_didl_name_pair pair{p->element, name};
+      if (!prefixed(c, &c->value, didl_value_type(&pair), value, &value)) return false;
+    }
+    if (!attribute_put(out, name, value)) return false;
+  }
+  return xml_gen_is_legal_value(text) && cat(out, {">"}) && xml_gen_encode_append(out, text) &&
+         cat(out, {"</", p->element, ">\r\n"});
+}
+
+// The resource of a file once more, for a requester on this host: the
+// file's own URI, with "internal" for protocol.  A stored protocolInfo
+// without its four fields gives no such resource.
+bool internal_resource_put(sys_stralloc_rec *out, const didl_property *p, const char *filename, client_view *c)
+{
+  const char *stored = didl_attribute_get(&p->attributes, DIDL_NAME(AT_PROTOCOL_INFO));
+  protocol_info_rec pi{};
+  if (!stored || !protocol_info_parse(&pi, stored)) return true;
+  sys_stralloc_rec info{};
+  char *uri = nullptr;
+  bool ok = cat(&info, {"internal:127.0.0.1:", pi.content_format, ":*"}) && sys_stralloc_append(&info, "") &&
+            uri_from_path(filename, &uri) && property_put(out, p, uri, c, info.buf);
+  protocol_info_free(&pi);
+  sys_stralloc_free(&info);
+  sys_alloc_free(uri);
+  return ok;
+}
+
+bool client_property_put(sys_stralloc_rec *out, const didl_property *p, client_view *c)
+{
+  if (p->element == DIDL_NAME(EL_TARVO_DYNAMIC) || p->element == DIDL_NAME(EL_TARVO_REFLECT_CHILD_PROPERTY) ||
+      !didl_filter_match(c->filter, p->element, nullptr))
+    return true;
+  const char *filename = didl_attribute_get(&p->attributes, DIDL_NAME(AT_TARVO_FILENAME));
+  if (p->element != DIDL_NAME(EL_RES) || !filename) {
+    avcp_didl_name_pair pair{p->element, nullptr};
+    const char *text;
+    if (p->element == DIDL_NAME(EL_RES)) text = p->text;
+    else if (!prefixed(c, &c->text, didl_value_type(&pair), p->text, &text)) return false;
+    return property_put(out, p, text, c);
+  }
+  for (char *const *prefix = c->prefixes; prefix && *prefix; prefix++) {
+    if (!sys_stralloc_copys(&c->text, *prefix) || !sys_stralloc_cats(&c->text, p->text) ||
+        !sys_stralloc_append(&c->text, "") || !property_put(out, p, c->text.buf, c))
+      return false;
+  }
+  if (!c->local || didl_attribute_get(&p->attributes, DIDL_NAME(AT_TARVO_FILTER))) return true;
+  return internal_resource_put(out, p, filename, c);
+}
+
+bool object_put(sys_stralloc_rec *out, const didl_object *o, client_view *c)
+{
+  if (!cat(out, {"<", o->element})) return false;
+  for (uint32_t i = 0; i < o->attributes.names.len; i++) {
+    const char *name = name_at(&o->attributes, i);
+    if (object_attribute_shown(c, o, name) && !attribute_put(out, name, value_at(&o->attributes, i))) return false;
+  }
+  if (!cat(out, {">\r\n"})) return false;
+  for (uint32_t i = 0; i < o->properties.len; i++) {
+    const didl_property *p = property_at(o, i);
+    if (!(c ? client_property_put(out, p, c) : property_put(out, p, p->text, nullptr))) return false;
+  }
+  return cat(out, {"</", o->element, ">\r\n"});
+}
+
+// The object's text, from start to the end of out, passes through every
+// plug-in that has the hook (call returns -1 for one that has none); a
+// plug-in's answer replaces it when the plug-in says so and the answer
+// ends inside the buffer.
+template <class Call> bool hooks_apply(sys_stralloc_rec *out, uint32_t start, const sys_ptralloc_rec *plugins, Call call)
+{
+  char *buf = nullptr;
+  bool ok = true;
+  for (uint32_t i = 0; ok && plugins && i < plugins->len; i++) {
+    if (!(ok = sys_stralloc_readyplus(out, 1))) break;
+    out->buf[out->len] = 0;
+    if (!buf && !(ok = (buf = static_cast<char *>(sys_alloc_zero(DIDL_PLUGIN_BUFFER))) != nullptr)) break;
+    int r = call(static_cast<const plugin_record *>(plugins->buf[i]), out->buf + start, buf);
+    if (r <= 0 || !std::memchr(buf, 0, DIDL_PLUGIN_BUFFER)) continue;
+    out->len = start;
+    ok = sys_stralloc_cats(out, buf);
+  }
+  sys_alloc_free(buf);
+  return ok;
+}
+
+}  // namespace
+
+extern "C" {
+
+int didl_write_for_client(sys_stralloc_rec *out, const didl_object *object, char *const *url_prefixes,
+                          const didl_filter *filter, int local, const connection_addresses *connection,
+                          const sys_ptralloc_rec *plugins)
+{
+  uint32_t start = out->len;
+  client_view c{url_prefixes, filter, local != 0, {}, {}};
+  connection_addresses none{};
+  const connection_addresses *addresses = connection ? connection : &none;
+  bool ok = object_put(out, object, &c) &&
+            (!didl_property_first(object, DIDL_NAME(EL_TARVO_DYNAMIC)) ||
+             hooks_apply(out, start, plugins, [addresses](const plugin_record *r, const char *text, char *buf) {
+               return r->export_xml ? r->export_xml(addresses, text, buf, DIDL_PLUGIN_BUFFER) != 0 : -1;
+             }));
+  if (!ok) out->len = start;
+  return ok;
+}
+
+int didl_write(sys_stralloc_rec *out, const didl_object *object, const sys_ptralloc_rec *plugins)
+{
+  uint32_t start = out->len;
+  bool ok = object_put(out, object, nullptr) &&
+            (!didl_property_first(object, DIDL_NAME(EL_TARVO_DYNAMIC)) ||
+             hooks_apply(out, start, plugins, [](const plugin_record *r, const char *text, char *buf) {
+               return r->export_xml_db ? r->export_xml_db(text, buf, DIDL_PLUGIN_BUFFER) != 0 : -1;
+             }));
+  if (!ok) out->len = start;
+  return ok;
+}
+
+int didl_xml_begin(sys_stralloc_rec *out, int with_private)
+{
+  out->len = 0;
+  const struct {
+    const char *prefix;
+    int ns;
+  } lines[] = {{" xmlns=\"", DIDL_NS_DIDL_LITE}, {"\"\r\nxmlns:upnp=\"", DIDL_NS_UPNP},
+               {"\"\r\nxmlns:dc=\"", DIDL_NS_DC},  {"\"\r\nxmlns:dlna=\"", DIDL_NS_DLNA},
+               {"\"\r\nxmlns:tarvo=\"", DIDL_NS_TARVO}, {"\"\r\nxmlns:arib=\"", DIDL_NS_ARIB}};
+  if (!cat(out, {"<", DIDL_NAME(EL_DIDL_LITE)})) return 0;
+  for (const auto &l : lines)
+    if ((l.ns != DIDL_NS_TARVO || with_private) && !cat(out, {l.prefix, name_of(l.ns)})) return 0;
+  return cat(out, {"\">\r\n"});
+}
+
+int didl_xml_end(sys_stralloc_rec *out) { return cat(out, {"</", DIDL_NAME(EL_DIDL_LITE), ">\r\n"}); }
+
+}  // extern "C"

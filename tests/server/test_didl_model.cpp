@@ -1,0 +1,294 @@
+#include <vennard/didl.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "didl_test.h"
+#include "tarvo_test.h"
+
+using didl_test::object_ptr;
+using didl_test::parse;
+
+namespace {
+
+const std::string kHead = "<item id=\"\" parentID=\"4\" restricted=\"0\">";
+
+bool checks(const std::string &properties, const std::string &head = kHead)
+{
+  const char *end = head.rfind("<item", 0) == 0 ? "</item>" : "</container>";
+  object_ptr o = parse(head + properties + end);
+  EXPECT_TRUE(o) << properties;
+  return o && didl_object_check(o.get());
+}
+
+std::string pair_text(const char *name, const char *attribute, int allow_private)
+{
+  avcp_didl_name_pair p;
+  if (!didl_name_pair_checked(name, attribute, allow_private, &p)) return "refused";
+  return std::string(p.element ? p.element : "-") + "@" + (p.attribute ? p.attribute : "-");
+}
+
+// Ids of the objects that match, in order.
+std::string matching(const char *criteria, const std::vector<object_ptr> &objects, int allow_private = 0)
+{
+  didl_search s{};
+  EXPECT_TRUE(didl_search_parse(&s, criteria, allow_private)) << criteria;
+  std::string ids;
+  for (const auto &o : objects)
+    if (didl_search_match(&s, o.get())) ids += std::string(didl_attribute_get(&o->attributes, DIDL_NAME(AT_ID))) + " ";
+  didl_search_free(&s);
+  return ids;
+}
+
+std::vector<object_ptr> tracks()
+{
+  std::vector<object_ptr> v;
+  v.push_back(parse("<item id=\"1\" parentID=\"0\" restricted=\"1\"><dc:title>Beta</dc:title>"
+                    "<upnp:class>object.item.audioItem.musicTrack</upnp:class><upnp:album>Red</upnp:album>"
+                    "<upnp:originalTrackNumber>10</upnp:originalTrackNumber>"
+                    "<res protocolInfo=\"a:*:b:*\" size=\"500\">/1-2.mp3</res></item>"));
+  v.push_back(parse("<item id=\"2\" parentID=\"0\" restricted=\"1\"><dc:title>alpha</dc:title>"
+                    "<upnp:class>object.item.imageItem</upnp:class><upnp:artist>x</upnp:artist>"
+                    "<upnp:originalTrackNumber>2</upnp:originalTrackNumber>"
+                    "<upnp:albumArtURI>/9-9.jpg</upnp:albumArtURI></item>"));
+  v.push_back(parse("<item id=\"3\" parentID=\"0\" restricted=\"1\"><dc:title>Gamma</dc:title>"
+                    "<upnp:class>object.itemx</upnp:class></item>"));
+  return v;
+}
+
+}  // namespace
+
+TEST(DidlModel, ParserIsStrict)
+{
+  auto parses = [](const std::string &body) {
+    didl_object *o = nullptr;
+    bool ok = didl_parse_one(didl_test::doc(body).c_str(), 0, &o);
+    didl_object_free(o);
+    return ok;
+  };
+  const std::string t = "<dc:title>t</dc:title>";
+  EXPECT_TRUE(parses("<item id=\"1\" xml:lang=\"en\">" + t + "</item>"));  // foreign namespace: ignored
+  EXPECT_FALSE(parses("<item id=\"1\" colour=\"red\">" + t + "</item>"));
+  EXPECT_FALSE(parses("<item>" + t + "<dc:nosuch>x</dc:nosuch></item>"));
+  EXPECT_FALSE(parses("<item><dlna:containerType>x</dlna:containerType></item>"));
+  EXPECT_FALSE(parses("<item><dc:title>a<b>c</b></dc:title></item>"));
+  EXPECT_FALSE(parses("<item><item/></item>"));
+  EXPECT_FALSE(parses("<res>x</res>"));
+  EXPECT_FALSE(parses("<item>" + t + "</item><item>" + t + "</item>"));
+  EXPECT_FALSE(parses("<item>" + t + "</item"));
+  didl_object *o = nullptr;
+  EXPECT_FALSE(didl_parse_one("<DIDL-Lite><item/></DIDL-Lite>", 0, &o));
+
+  // Attributes keep their namespace's prefix; text is trimmed.
+  object_ptr p = parse("<item id=\"1\" tarvo:private=\"1\"><res tarvo:filename=\"/f\" dlna:profileID=\"P\">"
+                       "\r\n /1-1.mp3\t</res></item>");
+  ASSERT_TRUE(p);
+  didl_property *res = didl_property_first(p.get(), DIDL_NAME(EL_RES));
+  ASSERT_TRUE(res);
+  EXPECT_STREQ(res->text, "/1-1.mp3");
+  EXPECT_STREQ(didl_attribute_get(&res->attributes, DIDL_NAME(AT_DLNA_PROFILE_ID)), "P");
+  EXPECT_STREQ(didl_attribute_get(&p->attributes, DIDL_NAME(AT_TARVO_PRIVATE)), "1");
+
+  tarvo_test::scratch_dir dir;
+  sys_ptralloc_rec objects{};
+  EXPECT_FALSE(didl_parse((dir / "missing.xml").c_str(), 0, &objects));
+  tarvo_test::write_file(dir / "two.xml", didl_test::doc("<item id=\"1\"/><container id=\"2\"/>"));
+  EXPECT_FALSE(didl_parse((dir / "two.xml").c_str(), 1, &objects));  // neither passes the check
+  ASSERT_TRUE(didl_parse((dir / "two.xml").c_str(), 0, &objects));
+  EXPECT_EQ(objects.len, 2u);
+  didl_object_array_free(&objects);
+}
+
+TEST(DidlModel, ObjectCheck)
+{
+  const std::string ok = "<dc:title>t</dc:title><upnp:class>object.item</upnp:class>";
+  EXPECT_TRUE(checks(ok));
+  EXPECT_FALSE(checks(ok, "<item id=\"\" parentID=\"4\">"));
+  EXPECT_FALSE(checks(ok + "<dc:title>u</dc:title>"));
+  EXPECT_TRUE(checks(ok + "<upnp:artist>a</upnp:artist><upnp:artist>b</upnp:artist>"));
+  EXPECT_FALSE(checks("<dc:title>t</dc:title><upnp:class>object.container</upnp:class>"));
+  EXPECT_FALSE(checks("<upnp:class>object.item</upnp:class>"));
+  EXPECT_FALSE(checks(ok + "<res>/x</res>"));
+  EXPECT_TRUE(checks(ok + "<res protocolInfo=\"*:*:*:*\">/x</res>"));
+  EXPECT_TRUE(checks(ok + "<dc:date>2007-03-15</dc:date>"));
+  EXPECT_FALSE(checks(ok + "<dc:date>2007-3-15x</dc:date>"));
+  EXPECT_FALSE(checks(ok + "<desc id=\"d\">x</desc>"));
+  EXPECT_FALSE(checks(ok + "<upnp:createClass>object.item</upnp:createClass>"));
+
+  const std::string folder = "<container id=\"\" parentID=\"4\" restricted=\"0\">";
+  EXPECT_FALSE(checks("<dc:title>f</dc:title><upnp:class>object.container.storageFolder</upnp:class>", folder));
+  EXPECT_TRUE(checks("<dc:title>f</dc:title><upnp:class>object.container.storageFolder</upnp:class>"
+                     "<upnp:storageUsed>-1</upnp:storageUsed>",
+                     folder));
+  EXPECT_FALSE(checks("<dc:title>f</dc:title><upnp:class>object.container.storageVolume</upnp:class>"
+                      "<upnp:storageTotal>1</upnp:storageTotal><upnp:storageUsed>1</upnp:storageUsed>"
+                      "<upnp:storageFree>1</upnp:storageFree>",
+                      folder));
+
+  // A value that cannot be written back fails the check at the edge.
+  object_ptr o = parse(kHead + ok + "</item>");
+  ASSERT_TRUE(o);
+  ASSERT_TRUE(didl_property_add(o.get(), DIDL_NAME(EL_DC_DESCRIPTION), "a\tb", nullptr));
+  EXPECT_FALSE(didl_object_check(o.get()));
+}
+
+TEST(DidlModel, NamesFromRequests)
+{
+  EXPECT_EQ(pair_text("*", "", 0), "*@-");
+  EXPECT_EQ(pair_text("", "id", 0), "-@id");
+  EXPECT_EQ(pair_text("res", "nosuch", 0), "-@-");
+  EXPECT_EQ(pair_text("dc:nosuch", "", 0), "refused");
+  EXPECT_EQ(pair_text("tarvo:dynamic", "", 1), "refused");
+  EXPECT_EQ(pair_text("res", "tarvo:timestamp", 1), "refused");
+  EXPECT_EQ(pair_text("", "tarvo:children", 1), "refused");
+  EXPECT_EQ(pair_text("res", "tarvo:filename", 0), "refused");
+  EXPECT_EQ(pair_text("res", "tarvo:filename", 1), "res@tarvo:filename");
+
+  didl_filter f{};
+  ASSERT_TRUE(didl_filter_parse(&f, "dc:creator,ALLIP,@tarvo:private", 0));
+  EXPECT_TRUE(f.all_interfaces);
+  EXPECT_TRUE(didl_filter_match(&f, DIDL_NAME(EL_DC_CREATOR), nullptr));
+  EXPECT_FALSE(didl_filter_match(&f, DIDL_NAME(EL_ITEM), DIDL_NAME(AT_TARVO_PRIVATE)));
+  EXPECT_FALSE(didl_filter_match(&f, DIDL_NAME(EL_RES), nullptr));
+  uint32_t n = 0;
+  while (f.entries[n]) n++;
+  EXPECT_EQ(n, 14u);  // dc:creator and the thirteen always kept
+  didl_filter_free(&f);
+  ASSERT_TRUE(didl_filter_parse(&f, "@tarvo:private", 1));
+  EXPECT_FALSE(f.all_interfaces);
+  EXPECT_TRUE(didl_filter_match(&f, DIDL_NAME(EL_CONTAINER), DIDL_NAME(AT_TARVO_PRIVATE)));
+  didl_filter_free(&f);
+}
+
+TEST(DidlModel, SearchCriteria)
+{
+  auto v = tracks();
+  for (const auto &o : v) ASSERT_TRUE(o);
+  EXPECT_EQ(matching("*", v), "1 2 3 ");
+  EXPECT_EQ(matching("upnp:class derivedfrom \"object.item\"", v), "1 2 ");
+  EXPECT_EQ(matching("res@size > \"100\"", v), "1 ");
+  EXPECT_EQ(matching("upnp:artist doesNotContain \"y\"", v), "2 ");
+  EXPECT_EQ(matching("upnp:artist exists false", v), "1 3 ");
+  EXPECT_EQ(matching("@refID exists false and dc:title < \"b\"", v), "2 ");
+  // "and" binds tighter than "or", brackets tighter still.
+  EXPECT_EQ(matching("dc:title = \"gamma\" or dc:title = \"beta\" and upnp:album = \"Blue\"", v), "3 ");
+  EXPECT_EQ(matching("(dc:title = \"gamma\" or dc:title = \"beta\") and upnp:album = \"red\"", v), "1 ");
+  EXPECT_EQ(matching("dc:title@nosuch exists true or @id = \"3\"", v), "3 ");
+
+  didl_search s{};
+  for (const char *bad : {"", " *", "dc:title", "dc:title = \"a\" and", "nosuch:x exists true",
+                          "res@tarvo:timestamp exists true", "res@tarvo:filename exists true", "* exists true"}) {
+    EXPECT_FALSE(didl_search_parse(&s, bad, 0)) << bad;
+    EXPECT_EQ(s.nodes.len, 0u);
+  }
+  EXPECT_EQ(matching("res@tarvo:filename exists false", v, 1), "1 2 3 ");
+
+  // A client may search with the full URL of a stored path.
+  char pa[] = "http://10.0.0.1:8200", pb[] = "http://10.0.0.1:82";
+  char *const prefixes[] = {pb, pa, nullptr};
+  ASSERT_TRUE(didl_search_parse(&s, "upnp:albumArtURI = \"http://10.0.0.1:8200/9-9.jpg\" or "
+                                    "dc:title = \"http://10.0.0.1:8200/x\"", 0));
+  didl_search_strip_prefixes(&s, prefixes);
+  EXPECT_STREQ(static_cast<avcp_didl_search_relation *>(s.nodes.buf[0])->operand, "/9-9.jpg");
+  EXPECT_STREQ(static_cast<avcp_didl_search_relation *>(s.nodes.buf[1])->operand, "http://10.0.0.1:8200/x");
+  EXPECT_TRUE(didl_search_match(&s, v[1].get()));
+  didl_search_free(&s);
+}
+
+TEST(DidlModel, SortCriteria)
+{
+  auto v = tracks();
+  std::vector<didl_object *> objs;
+  for (const auto &o : v) objs.push_back(o.get());
+  auto order = [&](const char *text) {
+    didl_sort_criteria c{};
+    EXPECT_TRUE(didl_sort_parse(&c, text, 0)) << text;
+    didl_sort(&c, objs.data(), uint32_t(objs.size()));
+    didl_sort_free(&c);
+    std::string ids;
+    for (auto *o : objs) ids += didl_attribute_get(&o->attributes, DIDL_NAME(AT_ID));
+    return ids;
+  };
+  EXPECT_EQ(order("+dc:title"), "213");
+  EXPECT_EQ(order("-dc:title"), "312");
+  EXPECT_EQ(order("+upnp:originalTrackNumber"), "213");
+  EXPECT_EQ(order("-upnp:originalTrackNumber,+dc:title"), "312");
+  EXPECT_EQ(order("+res@size,-@id"), "132");
+  didl_sort_criteria c{};
+  for (const char *bad : {"dc:title", "+tarvo:timestamp", "+res@tarvo:timestamp", "+desc", "+nosuch", "+res@nosuch",
+                          "+dc:title,-res@tarvo:filter"})
+    EXPECT_FALSE(didl_sort_parse(&c, bad, 0)) << bad;
+  EXPECT_TRUE(didl_sort_parse(&c, "-res@tarvo:filter", 1));
+  didl_sort_free(&c);
+}
+
+TEST(DidlModel, Editing)
+{
+  object_ptr o = parse("<container id=\"7\" parentID=\"0\" restricted=\"1\" childCount=\"2\""
+                       " tarvo:children=\"12,3,45\"><dc:title>t</dc:title><upnp:class>object.container</upnp:class>"
+                       "<upnp:createClass includeDerived=\"1\">object.item.audioItem</upnp:createClass>"
+                       "<upnp:createClass includeDerived=\"0\">object.container.album</upnp:createClass>"
+                       "<res protocolInfo=\"p\" size=\"1\">/a</res></container>");
+  ASSERT_TRUE(o);
+  didl_attributes *a = &o->attributes;
+  const char *children = DIDL_NAME(AT_TARVO_CHILDREN), *count = DIDL_NAME(AT_CHILD_COUNT);
+
+  char *list = static_cast<char *>(a->values.buf[didl_attribute_index(a, children)]);
+  EXPECT_TRUE(didl_list_remove(list, "3"));
+  EXPECT_STREQ(list, "12,45");
+  EXPECT_FALSE(didl_list_remove(list, "4"));
+  EXPECT_TRUE(didl_list_remove(list, "45"));
+  EXPECT_STREQ(list, "12");
+  EXPECT_TRUE(didl_list_remove(list, "12"));
+  EXPECT_STREQ(list, "");
+  ASSERT_TRUE(didl_attribute_list_append(a, children, "8"));
+  ASSERT_TRUE(didl_attribute_list_append(a, children, "9"));
+  EXPECT_STREQ(didl_attribute_get(a, children), "8,9");
+
+  char piece[3];
+  uint32_t pos = 0;
+  const char *ids = "8,123,,9";
+  std::vector<std::string> got;
+  while (didl_csv_next(ids, &pos, piece, sizeof piece)) got.push_back(piece);
+  EXPECT_EQ(got, std::vector<std::string>{"8"});  // "123" does not fit
+  EXPECT_EQ(pos, 2u);
+
+  ASSERT_TRUE(didl_counter_add(a, count, 5));
+  EXPECT_STREQ(didl_attribute_get(a, count), "7");
+  ASSERT_TRUE(didl_counter_add(a, count, -9));
+  EXPECT_STREQ(didl_attribute_get(a, count), "0");
+  ASSERT_TRUE(didl_counter_add(a, DIDL_NAME(AT_TARVO_CONTAINER_UPDATE_ID), 1));
+  EXPECT_STREQ(didl_attribute_get(a, DIDL_NAME(AT_TARVO_CONTAINER_UPDATE_ID)), "1");
+  EXPECT_TRUE(didl_attribute_remove(a, count));
+  EXPECT_FALSE(didl_attribute_remove(a, count));
+  EXPECT_EQ(didl_attribute_index(a, count), a->names.len);
+  EXPECT_EQ(a->names.len, a->values.len);
+
+  EXPECT_TRUE(didl_class_allowed_create(o.get(), "object.item.audioItem.musicTrack"));
+  EXPECT_TRUE(didl_class_allowed_create(o.get(), "object.container.album"));
+  EXPECT_FALSE(didl_class_allowed_create(o.get(), "object.container.album.musicAlbum"));
+  EXPECT_TRUE(didl_class_allowed_search(o.get(), "object.anything"));
+
+  // A copy is deep, and properties compare by their attribute sets.
+  didl_object *copy;
+  ASSERT_TRUE(didl_object_clone(o.get(), &copy));
+  object_ptr c(copy);
+  didl_property *res = didl_property_first(c.get(), DIDL_NAME(EL_RES));
+  ASSERT_TRUE(res);
+  ASSERT_TRUE(didl_string_replace(&res->text, "/b"));
+  EXPECT_STREQ(didl_property_first(o.get(), DIDL_NAME(EL_RES))->text, "/a");
+  object_ptr other = parse("<item><res size=\"1\" protocolInfo=\"p\">/a</res></item>");
+  ASSERT_TRUE(other);
+  didl_property *reordered = didl_property_first(other.get(), DIDL_NAME(EL_RES));
+  EXPECT_EQ(didl_property_find_equal(&o->properties, reordered), 4u);
+  EXPECT_EQ(didl_property_find_equal(&c->properties, reordered), c->properties.len);
+  ASSERT_TRUE(didl_attribute_set(&reordered->attributes, DIDL_NAME(AT_SIZE), "2"));
+  EXPECT_FALSE(didl_property_equal(reordered, didl_property_first(o.get(), DIDL_NAME(EL_RES))));
+
+  EXPECT_TRUE(didl_required_property(DIDL_NAME(EL_UPNP_STORAGE_MEDIUM)));
+  EXPECT_FALSE(didl_required_property(DIDL_NAME(EL_UPNP_ARTIST)));
+  EXPECT_TRUE(didl_fixed_property(DIDL_NAME(EL_UPNP_SEARCH_CLASS), 0));
+  EXPECT_FALSE(didl_fixed_property(DIDL_NAME(EL_UPNP_SEARCH_CLASS), 1));
+}

@@ -1,0 +1,305 @@
+#include <vennard/service.h>
+
+#include <gtest/gtest.h>
+
+#include <tarvo_platform/svc.h>
+#include <tarvo_util/http_message.h>
+#include <tarvo_util/sys_alloc.h>
+#include <tarvo_util/sys_socket.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "helper_client.h"
+#include "tarvo_test.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string take(char *s)
+{
+  std::string v = s ? s : "";
+  sys_alloc_free(s);
+  return v;
+}
+
+// The management port of a worker record, served on a thread of its own.
+struct port_fixture : ::testing::Test {
+  tarvo_test::scratch_dir dir;
+  std::string home = dir.path.string();
+  service_worker_rec w{};
+  uint16_t port = mgmt_test::free_port();
+  std::thread loop;
+
+  void SetUp() override
+  {
+    fs::create_directories(dir.path / "conf");
+    put("dmsm_port", std::to_string(port));
+    w.listen_socket = -1;
+    w.data_home = home.c_str();
+    ASSERT_EQ(sys_mutex_create(&w.lifecycle), 1);
+    loop = std::thread([this] { management_port_run(&w); });
+    ASSERT_TRUE(mgmt_test::wait_listening(port, 5000));
+  }
+  void TearDown() override
+  {
+    std::atomic_ref<int32_t>(w.stop) = 1;
+    loop.join();
+    service_server_stop(&w);
+    sys_mutex_destroy(&w.lifecycle);
+  }
+  void put(const std::string &key, const std::string &text)
+  {
+    tarvo_test::write_file(home + "/conf/" + key, text);
+  }
+  bool exists(const std::string &key) { return fs::exists(home + "/conf/" + key); }
+};
+
+// The answer: the status line, a DATE line of an RFC 1123 date, then
+// exactly rest.
+bool answer_is(const std::string &answer, const std::string &status, const std::string &rest)
+{
+  std::string head = "HTTP/1.1 " + status + "\r\nDATE: ";
+  if (answer.compare(0, head.size(), head) != 0) return false;
+  std::string after = answer.substr(head.size());
+  size_t eol = after.find("\r\n");
+  int64_t t = 0;
+  return eol != std::string::npos && http_date_scan(after.substr(0, eol).c_str(), &t) == eol &&
+         after.substr(eol + 2) == rest;
+}
+
+bool is_ok(const std::string &answer, const std::string &state_line = "")
+{
+  return answer_is(answer, "200 OK", state_line + "\r\n");
+}
+
+bool is_error(const std::string &answer, const std::string &status)
+{
+  return answer_is(answer, status,
+                   "CONTENT-LENGTH: " + std::to_string(status.size() + 28) +
+                       "\r\nCONNECTION: close\r\nCONTENT-TYPE: text/html\r\n\r\n<html><body>" + status +
+                       "</body></html>\r\n");
+}
+
+}  // namespace
+
+TEST(service_files, names_and_data_folder)
+{
+  tarvo_test::scratch_dir dir;
+  std::string d = dir.path.string();
+  char *name = nullptr, *home = nullptr;
+  EXPECT_EQ(service_files_read(d.c_str(), &name, &home), 0);
+
+  tarvo_test::write_file(dir / "service_name", "Tarvo Media Server\r\nignored\n");
+  tarvo_test::write_file(dir / "data_home", "MediaData\r\n");
+  setenv("TARVO_COMMON_APPDATA", "/srv/appdata", 1);
+  ASSERT_EQ(service_files_read(d.c_str(), &name, &home), 1);
+  EXPECT_EQ(take(name), "Tarvo Media Server");
+  EXPECT_EQ(take(home), "/srv/appdata/MediaData");
+  unsetenv("TARVO_COMMON_APPDATA");
+  ASSERT_EQ(service_files_read(d.c_str(), &name, &home), 1);
+  sys_alloc_free(name);
+  EXPECT_EQ(take(home), "/var/lib/MediaData");
+
+  tarvo_test::write_file(dir / "data_home", "/srv/tarvo");
+  tarvo_test::write_file(dir / "service_name", std::string(2000, 'n'));
+  ASSERT_EQ(service_files_read(d.c_str(), &name, &home), 1);
+  EXPECT_EQ(take(name), std::string(1023, 'n'));
+  EXPECT_EQ(take(home), "/srv/tarvo");
+
+  // The data folder's path may be 259 bytes long, no more.
+  tarvo_test::write_file(dir / "data_home", "/" + std::string(258, 'd'));
+  ASSERT_EQ(service_files_read(d.c_str(), &name, &home), 1);
+  sys_alloc_free(name);
+  sys_alloc_free(home);
+  tarvo_test::write_file(dir / "data_home", "/" + std::string(259, 'd'));
+  EXPECT_EQ(service_files_read(d.c_str(), &name, &home), 0);
+  fs::remove(dir / "data_home");
+  EXPECT_EQ(service_files_read(d.c_str(), &name, &home), 0);
+}
+
+TEST(service_files, folder_of_the_files)
+{
+  char *d = nullptr;
+  setenv("TARVO_SERVICE_DIR", "/etc/tarvo", 1);
+  ASSERT_EQ(service_dir(&d), 1);
+  EXPECT_EQ(take(d), "/etc/tarvo");
+  unsetenv("TARVO_SERVICE_DIR");
+  ASSERT_EQ(service_dir(&d), 1);
+  EXPECT_EQ(take(d), fs::canonical("/proc/self/exe").parent_path().string());
+}
+
+TEST(service, local_addresses)
+{
+  const uint8_t loop[4] = {127, 0, 0, 1}, other[4] = {127, 0, 0, 2}, far[4] = {192, 0, 2, 1};
+  EXPECT_EQ(is_local_address(loop), 1);
+  EXPECT_EQ(is_local_address(other), 0);
+  EXPECT_EQ(is_local_address(far), 0);
+  sys_memalloc_rec list{};
+  ASSERT_EQ(sys_ip4_list(&list), 1);
+  for (uint32_t i = 0; i + 4 <= list.len; i += 4) EXPECT_EQ(is_local_address(list.buf + i), 1);
+  sys_memalloc_free(&list);
+}
+
+TEST_F(port_fixture, server_state_start_and_stop)
+{
+  EXPECT_TRUE(is_ok(mgmt_test::get(port, "/get_server_state"), "X-DUV-STATE: inactive\r\n"));
+  // Without upnp_port the server cannot start.
+  EXPECT_TRUE(is_error(mgmt_test::get(port, "/start_server"), "503 service unavailable"));
+  EXPECT_TRUE(is_ok(mgmt_test::get(port, "/get_server_state"), "X-DUV-STATE: inactive\r\n"));
+  put("upnp_port", "30000");
+  EXPECT_TRUE(is_ok(mgmt_test::get(port, "/start_server")));
+  EXPECT_TRUE(is_ok(mgmt_test::get(port, "/get_server_state?x=1"), "X-DUV-STATE: active\r\n"));
+  // A start while running starts nothing: it holds even without the key.
+  fs::remove(home + "/conf/upnp_port");
+  EXPECT_TRUE(is_ok(mgmt_test::get(port, "/start_server")));
+  EXPECT_TRUE(is_ok(mgmt_test::get(port, "/stop_server")));
+  EXPECT_TRUE(is_ok(mgmt_test::get(port, "/get_server_state"), "X-DUV-STATE: inactive\r\n"));
+  EXPECT_TRUE(is_ok(mgmt_test::get(port, "/stop_server")));
+}
+
+TEST_F(port_fixture, auto_run_state)
+{
+  EXPECT_TRUE(is_ok(mgmt_test::get(port, "/get_auto_run_state"), "X-AUTO-RUN-STATE: inactive\r\n"));
+  EXPECT_TRUE(is_ok(mgmt_test::get(port, "/set_auto_run_state", "x-Auto-Run-STATE :  active\r\n")));
+  EXPECT_TRUE(exists("auto_run"));
+  EXPECT_TRUE(is_ok(mgmt_test::get(port, "/get_auto_run_state"), "X-AUTO-RUN-STATE: active\r\n"));
+  for (const char *bad : {"X-AUTO-RUN-STATE: Active\r\n", "X-AUTO-RUN-STATE: active now\r\n", "",
+                          "X-AUTO-RUN-STATES: active\r\n"})
+    EXPECT_TRUE(is_error(mgmt_test::get(port, "/set_auto_run_state", bad), "400 bad request")) << bad;
+  EXPECT_TRUE(exists("auto_run"));
+  EXPECT_TRUE(is_ok(mgmt_test::get(port, "/set_auto_run_state", "X-AUTO-RUN-STATE: inactive\r\n")));
+  EXPECT_FALSE(exists("auto_run"));
+
+  // A folder in the flag's place cannot be switched on.
+  fs::create_directory(home + "/conf/auto_run");
+  EXPECT_TRUE(is_error(mgmt_test::get(port, "/set_auto_run_state", "X-AUTO-RUN-STATE: active\r\n"),
+                       "500 internal server error"));
+  // Headers that never end.
+  EXPECT_TRUE(is_error(mgmt_test::exchange(port, "GET /set_auto_run_state HTTP/1.1\r\nX-A: 1\r\n"),
+                       "500 internal server error"));
+}
+
+TEST_F(port_fixture, refused_and_unanswered_requests)
+{
+  EXPECT_TRUE(is_error(mgmt_test::exchange(port, "HEAD /get_server_state HTTP/1.1\r\n\r\n"),
+                       "501 method not implemented"));
+  EXPECT_TRUE(is_error(mgmt_test::exchange(port, "get /get_server_state HTTP/1.1\r\n\r\n"),
+                       "501 method not implemented"));
+  // A target with a ':' but no "//" is no URI; a line without a version
+  // is no HTTP request.
+  EXPECT_TRUE(is_error(mgmt_test::exchange(port, "GET a:b HTTP/1.1\r\n\r\n"), "400 bad request"));
+  EXPECT_EQ(mgmt_test::exchange(port, "GET\r\n\r\n"), "");
+  EXPECT_TRUE(is_ok(mgmt_test::exchange(port, "\r\n\r\nGET /stop_server HTTP/1.0\r\n\r\n")));
+
+  EXPECT_EQ(mgmt_test::get(port, "/unknown"), "");
+  EXPECT_EQ(mgmt_test::get(port, "/get_server_state/"), "");
+  EXPECT_EQ(mgmt_test::exchange(port, "GET /get_server_state FTP/1.0\r\n\r\n"), "");
+  EXPECT_EQ(mgmt_test::exchange(port, "GET /get_server_state HTTP/1.1"), "");
+  std::string flood;
+  for (int i = 0; i < 100; i++) flood += "\r\n";
+  EXPECT_EQ(mgmt_test::exchange(port, flood + "GET /stop_server HTTP/1.1\r\n\r\n"), "");
+
+  // A client that is not this host gets nothing, not even a status line.
+  bool refused = true;
+  EXPECT_EQ(mgmt_test::exchange(port, "GET /get_server_state HTTP/1.1\r\n\r\n", "127.0.0.2", &refused), "");
+  EXPECT_FALSE(refused);
+  EXPECT_TRUE(is_ok(mgmt_test::get(port, "/get_server_state"), "X-DUV-STATE: inactive\r\n"));
+}
+
+TEST_F(port_fixture, stop_flag_ends_the_loop_promptly)
+{
+  auto t0 = std::chrono::steady_clock::now();
+  std::atomic_ref<int32_t>(w.stop) = 1;
+  loop.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 3s);
+  loop = std::thread([] {});
+}
+
+TEST(service, worker_runs_auto_run_and_stops_the_server)
+{
+  tarvo_test::scratch_dir dir;
+  std::string home = dir.path.string();
+  fs::create_directories(dir.path / "conf");
+  uint16_t port = mgmt_test::free_port();
+  tarvo_test::write_file(home + "/conf/dmsm_port", std::to_string(port));
+  tarvo_test::write_file(home + "/conf/upnp_port", "30000");
+  tarvo_test::write_file(home + "/conf/auto_run", "");
+  service_worker_rec w{};
+  w.listen_socket = -1;
+  w.data_home = home.c_str();
+  ASSERT_EQ(sys_mutex_create(&w.lifecycle), 1);
+  std::thread t([&] { server_worker(&w); });
+  ASSERT_TRUE(mgmt_test::wait_listening(port, 5000));
+  EXPECT_TRUE(is_ok(mgmt_test::get(port, "/get_server_state"), "X-DUV-STATE: active\r\n"));
+  std::atomic_ref<int32_t>(w.stop) = 1;
+  t.join();
+  EXPECT_EQ(w.running, 0);
+  EXPECT_EQ(w.server.data_home, nullptr);
+
+  // Without a management port the worker stops the server and ends.
+  fs::remove(home + "/conf/dmsm_port");
+  std::atomic_ref<int32_t>(w.stop) = 0;
+  std::thread t2([&] { server_worker(&w); });
+  t2.join();
+  EXPECT_EQ(w.running, 0);
+  sys_mutex_destroy(&w.lifecycle);
+}
+
+TEST(service, power_events_wait_for_start_and_stop)
+{
+  tarvo_test::scratch_dir dir;
+  std::string home = dir.path.string();
+  fs::create_directories(dir.path / "conf");
+  tarvo_test::write_file(home + "/conf/upnp_port", "30000");
+  service_worker_rec w{};
+  w.data_home = home.c_str();
+  ASSERT_EQ(sys_mutex_create(&w.lifecycle), 1);
+
+  // A stopped server is not touched.
+  service_power_event(&w, SVC_POWER_SUSPEND);
+  EXPECT_EQ(w.server.suspended, 0);
+  ASSERT_EQ(service_server_start(&w), 1);
+  service_power_event(&w, SVC_POWER_SUSPEND);
+  EXPECT_EQ(w.server.suspended, 1);
+  service_power_event(&w, 99);
+  EXPECT_EQ(w.server.suspended, 1);
+  service_power_event(&w, SVC_POWER_RESUME_AUTOMATIC);
+  EXPECT_EQ(w.server.suspended, 0);
+
+  // While a start or stop holds the lifecycle, the event waits for it.
+  ASSERT_EQ(sys_mutex_lock(&w.lifecycle), 1);
+  std::atomic<bool> done{false};
+  std::thread t([&] {
+    service_power_event(&w, SVC_POWER_SUSPEND);
+    done = true;
+  });
+  std::this_thread::sleep_for(200ms);
+  EXPECT_FALSE(done);
+  sys_mutex_unlock(&w.lifecycle);
+  t.join();
+  EXPECT_EQ(w.server.suspended, 1);
+
+  // Events racing with starts and stops (run under ThreadSanitizer).
+  std::atomic<bool> stop{false};
+  std::thread events([&] {
+    while (!stop) {
+      service_power_event(&w, SVC_POWER_SUSPEND);
+      service_power_event(&w, SVC_POWER_RESUME_SUSPEND);
+    }
+  });
+  for (int i = 0; i < 200; i++) {
+    service_server_start(&w);
+    service_server_stop(&w);
+  }
+  stop = true;
+  events.join();
+  EXPECT_EQ(w.running, 0);
+  sys_mutex_destroy(&w.lifecycle);
+}

@@ -1,0 +1,356 @@
+// The device's HTTP server: the accept thread, one thread per connection,
+// the reading and dispatch of each request, and the answers to GET and
+// HEAD from static contents and from files under the document root.
+#include "device_impl.h"
+
+#include <csignal>
+#include <string_view>
+#include <sys/socket.h>
+#include <tarvo_util/dlna.h>
+#include <tarvo_util/sys_file.h>
+#include <tarvo_util/sys_socket.h>
+#include <tarvo_util/utf8file.h>
+
+namespace {
+
+// A blocking send on this socket gives up after the output timeout, so
+// that a client that stops reading cannot hold its thread for ever.
+int send_timeout_set(int sock)
+{
+  timeval tv{time_t(DEVICE_OUTPUT_TIMEOUT_MS / 1000), suseconds_t(DEVICE_OUTPUT_TIMEOUT_MS % 1000) * 1000};
+  return setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0;
+}
+
+void conn_close(tarvo_device_ctx *c, device_conn *dc)
+{
+  sys_mutex_lock(&c->live_mutex);
+  // Out of the list before the descriptor goes, so that the end never
+  // shuts down a number the system has handed out again.
+  for (uint32_t i = 0; i < c->live_conns.len; i++)
+    if (c->live_conns.buf[i] == dc) {
+      sys_ptralloc_remove(&c->live_conns, i);
+      break;
+    }
+  sys_socket_close(dc->conn.socket);
+  c->conn_count--;
+  sys_mutex_unlock(&c->live_mutex);
+  sys_alloc_free(dc);
+}
+
+// --- GET and HEAD ---
+
+const char *mime_from_map(char *const *map, const char *file)
+{
+  std::string_view name(file);
+  name.remove_prefix(name.rfind('/') + 1);
+  size_t dot = name.rfind('.');
+  std::string_view ext = dot == name.npos ? std::string_view() : name.substr(dot + 1);
+  for (char *const *e = map; e && *e; e++) {
+    std::string_view entry(*e);
+    if (entry.size() > ext.size() && entry.starts_with(ext) && entry[ext.size()] == ':')
+      return *e + ext.size() + 1;
+  }
+  return mimetype_from_path_static(file);
+}
+
+int not_found(http_server_conn *conn)
+{
+  http_server_write_error_response(&conn->out, "404 file does not exist", conn->server_name,
+                                   !conn->head);
+  return 0;
+}
+
+int serve_static(http_server_conn *conn, const http_server_request_rec *req, const char *mime,
+                 static_content_body *body)
+{
+  tarvo_device_ctx *c = device_conn_ctx(conn);
+  http_server_range_rec range{0, 0, body->length};
+  int send_body = 0;
+  if (!http_server_write_get_response_header(&conn->out, conn->http11, conn->head, req,
+                                             conn->server_name, mime,
+                                             device_load(c->content_time), &send_body, &range))
+    return 0;
+  if (!send_body) return 1;
+  return sys_socketbuffer_put(&conn->out, body->bytes + range.offset, uint32_t(range.length)) &&
+         sys_socketbuffer_flush(&conn->out);
+}
+
+int serve_file(http_server_conn *conn, const http_server_request_rec *req, const char *path)
+{
+  tarvo_device_ctx *c = device_conn_ctx(conn);
+  char *file = nullptr;
+  if (!c->document_root || !device_docroot_join(c->document_root, path, sys_str_len(path), &file))
+    return not_found(conn);
+  int fd = -1;
+  sys_file_stat_rec st{};
+  int ok = 0;
+  if (!sys_file_open_read(&fd, file) || !sys_file_fstat(fd, &st) || st.is_dir) {
+    not_found(conn);
+  } else {
+    http_server_range_rec range{0, 0, st.size};
+    int send_body = 0;
+    ok = http_server_write_get_response_header(&conn->out, conn->http11, conn->head, req,
+                                               conn->server_name, mime_from_map(c->mime_map, file),
+                                               st.mtime, &send_body, &range);
+    if (ok && send_body)
+      ok = sys_socket_sendfile(conn->socket, fd, int64_t(range.offset), int64_t(range.length),
+                               nullptr);
+  }
+  if (fd >= 0) sys_file_close(fd);
+  sys_alloc_free(file);
+  return ok;
+}
+
+void serve_get(http_server_conn *conn, const char *path)
+{
+  tarvo_device_ctx *c = device_conn_ctx(conn);
+  http_server_request_rec req{};
+  if (http_server_read_get_request(conn, nullptr, &c->stop, &req)) {
+    conn->keep_alive = req.keep_alive;
+    const char *mime = nullptr;
+    static_content_body *body = nullptr;
+    int ok;
+    if (device_static_find(c, path, &mime, &body)) {
+      ok = serve_static(conn, &req, mime, body);
+      device_static_release(body);
+    } else {
+      ok = serve_file(conn, &req, path);
+    }
+    if (!ok) conn->keep_alive = 0;
+  }
+  http_server_get_request_free(&req);
+}
+
+// --- one request ---
+
+// The request line: blank lines skipped; gives up after
+// DEVICE_LINE_ATTEMPTS waits in a row without a line, at the end of the
+// stream, or when the device stops.
+int read_request_line(http_server_conn *conn, sys_stralloc_rec *line)
+{
+  tarvo_device_ctx *c = device_conn_ctx(conn);
+  sys_socketbuffer_set_timeout(&conn->in, DEVICE_LINE_TIMEOUT_MS);
+  uint32_t waits = 0;
+  while (!device_stopping(c)) {
+    if (http_header_readline(&conn->in, line)) {
+      if (line->len) return 1;
+      waits = 0;
+    } else if (!sys_socketbuffer_is_timeout(&conn->in) || ++waits >= DEVICE_LINE_ATTEMPTS) {
+      return 0;
+    }
+  }
+  return 0;
+}
+
+void serve_one(device_conn *dc)
+{
+  http_server_conn *conn = &dc->conn;
+  device_text line;
+  if (!read_request_line(conn, &line.sa)) return;
+  http_request_startline_rec start{};
+  if (!http_request_startline_parse(&start, &line.sa)) {
+    conn->head = 0;
+    http_server_write_error_response(&conn->out, "400 bad request", conn->server_name, 1);
+    return;
+  }
+  std::string_view method(start.method);
+  if (sys_str_start(start.version, "HTTP/")) {
+    device_path_unescape(start.uri.path);
+    conn->http11 = sys_str_diff(start.version, "HTTP/1.0") != 0;
+    conn->head = method == "HEAD";
+    sys_socketbuffer_set_timeout(&conn->in, DEVICE_REQUEST_TIMEOUT_MS);
+    if (uint32_t script = device_cgi_split(start.uri.path))
+      device_cgi_serve(dc, &start, script);
+    else if (method == "GET" || conn->head)
+      serve_get(conn, start.uri.path);
+    else if (method == "POST")
+      device_soap_serve(conn, &start);
+    else if (method == "SUBSCRIBE" || method == "UNSUBSCRIBE")
+      device_gena_serve(conn, &start);
+    else
+      http_server_write_error_response(&conn->out, "501 method not implemented",
+                                       conn->server_name, 1);
+  }
+  http_request_startline_free(&start);
+}
+
+void conn_loop(void *arg)
+{
+  auto *dc = static_cast<device_conn *>(arg);
+  tarvo_device_ctx *c = device_conn_ctx(&dc->conn);
+  bool awake = false;
+  do {
+    dc->conn.keep_alive = 0;
+    serve_one(dc);
+    if (!awake && device_load(c->suspend_control)) {
+      device_awake_hold();
+      awake = true;
+    }
+  } while (dc->conn.keep_alive);
+  if (awake) device_awake_release();
+  conn_close(c, dc);
+}
+
+device_conn *conn_new(tarvo_device_ctx *c)
+{
+  auto *dc = static_cast<device_conn *>(sys_alloc_zero(sizeof(device_conn)));
+  if (!dc) return nullptr;
+  dc->conn.owner = c;
+  dc->conn.server_name = c->server_name;
+  dc->conn.socket = -1;
+  return dc;
+}
+
+// Accepts one connection into *spare and hands it to a thread of its own;
+// *spare becomes NULL when the thread took it.
+void accept_one(tarvo_device_ctx *c, device_conn **spare)
+{
+  http_server_conn *conn = &(*spare)->conn;
+  int s = -1;
+  if (!sys_socket_accept4(c->listen_socket, &s, conn->addr.remote_ip, &conn->addr.remote_port))
+    return;
+  bool taken = false;
+  if (sys_socket_local4(s, conn->addr.local_ip, &conn->addr.local_port) &&
+      (!c->access_fn || c->access_fn(conn->addr.remote_ip, c->access_user)) &&
+      sys_socket_ndelay_on(s) && send_timeout_set(s)) {
+    conn->socket = s;
+    sys_socketbuffer_init(&conn->in, s, conn->in_buf, sizeof conn->in_buf, DEVICE_LINE_TIMEOUT_MS);
+    sys_socketbuffer_init(&conn->out, s, conn->out_buf, sizeof conn->out_buf,
+                          DEVICE_OUTPUT_TIMEOUT_MS);
+    sys_mutex_lock(&c->live_mutex);
+    // Started under the live-count mutex, so that the end cannot miss it.
+    sys_thread_handle t;
+    if (!device_stopping(c) && sys_ptralloc_append(&c->live_conns, *spare)) {
+      if (sys_thread_create(&t, conn_loop, *spare)) {
+        sys_thread_detach(t);
+        c->conn_count++;
+        taken = true;
+      } else {
+        sys_ptralloc_remove(&c->live_conns, c->live_conns.len - 1);
+      }
+    }
+    sys_mutex_unlock(&c->live_mutex);
+  }
+  if (taken)
+    *spare = nullptr;
+  else
+    sys_socket_close(s);
+}
+
+bool is_sep(char ch) { return ch == '/' || ch == utf8file_separator()[0]; }
+
+int hex_digit(char ch)
+{
+  if (ch >= '0' && ch <= '9') return ch - '0';
+  if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
+  if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+void device_accept_loop(void *arg)
+{
+  auto *c = static_cast<tarvo_device_ctx *>(arg);
+  device_conn *spare = nullptr;
+  while (!device_stopping(c)) {
+    if (!spare && !(spare = conn_new(c))) {
+      sys_thread_sleep(DEVICE_NOMEM_PAUSE_MS);
+      continue;
+    }
+    if (!sys_socket_read_wait(c->listen_socket, DEVICE_ACCEPT_WAIT_MS) || device_stopping(c))
+      continue;
+    accept_one(c, &spare);
+  }
+  device_gena_clear(c);
+  sys_alloc_free(spare);
+}
+
+void device_conns_cut(tarvo_device_ctx *c)
+{
+  sys_mutex_lock(&c->live_mutex);
+  for (uint32_t i = 0; i < c->live_conns.len; i++) {
+    auto *dc = static_cast<device_conn *>(c->live_conns.buf[i]);
+    sys_socket_shutdown(dc->conn.socket, 2);
+    // The child is reaped only after its thread cleared this under the
+    // same mutex, so the number still names our child.
+    if (dc->cgi_child > 0) kill(pid_t(dc->cgi_child), SIGKILL);
+  }
+  sys_mutex_unlock(&c->live_mutex);
+}
+
+int device_service_find(const http_server_conn *conn, const char *path, int event_url,
+                        device_request_info *info, const device_service_handler **handler)
+{
+  tarvo_device_ctx *c = device_conn_ctx(conn);
+  if (!c->desc || !c->desc->devices) return 0;
+  const char *want = path[0] ? path + 1 : path;
+  for (upnp_desc_device_rec **d = c->desc->devices; *d; d++) {
+    for (upnp_desc_service_rec **s = (*d)->services; s && *s; s++) {
+      const char *url = event_url ? (*s)->eventSubURL : (*s)->controlURL;
+      if (!url || sys_str_diff(url, want)) continue;
+      // Only the first service with that URL counts.
+      for (device_service_handler **h = c->handlers; h && *h && (*s)->serviceId; h++) {
+        if (sys_str_diff((*h)->service_id, (*s)->serviceId)) continue;
+        info->addr = conn->addr;
+        info->udn = (*d)->UDN;
+        info->service_type = (*s)->serviceType;
+        info->service_id = (*h)->service_id;
+        *handler = *h;
+        return 1;
+      }
+      return 0;
+    }
+  }
+  return 0;
+}
+
+void device_fail_answer(http_server_conn *conn, const char *status)
+{
+  http_server_write_error_response(&conn->out, status, conn->server_name, !conn->head);
+  conn->keep_alive = 0;
+  sys_thread_sleep(DEVICE_FAIL_PAUSE_MS);
+}
+
+int device_docroot_join(const char *root, const char *path, uint32_t path_len, char **out)
+{
+  if (path_len && path[0] != '/') return 0;
+  sys_stralloc_rec sa{};
+  uint32_t root_len = sys_str_len(root);
+  if (root_len && is_sep(root[root_len - 1])) root_len--;
+  bool ok = sys_stralloc_ready(&sa, root_len + path_len + 1) &&
+            sys_stralloc_copyb(&sa, root, root_len);
+  bool after_sep = false;
+  for (uint32_t i = 0; ok && i < path_len; i++) {
+    char ch = path[i];
+    bool sep = is_sep(ch);
+    if (i > 0 && sep && after_sep) continue;
+    // No component may begin with a dot: ".." cannot climb out of the root
+    // and hidden files stay hidden.
+    if (i > 0 && ch == '.' && after_sep) ch = ':';
+    after_sep = sep;
+    ok = sys_stralloc_append(&sa, &ch);
+  }
+  if (ok) ok = sys_stralloc_append(&sa, "");
+  if (!ok) {
+    sys_stralloc_free(&sa);
+    return 0;
+  }
+  *out = sa.buf;
+  return 1;
+}
+
+void device_path_unescape(char *path)
+{
+  char *w = path;
+  for (const char *p = path; *p; p++) {
+    int hi, lo;
+    if (*p == '%' && (hi = hex_digit(p[1])) >= 0 && (lo = hex_digit(p[2])) >= 0) {
+      *w++ = char(hi << 4 | lo);
+      p += 2;
+    } else {
+      *w++ = *p;
+    }
+  }
+  *w = '\0';
+}

@@ -1,0 +1,324 @@
+// Control requests: a POST to a service's control URL is handed to the
+// service's handler record as an action, a state-variable query, or a
+// command of the batch extension, and answered with a SOAP envelope or an
+// empty answer.
+#include "device_impl.h"
+
+#include <algorithm>
+#include <string_view>
+#include <tarvo_util/dlna.h>
+#include <tarvo_util/soap.h>
+#include <tarvo_util/xml.h>
+
+namespace {
+
+struct args_guard {
+  sys_str_list names = nullptr;
+  sys_str_list values = nullptr;
+  ~args_guard()
+  {
+    sys_str_list_free(names);
+    sys_str_list_free(values);
+  }
+};
+
+// The value of a normalised header line after the prefix, without
+// trailing blanks and tabs.
+std::string_view header_value(const char *line, uint32_t offset)
+{
+  std::string_view v(line + offset);
+  v.remove_prefix(std::min(v.size(), size_t(http_header_skipspace(line + offset))));
+  while (!v.empty() && (v.back() == ' ' || v.back() == '\t')) v.remove_suffix(1);
+  return v;
+}
+
+bool case_equal(std::string_view a, const char *b)
+{
+  return a.size() == sys_str_len(b) && !sys_str_case_diffn(a.data(), uint32_t(a.size()), b);
+}
+
+// A decimal that fits, and nothing after it but blanks.
+bool scan_decimal(const char *line, uint32_t offset, uint64_t *n)
+{
+  const char *v = line + offset;
+  v += http_header_skipspace(v);
+  uint32_t k = http_header_value_scan_uint64(line, offset, n);
+  return k && header_value(v + k, 0).empty();
+}
+
+// "\"" service type "#" action "\"", both non-empty.
+bool soapaction_parse(const char *line, uint32_t offset, device_soap_request *rq)
+{
+  std::string_view v = header_value(line, offset);
+  if (v.size() < 2 || v.front() != '"' || v.back() != '"') return false;
+  v = v.substr(1, v.size() - 2);
+  size_t hash = v.find('#');
+  if (hash == v.npos || hash == 0 || hash + 1 == v.size() || v.find('"') != v.npos) return false;
+  sys_alloc_free(rq->service_type);
+  sys_alloc_free(rq->action);
+  rq->service_type = rq->action = nullptr;
+  sys_stralloc_rec t{}, a{};
+  bool ok = sys_stralloc_copyb(&t, v.data(), uint32_t(hash)) && sys_stralloc_append(&t, "") &&
+            sys_stralloc_copyb(&a, v.data() + hash + 1, uint32_t(v.size() - hash - 1)) &&
+            sys_stralloc_append(&a, "");
+  if (!ok) {
+    sys_stralloc_free(&t);
+    sys_stralloc_free(&a);
+    return false;
+  }
+  rq->service_type = t.buf;
+  rq->action = a.buf;
+  return true;
+}
+
+// One header line; NULL, or the status of the error answer.
+const char *header_check(const char *line, int http10, device_soap_request *rq, bool *close,
+                         bool *host)
+{
+  auto is = [line](const char *name) { return sys_str_case_start(line, name); };
+  auto value_at = [](const char *name) { return sys_str_len(name); };
+  if (is("content-range:")) return "501 I do not accept Content-Range";
+  if (is("host:")) {
+    *host = true;
+  } else if (is("connection:")) {
+    if (http_header_value_case_equal(line, value_at("connection:"), "close")) *close = true;
+  } else if (is("expect:")) {
+    if (!case_equal(header_value(line, value_at("expect:")), "100-continue"))
+      return "417 unsupported Expect";
+    rq->expect_continue = !http10;
+  } else if (is("content-type:")) {
+    const char *v = line + value_at("content-type:");
+    v += http_header_skipspace(v);
+    if (!mimetype_major_equal(v, "text") || !mimetype_sub_equal(v, "xml"))
+      return "415 unsupported Content-Type";
+  } else if (is("transfer-encoding:")) {
+    if (!case_equal(header_value(line, value_at("transfer-encoding:")), "chunked"))
+      return "505 I do not accept Transfer-Encoding";
+    rq->chunked = 1;
+  } else if (is("content-length:")) {
+    if (!scan_decimal(line, value_at("content-length:"), &rq->length))
+      return "412 invalid Content-Length";
+    rq->has_length = 1;
+  } else if (is("soapaction:")) {
+    if (!soapaction_parse(line, value_at("soapaction:"), rq)) return "412 invalid SOAPAction";
+  } else if (is("batch-mode:")) {
+    std::string_view v = header_value(line, value_at("batch-mode:"));
+    if (case_equal(v, "true"))
+      rq->batch_mode = 1;
+    else if (!case_equal(v, "false"))
+      return "400 Invalid BATCH-MODE";
+  } else if (is("batch-command:")) {
+    std::string_view v = header_value(line, value_at("batch-command:"));
+    if (case_equal(v, "AcceptBatch"))
+      rq->batch_command = 1;
+    else if (case_equal(v, "DeleteBatch"))
+      rq->batch_command = 2;
+    else
+      return "400 Invalid BATCH-COMMAND";
+  } else if (is("batch_delay:")) {
+    uint64_t d = 0;
+    if (!scan_decimal(line, value_at("batch_delay:"), &d) || d > UINT32_MAX)
+      return "412 Invalid BATCH_DELAY";
+    rq->batch_delay = uint32_t(d);
+  }
+  return nullptr;
+}
+
+// A chunked body of at most DEVICE_SOAP_BODY_MAX bytes, appended to sa.
+int read_chunked(http_server_conn *conn, sys_stralloc_rec *sa, bool *too_large)
+{
+  device_text line;
+  for (;;) {
+    uint64_t size = 0;
+    if (!http_header_readline(&conn->in, &line.sa) || !line.sa.len ||
+        line.sa.len > DEVICE_CHUNK_LINE_MAX || !sys_stralloc_append(&line.sa, "") ||
+        !sys_str_scan_xint64(line.sa.buf, &size))
+      return 0;
+    if (!size) {
+      sys_str_list trailer = nullptr;
+      int ok = http_header_read(&conn->in, &trailer);
+      sys_str_list_free(trailer);
+      return ok;
+    }
+    if (size > DEVICE_SOAP_BODY_MAX - sa->len) {
+      *too_large = true;
+      return 0;
+    }
+    if (!http_server_read(conn, size, sa) || !http_header_readline(&conn->in, &line.sa) ||
+        line.sa.len)
+      return 0;
+  }
+}
+
+// The header of an answer; the connection stays open for another request
+// only when keep is set.
+int answer_head(http_server_conn *conn, const char *status, bool keep, uint64_t length)
+{
+  char num[24];
+  num[sys_str_fmt_uint64(num, length)] = '\0';
+  sys_socketbuffer_rec *sb = &conn->out;
+  return http_server_write_common_header(sb, status, conn->server_name) &&
+         (keep || sys_socketbuffer_puts(sb, "CONNECTION: close\r\n")) &&
+         sys_socketbuffer_puts(sb, "EXT:\r\n") &&
+         sys_socketbuffer_puts(sb, "CONTENT-TYPE: text/xml;charset=\"utf-8\"\r\n") &&
+         sys_socketbuffer_puts(sb, "CONTENT-LENGTH: ") && sys_socketbuffer_puts(sb, num) &&
+         sys_socketbuffer_puts(sb, "\r\n\r\n");
+}
+
+void empty_answer(http_server_conn *conn, const char *status, bool keep)
+{
+  if (answer_head(conn, status, keep, 0) && sys_socketbuffer_flush(&conn->out))
+    conn->keep_alive = keep;
+}
+
+void soap_answer(http_server_conn *conn, uint32_t code, const sys_stralloc_rec *body, bool keep)
+{
+  sys_socketbuffer_rec *sb = &conn->out;
+  uint64_t length = uint64_t(soap_xml_begin_len()) + body->len + soap_xml_end_len();
+  if (answer_head(conn, code ? "500 Internal Server Error" : "200 OK", keep, length) &&
+      sys_socketbuffer_put(sb, soap_xml_begin(), soap_xml_begin_len()) &&
+      sys_socketbuffer_put(sb, body->buf, body->len) &&
+      sys_socketbuffer_put(sb, soap_xml_end(), soap_xml_end_len()) && sys_socketbuffer_flush(sb))
+    conn->keep_alive = keep;
+}
+
+// The response element of QueryStateVariable, or the handler's code.
+uint32_t query(const device_request_info *info, const device_service_handler *h,
+               const args_guard &args, sys_stralloc_rec *out)
+{
+  const char *var = nullptr;
+  for (uint32_t i = 0; args.names[i] && args.values[i]; i++)
+    if (!sys_str_diff(args.names[i], "varName")) var = args.values[i];
+  if (!var) return 402;
+  if (!h->query) return 401;
+  char *value = nullptr;
+  uint32_t code = h->query(info, var, h->user, &value);
+  if (!code && !(soap_xml_response_begin(out, SOAP_CONTROL_NS, "QueryStateVariable") &&
+                 xml_gen_element_append(out, "return", value) &&
+                 soap_xml_response_end(out, "QueryStateVariable")))
+    code = 501;
+  sys_alloc_free(value);
+  return code;
+}
+
+uint32_t action(const device_request_info *info, const device_service_handler *h,
+                const char *name, const args_guard &args, sys_stralloc_rec *out)
+{
+  if (!h->action) return 401;
+  char *body = nullptr;
+  uint32_t code = h->action(info, name, args.names, args.values, h->user, &body);
+  // Success without the response element is no answer either.
+  if (!code && (!body || !sys_stralloc_cats(out, body))) code = 501;
+  sys_alloc_free(body);
+  return code;
+}
+
+// The request after its headers: body, dispatch, answer.
+void serve_request(http_server_conn *conn, const device_request_info *info,
+                   const device_service_handler *h, const device_soap_request *rq)
+{
+  bool keep = rq->keep_alive;
+  if (rq->expect_continue &&
+      !(http_server_write_common_header(&conn->out, "100 continue", conn->server_name) &&
+        sys_socketbuffer_putsflush(&conn->out, "CONTENT-LENGTH: 0\r\n\r\n")))
+    return;
+  device_text body;
+  bool too_large = false;
+  if (!(rq->chunked ? read_chunked(conn, &body.sa, &too_large)
+                    : http_server_read(conn, rq->length, &body.sa))) {
+    if (too_large) device_fail_answer(conn, "413 request entity too large");
+    return;
+  }
+  if (!sys_stralloc_append(&body.sa, "")) return;
+  if (rq->batch_command) {
+    empty_answer(conn, rq->batch_mode ? "202 Accepted" : "200 OK", keep);
+    if (rq->batch_command == 1 && h->accept_batch)
+      h->accept_batch(info, rq->batch_delay, h->user);
+    else if (rq->batch_command == 2 && h->delete_batch)
+      h->delete_batch(info, h->user);
+    return;
+  }
+  args_guard args;
+  device_text out;
+  uint32_t code;
+  if (!sys_str_diff(rq->service_type, SOAP_CONTROL_NS) &&
+      !sys_str_diff(rq->action, "QueryStateVariable")) {
+    if (!device_soap_args(body.sa.buf, &args.names, &args.values)) return;
+    code = query(info, h, args, &out.sa);
+  } else if (!info->service_type || !upnp_urn_version_le(rq->service_type, info->service_type)) {
+    http_server_write_error_response(&conn->out, "401 invalid action", conn->server_name, 1);
+    return;
+  } else if (rq->batch_mode) {
+    if (!device_soap_args(body.sa.buf, &args.names, &args.values)) return;
+    code = h->batch ? h->batch(info, rq->action, args.names, args.values, h->user) : 501;
+    empty_answer(conn, code ? "500 Internal Server Error" : "202 Accepted", keep);
+    return;
+  } else {
+    if (!device_soap_args(body.sa.buf, &args.names, &args.values)) return;
+    code = action(info, h, rq->action, args, &out.sa);
+  }
+  if (code) {
+    out.sa.len = 0;
+    if (!soap_xml_fault(&out.sa, SOAP_CONTROL_NS, code, "error")) return;
+  }
+  soap_answer(conn, code, &out.sa, keep);
+}
+
+}  // namespace
+
+const char *device_soap_headers(char *const *lines, int http10, device_soap_request *rq)
+{
+  *rq = device_soap_request{};
+  bool close = false, host = false;
+  for (char *const *l = lines; l && *l; l++)
+    if (const char *status = header_check(*l, http10, rq, &close, &host)) return status;
+  if (!host && !http10) return "400 HTTP/1.1 requests must include a host name";
+  if (!rq->has_length && !rq->chunked) return "411 I need Content-Length";
+  if (!rq->batch_command && !rq->action) return "412 I need SOAPAction";
+  if (!rq->chunked && rq->length > DEVICE_SOAP_BODY_MAX) return "413 request entity too large";
+  rq->keep_alive = !close && !http10;
+  return nullptr;
+}
+
+void device_soap_request_free(device_soap_request *rq)
+{
+  sys_alloc_free(rq->service_type);
+  sys_alloc_free(rq->action);
+  rq->service_type = rq->action = nullptr;
+}
+
+int device_soap_args(const char *xml, sys_str_list *names, sys_str_list *values)
+{
+  *names = *values = nullptr;
+  if (!soap_parse(xml, names, values)) return 0;
+  if (*names && *values) return 1;
+  sys_str_list_free(*names);
+  sys_str_list_free(*values);
+  *names = static_cast<sys_str_list>(sys_alloc_zero(sizeof(char *)));
+  *values = static_cast<sys_str_list>(sys_alloc_zero(sizeof(char *)));
+  if (*names && *values) return 1;
+  sys_str_list_free(*names);
+  sys_str_list_free(*values);
+  *names = *values = nullptr;
+  return 0;
+}
+
+void device_soap_serve(http_server_conn *conn, const http_request_startline_rec *start)
+{
+  device_request_info info{};
+  const device_service_handler *h = nullptr;
+  if (!device_service_find(conn, start->uri.path, 0, &info, &h)) {
+    http_server_write_error_response(&conn->out, "404 not found", conn->server_name, 1);
+    return;
+  }
+  sys_str_list lines = nullptr;
+  if (!http_header_read(&conn->in, &lines)) return;
+  device_soap_request rq;
+  const char *status = device_soap_headers(lines, !conn->http11, &rq);
+  sys_str_list_free(lines);
+  if (status)
+    device_fail_answer(conn, status);
+  else
+    serve_request(conn, &info, h, &rq);
+  device_soap_request_free(&rq);
+}

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "../../upnp/device/device_gena_ssdp.h"
+#include "device_test.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -62,14 +63,6 @@ struct message {
 };
 // A message in text: start line, headers, empty line, body.
 message parse(const std::string &raw);
-
-// A TCP connection from 127.0.0.1 to 127.0.0.1:port; -1 on failure.
-int connect_local(uint16_t port);
-bool send_text(int s, const std::string &text);
-// One answer: the header block and CONTENT-LENGTH bytes of body.
-message read_answer(int s, int timeout_ms = 10000);
-// request on a new connection, one answer.
-message exchange(uint16_t port, const std::string &request);
 
 std::string subscribe_request(const std::string &path, const std::string &headers);
 

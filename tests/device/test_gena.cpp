@@ -386,6 +386,19 @@ TEST_F(Gena, RefusingHandlerAnswers500)
   EXPECT_EQ(d.ctx->subscriptions.len, 0u);
 }
 
+TEST_F(Gena, SubscriberThatNeverAnswersHoldsUpNoRequest)
+{
+  callback_server stuck, other;
+  stuck.silent = true;
+  std::string sid = subscribe("<" + stuck.url() + ">").header("SID");
+  ASSERT_EQ(stuck.wait(1).size(), 1u);  // its initial NOTIFY now waits for an answer
+  auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(renew(sid).status, "200 OK");
+  EXPECT_EQ(subscribe("<" + other.url() + ">").status, "200 OK");
+  EXPECT_EQ(unsubscribe(sid).status, "200 OK");
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
+}
+
 TEST_F(Gena, EndCutsANotifyTheSubscriberNeverAnswers)
 {
   callback_server cb;

@@ -104,6 +104,13 @@ int conf_description_read(const char *data_home, sys_stralloc_rec *sa);
  * cannot be had. */
 int conf_friendly_name_default(const char *description_name, char **name);
 
+/* 1 for a file-type extension that may name a filetype record: 1 to
+ * CONF_EXTENSION_MAX ASCII letters, digits, "-", "_" or "+". */
+int conf_extension_valid(const char *ext);
+/* 1 for a MAC address as the access files are named: six two-digit
+ * hexadecimal bytes joined by "-" (letters of either case). */
+int conf_mac_valid(const char *mac);
+
 /* --- writers --- */
 
 /* Writes text (no line end) through tmp_path, renamed over path; the old

@@ -13,6 +13,7 @@
 #include <stdint.h>
 #include <tarvo_avcp/avcp_didl.h>
 #include <tarvo_avcp/avcp_didl_criteria.h>
+#include <tarvo_msf.h>
 #include <tarvo_util/http_server.h>
 #include <tarvo_util/sys_alloc.h>
 #include <tarvo_util/sys_str.h>
@@ -149,26 +150,10 @@ enum didl_name_index {
 extern const char *const didl_name_table[DIDL_NAME_COUNT];
 #define DIDL_NAME(id) (didl_name_table[DIDL_##id])
 
-/* Parallel arrays: names holds interned names (const char *), values the
- * owned heap strings that belong to them. */
-typedef struct didl_attributes {
-  sys_ptralloc_rec names;
-  sys_ptralloc_rec values;
-} didl_attributes;
-
-/* One child element of an object. */
-typedef struct didl_property {
-  didl_attributes attributes;
-  const char *element; /* interned, prefixed ("dc:title", "res") */
-  char *text;          /* owned; "" when the element has none */
-} didl_property;
-
-/* One container or item. */
-typedef struct didl_object {
-  didl_attributes attributes;
-  const char *element;          /* interned "container" or "item" */
-  sys_ptralloc_rec properties;  /* owned didl_property pointers */
-} didl_object;
+/* The object and property records (didl_object, didl_property,
+ * didl_attributes) are those of <tarvo_msf.h>, which plug-ins read.  In the
+ * server, attribute and element names point into didl_name_table and are
+ * compared by pointer; values and texts are owned heap strings. */
 
 /* --- names --- */
 

@@ -1,18 +1,34 @@
-/* Start and stop of the media server, run by the service's worker. */
+/* Start and stop of the media server, run by the service's worker, and
+ * the server's one state record. */
 #ifndef VENNARD_SERVER_H
 #define VENNARD_SERVER_H
 
 #include <stdint.h>
+#include <tarvo_device/tarvo_device.h>
+#include <vennard/connection_manager.h>
+#include <vennard/content_db.h>
+#include <vennard/device_manager.h>
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 /* The media server's state, zero-filled at every start. */
-typedef struct {
-  void *device;           /* the device stack's context */
-  char *data_home;        /* heap copy of the data folder */
-  int32_t suspended;      /* 1 between a suspend and a resume power event */
+typedef struct server_rec {
+  tarvo_device_ctx *device; /* the device stack's context; first */
+  char *data_home;          /* heap copy of the data folder */
+  int32_t suspended;        /* 1 between a suspend and a resume power event */
+  /* The device gate: server threads call into the device stack only
+   * between server_device_enter and server_device_leave, which let them in
+   * only while device_ready is set.  Both accessed atomically. */
+  int32_t device_ready;
+  int32_t device_users;
+  /* The description text that the device stack serves at "/" (heap). */
+  char *description;
+  uint16_t http_port;       /* the media HTTP server's port */
+  content_db_rec content;
+  cm_state_rec cm;
+  access_control_rec access;
 } server_rec;
 
 /* 1 when the server runs; 0 when it does not (everything begun undone). */
@@ -24,6 +40,16 @@ int default_shares_offer(server_rec *s);
  * suspend, presence again after a resume. */
 void server_power_suspend(server_rec *s);
 void server_power_resume(server_rec *s);
+
+/* Opens the device gate; called once tarvo_device_start has succeeded. */
+void server_device_ready_set(server_rec *s);
+/* Closes the gate and waits until no thread is inside; called before
+ * tarvo_device_end. */
+void server_device_ready_clear(server_rec *s);
+/* 1: the caller may use s->device until server_device_leave; 0: the device
+ * stack is not running (do not call leave). */
+int server_device_enter(server_rec *s);
+void server_device_leave(server_rec *s);
 
 #ifdef __cplusplus
 }

@@ -33,4 +33,16 @@
 #define DIDL_FILE_PIECE 8192u           /* bytes of a DIDL-Lite file fed to the parser at once */
 #define DIDL_NAME_MAX 64u               /* longest prefixed name the table holds, with room */
 
+/* --- content database, plug-in host, ConnectionManager, device manager --- */
+#define CONTENT_DB_SAVE_PERIOD_MS 1000  /* the save thread looks for changes this often */
+#define CONTENT_DB_STOP_SLICE_MS 100    /* its sleep ends this soon after a stop */
+#define CONTENT_DB_FILE_RESERVE 1000    /* first reservation of the file's text */
+#define CONTENT_DB_COPY_BLOCK 8192      /* bytes per read when a folder is copied */
+#define CONTENT_DB_SHARES_MAX 63        /* shares at most */
+#define CONTENT_DB_SUFFIX_MAX 32        /* longest URL suffix a plug-in may give, with its NUL */
+#define CONF_EXTENSION_MAX 32           /* longest file-type extension */
+#define ACCESS_REFRESH_S 30             /* an access file older than this gets the client's new address */
+#define DEVICE_GATE_POLL_MS 1           /* closing the device gate waits in steps of this */
+
+
 #endif

@@ -1,0 +1,208 @@
+/* The content database: the server's whole content tree as DIDL-Lite
+ * objects in memory, stored in conf/data.xml.  The object index and its
+ * lock, object and resource numbering, creating, destroying, updating and
+ * referencing objects, shares, loading (or rebuilding from
+ * data_default.xml), the save thread and the ContentDirectory events.
+ *
+ * Every call below content_db_unlock runs under the content-database lock,
+ * taken by its caller; objects handed out stay valid while it is held.
+ * Calls that return a UPnP error code return 0 for success.
+ *
+ * The child list of a container (tarvo:children) and the list of items
+ * that refer to an object (tarvo:referenced) are kept beside the objects,
+ * not in their attributes: use content_db_children and
+ * content_db_referencing.  The database file holds them as the usual
+ * comma-separated attributes. */
+#ifndef VENNARD_CONTENT_DB_H
+#define VENNARD_CONTENT_DB_H
+
+#include <stdint.h>
+#include <tarvo_util/sys_alloc.h>
+#include <tarvo_util/sys_str.h>
+#include <tarvo_util/sys_thread.h>
+#include <vennard/didl.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+struct server_rec;
+
+/* Object ids as numbers: a decimal id without leading zeros is its value;
+ * any other id is CONTENT_ID_TEXT plus its place in the database's table
+ * of such ids. */
+#define CONTENT_ID_TEXT (UINT64_C(1) << 63)
+typedef struct {
+  uint64_t *buf;
+  uint32_t len;
+  uint32_t a;
+} content_id_list;
+
+/* One object of the index with what the database keeps beside it. */
+typedef struct content_entry {
+  didl_object *object;        /* NULL while a destroy runs: removed */
+  uint64_t number;            /* the id's value (entries after the root) */
+  content_id_list children;   /* tarvo:children */
+  content_id_list referenced; /* tarvo:referenced */
+  uint32_t flags;             /* CONTENT_ENTRY_* */
+} content_entry;
+
+#define CONTENT_ENTRY_HAS_CHILDREN 1u   /* the object has the attribute tarvo:children */
+#define CONTENT_ENTRY_HAS_REFERENCED 2u /* ... tarvo:referenced */
+#define CONTENT_ENTRY_CHANGED 4u        /* in the changed-container list */
+#define CONTENT_ENTRY_REFLECT 8u        /* in the list the share scanner drains */
+#define CONTENT_ENTRY_PENDING 16u       /* its lists lose removed ids when the destroy ends */
+
+/* The content database's members of the server record. */
+typedef struct content_db_rec {
+  sys_mutex_handle mutex;
+  int32_t stopping;            /* accessed atomically */
+  sys_mutex_handle share_mutex;
+  sys_mutex_handle save_mutex; /* one writer of the database file at a time */
+  sys_thread_handle save_thread;
+  int32_t save_thread_running;
+  /* The index: content_entry pointers; the special objects, the root at
+   * position root, then ascending numeric ids. */
+  sys_ptralloc_rec index;
+  uint32_t root;
+  uint64_t max_object_id;      /* the root's tarvo:maxObjectID */
+  uint32_t system_update_id;   /* the root's tarvo:containerUpdateID */
+  uint32_t saved_update_id;    /* at the last successful save */
+  uint32_t evented_update_id;  /* at the last event */
+  sys_ptralloc_rec changed;    /* heap ids of containers changed since the last event */
+  sys_ptralloc_rec reflect;    /* the same ids, for the share scanner */
+  sys_ptralloc_rec plugins;    /* plugin_record pointers, in load order */
+  sys_ptralloc_rec special;    /* heap ids of the special objects */
+  sys_ptralloc_rec id_texts;   /* heap ids that are not plain numbers */
+  sys_ptralloc_rec pending;    /* entries marked CONTENT_ENTRY_PENDING */
+} content_db_rec;
+
+/* Room for a number as decimal text with its NUL. */
+#define CONTENT_DB_NUMBER_SIZE 24
+
+/* --- the lock --- */
+
+/* Takes the content-database mutex unless the server is stopping; 0 then
+ * (callers answer 501). */
+int content_db_lock(struct server_rec *s);
+void content_db_unlock(struct server_rec *s);
+/* The share-list mutex, taken the same way. */
+int content_db_share_lock(struct server_rec *s);
+void content_db_share_unlock(struct server_rec *s);
+
+/* --- lookup --- */
+
+/* Index position of the object with that id, or the count when there is
+ * none: "0" is the root, a special id is searched among the entries before
+ * it, any other id must be decimal digits ("00012" finds 12). */
+uint32_t content_db_find(struct server_rec *s, const char *id);
+uint32_t content_db_count(struct server_rec *s);
+didl_object *content_db_at(struct server_rec *s, uint32_t position);
+didl_object *content_db_get(struct server_rec *s, const char *id);
+/* The object named by its parentID, or NULL. */
+didl_object *content_db_parent(struct server_rec *s, const didl_object *object);
+didl_object *content_db_root(struct server_rec *s);
+/* 1 when id is one of the special objects (configuration key
+ * special_object). */
+int content_db_is_special(struct server_rec *s, const char *id);
+uint32_t content_db_system_update_id(struct server_rec *s);
+
+/* Appends the existing children of a container, in order of insertion, to
+ * objects (didl_object pointers); ids of objects that no longer exist are
+ * passed over. */
+int content_db_children(struct server_rec *s, const didl_object *container, sys_ptralloc_rec *objects);
+/* Appends the existing items that refer to object (tarvo:referenced). */
+int content_db_referencing(struct server_rec *s, const didl_object *object, sys_ptralloc_rec *objects);
+/* The comma-separated text of tarvo:children (CONTENT_ENTRY_HAS_CHILDREN)
+ * or tarvo:referenced (CONTENT_ENTRY_HAS_REFERENCED) of an object into
+ * out (replaced, NUL-terminated); 0 when the object has no such list. */
+int content_db_list_text(struct server_rec *s, const didl_object *object, uint32_t which,
+                         sys_stralloc_rec *out);
+
+/* --- numbering and editing --- */
+
+/* The next object or resource number (tarvo:maxObjectID plus one, written
+ * back first) as decimal text into buffer (CONTENT_DB_NUMBER_SIZE). */
+int content_db_new_number(struct server_rec *s, char *buffer);
+/* CreateObject: elements is the DIDL-Lite text of one new object.  local:
+ * the requester is local.  *new_id (heap, may be NULL) and *object (the
+ * stored object, may be NULL) on success. */
+uint32_t content_db_create(struct server_rec *s, const char *container_id, const char *elements, int local,
+                           char **new_id, didl_object **object);
+/* A container with a title and a class, created like CreateObject by a
+ * local requester. */
+uint32_t content_db_create_container(struct server_rec *s, const char *parent_id, const char *title,
+                                     const char *upnp_class, char **new_id, didl_object **object);
+/* DestroyObject, with everything below the object and every reference to
+ * a destroyed item. */
+uint32_t content_db_destroy(struct server_rec *s, const char *id);
+/* UpdateObject: current and new_values are the CurrentTagValue and
+ * NewTagValue texts. */
+uint32_t content_db_update(struct server_rec *s, const char *id, const char *current, const char *new_values,
+                           int local);
+/* CreateReference: a new item in the container that refers to the
+ * object. */
+uint32_t content_db_reference(struct server_rec *s, const char *container_id, const char *object_id,
+                              char **new_id);
+/* Counts update ids up: the object when it is a container, with
+ * references_too the parents of the items that refer to it, with
+ * parent_too its parent, with root_too the root.  Bumped containers enter
+ * the changed lists. */
+int content_db_bump(struct server_rec *s, didl_object *object, int parent_too, int references_too,
+                    int root_too);
+
+/* --- shares (they take the share-list lock themselves) --- */
+
+/* X_Share: 800 (not an existing folder), 801 (inside a share), 805 (63
+ * shares), 501. */
+uint32_t content_db_share(struct server_rec *s, const char *path);
+/* X_Unshare: destroys the share's containers and removes the path from
+ * the list; 1, or 0 on any failure, a path that is not shared included.
+ * Takes the content-database lock for each container. */
+int content_db_unshare(struct server_rec *s, const char *path);
+
+/* --- events --- */
+
+/* ContainerUpdateIDs: id,value pairs of the changed containers that still
+ * exist, into out (replaced, NUL-terminated). */
+int content_db_container_update_ids(struct server_rec *s, sys_stralloc_rec *out);
+/* The property set of the ContentDirectory event: SystemUpdateID and
+ * ContainerUpdateIDs (replaced, NUL-terminated). */
+int content_db_event_body(struct server_rec *s, sys_stralloc_rec *out);
+/* Hands out and empties the list of changed containers kept for the
+ * share scanner (heap ids, NULL-terminated). */
+int content_db_reflect_take(struct server_rec *s, sys_str_list *ids);
+
+/* --- life cycle (on the worker thread) --- */
+
+/* Creates the locks, loads the plug-ins and the special ids, removes
+ * left-over temporary files, loads the database, starts the media HTTP
+ * server (server_name is its SERVER name) and the save thread.  1/0; a
+ * failure undoes every step. */
+int content_db_start(struct server_rec *s, const char *data_home, const char *server_name);
+/* Refuses the lock from now on, stops the media HTTP server, saves a last
+ * time and frees everything. */
+void content_db_stop(struct server_rec *s);
+/* Loads data.xml into the index; when it cannot be read, does not parse or
+ * has no proper root, it is renamed data.xml.bad and the database is
+ * rebuilt from data_default.xml.  1/0. */
+int content_db_load(struct server_rec *s);
+/* Writes the database to data.xml through .tmp.data.xml; the lock is held
+ * only while the text is made.  1/0 (data.xml unchanged on failure). */
+int content_db_save(struct server_rec *s);
+
+/* --- texts of new objects --- */
+
+/* Replaces text with the document header (with the tarvo namespace) and
+ * "<" element " id=\"\" restricted=\"0\" parentID=\"" parent_id "\">\r\n". */
+int container_text_begin(sys_stralloc_rec *text, const char *element, const char *parent_id);
+/* Appends "</" element ">\r\n" and the document's end tag. */
+int xml_end_tag_append(sys_stralloc_rec *text, const char *element);
+/* The suffix of the path's last component from its last "."; "" when it
+ * has none. */
+const char *path_dot_suffix(const char *path);
+
+#ifdef __cplusplus
+}
+#endif
+#endif

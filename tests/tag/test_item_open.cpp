@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 
 #include <chrono>
+#include <future>
 #include <thread>
 
 #include "tag_test.h"
@@ -27,18 +28,22 @@ TEST(TagOpen, AnOpenRefusedForWantOfDescriptorsIsTriedAgain)
   tarvo_test::write_file(p, "late");
 
   // Use up the descriptors below a lowered limit, then give them back while
-  // the reader waits.
+  // the reader waits.  The releasing thread starts first: starting a thread
+  // may itself need a descriptor.
+  std::vector<int> held;
+  std::promise<void> filled;
+  std::thread release([&, ready = filled.get_future()]() mutable {
+    ready.wait();
+    std::this_thread::sleep_for(milliseconds(1500));
+    for (int fd : held) close(fd);
+  });
   rlimit old{};
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
   rlimit low = old;
   low.rlim_cur = 64;
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
-  std::vector<int> held;
   for (int fd; (fd = dup(0)) >= 0;) held.push_back(fd);
-  std::thread release([&] {
-    std::this_thread::sleep_for(milliseconds(1500));
-    for (int fd : held) close(fd);
-  });
+  filled.set_value();
   std::string text = tag_test::item(p, "audio/mpeg");
   release.join();
   setrlimit(RLIMIT_NOFILE, &old);

@@ -192,6 +192,31 @@ TEST_F(file, SavesComeWholeToEveryReader)
   EXPECT_FALSE(srv.data.exists(".tmp.data.xml"));
 }
 
+TEST_F(file, TheLockIsFreeWhileTheFileIsWritten)
+{
+  ASSERT_TRUE(srv.start());
+  // The temporary file is a pipe: the write waits for a reader, and the
+  // lock must not wait with it.
+  std::string tmp = srv.data.conf + "/.tmp.data.xml";
+  ASSERT_EQ(mkfifo(tmp.c_str(), 0600), 0);
+  std::atomic<bool> saved{false};
+  std::thread saver([&] {
+    content_db_save(s);
+    saved = true;
+  });
+  std::this_thread::sleep_for(200ms);
+  EXPECT_FALSE(saved);
+  auto t0 = std::chrono::steady_clock::now();
+  ASSERT_TRUE(content_db_lock(s));
+  content_db_unlock(s);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 100ms);
+  std::string text = tarvo_test::read_file(tmp);
+  saver.join();
+  EXPECT_TRUE(saved);
+  EXPECT_EQ(text.rfind("<DIDL-Lite", 0), 0u);
+  std::filesystem::remove(data_path);
+}
+
 TEST_F(file, TheSaveThreadWritesChangesAndTheLastOnesAtStop)
 {
   ASSERT_TRUE(srv.start());

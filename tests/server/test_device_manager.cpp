@@ -202,7 +202,8 @@ TEST_F(handlers, DeviceManagerRefusesNamesThatAreNotMacAddresses)
   EXPECT_TRUE(std::filesystem::is_empty(data.conf + "/access/deny"));
   EXPECT_TRUE(conf_extension_valid("mp3"));
   EXPECT_TRUE(conf_extension_valid("dvr-ms"));
-  for (const char *ext : {"", ".mp3", "../data.xml", "a/b", "mp 3", std::string(33, 'a').c_str()})
+  const std::string too_long(33, 'a');
+  for (const char *ext : {"", ".mp3", "../data.xml", "a/b", "mp 3", too_long.c_str()})
     EXPECT_FALSE(conf_extension_valid(ext)) << ext;
 }
 

@@ -228,8 +228,8 @@ struct running : ::testing::Test {
   void TearDown() override
   {
     device_end();
-    srv.stop();
     access_control_stop(s);
+    srv.stop();
     unsetenv("TARVO_ARP_FILE");
   }
   void subscribe(const std::string &service)

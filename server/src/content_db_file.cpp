@@ -13,6 +13,7 @@
 #include <tarvo_util/sys_file.h>
 #include <tarvo_util/sys_str.h>
 #include <tarvo_util/utf8file.h>
+#include <tarvo_util/xml.h>
 
 #include <algorithm>
 #include <atomic>
@@ -241,6 +242,31 @@ void dynamic_renew(server_rec *s, content_entry *e)
   didl_object_free(fresh);
 }
 
+// A value that the writer refuses would make every later save fail: the
+// control characters that a file can hold as character references (tab,
+// line feed, carriage return) become blanks.
+void value_mend(char *v)
+{
+  if (xml_gen_is_legal_value(v)) return;
+  for (char *c = v; *c; c++)
+    if (static_cast<unsigned char>(*c) < 0x20) *c = ' ';
+}
+
+void attributes_mend(didl_attributes *a)
+{
+  for (uint32_t i = 0; i < a->values.len; i++) value_mend(static_cast<char *>(a->values.buf[i]));
+}
+
+void object_mend(didl_object *o)
+{
+  attributes_mend(&o->attributes);
+  for (uint32_t i = 0; i < o->properties.len; i++) {
+    auto *p = static_cast<didl_property *>(o->properties.buf[i]);
+    attributes_mend(&p->attributes);
+    value_mend(p->text);
+  }
+}
+
 // --- saving ---
 
 bool file_write(const char *tmp, const char *path, const sys_stralloc_rec *text)
@@ -327,8 +353,11 @@ int content_db_load(server_rec *s)
   if (!p.make(s->data_home)) return 0;
   index_free(s);
   if (!objects_load(s, p.data.s) && !rebuild(s, p)) return 0;
-  for (uint32_t i = 0; i < db(s).index.len; i++) dynamic_renew(s, entry_at(s, i));
-  for (uint32_t i = 0; i < db(s).index.len; i++) protocol_infos_register(s, entry_at(s, i)->object);
+  for (uint32_t i = 0; i < db(s).index.len; i++) {
+    dynamic_renew(s, entry_at(s, i));
+    object_mend(entry_at(s, i)->object);
+    protocol_infos_register(s, entry_at(s, i)->object);
+  }
   // What was loaded is what the file holds and what clients were told.
   db(s).saved_update_id = db(s).evented_update_id = db(s).system_update_id;
   return 1;
@@ -339,7 +368,11 @@ int content_db_save(server_rec *s)
   content_db_rec &d = db(s);
   paths p;
   sa_guard text;
-  if (!p.make(s->data_home) || !sys_mutex_lock(&d.mutex)) return 0;
+  if (!p.make(s->data_home)) return 0;
+  // The text will be about as long as the last one.
+  sys_file_stat_rec st;
+  if (utf8file_stat(p.data.s, &st) && st.size < CONF_FILE_READ_MAX) sys_stralloc_ready(&text.s, uint32_t(st.size + st.size / 8));
+  if (!sys_mutex_lock(&d.mutex)) return 0;
   bool ok = serialise(s, &text.s);
   uint32_t id = d.system_update_id;
   sys_mutex_unlock(&d.mutex);

@@ -387,7 +387,7 @@ struct lists_as_attributes {
 bool serialise(server_rec *s, sys_stralloc_rec *out)
 {
   content_db_rec &d = db(s);
-  if (!sys_stralloc_ready(out, CONTENT_DB_FILE_RESERVE) || !didl_xml_begin(out, 1)) return false;
+  if (!sys_stralloc_readyplus(out, CONTENT_DB_FILE_RESERVE) || !didl_xml_begin(out, 1)) return false;
   for (uint32_t i = 0; i < d.index.len; i++) {
     content_entry *e = entry_at(s, i);
     if (removed(e)) continue;

@@ -116,6 +116,17 @@ TEST_F(file, FileOrderIsCheckedAndRestored)
   EXPECT_NE(saved.find("tarvo:children=\"20,5,S,12\""), std::string::npos);
 }
 
+TEST_F(file, StoredValuesThatCannotBeWrittenAgainAreMended)
+{
+  srv.data.put("data.xml", kHead + root("tarvo:containerUpdateID=\"1\"", "5") +
+                               item("5", "0", " tarvo:filter=\"a&#9;b\"", "<dc:creator>x&#10;y&#13;</dc:creator>\r\n") +
+                               "</DIDL-Lite>\r\n");
+  ASSERT_TRUE(srv.start());
+  EXPECT_STREQ(didl_attribute_get(&content_db_get(s, "5")->attributes, DIDL_NAME(AT_TARVO_FILTER)), "a b");
+  EXPECT_STREQ(didl_property_first(content_db_get(s, "5"), DIDL_NAME(EL_DC_CREATOR))->text, "x y");
+  EXPECT_TRUE(content_db_save(s));
+}
+
 TEST_F(file, AStartNeitherRewritesNorAnnounces)
 {
   ASSERT_TRUE(srv.start());

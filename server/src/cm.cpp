@@ -1,4 +1,6 @@
 // The ConnectionManager:1 service: a source with one fixed connection.
+#include "server_util.h"
+
 #include <vennard/connection_manager.h>
 #include <vennard/server.h>
 
@@ -8,15 +10,11 @@
 #include <tarvo_util/xml.h>
 
 #include <atomic>
-#include <initializer_list>
-#include <utility>
+
+using namespace srv;
 
 namespace {
 
-constexpr uint32_t kInvalidAction = 401;
-constexpr uint32_t kInvalidArgs = 402;
-constexpr uint32_t kInvalidVar = 404;
-constexpr uint32_t kFailed = 501;
 constexpr uint32_t kInvalidConnection = 706;
 
 server_rec *server_of(void *user) { return static_cast<server_rec *>(user); }
@@ -25,22 +23,12 @@ std::atomic_ref<int32_t> changed(server_rec *s) { return std::atomic_ref<int32_t
 
 struct cm_lock {
   server_rec *s;
-  bool held = false;
-  explicit cm_lock(server_rec *srv) : s(srv)
-  {
-    if (stopping(s).load() || !sys_mutex_lock(&s->cm.mutex)) return;
-    held = !stopping(s).load();
-    if (!held) sys_mutex_unlock(&s->cm.mutex);
-  }
+  bool held;
+  explicit cm_lock(server_rec *srv) : s(srv), held(lock_unless_stopping(&srv->cm.mutex, srv->cm.stopping)) {}
   ~cm_lock()
   {
     if (held) sys_mutex_unlock(&s->cm.mutex);
   }
-};
-
-struct sa_guard {
-  sys_stralloc_rec s{};
-  ~sa_guard() { sys_stralloc_free(&s); }
 };
 
 // The source list joined by commas; under the lock.
@@ -51,31 +39,6 @@ bool source_joined(server_rec *s, sys_stralloc_rec *out)
     if (!csv_append(out, static_cast<const char *>(s->cm.source.buf[i]))) return false;
   csv_end(out);
   return sys_stralloc_append(out, "");
-}
-
-// Hands a NUL-terminated text out as a heap string.
-bool hand_out(sys_stralloc_rec *sa, char **out)
-{
-  if (!sys_stralloc_append(sa, "")) return false;
-  *out = sa->buf;
-  *sa = sys_stralloc_rec{};
-  return true;
-}
-
-uint32_t respond(const device_request_info *info, const char *action,
-                 std::initializer_list<std::pair<const char *, const char *>> values, char **response)
-{
-  sa_guard sa;
-  bool ok = soap_xml_response_begin(&sa.s, info->service_type, action);
-  for (const auto &v : values) ok = ok && xml_gen_element_append(&sa.s, v.first, v.second);
-  return ok && soap_xml_response_end(&sa.s, action) && hand_out(&sa.s, response) ? 0 : kFailed;
-}
-
-const char *argument(char **names, char **values, const char *name)
-{
-  for (uint32_t i = 0; names[i] && values[i]; i++)
-    if (!sys_str_diff(names[i], name)) return values[i];
-  return nullptr;
 }
 
 bool profiled(const char *pi)

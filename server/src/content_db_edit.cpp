@@ -15,20 +15,9 @@
 #include <vector>
 
 using namespace cdb;
+using namespace srv;
 
 namespace {
-
-constexpr uint32_t kOk = 0;
-constexpr uint32_t kInvalidArgs = 402;
-constexpr uint32_t kFailed = 501;
-constexpr uint32_t kNoSuchObject = 701;
-constexpr uint32_t kNoSuchTag = 702;
-constexpr uint32_t kInvalidTag = 703;
-constexpr uint32_t kRequiredTag = 704;
-constexpr uint32_t kReadOnlyTag = 705;
-constexpr uint32_t kParameterMismatch = 706;
-constexpr uint32_t kNoSuchContainer = 710;
-constexpr uint32_t kBadMetadata = 712;
 
 struct object_guard {
   didl_object *o = nullptr;

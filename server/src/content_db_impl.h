@@ -1,6 +1,8 @@
 // Pieces shared by the source files of the content database.
 #pragma once
 
+#include "server_util.h"
+
 #include <vennard/content_db.h>
 #include <vennard/server.h>
 
@@ -19,21 +21,9 @@ inline bool removed(const content_entry *e) { return (e->flags & CONTENT_ENTRY_R
 inline const char *id_of(const didl_object *o) { return didl_attribute_get(&o->attributes, DIDL_NAME(AT_ID)); }
 inline bool is_container(const didl_object *o) { return o->element == DIDL_NAME(EL_CONTAINER); }
 
-struct sa_guard {
-  sys_stralloc_rec s{};
-  ~sa_guard() { sys_stralloc_free(&s); }
-};
-
-struct heap_guard {
-  char *s = nullptr;
-  ~heap_guard() { sys_alloc_free(s); }
-};
-
-// Heap strings of a sys_str_list; the list is freed with the guard.
-struct list_guard {
-  char **l = nullptr;
-  ~list_guard() { sys_str_list_free(l); }
-};
+using srv::heap_guard;
+using srv::list_guard;
+using srv::sa_guard;
 
 // Digits only, nothing else: the value.  0 for anything else or more than
 // 64 bits.

@@ -18,8 +18,6 @@ namespace cdb {
 
 namespace {
 
-std::atomic_ref<int32_t> stopping(server_rec *s) { return std::atomic_ref<int32_t>(s->content.stopping); }
-
 // A plain number that its decimal text gives back exactly: the codes of
 // other ids have the top bit set.
 bool canonical_number(std::string_view id, uint64_t *value)
@@ -73,6 +71,16 @@ void list_close_up(server_rec *s, content_id_list *l)
     l->buf[j++] = l->buf[i];
   }
   l->len = j;
+}
+
+// The objects of a list that still exist, appended in list order.
+bool live_objects_append(server_rec *s, const content_id_list *l, sys_ptralloc_rec *objects)
+{
+  for (uint32_t i = 0; i < l->len; i++) {
+    content_entry *e = live_code(s, l->buf[i]);
+    if (e && !sys_ptralloc_append(objects, e->object)) return false;
+  }
+  return true;
 }
 
 bool prefix_strip(char *value, char *const *prefixes)
@@ -403,29 +411,11 @@ using namespace cdb;
 
 extern "C" {
 
-int content_db_lock(server_rec *s)
-{
-  if (stopping(s).load()) return 0;
-  if (!sys_mutex_lock(&db(s).mutex)) return 0;
-  if (stopping(s).load()) {
-    sys_mutex_unlock(&db(s).mutex);
-    return 0;
-  }
-  return 1;
-}
+int content_db_lock(server_rec *s) { return srv::lock_unless_stopping(&db(s).mutex, db(s).stopping); }
 
 void content_db_unlock(server_rec *s) { sys_mutex_unlock(&db(s).mutex); }
 
-int content_db_share_lock(server_rec *s)
-{
-  if (stopping(s).load()) return 0;
-  if (!sys_mutex_lock(&db(s).share_mutex)) return 0;
-  if (stopping(s).load()) {
-    sys_mutex_unlock(&db(s).share_mutex);
-    return 0;
-  }
-  return 1;
-}
+int content_db_share_lock(server_rec *s) { return srv::lock_unless_stopping(&db(s).share_mutex, db(s).stopping); }
 
 void content_db_share_unlock(server_rec *s) { sys_mutex_unlock(&db(s).share_mutex); }
 
@@ -463,21 +453,13 @@ uint32_t content_db_system_update_id(server_rec *s) { return db(s).system_update
 int content_db_children(server_rec *s, const didl_object *container, sys_ptralloc_rec *objects)
 {
   content_entry *e = entry_of(s, container);
-  for (uint32_t i = 0; e && i < e->children.len; i++) {
-    content_entry *c = live_code(s, e->children.buf[i]);
-    if (c && !sys_ptralloc_append(objects, c->object)) return 0;
-  }
-  return 1;
+  return !e || live_objects_append(s, &e->children, objects);
 }
 
 int content_db_referencing(server_rec *s, const didl_object *object, sys_ptralloc_rec *objects)
 {
   content_entry *e = entry_of(s, object);
-  for (uint32_t i = 0; e && i < e->referenced.len; i++) {
-    content_entry *r = live_code(s, e->referenced.buf[i]);
-    if (r && !sys_ptralloc_append(objects, r->object)) return 0;
-  }
-  return 1;
+  return !e || live_objects_append(s, &e->referenced, objects);
 }
 
 int content_db_list_text(server_rec *s, const didl_object *object, uint32_t which, sys_stralloc_rec *out)

@@ -14,13 +14,9 @@
 #include <vector>
 
 using namespace cdb;
+using namespace srv;
 
 namespace {
-
-constexpr uint32_t kFailed = 501;
-constexpr uint32_t kNotFolder = 800;
-constexpr uint32_t kInsideShare = 801;
-constexpr uint32_t kTooManyShares = 805;
 
 // path is folder itself or lies below it.
 bool inside(std::string_view path, std::string_view folder)
@@ -81,7 +77,7 @@ int content_db_unshare(server_rec *s, const char *path)
     uint32_t r = content_db_destroy(s, names.l[i]);
     content_db_unlock(s);
     // A container that is gone already counts as destroyed.
-    if ((r && r != 701) || !conf_share_data_remove(s->data_home, names.l[i])) return 0;
+    if ((r && r != kNoSuchObject) || !conf_share_data_remove(s->data_home, names.l[i])) return 0;
   }
   kept.push_back(nullptr);
   return conf_share_list_write(s->data_home, kept.data());

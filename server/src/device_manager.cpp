@@ -1,6 +1,7 @@
 // The vendor service X_DeviceManager: the client allow and deny lists,
 // the state of unknown clients and the friendly name.
 #include "access_impl.h"
+#include "server_util.h"
 
 #include <vennard/conf_store.h>
 #include <vennard/service.h>
@@ -13,31 +14,12 @@
 #include <tarvo_util/utf8file.h>
 #include <tarvo_util/xml.h>
 
-#include <initializer_list>
-#include <utility>
-
 using namespace acl;
+using namespace srv;
 
 namespace {
 
-constexpr uint32_t kInvalidAction = 401;
-constexpr uint32_t kInvalidArgs = 402;
-constexpr uint32_t kFailed = 501;
-
 server_rec *server_of(void *user) { return static_cast<server_rec *>(user); }
-
-struct sa_guard {
-  sys_stralloc_rec s{};
-  ~sa_guard() { sys_stralloc_free(&s); }
-};
-struct heap_guard {
-  char *s = nullptr;
-  ~heap_guard() { sys_alloc_free(s); }
-};
-struct list_guard {
-  char **l = nullptr;
-  ~list_guard() { sys_str_list_free(l); }
-};
 
 struct access_lock {
   server_rec *s;
@@ -48,31 +30,6 @@ struct access_lock {
     if (held) sys_mutex_unlock(&s->access.mutex);
   }
 };
-
-const char *argument(char **names, char **values, const char *name)
-{
-  for (uint32_t i = 0; names[i] && values[i]; i++)
-    if (!sys_str_diff(names[i], name)) return values[i];
-  return nullptr;
-}
-
-bool hand_out(sys_stralloc_rec *sa, char **out)
-{
-  if (!sys_stralloc_append(sa, "")) return false;
-  *out = sa->buf;
-  *sa = sys_stralloc_rec{};
-  return true;
-}
-
-using values_t = std::initializer_list<std::pair<const char *, const char *>>;
-
-uint32_t respond(const device_request_info *info, const char *action, values_t values, char **response)
-{
-  sa_guard sa;
-  bool ok = soap_xml_response_begin(&sa.s, info->service_type, action);
-  for (const auto &v : values) ok = ok && xml_gen_element_append(&sa.s, v.first, v.second);
-  return ok && soap_xml_response_end(&sa.s, action) && hand_out(&sa.s, response) ? 0 : kFailed;
-}
 
 // A comma list of MAC addresses, each well-formed, in lower case.
 bool macs_parse(const char *text, list_guard *macs)

@@ -218,6 +218,11 @@ TEST_F(db, DestroyTakesTheSubtreeAndEveryReference)
   std::string keep = item(kUserFiles, "keep");
   std::string rk = reference("Container:AllMusic", keep);
   ASSERT_EQ(children("Container:AllMusic"), r1 + "," + r3 + "," + r3b + "," + rk);
+  sys_ptralloc_rec refs{};
+  ASSERT_TRUE(content_db_referencing(s, content_db_get(s, t1.c_str()), &refs));
+  ASSERT_EQ(refs.len, 2u);
+  EXPECT_EQ(refs.buf[1], content_db_get(s, r2.c_str()));
+  sys_ptralloc_free(&refs);
 
   uint32_t count = content_db_count(s);
   uint32_t before = content_db_system_update_id(s);

@@ -96,13 +96,20 @@ TEST_F(file, ACorruptFileIsKeptAsBadAndTheDefaultsReturn)
 TEST_F(file, FileOrderIsCheckedAndRestored)
 {
   srv.data.put("special_object", "S\n");
-  srv.data.put("data.xml", kHead + root("tarvo:containerUpdateID=\"7\" tarvo:maxObjectID=\"3\"", "20,5,S,12") +
+  srv.data.put("data.xml", kHead + root("tarvo:containerUpdateID=\"7\" tarvo:maxObjectID=\"3\"", "20,5,S,12,99") +
                                item("20", "0") + item("5", "0") + item("S", "0") + item("00012", "0") +
                                "</DIDL-Lite>\r\n");
   ASSERT_TRUE(srv.start());
   EXPECT_EQ(ids(), "S,0,5,00012,20");
   for (const char *id : {"5", "12", "20", "S"}) EXPECT_NE(content_db_get(s, id), nullptr) << id;
   EXPECT_EQ(content_db_system_update_id(s), 7u);
+  // A listed child that is not there is passed over, and kept.
+  sys_ptralloc_rec children{};
+  ASSERT_TRUE(content_db_children(s, content_db_root(s), &children));
+  ASSERT_EQ(children.len, 4u);
+  EXPECT_EQ(children.buf[0], content_db_get(s, "20"));
+  EXPECT_EQ(children.buf[3], content_db_get(s, "12"));
+  sys_ptralloc_free(&children);
   // A counter behind the ids of the file does not hand them out again.
   char number[CONTENT_DB_NUMBER_SIZE];
   ASSERT_TRUE(content_db_new_number(s, number));
@@ -113,7 +120,7 @@ TEST_F(file, FileOrderIsCheckedAndRestored)
   EXPECT_LT(saved.find("id=\"0\""), saved.find("id=\"5\""));
   EXPECT_LT(saved.find("id=\"5\""), saved.find("id=\"00012\""));
   EXPECT_LT(saved.find("id=\"00012\""), saved.find("id=\"20\""));
-  EXPECT_NE(saved.find("tarvo:children=\"20,5,S,12\""), std::string::npos);
+  EXPECT_NE(saved.find("tarvo:children=\"20,5,S,12,99\""), std::string::npos);
 }
 
 TEST_F(file, StoredValuesThatCannotBeWrittenAgainAreMended)

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "didl_test.h"
+#include "helper_client.h"
 #include "server_test.h"
 
 using namespace server_test;
@@ -30,41 +31,9 @@ namespace {
 const char *kCdsId = "urn:upnp-org:serviceId:ContentDirectory";
 const char *kDmType = "urn:schemas-tarvo-org:service:X_DeviceManager:1";
 
-int connect_from(const char *from, uint16_t port)
-{
-  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  inet_pton(AF_INET, from, &a.sin_addr);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(port);
-  inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
-  if (bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a) ||
-      connect(s, reinterpret_cast<sockaddr *>(&to), sizeof to)) {
-    close(s);
-    return -1;
-  }
-  return s;
-}
-
-// Sends request and reads until the peer closes (or 10 s pass).
 std::string exchange(const char *from, uint16_t port, const std::string &request)
 {
-  int s = connect_from(from, port);
-  if (s < 0) return "";
-  send(s, request.data(), request.size(), MSG_NOSIGNAL);
-  std::string got;
-  char buf[4096];
-  for (;;) {
-    pollfd p{s, POLLIN, 0};
-    if (poll(&p, 1, 10000) <= 0) break;
-    ssize_t n = recv(s, buf, sizeof buf, 0);
-    if (n <= 0) break;
-    got.append(buf, size_t(n));
-  }
-  close(s);
-  return got;
+  return mgmt_test::exchange(port, request, from);
 }
 
 std::string soap(uint16_t port, const char *from, const std::string &action, const std::string &args)
@@ -77,19 +46,6 @@ std::string soap(uint16_t port, const char *from, const std::string &action, con
                   "CONTENT-TYPE: text/xml; charset=\"utf-8\"\r\nSOAPACTION: \"" +
                       std::string(kDmType) + "#" + action + "\"\r\nCONTENT-LENGTH: " + std::to_string(body.size()) +
                       "\r\n\r\n" + body);
-}
-
-uint16_t free_port()
-{
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
-  socklen_t len = sizeof a;
-  bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
-  getsockname(s, reinterpret_cast<sockaddr *>(&a), &len);
-  close(s);
-  return ntohs(a.sin_port);
 }
 
 // Takes NOTIFY requests on 127.0.0.1 and keeps their paths and bodies.
@@ -192,7 +148,7 @@ int cds_subscribe(const device_request_info *, void *user, char **body)
 struct running : ::testing::Test {
   server srv;
   server_rec *s = &srv.s;
-  uint16_t port = free_port();
+  uint16_t port = mgmt_test::free_port();
   std::string arp = srv.data.home + "/arp";
   callback_server cb;
   device_service_handler cds{}, cm{}, dm{};

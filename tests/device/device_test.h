@@ -36,7 +36,7 @@ struct device {
   bool started = false;
 
   // Setters may be called on ctx before start().
-  bool start(bool with_root = true, bool batch_slots = true);
+  bool start(bool with_root = true);
   ~device();
   uint16_t port() const { return ctx->http_port; }
 };

@@ -92,28 +92,28 @@ uint32_t on_query(const device_request_info *info, const char *var, void *user, 
 
 int on_subscribe(const device_request_info *, void *, char **) { return 0; }
 
+void record_batch(void *user, const std::string &what)
+{
+  std::lock_guard<std::mutex> lock(of(user)->mu);
+  of(user)->batch.push_back(what);
+}
+
 uint32_t on_batch(const device_request_info *, const char *action, char **names, char **values,
                   void *user)
 {
-  calls *c = of(user);
-  std::lock_guard<std::mutex> lock(c->mu);
-  c->batch.push_back(args_text(action, names, values));
+  record_batch(user, args_text(action, names, values));
   return std::string(action) == "Fail" ? 714 : 0;
 }
 
 uint32_t on_accept_batch(const device_request_info *, uint32_t delay, void *user)
 {
-  calls *c = of(user);
-  std::lock_guard<std::mutex> lock(c->mu);
-  c->batch.push_back("accept:" + std::to_string(delay));
+  record_batch(user, "accept:" + std::to_string(delay));
   return 0;
 }
 
 uint32_t on_delete_batch(const device_request_info *, void *user)
 {
-  calls *c = of(user);
-  std::lock_guard<std::mutex> lock(c->mu);
-  c->batch.push_back("delete");
+  record_batch(user, "delete");
   return 0;
 }
 
@@ -125,12 +125,11 @@ bool wait_for(int s, short events, int timeout_ms)
 
 }  // namespace
 
-bool device::start(bool with_root, bool batch_slots)
+bool device::start(bool with_root)
 {
-  handler = device_service_handler{kServiceId, on_action, on_query, on_subscribe,
-                                   batch_slots ? on_batch : nullptr,
-                                   batch_slots ? on_accept_batch : nullptr,
-                                   batch_slots ? on_delete_batch : nullptr, &seen};
+  handler = device_service_handler{kServiceId,      on_action,       on_query,
+                                   on_subscribe,    on_batch,        on_accept_batch,
+                                   on_delete_batch, &seen};
   device_service_handler *list[] = {&handler, nullptr};
   tarvo_device_disable_ssdp(&ctx);
   std::string xml = description();

@@ -19,38 +19,26 @@ std::string get(const std::string &path, const std::string &extra = "")
   return "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" + extra + "\r\n";
 }
 
-TEST(DeviceHttp, ServesTheDescriptionAndHeadWithoutBody)
-{
-  device d;
-  ASSERT_TRUE(d.start());
-  reply r = exchange(d.port(), get("/"));
-  ASSERT_TRUE(r.ok);
-  EXPECT_EQ(r.status, "200 OK");
-  EXPECT_EQ(r.header("CONTENT-TYPE"), "text/xml;charset=\"utf-8\"");
-  EXPECT_EQ(r.body, description());
-  EXPECT_EQ(r.header("CONTENT-LENGTH"), std::to_string(description().size()));
-
-  r = exchange(d.port(), "HEAD / HTTP/1.0\r\n\r\n");
-  EXPECT_EQ(r.status, "200 OK");
-  EXPECT_EQ(r.header("CONTENT-LENGTH"), std::to_string(description().size()));
-  EXPECT_EQ(r.body, "");
-}
-
-TEST(DeviceHttp, KeepAliveServesSeveralRequestsAndSkipsBlankLines)
+TEST(DeviceHttp, ServesTheDescriptionOnAKeptConnection)
 {
   device d;
   ASSERT_TRUE(d.start());
   int s = connect_to(d.port());
   ASSERT_GE(s, 0);
+  // Blank lines before a request line are skipped.
   ASSERT_TRUE(send_all(s, "\r\n\r\nGET / HTTP/1.1\r\nHost: x\r\n\r\n"));
-  reply a = read_reply(s);
-  ASSERT_TRUE(send_all(s, "GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
-  reply b = read_reply(s);
+  reply r = read_reply(s);
+  EXPECT_EQ(r.status, "200 OK");
+  EXPECT_EQ(r.header("CONTENT-TYPE"), "text/xml;charset=\"utf-8\"");
+  EXPECT_EQ(r.header("CONNECTION"), "");
+  EXPECT_EQ(r.body, description());
+  ASSERT_TRUE(send_all(s, "HEAD / HTTP/1.0\r\n\r\n"));
+  r = read_reply(s);
   close(s);
-  EXPECT_EQ(a.status, "200 OK");
-  EXPECT_EQ(a.header("CONNECTION"), "");
-  EXPECT_EQ(b.status, "200 OK");
-  EXPECT_EQ(b.body, description());
+  EXPECT_EQ(r.status, "200 OK");
+  EXPECT_EQ(r.header("CONNECTION"), "close");
+  EXPECT_EQ(r.header("CONTENT-LENGTH"), std::to_string(description().size()));
+  EXPECT_EQ(r.body, "");
 }
 
 TEST(DeviceHttp, StaticContentWithRangesAndReplacement)
@@ -65,8 +53,6 @@ TEST(DeviceHttp, StaticContentWithRangesAndReplacement)
   EXPECT_EQ(r.header("CONTENT-RANGE"), "bytes 2-5/10");
   EXPECT_EQ(r.header("CONTENT-TYPE"), "image/png");
   EXPECT_EQ(r.body, "2345");
-  EXPECT_EQ(exchange(d.port(), get("/icon.png", "Range: bytes=20-\r\n")).status,
-            "416 requested range not satisfiable");
   // Exact paths only.
   EXPECT_EQ(exchange(d.port(), get("/icon.png/")).status, "404 file does not exist");
 
@@ -143,22 +129,16 @@ TEST(DeviceHttp, FilesUnderTheDocumentRoot)
   EXPECT_EQ(r.body, "");
 }
 
-TEST(DeviceHttp, WithoutDocumentRootFilesAreNotFound)
-{
-  device d;
-  ASSERT_TRUE(d.start(false));
-  EXPECT_EQ(exchange(d.port(), get("/a.txt")).status, "404 file does not exist");
-  EXPECT_EQ(exchange(d.port(), get("/")).status, "200 OK");
-}
-
 struct access_seen {
-  std::atomic<int> calls{0};
+  std::mutex mu;
+  int calls = 0;
   uint8_t last[6] = {};
 };
 
 int refuse_remote(const uint8_t *remote, void *user)
 {
   auto *seen = static_cast<access_seen *>(user);
+  std::lock_guard<std::mutex> lock(seen->mu);
   std::copy(remote, remote + 6, seen->last);
   seen->calls++;
   return remote[3] == 1;  // only 127.0.0.1
@@ -178,12 +158,16 @@ TEST(DeviceHttp, AccessControlRefusesWithoutReply)
   socklen_t len = sizeof local;
   getsockname(s, reinterpret_cast<sockaddr *>(&local), &len);
   close(s);
-  EXPECT_EQ(seen.last[0], 127);
-  EXPECT_EQ(seen.last[3], 2);
-  uint16_t port;
-  std::memcpy(&port, seen.last + 4, 2);
-  EXPECT_EQ(port, ntohs(local.sin_port));
+  {
+    std::lock_guard<std::mutex> lock(seen.mu);
+    EXPECT_EQ(seen.last[0], 127);
+    EXPECT_EQ(seen.last[3], 2);
+    uint16_t port;
+    std::memcpy(&port, seen.last + 4, 2);
+    EXPECT_EQ(port, ntohs(local.sin_port));
+  }
   EXPECT_EQ(exchange(d.port(), get("/")).status, "200 OK");
+  std::lock_guard<std::mutex> lock(seen.mu);
   EXPECT_EQ(seen.calls, 2);
 }
 
@@ -200,21 +184,11 @@ TEST(DeviceHttp, RequestLinesAndMethods)
   send_all(s, "GET / ICY/1.0\r\n\r\n");
   EXPECT_EQ(read_all(s, 5000), "");
   close(s);
-  // HTTP/1.0 needs no Host and is not kept alive.
-  r = exchange(d.port(), "GET / HTTP/1.0\r\n\r\n");
-  EXPECT_EQ(r.status, "200 OK");
-  EXPECT_EQ(r.header("CONNECTION"), "close");
 }
 
 TEST(DeviceHttp, StartSettingsAndFailures)
 {
   tarvo_device_ctx *ctx = nullptr;
-  int flag = 7;
-  ASSERT_EQ(tarvo_device_get_suspend_control(&ctx, &flag), 1);
-  EXPECT_EQ(flag, 0);
-  tarvo_device_set_suspend_control(&ctx, 1);
-  ASSERT_EQ(tarvo_device_get_suspend_control(&ctx, &flag), 1);
-  EXPECT_EQ(flag, 1);
   tarvo_device_disable_ssdp(&ctx);
   // A description that does not parse fails the start and frees the context.
   EXPECT_EQ(tarvo_device_start(&ctx, nullptr, 0, nullptr, "<root", 0, nullptr), 0);
@@ -232,33 +206,8 @@ TEST(DeviceHttp, StartSettingsAndFailures)
   tarvo_device_disable_ssdp(&other);
   ASSERT_EQ(tarvo_device_start(&other, nullptr, 0, nullptr, xml.c_str(), 59, nullptr), 1);
   EXPECT_EQ(other->max_age, 60u);
-  sys_memalloc_rec ips{};
-  ASSERT_EQ(tarvo_device_impl_get_ip_list(other, &ips), 1);
-  ASSERT_GE(ips.len, 4u);
-  EXPECT_EQ(ips.buf[ips.len - 4], 127);
-  sys_memalloc_free(&ips);
   tarvo_device_end(&other);
   EXPECT_EQ(other, nullptr);
-}
-
-TEST(DeviceHttp, DocumentRootJoinAndPathDecoding)
-{
-  auto join = [](const char *root, const std::string &path) {
-    char *out = nullptr;
-    if (!device_docroot_join(root, path.data(), uint32_t(path.size()), &out)) return std::string("-");
-    std::string s = out;
-    sys_alloc_free(out);
-    return s;
-  };
-  EXPECT_EQ(join("/srv/r/", "/a//b/../.c/"), "/srv/r/a/b/:./:c/");
-  EXPECT_EQ(join("/srv/r", "/..."), "/srv/r/:..");
-  EXPECT_EQ(join("/srv/r/", ""), "/srv/r");
-  EXPECT_EQ(join("/srv/r", "*"), "-");
-  EXPECT_EQ(join("/srv/r", "a/b"), "-");
-
-  char path[] = "/a%20b+c%2fd%zz%4";
-  device_path_unescape(path);
-  EXPECT_STREQ(path, "/a b+c/d%zz%4");
 }
 
 }  // namespace

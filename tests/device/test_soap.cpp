@@ -167,17 +167,6 @@ TEST(DeviceSoap, BatchExtension)
   EXPECT_TRUE(d.seen.actions.empty());
 }
 
-TEST(DeviceSoap, BatchWithoutBatchSlots)
-{
-  device d;
-  ASSERT_TRUE(d.start(true, false));
-  EXPECT_EQ(exchange(d.port(), soap_request(kPath, kServiceType, "Put", "", "BATCH-MODE: true\r\n")).status,
-            "500 Internal Server Error");
-  EXPECT_EQ(exchange(d.port(), post("HOST: x\r\nBATCH-COMMAND: DeleteBatch\r\nCONTENT-LENGTH: 0\r\n", ""))
-                .status,
-            "200 OK");
-}
-
 TEST(DeviceSoap, ExpectContinueChunkedBodiesAndKeepAlive)
 {
   device d;
@@ -236,40 +225,6 @@ TEST(DeviceSoap, ChunkedBodiesAreCapped)
   EXPECT_EQ(r.status, "413 request entity too large");
   std::lock_guard<std::mutex> lock(d.seen.mu);
   EXPECT_TRUE(d.seen.actions.empty());
-}
-
-TEST(DeviceSoap, HeaderEvaluation)
-{
-  auto check = [](std::vector<const char *> lines, int http10, device_soap_request *rq) {
-    lines.push_back(nullptr);
-    return device_soap_headers(const_cast<char *const *>(lines.data()), http10, rq);
-  };
-  device_soap_request rq;
-  EXPECT_EQ(check({"Content-Length:10", "SOAPACTION:\"urn:a:service:b:1#Act\"  ", "connection:Close"}, 1, &rq),
-            nullptr);
-  EXPECT_STREQ(rq.service_type, "urn:a:service:b:1");
-  EXPECT_STREQ(rq.action, "Act");
-  EXPECT_EQ(rq.length, 10u);
-  EXPECT_EQ(rq.keep_alive, 0);
-  device_soap_request_free(&rq);
-
-  EXPECT_EQ(check({"host:x", "content-length:0", "soapaction:\"t#a\"", "soapaction:\"u#b\""}, 0, &rq), nullptr);
-  EXPECT_STREQ(rq.service_type, "u");
-  EXPECT_EQ(rq.keep_alive, 1);
-  device_soap_request_free(&rq);
-
-  // Chunked bodies need no length; the cap applies while reading them.
-  EXPECT_EQ(check({"host:x", "transfer-encoding:CHUNKED", "batch-command:DeleteBatch"}, 0, &rq), nullptr);
-  EXPECT_EQ(rq.batch_command, 2);
-  device_soap_request_free(&rq);
-
-  EXPECT_STREQ(check({"host:x", "content-length:1", "soapaction:\"t#a\"b"}, 0, &rq), "412 invalid SOAPAction");
-  device_soap_request_free(&rq);
-  EXPECT_STREQ(check({"host:x", "content-length:4194305", "soapaction:\"t#a\""}, 0, &rq),
-               "413 request entity too large");
-  device_soap_request_free(&rq);
-  EXPECT_EQ(check({"host:x", "content-length:4194304", "soapaction:\"t#a\""}, 0, &rq), nullptr);
-  device_soap_request_free(&rq);
 }
 
 }  // namespace

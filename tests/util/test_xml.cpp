@@ -3,7 +3,6 @@
 #include <tarvo_util/xml.h>
 
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -107,19 +106,6 @@ TEST(XmlGen, LegalValueAgreesWithTheParserOnEveryCodePoint)
   for (uint32_t cp = 0x20; cp <= 0x10FFFF; cp += edge(cp) ? 1 : 97) {
     std::string s = utf8(cp);
     ASSERT_EQ(xml_gen_is_legal_value(s.c_str()) == 1, expat_accepts_text(s)) << std::hex << cp;
-  }
-}
-
-TEST(XmlGen, LegalValueNeverPassesWhatTheParserRefuses)
-{
-  std::mt19937 rng(7);
-  for (int i = 0; i < 50000; i++) {
-    std::string s;
-    int n = 1 + int(rng() % 5);
-    for (int k = 0; k < n; k++) s += char(1 + rng() % 255);
-    if (xml_gen_is_legal_value(s.c_str())) {
-      ASSERT_TRUE(expat_accepts_text(s));
-    }
   }
 }
 

@@ -3,8 +3,11 @@
 // HEAD from static contents and from files under the document root.
 #include "device_impl.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <string_view>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <tarvo_util/dlna.h>
 #include <tarvo_util/sys_file.h>
@@ -12,14 +15,6 @@
 #include <tarvo_util/utf8file.h>
 
 namespace {
-
-// A blocking send on this socket gives up after the output timeout, so
-// that a client that stops reading cannot hold its thread for ever.
-int send_timeout_set(int sock)
-{
-  timeval tv{time_t(DEVICE_OUTPUT_TIMEOUT_MS / 1000), suseconds_t(DEVICE_OUTPUT_TIMEOUT_MS % 1000) * 1000};
-  return setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0;
-}
 
 void conn_close(tarvo_device_ctx *c, device_conn *dc)
 {
@@ -75,6 +70,45 @@ int serve_static(http_server_conn *conn, const http_server_request_rec *req, con
          sys_socketbuffer_flush(&conn->out);
 }
 
+// length bytes of the file from offset, through the connection's output
+// buffer; for files that sendfile cannot read.
+int copy_file_blocks(http_server_conn *conn, int fd, uint64_t offset, uint64_t length)
+{
+  char block[SYS_FILE_SEND_BLOCK];
+  if (!sys_file_seek_set(fd, int64_t(offset), nullptr)) return 0;
+  while (length) {
+    uint32_t got = 0;
+    if (!sys_file_read(fd, block, uint32_t(std::min<uint64_t>(length, sizeof block)), &got) ||
+        !got || !sys_socketbuffer_put(&conn->out, block, got))
+      return 0;
+    length -= got;
+  }
+  return sys_socketbuffer_flush(&conn->out);
+}
+
+// length bytes of the file from offset.  Every wait for the client is
+// bounded by the output timeout, so a client that stops reading cannot
+// hold the thread, and a file that ends early fails the answer, whose
+// length was promised.
+int send_file_range(http_server_conn *conn, int fd, uint64_t offset, uint64_t length)
+{
+  off_t pos = off_t(offset);
+  while (length) {
+    ssize_t r = sendfile(conn->socket, fd, &pos, size_t(std::min<uint64_t>(length, 1u << 20)));
+    if (r > 0) {
+      length -= uint64_t(r);
+    } else if (r < 0 && errno == EINTR) {
+      continue;
+    } else if (r < 0 && (errno == EINVAL || errno == ENOSYS) && uint64_t(pos) == offset) {
+      return copy_file_blocks(conn, fd, offset, length);
+    } else if (r == 0 || errno != EAGAIN ||
+               !sys_socket_write_wait(conn->socket, DEVICE_OUTPUT_TIMEOUT_MS)) {
+      return 0;
+    }
+  }
+  return 1;
+}
+
 int serve_file(http_server_conn *conn, const http_server_request_rec *req, const char *path)
 {
   tarvo_device_ctx *c = device_conn_ctx(conn);
@@ -92,9 +126,7 @@ int serve_file(http_server_conn *conn, const http_server_request_rec *req, const
     ok = http_server_write_get_response_header(&conn->out, conn->http11, conn->head, req,
                                                conn->server_name, mime_from_map(c->mime_map, file),
                                                st.mtime, &send_body, &range);
-    if (ok && send_body)
-      ok = sys_socket_sendfile(conn->socket, fd, int64_t(range.offset), int64_t(range.length),
-                               nullptr);
+    if (ok && send_body) ok = send_file_range(conn, fd, range.offset, range.length);
   }
   if (fd >= 0) sys_file_close(fd);
   sys_alloc_free(file);
@@ -212,7 +244,7 @@ void accept_one(tarvo_device_ctx *c, device_conn **spare)
   bool taken = false;
   if (sys_socket_local4(s, conn->addr.local_ip, &conn->addr.local_port) &&
       (!c->access_fn || c->access_fn(conn->addr.remote_ip, c->access_user)) &&
-      sys_socket_ndelay_on(s) && send_timeout_set(s)) {
+      sys_socket_ndelay_on(s)) {
     conn->socket = s;
     sys_socketbuffer_init(&conn->in, s, conn->in_buf, sizeof conn->in_buf, DEVICE_LINE_TIMEOUT_MS);
     sys_socketbuffer_init(&conn->out, s, conn->out_buf, sizeof conn->out_buf,

@@ -1,0 +1,10 @@
+/* Limits of the playlist plug-in, in one place. */
+#ifndef CORDA_M3U_LIMITS_H
+#define CORDA_M3U_LIMITS_H
+
+/* --- playlist reader --- */
+#define CORDA_M3U_FILE_BUFFER 8192u   /* read buffer of a playlist */
+#define CORDA_M3U_LINE_MAX 65536u     /* bytes of a playlist line; a longer entry is counted and dropped */
+#define CORDA_M3U_PATH_MAX 4096u      /* bytes of an entry's full path with its NUL; longer entries name no file */
+
+#endif

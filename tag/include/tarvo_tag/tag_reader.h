@@ -1,0 +1,154 @@
+/* What the format readers of the metadata library share: the property
+ * list, the reader contract, the property names and the helpers with which
+ * readers add properties.  Used inside the library only.
+ *
+ * A reader is handed an open file positioned at offset 0, the file's stat
+ * record and its MIME type; it may seek and read freely and never closes
+ * the file.  It only appends to the two arrays, through the helpers below,
+ * and returns 1, or 0 for a file it cannot read; what it added before a 0
+ * is discarded by the dispatcher, and the item then gets only the
+ * defaults.  Values it adds that are not well-formed UTF-8 or hold control
+ * characters are dropped.  A reader that adds "upnp:class" or
+ * "res@protocolInfo" overrides the default of that name.
+ *
+ * Every helper returns 1, or 0 only when memory runs out: an absent value
+ * is not a failure. */
+#ifndef TARVO_TAG_READER_H
+#define TARVO_TAG_READER_H
+
+#include <stdint.h>
+#include <tarvo_util/sys_alloc.h>
+#include <tarvo_util/sys_file.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Parallel arrays of heap strings: names[i] names values[i].  Names may
+ * repeat; the order of addition is the order of output.  "res@x" is
+ * attribute x of the res element, any other name an element. */
+typedef struct {
+  sys_ptralloc_rec names;
+  sys_ptralloc_rec values;
+} tag_property_list;
+
+typedef int (*tag_reader)(int file, const sys_file_stat_rec *st, const char *mime, sys_ptralloc_rec *names,
+                          sys_ptralloc_rec *values);
+
+/* The names the library writes, each spelled once: X(id, text).  The
+ * first is the protocol of a protocolInfo, not a property. */
+#define TAG_PROPERTY_NAMES(X)                                   \
+  X(HTTP_GET, "http-get")                                       \
+  X(DC_CREATOR, "dc:creator")                                   \
+  X(DC_DATE, "dc:date")                                         \
+  X(DC_DESCRIPTION, "dc:description")                           \
+  X(DC_PUBLISHER, "dc:publisher")                               \
+  X(DC_RIGHTS, "dc:rights")                                     \
+  X(DC_TITLE, "dc:title")                                       \
+  X(UPNP_ACTOR, "upnp:actor")                                   \
+  X(UPNP_ALBUM, "upnp:album")                                   \
+  X(UPNP_ALBUM_ART_URI, "upnp:albumArtURI")                     \
+  X(UPNP_ARTIST, "upnp:artist")                                 \
+  X(UPNP_ARTIST_DISCOGRAPHY_URI, "upnp:artistDiscographyURI")   \
+  X(UPNP_CHANNEL_NAME, "upnp:channelName")                      \
+  X(UPNP_CHANNEL_NR, "upnp:channelNr")                          \
+  X(UPNP_CLASS, "upnp:class")                                   \
+  X(UPNP_DIRECTOR, "upnp:director")                             \
+  X(UPNP_GENRE, "upnp:genre")                                   \
+  X(UPNP_ORIGINAL_TRACK_NUMBER, "upnp:originalTrackNumber")     \
+  X(UPNP_PRODUCER, "upnp:producer")                             \
+  X(UPNP_RATING, "upnp:rating")                                 \
+  X(RES_BITRATE, "res@bitrate")                                 \
+  X(RES_BITS_PER_SAMPLE, "res@bitsPerSample")                   \
+  X(RES_COLOR_DEPTH, "res@colorDepth")                          \
+  X(RES_DURATION, "res@duration")                               \
+  X(RES_NR_AUDIO_CHANNELS, "res@nrAudioChannels")               \
+  X(RES_PROTECTION, "res@protection")                           \
+  X(RES_PROTOCOL_INFO, "res@protocolInfo")                      \
+  X(RES_RESOLUTION, "res@resolution")                           \
+  X(RES_SAMPLE_FREQUENCY, "res@sampleFrequency")                \
+  X(RES_SIZE, "res@size")                                       \
+  X(ARIB_OBJECT_TYPE, "arib:objectType")
+
+enum tag_property_name_index {
+#define TAG_PROPERTY_NAME_ENUM_(id, text) TAG_PROP_##id,
+  TAG_PROPERTY_NAMES(TAG_PROPERTY_NAME_ENUM_)
+#undef TAG_PROPERTY_NAME_ENUM_
+  TAG_PROPERTY_NAME_COUNT
+};
+
+extern const char *const tag_property_names[TAG_PROPERTY_NAME_COUNT];
+#define TAG_NAME(id) (tag_property_names[TAG_PROP_##id])
+
+/* --- adding properties --- */
+
+/* A heap copy of text appended to one array. */
+int tag_list_add_copy(sys_ptralloc_rec *array, const char *text);
+/* 1 for NULL, "" and text of nothing but blanks, tabs and line feeds. */
+int tag_is_blank(const char *s);
+/* Copies of name and value; a blank value adds nothing. */
+int tag_property_add(const char *name, const char *value, sys_ptralloc_rec *names, sys_ptralloc_rec *values);
+/* Text of unknown charset: guessed, converted to UTF-8 and added; text
+ * that is empty, does not convert or converts to nothing adds nothing. */
+int tag_text_property_add(const char *name, const char *text, sys_ptralloc_rec *names, sys_ptralloc_rec *values);
+/* The number in decimal. */
+int tag_uint_property_add(const char *name, uint32_t number, sys_ptralloc_rec *names, sys_ptralloc_rec *values);
+/* "res@duration" as H:MM:SS[.mmm]; at most 99999:59:59.999. */
+int tag_duration_format(uint32_t ms, sys_ptralloc_rec *names, sys_ptralloc_rec *values);
+/* "res@resolution" as WxH; nothing when either is 0. */
+int tag_resolution_format(uint32_t width, uint32_t height, sys_ptralloc_rec *names, sys_ptralloc_rec *values);
+/* "res@protocolInfo" = "http-get:*:" mime ":" parameters. */
+int tag_protocol_info(const char *mime, const char *parameters, sys_ptralloc_rec *names, sys_ptralloc_rec *values);
+/* The same with the parameters of a file without a DLNA profile:
+ * DLNA.ORG_OP=01;DLNA.ORG_CI=0;DLNA.ORG_FLAGS= and the flags value with
+ * primary bit 21 set. */
+int tag_protocol_info_no_profile(const char *mime, sys_ptralloc_rec *names, sys_ptralloc_rec *values);
+
+/* --- looking properties up (names compared byte for byte) --- */
+
+/* Index of the first entry of that name; the count when there is none. */
+uint32_t tag_property_index(const sys_ptralloc_rec *names, const char *name);
+const char *tag_property_value(const sys_ptralloc_rec *names, const sys_ptralloc_rec *values, const char *name);
+int tag_property_exists(const sys_ptralloc_rec *names, const char *name);
+/* Frees every element of both arrays and sets both counts to 0; the
+ * arrays themselves stay for reuse (sys_ptralloc_free releases them). */
+void tag_property_list_clear(sys_ptralloc_rec *names, sys_ptralloc_rec *values);
+
+/* --- files --- */
+
+/* Moves the position count bytes on; 1 only when it lands exactly there. */
+int tag_file_skip(int file, uint32_t count);
+
+/* --- the core's steps --- */
+
+/* audio/L16. */
+int tag_lpcm_match(const char *mime);
+/* The upnp:class a MIME type gives an item that no reader classed. */
+const char *tag_class_from_mime(const char *mime);
+/* The reader the MIME type selects, then the defaults (see
+ * tag_properties_from_reader). */
+int tag_properties_from_file(const char *path, int file, const sys_file_stat_rec *st, const char *mime,
+                             sys_ptralloc_rec *names, sys_ptralloc_rec *values);
+/* Runs reader (NULL: none) on the file; a failed reader's entries are
+ * discarded and the file counts as application/octet-stream.  Illegal
+ * values are dropped; then class, size, title, date, protocolInfo and, by
+ * class, album and "Unknown" genre, creator, artist or actor are added
+ * where no property of the name exists. */
+int tag_properties_from_reader(tag_reader reader, const char *path, int file, const sys_file_stat_rec *st,
+                               const char *mime, sys_ptralloc_rec *names, sys_ptralloc_rec *values);
+/* The item text of a property list (see tarvo_tag_item); 0 without a
+ * dc:title. */
+int tag_item_xml(const sys_ptralloc_rec *names, const sys_ptralloc_rec *values, char **text);
+/* dc:title: the path's last component, for a file cut at its last ".". */
+int tag_title_from_path(const char *path, int is_folder, sys_ptralloc_rec *names, sys_ptralloc_rec *values);
+/* upnp:album: the name of the folder that holds the file, when there is one. */
+int tag_album_from_path(const char *path, sys_ptralloc_rec *names, sys_ptralloc_rec *values);
+/* dc:date: the time in local calendar time, YYYY-MM-DDTHH:MM:SS. */
+int tag_date_property_add(int64_t mtime, sys_ptralloc_rec *names, sys_ptralloc_rec *values);
+/* res@size in decimal. */
+int tag_size_property_add(uint64_t size, sys_ptralloc_rec *names, sys_ptralloc_rec *values);
+
+#ifdef __cplusplus
+}
+#endif
+#endif

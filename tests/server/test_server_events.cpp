@@ -102,9 +102,11 @@ struct callback_server {
       const char ok[] = "HTTP/1.1 200 OK\r\nCONTENT-LENGTH: 0\r\nCONNECTION: close\r\n\r\n";
       send(c, ok, sizeof ok - 1, MSG_NOSIGNAL);
       close(c);
-      size_t sp = raw.find(' ');
+      // A sender that gave up before its request was whole is not kept.
+      size_t sp = raw.find(' '), end = raw.find("\r\n\r\n");
+      if (sp == std::string::npos || end == std::string::npos || end < sp) continue;
       std::lock_guard<std::mutex> l(mu);
-      got.emplace_back(raw.substr(sp + 1, raw.find(' ', sp + 1) - sp - 1), raw.substr(raw.find("\r\n\r\n") + 4));
+      got.emplace_back(raw.substr(sp + 1, raw.find(' ', sp + 1) - sp - 1), raw.substr(end + 4));
       cv.notify_all();
     }
   }

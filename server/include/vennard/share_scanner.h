@@ -25,54 +25,56 @@ typedef struct share_notify_rec {
   sys_mutex_handle mutex;
   sys_sync_rec cond;
   uint64_t generation; /* under mutex */
-  int32_t stopping;    /* under mutex: the scanner no longer reads lists */
 } share_notify_rec;
 
 /* The scanner's members of the server record. */
 typedef struct share_scanner_rec {
-  sys_mutex_handle mutex; /* the scanner mutex; refused once stopping is set */
-  int32_t stopping;       /* set under mutex; read atomically */
+  sys_mutex_handle mutex; /* the scanner mutex */
+  share_notify_rec notify;
+  int32_t ready;          /* atomically: 1 while the two locks may be taken */
+  int32_t users;          /* atomically: threads inside share_scanner_lock or share_notify_lock */
   int32_t restart;        /* atomically: the share list changed, scan again */
   int32_t recheck;        /* atomically: the file types changed, walk the folders again */
-  share_notify_rec notify;
   void *state;            /* the scanner thread's own state */
 } share_scanner_rec;
 
 /* Starts the scanner (last in the server start); 1/0, everything undone. */
 int share_scanner_start(struct server_rec *s);
-/* Stops it (first in the server stop): refuses its lock from now on, wakes
- * every share action that waits for it, ends the thread, frees the locks. */
+/* Stops it (first in the server stop): refuses its locks from now on,
+ * wakes every share action that waits for it, ends the thread and frees
+ * the locks once no other thread uses them. */
 void share_scanner_stop(struct server_rec *s);
-/* The scanner mutex, refused (0) once the scanner stops. */
-int share_scanner_lock(struct server_rec *s);
-void share_scanner_unlock(struct server_rec *s);
 /* Asks a running scan to start over: the share list changed. */
 void share_scanner_rescan(struct server_rec *s);
 /* Asks the scanner to walk its folders again: the file types changed. */
 void share_scanner_recheck(struct server_rec *s);
 
+/* --- the scanner's locks (share_list.cpp) --- */
+
+/* Creates the scanner mutex and the share-list notification. */
+int share_locks_init(struct server_rec *s);
+/* Refuses both locks from now on, wakes the waiters, waits until no thread
+ * is inside, and frees them. */
+void share_locks_close(struct server_rec *s);
+/* The scanner mutex; 0 once the scanner stops. */
+int share_scanner_lock(struct server_rec *s);
+void share_scanner_unlock(struct server_rec *s);
+/* Takes the notification mutex; *generation the lists read so far.  0
+ * once the scanner stops. */
+int share_notify_lock(struct server_rec *s, uint64_t *generation);
+void share_notify_unlock(struct server_rec *s);
+/* With the notification mutex held (scanner side): one more list read;
+ * wakes the waiters. */
+void share_notify_signal(struct server_rec *s);
+/* With the notification mutex held: waits, in slices of
+ * SHARE_NOTIFY_SLICE_MS, until the count passes generation (1) or the
+ * scanner or the server stops (0).  The mutex is held again on return. */
+int share_notify_wait(struct server_rec *s, uint64_t generation);
+
 /* 1 for a path that may name a share: absolute, without empty, "." or
- * ".." components or a trailing "/" (except "/" itself), without control
- * characters, well-formed UTF-8, at most SHARE_PATH_MAX bytes. */
+ * ".." components or a trailing "/" (except "/" itself), well-formed
+ * UTF-8 without control characters, at most SHARE_PATH_MAX bytes. */
 int share_path_check(const char *path);
-
-/* --- the share-list notification --- */
-
-int share_notify_init(share_notify_rec *n);
-/* Wakes the waiters for good (they fail) and frees the locks. */
-void share_notify_destroy(share_notify_rec *n);
-/* Takes the notification mutex; *generation the lists read so far. */
-void share_notify_lock(share_notify_rec *n, uint64_t *generation);
-void share_notify_unlock(share_notify_rec *n);
-/* With the mutex held (scanner side): one more list read; wakes the
- * waiters. */
-void share_notify_signal(share_notify_rec *n);
-/* With the mutex held: waits, in slices of SHARE_NOTIFY_SLICE_MS, until
- * the count passes generation (1) or the scanner stops or *stop_flag is
- * set (0).  The mutex is held again on return. */
-int share_notify_wait(share_notify_rec *n, uint64_t generation, const int32_t *stop_flag);
-/* Marks the notification stopping and wakes every waiter. */
-void share_notify_stop(share_notify_rec *n);
 
 /* A new item made from a media file of that MIME type: its metadata, the
  * file name and timestamp on its first resource, rewritten by the

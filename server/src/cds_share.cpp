@@ -62,6 +62,16 @@ bool extension_arg(const char *text, std::string *ext)
   return true;
 }
 
+// A MIME type that the store keeps as the first line of a file and that
+// goes into XML answers: no control characters at all.
+bool mime_arg(const char *text)
+{
+  if (!text || !*text || !xml_gen_is_legal_value(text)) return false;
+  for (const char *p = text; *p; p++)
+    if (static_cast<unsigned char>(*p) < 0x20 || *p == 0x7F) return false;
+  return true;
+}
+
 bool file_type_exists(server_rec *s, const std::string &ext, bool *exists)
 {
   char *path = nullptr;
@@ -155,8 +165,7 @@ uint32_t file_type_add(call &c)
 {
   std::string ext;
   const char *mime = c.arg("MimeType");
-  // The type is stored as the first line of a file: one line, XML-safe.
-  if (!extension_arg(c.arg("FileExtension"), &ext) || !mime || !*mime || !xml_gen_is_legal_value(mime))
+  if (!extension_arg(c.arg("FileExtension"), &ext) || !mime_arg(mime))
     return CDS_ERR_INVALID_ARGS;
   {
     scanner_lock lock(c.s);

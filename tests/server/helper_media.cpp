@@ -163,18 +163,14 @@ std::string soap_result::operator[](const std::string &name) const
   return it == out.end() ? "" : it->second;
 }
 
-fixture::fixture()
-{
-  upnp_port = 30000;
-  http_port = 30001;
-}
-
 fixture::~fixture() { stop(); }
 
 bool fixture::start(bool with_device)
 {
   server_rec *s = &srv.s;
   if (!srv.start()) return false;
+  http_port = s->http_port;
+  upnp_port = uint16_t(std::stoul(srv.data.get("upnp_port")));
   scanner = share_scanner_start(s) != 0;
   if (!scanner || !with_device) return scanner;
   std::string desc = srv.data.get("upnp_root/description/av_msd.xml");

@@ -61,7 +61,6 @@ struct fixture {
   server_test::server srv;
   bool device = false, scanner = false;
   uint16_t upnp_port = 0, http_port = 0;
-  fixture();
   ~fixture();
   bool start(bool with_device = true);
   void stop();

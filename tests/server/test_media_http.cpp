@@ -60,6 +60,7 @@ protected:
   media_test::fixture f;
   std::string mp3, l16, mpeg, big;  // URL paths
   std::string body;                 // the mp3 file's bytes
+  std::string plugin = server_test::plugin("media");
 
   std::string file(const std::string &name, const std::string &data)
   {
@@ -75,6 +76,7 @@ protected:
     for (int i = 0; i < 1000; i++) body += char('a' + i % 26);
     std::string mp3_file = file("a.mp3", body), l16_file = file("a.lpcm", std::string(kL16Size, '\x01')),
                 mpeg_file = file("a.mpg", mpeg_stream(100));
+    f.srv.data.put("filter", plugin + "\n");
     ASSERT_TRUE(f.start());
     std::string id = f.create("Container:UserFiles",
                               item("mp3", "protocolInfo=\"http-get:*:audio/mpeg:DLNA.ORG_PN=MP3;DLNA.ORG_OP=01\" "
@@ -139,7 +141,7 @@ TEST_F(MediaHttp, ErrorsAreAnsweredAndCloseTheConnection)
   struct {
     std::string request, status;
   } cases[] = {
-      {"GARBAGE\r\n\r\n", "400 bad request"},
+      {"GET http:x HTTP/1.1\r\n\r\n", "400 bad request"},
       {get("/a/../b"), "404 file does not exist"},
       {get(mp3 + "/.hidden"), "404 file does not exist"},
       {get(mp3, "", "POST"), "501 method not implemented"},
@@ -254,6 +256,40 @@ TEST_F(MediaHttp, PrivateObjectsAreNotFoundFromOtherMachines)
   EXPECT_EQ(media_test::request(f.http_port, get(mp3)).status(), "200 OK");
   EXPECT_EQ(media_test::request(f.http_port, get(l16, "Range: bytes=0-0\r\n"), kRemote).status(),
             "206 partial content");
+}
+
+TEST_F(MediaHttp, PluginResourcesAreServedByThePlugin)
+{
+  std::string file = f.srv.data.dir / "a.lpcm";
+  std::string served = f.res_path(f.create(
+      "Container:UserFiles",
+      item("plugin", "protocolInfo=\"http-get:*:audio/L16;rate=44100;channels=2:DLNA.ORG_OP=10\" "
+                     "duration=\"0:00:06.000\" tarvo:filter=\"" + plugin + "\" tarvo:filename=\"" + file + "\"")));
+  ASSERT_FALSE(served.empty());
+  client c(f.http_port);
+  ASSERT_TRUE(c.send(get(served + "/x")));
+  client::answer a = c.read_answer();
+  EXPECT_EQ(a.status(), "200 OK");
+  EXPECT_EQ(a.body, "method=GET\npath=" + served + "/x\nmime=audio/L16;rate=44100;channels=2\n"
+                    "features=DLNA.ORG_OP=10\nduration=6000\nfile=" + file + "\nprivate=1\nremote_port=" +
+                        a.body.substr(a.body.rfind('=') + 1));
+  // The plug-in kept the connection open; an empty chunked body passes.
+  ASSERT_TRUE(c.send(get(served, "Transfer-Encoding: chunked\r\n") + "0\r\n\r\n"));
+  EXPECT_EQ(c.read_answer().status(), "200 OK");
+  // A plug-in that closes its socket ends the connection.
+  ASSERT_TRUE(c.send(get(served, "X-Close: 1\r\n")));
+  EXPECT_EQ(c.read_answer().status(), "200 OK");
+  EXPECT_TRUE(c.closed());
+
+  for (const char *body : {"Content-Length: 5\r\n\r\nhello", "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n"}) {
+    client b(f.http_port);
+    std::string text = get(served);
+    text.replace(text.size() - 2, 2, body);
+    ASSERT_TRUE(b.send(text));
+    a = b.read_answer();
+    EXPECT_EQ(a.status(), "501 I do not accept messages") << body;
+    EXPECT_TRUE(b.closed()) << body;
+  }
 }
 
 TEST_F(MediaHttp, StopEndsEveryConnectionPromptly)

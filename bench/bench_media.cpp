@@ -22,14 +22,13 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <net/if.h>
-#include <sched.h>
 #include <string>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
+
+#include "tarvo_test.h"
 
 namespace {
 
@@ -42,19 +41,6 @@ bool fail(const char *what)
 {
   std::fprintf(stderr, "bench_media: %s\n", what);
   return false;
-}
-
-bool private_net()
-{
-  if (unshare(CLONE_NEWNET) != 0) return fail("cannot enter a network namespace of its own");
-  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  ifreq ifr{};
-  std::strcpy(ifr.ifr_name, "lo");
-  bool up = fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &ifr) == 0;
-  ifr.ifr_flags |= IFF_UP;
-  up = up && ioctl(fd, SIOCSIFFLAGS, &ifr) == 0;
-  if (fd >= 0) close(fd);
-  return up || fail("cannot bring loopback up");
 }
 
 // scripts/layout-data, found above the program's folder.
@@ -239,7 +225,7 @@ void download_run(const bench_server &b, const std::string &path, int clients)
 int main(int argc, char **argv)
 {
   double seconds = argc > 1 ? std::atof(argv[1]) : 5;
-  if (!private_net()) return 1;
+  if (!tarvo_test::private_net().empty()) return fail(tarvo_test::private_net().c_str()), 1;
   bench_server b;
   std::string big;
   auto t0 = clock_type::now();

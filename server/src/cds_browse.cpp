@@ -31,12 +31,6 @@ struct search_guard {
   ~search_guard() { didl_search_free(&r); }
 };
 
-struct ptr_guard {
-  sys_ptralloc_rec p{};
-  ~ptr_guard() { sys_ptralloc_free(&p); }
-  const didl_object *at(uint32_t i) const { return static_cast<const didl_object *>(p.buf[i]); }
-};
-
 bool hidden(const call &c, const didl_object *o) { return !c.local && object_private(c.s, o); }
 
 const char *object_id(const didl_object *o) { return didl_attribute_get(&o->attributes, DIDL_NAME(AT_ID)); }
@@ -129,7 +123,7 @@ uint32_t browse_children(const call &c, const didl_object *o, const didl_filter 
   sort_guard sort;
   if (!didl_sort_parse(&sort.c, *sort_text ? sort_text : default_sort(o), c.local))
     return CDS_ERR_BAD_SORT_CRITERIA;
-  ptr_guard children;
+  object_list children;
   if (!content_db_children(c.s, o, &children.p)) return CDS_ERR_ACTION_FAILED;
   result_set set;
   for (uint32_t i = 0; i < children.p.len; i++)
@@ -139,7 +133,7 @@ uint32_t browse_children(const call &c, const didl_object *o, const didl_filter 
 }
 
 // The candidates of a Search from the root: the whole index in order.
-bool candidates_all(const call &c, result_set *set)
+void candidates_all(const call &c, result_set *set)
 {
   for (uint32_t i = 0, n = content_db_count(c.s); i < n; i++) {
     const didl_object *o = content_db_at(c.s, i);
@@ -155,7 +149,6 @@ bool candidates_all(const call &c, result_set *set)
     }
     set->views.push_back(v);
   }
-  return true;
 }
 
 // The candidates of a Search below another container: a walk through the
@@ -176,7 +169,7 @@ bool candidates_below(const call &c, const didl_object *start, result_set *set)
     }
     if (!attribute_is(o, DIDL_NAME(AT_SEARCHABLE), "1")) continue;
     set->views.push_back(*o);
-    ptr_guard children;
+    object_list children;
     if (!content_db_children(c.s, o, &children.p)) return false;
     for (uint32_t i = children.p.len; i-- > 0;) {
       didl_object v;
@@ -187,19 +180,36 @@ bool candidates_below(const call &c, const didl_object *start, result_set *set)
   return true;
 }
 
+// The arguments Browse and Search share: an id, a flag or criteria, then
+// Filter, StartingIndex, RequestedCount and SortCriteria.
+struct paged_args {
+  const char *id, *what, *filter, *sort;
+  uint32_t start, count;
+
+  bool read(const call &c, const char *id_name, const char *what_name)
+  {
+    const char *a[6];
+    if (!c.args({id_name, what_name, "Filter", "StartingIndex", "RequestedCount", "SortCriteria"}, a) ||
+        !number_arg(a[3], &start) || !number_arg(a[4], &count))
+      return false;
+    id = a[0];
+    what = a[1];
+    filter = a[2];
+    sort = a[5];
+    return true;
+  }
+};
+
 }  // namespace
 
 namespace cds {
 
 uint32_t browse(call &c)
 {
-  const char *id = c.arg("ObjectID"), *flag = c.arg("BrowseFlag"), *filter_text = c.arg("Filter"),
-             *start_text = c.arg("StartingIndex"), *count_text = c.arg("RequestedCount"),
-             *sort_text = c.arg("SortCriteria");
-  uint32_t start, count;
-  if (!id || !flag || !filter_text || !start_text || !count_text || !sort_text ||
-      !number_arg(start_text, &start) || !number_arg(count_text, &count))
-    return CDS_ERR_INVALID_ARGS;
+  paged_args p;
+  if (!p.read(c, "ObjectID", "BrowseFlag")) return CDS_ERR_INVALID_ARGS;
+  const char *id = p.id, *flag = p.what, *filter_text = p.filter, *sort_text = p.sort;
+  uint32_t start = p.start, count = p.count;
   bool metadata = !sys_str_diff(flag, "BrowseMetadata");
   if (!metadata && sys_str_diff(flag, "BrowseDirectChildren")) return CDS_ERR_INVALID_ARGS;
   if (metadata && start) return CDS_ERR_INVALID_ARGS;
@@ -220,13 +230,10 @@ uint32_t browse(call &c)
 
 uint32_t search(call &c)
 {
-  const char *id = c.arg("ContainerID"), *criteria = c.arg("SearchCriteria"), *filter_text = c.arg("Filter"),
-             *start_text = c.arg("StartingIndex"), *count_text = c.arg("RequestedCount"),
-             *sort_text = c.arg("SortCriteria");
-  uint32_t start, count;
-  if (!id || !criteria || !filter_text || !start_text || !count_text || !sort_text ||
-      !number_arg(start_text, &start) || !number_arg(count_text, &count))
-    return CDS_ERR_INVALID_ARGS;
+  paged_args p;
+  if (!p.read(c, "ContainerID", "SearchCriteria")) return CDS_ERR_INVALID_ARGS;
+  const char *id = p.id, *criteria = p.what, *filter_text = p.filter, *sort_text = p.sort;
+  uint32_t start = p.start, count = p.count;
   db_lock lock(c.s);
   if (!lock.held) return CDS_ERR_ACTION_FAILED;
   const didl_object *container = content_db_get(c.s, id);
@@ -241,8 +248,9 @@ uint32_t search(call &c)
   sort_guard sort;
   if (!didl_sort_parse(&sort.c, sort_text, c.local)) return CDS_ERR_BAD_SORT_CRITERIA;
   result_set candidates;
-  if (!(container == content_db_root(c.s) ? candidates_all(c, &candidates)
-                                           : candidates_below(c, container, &candidates)))
+  if (container == content_db_root(c.s))
+    candidates_all(c, &candidates);
+  else if (!candidates_below(c, container, &candidates))
     return CDS_ERR_ACTION_FAILED;
   result_set set;
   for (didl_object &v : candidates.views)

@@ -20,6 +20,13 @@ const char *call::arg(const char *name) const
   return nullptr;
 }
 
+bool call::args(std::initializer_list<const char *> wanted, const char **out) const
+{
+  for (const char *name : wanted)
+    if (!(*out++ = arg(name))) return false;
+  return true;
+}
+
 uint32_t respond(const call &c, std::initializer_list<std::pair<const char *, const char *>> out)
 {
   text t;
@@ -100,13 +107,11 @@ uint32_t capabilities(call &c)
 uint32_t system_update_id(call &c)
 {
   if (!c.no_args()) return CDS_ERR_INVALID_ARGS;
-  char id[CONTENT_DB_NUMBER_SIZE];
-  {
-    db_lock lock(c.s);
-    if (!lock.held) return CDS_ERR_ACTION_FAILED;
+  return locked(c, [&] {
+    char id[CONTENT_DB_NUMBER_SIZE];
     id[sys_str_fmt_uint32(id, content_db_system_update_id(c.s))] = 0;
-  }
-  return respond(c, {{"Id", id}});
+    return respond(c, {{"Id", id}});
+  });
 }
 
 struct action_entry {

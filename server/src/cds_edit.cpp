@@ -14,12 +14,6 @@ using namespace cds;
 
 namespace {
 
-struct ptr_guard {
-  sys_ptralloc_rec p{};
-  ~ptr_guard() { sys_ptralloc_free(&p); }
-  didl_object *at(uint32_t i) const { return static_cast<didl_object *>(p.buf[i]); }
-};
-
 struct heap_text {
   char *s = nullptr;
   ~heap_text() { sys_alloc_free(s); }
@@ -46,7 +40,7 @@ bool descendants(server_rec *s, didl_object *top, std::vector<didl_object *> *ou
     stack.pop_back();
     if (o != top) out->push_back(o);
     if (!is_container(o)) continue;
-    ptr_guard children;
+    object_list children;
     if (!content_db_children(s, o, &children.p)) return false;
     for (uint32_t i = children.p.len; i-- > 0;) stack.push_back(children.at(i));
   }
@@ -58,7 +52,7 @@ bool descendants(server_rec *s, didl_object *top, std::vector<didl_object *> *ou
 // its mark.
 bool references_follow(server_rec *s, didl_object *item, bool on)
 {
-  ptr_guard refs;
+  object_list refs;
   if (!content_db_referencing(s, item, &refs.p)) return false;
   for (uint32_t i = 0; i < refs.p.len; i++) {
     didl_object *r = refs.at(i);
@@ -96,60 +90,62 @@ namespace cds {
 
 uint32_t create_object(call &c)
 {
-  const char *container = c.arg("ContainerID"), *elements = c.arg("Elements");
-  if (!container || !elements) return CDS_ERR_INVALID_ARGS;
-  db_lock lock(c.s);
-  if (!lock.held) return CDS_ERR_ACTION_FAILED;
-  heap_text id;
-  didl_object *o = nullptr;
-  if (uint32_t code = content_db_create(c.s, container, elements, c.local, &id.s, &o)) return code;
-  didl_filter all{};
-  str_list prefixes;
-  text result;
-  bool ok = didl_filter_parse(&all, "*", c.local) &&
-            media_base_urls(c.s, c.info->addr.local_ip, 0, &prefixes.l) && didl_xml_begin(&result.sa, c.local) &&
-            didl_write_for_client(&result.sa, o, prefixes.l, &all, c.local, &c.info->addr, &c.s->content.plugins) &&
-            didl_xml_end(&result.sa) && sys_stralloc_append(&result.sa, "");
-  didl_filter_free(&all);
-  return ok ? respond(c, {{"ObjectID", id.s}, {"Result", result.sa.buf}}) : CDS_ERR_ACTION_FAILED;
+  const char *a[2];
+  if (!c.args({"ContainerID", "Elements"}, a)) return CDS_ERR_INVALID_ARGS;
+  return locked(c, [&] {
+    heap_text id;
+    didl_object *o = nullptr;
+    if (uint32_t code = content_db_create(c.s, a[0], a[1], c.local, &id.s, &o)) return code;
+    didl_filter all{};
+    str_list prefixes;
+    text result;
+    bool ok = didl_filter_parse(&all, "*", c.local) &&
+              media_base_urls(c.s, c.info->addr.local_ip, 0, &prefixes.l) && didl_xml_begin(&result.sa, c.local) &&
+              didl_write_for_client(&result.sa, o, prefixes.l, &all, c.local, &c.info->addr,
+                                    &c.s->content.plugins) &&
+              didl_xml_end(&result.sa) && sys_stralloc_append(&result.sa, "");
+    didl_filter_free(&all);
+    return ok ? respond(c, {{"ObjectID", id.s}, {"Result", result.sa.buf}}) : CDS_ERR_ACTION_FAILED;
+  });
 }
 
 uint32_t destroy_object(call &c)
 {
-  const char *id = c.arg("ObjectID");
-  if (!id) return CDS_ERR_INVALID_ARGS;
-  db_lock lock(c.s);
-  if (!lock.held) return CDS_ERR_ACTION_FAILED;
-  if (uint32_t code = content_db_destroy(c.s, id)) return code;
-  return respond(c, {});
+  const char *a[1];
+  if (!c.args({"ObjectID"}, a)) return CDS_ERR_INVALID_ARGS;
+  return locked(c, [&] {
+    uint32_t code = content_db_destroy(c.s, a[0]);
+    return code ? code : respond(c, {});
+  });
 }
 
 uint32_t update_object(call &c)
 {
-  const char *id = c.arg("ObjectID"), *current = c.arg("CurrentTagValue"), *next = c.arg("NewTagValue");
-  if (!id || !current || !next) return CDS_ERR_INVALID_ARGS;
-  db_lock lock(c.s);
-  if (!lock.held) return CDS_ERR_ACTION_FAILED;
-  if (uint32_t code = content_db_update(c.s, id, current, next, c.local)) return code;
-  return respond(c, {});
+  const char *a[3];
+  if (!c.args({"ObjectID", "CurrentTagValue", "NewTagValue"}, a)) return CDS_ERR_INVALID_ARGS;
+  return locked(c, [&] {
+    uint32_t code = content_db_update(c.s, a[0], a[1], a[2], c.local);
+    return code ? code : respond(c, {});
+  });
 }
 
 uint32_t create_reference(call &c)
 {
-  const char *container = c.arg("ContainerID"), *object = c.arg("ObjectID");
-  if (!container || !object) return CDS_ERR_INVALID_ARGS;
-  db_lock lock(c.s);
-  if (!lock.held) return CDS_ERR_ACTION_FAILED;
-  heap_text id;
-  if (uint32_t code = content_db_reference(c.s, container, object, &id.s)) return code;
-  return respond(c, {{"NewID", id.s}});
+  const char *a[2];
+  if (!c.args({"ContainerID", "ObjectID"}, a)) return CDS_ERR_INVALID_ARGS;
+  return locked(c, [&] {
+    heap_text id;
+    uint32_t code = content_db_reference(c.s, a[0], a[1], &id.s);
+    return code ? code : respond(c, {{"NewID", id.s}});
+  });
 }
 
 uint32_t set_private(call &c)
 {
-  const char *id = c.arg("ObjectID"), *value = c.arg("Private");
+  const char *a[2];
   bool on;
-  if (!id || !value || !boolean_arg(value, &on)) return CDS_ERR_INVALID_ARGS;
+  if (!c.args({"ObjectID", "Private"}, a) || !boolean_arg(a[1], &on)) return CDS_ERR_INVALID_ARGS;
+  const char *id = a[0];
   if (!sys_str_diff(id, "0")) return CDS_ERR_ACTION_FAILED;
   db_lock lock(c.s);
   if (!lock.held) return CDS_ERR_ACTION_FAILED;
@@ -171,9 +167,10 @@ uint32_t set_private(call &c)
 
 uint32_t set_searchable(call &c)
 {
-  const char *id = c.arg("ContainerID"), *value = c.arg("Searchable");
+  const char *a[2];
   bool on;
-  if (!id || !value || !boolean_arg(value, &on)) return CDS_ERR_INVALID_ARGS;
+  if (!c.args({"ContainerID", "Searchable"}, a) || !boolean_arg(a[1], &on)) return CDS_ERR_INVALID_ARGS;
+  const char *id = a[0];
   db_lock lock(c.s);
   if (!lock.held) return CDS_ERR_ACTION_FAILED;
   didl_object *o = content_db_get(c.s, id);

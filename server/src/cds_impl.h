@@ -25,6 +25,9 @@ struct call {
 
   // The value of an in-argument, or nullptr.
   const char *arg(const char *name) const;
+  // The values of the named in-arguments into out, in order; false when
+  // one is missing.
+  bool args(std::initializer_list<const char *> wanted, const char **out) const;
   bool no_args() const { return !names[0]; }
 };
 
@@ -37,18 +40,27 @@ bool number_arg(const char *text, uint32_t *n);
 // "1", "true", "yes" / "0", "false", "no".
 bool boolean_arg(const char *text, bool *value);
 
-// The content-database lock for a scope.
-struct db_lock {
+// A lock of the server for a scope; held is false when it was refused.
+template <int (*Lock)(server_rec *), void (*Unlock)(server_rec *)> struct scoped_lock {
   server_rec *s;
   bool held;
-  explicit db_lock(server_rec *srv) : s(srv), held(content_db_lock(srv) != 0) {}
-  ~db_lock()
+  explicit scoped_lock(server_rec *srv) : s(srv), held(Lock(srv) != 0) {}
+  ~scoped_lock()
   {
-    if (held) content_db_unlock(s);
+    if (held) Unlock(s);
   }
-  db_lock(const db_lock &) = delete;
-  db_lock &operator=(const db_lock &) = delete;
+  scoped_lock(const scoped_lock &) = delete;
+  scoped_lock &operator=(const scoped_lock &) = delete;
 };
+using db_lock = scoped_lock<content_db_lock, content_db_unlock>;
+
+// Runs op (which returns an error code or the response's) under the
+// content-database lock; 501 when it is refused.
+template <class Op> uint32_t locked(const call &c, Op op)
+{
+  db_lock lock(c.s);
+  return lock.held ? op() : CDS_ERR_ACTION_FAILED;
+}
 
 struct text {
   sys_stralloc_rec sa{};
@@ -59,6 +71,13 @@ struct text {
 struct str_list {
   sys_str_list l = nullptr;
   ~str_list() { sys_str_list_free(l); }
+};
+
+// Object pointers handed out by the content database (not owned).
+struct object_list {
+  sys_ptralloc_rec p{};
+  ~object_list() { sys_ptralloc_free(&p); }
+  didl_object *at(uint32_t i) const { return static_cast<didl_object *>(p.buf[i]); }
 };
 
 bool attribute_is(const didl_object *o, const char *name, const char *value);

@@ -18,25 +18,8 @@ using namespace cds;
 
 namespace {
 
-struct scanner_lock {
-  server_rec *s;
-  bool held;
-  explicit scanner_lock(server_rec *srv) : s(srv), held(share_scanner_lock(srv) != 0) {}
-  ~scanner_lock()
-  {
-    if (held) share_scanner_unlock(s);
-  }
-};
-
-struct share_list_lock {
-  server_rec *s;
-  bool held;
-  explicit share_list_lock(server_rec *srv) : s(srv), held(content_db_share_lock(srv) != 0) {}
-  ~share_list_lock()
-  {
-    if (held) content_db_share_unlock(s);
-  }
-};
+using scanner_lock = scoped_lock<share_scanner_lock, share_scanner_unlock>;
+using share_list_lock = scoped_lock<content_db_share_lock, content_db_share_unlock>;
 
 // path is folder or lies below it.
 bool inside(std::string_view path, std::string_view folder)

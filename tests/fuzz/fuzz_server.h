@@ -1,13 +1,15 @@
 // A content database in a scratch folder for the server's fuzz targets: a
 // root with an L16 item, an MPEG-2 program-stream item, a plain MP3 item
-// (private), each with a small file, and a musicAlbum container holding
-// them by reference.  Entered once, in a network namespace of its own when
+// (private), each with a small file, and a musicAlbum container with a
+// reference to the first.  Entered once, in a network namespace of its own when
 // the system allows one.
 #pragma once
 
 #include <vennard/connection_manager.h>
 #include <vennard/server.h>
 #include <vennard/share_scanner.h>
+
+#include "../common/ps_stream.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -20,23 +22,6 @@ namespace fuzz_server {
 inline void put(const std::string &path, const std::string &text)
 {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
-
-// Program-stream units of 100 ms, each a pack header and a video packet
-// with a PTS and a GOP header.
-inline std::string mpeg_stream(unsigned units)
-{
-  std::string s;
-  for (unsigned i = 0; i < units; i++) {
-    uint64_t pts = 90000 + uint64_t(i) * 9000;
-    s += std::string{0, 0, 1, char(0xBA), 0x44, 0, 4, 0, 4, 1, 1, char(0x89), char(0xC3), char(0xF8)};
-    std::string pes = {char(0x80), char(0x80), 5, char(0x21 | ((pts >> 29) & 0x0E)), char(pts >> 22),
-                       char(((pts >> 14) & 0xFE) | 1), char(pts >> 7), char(((pts << 1) & 0xFE) | 1),
-                       0, 0, 1, char(0xB8)};
-    pes.resize(400, char(0xFF));
-    s += std::string{0, 0, 1, char(0xE0), char(pes.size() >> 8), char(pes.size() & 0xFF)} + pes;
-  }
-  return s;
 }
 
 inline server_rec *server()
@@ -53,7 +38,7 @@ inline server_rec *server()
     put(conf + "/sync/share/list", "");
     put(conf + "/filetype/mp3", "audio/mpeg");
     put(home + "/a.lpcm", std::string(17640, '\1'));
-    put(home + "/a.mpg", mpeg_stream(20));
+    put(home + "/a.mpg", tarvo_test::ps_stream(20, 420));
     put(home + "/a.mp3", std::string(1000, 'x'));
     const std::string ns = "xmlns=\"urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/\" "
                            "xmlns:upnp=\"urn:schemas-upnp-org:metadata-1-0/upnp/\" "

@@ -11,14 +11,10 @@
 #include <tarvo_util/xml.h>
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sched.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -49,16 +45,9 @@ std::string lower(std::string s)
 const std::string &private_net()
 {
   static const std::string problem = [] {
-    if (unshare(CLONE_NEWNET) != 0) return std::string("network namespaces not allowed: ") + strerror(errno);
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    ifreq ifr{};
-    std::strcpy(ifr.ifr_name, "lo");
-    bool up = fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &ifr) == 0;
-    ifr.ifr_flags |= IFF_UP;
-    up = up && ioctl(fd, SIOCSIFFLAGS, &ifr) == 0;
-    if (fd >= 0) close(fd);
-    if (up) remote_arp();
-    return up ? std::string() : std::string("cannot bring loopback up: ") + strerror(errno);
+    const std::string &why = tarvo_test::private_net();
+    if (why.empty()) remote_arp();
+    return why;
   }();
   return problem;
 }

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "media_test.h"
+#include "ps_stream.h"
 
 namespace {
 
@@ -24,24 +25,6 @@ using media_test::kRemote;
 constexpr int64_t kOld = 946684800;  // 2000-01-01 00:00:00 UTC
 constexpr const char *kOldText = "Sat, 01 Jan 2000 00:00:00 GMT";
 constexpr uint32_t kL16Size = 176400 * 6;
-
-// One MPEG-2 program-stream unit per 100 ms, each a pack header and a
-// video packet with a PTS and a GOP header, 2000 bytes long.
-std::string mpeg_stream(uint32_t units)
-{
-  std::string s;
-  for (uint32_t i = 0; i < units; i++) {
-    uint64_t pts = 90000 + uint64_t(i) * 9000;
-    std::string unit = {0, 0, 1, char(0xBA), 0x44, 0, 4, 0, 4, 1, 1, char(0x89), char(0xC3), char(0xF8)};
-    std::string pes = {char(0x80), char(0x80), 5,
-                       char(0x21 | ((pts >> 29) & 0x0E)), char(pts >> 22), char(((pts >> 14) & 0xFE) | 1),
-                       char(pts >> 7), char(((pts << 1) & 0xFE) | 1), 0, 0, 1, char(0xB8)};
-    pes.resize(2000 - unit.size() - 6, char(0xFF));
-    unit += std::string{0, 0, 1, char(0xE0), char(pes.size() >> 8), char(pes.size() & 0xFF)} + pes;
-    s += unit;
-  }
-  return s;
-}
 
 std::string get(const std::string &path, const std::string &headers = "", const char *method = "GET")
 {
@@ -75,7 +58,7 @@ protected:
     if (!media_test::private_net().empty()) GTEST_SKIP() << media_test::private_net();
     for (int i = 0; i < 1000; i++) body += char('a' + i % 26);
     std::string mp3_file = file("a.mp3", body), l16_file = file("a.lpcm", std::string(kL16Size, '\x01')),
-                mpeg_file = file("a.mpg", mpeg_stream(100));
+                mpeg_file = file("a.mpg", tarvo_test::ps_stream(100, 2000));
     f.srv.data.put("filter", plugin + "\n");
     ASSERT_TRUE(f.start());
     std::string id = f.create("Container:UserFiles",

@@ -1,10 +1,16 @@
 // Helpers shared by the test programs.
 #pragma once
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <net/if.h>
+#include <sched.h>
 #include <string>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace tarvo_test {
@@ -45,6 +51,24 @@ inline std::string data_dir()
 {
   const char *d = std::getenv("TARVO_TEST_DATA");
   return d ? d : "tests";
+}
+
+// Moves the process into a network namespace of its own with loopback up,
+// once; the reason when that is not allowed (empty when it is).
+inline const std::string &private_net()
+{
+  static const std::string problem = [] {
+    if (unshare(CLONE_NEWNET) != 0) return std::string("network namespaces not allowed: ") + strerror(errno);
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq ifr{};
+    std::strcpy(ifr.ifr_name, "lo");
+    bool up = fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &ifr) == 0;
+    ifr.ifr_flags |= IFF_UP;
+    up = up && ioctl(fd, SIOCSIFFLAGS, &ifr) == 0;
+    if (fd >= 0) close(fd);
+    return up ? std::string() : std::string("cannot bring loopback up: ") + strerror(errno);
+  }();
+  return problem;
 }
 
 }  // namespace tarvo_test

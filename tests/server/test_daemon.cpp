@@ -34,18 +34,7 @@ constexpr uint16_t DMSM_PORT = 30002;
 // an empty text when that worked, else why not.
 const std::string &namespace_problem()
 {
-  static const std::string problem = [] {
-    if (unshare(CLONE_NEWNET) != 0) return std::string("network namespaces not allowed: ") + strerror(errno);
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    ifreq ifr{};
-    std::strcpy(ifr.ifr_name, "lo");
-    bool up = fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &ifr) == 0;
-    ifr.ifr_flags |= IFF_UP;
-    up = up && ioctl(fd, SIOCSIFFLAGS, &ifr) == 0;
-    if (fd >= 0) close(fd);
-    return up ? std::string() : std::string("cannot bring loopback up: ") + strerror(errno);
-  }();
-  return problem;
+  return tarvo_test::private_net();
 }
 
 std::string program()

@@ -64,3 +64,13 @@ void device_awake_release(void)
   if (inhibitor >= 0) close(inhibitor);
   inhibitor = -1;
 }
+
+void tarvo_device_awake_hold(void)
+{
+  device_awake_hold();
+}
+
+void tarvo_device_awake_release(void)
+{
+  device_awake_release();
+}

@@ -5,13 +5,27 @@
 #define VENNARD_MEDIA_HTTP_H
 
 #include <stdint.h>
+#include <tarvo_util/http_server.h>
+#include <tarvo_util/sys_alloc.h>
 #include <tarvo_util/sys_str.h>
+#include <tarvo_util/sys_thread.h>
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 struct server_rec;
+
+/* The media server's members of the server record. */
+typedef struct media_http_rec {
+  sys_mutex_handle mutex;       /* guards conns, conn_count and each listed connection's socket */
+  char *server_name;            /* the SERVER header (heap) */
+  int listen_socket;
+  sys_thread_handle accept_thread;
+  int32_t accept_running;       /* 1 from start to stop */
+  uint32_t conn_count;          /* running connection threads */
+  sys_ptralloc_rec conns;       /* http_server_conn pointers of the running connections */
+} media_http_rec;
 
 /* Reads http_port, keeps server_name for the SERVER header and starts
  * listening; 1/0 (everything undone). */
@@ -22,6 +36,39 @@ void media_http_stop(struct server_rec *s);
  * all_interfaces, one for every other address of the host except
  * 127.0.0.1.  NULL-terminated heap list. */
 int media_base_urls(struct server_rec *s, const uint8_t *local_ip, int all_interfaces, sys_str_list *list);
+
+/* Serves the requests of one accepted connection while it keeps alive
+ * (the body of a connection thread); the socket stays open. */
+void media_http_serve(struct server_rec *s, http_server_conn *conn);
+
+/* --- values of a resource --- */
+
+/* The value of the MIME parameter name: the text after the first place
+ * where name (any case) is directly followed by "="; NULL when there is
+ * none. */
+const char *mime_param_find(const char *mime, const char *name);
+/* rate and channels of an audio/L16 MIME type; 1 only when both are there
+ * and are decimal numbers above 0. */
+int mime_l16_params(const char *mime, uint32_t *rate, uint32_t *channels);
+/* A res@duration value h:mm:ss[.fff] in milliseconds; 0 when it does not
+ * read as one or does not fit 32 bits. */
+int media_duration_parse(const char *text, uint32_t *ms);
+
+/* What a time-seek request may announce.  The caller's requested times
+ * are checked against the duration (start before it, end after the start,
+ * an end beyond it cut to it, no end meaning the duration):
+ * MEDIA_SEEK_OK, else MEDIA_SEEK_BAD_RANGE (answer 416). */
+#define MEDIA_SEEK_OK 0
+#define MEDIA_SEEK_BAD_RANGE 416
+uint32_t media_seek_times(int64_t start_ms, int64_t end_ms, int has_end, uint32_t total_ms,
+                          http_server_npt_rec *npt);
+/* The byte range of an L16 resource for npt (checked as above): offsets
+ * from bitrate (bytes per second), the start down and the end up to whole
+ * sample frames of channels x 2 bytes, the end never beyond range->size
+ * (the file size); MEDIA_SEEK_BAD_RANGE when the start lies at or beyond
+ * it. */
+uint32_t media_l16_range(uint32_t bitrate, uint32_t channels, const http_server_npt_rec *npt,
+                         http_server_range_rec *range);
 
 #ifdef __cplusplus
 }

@@ -10,6 +10,8 @@
 #include <vennard/connection_manager.h>
 #include <vennard/content_db.h>
 #include <vennard/device_manager.h>
+#include <vennard/media_http.h>
+#include <vennard/share_scanner.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -33,6 +35,9 @@ typedef struct server_rec {
   content_db_rec content;
   cm_state_rec cm;
   access_control_rec access;
+  media_http_rec media;
+  share_scanner_rec scanner;
+  int32_t suspend_transport; /* the flag key suspend_transport: keep awake while streaming */
 } server_rec;
 
 /* 1 when the server runs; 0 when it does not (everything begun undone). */

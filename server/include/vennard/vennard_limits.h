@@ -44,5 +44,19 @@
 #define ACCESS_REFRESH_S 30             /* an access file older than this gets the client's new address */
 #define DEVICE_GATE_POLL_MS 1           /* closing the device gate waits in steps of this */
 
+/* --- media HTTP server --- */
+#define MEDIA_HTTP_BACKLOG 100
+#define MEDIA_HTTP_ACCEPT_WAIT_MS 1000  /* the accept thread looks at the stop flag this often */
+#define MEDIA_HTTP_ALLOC_RETRY_MS 1000  /* pause after a connection record could not be made */
+#define MEDIA_HTTP_IN_TIMEOUT_MS 10000
+#define MEDIA_HTTP_OUT_TIMEOUT_MS 35000 /* also bounds each blocking send of a file body */
+#define MEDIA_HTTP_STOP_POLL_MS 300     /* the stop looks at the connection count this often */
+#define MEDIA_HTTP_EMPTY_LINES_MAX 64   /* empty lines allowed before a request line */
+
+/* --- ContentDirectory --- */
+#define CDS_RESULT_RESERVE_PER_OBJECT 150 /* result bytes reserved per child */
+#define CDS_CAPS_RESERVE 1340             /* bytes reserved for the capability list */
+#define SHARE_NOTIFY_SLICE_MS 200         /* a share action waits for the scanner in these steps */
+#define SHARE_PATH_MAX 4096               /* longest share path */
 
 #endif

@@ -88,6 +88,11 @@ int tarvo_device_set_disable_if(tarvo_device_ctx **ctx, char *const *list);
 int tarvo_device_set_mimetype(tarvo_device_ctx **ctx, char *const *list);
 /* With the flag set, the system is kept awake while clients are served. */
 void tarvo_device_set_suspend_control(tarvo_device_ctx **ctx, int flag);
+/* A process-wide counted hold that keeps the system awake; the device
+ * stack takes it while it serves clients with suspend control on, other
+ * servers of the process while they stream. */
+void tarvo_device_awake_hold(void);
+void tarvo_device_awake_release(void);
 /* 0 when no context can be made. */
 int tarvo_device_get_suspend_control(tarvo_device_ctx **ctx, int *flag);
 /* The device then neither announces itself nor answers searches. */

@@ -1,0 +1,213 @@
+// The media HTTP server's listener: start and stop, the accept thread,
+// the connection threads and their list, and the base URLs of resources.
+#include <vennard/conf_store.h>
+#include <vennard/device_manager.h>
+#include <vennard/media_http.h>
+#include <vennard/server.h>
+#include <vennard/vennard_limits.h>
+
+#include <tarvo_util/sys_socket.h>
+#include <tarvo_util/sys_str.h>
+
+#include <atomic>
+#include <sys/socket.h>
+#include <sys/time.h>
+
+namespace {
+
+bool stopping(server_rec *s)
+{
+  return std::atomic_ref<int32_t>(s->content.stopping).load() != 0;
+}
+
+http_server_conn *conn_new(server_rec *s)
+{
+  auto *c = static_cast<http_server_conn *>(sys_alloc_zero(sizeof(http_server_conn)));
+  if (!c) return nullptr;
+  c->owner = s;
+  c->server_name = s->media.server_name;
+  c->socket = -1;
+  return c;
+}
+
+// A blocking send of a file body gives up after the output timeout, like
+// the buffered writes do.
+bool send_timeout_set(int sock)
+{
+  timeval tv{MEDIA_HTTP_OUT_TIMEOUT_MS / 1000, (MEDIA_HTTP_OUT_TIMEOUT_MS % 1000) * 1000};
+  return setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0;
+}
+
+// Takes over a new socket: admitted, non-blocking, with its buffers.
+bool conn_setup(server_rec *s, http_server_conn *c, int sock, const uint8_t *ip, uint16_t port)
+{
+  c->socket = sock;
+  sys_byte_copy(c->addr.remote_ip, 4, ip);
+  c->addr.remote_port = port;
+  if (!sys_socket_local4(sock, c->addr.local_ip, &c->addr.local_port) || !client_access_check(s, ip) ||
+      !sys_socket_ndelay_on(sock) || !send_timeout_set(sock))
+    return false;
+  sys_socketbuffer_init(&c->in, sock, c->in_buf, sizeof c->in_buf, MEDIA_HTTP_IN_TIMEOUT_MS);
+  sys_socketbuffer_init(&c->out, sock, c->out_buf, sizeof c->out_buf, MEDIA_HTTP_OUT_TIMEOUT_MS);
+  return true;
+}
+
+void conn_thread(void *arg)
+{
+  auto *c = static_cast<http_server_conn *>(arg);
+  auto *s = static_cast<server_rec *>(c->owner);
+  media_http_serve(s, c);
+  // Closed under the mutex and off the list in one step, so that the stop
+  // never shuts down a descriptor the system has handed out again.
+  sys_mutex_lock(&s->media.mutex);
+  for (uint32_t i = 0; i < s->media.conns.len; i++)
+    if (s->media.conns.buf[i] == c) {
+      sys_ptralloc_remove(&s->media.conns, i);
+      break;
+    }
+  sys_socket_close(c->socket);
+  s->media.conn_count--;
+  sys_mutex_unlock(&s->media.mutex);
+  sys_alloc_free(c);
+}
+
+// Lists the connection and starts its thread; under the media mutex.
+bool conn_start(server_rec *s, http_server_conn *c)
+{
+  if (!sys_ptralloc_append(&s->media.conns, c)) return false;
+  sys_thread_handle t;
+  if (sys_thread_create(&t, conn_thread, c)) {
+    sys_thread_detach(t);
+    s->media.conn_count++;
+    return true;
+  }
+  sys_ptralloc_remove(&s->media.conns, s->media.conns.len - 1);
+  return false;
+}
+
+void accept_thread(void *arg)
+{
+  auto *s = static_cast<server_rec *>(arg);
+  media_http_rec *m = &s->media;
+  http_server_conn *pending = nullptr;
+  while (!stopping(s)) {
+    if (!pending && !(pending = conn_new(s))) {
+      sys_thread_sleep(MEDIA_HTTP_ALLOC_RETRY_MS);
+      continue;
+    }
+    if (!sys_socket_read_wait(m->listen_socket, MEDIA_HTTP_ACCEPT_WAIT_MS)) continue;
+    int sock = -1;
+    uint8_t ip[4];
+    uint16_t port;
+    if (!sys_socket_accept4(m->listen_socket, &sock, ip, &port)) continue;
+    if (!conn_setup(s, pending, sock, ip, port) || stopping(s)) {
+      sys_socket_close(sock);
+      continue;
+    }
+    if (!sys_mutex_lock(&m->mutex)) {
+      sys_socket_close(sock);
+      continue;
+    }
+    bool started = !stopping(s) && conn_start(s, pending);
+    sys_mutex_unlock(&m->mutex);
+    if (started) {
+      pending = nullptr;
+    } else {
+      sys_socket_close(sock);
+    }
+  }
+  sys_alloc_free(pending);
+}
+
+bool base_append(sys_ptralloc_rec *list, const uint8_t *ip, uint16_t port)
+{
+  char buf[40] = "http://";
+  uint32_t n = 7;
+  n += sys_ip4_fmt(buf + n, ip);
+  buf[n++] = ':';
+  n += sys_str_fmt_uint16(buf + n, port);
+  buf[n] = 0;
+  char *copy = nullptr;
+  if (!sys_str_clone(buf, &copy)) return false;
+  if (sys_ptralloc_append(list, copy)) return true;
+  sys_alloc_free(copy);
+  return false;
+}
+
+void media_free(media_http_rec *m)
+{
+  sys_socket_close(m->listen_socket);
+  m->listen_socket = -1;
+  sys_ptralloc_free(&m->conns);
+  sys_alloc_free(m->server_name);
+  m->server_name = nullptr;
+  if (m->mutex) sys_mutex_destroy(&m->mutex);
+}
+
+}  // namespace
+
+extern "C" {
+
+int media_http_start(server_rec *s, const char *data_home, const char *server_name)
+{
+  media_http_rec *m = &s->media;
+  *m = media_http_rec{};
+  m->listen_socket = -1;
+  if (!sys_mutex_create(&m->mutex)) return 0;
+  bool ok = conf_port_read(data_home, CONF_KEY_HTTP_PORT, &s->http_port) &&
+            sys_str_clone(server_name ? server_name : "", &m->server_name) &&
+            sys_socket_tcp(&m->listen_socket) &&
+            sys_socket_bind_reuse4(m->listen_socket, sys_ip4_any(), s->http_port) &&
+            sys_socket_ndelay_on(m->listen_socket) && sys_socket_listen(m->listen_socket, MEDIA_HTTP_BACKLOG);
+  if (ok) ok = sys_thread_create(&m->accept_thread, accept_thread, s);
+  if (!ok) {
+    media_free(m);
+    return 0;
+  }
+  m->accept_running = 1;
+  return 1;
+}
+
+void media_http_stop(server_rec *s)
+{
+  media_http_rec *m = &s->media;
+  if (!m->accept_running) return;
+  // The accept thread sees the content database's stop flag within its
+  // wait.
+  sys_thread_join(m->accept_thread);
+  m->accept_running = 0;
+  sys_mutex_lock(&m->mutex);
+  for (uint32_t i = 0; i < m->conns.len; i++)
+    sys_socket_shutdown(static_cast<http_server_conn *>(m->conns.buf[i])->socket, 2);
+  sys_mutex_unlock(&m->mutex);
+  for (;;) {
+    sys_mutex_lock(&m->mutex);
+    uint32_t n = m->conn_count;
+    sys_mutex_unlock(&m->mutex);
+    if (!n) break;
+    sys_thread_sleep(MEDIA_HTTP_STOP_POLL_MS);
+  }
+  media_free(m);
+}
+
+int media_base_urls(server_rec *s, const uint8_t *local_ip, int all_interfaces, sys_str_list *out)
+{
+  sys_ptralloc_rec list{};
+  sys_memalloc_rec ips{};
+  bool ok = base_append(&list, local_ip, s->http_port);
+  if (ok && all_interfaces && sys_ip4_list(&ips))
+    for (uint32_t i = 0; ok && i + 4 <= ips.len; i += 4)
+      if (sys_byte_diff(ips.buf + i, 4, local_ip) && sys_byte_diff(ips.buf + i, 4, sys_ip4_loopback()))
+        ok = base_append(&list, ips.buf + i, s->http_port);
+  sys_memalloc_free(&ips);
+  ok = ok && sys_ptralloc_append(&list, nullptr);
+  if (!ok) {
+    for (uint32_t i = 0; i < list.len; i++) sys_alloc_free(list.buf[i]);
+    sys_ptralloc_free(&list);
+    return 0;
+  }
+  *out = reinterpret_cast<char **>(list.buf);
+  return 1;
+}
+
+}  // extern "C"

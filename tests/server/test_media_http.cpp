@@ -1,0 +1,301 @@
+// The media HTTP server over real sockets: plain, ranged, HEAD and
+// conditional answers, time seek on L16 and MPEG resources, the error
+// answers and when the connection closes, private objects, plug-in
+// resources, and a stop that ends every connection.
+#include <vennard/content_directory.h>
+#include <vennard/media_http.h>
+
+#include <gtest/gtest.h>
+
+#include <tarvo_util/sys_file.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "media_test.h"
+#include "ps_stream.h"
+
+namespace {
+
+using media_test::client;
+using media_test::kRemote;
+
+constexpr int64_t kOld = 946684800;  // 2000-01-01 00:00:00 UTC
+constexpr const char *kOldText = "Sat, 01 Jan 2000 00:00:00 GMT";
+constexpr uint32_t kL16Size = 176400 * 6;
+
+std::string get(const std::string &path, const std::string &headers = "", const char *method = "GET")
+{
+  return std::string(method) + " " + path + " HTTP/1.1\r\nHOST: 127.0.0.1\r\n" + headers + "\r\n";
+}
+
+std::string item(const std::string &title, const std::string &res_attributes)
+{
+  return "<item id=\"\" parentID=\"Container:UserFiles\" restricted=\"0\"><dc:title>" + title +
+         "</dc:title><upnp:class>object.item.audioItem.musicTrack</upnp:class><res " + res_attributes +
+         "></res></item>";
+}
+
+class MediaHttp : public ::testing::Test {
+protected:
+  media_test::fixture f;
+  std::string mp3, l16, mpeg, big;  // URL paths
+  std::string body;                 // the mp3 file's bytes
+  std::string plugin = server_test::plugin("media");
+
+  std::string file(const std::string &name, const std::string &data)
+  {
+    std::string path = f.srv.data.dir / name;
+    tarvo_test::write_file(path, data);
+    sys_file_utime(path.c_str(), &kOld, nullptr);
+    return path;
+  }
+
+  void SetUp() override
+  {
+    if (!media_test::private_net().empty()) GTEST_SKIP() << media_test::private_net();
+    for (int i = 0; i < 1000; i++) body += char('a' + i % 26);
+    std::string mp3_file = file("a.mp3", body), l16_file = file("a.lpcm", std::string(kL16Size, '\x01')),
+                mpeg_file = file("a.mpg", tarvo_test::ps_stream(100, 2000));
+    f.srv.data.put("filter", plugin + "\n");
+    ASSERT_TRUE(f.start());
+    std::string id = f.create("Container:UserFiles",
+                              item("mp3", "protocolInfo=\"http-get:*:audio/mpeg:DLNA.ORG_PN=MP3;DLNA.ORG_OP=01\" "
+                                          "tarvo:filename=\"" + mp3_file + "\""));
+    mp3 = f.res_path(id);
+    l16 = f.res_path(f.create("Container:UserFiles",
+                              item("l16", "protocolInfo=\"http-get:*:audio/L16;rate=44100;channels=2:DLNA.ORG_OP=10\" "
+                                          "duration=\"0:00:06.000\" bitrate=\"176400\" tarvo:filename=\"" +
+                                              l16_file + "\"")));
+    mpeg = f.res_path(f.create("Container:UserFiles",
+                               item("mpeg", "protocolInfo=\"http-get:*:video/mpeg:DLNA.ORG_OP=10\" "
+                                            "duration=\"0:00:10.000\" bitrate=\"20000\" tarvo:filename=\"" +
+                                                mpeg_file + "\"")));
+    ASSERT_FALSE(mp3.empty());
+    ASSERT_FALSE(l16.empty());
+    ASSERT_FALSE(mpeg.empty());
+  }
+
+  std::string ask(const std::string &text, const char *from = media_test::kLocal)
+  {
+    return media_test::request(f.http_port, text, from).head;
+  }
+};
+
+TEST_F(MediaHttp, PlainRangedHeadAndConditionalAnswersOnOneConnection)
+{
+  client c(f.http_port);
+  const std::string common = "SERVER: Tarvo Media Server\r\nDATE: *\r\nLAST-MODIFIED: " + std::string(kOldText) +
+                             "\r\nCONTENT-TYPE: audio/mpeg\r\n";
+  const std::string features = "contentFeatures.dlna.org: DLNA.ORG_PN=MP3;DLNA.ORG_OP=01\r\n\r\n";
+  ASSERT_TRUE(c.send(get(mp3)));
+  client::answer a = c.read_answer();
+  ASSERT_TRUE(a.ok);
+  EXPECT_EQ(a.head, "HTTP/1.1 200 OK\r\n" + common + "CONTENT-LENGTH: 1000\r\n" + features);
+  EXPECT_EQ(a.body, body);
+
+  ASSERT_TRUE(c.send(get(mp3 + "/more/text", "Range: bytes=10-19\r\n")));
+  a = c.read_answer();
+  EXPECT_EQ(a.head, "HTTP/1.1 206 partial content\r\nSERVER: Tarvo Media Server\r\nDATE: *\r\n"
+                    "CONTENT-RANGE: bytes 10-19/1000\r\nLAST-MODIFIED: " +
+                        std::string(kOldText) + "\r\nCONTENT-TYPE: audio/mpeg\r\nCONTENT-LENGTH: 10\r\n" + features);
+  EXPECT_EQ(a.body, body.substr(10, 10));
+
+  ASSERT_TRUE(c.send(get(mp3, "", "HEAD")));
+  a = c.read_answer(true);
+  EXPECT_EQ(a.head, "HTTP/1.1 200 OK\r\n" + common + "CONTENT-LENGTH: 1000\r\n" + features);
+
+  ASSERT_TRUE(c.send(get(mp3, "If-Modified-Since: " + std::string(kOldText) + "\r\n")));
+  a = c.read_answer(true);
+  EXPECT_EQ(a.status(), "304 not modified");
+
+  // The last request closes the connection after its answer.
+  ASSERT_TRUE(c.send(get(mp3, "Connection: close\r\n")));
+  a = c.read_answer();
+  EXPECT_EQ(a.header("connection"), "close");
+  EXPECT_EQ(a.body, body);
+  EXPECT_TRUE(c.closed());
+}
+
+TEST_F(MediaHttp, ErrorsAreAnsweredAndCloseTheConnection)
+{
+  struct {
+    std::string request, status;
+  } cases[] = {
+      {"GET http:x HTTP/1.1\r\n\r\n", "400 bad request"},
+      {get("/a/../b"), "404 file does not exist"},
+      {get(mp3 + "/.hidden"), "404 file does not exist"},
+      {get(mp3, "", "POST"), "501 method not implemented"},
+      {get("/999999-1.mp3"), "404 file not found"},
+      // A stored path that only leads a longer segment names nothing.
+      {get(mp3 + "0"), "404 file not found"},
+      {get(mp3, "PlaySpeed.dlna.org: speed=2\r\n"), "406 not acceptable"},
+      {get(mp3, "TimeSeekRange.dlna.org: npt=1-\r\n"), "406 not acceptable"},
+      {get(mp3, "Range: bytes=2000-\r\n"), "416 requested range not satisfiable"},
+  };
+  for (const auto &k : cases) {
+    client c(f.http_port);
+    ASSERT_TRUE(c.send(k.request + get(mp3)));
+    client::answer a = c.read_answer();
+    EXPECT_EQ(a.status(), k.status) << k.request;
+    EXPECT_EQ(a.header("connection"), "close") << k.request;
+    EXPECT_EQ(a.body, "<html><body>" + k.status + "</body></html>\r\n") << k.request;
+    EXPECT_TRUE(c.closed()) << k.request;
+  }
+  // Not HTTP at all: no answer.
+  client c(f.http_port);
+  ASSERT_TRUE(c.send("GET " + mp3 + " FOO/1.0\r\n\r\n"));
+  EXPECT_FALSE(c.read_answer().ok);
+  EXPECT_TRUE(c.closed());
+}
+
+TEST_F(MediaHttp, RangeAndPlaySpeedOrTimeSeekGiveAPlainRange)
+{
+  for (const char *extra : {"PlaySpeed.dlna.org: speed=1\r\n", "TimeSeekRange.dlna.org: npt=1-\r\n"}) {
+    client::answer a = media_test::request(f.http_port, get(l16, std::string("Range: bytes=0-3\r\n") + extra));
+    EXPECT_EQ(a.status(), "206 partial content") << extra;
+    EXPECT_EQ(a.header("content-range"), "bytes 0-3/" + std::to_string(kL16Size)) << extra;
+    EXPECT_EQ(a.header("timeseekrange.dlna.org"), "") << extra;
+  }
+}
+
+TEST_F(MediaHttp, L16TimeSeek)
+{
+  client c(f.http_port);
+  ASSERT_TRUE(c.send(get(l16, "TimeSeekRange.dlna.org: npt=1-\r\n")));
+  client::answer a = c.read_answer();
+  EXPECT_EQ(a.head, "HTTP/1.1 200 OK\r\nSERVER: Tarvo Media Server\r\nDATE: *\r\n"
+                    "TimeSeekRange.dlna.org: npt=1-6/6 bytes=176400-1058399/1058400\r\nLAST-MODIFIED: " +
+                        std::string(kOldText) +
+                        "\r\nCONTENT-TYPE: audio/L16;rate=44100;channels=2\r\nCONTENT-LENGTH: 882000\r\n"
+                        "Vary: TimeSeekRange.dlna.org\r\ncontentFeatures.dlna.org: DLNA.ORG_OP=10\r\n\r\n");
+  EXPECT_EQ(a.body.size(), 882000u);
+  // Offsets of whole sample frames: the end rounds up.
+  ASSERT_TRUE(c.send(get(l16, "TimeSeekRange.dlna.org: npt=0.5-1.003\r\n")));
+  a = c.read_answer();
+  EXPECT_EQ(a.header("timeseekrange.dlna.org"), "npt=0.500-1.003/6 bytes=88200-176931/1058400");
+
+  for (const char *bad : {"npt=x-", "npt=6-", "npt=2-1"}) {
+    client e(f.http_port);
+    ASSERT_TRUE(e.send(get(l16, std::string("TimeSeekRange.dlna.org: ") + bad + "\r\n")));
+    EXPECT_EQ(e.read_answer().status(), std::string(bad) == "npt=x-" ? "400 bad request"
+                                                                       : "416 requested range not satisfiable")
+        << bad;
+    EXPECT_TRUE(e.closed()) << bad;
+  }
+}
+
+TEST_F(MediaHttp, L16RangesStayInsideTheFileAndNeedChannels)
+{
+  // A bit rate four times too high: the end is cut to the file's end, a
+  // start beyond it is refused.
+  std::string lying = f.res_path(f.create(
+      "Container:UserFiles",
+      item("lying", "protocolInfo=\"http-get:*:audio/L16;rate=44100;channels=2:DLNA.ORG_OP=10\" "
+                    "duration=\"0:00:06.000\" bitrate=\"705600\" tarvo:filename=\"" +
+                        std::string(f.srv.data.dir / "a.lpcm") + "\"")));
+  client::answer a = media_test::request(f.http_port, get(lying, "TimeSeekRange.dlna.org: npt=1-2\r\n"));
+  EXPECT_EQ(a.header("timeseekrange.dlna.org"), "npt=1-2/6 bytes=705600-1058399/1058400");
+  EXPECT_EQ(a.body.size(), kL16Size - 705600u);
+  a = media_test::request(f.http_port, get(lying, "TimeSeekRange.dlna.org: npt=2-\r\n"));
+  EXPECT_EQ(a.status(), "416 requested range not satisfiable");
+
+  std::string mono0 = f.res_path(f.create(
+      "Container:UserFiles",
+      item("zero", "protocolInfo=\"http-get:*:audio/L16;rate=44100;channels=0:DLNA.ORG_OP=10\" "
+                   "duration=\"0:00:06.000\" bitrate=\"176400\" tarvo:filename=\"" +
+                       std::string(f.srv.data.dir / "a.lpcm") + "\"")));
+  client c(f.http_port);
+  ASSERT_TRUE(c.send(get(mono0, "TimeSeekRange.dlna.org: npt=1-\r\n")));
+  EXPECT_FALSE(c.read_answer().ok);
+  EXPECT_TRUE(c.closed());
+}
+
+TEST_F(MediaHttp, MpegTimeSeek)
+{
+  client c(f.http_port);
+  ASSERT_TRUE(c.send(get(mpeg, "TimeSeekRange.dlna.org: npt=0-\r\n")));
+  client::answer a = c.read_answer();
+  EXPECT_EQ(a.status(), "200 OK");
+  EXPECT_EQ(a.header("timeseekrange.dlna.org"), "npt=0-10/10 bytes=0-199999/200000");
+  EXPECT_EQ(a.body.size(), 200000u);
+  ASSERT_TRUE(c.send(get(mpeg, "TimeSeekRange.dlna.org: npt=5-\r\n")));
+  a = c.read_answer();
+  EXPECT_EQ(a.header("timeseekrange.dlna.org"), "npt=5-10/10 bytes=100000-199999/200000");
+  for (const char *bad : {"npt=10-", "npt=4-3"}) {
+    client e(f.http_port);
+    ASSERT_TRUE(e.send(get(mpeg, std::string("TimeSeekRange.dlna.org: ") + bad + "\r\n")));
+    EXPECT_EQ(e.read_answer().status(), "416 requested range not satisfiable") << bad;
+  }
+}
+
+TEST_F(MediaHttp, PrivateObjectsAreNotFoundFromOtherMachines)
+{
+  std::string id = mp3.substr(1, mp3.find('-') - 1);
+  ASSERT_EQ(f.action("X_SetPrivate", {{"ObjectID", id}, {"Private", "1"}}).code, 0u);
+  EXPECT_EQ(media_test::request(f.http_port, get(mp3), kRemote).status(), "404 file not found");
+  EXPECT_EQ(media_test::request(f.http_port, get(mp3)).status(), "200 OK");
+  EXPECT_EQ(media_test::request(f.http_port, get(l16, "Range: bytes=0-0\r\n"), kRemote).status(),
+            "206 partial content");
+}
+
+TEST_F(MediaHttp, PluginResourcesAreServedByThePlugin)
+{
+  std::string file = f.srv.data.dir / "a.lpcm";
+  std::string served = f.res_path(f.create(
+      "Container:UserFiles",
+      item("plugin", "protocolInfo=\"http-get:*:audio/L16;rate=44100;channels=2:DLNA.ORG_OP=10\" "
+                     "duration=\"0:00:06.000\" tarvo:filter=\"" + plugin + "\" tarvo:filename=\"" + file + "\"")));
+  ASSERT_FALSE(served.empty());
+  client c(f.http_port);
+  ASSERT_TRUE(c.send(get(served + "/x")));
+  client::answer a = c.read_answer();
+  EXPECT_EQ(a.status(), "200 OK");
+  EXPECT_EQ(a.body, "method=GET\npath=" + served + "/x\nmime=audio/L16;rate=44100;channels=2\n"
+                    "features=DLNA.ORG_OP=10\nduration=6000\nfile=" + file + "\nprivate=1\nremote_port=" +
+                        a.body.substr(a.body.rfind('=') + 1));
+  // The plug-in kept the connection open; an empty chunked body passes.
+  ASSERT_TRUE(c.send(get(served, "Transfer-Encoding: chunked\r\n") + "0\r\n\r\n"));
+  EXPECT_EQ(c.read_answer().status(), "200 OK");
+  // A plug-in that closes its socket ends the connection.
+  ASSERT_TRUE(c.send(get(served, "X-Close: 1\r\n")));
+  EXPECT_EQ(c.read_answer().status(), "200 OK");
+  EXPECT_TRUE(c.closed());
+
+  for (const char *body : {"Content-Length: 5\r\n\r\nhello", "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n"}) {
+    client b(f.http_port);
+    std::string text = get(served);
+    text.replace(text.size() - 2, 2, body);
+    ASSERT_TRUE(b.send(text));
+    a = b.read_answer();
+    EXPECT_EQ(a.status(), "501 I do not accept messages") << body;
+    EXPECT_TRUE(b.closed()) << body;
+  }
+}
+
+TEST_F(MediaHttp, StopEndsEveryConnectionPromptly)
+{
+  std::string path = f.srv.data.dir / "big.mpg";
+  int fd = open(path.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(ftruncate(fd, int64_t(1) << 30), 0);
+  close(fd);
+  std::string big = f.res_path(f.create(
+      "Container:UserFiles", item("big", "protocolInfo=\"http-get:*:video/mpeg:*\" tarvo:filename=\"" + path + "\"")));
+  client idle(f.http_port), reader(f.http_port);
+  ASSERT_TRUE(idle.send(get(mp3)));
+  ASSERT_TRUE(idle.read_answer().ok);
+  // The download stalls: the client reads nothing.
+  ASSERT_TRUE(reader.send(get(big)));
+  usleep(300000);
+  auto t0 = std::chrono::steady_clock::now();
+  f.stop();
+  auto took = std::chrono::steady_clock::now() - t0;
+  EXPECT_LT(took, std::chrono::seconds(3));
+  EXPECT_TRUE(idle.closed());
+  EXPECT_TRUE(reader.closed(5000));
+}
+
+}  // namespace

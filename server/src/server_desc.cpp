@@ -15,7 +15,9 @@ enum class frame { root, device, device_list, service_list, service, text, skip 
 
 struct desc_parse {
   server_desc_rec *desc;
+  explicit desc_parse(server_desc_rec *d) : desc(d) {}
   struct level {
+    explicit level(frame k) : kind(k) {}
     frame kind;
     server_desc_device_rec *device = nullptr;   // device, device_list, service_list
     server_desc_service_rec *service = nullptr; // service
@@ -207,7 +209,7 @@ extern "C" {
 int description_read(const char *text, uint32_t length, server_desc_rec *desc)
 {
   sys_byte_zero(desc, sizeof *desc);
-  desc_parse p{desc};
+  desc_parse p(desc);
   xml_parse_rec rec{};
   if (!xml_parse_create(&rec, &p)) return 0;
   xml_parse_set_element_handler(&rec, on_start, on_end);

@@ -158,4 +158,24 @@ std::string scanner::share_id(const std::string &path)
   return child_titled(s, "Container:UserFiles", name);
 }
 
+std::string soap_request(const std::string &control, const std::string &type, const std::string &action,
+                         const std::string &args)
+{
+  std::string body = "<?xml version=\"1.0\"?><s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "
+                     "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><s:Body><u:" +
+                     action + " xmlns:u=\"" + type + "\">" + args + "</u:" + action + "></s:Body></s:Envelope>";
+  return "POST " + control + " HTTP/1.1\r\nHOST: 127.0.0.1\r\nCONTENT-TYPE: text/xml; charset=\"utf-8\"\r\n"
+         "SOAPACTION: \"" + type + "#" + action + "\"\r\nCONTENT-LENGTH: " + std::to_string(body.size()) + "\r\n\r\n" +
+         body;
+}
+
+std::string browse_request(const std::string &id)
+{
+  return soap_request("/control/ContentDirectory", "urn:schemas-upnp-org:service:ContentDirectory:1", "Browse",
+                      "<ObjectID>" + id +
+                          "</ObjectID><BrowseFlag>BrowseDirectChildren</BrowseFlag><Filter>*</Filter>"
+                          "<StartingIndex>0</StartingIndex><RequestedCount>0</RequestedCount>"
+                          "<SortCriteria></SortCriteria>");
+}
+
 }  // namespace scan_test

@@ -36,6 +36,13 @@ std::string path_id(server_rec *s, const std::string &from, const std::vector<st
 // Polls cond every 20 ms until it holds or ms pass.
 bool eventually(const std::function<bool()> &cond, int ms = 20000);
 
+// The HTTP text of a SOAP action at a control path; args are the
+// argument elements.
+std::string soap_request(const std::string &control, const std::string &type, const std::string &action,
+                         const std::string &args);
+// BrowseDirectChildren of an object, every child, unsorted.
+std::string browse_request(const std::string &id);
+
 // A WAV file of n bytes of 8-bit silence.
 void wav_write(const std::string &path, uint32_t n = 800);
 

@@ -84,26 +84,6 @@ std::string get(uint16_t port, const std::string &path, const std::string &heade
   return a.ok ? a.status() + "\n" + a.body : "";
 }
 
-std::string soap_request(const std::string &control, const std::string &type, const std::string &action,
-                         const std::string &args)
-{
-  std::string body = "<?xml version=\"1.0\"?><s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "
-                     "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><s:Body><u:" +
-                     action + " xmlns:u=\"" + type + "\">" + args + "</u:" + action + "></s:Body></s:Envelope>";
-  return "POST " + control + " HTTP/1.1\r\nHOST: 127.0.0.1\r\nCONTENT-TYPE: text/xml; charset=\"utf-8\"\r\n"
-         "SOAPACTION: \"" + type + "#" + action + "\"\r\nCONTENT-LENGTH: " + std::to_string(body.size()) + "\r\n\r\n" +
-         body;
-}
-
-std::string browse_request(const std::string &id)
-{
-  return soap_request("/control/ContentDirectory", "urn:schemas-upnp-org:service:ContentDirectory:1", "Browse",
-                      "<ObjectID>" + id +
-                          "</ObjectID><BrowseFlag>BrowseDirectChildren</BrowseFlag><Filter>*</Filter>"
-                          "<StartingIndex>0</StartingIndex><RequestedCount>0</RequestedCount>"
-                          "<SortCriteria></SortCriteria>");
-}
-
 TEST(ServerStart, ServesTheRewrittenDescriptionAndItsModules)
 {
   NEED_PRIVATE_NET();
@@ -129,9 +109,9 @@ TEST(ServerStart, ServesTheRewrittenDescriptionAndItsModules)
   // The module's handler answers at its control URL (its actions all
   // fail with 401), the server's own at theirs.
   media_test::client::answer a = media_test::request(
-      kUpnpPort, soap_request("/control/X_Test", "urn:schemas-tarvo-org:service:X_Test:1", "Any", ""));
+      kUpnpPort, scan_test::soap_request("/control/X_Test", "urn:schemas-tarvo-org:service:X_Test:1", "Any", ""));
   EXPECT_NE(a.body.find("<errorCode>401</errorCode>"), std::string::npos) << a.head << a.body;
-  a = media_test::request(kUpnpPort, browse_request("0"));
+  a = media_test::request(kUpnpPort, scan_test::browse_request("0"));
   EXPECT_EQ(a.status(), "200 OK");
   EXPECT_NE(a.body.find("Container:UserFiles"), std::string::npos);
   in.stop();
@@ -239,7 +219,7 @@ TEST(ServerStart, FiftyStartsAndStopsUnderLoad)
   for (int i = 0; i < 2; i++) {
     clients.emplace_back([&] {
       while (!stop) {
-        if (media_test::request(kUpnpPort, browse_request("Container:AllMusic")).status() == "200 OK") browsed++;
+        if (media_test::request(kUpnpPort, scan_test::browse_request("Container:AllMusic")).status() == "200 OK") browsed++;
         else std::this_thread::sleep_for(5ms);
       }
     });

@@ -27,17 +27,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string shell(const std::string &cmd, int *status)
-{
-  std::string out;
-  FILE *p = popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[512];
-  while (size_t n = fread(buf, 1, sizeof buf, p)) out.append(buf, n);
-  *status = pclose(p);
-  return out;
-}
-
 // scripts/run in the foreground, on a state folder of the test's.
 struct run_script {
   tarvo_test::scratch_dir state;
@@ -117,9 +106,9 @@ TEST(InteropRun, AnIndependentControlPointFindsBrowsesAndStreams)
 {
   if (!media_test::private_net().empty()) GTEST_SKIP() << media_test::private_net();
   int status = -1;
-  shell("/usr/bin/python3 -c \"import gi; gi.require_version('GUPnP', '1.6'); gi.require_version('GUPnPAV', '1.0'); "
-        "from gi.repository import GUPnP, GUPnPAV\" 2>&1",
-        &status);
+  tarvo_test::command_output("/usr/bin/python3 -c \"import gi; gi.require_version('GUPnP', '1.6'); "
+                             "gi.require_version('GUPnPAV', '1.0'); from gi.repository import GUPnP, GUPnPAV\" 2>&1",
+                             &status);
   if (status != 0) GTEST_SKIP() << "/usr/bin/python3 with python3-gi and the GUPnP and GUPnP-AV typelibs is missing";
   ASSERT_EQ(std::system("ip link set lo multicast on"), 0);
 
@@ -131,7 +120,8 @@ TEST(InteropRun, AnIndependentControlPointFindsBrowsesAndStreams)
            std::string::npos;
   }, 60000)) << tarvo_test::read_file(run.state / "run.log");
 
-  std::string out = shell("/usr/bin/python3 " + tarvo_test::data_dir() + "/server/gupnp_browse.py 30 2>&1", &status);
+  std::string out = tarvo_test::command_output(
+      "/usr/bin/python3 " + tarvo_test::data_dir() + "/server/gupnp_browse.py 30 2>&1", &status);
   EXPECT_EQ(status, 0) << out;
   for (const char *line : {"found http://127.0.0.1:30000/\n", "root Folders,Music,Pictures,Video\n",
                            "category Music Album,All Music,Artist,Genre,Playlists\n",

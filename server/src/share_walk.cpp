@@ -186,12 +186,22 @@ bool subfolder_step(walk *w, const std::string &path, const identity &id)
   folder_rec *f = w->f;
   // A link back up the tree would be walked for ever.
   if (ancestor_or_self(f, id)) return true;
-  for (size_t i = 0; i < f->children.size(); i++) {
+  folder_rec *known = nullptr;
+  for (size_t i = 0; i < f->children.size() && !known; i++) {
     folder_rec *sub = f->children[i];
     if (sub->done || !(sub->id == id)) continue;
-    w->seen[i] = true;
     auto k = w->c.by_id.find(sub->container_id);
-    if (k != w->c.by_id.end()) w->c.list[k->second].matched = true;
+    // A folder whose container someone destroyed gets a new one below.
+    if (k == w->c.by_id.end()) {
+      mark_done(sub);
+      continue;
+    }
+    w->seen[i] = true;
+    w->c.list[k->second].matched = true;
+    known = sub;
+  }
+  if (known) {
+    folder_rec *sub = known;
     bool renamed = sub->path != path;
     if (renamed || plugins_any_is_updated(&s->content.plugins, path.c_str(), nullptr, nullptr, nullptr)) {
       std::string old_path = sub->path;

@@ -6,6 +6,7 @@
 #include <vennard/content_db.h>
 
 #include <filesystem>
+#include <algorithm>
 #include <fstream>
 
 #include "scan_test.h"
@@ -68,6 +69,17 @@ TEST(ShareScanner, FirstScanMakesFoldersItemsAndCategories)
   EXPECT_EQ(artist.cls, "object.container.person.musicArtist");
   EXPECT_EQ(artist.prop("upnp:artist"), "Unknown");
   EXPECT_EQ(titles(sc.s, "Container:PicturesAlbum"), "pics");
+  // An album shows what its tracks have in common, and their latest date.
+  node album;
+  EXPECT_TRUE(eventually([&] {
+    return object_of(sc.s, child_titled(sc.s, "Container:MusicAlbum", "music"), &album) &&
+           album.prop("upnp:artist") == "Unknown" && !album.prop("dc:date").empty();
+  }));
+  EXPECT_EQ(album.prop("dc:creator"), "Unknown");
+  EXPECT_EQ(album.prop("upnp:genre"), "Unknown");
+  node b;
+  ASSERT_TRUE(object_of(sc.s, path_id(sc.s, root, {"music", "b"}), &b));
+  EXPECT_EQ(album.prop("dc:date"), std::max(a.prop("dc:date"), b.prop("dc:date")));
 
   // Skipped names never reach the database file, which loads again.
   ASSERT_TRUE(content_db_save(sc.s));
@@ -109,16 +121,26 @@ TEST(ShareScanner, FollowsFilesAndFoldersAsTheyChange)
   ASSERT_TRUE(object_of(sc.s, child_titled(sc.s, sub_id, "c"), &c));
   EXPECT_EQ(c.files, std::vector<std::string>{sc.media + "/moved/c.wav"});
 
+  // A folder's container that a client destroyed comes back.
+  ASSERT_TRUE(content_db_lock(sc.s));
+  EXPECT_EQ(content_db_destroy(sc.s, sub_id.c_str()), 0u);
+  content_db_unlock(sc.s);
+  wav_write(sc.media + "/e.wav");
+  ASSERT_TRUE(eventually([&] {
+    return titles(sc.s, root) == "a,b,d,e,moved" && titles(sc.s, child_titled(sc.s, root, "moved")) == "c";
+  }));
+
   // Removed files and folders lose their objects, their references and
   // the categories that only they filled.
+  std::string moved_id = child_titled(sc.s, root, "moved");
   fs::remove(sc.media + "/b.wav");
   fs::remove_all(sc.media + "/moved");
-  ASSERT_TRUE(eventually([&] { return titles(sc.s, root) == "a,d"; }));
-  EXPECT_TRUE(eventually([&] { return refs_in(sc.s, "Container:AllMusic") == 2; }));
+  ASSERT_TRUE(eventually([&] { return titles(sc.s, root) == "a,d,e"; }));
+  EXPECT_TRUE(eventually([&] { return refs_in(sc.s, "Container:AllMusic") == 3; }));
   std::string album = fs::path(sc.media).filename().string();
   EXPECT_TRUE(eventually([&] { return titles(sc.s, "Container:MusicAlbum") == album; }));
   node gone;
-  EXPECT_FALSE(object_of(sc.s, sub_id, &gone));
+  EXPECT_FALSE(object_of(sc.s, moved_id, &gone));
 }
 
 TEST(ShareScanner, PlaylistsBecomeContainersOfTheirEntries)

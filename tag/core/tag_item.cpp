@@ -92,16 +92,24 @@ int defaults_add(const char *path, const sys_file_stat_rec *st, const char *mime
   return !video || unknown_add(TAG_NAME(UPNP_ACTOR), names, values);
 }
 
-// Opens a regular file for reading.  A file that cannot be opened is tried
-// again a second later, as it may still be on its way; anything but a
-// regular file is refused at once (a FIFO would block the reader).
+// Opens a regular file for reading.  An open that fails for want of a
+// resource (descriptors, memory, a busy file) is tried again a second later;
+// a file that is missing or refused fails at once, so a file removed during a
+// scan costs nothing.  Anything but a regular file is refused (a FIFO would
+// block the reader).
+bool open_may_succeed_later(int err)
+{
+  return err == EAGAIN || err == EBUSY || err == ETXTBSY || err == EMFILE || err == ENFILE || err == ENOMEM;
+}
+
 int open_regular(const char *path, int *file)
 {
   int fd = -1;
-  for (int i = 0; i < TAG_PROPERTY_RETRY_COUNT && fd < 0; i++) {
+  for (int i = 0; i < TAG_PROPERTY_RETRY_COUNT; i++) {
     do fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     while (fd < 0 && errno == EINTR);
-    if (fd < 0) sys_thread_sleep(TAG_OPEN_RETRY_PAUSE_MS);
+    if (fd >= 0 || !open_may_succeed_later(errno) || i + 1 == TAG_PROPERTY_RETRY_COUNT) break;
+    sys_thread_sleep(TAG_OPEN_RETRY_PAUSE_MS);
   }
   if (fd < 0) return 0;
   struct stat st;

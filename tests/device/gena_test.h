@@ -4,6 +4,7 @@
 #pragma once
 
 #include "../../upnp/device/device_gena_ssdp.h"
+#include "device_test.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -19,7 +20,9 @@ inline constexpr const char *kServiceType = "urn:schemas-upnp-org:service:Test:2
 inline constexpr const char *kServiceId = "urn:upnp-org:serviceId:Test";
 inline constexpr const char *kOtherId = "urn:upnp-org:serviceId:Other";
 inline constexpr const char *kUdn = "uuid:00000000-1111-2222-3333-444444444444";
-inline constexpr const char *kInitialBody = "<initial>state</initial>";
+inline constexpr const char *kInitialBody =
+    "<e:propertyset xmlns:e=\"urn:schemas-upnp-org:event-1-0\">\n"
+    "<e:property>\n<State>ready</State>\r\n</e:property>\n</e:propertyset>\n";
 
 // Moves the program into a network namespace of its own (once) with lo
 // up and open to multicast; "" when that worked, else why not.
@@ -60,14 +63,6 @@ struct message {
 };
 // A message in text: start line, headers, empty line, body.
 message parse(const std::string &raw);
-
-// A TCP connection from 127.0.0.1 to 127.0.0.1:port; -1 on failure.
-int connect_local(uint16_t port);
-bool send_text(int s, const std::string &text);
-// One answer: the header block and CONTENT-LENGTH bytes of body.
-message read_answer(int s, int timeout_ms = 10000);
-// request on a new connection, one answer.
-message exchange(uint16_t port, const std::string &request);
 
 std::string subscribe_request(const std::string &path, const std::string &headers);
 

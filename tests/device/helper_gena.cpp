@@ -154,14 +154,9 @@ device::~device()
 
 std::string message::header(const std::string &name) const
 {
-  for (const std::string &h : headers) {
-    size_t colon = h.find(':');
-    if (colon != name.size() || sys_str_case_diffn(h.data(), uint32_t(colon), name.c_str())) continue;
-    size_t v = colon + 1;
-    while (v < h.size() && h[v] == ' ') v++;
-    return h.substr(v);
-  }
-  return "";
+  device_test::reply r;
+  r.headers = headers;
+  return r.header(name);
 }
 
 message parse(const std::string &raw)
@@ -179,47 +174,6 @@ message parse(const std::string &raw)
     pos = next;
   }
   m.body = raw.substr(end + 4);
-  return m;
-}
-
-int connect_local(uint16_t port)
-{
-  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in to = address("127.0.0.1", port);
-  if (s >= 0 && connect(s, reinterpret_cast<sockaddr *>(&to), sizeof to)) {
-    close(s);
-    s = -1;
-  }
-  return s;
-}
-
-bool send_text(int s, const std::string &text)
-{
-  return send(s, text.data(), text.size(), MSG_NOSIGNAL) == ssize_t(text.size());
-}
-
-message read_answer(int s, int timeout_ms)
-{
-  std::string raw;
-  char ch;
-  while (raw.size() < 4 || raw.compare(raw.size() - 4, 4, "\r\n\r\n")) {
-    if (!readable(s, timeout_ms) || recv(s, &ch, 1, 0) != 1) return parse(raw);
-    raw += ch;
-  }
-  message m = parse(raw);
-  size_t want = std::strtoul(m.header("CONTENT-LENGTH").c_str(), nullptr, 10);
-  while (m.body.size() < want && readable(s, timeout_ms) && recv(s, &ch, 1, 0) == 1) m.body += ch;
-  m.raw += m.body;
-  return m;
-}
-
-message exchange(uint16_t port, const std::string &request)
-{
-  int s = connect_local(port);
-  if (s < 0) return message{};
-  send_text(s, request);
-  message m = read_answer(s);
-  close(s);
   return m;
 }
 
@@ -254,7 +208,7 @@ callback_server::callback_server()
         held.push_back(c);
         continue;
       }
-      if (ok) send_text(c, "HTTP/1.1 " + status + "\r\nCONTENT-LENGTH: 0\r\n\r\n");
+      if (ok) device_test::send_all(c, "HTTP/1.1 " + status + "\r\nCONTENT-LENGTH: 0\r\n\r\n");
       close(c);
     }
     for (int c : held) close(c);

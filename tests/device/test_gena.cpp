@@ -153,14 +153,20 @@ class Gena : public ::testing::Test {
   }
 
   // A new subscription with callbacks (each in <>); the answer.
-  message subscribe(const std::string &callbacks, const std::string &path = "/event/test")
+  device_test::reply subscribe(const std::string &callbacks, const std::string &path = "/event/test")
   {
-    return exchange(d.port(), subscribe_request(path, "CALLBACK: " + callbacks + "\r\nNT: upnp:event\r\n"));
+    return device_test::exchange(d.port(), subscribe_request(path, "CALLBACK: " + callbacks + "\r\nNT: upnp:event\r\n"));
   }
 
-  message renew(const std::string &sid, const std::string &path = "/event/test")
+  device_test::reply unsubscribe(const std::string &sid, const std::string &path = "/event/test")
   {
-    return exchange(d.port(), subscribe_request(path, "SID: " + sid + "\r\n"));
+    return device_test::exchange(
+        d.port(), "UNSUBSCRIBE " + path + " HTTP/1.1\r\nHOST: h\r\nSID: " + sid + "\r\n\r\n");
+  }
+
+  device_test::reply renew(const std::string &sid, const std::string &path = "/event/test")
+  {
+    return device_test::exchange(d.port(), subscribe_request(path, "SID: " + sid + "\r\n"));
   }
 
   device_subscription *find(const std::string &sid)
@@ -175,8 +181,8 @@ class Gena : public ::testing::Test {
 TEST_F(Gena, InitialEventThenNotificationsInOrder)
 {
   callback_server cb;
-  message a = subscribe("<" + cb.url("/cb?x=1") + ">");
-  ASSERT_EQ(a.start, "HTTP/1.1 200 OK");
+  device_test::reply a = subscribe("<" + cb.url("/cb?x=1") + ">");
+  ASSERT_EQ(a.status, "200 OK");
   std::string sid = a.header("SID");
   EXPECT_EQ(sid.size(), DEVICE_SID_LEN);
   EXPECT_EQ(sid.rfind("uuid:", 0), 0u);
@@ -215,11 +221,11 @@ TEST_F(Gena, EventQueuedBeforeTheInitialEventWaitsForIt)
   // the subscription and answers, and then waits to queue the initial
   // event: an event reported now is queued ahead of it.
   sys_mutex_lock(&d.ctx->queue_mutex);
-  int s = connect_local(d.port());
+  int s = device_test::connect_to(d.port());
   ASSERT_GE(s, 0);
-  send_text(s, subscribe_request("/event/test", "CALLBACK: <" + cb.url() + ">\r\nNT: upnp:event\r\n"));
-  message a = read_answer(s);
-  ASSERT_EQ(a.start, "HTTP/1.1 200 OK");
+  device_test::send_all(s, subscribe_request("/event/test", "CALLBACK: <" + cb.url() + ">\r\nNT: upnp:event\r\n"));
+  device_test::reply a = device_test::read_reply(s);
+  ASSERT_EQ(a.status, "200 OK");
   EXPECT_TRUE(tarvo_device_event_notify(&d.ctx, kServiceId, "<early/>"));
   usleep(300000);
   EXPECT_EQ(cb.count(), 0u) << "an event reached the subscriber before its initial event";
@@ -240,8 +246,8 @@ TEST_F(Gena, LaterCallbackTakesOverWhenEarlierOnesFail)
 {
   callback_server refusing, taking;
   refusing.status = "412 Precondition Failed";
-  message a = subscribe("<http://127.0.0.1:1/closed><" + refusing.url() + "><" + taking.url() + ">");
-  ASSERT_EQ(a.start, "HTTP/1.1 200 OK");
+  device_test::reply a = subscribe("<http://127.0.0.1:1/closed><" + refusing.url() + "><" + taking.url() + ">");
+  ASSERT_EQ(a.status, "200 OK");
   ASSERT_EQ(taking.wait(1).size(), 1u);
   EXPECT_TRUE(tarvo_device_event_notify(&d.ctx, kServiceId, "<e/>"));
   std::vector<message> got = taking.wait(2);
@@ -253,10 +259,10 @@ TEST_F(Gena, LaterCallbackTakesOverWhenEarlierOnesFail)
 TEST_F(Gena, CallbacksElsewhereAreRefused)
 {
   callback_server cb;
-  EXPECT_EQ(subscribe("<http://10.1.2.3/cb><http://localhost:" + std::to_string(cb.port) + "/>").start,
-            "HTTP/1.1 412 I need Callback");
-  message a = subscribe("<http://10.1.2.3/cb><" + cb.url() + ">");
-  ASSERT_EQ(a.start, "HTTP/1.1 200 OK");
+  EXPECT_EQ(subscribe("<http://10.1.2.3/cb><http://localhost:" + std::to_string(cb.port) + "/>").status,
+            "412 I need Callback");
+  device_test::reply a = subscribe("<http://10.1.2.3/cb><" + cb.url() + ">");
+  ASSERT_EQ(a.status, "200 OK");
   ASSERT_EQ(cb.wait(1).size(), 1u);
   sys_mutex_lock(&d.ctx->sub_mutex);
   device_subscription *sub = find(a.header("SID"));
@@ -280,20 +286,19 @@ TEST_F(Gena, SubscriptionsAreCapped)
   }
   sys_mutex_unlock(&d.ctx->sub_mutex);
   callback_server cb;
-  EXPECT_EQ(subscribe("<" + cb.url() + ">").start, "HTTP/1.1 500 unable to accept");
-  EXPECT_EQ(exchange(d.port(), "UNSUBSCRIBE /event/test HTTP/1.1\r\nHOST: h\r\nSID: uuid:filler-7\r\n\r\n").start,
-            "HTTP/1.1 200 OK");
-  EXPECT_EQ(subscribe("<" + cb.url() + ">").start, "HTTP/1.1 200 OK");
+  EXPECT_EQ(subscribe("<" + cb.url() + ">").status, "500 unable to accept");
+  EXPECT_EQ(unsubscribe("uuid:filler-7").status, "200 OK");
+  EXPECT_EQ(subscribe("<" + cb.url() + ">").status, "200 OK");
 }
 
 TEST_F(Gena, RenewalKeepsTheSubscriptionOnAnyEventUrl)
 {
   callback_server cb;
-  int s = connect_local(d.port());
-  send_text(s, subscribe_request("/event/test", "CALLBACK: <" + cb.url() + ">\r\nNT: upnp:event\r\n"));
-  message a = read_answer(s);
+  int s = device_test::connect_to(d.port());
+  device_test::send_all(s, subscribe_request("/event/test", "CALLBACK: <" + cb.url() + ">\r\nNT: upnp:event\r\n"));
+  device_test::reply a = device_test::read_reply(s);
   std::string sid = a.header("SID");
-  ASSERT_EQ(a.start, "HTTP/1.1 200 OK");
+  ASSERT_EQ(a.status, "200 OK");
   EXPECT_EQ(a.header("CONNECTION"), "");
   int64_t now = 0;
   sys_time_now(&now);
@@ -304,10 +309,10 @@ TEST_F(Gena, RenewalKeepsTheSubscriptionOnAnyEventUrl)
   sys_mutex_unlock(&d.ctx->sub_mutex);
 
   // The same connection serves the renewal, addressed to the other service.
-  send_text(s, subscribe_request("/event/other", "SID: " + sid + "\r\nConnection: close\r\n"));
-  message r = read_answer(s);
+  device_test::send_all(s, subscribe_request("/event/other", "SID: " + sid + "\r\nConnection: close\r\n"));
+  device_test::reply r = device_test::read_reply(s);
   close(s);
-  EXPECT_EQ(r.start, "HTTP/1.1 200 OK");
+  EXPECT_EQ(r.status, "200 OK");
   EXPECT_EQ(r.header("SID"), sid);
   EXPECT_EQ(r.header("TIMEOUT"), "Second-300");
   EXPECT_EQ(r.header("CONNECTION"), "close");
@@ -315,9 +320,8 @@ TEST_F(Gena, RenewalKeepsTheSubscriptionOnAnyEventUrl)
   EXPECT_NEAR(double(find(sid)->expiry), double(now + 300), 2.0);
   sys_mutex_unlock(&d.ctx->sub_mutex);
 
-  EXPECT_EQ(renew("uuid:nobody").start, "HTTP/1.1 412 invalid SID");
-  EXPECT_EQ(exchange(d.port(), subscribe_request("/event/none", "SID: " + sid + "\r\n")).start,
-            "HTTP/1.1 404 not found");
+  EXPECT_EQ(renew("uuid:nobody").status, "412 invalid SID");
+  EXPECT_EQ(renew(sid, "/event/none").status, "404 not found");
 }
 
 TEST_F(Gena, ExpiredSubscriptionsAreSweptAway)
@@ -339,8 +343,8 @@ TEST_F(Gena, ExpiredSubscriptionsAreSweptAway)
     sys_mutex_unlock(&d.ctx->sub_mutex);
   }
   EXPECT_TRUE(swept);
-  EXPECT_EQ(renew(gone).start, "HTTP/1.1 412 invalid SID");
-  EXPECT_EQ(renew(kept).start, "HTTP/1.1 200 OK");
+  EXPECT_EQ(renew(gone).status, "412 invalid SID");
+  EXPECT_EQ(renew(kept).status, "200 OK");
 }
 
 TEST_F(Gena, UnsubscribeEndsTheEvents)
@@ -348,15 +352,14 @@ TEST_F(Gena, UnsubscribeEndsTheEvents)
   callback_server cb;
   std::string sid = subscribe("<" + cb.url() + ">").header("SID");
   ASSERT_EQ(cb.wait(1).size(), 1u);
-  message u = exchange(d.port(), "UNSUBSCRIBE /event/other HTTP/1.1\r\nHOST: h\r\nSID: " + sid + "\r\n\r\n");
-  EXPECT_EQ(u.start, "HTTP/1.1 200 OK");
+  device_test::reply u = unsubscribe(sid, "/event/other");
+  EXPECT_EQ(u.status, "200 OK");
   EXPECT_EQ(u.header("SID"), "");
   EXPECT_EQ(u.header("CONTENT-LENGTH"), "0");
   EXPECT_TRUE(tarvo_device_event_notify(&d.ctx, kServiceId, "<e/>"));
   usleep(500000);
   EXPECT_EQ(cb.count(), 1u);
-  EXPECT_EQ(exchange(d.port(), "UNSUBSCRIBE /event/test HTTP/1.1\r\nHOST: h\r\nSID: " + sid + "\r\n\r\n").start,
-            "HTTP/1.1 412 invalid SID");
+  EXPECT_EQ(unsubscribe(sid).status, "412 invalid SID");
 }
 
 TEST_F(Gena, SeqWrapsToOne)
@@ -379,15 +382,28 @@ TEST_F(Gena, RefusingHandlerAnswers500)
 {
   callback_server cb;
   d.refuse = true;
-  EXPECT_EQ(subscribe("<" + cb.url() + ">").start, "HTTP/1.1 500 unable to accept");
+  EXPECT_EQ(subscribe("<" + cb.url() + ">").status, "500 unable to accept");
   EXPECT_EQ(d.ctx->subscriptions.len, 0u);
+}
+
+TEST_F(Gena, SubscriberThatNeverAnswersHoldsUpNoRequest)
+{
+  callback_server stuck, other;
+  stuck.silent = true;
+  std::string sid = subscribe("<" + stuck.url() + ">").header("SID");
+  ASSERT_EQ(stuck.wait(1).size(), 1u);  // its initial NOTIFY now waits for an answer
+  auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(renew(sid).status, "200 OK");
+  EXPECT_EQ(subscribe("<" + other.url() + ">").status, "200 OK");
+  EXPECT_EQ(unsubscribe(sid).status, "200 OK");
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
 }
 
 TEST_F(Gena, EndCutsANotifyTheSubscriberNeverAnswers)
 {
   callback_server cb;
   cb.silent = true;
-  ASSERT_EQ(subscribe("<" + cb.url() + ">").start, "HTTP/1.1 200 OK");
+  ASSERT_EQ(subscribe("<" + cb.url() + ">").status, "200 OK");
   ASSERT_EQ(cb.wait(1).size(), 1u);
   auto t0 = std::chrono::steady_clock::now();
   tarvo_device_end(&d.ctx);

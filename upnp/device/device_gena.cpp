@@ -144,7 +144,6 @@ const char *header_check(const char *line, int unsubscribe, device_gena_request 
     if (!clone_view(value_of(line, 4), &rq->sid)) return "500 internal server error";
   } else if (is("callback:")) {
     if (unsubscribe) return "400 bad request";
-    rq->has_callback = 1;
     sys_str_list_free(rq->callbacks);
     rq->callbacks = nullptr;
     int r = callbacks_parse(value_of(line, 9), &rq->callbacks);
@@ -354,7 +353,7 @@ const char *device_gena_headers(char *const *lines, int unsubscribe, int http10,
     if (const char *err = header_check(*l, unsubscribe, rq, &host)) return err;
   if (!host && !http10) return "400 HTTP/1.1 requests must include a host name";
   if (unsubscribe) return rq->sid ? nullptr : "412 I need SID";
-  if (rq->sid) return rq->has_nt || rq->has_callback ? "400 bad request" : nullptr;
+  if (rq->sid) return rq->has_nt || rq->callbacks ? "400 bad request" : nullptr;
   if (rq->callbacks_invalid || !rq->callbacks) return "412 I need Callback";
   if (!rq->has_nt) return "400 I need NT";
   return nullptr;

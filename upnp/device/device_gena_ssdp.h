@@ -50,7 +50,6 @@ struct device_gena_request {
   uint64_t length;
   char *sid;               // NULL without a SID header
   int has_nt;
-  int has_callback;        // a CALLBACK header was seen
   int callbacks_invalid;
   sys_str_list callbacks;  // the URLs sent, paths escaped; NULL when none
 };

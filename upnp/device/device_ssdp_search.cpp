@@ -10,19 +10,10 @@ namespace {
 
 bool is_blank(char ch) { return ch == ' ' || ch == '\t'; }
 
-// A growing text freed with its scope.
-struct text {
-  sys_stralloc_rec sa{};
-  text() = default;
-  text(const text &) = delete;
-  text &operator=(const text &) = delete;
-  ~text() { sys_stralloc_free(&sa); }
-};
-
 struct search_headers {
   bool host = false, man = false, mx = false;
   uint32_t mx_value = 0;
-  text target;
+  device_text target;
 };
 
 // One complete header line; false drops the datagram.
@@ -42,7 +33,7 @@ bool search_header(sys_stralloc_rec *line, search_headers *h)
 
 bool search_line(const char *data, uint32_t length, uint32_t *pos)
 {
-  text line;
+  device_text line;
   if (!http_header_readline2(data, length, pos, &line.sa)) return false;
   http_request_startline_rec start{};
   bool ok = http_request_startline_parse(&start, &line.sa) &&
@@ -85,7 +76,7 @@ struct answer_send {
   int sock;
   bool pause;  // after each datagram (ssdp:all)
   char location[DEVICE_SSDP_LOCATION_LEN];
-  text msg;
+  device_text msg;
 };
 
 int answer_entry(void *user, const char *target, const char *udn, const char *suffix)
@@ -130,7 +121,7 @@ int device_ssdp_search_parse(const char *data, uint32_t length, char **target, u
   uint32_t pos = 0;
   if (!search_line(data, length, &pos)) return 0;
   search_headers h;
-  text acc, line;
+  device_text acc, line;
   for (;;) {
     bool got = http_header_readline2(data, length, &pos, &line.sa);
     // A line that begins with a blank or a tab continues the one before.

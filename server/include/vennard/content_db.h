@@ -40,7 +40,7 @@ typedef struct {
 
 /* One object of the index with what the database keeps beside it. */
 typedef struct content_entry {
-  didl_object *object;        /* NULL while a destroy runs: removed */
+  didl_object *object;
   uint64_t number;            /* the id's value (entries after the root) */
   content_id_list children;   /* tarvo:children */
   content_id_list referenced; /* tarvo:referenced */
@@ -52,6 +52,7 @@ typedef struct content_entry {
 #define CONTENT_ENTRY_CHANGED 4u        /* in the changed-container list */
 #define CONTENT_ENTRY_REFLECT 8u        /* in the list the share scanner drains */
 #define CONTENT_ENTRY_PENDING 16u       /* its lists lose removed ids when the destroy ends */
+#define CONTENT_ENTRY_REMOVED 32u       /* destroyed; leaves the index when the destroy ends */
 
 /* The content database's members of the server record. */
 typedef struct content_db_rec {

@@ -1,0 +1,78 @@
+// Pieces shared by the source files of the content database.
+#pragma once
+
+#include "server_util.h"
+
+#include <vennard/content_db.h>
+#include <vennard/server.h>
+
+#include <tarvo_util/sys_alloc.h>
+
+#include <string_view>
+
+namespace cdb {
+
+inline content_db_rec &db(server_rec *s) { return s->content; }
+inline content_entry *entry_at(server_rec *s, uint32_t i)
+{
+  return static_cast<content_entry *>(s->content.index.buf[i]);
+}
+inline bool removed(const content_entry *e) { return (e->flags & CONTENT_ENTRY_REMOVED) != 0; }
+inline const char *id_of(const didl_object *o) { return didl_attribute_get(&o->attributes, DIDL_NAME(AT_ID)); }
+inline bool is_container(const didl_object *o) { return o->element == DIDL_NAME(EL_CONTAINER); }
+
+using srv::heap_guard;
+using srv::list_guard;
+using srv::sa_guard;
+
+// Digits only, nothing else: the value.  0 for anything else or more than
+// 64 bits.
+bool id_number(std::string_view id, uint64_t *value);
+// The code of an id in a list: its value when it is a plain number, else
+// the place of its text in the table (added when add is set).
+bool id_code(server_rec *s, std::string_view id, bool add, uint64_t *code);
+// Appends the id that a code stands for.
+bool code_append(server_rec *s, uint64_t code, sys_stralloc_rec *out);
+
+// Index positions, removed entries included; the count when absent.
+uint32_t find_id(server_rec *s, std::string_view id);
+uint32_t find_code(server_rec *s, uint64_t code);
+// The live entry of an id or of an object, or nullptr.
+content_entry *live_entry(server_rec *s, std::string_view id);
+content_entry *entry_of(server_rec *s, const didl_object *o);
+content_entry *live_code(server_rec *s, uint64_t code);
+
+bool list_append(content_id_list *l, uint64_t code);
+void list_free(content_id_list *l);
+// A comma-separated text into codes (an empty text is an empty list).
+bool list_parse(server_rec *s, const char *text, content_id_list *l);
+bool list_text(server_rec *s, const content_id_list *l, sys_stralloc_rec *out);
+
+// A new entry for object at the end of the index (the object's id must be
+// the largest); the entry owns the object once this succeeds.
+content_entry *entry_append(server_rec *s, didl_object *object);
+void entry_free(content_entry *e);
+// Frees every entry and list of the index.
+void index_free(server_rec *s);
+// Closes up the lists of the entries marked pending and the index after a
+// destroy; the root's position follows.
+void index_close_up(server_rec *s);
+// The root's tarvo:containerUpdateID into the cache.
+void system_update_id_read(server_rec *s);
+// Counts a container up and enters it in the changed lists.
+bool bump_container(server_rec *s, content_entry *e);
+// Empties the changed list (its entries lose their mark).
+void changed_clear(server_rec *s);
+
+// The server's URL prefixes for 127.0.0.1 cut from the front of every URI
+// value of the object.
+bool url_prefixes_strip(server_rec *s, didl_object *o);
+// Registers every res protocolInfo of the object with the
+// ConnectionManager.
+void protocol_infos_register(server_rec *s, const didl_object *o);
+
+// The database file's text: the document with every object in index
+// order, the kept lists written back as attributes.
+bool serialise(server_rec *s, sys_stralloc_rec *out);
+
+}  // namespace cdb

@@ -1,0 +1,542 @@
+// The object index of the content database: ids and their codes, lookup,
+// the kept child and reference lists, update counters and the changed
+// lists that events are made from.
+#include "content_db_impl.h"
+
+#include <vennard/connection_manager.h>
+#include <vennard/media_http.h>
+#include <vennard/vennard_limits.h>
+
+#include <tarvo_device/tarvo_device.h>
+#include <tarvo_util/sys_socket.h>
+#include <tarvo_util/sys_str.h>
+
+#include <atomic>
+#include <cstring>
+
+namespace cdb {
+
+namespace {
+
+// A plain number that its decimal text gives back exactly: the codes of
+// other ids have the top bit set.
+bool canonical_number(std::string_view id, uint64_t *value)
+{
+  if (id.empty() || (id.size() > 1 && id[0] == '0')) return false;
+  return id_number(id, value) && *value < CONTENT_ID_TEXT;
+}
+
+bool is_special(server_rec *s, std::string_view id)
+{
+  const sys_ptralloc_rec &sp = db(s).special;
+  for (uint32_t i = 0; i < sp.len; i++)
+    if (id == static_cast<const char *>(sp.buf[i])) return true;
+  return false;
+}
+
+// Ids listed in a changed list, each once: the mark says it is there.
+bool mark_listed(server_rec *s, content_entry *e, uint32_t flag, sys_ptralloc_rec *list)
+{
+  if (e->flags & flag) return true;
+  char *id = nullptr;
+  if (!sys_str_clone(id_of(e->object), &id)) return false;
+  if (!sys_ptralloc_append(list, id)) {
+    sys_alloc_free(id);
+    return false;
+  }
+  e->flags |= flag;
+  (void)s;
+  return true;
+}
+
+// Empties a changed list; each entry still in the index loses its mark.
+void listed_clear(server_rec *s, sys_ptralloc_rec *list, uint32_t flag)
+{
+  for (uint32_t i = 0; i < list->len; i++) {
+    char *id = static_cast<char *>(list->buf[i]);
+    uint32_t pos = find_id(s, id);
+    if (pos < db(s).index.len) entry_at(s, pos)->flags &= ~flag;
+    sys_alloc_free(id);
+  }
+  list->len = 0;
+}
+
+// Drops from a list the codes of entries that the destroy removed.
+void list_close_up(server_rec *s, content_id_list *l)
+{
+  uint32_t j = 0;
+  for (uint32_t i = 0; i < l->len; i++) {
+    uint32_t pos = find_code(s, l->buf[i]);
+    if (pos < db(s).index.len && removed(entry_at(s, pos))) continue;
+    l->buf[j++] = l->buf[i];
+  }
+  l->len = j;
+}
+
+// The objects of a list that still exist, appended in list order.
+bool live_objects_append(server_rec *s, const content_id_list *l, sys_ptralloc_rec *objects)
+{
+  for (uint32_t i = 0; i < l->len; i++) {
+    content_entry *e = live_code(s, l->buf[i]);
+    if (e && !sys_ptralloc_append(objects, e->object)) return false;
+  }
+  return true;
+}
+
+bool prefix_strip(char *value, char *const *prefixes)
+{
+  for (char *const *p = prefixes; p && *p; p++) {
+    uint32_t n = sys_str_len(*p);
+    if (!sys_str_start(value, *p) || (value[n] && value[n] != '/')) continue;
+    std::memmove(value, value + n, std::strlen(value + n) + 1);
+    return true;
+  }
+  return false;
+}
+
+bool uri_value(const char *element, const char *attribute)
+{
+  avcp_didl_name_pair pair{element, attribute};
+  return didl_value_type(&pair) == AVCP_DIDL_TYPE_URI;
+}
+
+}  // namespace
+
+bool id_number(std::string_view id, uint64_t *value)
+{
+  if (id.empty()) return false;
+  uint64_t v = 0;
+  for (char c : id) {
+    if (c < '0' || c > '9') return false;
+    uint64_t d = uint64_t(c - '0');
+    if (v > (UINT64_MAX - d) / 10) return false;
+    v = v * 10 + d;
+  }
+  *value = v;
+  return true;
+}
+
+bool id_code(server_rec *s, std::string_view id, bool add, uint64_t *code)
+{
+  if (canonical_number(id, code)) return true;
+  sys_ptralloc_rec &t = db(s).id_texts;
+  for (uint32_t i = 0; i < t.len; i++)
+    if (id == static_cast<const char *>(t.buf[i])) {
+      *code = CONTENT_ID_TEXT | i;
+      return true;
+    }
+  if (!add) return false;
+  sys_stralloc_rec sa{};
+  if (!sys_stralloc_copyb(&sa, id.data(), uint32_t(id.size())) || !sys_stralloc_append(&sa, "") ||
+      !sys_ptralloc_append(&t, sa.buf)) {
+    sys_stralloc_free(&sa);
+    return false;
+  }
+  *code = CONTENT_ID_TEXT | (t.len - 1);
+  return true;
+}
+
+bool code_append(server_rec *s, uint64_t code, sys_stralloc_rec *out)
+{
+  if (!(code & CONTENT_ID_TEXT)) {
+    char buf[CONTENT_DB_NUMBER_SIZE];
+    return sys_stralloc_catb(out, buf, sys_str_fmt_uint64(buf, code));
+  }
+  uint64_t i = code & ~CONTENT_ID_TEXT;
+  return i < db(s).id_texts.len && sys_stralloc_cats(out, static_cast<const char *>(db(s).id_texts.buf[i]));
+}
+
+uint32_t find_id(server_rec *s, std::string_view id)
+{
+  content_db_rec &d = db(s);
+  uint32_t count = d.index.len;
+  if (id.empty() || d.root >= count) return count;
+  if (id == "0") return d.root;
+  if (is_special(s, id)) {
+    for (uint32_t i = 0; i < d.root; i++) {
+      const char *own = id_of(entry_at(s, i)->object);
+      if (own && id == own) return i;
+    }
+    return count;
+  }
+  uint64_t v;
+  if (!id_number(id, &v)) return count;
+  uint32_t lo = d.root + 1, hi = count;
+  while (lo < hi) {
+    uint32_t mid = lo + (hi - lo) / 2;
+    if (entry_at(s, mid)->number < v) lo = mid + 1;
+    else hi = mid;
+  }
+  return lo < count && entry_at(s, lo)->number == v ? lo : count;
+}
+
+uint32_t find_code(server_rec *s, uint64_t code)
+{
+  if (!(code & CONTENT_ID_TEXT)) {
+    char buf[CONTENT_DB_NUMBER_SIZE];
+    return find_id(s, std::string_view(buf, sys_str_fmt_uint64(buf, code)));
+  }
+  uint64_t i = code & ~CONTENT_ID_TEXT;
+  if (i >= db(s).id_texts.len) return db(s).index.len;
+  return find_id(s, static_cast<const char *>(db(s).id_texts.buf[i]));
+}
+
+content_entry *live_entry(server_rec *s, std::string_view id)
+{
+  uint32_t pos = find_id(s, id);
+  if (pos >= db(s).index.len || removed(entry_at(s, pos))) return nullptr;
+  return entry_at(s, pos);
+}
+
+content_entry *live_code(server_rec *s, uint64_t code)
+{
+  uint32_t pos = find_code(s, code);
+  if (pos >= db(s).index.len || removed(entry_at(s, pos))) return nullptr;
+  return entry_at(s, pos);
+}
+
+content_entry *entry_of(server_rec *s, const didl_object *o)
+{
+  if (!o) return nullptr;
+  const char *id = id_of(o);
+  uint32_t pos = find_id(s, id ? id : "");
+  if (pos < db(s).index.len && entry_at(s, pos)->object == o) return entry_at(s, pos);
+  // Two objects of one id (a file edited by hand): look for this one.
+  for (uint32_t i = 0; i < db(s).index.len; i++)
+    if (entry_at(s, i)->object == o) return entry_at(s, i);
+  return nullptr;
+}
+
+bool list_append(content_id_list *l, uint64_t code)
+{
+  if (l->len == l->a) {
+    uint32_t n = l->a ? l->a + l->a / 2 + 8 : 8;
+    if (n <= l->a) return false;
+    void *p = l->buf;
+    if (!sys_alloc_re(&p, size_t(l->a) * sizeof(uint64_t), size_t(n) * sizeof(uint64_t))) return false;
+    l->buf = static_cast<uint64_t *>(p);
+    l->a = n;
+  }
+  l->buf[l->len++] = code;
+  return true;
+}
+
+void list_free(content_id_list *l)
+{
+  sys_alloc_free(l->buf);
+  *l = content_id_list{};
+}
+
+bool list_parse(server_rec *s, const char *text, content_id_list *l)
+{
+  std::string_view rest(text ? text : "");
+  while (!rest.empty()) {
+    size_t comma = rest.find(',');
+    uint64_t code;
+    if (!id_code(s, rest.substr(0, comma), true, &code) || !list_append(l, code)) return false;
+    if (comma == rest.npos) break;
+    rest.remove_prefix(comma + 1);
+  }
+  return true;
+}
+
+bool list_text(server_rec *s, const content_id_list *l, sys_stralloc_rec *out)
+{
+  for (uint32_t i = 0; i < l->len; i++)
+    if ((i && !sys_stralloc_cats(out, ",")) || !code_append(s, l->buf[i], out)) return false;
+  return true;
+}
+
+content_entry *entry_append(server_rec *s, didl_object *object)
+{
+  auto *e = static_cast<content_entry *>(sys_alloc_zero(sizeof(content_entry)));
+  if (!e) return nullptr;
+  const char *id = id_of(object);
+  if (!id || !id_number(id, &e->number)) e->number = 0;
+  if (!sys_ptralloc_append(&db(s).index, e)) {
+    sys_alloc_free(e);
+    return nullptr;
+  }
+  e->object = object;
+  return e;
+}
+
+void entry_free(content_entry *e)
+{
+  didl_object_free(e->object);
+  list_free(&e->children);
+  list_free(&e->referenced);
+  sys_alloc_free(e);
+}
+
+void index_free(server_rec *s)
+{
+  content_db_rec &d = db(s);
+  for (uint32_t i = d.index.len; i > 0; i--) entry_free(entry_at(s, i - 1));
+  sys_ptralloc_free(&d.index);
+  sys_ptralloc_free(&d.pending);
+  d.index = d.pending = sys_ptralloc_rec{};
+  d.root = 0;
+}
+
+void index_close_up(server_rec *s)
+{
+  content_db_rec &d = db(s);
+  for (uint32_t i = 0; i < d.pending.len; i++) {
+    auto *e = static_cast<content_entry *>(d.pending.buf[i]);
+    e->flags &= ~CONTENT_ENTRY_PENDING;
+    if (removed(e)) continue;
+    list_close_up(s, &e->children);
+    list_close_up(s, &e->referenced);
+  }
+  d.pending.len = 0;
+  content_entry *root = d.root < d.index.len ? entry_at(s, d.root) : nullptr;
+  uint32_t j = 0;
+  d.root = UINT32_MAX;
+  for (uint32_t i = 0; i < d.index.len; i++) {
+    content_entry *e = entry_at(s, i);
+    if (removed(e)) {
+      entry_free(e);
+      continue;
+    }
+    if (e == root) d.root = j;
+    d.index.buf[j++] = e;
+  }
+  d.index.len = j;
+  if (d.root == UINT32_MAX) d.root = j;
+}
+
+void system_update_id_read(server_rec *s)
+{
+  content_db_rec &d = db(s);
+  if (d.root >= d.index.len) return;
+  const char *v = didl_attribute_get(&entry_at(s, d.root)->object->attributes, DIDL_NAME(AT_TARVO_CONTAINER_UPDATE_ID));
+  uint64_t n = 0;
+  if (v) sys_str_scan_uint64(v, &n);
+  d.system_update_id = uint32_t(n);
+}
+
+bool bump_container(server_rec *s, content_entry *e)
+{
+  if (!e || !is_container(e->object)) return true;
+  return didl_counter_add(&e->object->attributes, DIDL_NAME(AT_TARVO_CONTAINER_UPDATE_ID), 1) &&
+         mark_listed(s, e, CONTENT_ENTRY_CHANGED, &db(s).changed) &&
+         mark_listed(s, e, CONTENT_ENTRY_REFLECT, &db(s).reflect);
+}
+
+void changed_clear(server_rec *s) { listed_clear(s, &db(s).changed, CONTENT_ENTRY_CHANGED); }
+
+bool url_prefixes_strip(server_rec *s, didl_object *o)
+{
+  sys_str_list prefixes = nullptr;
+  if (!media_base_urls(s, sys_ip4_loopback(), 0, &prefixes)) return false;
+  for (uint32_t i = 0; i < o->attributes.names.len; i++)
+    if (uri_value(o->element, static_cast<const char *>(o->attributes.names.buf[i])))
+      prefix_strip(static_cast<char *>(o->attributes.values.buf[i]), prefixes);
+  for (uint32_t i = 0; i < o->properties.len; i++) {
+    auto *p = static_cast<didl_property *>(o->properties.buf[i]);
+    if (uri_value(p->element, nullptr)) prefix_strip(p->text, prefixes);
+    for (uint32_t k = 0; k < p->attributes.names.len; k++)
+      if (uri_value(p->element, static_cast<const char *>(p->attributes.names.buf[k])))
+        prefix_strip(static_cast<char *>(p->attributes.values.buf[k]), prefixes);
+  }
+  sys_str_list_free(prefixes);
+  return true;
+}
+
+void protocol_infos_register(server_rec *s, const didl_object *o)
+{
+  for (uint32_t i = 0; i < o->properties.len; i++) {
+    auto *p = static_cast<const didl_property *>(o->properties.buf[i]);
+    if (p->element == DIDL_NAME(EL_RES))
+      cm_protocol_info_add(s, didl_attribute_get(&p->attributes, DIDL_NAME(AT_PROTOCOL_INFO)));
+  }
+}
+
+namespace {
+
+// The kept lists go into the object as attributes while it is written,
+// and out again.
+struct lists_as_attributes {
+  didl_object *o;
+  uint32_t added = 0;
+  lists_as_attributes(didl_object *object) : o(object) {}
+  bool add(server_rec *s, const content_entry *e)
+  {
+    const struct {
+      uint32_t flag;
+      const content_id_list *list;
+      const char *name;
+    } lists[] = {{CONTENT_ENTRY_HAS_CHILDREN, &e->children, DIDL_NAME(AT_TARVO_CHILDREN)},
+                 {CONTENT_ENTRY_HAS_REFERENCED, &e->referenced, DIDL_NAME(AT_TARVO_REFERENCED)}};
+    for (const auto &l : lists) {
+      if (!(e->flags & l.flag)) continue;
+      sa_guard text;
+      if (!list_text(s, l.list, &text.s) || !sys_stralloc_append(&text.s, "") ||
+          !didl_attribute_add(&o->attributes, l.name, text.s.buf))
+        return false;
+      added++;
+    }
+    return true;
+  }
+  ~lists_as_attributes()
+  {
+    while (added--) {
+      didl_attributes &a = o->attributes;
+      sys_alloc_free(a.values.buf[a.values.len - 1]);
+      a.values.len--;
+      a.names.len--;
+    }
+  }
+};
+
+}  // namespace
+
+bool serialise(server_rec *s, sys_stralloc_rec *out)
+{
+  content_db_rec &d = db(s);
+  if (!sys_stralloc_readyplus(out, CONTENT_DB_FILE_RESERVE) || !didl_xml_begin(out, 1)) return false;
+  for (uint32_t i = 0; i < d.index.len; i++) {
+    content_entry *e = entry_at(s, i);
+    if (removed(e)) continue;
+    lists_as_attributes kept(e->object);
+    if (!kept.add(s, e) || !didl_write(out, e->object, &d.plugins)) return false;
+  }
+  return didl_xml_end(out);
+}
+
+}  // namespace cdb
+
+using namespace cdb;
+
+extern "C" {
+
+int content_db_lock(server_rec *s) { return srv::lock_unless_stopping(&db(s).mutex, db(s).stopping); }
+
+void content_db_unlock(server_rec *s) { sys_mutex_unlock(&db(s).mutex); }
+
+int content_db_share_lock(server_rec *s) { return srv::lock_unless_stopping(&db(s).share_mutex, db(s).stopping); }
+
+void content_db_share_unlock(server_rec *s) { sys_mutex_unlock(&db(s).share_mutex); }
+
+uint32_t content_db_find(server_rec *s, const char *id)
+{
+  uint32_t pos = find_id(s, id ? id : "");
+  return pos < db(s).index.len && !removed(entry_at(s, pos)) ? pos : db(s).index.len;
+}
+
+uint32_t content_db_count(server_rec *s) { return db(s).index.len; }
+
+didl_object *content_db_at(server_rec *s, uint32_t position)
+{
+  return position < db(s).index.len ? entry_at(s, position)->object : nullptr;
+}
+
+didl_object *content_db_get(server_rec *s, const char *id)
+{
+  content_entry *e = live_entry(s, id ? id : "");
+  return e ? e->object : nullptr;
+}
+
+didl_object *content_db_parent(server_rec *s, const didl_object *object)
+{
+  const char *parent = didl_attribute_get(&object->attributes, DIDL_NAME(AT_PARENT_ID));
+  return parent ? content_db_get(s, parent) : nullptr;
+}
+
+didl_object *content_db_root(server_rec *s) { return content_db_at(s, db(s).root); }
+
+int content_db_is_special(server_rec *s, const char *id) { return id && is_special(s, id); }
+
+uint32_t content_db_system_update_id(server_rec *s) { return db(s).system_update_id; }
+
+int content_db_children(server_rec *s, const didl_object *container, sys_ptralloc_rec *objects)
+{
+  content_entry *e = entry_of(s, container);
+  return !e || live_objects_append(s, &e->children, objects);
+}
+
+int content_db_referencing(server_rec *s, const didl_object *object, sys_ptralloc_rec *objects)
+{
+  content_entry *e = entry_of(s, object);
+  return !e || live_objects_append(s, &e->referenced, objects);
+}
+
+int content_db_list_text(server_rec *s, const didl_object *object, uint32_t which, sys_stralloc_rec *out)
+{
+  content_entry *e = entry_of(s, object);
+  if (!e || !(e->flags & which)) return 0;
+  out->len = 0;
+  const content_id_list *l = which == CONTENT_ENTRY_HAS_CHILDREN ? &e->children : &e->referenced;
+  return list_text(s, l, out) && sys_stralloc_append(out, "");
+}
+
+int content_db_bump(server_rec *s, didl_object *object, int parent_too, int references_too, int root_too)
+{
+  content_entry *e = entry_of(s, object);
+  if (!e) return 0;
+  bool ok = bump_container(s, e);
+  if (references_too && !is_container(object))
+    for (uint32_t i = 0; ok && i < e->referenced.len; i++) {
+      content_entry *r = live_code(s, e->referenced.buf[i]);
+      if (r) ok = bump_container(s, entry_of(s, content_db_parent(s, r->object)));
+    }
+  if (ok && parent_too && e != entry_at(s, db(s).root))
+    ok = bump_container(s, entry_of(s, content_db_parent(s, object)));
+  if (ok && root_too && db(s).root < db(s).index.len) ok = bump_container(s, entry_at(s, db(s).root));
+  system_update_id_read(s);
+  return ok;
+}
+
+int content_db_container_update_ids(server_rec *s, sys_stralloc_rec *out)
+{
+  out->len = 0;
+  const sys_ptralloc_rec &changed = db(s).changed;
+  for (uint32_t i = 0; i < changed.len; i++) {
+    content_entry *e = live_entry(s, static_cast<const char *>(changed.buf[i]));
+    const char *v = e ? didl_attribute_get(&e->object->attributes, DIDL_NAME(AT_TARVO_CONTAINER_UPDATE_ID)) : nullptr;
+    if (!v) continue;
+    if ((out->len && !sys_stralloc_cats(out, ",")) || !sys_stralloc_cats(out, id_of(e->object)) ||
+        !sys_stralloc_cats(out, ",") || !sys_stralloc_cats(out, v))
+      return 0;
+  }
+  return sys_stralloc_append(out, "");
+}
+
+int content_db_event_body(server_rec *s, sys_stralloc_rec *out)
+{
+  sa_guard ids;
+  char number[CONTENT_DB_NUMBER_SIZE];
+  number[sys_str_fmt_uint32(number, db(s).system_update_id)] = 0;
+  return content_db_container_update_ids(s, &ids.s) && property_set_xml_begin(out) &&
+         property_set_xml_add(out, "SystemUpdateID", number) &&
+         property_set_xml_add(out, "ContainerUpdateIDs", ids.s.buf) && property_set_xml_end(out) &&
+         sys_stralloc_append(out, "");
+}
+
+int content_db_reflect_take(server_rec *s, sys_str_list *ids)
+{
+  sys_ptralloc_rec &r = db(s).reflect;
+  sys_ptralloc_rec out{};
+  if (!sys_ptralloc_ready(&out, r.len + 1)) return 0;
+  for (uint32_t i = 0; i < r.len; i++) {
+    uint32_t pos = find_id(s, static_cast<const char *>(r.buf[i]));
+    if (pos < db(s).index.len) entry_at(s, pos)->flags &= ~CONTENT_ENTRY_REFLECT;
+    sys_ptralloc_append(&out, r.buf[i]);
+  }
+  sys_ptralloc_append(&out, nullptr);
+  r.len = 0;
+  *ids = reinterpret_cast<char **>(out.buf);
+  return 1;
+}
+
+const char *path_dot_suffix(const char *path)
+{
+  uint32_t len = sys_str_len(path);
+  uint32_t slash = sys_str_rchr(path, '/');
+  const char *name = slash < len ? path + slash + 1 : path;
+  uint32_t dot = sys_str_rchr(name, '.');
+  return name + dot;
+}
+
+}  // extern "C"

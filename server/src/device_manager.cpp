@@ -1,0 +1,355 @@
+// The vendor service X_DeviceManager: the client allow and deny lists,
+// the state of unknown clients and the friendly name.
+#include "access_impl.h"
+#include "server_util.h"
+
+#include <vennard/conf_store.h>
+#include <vennard/service.h>
+
+#include <tarvo_util/dlna.h>
+#include <tarvo_util/soap.h>
+#include <tarvo_util/sys_file.h>
+#include <tarvo_util/sys_str.h>
+#include <tarvo_util/upnp_desc.h>
+#include <tarvo_util/utf8file.h>
+#include <tarvo_util/xml.h>
+
+using namespace acl;
+using namespace srv;
+
+namespace {
+
+server_rec *server_of(void *user) { return static_cast<server_rec *>(user); }
+
+struct access_lock {
+  server_rec *s;
+  bool held;
+  explicit access_lock(server_rec *srv) : s(srv), held(sys_mutex_lock(&srv->access.mutex)) {}
+  ~access_lock()
+  {
+    if (held) sys_mutex_unlock(&s->access.mutex);
+  }
+};
+
+// A comma list of MAC addresses, each well-formed, in lower case.
+bool macs_parse(const char *text, list_guard *macs)
+{
+  if (!text || !*text || !csv_split(text, &macs->l)) return false;
+  for (char **m = macs->l; *m; m++) {
+    if (!conf_mac_valid(*m)) return false;
+    sys_str_case_lower(*m);
+  }
+  return true;
+}
+
+uint32_t list_count(char **l)
+{
+  uint32_t n = 0;
+  while (l[n]) n++;
+  return n;
+}
+
+bool client_file_path(server_rec *s, bool allow, const char *mac, heap_guard *path)
+{
+  return conf_key_item_path(s->data_home, allow ? CONF_KEY_ACCESS_ALLOW : CONF_KEY_ACCESS_DENY, mac, &path->s);
+}
+
+// The client's file goes to the allow (or deny) folder: moved from the
+// other one, keeping its address, or written with ip.
+bool permission_set(server_rec *s, bool allow, const char *mac, const char *ip)
+{
+  if (client_file_exists(s, allow, mac)) return true;
+  access_control_rec &a = s->access;
+  if (client_file_exists(s, !allow, mac)) {
+    heap_guard from, to;
+    if (!client_file_path(s, !allow, mac, &from) || !client_file_path(s, allow, mac, &to) ||
+        !utf8file_rename(from.s, to.s))
+      return false;
+    flag(allow ? a.deny_changed : a.allow_changed).store(1);
+  } else if (!conf_access_write(s->data_home, allow, mac, ip)) {
+    return false;
+  }
+  if (allow) flag(a.allow_changed).store(1);
+  else flag(a.deny_changed).store(1);
+  return true;
+}
+
+uint32_t set_client_permissions(server_rec *s, char **names, char **values)
+{
+  list_guard macs, ips;
+  const char *mac_list = argument(names, values, "MacList");
+  const char *ip_list = argument(names, values, "IpList");
+  const char *state = argument(names, values, "ClientState");
+  if (!macs_parse(mac_list, &macs) || !ip_list || !*ip_list || !csv_split(ip_list, &ips.l) ||
+      list_count(macs.l) != list_count(ips.l) || !state)
+    return kInvalidArgs;
+  int allow;
+  if (!sys_str_diff(state, "allow")) allow = 1;
+  else if (!sys_str_diff(state, "deny")) allow = 0;
+  else if (sys_str_diff(state, "default")) return kInvalidArgs;
+  else if (!conf_access_default_read(s->data_home, &allow)) return kFailed;
+  for (uint32_t i = 0; macs.l[i]; i++)
+    if (!permission_set(s, allow != 0, macs.l[i], ips.l[i])) return kFailed;
+  // A client let in hears of the server at once.
+  if (allow && (flag(s->access.allow_changed).load() || flag(s->access.deny_changed).load()) &&
+      server_device_enter(s)) {
+    tarvo_device_send_alive(&s->device);
+    server_device_leave(s);
+  }
+  return 0;
+}
+
+uint32_t unregister_clients(server_rec *s, char **names, char **values)
+{
+  list_guard macs;
+  if (!macs_parse(argument(names, values, "MacList"), &macs)) return kInvalidArgs;
+  for (char **m = macs.l; *m; m++)
+    for (bool allow : {true, false}) {
+      if (!client_file_exists(s, allow, *m)) continue;
+      heap_guard path;
+      if (!client_file_path(s, allow, *m, &path) || !utf8file_remove(path.s)) return kFailed;
+      flag(allow ? s->access.allow_changed : s->access.deny_changed).store(1);
+    }
+  return 0;
+}
+
+// The records of access/allow or access/deny as two comma lists and their
+// count.
+struct client_lists {
+  heap_guard macs, ips;
+  char count[12];
+  bool read(server_rec *s, bool allow)
+  {
+    list_guard names, values;
+    if (!conf_folder_list(s->data_home, allow ? CONF_KEY_ACCESS_ALLOW : CONF_KEY_ACCESS_DENY, &names.l, &values.l))
+      return false;
+    count[sys_str_fmt_uint32(count, list_count(names.l))] = 0;
+    return csv_concatenate(names.l, &macs.s) && csv_concatenate(values.l, &ips.s);
+  }
+};
+
+// The friendly name as stored, else the default one from the description
+// file.
+bool friendly_name_current(server_rec *s, heap_guard *name)
+{
+  if (conf_value_read(s->data_home, CONF_KEY_FRIENDLY_NAME, &name->s)) return true;
+  sa_guard xml;
+  upnp_desc_rec *desc = nullptr;
+  if (!conf_description_read(s->data_home, &xml.s) || !sys_stralloc_append(&xml.s, "") ||
+      !upnp_desc_parse(xml.s.buf, &desc))
+    return false;
+  const char *described = desc->devices && desc->devices[0] ? desc->devices[0]->friendlyName : nullptr;
+  bool ok = described && conf_friendly_name_default(described, &name->s);
+  upnp_desc_free(desc);
+  return ok;
+}
+
+// The device description served at "/" gets the new name, between a
+// goodbye and a new announcement.
+uint32_t description_rename(server_rec *s, const char *name)
+{
+  heap_guard fallback;
+  if (!*name) {
+    if (!friendly_name_current(s, &fallback)) return kFailed;
+    name = fallback.s;
+  }
+  if (!server_device_enter(s)) return kFailed;
+  tarvo_device_send_byebye(&s->device);
+  char *element[] = {const_cast<char *>("friendlyName"), nullptr};
+  char *value[] = {const_cast<char *>(name), nullptr};
+  char *copy = nullptr;
+  bool ok = s->description && xml_translate_value(s->description, element, value, 1, &copy) &&
+            tarvo_device_replace_static_content(&s->device, "/", copy, sys_str_len(copy));
+  if (ok) {
+    sys_alloc_free(s->description);
+    s->description = copy;
+  } else {
+    sys_alloc_free(copy);
+  }
+  tarvo_device_send_alive(&s->device);
+  server_device_leave(s);
+  return ok ? 0 : kFailed;
+}
+
+uint32_t set_friendly_name(server_rec *s, const char *name)
+{
+  if (!name) return kInvalidArgs;
+  heap_guard stored, path;
+  bool has = conf_value_read(s->data_home, CONF_KEY_FRIENDLY_NAME, &stored.s);
+  std::atomic_ref<int32_t> changed = flag(s->access.friendly_name_changed);
+  if (!*name) {
+    if (has) {
+      if (!conf_key_path(s->data_home, CONF_KEY_FRIENDLY_NAME, &path.s) || !utf8file_remove(path.s)) return kFailed;
+      changed.store(1);
+    }
+  } else if (!has || sys_str_diff(stored.s, name)) {
+    if (!conf_value_write(s->data_home, CONF_KEY_FRIENDLY_NAME, name)) return kFailed;
+    changed.store(1);
+  }
+  return changed.load() ? description_rename(s, name) : 0;
+}
+
+uint32_t default_state_set(server_rec *s, const char *state)
+{
+  if (!state || (sys_str_diff(state, "allow") && sys_str_diff(state, "deny"))) return kInvalidArgs;
+  int allow = 0, want = !sys_str_diff(state, "allow");
+  if (!conf_access_default_read(s->data_home, &allow)) return kFailed;
+  if (!allow == !want) return 0;
+  if (!conf_access_default_write(s->data_home, want)) return kFailed;
+  flag(s->access.default_changed).store(1);
+  return 0;
+}
+
+bool default_state_text(server_rec *s, const char **text)
+{
+  int allow = 0;
+  if (!conf_access_default_read(s->data_home, &allow)) return false;
+  *text = allow ? "allow" : "deny";
+  return true;
+}
+
+// One group of evented variables: its flag and how its values are
+// added.
+bool group_add(server_rec *s, int group, sys_stralloc_rec *body)
+{
+  if (group == 0) {
+    const char *state;
+    return default_state_text(s, &state) && property_set_xml_add(body, "A_ARG_TYPE_DefaultClientState", state);
+  }
+  if (group == 3) {
+    heap_guard name;
+    return friendly_name_current(s, &name) && property_set_xml_add(body, "A_ARG_TYPE_FriendlyName", name.s);
+  }
+  bool allow = group == 1;
+  client_lists l;
+  return l.read(s, allow) &&
+         property_set_xml_add(body, allow ? "A_ARG_TYPE_AllowMacList" : "A_ARG_TYPE_DenyMacList", l.macs.s) &&
+         property_set_xml_add(body, allow ? "A_ARG_TYPE_AllowIpList" : "A_ARG_TYPE_DenyIpList", l.ips.s) &&
+         property_set_xml_add(body, allow ? "A_ARG_TYPE_NumberOfAllowClients" : "A_ARG_TYPE_NumberOfDenyClients",
+                              l.count);
+}
+
+int32_t *group_flag(server_rec *s, int group)
+{
+  access_control_rec &a = s->access;
+  int32_t *flags[] = {&a.default_changed, &a.allow_changed, &a.deny_changed, &a.friendly_name_changed};
+  return flags[group];
+}
+
+}  // namespace
+
+extern "C" {
+
+void devmgr_handler_init(server_rec *s, device_service_handler *h)
+{
+  *h = device_service_handler{DEVMGR_SERVICE_ID, devmgr_action_dispatch, devmgr_query_state_variable,
+                              devmgr_subscribe, nullptr, nullptr, nullptr, s};
+}
+
+uint32_t devmgr_action_dispatch(const device_request_info *info, const char *action, char **names, char **values,
+                                void *server, char **response)
+{
+  static const char *const kActions[] = {"SetClientPermissions", "UnregisterClients",     "GetAllowList",
+                                         "GetDenyList",          "SetDefaultClientState", "GetDefaultClientState",
+                                         "SetFriendlyName",      "GetFriendlyName"};
+  server_rec *s = server_of(server);
+  int which = 0;
+  while (which < 8 && sys_str_diff(action, kActions[which])) which++;
+  if (which == 8) return kInvalidAction;
+  bool changing = which == 0 || which == 1 || which == 4 || which == 6;
+  // Only the management programs on this machine change who may come in.
+  if (changing && !is_local_address(info->addr.remote_ip)) return kInvalidAction;
+  uint32_t r = kFailed;
+  {
+    access_lock lock(s);
+    if (!lock.held) return kFailed;
+    switch (which) {
+    case 0:
+      r = set_client_permissions(s, names, values);
+      if (!r) r = respond(info, action, {}, response);
+      break;
+    case 1:
+      r = unregister_clients(s, names, values);
+      if (!r) r = respond(info, action, {}, response);
+      break;
+    case 2:
+    case 3: {
+      bool allow = which == 2;
+      client_lists l;
+      if (!l.read(s, allow)) break;
+      r = respond(info, action,
+                  {{allow ? "AllowMacList" : "DenyMacList", l.macs.s},
+                   {allow ? "AllowIpList" : "DenyIpList", l.ips.s},
+                   {allow ? "NumberOfAllowClients" : "NumberOfDenyClients", l.count}},
+                  response);
+      break;
+    }
+    case 4:
+      r = default_state_set(s, argument(names, values, "DefaultClientState"));
+      if (!r) r = respond(info, action, {}, response);
+      break;
+    case 5: {
+      const char *state;
+      if (default_state_text(s, &state)) r = respond(info, action, {{"DefaultClientState", state}}, response);
+      break;
+    }
+    case 6:
+      r = set_friendly_name(s, argument(names, values, "FriendlyName"));
+      if (!r) r = respond(info, action, {}, response);
+      break;
+    default: {
+      heap_guard name;
+      if (friendly_name_current(s, &name)) r = respond(info, action, {{"FriendlyName", name.s}}, response);
+      break;
+    }
+    }
+  }
+  if (!r && changing) devmgr_event_notify(s);
+  return r;
+}
+
+uint32_t devmgr_query_state_variable(const device_request_info *, const char *, void *, char **)
+{
+  return kInvalidAction;
+}
+
+int devmgr_subscribe(const device_request_info *, void *server, char **body)
+{
+  server_rec *s = server_of(server);
+  access_lock lock(s);
+  sa_guard sa;
+  bool ok = lock.held && property_set_xml_begin(&sa.s);
+  for (int g = 0; ok && g < 4; g++) ok = group_add(s, g, &sa.s);
+  return ok && property_set_xml_end(&sa.s) && hand_out(&sa.s, body);
+}
+
+void devmgr_event_notify(server_rec *s)
+{
+  if (!server_device_enter(s)) return;
+  sa_guard body;
+  bool send = false;
+  {
+    access_lock lock(s);
+    if (lock.held) {
+      // Each group's flag is taken before its values are read: a change
+      // made meanwhile stays flagged for the next event.
+      bool taken[4] = {};
+      bool ok = property_set_xml_begin(&body.s);
+      for (int g = 0; g < 4; g++) {
+        taken[g] = flag(*group_flag(s, g)).exchange(0) != 0;
+        if (taken[g] && ok) ok = group_add(s, g, &body.s);
+        send = send || taken[g];
+      }
+      ok = ok && property_set_xml_end(&body.s) && sys_stralloc_append(&body.s, "");
+      if (!ok) {
+        for (int g = 0; g < 4; g++)
+          if (taken[g]) flag(*group_flag(s, g)).store(1);
+        send = false;
+      }
+    }
+  }
+  if (send) tarvo_device_event_notify(&s->device, DEVMGR_SERVICE_ID, body.s.buf);
+  server_device_leave(s);
+}
+
+}  // extern "C"

@@ -1,0 +1,40 @@
+#include "server_util.h"
+
+#include <tarvo_util/soap.h>
+#include <tarvo_util/xml.h>
+
+namespace srv {
+
+bool lock_unless_stopping(sys_mutex_handle *mutex, int32_t &stopping)
+{
+  std::atomic_ref<int32_t> stop(stopping);
+  if (stop.load() || !sys_mutex_lock(mutex)) return false;
+  if (!stop.load()) return true;
+  sys_mutex_unlock(mutex);
+  return false;
+}
+
+const char *argument(char **names, char **values, const char *name)
+{
+  for (uint32_t i = 0; names[i] && values[i]; i++)
+    if (!sys_str_diff(names[i], name)) return values[i];
+  return nullptr;
+}
+
+bool hand_out(sys_stralloc_rec *sa, char **out)
+{
+  if (!sys_stralloc_append(sa, "")) return false;
+  *out = sa->buf;
+  *sa = sys_stralloc_rec{};
+  return true;
+}
+
+uint32_t respond(const device_request_info *info, const char *action, out_values values, char **response)
+{
+  sa_guard sa;
+  bool ok = soap_xml_response_begin(&sa.s, info->service_type, action);
+  for (const auto &v : values) ok = ok && xml_gen_element_append(&sa.s, v.first, v.second);
+  return ok && soap_xml_response_end(&sa.s, action) && hand_out(&sa.s, response) ? kOk : kFailed;
+}
+
+}  // namespace srv

@@ -1,0 +1,60 @@
+// Small pieces shared by the content database and the services: owners of
+// heap memory, UPnP error codes, and the parts of a SOAP answer.
+#pragma once
+
+#include <tarvo_device/tarvo_device.h>
+#include <tarvo_util/sys_alloc.h>
+#include <tarvo_util/sys_str.h>
+#include <tarvo_util/sys_thread.h>
+
+#include <atomic>
+#include <initializer_list>
+#include <utility>
+
+namespace srv {
+
+struct sa_guard {
+  sys_stralloc_rec s{};
+  ~sa_guard() { sys_stralloc_free(&s); }
+};
+
+struct heap_guard {
+  char *s = nullptr;
+  ~heap_guard() { sys_alloc_free(s); }
+};
+
+struct list_guard {
+  char **l = nullptr;
+  ~list_guard() { sys_str_list_free(l); }
+};
+
+// UPnP error codes of the server's actions.
+inline constexpr uint32_t kOk = 0;
+inline constexpr uint32_t kInvalidAction = 401;
+inline constexpr uint32_t kInvalidArgs = 402;
+inline constexpr uint32_t kInvalidVar = 404;
+inline constexpr uint32_t kFailed = 501;
+inline constexpr uint32_t kNoSuchObject = 701;
+inline constexpr uint32_t kNoSuchTag = 702;
+inline constexpr uint32_t kInvalidTag = 703;
+inline constexpr uint32_t kRequiredTag = 704;
+inline constexpr uint32_t kReadOnlyTag = 705;
+inline constexpr uint32_t kParameterMismatch = 706;
+inline constexpr uint32_t kNoSuchContainer = 710;
+inline constexpr uint32_t kBadMetadata = 712;
+inline constexpr uint32_t kNotFolder = 800;
+inline constexpr uint32_t kInsideShare = 801;
+inline constexpr uint32_t kTooManyShares = 805;
+
+// Takes mutex unless stopping is set (looked at before and after).
+bool lock_unless_stopping(sys_mutex_handle *mutex, int32_t &stopping);
+
+// The value of the argument name, or nullptr.
+const char *argument(char **names, char **values, const char *name);
+// NUL-terminates sa and hands its buffer out as a heap string.
+bool hand_out(sys_stralloc_rec *sa, char **out);
+// The action's response with its out-arguments, in order.
+using out_values = std::initializer_list<std::pair<const char *, const char *>>;
+uint32_t respond(const device_request_info *info, const char *action, out_values values, char **response);
+
+}  // namespace srv

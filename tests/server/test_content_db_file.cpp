@@ -1,0 +1,291 @@
+#include <vennard/content_db.h>
+#include <vennard/server.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+#include "didl_test.h"
+#include "server_test.h"
+
+using namespace server_test;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string kHead = didl_test::doc("").substr(0, didl_test::doc("").find("</DIDL-Lite>"));
+
+std::string root(const std::string &attributes, const std::string &children)
+{
+  return "<container id=\"0\" parentID=\"-1\" restricted=\"1\" searchable=\"1\" childCount=\"1\" " + attributes +
+         " tarvo:children=\"" + children +
+         "\">\r\n<dc:title>root</dc:title>\r\n<upnp:class>object.container</upnp:class>\r\n</container>\r\n";
+}
+
+std::string item(const std::string &id, const std::string &parent, const std::string &extra = "",
+                 const std::string &properties = "")
+{
+  return "<item id=\"" + id + "\" parentID=\"" + parent + "\" restricted=\"1\"" + extra + ">\r\n<dc:title>t" + id +
+         "</dc:title>\r\n<upnp:class>object.item.audioItem</upnp:class>\r\n" + properties + "</item>\r\n";
+}
+
+struct file : ::testing::Test {
+  server srv;
+  server_rec *s = &srv.s;
+  std::string data_path = srv.data.conf + "/data.xml";
+
+  std::string title(const char *id)
+  {
+    didl_object *o = content_db_get(s, id);
+    didl_property *p = o ? didl_property_first(o, DIDL_NAME(EL_DC_TITLE)) : nullptr;
+    return p ? p->text : "<none>";
+  }
+  std::string ids()
+  {
+    std::string v;
+    for (uint32_t i = 0; i < content_db_count(s); i++)
+      v += std::string(i ? "," : "") + didl_attribute_get(&content_db_at(s, i)->attributes, DIDL_NAME(AT_ID));
+    return v;
+  }
+};
+
+TEST_F(file, FirstStartBuildsTheDefaultTree)
+{
+  srv.data.put("sync/data/77", "/left/over");
+  ASSERT_TRUE(srv.start());
+  EXPECT_EQ(srv.data.get("data.xml"), srv.data.get("data_default.xml"));
+  EXPECT_FALSE(srv.data.exists("data.xml.bad"));
+  EXPECT_FALSE(srv.data.exists("sync/data/77"));
+  EXPECT_EQ(content_db_count(s), 16u);
+  EXPECT_EQ(title("Container:AllMusic"), "All Music");
+  EXPECT_EQ(content_db_at(s, 15), content_db_root(s));
+}
+
+TEST_F(file, ACorruptFileIsKeptAsBadAndTheDefaultsReturn)
+{
+  for (const std::string &bad : {std::string("<DIDL-Lite><item"),
+                                 kHead + item("5", "0") + "</DIDL-Lite>\r\n",
+                                 kHead + "<container id=\"0\" parentID=\"-1\" restricted=\"1\"><dc:title>r</dc:title>"
+                                         "</container></DIDL-Lite>\r\n"}) {
+    srv.data.put("data.xml", bad);
+    srv.data.put("sync/data/77", "/left/over");
+    srv.data.put("sync/data_default/78", "/kept/share");
+    ASSERT_TRUE(srv.start()) << bad;
+    EXPECT_EQ(srv.data.get("data.xml.bad"), bad);
+    EXPECT_EQ(srv.data.get("data.xml"), srv.data.get("data_default.xml"));
+    EXPECT_FALSE(srv.data.exists("sync/data/77"));
+    EXPECT_EQ(srv.data.get("sync/data/78"), "/kept/share");
+    EXPECT_EQ(title("Container:UserFiles"), "Folders");
+    srv.stop();
+  }
+  // Without defaults the database cannot start.
+  srv.data.put("data.xml", "junk");
+  std::filesystem::remove(srv.data.conf + "/data_default.xml");
+  EXPECT_FALSE(srv.start());
+}
+
+TEST_F(file, FileOrderIsCheckedAndRestored)
+{
+  srv.data.put("special_object", "S\n");
+  srv.data.put("data.xml", kHead + root("tarvo:containerUpdateID=\"7\" tarvo:maxObjectID=\"3\"", "20,5,S,12,99") +
+                               item("20", "0") + item("5", "0") + item("S", "0") + item("00012", "0") +
+                               "</DIDL-Lite>\r\n");
+  ASSERT_TRUE(srv.start());
+  EXPECT_EQ(ids(), "S,0,5,00012,20");
+  for (const char *id : {"5", "12", "20", "S"}) EXPECT_NE(content_db_get(s, id), nullptr) << id;
+  EXPECT_EQ(content_db_system_update_id(s), 7u);
+  // A listed child that is not there is passed over, and kept.
+  sys_ptralloc_rec children{};
+  ASSERT_TRUE(content_db_children(s, content_db_root(s), &children));
+  ASSERT_EQ(children.len, 4u);
+  EXPECT_EQ(children.buf[0], content_db_get(s, "20"));
+  EXPECT_EQ(children.buf[3], content_db_get(s, "12"));
+  sys_ptralloc_free(&children);
+  // A counter behind the ids of the file does not hand them out again.
+  char number[CONTENT_DB_NUMBER_SIZE];
+  ASSERT_TRUE(content_db_new_number(s, number));
+  EXPECT_STREQ(number, "21");
+  ASSERT_TRUE(content_db_save(s));
+  std::string saved = srv.data.get("data.xml");
+  EXPECT_LT(saved.find("id=\"S\""), saved.find("id=\"0\""));
+  EXPECT_LT(saved.find("id=\"0\""), saved.find("id=\"5\""));
+  EXPECT_LT(saved.find("id=\"5\""), saved.find("id=\"00012\""));
+  EXPECT_LT(saved.find("id=\"00012\""), saved.find("id=\"20\""));
+  EXPECT_NE(saved.find("tarvo:children=\"20,5,S,12,99\""), std::string::npos);
+}
+
+TEST_F(file, StoredValuesThatCannotBeWrittenAgainAreMended)
+{
+  srv.data.put("data.xml", kHead + root("tarvo:containerUpdateID=\"1\"", "5") +
+                               item("5", "0", " tarvo:filter=\"a&#9;b\"", "<dc:creator>x&#10;y&#13;</dc:creator>\r\n") +
+                               "</DIDL-Lite>\r\n");
+  ASSERT_TRUE(srv.start());
+  EXPECT_STREQ(didl_attribute_get(&content_db_get(s, "5")->attributes, DIDL_NAME(AT_TARVO_FILTER)), "a b");
+  EXPECT_STREQ(didl_property_first(content_db_get(s, "5"), DIDL_NAME(EL_DC_CREATOR))->text, "x y");
+  EXPECT_TRUE(content_db_save(s));
+}
+
+TEST_F(file, AStartNeitherRewritesNorAnnounces)
+{
+  ASSERT_TRUE(srv.start());
+  srv.stop();
+  struct stat before {};
+  ASSERT_EQ(stat(data_path.c_str(), &before), 0);
+  std::filesystem::last_write_time(data_path, std::filesystem::last_write_time(data_path) - 1h);
+  std::filesystem::file_time_type old = std::filesystem::last_write_time(data_path);
+  ASSERT_TRUE(srv.start());
+  std::this_thread::sleep_for(2500ms);
+  EXPECT_EQ(srv.s.content.evented_update_id, srv.s.content.system_update_id);
+  srv.stop();
+  EXPECT_EQ(std::filesystem::last_write_time(data_path), old);
+  struct stat after {};
+  ASSERT_EQ(stat(data_path.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+}
+
+TEST_F(file, ListsSurviveASaveAndALoad)
+{
+  ASSERT_TRUE(srv.start());
+  char *a = nullptr, *b = nullptr, *r = nullptr;
+  ASSERT_EQ(content_db_create_container(s, "Container:UserFiles", "a & b", "object.container", &a, nullptr), 0u);
+  ASSERT_EQ(content_db_create(s, a, didl_test::doc(item("", a, "", "")).c_str(), 1, &b, nullptr), 712u);
+  std::string one = "<item id=\"\" parentID=\"" + std::string(a) +
+                    "\" restricted=\"0\"><dc:title>x</dc:title><upnp:class>object.item</upnp:class></item>";
+  ASSERT_EQ(content_db_create(s, a, didl_test::doc(one).c_str(), 1, &b, nullptr), 0u);
+  ASSERT_EQ(content_db_reference(s, "Container:AllMusic", b, &r), 0u);
+  uint32_t id = content_db_system_update_id(s);
+  srv.stop();
+  std::string saved = srv.data.get("data.xml");
+  EXPECT_NE(saved.find("tarvo:referenced=\"" + take(r) + "\""), std::string::npos) << saved;
+  ASSERT_TRUE(srv.start());
+  EXPECT_EQ(content_db_system_update_id(s), id);
+  sys_stralloc_rec sa{};
+  ASSERT_TRUE(content_db_list_text(s, content_db_get(s, a), CONTENT_ENTRY_HAS_CHILDREN, &sa));
+  EXPECT_EQ(std::string(sa.buf), take(b));
+  ASSERT_TRUE(content_db_list_text(s, content_db_get(s, "Container:UserFiles"), CONTENT_ENTRY_HAS_CHILDREN, &sa));
+  EXPECT_EQ(std::string(sa.buf), a);
+  sys_stralloc_free(&sa);
+  EXPECT_EQ(title(a), "a & b");
+  take(a);
+  srv.stop();
+  EXPECT_EQ(srv.data.get("data.xml"), saved);
+}
+
+TEST_F(file, SavesComeWholeToEveryReader)
+{
+  ASSERT_TRUE(srv.start());
+  std::atomic<bool> done{false};
+  std::atomic<int> reads{0}, partial{0};
+  std::thread reader([&] {
+    while (!done) {
+      std::string t = tarvo_test::read_file(data_path);
+      reads++;
+      if (t.rfind("<DIDL-Lite", 0) != 0 || t.size() < 14 || t.compare(t.size() - 14, 14, "</DIDL-Lite>\r\n"))
+        partial++;
+    }
+  });
+  for (int i = 0; i < 200; i++) {
+    ASSERT_TRUE(content_db_lock(s));
+    std::string body = "<item id=\"\" parentID=\"Container:UserFiles\" restricted=\"0\"><dc:title>" +
+                       std::string(200, 'x') + "</dc:title><upnp:class>object.item</upnp:class></item>";
+    ASSERT_EQ(content_db_create(s, "Container:UserFiles", didl_test::doc(body).c_str(), 1, nullptr, nullptr), 0u);
+    content_db_unlock(s);
+    if (i % 10 == 0) {
+      ASSERT_TRUE(content_db_save(s));
+    }
+  }
+  done = true;
+  reader.join();
+  EXPECT_GT(reads.load(), 0);
+  EXPECT_EQ(partial.load(), 0);
+  EXPECT_FALSE(srv.data.exists(".tmp.data.xml"));
+}
+
+TEST_F(file, TheLockIsFreeWhileTheFileIsWritten)
+{
+  ASSERT_TRUE(srv.start());
+  // The temporary file is a pipe: the write waits for a reader, and the
+  // lock must not wait with it.
+  std::string tmp = srv.data.conf + "/.tmp.data.xml";
+  ASSERT_EQ(mkfifo(tmp.c_str(), 0600), 0);
+  std::atomic<bool> saved{false};
+  std::thread saver([&] {
+    content_db_save(s);
+    saved = true;
+  });
+  std::this_thread::sleep_for(200ms);
+  EXPECT_FALSE(saved);
+  auto t0 = std::chrono::steady_clock::now();
+  ASSERT_TRUE(content_db_lock(s));
+  content_db_unlock(s);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 100ms);
+  std::string text = tarvo_test::read_file(tmp);
+  saver.join();
+  EXPECT_TRUE(saved);
+  EXPECT_EQ(text.rfind("<DIDL-Lite", 0), 0u);
+  std::filesystem::remove(data_path);
+}
+
+TEST_F(file, TheSaveThreadWritesChangesAndTheLastOnesAtStop)
+{
+  ASSERT_TRUE(srv.start());
+  ASSERT_TRUE(content_db_lock(s));
+  ASSERT_EQ(content_db_create_container(s, "Container:UserFiles", "early", "object.container", nullptr, nullptr), 0u);
+  content_db_unlock(s);
+  bool saved = false;
+  for (int i = 0; i < 50 && !saved; i++) {
+    std::this_thread::sleep_for(100ms);
+    saved = srv.data.get("data.xml").find(">early<") != std::string::npos;
+  }
+  EXPECT_TRUE(saved);
+  ASSERT_TRUE(content_db_lock(s));
+  ASSERT_EQ(content_db_create_container(s, "Container:UserFiles", "late", "object.container", nullptr, nullptr), 0u);
+  content_db_unlock(s);
+  srv.stop();
+  EXPECT_NE(srv.data.get("data.xml").find(">late<"), std::string::npos);
+}
+
+TEST_F(file, DynamicItemsComeFreshFromTheirFilesOrStayAsStored)
+{
+  std::string media = srv.data.home + "/media";
+  std::filesystem::create_directories(media);
+  tarvo_test::write_file(media + "/new.mp3", "0123456789");
+  // A socket has a name and a type but cannot be opened.
+  std::string socket_path = media + "/sock.mp3";
+  int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  ASSERT_LT(socket_path.size(), sizeof addr.sun_path);
+  std::strcpy(addr.sun_path, socket_path.c_str());
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+  auto dyn = [](const std::string &id, const std::string &path) {
+    return item(id, "0", "",
+                "<res protocolInfo=\"http-get:*:audio/mpeg:*\" tarvo:filename=\"" + path + "\">/" + id +
+                    "-9.mp3</res>\r\n<tarvo:dynamic>1</tarvo:dynamic>\r\n");
+  };
+  srv.data.put("data.xml", kHead + root("tarvo:containerUpdateID=\"1\" tarvo:maxObjectID=\"9\"", "1,2,3") +
+                               dyn("1", media + "/new.mp3") + dyn("2", socket_path) + dyn("3", media + "/gone.mp3") +
+                               "</DIDL-Lite>\r\n");
+  ASSERT_TRUE(srv.start());
+  close(fd);
+  EXPECT_EQ(title("1"), "new.mp3");
+  didl_object *fresh = content_db_get(s, "1");
+  didl_property *res = didl_property_first(fresh, DIDL_NAME(EL_RES));
+  ASSERT_NE(res, nullptr);
+  EXPECT_STREQ(res->text, "/1-9.mp3");
+  EXPECT_STREQ(didl_attribute_get(&res->attributes, DIDL_NAME(AT_SIZE)), "10");
+  EXPECT_STREQ(didl_attribute_get(&fresh->attributes, DIDL_NAME(AT_RESTRICTED)), "1");
+  EXPECT_EQ(title("2"), "t2");
+  EXPECT_EQ(title("3"), "t3");
+}
+
+}  // namespace

@@ -7,12 +7,32 @@
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 namespace server_test {
 
+// A port the kernel has just handed out on loopback, so that test programs
+// running side by side do not meet on the default ports.
+static std::string free_port()
+{
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0)
+    std::abort();
+  close(fd);
+  return std::to_string(ntohs(a.sin_port));
+}
+
 data_folder::data_folder()
 {
-  std::string cmd = tarvo_test::data_dir() + "/../scripts/layout-data '" + home + "' >/dev/null";
+  std::string cmd = tarvo_test::data_dir() + "/../scripts/layout-data '" + home + "' " + free_port() + " " +
+                    free_port() + " " + free_port() + " >/dev/null";
   if (std::system(cmd.c_str()) != 0) std::abort();
 }
 

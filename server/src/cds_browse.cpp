@@ -91,20 +91,20 @@ uint32_t answer_page(const call &c, const didl_filter &filter, result_set &set, 
   uint64_t total = set.order.size();
   uint64_t first = std::min<uint64_t>(start, total);
   uint64_t last = count ? std::min<uint64_t>(first + uint64_t(count), total) : total;
-  str_list prefixes;
-  text result;
+  list_guard prefixes;
+  sa_guard result;
   bool ok = media_base_urls(c.s, c.info->addr.local_ip, filter.all_interfaces, &prefixes.l) &&
-            sys_stralloc_ready(&result.sa, uint32_t(std::min<uint64_t>(total * CDS_RESULT_RESERVE_PER_OBJECT,
+            sys_stralloc_ready(&result.s, uint32_t(std::min<uint64_t>(total * CDS_RESULT_RESERVE_PER_OBJECT,
                                                                       UINT32_MAX / 2))) &&
-            didl_xml_begin(&result.sa, c.local);
+            didl_xml_begin(&result.s, c.local);
   for (uint64_t i = first; ok && i < last; i++)
-    ok = didl_write_for_client(&result.sa, set.order[i], prefixes.l, &filter, c.local, &c.info->addr,
+    ok = didl_write_for_client(&result.s, set.order[i], prefixes.l, &filter, c.local, &c.info->addr,
                                &c.s->content.plugins);
-  if (!ok || !didl_xml_end(&result.sa) || !sys_stralloc_append(&result.sa, "")) return CDS_ERR_ACTION_FAILED;
+  if (!ok || !didl_xml_end(&result.s) || !sys_stralloc_append(&result.s, "")) return kFailed;
   char returned[CONTENT_DB_NUMBER_SIZE], matches[CONTENT_DB_NUMBER_SIZE];
   returned[sys_str_fmt_uint64(returned, last - first)] = 0;
   matches[sys_str_fmt_uint64(matches, total)] = 0;
-  return respond(c, {{"Result", result.sa.buf},
+  return respond(c, {{"Result", result.s.buf},
                      {"NumberReturned", returned},
                      {"TotalMatches", matches},
                      {"UpdateID", update_id ? update_id : "0"}});
@@ -118,16 +118,16 @@ const char *update_id_of(const didl_object *o)
 uint32_t browse_children(const call &c, const didl_object *o, const didl_filter &filter, const char *sort_text,
                          uint32_t start, uint32_t count)
 {
-  if (!update_id_of(o)) return CDS_ERR_NO_SUCH_OBJECT;
-  if (!object_class(o)) return CDS_ERR_ACTION_FAILED;
+  if (!update_id_of(o)) return kNoSuchObject;
+  if (!object_class(o)) return kFailed;
   sort_guard sort;
   if (!didl_sort_parse(&sort.c, *sort_text ? sort_text : default_sort(o), c.local))
-    return CDS_ERR_BAD_SORT_CRITERIA;
+    return kBadSortCriteria;
   object_list children;
-  if (!content_db_children(c.s, o, &children.p)) return CDS_ERR_ACTION_FAILED;
+  if (!content_db_children(c.s, o, &children.p)) return kFailed;
   result_set set;
   for (uint32_t i = 0; i < children.p.len; i++)
-    if (!hidden(c, children.at(i)) && !set.add(c, children.at(i))) return CDS_ERR_ACTION_FAILED;
+    if (!hidden(c, children.at(i)) && !set.add(c, children.at(i))) return kFailed;
   set.sort(sort.c);
   return answer_page(c, filter, set, start, count, update_id_of(o));
 }
@@ -207,23 +207,23 @@ namespace cds {
 uint32_t browse(call &c)
 {
   paged_args p;
-  if (!p.read(c, "ObjectID", "BrowseFlag")) return CDS_ERR_INVALID_ARGS;
+  if (!p.read(c, "ObjectID", "BrowseFlag")) return kInvalidArgs;
   const char *id = p.id, *flag = p.what, *filter_text = p.filter, *sort_text = p.sort;
   uint32_t start = p.start, count = p.count;
   bool metadata = !sys_str_diff(flag, "BrowseMetadata");
-  if (!metadata && sys_str_diff(flag, "BrowseDirectChildren")) return CDS_ERR_INVALID_ARGS;
-  if (metadata && start) return CDS_ERR_INVALID_ARGS;
+  if (!metadata && sys_str_diff(flag, "BrowseDirectChildren")) return kInvalidArgs;
+  if (metadata && start) return kInvalidArgs;
   db_lock lock(c.s);
-  if (!lock.held) return CDS_ERR_ACTION_FAILED;
+  if (!lock.held) return kFailed;
   const didl_object *o = content_db_get(c.s, id);
-  if (!o || hidden(c, o)) return CDS_ERR_NO_SUCH_OBJECT;
-  if (!metadata && !update_id_of(o)) return CDS_ERR_NO_SUCH_OBJECT;
-  if (!metadata && !object_class(o)) return CDS_ERR_ACTION_FAILED;
+  if (!o || hidden(c, o)) return kNoSuchObject;
+  if (!metadata && !update_id_of(o)) return kNoSuchObject;
+  if (!metadata && !object_class(o)) return kFailed;
   filter_guard filter;
-  if (!didl_filter_parse(&filter.f, filter_text, c.local)) return CDS_ERR_INVALID_ARGS;
+  if (!didl_filter_parse(&filter.f, filter_text, c.local)) return kInvalidArgs;
   if (!metadata) return browse_children(c, o, filter.f, sort_text, start, count);
   result_set set;
-  if (!set.add(c, o)) return CDS_ERR_ACTION_FAILED;
+  if (!set.add(c, o)) return kFailed;
   set.sort(didl_sort_criteria{});
   return answer_page(c, filter.f, set, 0, 0, update_id_of(o));
 }
@@ -231,27 +231,27 @@ uint32_t browse(call &c)
 uint32_t search(call &c)
 {
   paged_args p;
-  if (!p.read(c, "ContainerID", "SearchCriteria")) return CDS_ERR_INVALID_ARGS;
+  if (!p.read(c, "ContainerID", "SearchCriteria")) return kInvalidArgs;
   const char *id = p.id, *criteria = p.what, *filter_text = p.filter, *sort_text = p.sort;
   uint32_t start = p.start, count = p.count;
   db_lock lock(c.s);
-  if (!lock.held) return CDS_ERR_ACTION_FAILED;
+  if (!lock.held) return kFailed;
   const didl_object *container = content_db_get(c.s, id);
-  if (!container || !update_id_of(container)) return CDS_ERR_NO_SUCH_CONTAINER;
+  if (!container || !update_id_of(container)) return kNoSuchContainer;
   search_guard search;
-  if (!didl_search_parse(&search.r, criteria, c.local)) return CDS_ERR_BAD_SEARCH_CRITERIA;
+  if (!didl_search_parse(&search.r, criteria, c.local)) return kBadSearchCriteria;
   filter_guard filter;
-  if (!didl_filter_parse(&filter.f, filter_text, c.local)) return CDS_ERR_INVALID_ARGS;
-  str_list prefixes;
-  if (!media_base_urls(c.s, c.info->addr.local_ip, 1, &prefixes.l)) return CDS_ERR_ACTION_FAILED;
+  if (!didl_filter_parse(&filter.f, filter_text, c.local)) return kInvalidArgs;
+  list_guard prefixes;
+  if (!media_base_urls(c.s, c.info->addr.local_ip, 1, &prefixes.l)) return kFailed;
   didl_search_strip_prefixes(&search.r, prefixes.l);
   sort_guard sort;
-  if (!didl_sort_parse(&sort.c, sort_text, c.local)) return CDS_ERR_BAD_SORT_CRITERIA;
+  if (!didl_sort_parse(&sort.c, sort_text, c.local)) return kBadSortCriteria;
   result_set candidates;
   if (container == content_db_root(c.s))
     candidates_all(c, &candidates);
   else if (!candidates_below(c, container, &candidates))
-    return CDS_ERR_ACTION_FAILED;
+    return kFailed;
   result_set set;
   for (didl_object &v : candidates.views)
     if (didl_search_match(&search.r, &v)) set.views.push_back(v);

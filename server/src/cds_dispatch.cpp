@@ -6,37 +6,16 @@
 #include <vennard/service.h>
 #include <vennard/vennard_limits.h>
 
-#include <tarvo_util/soap.h>
-#include <tarvo_util/xml.h>
 
 #include <atomic>
 
 namespace cds {
-
-const char *call::arg(const char *name) const
-{
-  for (uint32_t i = 0; names[i] && values[i]; i++)
-    if (!sys_str_diff(names[i], name)) return values[i];
-  return nullptr;
-}
 
 bool call::args(std::initializer_list<const char *> wanted, const char **out) const
 {
   for (const char *name : wanted)
     if (!(*out++ = arg(name))) return false;
   return true;
-}
-
-uint32_t respond(const call &c, std::initializer_list<std::pair<const char *, const char *>> out)
-{
-  text t;
-  bool ok = soap_xml_response_begin(&t.sa, c.info->service_type, c.action);
-  for (const auto &v : out) ok = ok && xml_gen_element_append(&t.sa, v.first, v.second);
-  if (!ok || !soap_xml_response_end(&t.sa, c.action) || !sys_stralloc_append(&t.sa, ""))
-    return CDS_ERR_ACTION_FAILED;
-  *c.response = t.sa.buf;
-  t.sa = sys_stralloc_rec{};
-  return 0;
 }
 
 bool number_arg(const char *s, uint32_t *n)
@@ -95,18 +74,18 @@ constexpr const char kPrivateCapabilities[] =
 
 uint32_t capabilities(call &c)
 {
-  if (!c.no_args()) return CDS_ERR_INVALID_ARGS;
-  text t;
-  if (!sys_stralloc_ready(&t.sa, CDS_CAPS_RESERVE) || !sys_stralloc_copys(&t.sa, kCapabilities) ||
-      (c.local && !sys_stralloc_cats(&t.sa, kPrivateCapabilities)) || !sys_stralloc_append(&t.sa, ""))
-    return CDS_ERR_ACTION_FAILED;
+  if (!c.no_args()) return kInvalidArgs;
+  sa_guard t;
+  if (!sys_stralloc_ready(&t.s, CDS_CAPS_RESERVE) || !sys_stralloc_copys(&t.s, kCapabilities) ||
+      (c.local && !sys_stralloc_cats(&t.s, kPrivateCapabilities)) || !sys_stralloc_append(&t.s, ""))
+    return kFailed;
   bool sort = !sys_str_diff(c.action, "GetSortCapabilities");
-  return respond(c, {{sort ? "SortCaps" : "SearchCaps", t.sa.buf}});
+  return respond(c, {{sort ? "SortCaps" : "SearchCaps", t.s.buf}});
 }
 
 uint32_t system_update_id(call &c)
 {
-  if (!c.no_args()) return CDS_ERR_INVALID_ARGS;
+  if (!c.no_args()) return kInvalidArgs;
   return locked(c, [&] {
     char id[CONTENT_DB_NUMBER_SIZE];
     id[sys_str_fmt_uint32(id, content_db_system_update_id(c.s))] = 0;
@@ -148,9 +127,6 @@ server_rec *server_of(void *user) { return static_cast<server_rec *>(user); }
 
 bool stopping(server_rec *s) { return std::atomic_ref<int32_t>(s->content.stopping).load() != 0; }
 
-// A heap copy of a NUL-terminated text, handed out.
-int hand_out(const text &t, char **out) { return sys_str_clone(t.c_str(), out); }
-
 }  // namespace
 
 extern "C" {
@@ -169,41 +145,41 @@ uint32_t cds_action_dispatch(const device_request_info *info, const char *action
                              void *server, char **response)
 {
   server_rec *s = server_of(server);
-  if (stopping(s)) return CDS_ERR_ACTION_FAILED;
+  if (stopping(s)) return kFailed;
   for (const action_entry &e : kActions) {
     if (sys_str_diff(action, e.name)) continue;
     call c{info, s, e.name, names, values, is_local_address(info->addr.remote_ip) != 0, response};
-    if (e.local_only && !c.local) return CDS_ERR_INVALID_ACTION;
+    if (e.local_only && !c.local) return kInvalidAction;
     return e.fn(c);
   }
-  return CDS_ERR_INVALID_ACTION;
+  return kInvalidAction;
 }
 
 uint32_t cds_query_state_variable(const device_request_info *, const char *name, void *server, char **value)
 {
   server_rec *s = server_of(server);
-  if (stopping(s)) return CDS_ERR_ACTION_FAILED;
+  if (stopping(s)) return kFailed;
   bool system = !sys_str_diff(name, "SystemUpdateID");
-  if (!system && sys_str_diff(name, "ContainerUpdateIDs")) return CDS_ERR_INVALID_VAR;
+  if (!system && sys_str_diff(name, "ContainerUpdateIDs")) return kInvalidVar;
   db_lock lock(s);
-  if (!lock.held) return CDS_ERR_ACTION_FAILED;
-  text t;
+  if (!lock.held) return kFailed;
+  sa_guard t;
   if (system) {
     char id[CONTENT_DB_NUMBER_SIZE];
     id[sys_str_fmt_uint32(id, content_db_system_update_id(s))] = 0;
-    if (!sys_stralloc_copys(&t.sa, id) || !sys_stralloc_append(&t.sa, "")) return CDS_ERR_ACTION_FAILED;
-  } else if (!content_db_container_update_ids(s, &t.sa)) {
-    return CDS_ERR_ACTION_FAILED;
+    if (!sys_stralloc_copys(&t.s, id)) return kFailed;
+  } else if (!content_db_container_update_ids(s, &t.s)) {
+    return kFailed;
   }
-  return hand_out(t, value) ? 0 : CDS_ERR_ACTION_FAILED;
+  return hand_out(&t.s, value) ? 0 : kFailed;
 }
 
 int cds_subscribe(const device_request_info *, void *server, char **body)
 {
   server_rec *s = server_of(server);
   db_lock lock(s);
-  text t;
-  return lock.held && content_db_event_body(s, &t.sa) && hand_out(t, body);
+  sa_guard t;
+  return lock.held && content_db_event_body(s, &t.s) && hand_out(&t.s, body);
 }
 
 }  // extern "C"

@@ -14,11 +14,6 @@ using namespace cds;
 
 namespace {
 
-struct heap_text {
-  char *s = nullptr;
-  ~heap_text() { sys_alloc_free(s); }
-};
-
 bool is_container(const didl_object *o) { return o->element == DIDL_NAME(EL_CONTAINER); }
 
 bool marked_private(const didl_object *o) { return attribute_is(o, DIDL_NAME(AT_TARVO_PRIVATE), "1"); }
@@ -91,28 +86,28 @@ namespace cds {
 uint32_t create_object(call &c)
 {
   const char *a[2];
-  if (!c.args({"ContainerID", "Elements"}, a)) return CDS_ERR_INVALID_ARGS;
+  if (!c.args({"ContainerID", "Elements"}, a)) return kInvalidArgs;
   return locked(c, [&] {
-    heap_text id;
+    heap_guard id;
     didl_object *o = nullptr;
     if (uint32_t code = content_db_create(c.s, a[0], a[1], c.local, &id.s, &o)) return code;
     didl_filter all{};
-    str_list prefixes;
-    text result;
+    list_guard prefixes;
+    sa_guard result;
     bool ok = didl_filter_parse(&all, "*", c.local) &&
-              media_base_urls(c.s, c.info->addr.local_ip, 0, &prefixes.l) && didl_xml_begin(&result.sa, c.local) &&
-              didl_write_for_client(&result.sa, o, prefixes.l, &all, c.local, &c.info->addr,
+              media_base_urls(c.s, c.info->addr.local_ip, 0, &prefixes.l) && didl_xml_begin(&result.s, c.local) &&
+              didl_write_for_client(&result.s, o, prefixes.l, &all, c.local, &c.info->addr,
                                     &c.s->content.plugins) &&
-              didl_xml_end(&result.sa) && sys_stralloc_append(&result.sa, "");
+              didl_xml_end(&result.s) && sys_stralloc_append(&result.s, "");
     didl_filter_free(&all);
-    return ok ? respond(c, {{"ObjectID", id.s}, {"Result", result.sa.buf}}) : CDS_ERR_ACTION_FAILED;
+    return ok ? respond(c, {{"ObjectID", id.s}, {"Result", result.s.buf}}) : kFailed;
   });
 }
 
 uint32_t destroy_object(call &c)
 {
   const char *a[1];
-  if (!c.args({"ObjectID"}, a)) return CDS_ERR_INVALID_ARGS;
+  if (!c.args({"ObjectID"}, a)) return kInvalidArgs;
   return locked(c, [&] {
     uint32_t code = content_db_destroy(c.s, a[0]);
     return code ? code : respond(c, {});
@@ -122,7 +117,7 @@ uint32_t destroy_object(call &c)
 uint32_t update_object(call &c)
 {
   const char *a[3];
-  if (!c.args({"ObjectID", "CurrentTagValue", "NewTagValue"}, a)) return CDS_ERR_INVALID_ARGS;
+  if (!c.args({"ObjectID", "CurrentTagValue", "NewTagValue"}, a)) return kInvalidArgs;
   return locked(c, [&] {
     uint32_t code = content_db_update(c.s, a[0], a[1], a[2], c.local);
     return code ? code : respond(c, {});
@@ -132,9 +127,9 @@ uint32_t update_object(call &c)
 uint32_t create_reference(call &c)
 {
   const char *a[2];
-  if (!c.args({"ContainerID", "ObjectID"}, a)) return CDS_ERR_INVALID_ARGS;
+  if (!c.args({"ContainerID", "ObjectID"}, a)) return kInvalidArgs;
   return locked(c, [&] {
-    heap_text id;
+    heap_guard id;
     uint32_t code = content_db_reference(c.s, a[0], a[1], &id.s);
     return code ? code : respond(c, {{"NewID", id.s}});
   });
@@ -144,24 +139,24 @@ uint32_t set_private(call &c)
 {
   const char *a[2];
   bool on;
-  if (!c.args({"ObjectID", "Private"}, a) || !boolean_arg(a[1], &on)) return CDS_ERR_INVALID_ARGS;
+  if (!c.args({"ObjectID", "Private"}, a) || !boolean_arg(a[1], &on)) return kInvalidArgs;
   const char *id = a[0];
-  if (!sys_str_diff(id, "0")) return CDS_ERR_ACTION_FAILED;
+  if (!sys_str_diff(id, "0")) return kFailed;
   db_lock lock(c.s);
-  if (!lock.held) return CDS_ERR_ACTION_FAILED;
+  if (!lock.held) return kFailed;
   didl_object *o = content_db_get(c.s, id);
-  if (!o) return CDS_ERR_NO_SUCH_OBJECT;
+  if (!o) return kNoSuchObject;
   if (marked_private(o) == on) return respond(c, {});
   if (!on) {
     const didl_object *parent = content_db_parent(c.s, o);
     // A reference cannot be opened while its target stays hidden.
-    if ((parent && marked_private(parent)) || object_target_private(c.s, o)) return CDS_ERR_ACTION_FAILED;
+    if ((parent && marked_private(parent)) || object_target_private(c.s, o)) return kFailed;
   }
   if (!private_spread(c.s, o, on)) {
     content_db_bump(c.s, content_db_root(c.s), 0, 0, 0);
-    return CDS_ERR_ACTION_FAILED;
+    return kFailed;
   }
-  if (!content_db_bump(c.s, o, 1, 0, 1)) return CDS_ERR_ACTION_FAILED;
+  if (!content_db_bump(c.s, o, 1, 0, 1)) return kFailed;
   return respond(c, {});
 }
 
@@ -169,19 +164,19 @@ uint32_t set_searchable(call &c)
 {
   const char *a[2];
   bool on;
-  if (!c.args({"ContainerID", "Searchable"}, a) || !boolean_arg(a[1], &on)) return CDS_ERR_INVALID_ARGS;
+  if (!c.args({"ContainerID", "Searchable"}, a) || !boolean_arg(a[1], &on)) return kInvalidArgs;
   const char *id = a[0];
   db_lock lock(c.s);
-  if (!lock.held) return CDS_ERR_ACTION_FAILED;
+  if (!lock.held) return kFailed;
   didl_object *o = content_db_get(c.s, id);
-  if (!o || !is_container(o)) return CDS_ERR_NO_SUCH_CONTAINER;
+  if (!o || !is_container(o)) return kNoSuchContainer;
   if (attribute_is(o, DIDL_NAME(AT_SEARCHABLE), "1") == on) return respond(c, {});
   didl_object *root = content_db_root(c.s);
   didl_object *parent = o == root ? nullptr : content_db_parent(c.s, o);
   // Searchable only below a searchable container: a search from above
   // could not reach it.
   if (on && o != root && !(parent && attribute_is(parent, DIDL_NAME(AT_SEARCHABLE), "1")))
-    return CDS_ERR_ACTION_FAILED;
+    return kFailed;
   std::vector<didl_object *> below;
   bool ok = didl_attribute_set(&o->attributes, DIDL_NAME(AT_SEARCHABLE), searchable_text(on)) &&
             descendants(c.s, o, &below);
@@ -189,7 +184,7 @@ uint32_t set_searchable(call &c)
     if (is_container(below[i]) && attribute_is(below[i], DIDL_NAME(AT_SEARCHABLE), "1") != on)
       ok = didl_attribute_set(&below[i]->attributes, DIDL_NAME(AT_SEARCHABLE), searchable_text(on));
   bool bumped = parent ? content_db_bump(c.s, parent, 0, 0, parent != root) : content_db_bump(c.s, root, 0, 0, 0);
-  return ok && bumped ? respond(c, {}) : CDS_ERR_ACTION_FAILED;
+  return ok && bumped ? respond(c, {}) : kFailed;
 }
 
 }  // namespace cds

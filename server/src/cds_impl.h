@@ -1,6 +1,8 @@
 // Pieces shared by the source files of the ContentDirectory service.
 #pragma once
 
+#include "server_util.h"
+
 #include <vennard/content_db.h>
 #include <vennard/content_directory.h>
 #include <vennard/server.h>
@@ -13,6 +15,8 @@
 
 namespace cds {
 
+using namespace srv;
+
 // One action call as the dispatcher hands it on.
 struct call {
   const device_request_info *info;
@@ -24,16 +28,15 @@ struct call {
   char **response;
 
   // The value of an in-argument, or nullptr.
-  const char *arg(const char *name) const;
+  const char *arg(const char *name) const { return argument(names, values, name); }
   // The values of the named in-arguments into out, in order; false when
   // one is missing.
   bool args(std::initializer_list<const char *> wanted, const char **out) const;
   bool no_args() const { return !names[0]; }
 };
 
-// A response with out-arguments in order (values escaped); 501 when memory
-// runs out.
-uint32_t respond(const call &c, std::initializer_list<std::pair<const char *, const char *>> out);
+// The response with its out-arguments, in order; 501 when memory runs out.
+inline uint32_t respond(const call &c, out_values out) { return srv::respond(c.info, c.action, out, c.response); }
 
 // An unsigned 32-bit decimal: digits only.
 bool number_arg(const char *text, uint32_t *n);
@@ -59,19 +62,8 @@ using db_lock = scoped_lock<content_db_lock, content_db_unlock>;
 template <class Op> uint32_t locked(const call &c, Op op)
 {
   db_lock lock(c.s);
-  return lock.held ? op() : CDS_ERR_ACTION_FAILED;
+  return lock.held ? op() : kFailed;
 }
-
-struct text {
-  sys_stralloc_rec sa{};
-  ~text() { sys_stralloc_free(&sa); }
-  const char *c_str() const { return sa.buf ? sa.buf : ""; }
-};
-
-struct str_list {
-  sys_str_list l = nullptr;
-  ~str_list() { sys_str_list_free(l); }
-};
 
 // Object pointers handed out by the content database (not owned).
 struct object_list {

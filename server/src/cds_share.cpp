@@ -28,12 +28,12 @@ bool inside(std::string_view path, std::string_view folder)
   return path.size() == folder.size() || folder == "/" || path[folder.size()] == '/';
 }
 
-bool csv_join(char *const *list, text *out)
+bool csv_join(char *const *list, sa_guard *out)
 {
   for (char *const *l = list; l && *l; l++)
-    if (!csv_append(&out->sa, *l)) return false;
-  csv_end(&out->sa);
-  return sys_stralloc_append(&out->sa, "");
+    if (!csv_append(&out->s, *l)) return false;
+  csv_end(&out->s);
+  return sys_stralloc_append(&out->s, "");
 }
 
 // A file-type extension as the store keeps it: checked and in lower case.
@@ -72,23 +72,23 @@ namespace cds {
 uint32_t share_list(call &c)
 {
   share_list_lock lock(c.s);
-  if (!lock.held) return CDS_ERR_ACTION_FAILED;
-  str_list list;
-  text joined;
-  if (!conf_share_list_read(c.s->data_home, &list.l) || !csv_join(list.l, &joined)) return CDS_ERR_ACTION_FAILED;
-  return respond(c, {{"PathList", joined.sa.buf}});
+  if (!lock.held) return kFailed;
+  list_guard list;
+  sa_guard joined;
+  if (!conf_share_list_read(c.s->data_home, &list.l) || !csv_join(list.l, &joined)) return kFailed;
+  return respond(c, {{"PathList", joined.s.buf}});
 }
 
 uint32_t share_state(call &c)
 {
   const char *path = c.arg("Path");
-  if (!path || !share_path_check(path)) return CDS_ERR_INVALID_ARGS;
+  if (!path || !share_path_check(path)) return kInvalidArgs;
   share_list_lock lock(c.s);
-  if (!lock.held) return CDS_ERR_ACTION_FAILED;
+  if (!lock.held) return kFailed;
   sys_file_stat_rec st;
-  if (!utf8file_stat(path, &st) || !st.is_dir) return CDS_ERR_NOT_FOLDER;
-  str_list list;
-  if (!conf_share_list_read(c.s->data_home, &list.l)) return CDS_ERR_ACTION_FAILED;
+  if (!utf8file_stat(path, &st) || !st.is_dir) return kNotFolder;
+  list_guard list;
+  if (!conf_share_list_read(c.s->data_home, &list.l)) return kFailed;
   bool shared = false;
   for (char **l = list.l; *l && !shared; l++) shared = inside(path, *l);
   return respond(c, {{"State", shared ? "1" : "0"}});
@@ -97,9 +97,9 @@ uint32_t share_state(call &c)
 uint32_t share(call &c)
 {
   const char *path = c.arg("Path");
-  if (!path || !share_path_check(path)) return CDS_ERR_INVALID_ARGS;
+  if (!path || !share_path_check(path)) return kInvalidArgs;
   scanner_lock lock(c.s);
-  if (!lock.held) return CDS_ERR_ACTION_FAILED;
+  if (!lock.held) return kFailed;
   if (uint32_t code = content_db_share(c.s, path)) return code;
   return respond(c, {});
 }
@@ -107,12 +107,12 @@ uint32_t share(call &c)
 uint32_t unshare(call &c)
 {
   const char *path = c.arg("Path");
-  if (!path || !share_path_check(path)) return CDS_ERR_INVALID_ARGS;
+  if (!path || !share_path_check(path)) return kInvalidArgs;
   // The count of lists the scanner has read is taken before the change and
   // the notification mutex held until the wait: the scanner's reading of
   // the changed list cannot slip past unseen.
   uint64_t generation;
-  if (!share_notify_lock(c.s, &generation)) return CDS_ERR_ACTION_FAILED;
+  if (!share_notify_lock(c.s, &generation)) return kFailed;
   bool ok;
   {
     scanner_lock lock(c.s);
@@ -123,24 +123,24 @@ uint32_t unshare(call &c)
     ok = share_notify_wait(c.s, generation);
   }
   share_notify_unlock(c.s);
-  return ok ? respond(c, {}) : CDS_ERR_ACTION_FAILED;
+  return ok ? respond(c, {}) : kFailed;
 }
 
 uint32_t file_type_list(call &c)
 {
   scanner_lock lock(c.s);
-  if (!lock.held) return CDS_ERR_ACTION_FAILED;
-  str_list names, values;
-  text extensions, types;
+  if (!lock.held) return kFailed;
+  list_guard names, values;
+  sa_guard extensions, types;
   if (!conf_folder_list(c.s->data_home, CONF_KEY_FILETYPE, &names.l, &values.l) || !csv_join(names.l, &extensions) ||
       !csv_join(values.l, &types))
-    return CDS_ERR_ACTION_FAILED;
+    return kFailed;
   uint32_t n = 0;
   while (names.l[n]) n++;
   char count[CONTENT_DB_NUMBER_SIZE];
   count[sys_str_fmt_uint32(count, n)] = 0;
-  return respond(c, {{"FileExtensionList", extensions.sa.buf},
-                     {"MimeTypeList", types.sa.buf},
+  return respond(c, {{"FileExtensionList", extensions.s.buf},
+                     {"MimeTypeList", types.s.buf},
                      {"NumberOfFileTypes", count}});
 }
 
@@ -149,13 +149,13 @@ uint32_t file_type_add(call &c)
   std::string ext;
   const char *mime = c.arg("MimeType");
   if (!extension_arg(c.arg("FileExtension"), &ext) || !mime_arg(mime))
-    return CDS_ERR_INVALID_ARGS;
+    return kInvalidArgs;
   {
     scanner_lock lock(c.s);
     bool exists;
-    if (!lock.held || !file_type_exists(c.s, ext, &exists)) return CDS_ERR_ACTION_FAILED;
-    if (exists) return CDS_ERR_FILE_TYPE_EXISTS;
-    if (!conf_filetype_write(c.s->data_home, ext.c_str(), mime)) return CDS_ERR_ACTION_FAILED;
+    if (!lock.held || !file_type_exists(c.s, ext, &exists)) return kFailed;
+    if (exists) return kFileTypeExists;
+    if (!conf_filetype_write(c.s->data_home, ext.c_str(), mime)) return kFailed;
   }
   share_scanner_recheck(c.s);
   return respond(c, {});
@@ -164,17 +164,17 @@ uint32_t file_type_add(call &c)
 uint32_t file_type_remove(call &c)
 {
   std::string ext;
-  if (!extension_arg(c.arg("FileExtension"), &ext)) return CDS_ERR_INVALID_ARGS;
+  if (!extension_arg(c.arg("FileExtension"), &ext)) return kInvalidArgs;
   {
     scanner_lock lock(c.s);
     bool exists;
-    if (!lock.held || !file_type_exists(c.s, ext, &exists)) return CDS_ERR_ACTION_FAILED;
-    if (!exists) return CDS_ERR_NO_SUCH_FILE_TYPE;
+    if (!lock.held || !file_type_exists(c.s, ext, &exists)) return kFailed;
+    if (!exists) return kNoSuchFileType;
     char *path = nullptr;
     bool removed = conf_key_item_path(c.s->data_home, CONF_KEY_FILETYPE, ext.c_str(), &path) &&
                    utf8file_remove(path);
     sys_alloc_free(path);
-    if (!removed) return CDS_ERR_ACTION_FAILED;
+    if (!removed) return kFailed;
   }
   share_scanner_recheck(c.s);
   return respond(c, {});

@@ -264,7 +264,12 @@ uint32_t tag_values_parse(server_rec *s, const char *text, objects_guard *out)
   for (char **p = pieces.l; *p; p++) {
     didl_object *o = nullptr;
     if (!piece_parse(s, *p, &o)) return kInvalidArgs;
-    out->v.push_back(o);
+    try {
+      out->v.push_back(o);
+    } catch (...) {
+      didl_object_free(o);
+      throw;
+    }
     if (!dtcp_params_strip(o)) return kFailed;
     if (o->properties.len > 1) return kInvalidArgs;
   }
@@ -461,7 +466,12 @@ uint32_t content_db_destroy(server_rec *s, const char *id)
   content_entry *e = live_entry(s, id);
   if (!e) return kNoSuchObject;
   if (e == entry_at(s, db(s).root)) return kFailed;
-  bool ok = tree_remove(s, e);
+  bool ok;
+  try {
+    ok = tree_remove(s, e);
+  } catch (...) {  // out of memory: what was marked still leaves
+    ok = false;
+  }
   index_close_up(s);
   system_update_id_read(s);
   return ok ? kOk : kFailed;
@@ -471,8 +481,13 @@ uint32_t content_db_update(server_rec *s, const char *id, const char *current, c
 {
   if (content_db_is_special(s, id)) return kFailed;
   objects_guard cur, fresh;
-  uint32_t r = tag_values_parse(s, current, &cur);
-  if (!r) r = tag_values_parse(s, new_values, &fresh);
+  uint32_t r;
+  try {
+    r = tag_values_parse(s, current, &cur);
+    if (!r) r = tag_values_parse(s, new_values, &fresh);
+  } catch (...) {  // out of memory
+    r = kFailed;
+  }
   if (r) return r;
   content_entry *e = live_entry(s, id ? id : "");
   if (!e) return kNoSuchObject;
@@ -503,10 +518,8 @@ uint32_t content_db_reference(server_rec *s, const char *container_id, const cha
   if (ref && !(target = live_entry(s, ref))) return kNoSuchObject;
   content_entry *parent = live_entry(s, container_id ? container_id : "");
   if (!parent || !is_container(parent->object)) return kNoSuchContainer;
-  const char *cls = didl_property_first(target->object, DIDL_NAME(EL_UPNP_CLASS))
-                        ? didl_property_first(target->object, DIDL_NAME(EL_UPNP_CLASS))->text
-                        : "";
-  if (!didl_class_allowed_create(parent->object, cls)) return kFailed;
+  const didl_property *cls = didl_property_first(target->object, DIDL_NAME(EL_UPNP_CLASS));
+  if (!didl_class_allowed_create(parent->object, cls ? cls->text : "")) return kFailed;
 
   char id[CONTENT_DB_NUMBER_SIZE];
   object_guard o;

@@ -11,7 +11,6 @@
 #include <tarvo_util/utf8file.h>
 
 #include <string_view>
-#include <vector>
 
 using namespace cdb;
 using namespace srv;
@@ -24,6 +23,15 @@ bool inside(std::string_view path, std::string_view folder)
   if (folder.empty() || path.substr(0, folder.size()) != folder) return false;
   return path.size() == folder.size() || folder.back() == '/' || path[folder.size()] == '/';
 }
+
+// The paths of the list that stay, as a NULL-terminated list that borrows
+// its strings.
+struct kept_paths {
+  sys_ptralloc_rec pa{};
+  ~kept_paths() { sys_ptralloc_free(&pa); }
+  bool add(const char *path) { return sys_ptralloc_append(&pa, const_cast<char *>(path)); }
+  char *const *list() { return sys_ptralloc_append(&pa, nullptr) ? reinterpret_cast<char *const *>(pa.buf) : nullptr; }
+};
 
 struct share_lock {
   server_rec *s;
@@ -47,15 +55,14 @@ uint32_t content_db_share(server_rec *s, const char *path)
   if (!path || !*path || !utf8file_stat(path, &st) || !st.is_dir) return kNotFolder;
   list_guard list;
   if (!conf_share_list_read(s->data_home, &list.l)) return kFailed;
-  std::vector<char *> kept;
+  kept_paths kept;
   for (char **l = list.l; *l; l++) {
     if (inside(path, *l)) return kInsideShare;
-    if (!inside(*l, path)) kept.push_back(*l);
+    if (!inside(*l, path) && !kept.add(*l)) return kFailed;
   }
-  if (kept.size() >= CONTENT_DB_SHARES_MAX) return kTooManyShares;
-  kept.push_back(const_cast<char *>(path));
-  kept.push_back(nullptr);
-  return conf_share_list_write(s->data_home, kept.data()) ? 0 : kFailed;
+  if (kept.pa.len >= CONTENT_DB_SHARES_MAX) return kTooManyShares;
+  char *const *paths = kept.add(path) ? kept.list() : nullptr;
+  return paths && conf_share_list_write(s->data_home, paths) ? kOk : kFailed;
 }
 
 int content_db_unshare(server_rec *s, const char *path)
@@ -64,11 +71,11 @@ int content_db_unshare(server_rec *s, const char *path)
   if (!lock.held || !path) return 0;
   list_guard list, names, values;
   if (!conf_share_list_read(s->data_home, &list.l)) return 0;
-  std::vector<char *> kept;
+  kept_paths kept;
   bool listed = false;
   for (char **l = list.l; *l; l++) {
     if (!sys_str_diff(*l, path)) listed = true;
-    else kept.push_back(*l);
+    else if (!kept.add(*l)) return 0;
   }
   if (!listed || !conf_folder_list(s->data_home, CONF_KEY_SHARE_DATA, &names.l, &values.l)) return 0;
   for (uint32_t i = 0; names.l[i]; i++) {
@@ -79,8 +86,8 @@ int content_db_unshare(server_rec *s, const char *path)
     // A container that is gone already counts as destroyed.
     if ((r && r != kNoSuchObject) || !conf_share_data_remove(s->data_home, names.l[i])) return 0;
   }
-  kept.push_back(nullptr);
-  return conf_share_list_write(s->data_home, kept.data());
+  char *const *paths = kept.list();
+  return paths && conf_share_list_write(s->data_home, paths);
 }
 
 }  // extern "C"

@@ -34,6 +34,26 @@ int compare(const void *a, const void *b, void *criteria)
   return 0;
 }
 
+// An object with its key values read once, so that the sort compares
+// values and never walks property lists again.
+struct decorated {
+  didl_object *object;
+  const char **values;
+};
+
+int compare_decorated(const void *a, const void *b, void *criteria)
+{
+  const auto *da = static_cast<const decorated *>(a);
+  const auto *db = static_cast<const decorated *>(b);
+  const auto *c = static_cast<const didl_sort_criteria *>(criteria);
+  for (uint32_t i = 0; i < c->keys.len; i++) {
+    const auto *key = static_cast<const avcp_didl_sort_key *>(c->keys.buf[i]);
+    int r = avcp_didl_sort_value_compare(key, da->values[i], db->values[i]);
+    if (r) return r;
+  }
+  return 0;
+}
+
 }  // namespace
 
 extern "C" {
@@ -70,7 +90,26 @@ int didl_sort_parse(didl_sort_criteria *record, const char *text, int allow_priv
 void didl_sort(const didl_sort_criteria *record, didl_object **objects, uint32_t count)
 {
   if (!record || !objects || !record->keys.len) return;
-  sort_quick(objects, count, sizeof(didl_object *), const_cast<didl_sort_criteria *>(record), compare);
+  auto *criteria = const_cast<didl_sort_criteria *>(record);
+  uint32_t nkeys = record->keys.len;
+  auto *entries = static_cast<decorated *>(sys_alloc(size_t(count) * sizeof(decorated)));
+  auto *values = static_cast<const char **>(sys_alloc(size_t(count) * nkeys * sizeof(const char *)));
+  if (!entries || !values) {
+    // Without room for the read-ahead values, the plain sort still orders.
+    sys_alloc_free(entries);
+    sys_alloc_free(values);
+    sort_quick(objects, count, sizeof(didl_object *), criteria, compare);
+    return;
+  }
+  for (uint32_t i = 0; i < count; i++) {
+    entries[i] = {objects[i], values + size_t(i) * nkeys};
+    for (uint32_t k = 0; k < nkeys; k++)
+      entries[i].values[k] = key_value(static_cast<const avcp_didl_sort_key *>(record->keys.buf[k]), objects[i]);
+  }
+  sort_quick(entries, count, sizeof(decorated), criteria, compare_decorated);
+  for (uint32_t i = 0; i < count; i++) objects[i] = entries[i].object;
+  sys_alloc_free(entries);
+  sys_alloc_free(values);
 }
 
 void didl_sort_free(didl_sort_criteria *record)

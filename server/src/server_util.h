@@ -40,10 +40,14 @@ inline constexpr uint32_t kInvalidTag = 703;
 inline constexpr uint32_t kRequiredTag = 704;
 inline constexpr uint32_t kReadOnlyTag = 705;
 inline constexpr uint32_t kParameterMismatch = 706;
+inline constexpr uint32_t kBadSearchCriteria = 708;
+inline constexpr uint32_t kBadSortCriteria = 709;
 inline constexpr uint32_t kNoSuchContainer = 710;
 inline constexpr uint32_t kBadMetadata = 712;
 inline constexpr uint32_t kNotFolder = 800;
 inline constexpr uint32_t kInsideShare = 801;
+inline constexpr uint32_t kFileTypeExists = 803;
+inline constexpr uint32_t kNoSuchFileType = 804;
 inline constexpr uint32_t kTooManyShares = 805;
 
 // Takes mutex unless stopping is set (looked at before and after).

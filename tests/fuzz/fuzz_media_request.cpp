@@ -2,15 +2,31 @@
 // Requests on a media connection from arbitrary bytes: the request line,
 // the path, Range, TimeSeekRange.dlna.org, PlaySpeed.dlna.org and the rest
 // of the headers, served over a socket pair against a small database.  The
-// first byte says whether the requester is local.
+// first byte says whether the requester is local.  An empty line follows
+// the bytes, so that most header blocks end.
 #include <vennard/media_http.h>
 
 #include "fuzz_server.h"
 
 #include <cstdint>
+#include <ctime>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+
+namespace {
+
+thread_local bool serving;
+
+}  // namespace
+
+// The header reader pauses a second after every refused request; while an
+// input is served, pauses end at once, or a run would see a few inputs a
+// minute.  Other threads (the fuzzer's own) sleep as usual.
+extern "C" int nanosleep(const struct timespec *req, struct timespec *rem)
+{
+  return serving ? 0 : clock_nanosleep(CLOCK_REALTIME, 0, req, rem);
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -21,6 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
   // The answers are read and dropped while the request is served.
   std::thread drain([peer = sv[0], data, size] {
     send(peer, data + 1, size - 1, MSG_NOSIGNAL);
+    send(peer, "\r\n\r\n", 4, MSG_NOSIGNAL);
     shutdown(peer, SHUT_WR);
     char buf[65536];
     while (recv(peer, buf, sizeof buf, 0) > 0) {
@@ -35,7 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
   sys_socketbuffer_init(&conn->in, sv[1], conn->in_buf, sizeof conn->in_buf, 100);
   sys_socketbuffer_init(&conn->out, sv[1], conn->out_buf, sizeof conn->out_buf, 1000);
   sys_socket_ndelay_on(sv[1]);
+  serving = true;
   media_http_serve(s, conn);
+  serving = false;
   shutdown(sv[1], SHUT_RDWR);
   drain.join();
   close(sv[0]);

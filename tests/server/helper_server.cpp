@@ -1,5 +1,7 @@
 #include "server_test.h"
 
+#include "helper_client.h"
+
 #include <tarvo_util/sys_alloc.h>
 #include <tarvo_util/sys_str.h>
 
@@ -12,7 +14,11 @@ namespace server_test {
 
 data_folder::data_folder()
 {
-  std::string cmd = tarvo_test::data_dir() + "/../scripts/layout-data '" + home + "' >/dev/null";
+  // Ports of its own: test programs run side by side, and the media server
+  // listens on them.
+  std::string ports;
+  for (int i = 0; i < 3; i++) ports += " " + std::to_string(mgmt_test::free_port());
+  std::string cmd = tarvo_test::data_dir() + "/../scripts/layout-data '" + home + "'" + ports + " >/dev/null";
   if (std::system(cmd.c_str()) != 0) std::abort();
 }
 

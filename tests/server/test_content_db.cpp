@@ -167,7 +167,8 @@ TEST_F(db, CreateObjectNumbersFilesAndFillsInTheContainer)
 
   std::string track = item(artist, "Song",
                            "<res protocolInfo=\"*:*:audio/mpeg:DLNA.ORG_PN=MP3\" tarvo:filename=\"/m/Song.MP3\"></res>"
-                           "<upnp:albumArtURI>http://127.0.0.1:30001/9-9.jpg</upnp:albumArtURI>"
+                           "<upnp:albumArtURI>http://127.0.0.1:" + std::to_string(s->http_port) +
+                               "/9-9.jpg</upnp:albumArtURI>"
                            "<upnp:albumArtURI tarvo:filename=\"/m/cover.jpg\"></upnp:albumArtURI>");
   ASSERT_EQ(track, "3");
   EXPECT_EQ(res_attribute(track, DIDL_AT_PROTOCOL_INFO), "http-get:*:audio/mpeg:DLNA.ORG_PN=MP3");

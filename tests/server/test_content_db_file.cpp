@@ -123,6 +123,19 @@ TEST_F(file, FileOrderIsCheckedAndRestored)
   EXPECT_NE(saved.find("tarvo:children=\"20,5,S,12,99\""), std::string::npos);
 }
 
+TEST_F(file, ADestroyEndsOnListsThatLoop)
+{
+  auto box = [](const std::string &id, const std::string &parent, const std::string &children) {
+    return "<container id=\"" + id + "\" parentID=\"" + parent + "\" restricted=\"1\" childCount=\"1\" "
+           "tarvo:containerUpdateID=\"0\" tarvo:children=\"" + children + "\"><dc:title>b</dc:title></container>\r\n";
+  };
+  srv.data.put("data.xml", kHead + root("tarvo:containerUpdateID=\"1\"", "5,7") + box("5", "0", "5,6,0") +
+                               box("6", "5", "5") + item("7", "0") + "</DIDL-Lite>\r\n");
+  ASSERT_TRUE(srv.start());
+  EXPECT_EQ(content_db_destroy(s, "5"), 0u);
+  EXPECT_EQ(ids(), "0,7");
+}
+
 TEST_F(file, StoredValuesThatCannotBeWrittenAgainAreMended)
 {
   srv.data.put("data.xml", kHead + root("tarvo:containerUpdateID=\"1\"", "5") +

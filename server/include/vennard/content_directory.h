@@ -16,19 +16,6 @@ struct server_rec;
 
 #define CDS_SERVICE_ID "urn:upnp-org:serviceId:ContentDirectory"
 
-/* UPnP error codes of the service. */
-#define CDS_ERR_INVALID_ACTION 401
-#define CDS_ERR_INVALID_ARGS 402
-#define CDS_ERR_INVALID_VAR 404
-#define CDS_ERR_ACTION_FAILED 501
-#define CDS_ERR_NO_SUCH_OBJECT 701
-#define CDS_ERR_BAD_SEARCH_CRITERIA 708
-#define CDS_ERR_BAD_SORT_CRITERIA 709
-#define CDS_ERR_NO_SUCH_CONTAINER 710
-#define CDS_ERR_NOT_FOLDER 800
-#define CDS_ERR_FILE_TYPE_EXISTS 803
-#define CDS_ERR_NO_SUCH_FILE_TYPE 804
-
 /* Fills the service's handler record; user data the server record. */
 void cds_handler_init(struct server_rec *s, device_service_handler *handler);
 

@@ -33,24 +33,6 @@ struct parsed {
   }
 };
 
-TEST(ServerDesc, ShippedDescriptionHasTheThreeServices)
-{
-  std::string text = tarvo_test::read_file(tarvo_test::data_dir() + "/../server/data/av_msd.xml");
-  parsed p(text);
-  ASSERT_TRUE(p.ok);
-  auto devices = p.devices();
-  ASSERT_EQ(devices.size(), 1u);
-  EXPECT_STREQ(devices[0]->model_name, "Tarvo Media Server");
-  std::vector<std::string> ids;
-  for (server_desc_service_rec **s = devices[0]->services; s && *s; s++) {
-    ids.push_back((*s)->service_id);
-    EXPECT_EQ((*s)->service_module, nullptr);
-  }
-  EXPECT_EQ(ids, (std::vector<std::string>{"urn:upnp-org:serviceId:ContentDirectory",
-                                           "urn:upnp-org:serviceId:ConnectionManager",
-                                           "urn:tarvo-org:serviceId:X_DeviceManager"}));
-}
-
 TEST(ServerDesc, EmbeddedDevicesTrimmedNamesForeignElementsAndModules)
 {
   parsed p(kHead + "<URLBase> http://x/ </URLBase><device>"

@@ -1,13 +1,89 @@
-// Start and stop of the media server.  The device stack, content database
-// and the rest come later; until then a start reads the one key that
-// every start needs and keeps the data folder, so that the service shell
-// and its management port behave as they will.
+// Start and stop of the media server: the configuration and description it
+// reads, the order in which its parts start (each undone in reverse when a
+// later one fails) and stop, the power events, and the one-time offer of
+// the common media folders as shares.
 #include <vennard/conf_store.h>
+#include <vennard/content_directory.h>
 #include <vennard/server.h>
+#include <vennard/server_desc.h>
+#include <vennard/share_scanner.h>
+#include <vennard/vennard_limits.h>
 
+#include <tarvo_platform/special_folder.h>
 #include <tarvo_util/sys_alloc.h>
 #include <tarvo_util/sys_socket.h>
 #include <tarvo_util/sys_str.h>
+#include <tarvo_util/utf8file.h>
+#include <tarvo_util/xml.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// How far a start got: a teardown undoes everything up to there.
+enum stage {
+  STAGE_NONE,
+  STAGE_CM,       // ConnectionManager state
+  STAGE_CONTENT,  // content database, plug-ins, media HTTP server
+  STAGE_ACCESS,   // access control
+  STAGE_MODULES,  // service modules
+  STAGE_DEVICE,   // tarvo_device_start
+  STAGE_SCANNER,  // the scanner's thread
+};
+
+struct text_guard {
+  char *s = nullptr;
+  ~text_guard() { sys_alloc_free(s); }
+};
+
+struct list_guard {
+  sys_str_list l = nullptr;
+  ~list_guard() { sys_str_list_free(l); }
+};
+
+// Stops in the order that leaves no thread with a lock destroyed under
+// it: the scanner's thread first, the device stack (whose connection
+// threads take the scanner's and access control's locks), the content
+// database (whose media connections take access control's), and only then
+// those locks.
+void teardown(server_rec *s, stage reached)
+{
+  if (reached >= STAGE_SCANNER) share_scanner_stop(s);
+  if (reached >= STAGE_DEVICE) {
+    server_device_ready_clear(s);
+    tarvo_device_end(&s->device);
+  } else if (s->device) {
+    // A context the setters made for a start that never came: a start
+    // without a description only frees it.
+    tarvo_device_start(&s->device, nullptr, 0, nullptr, nullptr, 0, nullptr);
+  }
+  if (reached >= STAGE_CONTENT) content_db_stop(s);
+  if (reached >= STAGE_CM) cm_state_stop(s);
+  share_locks_close(s);
+  if (reached >= STAGE_ACCESS) access_control_stop(s);
+  service_modules_unload(s);
+  sys_alloc_free(s->description);
+  s->description = nullptr;
+  sys_alloc_free(s->data_home);
+  s->data_home = nullptr;
+}
+
+// The description as the device stack serves it: the friendly name and the
+// UDN of this server.
+bool description_rewrite(server_rec *s, const char *text, const server_desc_device_rec *device)
+{
+  text_guard name;
+  if (!conf_value_read(s->data_home, CONF_KEY_FRIENDLY_NAME, &name.s) &&
+      !conf_friendly_name_default(device->friendly_name, &name.s))
+    return false;
+  char element_friendly[] = "friendlyName", element_udn[] = "UDN";
+  char *names[] = {element_friendly, element_udn, nullptr};
+  char *values[] = {name.s, s->udn, nullptr};
+  return xml_translate_value(text, names, values, 1, &s->description) != 0;
+}
+
+}  // namespace
 
 extern "C" {
 
@@ -15,34 +91,101 @@ int server_start(server_rec *s, const char *data_home)
 {
   platform_init();
   sys_byte_zero(s, sizeof *s);
-  uint16_t port;
   if (!sys_str_clone(data_home, &s->data_home)) return 0;
-  if (!conf_port_read(data_home, CONF_KEY_UPNP_PORT, &port)) {
-    server_stop(s);
-    return 0;
+
+  uint16_t port = 0;
+  uint32_t max_age = 0;
+  int flag = 0;
+  text_guard root;
+  list_guard disable_if;
+  sys_stralloc_rec text{};
+  server_desc_rec desc{};
+  sys_ptralloc_rec handlers{};
+  device_service_handler cds{}, cm{}, devmgr{};
+  stage reached = STAGE_NONE;
+  bool ok = conf_port_read(data_home, CONF_KEY_UPNP_PORT, &port) &&
+            conf_key_path(data_home, CONF_KEY_UPNP_ROOT, &root.s) && conf_udn_read(data_home, s->udn) &&
+            conf_max_age_read(data_home, &max_age) && conf_list_read(data_home, CONF_KEY_DISABLE_IF, &disable_if.l) &&
+            conf_flag_read(data_home, CONF_KEY_SUSPEND_TRANSPORT, &flag) &&
+            conf_description_read(data_home, &text) && sys_stralloc_append(&text, "") &&
+            description_read(text.buf, text.len - 1, &desc) &&
+            description_rewrite(s, text.buf, desc.devices[0]);
+  s->suspend_transport = flag;
+  sys_stralloc_free(&text);
+  const server_desc_device_rec *device = ok ? desc.devices[0] : nullptr;
+  if (ok) {
+    cds_handler_init(s, &cds);
+    cm_handler_init(s, &cm);
+    devmgr_handler_init(s, &devmgr);
+    ok = sys_ptralloc_append(&handlers, &cds) && sys_ptralloc_append(&handlers, &cm) &&
+         sys_ptralloc_append(&handlers, &devmgr);
   }
-  return 1;
+  if (ok && (ok = cm_state_start(s))) reached = STAGE_CM;
+  if (ok && (ok = content_db_start(s, data_home, device->model_name))) reached = STAGE_CONTENT;
+  if (ok && (ok = access_control_start(s))) reached = STAGE_ACCESS;
+  if (ok && (ok = service_modules_load(s, device, &handlers))) reached = STAGE_MODULES;
+  if (ok && disable_if.l && disable_if.l[0]) ok = tarvo_device_set_disable_if(&s->device, disable_if.l);
+  if (ok && (ok = conf_flag_read(data_home, CONF_KEY_SUSPEND_ACTION, &flag))) {
+    tarvo_device_set_suspend_control(&s->device, flag);
+    ok = sys_ptralloc_append(&handlers, nullptr);
+  }
+  if (ok && (ok = tarvo_device_start(&s->device, nullptr, port, root.s, s->description, max_age,
+                                     reinterpret_cast<device_service_handler *const *>(handlers.buf)))) {
+    reached = STAGE_DEVICE;
+    server_device_ready_set(s);
+  }
+  if (ok && (ok = share_scanner_start(s))) reached = STAGE_SCANNER;
+  sys_ptralloc_free(&handlers);
+  description_free(&desc);
+  if (!ok) teardown(s, reached);
+  return ok;
 }
 
-void server_stop(server_rec *s)
-{
-  sys_alloc_free(s->data_home);
-  s->data_home = nullptr;
-}
+void server_stop(server_rec *s) { teardown(s, STAGE_SCANNER); }
 
-int default_shares_offer(server_rec *)
+int default_shares_offer(server_rec *s)
 {
-  return 1;
+  std::vector<std::string> candidates;
+  for (int kind : {SPECIAL_FOLDER_MUSIC, SPECIAL_FOLDER_PICTURES, SPECIAL_FOLDER_VIDEO}) {
+    char buf[SHARE_PATH_MAX + 1];
+    sys_file_stat_rec st;
+    if (special_folder_common_media(kind, buf, sizeof buf) && utf8file_stat(buf, &st) && st.is_dir)
+      candidates.emplace_back(buf);
+  }
+  list_guard done;
+  if (!conf_share_done_read(s->data_home, &done.l)) return 0;
+  std::erase_if(candidates, [&](const std::string &c) { return done.l[sys_str_list_find(done.l, c.c_str())]; });
+  if (candidates.empty()) return 1;
+  std::vector<char *> lines;
+  for (char **l = done.l; *l; l++) lines.push_back(*l);
+  for (size_t i = candidates.size(); i-- > 0;) {
+    if (!share_scanner_lock(s)) return 0;
+    uint32_t r = content_db_share(s, candidates[i].c_str());
+    share_scanner_unlock(s);
+    if (r == 805) continue;  // offered again at the next start
+    if (r && r != 801) return 0;
+    lines.push_back(candidates[i].data());
+  }
+  lines.push_back(nullptr);
+  return conf_share_done_write(s->data_home, lines.data());
 }
 
 void server_power_suspend(server_rec *s)
 {
   s->suspended = 1;
+  if (!server_device_enter(s)) return;
+  tarvo_device_send_byebye(&s->device);
+  tarvo_device_ssdp_close_socket(&s->device);
+  server_device_leave(s);
 }
 
 void server_power_resume(server_rec *s)
 {
   s->suspended = 0;
+  if (!server_device_enter(s)) return;
+  tarvo_device_ssdp_open_socket(&s->device);
+  tarvo_device_send_alive(&s->device);
+  server_device_leave(s);
 }
 
 }  // extern "C"

@@ -80,7 +80,7 @@ int share_locks_init(server_rec *s)
   return 0;
 }
 
-void share_locks_close(server_rec *s)
+void share_locks_refuse(server_rec *s)
 {
   share_scanner_rec *sc = &s->scanner;
   if (!flag(sc->ready).exchange(0)) return;
@@ -88,6 +88,13 @@ void share_locks_close(server_rec *s)
   sys_mutex_lock(&sc->notify.mutex);
   sys_sync_notify_all(&sc->notify.cond);
   sys_mutex_unlock(&sc->notify.mutex);
+}
+
+void share_locks_close(server_rec *s)
+{
+  share_scanner_rec *sc = &s->scanner;
+  share_locks_refuse(s);
+  if (!sc->mutex) return;
   while (flag(sc->users).load()) sys_thread_sleep(1);
   sys_sync_destroy(&sc->notify.cond);
   sys_mutex_destroy(&sc->notify.mutex);

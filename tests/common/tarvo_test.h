@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -51,6 +52,20 @@ inline std::string data_dir()
 {
   const char *d = std::getenv("TARVO_TEST_DATA");
   return d ? d : "tests";
+}
+
+// What a shell command writes on its standard output; *status its wait
+// status (-1 when it could not run).
+inline std::string command_output(const std::string &cmd, int *status)
+{
+  std::string out;
+  *status = -1;
+  FILE *p = popen(cmd.c_str(), "r");
+  if (!p) return out;
+  char buf[512];
+  while (size_t n = fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+  *status = pclose(p);
+  return out;
 }
 
 // Moves the process into a network namespace of its own with loopback up,

@@ -160,7 +160,9 @@ bool fixture::start(bool with_device)
   if (!srv.start()) return false;
   http_port = s->http_port;
   upnp_port = uint16_t(std::stoul(srv.data.get("upnp_port")));
-  scanner = share_scanner_start(s) != 0;
+  // The share actions need the scanner's locks; the tests play the
+  // scanner's part themselves.
+  scanner = share_locks_init(s) != 0;
   if (!scanner || !with_device) return scanner;
   std::string desc = srv.data.get("upnp_root/description/av_msd.xml");
   device_service_handler cds, cm, devmgr;
@@ -179,7 +181,7 @@ bool fixture::start(bool with_device)
 void fixture::stop()
 {
   server_rec *s = &srv.s;
-  if (scanner) share_scanner_stop(s);
+  if (scanner) share_locks_close(s);
   scanner = false;
   if (device) {
     server_device_ready_clear(s);

@@ -339,7 +339,7 @@ TEST_F(Cds, SharesAndTheScanner)
   // Without a scanner that reads the list, the wait ends with the scanner.
   std::thread stopper([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    share_scanner_stop(&f.srv.s);
+    share_locks_close(&f.srv.s);
   });
   auto t0 = std::chrono::steady_clock::now();
   EXPECT_EQ(act("X_Unshare", {{"Path", a}}).code, 501u);

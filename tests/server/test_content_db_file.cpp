@@ -290,7 +290,7 @@ TEST_F(file, DynamicItemsComeFreshFromTheirFilesOrStayAsStored)
                                "</DIDL-Lite>\r\n");
   ASSERT_TRUE(srv.start());
   close(fd);
-  EXPECT_EQ(title("1"), "new.mp3");
+  EXPECT_EQ(title("1"), "new");
   didl_object *fresh = content_db_get(s, "1");
   didl_property *res = didl_property_first(fresh, DIDL_NAME(EL_RES));
   ASSERT_NE(res, nullptr);

@@ -5,6 +5,8 @@
 
 #include <stdint.h>
 #include <tarvo_device/tarvo_device.h>
+#include <tarvo_util/sys_alloc.h>
+#include <vennard/conf_store.h>
 #include <vennard/connection_manager.h>
 #include <vennard/content_db.h>
 #include <vennard/device_manager.h>
@@ -19,6 +21,8 @@ extern "C" {
 typedef struct server_rec {
   tarvo_device_ctx *device; /* the device stack's context; first */
   char *data_home;          /* heap copy of the data folder */
+  char udn[CONF_UDN_LENGTH + 1]; /* the device's UDN, NUL-terminated */
+  sys_ptralloc_rec modules; /* service_module_rec pointers, in load order */
   int32_t suspended;        /* 1 between a suspend and a resume power event */
   /* The device gate: server threads call into the device stack only
    * between server_device_enter and server_device_leave, which let them in

@@ -41,8 +41,8 @@ typedef struct share_scanner_rec {
 /* Starts the scanner (last in the server start); 1/0, everything undone. */
 int share_scanner_start(struct server_rec *s);
 /* Stops it (first in the server stop): refuses its locks from now on,
- * wakes every share action that waits for it, ends the thread and frees
- * the locks once no other thread uses them. */
+ * wakes every share action that waits for it and ends the thread.  The
+ * locks stay until share_locks_close. */
 void share_scanner_stop(struct server_rec *s);
 /* Asks a running scan to start over: the share list changed. */
 void share_scanner_rescan(struct server_rec *s);
@@ -53,8 +53,10 @@ void share_scanner_recheck(struct server_rec *s);
 
 /* Creates the scanner mutex and the share-list notification. */
 int share_locks_init(struct server_rec *s);
-/* Refuses both locks from now on, wakes the waiters, waits until no thread
- * is inside, and frees them. */
+/* Refuses both locks from now on and wakes the waiters. */
+void share_locks_refuse(struct server_rec *s);
+/* Refuses them if that was not done, waits until no thread is inside, and
+ * frees them (last in the server stop). */
 void share_locks_close(struct server_rec *s);
 /* The scanner mutex; 0 once the scanner stops. */
 int share_scanner_lock(struct server_rec *s);

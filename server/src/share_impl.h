@@ -1,0 +1,219 @@
+// Pieces shared by the source files of the share scanner.
+#pragma once
+
+#include <vennard/content_db.h>
+#include <vennard/server.h>
+#include <vennard/share_scanner.h>
+
+#include <tarvo_util/sys_alloc.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace scan {
+
+// What tells two folders apart however they are reached.
+struct identity {
+  uint64_t dev = 0;
+  uint64_t ino = 0;
+  bool valid = false;
+  bool operator==(const identity &o) const { return valid && o.valid && dev == o.dev && ino == o.ino; }
+};
+// The identity of the folder at path (symbolic links followed); invalid
+// for anything that is not a folder.
+identity identity_of(const std::string &path);
+
+struct share_rec;
+
+// A folder of a share as the walk knows it: its container, its identity,
+// and whether it has gone (done).
+struct folder_rec {
+  share_rec *share;
+  folder_rec *parent;
+  std::string path;
+  std::string container_id;
+  identity id;
+  bool done = false;
+  std::vector<folder_rec *> children; // its subfolders' records
+};
+
+struct share_rec {
+  std::string path;
+  std::string container_id;
+  identity id;
+  folder_rec *root = nullptr;
+  bool removed = false;
+  bool signalled = false;   // its folders changed, or a walk was cut short
+  bool degraded = false;    // the watches ran out: a change is assumed every SHARE_POLL_MS
+  int64_t next_poll_ms = 0; // when degraded
+  std::vector<int> wds;     // the watches of its folders
+};
+
+// The category containers: the root containers' children by title.
+enum category_list {
+  CAT_MUSIC_ARTIST,
+  CAT_MUSIC_GENRE,
+  CAT_MUSIC_ALBUM,
+  CAT_VIDEO_ACTOR,
+  CAT_VIDEO_GENRE,
+  CAT_VIDEO_ALBUM,
+  CAT_PICTURES_ALBUM,
+  CAT_USER_FILES,
+  CAT_COUNT
+};
+extern const char *const kCategoryRoots[CAT_COUNT];
+inline constexpr const char *kPlaylistRoot = "Container:MusicPlaylist";
+struct category {
+  std::string title;
+  std::string id;
+};
+
+// The scanner thread's state (share_scanner_rec.state).
+struct state {
+  server_rec *s = nullptr;
+  sys_thread_handle thread{};
+  bool thread_started = false;
+  int inotify = -1;
+  int wake = -1;                 // an eventfd that ends the wait at once
+  int list_wd = -1;              // the watch of sync/share
+  bool list_signalled = false;
+  bool list_degraded = false;
+  int64_t list_next_poll_ms = 0;
+  std::vector<std::unique_ptr<share_rec>> shares;
+  std::vector<std::unique_ptr<folder_rec>> queue;
+  std::unordered_map<int, std::vector<share_rec *>> watches;
+  std::vector<category> categories[CAT_COUNT];
+};
+
+inline state *state_of(server_rec *s) { return static_cast<state *>(s->scanner.state); }
+
+// The flags other threads raise; read atomically.
+bool stopping(server_rec *s);
+bool restart_raised(server_rec *s);
+void restart_clear(server_rec *s);
+bool recheck_take(server_rec *s);
+bool recheck_raised(server_rec *s);
+// Stop or restart: a walk ends at the next folder or entry.
+inline bool cut_short(server_rec *s) { return stopping(s) || restart_raised(s); }
+
+// The content-database lock for a scope.
+struct db_lock {
+  server_rec *s;
+  bool held;
+  explicit db_lock(server_rec *srv) : s(srv), held(content_db_lock(srv) != 0) {}
+  ~db_lock() { release(); }
+  void release()
+  {
+    if (held) content_db_unlock(s);
+    held = false;
+  }
+  db_lock(const db_lock &) = delete;
+  db_lock &operator=(const db_lock &) = delete;
+};
+
+struct object_guard {
+  didl_object *o = nullptr;
+  object_guard() = default;
+  explicit object_guard(didl_object *obj) : o(obj) {}
+  ~object_guard() { didl_object_free(o); }
+  object_guard(const object_guard &) = delete;
+  object_guard &operator=(const object_guard &) = delete;
+  didl_object *release()
+  {
+    didl_object *r = o;
+    o = nullptr;
+    return r;
+  }
+};
+
+struct text_guard {
+  sys_stralloc_rec t{};
+  ~text_guard() { sys_stralloc_free(&t); }
+};
+
+// --- objects ---
+
+const char *object_id(const didl_object *o);
+// The text of the first property of that element, or nullptr.
+const char *property_text(const didl_object *o, const char *element);
+const char *object_class(const didl_object *o);
+void properties_remove(didl_object *o, const char *element);
+bool class_derived(const didl_object *o, const char *base);
+// The object as the text of a new object: the document with id "",
+// restricted "0" and parentID parent_id; NUL-terminated.
+bool new_object_text(const didl_object *o, const char *parent_id, sys_stralloc_rec *out);
+// Creates a copy of o under parent (takes the lock); *id the new id.
+uint32_t object_create(server_rec *s, const didl_object *o, const std::string &parent, std::string *id);
+// One property as a piece of an UpdateObject tag-value list.
+bool property_piece(const didl_property *p, std::string *out);
+// One UpdateObject of the live object id (under the lock): each pair is a
+// current and a new piece, either may be empty.
+uint32_t pieces_update(server_rec *s, const std::string &id,
+                       const std::vector<std::pair<std::string, std::string>> &pairs);
+// Makes the live object id carry fresh's title and properties (under the
+// lock), leaving out the class, the storage and the class-list properties.
+uint32_t object_take_over(server_rec *s, const std::string &id, const didl_object *fresh);
+// Destroys every item that refers to id, the last first (under the lock).
+bool references_destroy(server_rec *s, const std::string &id);
+// The ids of a container's children (under the lock).
+std::vector<std::string> children_ids(server_rec *s, const didl_object *container);
+// The file's timestamp: the later of its modification and creation times.
+int64_t file_timestamp(int64_t mtime, int64_t ctime);
+
+// --- the walk ---
+
+// The display name of a folder: its last component ("/" for the root).
+std::string folder_display_name(const std::string &path);
+// Skipped names: hidden ones, and those that would not survive XML.
+bool name_skipped(std::string_view name);
+// Walks a share's queued folders, appending new ones; false when cut
+// short.
+bool share_walk(state *st, share_rec *sh);
+// Queues the root folder of a new share and walks it.
+void share_scan(state *st, share_rec *sh);
+// The share's queue entries (its folders) are done, and leave the queue.
+void share_forget(state *st, share_rec *sh);
+
+// --- items and playlists ---
+
+// Adds the item of a new file under the folder's container; 0, or the
+// code of the item's own failure.
+uint32_t item_add(state *st, const std::string &container, const std::string &path, const char *mime);
+// Renews the item id from its changed file.
+uint32_t item_update(state *st, const std::string &id, const std::string &path, const char *mime);
+// A playlist file: its container under the folder's container with an
+// item per entry, and its container under Container:MusicPlaylist.
+uint32_t playlist_add(state *st, const std::string &container, const std::string &path, const didl_object *item);
+uint32_t playlist_update(state *st, const std::string &id, const std::string &path, const didl_object *item);
+
+// --- categories ---
+
+bool categories_load(state *st);
+// Files the item id into its categories; failures leave it where it is.
+void categories_file(state *st, const std::string &id);
+void categories_remove_empty(state *st);
+// The containers under Container:MusicPlaylist that refer to nothing go
+// (under the lock).
+void playlists_remove_empty(server_rec *s);
+// Renews the containers whose properties follow their children.
+void reflect_update(state *st);
+
+// --- watches ---
+
+bool watch_open(state *st);
+void watch_close(state *st);
+void watch_list_add(state *st, const std::string &folder);
+void watch_folder_add(state *st, share_rec *sh, const std::string &path);
+void watch_share_drop(state *st, share_rec *sh);
+// Waits up to ms for a change; true when something is signalled (the
+// watches' flags are set).
+bool watch_wait(state *st, int ms);
+// Reads what the watches reported so far without waiting.
+void watch_poll(state *st);
+void wake(state *st);
+
+}  // namespace scan

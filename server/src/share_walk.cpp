@@ -1,0 +1,399 @@
+// The walk of a share: its folders breadth-first, each listed against the
+// children of its container, so that new files and folders get objects,
+// changed ones are renewed, renamed folders keep theirs and vanished ones
+// lose theirs.
+#include "share_impl.h"
+
+#include <vennard/conf_store.h>
+#include <vennard/plugin.h>
+
+#include <tarvo_tag/tarvo_tag.h>
+#include <tarvo_util/sys_str.h>
+#include <tarvo_util/utf8file.h>
+#include <tarvo_util/xml.h>
+
+#include <algorithm>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace scan {
+
+namespace {
+
+// A resource of a child that names a file.
+struct res_info {
+  std::string filename;
+  uint64_t timestamp = 0;
+  std::string filter;
+};
+
+// A child of the folder's container: removed at the end of a complete
+// walk unless something on disk matched it.
+struct candidate {
+  std::string id;
+  bool container = false;
+  bool matched = false;
+  std::string title;
+  std::vector<res_info> res;
+  bool has_size = false;
+  uint64_t size = 0;
+};
+
+struct candidates {
+  std::vector<candidate> list;
+  std::unordered_map<std::string, std::vector<uint32_t>> by_file;  // res filename: candidates, in order
+  std::unordered_map<std::string, uint32_t> by_id;
+};
+
+uint64_t number(const char *text)
+{
+  uint64_t v = 0;
+  return text && sys_str_scan_uint64(text, &v) ? v : 0;
+}
+
+// The children of the folder's container as they are now (under the lock).
+void candidates_collect(server_rec *s, const didl_object *container, candidates *c)
+{
+  sys_ptralloc_rec children{};
+  content_db_children(s, container, &children);
+  for (uint32_t i = 0; i < children.len; i++) {
+    const auto *o = static_cast<const didl_object *>(children.buf[i]);
+    candidate k;
+    k.id = object_id(o) ? object_id(o) : "";
+    k.container = o->element == DIDL_NAME(EL_CONTAINER);
+    const char *title = property_text(o, DIDL_NAME(EL_DC_TITLE));
+    k.title = title ? title : "";
+    for (uint32_t j = 0; j < o->properties.len; j++) {
+      const auto *p = static_cast<const didl_property *>(o->properties.buf[j]);
+      if (p->element != DIDL_NAME(EL_RES)) continue;
+      const didl_attributes *a = &p->attributes;
+      const char *size = didl_attribute_get(a, DIDL_NAME(AT_DLNA_CLEARTEXT_SIZE));
+      if (!size) size = didl_attribute_get(a, DIDL_NAME(AT_SIZE));
+      if (size && !k.has_size) {
+        k.has_size = true;
+        k.size = number(size);
+      }
+      const char *file = didl_attribute_get(a, DIDL_NAME(AT_TARVO_FILENAME));
+      if (!file) continue;
+      const char *filter = didl_attribute_get(a, DIDL_NAME(AT_TARVO_FILTER));
+      k.res.push_back({file, number(didl_attribute_get(a, DIDL_NAME(AT_TARVO_TIMESTAMP))), filter ? filter : ""});
+    }
+    uint32_t index = uint32_t(c->list.size());
+    for (const res_info &r : k.res) c->by_file[r.filename].push_back(index);
+    c->by_id.emplace(k.id, index);
+    c->list.push_back(std::move(k));
+  }
+  sys_ptralloc_free(&children);
+}
+
+// The first candidate not matched yet with a resource of that file, and
+// that resource.
+candidate *candidate_of_file(candidates *c, const std::string &path, const res_info **res)
+{
+  auto it = c->by_file.find(path);
+  if (it == c->by_file.end()) return nullptr;
+  for (uint32_t index : it->second) {
+    candidate &k = c->list[index];
+    if (k.matched) continue;
+    for (const res_info &r : k.res)
+      if (r.filename == path) *res = &r;
+    return &k;
+  }
+  return nullptr;
+}
+
+void mark_done(folder_rec *f)
+{
+  f->done = true;
+  for (folder_rec *c : f->children) mark_done(c);
+}
+
+// A folder's container as the plug-ins make it: the folder's name, then
+// the class of a plain container.
+bool folder_container_make(server_rec *s, const std::string &path, didl_object **out)
+{
+  object_guard o(static_cast<didl_object *>(sys_alloc_zero(sizeof(didl_object))));
+  if (!o.o) return false;
+  o.o->element = DIDL_NAME(EL_CONTAINER);
+  didl_attributes *a = &o.o->attributes;
+  if (!didl_attribute_add(a, DIDL_NAME(AT_ID), "") || !didl_attribute_add(a, DIDL_NAME(AT_PARENT_ID), "") ||
+      !didl_attribute_add(a, DIDL_NAME(AT_RESTRICTED), "0") ||
+      !didl_property_add(o.o, DIDL_NAME(EL_DC_TITLE), folder_display_name(path).c_str(), nullptr) ||
+      !plugins_rewrite(&s->content.plugins, path.c_str(), nullptr, &o.o))
+    return false;
+  didl_property *cls = didl_property_first(o.o, DIDL_NAME(EL_UPNP_CLASS));
+  if (cls ? !didl_string_replace(&cls->text, "object.container")
+          : !didl_property_add(o.o, DIDL_NAME(EL_UPNP_CLASS), "object.container", nullptr))
+    return false;
+  *out = o.release();
+  return true;
+}
+
+// The container of a renamed folder, or one a plug-in wants again, takes
+// over the new title and properties; its items' files move with it.
+bool folder_renew(server_rec *s, folder_rec *f, const std::string &old_path)
+{
+  object_guard fresh;
+  if (!folder_container_make(s, f->path, &fresh.o)) return false;
+  db_lock lock(s);
+  if (!lock.held || object_take_over(s, f->container_id, fresh.o)) return false;
+  if (old_path == f->path) return true;
+  const didl_object *c = content_db_get(s, f->container_id.c_str());
+  if (!c) return false;
+  std::string prefix = old_path + "/";
+  for (const std::string &id : children_ids(s, c)) {
+    const didl_object *o = content_db_get(s, id.c_str());
+    if (!o || o->element != DIDL_NAME(EL_ITEM)) continue;
+    std::vector<std::pair<std::string, std::string>> pairs;
+    for (uint32_t j = 0; j < o->properties.len; j++) {
+      const auto *p = static_cast<const didl_property *>(o->properties.buf[j]);
+      const char *file = didl_attribute_get(&p->attributes, DIDL_NAME(AT_TARVO_FILENAME));
+      if (!file || std::strncmp(file, prefix.c_str(), prefix.size())) continue;
+      didl_property *moved = nullptr;
+      if (!didl_property_clone(p, &moved)) return false;
+      std::string now = f->path + "/" + (file + prefix.size());
+      std::string before, after;
+      bool ok = didl_attribute_set(&moved->attributes, DIDL_NAME(AT_TARVO_FILENAME), now.c_str()) &&
+                property_piece(p, &before) && property_piece(moved, &after);
+      didl_property_free(moved);
+      if (!ok) return false;
+      pairs.emplace_back(before, after);
+    }
+    if (!pairs.empty() && pieces_update(s, id, pairs)) return false;
+  }
+  return true;
+}
+
+struct walk {
+  state *st;
+  folder_rec *f;
+  candidates c;
+  std::vector<bool> seen;  // of f->children
+};
+
+bool ancestor_or_self(const folder_rec *f, const identity &id)
+{
+  for (; f; f = f->parent)
+    if (f->id == id) return true;
+  return false;
+}
+
+// One subfolder of the walked folder; false when its container could not
+// be had.
+bool subfolder_step(walk *w, const std::string &path, const identity &id)
+{
+  server_rec *s = w->st->s;
+  folder_rec *f = w->f;
+  // A link back up the tree would be walked for ever.
+  if (ancestor_or_self(f, id)) return true;
+  folder_rec *known = nullptr;
+  for (size_t i = 0; i < f->children.size() && !known; i++) {
+    folder_rec *sub = f->children[i];
+    if (sub->done || !(sub->id == id)) continue;
+    auto k = w->c.by_id.find(sub->container_id);
+    // A folder whose container someone destroyed gets a new one below.
+    if (k == w->c.by_id.end()) {
+      mark_done(sub);
+      continue;
+    }
+    w->seen[i] = true;
+    w->c.list[k->second].matched = true;
+    known = sub;
+  }
+  if (known) {
+    folder_rec *sub = known;
+    bool renamed = sub->path != path;
+    if (renamed || plugins_any_is_updated(&s->content.plugins, path.c_str(), nullptr, nullptr, nullptr)) {
+      std::string old_path = sub->path;
+      sub->path = path;
+      if (!folder_renew(s, sub, old_path)) {
+        sub->path = old_path;
+        return false;
+      }
+    }
+    return true;
+  }
+  std::string title = folder_display_name(path), container;
+  for (candidate &k : w->c.list) {
+    if (k.matched || !k.container || !k.res.empty() || k.title != title) continue;
+    k.matched = true;
+    container = k.id;
+    break;
+  }
+  if (container.empty()) {
+    object_guard o;
+    if (!folder_container_make(s, path, &o.o) || object_create(s, o.o, f->container_id, &container)) return false;
+  }
+  auto rec = std::make_unique<folder_rec>();
+  rec->share = f->share;
+  rec->parent = f;
+  rec->path = path;
+  rec->container_id = container;
+  rec->id = id;
+  f->children.push_back(rec.get());
+  w->seen.push_back(true);
+  w->st->queue.push_back(std::move(rec));
+  return true;
+}
+
+bool picture_skipped(std::string_view name, const char *mime)
+{
+  if (!sys_str_case_diff(std::string(name).c_str(), "Folder.jpg")) return true;
+  return sys_str_case_startn(name.data(), uint32_t(name.size()), "AlbumArt") &&
+         !sys_str_case_diff(mime, "image/jpeg");
+}
+
+// One file: 0, or the code of its item's own failure.
+uint32_t file_step(walk *w, const std::string &path, std::string_view name, const sys_file_stat_rec &st)
+{
+  server_rec *s = w->st->s;
+  char *type = nullptr;
+  if (!conf_mimetype(s->data_home, path.c_str(), &type)) return 0;
+  std::string mime = type;
+  sys_alloc_free(type);
+  if (picture_skipped(name, mime.c_str())) return 0;
+  const res_info *res = nullptr;
+  candidate *k = candidate_of_file(&w->c, path, &res);
+  if (!k) return item_add(w->st, w->f->container_id, path, mime.c_str());
+  k->matched = true;
+  uint64_t size = st.size;
+  plugin_record *plugin = res->filter.empty() ? nullptr : plugin_find(&s->content.plugins, res->filter.c_str());
+  if (plugin && plugin->get_size) {
+    uint64_t v = 0;
+    if (plugin->get_size(path.c_str(), &v)) size = v;
+  }
+  int64_t stamp = file_timestamp(st.mtime, st.ctime);
+  bool changed = !k->has_size || size != k->size || res->timestamp == 0 || int64_t(res->timestamp) < stamp;
+  if (!changed && s->content.plugins.len) {
+    db_lock lock(s);
+    const didl_object *o = lock.held ? content_db_get(s, k->id.c_str()) : nullptr;
+    uint64_t stored = res->timestamp;
+    changed = o && plugins_any_is_updated(&s->content.plugins, path.c_str(), mime.c_str(), &stored, o);
+  }
+  return changed ? item_update(w->st, k->id, path, mime.c_str()) : 0;
+}
+
+// Walks one folder; false only when it was cut short by a stop or restart.
+bool folder_walk(state *st, folder_rec *f)
+{
+  server_rec *s = st->s;
+  watch_folder_add(st, f->share, f->path);
+  if (s->content.plugins.len &&
+      plugins_any_is_updated(&s->content.plugins, f->path.c_str(), nullptr, nullptr, nullptr))
+    folder_renew(s, f, f->path);
+  walk w{st, f, {}, std::vector<bool>(f->children.size(), false)};
+  {
+    db_lock lock(s);
+    const didl_object *c = lock.held ? content_db_get(s, f->container_id.c_str()) : nullptr;
+    if (!c) return !cut_short(s);
+    candidates_collect(s, c, &w.c);
+  }
+  sys_dir_rec dir{};
+  if (!utf8dir_open(&dir, f->path.c_str())) return true;
+  bool complete = true, subfolders_ok = true;
+  std::string prefix = f->path == "/" ? "/" : f->path + "/";
+  char *entry = nullptr;
+  while (utf8dir_read(&dir, &entry)) {
+    std::string name = entry;
+    sys_alloc_free(entry);
+    if (cut_short(s) || !(identity_of(f->path) == f->id)) {
+      complete = false;
+      break;
+    }
+    if (name_skipped(name)) continue;
+    std::string path = prefix + name;
+    struct stat ps;
+    if (::stat(path.c_str(), &ps)) continue;
+    if (S_ISDIR(ps.st_mode)) {
+      identity id{uint64_t(ps.st_dev), uint64_t(ps.st_ino), true};
+      if (!subfolder_step(&w, path, id)) subfolders_ok = false;
+      continue;
+    }
+    sys_file_stat_rec fs;
+    if (!S_ISREG(ps.st_mode) || !utf8file_stat(path.c_str(), &fs)) continue;
+    if (file_step(&w, path, name, fs)) {
+      complete = false;
+      break;
+    }
+  }
+  sys_dir_close(&dir);
+  if (!complete || !subfolders_ok) return !cut_short(s);
+  // Everything was seen: what was not is gone.
+  for (size_t i = 0; i < f->children.size(); i++)
+    if (!w.seen[i]) mark_done(f->children[i]);
+  db_lock lock(s);
+  if (!lock.held) return !cut_short(s);
+  for (const candidate &k : w.c.list)
+    if (!k.matched) content_db_destroy(s, k.id.c_str());
+  return true;
+}
+
+// Drops the done folders of a share from the queue and their parents.
+void queue_compact(state *st, share_rec *sh)
+{
+  for (auto &f : st->queue)
+    if (f->share == sh && !f->done) std::erase_if(f->children, [](folder_rec *c) { return c->done; });
+  std::erase_if(st->queue, [sh](const std::unique_ptr<folder_rec> &f) { return f->share == sh && f->done; });
+}
+
+}  // namespace
+
+identity identity_of(const std::string &path)
+{
+  struct stat st;
+  if (::stat(path.c_str(), &st) || !S_ISDIR(st.st_mode)) return {};
+  return {uint64_t(st.st_dev), uint64_t(st.st_ino), true};
+}
+
+std::string folder_display_name(const std::string &path)
+{
+  std::string p = path;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  if (p == "/") return p;
+  size_t slash = p.rfind('/');
+  return slash == std::string::npos ? p : p.substr(slash + 1);
+}
+
+bool name_skipped(std::string_view name)
+{
+  if (name.empty() || name[0] == '.') return true;
+  if (name.find('\x7f') != std::string_view::npos) return true;
+  return !xml_gen_is_legal_value(std::string(name).c_str());
+}
+
+int64_t file_timestamp(int64_t mtime, int64_t ctime) { return mtime > ctime ? mtime : ctime; }
+
+bool share_walk(state *st, share_rec *sh)
+{
+  server_rec *s = st->s;
+  for (size_t i = 0; i < st->queue.size(); i++) {
+    folder_rec *f = st->queue[i].get();
+    if (f->share != sh || f->done) continue;
+    if (cut_short(s) || !folder_walk(st, f)) return false;
+  }
+  queue_compact(st, sh);
+  return true;
+}
+
+void share_scan(state *st, share_rec *sh)
+{
+  auto root = std::make_unique<folder_rec>();
+  root->share = sh;
+  root->parent = nullptr;
+  root->path = sh->path;
+  root->container_id = sh->container_id;
+  root->id = sh->id;
+  sh->root = root.get();
+  st->queue.push_back(std::move(root));
+  if (!share_walk(st, sh)) sh->signalled = true;
+}
+
+void share_forget(state *st, share_rec *sh)
+{
+  for (auto &f : st->queue)
+    if (f->share == sh) f->done = true;
+  queue_compact(st, sh);
+  sh->root = nullptr;
+}
+
+}  // namespace scan

@@ -1,0 +1,329 @@
+// The share scanner on a running content database: shares, folders and
+// files into containers and items, categories, playlists, changes on disk,
+// the share limit, unsharing and links that loop.
+#include <gtest/gtest.h>
+#include <vennard/conf_store.h>
+#include <vennard/content_db.h>
+
+#include <filesystem>
+#include <algorithm>
+#include <fstream>
+
+#include "scan_test.h"
+
+namespace fs = std::filesystem;
+using namespace scan_test;
+
+namespace {
+
+size_t refs_in(server_rec *s, const std::string &container)
+{
+  size_t n = 0;
+  for (const node &c : children_of(s, container)) n += !c.ref.empty();
+  return n;
+}
+
+const char *const kPlaylists = "Container:MusicPlaylist";
+
+std::string list_text(const scanner &sc) { return sc.srv.data.get("sync/share/list"); }
+
+TEST(ShareScanner, FirstScanMakesFoldersItemsAndCategories)
+{
+  scanner sc;
+  fs::create_directories(sc.media + "/music/sub");
+  fs::create_directories(sc.media + "/pics");
+  wav_write(sc.media + "/music/a.wav");
+  wav_write(sc.media + "/music/b.wav");
+  wav_write(sc.media + "/music/sub/c.wav");
+  for (const char *name : {"x.jpg", "Folder.jpg", "FOLDER.JPG", "AlbumArt_Small.jpg", "albumartlarge.jpg"})
+    tarvo_test::write_file(sc.media + "/pics/" + name, "jpeg");
+  tarvo_test::write_file(sc.media + "/pics/AlbumArtist.png", "png");  // only JPEG art is skipped
+  wav_write(sc.media + "/music/.hidden.wav");
+  tarvo_test::write_file(sc.media + "/music/notes.txt", "no file type");
+  for (const char *name : {"bad\xff.wav", "ctl\x01.wav", "del\x7f.wav"}) wav_write(sc.media + "/music/" + name);
+  fs::create_directories(sc.media + "/.hidden-folder");
+  wav_write(sc.media + "/.hidden-folder/h.wav");
+
+  ASSERT_TRUE(sc.start());
+  ASSERT_EQ(sc.share(sc.media), 0u);
+  std::string root;
+  ASSERT_TRUE(eventually([&] {
+    root = sc.share_id(sc.media);
+    return !root.empty() && titles(sc.s, path_id(sc.s, root, {"music", "sub"})) == "c" &&
+           titles(sc.s, path_id(sc.s, root, {"pics"})) == "AlbumArtist,x";
+  }));
+  EXPECT_EQ(titles(sc.s, root), "music,pics");
+  EXPECT_EQ(titles(sc.s, path_id(sc.s, root, {"music"})), "a,b,sub");
+  node a;
+  ASSERT_TRUE(object_of(sc.s, path_id(sc.s, root, {"music", "a"}), &a));
+  EXPECT_EQ(a.files, std::vector<std::string>{sc.media + "/music/a.wav"});
+  EXPECT_EQ(a.cls, "object.item.audioItem.musicTrack");
+
+  // Genre is the last category a track is filed into.
+  ASSERT_TRUE(eventually([&] {
+    std::string genre = child_titled(sc.s, "Container:MusicGenre", "Unknown");
+    return !genre.empty() && refs_in(sc.s, genre) == 3;
+  }));
+  EXPECT_EQ(refs_in(sc.s, "Container:AllMusic"), 3u);
+  EXPECT_EQ(refs_in(sc.s, "Container:AllPictures"), 2u);
+  EXPECT_EQ(titles(sc.s, "Container:MusicAlbum"), "music,sub");
+  EXPECT_EQ(titles(sc.s, "Container:MusicArtist"), "Unknown");
+  EXPECT_EQ(refs_in(sc.s, child_titled(sc.s, "Container:MusicArtist", "Unknown")), 3u);
+  node artist;
+  ASSERT_TRUE(object_of(sc.s, child_titled(sc.s, "Container:MusicArtist", "Unknown"), &artist));
+  EXPECT_EQ(artist.cls, "object.container.person.musicArtist");
+  EXPECT_EQ(artist.prop("upnp:artist"), "Unknown");
+  EXPECT_EQ(titles(sc.s, "Container:PicturesAlbum"), "pics");
+  // An album shows what its tracks have in common, and their latest date.
+  node album;
+  EXPECT_TRUE(eventually([&] {
+    return object_of(sc.s, child_titled(sc.s, "Container:MusicAlbum", "music"), &album) &&
+           album.prop("upnp:artist") == "Unknown" && !album.prop("dc:date").empty();
+  }));
+  EXPECT_EQ(album.prop("dc:creator"), "Unknown");
+  EXPECT_EQ(album.prop("upnp:genre"), "Unknown");
+  node b;
+  ASSERT_TRUE(object_of(sc.s, path_id(sc.s, root, {"music", "b"}), &b));
+  EXPECT_EQ(album.prop("dc:date"), std::max(a.prop("dc:date"), b.prop("dc:date")));
+
+  // Skipped names never reach the database file, which loads again.
+  ASSERT_TRUE(content_db_save(sc.s));
+  sys_ptralloc_rec objects{};
+  ASSERT_TRUE(didl_parse((sc.srv.data.conf + "/data.xml").c_str(), 0, &objects));
+  didl_object_array_free(&objects);
+}
+
+TEST(ShareScanner, FollowsFilesAndFoldersAsTheyChange)
+{
+  scanner sc;
+  fs::create_directories(sc.media + "/sub");
+  wav_write(sc.media + "/a.wav");
+  wav_write(sc.media + "/b.wav");
+  wav_write(sc.media + "/sub/c.wav");
+  ASSERT_TRUE(sc.start());
+  ASSERT_EQ(sc.share(sc.media), 0u);
+  std::string root;
+  ASSERT_TRUE(eventually([&] {
+    root = sc.share_id(sc.media);
+    return !root.empty() && titles(sc.s, root) == "a,b,sub" && titles(sc.s, path_id(sc.s, root, {"sub"})) == "c";
+  }));
+  std::string a_id = child_titled(sc.s, root, "a"), sub_id = child_titled(sc.s, root, "sub");
+
+  // A new file, and a file that grew: the same item with the new size.
+  wav_write(sc.media + "/d.wav");
+  wav_write(sc.media + "/a.wav", 4000);
+  ASSERT_TRUE(eventually([&] {
+    node a;
+    return titles(sc.s, root) == "a,b,d,sub" && object_of(sc.s, a_id, &a) &&
+           a.sizes == std::vector<std::string>{"4044"};
+  }));
+
+  // A renamed folder keeps its container; its items follow.
+  fs::rename(sc.media + "/sub", sc.media + "/moved");
+  ASSERT_TRUE(eventually([&] { return titles(sc.s, root) == "a,b,d,moved"; }));
+  EXPECT_EQ(child_titled(sc.s, root, "moved"), sub_id);
+  node c;
+  ASSERT_TRUE(object_of(sc.s, child_titled(sc.s, sub_id, "c"), &c));
+  EXPECT_EQ(c.files, std::vector<std::string>{sc.media + "/moved/c.wav"});
+
+  // A folder's container that a client destroyed comes back.
+  ASSERT_TRUE(content_db_lock(sc.s));
+  EXPECT_EQ(content_db_destroy(sc.s, sub_id.c_str()), 0u);
+  content_db_unlock(sc.s);
+  wav_write(sc.media + "/e.wav");
+  ASSERT_TRUE(eventually([&] {
+    return titles(sc.s, root) == "a,b,d,e,moved" && titles(sc.s, child_titled(sc.s, root, "moved")) == "c";
+  }));
+
+  // Removed files and folders lose their objects, their references and
+  // the categories that only they filled.
+  std::string moved_id = child_titled(sc.s, root, "moved");
+  fs::remove(sc.media + "/b.wav");
+  fs::remove_all(sc.media + "/moved");
+  ASSERT_TRUE(eventually([&] { return titles(sc.s, root) == "a,d,e"; }));
+  EXPECT_TRUE(eventually([&] { return refs_in(sc.s, "Container:AllMusic") == 3; }));
+  std::string album = fs::path(sc.media).filename().string();
+  EXPECT_TRUE(eventually([&] { return titles(sc.s, "Container:MusicAlbum") == album; }));
+  node gone;
+  EXPECT_FALSE(object_of(sc.s, moved_id, &gone));
+}
+
+TEST(ShareScanner, PlaylistsBecomeContainersOfTheirEntries)
+{
+  scanner sc;
+  wav_write(sc.media + "/one.wav");
+  wav_write(sc.media + "/two.wav");
+  tarvo_test::write_file(sc.media + "/mix.m3u", "#EXTM3U\none.wav\n" + sc.media + "/two.wav\nmissing.wav\n");
+  ASSERT_TRUE(sc.start());
+  ASSERT_EQ(sc.share(sc.media), 0u);
+  std::string root, mix;
+  ASSERT_TRUE(eventually([&] {
+    root = sc.share_id(sc.media);
+    mix = root.empty() ? "" : child_titled(sc.s, root, "mix");
+    return !mix.empty() && children_of(sc.s, mix).size() == 2 && titles(sc.s, kPlaylists) == "mix" &&
+           refs_in(sc.s, child_titled(sc.s, kPlaylists, "mix")) == 2 && titles(sc.s, root) == "mix,one,two";
+  }));
+  node folder;
+  ASSERT_TRUE(object_of(sc.s, mix, &folder));
+  EXPECT_EQ(folder.element, "container");
+  EXPECT_EQ(folder.cls, "object.container");
+  for (const node &entry : children_of(sc.s, mix)) EXPECT_EQ(entry.prop("upnp:playlist"), "mix");
+  node list;
+  ASSERT_TRUE(object_of(sc.s, child_titled(sc.s, kPlaylists, "mix"), &list));
+  EXPECT_EQ(list.cls, "object.container.playlistContainer");
+  EXPECT_TRUE(list.files.empty());
+
+  // A changed playlist: its container stays, its entries are made anew,
+  // and one playlist container remains.
+  tarvo_test::write_file(sc.media + "/mix.m3u", "one.wav\n");
+  ASSERT_TRUE(eventually([&] {
+    return children_of(sc.s, mix).size() == 1 && children_of(sc.s, kPlaylists).size() == 1 &&
+           refs_in(sc.s, child_titled(sc.s, kPlaylists, "mix")) == 1;
+  }));
+  EXPECT_EQ(child_titled(sc.s, root, "mix"), mix);
+  fs::remove(sc.media + "/mix.m3u");
+  EXPECT_TRUE(eventually([&] { return titles(sc.s, root) == "one,two" && titles(sc.s, kPlaylists).empty(); }));
+}
+
+TEST(ShareScanner, SixtyThreeSharesAtMostAndUnshareWaitsForTheScanner)
+{
+  scanner sc;
+  ASSERT_TRUE(sc.start());
+  std::vector<std::string> folders;
+  for (int i = 0; i < 65; i++) {
+    folders.push_back(sc.media + "/f" + std::to_string(100 + i));
+    fs::create_directories(folders.back());
+  }
+  for (int i = 0; i < 63; i++) ASSERT_EQ(sc.share(folders[i]), 0u) << i;
+  EXPECT_EQ(sc.share(folders[63]), 805u);
+  EXPECT_EQ(sc.share(folders[0] + "/inner"), 800u);
+  fs::create_directories(folders[0] + "/inner");
+  EXPECT_EQ(sc.share(folders[0] + "/inner"), 801u);
+  ASSERT_TRUE(eventually([&] { return children_of(sc.s, "Container:UserFiles").size() == 63; }));
+
+  // A line written into the list by hand beyond the limit is dropped.  (A
+  // list is replaced whole, as the server writes it: a reader never sees
+  // it half written.)
+  std::string list = sc.srv.data.conf + "/sync/share/list";
+  tarvo_test::write_file(list + ".new", list_text(sc) + folders[64] + "\n");
+  fs::rename(list + ".new", list);
+  ASSERT_TRUE(eventually([&] { return list_text(sc).find(folders[64]) == std::string::npos; }));
+  EXPECT_EQ(children_of(sc.s, "Container:UserFiles").size(), 63u);
+  EXPECT_TRUE(sc.share_id(folders[64]).empty());
+
+  // X_Unshare: the share's objects go, and the scanner has read the list
+  // by the time the wait ends.
+  std::string id = sc.share_id(folders[5]);
+  ASSERT_FALSE(id.empty());
+  uint64_t generation = 0;
+  ASSERT_TRUE(share_notify_lock(sc.s, &generation));
+  ASSERT_TRUE(share_scanner_lock(sc.s));
+  EXPECT_TRUE(content_db_unshare(sc.s, folders[5].c_str()));
+  share_scanner_unlock(sc.s);
+  share_scanner_rescan(sc.s);
+  EXPECT_EQ(share_notify_wait(sc.s, generation), 1);
+  share_notify_unlock(sc.s);
+  node gone;
+  EXPECT_FALSE(object_of(sc.s, id, &gone));
+  EXPECT_FALSE(sc.srv.data.exists("sync/data/" + id));
+  EXPECT_EQ(children_of(sc.s, "Container:UserFiles").size(), 62u);
+  EXPECT_EQ(sc.share(folders[63]), 0u);
+}
+
+TEST(ShareScanner, LinksBackUpTheTreeAreNotFollowed)
+{
+  scanner sc;
+  fs::create_directories(sc.media + "/share/deep");
+  fs::create_directories(sc.media + "/elsewhere");
+  wav_write(sc.media + "/share/a.wav");
+  wav_write(sc.media + "/elsewhere/e.wav");
+  fs::create_directory_symlink(sc.media + "/share", sc.media + "/share/deep/up");
+  fs::create_directory_symlink(".", sc.media + "/share/self");
+  fs::create_directory_symlink(sc.media + "/elsewhere", sc.media + "/share/side");
+  ASSERT_TRUE(sc.start());
+  ASSERT_EQ(sc.share(sc.media + "/share"), 0u);
+  std::string root;
+  ASSERT_TRUE(eventually([&] {
+    root = sc.share_id(sc.media + "/share");
+    return !root.empty() && titles(sc.s, root) == "a,deep,side" && titles(sc.s, path_id(sc.s, root, {"side"})) == "e";
+  }));
+  EXPECT_EQ(titles(sc.s, path_id(sc.s, root, {"deep"})), "");
+}
+
+TEST(ShareScanner, ARefusedCategoryLeavesTheRestOfTheFolderToThisWalk)
+{
+  scanner sc;
+  ASSERT_TRUE(sc.srv.start());
+  {
+    // An artist container that takes no music: every filing into it fails.
+    // Its child keeps it from being removed as empty.
+    ASSERT_TRUE(content_db_lock(sc.s));
+    char *id = nullptr, *child = nullptr;
+    EXPECT_EQ(content_db_create_container(sc.s, "Container:MusicArtist", "Unknown",
+                                          "object.container.album.photoAlbum", &id, nullptr),
+              0u);
+    EXPECT_EQ(content_db_create_container(sc.s, id, "keep", "object.container.album.photoAlbum", &child, nullptr),
+              0u);
+    sys_alloc_free(id);
+    sys_alloc_free(child);
+    content_db_unlock(sc.s);
+  }
+  for (const char *name : {"a", "b", "c"}) wav_write(sc.media + "/" + name + ".wav");
+  // Shared before the first scan, which is the only walk: nothing on disk
+  // changes afterwards.
+  sc.srv.data.put("sync/share/list", sc.media + "\n");
+  sc.running = share_scanner_start(sc.s);
+  ASSERT_TRUE(sc.running);
+  std::string root;
+  ASSERT_TRUE(eventually([&] {
+    root = sc.share_id(sc.media);
+    return !root.empty() && titles(sc.s, root) == "a,b,c";
+  }));
+  EXPECT_TRUE(eventually([&] { return refs_in(sc.s, "Container:AllMusic") == 3; }));
+  EXPECT_EQ(titles(sc.s, "Container:MusicArtist"), "Unknown");
+  EXPECT_EQ(refs_in(sc.s, child_titled(sc.s, "Container:MusicArtist", "Unknown")), 0u);
+}
+
+TEST(ShareScanner, FileTypesAndRestartsAreFollowed)
+{
+  scanner sc;
+  fs::create_directories(sc.media + "/keep/sub");
+  wav_write(sc.media + "/keep/tone.xyz");
+  wav_write(sc.media + "/keep/sub/s.wav");
+  fs::create_directories(sc.media + "/lost");
+  ASSERT_TRUE(sc.start());
+  ASSERT_EQ(sc.share(sc.media + "/keep"), 0u);
+  ASSERT_EQ(sc.share(sc.media + "/lost"), 0u);
+  std::string keep, lost;
+  ASSERT_TRUE(eventually([&] {
+    keep = sc.share_id(sc.media + "/keep");
+    lost = sc.share_id(sc.media + "/lost");
+    return !keep.empty() && !lost.empty() && titles(sc.s, path_id(sc.s, keep, {"sub"})) == "s";
+  }));
+  EXPECT_EQ(titles(sc.s, keep), "sub");
+
+  // A new file type makes files of that extension items.
+  ASSERT_TRUE(conf_filetype_write(sc.srv.data.home.c_str(), "xyz", "audio/wav"));
+  share_scanner_recheck(sc.s);
+  ASSERT_TRUE(eventually([&] { return titles(sc.s, keep) == "sub,tone"; }));
+  std::string tone = child_titled(sc.s, keep, "tone"), sub = child_titled(sc.s, keep, "sub");
+
+  // Across a restart the shares keep their objects; a share whose folder
+  // went meanwhile loses them.
+  sc.stop();
+  fs::remove_all(sc.media + "/lost");
+  ASSERT_TRUE(sc.start());
+  ASSERT_TRUE(eventually([&] { return sc.share_id(sc.media + "/lost").empty(); }));
+  EXPECT_FALSE(sc.srv.data.exists("sync/data/" + lost));
+  EXPECT_EQ(sc.share_id(sc.media + "/keep"), keep);
+  EXPECT_EQ(child_titled(sc.s, keep, "tone"), tone);
+  EXPECT_EQ(child_titled(sc.s, keep, "sub"), sub);
+
+  // A shared folder that goes while the server runs is unshared.
+  fs::remove_all(sc.media + "/keep");
+  EXPECT_TRUE(eventually([&] {
+    return sc.share_id(sc.media + "/keep").empty() && list_text(sc).find(sc.media + "/keep") == std::string::npos;
+  }));
+}
+
+}  // namespace

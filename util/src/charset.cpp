@@ -12,7 +12,9 @@
 #include <string>
 
 #include "heap_result.h"
+#include "utf8_seq.h"
 
+using tarvo::is_surrogate;
 using tarvo::measure_and_fill;
 
 namespace {
@@ -201,7 +203,7 @@ size_t clean(char *u, size_t len, remap_dir dir)
     auto *p = reinterpret_cast<unsigned char *>(u + i);
     uint32_t v;
     sys_uint32_unpack_big(p, &v);
-    if (v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) continue;
+    if (v > 0x10FFFF || is_surrogate(v)) continue;
     if (dir != remap_dir::none)
       for (const auto &pair : kRemap)
         if (v == pair[from]) v = pair[1 - from];
@@ -295,10 +297,10 @@ int native_to(const char *utf8, char *buf, uint32_t size, uint32_t *n)
 {
   if (buf && size == 0) return 0;
   uint32_t units;
-  utf8_to_ucs(4, UTF8_ORDER_BIG, utf8, nullptr, 0, &units);
+  if (!utf8_to_ucs(4, UTF8_ORDER_BIG, utf8, nullptr, 0, &units)) return 0;
   heap_buf u;
   if (!u.alloc((size_t(units) + 1) * 4)) return 0;
-  utf8_to_ucs(4, UTF8_ORDER_BIG, utf8, u.p, units + 1, &units);
+  if (!utf8_to_ucs(4, UTF8_ORDER_BIG, utf8, u.p, units + 1, &units)) return 0;
   converter c;
   if (!c.open(native().charset.c_str(), "UCS-4BE")) return 0;
   run_result r = run(c.cd, u.p, size_t(units) * 4, buf, buf ? size - 1 : 0, 4, true);

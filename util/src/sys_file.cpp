@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "sys_file_path.h"
+#include "utf8_seq.h"
 
 namespace tarvo {
 
@@ -25,7 +26,7 @@ wide_path::wide_path(const sys_wchar *w)
 {
   for (const sys_wchar *s = w; *s; s++) {
     if (*s >= 0xD800 && *s <= 0xDBFF && s[1] >= 0xDC00 && s[1] <= 0xDFFF) s++;
-    else if (*s >= 0xD800 && *s <= 0xDFFF) return;
+    else if (is_surrogate(*s)) return;
   }
   if (!utf8_from_wcs2(w, &p)) p = nullptr;
 }

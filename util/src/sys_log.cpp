@@ -7,8 +7,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
-#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -48,10 +46,8 @@ int level_from_env()
   const char *v = std::getenv("SYS_LOG_LEVEL");
   if (!v) return 0;
   char *end;
-  errno = 0;
   long l = std::strtol(v, &end, 10);
-  if (end == v) return 0;
-  if (l < 0) return 0;
+  if (end == v || l < 0) return 0;
   return l > SYS_LOG_LEVEL_MAX ? SYS_LOG_LEVEL_MAX : int(l);
 }
 

@@ -10,7 +10,7 @@ template <class C> C fold_upper(C c) { return (c >= 'a' && c <= 'z') ? C(c - 32)
 
 // Each body below serves the byte and the UTF-16 twin; U is the unsigned
 // element type the differences are taken in.
-template <class C, class U> uint32_t t_len(const C *s)
+template <class C> uint32_t t_len(const C *s)
 {
   uint32_t n = 0;
   while (s[n]) n++;
@@ -89,7 +89,7 @@ uint32_t find(const char *s, const char *t, bool fold)
 
 extern "C" {
 
-uint32_t sys_str_len(const char *s) { return t_len<char, unsigned char>(s); }
+uint32_t sys_str_len(const char *s) { return t_len(s); }
 
 uint32_t sys_str_copy(char *dst, const char *src)
 {
@@ -172,7 +172,7 @@ uint32_t sys_str_list_find(char *const *list, const char *s)
   return i;
 }
 
-uint32_t sys_wcs_len(const sys_wchar *s) { return t_len<sys_wchar, sys_wchar>(s); }
+uint32_t sys_wcs_len(const sys_wchar *s) { return t_len(s); }
 
 uint32_t sys_wcs_copy(sys_wchar *dst, const sys_wchar *src)
 {

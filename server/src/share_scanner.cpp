@@ -64,7 +64,9 @@ void share_remove(state *st, share_rec *sh)
 }
 
 // The shares the last run left in sync/data: kept while they are listed
-// existing folders whose containers are still there.
+// existing folders whose containers are still there.  A list that cannot
+// be read is no empty list: the shares wait for it rather than lose their
+// objects.
 void shares_load(state *st)
 {
   server_rec *s = st->s;
@@ -73,11 +75,11 @@ void shares_load(state *st)
   sys_alloc_free(folder);
   list_guard names, values, list;
   if (!conf_folder_list(s->data_home, CONF_KEY_SHARE_DATA, &names.l, &values.l)) return;
-  conf_share_list_read(s->data_home, &list.l);
+  bool list_known = conf_share_list_read(s->data_home, &list.l) != 0;
   for (uint32_t i = 0; names.l[i]; i++) {
     std::string path = values.l[i], container = names.l[i];
     identity id = identity_of(path);
-    bool keep = listed(list.l, path) && id.valid && share_path_check(path.c_str());
+    bool keep = (!list_known || listed(list.l, path)) && id.valid && share_path_check(path.c_str());
     for (auto &sh : st->shares) keep = keep && sh->path != path;
     if (keep) {
       db_lock lock(s);

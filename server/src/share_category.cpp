@@ -53,11 +53,6 @@ const rule kRules[] = {
 
 const char *name(int index) { return didl_name_table[index]; }
 
-didl_property *property_at(const didl_object *o, uint32_t i)
-{
-  return static_cast<didl_property *>(o->properties.buf[i]);
-}
-
 std::string lower(std::string text)
 {
   sys_str_case_lower(text.data());

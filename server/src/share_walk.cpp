@@ -64,7 +64,7 @@ void candidates_collect(server_rec *s, const didl_object *container, candidates 
     const char *title = property_text(o, DIDL_NAME(EL_DC_TITLE));
     k.title = title ? title : "";
     for (uint32_t j = 0; j < o->properties.len; j++) {
-      const auto *p = static_cast<const didl_property *>(o->properties.buf[j]);
+      const auto *p = property_at(o, j);
       if (p->element != DIDL_NAME(EL_RES)) continue;
       const didl_attributes *a = &p->attributes;
       const char *size = didl_attribute_get(a, DIDL_NAME(AT_DLNA_CLEARTEXT_SIZE));
@@ -146,7 +146,7 @@ bool folder_renew(server_rec *s, folder_rec *f, const std::string &old_path)
     if (!o || o->element != DIDL_NAME(EL_ITEM)) continue;
     std::vector<std::pair<std::string, std::string>> pairs;
     for (uint32_t j = 0; j < o->properties.len; j++) {
-      const auto *p = static_cast<const didl_property *>(o->properties.buf[j]);
+      const auto *p = property_at(o, j);
       const char *file = didl_attribute_get(&p->attributes, DIDL_NAME(AT_TARVO_FILENAME));
       if (!file || std::strncmp(file, prefix.c_str(), prefix.size())) continue;
       didl_property *moved = nullptr;

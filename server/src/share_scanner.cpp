@@ -2,6 +2,7 @@
 // first scan, and then the changes its watches report.  Also its lock and
 // the share-list notification through which share actions learn that the
 // scanner has read the list they changed.
+#include "server_util.h"
 #include "share_impl.h"
 
 #include <vennard/conf_store.h>
@@ -19,18 +20,13 @@ namespace scan {
 
 namespace {
 
-std::atomic_ref<int32_t> flag(int32_t &f) { return std::atomic_ref<int32_t>(f); }
+using srv::list_guard;
 
-struct list_guard {
-  char **l = nullptr;
-  ~list_guard() { sys_str_list_free(l); }
-};
+std::atomic_ref<int32_t> flag(int32_t &f) { return std::atomic_ref<int32_t>(f); }
 
 bool listed(char *const *list, const std::string &path)
 {
-  for (char *const *l = list; l && *l; l++)
-    if (path == *l) return true;
-  return false;
+  return list && list[sys_str_list_find(list, path.c_str())];
 }
 
 share_rec *share_add(state *st, const std::string &path, const std::string &container, const identity &id)

@@ -19,6 +19,11 @@
 #include <string>
 #include <vector>
 
+#include "server_util.h"
+
+using srv::list_guard;
+using text_guard = srv::heap_guard;
+
 namespace {
 
 // How far a start got: a teardown undoes everything up to there.
@@ -30,16 +35,6 @@ enum stage {
   STAGE_MODULES,  // service modules
   STAGE_DEVICE,   // tarvo_device_start
   STAGE_SCANNER,  // the scanner's thread
-};
-
-struct text_guard {
-  char *s = nullptr;
-  ~text_guard() { sys_alloc_free(s); }
-};
-
-struct list_guard {
-  sys_str_list l = nullptr;
-  ~list_guard() { sys_str_list_free(l); }
 };
 
 // Stops in the order that leaves no thread with a lock destroyed under
@@ -162,8 +157,8 @@ int default_shares_offer(server_rec *s)
     if (!share_scanner_lock(s)) return 0;
     uint32_t r = content_db_share(s, candidates[i].c_str());
     share_scanner_unlock(s);
-    if (r == 805) continue;  // offered again at the next start
-    if (r && r != 801) return 0;
+    if (r == srv::kTooManyShares) continue;  // offered again at the next start
+    if (r && r != srv::kInsideShare) return 0;
     lines.push_back(candidates[i].data());
   }
   lines.push_back(nullptr);

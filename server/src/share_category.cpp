@@ -53,11 +53,6 @@ const rule kRules[] = {
 
 const char *name(int index) { return didl_name_table[index]; }
 
-didl_property *property_at(const didl_object *o, uint32_t i)
-{
-  return static_cast<didl_property *>(o->properties.buf[i]);
-}
-
 std::string lower(std::string text)
 {
   sys_str_case_lower(text.data());
@@ -71,14 +66,12 @@ bool album_class(const char *cls)
          !std::strcmp(cls, "object.container.album.photoAlbum");
 }
 
-std::vector<category> &list_of(state *st, category_list l) { return st->categories[l]; }
+category_map &list_of(state *st, category_list l) { return st->categories[l]; }
 
 category *entry_find(state *st, category_list l, const std::string &title)
 {
-  std::string key = lower(title);
-  for (category &c : list_of(st, l))
-    if (lower(c.title) == key) return &c;
-  return nullptr;
+  auto it = list_of(st, l).find(lower(title));
+  return it == list_of(st, l).end() ? nullptr : &it->second;
 }
 
 // A copy of a URI property for a new object: one that names a file gets
@@ -126,8 +119,7 @@ std::string category_container(state *st, const kind &k, const std::string &valu
       }
       return c->id;
     }
-    std::string id = c->id;
-    std::erase_if(list_of(st, k.list), [&](const category &e) { return e.id == id; });
+    list_of(st, k.list).erase(lower(value));
   }
   object_guard o(static_cast<didl_object *>(sys_alloc_zero(sizeof(didl_object))));
   if (!o.o) return {};
@@ -147,7 +139,7 @@ std::string category_container(state *st, const kind &k, const std::string &valu
   }
   std::string id = made;
   sys_alloc_free(made);
-  list_of(st, k.list).push_back({value, id});
+  list_of(st, k.list).emplace(lower(value), category{id});
   return id;
 }
 
@@ -280,7 +272,7 @@ bool categories_load(state *st)
       const didl_object *c = content_db_get(s, id.c_str());
       const char *title = c ? property_text(c, DIDL_NAME(EL_DC_TITLE)) : nullptr;
       if (!title || c->element != DIDL_NAME(EL_CONTAINER) || content_db_is_special(s, id.c_str())) continue;
-      st->categories[l].push_back({title, id});
+      st->categories[l].emplace(lower(title), category{id});
     }
   }
   return true;
@@ -321,7 +313,8 @@ void categories_remove_empty(state *st)
   db_lock lock(s);
   if (!lock.held) return;
   for (int l = 0; l < CAT_USER_FILES; l++) {
-    std::erase_if(st->categories[l], [s](const category &c) {
+    std::erase_if(st->categories[l], [s](const auto &entry) {
+      const category &c = entry.second;
       const didl_object *o = content_db_get(s, c.id.c_str());
       if (!o) return true;
       if (!empty_container(s, o)) return false;

@@ -68,9 +68,11 @@ enum category_list {
 extern const char *const kCategoryRoots[CAT_COUNT];
 inline constexpr const char *kPlaylistRoot = "Container:MusicPlaylist";
 struct category {
-  std::string title;
   std::string id;
 };
+// A category list by its titles in lower case: each file of a scan looks
+// its values up there.
+using category_map = std::unordered_map<std::string, category>;
 
 // The scanner thread's state (share_scanner_rec.state).
 struct state {
@@ -86,7 +88,7 @@ struct state {
   std::vector<std::unique_ptr<share_rec>> shares;
   std::vector<std::unique_ptr<folder_rec>> queue;
   std::unordered_map<int, std::vector<share_rec *>> watches;
-  std::vector<category> categories[CAT_COUNT];
+  category_map categories[CAT_COUNT];
 };
 
 inline state *state_of(server_rec *s) { return static_cast<state *>(s->scanner.state); }
@@ -137,6 +139,10 @@ struct text_guard {
 
 // --- objects ---
 
+inline didl_property *property_at(const didl_object *o, uint32_t i)
+{
+  return static_cast<didl_property *>(o->properties.buf[i]);
+}
 const char *object_id(const didl_object *o);
 // The text of the first property of that element, or nullptr.
 const char *property_text(const didl_object *o, const char *element);

@@ -19,11 +19,6 @@ namespace {
 
 constexpr const char *kPlaylistFilter = "corda_m3u";
 
-didl_property *property_at(const didl_object *o, uint32_t i)
-{
-  return static_cast<didl_property *>(o->properties.buf[i]);
-}
-
 // Properties an update leaves alone: the title has its own pair, the
 // others are the object's kind and what the database keeps itself.
 bool update_kept(const char *element)

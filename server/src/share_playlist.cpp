@@ -13,11 +13,6 @@ namespace scan {
 
 namespace {
 
-didl_property *property_at(const didl_object *o, uint32_t i)
-{
-  return static_cast<didl_property *>(o->properties.buf[i]);
-}
-
 bool names_file(const didl_property *p)
 {
   avcp_didl_name_pair pair{p->element, nullptr};

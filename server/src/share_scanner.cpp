@@ -2,6 +2,7 @@
 // first scan, and then the changes its watches report.  Also its lock and
 // the share-list notification through which share actions learn that the
 // scanner has read the list they changed.
+#include "server_util.h"
 #include "share_impl.h"
 
 #include <vennard/conf_store.h>
@@ -19,18 +20,13 @@ namespace scan {
 
 namespace {
 
-std::atomic_ref<int32_t> flag(int32_t &f) { return std::atomic_ref<int32_t>(f); }
+using srv::list_guard;
 
-struct list_guard {
-  char **l = nullptr;
-  ~list_guard() { sys_str_list_free(l); }
-};
+std::atomic_ref<int32_t> flag(int32_t &f) { return std::atomic_ref<int32_t>(f); }
 
 bool listed(char *const *list, const std::string &path)
 {
-  for (char *const *l = list; l && *l; l++)
-    if (path == *l) return true;
-  return false;
+  return list && list[sys_str_list_find(list, path.c_str())];
 }
 
 share_rec *share_add(state *st, const std::string &path, const std::string &container, const identity &id)
@@ -64,7 +60,9 @@ void share_remove(state *st, share_rec *sh)
 }
 
 // The shares the last run left in sync/data: kept while they are listed
-// existing folders whose containers are still there.
+// existing folders whose containers are still there.  A list that cannot
+// be read is no empty list: the shares wait for it rather than lose their
+// objects.
 void shares_load(state *st)
 {
   server_rec *s = st->s;
@@ -73,11 +71,11 @@ void shares_load(state *st)
   sys_alloc_free(folder);
   list_guard names, values, list;
   if (!conf_folder_list(s->data_home, CONF_KEY_SHARE_DATA, &names.l, &values.l)) return;
-  conf_share_list_read(s->data_home, &list.l);
+  bool list_known = conf_share_list_read(s->data_home, &list.l) != 0;
   for (uint32_t i = 0; names.l[i]; i++) {
     std::string path = values.l[i], container = names.l[i];
     identity id = identity_of(path);
-    bool keep = listed(list.l, path) && id.valid && share_path_check(path.c_str());
+    bool keep = (!list_known || listed(list.l, path)) && id.valid && share_path_check(path.c_str());
     for (auto &sh : st->shares) keep = keep && sh->path != path;
     if (keep) {
       db_lock lock(s);

@@ -64,7 +64,7 @@ void candidates_collect(server_rec *s, const didl_object *container, candidates 
     const char *title = property_text(o, DIDL_NAME(EL_DC_TITLE));
     k.title = title ? title : "";
     for (uint32_t j = 0; j < o->properties.len; j++) {
-      const auto *p = static_cast<const didl_property *>(o->properties.buf[j]);
+      const auto *p = property_at(o, j);
       if (p->element != DIDL_NAME(EL_RES)) continue;
       const didl_attributes *a = &p->attributes;
       const char *size = didl_attribute_get(a, DIDL_NAME(AT_DLNA_CLEARTEXT_SIZE));
@@ -146,7 +146,7 @@ bool folder_renew(server_rec *s, folder_rec *f, const std::string &old_path)
     if (!o || o->element != DIDL_NAME(EL_ITEM)) continue;
     std::vector<std::pair<std::string, std::string>> pairs;
     for (uint32_t j = 0; j < o->properties.len; j++) {
-      const auto *p = static_cast<const didl_property *>(o->properties.buf[j]);
+      const auto *p = property_at(o, j);
       const char *file = didl_attribute_get(&p->attributes, DIDL_NAME(AT_TARVO_FILENAME));
       if (!file || std::strncmp(file, prefix.c_str(), prefix.size())) continue;
       didl_property *moved = nullptr;
@@ -169,6 +169,9 @@ struct walk {
   folder_rec *f;
   candidates c;
   std::vector<bool> seen;  // of f->children
+  // The file types met so far, by extension in lower case ("" for none):
+  // a folder's files share a few, and each lookup reads a file.
+  std::unordered_map<std::string, std::string> types;
 };
 
 bool ancestor_or_self(const folder_rec *f, const identity &id)
@@ -243,15 +246,31 @@ bool picture_skipped(std::string_view name, const char *mime)
          !sys_str_case_diff(mime, "image/jpeg");
 }
 
+// The MIME type of the file name in the walked folder; false when its
+// extension has none.
+bool file_type(walk *w, const std::string &path, std::string_view name, std::string *mime)
+{
+  size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos) return false;
+  std::string ext(name.substr(dot + 1));
+  sys_str_case_lower(ext.data());
+  auto it = w->types.find(ext);
+  if (it == w->types.end()) {
+    char *type = nullptr;
+    bool found = conf_mimetype(w->st->s->data_home, path.c_str(), &type);
+    it = w->types.emplace(ext, found ? type : "").first;
+    sys_alloc_free(type);
+  }
+  *mime = it->second;
+  return !mime->empty();
+}
+
 // One file: 0, or the code of its item's own failure.
 uint32_t file_step(walk *w, const std::string &path, std::string_view name, const sys_file_stat_rec &st)
 {
   server_rec *s = w->st->s;
-  char *type = nullptr;
-  if (!conf_mimetype(s->data_home, path.c_str(), &type)) return 0;
-  std::string mime = type;
-  sys_alloc_free(type);
-  if (picture_skipped(name, mime.c_str())) return 0;
+  std::string mime;
+  if (!file_type(w, path, name, &mime) || picture_skipped(name, mime.c_str())) return 0;
   const res_info *res = nullptr;
   candidate *k = candidate_of_file(&w->c, path, &res);
   if (!k) return item_add(w->st, w->f->container_id, path, mime.c_str());
@@ -281,7 +300,7 @@ bool folder_walk(state *st, folder_rec *f)
   if (s->content.plugins.len &&
       plugins_any_is_updated(&s->content.plugins, f->path.c_str(), nullptr, nullptr, nullptr))
     folder_renew(s, f, f->path);
-  walk w{st, f, {}, std::vector<bool>(f->children.size(), false)};
+  walk w{st, f, {}, std::vector<bool>(f->children.size(), false), {}};
   {
     db_lock lock(s);
     const didl_object *c = lock.held ? content_db_get(s, f->container_id.c_str()) : nullptr;

@@ -1,5 +1,6 @@
 // The M3U playlist reader.
 #include <corda_m3u/corda_m3u.h>
+#include <corda_m3u/corda_m3u_limits.h>
 #include <gtest/gtest.h>
 #include <tarvo_test.h>
 
@@ -120,4 +121,16 @@ TEST(M3u, EitherListMayBeLeftOut)
   ASSERT_EQ(corda_m3u_parse((d / "l.m3u").c_str(), "/q", &p, nullptr), 1);
   EXPECT_EQ(take(p), Strings{d.root + "/c"});
   EXPECT_EQ(corda_m3u_parse((d / "l.m3u").c_str(), "/q", nullptr, nullptr), 1);
+}
+
+TEST(M3u, ALongPlaylistIsCutAtTheEntryLimit)
+{
+  playlist_dir d;
+  std::string text = "#EXTM3U\n";
+  for (uint32_t i = 0; i < CORDA_M3U_ENTRIES_MAX + 10; i++) text += (i % 2 ? "a.mp3\n" : "missing.mp3\n");
+  write_file(d / "long.m3u", text);
+  parsed r = parse(d / "long.m3u");
+  ASSERT_EQ(r.ok, 1);
+  ASSERT_EQ(r.paths.size(), CORDA_M3U_ENTRIES_MAX / 2);
+  EXPECT_EQ(r.names.back(), "/p/" + std::to_string(CORDA_M3U_ENTRIES_MAX) + ".mp3");
 }

@@ -326,4 +326,38 @@ TEST(ShareScanner, FileTypesAndRestartsAreFollowed)
   }));
 }
 
+TEST(ShareScanner, AShareListThatCannotBeReadAtStartKeepsTheShares)
+{
+  scanner sc;
+  fs::create_directories(sc.media + "/keep");
+  fs::create_directories(sc.media + "/later");
+  wav_write(sc.media + "/keep/a.wav");
+  ASSERT_TRUE(sc.start());
+  ASSERT_EQ(sc.share(sc.media + "/keep"), 0u);
+  std::string keep;
+  ASSERT_TRUE(eventually([&] {
+    keep = sc.share_id(sc.media + "/keep");
+    return !keep.empty() && titles(sc.s, keep) == "a";
+  }));
+  std::string a = child_titled(sc.s, keep, "a");
+
+  sc.stop();
+  const std::string list = sc.srv.data.conf + "/sync/share/list";
+  fs::rename(list, list + ".away");
+  ASSERT_TRUE(sc.start());
+  // The scanner has loaded its shares once it has read the list.
+  ASSERT_TRUE(eventually([&] {
+    uint64_t generation = 0;
+    if (!share_notify_lock(sc.s, &generation)) return false;
+    share_notify_unlock(sc.s);
+    return generation != 0;
+  }));
+  fs::rename(list + ".away", list);
+  ASSERT_EQ(sc.share(sc.media + "/later"), 0u);
+  ASSERT_TRUE(eventually([&] { return !sc.share_id(sc.media + "/later").empty(); }));
+  EXPECT_EQ(sc.share_id(sc.media + "/keep"), keep);
+  EXPECT_EQ(child_titled(sc.s, keep, "a"), a);
+  EXPECT_TRUE(sc.srv.data.exists("sync/data/" + keep));
+}
+
 }  // namespace

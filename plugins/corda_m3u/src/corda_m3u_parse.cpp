@@ -147,7 +147,9 @@ int read_playlist(const char *path, const char *prefix, entries &e)
   std::string line, full;
   bool too_long;
   uint64_t number = 0;
-  for (;;) {
+  // Each entry costs a lookup on disk here and an object in the server's
+  // database: a playlist of millions of lines must not cost millions.
+  while (number < CORDA_M3U_ENTRIES_MAX) {
     if (!next_line(&fb, line, too_long)) return 0;
     if (line.empty()) return 1;
     char c = line[0];
@@ -169,6 +171,7 @@ int read_playlist(const char *path, const char *prefix, entries &e)
     e.paths.push_back(full);
     e.names.push_back(std::move(name));
   }
+  return 1;
 }
 
 }  // namespace

@@ -13,7 +13,8 @@ extern "C" {
  * CR before the LF dropped; lines starting with a blank, TAB, CR, LF or "#"
  * skipped).  Every other line is one entry, counted from 1 whether or not
  * it is kept; an entry is absolute or relative to the playlist's folder and
- * is kept when its full path names an existing regular file.
+ * is kept when its full path names an existing regular file.  Entries past
+ * CORDA_M3U_ENTRIES_MAX are ignored.
  *
  * paths (may be NULL) receives the full UTF-8 paths of the kept entries in
  * playlist order; names (may be NULL) for each kept entry prefix, "/", its

@@ -15,23 +15,20 @@ const char *const avcp_didl_name_table[AVCP_DIDL_NAME_COUNT] = {
 
 namespace {
 
+// The table's shape around the runs it shares with the server's table.
+static_assert(AVCP_DIDL_EL_DIDL_LITE == 8 && AVCP_DIDL_EL_DLNA_CONTAINER_TYPE == 57 && AVCP_DIDL_AT_ID == 69 &&
+              AVCP_DIDL_AT_QUALITY_INDICATOR == 91 && AVCP_DIDL_WILDCARD == 102);
+
 const unsigned char kValueType[AVCP_DIDL_NAME_COUNT] = {
 #define NAME_TYPE(id, text, type) type,
     AVCP_DIDL_NAMES(NAME_TYPE)
 #undef NAME_TYPE
 };
 
-constexpr std::string_view kNameView[AVCP_DIDL_NAME_COUNT] = {
-#define NAME_VIEW(id, text, type) text,
-    AVCP_DIDL_NAMES(NAME_VIEW)
-#undef NAME_VIEW
-};
-
-const char *find_in(std::string_view text, int first, int end)
+const char *find_in(std::string_view text, uint32_t first, uint32_t end)
 {
-  for (int i = first; i < end; i++)
-    if (kNameView[i] == text) return avcp_didl_name_table[i];
-  return nullptr;
+  if (text.size() > UINT32_MAX) return nullptr;
+  return avcp_didl_name_table_find(avcp_didl_name_table, first, end, text.data(), uint32_t(text.size()));
 }
 
 }  // namespace
@@ -109,14 +106,28 @@ void avcp_didl_split_name_attribute(char *text, char **name_out, char **attribut
 
 int avcp_didl_value_type(const avcp_didl_name_pair *pair)
 {
-  // Names outside the table (another build's, say) have no known type.
-  auto code = [](const char *name) -> int {
-    for (int i = 0; i < AVCP_DIDL_NAME_COUNT; i++)
-      if (avcp_didl_name_table[i] == name) return kValueType[i];
-    return AVCP_DIDL_TYPE_UNKNOWN;
-  };
-  if (pair->attribute) return code(pair->attribute);
-  if (pair->element) return code(pair->element);
+  return avcp_didl_name_table_value_type(avcp_didl_name_table, kValueType, AVCP_DIDL_NAME_COUNT, pair);
+}
+
+const char *avcp_didl_name_table_find(const char *const *table, uint32_t first, uint32_t end, const char *text,
+                                      uint32_t length)
+{
+  // No name is empty; the first byte spares most names the length count.
+  if (!length) return nullptr;
+  std::string_view want(text, length);
+  for (uint32_t i = first; i < end; i++)
+    if (table[i][0] == want[0] && table[i] == want) return table[i];
+  return nullptr;
+}
+
+int avcp_didl_name_table_value_type(const char *const *table, const unsigned char *types, uint32_t count,
+                                    const avcp_didl_name_pair *pair)
+{
+  // Names outside the table (another table's, say) have no known type.
+  const char *name = pair->attribute ? pair->attribute : pair->element;
+  if (name)
+    for (uint32_t i = 0; i < count; i++)
+      if (table[i] == name) return types[i];
   return AVCP_DIDL_TYPE_UNKNOWN;
 }
 

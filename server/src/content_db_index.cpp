@@ -35,7 +35,7 @@ bool is_special(server_rec *s, std::string_view id)
 }
 
 // Ids listed in a changed list, each once: the mark says it is there.
-bool mark_listed(server_rec *s, content_entry *e, uint32_t flag, sys_ptralloc_rec *list)
+bool mark_listed(content_entry *e, uint32_t flag, sys_ptralloc_rec *list)
 {
   if (e->flags & flag) return true;
   char *id = nullptr;
@@ -45,7 +45,6 @@ bool mark_listed(server_rec *s, content_entry *e, uint32_t flag, sys_ptralloc_re
     return false;
   }
   e->flags |= flag;
-  (void)s;
   return true;
 }
 
@@ -320,8 +319,8 @@ bool bump_container(server_rec *s, content_entry *e)
 {
   if (!e || !is_container(e->object)) return true;
   return didl_counter_add(&e->object->attributes, DIDL_NAME(AT_TARVO_CONTAINER_UPDATE_ID), 1) &&
-         mark_listed(s, e, CONTENT_ENTRY_CHANGED, &db(s).changed) &&
-         mark_listed(s, e, CONTENT_ENTRY_REFLECT, &db(s).reflect);
+         mark_listed(e, CONTENT_ENTRY_CHANGED, &db(s).changed) &&
+         mark_listed(e, CONTENT_ENTRY_REFLECT, &db(s).reflect);
 }
 
 void changed_clear(server_rec *s) { listed_clear(s, &db(s).changed, CONTENT_ENTRY_CHANGED); }

@@ -17,30 +17,21 @@ const char *const didl_name_table[DIDL_NAME_COUNT] = {
 
 namespace {
 
+// The table's shape as didl.h states it, around the runs it shares with
+// tarvo_avcp's table.
+static_assert(DIDL_EL_DIDL_LITE == 8 && DIDL_EL_DLNA_CONTAINER_TYPE == 57 && DIDL_AT_ID == 71 &&
+              DIDL_AT_QUALITY_INDICATOR == 93 && DIDL_WILDCARD == 109);
+
 const unsigned char kValueType[DIDL_NAME_COUNT] = {
 #define NAME_TYPE(id, text, type) type,
     DIDL_NAMES(NAME_TYPE)
 #undef NAME_TYPE
 };
 
-constexpr std::string_view kNameView[DIDL_NAME_COUNT] = {
-#define NAME_VIEW(id, text, type) text,
-    DIDL_NAMES(NAME_VIEW)
-#undef NAME_VIEW
-};
-
-const char *find_in(std::string_view text, int first, int end)
+const char *find_in(std::string_view text, uint32_t first, uint32_t end)
 {
-  for (int i = first; i < end; i++)
-    if (kNameView[i] == text) return didl_name_table[i];
-  return nullptr;
-}
-
-int type_of(const char *name)
-{
-  for (int i = 0; i < DIDL_NAME_COUNT; i++)
-    if (didl_name_table[i] == name) return kValueType[i];
-  return AVCP_DIDL_TYPE_UNKNOWN;
+  if (text.size() > UINT32_MAX) return nullptr;
+  return avcp_didl_name_table_find(didl_name_table, first, end, text.data(), uint32_t(text.size()));
 }
 
 bool is_one_of(const char *name, std::initializer_list<int> indices)
@@ -68,9 +59,7 @@ const char *didl_attribute_find(const char *text) { return text ? didl::attribut
 
 int didl_value_type(const avcp_didl_name_pair *pair)
 {
-  if (pair->attribute) return type_of(pair->attribute);
-  if (pair->element) return type_of(pair->element);
-  return AVCP_DIDL_TYPE_UNKNOWN;
+  return avcp_didl_name_table_value_type(didl_name_table, kValueType, DIDL_NAME_COUNT, pair);
 }
 
 int didl_name_pair_checked(const char *name, const char *attribute, int allow_private, avcp_didl_name_pair *pair)

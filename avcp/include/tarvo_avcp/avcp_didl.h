@@ -27,8 +27,9 @@ enum avcp_didl_value_type_code {
   AVCP_DIDL_TYPE_UNKNOWN = 7
 };
 
-/* The name table, in table order: X(index suffix, text, value type). */
-#define AVCP_DIDL_NAMES(X)                                                    \
+/* The leading run both name tables share: namespaces, the DIDL-Lite,
+ * dc: and upnp: element names.  X(index suffix, text, value type). */
+#define AVCP_DIDL_NAMES_UPNP(X)                                               \
   X(NS_DIDL_LITE, "urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/", 7)          \
   X(NS_DIDL_LITE_BARE, "urn:schemas-upnp-org:metadata-1-0/DIDL-Lite", 7)      \
   X(NS_UPNP, "urn:schemas-upnp-org:metadata-1-0/upnp/", 7)                    \
@@ -85,19 +86,10 @@ enum avcp_didl_value_type_code {
   X(EL_UPNP_DVD_REGION_CODE, "upnp:DVDRegionCode", 0)                         \
   X(EL_UPNP_ORIGINAL_TRACK_NUMBER, "upnp:originalTrackNumber", 0)             \
   X(EL_UPNP_TOC, "upnp:toc", 5)                                               \
-  X(EL_UPNP_USER_ANNOTATION, "upnp:userAnnotation", 5)                        \
-  X(EL_DLNA_CONTAINER_TYPE, "dlna:containerType", 7)                          \
-  X(EL_DLNA_TAKE_OUT, "dlna:takeOut", 7)                                      \
-  X(EL_ARIB_OBJECT_TYPE, "arib:objectType", 7)                                \
-  X(EL_ARIB_LONG_DESCRIPTION, "arib:longDescription", 7)                      \
-  X(EL_ARIB_VIDEO_COMPONENT_TYPE, "arib:videoComponentType", 7)               \
-  X(EL_ARIB_AUDIO_COMPONENT_TYPE, "arib:audioComponentType", 7)               \
-  X(EL_ARIB_COPY_CONTROL_INFO, "arib:copyControlInfo", 7)                     \
-  X(EL_ARIB_DATA_PROGRAM_INFO, "arib:dataProgramInfo", 7)                     \
-  X(EL_ARIB_MULTI_VIEW_INFO, "arib:multiViewInfo", 7)                         \
-  X(EL_ARIB_CAPTION_INFO, "arib:captionInfo", 7)                              \
-  X(EL_ARIB_MULTI_ES_INFO, "arib:multiESInfo", 7)                             \
-  X(EL_ARIB_CA_PROGRAM_INFO, "arib:caProgramInfo", 7)                         \
+  X(EL_UPNP_USER_ANNOTATION, "upnp:userAnnotation", 5)
+
+/* The run of attribute names both tables share, in the same form. */
+#define AVCP_DIDL_NAMES_UPNP_ATTRIBUTES(X)                                    \
   X(AT_ID, "id", 5)                                                           \
   X(AT_PARENT_ID, "parentID", 5)                                              \
   X(AT_RESTRICTED, "restricted", 4)                                           \
@@ -119,7 +111,24 @@ enum avcp_didl_value_type_code {
   X(AT_NAME_SPACE, "nameSpace", 7)                                            \
   X(AT_NAME, "name", 5)                                                       \
   X(AT_INCLUDE_DERIVED, "includeDerived", 4)                                  \
-  X(AT_ROLE, "role", 5)                                                       \
+  X(AT_ROLE, "role", 5)
+
+/* The name table, in table order: X(index suffix, text, value type). */
+#define AVCP_DIDL_NAMES(X)                                                    \
+  AVCP_DIDL_NAMES_UPNP(X)                                                     \
+  X(EL_DLNA_CONTAINER_TYPE, "dlna:containerType", 7)                          \
+  X(EL_DLNA_TAKE_OUT, "dlna:takeOut", 7)                                      \
+  X(EL_ARIB_OBJECT_TYPE, "arib:objectType", 7)                                \
+  X(EL_ARIB_LONG_DESCRIPTION, "arib:longDescription", 7)                      \
+  X(EL_ARIB_VIDEO_COMPONENT_TYPE, "arib:videoComponentType", 7)               \
+  X(EL_ARIB_AUDIO_COMPONENT_TYPE, "arib:audioComponentType", 7)               \
+  X(EL_ARIB_COPY_CONTROL_INFO, "arib:copyControlInfo", 7)                     \
+  X(EL_ARIB_DATA_PROGRAM_INFO, "arib:dataProgramInfo", 7)                     \
+  X(EL_ARIB_MULTI_VIEW_INFO, "arib:multiViewInfo", 7)                         \
+  X(EL_ARIB_CAPTION_INFO, "arib:captionInfo", 7)                              \
+  X(EL_ARIB_MULTI_ES_INFO, "arib:multiESInfo", 7)                             \
+  X(EL_ARIB_CA_PROGRAM_INFO, "arib:caProgramInfo", 7)                         \
+  AVCP_DIDL_NAMES_UPNP_ATTRIBUTES(X)                                          \
   X(AT_QUALITY_INDICATOR, "qualityIndicator", 7)                              \
   X(AT_SYNC, "sync", 7)                                                       \
   X(AT_PRICE, "price", 7)                                                     \
@@ -183,6 +192,16 @@ void avcp_didl_split_name_attribute(char *text, char **name_out, char **attribut
 /* The value-type code of a pair: its attribute's, else its element's,
  * else AVCP_DIDL_TYPE_UNKNOWN. */
 int avcp_didl_value_type(const avcp_didl_name_pair *pair);
+
+/* The lookups of any name table built from these runs (this one, the
+ * server's).  The name of table[first, end) equal to the length bytes at
+ * text, or NULL. */
+const char *avcp_didl_name_table_find(const char *const *table, uint32_t first, uint32_t end, const char *text,
+                                      uint32_t length);
+/* The value-type code of a pair interned in table (count names, types
+ * parallel to them), as avcp_didl_value_type. */
+int avcp_didl_name_table_value_type(const char *const *table, const unsigned char *types, uint32_t count,
+                                    const avcp_didl_name_pair *pair);
 
 uint32_t avcp_didl_attribute_find_index(const char *const *names, const char *name);
 const char *avcp_didl_attribute_find(const char *const *names, char *const *values, const char *name);

@@ -24,65 +24,10 @@ extern "C" {
 
 /* The server's name table, in table order: X(index suffix, text, value
  * type).  Namespaces first, then 63 element names, 38 attribute names and
- * the wildcard.  The private namespace is the one of tarvo_avcp. */
+ * the wildcard.  The private namespace and the runs of upnp names are
+ * those of tarvo_avcp's table. */
 #define DIDL_NAMES(X)                                                         \
-  X(NS_DIDL_LITE, "urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/", 7)          \
-  X(NS_DIDL_LITE_BARE, "urn:schemas-upnp-org:metadata-1-0/DIDL-Lite", 7)      \
-  X(NS_UPNP, "urn:schemas-upnp-org:metadata-1-0/upnp/", 7)                    \
-  X(NS_UPNP_BARE, "urn:schemas-upnp-org:metadata-1-0/upnp", 7)                \
-  X(NS_DC, "http://purl.org/dc/elements/1.1/", 7)                             \
-  X(NS_DLNA, "urn:schemas-dlna-org:metadata-1-0/", 7)                         \
-  X(NS_TARVO, AVCP_DIDL_NS_TARVO_URI, 7)                                      \
-  X(NS_ARIB, "urn:schemas-arib-or-jp:elements-1-0/", 7)                       \
-  X(EL_DIDL_LITE, "DIDL-Lite", 7)                                             \
-  X(EL_CONTAINER, "container", 7)                                             \
-  X(EL_ITEM, "item", 7)                                                       \
-  X(EL_RES, "res", 6)                                                         \
-  X(EL_DESC, "desc", 7)                                                       \
-  X(EL_DC_TITLE, "dc:title", 5)                                               \
-  X(EL_DC_CREATOR, "dc:creator", 5)                                           \
-  X(EL_DC_PUBLISHER, "dc:publisher", 5)                                       \
-  X(EL_DC_CONTRIBUTOR, "dc:contributor", 5)                                   \
-  X(EL_DC_RELATION, "dc:relation", 6)                                         \
-  X(EL_DC_DESCRIPTION, "dc:description", 5)                                   \
-  X(EL_DC_RIGHTS, "dc:rights", 5)                                             \
-  X(EL_DC_DATE, "dc:date", 5)                                                 \
-  X(EL_DC_LANGUAGE, "dc:language", 5)                                         \
-  X(EL_UPNP_CLASS, "upnp:class", 5)                                           \
-  X(EL_UPNP_STORAGE_TOTAL, "upnp:storageTotal", 2)                            \
-  X(EL_UPNP_STORAGE_USED, "upnp:storageUsed", 2)                              \
-  X(EL_UPNP_STORAGE_FREE, "upnp:storageFree", 2)                              \
-  X(EL_UPNP_STORAGE_MAX_PARTITION, "upnp:storageMaxPartition", 2)             \
-  X(EL_UPNP_STORAGE_MEDIUM, "upnp:storageMedium", 5)                          \
-  X(EL_UPNP_SEARCH_CLASS, "upnp:searchClass", 5)                              \
-  X(EL_UPNP_CREATE_CLASS, "upnp:createClass", 5)                              \
-  X(EL_UPNP_WRITE_STATUS, "upnp:writeStatus", 5)                              \
-  X(EL_UPNP_ARTIST, "upnp:artist", 5)                                         \
-  X(EL_UPNP_ACTOR, "upnp:actor", 5)                                           \
-  X(EL_UPNP_AUTHOR, "upnp:author", 5)                                         \
-  X(EL_UPNP_PRODUCER, "upnp:producer", 5)                                     \
-  X(EL_UPNP_DIRECTOR, "upnp:director", 5)                                     \
-  X(EL_UPNP_GENRE, "upnp:genre", 5)                                           \
-  X(EL_UPNP_ALBUM, "upnp:album", 5)                                           \
-  X(EL_UPNP_PLAYLIST, "upnp:playlist", 5)                                     \
-  X(EL_UPNP_ALBUM_ART_URI, "upnp:albumArtURI", 6)                             \
-  X(EL_UPNP_ARTIST_DISCOGRAPHY_URI, "upnp:artistDiscographyURI", 6)           \
-  X(EL_UPNP_LYRICS_URI, "upnp:lyricsURI", 6)                                  \
-  X(EL_UPNP_LONG_DESCRIPTION, "upnp:longDescription", 5)                      \
-  X(EL_UPNP_ICON, "upnp:icon", 6)                                             \
-  X(EL_UPNP_REGION, "upnp:region", 5)                                         \
-  X(EL_UPNP_RATING, "upnp:rating", 5)                                         \
-  X(EL_UPNP_RADIO_CALL_SIGN, "upnp:radioCallSign", 5)                         \
-  X(EL_UPNP_RADIO_STATION_ID, "upnp:radioStationID", 5)                       \
-  X(EL_UPNP_RADIO_BAND, "upnp:radioBand", 5)                                  \
-  X(EL_UPNP_CHANNEL_NR, "upnp:channelNr", 0)                                  \
-  X(EL_UPNP_CHANNEL_NAME, "upnp:channelName", 5)                              \
-  X(EL_UPNP_SCHEDULED_START_TIME, "upnp:scheduledStartTime", 5)               \
-  X(EL_UPNP_SCHEDULED_END_TIME, "upnp:scheduledEndTime", 5)                   \
-  X(EL_UPNP_DVD_REGION_CODE, "upnp:DVDRegionCode", 0)                         \
-  X(EL_UPNP_ORIGINAL_TRACK_NUMBER, "upnp:originalTrackNumber", 0)             \
-  X(EL_UPNP_TOC, "upnp:toc", 5)                                               \
-  X(EL_UPNP_USER_ANNOTATION, "upnp:userAnnotation", 5)                        \
+  AVCP_DIDL_NAMES_UPNP(X)                                                     \
   X(EL_DLNA_CONTAINER_TYPE, "dlna:containerType", 5)                          \
   X(EL_DLNA_TAKE_OUT, "dlna:takeOut", 5)                                      \
   X(EL_TARVO_DYNAMIC, "tarvo:dynamic", 5)                                     \
@@ -97,28 +42,7 @@ extern "C" {
   X(EL_ARIB_CAPTION_INFO, "arib:captionInfo", 4)                              \
   X(EL_ARIB_MULTI_ES_INFO, "arib:multiESInfo", 4)                             \
   X(EL_ARIB_CA_PROGRAM_INFO, "arib:caProgramInfo", 4)                         \
-  X(AT_ID, "id", 5)                                                           \
-  X(AT_PARENT_ID, "parentID", 5)                                              \
-  X(AT_RESTRICTED, "restricted", 4)                                           \
-  X(AT_IMPORT_URI, "importUri", 6)                                            \
-  X(AT_SEARCHABLE, "searchable", 4)                                           \
-  X(AT_CHILD_COUNT, "childCount", 0)                                          \
-  X(AT_REF_ID, "refID", 5)                                                    \
-  X(AT_PROTOCOL_INFO, "protocolInfo", 5)                                      \
-  X(AT_SIZE, "size", 3)                                                       \
-  X(AT_DURATION, "duration", 5)                                               \
-  X(AT_BITRATE, "bitrate", 1)                                                 \
-  X(AT_SAMPLE_FREQUENCY, "sampleFrequency", 1)                                \
-  X(AT_BITS_PER_SAMPLE, "bitsPerSample", 1)                                   \
-  X(AT_NR_AUDIO_CHANNELS, "nrAudioChannels", 1)                               \
-  X(AT_RESOLUTION, "resolution", 5)                                           \
-  X(AT_COLOR_DEPTH, "colorDepth", 1)                                          \
-  X(AT_PROTECTION, "protection", 5)                                           \
-  X(AT_TYPE, "type", 7)                                                       \
-  X(AT_NAME_SPACE, "nameSpace", 7)                                            \
-  X(AT_NAME, "name", 5)                                                       \
-  X(AT_INCLUDE_DERIVED, "includeDerived", 4)                                  \
-  X(AT_ROLE, "role", 5)                                                       \
+  AVCP_DIDL_NAMES_UPNP_ATTRIBUTES(X)                                          \
   X(AT_QUALITY_INDICATOR, "qualityIndicator", 1)                              \
   X(AT_SYNC, "sync", 4)                                                       \
   X(AT_PRICE, "price", 5)                                                     \

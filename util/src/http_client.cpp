@@ -2,6 +2,7 @@
 #include <tarvo_util/http_client.h>
 #include <tarvo_util/http_message.h>
 
+#include "hex_digit.h"
 #include "text_build.h"
 
 #include <algorithm>
@@ -306,19 +307,11 @@ bool next_byte(http_client_rec *c, char *b)
   return true;
 }
 
-int hex_digit(char b)
-{
-  if (b >= '0' && b <= '9') return b - '0';
-  if (b >= 'a' && b <= 'f') return b - 'a' + 10;
-  if (b >= 'A' && b <= 'F') return b - 'A' + 10;
-  return -1;
-}
-
 // One byte outside the chunk data; false on a framing error.
 bool chunk_step(http_client_rec *c, char b)
 {
   int32_t &s = c->chunk_state;
-  int d = hex_digit(b);
+  int d = tarvo::hex_digit(b);
   switch (s) {
   case kChunkSizeFirst:
     if (d < 0) return false;

@@ -2,6 +2,8 @@
 // primary flags.
 #include <tarvo_util/dlna.h>
 
+#include "hex_digit.h"
+
 namespace {
 
 constexpr char kHex[] = "0123456789abcdef";
@@ -13,8 +15,7 @@ bool primary(const char *p, int bit, uint32_t *v)
   if (bit < 0 || bit > 31) return false;
   uint32_t x = 0;
   for (int i = 0; i < 8; i++) {
-    char c = p[i];
-    int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    int d = tarvo::hex_digit(p[i]);
     if (d < 0) return false;
     x = (x << 4) | uint32_t(d);
   }

@@ -2,6 +2,7 @@
 #include <tarvo_util/http_client.h>
 #include <tarvo_util/http_message.h>
 
+#include "hex_digit.h"
 #include "text_build.h"
 
 #include <algorithm>
@@ -38,9 +39,9 @@ enum : int32_t {
   kBodyDone = 12,
 };
 
-const sv kContentLength = "content-length:";
-const sv kTransferEncoding = "transfer-encoding:";
-const sv kLocation = "location:";
+constexpr char kContentLength[] = "content-length:";
+constexpr char kTransferEncoding[] = "transfer-encoding:";
+constexpr char kLocation[] = "location:";
 
 std::atomic_ref<int32_t> cancel_flag(http_client_rec *c) { return std::atomic_ref<int32_t>(c->canceled); }
 
@@ -217,10 +218,10 @@ bool send_and_status(http_client *client, const char *method, sv generated, char
 // Points the client at the answer's Location and connects there.
 bool follow_redirect(http_client *client)
 {
-  const char *loc = http_client_header(client, kLocation.data());
+  const char *loc = http_client_header(client, kLocation);
   if (!loc) return false;
   text_build target;
-  if (!http_header_value_get(loc - kLocation.size(), uint32_t(kLocation.size()), &target.sa) || !target.add('\0'))
+  if (!http_header_value_get(loc, 0, &target.sa) || !target.add('\0'))
     return false;
   http_client_disconnect(client);
   clear_answer(*client);
@@ -306,19 +307,11 @@ bool next_byte(http_client_rec *c, char *b)
   return true;
 }
 
-int hex_digit(char b)
-{
-  if (b >= '0' && b <= '9') return b - '0';
-  if (b >= 'a' && b <= 'f') return b - 'a' + 10;
-  if (b >= 'A' && b <= 'F') return b - 'A' + 10;
-  return -1;
-}
-
 // One byte outside the chunk data; false on a framing error.
 bool chunk_step(http_client_rec *c, char b)
 {
   int32_t &s = c->chunk_state;
-  int d = hex_digit(b);
+  int d = tarvo::hex_digit(b);
   switch (s) {
   case kChunkSizeFirst:
     if (d < 0) return false;
@@ -666,17 +659,17 @@ int http_client_read_response_header(http_client *client)
   if (c->socket == -1 || !http_header_read(&c->in, &lines)) return fail(client);
   c->headers = lines;
   c->body_mode = kBodyToClose;
-  if (const char *v = http_client_header(client, kContentLength.data())) {
+  if (const char *v = http_client_header(client, kContentLength)) {
     c->cl_value = v;
     uint64_t n;
-    if (!http_header_value_scan_uint64(v - kContentLength.size(), uint32_t(kContentLength.size()), &n))
+    if (!http_header_value_scan_uint64(v, 0, &n))
       return fail(client);
     c->body_left = n;
     c->body_mode = kBodyLength;
   }
-  if (const char *v = http_client_header(client, kTransferEncoding.data())) {
+  if (const char *v = http_client_header(client, kTransferEncoding)) {
     c->te_value = v;
-    if (!http_header_value_case_equal(v - kTransferEncoding.size(), uint32_t(kTransferEncoding.size()), "chunked"))
+    if (!http_header_value_case_equal(v, 0, "chunked"))
       return fail(client);
     c->body_left = 0;
     c->body_mode = kBodyChunked;

@@ -4,6 +4,7 @@
 #include <tarvo_util/http_message.h>
 
 #include "http_impl.h"
+#include "text_build.h"
 
 #include <cstring>
 
@@ -42,26 +43,13 @@ hdr take_to(Buffer *b, uint32_t avail, Peek peek, Seek seek, sys_stralloc_rec *s
   return hdr::ok;
 }
 
-bool list_append(sys_ptralloc_rec *pa, const char *line)
-{
-  char *c;
-  if (!sys_str_clone(line, &c)) return false;
-  if (sys_ptralloc_append(pa, c)) return true;
-  sys_alloc_free(c);
-  return false;
-}
-
 template <class NextLine> int read_list(NextLine next, sys_str_list *lines)
 {
-  sys_ptralloc_rec pa{};
-  hdr r = tarvo_impl::read_block(next, [&](char *line, uint32_t) { return list_append(&pa, line); });
-  if (r == hdr::ok && sys_ptralloc_append(&pa, nullptr)) {
-    *lines = reinterpret_cast<char **>(pa.buf);
-    return 1;
-  }
-  for (uint32_t i = 0; i < pa.len; i++) sys_alloc_free(pa.buf[i]);
-  sys_ptralloc_free(&pa);
-  return 0;
+  tarvo::list_build list;
+  hdr r = tarvo_impl::read_block(next, [&](char *line, uint32_t len) {
+    return list.add(std::string_view(line, len));
+  });
+  return r == hdr::ok && list.release(lines);
 }
 
 template <class Eq>

@@ -2,6 +2,7 @@
 #include <tarvo_util/http_server.h>
 #include <tarvo_util/sys_thread.h>
 
+#include "hex_digit.h"
 #include "http_impl.h"
 
 #include <cstring>
@@ -108,14 +109,6 @@ int read_exact(sys_socketbuffer_rec *sb, uint64_t size, sys_stralloc_rec *sa)
   return 1;
 }
 
-int hexval(char c)
-{
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // A chunk-size line: at least one hexadecimal digit (anything after the
 // digits is ignored), CR LF within HTTP_CHUNK_LINE_MAX bytes.
 int chunk_size(sys_socketbuffer_rec *sb, uint64_t *size)
@@ -129,7 +122,7 @@ int chunk_size(sys_socketbuffer_rec *sb, uint64_t *size)
   if (n < 3 || line[n - 2] != '\r') return 0;
   uint64_t v = 0;
   uint32_t i = 0;
-  for (int d; i < n && (d = hexval(line[i])) >= 0; i++) {
+  for (int d; i < n && (d = tarvo::hex_digit(line[i])) >= 0; i++) {
     if (v >> 60) return 0;
     v = v << 4 | uint64_t(d);
   }

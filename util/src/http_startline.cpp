@@ -1,7 +1,8 @@
 // Request and status lines.
 #include <tarvo_util/http_message.h>
 
-#include <cstring>
+#include "text_build.h"
+
 #include <string_view>
 
 namespace {
@@ -18,13 +19,15 @@ std::string_view field(std::string_view *rest)
   return f;
 }
 
-char *clone(std::string_view s)
+// Heap copies of all three fields, or none of them.
+bool copy_fields(const std::string_view (&f)[3], char *(&out)[3])
 {
-  char *c = static_cast<char *>(sys_alloc(s.size() + 1));
-  if (!c) return nullptr;
-  std::memcpy(c, s.data(), s.size());
-  c[s.size()] = 0;
-  return c;
+  for (int i = 0; i < 3; i++) {
+    if (tarvo::heap_copy(f[i], &out[i])) continue;
+    while (i--) sys_alloc_free(out[i]);
+    return false;
+  }
+  return true;
 }
 
 // A line with a NUL byte cannot be split into C strings faithfully.
@@ -42,19 +45,21 @@ int http_request_startline_parse(http_request_startline_rec *rec, const sys_stra
 {
   std::string_view rest;
   if (!line_of(sa, &rest)) return 0;
-  std::string_view method = field(&rest), target = field(&rest), version = field(&rest);
-  char *m = clone(method), *t = clone(target), *v = clone(version);
+  std::string_view f[3];
+  for (std::string_view &x : f) x = field(&rest);
+  char *c[3];  // method, target, version
+  if (!copy_fields(f, c)) return 0;
   uri_rec uri{};
-  int ok = m && t && v && uri_parse(&uri, t);
-  sys_alloc_free(t);
+  int ok = uri_parse(&uri, c[1]);
+  sys_alloc_free(c[1]);
   if (!ok) {
-    sys_alloc_free(m);
-    sys_alloc_free(v);
+    sys_alloc_free(c[0]);
+    sys_alloc_free(c[2]);
     return 0;
   }
-  rec->method = m;
+  rec->method = c[0];
   rec->uri = uri;
-  rec->version = v;
+  rec->version = c[2];
   return 1;
 }
 
@@ -72,17 +77,13 @@ int http_response_startline_parse(http_response_startline_rec *rec, const sys_st
 {
   std::string_view rest;
   if (!line_of(sa, &rest)) return 0;
-  std::string_view version = field(&rest), code = field(&rest);
-  char *v = clone(version), *c = clone(code), *r = clone(rest);
-  if (!v || !c || !r) {
-    sys_alloc_free(v);
-    sys_alloc_free(c);
-    sys_alloc_free(r);
-    return 0;
-  }
-  rec->version = v;
-  rec->code = c;
-  rec->reason = r;
+  // The reason is the rest of the line, blanks included.
+  std::string_view f[3] = {field(&rest), field(&rest), rest};
+  char *c[3];
+  if (!copy_fields(f, c)) return 0;
+  rec->version = c[0];
+  rec->code = c[1];
+  rec->reason = c[2];
   return 1;
 }
 

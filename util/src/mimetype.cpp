@@ -64,12 +64,14 @@ bool extension(sv path, sv *ext)
 }
 
 // The first line of the type file, up to a LF; a longer line than
-// MIMETYPE_LINE_MAX is refused rather than read without end.
+// MIMETYPE_LINE_MAX is refused rather than read without end, and a read
+// error is not taken for the end of the file.
 bool first_line(sys_filebuffer_rec *fb, text_build &line)
 {
   for (;;) {
     uint32_t avail = 0;
-    if (!sys_filebuffer_feed(fb, &avail) || !avail) return true;
+    if (!sys_filebuffer_feed(fb, &avail)) return false;
+    if (!avail) return true;
     sv chunk(sys_filebuffer_peek(fb), avail);
     size_t lf = chunk.find('\n');
     sv piece = chunk.substr(0, lf);

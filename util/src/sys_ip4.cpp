@@ -2,6 +2,7 @@
 // host names, the SSDP constants and the network start-up call.
 #include <tarvo_util/sys_socket.h>
 
+#include "hex_digit.h"
 #include "sys_socket_impl.h"
 
 #include <cerrno>
@@ -25,14 +26,6 @@ namespace {
 const uint8_t kSsdpIp[4] = {239, 255, 255, 250};
 const uint8_t kLoopback[4] = {127, 0, 0, 1};
 const uint8_t kAny[4] = {0, 0, 0, 0};
-
-int hexval(char c)
-{
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 int decval(char c)
 {
@@ -270,7 +263,7 @@ uint32_t sys_mac_fmt(char *buf, const uint8_t *mac)
 uint32_t sys_mac_scan(const char *s, uint8_t *mac)
 {
   uint8_t t[6];
-  uint32_t n = scan_groups(s, t, 6, ':', 16, hexval);
+  uint32_t n = scan_groups(s, t, 6, ':', 16, tarvo::hex_digit);
   if (n) std::memcpy(mac, t, 6);
   return n;
 }

@@ -62,20 +62,15 @@ int mcast_membership(int sock, int name, const uint8_t *if_ip, const uint8_t *gr
   return setsockopt(sock, IPPROTO_IP, name, &m, sizeof m) == 0;
 }
 
-// One wait for a descriptor: 1 when ready, in error or when the wait
-// itself fails; 0 when ms ran out.  Signals do not shorten it.
-int wait_one(int fd, short events, uint32_t ms)
+// The local or the peer address of a socket, as getsockname or
+// getpeername gives it.
+int address4(int (*get)(int, sockaddr *, socklen_t *), int sock, uint8_t *ip, uint16_t *port)
 {
-  using clock = std::chrono::steady_clock;
-  auto end = clock::now() + std::chrono::milliseconds(ms);
-  for (;;) {
-    pollfd p{fd, events, 0};
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - clock::now()).count();
-    int r = poll(&p, 1, int(std::clamp<long long>(left, 0, INT32_MAX)));
-    if (r > 0) return 1;
-    if (r == 0) return 0;
-    if (errno != EINTR) return 1;
-  }
+  sockaddr_in a{};
+  socklen_t len = sizeof a;
+  if (get(sock, reinterpret_cast<sockaddr *>(&a), &len) != 0 || a.sin_family != AF_INET) return 0;
+  from_sin4(a, ip, port);
+  return 1;
 }
 
 int send_block(int sock, const char *data, size_t len)
@@ -111,9 +106,19 @@ int copy_blocks(int sock, int file, int64_t *remaining, int64_t *sent)
 
 }  // namespace
 
+// Signals do not shorten the wait.
 int tarvo_impl::wait_socket(int fd, short events, uint32_t ms)
 {
-  return wait_one(fd, events, ms);
+  using clock = std::chrono::steady_clock;
+  auto end = clock::now() + std::chrono::milliseconds(ms);
+  for (;;) {
+    pollfd p{fd, events, 0};
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - clock::now()).count();
+    int r = poll(&p, 1, int(std::clamp<long long>(left, 0, INT32_MAX)));
+    if (r > 0) return 1;
+    if (r == 0) return 0;
+    if (errno != EINTR) return 1;
+  }
 }
 
 extern "C" {
@@ -163,23 +168,8 @@ int sys_socket_connected(int sock)
   return getpeername(sock, reinterpret_cast<sockaddr *>(&a), &len) == 0;
 }
 
-int sys_socket_local4(int sock, uint8_t *ip, uint16_t *port)
-{
-  sockaddr_in a{};
-  socklen_t len = sizeof a;
-  if (getsockname(sock, reinterpret_cast<sockaddr *>(&a), &len) != 0 || a.sin_family != AF_INET) return 0;
-  from_sin4(a, ip, port);
-  return 1;
-}
-
-int sys_socket_remote4(int sock, uint8_t *ip, uint16_t *port)
-{
-  sockaddr_in a{};
-  socklen_t len = sizeof a;
-  if (getpeername(sock, reinterpret_cast<sockaddr *>(&a), &len) != 0 || a.sin_family != AF_INET) return 0;
-  from_sin4(a, ip, port);
-  return 1;
-}
+int sys_socket_local4(int sock, uint8_t *ip, uint16_t *port) { return address4(getsockname, sock, ip, port); }
+int sys_socket_remote4(int sock, uint8_t *ip, uint16_t *port) { return address4(getpeername, sock, ip, port); }
 
 int sys_socket_send(int sock, const void *data, uint32_t len, uint32_t *sent)
 {
@@ -252,8 +242,8 @@ int sys_socket_would_block(void)
   return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINPROGRESS;
 }
 
-int sys_socket_read_wait(int sock, uint32_t ms) { return wait_one(sock, POLLIN, ms); }
-int sys_socket_write_wait(int sock, uint32_t ms) { return wait_one(sock, POLLOUT, ms); }
+int sys_socket_read_wait(int sock, uint32_t ms) { return tarvo_impl::wait_socket(sock, POLLIN, ms); }
+int sys_socket_write_wait(int sock, uint32_t ms) { return tarvo_impl::wait_socket(sock, POLLOUT, ms); }
 
 void sys_socket_tryreservein(int sock, uint32_t size)
 {

@@ -1,8 +1,10 @@
 // URLs: parse, join, resolve, escape, unescape, query lists, file: URIs.
 #include <tarvo_util/uri.h>
 
+#include "hex_digit.h"
 #include "text_build.h"
 
+#include <algorithm>
 #include <string_view>
 
 using tarvo::heap_copy;
@@ -29,14 +31,6 @@ bool is_unreserved(unsigned char c)
 {
   if (tarvo::is_alpha(char(c)) || tarvo::is_digit(char(c))) return true;
   return c && sv("-_.!~*'()/").find(char(c)) != sv::npos;
-}
-
-int hex_value(char c)
-{
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return 0;
 }
 
 // The authority of an absolute URL: after "scheme://" (at least one more
@@ -151,6 +145,8 @@ int uri_escape(const char *s, char **out)
 
 int uri_unescape(char *s)
 {
+  // A character that is not a hexadecimal digit counts as 0.
+  auto hex_value = [](char c) { return std::max(tarvo::hex_digit(c), 0); };
   char *w = s;
   for (const char *p = s; *p; p++) {
     if (*p == '+') {

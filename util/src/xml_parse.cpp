@@ -33,6 +33,13 @@ void free_name(xml_name_rec *n)
   sys_alloc_free(n->local);
 }
 
+// A tag the caller cannot be shown ends the parse with failure: a reader
+// that missed it would take what follows for something else.
+void stop(xml_parse_rec *rec)
+{
+  XML_StopParser(parser_of(rec), XML_FALSE);
+}
+
 void XMLCALL on_start(void *user, const XML_Char *name, const XML_Char **atts)
 {
   xml_parse_rec *rec = rec_of(user);
@@ -41,12 +48,13 @@ void XMLCALL on_start(void *user, const XML_Char *name, const XML_Char **atts)
   // One block: n + 1 name pointers, n + 1 value pointers, n name records.
   size_t ptrs = size_t(n) + 1;
   void *block = sys_alloc(ptrs * sizeof(xml_name_rec *) + ptrs * sizeof(char *) + n * sizeof(xml_name_rec));
-  if (!block) return;
+  if (!block) return stop(rec);
   auto **names = static_cast<xml_name_rec **>(block);
   auto **values = reinterpret_cast<const char **>(static_cast<void *>(names + ptrs));
   auto *recs = reinterpret_cast<xml_name_rec *>(values + ptrs);
   xml_name_rec el;
   uint32_t made = 0;
+  bool shown = false;
   if (split_name(name, &el)) {
     for (; made < n; made++) {
       if (!split_name(atts[2 * made], &recs[made])) break;
@@ -55,9 +63,11 @@ void XMLCALL on_start(void *user, const XML_Char *name, const XML_Char **atts)
     }
     names[made] = nullptr;
     values[made] = nullptr;
-    if (made == n) rec->start_element(&el, names, values, rec->user);
+    shown = made == n;
+    if (shown) rec->start_element(&el, names, values, rec->user);
     free_name(&el);
   }
+  if (!shown) stop(rec);
   for (uint32_t i = 0; i < made; i++) free_name(&recs[i]);
   sys_alloc_free(block);
 }
@@ -66,7 +76,7 @@ void XMLCALL on_end(void *user, const XML_Char *name)
 {
   xml_parse_rec *rec = rec_of(user);
   xml_name_rec el;
-  if (!split_name(name, &el)) return;
+  if (!split_name(name, &el)) return stop(rec);
   rec->end_element(&el, rec->user);
   free_name(&el);
 }

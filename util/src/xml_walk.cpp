@@ -1,5 +1,6 @@
 // The depth-driven walk that the description, service and SOAP readers
 // share.
+#include "text_build.h"
 #include "xml_internal.h"
 
 #include <expat.h>
@@ -64,15 +65,9 @@ void xml_walk::fail()
 bool xml_walk::take_text(char **out, bool trim)
 {
   if (trim) xml_gen_text_trim(&text);
-  char *s = static_cast<char *>(sys_alloc(size_t(text.len) + 1));
-  if (!s) {
-    fail();
-    return false;
-  }
-  if (text.len) sys_byte_copy(s, text.len, text.buf);
-  s[text.len] = 0;
-  *out = s;
-  return true;
+  if (tarvo::heap_copy(std::string_view(text.buf, text.len), out)) return true;
+  fail();
+  return false;
 }
 
 bool xml_walk_run(xml_walk *w, const char *xml)
@@ -80,9 +75,7 @@ bool xml_walk_run(xml_walk *w, const char *xml)
   if (!xml_parse_create(&w->rec, w)) return false;
   xml_parse_set_element_handler(&w->rec, on_start, on_end);
   xml_parse_set_text_handler(&w->rec, on_text);
-  // A handler call the wrapper had to drop for want of memory leaves the
-  // depth unbalanced.
-  bool ok = xml_parse_feed(&w->rec, xml, sys_str_len(xml), 1) && !w->failed && !w->depth;
+  bool ok = xml_parse_feed(&w->rec, xml, sys_str_len(xml), 1) && !w->failed;
   xml_parse_free(&w->rec);
   return ok;
 }

@@ -71,7 +71,8 @@ void xml_parse_set_namespace_handler(xml_parse_rec *rec, xml_parse_namespace_sta
 void xml_parse_set_cdata_handler(xml_parse_rec *rec, xml_parse_cdata_start_handler start,
                                  xml_parse_cdata_end_handler end);
 void xml_parse_set_text_handler(xml_parse_rec *rec, xml_parse_text_handler fn);
-/* One chunk; is_final 1 on the last.  1 parsed, 0 error. */
+/* One chunk; is_final 1 on the last.  1 parsed, 0 error (a tag that could
+ * not be handed to the handlers for want of memory is one). */
 int xml_parse_feed(xml_parse_rec *rec, const char *data, uint32_t len, int is_final);
 /* expat's error code of the last failure. */
 int xml_parse_get_error_code(xml_parse_rec *rec);

@@ -32,8 +32,11 @@ std::string xdg_user_dir(const char *key)
     size_t quote = value.find('"');
     if (quote == std::string::npos) return {};
     value.resize(quote);
-    if (!value.compare(0, 5, "$HOME")) value = home + value.substr(5);
-    else if (value.empty() || value[0] != '/') return {};
+    // "$HOME" only as a whole path component: "$HOMEx" names no folder.
+    if (!value.compare(0, 5, "$HOME") && (value.size() == 5 || value[5] == '/'))
+      value = home + value.substr(5);
+    else if (value.empty() || value[0] != '/')
+      return {};
     while (value.size() > 1 && value.back() == '/') value.pop_back();
     std::string h = home;
     while (h.size() > 1 && h.back() == '/') h.pop_back();

@@ -17,6 +17,11 @@ inline constexpr const char *kUdn = "uuid:00000000-1111-2222-3333-444444444444";
 // The description served at "/": a root device with the test service at
 // "control/test" and a second service without a handler at "control/none".
 std::string description();
+// The same shape: a root device of device_type with the test service and a
+// second service (second_type, second_id) at control/<second_name> and
+// event/<second_name>.
+std::string description_of(const std::string &device_type, const std::string &second_type,
+                           const std::string &second_id, const std::string &second_name);
 
 // What the handlers saw; guarded by mu.
 struct calls {
@@ -40,6 +45,11 @@ struct device {
   ~device();
   uint16_t port() const { return ctx->http_port; }
 };
+
+// Starts d with 64 MiB served both as static content ("/big") and as a
+// file ("/big.bin"), and two clients that ask for one each and then read
+// nothing (socks[0] and socks[1]); false when the device did not start.
+bool start_with_stalled_readers(device &d, int socks[2]);
 
 struct reply {
   bool ok = false;          // a status line arrived

@@ -9,16 +9,19 @@
 
 namespace device_test {
 
-std::string description()
+std::string description_of(const std::string &device_type, const std::string &second_type,
+                           const std::string &second_id, const std::string &second_name)
 {
-  return std::string("<?xml version=\"1.0\"?>\r\n"
-                     "<root xmlns=\"urn:schemas-upnp-org:device-1-0\">\r\n"
-                     "<specVersion><major>1</major><minor>0</minor></specVersion>\r\n"
-                     "<device>\r\n"
-                     "<deviceType>urn:schemas-upnp-org:device:MediaServer:1</deviceType>\r\n"
-                     "<friendlyName>Test &amp; Co</friendlyName>\r\n"
-                     "<manufacturer>Tester</manufacturer><modelName>Model</modelName>\r\n"
-                     "<UDN>") +
+  return "<?xml version=\"1.0\"?>\r\n"
+         "<root xmlns=\"urn:schemas-upnp-org:device-1-0\">\r\n"
+         "<specVersion><major>1</major><minor>0</minor></specVersion>\r\n"
+         "<device>\r\n"
+         "<deviceType>" +
+         device_type +
+         "</deviceType>\r\n"
+         "<friendlyName>Test &amp; Co</friendlyName>\r\n"
+         "<manufacturer>Tester</manufacturer><modelName>Model</modelName>\r\n"
+         "<UDN>" +
          kUdn +
          "</UDN>\r\n"
          "<serviceList>\r\n"
@@ -26,12 +29,20 @@ std::string description()
          kServiceType + "</serviceType><serviceId>" + kServiceId +
          "</serviceId><SCPDURL>scpd/test.xml</SCPDURL><controlURL>control/test</controlURL>"
          "<eventSubURL>event/test</eventSubURL></service>\r\n"
-         "<service><serviceType>urn:schemas-upnp-org:service:None:1</serviceType>"
-         "<serviceId>urn:upnp-org:serviceId:None</serviceId><SCPDURL>scpd/none.xml</SCPDURL>"
-         "<controlURL>control/none</controlURL><eventSubURL>event/none</eventSubURL></service>\r\n"
+         "<service><serviceType>" +
+         second_type + "</serviceType><serviceId>" + second_id + "</serviceId><SCPDURL>scpd/" +
+         second_name + ".xml</SCPDURL><controlURL>control/" + second_name +
+         "</controlURL><eventSubURL>event/" + second_name +
+         "</eventSubURL></service>\r\n"
          "</serviceList>\r\n"
          "</device>\r\n"
          "</root>\r\n";
+}
+
+std::string description()
+{
+  return description_of("urn:schemas-upnp-org:device:MediaServer:1",
+                        "urn:schemas-upnp-org:service:None:1", "urn:upnp-org:serviceId:None", "none");
 }
 
 namespace {
@@ -136,6 +147,21 @@ bool device::start(bool with_root)
   started = tarvo_device_start(&ctx, nullptr, 0, with_root ? root.path.c_str() : nullptr,
                                xml.c_str(), 1800, list);
   return started;
+}
+
+bool start_with_stalled_readers(device &d, int socks[2])
+{
+  const uint32_t size = 64u << 20;
+  std::string big(size, 'z');
+  if (!tarvo_device_add_static_content(&d.ctx, "/big", "application/octet-stream", big.data(), size))
+    return false;
+  tarvo_test::write_file(d.root / "big.bin", big);
+  if (!d.start()) return false;
+  socks[0] = connect_to(d.port());
+  socks[1] = connect_to(d.port());
+  send_all(socks[0], "GET /big HTTP/1.1\r\nHost: x\r\n\r\n");
+  send_all(socks[1], "GET /big.bin HTTP/1.1\r\nHost: x\r\n\r\n");
+  return true;
 }
 
 device::~device()

@@ -108,29 +108,8 @@ std::string private_net()
 
 std::string description()
 {
-  return std::string("<?xml version=\"1.0\"?>\r\n"
-                     "<root xmlns=\"urn:schemas-upnp-org:device-1-0\">\r\n"
-                     "<specVersion><major>1</major><minor>0</minor></specVersion>\r\n"
-                     "<device>\r\n"
-                     "<deviceType>urn:schemas-upnp-org:device:MediaServer:2</deviceType>\r\n"
-                     "<friendlyName>Event test</friendlyName>\r\n"
-                     "<manufacturer>Tests</manufacturer><modelName>Event test</modelName>\r\n"
-                     "<UDN>") +
-         kUdn +
-         "</UDN>\r\n"
-         "<serviceList>\r\n"
-         "<service><serviceType>" +
-         kServiceType + "</serviceType><serviceId>" + kServiceId +
-         "</serviceId><SCPDURL>scpd/test.xml</SCPDURL><controlURL>control/test</controlURL>"
-         "<eventSubURL>event/test</eventSubURL></service>\r\n"
-         "<service><serviceType>urn:schemas-upnp-org:service:Other:1</serviceType>"
-         "<serviceId>" +
-         kOtherId +
-         "</serviceId><SCPDURL>scpd/other.xml</SCPDURL>"
-         "<controlURL>control/other</controlURL><eventSubURL>event/other</eventSubURL></service>\r\n"
-         "</serviceList>\r\n"
-         "</device>\r\n"
-         "</root>\r\n";
+  return device_test::description_of("urn:schemas-upnp-org:device:MediaServer:2",
+                                     "urn:schemas-upnp-org:service:Other:1", kOtherId, "other");
 }
 
 bool device::start(bool ssdp, uint32_t max_age)

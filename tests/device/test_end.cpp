@@ -52,22 +52,12 @@ TEST(DeviceEnd, SilentAndIdleClients)
 TEST(DeviceEnd, ClientsThatStopReading)
 {
   device d;
-  const uint32_t size = 64u << 20;
-  std::string big(size, 'z');
-  ASSERT_EQ(tarvo_device_add_static_content(&d.ctx, "/big", "application/octet-stream", big.data(), size), 1);
-  {
-    std::ofstream f(d.root / "big.bin", std::ios::binary);
-    f.write(big.data(), size);
-  }
-  ASSERT_TRUE(d.start());
-  int a = connect_to(d.port());
-  int b = connect_to(d.port());
-  send_all(a, "GET /big HTTP/1.1\r\nHost: x\r\n\r\n");
-  send_all(b, "GET /big.bin HTTP/1.1\r\nHost: x\r\n\r\n");
+  int socks[2];
+  ASSERT_TRUE(start_with_stalled_readers(d, socks));
   settle();
   EXPECT_LT(end_time(d), 2.5);
-  close(a);
-  close(b);
+  close(socks[0]);
+  close(socks[1]);
 }
 
 TEST(DeviceEnd, ProgramThatNeverAnswers)

@@ -21,27 +21,17 @@ uint32_t live_connections(device &d)
 TEST(DeviceOutputTimeout, SendsToAClientThatStoppedReadingGiveUp)
 {
   device d;
-  const uint32_t size = 64u << 20;
-  std::string big(size, 'z');
-  ASSERT_EQ(tarvo_device_add_static_content(&d.ctx, "/big", "application/octet-stream", big.data(), size), 1);
-  {
-    std::ofstream f(d.root / "big.bin", std::ios::binary);
-    f.write(big.data(), size);
-  }
-  ASSERT_TRUE(d.start());
-  int a = connect_to(d.port());
-  int b = connect_to(d.port());
-  send_all(a, "GET /big HTTP/1.1\r\nHost: x\r\n\r\n");
-  send_all(b, "GET /big.bin HTTP/1.1\r\nHost: x\r\n\r\n");
+  int socks[2];
+  ASSERT_TRUE(start_with_stalled_readers(d, socks));
   std::this_thread::sleep_for(std::chrono::milliseconds(1000));
   EXPECT_EQ(live_connections(d), 2u);
   std::this_thread::sleep_for(std::chrono::milliseconds(DEVICE_OUTPUT_TIMEOUT_MS + 10000));
   EXPECT_EQ(live_connections(d), 0u);
   // What the kernel had taken is still there, then the stream ends short.
-  for (int s : {a, b}) {
+  for (int s : socks) {
     std::string got = read_all(s, 20000);
     EXPECT_GT(got.size(), 0u);
-    EXPECT_LT(got.size(), size_t(size));
+    EXPECT_LT(got.size(), size_t(64u << 20));
     close(s);
   }
 }

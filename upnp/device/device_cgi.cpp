@@ -61,12 +61,6 @@ bool header_split(const char *line, std::string_view *name, std::string_view *va
   return true;
 }
 
-bool name_is(std::string_view name, const char *want)
-{
-  return name.size() == sys_str_len(want) &&
-         !sys_str_case_diffn(name.data(), uint32_t(name.size()), want);
-}
-
 // One HTTP_ variable per request header, and CONTENT_TYPE and
 // CONTENT_LENGTH from the first headers of exactly those names.
 bool env_headers(sys_stralloc_rec *block, char *const *headers)
@@ -75,11 +69,11 @@ bool env_headers(sys_stralloc_rec *block, char *const *headers)
   for (char *const *h = headers; h && *h; h++) {
     std::string_view name, value;
     if (!header_split(*h, &name, &value)) continue;
-    if (!type_seen && name_is(name, "Content-Type")) {
+    if (!type_seen && device_case_equal(name, "Content-Type")) {
       type_seen = true;
       if (!env_add(block, {"CONTENT_TYPE=", value})) return false;
     }
-    if (!length_seen && name_is(name, "Content-Length")) {
+    if (!length_seen && device_case_equal(name, "Content-Length")) {
       length_seen = true;
       if (!env_add(block, {"CONTENT_LENGTH=", value})) return false;
     }
@@ -101,12 +95,8 @@ bool body_length(char *const *headers, uint64_t *length)
   *length = 0;
   for (char *const *h = headers; h && *h; h++) {
     std::string_view name, value;
-    if (!header_split(*h, &name, &value) || !name_is(name, "Content-Length")) continue;
-    uint32_t k = http_header_value_scan_uint64(value.data(), 0, length);
-    if (!k) return false;
-    for (char ch : value.substr(k))
-      if (ch != ' ' && ch != '\t') return false;
-    return true;
+    if (!header_split(*h, &name, &value) || !device_case_equal(name, "Content-Length")) continue;
+    return device_header_decimal(value.data(), 0, length);
   }
   return true;
 }

@@ -109,6 +109,30 @@ int start_steps(tarvo_device_ctx **ctx, tarvo_device_ctx *c, uint16_t port,
   return 1;
 }
 
+// Stops whatever of the context runs, waits for its threads and frees it;
+// serves the end and a start that failed part-way.
+void ctx_end(tarvo_device_ctx *c, bool ssdp_started)
+{
+  device_store(c->stop, 1);
+  if (ssdp_started) device_ssdp_stop(c);
+  // Wakes the accept thread at once; the socket is closed with the context.
+  sys_socket_shutdown(c->listen_socket, 2);
+  if (c->accept_started) sys_thread_join(c->accept_thread);
+  if (c->timer_started) device_gena_stop(c);
+  // Connection and answer threads exist only once the accept thread ran.
+  while (c->accept_started) {
+    // Connections blocked on a silent or slow client, or on a CGI program,
+    // would hold the end for as long as their timeouts: cut them.
+    device_conns_cut(c);
+    sys_mutex_lock(&c->live_mutex);
+    bool idle = c->conn_count == 0 && c->ssdp_answer_count == 0;
+    sys_mutex_unlock(&c->live_mutex);
+    if (idle) break;
+    sys_thread_sleep(DEVICE_END_POLL_MS);
+  }
+  ctx_free(c);
+}
+
 }  // namespace
 
 tarvo_device_ctx *device_ctx_get(tarvo_device_ctx **ctx)
@@ -213,11 +237,7 @@ int tarvo_device_start(tarvo_device_ctx **ctx, void *reserved, uint16_t port,
       start_steps(ctx, c, port, document_root, description_xml, max_age_s, handlers) &&
       (c->ssdp_disabled || device_ssdp_start(c)))
     return 1;
-  device_store(c->stop, 1);
-  sys_socket_shutdown(c->listen_socket, 2);
-  if (c->accept_started) sys_thread_join(c->accept_thread);
-  if (c->timer_started) device_gena_stop(c);
-  ctx_free(c);
+  ctx_end(c, false);
   *ctx = nullptr;
   return 0;
 }
@@ -225,24 +245,7 @@ int tarvo_device_start(tarvo_device_ctx **ctx, void *reserved, uint16_t port,
 void tarvo_device_end(tarvo_device_ctx **ctx)
 {
   if (!ctx || !*ctx) return;
-  tarvo_device_ctx *c = *ctx;
-  device_store(c->stop, 1);
-  if (!c->ssdp_disabled) device_ssdp_stop(c);
-  // Wakes the accept thread at once; the socket is closed with the context.
-  sys_socket_shutdown(c->listen_socket, 2);
-  sys_thread_join(c->accept_thread);
-  device_gena_stop(c);
-  for (;;) {
-    // Connections blocked on a silent or slow client, or on a CGI program,
-    // would hold the end for as long as their timeouts: cut them.
-    device_conns_cut(c);
-    sys_mutex_lock(&c->live_mutex);
-    bool idle = c->conn_count == 0 && c->ssdp_answer_count == 0;
-    sys_mutex_unlock(&c->live_mutex);
-    if (idle) break;
-    sys_thread_sleep(DEVICE_END_POLL_MS);
-  }
-  ctx_free(c);
+  ctx_end(*ctx, !(*ctx)->ssdp_disabled);
   *ctx = nullptr;
 }
 

@@ -13,32 +13,6 @@
 
 namespace {
 
-// The value of a normalised header line after offset, without blanks
-// and tabs around it.
-std::string_view value_of(const char *line, uint32_t offset)
-{
-  std::string_view v(line + offset);
-  v.remove_prefix(std::min(v.size(), size_t(http_header_skipspace(v.data()))));
-  while (!v.empty() && (v.back() == ' ' || v.back() == '\t')) v.remove_suffix(1);
-  return v;
-}
-
-bool case_equal(std::string_view a, const char *b)
-{
-  return a.size() == sys_str_len(b) && !sys_str_case_diffn(a.data(), uint32_t(a.size()), b);
-}
-
-int clone_view(std::string_view v, char **out)
-{
-  sys_stralloc_rec sa{};
-  if (!sys_stralloc_copyb(&sa, v.data(), uint32_t(v.size())) || !sys_stralloc_append(&sa, "")) {
-    sys_stralloc_free(&sa);
-    return 0;
-  }
-  *out = sa.buf;
-  return 1;
-}
-
 // A growing NULL-terminated string list.
 struct str_list {
   sys_ptralloc_rec pa{};
@@ -76,7 +50,7 @@ struct str_list {
 int callback_url(std::string_view text, char **out)
 {
   char *copy = nullptr;
-  if (!clone_view(text, &copy)) return 0;
+  if (!device_clone_view(text, &copy)) return 0;
   uri_rec u{};
   int ok = uri_parse(&u, copy);
   if (ok && uri_should_escape(u.path)) {
@@ -115,14 +89,6 @@ int callbacks_parse(std::string_view v, sys_str_list *out)
   return list.take(out) ? 1 : -1;
 }
 
-// A decimal that fits, and nothing after it.
-bool decimal(const char *line, uint32_t offset, uint64_t *n)
-{
-  std::string_view v = value_of(line, offset);
-  uint32_t k = http_header_value_scan_uint64(v.data(), 0, n);
-  return k && k == v.size();
-}
-
 // One header line; NULL, or the status of the error answer.
 const char *header_check(const char *line, int unsubscribe, device_gena_request *rq,
                          bool *host)
@@ -131,27 +97,27 @@ const char *header_check(const char *line, int unsubscribe, device_gena_request 
   if (is("host:")) {
     *host = true;
   } else if (is("transfer-encoding:")) {
-    if (!case_equal(value_of(line, 18), "chunked")) return "505 I do not accept Transfer-Encoding";
+    if (!device_case_equal(device_header_value(line, 18), "chunked")) return "505 I do not accept Transfer-Encoding";
     rq->chunked = 1;
   } else if (is("content-length:")) {
-    if (!decimal(line, 15, &rq->length)) return "412 invalid Content-Length";
+    if (!device_header_decimal(line, 15, &rq->length)) return "412 invalid Content-Length";
     rq->has_length = 1;
   } else if (is("connection:")) {
     if (http_header_value_case_equal(line, 11, "close")) rq->keep_alive = 0;
   } else if (is("sid:")) {
     sys_alloc_free(rq->sid);
     rq->sid = nullptr;
-    if (!clone_view(value_of(line, 4), &rq->sid)) return "500 internal server error";
+    if (!device_clone_view(device_header_value(line, 4), &rq->sid)) return "500 internal server error";
   } else if (is("callback:")) {
     if (unsubscribe) return "400 bad request";
     sys_str_list_free(rq->callbacks);
     rq->callbacks = nullptr;
-    int r = callbacks_parse(value_of(line, 9), &rq->callbacks);
+    int r = callbacks_parse(device_header_value(line, 9), &rq->callbacks);
     if (r < 0) return "500 internal server error";
     rq->callbacks_invalid = r == 0;
   } else if (is("nt:")) {
     if (unsubscribe) return "400 bad request";
-    if (value_of(line, 3) != "upnp:event") return "412 invalid NT";
+    if (device_header_value(line, 3) != "upnp:event") return "412 invalid NT";
     rq->has_nt = 1;
   }
   return nullptr;
@@ -182,7 +148,7 @@ bool callback_allowed(const char *url, const connection_addresses *addr, const u
   if (!uri_parse(&u, url)) return false;
   uint8_t ip[4];
   uint16_t port = 0;
-  bool ok = case_equal(u.scheme, "http") && u.host[0] &&
+  bool ok = device_case_equal(u.scheme, "http") && u.host[0] &&
             sys_ip4_scan(u.host, ip) == sys_str_len(u.host) &&
             (!u.port[0] || (sys_str_scan_uint16(u.port, &port) == sys_str_len(u.port) && port));
   if (ok && !ip_equal(ip, addr->remote_ip)) {

@@ -205,8 +205,10 @@ void timer_loop(void *arg)
       auto *job = reinterpret_cast<device_event_job *>(v);
       if (!device_stopping(c)) (job->initial ? initial_run : event_run)(c, job);
       job_free(job);
-      continue;
     }
+    // Also after a job: under a steady stream of events the wait never
+    // times out, and expired subscriptions and new addresses would go
+    // unnoticed.
     int64_t now = 0;
     sys_time_now(&now);
     if (now > next_sweep) {

@@ -337,6 +337,37 @@ int device_service_find(const http_server_conn *conn, const char *path, int even
   return 0;
 }
 
+std::string_view device_header_value(const char *line, uint32_t offset)
+{
+  std::string_view v(line + offset);
+  v.remove_prefix(std::min(v.size(), size_t(http_header_skipspace(v.data()))));
+  while (!v.empty() && (v.back() == ' ' || v.back() == '\t')) v.remove_suffix(1);
+  return v;
+}
+
+bool device_case_equal(std::string_view a, const char *b)
+{
+  return a.size() == sys_str_len(b) && !sys_str_case_diffn(a.data(), uint32_t(a.size()), b);
+}
+
+bool device_header_decimal(const char *line, uint32_t offset, uint64_t *n)
+{
+  std::string_view v = device_header_value(line, offset);
+  uint32_t k = http_header_value_scan_uint64(v.data(), 0, n);
+  return k && k == v.size();
+}
+
+int device_clone_view(std::string_view v, char **out)
+{
+  sys_stralloc_rec sa{};
+  if (!sys_stralloc_copyb(&sa, v.data(), uint32_t(v.size())) || !sys_stralloc_append(&sa, "")) {
+    sys_stralloc_free(&sa);
+    return 0;
+  }
+  *out = sa.buf;
+  return 1;
+}
+
 void device_fail_answer(http_server_conn *conn, const char *status)
 {
   http_server_write_error_response(&conn->out, status, conn->server_name, !conn->head);

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <stdint.h>
+#include <string_view>
 #include <tarvo_device/device_limits.h>
 #include <tarvo_device/tarvo_device.h>
 #include <tarvo_util/http_message.h>
@@ -134,6 +135,16 @@ int device_docroot_join(const char *root, const char *path, uint32_t path_len, c
 void device_path_unescape(char *path);
 // The content time (modification time of static contents).
 void device_content_time_set(tarvo_device_ctx *ctx, int64_t t);
+// The value of a normalised header line after offset, without blanks and
+// tabs around it.
+std::string_view device_header_value(const char *line, uint32_t offset);
+// ASCII case ignored.
+bool device_case_equal(std::string_view a, const char *b);
+// The value after offset is a decimal that fits, with nothing but blanks
+// around it.
+bool device_header_decimal(const char *line, uint32_t offset, uint64_t *n);
+// A NUL-terminated heap copy of v; 0 on exhaustion.
+int device_clone_view(std::string_view v, char **out);
 
 // --- static contents (device_static.cpp) ---
 

@@ -22,34 +22,10 @@ struct args_guard {
   }
 };
 
-// The value of a normalised header line after the prefix, without
-// trailing blanks and tabs.
-std::string_view header_value(const char *line, uint32_t offset)
-{
-  std::string_view v(line + offset);
-  v.remove_prefix(std::min(v.size(), size_t(http_header_skipspace(line + offset))));
-  while (!v.empty() && (v.back() == ' ' || v.back() == '\t')) v.remove_suffix(1);
-  return v;
-}
-
-bool case_equal(std::string_view a, const char *b)
-{
-  return a.size() == sys_str_len(b) && !sys_str_case_diffn(a.data(), uint32_t(a.size()), b);
-}
-
-// A decimal that fits, and nothing after it but blanks.
-bool scan_decimal(const char *line, uint32_t offset, uint64_t *n)
-{
-  const char *v = line + offset;
-  v += http_header_skipspace(v);
-  uint32_t k = http_header_value_scan_uint64(line, offset, n);
-  return k && header_value(v + k, 0).empty();
-}
-
 // "\"" service type "#" action "\"", both non-empty.
 bool soapaction_parse(const char *line, uint32_t offset, device_soap_request *rq)
 {
-  std::string_view v = header_value(line, offset);
+  std::string_view v = device_header_value(line, offset);
   if (v.size() < 2 || v.front() != '"' || v.back() != '"') return false;
   v = v.substr(1, v.size() - 2);
   size_t hash = v.find('#');
@@ -57,18 +33,9 @@ bool soapaction_parse(const char *line, uint32_t offset, device_soap_request *rq
   sys_alloc_free(rq->service_type);
   sys_alloc_free(rq->action);
   rq->service_type = rq->action = nullptr;
-  sys_stralloc_rec t{}, a{};
-  bool ok = sys_stralloc_copyb(&t, v.data(), uint32_t(hash)) && sys_stralloc_append(&t, "") &&
-            sys_stralloc_copyb(&a, v.data() + hash + 1, uint32_t(v.size() - hash - 1)) &&
-            sys_stralloc_append(&a, "");
-  if (!ok) {
-    sys_stralloc_free(&t);
-    sys_stralloc_free(&a);
-    return false;
-  }
-  rq->service_type = t.buf;
-  rq->action = a.buf;
-  return true;
+  // Both are freed with the request, also when the second copy fails.
+  return device_clone_view(v.substr(0, hash), &rq->service_type) &&
+         device_clone_view(v.substr(hash + 1), &rq->action);
 }
 
 // One header line; NULL, or the status of the error answer.
@@ -83,7 +50,7 @@ const char *header_check(const char *line, int http10, device_soap_request *rq, 
   } else if (is("connection:")) {
     if (http_header_value_case_equal(line, value_at("connection:"), "close")) *close = true;
   } else if (is("expect:")) {
-    if (!case_equal(header_value(line, value_at("expect:")), "100-continue"))
+    if (!device_case_equal(device_header_value(line, value_at("expect:")), "100-continue"))
       return "417 unsupported Expect";
     rq->expect_continue = !http10;
   } else if (is("content-type:")) {
@@ -92,32 +59,32 @@ const char *header_check(const char *line, int http10, device_soap_request *rq, 
     if (!mimetype_major_equal(v, "text") || !mimetype_sub_equal(v, "xml"))
       return "415 unsupported Content-Type";
   } else if (is("transfer-encoding:")) {
-    if (!case_equal(header_value(line, value_at("transfer-encoding:")), "chunked"))
+    if (!device_case_equal(device_header_value(line, value_at("transfer-encoding:")), "chunked"))
       return "505 I do not accept Transfer-Encoding";
     rq->chunked = 1;
   } else if (is("content-length:")) {
-    if (!scan_decimal(line, value_at("content-length:"), &rq->length))
+    if (!device_header_decimal(line, value_at("content-length:"), &rq->length))
       return "412 invalid Content-Length";
     rq->has_length = 1;
   } else if (is("soapaction:")) {
     if (!soapaction_parse(line, value_at("soapaction:"), rq)) return "412 invalid SOAPAction";
   } else if (is("batch-mode:")) {
-    std::string_view v = header_value(line, value_at("batch-mode:"));
-    if (case_equal(v, "true"))
+    std::string_view v = device_header_value(line, value_at("batch-mode:"));
+    if (device_case_equal(v, "true"))
       rq->batch_mode = 1;
-    else if (!case_equal(v, "false"))
+    else if (!device_case_equal(v, "false"))
       return "400 Invalid BATCH-MODE";
   } else if (is("batch-command:")) {
-    std::string_view v = header_value(line, value_at("batch-command:"));
-    if (case_equal(v, "AcceptBatch"))
+    std::string_view v = device_header_value(line, value_at("batch-command:"));
+    if (device_case_equal(v, "AcceptBatch"))
       rq->batch_command = 1;
-    else if (case_equal(v, "DeleteBatch"))
+    else if (device_case_equal(v, "DeleteBatch"))
       rq->batch_command = 2;
     else
       return "400 Invalid BATCH-COMMAND";
   } else if (is("batch_delay:")) {
     uint64_t d = 0;
-    if (!scan_decimal(line, value_at("batch_delay:"), &d) || d > UINT32_MAX)
+    if (!device_header_decimal(line, value_at("batch_delay:"), &d) || d > UINT32_MAX)
       return "412 Invalid BATCH_DELAY";
     rq->batch_delay = uint32_t(d);
   }

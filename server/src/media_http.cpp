@@ -57,6 +57,8 @@ void conn_thread(void *arg)
   auto *c = static_cast<http_server_conn *>(arg);
   auto *s = static_cast<server_rec *>(c->owner);
   media_http_serve(s, c);
+  // Still listed, so that the stop can cut the wait short.
+  sys_socket_linger(c->socket);
   // Closed under the mutex and off the list in one step, so that the stop
   // never shuts down a descriptor the system has handed out again.
   sys_mutex_lock(&s->media.mutex);

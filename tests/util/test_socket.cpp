@@ -258,6 +258,39 @@ TEST(Socket, CloseOnExecWouldBlockAndNoSigpipe)
 
 }
 
+// A server that answers before it has read the whole request and then
+// closes must not reset the connection under its own answer.
+TEST(Socket, LingerKeepsTheAnswerOfAnUnreadRequest)
+{
+  tcp_pair t;
+  ASSERT_TRUE(t.ok());
+  std::string body(4 << 20, 'x'), answer;
+  std::thread client([&] {
+    sys_socket_allsend(t.b, body.data(), uint32_t(body.size()));
+    answer = net_test::recv_all(t.b);
+    sys_socket_close(t.b);
+    t.b = -1;
+  });
+  char buf[65536];
+  uint32_t n;
+  ASSERT_TRUE(sys_socket_read_wait(t.a, 2000) && sys_socket_recv(t.a, buf, sizeof buf, &n));
+  net_test::send_all(t.a, "413 too large");
+  auto t0 = std::chrono::steady_clock::now();
+  sys_socket_linger(t.a);
+  EXPECT_LT(ms_since(t0), 1500);
+  sys_socket_close(t.a);
+  t.a = -1;
+  client.join();
+  EXPECT_EQ(answer, "413 too large");
+
+  // Nothing waiting: no wait at all.
+  tcp_pair idle;
+  ASSERT_TRUE(idle.ok());
+  t0 = std::chrono::steady_clock::now();
+  sys_socket_linger(idle.a);
+  EXPECT_LT(ms_since(t0), 100);
+}
+
 TEST(SocketSet, KeepsOneEntryAndReportsReadySockets)
 {
   tcp_pair t1, t2;

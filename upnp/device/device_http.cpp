@@ -18,6 +18,8 @@ namespace {
 
 void conn_close(tarvo_device_ctx *c, device_conn *dc)
 {
+  // Still listed, so that the end can cut the wait short.
+  sys_socket_linger(dc->conn.socket);
   sys_mutex_lock(&c->live_mutex);
   // Out of the list before the descriptor goes, so that the end never
   // shuts down a number the system has handed out again.

@@ -2,6 +2,7 @@
 #include <tarvo_util/sys_socket.h>
 
 #include "sys_socket_impl.h"
+#include <tarvo_util/util_limits.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -232,6 +233,21 @@ int sys_socket_close(int sock)
   if (sock == -1) return 1;
   // Linux releases the descriptor even when close reports EINTR.
   return ::close(sock) == 0 || errno == EINTR;
+}
+
+void sys_socket_linger(int sock)
+{
+  if (sock == -1 || !sys_socket_read_wait(sock, 0)) return;
+  ::shutdown(sock, SHUT_WR);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(SYS_SOCKET_LINGER_MS);
+  char buf[16384];
+  for (uint32_t total = 0; total < SYS_SOCKET_LINGER_MAX;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || !sys_socket_read_wait(sock, uint32_t(left.count()))) return;
+    ssize_t n = ::recv(sock, buf, sizeof buf, MSG_DONTWAIT);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) return;
+    if (n > 0) total += uint32_t(n);
+  }
 }
 
 int sys_socket_ndelay_on(int sock) { return ndelay(sock, true); }

@@ -87,6 +87,12 @@ int sys_socket_recvfrom4(int sock, void *buf, uint32_t size, uint8_t *ip, uint16
 int sys_socket_shutdown(int sock, int how);
 /* -1 gives 1. */
 int sys_socket_close(int sock);
+/* Before a server closes a connection: when input is still waiting, ends
+ * the sending side and reads off what the peer still sends (bounded by
+ * SYS_SOCKET_LINGER_MS and SYS_SOCKET_LINGER_MAX), because closing with
+ * unread input makes the system answer with a reset that can destroy the
+ * answer before the peer has read it. */
+void sys_socket_linger(int sock);
 int sys_socket_ndelay_on(int sock);
 int sys_socket_ndelay_off(int sock);
 /* 1 when the calling thread's last socket call would have blocked (also a

@@ -5,6 +5,7 @@
 #include "tarvo_test.h"
 
 #include <fcntl.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <random>
@@ -385,4 +386,39 @@ TEST(HttpDate, FormatAndRoundTrip)
     ASSERT_EQ(http_date_scan(b, &back), n) << b;
     ASSERT_EQ(back, v) << b;
   }
+}
+
+// DNS rebinding: a page whose name resolves to this machine must not pass
+// for the machine itself, on any port, whatever it prepends or appends.
+TEST(HttpHost, RebindingNamesRefusedOwnNamesPass)
+{
+  char name[256] = {};
+  ASSERT_EQ(gethostname(name, sizeof name - 1), 0);
+  std::string own(name), shrt = own.substr(0, own.find('.'));
+  auto ok = [](const std::string &v) { return http_host_allowed(v.data(), uint32_t(v.size())); };
+  for (const std::string &v : std::vector<std::string>{"127.0.0.1", "192.168.1.20:30000", " 10.0.0.1:1 ", "[::1]", "[fe80::1]:30001",
+                        "localhost", "LOCALHOST:30000", "localhost.", own, own + ":30000", shrt,
+                        shrt + ".local", shrt + ".local:8080"})
+    EXPECT_TRUE(ok(v)) << v;
+  for (const std::string &v : std::vector<std::string>{"", " ", "evil.example", "evil.example:30000", "127.0.0.1.evil.example:30000",
+                        "localhost.evil.example", own + ".evil.example", "evil-" + shrt, "127.0.0.1:0",
+                        "127.0.0.1:65536", "127.0.0.1:", "127.0.0.1:80x", "[::1", "[evil]", "::1",
+                        "127.1", "1.2.3.4.5", std::string("127.0.0.1\0.x", 11), std::string("127.0.0.1\0.x", 12), "local host"})
+    EXPECT_FALSE(ok(v)) << v;
+
+  char h1[] = "host:evil.example", h2[] = "HOST:127.0.0.1:30000", other[] = "accept:*/*";
+  char *none[] = {other, nullptr}, *bad[] = {other, h1, nullptr}, *good[] = {h2, other, nullptr},
+       *twice[] = {h2, h2, nullptr};
+  EXPECT_TRUE(http_header_host_allowed(none));
+  EXPECT_TRUE(http_header_host_allowed(good));
+  EXPECT_FALSE(http_header_host_allowed(bad));
+  EXPECT_FALSE(http_header_host_allowed(twice));
+}
+
+TEST(HttpHost, DecodedPathsWithControlBytesRefused)
+{
+  EXPECT_TRUE(http_path_allowed("/a b/%c3.mp3", 12));
+  for (const std::string &p : {std::string("/1-0.mp3\0.png", 13), std::string("/\x01"), std::string("/a\nb"),
+                        std::string("/\x7f")})
+    EXPECT_FALSE(http_path_allowed(p.data(), uint32_t(p.size()))) << p.size();
 }

@@ -71,6 +71,24 @@ int http_header_value_get_time_seek_range_dlna_response(const char *line, uint32
                                                         int64_t *start_ms, int64_t *end_ms,
                                                         int *has_end);
 
+/* --- request checks --- */
+
+/* 1 when a Host value (blank around it allowed) names this machine in a
+ * way no web page can borrow: an IPv4 literal, a bracketed IPv6 literal,
+ * "localhost", or the machine's own name as gethostname gives it, with or
+ * without its domain and the same followed by ".local"; each with or
+ * without ":port".  Anything else gives 0, so that a page whose name was
+ * made to resolve to this machine (DNS rebinding) cannot drive it. */
+int http_host_allowed(const char *value, uint32_t length);
+
+/* 1 when a header list holds no Host line, or exactly one that
+ * http_host_allowed accepts. */
+int http_header_host_allowed(char *const *lines);
+
+/* 1 when n bytes of a decoded request path hold no control byte (0x00 to
+ * 0x1f, 0x7f): a path must never be cut at a decoded NUL. */
+int http_path_allowed(const char *path, uint32_t n);
+
 /* --- start lines --- */
 
 typedef struct {

@@ -15,8 +15,6 @@ using namespace srv;
 
 namespace {
 
-constexpr uint32_t kInvalidConnection = 706;
-
 server_rec *server_of(void *user) { return static_cast<server_rec *>(user); }
 std::atomic_ref<int32_t> stopping(server_rec *s) { return std::atomic_ref<int32_t>(s->cm.stopping); }
 std::atomic_ref<int32_t> changed(server_rec *s) { return std::atomic_ref<int32_t>(s->cm.changed); }
@@ -51,14 +49,65 @@ bool profiled(const char *pi)
   return sys_str_start(p, "DLNA.ORG_PN=");
 }
 
+uint32_t protocol_info(server_rec *s, const device_request_info *info, const char *action, char **names, char **,
+                       char **response)
+{
+  if (names[0]) return kInvalidArgs;
+  sa_guard source;
+  {
+    cm_lock lock(s);
+    if (!lock.held || !source_joined(s, &source.s)) return kFailed;
+  }
+  return respond(info, action, {{"Source", source.s.buf}, {"Sink", ""}}, response);
+}
+
+uint32_t connection_ids(server_rec *, const device_request_info *info, const char *action, char **names, char **,
+                        char **response)
+{
+  if (names[0]) return kInvalidArgs;
+  return respond(info, action, {{"ConnectionIDs", "0"}}, response);
+}
+
+uint32_t connection_info(server_rec *, const device_request_info *info, const char *action, char **names,
+                         char **values, char **response)
+{
+  const char *id = argument(names, values, "ConnectionID");
+  if (!id) return kInvalidArgs;
+  if (sys_str_diff(id, "0")) return kInvalidConnection;
+  return respond(info, action,
+                 {{"RcsID", "-1"},
+                  {"AVTransportID", "-1"},
+                  {"ProtocolInfo", ""},
+                  {"PeerConnectionManager", ""},
+                  {"PeerConnectionID", "-1"},
+                  {"Direction", "Output"},
+                  {"Status", "Unknown"}},
+                 response);
+}
+
+struct action_entry {
+  const char *name;
+  uint32_t (*fn)(server_rec *, const device_request_info *, const char *, char **, char **, char **);
+};
+
+constexpr action_entry kActions[] = {
+    {"GetProtocolInfo", protocol_info},
+    {"GetCurrentConnectionIDs", connection_ids},
+    {"GetCurrentConnectionInfo", connection_info},
+};
+
 }  // namespace
 
 extern "C" {
 
 void cm_handler_init(server_rec *s, device_service_handler *h)
 {
-  *h = device_service_handler{CM_SERVICE_ID, cm_action_dispatch, cm_query_state_variable, cm_subscribe,
-                              nullptr, nullptr, nullptr, s};
+  *h = device_service_handler{};
+  h->service_id = CM_SERVICE_ID;
+  h->action = cm_action_dispatch;
+  h->query = cm_query_state_variable;
+  h->subscribe = cm_subscribe;
+  h->user = s;
 }
 
 uint32_t cm_action_dispatch(const device_request_info *info, const char *action, char **names, char **values,
@@ -66,33 +115,8 @@ uint32_t cm_action_dispatch(const device_request_info *info, const char *action,
 {
   server_rec *s = server_of(server);
   if (stopping(s).load()) return kFailed;
-  if (!sys_str_diff(action, "GetProtocolInfo")) {
-    if (names[0]) return kInvalidArgs;
-    sa_guard source;
-    {
-      cm_lock lock(s);
-      if (!lock.held || !source_joined(s, &source.s)) return kFailed;
-    }
-    return respond(info, action, {{"Source", source.s.buf}, {"Sink", ""}}, response);
-  }
-  if (!sys_str_diff(action, "GetCurrentConnectionIDs")) {
-    if (names[0]) return kInvalidArgs;
-    return respond(info, action, {{"ConnectionIDs", "0"}}, response);
-  }
-  if (!sys_str_diff(action, "GetCurrentConnectionInfo")) {
-    const char *id = argument(names, values, "ConnectionID");
-    if (!id) return kInvalidArgs;
-    if (sys_str_diff(id, "0")) return kInvalidConnection;
-    return respond(info, action,
-                   {{"RcsID", "-1"},
-                    {"AVTransportID", "-1"},
-                    {"ProtocolInfo", ""},
-                    {"PeerConnectionManager", ""},
-                    {"PeerConnectionID", "-1"},
-                    {"Direction", "Output"},
-                    {"Status", "Unknown"}},
-                   response);
-  }
+  for (const action_entry &e : kActions)
+    if (!sys_str_diff(action, e.name)) return e.fn(s, info, e.name, names, values, response);
   return kInvalidAction;
 }
 

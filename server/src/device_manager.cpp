@@ -208,19 +208,14 @@ bool default_state_text(server_rec *s, const char **text)
   return true;
 }
 
-// One group of evented variables: its flag and how its values are
-// added.
-bool group_add(server_rec *s, int group, sys_stralloc_rec *body)
+bool default_state_add(server_rec *s, sys_stralloc_rec *body)
 {
-  if (group == 0) {
-    const char *state;
-    return default_state_text(s, &state) && property_set_xml_add(body, "A_ARG_TYPE_DefaultClientState", state);
-  }
-  if (group == 3) {
-    heap_guard name;
-    return friendly_name_current(s, &name) && property_set_xml_add(body, "A_ARG_TYPE_FriendlyName", name.s);
-  }
-  bool allow = group == 1;
+  const char *state;
+  return default_state_text(s, &state) && property_set_xml_add(body, "A_ARG_TYPE_DefaultClientState", state);
+}
+
+bool client_lists_add(server_rec *s, bool allow, sys_stralloc_rec *body)
+{
   client_lists l;
   return l.read(s, allow) &&
          property_set_xml_add(body, allow ? "A_ARG_TYPE_AllowMacList" : "A_ARG_TYPE_DenyMacList", l.macs.s) &&
@@ -229,12 +224,95 @@ bool group_add(server_rec *s, int group, sys_stralloc_rec *body)
                               l.count);
 }
 
-int32_t *group_flag(server_rec *s, int group)
+bool allow_lists_add(server_rec *s, sys_stralloc_rec *body) { return client_lists_add(s, true, body); }
+bool deny_lists_add(server_rec *s, sys_stralloc_rec *body) { return client_lists_add(s, false, body); }
+
+bool friendly_name_add(server_rec *s, sys_stralloc_rec *body)
 {
-  access_control_rec &a = s->access;
-  int32_t *flags[] = {&a.default_changed, &a.allow_changed, &a.deny_changed, &a.friendly_name_changed};
-  return flags[group];
+  heap_guard name;
+  return friendly_name_current(s, &name) && property_set_xml_add(body, "A_ARG_TYPE_FriendlyName", name.s);
 }
+
+// The groups of evented variables, in the order an event lists them: the
+// flag that marks a group changed and how its values are added.
+struct event_group {
+  int32_t access_control_rec::*changed;
+  bool (*add)(server_rec *, sys_stralloc_rec *);
+};
+
+constexpr event_group kEventGroups[] = {
+    {&access_control_rec::default_changed, default_state_add},
+    {&access_control_rec::allow_changed, allow_lists_add},
+    {&access_control_rec::deny_changed, deny_lists_add},
+    {&access_control_rec::friendly_name_changed, friendly_name_add},
+};
+constexpr size_t kGroupCount = sizeof kEventGroups / sizeof kEventGroups[0];
+
+// One action request, as each handler of the table sees it.
+struct call {
+  const device_request_info *info;
+  server_rec *s;
+  const char *action;
+  char **names, **values;
+  char **response;
+  const char *arg(const char *name) const { return argument(names, values, name); }
+  uint32_t done(uint32_t r) const { return r ? r : respond(info, action, {}, response); }
+};
+
+uint32_t do_set_client_permissions(const call &c) { return c.done(set_client_permissions(c.s, c.names, c.values)); }
+
+uint32_t do_unregister_clients(const call &c) { return c.done(unregister_clients(c.s, c.names, c.values)); }
+
+uint32_t client_list_answer(const call &c, bool allow)
+{
+  client_lists l;
+  if (!l.read(c.s, allow)) return kFailed;
+  return respond(c.info, c.action,
+                 {{allow ? "AllowMacList" : "DenyMacList", l.macs.s},
+                  {allow ? "AllowIpList" : "DenyIpList", l.ips.s},
+                  {allow ? "NumberOfAllowClients" : "NumberOfDenyClients", l.count}},
+                 c.response);
+}
+
+uint32_t do_get_allow_list(const call &c) { return client_list_answer(c, true); }
+uint32_t do_get_deny_list(const call &c) { return client_list_answer(c, false); }
+
+uint32_t do_set_default_state(const call &c) { return c.done(default_state_set(c.s, c.arg("DefaultClientState"))); }
+
+uint32_t do_get_default_state(const call &c)
+{
+  const char *state;
+  if (!default_state_text(c.s, &state)) return kFailed;
+  return respond(c.info, c.action, {{"DefaultClientState", state}}, c.response);
+}
+
+uint32_t do_set_friendly_name(const call &c) { return c.done(set_friendly_name(c.s, c.arg("FriendlyName"))); }
+
+uint32_t do_get_friendly_name(const call &c)
+{
+  heap_guard name;
+  if (!friendly_name_current(c.s, &name)) return kFailed;
+  return respond(c.info, c.action, {{"FriendlyName", name.s}}, c.response);
+}
+
+struct action_entry {
+  const char *name;
+  uint32_t (*fn)(const call &);
+  bool changing;
+};
+
+// Only the management programs on this machine change who may come in;
+// a change is evented once its action succeeded.
+constexpr action_entry kActions[] = {
+    {"SetClientPermissions", do_set_client_permissions, true},
+    {"UnregisterClients", do_unregister_clients, true},
+    {"GetAllowList", do_get_allow_list, false},
+    {"GetDenyList", do_get_deny_list, false},
+    {"SetDefaultClientState", do_set_default_state, true},
+    {"GetDefaultClientState", do_get_default_state, false},
+    {"SetFriendlyName", do_set_friendly_name, true},
+    {"GetFriendlyName", do_get_friendly_name, false},
+};
 
 }  // namespace
 
@@ -242,70 +320,31 @@ extern "C" {
 
 void devmgr_handler_init(server_rec *s, device_service_handler *h)
 {
-  *h = device_service_handler{DEVMGR_SERVICE_ID, devmgr_action_dispatch, devmgr_query_state_variable,
-                              devmgr_subscribe, nullptr, nullptr, nullptr, s};
+  *h = device_service_handler{};
+  h->service_id = DEVMGR_SERVICE_ID;
+  h->action = devmgr_action_dispatch;
+  h->query = devmgr_query_state_variable;
+  h->subscribe = devmgr_subscribe;
+  h->user = s;
 }
 
 uint32_t devmgr_action_dispatch(const device_request_info *info, const char *action, char **names, char **values,
                                 void *server, char **response)
 {
-  static const char *const kActions[] = {"SetClientPermissions", "UnregisterClients",     "GetAllowList",
-                                         "GetDenyList",          "SetDefaultClientState", "GetDefaultClientState",
-                                         "SetFriendlyName",      "GetFriendlyName"};
   server_rec *s = server_of(server);
-  int which = 0;
-  while (which < 8 && sys_str_diff(action, kActions[which])) which++;
-  if (which == 8) return kInvalidAction;
-  bool changing = which == 0 || which == 1 || which == 4 || which == 6;
-  // Only the management programs on this machine change who may come in.
-  if (changing && !is_local_address(info->addr.remote_ip)) return kInvalidAction;
-  uint32_t r = kFailed;
-  {
-    access_lock lock(s);
-    if (!lock.held) return kFailed;
-    switch (which) {
-    case 0:
-      r = set_client_permissions(s, names, values);
-      if (!r) r = respond(info, action, {}, response);
-      break;
-    case 1:
-      r = unregister_clients(s, names, values);
-      if (!r) r = respond(info, action, {}, response);
-      break;
-    case 2:
-    case 3: {
-      bool allow = which == 2;
-      client_lists l;
-      if (!l.read(s, allow)) break;
-      r = respond(info, action,
-                  {{allow ? "AllowMacList" : "DenyMacList", l.macs.s},
-                   {allow ? "AllowIpList" : "DenyIpList", l.ips.s},
-                   {allow ? "NumberOfAllowClients" : "NumberOfDenyClients", l.count}},
-                  response);
-      break;
+  for (const action_entry &e : kActions) {
+    if (sys_str_diff(action, e.name)) continue;
+    if (e.changing && !is_local_address(info->addr.remote_ip)) return kInvalidAction;
+    uint32_t r;
+    {
+      access_lock lock(s);
+      if (!lock.held) return kFailed;
+      r = e.fn(call{info, s, e.name, names, values, response});
     }
-    case 4:
-      r = default_state_set(s, argument(names, values, "DefaultClientState"));
-      if (!r) r = respond(info, action, {}, response);
-      break;
-    case 5: {
-      const char *state;
-      if (default_state_text(s, &state)) r = respond(info, action, {{"DefaultClientState", state}}, response);
-      break;
-    }
-    case 6:
-      r = set_friendly_name(s, argument(names, values, "FriendlyName"));
-      if (!r) r = respond(info, action, {}, response);
-      break;
-    default: {
-      heap_guard name;
-      if (friendly_name_current(s, &name)) r = respond(info, action, {{"FriendlyName", name.s}}, response);
-      break;
-    }
-    }
+    if (!r && e.changing) devmgr_event_notify(s);
+    return r;
   }
-  if (!r && changing) devmgr_event_notify(s);
-  return r;
+  return kInvalidAction;
 }
 
 uint32_t devmgr_query_state_variable(const device_request_info *, const char *, void *, char **)
@@ -319,7 +358,7 @@ int devmgr_subscribe(const device_request_info *, void *server, char **body)
   access_lock lock(s);
   sa_guard sa;
   bool ok = lock.held && property_set_xml_begin(&sa.s);
-  for (int g = 0; ok && g < 4; g++) ok = group_add(s, g, &sa.s);
+  for (const event_group &g : kEventGroups) ok = ok && g.add(s, &sa.s);
   return ok && property_set_xml_end(&sa.s) && hand_out(&sa.s, body);
 }
 
@@ -333,17 +372,17 @@ void devmgr_event_notify(server_rec *s)
     if (lock.held) {
       // Each group's flag is taken before its values are read: a change
       // made meanwhile stays flagged for the next event.
-      bool taken[4] = {};
+      bool taken[kGroupCount] = {};
       bool ok = property_set_xml_begin(&body.s);
-      for (int g = 0; g < 4; g++) {
-        taken[g] = flag(*group_flag(s, g)).exchange(0) != 0;
-        if (taken[g] && ok) ok = group_add(s, g, &body.s);
+      for (size_t g = 0; g < kGroupCount; g++) {
+        taken[g] = flag(s->access.*kEventGroups[g].changed).exchange(0) != 0;
+        if (taken[g] && ok) ok = kEventGroups[g].add(s, &body.s);
         send = send || taken[g];
       }
       ok = ok && property_set_xml_end(&body.s) && sys_stralloc_append(&body.s, "");
       if (!ok) {
-        for (int g = 0; g < 4; g++)
-          if (taken[g]) flag(*group_flag(s, g)).store(1);
+        for (size_t g = 0; g < kGroupCount; g++)
+          if (taken[g]) flag(s->access.*kEventGroups[g].changed).store(1);
         send = false;
       }
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <tarvo_device/tarvo_device.h>
+#include <tarvo_util/soap.h>
 #include <tarvo_util/sys_alloc.h>
 #include <tarvo_util/sys_str.h>
 #include <tarvo_util/sys_thread.h>
@@ -33,13 +34,14 @@ inline constexpr uint32_t kOk = 0;
 inline constexpr uint32_t kInvalidAction = 401;
 inline constexpr uint32_t kInvalidArgs = 402;
 inline constexpr uint32_t kInvalidVar = 404;
-inline constexpr uint32_t kFailed = 501;
+inline constexpr uint32_t kFailed = SOAP_ACTION_FAILED;
 inline constexpr uint32_t kNoSuchObject = 701;
 inline constexpr uint32_t kNoSuchTag = 702;
 inline constexpr uint32_t kInvalidTag = 703;
 inline constexpr uint32_t kRequiredTag = 704;
 inline constexpr uint32_t kReadOnlyTag = 705;
 inline constexpr uint32_t kParameterMismatch = 706;
+inline constexpr uint32_t kInvalidConnection = 706;  // the same code in ConnectionManager
 inline constexpr uint32_t kBadSearchCriteria = 708;
 inline constexpr uint32_t kBadSortCriteria = 709;
 inline constexpr uint32_t kNoSuchContainer = 710;

@@ -74,7 +74,7 @@ void advance(job *j, short revents, const request &rq, int32_t ms_left)
   http_client *c = &j->client;
   auto fail = [r] {
     r->state = PARALLEL_SOAP_FAILED;
-    r->error_code = 501;
+    r->error_code = SOAP_ACTION_FAILED;
   };
   switch (r->state) {
   case PARALLEL_SOAP_CONNECTING_POST:

@@ -11,7 +11,7 @@
 namespace {
 
 constexpr uint32_t kReadPiece = 8192;
-constexpr uint32_t kTransportFailure = 501;
+constexpr uint32_t kTransportFailure = SOAP_ACTION_FAILED;
 
 bool put(sys_socketbuffer_rec *out, const char *s) { return sys_socketbuffer_puts(out, s); }
 

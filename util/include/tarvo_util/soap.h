@@ -47,8 +47,12 @@ int soap_client_write_mpost_request(http_client *client, const char *service_typ
  * fails.  1/0. */
 int soap_client_read_response(http_client *client, int status, sys_stralloc_rec *sa);
 
+/* UPnP's "Action Failed": the one code for an action that could not be
+ * carried out, on both sides of the exchange. */
+#define SOAP_ACTION_FAILED 501
+
 /* The action calls return 0 for a 2xx answer, the fault's errorCode for
- * another, or 501 when the exchange failed or the answer was unreadable.
+ * another, or SOAP_ACTION_FAILED when the exchange failed or the answer was unreadable.
  * A 405 answer is followed by the M-POST form.  out_names and out_values
  * may both be NULL; otherwise they receive the response arguments. */
 uint32_t soap_client_action(const char *control_url, const char *service_type, const char *action,
@@ -80,7 +84,7 @@ typedef struct {
 typedef struct {
   char *control_url;
   int32_t state;
-  uint32_t error_code; /* 0, the fault's errorCode, or 501 */
+  uint32_t error_code; /* 0, the fault's errorCode, or SOAP_ACTION_FAILED */
   sys_str_list out_names;
   sys_str_list out_values;
 } parallel_soap_client_result_rec;

@@ -4,201 +4,195 @@
 #include <vennard/server_desc.h>
 
 #include <tarvo_util/sys_str.h>
-#include <tarvo_util/xml.h>
+#include <tarvo_util/upnp_desc.h>
+#include <tarvo_util/xml_walk.h>
 
-#include <cstring>
+#include <utility>
 #include <vector>
 
 namespace {
 
-enum class frame { root, device, device_list, service_list, service, text, skip };
-
-struct desc_parse {
-  server_desc_rec *desc;
-  explicit desc_parse(server_desc_rec *d) : desc(d) {}
-  struct level {
-    explicit level(frame k) : kind(k) {}
-    frame kind;
-    server_desc_device_rec *device = nullptr;   // device, device_list, service_list
-    server_desc_service_rec *service = nullptr; // service
-    char **field = nullptr;                     // text
-    std::vector<server_desc_service_rec *> services; // service_list
-  };
-  std::vector<level> stack;
-  std::vector<server_desc_device_rec *> devices;
-  sys_stralloc_rec text{};
-  bool root_device_seen = false;
-  bool invalid = false;
-  bool failed = false;  // memory ran out
-
-  ~desc_parse() { sys_stralloc_free(&text); }
+template <class R> struct text_field {
+  const char *name;
+  char *R::*member;
 };
 
-bool in_device_ns(const xml_name_rec *name)
+using device_rec = server_desc_device_rec;
+using service_rec = server_desc_service_rec;
+
+constexpr text_field<device_rec> kDeviceFields[] = {
+    {"friendlyName", &device_rec::friendly_name},
+    {"modelName", &device_rec::model_name},
+};
+constexpr text_field<service_rec> kServiceFields[] = {
+    {"serviceType", &service_rec::service_type},
+    {"serviceId", &service_rec::service_id},
+};
+
+template <class R, size_t N> int field_index(const xml_name_rec *name, const text_field<R> (&fields)[N])
 {
-  return name->ns && !std::strcmp(name->ns, SERVER_DESC_DEVICE_NS);
+  for (size_t i = 0; i < N; i++)
+    if (xml_name_is(name, UPNP_DESC_DEVICE_NS, fields[i].name)) return int(i);
+  return -1;
 }
 
-bool named(const xml_name_rec *name, const char *local) { return !std::strcmp(name->local, local); }
-
-void service_free(server_desc_service_rec *sv)
+void service_free(service_rec *sv)
 {
   if (!sv) return;
   sys_alloc_free(sv->service_module);
-  sys_alloc_free(sv->service_type);
-  sys_alloc_free(sv->service_id);
+  for (const auto &f : kServiceFields) sys_alloc_free(sv->*f.member);
   sys_alloc_free(sv);
 }
 
-void services_free(server_desc_service_rec **list)
-{
-  for (server_desc_service_rec **p = list; p && *p; p++) service_free(*p);
-  sys_alloc_free(list);
-}
-
-void device_free(server_desc_device_rec *d)
+void device_free(device_rec *d)
 {
   if (!d) return;
-  sys_alloc_free(d->friendly_name);
-  sys_alloc_free(d->model_name);
-  services_free(d->services);
+  for (const auto &f : kDeviceFields) sys_alloc_free(d->*f.member);
+  for (service_rec **p = d->services; p && *p; p++) service_free(*p);
+  sys_alloc_free(d->services);
   sys_alloc_free(d);
 }
 
-// Appends services to a NULL-terminated heap array.
-bool services_attach(server_desc_device_rec *d, std::vector<server_desc_service_rec *> &more)
+// A NULL-terminated heap array of v's pointers, or NULL.
+template <class T> T **heap_array(const std::vector<T *> &v)
 {
-  uint32_t n = 0;
-  while (d->services && d->services[n]) n++;
-  auto **list = static_cast<server_desc_service_rec **>(sys_alloc((n + more.size() + 1) * sizeof(void *)));
-  if (!list) return false;
-  for (uint32_t i = 0; i < n; i++) list[i] = d->services[i];
-  for (size_t i = 0; i < more.size(); i++) list[n + i] = more[i];
-  list[n + more.size()] = nullptr;
-  sys_alloc_free(d->services);
-  d->services = list;
-  more.clear();
-  return true;
+  auto **a = static_cast<T **>(sys_alloc((v.size() + 1) * sizeof(T *)));
+  if (!a) return nullptr;
+  for (size_t i = 0; i < v.size(); i++) a[i] = v[i];
+  a[v.size()] = nullptr;
+  return a;
 }
 
-template <class T> T *zeroed() { return static_cast<T *>(sys_alloc_zero(sizeof(T))); }
+enum class role : uint8_t { root, url_base, device, device_field, devices, services, service, service_field };
 
-void on_start(const xml_name_rec *name, const xml_name_rec *const *attr_names, const char *const *attr_values,
-              void *user)
-{
-  auto *p = static_cast<desc_parse *>(user);
-  if (p->invalid || p->failed) return;
-  using level = desc_parse::level;
-  frame top = p->stack.empty() ? frame::skip : p->stack.back().kind;
-  bool ours = in_device_ns(name);
-  if (p->stack.empty()) {
-    if (!ours || !named(name, "root")) p->invalid = true;
-    else p->stack.push_back(level{frame::root});
-    return;
-  }
-  if (!ours || top == frame::skip || top == frame::text) {
-    p->stack.push_back(level{frame::skip});
-    return;
-  }
-  level next{frame::skip};
-  level &cur = p->stack.back();
-  switch (top) {
-  case frame::root:
-    if (named(name, "URLBase")) {
-      next = level{frame::text};
-      next.field = &p->desc->url_base;
-    } else if (named(name, "device")) {
-      if (p->root_device_seen) {
-        p->invalid = true;
-        return;
-      }
-      p->root_device_seen = true;
-      next = level{frame::device};
-    }
-    break;
-  case frame::device_list:
-    if (named(name, "device")) next = level{frame::device};
-    break;
-  case frame::device:
-    if (named(name, "friendlyName") || named(name, "modelName")) {
-      next = level{frame::text};
-      next.field = named(name, "modelName") ? &cur.device->model_name : &cur.device->friendly_name;
-    } else if (named(name, "deviceList")) {
-      next = level{frame::device_list};
-    } else if (named(name, "serviceList")) {
-      next = level{frame::service_list};
-      next.device = cur.device;
-    }
-    break;
-  case frame::service_list:
-    if (named(name, "service")) {
-      next = level{frame::service};
-      if (!(next.service = zeroed<server_desc_service_rec>())) {
-        p->failed = true;
-        return;
-      }
-      cur.services.push_back(next.service);
-      for (uint32_t i = 0; attr_names[i]; i++) {
-        const xml_name_rec *a = attr_names[i];
-        if (a->ns && !std::strcmp(a->ns, SERVER_DESC_MODULE_NS) && !std::strcmp(a->local, "serviceModule") &&
-            !sys_str_clone(attr_values[i], &next.service->service_module))
-          p->failed = true;
-      }
-    }
-    break;
-  case frame::service:
-    if (named(name, "serviceType") || named(name, "serviceId")) {
-      next = level{frame::text};
-      next.field = named(name, "serviceId") ? &cur.service->service_id : &cur.service->service_type;
-    }
-    break;
-  default:
-    break;
-  }
-  if (next.kind == frame::device) {
-    if (!(next.device = zeroed<server_desc_device_rec>())) {
-      p->failed = true;
-      return;
-    }
-    p->devices.push_back(next.device);
-  }
-  if (next.kind == frame::text) p->text.len = 0;
-  p->stack.push_back(std::move(next));
-}
+struct desc_reader : xml_walk {
+  server_desc_rec *desc;
+  struct open_element {
+    role r;
+    int field;
+  };
+  std::vector<open_element> open;                 // every element not skipped
+  std::vector<device_rec *> devices;              // flat, in document order
+  std::vector<device_rec *> open_devices;
+  std::vector<std::vector<service_rec *>> lists;  // services of each open serviceList
+  bool root_device_seen = false;
 
-void on_end(const xml_name_rec *, void *user)
-{
-  auto *p = static_cast<desc_parse *>(user);
-  if (p->invalid || p->failed || p->stack.empty()) return;
-  desc_parse::level &cur = p->stack.back();
-  if (cur.kind == frame::text) {
-    xml_gen_text_trim(&p->text);
+  explicit desc_reader(server_desc_rec *d) : desc(d) {}
+  ~desc_reader() override
+  {
+    for (auto &l : lists)
+      for (service_rec *sv : l) service_free(sv);
+    for (device_rec *d : devices) device_free(d);
+  }
+
+  void enter(role r, int field = -1) { open.push_back({r, field}); }
+
+  void begin_device()
+  {
+    auto *d = static_cast<device_rec *>(sys_alloc_zero(sizeof(device_rec)));
+    if (!d) return fail();
+    devices.push_back(d);
+    open_devices.push_back(d);
+    enter(role::device);
+  }
+
+  void begin_service(const xml_name_rec *const *attr_names, const char *const *attr_values)
+  {
+    auto *sv = static_cast<service_rec *>(sys_alloc_zero(sizeof(service_rec)));
+    if (!sv) return fail();
+    lists.back().push_back(sv);
+    for (uint32_t i = 0; attr_names[i]; i++)
+      if (xml_name_is(attr_names[i], SERVER_DESC_MODULE_NS, "serviceModule") &&
+          !sys_str_clone(attr_values[i], &sv->service_module))
+        return fail();
+    enter(role::service);
+  }
+
+  void on_start(const xml_name_rec *name, const xml_name_rec *const *attr_names,
+                const char *const *attr_values) override
+  {
+    auto is = [name](const char *local) { return xml_name_is(name, UPNP_DESC_DEVICE_NS, local); };
+    if (open.empty()) return is("root") ? enter(role::root) : fail();
+    int k;
+    switch (open.back().r) {
+    case role::root:
+      if (is("URLBase")) return enter(role::url_base);
+      if (!is("device")) break;
+      // One root device: a second one makes the document invalid.
+      if (root_device_seen) return fail();
+      root_device_seen = true;
+      return begin_device();
+    case role::devices:
+      if (is("device")) return begin_device();
+      break;
+    case role::device:
+      if ((k = field_index(name, kDeviceFields)) >= 0) return enter(role::device_field, k);
+      if (is("deviceList")) return enter(role::devices);
+      if (!is("serviceList")) break;
+      lists.emplace_back();
+      return enter(role::services);
+    case role::services:
+      if (is("service")) return begin_service(attr_names, attr_values);
+      break;
+    case role::service:
+      if ((k = field_index(name, kServiceFields)) >= 0) return enter(role::service_field, k);
+      break;
+    default:
+      break;
+    }
+    skip();
+  }
+
+  void take(char **field)
+  {
     char *value = nullptr;
-    if (!sys_stralloc_append(&p->text, "") || !sys_str_clone(p->text.buf, &value)) {
-      p->failed = true;
-      return;
-    }
-    sys_alloc_free(*cur.field);
-    *cur.field = value;
-  } else if (cur.kind == frame::service_list) {
-    if (cur.services.empty()) p->invalid = true;
-    else if (!services_attach(cur.device, cur.services)) p->failed = true;
+    if (!take_text(&value, true)) return;
+    sys_alloc_free(*field);
+    *field = value;
   }
-  p->stack.pop_back();
-}
 
-void on_text(const char *data, uint32_t len, void *user)
-{
-  auto *p = static_cast<desc_parse *>(user);
-  if (p->invalid || p->failed || p->stack.empty() || p->stack.back().kind != frame::text) return;
-  if (!sys_stralloc_catb(&p->text, data, len)) p->failed = true;
-}
+  void end_services()
+  {
+    std::vector<service_rec *> more = std::move(lists.back());
+    lists.pop_back();
+    // A serviceList must hold a service.
+    if (more.empty()) return fail();
+    // A second serviceList adds to the first.
+    device_rec *d = open_devices.back();
+    std::vector<service_rec *> all;
+    for (service_rec **p = d->services; p && *p; p++) all.push_back(*p);
+    all.insert(all.end(), more.begin(), more.end());
+    service_rec **a = heap_array(all);
+    if (!a) {
+      for (service_rec *sv : more) service_free(sv);
+      return fail();
+    }
+    sys_alloc_free(d->services);
+    d->services = a;
+  }
 
-bool device_complete(const server_desc_device_rec *d)
+  void on_end(const xml_name_rec *) override
+  {
+    open_element e = open.back();
+    open.pop_back();
+    switch (e.r) {
+    case role::url_base: return take(&desc->url_base);
+    case role::device_field: return take(&(open_devices.back()->*kDeviceFields[e.field].member));
+    case role::service_field: return take(&(lists.back().back()->*kServiceFields[e.field].member));
+    case role::device: return open_devices.pop_back();
+    case role::services: return end_services();
+    default: return;
+    }
+  }
+};
+
+bool device_complete(const device_rec *d)
 {
-  if (!d->friendly_name || !d->model_name) return false;
-  for (server_desc_service_rec **sv = d->services; sv && *sv; sv++)
-    if (!(*sv)->service_type || !(*sv)->service_id) return false;
+  for (const auto &f : kDeviceFields)
+    if (!(d->*f.member)) return false;
+  for (service_rec **sv = d->services; sv && *sv; sv++)
+    for (const auto &f : kServiceFields)
+      if (!((*sv)->*f.member)) return false;
   return true;
 }
 
@@ -209,42 +203,24 @@ extern "C" {
 int description_read(const char *text, uint32_t length, server_desc_rec *desc)
 {
   sys_byte_zero(desc, sizeof *desc);
-  desc_parse p(desc);
-  xml_parse_rec rec{};
-  if (!xml_parse_create(&rec, &p)) return 0;
-  xml_parse_set_element_handler(&rec, on_start, on_end);
-  xml_parse_set_text_handler(&rec, on_text);
-  bool parsed = xml_parse_feed(&rec, text, length, 1) != 0;
-  xml_parse_free(&rec);
-  // Services of a serviceList left open by a broken document belong to no
-  // device yet.
-  for (desc_parse::level &l : p.stack)
-    for (server_desc_service_rec *sv : l.services) service_free(sv);
-  std::vector<server_desc_device_rec *> kept;
-  for (server_desc_device_rec *d : p.devices) {
-    if (parsed && !p.invalid && !p.failed && device_complete(d)) kept.push_back(d);
-    else device_free(d);
+  desc_reader r(desc);
+  std::vector<device_rec *> kept;
+  if (xml_walk_run(&r, text, length)) {
+    for (device_rec *&d : r.devices)
+      if (device_complete(d)) kept.push_back(std::exchange(d, nullptr));
   }
-  if (kept.empty()) {
+  if (kept.empty() || !(desc->devices = heap_array(kept))) {
+    for (device_rec *d : kept) device_free(d);
     description_free(desc);
     return 0;
   }
-  auto **list = static_cast<server_desc_device_rec **>(sys_alloc((kept.size() + 1) * sizeof(void *)));
-  if (!list) {
-    for (server_desc_device_rec *d : kept) device_free(d);
-    description_free(desc);
-    return 0;
-  }
-  for (size_t i = 0; i < kept.size(); i++) list[i] = kept[i];
-  list[kept.size()] = nullptr;
-  desc->devices = list;
   return 1;
 }
 
 void description_free(server_desc_rec *desc)
 {
   sys_alloc_free(desc->url_base);
-  for (server_desc_device_rec **d = desc->devices; d && *d; d++) device_free(*d);
+  for (device_rec **d = desc->devices; d && *d; d++) device_free(*d);
   sys_alloc_free(desc->devices);
   sys_byte_zero(desc, sizeof *desc);
 }

@@ -70,12 +70,14 @@ bool xml_walk::take_text(char **out, bool trim)
   return false;
 }
 
-bool xml_walk_run(xml_walk *w, const char *xml)
+bool xml_walk_run(xml_walk *w, const char *xml) { return xml_walk_run(w, xml, sys_str_len(xml)); }
+
+bool xml_walk_run(xml_walk *w, const char *xml, uint32_t length)
 {
   if (!xml_parse_create(&w->rec, w)) return false;
   xml_parse_set_element_handler(&w->rec, on_start, on_end);
   xml_parse_set_text_handler(&w->rec, on_text);
-  bool ok = xml_parse_feed(&w->rec, xml, sys_str_len(xml), 1) && !w->failed;
+  bool ok = xml_parse_feed(&w->rec, xml, length, 1) && !w->failed;
   xml_parse_free(&w->rec);
   return ok;
 }

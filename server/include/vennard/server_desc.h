@@ -17,7 +17,6 @@ struct server_rec;
 
 /* The namespace of the serviceModule attribute of a service element. */
 #define SERVER_DESC_MODULE_NS "urn:schemas-tarvo-org:device-1-0"
-#define SERVER_DESC_DEVICE_NS "urn:schemas-upnp-org:device-1-0"
 
 /* One service; every string is a heap copy, service_module NULL when the
  * service names no module. */
@@ -43,7 +42,7 @@ typedef struct server_desc_rec {
 } server_desc_rec;
 
 /* Parses a device description of length bytes (NUL not needed) into desc,
- * which must be zero-filled.  Only elements of SERVER_DESC_DEVICE_NS count;
+ * which must be zero-filled.  Only elements of UPNP_DESC_DEVICE_NS count;
  * the document element must be root with exactly one device; a serviceList
  * must hold a service; devices without friendlyName or modelName, or with a
  * service lacking serviceType or serviceId, are dropped, and at least one

@@ -20,7 +20,7 @@ static_assert(AVCP_DIDL_EL_DIDL_LITE == 8 && AVCP_DIDL_EL_DLNA_CONTAINER_TYPE ==
               AVCP_DIDL_AT_QUALITY_INDICATOR == 91 && AVCP_DIDL_WILDCARD == 102);
 
 const unsigned char kValueType[AVCP_DIDL_NAME_COUNT] = {
-#define NAME_TYPE(id, text, type) type,
+#define NAME_TYPE(id, text, type) AVCP_DIDL_TYPE_##type,
     AVCP_DIDL_NAMES(NAME_TYPE)
 #undef NAME_TYPE
 };

@@ -23,7 +23,7 @@ static_assert(DIDL_EL_DIDL_LITE == 8 && DIDL_EL_DLNA_CONTAINER_TYPE == 57 && DID
               DIDL_AT_QUALITY_INDICATOR == 93 && DIDL_WILDCARD == 109);
 
 const unsigned char kValueType[DIDL_NAME_COUNT] = {
-#define NAME_TYPE(id, text, type) type,
+#define NAME_TYPE(id, text, type) AVCP_DIDL_TYPE_##type,
     DIDL_NAMES(NAME_TYPE)
 #undef NAME_TYPE
 };

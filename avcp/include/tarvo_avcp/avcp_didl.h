@@ -28,119 +28,120 @@ enum avcp_didl_value_type_code {
 };
 
 /* The leading run both name tables share: namespaces, the DIDL-Lite,
- * dc: and upnp: element names.  X(index suffix, text, value type). */
+ * dc: and upnp: element names.  X(index suffix, text, value type: the
+ * avcp_didl_value_type_code without its AVCP_DIDL_TYPE_ prefix). */
 #define AVCP_DIDL_NAMES_UPNP(X)                                               \
-  X(NS_DIDL_LITE, "urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/", 7)          \
-  X(NS_DIDL_LITE_BARE, "urn:schemas-upnp-org:metadata-1-0/DIDL-Lite", 7)      \
-  X(NS_UPNP, "urn:schemas-upnp-org:metadata-1-0/upnp/", 7)                    \
-  X(NS_UPNP_BARE, "urn:schemas-upnp-org:metadata-1-0/upnp", 7)                \
-  X(NS_DC, "http://purl.org/dc/elements/1.1/", 7)                             \
-  X(NS_DLNA, "urn:schemas-dlna-org:metadata-1-0/", 7)                         \
-  X(NS_TARVO, AVCP_DIDL_NS_TARVO_URI, 7)                                      \
-  X(NS_ARIB, "urn:schemas-arib-or-jp:elements-1-0/", 7)                       \
-  X(EL_DIDL_LITE, "DIDL-Lite", 7)                                             \
-  X(EL_CONTAINER, "container", 7)                                             \
-  X(EL_ITEM, "item", 7)                                                       \
-  X(EL_RES, "res", 6)                                                         \
-  X(EL_DESC, "desc", 7)                                                       \
-  X(EL_DC_TITLE, "dc:title", 5)                                               \
-  X(EL_DC_CREATOR, "dc:creator", 5)                                           \
-  X(EL_DC_PUBLISHER, "dc:publisher", 5)                                       \
-  X(EL_DC_CONTRIBUTOR, "dc:contributor", 5)                                   \
-  X(EL_DC_RELATION, "dc:relation", 6)                                         \
-  X(EL_DC_DESCRIPTION, "dc:description", 5)                                   \
-  X(EL_DC_RIGHTS, "dc:rights", 5)                                             \
-  X(EL_DC_DATE, "dc:date", 5)                                                 \
-  X(EL_DC_LANGUAGE, "dc:language", 5)                                         \
-  X(EL_UPNP_CLASS, "upnp:class", 5)                                           \
-  X(EL_UPNP_STORAGE_TOTAL, "upnp:storageTotal", 2)                            \
-  X(EL_UPNP_STORAGE_USED, "upnp:storageUsed", 2)                              \
-  X(EL_UPNP_STORAGE_FREE, "upnp:storageFree", 2)                              \
-  X(EL_UPNP_STORAGE_MAX_PARTITION, "upnp:storageMaxPartition", 2)             \
-  X(EL_UPNP_STORAGE_MEDIUM, "upnp:storageMedium", 5)                          \
-  X(EL_UPNP_SEARCH_CLASS, "upnp:searchClass", 5)                              \
-  X(EL_UPNP_CREATE_CLASS, "upnp:createClass", 5)                              \
-  X(EL_UPNP_WRITE_STATUS, "upnp:writeStatus", 5)                              \
-  X(EL_UPNP_ARTIST, "upnp:artist", 5)                                         \
-  X(EL_UPNP_ACTOR, "upnp:actor", 5)                                           \
-  X(EL_UPNP_AUTHOR, "upnp:author", 5)                                         \
-  X(EL_UPNP_PRODUCER, "upnp:producer", 5)                                     \
-  X(EL_UPNP_DIRECTOR, "upnp:director", 5)                                     \
-  X(EL_UPNP_GENRE, "upnp:genre", 5)                                           \
-  X(EL_UPNP_ALBUM, "upnp:album", 5)                                           \
-  X(EL_UPNP_PLAYLIST, "upnp:playlist", 5)                                     \
-  X(EL_UPNP_ALBUM_ART_URI, "upnp:albumArtURI", 6)                             \
-  X(EL_UPNP_ARTIST_DISCOGRAPHY_URI, "upnp:artistDiscographyURI", 6)           \
-  X(EL_UPNP_LYRICS_URI, "upnp:lyricsURI", 6)                                  \
-  X(EL_UPNP_LONG_DESCRIPTION, "upnp:longDescription", 5)                      \
-  X(EL_UPNP_ICON, "upnp:icon", 6)                                             \
-  X(EL_UPNP_REGION, "upnp:region", 5)                                         \
-  X(EL_UPNP_RATING, "upnp:rating", 5)                                         \
-  X(EL_UPNP_RADIO_CALL_SIGN, "upnp:radioCallSign", 5)                         \
-  X(EL_UPNP_RADIO_STATION_ID, "upnp:radioStationID", 5)                       \
-  X(EL_UPNP_RADIO_BAND, "upnp:radioBand", 5)                                  \
-  X(EL_UPNP_CHANNEL_NR, "upnp:channelNr", 0)                                  \
-  X(EL_UPNP_CHANNEL_NAME, "upnp:channelName", 5)                              \
-  X(EL_UPNP_SCHEDULED_START_TIME, "upnp:scheduledStartTime", 5)               \
-  X(EL_UPNP_SCHEDULED_END_TIME, "upnp:scheduledEndTime", 5)                   \
-  X(EL_UPNP_DVD_REGION_CODE, "upnp:DVDRegionCode", 0)                         \
-  X(EL_UPNP_ORIGINAL_TRACK_NUMBER, "upnp:originalTrackNumber", 0)             \
-  X(EL_UPNP_TOC, "upnp:toc", 5)                                               \
-  X(EL_UPNP_USER_ANNOTATION, "upnp:userAnnotation", 5)
+  X(NS_DIDL_LITE, "urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/", UNKNOWN)    \
+  X(NS_DIDL_LITE_BARE, "urn:schemas-upnp-org:metadata-1-0/DIDL-Lite", UNKNOWN) \
+  X(NS_UPNP, "urn:schemas-upnp-org:metadata-1-0/upnp/", UNKNOWN)              \
+  X(NS_UPNP_BARE, "urn:schemas-upnp-org:metadata-1-0/upnp", UNKNOWN)          \
+  X(NS_DC, "http://purl.org/dc/elements/1.1/", UNKNOWN)                       \
+  X(NS_DLNA, "urn:schemas-dlna-org:metadata-1-0/", UNKNOWN)                   \
+  X(NS_TARVO, AVCP_DIDL_NS_TARVO_URI, UNKNOWN)                                \
+  X(NS_ARIB, "urn:schemas-arib-or-jp:elements-1-0/", UNKNOWN)                 \
+  X(EL_DIDL_LITE, "DIDL-Lite", UNKNOWN)                                       \
+  X(EL_CONTAINER, "container", UNKNOWN)                                       \
+  X(EL_ITEM, "item", UNKNOWN)                                                 \
+  X(EL_RES, "res", URI)                                                       \
+  X(EL_DESC, "desc", UNKNOWN)                                                 \
+  X(EL_DC_TITLE, "dc:title", STRING)                                          \
+  X(EL_DC_CREATOR, "dc:creator", STRING)                                      \
+  X(EL_DC_PUBLISHER, "dc:publisher", STRING)                                  \
+  X(EL_DC_CONTRIBUTOR, "dc:contributor", STRING)                              \
+  X(EL_DC_RELATION, "dc:relation", URI)                                       \
+  X(EL_DC_DESCRIPTION, "dc:description", STRING)                              \
+  X(EL_DC_RIGHTS, "dc:rights", STRING)                                        \
+  X(EL_DC_DATE, "dc:date", STRING)                                            \
+  X(EL_DC_LANGUAGE, "dc:language", STRING)                                    \
+  X(EL_UPNP_CLASS, "upnp:class", STRING)                                      \
+  X(EL_UPNP_STORAGE_TOTAL, "upnp:storageTotal", INT64)                        \
+  X(EL_UPNP_STORAGE_USED, "upnp:storageUsed", INT64)                          \
+  X(EL_UPNP_STORAGE_FREE, "upnp:storageFree", INT64)                          \
+  X(EL_UPNP_STORAGE_MAX_PARTITION, "upnp:storageMaxPartition", INT64)         \
+  X(EL_UPNP_STORAGE_MEDIUM, "upnp:storageMedium", STRING)                     \
+  X(EL_UPNP_SEARCH_CLASS, "upnp:searchClass", STRING)                         \
+  X(EL_UPNP_CREATE_CLASS, "upnp:createClass", STRING)                         \
+  X(EL_UPNP_WRITE_STATUS, "upnp:writeStatus", STRING)                         \
+  X(EL_UPNP_ARTIST, "upnp:artist", STRING)                                    \
+  X(EL_UPNP_ACTOR, "upnp:actor", STRING)                                      \
+  X(EL_UPNP_AUTHOR, "upnp:author", STRING)                                    \
+  X(EL_UPNP_PRODUCER, "upnp:producer", STRING)                                \
+  X(EL_UPNP_DIRECTOR, "upnp:director", STRING)                                \
+  X(EL_UPNP_GENRE, "upnp:genre", STRING)                                      \
+  X(EL_UPNP_ALBUM, "upnp:album", STRING)                                      \
+  X(EL_UPNP_PLAYLIST, "upnp:playlist", STRING)                                \
+  X(EL_UPNP_ALBUM_ART_URI, "upnp:albumArtURI", URI)                           \
+  X(EL_UPNP_ARTIST_DISCOGRAPHY_URI, "upnp:artistDiscographyURI", URI)         \
+  X(EL_UPNP_LYRICS_URI, "upnp:lyricsURI", URI)                                \
+  X(EL_UPNP_LONG_DESCRIPTION, "upnp:longDescription", STRING)                 \
+  X(EL_UPNP_ICON, "upnp:icon", URI)                                           \
+  X(EL_UPNP_REGION, "upnp:region", STRING)                                    \
+  X(EL_UPNP_RATING, "upnp:rating", STRING)                                    \
+  X(EL_UPNP_RADIO_CALL_SIGN, "upnp:radioCallSign", STRING)                    \
+  X(EL_UPNP_RADIO_STATION_ID, "upnp:radioStationID", STRING)                  \
+  X(EL_UPNP_RADIO_BAND, "upnp:radioBand", STRING)                             \
+  X(EL_UPNP_CHANNEL_NR, "upnp:channelNr", INT32)                              \
+  X(EL_UPNP_CHANNEL_NAME, "upnp:channelName", STRING)                         \
+  X(EL_UPNP_SCHEDULED_START_TIME, "upnp:scheduledStartTime", STRING)          \
+  X(EL_UPNP_SCHEDULED_END_TIME, "upnp:scheduledEndTime", STRING)              \
+  X(EL_UPNP_DVD_REGION_CODE, "upnp:DVDRegionCode", INT32)                     \
+  X(EL_UPNP_ORIGINAL_TRACK_NUMBER, "upnp:originalTrackNumber", INT32)         \
+  X(EL_UPNP_TOC, "upnp:toc", STRING)                                          \
+  X(EL_UPNP_USER_ANNOTATION, "upnp:userAnnotation", STRING)
 
 /* The run of attribute names both tables share, in the same form. */
 #define AVCP_DIDL_NAMES_UPNP_ATTRIBUTES(X)                                    \
-  X(AT_ID, "id", 5)                                                           \
-  X(AT_PARENT_ID, "parentID", 5)                                              \
-  X(AT_RESTRICTED, "restricted", 4)                                           \
-  X(AT_IMPORT_URI, "importUri", 6)                                            \
-  X(AT_SEARCHABLE, "searchable", 4)                                           \
-  X(AT_CHILD_COUNT, "childCount", 0)                                          \
-  X(AT_REF_ID, "refID", 5)                                                    \
-  X(AT_PROTOCOL_INFO, "protocolInfo", 5)                                      \
-  X(AT_SIZE, "size", 3)                                                       \
-  X(AT_DURATION, "duration", 5)                                               \
-  X(AT_BITRATE, "bitrate", 1)                                                 \
-  X(AT_SAMPLE_FREQUENCY, "sampleFrequency", 1)                                \
-  X(AT_BITS_PER_SAMPLE, "bitsPerSample", 1)                                   \
-  X(AT_NR_AUDIO_CHANNELS, "nrAudioChannels", 1)                               \
-  X(AT_RESOLUTION, "resolution", 5)                                           \
-  X(AT_COLOR_DEPTH, "colorDepth", 1)                                          \
-  X(AT_PROTECTION, "protection", 5)                                           \
-  X(AT_TYPE, "type", 7)                                                       \
-  X(AT_NAME_SPACE, "nameSpace", 7)                                            \
-  X(AT_NAME, "name", 5)                                                       \
-  X(AT_INCLUDE_DERIVED, "includeDerived", 4)                                  \
-  X(AT_ROLE, "role", 5)
+  X(AT_ID, "id", STRING)                                                      \
+  X(AT_PARENT_ID, "parentID", STRING)                                         \
+  X(AT_RESTRICTED, "restricted", BOOLEAN)                                     \
+  X(AT_IMPORT_URI, "importUri", URI)                                          \
+  X(AT_SEARCHABLE, "searchable", BOOLEAN)                                     \
+  X(AT_CHILD_COUNT, "childCount", INT32)                                      \
+  X(AT_REF_ID, "refID", STRING)                                               \
+  X(AT_PROTOCOL_INFO, "protocolInfo", STRING)                                 \
+  X(AT_SIZE, "size", UINT64)                                                  \
+  X(AT_DURATION, "duration", STRING)                                          \
+  X(AT_BITRATE, "bitrate", UINT32)                                            \
+  X(AT_SAMPLE_FREQUENCY, "sampleFrequency", UINT32)                           \
+  X(AT_BITS_PER_SAMPLE, "bitsPerSample", UINT32)                              \
+  X(AT_NR_AUDIO_CHANNELS, "nrAudioChannels", UINT32)                          \
+  X(AT_RESOLUTION, "resolution", STRING)                                      \
+  X(AT_COLOR_DEPTH, "colorDepth", UINT32)                                     \
+  X(AT_PROTECTION, "protection", STRING)                                      \
+  X(AT_TYPE, "type", UNKNOWN)                                                 \
+  X(AT_NAME_SPACE, "nameSpace", UNKNOWN)                                      \
+  X(AT_NAME, "name", STRING)                                                  \
+  X(AT_INCLUDE_DERIVED, "includeDerived", BOOLEAN)                            \
+  X(AT_ROLE, "role", STRING)
 
 /* The name table, in table order: X(index suffix, text, value type). */
 #define AVCP_DIDL_NAMES(X)                                                    \
   AVCP_DIDL_NAMES_UPNP(X)                                                     \
-  X(EL_DLNA_CONTAINER_TYPE, "dlna:containerType", 7)                          \
-  X(EL_DLNA_TAKE_OUT, "dlna:takeOut", 7)                                      \
-  X(EL_ARIB_OBJECT_TYPE, "arib:objectType", 7)                                \
-  X(EL_ARIB_LONG_DESCRIPTION, "arib:longDescription", 7)                      \
-  X(EL_ARIB_VIDEO_COMPONENT_TYPE, "arib:videoComponentType", 7)               \
-  X(EL_ARIB_AUDIO_COMPONENT_TYPE, "arib:audioComponentType", 7)               \
-  X(EL_ARIB_COPY_CONTROL_INFO, "arib:copyControlInfo", 7)                     \
-  X(EL_ARIB_DATA_PROGRAM_INFO, "arib:dataProgramInfo", 7)                     \
-  X(EL_ARIB_MULTI_VIEW_INFO, "arib:multiViewInfo", 7)                         \
-  X(EL_ARIB_CAPTION_INFO, "arib:captionInfo", 7)                              \
-  X(EL_ARIB_MULTI_ES_INFO, "arib:multiESInfo", 7)                             \
-  X(EL_ARIB_CA_PROGRAM_INFO, "arib:caProgramInfo", 7)                         \
+  X(EL_DLNA_CONTAINER_TYPE, "dlna:containerType", UNKNOWN)                    \
+  X(EL_DLNA_TAKE_OUT, "dlna:takeOut", UNKNOWN)                                \
+  X(EL_ARIB_OBJECT_TYPE, "arib:objectType", UNKNOWN)                          \
+  X(EL_ARIB_LONG_DESCRIPTION, "arib:longDescription", UNKNOWN)                \
+  X(EL_ARIB_VIDEO_COMPONENT_TYPE, "arib:videoComponentType", UNKNOWN)         \
+  X(EL_ARIB_AUDIO_COMPONENT_TYPE, "arib:audioComponentType", UNKNOWN)         \
+  X(EL_ARIB_COPY_CONTROL_INFO, "arib:copyControlInfo", UNKNOWN)               \
+  X(EL_ARIB_DATA_PROGRAM_INFO, "arib:dataProgramInfo", UNKNOWN)               \
+  X(EL_ARIB_MULTI_VIEW_INFO, "arib:multiViewInfo", UNKNOWN)                   \
+  X(EL_ARIB_CAPTION_INFO, "arib:captionInfo", UNKNOWN)                        \
+  X(EL_ARIB_MULTI_ES_INFO, "arib:multiESInfo", UNKNOWN)                       \
+  X(EL_ARIB_CA_PROGRAM_INFO, "arib:caProgramInfo", UNKNOWN)                   \
   AVCP_DIDL_NAMES_UPNP_ATTRIBUTES(X)                                          \
-  X(AT_QUALITY_INDICATOR, "qualityIndicator", 7)                              \
-  X(AT_SYNC, "sync", 7)                                                       \
-  X(AT_PRICE, "price", 7)                                                     \
-  X(AT_AVAILABLE, "available", 7)                                             \
-  X(AT_DLNA_PROFILE_ID, "dlna:profileID", 7)                                  \
-  X(AT_DLNA_IFO_FILE_URI, "dlna:ifoFileURI", 7)                               \
-  X(AT_DLNA_CLEARTEXT_SIZE, "dlna:cleartextSize", 7)                          \
-  X(AT_TARVO_FILENAME, "tarvo:filename", 5)                                   \
-  X(AT_TARVO_PRIVATE, "tarvo:private", 4)                                     \
-  X(AT_TARVO_FILTER, "tarvo:filter", 5)                                       \
-  X(AT_ARIB_RESOLUTION, "arib:resolution", 7)                                 \
-  X(WILDCARD, "*", 7)
+  X(AT_QUALITY_INDICATOR, "qualityIndicator", UNKNOWN)                        \
+  X(AT_SYNC, "sync", UNKNOWN)                                                 \
+  X(AT_PRICE, "price", UNKNOWN)                                               \
+  X(AT_AVAILABLE, "available", UNKNOWN)                                       \
+  X(AT_DLNA_PROFILE_ID, "dlna:profileID", UNKNOWN)                            \
+  X(AT_DLNA_IFO_FILE_URI, "dlna:ifoFileURI", UNKNOWN)                         \
+  X(AT_DLNA_CLEARTEXT_SIZE, "dlna:cleartextSize", UNKNOWN)                    \
+  X(AT_TARVO_FILENAME, "tarvo:filename", STRING)                              \
+  X(AT_TARVO_PRIVATE, "tarvo:private", BOOLEAN)                               \
+  X(AT_TARVO_FILTER, "tarvo:filter", STRING)                                  \
+  X(AT_ARIB_RESOLUTION, "arib:resolution", UNKNOWN)                           \
+  X(WILDCARD, "*", UNKNOWN)
 
 /* Index of each name in avcp_didl_name_table: AVCP_DIDL_EL_DC_TITLE and
  * so on. */

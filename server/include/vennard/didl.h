@@ -28,38 +28,38 @@ extern "C" {
  * those of tarvo_avcp's table. */
 #define DIDL_NAMES(X)                                                         \
   AVCP_DIDL_NAMES_UPNP(X)                                                     \
-  X(EL_DLNA_CONTAINER_TYPE, "dlna:containerType", 5)                          \
-  X(EL_DLNA_TAKE_OUT, "dlna:takeOut", 5)                                      \
-  X(EL_TARVO_DYNAMIC, "tarvo:dynamic", 5)                                     \
-  X(EL_TARVO_REFLECT_CHILD_PROPERTY, "tarvo:reflectChildProperty", 5)         \
-  X(EL_ARIB_OBJECT_TYPE, "arib:objectType", 5)                                \
-  X(EL_ARIB_LONG_DESCRIPTION, "arib:longDescription", 5)                      \
-  X(EL_ARIB_VIDEO_COMPONENT_TYPE, "arib:videoComponentType", 1)               \
-  X(EL_ARIB_AUDIO_COMPONENT_TYPE, "arib:audioComponentType", 1)               \
-  X(EL_ARIB_COPY_CONTROL_INFO, "arib:copyControlInfo", 5)                     \
-  X(EL_ARIB_DATA_PROGRAM_INFO, "arib:dataProgramInfo", 4)                     \
-  X(EL_ARIB_MULTI_VIEW_INFO, "arib:multiViewInfo", 4)                         \
-  X(EL_ARIB_CAPTION_INFO, "arib:captionInfo", 4)                              \
-  X(EL_ARIB_MULTI_ES_INFO, "arib:multiESInfo", 4)                             \
-  X(EL_ARIB_CA_PROGRAM_INFO, "arib:caProgramInfo", 4)                         \
+  X(EL_DLNA_CONTAINER_TYPE, "dlna:containerType", STRING)                     \
+  X(EL_DLNA_TAKE_OUT, "dlna:takeOut", STRING)                                 \
+  X(EL_TARVO_DYNAMIC, "tarvo:dynamic", STRING)                                \
+  X(EL_TARVO_REFLECT_CHILD_PROPERTY, "tarvo:reflectChildProperty", STRING)    \
+  X(EL_ARIB_OBJECT_TYPE, "arib:objectType", STRING)                           \
+  X(EL_ARIB_LONG_DESCRIPTION, "arib:longDescription", STRING)                 \
+  X(EL_ARIB_VIDEO_COMPONENT_TYPE, "arib:videoComponentType", UINT32)          \
+  X(EL_ARIB_AUDIO_COMPONENT_TYPE, "arib:audioComponentType", UINT32)          \
+  X(EL_ARIB_COPY_CONTROL_INFO, "arib:copyControlInfo", STRING)                \
+  X(EL_ARIB_DATA_PROGRAM_INFO, "arib:dataProgramInfo", BOOLEAN)               \
+  X(EL_ARIB_MULTI_VIEW_INFO, "arib:multiViewInfo", BOOLEAN)                   \
+  X(EL_ARIB_CAPTION_INFO, "arib:captionInfo", BOOLEAN)                        \
+  X(EL_ARIB_MULTI_ES_INFO, "arib:multiESInfo", BOOLEAN)                       \
+  X(EL_ARIB_CA_PROGRAM_INFO, "arib:caProgramInfo", BOOLEAN)                   \
   AVCP_DIDL_NAMES_UPNP_ATTRIBUTES(X)                                          \
-  X(AT_QUALITY_INDICATOR, "qualityIndicator", 1)                              \
-  X(AT_SYNC, "sync", 4)                                                       \
-  X(AT_PRICE, "price", 5)                                                     \
-  X(AT_AVAILABLE, "available", 4)                                             \
-  X(AT_DLNA_PROFILE_ID, "dlna:profileID", 5)                                  \
-  X(AT_DLNA_IFO_FILE_URI, "dlna:ifoFileURI", 5)                               \
-  X(AT_DLNA_CLEARTEXT_SIZE, "dlna:cleartextSize", 3)                          \
-  X(AT_TARVO_CONTAINER_UPDATE_ID, "tarvo:containerUpdateID", 7)               \
-  X(AT_TARVO_CHILDREN, "tarvo:children", 7)                                   \
-  X(AT_TARVO_FILENAME, "tarvo:filename", 5)                                   \
-  X(AT_TARVO_TIMESTAMP, "tarvo:timestamp", 3)                                 \
-  X(AT_TARVO_MAX_OBJECT_ID, "tarvo:maxObjectID", 7)                           \
-  X(AT_TARVO_REFERENCED, "tarvo:referenced", 7)                               \
-  X(AT_TARVO_PRIVATE, "tarvo:private", 4)                                     \
-  X(AT_TARVO_FILTER, "tarvo:filter", 5)                                       \
-  X(AT_ARIB_RESOLUTION, "arib:resolution", 5)                                 \
-  X(WILDCARD, "*", 7)
+  X(AT_QUALITY_INDICATOR, "qualityIndicator", UINT32)                         \
+  X(AT_SYNC, "sync", BOOLEAN)                                                 \
+  X(AT_PRICE, "price", STRING)                                                \
+  X(AT_AVAILABLE, "available", BOOLEAN)                                       \
+  X(AT_DLNA_PROFILE_ID, "dlna:profileID", STRING)                             \
+  X(AT_DLNA_IFO_FILE_URI, "dlna:ifoFileURI", STRING)                          \
+  X(AT_DLNA_CLEARTEXT_SIZE, "dlna:cleartextSize", UINT64)                     \
+  X(AT_TARVO_CONTAINER_UPDATE_ID, "tarvo:containerUpdateID", UNKNOWN)         \
+  X(AT_TARVO_CHILDREN, "tarvo:children", UNKNOWN)                             \
+  X(AT_TARVO_FILENAME, "tarvo:filename", STRING)                              \
+  X(AT_TARVO_TIMESTAMP, "tarvo:timestamp", UINT64)                            \
+  X(AT_TARVO_MAX_OBJECT_ID, "tarvo:maxObjectID", UNKNOWN)                     \
+  X(AT_TARVO_REFERENCED, "tarvo:referenced", UNKNOWN)                         \
+  X(AT_TARVO_PRIVATE, "tarvo:private", BOOLEAN)                               \
+  X(AT_TARVO_FILTER, "tarvo:filter", STRING)                                  \
+  X(AT_ARIB_RESOLUTION, "arib:resolution", STRING)                            \
+  X(WILDCARD, "*", UNKNOWN)
 
 /* Index of each name in didl_name_table: DIDL_EL_RES and so on. */
 enum didl_name_index {

@@ -201,8 +201,10 @@ TEST(Semaphore, WaitTimesOutAndWakesOnIncrease)
     sys_thread_sleep(50);
     sys_semaphore_increase(&s);
   };
-  sys_thread_handle h = start(&f);
+  // The clock starts before the thread: under load it may sleep its 50 ms
+  // before this thread runs again.
   t0 = clk::now();
+  sys_thread_handle h = start(&f);
   EXPECT_EQ(sys_semaphore_wait(&s, 0), 1);
   EXPECT_GE(ms_since(t0), 40);
   sys_thread_join(h);

@@ -10,6 +10,7 @@
 #include <tarvo_device/tarvo_device.h>
 #include <tarvo_util/sys_socket.h>
 #include <tarvo_util/sys_str.h>
+#include <tarvo_util/utf8file.h>
 
 #include <atomic>
 #include <cstring>
@@ -531,11 +532,7 @@ int content_db_reflect_take(server_rec *s, sys_str_list *ids)
 
 const char *path_dot_suffix(const char *path)
 {
-  uint32_t len = sys_str_len(path);
-  uint32_t slash = sys_str_rchr(path, '/');
-  const char *name = slash < len ? path + slash + 1 : path;
-  uint32_t dot = sys_str_rchr(name, '.');
-  return name + dot;
+  return path + utf8file_dot_suffix_at(path, sys_str_len(path));
 }
 
 }  // extern "C"

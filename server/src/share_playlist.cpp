@@ -8,6 +8,7 @@
 #include <corda_m3u/corda_m3u.h>
 #include <tarvo_tag/tarvo_tag.h>
 #include <tarvo_util/sys_str.h>
+#include <tarvo_util/utf8file.h>
 
 namespace scan {
 
@@ -64,8 +65,7 @@ std::string resource_path(server_rec *s, const std::string &id)
 std::string playlist_name(const std::string &path)
 {
   std::string name = path.substr(path.rfind('/') + 1);
-  size_t dot = name.rfind('.');
-  return dot == std::string::npos ? name : name.substr(0, dot);
+  return name.substr(0, utf8file_dot_suffix_at(name.data(), uint32_t(name.size())));
 }
 
 // The entries of the playlist at path under its container id, and the

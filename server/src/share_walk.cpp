@@ -250,8 +250,8 @@ bool picture_skipped(std::string_view name, const char *mime)
 // extension has none.
 bool file_type(walk *w, const std::string &path, std::string_view name, std::string *mime)
 {
-  size_t dot = name.rfind('.');
-  if (dot == std::string_view::npos) return false;
+  uint32_t dot = utf8file_dot_suffix_at(name.data(), uint32_t(name.size()));
+  if (dot == name.size()) return false;
   std::string ext(name.substr(dot + 1));
   sys_str_case_lower(ext.data());
   auto it = w->types.find(ext);

@@ -338,3 +338,14 @@ TEST(FileBuffer, WritingCallsKeepOrder)
   sys_file_close(out);
   EXPECT_EQ(read_file(t / "g"), want);
 }
+
+TEST(Paths, DotSuffixIsTakenFromTheLastComponentOnly)
+{
+  auto suffix = [](const std::string &p) { return p.substr(utf8file_dot_suffix_at(p.data(), uint32_t(p.size()))); };
+  EXPECT_EQ(suffix("/m/a.b/track.MP3"), ".MP3");
+  EXPECT_EQ(suffix("/m/a.tar.gz"), ".gz");
+  EXPECT_EQ(suffix("/m/a.b/README"), "");
+  EXPECT_EQ(suffix("/m/.hidden"), ".hidden");
+  EXPECT_EQ(suffix("name."), ".");
+  EXPECT_EQ(suffix(""), "");
+}

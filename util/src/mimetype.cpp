@@ -54,11 +54,11 @@ const ext_type kTypes[] = {
     {"css", "text/css"},
 };
 
-// The text after the last '.' of the whole path; false without a '.'.
+// The text after the dot of the path's suffix; false without one.
 bool extension(sv path, sv *ext)
 {
-  size_t dot = path.rfind('.');
-  if (dot == sv::npos) return false;
+  uint32_t dot = utf8file_dot_suffix_at(path.data(), uint32_t(path.size()));
+  if (dot == path.size()) return false;
   *ext = path.substr(dot + 1);
   return true;
 }
@@ -97,9 +97,7 @@ const char *mimetype_from_path_static(const char *path)
 int mimetype_from_path(const char *folder, const char *path, char **type)
 {
   sv ext;
-  // A '.' in a folder name gives an "extension" with a '/', which would
-  // name a file outside the type folder.
-  if (!extension(path, &ext) || ext.find('/') != sv::npos) return 0;
+  if (!extension(path, &ext)) return 0;
   text_build file;
   if (!file.add(folder) || !file.add(utf8file_separator())) return 0;
   uint32_t at = file.sa.len;

@@ -35,4 +35,13 @@ int utf8dir_read(sys_dir_rec *dir, char **name)
 const char *utf8file_separator(void) { return sys_file_separator(); }
 int utf8file_is_absolute_path(const char *path) { return sys_file_is_absolute_path(path); }
 
+uint32_t utf8file_dot_suffix_at(const char *path, uint32_t length)
+{
+  for (uint32_t i = length; i > 0; i--) {
+    if (path[i - 1] == '/') break;
+    if (path[i - 1] == '.') return i - 1;
+  }
+  return length;
+}
+
 }  // extern "C"

@@ -5,6 +5,7 @@
 #include <tarvo_util/sys_file.h>
 #include <tarvo_util/sys_str.h>
 #include <tarvo_util/xml.h>
+#include <tarvo_util/utf8file.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -108,9 +109,7 @@ bool is_regular_file(const std::string &path)
 // From the last "." of the last component; "" when it has none.
 sv dot_suffix(sv path)
 {
-  sv name = path.substr(path.rfind('/') + 1);
-  size_t dot = name.rfind('.');
-  return dot == sv::npos ? sv() : name.substr(dot);
+  return path.substr(utf8file_dot_suffix_at(path.data(), uint32_t(path.size())));
 }
 
 // A NULL-terminated list of heap copies, or 0 with nothing allocated.

@@ -27,6 +27,10 @@ int utf8dir_open(sys_dir_rec *dir, const char *path);
 int utf8dir_read(sys_dir_rec *dir, char **name);
 const char *utf8file_separator(void);
 int utf8file_is_absolute_path(const char *path);
+/* Where the dot suffix of length bytes of path begins: the offset of the
+ * last "." of its last component, or length when that component has none.
+ * The suffix decides a file's type everywhere in the system. */
+uint32_t utf8file_dot_suffix_at(const char *path, uint32_t length);
 
 #ifdef __cplusplus
 }

@@ -39,8 +39,9 @@ extern "C" int tag_mp3_read(int file, const sys_file_stat_rec *st, int count_off
   }
   if (!tag_uint_property_add(TAG_NAME(RES_NR_AUDIO_CHANNELS), h.channel_mode == 3 ? 1 : 2, names, values)) return 0;
   // The DLNA profile MP3 is MPEG-1 Layer III only.
-  const char *profile = h.version == 3 && h.layer == 1 ? "MP3" : nullptr;
-  if (!tag_protocol_info_profile(mime, profile, names, values)) return 0;
+  const char *head = h.version == 3 && h.layer == 1 ? "DLNA.ORG_PN=MP3;DLNA.ORG_OP=01;DLNA.ORG_CI=0;DLNA.ORG_FLAGS="
+                                                    : "DLNA.ORG_OP=01;DLNA.ORG_CI=0;DLNA.ORG_FLAGS=";
+  if (!tag_protocol_info_flags(mime, head, names, values)) return 0;
   // Tag trouble leaves the stream properties standing.
   tags_add(file, st, names, values);
   return 1;

@@ -6,7 +6,7 @@
 #include <tarvo_util/sys_str.h>
 
 #include <cstring>
-#include <string_view>
+#include <initializer_list>
 
 #include "../core/tag_impl.h"
 #include "mp3_impl.h"

@@ -8,7 +8,6 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "../core/tag_impl.h"
 #include "mp3_impl.h"
 
 namespace {
@@ -74,9 +73,9 @@ char *text_decode(const v2_tag &t, uint32_t enc, const unsigned char *text, uint
     return out;
   }
   auto *s = reinterpret_cast<const char *>(text);
-  if (raw || (t.version == 4 && enc >= 3)) return tag::copy_of(s);
-  if (!utf8_from2(charencoding_autodetect(s, sys_str_len(s)), s, &out)) return nullptr;
-  return out;
+  bool ok = raw || (t.version == 4 && enc >= 3) ? sys_str_clone(s, &out)
+                                                 : utf8_from2(charencoding_autodetect(s, sys_str_len(s)), s, &out);
+  return ok ? out : nullptr;
 }
 
 // Bytes of a comment's content description with its terminator: a zero
@@ -229,9 +228,7 @@ bool v1_read(file_window &w, const sys_file_stat_rec *st, id3_tags *tags)
   v1_field(&tags->album, b + 63, 30);
   v1_field(&tags->comment, b + 97, 28);
   if (!tags->track && b[125] == 0 && b[126] < 100) tags->track = b[126];
-  if (!tags->genre && b[127] < ID3_GENRE_COUNT && !(tags->genre = tag::copy_of(id3_genre_names[b[127]])))
-    return false;
-  return true;
+  return tags->genre || b[127] >= ID3_GENRE_COUNT || sys_str_clone(id3_genre_names[b[127]], &tags->genre);
 }
 
 }  // namespace

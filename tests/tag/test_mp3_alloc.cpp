@@ -10,96 +10,15 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 
 #include "mp3_test.h"
 #include "tag_test.h"
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define MP3_NO_INTERPOSE 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define MP3_NO_INTERPOSE 1
-#endif
-#endif
+#include "tarvo_alloc_fail.h"
 
 using namespace mp3_test;
+using alloc_fail::every_failure;
 
 namespace {
-long fail_at = 0;  // 0: nothing fails; n: the n-th allocation from now fails
-bool failed = false;
-long live = 0;  // allocations not yet freed
-}  // namespace
-
-#ifndef MP3_NO_INTERPOSE
-static bool fail_now()
-{
-  if (fail_at <= 0 || --fail_at) return false;
-  return failed = true;
-}
-
-extern "C" {
-void *__libc_malloc(size_t);
-void *__libc_calloc(size_t, size_t);
-void *__libc_realloc(void *, size_t);
-void __libc_free(void *);
-
-void *malloc(size_t n)
-{
-  void *p = fail_now() ? nullptr : __libc_malloc(n);
-  live += p != nullptr;
-  return p;
-}
-
-void *calloc(size_t n, size_t m)
-{
-  void *p = fail_now() ? nullptr : __libc_calloc(n, m);
-  live += p != nullptr;
-  return p;
-}
-
-void *realloc(void *old, size_t n)
-{
-  if (fail_now()) return nullptr;
-  void *p = __libc_realloc(old, n);
-  live += (!old && p) - (old && !n);
-  return p;
-}
-
-void free(void *p)
-{
-  live -= p != nullptr;
-  __libc_free(p);
-}
-}
-#endif
-
-namespace {
-
-// Runs op once in full (charset converters are cached on first use), then
-// with its 1st, 2nd, ... allocation failing until it runs through.  op
-// returns 1 for the full result, 0 for a clean failure or a result with
-// fields missing, -1 for a wrong one.
-void every_failure(const char *what, const std::function<int()> &op)
-{
-#ifdef MP3_NO_INTERPOSE
-  GTEST_SKIP() << "the heap cannot be interposed under a sanitizer";
-#endif
-  ASSERT_EQ(op(), 1) << what;
-  for (long k = 1; k < 100000; k++) {
-    long before = live;
-    failed = false;
-    fail_at = k;
-    int r = op();
-    fail_at = 0;
-    ASSERT_EQ(live, before) << what << ": leak with allocation " << k << " failing";
-    ASSERT_NE(r, -1) << what << ": wrong result with allocation " << k << " failing";
-    if (!failed) {
-      ASSERT_EQ(r, 1) << what;
-      return;
-    }
-  }
-}
 
 struct opened {
   tarvo_test::scratch_dir d;
@@ -138,7 +57,7 @@ TEST(Mp3Alloc, TagsAndReader)
     if (t->album) r = -1;
     id3_tags_free(t);
     return r;
-  });
+  }, true);
   every_failure("tag_mp3_read", [&] {
     tag_test::props p;
     if (!tag_mp3_read(f.fd, &f.st, 0, "audio/mpeg", p.n(), p.v())) return 0;
@@ -146,5 +65,5 @@ TEST(Mp3Alloc, TagsAndReader)
     return p.get("res@sampleFrequency") == "44100" && p.get("dc:title") == "Ti" && p.get("dc:description") == "note"
                ? 1
                : 0;
-  });
+  }, true);
 }

@@ -88,6 +88,11 @@ TEST(Id3, FirstValueWinsAndArtistIsCreatorToo)
   // A flag the reader cannot follow drops every tag, ID3v1 included.
   EXPECT_TRUE(tags_of(id3v2(3, frame(3, "TIT2", text("X")), 0x80), id3v1("One", 17)).size() == 0);
   EXPECT_EQ(value(tags_of(id3v2(2, frame(2, "TT2", text("Old")))), "dc:title"), "Old");
+  // Extended headers: ID3v2.3 counts the bytes after its size, ID3v2.4 the
+  // whole header (here 6 bytes: size, one flag byte, no flags).
+  std::string ext23 = be32(6) + std::string(6, '\0'), ext24 = syncsafe(6) + std::string("\1\0", 2);
+  EXPECT_EQ(value(tags_of(id3v2(3, ext23 + frame(3, "TIT2", text("Ext3")), 0x40)), "dc:title"), "Ext3");
+  EXPECT_EQ(value(tags_of(id3v2(4, ext24 + frame(4, "TIT2", text("Ext4")), 0x40)), "dc:title"), "Ext4");
 }
 
 // ffmpeg writes ID3v2.4 with syncsafe frame sizes: read as plain numbers,

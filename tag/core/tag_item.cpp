@@ -33,12 +33,18 @@ struct reader_entry {
   tag_reader read;
 };
 
+int mp3_read(int file, const sys_file_stat_rec *st, const char *mime, sys_ptralloc_rec *names,
+             sys_ptralloc_rec *values)
+{
+  return tag_mp3_read(file, st, 0, mime, names, values);
+}
+
 // Tried in this order; the first match decides.  A format whose reader is
 // not part of the library gets the defaults under its own MIME type.
 const reader_entry kReaders[] = {
-    {tag_mp3_match, nullptr},  {tag_wav_match, nullptr},  {tag_wma_match, nullptr}, {tag_lpcm_match, nullptr},
-    {tag_mpeg_match, nullptr}, {tag_wmv_match, nullptr},  {tag_avi_match, nullptr}, {tag_jpeg_match, nullptr},
-    {tag_bmp_match, nullptr},  {tag_png_match, nullptr},  {tag_ogg_match, nullptr}, {tag_mp4_match, nullptr},
+    {tag_mp3_match, mp3_read},  {tag_wav_match, tag_wav_read},  {tag_wma_match, nullptr}, {tag_lpcm_match, tag_lpcm_read},
+    {tag_mpeg_match, nullptr}, {tag_wmv_match, nullptr},  {tag_avi_match, tag_avi_read}, {tag_jpeg_match, nullptr},
+    {tag_bmp_match, nullptr},  {tag_png_match, nullptr},  {tag_ogg_match, tag_ogg_read}, {tag_mp4_match, nullptr},
     {tag_dvr_match, nullptr},  {tag_tiff_match, nullptr}, {tag_gif_match, nullptr},
 };
 

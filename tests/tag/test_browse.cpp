@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 
+#include "mp3_test.h"
 #include "tag_test.h"
 
 namespace {
@@ -49,7 +50,8 @@ TEST(TagBrowse, FileResCarriesItsUriAndFilteredAttributes)
   tarvo_test::scratch_dir d;
   std::string p = d / "Music/a b.mp3";
   std::filesystem::create_directories(d.path / "Music");
-  tarvo_test::write_file(p, "12345");
+  std::string mp3 = mp3_test::frames(mp3_test::kind{}, 3);
+  tarvo_test::write_file(p, mp3);
   int fd = open(p.c_str(), O_RDONLY);
   sys_file_stat_rec st;
   ASSERT_EQ(sys_file_fstat(fd, &st), 1);
@@ -58,7 +60,7 @@ TEST(TagBrowse, FileResCarriesItsUriAndFilteredAttributes)
   ASSERT_EQ(tarvo_tag_browse_metadata(p.c_str(), fd, &st, "*", &all.o), 1);
   EXPECT_STREQ(all.o->element, "item");
   EXPECT_EQ(all.text("res"), "file://" + d.path.string() + "/Music/a%20b.mp3");
-  EXPECT_EQ(all.res_attribute("size"), "5");
+  EXPECT_EQ(all.res_attribute("size"), std::to_string(mp3.size()));
   EXPECT_EQ(all.text("upnp:album"), "Music");
   EXPECT_EQ(all.text("dc:title"), "a b");
 

@@ -9,4 +9,31 @@
 #define TAG_PROPERTY_RETRY_COUNT 10
 #define TAG_OPEN_RETRY_PAUSE_MS 1000u
 
+/* --- MPEG audio and ID3 --- */
+/* The file buffer of the frame scan and the tag reader: many frames or
+ * frame headers per read. */
+#define TAG_MP3_BUFFER_SIZE 8192u
+/* How far past the ID3v2 tag the first three frames are looked for: junk
+ * before the audio is small, and a file that is not MPEG audio must not be
+ * read to its end. */
+#define TAG_MP3_SYNC_SEARCH_MAX (256u * 1024u)
+/* Frames counted after the first one when there is no Xing or VBRI header;
+ * the rest of a longer file is worked out from its size, so that an hour
+ * costs no more than a minute. */
+#define TAG_MP3_COUNT_WINDOW (1024u * 1024u)
+/* The largest ID3v2 frame body read into memory; larger ones (pictures,
+ * blobs) are passed unread. */
+#define TAG_ID3_FRAME_BODY_MAX (1024u * 1024u)
+/* Room a resolved genre may take beyond its text ("(RX)" grows to
+ * "Remix", a number to a name). */
+#define TAG_ID3_GENRE_GROWTH 1024u
+
+/* --- RIFF (WAV, AVI) and Ogg --- */
+/* Bytes a WAV or AVI reader reads at most: the headers of a real file take a
+ * few hundred, so a file of endless tiny chunks or streams stops here. */
+#define TAG_RIFF_READ_MAX 65536u
+/* Bytes vorbisfile may read through the reader: the headers, the pages it
+ * needs at the end for the total time, and room for long comments. */
+#define TAG_OGG_READ_MAX 262144u
+
 #endif

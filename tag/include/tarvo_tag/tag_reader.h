@@ -99,6 +99,10 @@ int tag_duration_format(uint32_t ms, sys_ptralloc_rec *names, sys_ptralloc_rec *
 int tag_resolution_format(uint32_t width, uint32_t height, sys_ptralloc_rec *names, sys_ptralloc_rec *values);
 /* "res@protocolInfo" = "http-get:*:" mime ":" parameters. */
 int tag_protocol_info(const char *mime, const char *parameters, sys_ptralloc_rec *names, sys_ptralloc_rec *values);
+/* The same with the parameters head (for example "DLNA.ORG_PN=LPCM;
+ * DLNA.ORG_OP=11;DLNA.ORG_CI=0;DLNA.ORG_FLAGS=") followed by the flags
+ * value with primary bit 21 set. */
+int tag_protocol_info_flags(const char *mime, const char *head, sys_ptralloc_rec *names, sys_ptralloc_rec *values);
 /* The same with the parameters of a file without a DLNA profile:
  * DLNA.ORG_OP=01;DLNA.ORG_CI=0;DLNA.ORG_FLAGS= and the flags value with
  * primary bit 21 set. */
@@ -118,6 +122,27 @@ void tag_property_list_clear(sys_ptralloc_rec *names, sys_ptralloc_rec *values);
 
 /* Moves the position count bytes on; 1 only when it lands exactly there. */
 int tag_file_skip(int file, uint32_t count);
+
+/* --- text --- */
+
+/* UTF-16 text of len bytes (an odd last byte is ignored) as a heap UTF-8
+ * string, up to the first zero unit or the end.  A leading byte-order mark
+ * picks the order and is dropped; without one, order (UTF8_ORDER_LITTLE or
+ * UTF8_ORDER_BIG) holds.  Surrogate pairs become one character; a lone
+ * surrogate is dropped.  0 only when memory runs out. */
+int tag_utf16_decode(const unsigned char *data, uint32_t len, int order, char **out);
+
+/* --- the format readers (see tag_reader) --- */
+
+int tag_wav_read(int file, const sys_file_stat_rec *st, const char *mime, sys_ptralloc_rec *names,
+                 sys_ptralloc_rec *values);
+int tag_avi_read(int file, const sys_file_stat_rec *st, const char *mime, sys_ptralloc_rec *names,
+                 sys_ptralloc_rec *values);
+/* Reads nothing: the file is taken as 16-bit stereo PCM at 44100 Hz. */
+int tag_lpcm_read(int file, const sys_file_stat_rec *st, const char *mime, sys_ptralloc_rec *names,
+                  sys_ptralloc_rec *values);
+int tag_ogg_read(int file, const sys_file_stat_rec *st, const char *mime, sys_ptralloc_rec *names,
+                 sys_ptralloc_rec *values);
 
 /* --- the core's steps --- */
 
@@ -147,6 +172,71 @@ int tag_album_from_path(const char *path, sys_ptralloc_rec *names, sys_ptralloc_
 int tag_date_property_add(int64_t mtime, sys_ptralloc_rec *names, sys_ptralloc_rec *values);
 /* res@size in decimal. */
 int tag_size_property_add(uint64_t size, sys_ptralloc_rec *names, sys_ptralloc_rec *values);
+
+/* --- MPEG audio and ID3 (tag/mp3) --- */
+
+/* The MP3 reader.  A non-zero count_off skips the frame count after the
+ * first frames: no bitrate and no duration then. */
+int tag_mp3_read(int file, const sys_file_stat_rec *st, int count_off, const char *mime, sys_ptralloc_rec *names,
+                 sys_ptralloc_rec *values);
+
+/* One decoded MPEG audio frame header. */
+typedef struct {
+  uint32_t version;     /* 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5 */
+  uint32_t layer;       /* 3 Layer I, 2 Layer II, 1 Layer III */
+  uint32_t crc;         /* 1 when a CRC follows the header */
+  uint32_t bitrate;     /* bits per second */
+  uint32_t sample_rate; /* Hz */
+  uint32_t padding;
+  uint32_t private_bit;
+  uint32_t channel_mode; /* 3 single channel */
+  uint32_t mode_extension;
+  uint32_t copyright;
+  uint32_t original;
+  uint32_t emphasis;
+  uint32_t frame_length; /* bytes, header included */
+} mp3_header;
+
+/* What the frame scan learns.  After mp3_info_read the header's bitrate is
+ * the average bitrate of the file, rounded to a multiple of 1000. */
+typedef struct {
+  mp3_header header;       /* the first of three consistent frames */
+  uint32_t vbr;            /* 1 when a Xing or VBRI header gave the counts */
+  uint32_t frames;
+  uint64_t audio_bytes;
+  uint64_t duration_ms;
+  uint64_t non_audio_bytes; /* up to the first frame's header end, plus an ID3v1 tag */
+  uint64_t file_size;
+} mp3_info;
+
+/* 1/0; the file position is left anywhere. */
+int mp3_info_read(int file, const sys_file_stat_rec *st, int count_off, mp3_info *info);
+
+/* The first value of each kind from the ID3v2 tag at the start, then from
+ * the ID3v1 tag at the end; NULL fields were not found. */
+typedef struct {
+  char *title;
+  char *artist;
+  char *genre;
+  char *album;
+  char *comment;
+  uint32_t track; /* 0 when not found */
+} id3_tags;
+
+/* A new record, or NULL when a tag could not be read (or memory ran out);
+ * the file position is kept.  Freed with id3_tags_free. */
+id3_tags *id3_tags_read(int file, const sys_file_stat_rec *st);
+void id3_tags_free(id3_tags *tags);
+
+/* The genre names of ID3v1 and of ID3v2 references, by number. */
+#define ID3_GENRE_COUNT 148
+extern const char *const id3_genre_names[ID3_GENRE_COUNT];
+
+/* A genre text with its references resolved into a heap string: "(17)"
+ * and "(17)Rock" give the name of 17, "(RX)" Remix, "(CR)" Cover, "(("
+ * a literal "("; other text is kept.  0 for a broken (RX) or (CR), or when
+ * memory runs out. */
+int id3_genre_resolve(const char *text, char **out);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,45 @@
+// Internal to the MPEG audio and ID3 readers: a read buffer over a file
+// addressed by absolute offsets.
+#pragma once
+
+#include <tarvo_tag/tag_limits.h>
+
+#include <cstdint>
+
+namespace mp3 {
+
+// A read that falls inside what is buffered costs nothing; one outside it
+// refills the buffer from its own offset, so that hopping from frame to
+// frame reads each stretch of the file once.
+struct file_window {
+  int file;
+  int64_t start = 0;  // offset of buf[0]
+  uint32_t len = 0;   // bytes buffered
+  bool at_eof = false;  // the file ends at start + len
+  unsigned char buf[TAG_MP3_BUFFER_SIZE];
+
+  explicit file_window(int f) : file(f) {}
+  file_window(const file_window &) = delete;
+  file_window &operator=(const file_window &) = delete;
+
+  // The bytes from pos: at least need of them (need at most the buffer
+  // size) unless the file ends first; *got counts all that are buffered
+  // from pos.  NULL when the read fails.
+  const unsigned char *at(uint64_t pos, uint32_t need, uint32_t *got);
+  // Exactly n bytes from pos; false when the file ends first.  Large reads
+  // bypass the buffer.
+  bool read(uint64_t pos, void *dst, uint32_t n);
+};
+
+// The syncsafe number of ID3v2: 7 bits from each of 4 bytes.
+inline uint32_t syncsafe(const unsigned char *b)
+{
+  return uint32_t(b[0] & 0x7F) << 21 | uint32_t(b[1] & 0x7F) << 14 | uint32_t(b[2] & 0x7F) << 7 | (b[3] & 0x7F);
+}
+
+inline uint32_t big32(const unsigned char *b)
+{
+  return uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3];
+}
+
+}  // namespace mp3

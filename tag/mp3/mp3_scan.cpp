@@ -1,0 +1,261 @@
+// MPEG audio frames: the first three consistent frames behind an ID3v2
+// tag, the Xing or VBRI header, the frame count, duration and average
+// bitrate.
+#include <tarvo_tag/tag_limits.h>
+#include <tarvo_tag/tag_reader.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "mp3_impl.h"
+
+namespace {
+
+using mp3::file_window;
+
+enum { kVersion25 = 0, kVersion2 = 2, kVersion1 = 3 };
+enum { kLayer3 = 1, kLayer2 = 2, kLayer1 = 3 };
+
+// kbit/s by bitrate index: MPEG-1 Layer I, II, III, then MPEG-2/2.5 Layer
+// I and Layers II and III.
+const uint16_t kBitrates[5][16] = {
+    {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0},
+    {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},
+    {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0},
+    {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},
+    {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
+};
+
+const uint32_t kSampleRates[4][3] = {{11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000}, {44100, 48000, 32000}};
+
+uint32_t bitrate_of(uint32_t version, uint32_t layer, uint32_t index)
+{
+  uint32_t row = version == kVersion1 ? 3 - layer : (layer == kLayer1 ? 3 : 4);
+  return kBitrates[row][index] * 1000u;
+}
+
+// Samples a frame carries; a frame's bytes are samples / 8 × bitrate /
+// sample rate.
+uint32_t samples_per_frame(const mp3_header &h)
+{
+  if (h.layer == kLayer1) return 384;
+  if (h.layer == kLayer3 && h.version != kVersion1) return 576;
+  return 1152;
+}
+
+uint32_t frame_length(const mp3_header &h, uint32_t bitrate, uint32_t padding)
+{
+  if (h.layer == kLayer1) return (12 * bitrate / h.sample_rate + padding) * 4;
+  return samples_per_frame(h) / 8 * bitrate / h.sample_rate + padding;
+}
+
+// The header in b, or false for one that no stream can have.
+bool header_decode(const unsigned char *b, mp3_header *h)
+{
+  uint32_t version = b[1] >> 3 & 3, layer = b[1] >> 1 & 3, rate = b[2] >> 4, freq = b[2] >> 2 & 3;
+  if (version == 1 || layer == 0 || rate == 0 || rate == 15 || freq == 3) return false;
+  *h = mp3_header{};
+  h->version = version;
+  h->layer = layer;
+  h->crc = (b[1] & 1) == 0;
+  h->bitrate = bitrate_of(version, layer, rate);
+  h->sample_rate = kSampleRates[version][freq];
+  h->padding = b[2] >> 1 & 1;
+  h->private_bit = b[2] & 1;
+  h->channel_mode = b[3] >> 6;
+  h->mode_extension = b[3] >> 4 & 3;
+  h->copyright = b[3] >> 3 & 1;
+  h->original = b[3] >> 2 & 1;
+  h->emphasis = b[3] & 3;
+  h->frame_length = frame_length(*h, h->bitrate, h->padding);
+  return true;
+}
+
+// Frames of one stream agree in all but bitrate and padding.
+bool same_stream(const mp3_header &a, const mp3_header &b)
+{
+  return a.version == b.version && a.layer == b.layer && a.crc == b.crc && a.sample_rate == b.sample_rate &&
+         a.private_bit == b.private_bit && a.channel_mode == b.channel_mode && a.mode_extension == b.mode_extension &&
+         a.copyright == b.copyright && a.original == b.original && a.emphasis == b.emphasis;
+}
+
+struct scan {
+  file_window w;
+  mp3_info *info;
+  uint64_t first = 0;  // offset of the first confirmed frame
+  uint64_t next = 0;   // where the frame after the last one found starts
+  bool one_rate = true;  // every frame found so far has the first one's bitrate
+  scan(int file, mp3_info *i) : w(file), info(i) {}
+};
+
+// The next frame sync (0xFF and three set bits) at or after pos with a
+// whole header before the end of the file, starting before end.
+bool sync_find(file_window &w, uint64_t pos, uint64_t end, uint64_t *found, mp3_header *h)
+{
+  while (pos < end) {
+    uint32_t got;
+    const unsigned char *b = w.at(pos, 4, &got);
+    if (!b || got < 4) return false;
+    uint32_t starts = uint32_t(std::min<uint64_t>(got - 3, end - pos));
+    for (uint32_t i = 0; i < starts; i++) {
+      auto *q = static_cast<const unsigned char *>(std::memchr(b + i, 0xFF, starts - i));
+      if (!q) break;
+      i = uint32_t(q - b);
+      if ((b[i + 1] & 0xE0) == 0xE0 && header_decode(b + i, h)) {
+        *found = pos + i;
+        return true;
+      }
+    }
+    pos += starts;
+  }
+  return false;
+}
+
+// A frame count and byte count are believed when the mean frame they
+// give could exist in this stream and the bytes fit in the file.
+bool vbr_plausible(const scan &s, uint32_t frames, uint32_t bytes)
+{
+  const mp3_header &h = s.info->header;
+  if (!frames || !bytes || bytes > s.info->file_size - std::min(s.info->file_size, s.first)) return false;
+  uint64_t smallest = frame_length(h, bitrate_of(h.version, h.layer, 1), 0);
+  uint64_t largest = frame_length(h, bitrate_of(h.version, h.layer, 14), 1);
+  return smallest * frames <= bytes && largest * frames >= bytes;
+}
+
+void vbr_set(scan &s, uint32_t frames, uint32_t bytes)
+{
+  if (!vbr_plausible(s, frames, bytes)) return;
+  s.info->vbr = 1;
+  s.info->frames = frames;
+  s.info->audio_bytes = bytes;
+}
+
+// VBRI stands 32 bytes past the header; Xing after the side information.
+bool vbr_read(scan &s, uint64_t frame)
+{
+  const mp3_header &h = s.info->header;
+  unsigned char b[16];
+  if (!s.w.read(frame + 36, b, 4)) return false;
+  if (std::memcmp(b, "VBRI", 4) == 0) {
+    if (!s.w.read(frame + 46, b, 8)) return false;
+    vbr_set(s, mp3::big32(b + 4), mp3::big32(b));
+    if (s.info->vbr) return true;
+  }
+  bool mono = h.channel_mode == 3;
+  uint32_t side = h.version == kVersion1 ? (mono ? 17 : 32) : (mono ? 9 : 17);
+  uint64_t at = frame + 4 + side + (h.crc ? 2 : 0);
+  if (!s.w.read(at, b, 4)) return false;
+  if (std::memcmp(b, "Xing", 4) != 0) return true;
+  if (!s.w.read(at + 4, b, 12)) return false;
+  if ((mp3::big32(b) & 3) == 3) vbr_set(s, mp3::big32(b + 4), mp3::big32(b + 8));
+  return true;
+}
+
+// Where the audio may begin: after an ID3v2 tag, when there is one.
+bool id3v2_skip(file_window &w, uint64_t *pos)
+{
+  uint32_t got;
+  const unsigned char *b = w.at(0, 10, &got);
+  if (!b || got < 3) return false;
+  *pos = 0;
+  if (std::memcmp(b, "ID3", 3) != 0) return true;
+  if (got < 10) return false;
+  *pos = 10 + uint64_t(mp3::syncsafe(b + 6));
+  return true;
+}
+
+// Three frames in a row of one stream; a frame that does not fit the
+// first starts the count again from itself.
+bool frames_confirm(scan &s)
+{
+  uint64_t pos;
+  if (!id3v2_skip(s.w, &pos)) return false;
+  uint64_t limit = pos + TAG_MP3_SYNC_SEARCH_MAX;
+  for (int count = 0; count < 3;) {
+    uint64_t at;
+    mp3_header h;
+    if (!sync_find(s.w, pos, limit, &at, &h)) return false;
+    if (count && same_stream(h, s.info->header)) {
+      count++;
+      s.one_rate = s.one_rate && h.bitrate == s.info->header.bitrate;
+    } else {
+      s.one_rate = true;
+      s.info->header = h;
+      s.info->non_audio_bytes = at + 4;
+      s.first = at;
+      count = 1;
+      if (!s.info->vbr && !vbr_read(s, at)) return false;
+    }
+    pos = at + h.frame_length;
+  }
+  s.next = pos;
+  return true;
+}
+
+// Frames counted through a window of the stream; past it, the rest of the
+// audio is worked out from its size: by the one frame size of a stream of
+// one bitrate, by the window's mean frame otherwise.
+void frames_count(scan &s, uint64_t audio_end)
+{
+  mp3_info &info = *s.info;
+  uint64_t pos = s.next, window_end = s.first + TAG_MP3_COUNT_WINDOW, frames = 3;
+  bool one_rate = s.one_rate;
+  for (;;) {
+    uint64_t at;
+    mp3_header h;
+    if (!sync_find(s.w, pos, std::min(window_end, info.file_size), &at, &h)) break;
+    frames++;
+    one_rate = one_rate && h.bitrate == info.header.bitrate;
+    pos = at + h.frame_length;
+  }
+  if (window_end >= audio_end || pos >= audio_end) {
+    info.frames = uint32_t(std::min<uint64_t>(frames, UINT32_MAX));
+    return;
+  }
+  const mp3_header &h = info.header;
+  unsigned __int128 rest = audio_end - pos, more;
+  if (one_rate) more = (rest * 8 * h.sample_rate + samples_per_frame(h) * uint64_t(h.bitrate) / 2) /
+                       (samples_per_frame(h) * uint64_t(h.bitrate));
+  else more = (rest * frames + (pos - s.first) / 2) / (pos - s.first);
+  info.frames = uint32_t(std::min<unsigned __int128>(frames + more, UINT32_MAX));
+}
+
+// An ID3v1 tag takes the last 128 bytes.
+bool id3v1_probe(file_window &w, uint64_t size, bool *found)
+{
+  *found = false;
+  if (size < 128) return true;
+  unsigned char b[3];
+  if (!w.read(size - 128, b, 3)) return false;
+  *found = std::memcmp(b, "TAG", 3) == 0;
+  return true;
+}
+
+uint32_t round_thousand(uint64_t v) { return uint32_t(std::min<uint64_t>((v + 500) / 1000 * 1000, UINT32_MAX)); }
+
+}  // namespace
+
+extern "C" int mp3_info_read(int file, const sys_file_stat_rec *st, int count_off, mp3_info *info)
+{
+  *info = mp3_info{};
+  info->file_size = st->size;
+  scan s(file, info);
+  if (!frames_confirm(s)) return 0;
+  if (!info->vbr) {
+    bool v1;
+    if (!id3v1_probe(s.w, info->file_size, &v1)) return 0;
+    if (v1) info->non_audio_bytes += 128;
+    if (info->file_size <= info->non_audio_bytes) return 0;
+    info->audio_bytes = info->file_size - info->non_audio_bytes;
+    info->frames = 3;
+    if (!count_off) frames_count(s, info->file_size - (v1 ? 128 : 0));
+  }
+  if (count_off) return 1;
+  mp3_header &h = info->header;
+  uint32_t spf = samples_per_frame(h);
+  info->duration_ms = uint64_t(info->frames) * spf * 1000 / h.sample_rate;
+  unsigned __int128 bytes_rate = (unsigned __int128)info->audio_bytes * h.sample_rate * 8;
+  uint64_t frame_rate = uint64_t(info->frames) * spf;
+  h.bitrate = round_thousand(uint64_t(std::min<unsigned __int128>(bytes_rate / frame_rate, UINT64_MAX - 1000)));
+  return 1;
+}

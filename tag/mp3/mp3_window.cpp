@@ -1,0 +1,59 @@
+// The read buffer of the MPEG audio and ID3 readers.
+#include <tarvo_util/sys_file.h>
+
+#include <cstring>
+
+#include "mp3_impl.h"
+
+namespace mp3 {
+
+namespace {
+
+// Fills dst from the file's current position up to n bytes or its end.
+bool read_full(int file, unsigned char *dst, uint32_t n, uint32_t *got)
+{
+  *got = 0;
+  while (*got < n) {
+    uint32_t k;
+    if (!sys_file_read(file, dst + *got, n - *got, &k)) return false;
+    if (k == 0) break;
+    *got += k;
+  }
+  return true;
+}
+
+}  // namespace
+
+const unsigned char *file_window::at(uint64_t pos, uint32_t need, uint32_t *got)
+{
+  uint64_t end = uint64_t(start) + len;
+  if (pos >= uint64_t(start) && (at_eof || (pos <= end && end - pos >= need))) {
+    *got = pos < end ? uint32_t(end - pos) : 0;
+    return pos < end ? buf + (pos - uint64_t(start)) : buf;
+  }
+  int64_t now;
+  if (pos > uint64_t(INT64_MAX) || !sys_file_seek_set(file, int64_t(pos), &now) || now != int64_t(pos)) return nullptr;
+  start = now;
+  len = 0;
+  at_eof = false;
+  if (!read_full(file, buf, sizeof buf, &len)) return nullptr;
+  at_eof = len < sizeof buf;
+  *got = len;
+  return buf;
+}
+
+bool file_window::read(uint64_t pos, void *dst, uint32_t n)
+{
+  uint32_t got;
+  if (n <= sizeof buf) {
+    const unsigned char *p = at(pos, n, &got);
+    if (!p || got < n) return false;
+    std::memcpy(dst, p, n);
+    return true;
+  }
+  int64_t now;
+  return pos <= uint64_t(INT64_MAX) && sys_file_seek_set(file, int64_t(pos), &now) && now == int64_t(pos) &&
+         read_full(file, static_cast<unsigned char *>(dst), n, &got) && got == n;
+}
+
+}  // namespace mp3

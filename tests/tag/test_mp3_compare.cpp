@@ -1,0 +1,109 @@
+// MPEG audio files made by ffmpeg and lame, read through the dump program
+// and held against what ffprobe and exiftool say of them.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tag_tools.h"
+
+using namespace tag_tools;
+
+namespace {
+
+class Mp3Compare : public ::testing::Test {
+ protected:
+  tarvo_test::scratch_dir d;
+
+  std::string item(const std::string &path)
+  {
+    result r = dump({path, "audio/mpeg"});
+    EXPECT_EQ(r.status, 0) << path;
+    return r.out;
+  }
+};
+
+const char kSine[] = "-f lavfi -i sine=frequency=440:duration=7.3 ";
+
+// Tags as exiftool gives them, in one run: "-" for a tag it did not find.
+std::map<std::string, std::string> exiftool_tags(const std::string &path)
+{
+  static const char *const kTags[] = {"Title", "Artist", "Album", "Genre", "Track", "Comment"};
+  std::string cmd = "exiftool -f -s -s -s";
+  for (const char *t : kTags) cmd += std::string(" -") + t;
+  std::vector<std::string> l = lines(run(cmd + " " + quote(path)).out);
+  std::map<std::string, std::string> m;
+  for (size_t i = 0; i < l.size() && i < std::size(kTags); i++) m[kTags[i]] = l[i];
+  return m;
+}
+
+}  // namespace
+
+TEST_F(Mp3Compare, StreamsAgreeWithFfprobe)
+{
+  TAG_TOOLS_REQUIRE("ffmpeg", "ffprobe");
+  struct {
+    const char *name, *args;
+    bool vbr, profile;
+  } cases[] = {
+      {"cbr.mp3", "-ac 2 -ar 44100 -c:a libmp3lame -b:a 128k", false, true},
+      {"vbr.mp3", "-ac 2 -ar 48000 -c:a libmp3lame -q:a 3", true, true},
+      {"mono.mp3", "-ac 1 -ar 32000 -c:a libmp3lame -b:a 64k", false, true},
+      {"mpeg2.mp3", "-ac 2 -ar 22050 -c:a libmp3lame -b:a 64k", false, false},
+      {"low.mp2", "-ac 2 -ar 24000 -c:a mp2 -b:a 96k", false, false},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string f = d / c.name;
+    ASSERT_TRUE(ffmpeg(std::string(kSine) + c.args, f));
+    std::string it = item(f);
+    auto p = ffprobe_fields(f, "stream=sample_rate,channels,bit_rate:format=duration", "a:0");
+    // One frame is 24 to 36 ms; encoders differ on whether a VBR header
+    // frame counts.
+    EXPECT_NEAR(double(duration_ms(res_attribute(it, "duration"))), double(seconds_ms(p["duration"])), 30);
+    EXPECT_EQ(res_attribute(it, "sampleFrequency"), p["sample_rate"]);
+    EXPECT_EQ(res_attribute(it, "nrAudioChannels"), p["channels"]);
+    int64_t bitrate = std::atoll(res_attribute(it, "bitrate").c_str()) * 8;
+    // The average is rounded to a multiple of 1000 bit/s.
+    EXPECT_NEAR(double(bitrate), std::atof(p["bit_rate"].c_str()), c.vbr ? 1000 : 0);
+    EXPECT_EQ(res_attribute(it, "protocolInfo").find("DLNA.ORG_PN=MP3;") != std::string::npos, c.profile);
+  }
+}
+
+TEST_F(Mp3Compare, TagsAgreeWithExiftool)
+{
+  TAG_TOOLS_REQUIRE("ffmpeg", "lame", "exiftool");
+  std::string wav = d / "tone.wav", v24 = d / "v24.mp3", v23 = d / "v23.mp3", utf16 = d / "utf16.mp3";
+  ASSERT_TRUE(ffmpeg(std::string(kSine) + "-ac 2", wav));
+  // ffmpeg writes ID3v2.4 with syncsafe sizes; the long title makes a
+  // frame size that reads differently as a plain number.
+  std::string long_title = "Ünïcode title " + std::string(150, 'x');
+  ASSERT_TRUE(ffmpeg("-i " + quote(wav) + " -c:a libmp3lame -b:a 128k -metadata title=" + quote(long_title) +
+                         " -metadata artist=Ärtist -metadata album=Album -metadata genre=Jazz -metadata track=3/10",
+                     v24));
+  // lame writes ID3v2.3 and ID3v1, its comment in UTF-16 behind an empty
+  // description.
+  std::string lame = "LC_ALL=C.UTF-8 lame --quiet -b 128 --tt 'Lame title' --ta 'Lame artist' --tl 'Lame album' "
+                     "--tc 'Lame comment' --tn 7/12 --tg 17 ";
+  ASSERT_TRUE(generate(lame + "--id3v2-utf16 --add-id3v2 " + quote(wav) + " " + quote(v23), v23));
+  for (const std::string &f : {v24, v23}) {
+    SCOPED_TRACE(f);
+    std::string it = item(f);
+    auto e = exiftool_tags(f);
+    EXPECT_EQ(element(it, "dc:title"), e["Title"]);
+    EXPECT_EQ(element(it, "dc:creator"), e["Artist"]);
+    EXPECT_EQ(element(it, "upnp:artist"), e["Artist"]);
+    EXPECT_EQ(element(it, "upnp:album"), e["Album"]);
+    EXPECT_EQ(element(it, "upnp:genre"), e["Genre"]);
+    EXPECT_EQ(element(it, "upnp:originalTrackNumber"), std::to_string(std::atoi(e["Track"].c_str())));
+    EXPECT_EQ(element(it, "dc:description"), e["Comment"] == "-" ? "" : e["Comment"]);
+  }
+  // Beyond the Basic Multilingual Plane, in a UTF-16 surrogate pair.
+  ASSERT_TRUE(generate("LC_ALL=C.UTF-8 lame --quiet --id3v2-only --id3v2-utf16 --tt 'Song \xf0\x9f\x8e\xb5' " +
+                           quote(wav) + " " + quote(utf16),
+                       utf16));
+  EXPECT_EQ(element(item(utf16), "dc:title"), "Song \xf0\x9f\x8e\xb5");
+}

@@ -329,18 +329,27 @@ int device_subscription_initial(device_subscription *sub, const char *body)
 
 void device_gena_release(tarvo_device_ctx *c, device_subscription *sub)
 {
-  device_gena *g = c->gena;
   sub->due_ms = steady_ms() + DEVICE_GENA_INITIAL_DELAY_MS;
-  if (sub->due_ms < g->timer_due_ms) sys_sync_notify_all(&g->timer_wake);
+  // Before the timer thread is there, its first round finds the due time.
+  device_gena *g = c->gena;
+  if (g && sub->due_ms < g->timer_due_ms) sys_sync_notify_all(&g->timer_wake);
 }
 
 int device_gena_start(tarvo_device_ctx *c)
 {
   auto *g = static_cast<device_gena *>(sys_alloc_zero(sizeof(device_gena)));
   if (!g) return 0;
-  c->gena = g;
   g->timer_due_ms = INT64_MAX;
-  if (!sys_sync_create(&g->timer_wake) || !sys_sync_create(&g->send_wake)) return 0;
+  if (!sys_sync_create(&g->timer_wake) || !sys_sync_create(&g->send_wake)) {
+    sys_sync_destroy(&g->timer_wake);
+    sys_sync_destroy(&g->send_wake);
+    sys_alloc_free(g);
+    return 0;
+  }
+  // Connections are served already and look at it under the mutex.
+  sys_mutex_lock(&c->sub_mutex);
+  c->gena = g;
+  sys_mutex_unlock(&c->sub_mutex);
   bool ok = sys_thread_create(&c->timer_thread, timer_loop, c);
   for (uint32_t i = 0; ok && i < DEVICE_GENA_SENDERS; i++) {
     g->sender[i].ctx = c;
@@ -395,12 +404,12 @@ int tarvo_device_event_notify(tarvo_device_ctx **ctx, const char *service_id, co
 {
   if (!ctx || !*ctx || !service_id || !body) return 0;
   tarvo_device_ctx *c = *ctx;
-  if (!c->gena || device_stopping(c)) return 0;
+  if (!c->sub_mutex || device_stopping(c)) return 0;
   device_event_body *b = body_make(body);
   if (!b) return 0;
   b->refs = 1;  // held here until every outbox has it
   sys_mutex_lock(&c->sub_mutex);
-  bool queued = !device_stopping(c), any = false;
+  bool queued = c->gena && !device_stopping(c), any = false;
   for (uint32_t i = c->subscriptions.len; queued && i-- > 0;) {
     auto *sub = static_cast<device_subscription *>(c->subscriptions.buf[i]);
     if (sys_str_diff(sub->service_id, service_id)) continue;

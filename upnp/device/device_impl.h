@@ -219,9 +219,9 @@ void device_gena_stop(tarvo_device_ctx *ctx);
 // On the accept thread when it stops: frees every subscription and the
 // list, under the subscription mutex.
 void device_gena_clear(tarvo_device_ctx *ctx);
-// No thread is left: frees jobs still queued (without running them), the
-// SSDP socket list and whatever GENA and SSDP keep in the context.  It
-// must accept a context whose GENA and SSDP fields are still zero.
+// No thread is left: frees the subscriptions with their unsent NOTIFYs,
+// the SSDP socket list and whatever GENA and SSDP keep in the context.
+// It must accept a context whose GENA and SSDP fields are still zero.
 void device_gena_free(tarvo_device_ctx *ctx);
 // SUBSCRIBE and UNSUBSCRIBE, on a connection thread; the request line is
 // read, the path %-decoded, conn->http11 and conn->head set.  Sets

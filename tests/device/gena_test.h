@@ -67,8 +67,9 @@ message parse(const std::string &raw);
 std::string subscribe_request(const std::string &path, const std::string &headers);
 
 // Records every request it is sent; answers each with status (or never,
-// when silent).
+// when silent).  Listens on ip.
 struct callback_server {
+  std::string ip;
   int sock = -1;
   uint16_t port = 0;
   std::atomic<bool> silent{false};
@@ -79,7 +80,7 @@ struct callback_server {
   std::atomic<bool> stop{false};
   std::thread th;
 
-  callback_server();
+  explicit callback_server(const char *ip = "127.0.0.1");
   ~callback_server();
   std::string url(const std::string &path = "/cb") const;
   // The first n requests once they are there (fewer after timeout_ms).
@@ -99,5 +100,12 @@ struct udp {
 };
 
 std::string search(const std::string &st, const std::string &mx = "0");
+
+// A port on ip where nothing listens.
+uint16_t closed_port(const char *ip);
+// The ids of the program's threads.
+std::vector<int> threads();
+// Voluntary context switches of thread tid so far; -1 when it is gone.
+long wakeups(int tid);
 
 }  // namespace gena_test

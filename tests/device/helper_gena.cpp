@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
+#include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
@@ -161,10 +163,10 @@ std::string subscribe_request(const std::string &path, const std::string &header
   return "SUBSCRIBE " + path + " HTTP/1.1\r\nHOST: 127.0.0.1\r\n" + headers + "\r\n";
 }
 
-callback_server::callback_server()
+callback_server::callback_server(const char *at) : ip(at)
 {
   sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a = address("127.0.0.1", 0);
+  sockaddr_in a = address(at, 0);
   socklen_t len = sizeof a;
   if (sock < 0 || bind(sock, reinterpret_cast<sockaddr *>(&a), sizeof a) || listen(sock, 16) ||
       getsockname(sock, reinterpret_cast<sockaddr *>(&a), &len))
@@ -203,7 +205,7 @@ callback_server::~callback_server()
 
 std::string callback_server::url(const std::string &path) const
 {
-  return "http://127.0.0.1:" + std::to_string(port) + path;
+  return "http://" + ip + ":" + std::to_string(port) + path;
 }
 
 std::vector<message> callback_server::wait(size_t n, int timeout_ms)
@@ -268,6 +270,38 @@ std::string search(const std::string &st, const std::string &mx)
 {
   return "M-SEARCH * HTTP/1.1\r\nHOST: 239.255.255.250:1900\r\nMAN: \"ssdp:discover\"\r\nMX: " + mx +
          "\r\nST: " + st + "\r\n\r\n";
+}
+
+uint16_t closed_port(const char *ip)
+{
+  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a = address(ip, 0);
+  socklen_t len = sizeof a;
+  uint16_t port = 0;
+  if (s >= 0 && !bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a) &&
+      !getsockname(s, reinterpret_cast<sockaddr *>(&a), &len))
+    port = ntohs(a.sin_port);
+  if (s >= 0) close(s);
+  return port;
+}
+
+std::vector<int> threads()
+{
+  std::vector<int> ids;
+  if (DIR *d = opendir("/proc/self/task")) {
+    while (dirent *e = readdir(d))
+      if (e->d_name[0] != '.') ids.push_back(std::atoi(e->d_name));
+    closedir(d);
+  }
+  return ids;
+}
+
+long wakeups(int tid)
+{
+  std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/status");
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("voluntary_ctxt_switches:", 0) == 0) return std::atol(line.c_str() + 24);
+  return -1;
 }
 
 }  // namespace gena_test

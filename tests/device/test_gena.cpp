@@ -2,6 +2,7 @@
 // and NOTIFY messages, renewal, expiry and cancellation.
 #include "gena_test.h"
 
+#include <algorithm>
 #include <chrono>
 #include <tarvo_util/sys_time.h>
 #include <unistd.h>
@@ -83,35 +84,51 @@ TEST(GenaHeaders, KeepsSidCallbacksAndKeepAlive)
   device_gena_request_free(&rq);
 }
 
-TEST(GenaCallbacks, OnlyTheSubscriberOrItsSubnetAndAtMostFour)
+// A CALLBACK header that large serves no subscriber; it would only make
+// every NOTIFY costly.
+TEST(GenaHeaders, OversizedCallbackIsRefusedWith412)
 {
-  connection_addresses addr{};
-  sys_ip4_scan("10.0.0.1", addr.local_ip);
-  sys_ip4_scan("192.168.5.9", addr.remote_ip);
-  const uint8_t mask[4] = {255, 255, 255, 0};
+  auto callback_of = [](size_t value_len) {
+    return "CALLBACK:<http://10.0.0.2/" + std::string(value_len - 18, 'a') + ">";
+  };
+  for (auto [len, status] : {std::pair<size_t, const char *>{DEVICE_GENA_CALLBACK_HEADER_MAX, nullptr},
+                             {DEVICE_GENA_CALLBACK_HEADER_MAX + 1, "412 Precondition Failed"},
+                             {6000, "412 Precondition Failed"}}) {
+    device_gena_request rq{};
+    EXPECT_STREQ(check({{"HOST:h", callback_of(len), "NT:upnp:event"}, 0, 0, status}, &rq), status) << len;
+    device_gena_request_free(&rq);
+  }
+}
+
+// Events go only to the host that subscribed: a callback at a third
+// address would let any client aim NOTIFY traffic at it (CVE-2020-12695).
+TEST(GenaCallbacks, CallbackToAThirdHostIsRefused)
+{
+  uint8_t peer[4];
+  sys_ip4_scan("192.168.5.9", peer);
   auto filtered = [&](std::vector<std::string> urls) {
     device_gena_request rq{};
     auto *list = static_cast<sys_str_list>(sys_alloc_zero((urls.size() + 1) * sizeof(char *)));
     for (size_t i = 0; i < urls.size(); i++) sys_str_clone(urls[i].c_str(), &list[i]);
     rq.callbacks = list;
     std::vector<std::string> kept;
-    int r = device_gena_callbacks_filter(&rq, &addr, mask);
+    int r = device_gena_callbacks_filter(&rq, peer);
     for (char **u = rq.callbacks; u && *u; u++) kept.push_back(*u);
     EXPECT_EQ(r, !kept.empty());
     device_gena_request_free(&rq);
     return kept;
   };
-  EXPECT_EQ(filtered({"http://192.168.5.9:4004/cb", "http://10.0.0.77/x", "HTTP://10.0.0.1:1/"}),
-            (std::vector<std::string>{"http://192.168.5.9:4004/cb", "http://10.0.0.77/x",
-                                      "HTTP://10.0.0.1:1/"}));
-  EXPECT_TRUE(filtered({"http://10.0.1.1/", "http://192.168.5.10/", "http://host.example/",
-                        "https://10.0.0.2/", "http://10.0.0.2:0/", "http://10.0.0.2:65536/",
-                        "http://10.0.0.2.5/", "http://8.8.8.8/"})
+  EXPECT_EQ(filtered({"http://192.168.5.9:4004/cb", "http://192.168.5.10/x", "HTTP://192.168.5.9:1/"}),
+            (std::vector<std::string>{"http://192.168.5.9:4004/cb", "HTTP://192.168.5.9:1/"}));
+  // Neighbours on the subscriber's own subnet are third hosts too.
+  EXPECT_TRUE(filtered({"http://192.168.5.10/", "http://192.168.5.1/", "http://host.example/",
+                        "http://localhost/", "https://192.168.5.9/", "http://192.168.5.9:0/",
+                        "http://192.168.5.9:65536/", "http://192.168.5.9.5/", "http://8.8.8.8/"})
                   .empty());
-  EXPECT_EQ(filtered({"http://8.8.8.8/", "http://10.0.0.2/1", "http://10.0.0.2/2", "http://10.0.0.2/3",
-                      "http://10.0.0.2/4", "http://10.0.0.2/5"}),
-            (std::vector<std::string>{"http://10.0.0.2/1", "http://10.0.0.2/2", "http://10.0.0.2/3",
-                                      "http://10.0.0.2/4"}));
+  EXPECT_EQ(filtered({"http://8.8.8.8/", "http://192.168.5.9/1", "http://192.168.5.9/2",
+                      "http://192.168.5.9/3", "http://192.168.5.9/4", "http://192.168.5.9/5"}),
+            (std::vector<std::string>{"http://192.168.5.9/1", "http://192.168.5.9/2",
+                                      "http://192.168.5.9/3", "http://192.168.5.9/4"}));
 }
 
 TEST(GenaPropertySet, BuildsEscapedProperties)
@@ -149,6 +166,7 @@ class Gena : public ::testing::Test {
   void SetUp() override
   {
     GENA_NEED_NET();
+    others = threads();
     ASSERT_TRUE(d.start(false));
   }
 
@@ -156,6 +174,16 @@ class Gena : public ::testing::Test {
   device_test::reply subscribe(const std::string &callbacks, const std::string &path = "/event/test")
   {
     return device_test::exchange(d.port(), subscribe_request(path, "CALLBACK: " + callbacks + "\r\nNT: upnp:event\r\n"));
+  }
+
+  // The same from another address.
+  device_test::reply subscribe_from(const char *ip, const std::string &callbacks)
+  {
+    int s = device_test::connect_to(d.port(), ip);
+    device_test::send_all(s, subscribe_request("/event/test", "CALLBACK: " + callbacks + "\r\nNT: upnp:event\r\n"));
+    device_test::reply r = device_test::read_reply(s);
+    close(s);
+    return r;
   }
 
   device_test::reply unsubscribe(const std::string &sid, const std::string &path = "/event/test")
@@ -176,6 +204,7 @@ class Gena : public ::testing::Test {
   }
 
   device d;
+  std::vector<int> others;  // the program's threads before the device started
 };
 
 TEST_F(Gena, InitialEventThenNotificationsInOrder)
@@ -214,32 +243,22 @@ TEST_F(Gena, InitialEventThenNotificationsInOrder)
   EXPECT_EQ(cb.count(), 3u);
 }
 
-TEST_F(Gena, EventQueuedBeforeTheInitialEventWaitsForIt)
+TEST_F(Gena, InitialEventComesFirstAfterItsPause)
 {
   callback_server cb;
-  // With the queue's writer lock held here, the connection thread stores
-  // the subscription and answers, and then waits to queue the initial
-  // event: an event reported now is queued ahead of it.
-  sys_mutex_lock(&d.ctx->queue_mutex);
-  int s = device_test::connect_to(d.port());
-  ASSERT_GE(s, 0);
-  device_test::send_all(s, subscribe_request("/event/test", "CALLBACK: <" + cb.url() + ">\r\nNT: upnp:event\r\n"));
-  device_test::reply a = device_test::read_reply(s);
-  ASSERT_EQ(a.status, "200 OK");
+  int64_t t0 = std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+                   .count();
+  ASSERT_EQ(subscribe("<" + cb.url() + ">").status, "200 OK");
+  // Reported during the pause: it waits for the initial event.
   EXPECT_TRUE(tarvo_device_event_notify(&d.ctx, kServiceId, "<early/>"));
-  usleep(300000);
-  EXPECT_EQ(cb.count(), 0u) << "an event reached the subscriber before its initial event";
-  sys_mutex_unlock(&d.ctx->queue_mutex);
-  close(s);
-  EXPECT_TRUE(tarvo_device_event_notify(&d.ctx, kServiceId, "<late/>"));
-  std::vector<message> got = cb.wait(3);
-  ASSERT_EQ(got.size(), 3u);
+  std::vector<message> got = cb.wait(2);
+  ASSERT_EQ(got.size(), 2u);
   EXPECT_EQ(got[0].header("SEQ"), "0");
   EXPECT_EQ(got[0].body, kInitialBody);
+  EXPECT_GE(got[0].at_ms - t0, int64_t(DEVICE_GENA_INITIAL_DELAY_MS) - 20);
   EXPECT_EQ(got[1].header("SEQ"), "1");
   EXPECT_EQ(got[1].body, "<early/>");
-  EXPECT_EQ(got[2].header("SEQ"), "2");
-  EXPECT_EQ(got[2].body, "<late/>");
 }
 
 TEST_F(Gena, LaterCallbackTakesOverWhenEarlierOnesFail)
@@ -256,20 +275,40 @@ TEST_F(Gena, LaterCallbackTakesOverWhenEarlierOnesFail)
   EXPECT_EQ(refusing.count(), 2u);
 }
 
-TEST_F(Gena, CallbacksElsewhereAreRefused)
+// CVE-2020-12695: a client subscribes on behalf of a third host, here
+// 127.0.0.1 asked for by 127.0.0.2, to aim NOTIFY traffic at it.
+TEST_F(Gena, CallbackToAThirdAddressIsRefused)
 {
-  callback_server cb;
-  EXPECT_EQ(subscribe("<http://10.1.2.3/cb><http://localhost:" + std::to_string(cb.port) + "/>").status,
-            "412 I need Callback");
-  device_test::reply a = subscribe("<http://10.1.2.3/cb><" + cb.url() + ">");
+  callback_server victim;
+  EXPECT_EQ(subscribe_from("127.0.0.2", "<" + victim.url() + ">").status, "412 I need Callback");
+  EXPECT_EQ(subscribe_from("127.0.0.2", "<http://127.0.0.2:1/><" + std::string(6000, 'x') + ">").status,
+            "412 Precondition Failed");
+  device_test::reply a = subscribe("<http://10.1.2.3/cb><http://localhost:" +
+                                   std::to_string(victim.port) + "/><" + victim.url() + ">");
   ASSERT_EQ(a.status, "200 OK");
-  ASSERT_EQ(cb.wait(1).size(), 1u);
+  ASSERT_EQ(victim.wait(1).size(), 1u);
   sys_mutex_lock(&d.ctx->sub_mutex);
   device_subscription *sub = find(a.header("SID"));
   ASSERT_NE(sub, nullptr);
   ASSERT_NE(sub->callbacks, nullptr);
-  EXPECT_EQ(sub->callbacks[0], cb.url());
+  EXPECT_EQ(sub->callbacks[0], victim.url());
   EXPECT_EQ(sub->callbacks[1], nullptr);
+  EXPECT_EQ(d.ctx->subscriptions.len, 1u);
+  sys_mutex_unlock(&d.ctx->sub_mutex);
+}
+
+TEST_F(Gena, OneAddressKeepsOnlyItsShareOfSubscriptions)
+{
+  callback_server cb;
+  std::vector<std::string> sids;
+  for (uint32_t i = 0; i <= DEVICE_GENA_PEER_SUBSCRIPTIONS_MAX; i++)
+    sids.push_back(subscribe("<" + cb.url() + ">").header("SID"));
+  // The oldest made room for the newest; other addresses keep theirs.
+  EXPECT_EQ(renew(sids[0]).status, "412 invalid SID");
+  EXPECT_EQ(renew(sids[1]).status, "200 OK");
+  EXPECT_EQ(renew(sids.back()).status, "200 OK");
+  sys_mutex_lock(&d.ctx->sub_mutex);
+  EXPECT_EQ(d.ctx->subscriptions.len, DEVICE_GENA_PEER_SUBSCRIPTIONS_MAX);
   sys_mutex_unlock(&d.ctx->sub_mutex);
 }
 
@@ -416,6 +455,96 @@ TEST_F(Gena, EndCutsANotifyTheSubscriberNeverAnswers)
   tarvo_device_end(&d.ctx);
   d.started = false;
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+}
+
+int64_t ms_since(std::chrono::steady_clock::time_point t0)
+{
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+}
+
+TEST_F(Gena, StalledSubscribersDelayNoOtherSubscriber)
+{
+  // Callbacks that take each NOTIFY and never answer: three subscriptions
+  // from one address, one from another.
+  callback_server stuck2("127.0.0.2"), stuck3("127.0.0.3"), healthy;
+  stuck2.silent = stuck3.silent = true;
+  for (int i = 0; i < 3; i++) ASSERT_EQ(subscribe_from("127.0.0.2", "<" + stuck2.url() + ">").status, "200 OK");
+  ASSERT_EQ(subscribe_from("127.0.0.3", "<" + stuck3.url() + ">").status, "200 OK");
+  ASSERT_EQ(stuck2.wait(1).size(), 1u);
+  ASSERT_EQ(stuck3.wait(1).size(), 1u);
+
+  auto t0 = std::chrono::steady_clock::now();
+  ASSERT_EQ(subscribe("<" + healthy.url() + ">").status, "200 OK");
+  ASSERT_EQ(healthy.wait(1).size(), 1u);
+  EXPECT_LT(ms_since(t0), 1500);
+  t0 = std::chrono::steady_clock::now();
+  for (int i = 0; i < 3; i++) EXPECT_TRUE(tarvo_device_event_notify(&d.ctx, kServiceId, "<e/>"));
+  std::vector<message> got = healthy.wait(4);
+  ASSERT_EQ(got.size(), 4u);
+  EXPECT_LT(ms_since(t0), 1000);
+  EXPECT_EQ(got[3].header("SEQ"), "3");
+  // One exchange at a time per address: the first is still waiting.
+  EXPECT_EQ(stuck2.count(), 1u);
+}
+
+// 1,000 SUBSCRIBEs whose callbacks go nowhere (a closed port), sent over
+// eight kept-alive connections, then a new subscriber.
+TEST_F(Gena, FloodOfDeadCallbacksStallsNobody)
+{
+  const size_t idle = threads().size();
+  const std::string dead = "<http://127.0.0.2:" + std::to_string(closed_port("127.0.0.2")) + "/cb>";
+  const std::string request = subscribe_request("/event/test", "CALLBACK: " + dead + "\r\nNT: upnp:event\r\n");
+  std::vector<int> conns;
+  for (int i = 0; i < 8; i++) conns.push_back(device_test::connect_to(d.port(), "127.0.0.2"));
+  size_t most = 0, answered = 0;
+  for (int round = 0; round < 125; round++) {
+    for (int s : conns) device_test::send_all(s, request);
+    for (int s : conns) answered += device_test::read_reply(s).status == "200 OK";
+    most = std::max(most, threads().size());
+  }
+  for (int s : conns) close(s);
+  EXPECT_EQ(answered, 1000u);
+  EXPECT_LE(most, idle + conns.size()) << "threads beyond one per connection";
+
+  callback_server cb;
+  auto t0 = std::chrono::steady_clock::now();
+  device_test::reply a = subscribe("<" + cb.url() + ">");
+  ASSERT_EQ(a.status, "200 OK");
+  ASSERT_EQ(cb.wait(1, 2000).size(), 1u);
+  EXPECT_LT(ms_since(t0), 2000);
+  t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(unsubscribe(a.header("SID")).status, "200 OK");
+  EXPECT_LT(ms_since(t0), 1000);
+
+  size_t now = 0;
+  for (int i = 0; i < 50 && (now = threads().size()) > idle + 1; i++) usleep(100000);  // + cb's own
+  EXPECT_LE(now, idle + 1) << "threads left after the flood";
+}
+
+// With no client the senders sleep for good and the timer thread wakes
+// only for its address check.
+TEST_F(Gena, IdleDeviceSleeps)
+{
+#if defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the thread sanitizer starts a thread of its own that wakes often";
+#endif
+  std::vector<int> device_threads = threads();
+  std::erase_if(device_threads, [&](int tid) { return std::ranges::count(others, tid) != 0; });
+  callback_server cb;  // a subscriber, quiet after its initial event
+  ASSERT_EQ(subscribe("<" + cb.url() + ">").status, "200 OK");
+  ASSERT_EQ(cb.wait(1).size(), 1u);
+  usleep(200000);
+  std::vector<std::pair<int, long>> before;
+  for (int tid : device_threads) before.emplace_back(tid, wakeups(tid));
+  usleep(4000000);
+  std::vector<long> woke;
+  for (auto [tid, n] : before) woke.push_back(wakeups(tid) - n);
+  std::sort(woke.rbegin(), woke.rend());
+  // The busiest may be the accept loop; then comes the timer thread, at
+  // one address check every DEVICE_ADDRESS_CHECK_S, and then nobody.
+  ASSERT_GE(woke.size(), 3u);
+  EXPECT_LE(woke[1], 4 / DEVICE_ADDRESS_CHECK_S + 1);
+  EXPECT_EQ(woke[2], 0) << "a third thread woke while idle";
 }
 
 }  // namespace

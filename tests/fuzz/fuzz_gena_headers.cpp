@@ -29,9 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
   const char *status = device_gena_headers(list.data(), unsubscribe, http10, &rq);
   if (!status && !unsubscribe && !rq.sid) {
     if (!rq.callbacks || !rq.has_nt) std::abort();
-    connection_addresses addr{{192, 168, 1, 2}, 80, {192, 168, 1, 9}, 4000};
-    const uint8_t mask[4] = {255, 255, 255, 0};
-    device_gena_callbacks_filter(&rq, &addr, mask);
+    const uint8_t peer[4] = {192, 168, 1, 9};
+    device_gena_callbacks_filter(&rq, peer);
     uint32_t n = 0;
     for (char **u = rq.callbacks; u && *u; u++) n++;
     if (n > DEVICE_GENA_CALLBACKS_MAX) std::abort();

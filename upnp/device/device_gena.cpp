@@ -1,11 +1,8 @@
 // SUBSCRIBE and UNSUBSCRIBE on a service's event URL: new subscriptions,
 // renewals and cancellations.  Initial events and NOTIFY messages go out
-// from the timer thread (device_gena_event.cpp).
+// from the senders of device_gena_event.cpp.
 #include "device_gena_ssdp.h"
 
-#include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <netinet/in.h>
 #include <string_view>
 #include <tarvo_util/digest.h>
 #include <tarvo_util/sys_time.h>
@@ -110,9 +107,11 @@ const char *header_check(const char *line, int unsubscribe, device_gena_request 
     if (!device_clone_view(device_header_value(line, 4), &rq->sid)) return "500 internal server error";
   } else if (is("callback:")) {
     if (unsubscribe) return "400 bad request";
+    std::string_view v = device_header_value(line, 9);
+    if (v.size() > DEVICE_GENA_CALLBACK_HEADER_MAX) return "412 Precondition Failed";
     sys_str_list_free(rq->callbacks);
     rq->callbacks = nullptr;
-    int r = callbacks_parse(device_header_value(line, 9), &rq->callbacks);
+    int r = callbacks_parse(v, &rq->callbacks);
     if (r < 0) return "500 internal server error";
     rq->callbacks_invalid = r == 0;
   } else if (is("nt:")) {
@@ -125,24 +124,7 @@ const char *header_check(const char *line, int unsubscribe, device_gena_request 
 
 bool ip_equal(const uint8_t *a, const uint8_t *b) { return !sys_byte_diff(a, 4, b); }
 
-// The netmask of the interface that holds ip; all ones when none does.
-void netmask_of(const uint8_t *ip, uint8_t *mask)
-{
-  sys_byte_copy(mask, 4, "\xff\xff\xff\xff");
-  ifaddrs *list = nullptr;
-  if (getifaddrs(&list)) return;
-  for (ifaddrs *i = list; i; i = i->ifa_next) {
-    if (!i->ifa_addr || !i->ifa_netmask || i->ifa_addr->sa_family != AF_INET) continue;
-    auto *a = reinterpret_cast<const sockaddr_in *>(i->ifa_addr);
-    if (!ip_equal(reinterpret_cast<const uint8_t *>(&a->sin_addr), ip)) continue;
-    auto *m = reinterpret_cast<const sockaddr_in *>(i->ifa_netmask);
-    sys_byte_copy(mask, 4, &m->sin_addr);
-    break;
-  }
-  freeifaddrs(list);
-}
-
-bool callback_allowed(const char *url, const connection_addresses *addr, const uint8_t *mask)
+bool callback_allowed(const char *url, const uint8_t *remote_ip)
 {
   uri_rec u{};
   if (!uri_parse(&u, url)) return false;
@@ -150,11 +132,8 @@ bool callback_allowed(const char *url, const connection_addresses *addr, const u
   uint16_t port = 0;
   bool ok = device_case_equal(u.scheme, "http") && u.host[0] &&
             sys_ip4_scan(u.host, ip) == sys_str_len(u.host) &&
-            (!u.port[0] || (sys_str_scan_uint16(u.port, &port) == sys_str_len(u.port) && port));
-  if (ok && !ip_equal(ip, addr->remote_ip)) {
-    for (int i = 0; i < 4; i++)
-      if ((ip[i] & mask[i]) != (addr->local_ip[i] & mask[i])) ok = false;
-  }
+            (!u.port[0] || (sys_str_scan_uint16(u.port, &port) == sys_str_len(u.port) && port)) &&
+            ip_equal(ip, remote_ip);
   uri_free(&u);
   return ok;
 }
@@ -189,32 +168,44 @@ int subscription_remove(tarvo_device_ctx *c, const char *sid)
 {
   sys_mutex_lock(&c->sub_mutex);
   int32_t i = device_subscription_find(c, sid);
-  if (i >= 0) {
-    device_subscription_free(static_cast<device_subscription *>(c->subscriptions.buf[i]));
-    sys_ptralloc_remove(&c->subscriptions, uint32_t(i));
-  }
+  if (i >= 0) device_subscription_drop(c, uint32_t(i));
   sys_mutex_unlock(&c->sub_mutex);
   return i >= 0;
 }
 
-// Stores a new subscription and copies its SID into sid; 0 with nothing
-// stored, *full set when the list is at its limit.
-int subscription_add(tarvo_device_ctx *c, const char *service_id, device_gena_request *rq,
-                     char *sid, bool *full)
+// Room for one more subscription from peer: when the peer holds its
+// share already, its oldest subscription goes, so that one client's flood
+// costs only its own subscriptions.  false when the list is full.
+bool room_for(tarvo_device_ctx *c, const uint8_t *peer)
 {
+  uint32_t held = 0, oldest = 0;
+  for (uint32_t i = 0; i < c->subscriptions.len; i++)
+    if (ip_equal(static_cast<device_subscription *>(c->subscriptions.buf[i])->peer, peer) && !held++)
+      oldest = i;
+  if (held >= DEVICE_GENA_PEER_SUBSCRIPTIONS_MAX) device_subscription_drop(c, oldest);
+  return c->subscriptions.len < DEVICE_GENA_SUBSCRIPTIONS_MAX;
+}
+
+// Stores a new subscription, its initial event waiting in its outbox, and
+// copies its SID into sid; 0 with nothing stored, *full set when the list
+// is at its limit.
+int subscription_add(http_server_conn *conn, const char *service_id, device_gena_request *rq,
+                     const char *initial, char *sid, bool *full)
+{
+  tarvo_device_ctx *c = device_conn_ctx(conn);
   auto *sub = static_cast<device_subscription *>(sys_alloc_zero(sizeof(device_subscription)));
   char uuid[UUID_BUF_LEN];
-  if (!sub || !uuid_create(uuid)) {
-    sys_alloc_free(sub);
+  if (!sub || !uuid_create(uuid) || !device_subscription_initial(sub, initial)) {
+    device_subscription_free(sub);
     return 0;
   }
   sub->service_id = service_id;
   sys_str_copy(sub->sid + sys_str_copy(sub->sid, "uuid:"), uuid);
+  sys_byte_copy(sub->peer, 4, conn->addr.remote_ip);
   sub->expiry = expiry_from_now();
-  sub->initial_pending = 1;
   int ok = 0;
   sys_mutex_lock(&c->sub_mutex);
-  *full = c->subscriptions.len >= DEVICE_GENA_SUBSCRIPTIONS_MAX;
+  *full = !device_stopping(c) && !room_for(c, sub->peer);
   if (!device_stopping(c) && !*full && sys_ptralloc_append(&c->subscriptions, sub)) {
     sub->callbacks = rq->callbacks;
     rq->callbacks = nullptr;
@@ -224,6 +215,16 @@ int subscription_add(tarvo_device_ctx *c, const char *service_id, device_gena_re
   sys_mutex_unlock(&c->sub_mutex);
   if (!ok) device_subscription_free(sub);
   return ok;
+}
+
+// The initial event goes once the pause after the answer is over.
+void initial_release(tarvo_device_ctx *c, const char *sid)
+{
+  sys_mutex_lock(&c->sub_mutex);
+  int32_t i = device_subscription_find(c, sid);
+  if (i >= 0 && !device_stopping(c))
+    device_gena_release(c, static_cast<device_subscription *>(c->subscriptions.buf[i]));
+  sys_mutex_unlock(&c->sub_mutex);
 }
 
 void subscribe(http_server_conn *conn, device_gena_request *rq, const device_request_info *info,
@@ -238,17 +239,15 @@ void subscribe(http_server_conn *conn, device_gena_request *rq, const device_req
   }
   char sid[DEVICE_SID_LEN + 1];
   bool full = false;
-  if (device_stopping(c) || !subscription_add(c, handler->service_id, rq, sid, &full)) {
+  int ok = !device_stopping(c) &&
+           subscription_add(conn, handler->service_id, rq, initial ? initial : "", sid, &full);
+  sys_alloc_free(initial);
+  if (!ok) {
     if (full) device_fail_answer(conn, "500 unable to accept");
-    sys_alloc_free(initial);
     return;
   }
   answer(conn, sid, rq->keep_alive);
-  // Without its initial event the subscriber would never learn the state,
-  // and events held for it would wait for ever: it goes, and its next
-  // renewal fails, so that it subscribes again.
-  if (!device_event_queue(c, 1, sid, initial ? initial : "")) subscription_remove(c, sid);
-  sys_alloc_free(initial);
+  initial_release(c, sid);
 }
 
 void renew(http_server_conn *conn, const device_gena_request *rq)
@@ -284,15 +283,6 @@ int body_discard(http_server_conn *conn, const device_gena_request *rq)
 
 }  // namespace
 
-void device_subscription_free(device_subscription *sub)
-{
-  if (!sub) return;
-  sys_str_list_free(sub->callbacks);
-  for (uint32_t i = 0; i < sub->held.len; i++) sys_alloc_free(sub->held.buf[i]);
-  sys_ptralloc_free(&sub->held);
-  sys_alloc_free(sub);
-}
-
 int32_t device_subscription_find(const tarvo_device_ctx *c, const char *sid)
 {
   for (uint32_t i = 0; i < c->subscriptions.len; i++)
@@ -325,14 +315,13 @@ const char *device_gena_headers(char *const *lines, int unsubscribe, int http10,
   return nullptr;
 }
 
-int device_gena_callbacks_filter(device_gena_request *rq, const connection_addresses *addr,
-                                 const uint8_t *netmask)
+int device_gena_callbacks_filter(device_gena_request *rq, const uint8_t *remote_ip)
 {
   uint32_t kept = 0;
   for (uint32_t i = 0; rq->callbacks && rq->callbacks[i]; i++) {
     char *u = rq->callbacks[i];
     rq->callbacks[i] = nullptr;
-    if (kept < DEVICE_GENA_CALLBACKS_MAX && callback_allowed(u, addr, netmask))
+    if (kept < DEVICE_GENA_CALLBACKS_MAX && callback_allowed(u, remote_ip))
       rq->callbacks[kept++] = u;
     else
       sys_alloc_free(u);
@@ -362,11 +351,8 @@ void device_gena_serve(http_server_conn *conn, const http_request_startline_rec 
     device_gena_request_free(&rq);
     return;
   }
-  if (!err && !unsubscribe && !rq.sid) {
-    uint8_t mask[4];
-    netmask_of(conn->addr.local_ip, mask);
-    if (!device_gena_callbacks_filter(&rq, &conn->addr, mask)) err = "412 I need Callback";
-  }
+  if (!err && !unsubscribe && !rq.sid && !device_gena_callbacks_filter(&rq, conn->addr.remote_ip))
+    err = "412 I need Callback";
   if (err)
     device_fail_answer(conn, err);
   else if (unsubscribe && subscription_remove(device_conn_ctx(conn), rq.sid))

@@ -6,21 +6,37 @@
 
 #include "device_impl.h"
 
+#include <tarvo_util/http_client.h>
+
 // "uuid:" and a UUID.
 inline constexpr uint32_t DEVICE_SID_LEN = 41;
+
+// One event body, shared by the NOTIFYs of every subscriber it goes to;
+// the last holder frees it.  Under the subscription mutex.
+struct device_event_body {
+  uint32_t refs;
+  uint32_t length;
+  char *text;  // NUL-terminated, in the same allocation
+};
 
 struct device_subscription {
   const char *service_id;        // the handler copy's string
   char sid[DEVICE_SID_LEN + 1];
-  uint32_t seq;                  // of the last event sent
+  uint8_t peer[4];               // the subscriber's address
+  uint32_t seq;                  // of the last event queued for it
   sys_str_list callbacks;
   int64_t expiry;                // seconds since 1970
-  // Until the initial event has gone, ordinary events are held here
-  // (char* bodies in queue order) so that the subscriber sees SEQ 0 first.
-  int initial_pending;
-  sys_ptralloc_rec held;
+  // NOTIFYs still to send (device_event_body*) and their SEQs, in
+  // order; the initial event leads with SEQ 0.  Nothing goes out before
+  // due_ms (steady clock).
+  sys_ptralloc_rec outbox;
+  sys_uint32alloc_rec outbox_seq;
+  int64_t due_ms;
+  int busy;     // a sender is delivering the head of the outbox
+  int removed;  // out of the list while busy: its sender frees it
 };
 
+// Frees the subscription and its outbox; under the subscription mutex.
 void device_subscription_free(device_subscription *sub);
 // Index of the subscription with exactly that SID; -1 when none.  Under
 // the subscription mutex.
@@ -28,18 +44,37 @@ int32_t device_subscription_find(const tarvo_device_ctx *ctx, const char *sid);
 // The SEQ that follows seq: 1 comes after 4294967295.
 uint32_t device_seq_next(uint32_t seq);
 
-// One entry of the event queue.  initial: key is a SID, body the initial
-// event; otherwise key is a service_id.
-struct device_event_job {
+// --- event delivery (device_gena_event.cpp); under the subscription mutex ---
+
+// One NOTIFY sender thread; under the subscription mutex.
+struct device_gena_sender {
   tarvo_device_ctx *ctx;
-  int initial;
-  char *key;
-  char *body;
+  sys_thread_handle thread;
+  http_client_rec *client;              // the exchange in flight, cut at the stop
+  const device_subscription *serving;   // busy with it
 };
 
-// Copies key and body into a new job and queues it; 0 (nothing queued)
-// when stopping, on exhaustion or when no slot came free in time.
-int device_event_queue(tarvo_device_ctx *ctx, int initial, const char *key, const char *body);
+// The timer thread and the NOTIFY senders share this; its fields are
+// guarded by the subscription mutex (quit is also read without it).
+struct device_gena {
+  sys_sync_rec timer_wake;  // the timer thread waits on it until its next due time
+  sys_sync_rec send_wake;   // idle senders wait on it for a subscription to serve
+  int quit;                 // atomic; the threads are to end
+  int64_t timer_due_ms;     // when the timer thread looks again (steady clock)
+  uint32_t next_pick;       // where the senders' next round starts
+  uint32_t senders;         // started
+  device_gena_sender sender[DEVICE_GENA_SENDERS];
+};
+
+// Takes subscription i out of the list and frees it, or leaves it to the
+// sender that is delivering to it.
+void device_subscription_drop(tarvo_device_ctx *ctx, uint32_t i);
+// A new subscription whose initial event (body copied) waits in its
+// outbox until device_gena_release; 0 on exhaustion.
+int device_subscription_initial(device_subscription *sub, const char *body);
+// The pause before the initial event starts now; the timer thread hands
+// the subscription to a sender when it is over.
+void device_gena_release(tarvo_device_ctx *ctx, device_subscription *sub);
 
 // --- SUBSCRIBE and UNSUBSCRIBE headers ---
 
@@ -62,11 +97,10 @@ const char *device_gena_headers(char *const *lines, int unsubscribe, int http10,
                                 device_gena_request *rq);
 void device_gena_request_free(device_gena_request *rq);
 // Keeps in rq->callbacks the first DEVICE_GENA_CALLBACKS_MAX URLs that
-// may be called: http URLs whose host is a dotted address equal to the
-// subscriber's or inside the subnet (netmask) of the address the request
-// came in on.  1 when at least one is left.
-int device_gena_callbacks_filter(device_gena_request *rq, const connection_addresses *addr,
-                                 const uint8_t *netmask);
+// may be called: http URLs whose host is the dotted address the request
+// came from (remote_ip), so that nobody can point events at a third
+// host.  1 when at least one is left.
+int device_gena_callbacks_filter(device_gena_request *rq, const uint8_t *remote_ip);
 
 // --- SSDP ---
 

@@ -83,7 +83,7 @@ struct tarvo_device_ctx {
   int timer_started;
 
   // --- GENA and SSDP keep their own fields below ---
-  void *notify_client;            // under sub_mutex: the NOTIFY being sent, cancelled at the end
+  struct device_gena *gena;       // the event senders and the timer's wake-up; from device_gena_start
   int ssdp_running;               // atomic; the SSDP thread has not ended
   int ssdp_request;               // atomic; socket work the SSDP thread is asked to do
 };
@@ -210,16 +210,18 @@ void device_awake_release(void);
 // failed start calls device_gena_stop when device_gena_start succeeded,
 // and device_gena_free always.
 
-// Starts the timer thread; 1/0.
+// Starts the timer thread and the NOTIFY senders; 1, or 0 with none left
+// running.
 int device_gena_start(tarvo_device_ctx *ctx);
-// Joins the timer thread; the stop flag is set.
+// Wakes and joins the timer thread and the senders, cutting NOTIFYs in
+// flight; the stop flag is set.
 void device_gena_stop(tarvo_device_ctx *ctx);
 // On the accept thread when it stops: frees every subscription and the
 // list, under the subscription mutex.
 void device_gena_clear(tarvo_device_ctx *ctx);
-// No thread is left: frees jobs still queued (without running them), the
-// SSDP socket list and whatever GENA and SSDP keep in the context.  It
-// must accept a context whose GENA and SSDP fields are still zero.
+// No thread is left: frees the subscriptions with their unsent NOTIFYs,
+// the SSDP socket list and whatever GENA and SSDP keep in the context.
+// It must accept a context whose GENA and SSDP fields are still zero.
 void device_gena_free(tarvo_device_ctx *ctx);
 // SUBSCRIBE and UNSUBSCRIBE, on a connection thread; the request line is
 // read, the path %-decoded, conn->http11 and conn->head set.  Sets

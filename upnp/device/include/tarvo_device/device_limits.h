@@ -23,12 +23,15 @@
 /* --- GENA and SSDP --- */
 #define DEVICE_GENA_TIMEOUT_S 300u          /* life of a subscription from its last (re)subscription */
 #define DEVICE_GENA_SUBSCRIPTIONS_MAX 256u  /* subscriptions of all services together */
+#define DEVICE_GENA_PEER_SUBSCRIPTIONS_MAX 32u /* of one subscriber address; its oldest makes room */
 #define DEVICE_GENA_CALLBACKS_MAX 4u        /* callback URLs kept per subscription */
-#define DEVICE_GENA_HELD_MAX 200u           /* events held for a subscription until its initial event */
-#define DEVICE_GENA_QUEUE_WAIT_MS 30000u    /* longest wait for a free event queue slot */
+#define DEVICE_GENA_CALLBACK_HEADER_MAX 5000u /* a longer CALLBACK value is refused */
+#define DEVICE_GENA_PENDING_MAX 200u        /* NOTIFYs waiting for one subscriber; one further behind is given up */
 #define DEVICE_GENA_INITIAL_DELAY_MS 500u   /* pause before a subscription's initial event */
-#define DEVICE_TIMER_WAIT_MS 1000u          /* the timer thread waits this long for a job */
-#define DEVICE_GENA_SWEEP_S 5               /* expired subscriptions are removed this often */
+#define DEVICE_GENA_SENDERS 4u              /* threads sending NOTIFYs, each to one subscriber at a time */
+#define DEVICE_GENA_SENDERS_PER_PEER 1u     /* of them busy with one subscriber address at once */
+#define DEVICE_GENA_CONNECT_TIMEOUT_MS 3000u /* a callback that does not accept by then has failed */
+#define DEVICE_GENA_SEND_TIMEOUT_MS 5000u   /* longest wait to send a NOTIFY or for its status line */
 #define DEVICE_ADDRESS_CHECK_S 2            /* the local address list is read again this often */
 #define DEVICE_SSDP_TTL 4u                  /* of announcements */
 #define DEVICE_SSDP_DATAGRAM_MAX 8192u      /* a datagram that fills this buffer is dropped */

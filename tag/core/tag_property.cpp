@@ -121,14 +121,23 @@ int tag_protocol_info(const char *mime, const char *parameters, sys_ptralloc_rec
          add_text(TAG_NAME(RES_PROTOCOL_INFO), {t.sa.buf, t.sa.len}, names, values);
 }
 
-int tag_protocol_info_no_profile(const char *mime, sys_ptralloc_rec *names, sys_ptralloc_rec *values)
+int tag_protocol_info_profile(const char *mime, const char *profile, sys_ptralloc_rec *names,
+                              sys_ptralloc_rec *values)
 {
   static constexpr char kHead[] = "DLNA.ORG_OP=01;DLNA.ORG_CI=0;DLNA.ORG_FLAGS=";
-  char parameters[sizeof kHead - 1 + FLAGS_PARAM_SIZE];
-  std::memcpy(parameters, kHead, sizeof kHead - 1);
-  flags_param_init(parameters + sizeof kHead - 1);
-  flags_param_set_primary_flag(parameters + sizeof kHead - 1, 21);
-  return tag_protocol_info(mime, parameters, names, values);
+  char flags[sizeof kHead - 1 + FLAGS_PARAM_SIZE];
+  std::memcpy(flags, kHead, sizeof kHead - 1);
+  flags_param_init(flags + sizeof kHead - 1);
+  flags_param_set_primary_flag(flags + sizeof kHead - 1, 21);
+  if (!profile) return tag_protocol_info(mime, flags, names, values);
+  tag::text t;
+  return t.add("DLNA.ORG_PN=") && t.add(profile) && t.add(";") && t.add(flags) && t.add({"", 1}) &&
+         tag_protocol_info(mime, t.sa.buf, names, values);
+}
+
+int tag_protocol_info_no_profile(const char *mime, sys_ptralloc_rec *names, sys_ptralloc_rec *values)
+{
+  return tag_protocol_info_profile(mime, nullptr, names, values);
 }
 
 uint32_t tag_property_index(const sys_ptralloc_rec *names, const char *name)

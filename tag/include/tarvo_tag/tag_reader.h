@@ -103,6 +103,10 @@ int tag_protocol_info(const char *mime, const char *parameters, sys_ptralloc_rec
  * DLNA.ORG_OP=01;DLNA.ORG_CI=0;DLNA.ORG_FLAGS= and the flags value with
  * primary bit 21 set. */
 int tag_protocol_info_no_profile(const char *mime, sys_ptralloc_rec *names, sys_ptralloc_rec *values);
+/* The same led by "DLNA.ORG_PN=" profile ";"; a NULL profile gives the
+ * form without one. */
+int tag_protocol_info_profile(const char *mime, const char *profile, sys_ptralloc_rec *names,
+                              sys_ptralloc_rec *values);
 
 /* --- looking properties up (names compared byte for byte) --- */
 
@@ -118,6 +122,18 @@ void tag_property_list_clear(sys_ptralloc_rec *names, sys_ptralloc_rec *values);
 
 /* Moves the position count bytes on; 1 only when it lands exactly there. */
 int tag_file_skip(int file, uint32_t count);
+
+/* --- image readers (tag/image) --- */
+int tag_jpeg_read(int file, const sys_file_stat_rec *st, const char *mime, sys_ptralloc_rec *names,
+                  sys_ptralloc_rec *values);
+int tag_bmp_read(int file, const sys_file_stat_rec *st, const char *mime, sys_ptralloc_rec *names,
+                 sys_ptralloc_rec *values);
+int tag_png_read(int file, const sys_file_stat_rec *st, const char *mime, sys_ptralloc_rec *names,
+                 sys_ptralloc_rec *values);
+int tag_gif_read(int file, const sys_file_stat_rec *st, const char *mime, sys_ptralloc_rec *names,
+                 sys_ptralloc_rec *values);
+int tag_tiff_read(int file, const sys_file_stat_rec *st, const char *mime, sys_ptralloc_rec *names,
+                  sys_ptralloc_rec *values);
 
 /* --- the core's steps --- */
 

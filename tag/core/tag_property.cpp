@@ -121,23 +121,19 @@ int tag_protocol_info(const char *mime, const char *parameters, sys_ptralloc_rec
          add_text(TAG_NAME(RES_PROTOCOL_INFO), {t.sa.buf, t.sa.len}, names, values);
 }
 
-int tag_protocol_info_profile(const char *mime, const char *profile, sys_ptralloc_rec *names,
-                              sys_ptralloc_rec *values)
+int tag_protocol_info_flags(const char *mime, const char *head, sys_ptralloc_rec *names, sys_ptralloc_rec *values)
 {
-  static constexpr char kHead[] = "DLNA.ORG_OP=01;DLNA.ORG_CI=0;DLNA.ORG_FLAGS=";
-  char flags[sizeof kHead - 1 + FLAGS_PARAM_SIZE];
-  std::memcpy(flags, kHead, sizeof kHead - 1);
-  flags_param_init(flags + sizeof kHead - 1);
-  flags_param_set_primary_flag(flags + sizeof kHead - 1, 21);
-  if (!profile) return tag_protocol_info(mime, flags, names, values);
-  tag::text t;
-  return t.add("DLNA.ORG_PN=") && t.add(profile) && t.add(";") && t.add(flags) && t.add({"", 1}) &&
-         tag_protocol_info(mime, t.sa.buf, names, values);
+  char flags[FLAGS_PARAM_SIZE];
+  flags_param_init(flags);
+  flags_param_set_primary_flag(flags, 21);
+  tag::text parameters;
+  return parameters.add(head) && parameters.add(flags) && parameters.add({"", 1}) &&
+         tag_protocol_info(mime, parameters.sa.buf, names, values);
 }
 
 int tag_protocol_info_no_profile(const char *mime, sys_ptralloc_rec *names, sys_ptralloc_rec *values)
 {
-  return tag_protocol_info_profile(mime, nullptr, names, values);
+  return tag_protocol_info_flags(mime, "DLNA.ORG_OP=01;DLNA.ORG_CI=0;DLNA.ORG_FLAGS=", names, values);
 }
 
 uint32_t tag_property_index(const sys_ptralloc_rec *names, const char *name)

@@ -223,12 +223,16 @@ int exif_date_add(char *date, sys_ptralloc_rec *names, sys_ptralloc_rec *values)
   return tag_property_add(TAG_NAME(DC_DATE), date, names, values);
 }
 
-const char *jpeg_profile(uint32_t width, uint32_t height)
+// The protocolInfo parameters before the flags value, with the DLNA
+// profile the size allows.
+const char *jpeg_parameters(uint32_t width, uint32_t height)
 {
-  if (width <= 640 && height <= 480) return "JPEG_SM";
-  if (width <= 1024 && height <= 768) return "JPEG_MED";
-  if (width <= 4096 && height <= 4096) return "JPEG_LRG";
-  return nullptr;
+#define JPEG_FLAGS_HEAD "DLNA.ORG_OP=01;DLNA.ORG_CI=0;DLNA.ORG_FLAGS="
+  if (width <= 640 && height <= 480) return "DLNA.ORG_PN=JPEG_SM;" JPEG_FLAGS_HEAD;
+  if (width <= 1024 && height <= 768) return "DLNA.ORG_PN=JPEG_MED;" JPEG_FLAGS_HEAD;
+  if (width <= 4096 && height <= 4096) return "DLNA.ORG_PN=JPEG_LRG;" JPEG_FLAGS_HEAD;
+  return JPEG_FLAGS_HEAD;
+#undef JPEG_FLAGS_HEAD
 }
 
 }  // namespace
@@ -260,7 +264,7 @@ int tag_jpeg_read(int file, const sys_file_stat_rec *, const char *mime, sys_ptr
            (tag_is_blank(info.comment) || tag_text_property_add(TAG_NAME(DC_DESCRIPTION), info.comment, names, values)) &&
            (tag_is_blank(info.copyright) || tag_text_property_add(TAG_NAME(DC_RIGHTS), info.copyright, names, values)) &&
            tag_uint_property_add(TAG_NAME(RES_COLOR_DEPTH), info.depth, names, values) &&
-           tag_protocol_info_profile(mime, jpeg_profile(info.width, info.height), names, values);
+           tag_protocol_info_flags(mime, jpeg_parameters(info.width, info.height), names, values);
   jpeg_info_free(&info);
   return ok;
 }

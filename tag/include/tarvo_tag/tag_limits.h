@@ -35,4 +35,12 @@
 /* Largest single allocation libtiff may make for one picture. */
 #define TAG_TIFF_ALLOC_MAX (1024u * 1024u)
 
+/* --- RIFF (WAV, AVI) and Ogg --- */
+/* Bytes a WAV or AVI reader reads at most: the headers of a real file take a
+ * few hundred, so a file of endless tiny chunks or streams stops here. */
+#define TAG_RIFF_READ_MAX 65536u
+/* Bytes vorbisfile may read through the reader: the headers, the pages it
+ * needs at the end for the total time, and room for long comments. */
+#define TAG_OGG_READ_MAX 262144u
+
 #endif

@@ -99,14 +99,14 @@ int tag_duration_format(uint32_t ms, sys_ptralloc_rec *names, sys_ptralloc_rec *
 int tag_resolution_format(uint32_t width, uint32_t height, sys_ptralloc_rec *names, sys_ptralloc_rec *values);
 /* "res@protocolInfo" = "http-get:*:" mime ":" parameters. */
 int tag_protocol_info(const char *mime, const char *parameters, sys_ptralloc_rec *names, sys_ptralloc_rec *values);
+/* The same with the parameters head (for example "DLNA.ORG_PN=LPCM;
+ * DLNA.ORG_OP=11;DLNA.ORG_CI=0;DLNA.ORG_FLAGS=") followed by the flags
+ * value with primary bit 21 set. */
+int tag_protocol_info_flags(const char *mime, const char *head, sys_ptralloc_rec *names, sys_ptralloc_rec *values);
 /* The same with the parameters of a file without a DLNA profile:
  * DLNA.ORG_OP=01;DLNA.ORG_CI=0;DLNA.ORG_FLAGS= and the flags value with
  * primary bit 21 set. */
 int tag_protocol_info_no_profile(const char *mime, sys_ptralloc_rec *names, sys_ptralloc_rec *values);
-/* The same led by "DLNA.ORG_PN=" profile ";"; a NULL profile gives the
- * form without one. */
-int tag_protocol_info_profile(const char *mime, const char *profile, sys_ptralloc_rec *names,
-                              sys_ptralloc_rec *values);
 
 /* --- looking properties up (names compared byte for byte) --- */
 
@@ -123,7 +123,18 @@ void tag_property_list_clear(sys_ptralloc_rec *names, sys_ptralloc_rec *values);
 /* Moves the position count bytes on; 1 only when it lands exactly there. */
 int tag_file_skip(int file, uint32_t count);
 
-/* --- image readers (tag/image) --- */
+/* --- the format readers (see tag_reader) --- */
+
+int tag_wav_read(int file, const sys_file_stat_rec *st, const char *mime, sys_ptralloc_rec *names,
+                 sys_ptralloc_rec *values);
+int tag_avi_read(int file, const sys_file_stat_rec *st, const char *mime, sys_ptralloc_rec *names,
+                 sys_ptralloc_rec *values);
+/* Reads nothing: the file is taken as 16-bit stereo PCM at 44100 Hz. */
+int tag_lpcm_read(int file, const sys_file_stat_rec *st, const char *mime, sys_ptralloc_rec *names,
+                  sys_ptralloc_rec *values);
+int tag_ogg_read(int file, const sys_file_stat_rec *st, const char *mime, sys_ptralloc_rec *names,
+                 sys_ptralloc_rec *values);
+
 int tag_jpeg_read(int file, const sys_file_stat_rec *st, const char *mime, sys_ptralloc_rec *names,
                   sys_ptralloc_rec *values);
 int tag_bmp_read(int file, const sys_file_stat_rec *st, const char *mime, sys_ptralloc_rec *names,

@@ -1,0 +1,164 @@
+// Ogg Vorbis files through vorbisfile: duration, stream format and the
+// comments that name title, artist, album and the like.
+#include <tarvo_tag/tag_limits.h>
+#include <tarvo_tag/tag_reader.h>
+#include <tarvo_util/sys_alloc.h>
+#include <tarvo_util/sys_file.h>
+#include <tarvo_util/sys_str.h>
+
+#define OV_EXCLUDE_STATIC_CALLBACKS
+#include <vorbis/vorbisfile.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+// What the callbacks read from: the file and the bytes it may still give.
+struct source {
+  int file;
+  uint32_t budget;
+};
+
+size_t ogg_read(void *buf, size_t size, size_t count, void *data)
+{
+  auto *s = static_cast<source *>(data);
+  if (!size || !count) return 0;
+  if (s->budget == 0) {
+    // vorbisfile takes a 0 with errno set as a read error, not as the end.
+    errno = EFBIG;
+    return 0;
+  }
+  uint64_t want = count > UINT32_MAX / size ? UINT32_MAX : uint64_t(size) * count;
+  uint32_t got = 0;
+  if (!sys_file_read(s->file, buf, uint32_t(std::min<uint64_t>(want, s->budget)), &got)) return 0;
+  s->budget -= got;
+  return got / size;
+}
+
+int ogg_seek(void *data, ogg_int64_t offset, int whence)
+{
+  auto *s = static_cast<source *>(data);
+  sys_file_stat_rec st;
+  int64_t base = 0, at;
+  if (!sys_file_fstat(s->file, &st) || st.size > uint64_t(INT64_MAX)) return -1;
+  if (whence == SEEK_CUR && !sys_file_seek_pos(s->file, &base)) return -1;
+  if (whence == SEEK_END) base = int64_t(st.size);
+  if (whence != SEEK_SET && whence != SEEK_CUR && whence != SEEK_END) offset = 0;
+  // Offsets come from the file's own page data: no overflow, no target
+  // outside the file.
+  int64_t target;
+  if (__builtin_add_overflow(base, offset, &target) || target < 0 || uint64_t(target) > st.size) return -1;
+  return sys_file_seek_set(s->file, target, &at) ? 0 : -1;
+}
+
+// The file belongs to the dispatcher.
+int ogg_close(void *) { return 0; }
+
+long ogg_tell(void *data)
+{
+  int64_t pos;
+  return sys_file_seek_pos(static_cast<source *>(data)->file, &pos) ? long(pos) : -1;
+}
+
+const ov_callbacks kCallbacks = {ogg_read, ogg_seek, ogg_close, ogg_tell};
+
+// How a comment joins what is there already.
+enum class joins { append, artist, replace, if_none };
+
+struct comment_key {
+  const char *prefix;
+  int name;
+  joins how;
+};
+
+const comment_key kComments[] = {
+    {"title=", TAG_PROP_DC_TITLE, joins::append},
+    {"artist=", TAG_PROP_UPNP_ARTIST, joins::artist},
+    {"album=", TAG_PROP_UPNP_ALBUM, joins::append},
+    {"description=", TAG_PROP_DC_DESCRIPTION, joins::replace},
+    {"comment=", TAG_PROP_DC_DESCRIPTION, joins::if_none},
+    {"genre=", TAG_PROP_UPNP_GENRE, joins::append},
+    {"tracknumber=", TAG_PROP_UPNP_ORIGINAL_TRACK_NUMBER, joins::append},
+    {"copyright=", TAG_PROP_DC_RIGHTS, joins::append},
+};
+
+// The value replaces the first of that name where it stands.
+int property_replace(const char *name, const char *value, sys_ptralloc_rec *names, sys_ptralloc_rec *values)
+{
+  uint32_t i = tag_property_index(names, name);
+  if (i == names->len || tag_is_blank(value)) return tag_property_add(name, value, names, values);
+  size_t n = std::strlen(value) + 1;
+  auto *copy = static_cast<char *>(sys_alloc(n));
+  if (!copy) return 0;
+  std::memcpy(copy, value, n);
+  sys_alloc_free(values->buf[i]);
+  values->buf[i] = copy;
+  return 1;
+}
+
+int comment_add(const comment_key &k, const char *value, sys_ptralloc_rec *names, sys_ptralloc_rec *values)
+{
+  const char *name = tag_property_names[k.name];
+  switch (k.how) {
+    case joins::replace:
+      return property_replace(name, value, names, values);
+    case joins::if_none:
+      return tag_property_exists(names, name) || tag_property_add(name, value, names, values);
+    case joins::artist:
+      // The first artist is also the creator, just before it.
+      if (!tag_property_exists(names, TAG_NAME(DC_CREATOR)) &&
+          !tag_property_add(TAG_NAME(DC_CREATOR), value, names, values))
+        return 0;
+      break;
+    case joins::append:
+      break;
+  }
+  return tag_property_add(name, value, names, values);
+}
+
+int ogg_comments_add(const vorbis_comment *vc, sys_ptralloc_rec *names, sys_ptralloc_rec *values)
+{
+  for (int i = 0; i < vc->comments; i++) {
+    const char *c = vc->user_comments[i];
+    for (const comment_key &k : kComments) {
+      if (!sys_str_case_start(c, k.prefix)) continue;
+      const char *value = c + std::strlen(k.prefix);
+      if (*value && !comment_add(k, value, names, values)) return 0;
+      break;
+    }
+  }
+  return 1;
+}
+
+int ogg_properties_add(OggVorbis_File *vf, const char *mime, sys_ptralloc_rec *names, sys_ptralloc_rec *values)
+{
+  double seconds = ov_time_total(vf, -1);
+  vorbis_info *vi = ov_info(vf, -1);
+  vorbis_comment *vc = ov_comment(vf, -1);
+  if (seconds < 0 || !vi || !vc) return 0;
+  // A time the format cannot show comes only from a damaged granule position.
+  if (seconds * 1000 < 4294967296.0 && !tag_duration_format(uint32_t(seconds * 1000), names, values)) return 0;
+  auto add = [&](const char *name, long v) {
+    return v <= 0 || v > long(UINT32_MAX) || tag_uint_property_add(name, uint32_t(v), names, values);
+  };
+  if (!add(TAG_NAME(RES_NR_AUDIO_CHANNELS), vi->channels) || !add(TAG_NAME(RES_SAMPLE_FREQUENCY), vi->rate) ||
+      !add(TAG_NAME(RES_BITRATE), vi->bitrate_nominal / 8))
+    return 0;
+  const char *head = vi->channels ? "DLNA.ORG_OP=01;DLNA.ORG_CI=0;DLNA.ORG_FLAGS=" : "DLNA.ORG_CI=0;DLNA.ORG_FLAGS=";
+  return tag_protocol_info_flags(mime, head, names, values) && ogg_comments_add(vc, names, values);
+}
+
+}  // namespace
+
+extern "C" int tag_ogg_read(int file, const sys_file_stat_rec *, const char *mime, sys_ptralloc_rec *names,
+                            sys_ptralloc_rec *values)
+{
+  source s{file, TAG_OGG_READ_MAX};
+  OggVorbis_File vf;
+  if (ov_open_callbacks(&s, &vf, nullptr, 0, kCallbacks) < 0) return 0;
+  int ok = ogg_properties_add(&vf, mime, names, values);
+  ov_clear(&vf);
+  return ok;
+}

@@ -1,8 +1,9 @@
 // Every allocation of the object model failing in turn: each call must
 // fail cleanly, leave nothing allocated behind and never hand out a partial
-// result.  The heap is interposed here, so the test runs only in builds
-// without a sanitizer, which bring their own.
+// result.  The heap is interposed (tarvo_alloc_fail.h), so the test runs
+// only in builds without a sanitizer, which bring their own.
 #include "helper_didl.h"
+#include "tarvo_alloc_fail.h"
 
 #include <gtest/gtest.h>
 #include <tarvo_avcp/avcp_didl_cluster.h>
@@ -11,91 +12,9 @@
 #include <cstring>
 #include <functional>
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define DIDL_NO_INTERPOSE 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define DIDL_NO_INTERPOSE 1
-#endif
-#endif
-
 using namespace didl_test;
-
-namespace {
-long fail_at = 0;  // 0: nothing fails; n: the n-th allocation from now fails
-bool failed = false;
-long live = 0;  // allocations not yet freed
-}  // namespace
-
-#ifndef DIDL_NO_INTERPOSE
-static bool fail_now()
-{
-  if (fail_at <= 0 || --fail_at) return false;
-  return failed = true;
-}
-
-extern "C" {
-void *__libc_malloc(size_t);
-void *__libc_calloc(size_t, size_t);
-void *__libc_realloc(void *, size_t);
-void __libc_free(void *);
-
-void *malloc(size_t n)
-{
-  void *p = fail_now() ? nullptr : __libc_malloc(n);
-  live += p != nullptr;
-  return p;
-}
-
-void *calloc(size_t n, size_t m)
-{
-  void *p = fail_now() ? nullptr : __libc_calloc(n, m);
-  live += p != nullptr;
-  return p;
-}
-
-void *realloc(void *old, size_t n)
-{
-  if (fail_now()) return nullptr;
-  void *p = __libc_realloc(old, n);
-  live += (!old && p) - (old && !n);
-  return p;
-}
-
-void free(void *p)
-{
-  live -= p != nullptr;
-  __libc_free(p);
-}
-}
-#endif
-
-namespace {
-
-// Runs op with its 1st, 2nd, ... allocation failing until it runs through.
-// op frees what it got and returns 1 for success, 0 for a clean failure
-// and -1 for a wrong or partial result.
-void every_failure(const char *what, const std::function<int()> &op)
-{
-#ifdef DIDL_NO_INTERPOSE
-  GTEST_SKIP() << "the heap cannot be interposed under a sanitizer";
-#endif
-  for (long k = 1; k < 100000; k++) {
-    long before = live;
-    failed = false;
-    fail_at = k;
-    int r = op();
-    fail_at = 0;
-    ASSERT_EQ(live, before) << what << ": leak with allocation " << k << " failing";
-    ASSERT_NE(r, -1) << what << ": wrong result with allocation " << k << " failing";
-    if (!failed) {
-      ASSERT_EQ(r, 1) << what;
-      return;
-    }
-  }
-}
-
-}  // namespace
+using tarvo_alloc::every_failure;
+using tarvo_alloc::failed;
 
 TEST(DidlAlloc, Parse)
 {

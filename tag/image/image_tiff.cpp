@@ -20,15 +20,19 @@ struct tiff_file {
   int fd;
   uint64_t size;
   uint64_t pos;
+  uint32_t left;  // bytes libtiff may still read
 };
 
 tmsize_t tiff_read(thandle_t h, void *buf, tmsize_t len)
 {
   auto *f = static_cast<tiff_file *>(h);
-  if (len < 0 || uint64_t(len) > UINT32_MAX) return -1;
+  // A read past the budget fails unread: libtiff then drops that field
+  // (a large XMP packet or colour profile) and goes on with the others.
+  if (len < 0 || uint64_t(len) > f->left) return -1;
   uint32_t got;
   if (!tag_image::read_full(f->fd, buf, uint32_t(len), &got)) return -1;
   f->pos += got;
+  f->left -= got;
   return tmsize_t(got);
 }
 
@@ -110,7 +114,7 @@ int tiff_properties(TIFF *tif, const char *mime, sys_ptralloc_rec *names, sys_pt
 extern "C" int tag_tiff_read(int file, const sys_file_stat_rec *st, const char *mime, sys_ptralloc_rec *names,
                              sys_ptralloc_rec *values)
 {
-  tiff_file f{file, st->size, 0};
+  tiff_file f{file, st->size, 0, TAG_IMAGE_READ_MAX};
   TIFF *tif = tiff_open(&f);
   if (!tif) return 0;
   int ok = tiff_properties(tif, mime, names, values);

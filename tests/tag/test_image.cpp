@@ -37,6 +37,19 @@ struct picture {
   bool read(tag_reader reader, const char *mime, props &p) { return reader(fd, &st, mime, p.n(), p.v()); }
 };
 
+// Bytes this process read from files while f ran.
+template <class F>
+uint64_t bytes_read(F f)
+{
+  auto rchar = [] {
+    std::string io = tarvo_test::read_file("/proc/self/io");
+    return std::stoull(io.substr(io.find("rchar: ") + 7));
+  };
+  uint64_t before = rchar();
+  f();
+  return rchar() - before;
+}
+
 struct jpeg_result {
   int ok;
   jpeg_info j;
@@ -180,6 +193,15 @@ TEST(TagImage, JpegBoundsAndBrokenFiles)
   EXPECT_EQ(parse_jpeg(jpeg(segment(0xFFFE, at_cap) + frame(8, 8))).comment, at_cap);
   EXPECT_EQ(parse_jpeg(jpeg(segment(0xFFFE, at_cap + "c") + frame(8, 8))).comment, "<none>");
 
+  // Other APP1 blocks (XMP) and other segments are passed by seeking.
+  std::string xmp = segment(0xFFE1, "http://ns.adobe.com/xap/1.0/" + std::string(60000, 'x'));
+  std::string icc = segment(0xFFE2, std::string(60000, 'i'));
+  picture large(jpeg(xmp + icc + xmp + exif_segment(camera_exif(true)) + frame(8, 8)));
+  jpeg_info j;
+  EXPECT_LE(bytes_read([&] { ASSERT_TRUE(jpeg_info_parse(&j, large.fd)); }), 1024u);
+  EXPECT_EQ(j.orientation, 6u);
+  jpeg_info_free(&j);
+
   // Segment headers past the read budget: the walk gives up.
   std::string many;
   for (uint32_t i = 0; i < TAG_IMAGE_READ_MAX / 4; i++) many += segment(0xFFE5, "");
@@ -305,7 +327,7 @@ TEST(TagImage, PngBoundsAndBrokenFiles)
   close(fd);
   sys_file_fstat(big.fd, &big.st);
   props p;
-  ASSERT_TRUE(big.read(tag_png_read, "image/png", p));
+  EXPECT_LE(bytes_read([&] { ASSERT_TRUE(big.read(tag_png_read, "image/png", p)); }), 1024u);
   EXPECT_EQ(p.get("dc:title"), "After the data");
 }
 
@@ -366,6 +388,14 @@ TEST(TagImage, TiffFieldsAndDate)
   EXPECT_EQ(p.get("dc:creator"), "Bob");
   EXPECT_EQ(p.get("dc:rights"), "(c) Bob");
   EXPECT_EQ(p.get("dc:description"), "A scan");
+
+  // A field larger than the read budget is dropped unread; the others stay.
+  std::string xmp(4 * TAG_IMAGE_READ_MAX, 'x');
+  picture big(tiff(false, {tiff_ifd({ascii(315, "Bob"), {700, 1, uint32_t(xmp.size()), xmp}})}));
+  props b;
+  EXPECT_LE(bytes_read([&] { ASSERT_TRUE(big.read(tag_tiff_read, "image/tiff", b)); }), TAG_IMAGE_READ_MAX);
+  EXPECT_EQ(b.get("dc:creator"), "Bob");
+  EXPECT_EQ(b.get("res@resolution"), "40x30");
 
   // Without ImageLength the reader fails, and libtiff's complaints stay out
   // of the server's output.

@@ -11,8 +11,8 @@
 
 /* --- image readers --- */
 /* Bytes the structure walk of one picture may read: headers, the EXIF
- * block and the comment.  Past it a JPEG walk fails and a PNG walk ends as
- * at IEND.  PNG texts have their own bound. */
+ * block and the comment.  Past it a JPEG walk fails, a PNG walk ends as at
+ * IEND and libtiff's reads fail.  PNG texts have their own bound. */
 #define TAG_IMAGE_READ_MAX (64u * 1024u)
 /* Part of the budget kept for segment and chunk headers, so that large
  * texts never starve the walk to the frame header. */

@@ -1,11 +1,19 @@
-// Pictures built from bytes for the image reader tests and seeds: JPEG
-// segments, TIFF structures (also the body of an EXIF block), PNG chunks,
-// BMP and GIF headers.
+// Pictures built from bytes for the image reader tests: JPEG segments,
+// TIFF structures (also the body of an EXIF block), PNG chunks, BMP and GIF
+// headers, and the file that hands them to a reader.
 #pragma once
 
+#include <fcntl.h>
+#include <tarvo_tag/tag_reader.h>
+#include <tarvo_test.h>
+#include <unistd.h>
+
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
+
+#include "tag_test.h"
 
 namespace image_bytes {
 
@@ -116,5 +124,22 @@ inline std::string gif(uint16_t width, uint16_t height, int colour_resolution)
 {
   return "GIF89a" + le16(width) + le16(height) + char((colour_resolution - 1) << 4) + std::string(2, '\0') + ";";
 }
+
+// A file holding the bytes, open for reading at offset 0.
+struct picture {
+  tarvo_test::scratch_dir d;
+  std::string path = d / "Pictures/p.img";
+  int fd = -1;
+  sys_file_stat_rec st{};
+  explicit picture(const std::string &bytes)
+  {
+    std::filesystem::create_directories(d.path / "Pictures");
+    tarvo_test::write_file(path, bytes);
+    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    sys_file_fstat(fd, &st);
+  }
+  ~picture() { close(fd); }
+  bool read(tag_reader reader, const char *mime, tag_test::props &p) { return reader(fd, &st, mime, p.n(), p.v()); }
+};
 
 }  // namespace image_bytes

@@ -82,7 +82,6 @@ TEST_F(TagItem, DefaultsFollowTheClass)
       {"Photos/pic.png", "image/png", "object.item.imageItem.photo", true, false, false, false},
       {"Misc/blob.bin", "application/x-unknown", "object.item", false, false, false, false},
       {"Lists/mix.m3u", "audio/x-mpegurl", "object.container.playlistContainer", false, false, false, false},
-      {"Ogg/tune.ogg", "application/ogg", "object.item.audioItem.musicTrack", true, true, true, false},
       {"Rec/show.dtcp", "application/x-dtcp1", "object.item.videoItem", true, true, false, true},
   };
   for (const auto &c : cases) {

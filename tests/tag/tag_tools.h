@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <initializer_list>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -105,6 +106,22 @@ inline std::string ffprobe_field(const std::string &path, const std::string &ent
   result r = run(cmd + "-show_entries " + quote(entry) + " -of default=nw=1:nk=1 " + quote(path));
   std::vector<std::string> l = lines(r.out);
   return r.status == 0 && !l.empty() ? l[0] : "";
+}
+
+// Several fields in one run, by name (the first of each name):
+// ffprobe_fields(p, "stream=sample_rate,channels:format=duration", "a:0").
+inline std::map<std::string, std::string> ffprobe_fields(const std::string &path, const std::string &entries,
+                                                         const std::string &streams = "")
+{
+  std::string cmd = "ffprobe -v error ";
+  if (!streams.empty()) cmd += "-select_streams " + streams + " ";
+  result r = run(cmd + "-show_entries " + quote(entries) + " -of default=nw=1 " + quote(path));
+  std::map<std::string, std::string> m;
+  for (const std::string &l : lines(r.out)) {
+    size_t eq = l.find('=');
+    if (eq != std::string::npos) m.emplace(l.substr(0, eq), l.substr(eq + 1));
+  }
+  return m;
 }
 
 // One tag as exiftool prints its value alone (-s -s -s), e.g. "Artist";

@@ -1,0 +1,141 @@
+// links: tarvo_tag tarvo_avcp tarvo_util
+// tarvo_tag_item over a media library laid out by bench/make_media_library,
+// per kind of file and from 1 and 8 threads: files per second, bytes read
+// per file (the process's rchar in /proc/self/io; the largest single file
+// in a separate one-thread pass) and the peak resident memory of the run.
+// Usage: bench_tag LIBRARY [threads...] (default 1 8).
+#include <tarvo_tag/tarvo_tag.h>
+#include <tarvo_util/sys_alloc.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct kind {
+  const char *label;
+  const char *extension;
+  const char *mime;
+  const char *folder;  // only files under this folder of the library; nullptr: outside "long"
+};
+
+const kind kKinds[] = {
+    {"mp3", ".mp3", "audio/mpeg", nullptr},       {"mp3 60 min", ".mp3", "audio/mpeg", "long"},
+    {"wav", ".wav", "audio/wav", nullptr},        {"ogg", ".ogg", "application/ogg", nullptr},
+    {"jpeg", ".jpg", "image/jpeg", nullptr},      {"png", ".png", "image/png", nullptr},
+    {"avi", ".avi", "video/avi", nullptr},
+};
+
+uint64_t proc_field(const char *file, const std::string &key)
+{
+  std::ifstream f(file);
+  for (std::string line; std::getline(f, line);)
+    if (line.rfind(key, 0) == 0) return std::stoull(line.substr(key.size()));
+  return 0;
+}
+
+uint64_t rchar() { return proc_field("/proc/self/io", "rchar:"); }
+uint64_t peak_rss_kib() { return proc_field("/proc/self/status", "VmHWM:"); }
+// Starts a new peak: the high-water mark drops to the present size.
+void peak_reset() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+std::vector<std::string> files_of(const fs::path &library, const kind &k)
+{
+  std::vector<std::string> r;
+  fs::path root = k.folder ? library / k.folder : library;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator(); ++it) {
+    const fs::path &p = it->path();
+    if (it->is_directory() && p.filename().string().front() == '.') it.disable_recursion_pending();
+    if (!k.folder && it->is_directory() && p.filename() == "long") it.disable_recursion_pending();
+    if (it->is_regular_file() && p.extension() == k.extension) r.push_back(p.string());
+  }
+  std::sort(r.begin(), r.end());
+  return r;
+}
+
+bool item(const std::string &path, const char *mime)
+{
+  char *text = nullptr;
+  if (!tarvo_tag_item(path.c_str(), mime, &text)) return false;
+  sys_alloc_free(text);
+  return true;
+}
+
+// Every file once, shared out among the threads; the failures.
+uint32_t run(const std::vector<std::string> &files, const char *mime, unsigned threads)
+{
+  std::atomic<size_t> next{0};
+  std::atomic<uint32_t> failed{0};
+  std::vector<std::thread> pool;
+  for (unsigned t = 0; t < threads; t++)
+    pool.emplace_back([&] {
+      for (size_t i; (i = next++) < files.size();)
+        if (!item(files[i], mime)) failed++;
+    });
+  for (std::thread &t : pool) t.join();
+  return failed;
+}
+
+// What reading the counter itself adds to it.
+uint64_t rchar_cost()
+{
+  uint64_t a = rchar();
+  return rchar() - a;
+}
+
+// The most bytes any one file cost.
+uint64_t max_bytes_per_file(const std::vector<std::string> &files, const char *mime)
+{
+  uint64_t cost = rchar_cost(), most = 0;
+  for (const std::string &f : files) {
+    uint64_t before = rchar();
+    item(f, mime);
+    uint64_t used = rchar() - before;
+    most = std::max(most, used > cost ? used - cost : 0);
+  }
+  return most;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: bench_tag LIBRARY [threads...]\n");
+    return 2;
+  }
+  std::vector<unsigned> thread_counts;
+  for (int i = 2; i < argc; i++) thread_counts.push_back(unsigned(std::max(1, std::atoi(argv[i]))));
+  if (thread_counts.empty()) thread_counts = {1, 8};
+  std::printf("%-8s %-11s %7s %10s %14s %13s %14s %7s\n", "threads", "kind", "files", "files/s", "KiB read/file",
+              "max KiB/file", "peak RSS MiB", "failed");
+  for (const kind &k : kKinds) {
+    std::vector<std::string> files = files_of(argv[1], k);
+    if (files.empty()) continue;
+    run(files, k.mime, 8);  // warms the page cache and the library
+    uint64_t most = max_bytes_per_file(files, k.mime);
+    for (unsigned threads : thread_counts) {
+      peak_reset();
+      uint64_t before = rchar();
+      auto start = std::chrono::steady_clock::now();
+      uint32_t failed = run(files, k.mime, threads);
+      double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      double per_file = double(rchar() - before - rchar_cost()) / double(files.size()) / 1024;
+      std::printf("%-8u %-11s %7zu %10.0f %14.1f %13.1f %14.1f %7u\n", threads, k.label, files.size(),
+                  double(files.size()) / secs, per_file, double(most) / 1024, double(peak_rss_kib()) / 1024, failed);
+      std::fflush(stdout);
+    }
+  }
+  return 0;
+}

@@ -56,7 +56,7 @@ bool common_fields(fields &f, bmp_info *b)
 
 void windows_header(fields &f, bmp_info *b)
 {
-  uint32_t w, h;
+  uint32_t w = 0, h = 0;
   f.all(&w, &h, &b->planes, &b->bit_count);
   b->width = w;
   // The magnitude in unsigned arithmetic: -2^31 has no positive int32.
@@ -106,7 +106,7 @@ int bmp_info_parse(bmp_info *info, int file)
   info->kind = kind;
   fields f{rest, size - 4};
   if (kind == BMP_KIND_OS2_V1) {
-    uint16_t w, h;
+    uint16_t w = 0, h = 0;
     f.all(&w, &h, &info->planes, &info->bit_count);
     info->width = w;
     info->height = h;

@@ -36,8 +36,9 @@ TEST(ShareScanner, FirstScanMakesFoldersItemsAndCategories)
   wav_write(sc.media + "/music/b.wav");
   wav_write(sc.media + "/music/sub/c.wav");
   for (const char *name : {"x.jpg", "Folder.jpg", "FOLDER.JPG", "AlbumArt_Small.jpg", "albumartlarge.jpg"})
-    tarvo_test::write_file(sc.media + "/pics/" + name, "jpeg");
-  tarvo_test::write_file(sc.media + "/pics/AlbumArtist.png", "png");  // only JPEG art is skipped
+    tarvo_test::write_file(sc.media + "/pics/" + name, "\xFF\xD8\xFF\xD9");  // start and end of image
+  // Only JPEG art is skipped.  Signature and end chunk.
+  tarvo_test::write_file(sc.media + "/pics/AlbumArtist.png", std::string("\x89PNG\r\n\x1A\n\0\0\0\0IEND\xAE\x42\x60\x82", 20));
   wav_write(sc.media + "/music/.hidden.wav");
   tarvo_test::write_file(sc.media + "/music/notes.txt", "no file type");
   for (const char *name : {"bad\xff.wav", "ctl\x01.wav", "del\x7f.wav"}) wav_write(sc.media + "/music/" + name);

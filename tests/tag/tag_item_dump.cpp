@@ -3,6 +3,9 @@
 //   tag_item_dump PATH MIME      the item text; exit 1 and no output on failure
 //   tag_item_dump --OPTION PATH  one of the readers' exported records:
 //     --wav-info                 the WAV format record
+//     --jpeg-info                width height depth orientation, then the
+//                                date, comment and copyright a line each
+#include <tarvo_tag/tag_image.h>
 #include <tarvo_tag/tag_riff.h>
 #include <tarvo_tag/tarvo_tag.h>
 #include <tarvo_util/sys_alloc.h>
@@ -37,6 +40,20 @@ int dump_wav_info(const char *path)
   return 0;
 }
 
+int dump_jpeg_info(const char *path)
+{
+  int file;
+  if (!utf8file_open_read(&file, path)) return 1;
+  jpeg_info j;
+  int ok = jpeg_info_parse(&j, file);
+  sys_file_close(file);
+  if (!ok) return 1;
+  std::printf("%u %u %u %u\n%s\n%s\n%s\n", unsigned(j.width), unsigned(j.height), unsigned(j.depth),
+              unsigned(j.orientation), j.date ? j.date : "", j.comment ? j.comment : "", j.copyright ? j.copyright : "");
+  jpeg_info_free(&j);
+  return 0;
+}
+
 struct record_dump {
   const char *option;
   int (*dump)(const char *path);
@@ -46,6 +63,7 @@ struct record_dump {
 // status.
 const record_dump kDumps[] = {
     {"wav-info", dump_wav_info},
+    {"jpeg-info", dump_jpeg_info},
 };
 
 int usage()

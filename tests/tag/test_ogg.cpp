@@ -121,6 +121,8 @@ TEST_F(Ogg, CommentsMapToPropertiesByKey)
   for (auto &[n, v] : r.all())
     if (n.find('@') == std::string::npos && n != "upnp:class" && n != "dc:date") got.emplace_back(n, v);
   EXPECT_EQ(got, want);
+  // The class is the default for the MIME type: the reader adds none.
+  EXPECT_EQ(r.get("upnp:class"), "object.item.audioItem.musicTrack");
   EXPECT_EQ(r.get("res@duration"), "0:00:01");
   EXPECT_EQ(r.get("res@nrAudioChannels"), "1");
   EXPECT_EQ(r.get("res@sampleFrequency"), "44100");

@@ -28,6 +28,32 @@
  * "Remix", a number to a name). */
 #define TAG_ID3_GENRE_GROWTH 1024u
 
+/* --- image readers --- */
+/* Bytes the structure walk of one picture may read: headers, the EXIF
+ * block and the comment.  Past it a JPEG walk fails, a PNG walk ends as at
+ * IEND and libtiff's reads fail.  PNG texts have their own bound. */
+#define TAG_IMAGE_READ_MAX (64u * 1024u)
+/* Part of the budget kept for segment and chunk headers, so that large
+ * texts never starve the walk to the frame header. */
+#define TAG_IMAGE_HEADER_RESERVE (8u * 1024u)
+/* Largest JPEG COM segment taken as a comment; longer ones are skipped
+ * unread. */
+#define TAG_JPEG_COMMENT_MAX (8u * 1024u)
+/* Bytes of an EXIF block read; IFDs beyond them count as out of bounds.
+ * Cameras place IFD0 and the Exif IFD well inside it, the thumbnail after. */
+#define TAG_JPEG_EXIF_READ_MAX (48u * 1024u)
+/* Exif-IFD pointers followed one inside another. */
+#define TAG_EXIF_DEPTH_MAX 4
+/* IFD entries looked at in one EXIF block, all IFDs together: pointers that
+ * share an IFD cannot multiply the work. */
+#define TAG_EXIF_ENTRY_MAX 4096u
+/* Largest PNG tEXt chunk whose text is read; larger ones are skipped. */
+#define TAG_PNG_TEXT_MAX (1024u * 1024u)
+/* A PNG tEXt keyword is 1 to 79 bytes and its NUL. */
+#define TAG_PNG_KEYWORD_MAX 80u
+/* Largest single allocation libtiff may make for one picture. */
+#define TAG_TIFF_ALLOC_MAX (1024u * 1024u)
+
 /* --- RIFF (WAV, AVI) and Ogg --- */
 /* Bytes a WAV or AVI reader reads at most: the headers of a real file take a
  * few hundred, so a file of endless tiny chunks or streams stops here. */

@@ -144,6 +144,17 @@ int tag_lpcm_read(int file, const sys_file_stat_rec *st, const char *mime, sys_p
 int tag_ogg_read(int file, const sys_file_stat_rec *st, const char *mime, sys_ptralloc_rec *names,
                  sys_ptralloc_rec *values);
 
+int tag_jpeg_read(int file, const sys_file_stat_rec *st, const char *mime, sys_ptralloc_rec *names,
+                  sys_ptralloc_rec *values);
+int tag_bmp_read(int file, const sys_file_stat_rec *st, const char *mime, sys_ptralloc_rec *names,
+                 sys_ptralloc_rec *values);
+int tag_png_read(int file, const sys_file_stat_rec *st, const char *mime, sys_ptralloc_rec *names,
+                 sys_ptralloc_rec *values);
+int tag_gif_read(int file, const sys_file_stat_rec *st, const char *mime, sys_ptralloc_rec *names,
+                 sys_ptralloc_rec *values);
+int tag_tiff_read(int file, const sys_file_stat_rec *st, const char *mime, sys_ptralloc_rec *names,
+                  sys_ptralloc_rec *values);
+
 /* --- the core's steps --- */
 
 /* audio/L16. */

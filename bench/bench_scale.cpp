@@ -177,37 +177,6 @@ uint64_t cpu_ticks(pid_t pid)
   return fields.size() >= 13 ? std::stoull(fields[11]) + std::stoull(fields[12]) : 0;
 }
 
-// A socket that hears the SSDP group on loopback.
-struct ssdp_listener {
-  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  ssdp_listener()
-  {
-    int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(1900);
-    bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    ip_mreqn m{};
-    inet_pton(AF_INET, "239.255.255.250", &m.imr_multiaddr);
-    inet_pton(AF_INET, "127.0.0.1", &m.imr_address);
-    setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof m);
-  }
-  ~ssdp_listener() { close(fd); }
-  bool hears_alive(int ms)
-  {
-    auto end = clock_type::now() + std::chrono::milliseconds(ms);
-    while (clock_type::now() < end) {
-      pollfd p{fd, POLLIN, 0};
-      if (poll(&p, 1, 5) <= 0) continue;
-      char buf[2048];
-      ssize_t n = recv(fd, buf, sizeof buf, 0);
-      if (n > 0 && std::string(buf, size_t(n)).find("NTS: ssdp:alive\r\n") != std::string::npos) return true;
-    }
-    return false;
-  }
-};
-
 // The program, started on the data folder.
 struct server_process {
   std::string service, log, bin = fs::path(exe_dir()).parent_path().string() + "/bin/vennard";
@@ -518,10 +487,10 @@ bool data_folder(const std::string &top, const std::string &media, server_proces
 // is complete.
 bool start_timed(server_process &p, const char *label)
 {
-  ssdp_listener ssdp;
+  tarvo_test::ssdp_listener ssdp;
   auto t0 = clock_type::now();
   if (!p.start()) return false;
-  bool heard = ssdp.hears_alive(20000);
+  bool heard = ssdp.hears("ssdp:alive", 20000);
   double alive = since(t0);
   double scanned = p.busy_until(t0, 2.0, 300);
   if (heard) std::printf("%-58s %8.3f s\n", (std::string(label) + ": start to the first ssdp:alive").c_str(), alive);

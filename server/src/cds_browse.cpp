@@ -9,6 +9,7 @@
 #include <tarvo_util/sys_str.h>
 
 #include <algorithm>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -83,31 +84,62 @@ struct result_set {
   }
 };
 
-// Result, NumberReturned, TotalMatches and UpdateID of a sorted set: at
-// most count objects (0: all) from start.
-uint32_t answer_page(const call &c, const didl_filter &filter, result_set &set, uint32_t start, uint32_t count,
-                     const char *update_id)
+// An answer made under the lock and sent after it: Result,
+// NumberReturned, TotalMatches and UpdateID.
+struct page_answer {
+  sa_guard result;
+  uint64_t returned = 0, total = 0;
+  heap_guard update_id;
+};
+
+// Room for the document's end after the objects.
+constexpr uint64_t kResultTail = 64;
+
+// Writes objects (a page of total) as the answer's Result.
+uint32_t page_write(const call &c, const didl_filter &filter, didl_object *const *objects, uint64_t n, uint64_t total,
+                    const char *update_id, page_answer *a)
+{
+  list_guard prefixes;
+  bool ok = media_base_urls(c.s, c.info->addr.local_ip, filter.all_interfaces, &prefixes.l) &&
+            sys_stralloc_ready(&a->result.s, uint32_t(std::min<uint64_t>(n * CDS_RESULT_RESERVE_PER_OBJECT,
+                                                                         UINT32_MAX / 2))) &&
+            didl_xml_begin(&a->result.s, c.local);
+  uint32_t head = a->result.s.len;
+  for (uint64_t i = 0; ok && i < n; i++) {
+    ok = didl_write_for_client(&a->result.s, objects[i], prefixes.l, &filter, c.local, &c.info->addr,
+                               &c.s->content.plugins);
+    // The first object tells the size of the rest: one allocation instead
+    // of a copy at each step of growth.
+    if (ok && i == 0 && n > 1)
+      ok = sys_stralloc_readyplus(&a->result.s, uint32_t(std::min<uint64_t>(
+                                                    (a->result.s.len - head) * (n - 1) * 9 / 8 + kResultTail,
+                                                    UINT32_MAX / 2)));
+  }
+  if (!ok || !didl_xml_end(&a->result.s) || !sys_stralloc_append(&a->result.s, "")) return kFailed;
+  a->returned = n;
+  a->total = total;
+  return sys_str_clone(update_id ? update_id : "0", &a->update_id.s) ? kOk : kFailed;
+}
+
+// A page of a sorted set: at most count objects (0: all) from start.
+uint32_t set_page_write(const call &c, const didl_filter &filter, const result_set &set, uint32_t start,
+                        uint32_t count, const char *update_id, page_answer *a)
 {
   uint64_t total = set.order.size();
   uint64_t first = std::min<uint64_t>(start, total);
   uint64_t last = count ? std::min<uint64_t>(first + uint64_t(count), total) : total;
-  list_guard prefixes;
-  sa_guard result;
-  bool ok = media_base_urls(c.s, c.info->addr.local_ip, filter.all_interfaces, &prefixes.l) &&
-            sys_stralloc_ready(&result.s, uint32_t(std::min<uint64_t>(total * CDS_RESULT_RESERVE_PER_OBJECT,
-                                                                      UINT32_MAX / 2))) &&
-            didl_xml_begin(&result.s, c.local);
-  for (uint64_t i = first; ok && i < last; i++)
-    ok = didl_write_for_client(&result.s, set.order[i], prefixes.l, &filter, c.local, &c.info->addr,
-                               &c.s->content.plugins);
-  if (!ok || !didl_xml_end(&result.s) || !sys_stralloc_append(&result.s, "")) return kFailed;
+  return page_write(c, filter, set.order.data() + first, last - first, total, update_id, a);
+}
+
+uint32_t answer_send(const call &c, const page_answer &a)
+{
   char returned[CONTENT_DB_NUMBER_SIZE], matches[CONTENT_DB_NUMBER_SIZE];
-  returned[sys_str_fmt_uint64(returned, last - first)] = 0;
-  matches[sys_str_fmt_uint64(matches, total)] = 0;
-  return respond(c, {{"Result", result.s.buf},
+  returned[sys_str_fmt_uint64(returned, a.returned)] = 0;
+  matches[sys_str_fmt_uint64(matches, a.total)] = 0;
+  return respond(c, {{"Result", a.result.s.buf},
                      {"NumberReturned", returned},
                      {"TotalMatches", matches},
-                     {"UpdateID", update_id ? update_id : "0"}});
+                     {"UpdateID", a.update_id.s}});
 }
 
 const char *update_id_of(const didl_object *o)
@@ -115,21 +147,61 @@ const char *update_id_of(const didl_object *o)
   return didl_attribute_get(&o->attributes, DIDL_NAME(AT_TARVO_CONTAINER_UPDATE_ID));
 }
 
-uint32_t browse_children(const call &c, const didl_object *o, const didl_filter &filter, const char *sort_text,
-                         uint32_t start, uint32_t count)
+// The children a requester sees, sorted: the stored objects (references as
+// themselves), in order.
+bool children_sorted(const call &c, const didl_object *o, const didl_sort_criteria &sort,
+                     std::vector<didl_object *> *out)
 {
-  if (!update_id_of(o)) return kNoSuchObject;
-  if (!object_class(o)) return kFailed;
-  sort_guard sort;
-  if (!didl_sort_parse(&sort.c, *sort_text ? sort_text : default_sort(o), c.local))
-    return kBadSortCriteria;
   object_list children;
-  if (!content_db_children(c.s, o, &children.p)) return kFailed;
+  if (!content_db_children(c.s, o, &children.p)) return false;
+  std::vector<didl_object *> shown;
   result_set set;
-  for (uint32_t i = 0; i < children.p.len; i++)
-    if (!hidden(c, children.at(i)) && !set.add(c, children.at(i))) return kFailed;
-  set.sort(sort.c);
-  return answer_page(c, filter, set, start, count, update_id_of(o));
+  for (uint32_t i = 0; i < children.p.len; i++) {
+    if (hidden(c, children.at(i))) continue;
+    if (!set.add(c, children.at(i))) return false;
+    shown.push_back(children.at(i));
+  }
+  set.sort(sort);
+  out->reserve(shown.size());
+  for (const didl_object *v : set.order) out->push_back(shown[size_t(v - set.views.data())]);
+  return true;
+}
+
+// The objects of one page of a container's children and their count: from
+// the order kept under key, else sorted now (and kept).
+bool children_page(const call &c, const didl_object *o, const didl_sort_criteria &sort, const char *key,
+                   uint32_t start, uint32_t count, object_list *page, uint64_t *total)
+{
+  if (content_db_order_page(c.s, o, key, start, count, &page->p, total)) return true;
+  std::vector<didl_object *> all;
+  if (!children_sorted(c, o, sort, &all)) return false;
+  content_db_order_keep(c.s, o, key, all.data(), uint32_t(all.size()));
+  *total = all.size();
+  uint64_t first = std::min<uint64_t>(start, all.size());
+  uint64_t last = count ? std::min<uint64_t>(first + uint64_t(count), all.size()) : all.size();
+  for (uint64_t i = first; i < last; i++)
+    if (!sys_ptralloc_append(&page->p, all[i])) return false;
+  return true;
+}
+
+uint32_t browse_children(const call &c, const didl_object *o, const didl_filter &filter, const char *sort_text,
+                         uint32_t start, uint32_t count, page_answer *a)
+{
+  const char *criteria = *sort_text ? sort_text : default_sort(o);
+  sort_guard sort;
+  if (!didl_sort_parse(&sort.c, criteria, c.local)) return kBadSortCriteria;
+  // Local requesters see private objects too: an order of their own.
+  std::string key = std::string(c.local ? "local " : "remote ") + criteria;
+  object_list page;
+  uint64_t total = 0;
+  if (!children_page(c, o, sort.c, key.c_str(), start, count, &page, &total)) return kFailed;
+  std::vector<didl_object> views(page.p.len);
+  std::vector<didl_object *> shown(page.p.len);
+  for (uint32_t i = 0; i < page.p.len; i++) {
+    if (!object_view(c.s, page.at(i), &views[i])) return kFailed;
+    shown[i] = &views[i];
+  }
+  return page_write(c, filter, shown.data(), shown.size(), total, update_id_of(o), a);
 }
 
 // The candidates of a Search from the root: the whole index in order.
@@ -202,51 +274,36 @@ struct paged_args {
 
 }  // namespace
 
-namespace cds {
+namespace {
 
-uint32_t browse(call &c)
+uint32_t browse_locked(const call &c, const paged_args &p, bool metadata, page_answer *a)
 {
-  paged_args p;
-  if (!p.read(c, "ObjectID", "BrowseFlag")) return kInvalidArgs;
-  const char *id = p.id, *flag = p.what, *filter_text = p.filter, *sort_text = p.sort;
-  uint32_t start = p.start, count = p.count;
-  bool metadata = !sys_str_diff(flag, "BrowseMetadata");
-  if (!metadata && sys_str_diff(flag, "BrowseDirectChildren")) return kInvalidArgs;
-  if (metadata && start) return kInvalidArgs;
-  db_lock lock(c.s);
-  if (!lock.held) return kFailed;
-  const didl_object *o = content_db_get(c.s, id);
+  const didl_object *o = content_db_get(c.s, p.id);
   if (!o || hidden(c, o)) return kNoSuchObject;
   if (!metadata && !update_id_of(o)) return kNoSuchObject;
   if (!metadata && !object_class(o)) return kFailed;
   filter_guard filter;
-  if (!didl_filter_parse(&filter.f, filter_text, c.local)) return kInvalidArgs;
-  if (!metadata) return browse_children(c, o, filter.f, sort_text, start, count);
+  if (!didl_filter_parse(&filter.f, p.filter, c.local)) return kInvalidArgs;
+  if (!metadata) return browse_children(c, o, filter.f, p.sort, p.start, p.count, a);
   result_set set;
   if (!set.add(c, o)) return kFailed;
   set.sort(didl_sort_criteria{});
-  return answer_page(c, filter.f, set, 0, 0, update_id_of(o));
+  return set_page_write(c, filter.f, set, 0, 0, update_id_of(o), a);
 }
 
-uint32_t search(call &c)
+uint32_t search_locked(const call &c, const paged_args &p, page_answer *a)
 {
-  paged_args p;
-  if (!p.read(c, "ContainerID", "SearchCriteria")) return kInvalidArgs;
-  const char *id = p.id, *criteria = p.what, *filter_text = p.filter, *sort_text = p.sort;
-  uint32_t start = p.start, count = p.count;
-  db_lock lock(c.s);
-  if (!lock.held) return kFailed;
-  const didl_object *container = content_db_get(c.s, id);
+  const didl_object *container = content_db_get(c.s, p.id);
   if (!container || !update_id_of(container)) return kNoSuchContainer;
   search_guard search;
-  if (!didl_search_parse(&search.r, criteria, c.local)) return kBadSearchCriteria;
+  if (!didl_search_parse(&search.r, p.what, c.local)) return kBadSearchCriteria;
   filter_guard filter;
-  if (!didl_filter_parse(&filter.f, filter_text, c.local)) return kInvalidArgs;
+  if (!didl_filter_parse(&filter.f, p.filter, c.local)) return kInvalidArgs;
   list_guard prefixes;
   if (!media_base_urls(c.s, c.info->addr.local_ip, 1, &prefixes.l)) return kFailed;
   didl_search_strip_prefixes(&search.r, prefixes.l);
   sort_guard sort;
-  if (!didl_sort_parse(&sort.c, sort_text, c.local)) return kBadSortCriteria;
+  if (!didl_sort_parse(&sort.c, p.sort, c.local)) return kBadSortCriteria;
   result_set candidates;
   if (container == content_db_root(c.s))
     candidates_all(c, &candidates);
@@ -256,7 +313,34 @@ uint32_t search(call &c)
   for (didl_object &v : candidates.views)
     if (didl_search_match(&search.r, &v)) set.views.push_back(v);
   set.sort(sort.c);
-  return answer_page(c, filter.f, set, start, count, update_id_of(container));
+  return set_page_write(c, filter.f, set, p.start, p.count, update_id_of(container), a);
+}
+
+}  // namespace
+
+namespace cds {
+
+// The page is taken under the content-database lock; the answer around it
+// is made after, so that other requesters wait only for their page.
+uint32_t browse(call &c)
+{
+  paged_args p;
+  if (!p.read(c, "ObjectID", "BrowseFlag")) return kInvalidArgs;
+  bool metadata = !sys_str_diff(p.what, "BrowseMetadata");
+  if (!metadata && sys_str_diff(p.what, "BrowseDirectChildren")) return kInvalidArgs;
+  if (metadata && p.start) return kInvalidArgs;
+  page_answer a;
+  uint32_t r = locked(c, [&] { return browse_locked(c, p, metadata, &a); });
+  return r ? r : answer_send(c, a);
+}
+
+uint32_t search(call &c)
+{
+  paged_args p;
+  if (!p.read(c, "ContainerID", "SearchCriteria")) return kInvalidArgs;
+  page_answer a;
+  uint32_t r = locked(c, [&] { return search_locked(c, p, &a); });
+  return r ? r : answer_send(c, a);
 }
 
 }  // namespace cds

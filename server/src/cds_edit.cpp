@@ -18,8 +18,11 @@ bool is_container(const didl_object *o) { return o->element == DIDL_NAME(EL_CONT
 
 bool marked_private(const didl_object *o) { return attribute_is(o, DIDL_NAME(AT_TARVO_PRIVATE), "1"); }
 
-bool private_set(didl_object *o, bool on)
+// Marks spread below a container without counting up each container they
+// reach, so Browse forgets every order it keeps.
+bool private_set(server_rec *s, didl_object *o, bool on)
 {
+  content_db_order_forget(s, nullptr);
   if (on) return didl_attribute_set(&o->attributes, DIDL_NAME(AT_TARVO_PRIVATE), "1");
   didl_attribute_remove(&o->attributes, DIDL_NAME(AT_TARVO_PRIVATE));
   return true;
@@ -54,7 +57,7 @@ bool references_follow(server_rec *s, didl_object *item, bool on)
     if (marked_private(r) == on) continue;
     const didl_object *parent = content_db_parent(s, r);
     if (!on && parent && marked_private(parent)) continue;
-    if (!private_set(r, on) || !content_db_bump(s, r, 1, 0, 0)) return false;
+    if (!private_set(s, r, on) || !content_db_bump(s, r, 1, 0, 0)) return false;
   }
   return true;
 }
@@ -62,14 +65,14 @@ bool references_follow(server_rec *s, didl_object *item, bool on)
 bool private_spread(server_rec *s, didl_object *o, bool on)
 {
   std::vector<didl_object *> below;
-  if (!private_set(o, on) || !descendants(s, o, &below)) return false;
+  if (!private_set(s, o, on) || !descendants(s, o, &below)) return false;
   std::vector<didl_object *> items;
   if (!is_container(o)) items.push_back(o);
   for (didl_object *d : below) {
     if (marked_private(d) == on) continue;
     // A reference to a private object stays private.
     if (!on && object_target_private(s, d)) continue;
-    if (!private_set(d, on)) return false;
+    if (!private_set(s, d, on)) return false;
     if (!is_container(d)) items.push_back(d);
   }
   for (didl_object *item : items)
@@ -178,6 +181,8 @@ uint32_t set_searchable(call &c)
   if (on && o != root && !(parent && attribute_is(parent, DIDL_NAME(AT_SEARCHABLE), "1")))
     return kFailed;
   std::vector<didl_object *> below;
+  // Sorts may name @searchable; the containers below are not counted up.
+  content_db_order_forget(c.s, nullptr);
   bool ok = didl_attribute_set(&o->attributes, DIDL_NAME(AT_SEARCHABLE), searchable_text(on)) &&
             descendants(c.s, o, &below);
   for (size_t i = 0; ok && i < below.size(); i++)

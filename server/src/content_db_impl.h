@@ -54,6 +54,8 @@ content_entry *entry_append(server_rec *s, didl_object *object);
 void entry_free(content_entry *e);
 // Frees every entry and list of the index.
 void index_free(server_rec *s);
+// Frees the kept orders of children (content_db_order.cpp).
+void orders_free(server_rec *s);
 // Closes up the lists of the entries marked pending and the index after a
 // destroy; the root's position follows.
 void index_close_up(server_rec *s);

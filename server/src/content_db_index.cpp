@@ -277,6 +277,7 @@ void index_free(server_rec *s)
   sys_ptralloc_free(&d.pending);
   d.index = d.pending = sys_ptralloc_rec{};
   d.root = 0;
+  orders_free(s);
 }
 
 void index_close_up(server_rec *s)
@@ -319,6 +320,7 @@ void system_update_id_read(server_rec *s)
 bool bump_container(server_rec *s, content_entry *e)
 {
   if (!e || !is_container(e->object)) return true;
+  content_db_order_forget(s, e->object);
   return didl_counter_add(&e->object->attributes, DIDL_NAME(AT_TARVO_CONTAINER_UPDATE_ID), 1) &&
          mark_listed(e, CONTENT_ENTRY_CHANGED, &db(s).changed) &&
          mark_listed(e, CONTENT_ENTRY_REFLECT, &db(s).reflect);

@@ -1,5 +1,7 @@
 #include "server_util.h"
 
+#include <algorithm>
+
 #include <tarvo_util/soap.h>
 #include <tarvo_util/xml.h>
 
@@ -32,7 +34,12 @@ bool hand_out(sys_stralloc_rec *sa, char **out)
 uint32_t respond(const device_request_info *info, const char *action, out_values values, char **response)
 {
   sa_guard sa;
-  bool ok = soap_xml_response_begin(&sa.s, info->service_type, action);
+  // Escaping makes a DIDL-Lite value about a third longer: room for it at
+  // once, so that a large Result is not copied at each step of growth.
+  uint64_t room = 512;
+  for (const auto &v : values) room += sys_str_len(v.second) * uint64_t(3) / 2;
+  bool ok = sys_stralloc_ready(&sa.s, uint32_t(std::min<uint64_t>(room, UINT32_MAX / 2))) &&
+            soap_xml_response_begin(&sa.s, info->service_type, action);
   for (const auto &v : values) ok = ok && xml_gen_element_append(&sa.s, v.first, v.second);
   return ok && soap_xml_response_end(&sa.s, action) && hand_out(&sa.s, response) ? kOk : kFailed;
 }

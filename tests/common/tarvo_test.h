@@ -1,13 +1,17 @@
 // Helpers shared by the test programs.
 #pragma once
 
+#include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sched.h>
 #include <string>
 #include <sys/ioctl.h>
@@ -85,5 +89,40 @@ inline const std::string &private_net()
   }();
   return problem;
 }
+
+// A socket that hears the SSDP group on loopback (inside a namespace of
+// the process's own).
+struct ssdp_listener {
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  ssdp_listener()
+  {
+    int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(1900);
+    bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    ip_mreqn m{};
+    inet_pton(AF_INET, "239.255.255.250", &m.imr_multiaddr);
+    inet_pton(AF_INET, "127.0.0.1", &m.imr_address);
+    setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof m);
+  }
+  ~ssdp_listener() { close(fd); }
+  ssdp_listener(const ssdp_listener &) = delete;
+  ssdp_listener &operator=(const ssdp_listener &) = delete;
+  // Whether a NOTIFY with that NTS comes within ms.
+  bool hears(const std::string &nts, int ms)
+  {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) {
+      pollfd p{fd, POLLIN, 0};
+      if (poll(&p, 1, 5) <= 0) continue;
+      char buf[2048];
+      ssize_t n = recv(fd, buf, sizeof buf, 0);
+      if (n > 0 && std::string(buf, size_t(n)).find("NTS: " + nts + "\r\n") != std::string::npos) return true;
+    }
+    return false;
+  }
+};
 
 }  // namespace tarvo_test

@@ -71,38 +71,6 @@ struct run_script {
   }
 };
 
-// A socket that hears the SSDP group on loopback.
-struct ssdp_listener {
-  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  ssdp_listener()
-  {
-    int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(1900);
-    bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    ip_mreqn m{};
-    inet_pton(AF_INET, "239.255.255.250", &m.imr_multiaddr);
-    inet_pton(AF_INET, "127.0.0.1", &m.imr_address);
-    setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof m);
-  }
-  ~ssdp_listener() { close(fd); }
-  // Whether a NOTIFY with that NTS comes within ms.
-  bool hears(const std::string &nts, int ms)
-  {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < end) {
-      pollfd p{fd, POLLIN, 0};
-      if (poll(&p, 1, 100) <= 0) continue;
-      char buf[2048];
-      ssize_t n = recv(fd, buf, sizeof buf, 0);
-      if (n > 0 && std::string(buf, size_t(n)).find("NTS: " + nts + "\r\n") != std::string::npos) return true;
-    }
-    return false;
-  }
-};
-
 TEST(InteropRun, AnIndependentControlPointFindsBrowsesAndStreams)
 {
   if (!media_test::private_net().empty()) GTEST_SKIP() << media_test::private_net();
@@ -152,7 +120,7 @@ TEST(InteropRun, AnIndependentControlPointFindsBrowsesAndStreams)
   EXPECT_EQ(range.substr(range.rfind(' ')), " 10") << out;
 
   // Suspend: goodbye, and no more answers; resume: presence again.
-  ssdp_listener ssdp;
+  tarvo_test::ssdp_listener ssdp;
   kill(run.pid, SIGUSR1);
   EXPECT_TRUE(ssdp.hears("ssdp:byebye", 5000));
   kill(run.pid, SIGUSR2);

@@ -54,6 +54,8 @@ typedef struct content_entry {
 #define CONTENT_ENTRY_PENDING 16u       /* its lists lose removed ids when the destroy ends */
 #define CONTENT_ENTRY_REMOVED 32u       /* destroyed; leaves the index when the destroy ends */
 
+struct content_db_orders;
+
 /* The content database's members of the server record. */
 typedef struct content_db_rec {
   sys_mutex_handle mutex;
@@ -76,6 +78,7 @@ typedef struct content_db_rec {
   sys_ptralloc_rec special;    /* heap ids of the special objects */
   sys_ptralloc_rec id_texts;   /* heap ids that are not plain numbers */
   sys_ptralloc_rec pending;    /* entries marked CONTENT_ENTRY_PENDING */
+  struct content_db_orders *orders; /* kept orders of children (content_db_order.cpp), or NULL */
 } content_db_rec;
 
 /* Room for a number as decimal text with its NUL. */
@@ -119,6 +122,28 @@ int content_db_referencing(struct server_rec *s, const didl_object *object, sys_
  * out (replaced, NUL-terminated); 0 when the object has no such list. */
 int content_db_list_text(struct server_rec *s, const didl_object *object, uint32_t which,
                          sys_stralloc_rec *out);
+
+/* --- kept orders of children --- */
+
+/* Browse keeps the order in which a requester sees a container's children
+ * under a key of its own (the sort criteria, the kind of requester) until
+ * the container changes: every content_db_bump, create and destroy that
+ * counts it up forgets its orders.  Code that changes what requesters see
+ * of objects without counting their containers up calls
+ * content_db_order_forget. */
+
+/* The objects at positions [first, first + count) of the kept order
+ * (count 0: to the end), appended to objects, and the order's length in
+ * *total; 0 when no order is kept under the key or it has lost an
+ * object (it is then forgotten). */
+int content_db_order_page(struct server_rec *s, const didl_object *container, const char *key, uint64_t first,
+                          uint64_t count, sys_ptralloc_rec *objects, uint64_t *total);
+/* Keeps objects, in order, under the key; 1/0 (0: nothing kept).  The
+ * least recently used orders make room. */
+int content_db_order_keep(struct server_rec *s, const didl_object *container, const char *key,
+                          didl_object *const *objects, uint32_t count);
+/* Forgets the orders of a container, or every order (container NULL). */
+void content_db_order_forget(struct server_rec *s, const didl_object *container);
 
 /* --- numbering and editing --- */
 

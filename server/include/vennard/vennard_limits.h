@@ -39,6 +39,8 @@
 #define CONTENT_DB_FILE_RESERVE 1000    /* first reservation of the file's text */
 #define CONTENT_DB_COPY_BLOCK 8192      /* bytes per read when a folder is copied */
 #define CONTENT_DB_SHARES_MAX 63        /* shares at most */
+#define CONTENT_DB_ORDERS_MAX 64        /* kept orders of children: the containers and sorts players page through */
+#define CONTENT_DB_ORDER_IDS_MAX 1000000 /* ids in all kept orders at once (8 MB) */
 #define CONTENT_DB_SUFFIX_MAX 32        /* longest URL suffix a plug-in may give, with its NUL */
 #define CONF_EXTENSION_MAX 32           /* longest file-type extension */
 #define ACCESS_REFRESH_S 30             /* an access file older than this gets the client's new address */

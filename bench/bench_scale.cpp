@@ -1,0 +1,545 @@
+// links: tarvo_util
+// The media server at scale, in one run: a generated library of 20,000
+// small files (10,000 MP3 in one folder, 1,000 JPEG in another, 9,000
+// mixed in folders of 100, one of them a 254 MiB sparse video) served by
+// the real program (bin/vennard) on its own data folder, in a network
+// namespace of its own.  Reports start to the first ssdp:alive, the first
+// scan, resident memory, Browse pages from one and from 8 clients, a
+// whole-file stream, idle wake-ups and the restart on the unchanged
+// library.  Usage: bench_scale [seconds per Browse run (default 3)
+// [program (default bin/vennard beside bench/)]].
+#include <arpa/inet.h>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <spawn.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "tarvo_test.h"
+
+extern char **environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+constexpr const char *kCdsType = "urn:schemas-upnp-org:service:ContentDirectory:1";
+constexpr uint64_t kStreamSize = uint64_t(254) << 20;
+
+double since(clock_type::time_point t) { return std::chrono::duration<double>(clock_type::now() - t).count(); }
+
+bool fail(const std::string &what)
+{
+  std::fprintf(stderr, "bench_scale: %s\n", what.c_str());
+  return false;
+}
+
+std::string le(uint32_t v, int bytes)
+{
+  std::string s;
+  for (int i = 0; i < bytes; i++) s += char((v >> (8 * i)) & 0xff);
+  return s;
+}
+
+std::string be(uint32_t v, int bytes)
+{
+  std::string s;
+  for (int i = bytes - 1; i >= 0; i--) s += char((v >> (8 * i)) & 0xff);
+  return s;
+}
+
+// An ID3v2.3 tag with title, artist, album and track, then a few MPEG-1
+// layer III frames of silence.
+std::string mp3(const std::string &title, const std::string &album, uint32_t track)
+{
+  std::string frames;
+  auto text = [&](const char *id, const std::string &v) { frames += id + be(uint32_t(v.size() + 1), 4) + std::string(2, '\0') + '\0' + v; };
+  text("TIT2", title);
+  text("TPE1", "Bench Artist");
+  text("TALB", album);
+  text("TRCK", std::to_string(track));
+  uint32_t n = uint32_t(frames.size());
+  std::string tag = std::string("ID3\3\0\0", 6) + char((n >> 21) & 0x7f) + char((n >> 14) & 0x7f) +
+                    char((n >> 7) & 0x7f) + char(n & 0x7f) + frames;
+  std::string frame = std::string("\xff\xfb\x90\x64", 4) + std::string(413, '\0');
+  for (int i = 0; i < 4; i++) tag += frame;
+  return tag;
+}
+
+// A baseline JPEG header of the given size (no scan data).
+std::string jpeg(uint32_t w, uint32_t h)
+{
+  return std::string("\xff\xd8\xff\xe0\0\x10JFIF\0\1\1\0\0\1\0\1\0\0", 20) + "\xff\xc0" + be(17, 2) + '\x08' +
+         be(h, 2) + be(w, 2) + '\x03' + std::string("\x01\x22\x00\x02\x11\x01\x03\x11\x01", 9) + "\xff\xd9";
+}
+
+std::string wav(uint32_t n)
+{
+  return "RIFF" + le(36 + n, 4) + "WAVEfmt " + le(16, 4) + le(1, 2) + le(1, 2) + le(8000, 4) + le(8000, 4) +
+         le(1, 2) + le(8, 2) + "data" + le(n, 4) + std::string(n, '\x80');
+}
+
+void put(const std::string &path, const std::string &data) { std::ofstream(path, std::ios::binary) << data; }
+
+// The library: big/ (10,000 MP3 of one album, tracks in shuffled order),
+// pics/ (1,000 JPEG) and mixed/m00..m89 (MP3, WAV, JPEG and MPEG files;
+// the first one the 254 MiB stream).
+bool library_make(const std::string &media)
+{
+  fs::create_directories(media + "/big");
+  fs::create_directories(media + "/pics");
+  for (uint32_t i = 0; i < 10000; i++) {
+    uint32_t n = (i * 7919u) % 10000 + 1;
+    put(media + "/big/t" + std::to_string(i) + ".mp3", mp3("Track " + std::to_string(n), "Big Album", n));
+  }
+  for (uint32_t i = 0; i < 1000; i++) put(media + "/pics/p" + std::to_string(i) + ".jpg", jpeg(640 + i, 480));
+  for (uint32_t i = 0; i < 9000; i++) {
+    std::string folder = media + "/mixed/m" + std::to_string(i / 100);
+    if (i % 100 == 0) fs::create_directories(folder);
+    std::string name = folder + "/x" + std::to_string(i);
+    if (i == 0) {
+      int fd = open((name + ".mpg").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+      if (fd < 0 || ftruncate(fd, off_t(kStreamSize)) != 0) return fail("sparse stream file");
+      close(fd);
+      continue;
+    }
+    switch (i % 4) {
+      case 0: put(name + ".mp3", mp3("Mixed " + std::to_string(i), "Album " + std::to_string(i / 20), i % 20 + 1)); break;
+      case 1: put(name + ".wav", wav(400)); break;
+      case 2: put(name + ".jpg", jpeg(320, 200 + i % 100)); break;
+      default: put(name + ".mpg", std::string("\0\0\1\xba", 4) + std::string(2044, '\0'));
+    }
+  }
+  return true;
+}
+
+std::string exe_dir() { return fs::read_symlink("/proc/self/exe").parent_path().string(); }
+
+std::string layout_script()
+{
+  fs::path p = exe_dir();
+  for (; !p.empty() && p != p.root_path(); p = p.parent_path())
+    if (fs::exists(p / "scripts/layout-data")) return (p / "scripts/layout-data").string();
+  return "";
+}
+
+// One number of /proc/<pid>/status summed over its threads.
+uint64_t task_sum(pid_t pid, const char *field)
+{
+  uint64_t total = 0;
+  std::error_code ec;
+  for (const auto &t : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+    std::ifstream f(t.path() / "status");
+    for (std::string line; std::getline(f, line);)
+      if (line.rfind(field, 0) == 0) total += std::stoull(line.substr(std::strlen(field)));
+  }
+  return total;
+}
+
+double rss_mib(pid_t pid)
+{
+  std::ifstream f("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(f, line);)
+    if (line.rfind("VmRSS:", 0) == 0) return double(std::stol(line.substr(6))) / 1024;
+  return 0;
+}
+
+// utime + stime in clock ticks.
+uint64_t cpu_ticks(pid_t pid)
+{
+  std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+  std::string all((std::istreambuf_iterator<char>(f)), {});
+  size_t close = all.rfind(')');
+  if (close == std::string::npos) return 0;
+  std::vector<std::string> fields;
+  size_t at = close + 2;
+  while (at < all.size() && fields.size() < 15) {
+    size_t sp = all.find(' ', at);
+    fields.push_back(all.substr(at, sp - at));
+    at = sp == std::string::npos ? all.size() : sp + 1;
+  }
+  return fields.size() >= 13 ? std::stoull(fields[11]) + std::stoull(fields[12]) : 0;
+}
+
+// The program, started on the data folder.
+struct server_process {
+  std::string service, log, bin = fs::path(exe_dir()).parent_path().string() + "/bin/vennard";
+  pid_t pid = -1;
+  bool start()
+  {
+    std::vector<std::string> env = {"TARVO_SERVICE_DIR=" + service, "TARVO_COMMON_MUSIC=", "TARVO_COMMON_PICTURES=",
+                                    "TARVO_COMMON_VIDEO=", "HOME=" + service, "PATH=/usr/sbin:/usr/bin:/sbin:/bin"};
+    std::vector<char *> envp;
+    for (std::string &e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    posix_spawn_file_actions_adddup2(&fa, 1, 2);
+    char *argv[] = {bin.data(), nullptr};
+    int r = posix_spawn(&pid, bin.c_str(), &fa, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&fa);
+    return r == 0 || fail("cannot start " + bin);
+  }
+  void stop()
+  {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    int st = 0;
+    for (int i = 0; i < 1500 && waitpid(pid, &st, WNOHANG) != pid; i++) usleep(20000);
+    if (kill(pid, 0) == 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+    pid = -1;
+  }
+  ~server_process() { stop(); }
+  // Seconds from t0 until the process's CPU time last grew before it
+  // stayed flat for quiet seconds (the scan is then complete).
+  double busy_until(clock_type::time_point t0, double quiet, double limit)
+  {
+    uint64_t last = cpu_ticks(pid);
+    double last_change = since(t0);
+    while (since(t0) < limit) {
+      usleep(50000);
+      uint64_t now = cpu_ticks(pid);
+      if (now != last) {
+        last = now;
+        last_change = since(t0);
+      } else if (since(t0) - last_change >= quiet) {
+        break;
+      }
+    }
+    return last_change;
+  }
+};
+
+int connect_to(uint16_t port)
+{
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+  int one = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// An HTTP/1.1 client on one connection, opened again when the server
+// closes it.
+struct http_client {
+  uint16_t port;
+  bool keep_alive;
+  int fd = -1;
+  std::string buf;
+  ~http_client()
+  {
+    if (fd >= 0) close(fd);
+  }
+  // Sends a request and reads one answer; its status and body.
+  bool exchange(const std::string &head, const std::string &body, int *status, std::string *out)
+  {
+    if (fd < 0 && (fd = connect_to(port)) < 0) return false;
+    std::string req = head + "CONNECTION: " + (keep_alive ? "keep-alive" : "close") +
+                      "\r\nCONTENT-LENGTH: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    bool ok = send(fd, req.data(), req.size(), MSG_NOSIGNAL) == ssize_t(req.size()) && read_answer(status, out);
+    if (!ok || !keep_alive) {
+      close(fd);
+      fd = -1;
+      buf.clear();
+    }
+    return ok;
+  }
+  bool fill()
+  {
+    char tmp[65536];
+    ssize_t n = recv(fd, tmp, sizeof tmp, 0);
+    if (n <= 0) return false;
+    buf.append(tmp, size_t(n));
+    return true;
+  }
+  bool read_answer(int *status, std::string *out)
+  {
+    size_t end;
+    while ((end = buf.find("\r\n\r\n")) == std::string::npos)
+      if (!fill()) return false;
+    std::string head = buf.substr(0, end);
+    buf.erase(0, end + 4);
+    *status = std::atoi(head.c_str() + 9);
+    std::string lower = head;
+    for (char &ch : lower) ch = char(std::tolower(static_cast<unsigned char>(ch)));
+    size_t cl = lower.find("content-length:");
+    if (cl == std::string::npos) {
+      while (fill()) {
+      }
+      *out = std::move(buf);
+      buf.clear();
+      return true;
+    }
+    size_t len = std::strtoull(head.c_str() + cl + 15, nullptr, 10);
+    while (buf.size() < len)
+      if (!fill()) return false;
+    *out = buf.substr(0, len);
+    buf.erase(0, len);
+    return true;
+  }
+};
+
+std::string soap_body(const std::string &action, const std::string &args)
+{
+  return "<?xml version=\"1.0\"?><s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "
+         "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><s:Body><u:" +
+         action + " xmlns:u=\"" + kCdsType + "\">" + args + "</u:" + action + "></s:Body></s:Envelope>";
+}
+
+std::string soap_head(const std::string &action, uint16_t port)
+{
+  return "POST /control/ContentDirectory HTTP/1.1\r\nHOST: 127.0.0.1:" + std::to_string(port) +
+         "\r\nCONTENT-TYPE: text/xml; charset=\"utf-8\"\r\nSOAPACTION: \"" + kCdsType + "#" + action + "\"\r\n";
+}
+
+std::string browse_args(const std::string &id, uint32_t start, uint32_t count)
+{
+  return "<ObjectID>" + id + "</ObjectID><BrowseFlag>BrowseDirectChildren</BrowseFlag><Filter>*</Filter>"
+         "<StartingIndex>" + std::to_string(start) + "</StartingIndex><RequestedCount>" + std::to_string(count) +
+         "</RequestedCount><SortCriteria></SortCriteria>";
+}
+
+// The text between the first <name> and </name>.
+std::string element(const std::string &text, const std::string &name, size_t from = 0)
+{
+  size_t a = text.find("<" + name + ">", from);
+  if (a == std::string::npos) return "";
+  a += name.size() + 2;
+  return text.substr(a, text.find("</" + name + ">", a) - a);
+}
+
+// XML entities of a Result undone (enough for ids, titles and URLs).
+std::string unescape(std::string s)
+{
+  for (auto [from, to] : {std::pair<const char *, const char *>{"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""},
+                          {"&apos;", "'"}, {"&amp;", "&"}}) {
+    std::string out;
+    for (size_t at = 0;;) {
+      size_t hit = s.find(from, at);
+      out += s.substr(at, hit - at);
+      if (hit == std::string::npos) break;
+      out += to;
+      at = hit + std::strlen(from);
+    }
+    s = out;
+  }
+  return s;
+}
+
+struct library {
+  uint16_t upnp_port = 0, http_port = 0;
+  std::string big_id, pics_id, stream_url;
+
+  std::string browse(const std::string &id, uint32_t count = 0)
+  {
+    http_client c{upnp_port, false, -1, {}};
+    int status = 0;
+    std::string body;
+    if (!c.exchange(soap_head("Browse", upnp_port), soap_body("Browse", browse_args(id, 0, count)), &status, &body) ||
+        status != 200)
+      return "";
+    return unescape(element(body, "Result"));
+  }
+
+  // The id of the child of a container with that title.
+  std::string child(const std::string &parent, const std::string &title)
+  {
+    std::string didl = browse(parent);
+    size_t t = didl.find("<dc:title>" + title + "</dc:title>");
+    if (t == std::string::npos) return "";
+    size_t open = didl.rfind("<container id=\"", t);
+    if (open == std::string::npos) return "";
+    open += 15;
+    return didl.substr(open, didl.find('"', open) - open);
+  }
+
+  bool find(const std::string &media)
+  {
+    std::string share = child("Container:UserFiles", fs::path(media).filename().string());
+    std::string mixed = share.empty() ? "" : child(share, "mixed");
+    std::string m0 = mixed.empty() ? "" : child(mixed, "m0");
+    big_id = share.empty() ? "" : child(share, "big");
+    pics_id = share.empty() ? "" : child(share, "pics");
+    std::string didl = m0.empty() ? "" : browse(m0);
+    size_t x = didl.find("<dc:title>x0</dc:title>");
+    size_t res = x == std::string::npos ? x : didl.find("<res ", x);
+    if (res != std::string::npos) {
+      size_t a = didl.find('>', res) + 1;
+      stream_url = didl.substr(a, didl.find("</res>", a) - a);
+    }
+    return (!big_id.empty() && !pics_id.empty() && !stream_url.empty()) || fail("library containers not found");
+  }
+};
+
+// Pages of 50 (or count 0) from clients at once for seconds: answers per
+// second, ms per answer (one client) and the 99th percentile.
+void browse_load(library &lib, const char *what, const std::string &id, uint32_t total, uint32_t count, int clients,
+                 bool keep_alive, double seconds)
+{
+  std::vector<std::vector<double>> lat(static_cast<size_t>(clients));
+  std::atomic<uint64_t> failed{0};
+  auto end = clock_type::now() + std::chrono::duration<double>(seconds);
+  auto t0 = clock_type::now();
+  std::vector<std::thread> t;
+  for (int k = 0; k < clients; k++)
+    t.emplace_back([&, k] {
+      http_client c{lib.upnp_port, keep_alive, -1, {}};
+      uint32_t start = uint32_t(k) * 977 % total;
+      while (clock_type::now() < end) {
+        auto a = clock_type::now();
+        int status = 0;
+        std::string body;
+        bool ok = c.exchange(soap_head("Browse", lib.upnp_port), soap_body("Browse", browse_args(id, start, count)),
+                             &status, &body) &&
+                  status == 200;
+        if (!ok) failed++;
+        else lat[size_t(k)].push_back(since(a) * 1000);
+        start = count ? (start + count) % total : 0;
+      }
+    });
+  for (auto &x : t) x.join();
+  double took = since(t0);
+  std::vector<double> all;
+  for (auto &v : lat) all.insert(all.end(), v.begin(), v.end());
+  std::sort(all.begin(), all.end());
+  double mean = 0;
+  for (double v : all) mean += v;
+  mean = all.empty() ? 0 : mean / double(all.size());
+  double p99 = all.empty() ? 0 : all[std::min(all.size() - 1, size_t(double(all.size()) * 0.99))];
+  std::printf("%-58s %8.1f answers/s  %7.2f ms each  p99 %7.2f ms  (%llu failed)\n", what,
+              double(all.size()) / took, mean, p99, static_cast<unsigned long long>(failed.load()));
+  std::fflush(stdout);
+}
+
+void stream_run(library &lib)
+{
+  std::string path = lib.stream_url.substr(lib.stream_url.find('/', 7));
+  for (int pass = 0; pass < 2; pass++) {
+    int fd = connect_to(lib.http_port);
+    std::string req = "GET " + path + " HTTP/1.1\r\nHOST: 127.0.0.1\r\nCONNECTION: close\r\n\r\n";
+    uint64_t got = 0;
+    auto t0 = clock_type::now();
+    if (fd >= 0 && send(fd, req.data(), req.size(), MSG_NOSIGNAL) == ssize_t(req.size())) {
+      std::vector<char> buf(1 << 20);
+      for (ssize_t n; (n = recv(fd, buf.data(), buf.size(), 0)) > 0;) got += uint64_t(n);
+    }
+    double took = since(t0);
+    if (fd >= 0) close(fd);
+    // The first pass fills the page cache.
+    if (pass)
+      std::printf("%-58s %8.0f MB/s (%.1f MiB in %.3f s)\n", "whole-file stream of 254 MiB, loopback",
+                  double(got) / took / 1e6, double(got) / 1048576, took);
+  }
+}
+
+void wakeups(pid_t pid, double seconds)
+{
+  uint64_t a = task_sum(pid, "voluntary_ctxt_switches:");
+  usleep(useconds_t(seconds * 1e6));
+  uint64_t b = task_sum(pid, "voluntary_ctxt_switches:");
+  std::printf("%-58s %8.1f per second (over %.0f s)\n", "idle wake-ups (voluntary context switches)",
+              double(b - a) / seconds, seconds);
+}
+
+bool data_folder(const std::string &top, const std::string &media, server_process *p)
+{
+  std::string home = top + "/data", script = layout_script();
+  if (script.empty()) return fail("no scripts/layout-data");
+  if (std::system(("'" + script + "' '" + home + "' >/dev/null").c_str()) != 0) return fail("layout-data");
+  put(home + "/conf/sync/share/list", media + "\n");
+  put(home + "/conf/auto_run", "");
+  p->service = top + "/service";
+  p->log = top + "/server.log";
+  fs::create_directories(p->service);
+  put(p->service + "/service_name", "Tarvo Media Server\n");
+  put(p->service + "/data_home", home + "\n");
+  return true;
+}
+
+// Starts the program: the time to the first ssdp:alive and until the scan
+// is complete.
+bool start_timed(server_process &p, const char *label)
+{
+  tarvo_test::ssdp_listener ssdp;
+  auto t0 = clock_type::now();
+  if (!p.start()) return false;
+  bool heard = ssdp.hears("ssdp:alive", 20000);
+  double alive = since(t0);
+  double scanned = p.busy_until(t0, 2.0, 300);
+  if (heard) std::printf("%-58s %8.3f s\n", (std::string(label) + ": start to the first ssdp:alive").c_str(), alive);
+  else std::printf("%-58s none in 20 s\n", (std::string(label) + ": start to the first ssdp:alive").c_str());
+  std::printf("%-58s %8.2f s\n", (std::string(label) + ": until the scan is complete").c_str(), scanned);
+  std::fflush(stdout);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+  double seconds = argc > 1 ? std::atof(argv[1]) : 3;
+  if (!tarvo_test::private_net().empty()) return fail(tarvo_test::private_net()), 1;
+  if (std::system("ip link set lo multicast on") != 0) return fail("ip link set lo multicast on"), 1;
+  char dir[] = "/tmp/tarvo-bench-scale-XXXXXX";
+  if (!mkdtemp(dir)) return 1;
+  std::string top = dir, media = top + "/library";
+  struct cleanup {
+    std::string d;
+    ~cleanup() { fs::remove_all(d); }
+  } gone{top};
+  auto t0 = clock_type::now();
+  if (!library_make(media)) return 1;
+  std::printf("%-58s %8.2f s\n", "generated 20,000 files", since(t0));
+  server_process p;
+  if (argc > 2) p.bin = argv[2];
+  if (!data_folder(top, media, &p) || !start_timed(p, "first start")) return 1;
+  library lib;
+  lib.upnp_port = uint16_t(std::stoul(tarvo_test::read_file(top + "/data/conf/upnp_port")));
+  lib.http_port = uint16_t(std::stoul(tarvo_test::read_file(top + "/data/conf/http_port")));
+  if (!lib.find(media)) return std::fputs(tarvo_test::read_file(p.log).c_str(), stderr), 1;
+  std::printf("%-58s %8.1f MiB\n", "resident memory after the first scan", rss_mib(p.pid));
+  browse_load(lib, "Browse 10,000-child folder, 50, 1 client, keep-alive", lib.big_id, 10000, 50, 1, true, seconds);
+  browse_load(lib, "Browse 10,000-child folder, 50, 8 clients", lib.big_id, 10000, 50, 8, false, seconds);
+  browse_load(lib, "Browse 10,000-child folder, 50, 1 client", lib.big_id, 10000, 50, 1, false, seconds);
+  browse_load(lib, "Browse 1,000-child folder, 50, 1 client", lib.pics_id, 1000, 50, 1, false, seconds);
+  browse_load(lib, "Browse 1,000-child folder, 50, 8 clients", lib.pics_id, 1000, 50, 8, false, seconds);
+  browse_load(lib, "Browse 10,000-child folder, RequestedCount 0, 8 clients", lib.big_id, 10000, 0, 8, false,
+              seconds * 2);
+  std::printf("%-58s %8.1f MiB\n", "resident memory after the Browse load", rss_mib(p.pid));
+  stream_run(lib);
+  // Let the save after the scan and the Browse load settle first.
+  p.busy_until(clock_type::now(), 2.0, 60);
+  wakeups(p.pid, 10);
+  p.stop();
+  if (!start_timed(p, "restart on the unchanged library")) return 1;
+  p.stop();
+  std::printf("(data.xml of 100,000 objects: see bench_content_db)\n");
+  return 0;
+}

@@ -168,8 +168,9 @@ int finish(out &o, const answer &a, const uint64_t *length, bool body)
   dlna_headers(o, a.features);
   o.s("\r\n");
   // Held back for the first body bytes, so that both leave in one segment;
-  // never for an empty body, which would leave the header waiting.
-  if (body && (a.chunked || !length || *length)) return o.ok && sys_socketbuffer_flush_more(a.sb);
+  // only for a body of known length that follows at once (output still to
+  // be made, or none at all, would leave the header waiting).
+  if (body && !a.chunked && length && *length) return o.ok && sys_socketbuffer_flush_more(a.sb);
   return o.ok && sys_socketbuffer_flush(a.sb);
 }
 

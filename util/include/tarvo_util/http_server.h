@@ -97,7 +97,8 @@ int http_server_write_error_response(sys_socketbuffer_rec *sb, const char *statu
 /* The headers of a GET/HEAD answer for an entity of range->size bytes
  * modified at mtime: 200, 206 (Range, If-Range), 304 (If-Modified-Since),
  * or an error answer 416/400 written here (then 0).  send_body is 0 for
- * HEAD and 304.  Flushed. */
+ * HEAD and 304.  Flushed; before a body of known length the system is told
+ * that more follows, so the body must be sent at once. */
 int http_server_write_get_response_header(sys_socketbuffer_rec *sb, int http11, int head_only,
                                           const http_server_request_rec *req,
                                           const char *server_name, const char *mime,

@@ -189,7 +189,7 @@ class Gena : public ::testing::Test {
   device_test::reply unsubscribe(const std::string &sid, const std::string &path = "/event/test")
   {
     return device_test::exchange(
-        d.port(), "UNSUBSCRIBE " + path + " HTTP/1.1\r\nHOST: h\r\nSID: " + sid + "\r\n\r\n");
+        d.port(), "UNSUBSCRIBE " + path + " HTTP/1.1\r\nHOST: localhost\r\nSID: " + sid + "\r\n\r\n");
   }
 
   device_test::reply renew(const std::string &sid, const std::string &path = "/event/test")

@@ -26,7 +26,7 @@ TEST(DeviceHttp, ServesTheDescriptionOnAKeptConnection)
   int s = connect_to(d.port());
   ASSERT_GE(s, 0);
   // Blank lines before a request line are skipped.
-  ASSERT_TRUE(send_all(s, "\r\n\r\nGET / HTTP/1.1\r\nHost: x\r\n\r\n"));
+  ASSERT_TRUE(send_all(s, "\r\n\r\nGET / HTTP/1.1\r\nHost: localhost\r\n\r\n"));
   reply r = read_reply(s);
   EXPECT_EQ(r.status, "200 OK");
   EXPECT_EQ(r.header("CONTENT-TYPE"), "text/xml;charset=\"utf-8\"");
@@ -124,7 +124,7 @@ TEST(DeviceHttp, FilesUnderTheDocumentRoot)
     EXPECT_EQ(r.status, "404 file does not exist") << path;
     EXPECT_NE(r.body.find("404 file does not exist"), std::string::npos) << path;
   }
-  r = exchange(d.port(), "HEAD /a/missing HTTP/1.1\r\nHost: x\r\n\r\n");
+  r = exchange(d.port(), "HEAD /a/missing HTTP/1.1\r\nHost: localhost\r\n\r\n");
   EXPECT_EQ(r.status, "404 file does not exist");
   EXPECT_EQ(r.body, "");
 }
@@ -175,7 +175,7 @@ TEST(DeviceHttp, RequestLinesAndMethods)
 {
   device d;
   ASSERT_TRUE(d.start());
-  reply r = exchange(d.port(), "DELETE / HTTP/1.1\r\nHost: x\r\n\r\n");
+  reply r = exchange(d.port(), "DELETE / HTTP/1.1\r\nHost: localhost\r\n\r\n");
   EXPECT_EQ(r.status, "501 method not implemented");
   EXPECT_EQ(r.header("CONNECTION"), "close");
   EXPECT_EQ(exchange(d.port(), "GET a:b HTTP/1.1\r\n\r\n").status, "400 bad request");
@@ -184,6 +184,67 @@ TEST(DeviceHttp, RequestLinesAndMethods)
   send_all(s, "GET / ICY/1.0\r\n\r\n");
   EXPECT_EQ(read_all(s, 5000), "");
   close(s);
+}
+
+// DNS rebinding: a web page whose own name was made to resolve to this
+// machine sends its requests with that name as Host.  Every entry of the
+// server refuses them; the names the machine really has pass.
+TEST(DeviceHttp, DnsRebindingHostRefusedOnEveryEntry)
+{
+  device d;
+  ASSERT_EQ(tarvo_device_add_static_content(&d.ctx, "/icon.png", "image/png", "0123456789", 10), 1);
+  std::string cgi = d.root / "t.cgi";
+  tarvo_test::write_file(cgi, "#!/bin/sh\nprintf 'Content-Type: text/plain\\n\\nran'\n");
+  std::filesystem::permissions(cgi, std::filesystem::perms::owner_all);
+  ASSERT_TRUE(d.start());
+  const std::string port = std::to_string(d.port());
+  auto requests = [](const std::string &host) {
+    std::string soap = soap_request("/control/test", kServiceType, "Echo", "<In>x</In>");
+    soap.replace(soap.find("HOST: 127.0.0.1"), 15, "HOST: " + host);
+    return std::vector<std::string>{
+        "GET / HTTP/1.1\r\nHost: " + host + "\r\n\r\n",
+        "GET /icon.png HTTP/1.1\r\nHost: " + host + "\r\n\r\n",
+        soap,
+        "SUBSCRIBE /event/test HTTP/1.1\r\nHOST: " + host +
+            "\r\nCALLBACK: <http://127.0.0.1:9/>\r\nNT: upnp:event\r\n\r\n",
+        "GET /t.cgi HTTP/1.1\r\nHost: " + host + "\r\n\r\n",
+    };
+  };
+  for (const std::string &host :
+       {std::string("evil.example"), "evil.example:" + port, "127.0.0.1.evil.example:" + port}) {
+    for (const std::string &rq : requests(host)) {
+      reply r = exchange(d.port(), rq);
+      EXPECT_EQ(r.status, "400 Bad Request") << rq;
+      EXPECT_EQ(r.header("CONNECTION"), "close") << rq;
+    }
+  }
+  char name[256] = {};
+  ASSERT_EQ(gethostname(name, sizeof name - 1), 0);
+  for (const std::string &host : {"127.0.0.1:" + port, std::string("localhost"), std::string(name)}) {
+    std::vector<std::string> rqs = requests(host);
+    EXPECT_EQ(exchange(d.port(), rqs[0]).body, description()) << host;
+    EXPECT_EQ(exchange(d.port(), rqs[1]).body, "0123456789") << host;
+    EXPECT_EQ(exchange(d.port(), rqs[2]).status, "200 OK") << host;
+    EXPECT_NE(exchange(d.port(), rqs[3]).status, "400 Bad Request") << host;
+    EXPECT_EQ(exchange(d.port(), rqs[4]).body, "ran") << host;
+  }
+}
+
+// A decoded NUL once cut the path, so that "/%00.png" served the
+// description at "/"; no control byte reaches a lookup.
+TEST(DeviceHttp, DecodedControlBytesInPathsRefused)
+{
+  device d;
+  ASSERT_EQ(tarvo_device_add_static_content(&d.ctx, "/icon.png", "image/png", "0123456789", 10), 1);
+  tarvo_test::write_file(d.root / "f.txt", "file");
+  ASSERT_TRUE(d.start());
+  for (const char *path : {"/%00.png", "/icon.png%00.txt", "/f.txt%00", "/%01", "/icon.png%01",
+                           "/%0a", "/f.txt%0a", "/t.cgi%00"}) {
+    reply r = exchange(d.port(), get(path));
+    EXPECT_EQ(r.status, "400 Bad Request") << path;
+    EXPECT_EQ(r.body.find("0123456789"), std::string::npos) << path;
+  }
+  EXPECT_EQ(exchange(d.port(), get("/f.txt")).body, "file");
 }
 
 TEST(DeviceHttp, StartSettingsAndFailures)

@@ -5,6 +5,7 @@
 #include <future>
 #include <gtest/gtest.h>
 #include <tarvo_util/soap.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 using namespace device_test;
@@ -40,6 +41,28 @@ TEST(DeviceSoap, ActionAnsweredWithTheHandlersBody)
   EXPECT_EQ(d.seen.remote, "127.0.0.1");
 }
 
+// A body that is not SOAP, or that ends before its length, used to get no
+// answer at all, which clients take for a network failure and retry.
+TEST(DeviceSoap, MalformedBodyAnswered400)
+{
+  device d;
+  ASSERT_TRUE(d.start());
+  std::string head = "POST " + kPath + " HTTP/1.1\r\nHOST: 127.0.0.1\r\n"
+                     "CONTENT-TYPE: text/xml\r\nSOAPACTION: \"" + std::string(kServiceType) + "#Echo\"\r\n";
+  for (const std::string &body : {std::string("not xml"), std::string("<s:Envelope><s:Body>")}) {
+    reply r = exchange(d.port(), head + "CONTENT-LENGTH: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+    EXPECT_EQ(r.status, "400 Bad Request") << body;
+    EXPECT_EQ(r.header("CONNECTION"), "close") << body;
+  }
+  int s = connect_to(d.port());
+  send_all(s, head + "CONTENT-LENGTH: 100\r\n\r\n<s:Envelope>");
+  shutdown(s, SHUT_WR);
+  EXPECT_EQ(read_reply(s).status, "400 Bad Request");
+  close(s);
+  std::lock_guard<std::mutex> lock(d.seen.mu);
+  EXPECT_TRUE(d.seen.actions.empty());
+}
+
 TEST(DeviceSoap, FaultsAndVersions)
 {
   device d;
@@ -69,7 +92,7 @@ TEST(DeviceSoap, HandlersGetEmptyListsNeverNull)
   EXPECT_EQ(exchange(d.port(), soap_request(kPath, kServiceType, "Echo", "")).status, "200 OK");
   std::string body = "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\">"
                      "<s:Body></s:Body></s:Envelope>";
-  reply r = exchange(d.port(), post("HOST: x\r\nSOAPACTION: \"" + std::string(kServiceType) +
+  reply r = exchange(d.port(), post("HOST: localhost\r\nSOAPACTION: \"" + std::string(kServiceType) +
                                         "#Echo\"\r\nCONTENT-LENGTH: " +
                                         std::to_string(body.size()) + "\r\n",
                                     body));
@@ -111,23 +134,23 @@ TEST(DeviceSoap, HeaderErrors)
   struct bad {
     std::string headers, status;
   } cases[] = {
-      {"HOST: x\r\nSOAPACTION: " + type + "#Echo\r\nCONTENT-LENGTH: 0\r\n", "412 invalid SOAPAction"},
-      {"HOST: x\r\nSOAPACTION: \"" + type + "#\"\r\nCONTENT-LENGTH: 0\r\n", "412 invalid SOAPAction"},
-      {"HOST: x\r\nCONTENT-LENGTH: 0\r\n", "412 I need SOAPAction"},
-      {"HOST: x\r\n" + ok_action, "411 I need Content-Length"},
-      {"HOST: x\r\n" + ok_action + "CONTENT-TYPE: text/html\r\nCONTENT-LENGTH: 0\r\n",
+      {"HOST: localhost\r\nSOAPACTION: " + type + "#Echo\r\nCONTENT-LENGTH: 0\r\n", "412 invalid SOAPAction"},
+      {"HOST: localhost\r\nSOAPACTION: \"" + type + "#\"\r\nCONTENT-LENGTH: 0\r\n", "412 invalid SOAPAction"},
+      {"HOST: localhost\r\nCONTENT-LENGTH: 0\r\n", "412 I need SOAPAction"},
+      {"HOST: localhost\r\n" + ok_action, "411 I need Content-Length"},
+      {"HOST: localhost\r\n" + ok_action + "CONTENT-TYPE: text/html\r\nCONTENT-LENGTH: 0\r\n",
        "415 unsupported Content-Type"},
-      {"HOST: x\r\n" + ok_action + "TRANSFER-ENCODING: gzip\r\n", "505 I do not accept Transfer-Encoding"},
-      {"HOST: x\r\n" + ok_action + "CONTENT-LENGTH: 12abc\r\n", "412 invalid Content-Length"},
-      {"HOST: x\r\n" + ok_action + "CONTENT-LENGTH: 99999999999999999999999\r\n",
+      {"HOST: localhost\r\n" + ok_action + "TRANSFER-ENCODING: gzip\r\n", "505 I do not accept Transfer-Encoding"},
+      {"HOST: localhost\r\n" + ok_action + "CONTENT-LENGTH: 12abc\r\n", "412 invalid Content-Length"},
+      {"HOST: localhost\r\n" + ok_action + "CONTENT-LENGTH: 99999999999999999999999\r\n",
        "412 invalid Content-Length"},
-      {"HOST: x\r\n" + ok_action + "CONTENT-LENGTH: 5000000\r\n", "413 request entity too large"},
+      {"HOST: localhost\r\n" + ok_action + "CONTENT-LENGTH: 5000000\r\n", "413 request entity too large"},
       {ok_action + "CONTENT-LENGTH: 0\r\n", "400 HTTP/1.1 requests must include a host name"},
-      {"HOST: x\r\n" + ok_action + "BATCH-MODE: yes\r\nCONTENT-LENGTH: 0\r\n", "400 Invalid BATCH-MODE"},
-      {"HOST: x\r\nBATCH-COMMAND: Later\r\nCONTENT-LENGTH: 0\r\n", "400 Invalid BATCH-COMMAND"},
-      {"HOST: x\r\n" + ok_action + "BATCH_DELAY: -1\r\nCONTENT-LENGTH: 0\r\n", "412 Invalid BATCH_DELAY"},
-      {"HOST: x\r\n" + ok_action + "EXPECT: later\r\nCONTENT-LENGTH: 0\r\n", "417 unsupported Expect"},
-      {"HOST: x\r\n" + ok_action + "CONTENT-RANGE: bytes 0-1/2\r\nCONTENT-LENGTH: 0\r\n",
+      {"HOST: localhost\r\n" + ok_action + "BATCH-MODE: yes\r\nCONTENT-LENGTH: 0\r\n", "400 Invalid BATCH-MODE"},
+      {"HOST: localhost\r\nBATCH-COMMAND: Later\r\nCONTENT-LENGTH: 0\r\n", "400 Invalid BATCH-COMMAND"},
+      {"HOST: localhost\r\n" + ok_action + "BATCH_DELAY: -1\r\nCONTENT-LENGTH: 0\r\n", "412 Invalid BATCH_DELAY"},
+      {"HOST: localhost\r\n" + ok_action + "EXPECT: later\r\nCONTENT-LENGTH: 0\r\n", "417 unsupported Expect"},
+      {"HOST: localhost\r\n" + ok_action + "CONTENT-RANGE: bytes 0-1/2\r\nCONTENT-LENGTH: 0\r\n",
        "501 I do not accept Content-Range"},
   };
   // Each refusal pauses a second: ask them all at once.
@@ -147,13 +170,13 @@ TEST(DeviceSoap, BatchExtension)
 {
   device d;
   ASSERT_TRUE(d.start());
-  reply r = exchange(d.port(), post("HOST: x\r\nBATCH-MODE: TRUE\r\nBATCH-COMMAND: acceptbatch\r\n"
+  reply r = exchange(d.port(), post("HOST: localhost\r\nBATCH-MODE: TRUE\r\nBATCH-COMMAND: acceptbatch\r\n"
                                     "BATCH_DELAY: 5\r\nCONTENT-LENGTH: 0\r\n", ""));
   EXPECT_EQ(r.status, "202 Accepted");
   EXPECT_EQ(r.header("CONTENT-LENGTH"), "0");
-  r = exchange(d.port(), post("HOST: x\r\nBATCH-COMMAND: DeleteBatch\r\nCONTENT-LENGTH: 0\r\n", ""));
+  r = exchange(d.port(), post("HOST: localhost\r\nBATCH-COMMAND: DeleteBatch\r\nCONTENT-LENGTH: 0\r\n", ""));
   EXPECT_EQ(r.status, "200 OK");
-  r = exchange(d.port(), post("HOST: x\r\nBATCH-MODE: true\r\nBATCH-COMMAND: AcceptBatch\r\n"
+  r = exchange(d.port(), post("HOST: localhost\r\nBATCH-MODE: true\r\nBATCH-COMMAND: AcceptBatch\r\n"
                               "CONTENT-LENGTH: 0\r\n", ""));
   EXPECT_EQ(r.status, "202 Accepted");
   EXPECT_EQ(exchange(d.port(), soap_request(kPath, kServiceType, "Put", "<A>1</A>",

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -376,6 +377,30 @@ TEST_F(sync_fixture, NoWakeUpIsLostUnderLoad)
 TEST(Sync, DestroyAcceptsNull)
 {
   EXPECT_EQ(sys_sync_destroy(nullptr), 1);
+}
+
+TEST(Queue, WakeEndsAWaitingReadAndLosesNoValue)
+{
+  queue_async_rec q;
+  ASSERT_EQ(queue_async_create(&q, 2), 1);
+  auto t0 = clk::now();
+  std::thread waker([&] {
+    sys_thread_sleep(50);
+    queue_async_wake(&q);
+  });
+  uintptr_t v = 0;
+  EXPECT_EQ(queue_async_read(&q, 5000, &v), 0);
+  EXPECT_LT(ms_since(t0), 2000);
+  waker.join();
+  // A wake that meets a full queue costs one read and no value.
+  EXPECT_EQ(queue_async_write(&q, 0, 1), 1);
+  EXPECT_EQ(queue_async_write(&q, 0, 2), 1);
+  queue_async_wake(&q);
+  std::vector<uintptr_t> got;
+  for (int i = 0; i < 4; i++)
+    if (queue_async_read(&q, 1, &v)) got.push_back(v);
+  EXPECT_EQ(got, (std::vector<uintptr_t>{1, 2}));
+  queue_async_destroy(&q);
 }
 
 TEST(Queue, KeepsOrderAndBlocksWhenFullOrEmpty)

@@ -260,7 +260,7 @@ void device_cgi_serve(device_conn *dc, const http_request_startline_rec *start, 
   tarvo_device_ctx *c = device_conn_ctx(conn);
   conn->keep_alive = 0;
   list_guard headers;
-  if (!http_header_read(&conn->in, &headers.l)) return;
+  if (!device_request_headers(conn, &headers.l)) return;
   std::string_view path(start->uri.path);
   std::string_view script_part = path.substr(0, script_len);
   heap_str script, workdir;

@@ -46,6 +46,8 @@ void ctx_free(tarvo_device_ctx *c)
 {
   device_gena_free(c);
   if (c->listen_socket >= 0) sys_socket_close(c->listen_socket);
+  for (int fd : {c->stop_fd, c->wake_fd})
+    if (fd >= 0) sys_socket_close(fd);
   sys_memalloc_free(&c->ip_list);
   sys_str_list_free(c->disabled_if);
   sys_alloc_free(c->document_root);
@@ -101,7 +103,8 @@ int start_steps(tarvo_device_ctx **ctx, tarvo_device_ctx *c, uint16_t port,
       !sys_mutex_create(&c->queue_mutex) || !sys_mutex_create(&c->sub_mutex) ||
       !queue_async_create(&c->event_queue, DEVICE_EVENT_QUEUE_SLOTS))
     return 0;
-  if (!listener_open(c, port)) return 0;
+  if (!sys_wakefd_open(&c->stop_fd) || !sys_wakefd_open(&c->wake_fd) || !listener_open(c, port))
+    return 0;
   if (!sys_thread_create(&c->accept_thread, device_accept_loop, c)) return 0;
   c->accept_started = 1;
   if (!device_gena_start(c)) return 0;
@@ -114,9 +117,15 @@ int start_steps(tarvo_device_ctx **ctx, tarvo_device_ctx *c, uint16_t port,
 void ctx_end(tarvo_device_ctx *c, bool ssdp_started)
 {
   device_store(c->stop, 1);
-  if (ssdp_started) device_ssdp_stop(c);
-  // Wakes the accept thread at once; the socket is closed with the context.
+  // Wakes every wait that includes it (the accept thread's among them).
+  sys_wakefd_signal(c->stop_fd);
+  // New clients are refused from here on; the socket is closed with the context.
   sys_socket_shutdown(c->listen_socket, 2);
+  // Connections blocked on idle or silent clients, and the timer thread
+  // waiting for a job, end while the byebye goes out instead of after it.
+  if (c->accept_started) device_conns_cut(c);
+  if (c->event_queue.slots) queue_async_wake(&c->event_queue);
+  if (ssdp_started) device_ssdp_stop(c);
   if (c->accept_started) sys_thread_join(c->accept_thread);
   if (c->timer_started) device_gena_stop(c);
   // Connection and answer threads exist only once the accept thread ran.
@@ -146,7 +155,7 @@ tarvo_device_ctx *device_ctx_get(tarvo_device_ctx **ctx)
     return nullptr;
   }
   c->self = ctx;
-  c->listen_socket = -1;
+  c->listen_socket = c->stop_fd = c->wake_fd = -1;
   *ctx = c;
   return c;
 }

@@ -343,7 +343,7 @@ void device_gena_serve(http_server_conn *conn, const http_request_startline_rec 
     return;
   }
   sys_str_list lines = nullptr;
-  if (!http_header_read(&conn->in, &lines)) return;
+  if (!device_request_headers(conn, &lines)) return;
   device_gena_request rq{};
   const char *err = device_gena_headers(lines, unsubscribe, !conn->http11, &rq);
   sys_str_list_free(lines);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <string_view>
 #include <sys/sendfile.h>
@@ -16,10 +17,28 @@
 
 namespace {
 
+int64_t now_ms()
+{
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Under the live-count mutex: a refused connection's socket joins the
+// paused list, whose first entry the accept thread waits for.  false when
+// the list is full or the device stops.
+bool pause_take(tarvo_device_ctx *c, int s)
+{
+  if (device_stopping(c) || c->paused_len == DEVICE_PAUSED_MAX) return false;
+  c->paused[c->paused_len++] = device_paused{s, now_ms() + DEVICE_FAIL_PAUSE_MS};
+  if (c->paused_len == 1) sys_wakefd_signal(c->wake_fd);
+  return true;
+}
+
 void conn_close(tarvo_device_ctx *c, device_conn *dc)
 {
+  bool paused = dc->conn.fail_paused;
   // Still listed, so that the end can cut the wait short.
-  sys_socket_linger(dc->conn.socket);
+  if (!paused) sys_socket_linger(dc->conn.socket);
   sys_mutex_lock(&c->live_mutex);
   // Out of the list before the descriptor goes, so that the end never
   // shuts down a number the system has handed out again.
@@ -28,7 +47,7 @@ void conn_close(tarvo_device_ctx *c, device_conn *dc)
       sys_ptralloc_remove(&c->live_conns, i);
       break;
     }
-  sys_socket_close(dc->conn.socket);
+  if (!paused || !pause_take(c, dc->conn.socket)) sys_socket_close_drained(dc->conn.socket);
   c->conn_count--;
   sys_mutex_unlock(&c->live_mutex);
   sys_alloc_free(dc);
@@ -67,7 +86,7 @@ int serve_static(http_server_conn *conn, const http_server_request_rec *req, con
                                              conn->server_name, mime,
                                              device_load(c->content_time), &send_body, &range))
     return 0;
-  if (!send_body) return 1;
+  if (!send_body || !range.length) return 1;
   return sys_socketbuffer_put(&conn->out, body->bytes + range.offset, uint32_t(range.length)) &&
          sys_socketbuffer_flush(&conn->out);
 }
@@ -180,7 +199,10 @@ void serve_one(device_conn *dc)
 {
   http_server_conn *conn = &dc->conn;
   device_text line;
-  if (!read_request_line(conn, &line.sa)) return;
+  device_store(dc->idle, 1);
+  int got = read_request_line(conn, &line.sa);
+  device_store(dc->idle, 0);
+  if (!got) return;
   http_request_startline_rec start{};
   if (!http_request_startline_parse(&start, &line.sa)) {
     conn->head = 0;
@@ -189,11 +211,15 @@ void serve_one(device_conn *dc)
   }
   std::string_view method(start.method);
   if (sys_str_start(start.version, "HTTP/")) {
-    device_path_unescape(start.uri.path);
+    uint32_t path_len = device_path_unescape(start.uri.path);
     conn->http11 = sys_str_diff(start.version, "HTTP/1.0") != 0;
     conn->head = method == "HEAD";
     sys_socketbuffer_set_timeout(&conn->in, DEVICE_REQUEST_TIMEOUT_MS);
-    if (uint32_t script = device_cgi_split(start.uri.path))
+    // A path is never served cut at a decoded NUL, nor with any control byte.
+    if (!http_path_allowed(start.uri.path, path_len))
+      http_server_write_error_response(&conn->out, "400 Bad Request", conn->server_name,
+                                       !conn->head);
+    else if (uint32_t script = device_cgi_split(start.uri.path))
       device_cgi_serve(dc, &start, script);
     else if (method == "GET" || conn->head)
       serve_get(conn, start.uri.path);
@@ -220,7 +246,7 @@ void conn_loop(void *arg)
       device_awake_hold();
       awake = true;
     }
-  } while (dc->conn.keep_alive);
+  } while (dc->conn.keep_alive && !dc->conn.fail_paused);
   if (awake) device_awake_release();
   conn_close(c, dc);
 }
@@ -232,21 +258,89 @@ device_conn *conn_new(tarvo_device_ctx *c)
   dc->conn.owner = c;
   dc->conn.server_name = c->server_name;
   dc->conn.socket = -1;
+  dc->conn.defer_fail_pause = 1;
   return dc;
 }
 
+// --- connection slots ---
+
+// Under the live-count mutex: shuts down the connection that has waited
+// longest for a request line (the list is in accept order), so that its
+// thread ends and gives back its slot.  false when none is idle.
+bool evict_idle(tarvo_device_ctx *c)
+{
+  for (uint32_t i = 0; i < c->live_conns.len; i++) {
+    auto *dc = static_cast<device_conn *>(c->live_conns.buf[i]);
+    if (dc->evicted || !device_load(dc->idle)) continue;
+    dc->evicted = 1;
+    sys_socket_shutdown(dc->conn.socket, 2);
+    return true;
+  }
+  return false;
+}
+
+// Under the live-count mutex: whether a connection from ip gets a slot.
+// Evicted connections are on their way out and no longer count.
+bool admit(tarvo_device_ctx *c, const uint8_t *ip)
+{
+  uint32_t all = 0, same = 0;
+  for (uint32_t i = 0; i < c->live_conns.len; i++) {
+    auto *dc = static_cast<device_conn *>(c->live_conns.buf[i]);
+    if (dc->evicted) continue;
+    all++;
+    if (!sys_byte_diff(dc->conn.addr.remote_ip, 4, ip)) same++;
+  }
+  if (same >= DEVICE_CONNS_PER_CLIENT_MAX) return false;
+  return all < DEVICE_CONNS_MAX || evict_idle(c);
+}
+
+// The answer to a connection beyond the caps, from the accept thread: it
+// must never wait for the client.
+void busy_answer(tarvo_device_ctx *c, int s)
+{
+  char buf[512];
+  sys_socketbuffer_rec sb;
+  sys_socketbuffer_init(&sb, s, buf, sizeof buf, 0);
+  http_server_write_error_response(&sb, "503 Service Unavailable", c->server_name, 1);
+  sys_socket_close_drained(s);
+}
+
+// Closes the paused connections that are due (all of them when all is
+// set); the time until the next one is due, UINT32_MAX for none.
+uint32_t paused_close(tarvo_device_ctx *c, bool all)
+{
+  int due[DEVICE_PAUSED_MAX];
+  uint32_t n = 0, kept = 0;
+  int64_t now = now_ms(), next = INT64_MAX;
+  sys_mutex_lock(&c->live_mutex);
+  for (uint32_t i = 0; i < c->paused_len; i++) {
+    device_paused p = c->paused[i];
+    if (all || p.due_ms <= now)
+      due[n++] = p.socket;
+    else {
+      c->paused[kept++] = p;
+      next = std::min(next, p.due_ms);
+    }
+  }
+  c->paused_len = kept;
+  sys_mutex_unlock(&c->live_mutex);
+  for (uint32_t i = 0; i < n; i++) sys_socket_close_drained(due[i]);
+  return next == INT64_MAX ? UINT32_MAX : uint32_t(next - now);
+}
+
 // Accepts one connection into *spare and hands it to a thread of its own;
-// *spare becomes NULL when the thread took it.
+// *spare becomes NULL when the thread took it.  Beyond the caps the
+// connection is answered at once, without a thread.
 void accept_one(tarvo_device_ctx *c, device_conn **spare)
 {
   http_server_conn *conn = &(*spare)->conn;
   int s = -1;
   if (!sys_socket_accept4(c->listen_socket, &s, conn->addr.remote_ip, &conn->addr.remote_port))
     return;
-  bool taken = false;
+  bool taken = false, busy = false;
   if (sys_socket_local4(s, conn->addr.local_ip, &conn->addr.local_port) &&
       (!c->access_fn || c->access_fn(conn->addr.remote_ip, c->access_user)) &&
-      sys_socket_ndelay_on(s)) {
+      sys_socket_ndelay_on(s) && sys_socket_nodelay_on(s)) {
     conn->socket = s;
     sys_socketbuffer_init(&conn->in, s, conn->in_buf, sizeof conn->in_buf, DEVICE_LINE_TIMEOUT_MS);
     sys_socketbuffer_init(&conn->out, s, conn->out_buf, sizeof conn->out_buf,
@@ -254,7 +348,10 @@ void accept_one(tarvo_device_ctx *c, device_conn **spare)
     sys_mutex_lock(&c->live_mutex);
     // Started under the live-count mutex, so that the end cannot miss it.
     sys_thread_handle t;
-    if (!device_stopping(c) && sys_ptralloc_append(&c->live_conns, *spare)) {
+    if (device_stopping(c)) {
+    } else if (!admit(c, conn->addr.remote_ip)) {
+      busy = true;
+    } else if (sys_ptralloc_append(&c->live_conns, *spare)) {
       if (sys_thread_create(&t, conn_loop, *spare)) {
         sys_thread_detach(t);
         c->conn_count++;
@@ -267,6 +364,8 @@ void accept_one(tarvo_device_ctx *c, device_conn **spare)
   }
   if (taken)
     *spare = nullptr;
+  else if (busy)
+    busy_answer(c, s);
   else
     sys_socket_close(s);
 }
@@ -287,15 +386,27 @@ void device_accept_loop(void *arg)
 {
   auto *c = static_cast<tarvo_device_ctx *>(arg);
   device_conn *spare = nullptr;
+  uint32_t wait = UINT32_MAX;
   while (!device_stopping(c)) {
     if (!spare && !(spare = conn_new(c))) {
       sys_thread_sleep(DEVICE_NOMEM_PAUSE_MS);
       continue;
     }
-    if (!sys_socket_read_wait(c->listen_socket, DEVICE_ACCEPT_WAIT_MS) || device_stopping(c))
+    // No wake-up without work: a connection, a paused one falling due, or the end.
+    sys_select_rec rd;
+    sys_select_init(&rd);
+    for (int fd : {c->listen_socket, c->stop_fd, c->wake_fd}) sys_select_set(&rd, fd);
+    uint32_t ready = 0;
+    if (!sys_select_check(&rd, nullptr, nullptr, wait, &ready)) {
+      sys_thread_sleep(DEVICE_NOMEM_PAUSE_MS);
       continue;
-    accept_one(c, &spare);
+    }
+    if (device_stopping(c)) break;
+    if (sys_select_is_set(&rd, c->wake_fd)) sys_wakefd_clear(c->wake_fd);
+    if (sys_select_is_set(&rd, c->listen_socket)) accept_one(c, &spare);
+    wait = paused_close(c, false);
   }
+  paused_close(c, true);
   device_gena_clear(c);
   sys_alloc_free(spare);
 }
@@ -374,7 +485,19 @@ void device_fail_answer(http_server_conn *conn, const char *status)
 {
   http_server_write_error_response(&conn->out, status, conn->server_name, !conn->head);
   conn->keep_alive = 0;
-  sys_thread_sleep(DEVICE_FAIL_PAUSE_MS);
+  // Waited out by the accept thread once the connection thread ends.
+  conn->fail_paused = 1;
+}
+
+int device_request_headers(http_server_conn *conn, sys_str_list *lines)
+{
+  *lines = nullptr;
+  if (!http_header_read(&conn->in, lines)) return 0;
+  if (http_header_host_allowed(*lines)) return 1;
+  sys_str_list_free(*lines);
+  *lines = nullptr;
+  device_fail_answer(conn, "400 Bad Request");
+  return 0;
 }
 
 int device_docroot_join(const char *root, const char *path, uint32_t path_len, char **out)
@@ -405,7 +528,7 @@ int device_docroot_join(const char *root, const char *path, uint32_t path_len, c
   return 1;
 }
 
-void device_path_unescape(char *path)
+uint32_t device_path_unescape(char *path)
 {
   char *w = path;
   for (const char *p = path; *p; p++) {
@@ -418,4 +541,5 @@ void device_path_unescape(char *path)
     }
   }
   *w = '\0';
+  return uint32_t(w - path);
 }

@@ -42,6 +42,13 @@ struct static_content {
   static_content_body *body;  // replaced under the static-content mutex
 };
 
+// A connection that was refused and waits out its pause on the accept
+// thread, closed when due.
+struct device_paused {
+  int socket;
+  int64_t due_ms;  // steady clock
+};
+
 struct tarvo_device_ctx {
   tarvo_device_ctx **self;        // the caller's variable
   sys_mutex_handle ip_mutex;      // guards ip_list
@@ -60,7 +67,7 @@ struct tarvo_device_ctx {
   void *access_user;
   device_ip_change_handler ip_change_fn;
   void *ip_change_user;
-  sys_mutex_handle live_mutex;    // guards the two counts and live_conns
+  sys_mutex_handle live_mutex;    // guards the two counts, live_conns and paused
   uint32_t ssdp_answer_count;     // running SSDP answer threads
   uint32_t conn_count;            // running connection threads
   queue_async_rec event_queue;    // DEVICE_EVENT_QUEUE_SLOTS slots
@@ -81,6 +88,10 @@ struct tarvo_device_ctx {
   sys_ptralloc_rec live_conns;    // device_conn* of running connection threads
   int accept_started;
   int timer_started;
+  int stop_fd;                    // readable for good once the end began; -1 before the start
+  int wake_fd;                    // wakes the accept thread for a new paused connection
+  uint32_t paused_len;
+  device_paused paused[DEVICE_PAUSED_MAX];
 
   // --- GENA and SSDP keep their own fields below ---
   struct device_gena *gena;       // the event senders and the timer's wake-up; from device_gena_start
@@ -93,6 +104,8 @@ struct tarvo_device_ctx {
 struct device_conn {
   http_server_conn conn;
   sys_process_handle cgi_child;   // under live_mutex: a CGI program to stop at the end
+  int idle;                       // atomic; waiting for a request line
+  int evicted;                    // under live_mutex: shut down to free its slot
 };
 
 // A growing text freed with its scope.
@@ -124,15 +137,21 @@ tarvo_device_ctx *device_ctx_get(tarvo_device_ctx **ctx);
 // conn).  0 when either is missing.
 int device_service_find(const http_server_conn *conn, const char *path, int event_url,
                         device_request_info *info, const device_service_handler **handler);
-// An error answer with a body (none for HEAD), then a pause of
-// DEVICE_FAIL_PAUSE_MS; the connection is not kept.
+// An error answer with a body (none for HEAD); the connection is not kept
+// and closes after a pause of DEVICE_FAIL_PAUSE_MS, which the accept
+// thread waits out so that it holds neither a thread nor a slot.
 void device_fail_answer(http_server_conn *conn, const char *status);
+// The header lines after the request line.  0 after a failed read, or
+// after "400 Bad Request" for a Host that is not this machine's (DNS
+// rebinding).
+int device_request_headers(http_server_conn *conn, sys_str_list *lines);
 // The root joined with a request path so that no component can begin
 // with a dot and no separator repeats; an empty path gives the root.  0
 // for a path that does not begin with '/' or on exhaustion.
 int device_docroot_join(const char *root, const char *path, uint32_t path_len, char **out);
-// In place: %XY becomes the byte XY; '+' stays.
-void device_path_unescape(char *path);
+// In place: %XY becomes the byte XY; '+' stays.  The decoded length, which
+// a decoded NUL makes differ from the string's.
+uint32_t device_path_unescape(char *path);
 // The content time (modification time of static contents).
 void device_content_time_set(tarvo_device_ctx *ctx, int64_t t);
 // The value of a normalised header line after offset, without blanks and
@@ -204,8 +223,10 @@ void device_awake_release(void);
 // tarvo_device_start makes the mutexes and the event queue of the context
 // before the listener starts; then it calls device_gena_start, and
 // device_ssdp_start unless SSDP is disabled.  tarvo_device_end sets the
-// stop flag, calls device_ssdp_stop (unless disabled), joins the accept
-// thread, calls device_gena_stop, waits for the live threads and calls
+// stop flag, signals stop_fd (waits of any thread may include it), cuts
+// the live connections, calls device_ssdp_stop (unless disabled), joins
+// the accept thread, calls device_gena_stop, waits for the live threads
+// and calls
 // device_gena_free last, before it frees the queue and the mutexes.  A
 // failed start calls device_gena_stop when device_gena_start succeeded,
 // and device_gena_free always.

@@ -191,9 +191,11 @@ void serve_request(http_server_conn *conn, const device_request_info *info,
     return;
   device_text body;
   bool too_large = false;
+  // A body that cannot be read or parsed is answered, so that the client
+  // does not take it for a network failure and send it again.
   if (!(rq->chunked ? read_chunked(conn, &body.sa, &too_large)
                     : http_server_read(conn, rq->length, &body.sa))) {
-    if (too_large) device_fail_answer(conn, "413 request entity too large");
+    device_fail_answer(conn, too_large ? "413 request entity too large" : "400 Bad Request");
     return;
   }
   if (!sys_stralloc_append(&body.sa, "")) return;
@@ -208,20 +210,25 @@ void serve_request(http_server_conn *conn, const device_request_info *info,
   args_guard args;
   device_text out;
   uint32_t code;
+  auto parsed = [&] {
+    if (device_soap_args(body.sa.buf, &args.names, &args.values)) return true;
+    device_fail_answer(conn, "400 Bad Request");
+    return false;
+  };
   if (!sys_str_diff(rq->service_type, SOAP_CONTROL_NS) &&
       !sys_str_diff(rq->action, "QueryStateVariable")) {
-    if (!device_soap_args(body.sa.buf, &args.names, &args.values)) return;
+    if (!parsed()) return;
     code = query(info, h, args, &out.sa);
   } else if (!info->service_type || !upnp_urn_version_le(rq->service_type, info->service_type)) {
     http_server_write_error_response(&conn->out, "401 invalid action", conn->server_name, 1);
     return;
   } else if (rq->batch_mode) {
-    if (!device_soap_args(body.sa.buf, &args.names, &args.values)) return;
+    if (!parsed()) return;
     code = h->batch ? h->batch(info, rq->action, args.names, args.values, h->user) : 501;
     empty_answer(conn, code ? "500 Internal Server Error" : "202 Accepted", keep);
     return;
   } else {
-    if (!device_soap_args(body.sa.buf, &args.names, &args.values)) return;
+    if (!parsed()) return;
     code = action(info, h, rq->action, args, &out.sa);
   }
   if (code) {
@@ -279,7 +286,7 @@ void device_soap_serve(http_server_conn *conn, const http_request_startline_rec 
     return;
   }
   sys_str_list lines = nullptr;
-  if (!http_header_read(&conn->in, &lines)) return;
+  if (!device_request_headers(conn, &lines)) return;
   device_soap_request rq;
   const char *status = device_soap_headers(lines, !conn->http11, &rq);
   sys_str_list_free(lines);

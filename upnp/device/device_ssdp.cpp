@@ -32,7 +32,8 @@ int set_entry(void *user, const char *target, const char *udn, const char *suffi
   }
   uint32_t sent = 0;
   sys_socket_sendto4(s->sock, s->msg.buf, s->msg.len, ssdp_ip(), ssdp_port(), &sent);
-  sys_thread_sleep(DEVICE_SSDP_PAUSE_MS);
+  // The byebye of the end must fit in the time a stop may take.
+  sys_thread_sleep(device_stopping(s->c) ? DEVICE_SSDP_END_PAUSE_MS : DEVICE_SSDP_PAUSE_MS);
   return 1;
 }
 
@@ -187,6 +188,7 @@ void ssdp_loop(void *arg)
     sys_select_rec rd;
     sys_select_init(&rd);
     for (uint32_t i = 0; i < c->ssdp_sockets.len; i++) sys_select_set(&rd, c->ssdp_sockets.buf[i]);
+    sys_select_set(&rd, c->stop_fd);
     uint32_t ready = 0;
     if (!sys_select_check(&rd, nullptr, nullptr, DEVICE_SSDP_WAIT_MS, &ready) || !ready) continue;
     for (uint32_t i = 0; i < c->ssdp_sockets.len && !device_stopping(c); i++)

@@ -91,7 +91,7 @@ void attach(http_client_rec *c, int fd)
 bool start_connect(const unsigned char *ip, uint16_t port, int *fd, bool *done)
 {
   if (!sys_socket_tcp(fd)) return false;
-  if (sys_socket_ndelay_on(*fd)) {
+  if (sys_socket_ndelay_on(*fd) && sys_socket_nodelay_on(*fd)) {
     sys_socket_tryreservein(*fd, HTTP_CLIENT_RECEIVE_BUFFER);
     *done = sys_socket_connect4(*fd, ip, port);
     if (*done || sys_socket_would_block()) return true;

@@ -151,7 +151,9 @@ void dlna_headers(out &o, const char *features)
 // Everything after the status-specific lines: LAST-MODIFIED, CONTENT-TYPE,
 // the length or the chunked coding, CONNECTION, the DLNA headers, the
 // empty line; then the flush.  length NULL writes no CONTENT-LENGTH.
-int finish(out &o, const answer &a, const uint64_t *length)
+// The end of an answer's header, flushed; body says whether a body is to
+// follow it at once.
+int finish(out &o, const answer &a, const uint64_t *length, bool body)
 {
   int64_t now;
   sys_time_now(&now);
@@ -165,6 +167,10 @@ int finish(out &o, const answer &a, const uint64_t *length)
   if (!a.req || !a.req->keep_alive) o.s("CONNECTION: close\r\n");
   dlna_headers(o, a.features);
   o.s("\r\n");
+  // Held back for the first body bytes, so that both leave in one segment;
+  // only for a body of known length that follows at once (output still to
+  // be made, or none at all, would leave the header waiting).
+  if (body && !a.chunked && length && *length) return o.ok && sys_socketbuffer_flush_more(a.sb);
   return o.ok && sys_socketbuffer_flush(a.sb);
 }
 
@@ -195,7 +201,7 @@ int file_answer(answer &a, int *send_body, http_server_range_rec *range)
   o.ok = http_server_write_common_header(a.sb, status, a.server_name);
   if (partial)
     o.s("CONTENT-RANGE: bytes ").u(range->offset).s("-").u(range->offset + range->length - 1).s("/").u(range->size).s("\r\n");
-  if (!finish(o, a, &range->length)) return 0;
+  if (!finish(o, a, &range->length, !a.head_only && !not_modified)) return 0;
   *send_body = !a.head_only && !not_modified;
   return 1;
 }
@@ -215,7 +221,7 @@ int time_seek_answer(answer &a, int *send_body, const http_server_npt_rec *npt,
       o.s(" bytes=").u(range->offset).s("-").u(range->offset + range->length - 1).s("/").u(range->size);
     o.s("\r\n");
   }
-  if (!finish(o, a, range ? &range->length : nullptr)) return 0;
+  if (!finish(o, a, range ? &range->length : nullptr, !a.head_only && !not_modified)) return 0;
   *send_body = !a.head_only && !not_modified;
   return 1;
 }

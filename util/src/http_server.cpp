@@ -16,7 +16,8 @@ namespace {
 struct get_request {
   int http11;
   int keep_alive;
-  bool host = false, chunked = false, has_length = false, multi_range = false, bad_seek = false;
+  uint32_t hosts = 0;
+  bool chunked = false, has_length = false, multi_range = false, bad_seek = false;
   uint64_t length = 0;
   const char *error = nullptr;
   char *field[5] = {};  // if_modified_since, range, if_range, time_seek_range, play_speed
@@ -60,8 +61,11 @@ struct get_request {
     if (is("if-unmodified-since:")) return fail("412 I do not accept If-Unmodified-Since");
     if (is("getcontentFeatures.dlna.org:"))
       return http_header_value_equal(v, 0, "1") || fail("400 bad request");
-    if (is("host:")) host = true;
-    else if (is("transfer-encoding:")) {
+    if (is("host:")) {
+      // A name that only resolves here (DNS rebinding) is refused, and so
+      // is a second Host that a proxy in front may have read instead.
+      if (hosts++ || !http_host_allowed(v, sys_str_len(v))) return fail("400 Bad Request");
+    } else if (is("transfer-encoding:")) {
       if (!http_header_value_case_equal(v, 0, "chunked")) return fail("505 I do not accept Transfer-Encoding");
       chunked = true;
     } else if (is("content-length:")) {
@@ -169,7 +173,7 @@ int http_server_read_get_request(http_server_conn *conn, void *reserved, const i
       stop_flag);
   if (r == hdr::too_large) g.error = "400 bad request";
   if (r == hdr::ok) {
-    if (conn->http11 && !g.host) g.error = "400 HTTP/1.1 requests must include a host name";
+    if (conn->http11 && !g.hosts) g.error = "400 HTTP/1.1 requests must include a host name";
     else if (g.multi_range || (g.bad_seek && !g.field[get_request::range]))
       g.error = "400 multipart range not supported";
   }
@@ -178,7 +182,10 @@ int http_server_read_get_request(http_server_conn *conn, void *reserved, const i
   else if (ok && g.has_length) ok = http_server_read(conn, g.length, nullptr);
   if (!ok) {
     if (g.error) http_server_write_error_response(&conn->out, g.error, conn->server_name, !conn->head);
-    sys_thread_sleep(HTTP_SERVER_FAIL_PAUSE_MS);
+    if (conn->defer_fail_pause)
+      conn->fail_paused = 1;
+    else
+      sys_thread_sleep(HTTP_SERVER_FAIL_PAUSE_MS);
     return 0;
   }
   req->keep_alive = g.keep_alive;

@@ -12,6 +12,8 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/eventfd.h>
 #include <poll.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
@@ -250,7 +252,44 @@ void sys_socket_linger(int sock)
   }
 }
 
+void sys_socket_close_drained(int sock)
+{
+  if (sock == -1) return;
+  ::shutdown(sock, SHUT_WR);
+  char buf[4096];
+  for (uint32_t total = 0; total < SYS_SOCKET_LINGER_MAX;) {
+    ssize_t n = ::recv(sock, buf, sizeof buf, MSG_DONTWAIT);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    total += uint32_t(n);
+  }
+  sys_socket_close(sock);
+}
+
 int sys_socket_ndelay_on(int sock) { return ndelay(sock, true); }
+int sys_socket_nodelay_on(int sock) { return set_int_opt(sock, IPPROTO_TCP, TCP_NODELAY, 1); }
+
+int sys_wakefd_open(int *fd)
+{
+  int e = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (e < 0) return 0;
+  *fd = e;
+  return 1;
+}
+
+void sys_wakefd_signal(int fd)
+{
+  uint64_t one = 1;
+  // The counter is never read, so it only fails when it is full: readable
+  // already.
+  if (fd >= 0 && ::write(fd, &one, sizeof one) < 0) return;
+}
+
+void sys_wakefd_clear(int fd)
+{
+  uint64_t n;
+  if (fd >= 0 && ::read(fd, &n, sizeof n) < 0) return;
+}
 int sys_socket_ndelay_off(int sock) { return ndelay(sock, false); }
 
 int sys_socket_would_block(void)

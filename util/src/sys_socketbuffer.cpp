@@ -10,6 +10,7 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 
 namespace {
 
@@ -69,20 +70,44 @@ int sb_recv(sys_socketbuffer_rec *sb, char *dst, uint32_t len, uint32_t *got)
   }
 }
 
-int sb_send(sys_socketbuffer_rec *sb, const char *data, uint32_t len)
+// a then b as one stream, in as few sends as the socket takes: a header
+// and the body after it leave together.  flags are added to each send.
+int sb_sendv(sys_socketbuffer_rec *sb, const char *a, uint32_t alen, const char *b, uint32_t blen,
+             int flags)
 {
-  while (len) {
+  while (alen || blen) {
     if (canceled(sb)) return 0;
-    ssize_t r = ::send(sb->fd, data, len, MSG_NOSIGNAL);
+    iovec iov[2] = {{const_cast<char *>(a), alen}, {const_cast<char *>(b), blen}};
+    msghdr m{};
+    m.msg_iov = alen ? iov : iov + 1;
+    m.msg_iovlen = alen && blen ? 2 : 1;
+    ssize_t r = ::sendmsg(sb->fd, &m, MSG_NOSIGNAL | flags);
     if (r >= 0) {
-      data += r;
-      len -= uint32_t(r);
+      uint32_t k = uint32_t(std::min<ssize_t>(r, alen));
+      a += k;
+      alen -= k;
+      b += uint32_t(r) - k;
+      blen -= uint32_t(r) - k;
       continue;
     }
     if (errno == EINTR) continue;
     if (!would_block(errno) || !sb_wait(sb, POLLOUT)) return 0;
   }
   return 1;
+}
+
+int sb_send(sys_socketbuffer_rec *sb, const char *data, uint32_t len)
+{
+  return sb_sendv(sb, nullptr, 0, data, len, 0);
+}
+
+// Sends what waits in the buffer, then b; the buffer is empty afterwards.
+int sb_flush_with(sys_socketbuffer_rec *sb, const char *b, uint32_t blen, int flags)
+{
+  uint32_t p = sb->p;
+  // Whatever happens the bytes are gone: a retry must not send them twice.
+  sb->p = 0;
+  return sb_sendv(sb, sb->x, p, b, blen, flags);
 }
 
 }  // namespace
@@ -113,26 +138,19 @@ int sys_socketbuffer_is_canceled(sys_socketbuffer_rec *sb) { return canceled(sb)
 
 int sys_socketbuffer_flush(sys_socketbuffer_rec *sb)
 {
-  if (!sb->p) return 1;
-  uint32_t p = sb->p;
-  // Whatever happens the bytes are gone: a retry must not send them twice.
-  sb->p = 0;
-  return sb_send(sb, sb->x, p);
+  return !sb->p || sb_flush_with(sb, nullptr, 0, 0);
+}
+
+int sys_socketbuffer_flush_more(sys_socketbuffer_rec *sb)
+{
+  return !sb->p || sb_flush_with(sb, nullptr, 0, MSG_MORE);
 }
 
 int sys_socketbuffer_put(sys_socketbuffer_rec *sb, const void *data, uint32_t len)
 {
   auto *d = static_cast<const char *>(data);
-  if (len > sb->n - sb->p) {
-    if (!sys_socketbuffer_flush(sb)) return 0;
-    uint32_t chunk = std::max<uint32_t>(sb->n, 8192);
-    while (len > sb->n) {
-      uint32_t k = std::min(len, chunk);
-      if (!sb_send(sb, d, k)) return 0;
-      d += k;
-      len -= k;
-    }
-  }
+  // What does not fit goes out at once, together with what waits.
+  if (len > sb->n - sb->p) return sb_flush_with(sb, d, len, 0);
   std::memcpy(sb->x + sb->p, d, len);
   sb->p += len;
   return 1;
@@ -157,7 +175,7 @@ int sys_socketbuffer_putalign(sys_socketbuffer_rec *sb, const void *data, uint32
 
 int sys_socketbuffer_putflush(sys_socketbuffer_rec *sb, const void *data, uint32_t len)
 {
-  return sys_socketbuffer_flush(sb) && sb_send(sb, static_cast<const char *>(data), len);
+  return sb_flush_with(sb, static_cast<const char *>(data), len, 0);
 }
 
 int sys_socketbuffer_puts(sys_socketbuffer_rec *sb, const char *s)

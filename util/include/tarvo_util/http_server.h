@@ -39,6 +39,11 @@ typedef struct {
   sys_socketbuffer_rec in;
   char out_buf[HTTP_SERVER_CONN_BUFFER_SIZE];
   sys_socketbuffer_rec out;
+  /* Set by the owner that waits out the pause after a failed request
+   * itself, without holding the connection's thread: the reads below then
+   * set fail_paused instead of sleeping. */
+  int defer_fail_pause;
+  int fail_paused;
 } http_server_conn;
 
 /* A GET/HEAD request: zero-filled by the caller before the read, released
@@ -69,9 +74,11 @@ typedef struct {
 } http_server_npt_rec;
 
 /* Reads and checks the header lines after the request line, discards any
- * body and fills req.  stop_flag is read atomically between lines.  0
- * after an error answer, the stop flag or a read failure, each after a
- * pause of HTTP_SERVER_FAIL_PAUSE_MS. */
+ * body and fills req.  stop_flag is read atomically between lines.  A Host
+ * that http_host_allowed refuses, or a second Host, is "400 Bad Request".
+ * 0 after an error answer, the stop flag or a read failure, each after a
+ * pause of HTTP_SERVER_FAIL_PAUSE_MS (or with fail_paused set, see
+ * defer_fail_pause). */
 int http_server_read_get_request(http_server_conn *conn, void *reserved, const int *stop_flag,
                                  http_server_request_rec *req);
 /* NULL tolerated; the record itself is the caller's. */
@@ -90,7 +97,8 @@ int http_server_write_error_response(sys_socketbuffer_rec *sb, const char *statu
 /* The headers of a GET/HEAD answer for an entity of range->size bytes
  * modified at mtime: 200, 206 (Range, If-Range), 304 (If-Modified-Since),
  * or an error answer 416/400 written here (then 0).  send_body is 0 for
- * HEAD and 304.  Flushed. */
+ * HEAD and 304.  Flushed; before a body of known length the system is told
+ * that more follows, so the body must be sent at once. */
 int http_server_write_get_response_header(sys_socketbuffer_rec *sb, int http11, int head_only,
                                           const http_server_request_rec *req,
                                           const char *server_name, const char *mime,

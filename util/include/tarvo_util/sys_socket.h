@@ -93,7 +93,13 @@ int sys_socket_close(int sock);
  * unread input makes the system answer with a reset that can destroy the
  * answer before the peer has read it. */
 void sys_socket_linger(int sock);
+/* The same without waiting, for a thread that must not block: ends the
+ * sending side, reads off the input already there, closes. */
+void sys_socket_close_drained(int sock);
 int sys_socket_ndelay_on(int sock);
+/* TCP_NODELAY: small answers and requests leave at once instead of
+ * waiting for the peer's delayed acknowledgement. */
+int sys_socket_nodelay_on(int sock);
 int sys_socket_ndelay_off(int sock);
 /* 1 when the calling thread's last socket call would have blocked (also a
  * non-blocking connect in progress). */
@@ -116,6 +122,16 @@ int sys_socket_mcast_set_ttl(int sock, uint32_t ttl);
  * non-blocking; sendfile where the socket and the file allow it.  Stops
  * early with success at the end of the file.  sent may be NULL. */
 int sys_socket_sendfile(int sock, int file, int64_t offset, int64_t length, int64_t *sent);
+
+/* --- wake-up descriptors ---
+ * A descriptor that becomes readable for good once signalled, so that any
+ * number of threads can wait on it beside their sockets (the stop of a
+ * server).  Closed with sys_socket_close. */
+int sys_wakefd_open(int *fd);
+void sys_wakefd_signal(int fd);
+/* Makes it unreadable again, for a descriptor that one thread waits on to
+ * learn of new work. */
+void sys_wakefd_clear(int fd);
 
 /* --- socket sets: at most SYS_SELECT_MAX sockets, waited on with poll --- */
 
@@ -157,6 +173,9 @@ void sys_socketbuffer_set_cancel(sys_socketbuffer_rec *sb, int flag);
 int sys_socketbuffer_is_canceled(sys_socketbuffer_rec *sb);
 
 int sys_socketbuffer_flush(sys_socketbuffer_rec *sb);
+/* The same, telling the system that more follows at once (a header before
+ * its body), so that both leave in the same segments. */
+int sys_socketbuffer_flush_more(sys_socketbuffer_rec *sb);
 int sys_socketbuffer_put(sys_socketbuffer_rec *sb, const void *data, uint32_t len);
 int sys_socketbuffer_putalign(sys_socketbuffer_rec *sb, const void *data, uint32_t len);
 int sys_socketbuffer_putflush(sys_socketbuffer_rec *sb, const void *data, uint32_t len);

@@ -48,6 +48,7 @@ typedef struct {
   uint32_t capacity;
   uint32_t read_pos;
   uint32_t write_pos;
+  int32_t woken;                   /* atomic; a wake is pending */
 } queue_async_rec;
 
 int sys_thread_create(sys_thread_handle *handle, sys_thread_fn fn, void *arg);
@@ -78,6 +79,9 @@ int sys_sync_notify_all(sys_sync_rec *sync);
 int queue_async_create(queue_async_rec *q, uint32_t capacity);
 int queue_async_write(queue_async_rec *q, uint32_t ms, uintptr_t value);
 int queue_async_read(queue_async_rec *q, uint32_t ms, uintptr_t *value);
+/* The reader's current or next wait ends at once with 0, as if it had
+ * timed out (for a stop that must not wait for the timeout). */
+void queue_async_wake(queue_async_rec *q);
 int queue_async_destroy(queue_async_rec *q);
 
 #ifdef __cplusplus

@@ -6,14 +6,16 @@
 /* --- context, HTTP core, SOAP control and CGI --- */
 #define DEVICE_MAX_AGE_MIN_S 60u          /* least max-age of announcements */
 #define DEVICE_LISTEN_BACKLOG 100u
-#define DEVICE_ACCEPT_WAIT_MS 1000u       /* the accept loop looks at the stop flag this often */
+#define DEVICE_CONNS_MAX 64u              /* connections served at once; idle ones give way first */
+#define DEVICE_CONNS_PER_CLIENT_MAX 16u   /* of them from one client address */
+#define DEVICE_PAUSED_MAX 256u            /* refused connections waiting out their pause without a thread */
 #define DEVICE_NOMEM_PAUSE_MS 1000u       /* pause of the accept loop when memory runs out */
 #define DEVICE_LINE_TIMEOUT_MS 1000u      /* one attempt to read a request line */
 #define DEVICE_LINE_ATTEMPTS 10u          /* attempts before an idle connection is closed */
 #define DEVICE_REQUEST_TIMEOUT_MS 10000u  /* input waits after the request line */
 #define DEVICE_OUTPUT_TIMEOUT_MS 35000u   /* longest wait for a client to take output */
 #define DEVICE_FAIL_PAUSE_MS 1000u        /* pause after a refused control or event request */
-#define DEVICE_END_POLL_MS 300u           /* the end call looks at the live threads this often */
+#define DEVICE_END_POLL_MS 10u            /* the end call looks at the live threads this often */
 #define DEVICE_SOAP_BODY_MAX (4u * 1024u * 1024u) /* largest control request body */
 #define DEVICE_CHUNK_LINE_MAX 28u         /* a chunk-size line without its CR LF */
 #define DEVICE_CGI_BLOCK 8192u            /* copies between client and CGI program */
@@ -37,6 +39,7 @@
 #define DEVICE_SSDP_DATAGRAM_MAX 8192u      /* a datagram that fills this buffer is dropped */
 #define DEVICE_SSDP_WAIT_MS 1000u           /* the SSDP thread looks at the stop flag this often */
 #define DEVICE_SSDP_PAUSE_MS 50u            /* after each announcement and each ssdp:all answer */
+#define DEVICE_SSDP_END_PAUSE_MS 10u        /* after each byebye of the end, which must stay within 0.5 s */
 #define DEVICE_SSDP_MX_MAX_MS 10000u        /* longest random delay of a search answer */
 #define DEVICE_SSDP_ANSWERS_MAX 16u         /* search answers being waited out or sent at once */
 #define DEVICE_SSDP_REQUEST_POLL_MS 20u     /* socket requests to the SSDP thread are watched this often */

@@ -1,0 +1,148 @@
+// Connection caps of the device's HTTP server: a flood of idle connections
+// from one address, idle connections giving way at the cap, and refused
+// requests whose pause holds no slot.
+#include "device_test.h"
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace device_test;
+using clock_type = std::chrono::steady_clock;
+
+namespace {
+
+#define NEED_NET()                                                        \
+  do {                                                                    \
+    const std::string &why_ = tarvo_test::private_net();                  \
+    if (!why_.empty()) GTEST_SKIP() << "no private network: " << why_;    \
+  } while (0)
+
+size_t thread_count()
+{
+  size_t n = 0;
+  for (auto &e : std::filesystem::directory_iterator("/proc/self/task")) n += e.exists() ? 1 : 0;
+  return n;
+}
+
+// Waits until the process has at most n threads; false after timeout_ms.
+bool threads_back_to(size_t n, int timeout_ms)
+{
+  auto end = clock_type::now() + std::chrono::milliseconds(timeout_ms);
+  while (thread_count() > n)
+    if (clock_type::now() > end) return false;
+    else std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  return true;
+}
+
+std::string browse_like()
+{
+  return soap_request("/control/test", kServiceType, "Echo", "<In>x</In>");
+}
+
+struct sockets {
+  std::vector<int> s;
+  ~sockets() { reset(); }
+  void reset()
+  {
+    for (int x : s) close(x);
+    s.clear();
+  }
+};
+
+TEST(DeviceFlood, IdleFloodFromOneAddressLeavesOthersServed)
+{
+  NEED_NET();
+  device d;
+  ASSERT_TRUE(d.start());
+  size_t idle = thread_count();
+  std::atomic<bool> done{false};
+  std::atomic<size_t> peak{0};
+  std::thread sampler([&] {
+    while (!done) {
+      peak = std::max<size_t>(peak, thread_count());
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  });
+  sockets flood;
+  for (int i = 0; i < 500; i++) {
+    int s = connect_to(d.port(), "127.0.0.1");
+    ASSERT_GE(s, 0) << i;
+    flood.s.push_back(s);
+  }
+  // Beyond its share the address is told at once, by the accept thread.
+  EXPECT_EQ(read_reply(flood.s.back(), 2000).status, "503 Service Unavailable");
+  auto t = clock_type::now();
+  int other = connect_to(d.port(), "127.0.0.2");
+  send_all(other, browse_like());
+  reply r = read_reply(other, 2000);
+  double ms = std::chrono::duration<double, std::milli>(clock_type::now() - t).count();
+  close(other);
+  EXPECT_EQ(r.status, "200 OK");
+  EXPECT_LT(ms, 100.0);
+  flood.reset();
+  // The sampler is one more than at the start.
+  EXPECT_TRUE(threads_back_to(idle + 1, 5000)) << thread_count() << " threads, idle " << idle;
+  done = true;
+  sampler.join();
+  // The sampler itself is one; the other connection another.
+  EXPECT_LE(peak, idle + 1 + DEVICE_CONNS_PER_CLIENT_MAX + 1);
+}
+
+TEST(DeviceFlood, IdleConnectionsGiveWayAtTheCap)
+{
+  NEED_NET();
+  device d;
+  ASSERT_TRUE(d.start());
+  sockets held;
+  const uint32_t per = DEVICE_CONNS_PER_CLIENT_MAX;
+  for (uint32_t i = 0; held.s.size() < DEVICE_CONNS_MAX; i++) {
+    std::string from = "127.0.1." + std::to_string(1 + i / per);
+    held.s.push_back(connect_to(d.port(), from.c_str()));
+  }
+  // One kept-alive connection that has been served, idle like the others.
+  send_all(held.s[0], "GET / HTTP/1.1\r\nHost: localhost\r\n\r\n");
+  EXPECT_EQ(read_reply(held.s[0]).status, "200 OK");
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  int s = connect_to(d.port(), "127.0.2.1");
+  send_all(s, browse_like());
+  EXPECT_EQ(read_reply(s, 3000).status, "200 OK");
+  close(s);
+  // The one that gave way was closed without an answer.
+  int closed = 0;
+  for (int h : held.s)
+    if (read_all(h, 50).empty() && recv(h, nullptr, 0, MSG_DONTWAIT) == 0) closed++;
+  EXPECT_GE(closed, 1);
+}
+
+TEST(DeviceFlood, RefusedRequestsPauseWithoutHoldingASlot)
+{
+  NEED_NET();
+  device d;
+  ASSERT_TRUE(d.start());
+  std::string refused = browse_like();
+  refused.replace(refused.find("HOST: 127.0.0.1"), 15, "HOST: evil.example");
+  sockets paused;
+  for (uint32_t i = 0; i < DEVICE_CONNS_PER_CLIENT_MAX; i++) {
+    int s = connect_to(d.port(), "127.0.0.3");
+    send_all(s, refused);
+    EXPECT_EQ(read_reply(s).status, "400 Bad Request");
+    paused.s.push_back(s);
+  }
+  // Within their pause the same address is served again at once.
+  auto t = clock_type::now();
+  for (uint32_t i = 0; i < DEVICE_CONNS_PER_CLIENT_MAX; i++) {
+    int s = connect_to(d.port(), "127.0.0.3");
+    send_all(s, browse_like());
+    EXPECT_EQ(read_reply(s, 2000).status, "200 OK") << i;
+    close(s);
+  }
+  EXPECT_LT(std::chrono::duration<double>(clock_type::now() - t).count(), 0.9);
+  // The pause itself is kept: the refused connections close after it.
+  for (int s : paused.s) EXPECT_EQ(read_all(s, 3000), "");
+}
+
+}  // namespace

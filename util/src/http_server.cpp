@@ -12,6 +12,15 @@ using tarvo_impl::http_clock;
 
 namespace {
 
+// The canonical spelling of a known transferMode.dlna.org value, which
+// the answer repeats; NULL for anything else.
+const char *transfer_mode_of(const char *v)
+{
+  for (const char *mode : {"Streaming", "Interactive", "Background"})
+    if (http_header_value_case_equal(v, 0, mode)) return mode;
+  return nullptr;
+}
+
 // What the header lines of a GET/HEAD request said.
 struct get_request {
   int http11;
@@ -20,6 +29,7 @@ struct get_request {
   uint64_t length = 0;
   const char *error = nullptr;
   char *field[5] = {};  // if_modified_since, range, if_range, time_seek_range, play_speed
+  const char *transfer_mode = nullptr;
 
   enum { ims, range, if_range, seek, speed };
 
@@ -60,8 +70,13 @@ struct get_request {
     if (is("if-unmodified-since:")) return fail("412 I do not accept If-Unmodified-Since");
     if (is("getcontentFeatures.dlna.org:"))
       return http_header_value_equal(v, 0, "1") || fail("400 bad request");
-    if (is("host:")) host = true;
-    else if (is("transfer-encoding:")) {
+    if (is("host:")) {
+      // A second Host line is refused: a proxy in front may read either.
+      if (host || !http_host_allowed(v, sys_str_len(v))) return fail("400 Bad Request");
+      host = true;
+    } else if (is("transfermode.dlna.org:")) {
+      transfer_mode = transfer_mode_of(v);
+    } else if (is("transfer-encoding:")) {
       if (!http_header_value_case_equal(v, 0, "chunked")) return fail("505 I do not accept Transfer-Encoding");
       chunked = true;
     } else if (is("content-length:")) {
@@ -187,6 +202,7 @@ int http_server_read_get_request(http_server_conn *conn, void *reserved, const i
   req->if_range = g.field[get_request::if_range];
   req->time_seek_range = g.field[get_request::seek];
   req->play_speed = g.field[get_request::speed];
+  req->transfer_mode = g.transfer_mode;
   for (char *&f : g.field) f = nullptr;
   return 1;
 }

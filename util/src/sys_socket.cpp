@@ -12,7 +12,9 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -266,6 +268,29 @@ void sys_socket_tryreservein(int sock, uint32_t size)
   while (!set_int_opt(sock, SOL_SOCKET, SO_RCVBUF, int(std::min<uint32_t>(size, INT32_MAX))) &&
          size >= 1024)
     size -= size / 32;
+}
+
+int sys_socket_tcp_nodelay(int sock) { return set_int_opt(sock, IPPROTO_TCP, TCP_NODELAY, 1); }
+
+int sys_socket_cork(int sock, int on) { return set_int_opt(sock, IPPROTO_TCP, TCP_CORK, on ? 1 : 0); }
+
+int sys_wake_open(int *fd)
+{
+  *fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  return *fd >= 0;
+}
+
+void sys_wake_signal(int fd)
+{
+  uint64_t one = 1;
+  // A full counter is readable all the same: the wake is not lost.
+  if (fd >= 0) [[maybe_unused]] ssize_t r = write(fd, &one, sizeof one);
+}
+
+void sys_wake_clear(int fd)
+{
+  uint64_t v;
+  if (fd >= 0) [[maybe_unused]] ssize_t r = read(fd, &v, sizeof v);
 }
 
 int sys_socket_bcast_on(int sock) { return set_int_opt(sock, SOL_SOCKET, SO_BROADCAST, 1); }

@@ -105,6 +105,12 @@ int sys_socket_write_wait(int sock, uint32_t ms);
 /* Asks for a receive buffer of size bytes, shrinking by size/32 while
  * refused and size is at least 1024. */
 void sys_socket_tryreservein(int sock, uint32_t size);
+/* TCP_NODELAY: small answers go out at once instead of waiting for the
+ * peer's delayed acknowledgement. */
+int sys_socket_tcp_nodelay(int sock);
+/* TCP_CORK on (1) or off (0): while on, only full segments go out, so
+ * that a header and the first body bytes share them; off sends the rest. */
+int sys_socket_cork(int sock, int on);
 int sys_socket_bcast_on(int sock);
 int sys_socket_mcast_set_if(int sock, const uint8_t *ip);
 int sys_socket_mcast_get_if(int sock, uint8_t *ip);
@@ -116,6 +122,13 @@ int sys_socket_mcast_set_ttl(int sock, uint32_t ttl);
  * non-blocking; sendfile where the socket and the file allow it.  Stops
  * early with success at the end of the file.  sent may be NULL. */
 int sys_socket_sendfile(int sock, int file, int64_t offset, int64_t length, int64_t *sent);
+
+/* --- wake-ups: a descriptor that a waiting thread puts in its socket set
+ * and that another thread makes readable (an eventfd) --- */
+int sys_wake_open(int *fd);
+/* Readable until cleared; -1 is ignored. */
+void sys_wake_signal(int fd);
+void sys_wake_clear(int fd);
 
 /* --- socket sets: at most SYS_SELECT_MAX sockets, waited on with poll --- */
 

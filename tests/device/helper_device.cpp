@@ -159,8 +159,8 @@ bool start_with_stalled_readers(device &d, int socks[2])
   if (!d.start()) return false;
   socks[0] = connect_to(d.port());
   socks[1] = connect_to(d.port());
-  send_all(socks[0], "GET /big HTTP/1.1\r\nHost: x\r\n\r\n");
-  send_all(socks[1], "GET /big.bin HTTP/1.1\r\nHost: x\r\n\r\n");
+  send_all(socks[0], "GET /big HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+  send_all(socks[1], "GET /big.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
   return true;
 }
 

@@ -37,7 +37,7 @@ TEST(DeviceCgi, EnvironmentPathInfoAndQuery)
          "echo \"BODY=$(cat)\"\n");
   ASSERT_TRUE(d.start());
   std::string root = d.root.path.string();
-  reply r = exchange(d.port(), "POST /admin/env.cgi/page?x=1&y=%41 HTTP/1.1\r\nHost: x\r\n"
+  reply r = exchange(d.port(), "POST /admin/env.cgi/page?x=1&y=%41 HTTP/1.1\r\nHost: 127.0.0.1\r\n"
                                "X-Foo-Bar: baz\r\nContent_Type: forged\r\n"
                                "Content-Type: text/plain\r\nContent-Length: 3\r\n"
                                "Content-Length: 99\r\n\r\nabc");
@@ -76,22 +76,22 @@ TEST(DeviceCgi, StatusLocationHeadAndOtherMethods)
   script(d, "both.cgi", "printf 'Location: /x\\nStatus: 303 See Other\\n\\n'\n");
   script(d, "ok.cgi", "printf 'Content-Type: text/plain\\n\\nbody'\n");
   ASSERT_TRUE(d.start());
-  reply r = exchange(d.port(), "GET /s.cgi HTTP/1.1\r\nHost: x\r\n\r\n");
+  reply r = exchange(d.port(), "GET /s.cgi HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
   EXPECT_EQ(r.status, "404 Not Here");
   EXPECT_EQ(r.header("X-A"), "1");
   EXPECT_EQ(r.header("CONNECTION"), "");
   EXPECT_EQ(r.body, "missing");
-  EXPECT_EQ(exchange(d.port(), "GET /l.cgi HTTP/1.1\r\nHost: x\r\n\r\n").status, "301 moved permanently");
-  EXPECT_EQ(exchange(d.port(), "GET /both.cgi HTTP/1.1\r\nHost: x\r\n\r\n").status, "303 See Other");
+  EXPECT_EQ(exchange(d.port(), "GET /l.cgi HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n").status, "301 moved permanently");
+  EXPECT_EQ(exchange(d.port(), "GET /both.cgi HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n").status, "303 See Other");
 
-  r = exchange(d.port(), "HEAD /ok.cgi HTTP/1.1\r\nHost: x\r\n\r\n");
+  r = exchange(d.port(), "HEAD /ok.cgi HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
   EXPECT_EQ(r.status, "200 OK");
   EXPECT_EQ(r.header("Content-Type"), "text/plain");
   EXPECT_EQ(r.body, "");
-  EXPECT_EQ(exchange(d.port(), "DELETE /ok.cgi HTTP/1.1\r\nHost: x\r\n\r\n").body, "body");
-  EXPECT_EQ(exchange(d.port(), "GET /ok.cgix HTTP/1.1\r\nHost: x\r\n\r\n").status,
+  EXPECT_EQ(exchange(d.port(), "DELETE /ok.cgi HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n").body, "body");
+  EXPECT_EQ(exchange(d.port(), "GET /ok.cgix HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n").status,
             "404 file does not exist");
-  EXPECT_EQ(exchange(d.port(), "GET /none.cgi HTTP/1.1\r\nHost: x\r\n\r\n").status,
+  EXPECT_EQ(exchange(d.port(), "GET /none.cgi HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n").status,
             "404 file does not exist");
 }
 
@@ -101,7 +101,7 @@ TEST(DeviceCgi, RawProgramsAreRelayedByteForByte)
   script(d, "bin/nph-raw.cgi", "printf 'HTTP/1.1 299 Raw\\r\\nA: b\\r\\n\\r\\n\\001\\002x'\n");
   ASSERT_TRUE(d.start());
   int s = connect_to(d.port());
-  send_all(s, "GET /bin/nph-raw.cgi HTTP/1.1\r\nHost: x\r\n\r\n");
+  send_all(s, "GET /bin/nph-raw.cgi HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
   EXPECT_EQ(read_all(s), "HTTP/1.1 299 Raw\r\nA: b\r\n\r\n\001\002x");
   close(s);
 }
@@ -110,9 +110,9 @@ TEST(DeviceCgi, WithoutDocumentRootProgramsAndFilesAreNotFound)
 {
   device d;
   ASSERT_TRUE(d.start(false));
-  EXPECT_EQ(exchange(d.port(), "GET /a.cgi HTTP/1.1\r\nHost: x\r\n\r\n").status, "404 file does not exist");
-  EXPECT_EQ(exchange(d.port(), "GET /a.txt HTTP/1.1\r\nHost: x\r\n\r\n").status, "404 file does not exist");
-  EXPECT_EQ(exchange(d.port(), "GET / HTTP/1.1\r\nHost: x\r\n\r\n").status, "200 OK");
+  EXPECT_EQ(exchange(d.port(), "GET /a.cgi HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n").status, "404 file does not exist");
+  EXPECT_EQ(exchange(d.port(), "GET /a.txt HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n").status, "404 file does not exist");
+  EXPECT_EQ(exchange(d.port(), "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n").status, "200 OK");
 }
 
 }  // namespace

@@ -40,7 +40,7 @@ TEST(DeviceEnd, SilentAndIdleClients)
   int partial = connect_to(d.port());
   send_all(partial, "GET / HT");
   int idle = connect_to(d.port());
-  send_all(idle, "GET / HTTP/1.1\r\nHost: x\r\n\r\n");
+  send_all(idle, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
   EXPECT_EQ(read_reply(idle).status, "200 OK");
   settle();
   EXPECT_LT(end_time(d), 2.5);
@@ -68,7 +68,7 @@ TEST(DeviceEnd, ProgramThatNeverAnswers)
   std::filesystem::permissions(path, std::filesystem::perms::owner_all);
   ASSERT_TRUE(d.start());
   int s = connect_to(d.port());
-  send_all(s, "GET /hang.cgi HTTP/1.1\r\nHost: x\r\n\r\n");
+  send_all(s, "GET /hang.cgi HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
   for (int i = 0; i < 50 && tarvo_test::read_file(d.root / "pid").empty(); i++) settle();
   pid_t child = std::atoi(tarvo_test::read_file(d.root / "pid").c_str());
   ASSERT_GT(child, 0);

@@ -26,7 +26,7 @@ TEST(DeviceHttp, ServesTheDescriptionOnAKeptConnection)
   int s = connect_to(d.port());
   ASSERT_GE(s, 0);
   // Blank lines before a request line are skipped.
-  ASSERT_TRUE(send_all(s, "\r\n\r\nGET / HTTP/1.1\r\nHost: x\r\n\r\n"));
+  ASSERT_TRUE(send_all(s, "\r\n\r\nGET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
   reply r = read_reply(s);
   EXPECT_EQ(r.status, "200 OK");
   EXPECT_EQ(r.header("CONTENT-TYPE"), "text/xml;charset=\"utf-8\"");
@@ -124,7 +124,7 @@ TEST(DeviceHttp, FilesUnderTheDocumentRoot)
     EXPECT_EQ(r.status, "404 file does not exist") << path;
     EXPECT_NE(r.body.find("404 file does not exist"), std::string::npos) << path;
   }
-  r = exchange(d.port(), "HEAD /a/missing HTTP/1.1\r\nHost: x\r\n\r\n");
+  r = exchange(d.port(), "HEAD /a/missing HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
   EXPECT_EQ(r.status, "404 file does not exist");
   EXPECT_EQ(r.body, "");
 }
@@ -175,7 +175,7 @@ TEST(DeviceHttp, RequestLinesAndMethods)
 {
   device d;
   ASSERT_TRUE(d.start());
-  reply r = exchange(d.port(), "DELETE / HTTP/1.1\r\nHost: x\r\n\r\n");
+  reply r = exchange(d.port(), "DELETE / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
   EXPECT_EQ(r.status, "501 method not implemented");
   EXPECT_EQ(r.header("CONNECTION"), "close");
   EXPECT_EQ(exchange(d.port(), "GET a:b HTTP/1.1\r\n\r\n").status, "400 bad request");

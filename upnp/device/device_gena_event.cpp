@@ -193,6 +193,7 @@ void address_check(tarvo_device_ctx *c, int64_t now)
   if (c->ip_change_fn) c->ip_change_fn(c->ip_change_user);
   device_content_time_set(c, now);
   device_store(c->address_changed, 1);
+  device_ssdp_wake(c);
 }
 
 void timer_loop(void *arg)

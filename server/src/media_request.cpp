@@ -21,6 +21,7 @@
 #include <tarvo_util/uri.h>
 #include <tarvo_util/utf8file.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fcntl.h>
 #include <string>
@@ -202,14 +203,23 @@ struct file_guard {
   }
 };
 
-bool send_range(http_server_conn *conn, int fd, const http_server_range_rec &range)
+bool send_part(http_server_conn *conn, int fd, uint64_t offset, uint64_t length)
 {
-  if (!range.length) return true;
   int64_t sent = 0;
   // A file that ends early breaks the promised length: the connection
   // must close.
-  return sys_file_send(conn->socket, fd, int64_t(range.offset), int64_t(range.length), &sent) &&
-         uint64_t(sent) == range.length;
+  return sys_file_send(conn->socket, fd, int64_t(offset), int64_t(length), &sent) && uint64_t(sent) == length;
+}
+
+// The body; a corked header goes out with the first body bytes, and the
+// rest streams uncorked.
+bool send_range(http_server_conn *conn, int fd, const http_server_range_rec &range, bool *corked)
+{
+  if (!range.length) return true;
+  uint64_t first = *corked ? std::min<uint64_t>(range.length, MEDIA_HTTP_CORK_BYTES) : 0;
+  if (first && !send_part(conn, fd, range.offset, first)) return false;
+  if (*corked) *corked = !sys_socket_cork(conn->socket, 0);
+  return first == range.length || send_part(conn, fd, range.offset + first, range.length - first);
 }
 
 enum class answer { normal, mpeg, l16, refused };
@@ -286,7 +296,7 @@ void serve_file(server_rec *s, http_server_conn *conn, const resolution &r)
         &conn->out, conn->http11, conn->head, &req, conn->server_name, r.mime.c_str(), r.features.c_str(),
         st.mtime, &send_body, &npt, &range);
   }
-  if (!ok || (send_body && !send_range(conn, file.fd, range))) conn->keep_alive = 0;
+  if (!ok || (send_body && !send_range(conn, file.fd, range, &corked))) conn->keep_alive = 0;
   if (corked) sys_socket_cork(conn->socket, 0);
   http_server_get_request_free(&req);
 }

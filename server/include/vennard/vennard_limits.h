@@ -50,6 +50,7 @@
 #define MEDIA_HTTP_CONNS_MAX 32         /* connection threads at once */
 #define MEDIA_HTTP_CONNS_PER_ADDRESS 16 /* of them from one client address */
 #define MEDIA_HTTP_REFUSE_TIMEOUT_MS 100 /* the accept thread's longest wait to say 503 */
+#define MEDIA_HTTP_CORK_BYTES 65536     /* body bytes that go out corked with the header */
 #define MEDIA_HTTP_ALLOC_RETRY_MS 1000  /* pause after a connection record could not be made */
 #define MEDIA_HTTP_IN_TIMEOUT_MS 10000
 #define MEDIA_HTTP_OUT_TIMEOUT_MS 35000 /* also bounds each blocking send of a file body */

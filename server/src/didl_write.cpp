@@ -135,9 +135,10 @@ bool client_property_put(sys_stralloc_rec *out, const didl_property *p, client_v
   const char *filename = didl_attribute_get(&p->attributes, DIDL_NAME(AT_TARVO_FILENAME));
   if (p->element != DIDL_NAME(EL_RES) || !filename) {
     avcp_didl_name_pair pair{p->element, nullptr};
+    // A res stored as a path (one that CreateObject took with this
+    // server's URL) is written with the requester's prefix like any URI.
     const char *text;
-    if (p->element == DIDL_NAME(EL_RES)) text = p->text;
-    else if (!prefixed(c, &c->text, didl_value_type(&pair), p->text, &text)) return false;
+    if (!prefixed(c, &c->text, didl_value_type(&pair), p->text, &text)) return false;
     return property_put(out, p, text, c);
   }
   for (char *const *prefix = c->prefixes; prefix && *prefix; prefix++) {

@@ -1,5 +1,5 @@
-// The management port: one GET a connection from a local client, served on
-// the worker thread.
+// The management port: one GET a connection from a local client, each
+// connection on a thread of its own under a cap.
 #include <vennard/conf_store.h>
 #include <vennard/service.h>
 #include <vennard/vennard_limits.h>
@@ -18,6 +18,7 @@ namespace {
 
 constexpr const char *OK = "200 OK";
 constexpr const char *BAD_REQUEST = "400 bad request";
+constexpr const char *HOST_REFUSED = "400 Bad Request";
 constexpr const char *INTERNAL_ERROR = "500 internal server error";
 constexpr const char *NOT_IMPLEMENTED = "501 method not implemented";
 constexpr const char *UNAVAILABLE = "503 service unavailable";
@@ -61,27 +62,22 @@ void answer_error(conn &c, const char *status)
 }
 
 // "active" or "inactive" from the request's X-AUTO-RUN-STATE header; 0 for
-// anything else, -1 when the headers cannot be read.
-int requested_auto_run(conn &c, int *on)
+// anything else, -1 when the headers could not be read (lines NULL).
+int requested_auto_run(char *const *lines, int *on)
 {
-  sys_str_list lines = nullptr;
-  if (!http_header_read(&c.in, &lines)) return -1;
-  int found = 0;
+  if (!lines) return -1;
   uint32_t off = sys_str_len(AUTO_RUN_HEADER);
-  for (char **l = lines; *l && !found; l++) {
+  for (char *const *l = lines; *l; l++) {
     if (!sys_str_case_start(*l, AUTO_RUN_HEADER)) continue;
     std::string_view v(*l + off);
-    if (v == "active" || v == "inactive") {
-      *on = v == "active";
-      found = 1;
-    }
-    break;
+    if (v != "active" && v != "inactive") return 0;
+    *on = v == "active";
+    return 1;
   }
-  sys_str_list_free(lines);
-  return found;
+  return 0;
 }
 
-void dispatch(service_worker_rec *w, conn &c, std::string_view path)
+void dispatch(service_worker_rec *w, conn &c, std::string_view path, char *const *lines)
 {
   if (path == "/start_server") {
     if (service_server_start(w))
@@ -95,7 +91,7 @@ void dispatch(service_worker_rec *w, conn &c, std::string_view path)
     answer_ok(c, "X-DUV-STATE:", std::atomic_ref<int32_t>(w->running) != 0);
   } else if (path == "/set_auto_run_state") {
     int on = 0;
-    int got = requested_auto_run(c, &on);
+    int got = requested_auto_run(lines, &on);
     if (got < 0)
       answer_error(c, INTERNAL_ERROR);
     else if (!got)
@@ -112,6 +108,21 @@ void dispatch(service_worker_rec *w, conn &c, std::string_view path)
       answer_error(c, INTERNAL_ERROR);
   }
   // Any other path: no answer.
+}
+
+// The headers, the Host check and the action.  Headers that cannot be
+// read cannot be checked: only the auto-run setting answers then.
+void request(service_worker_rec *w, conn &c, std::string_view path)
+{
+  sys_str_list lines = nullptr;
+  bool read = http_header_read(&c.in, &lines);
+  // A web page whose name resolves to this machine (DNS rebinding) must
+  // not start or stop the server.
+  if (read && !http_header_host_allowed(lines))
+    answer_error(c, HOST_REFUSED);
+  else if (read || path == "/set_auto_run_state")
+    dispatch(w, c, path, read ? lines : nullptr);
+  sys_str_list_free(lines);
 }
 
 void serve(service_worker_rec *w, conn &c)
@@ -131,10 +142,56 @@ void serve(service_worker_rec *w, conn &c)
     if (sys_str_diff(req.method, "GET"))
       answer_error(c, NOT_IMPLEMENTED);
     else
-      dispatch(w, c, req.uri.path);
+      request(w, c, req.uri.path);
   }
   http_request_startline_free(&req);
   sys_stralloc_free(&line);
+}
+
+void conn_init(service_worker_rec *w, conn &c, int sock)
+{
+  c.owner = w;
+  c.socket = sock;
+  sys_socket_local4(sock, c.addr.local_ip, &c.addr.local_port);
+  sys_socket_remote4(sock, c.addr.remote_ip, &c.addr.remote_port);
+  sys_socketbuffer_init(&c.in, sock, c.in_buf, sizeof c.in_buf, MGMT_IN_TIMEOUT_MS);
+  sys_socketbuffer_init(&c.out, sock, c.out_buf, sizeof c.out_buf, MGMT_OUT_TIMEOUT_MS);
+}
+
+void conn_thread(void *arg)
+{
+  auto *slot = static_cast<conn_slot *>(arg);
+  serve(static_cast<service_worker_rec *>(slot->http.owner), slot->http);
+  conn_set_leave(slot);
+}
+
+bool listen_open(service_worker_rec *w, int *s)
+{
+  if (!conf_port_read(w->data_home, CONF_KEY_DMSM_PORT, &w->port) || !sys_socket_tcp(s)) return false;
+  if (sys_socket_ndelay_on(*s) && sys_socket_bind_reuse4(*s, sys_ip4_any(), w->port) &&
+      sys_socket_listen(*s, MGMT_BACKLOG))
+    return true;
+  sys_socket_close(*s);
+  return false;
+}
+
+// A connection from this host gets a thread of its own, so that one slow
+// client does not hold the port for the others.
+void accept_one(service_worker_rec *w, conn_set_rec *set, int s)
+{
+  int c = -1;
+  uint8_t peer[4], local[4];
+  uint16_t peer_port, local_port;
+  if (!sys_socket_accept4(s, &c, peer, &peer_port)) return;
+  auto *slot = static_cast<conn_slot *>(sys_alloc_zero(sizeof(conn_slot)));
+  if (!slot || !sys_socket_local4(c, local, &local_port) || !is_local_address(peer) ||
+      !sys_socket_ndelay_on(c) || !sys_socket_nodelay_on(c)) {
+    sys_alloc_free(slot);
+    sys_socket_close(c);
+    return;
+  }
+  conn_init(w, slot->http, c);
+  if (!conn_set_admit(set, slot, conn_thread)) sys_alloc_free(slot);
 }
 
 }  // namespace
@@ -144,40 +201,33 @@ extern "C" {
 void management_port_serve(service_worker_rec *w, int sock)
 {
   conn c{};
-  c.owner = w;
-  c.socket = sock;
-  sys_socket_local4(sock, c.addr.local_ip, &c.addr.local_port);
-  sys_socket_remote4(sock, c.addr.remote_ip, &c.addr.remote_port);
-  sys_socketbuffer_init(&c.in, sock, c.in_buf, sizeof c.in_buf, MGMT_IN_TIMEOUT_MS);
-  sys_socketbuffer_init(&c.out, sock, c.out_buf, sizeof c.out_buf, MGMT_OUT_TIMEOUT_MS);
+  conn_init(w, c, sock);
   serve(w, c);
   sys_socket_close(sock);
 }
 
 void management_port_run(service_worker_rec *w)
 {
-  if (!conf_port_read(w->data_home, CONF_KEY_DMSM_PORT, &w->port)) return;
   int s = -1;
-  if (!sys_socket_tcp(&s)) return;
-  if (!sys_socket_ndelay_on(s) || !sys_socket_bind_reuse4(s, sys_ip4_any(), w->port) ||
-      !sys_socket_listen(s, MGMT_BACKLOG)) {
+  if (!listen_open(w, &s)) return;
+  conn_set_rec set{};
+  char *name = nullptr;
+  if (!platform_server_name(&name) ||
+      !conn_set_init(&set, MGMT_CONNS_MAX, MGMT_CONNS_MAX, MGMT_REFUSE_TIMEOUT_MS, name)) {
+    sys_alloc_free(name);
     sys_socket_close(s);
     return;
   }
   w->listen_socket = s;
   std::atomic_ref<int32_t> stop(w->stop);
   while (!stop) {
-    if (!sys_socket_read_wait(s, MGMT_ACCEPT_WAIT_MS) || stop) continue;
-    int c = -1;
-    uint8_t peer[4], local[4];
-    uint16_t peer_port, local_port;
-    if (!sys_socket_accept4(s, &c, peer, &peer_port)) continue;
-    if (!sys_socket_local4(c, local, &local_port) || !is_local_address(peer) || !sys_socket_ndelay_on(c)) {
-      sys_socket_close(c);
-      continue;
-    }
-    management_port_serve(w, c);
+    int ready = conn_set_wait(s, w->wake);
+    if (ready < 0 || stop) break;
+    if (ready) accept_one(w, &set, s);
   }
+  // Requests under way end before the worker stops the server.
+  conn_set_close(&set);
+  sys_alloc_free(name);
   w->listen_socket = -1;
   sys_socket_close(s);
 }

@@ -20,13 +20,13 @@ bool stopping(server_rec *s)
   return std::atomic_ref<int32_t>(s->content.stopping).load() != 0;
 }
 
-http_server_conn *conn_new(server_rec *s)
+conn_slot *conn_new(server_rec *s)
 {
-  auto *c = static_cast<http_server_conn *>(sys_alloc_zero(sizeof(http_server_conn)));
+  auto *c = static_cast<conn_slot *>(sys_alloc_zero(sizeof(conn_slot)));
   if (!c) return nullptr;
-  c->owner = s;
-  c->server_name = s->media.server_name;
-  c->socket = -1;
+  c->http.owner = s;
+  c->http.server_name = s->media.server_name;
+  c->http.socket = -1;
   return c;
 }
 
@@ -44,8 +44,10 @@ bool conn_setup(server_rec *s, http_server_conn *c, int sock, const uint8_t *ip,
   c->socket = sock;
   sys_byte_copy(c->addr.remote_ip, 4, ip);
   c->addr.remote_port = port;
+  // Without TCP_NODELAY a short answer on a kept-alive connection waits
+  // for the client's delayed acknowledgement.
   if (!sys_socket_local4(sock, c->addr.local_ip, &c->addr.local_port) || !client_access_check(s, ip) ||
-      !sys_socket_ndelay_on(sock) || !send_timeout_set(sock))
+      !sys_socket_ndelay_on(sock) || !sys_socket_nodelay_on(sock) || !send_timeout_set(sock))
     return false;
   sys_socketbuffer_init(&c->in, sock, c->in_buf, sizeof c->in_buf, MEDIA_HTTP_IN_TIMEOUT_MS);
   sys_socketbuffer_init(&c->out, sock, c->out_buf, sizeof c->out_buf, MEDIA_HTTP_OUT_TIMEOUT_MS);
@@ -54,69 +56,35 @@ bool conn_setup(server_rec *s, http_server_conn *c, int sock, const uint8_t *ip,
 
 void conn_thread(void *arg)
 {
-  auto *c = static_cast<http_server_conn *>(arg);
-  auto *s = static_cast<server_rec *>(c->owner);
-  media_http_serve(s, c);
-  // Still listed, so that the stop can cut the wait short.
-  sys_socket_linger(c->socket);
-  // Closed under the mutex and off the list in one step, so that the stop
-  // never shuts down a descriptor the system has handed out again.
-  sys_mutex_lock(&s->media.mutex);
-  for (uint32_t i = 0; i < s->media.conns.len; i++)
-    if (s->media.conns.buf[i] == c) {
-      sys_ptralloc_remove(&s->media.conns, i);
-      break;
-    }
-  sys_socket_close(c->socket);
-  s->media.conn_count--;
-  sys_mutex_unlock(&s->media.mutex);
-  sys_alloc_free(c);
-}
-
-// Lists the connection and starts its thread; under the media mutex.
-bool conn_start(server_rec *s, http_server_conn *c)
-{
-  if (!sys_ptralloc_append(&s->media.conns, c)) return false;
-  sys_thread_handle t;
-  if (sys_thread_create(&t, conn_thread, c)) {
-    sys_thread_detach(t);
-    s->media.conn_count++;
-    return true;
-  }
-  sys_ptralloc_remove(&s->media.conns, s->media.conns.len - 1);
-  return false;
+  auto *c = static_cast<conn_slot *>(arg);
+  media_http_serve(static_cast<server_rec *>(c->http.owner), &c->http);
+  conn_set_leave(c);
 }
 
 void accept_thread(void *arg)
 {
   auto *s = static_cast<server_rec *>(arg);
   media_http_rec *m = &s->media;
-  http_server_conn *pending = nullptr;
+  conn_slot *pending = nullptr;
   while (!stopping(s)) {
     if (!pending && !(pending = conn_new(s))) {
       sys_thread_sleep(MEDIA_HTTP_ALLOC_RETRY_MS);
       continue;
     }
-    if (!sys_socket_read_wait(m->listen_socket, MEDIA_HTTP_ACCEPT_WAIT_MS)) continue;
+    int ready = conn_set_wait(m->listen_socket, m->wake);
+    if (ready < 0) break;
+    if (!ready) continue;
     int sock = -1;
     uint8_t ip[4];
     uint16_t port;
     if (!sys_socket_accept4(m->listen_socket, &sock, ip, &port)) continue;
-    if (!conn_setup(s, pending, sock, ip, port) || stopping(s)) {
+    if (!conn_setup(s, &pending->http, sock, ip, port) || stopping(s)) {
       sys_socket_close(sock);
       continue;
     }
-    if (!sys_mutex_lock(&m->mutex)) {
-      sys_socket_close(sock);
-      continue;
-    }
-    bool started = !stopping(s) && conn_start(s, pending);
-    sys_mutex_unlock(&m->mutex);
-    if (started) {
-      pending = nullptr;
-    } else {
-      sys_socket_close(sock);
-    }
+    // A refused connection is answered and closed there; the record
+    // serves the next one.
+    if (conn_set_admit(&m->conns, pending, conn_thread)) pending = nullptr;
   }
   sys_alloc_free(pending);
 }
@@ -140,10 +108,11 @@ void media_free(media_http_rec *m)
 {
   sys_socket_close(m->listen_socket);
   m->listen_socket = -1;
-  sys_ptralloc_free(&m->conns);
+  sys_socket_close(m->wake);
+  m->wake = -1;
+  conn_set_close(&m->conns);
   sys_alloc_free(m->server_name);
   m->server_name = nullptr;
-  if (m->mutex) sys_mutex_destroy(&m->mutex);
 }
 
 }  // namespace
@@ -154,11 +123,12 @@ int media_http_start(server_rec *s, const char *data_home, const char *server_na
 {
   media_http_rec *m = &s->media;
   *m = media_http_rec{};
-  m->listen_socket = -1;
-  if (!sys_mutex_create(&m->mutex)) return 0;
+  m->listen_socket = m->wake = -1;
   bool ok = conf_port_read(data_home, CONF_KEY_HTTP_PORT, &s->http_port) &&
             sys_str_clone(server_name ? server_name : "", &m->server_name) &&
-            sys_socket_tcp(&m->listen_socket) &&
+            conn_set_init(&m->conns, MEDIA_HTTP_CONNS_MAX, MEDIA_HTTP_CONNS_PER_ADDRESS,
+                          MEDIA_HTTP_REFUSE_TIMEOUT_MS, m->server_name) &&
+            sys_wakefd_open(&m->wake) && sys_socket_tcp(&m->listen_socket) &&
             sys_socket_bind_reuse4(m->listen_socket, sys_ip4_any(), s->http_port) &&
             sys_socket_ndelay_on(m->listen_socket) && sys_socket_listen(m->listen_socket, MEDIA_HTTP_BACKLOG);
   if (ok) ok = sys_thread_create(&m->accept_thread, accept_thread, s);
@@ -174,21 +144,9 @@ void media_http_stop(server_rec *s)
 {
   media_http_rec *m = &s->media;
   if (!m->accept_running) return;
-  // The accept thread sees the content database's stop flag within its
-  // wait.
+  sys_wakefd_signal(m->wake);
   sys_thread_join(m->accept_thread);
   m->accept_running = 0;
-  sys_mutex_lock(&m->mutex);
-  for (uint32_t i = 0; i < m->conns.len; i++)
-    sys_socket_shutdown(static_cast<http_server_conn *>(m->conns.buf[i])->socket, 2);
-  sys_mutex_unlock(&m->mutex);
-  for (;;) {
-    sys_mutex_lock(&m->mutex);
-    uint32_t n = m->conn_count;
-    sys_mutex_unlock(&m->mutex);
-    if (!n) break;
-    sys_thread_sleep(MEDIA_HTTP_STOP_POLL_MS);
-  }
   media_free(m);
 }
 

@@ -21,6 +21,7 @@
 #include <tarvo_util/uri.h>
 #include <tarvo_util/utf8file.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fcntl.h>
 #include <string>
@@ -149,6 +150,11 @@ void serve_plugin(http_server_conn *conn, const http_request_startline_rec *star
 {
   str_list_guard headers;
   if (!http_header_read(&conn->in, &headers.l)) return;
+  // A page whose name resolves to this machine (DNS rebinding) is refused.
+  if (!http_header_host_allowed(headers.l)) {
+    error_answer(conn, "400 Bad Request");
+    return;
+  }
   if (body_refused(conn, headers.l)) {
     error_answer(conn, "501 I do not accept messages");
     return;
@@ -197,14 +203,23 @@ struct file_guard {
   }
 };
 
-bool send_range(http_server_conn *conn, int fd, const http_server_range_rec &range)
+bool send_part(http_server_conn *conn, int fd, uint64_t offset, uint64_t length)
 {
-  if (!range.length) return true;
   int64_t sent = 0;
   // A file that ends early breaks the promised length: the connection
   // must close.
-  return sys_file_send(conn->socket, fd, int64_t(range.offset), int64_t(range.length), &sent) &&
-         uint64_t(sent) == range.length;
+  return sys_file_send(conn->socket, fd, int64_t(offset), int64_t(length), &sent) && uint64_t(sent) == length;
+}
+
+// The body; a corked header goes out with the first body bytes, and the
+// rest streams uncorked.
+bool send_range(http_server_conn *conn, int fd, const http_server_range_rec &range, bool *corked)
+{
+  if (!range.length) return true;
+  uint64_t first = *corked ? std::min<uint64_t>(range.length, MEDIA_HTTP_CORK_BYTES) : 0;
+  if (first && !send_part(conn, fd, range.offset, first)) return false;
+  if (*corked) *corked = !sys_socket_cork(conn->socket, 0);
+  return first == range.length || send_part(conn, fd, range.offset + first, range.length - first);
 }
 
 enum class answer { normal, mpeg, l16, refused };
@@ -267,6 +282,9 @@ void serve_file(server_rec *s, http_server_conn *conn, const resolution &r)
   http_server_npt_rec npt{};
   int send_body = 0;
   bool ok = false;
+  // The header waits in the socket for the first body bytes, so that they
+  // share segments; a failure only costs that.
+  bool corked = a != answer::refused && sys_socket_cork(conn->socket, 1);
   if (a == answer::refused) {
     error_answer(conn, "406 not acceptable");
   } else if (a == answer::normal) {
@@ -278,7 +296,8 @@ void serve_file(server_rec *s, http_server_conn *conn, const resolution &r)
         &conn->out, conn->http11, conn->head, &req, conn->server_name, r.mime.c_str(), r.features.c_str(),
         st.mtime, &send_body, &npt, &range);
   }
-  if (!ok || (send_body && !send_range(conn, file.fd, range))) conn->keep_alive = 0;
+  if (!ok || (send_body && !send_range(conn, file.fd, range, &corked))) conn->keep_alive = 0;
+  if (corked) sys_socket_cork(conn->socket, 0);
   http_server_get_request_free(&req);
 }
 
@@ -300,18 +319,25 @@ void serve_one(server_rec *s, http_server_conn *conn)
   sys_stralloc_rec line{};
   http_request_startline_rec start{};
   conn->head = 0;
-  if (!request_line(conn, &line)) {
+  bool got = request_line(conn, &line);
+  conn_slot_idle(conn, 0);
+  if (!got) {
     sys_stralloc_free(&line);
     return;
   }
   if (!http_request_startline_parse(&start, &line)) {
     error_answer(conn, "400 bad request");
   } else if (sys_str_start(start.version, "HTTP/")) {
-    uri_unescape(start.uri.path);
+    uint32_t decoded = 0;
+    uri_unescape_n(start.uri.path, &decoded);
     std::string_view method(start.method), path(start.uri.path);
     conn->http11 = sys_str_diff(start.version, "HTTP/1.0") != 0;
     conn->head = method == "HEAD";
-    if (path.empty() || path.find("/.") != path.npos) {
+    // A decoded NUL would cut the path: "/<id>-<n>.mp3%00.png" must not
+    // reach the MP3.
+    if (!http_path_allowed(start.uri.path, decoded)) {
+      error_answer(conn, "400 Bad Request");
+    } else if (path.empty() || path.find("/.") != path.npos) {
       error_answer(conn, "404 file does not exist");
     } else if (method != "GET" && !conn->head) {
       error_answer(conn, "501 method not implemented");
@@ -332,11 +358,13 @@ void serve_one(server_rec *s, http_server_conn *conn)
 
 extern "C" void media_http_serve(server_rec *s, http_server_conn *conn)
 {
-  do {
+  for (bool first = true; first || (conn->keep_alive && !stopping(s)); first = false) {
+    // Between requests the connection may be shut down to make room.
+    if (!first) conn_slot_idle(conn, 1);
     conn->keep_alive = 0;
     bool awake = std::atomic_ref<int32_t>(s->suspend_transport).load() != 0;
     if (awake) tarvo_device_awake_hold();
     serve_one(s, conn);
     if (awake) tarvo_device_awake_release();
-  } while (conn->keep_alive && !stopping(s));
+  }
 }

@@ -68,6 +68,30 @@ void service_power_event(service_worker_rec *w, uint32_t event_type)
   }
 }
 
+int service_worker_init(service_worker_rec *w, const char *data_home)
+{
+  sys_byte_zero(w, sizeof *w);
+  w->listen_socket = w->wake = -1;
+  w->data_home = data_home;
+  if (!sys_mutex_create(&w->lifecycle)) return 0;
+  if (sys_wakefd_open(&w->wake)) return 1;
+  sys_mutex_destroy(&w->lifecycle);
+  return 0;
+}
+
+void service_worker_free(service_worker_rec *w)
+{
+  sys_mutex_destroy(&w->lifecycle);
+  sys_socket_close(w->wake);
+  w->wake = -1;
+}
+
+void service_worker_stop(service_worker_rec *w)
+{
+  std::atomic_ref<int32_t>(w->stop) = 1;
+  sys_wakefd_signal(w->wake);
+}
+
 void server_worker(service_worker_rec *w)
 {
   platform_init();

@@ -98,15 +98,12 @@ void service_main(uint32_t, char **)
     report(SVC_STOPPED, 0, VENNARD_EXIT_DATA_HOME);
     return;
   }
-  sys_byte_zero(&g_worker, sizeof g_worker);
-  g_worker.listen_socket = -1;
-  g_worker.data_home = g_data_home;
-  if (!sys_mutex_create(&g_worker.lifecycle)) {
+  if (!service_worker_init(&g_worker, g_data_home)) {
     report(SVC_STOPPED, 0, VENNARD_EXIT_WORKER);
     return;
   }
   if (!sys_thread_create(&g_worker.worker, worker_thread, &g_worker)) {
-    sys_mutex_destroy(&g_worker.lifecycle);
+    service_worker_free(&g_worker);
     report(SVC_STOPPED, 0, VENNARD_EXIT_WORKER);
     return;
   }
@@ -119,9 +116,9 @@ uint32_t service_ctrl_handler(uint32_t control, uint32_t event_type, void *, voi
   case SVC_CONTROL_STOP:
   case SVC_CONTROL_SHUTDOWN:
     report(SVC_STOP_PENDING, 0, 0);
-    std::atomic_ref<int32_t>(g_worker.stop) = 1;
+    service_worker_stop(&g_worker);
     sys_thread_join(g_worker.worker);
-    sys_mutex_destroy(&g_worker.lifecycle);
+    service_worker_free(&g_worker);
     report(SVC_STOPPED, 0, VENNARD_EXIT_OK);
     return SVC_NO_ERROR;
   case SVC_CONTROL_POWEREVENT:

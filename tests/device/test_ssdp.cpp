@@ -1,8 +1,10 @@
 // SSDP: the search parser and matcher, announcements and answers seen on
-// the group address, suspend and resume, and the address change.
+// the group address, suspend and resume, the address change, and the
+// announcements on every address as another host sees them.
 #include "gena_test.h"
 
 #include <algorithm>
+#include <sched.h>
 #include <unistd.h>
 
 using namespace gena_test;
@@ -312,6 +314,93 @@ TEST_F(Ssdp, NewAddressTakesOverFromLoopback)
   std::vector<message> answers = client.collect(1000);
   ASSERT_EQ(answers.size(), 1u);
   EXPECT_EQ(answers[0].header("LOCATION"), "http://10.9.0.1:" + std::to_string(d.port()) + "/");
+}
+
+// A host behind two interfaces of the device's: a thread in a network
+// namespace of its own holding the far ends of two veth pairs, with a
+// socket in the group on each.
+struct far_host {
+  std::thread th;
+  std::atomic<pid_t> tid{0};
+  std::atomic<int> state{0};  // 1 namespace made, 2 links moved, 3 listening, -1 failed
+  std::atomic<bool> done{false};
+  std::vector<message> got[2];
+
+  far_host()
+  {
+    th = std::thread([this] {
+      if (unshare(CLONE_NEWNET) != 0) {
+        state = -1;
+        return;
+      }
+      tid = gettid();
+      state = 1;
+      while (state == 1) usleep(10000);
+      if (state < 0 || !sh("ip link set lo up && ip addr add 10.20.0.2/24 dev ssdpa1 && ip link set ssdpa1 up && "
+                           "ip addr add 10.21.0.2/24 dev ssdpb1 && ip link set ssdpb1 up")) {
+        state = -1;
+        return;
+      }
+      udp a("10.20.0.2", 1900, true), b("10.21.0.2", 1900, true);
+      state = a.sock >= 0 && b.sock >= 0 ? 3 : -1;
+      while (!done) {
+        for (int k = 0; k < 2; k++) {
+          std::vector<message> m = (k ? b : a).collect(50);
+          got[k].insert(got[k].end(), m.begin(), m.end());
+        }
+      }
+    });
+  }
+  ~far_host()
+  {
+    done = true;
+    if (state == 1) state = -1;
+    if (th.joinable()) th.join();
+  }
+  bool wait(int want)
+  {
+    for (int i = 0; i < 500 && state != want && state >= 0; i++) usleep(10000);
+    return state == want;
+  }
+};
+
+TEST_F(Ssdp, AliveAndByebyeGoOutOnEveryAddress)
+{
+  if (!sh("ip link add ssdpa0 type veth peer name ssdpa1 && ip link add ssdpb0 type veth peer name ssdpb1"))
+    GTEST_SKIP() << "no veth interfaces here";
+  struct cleanup {
+    ~cleanup() { sh("ip link del ssdpa0 2>/dev/null; ip link del ssdpb0 2>/dev/null"); }
+  } c;
+  far_host far;
+  ASSERT_TRUE(far.wait(1));
+  std::string tid = std::to_string(far.tid);
+  bool moved = sh("ip link set ssdpa1 netns " + tid + " && ip link set ssdpb1 netns " + tid);
+  far.state = moved ? 2 : -1;
+  ASSERT_TRUE(moved);
+  ASSERT_TRUE(sh("ip addr add 10.20.0.1/24 dev ssdpa0 && ip link set ssdpa0 up && "
+                 "ip addr add 10.21.0.1/24 dev ssdpb0 && ip link set ssdpb0 up"));
+  ASSERT_TRUE(far.wait(3));
+  usleep(300000);  // both links carry
+  start();
+  std::string port = std::to_string(d.port());
+  usleep(2500000);
+  tarvo_device_end(&d.ctx);
+  d.started = false;
+  usleep(300000);
+  far.done = true;
+  far.th.join();
+  const char *ips[2] = {"10.20.0.1", "10.21.0.1"};
+  for (int k = 0; k < 2; k++) {
+    size_t alive = 0;
+    for (const message &m : far.got[k])
+      if (m.header("NTS") == "ssdp:alive") {
+        alive++;
+        EXPECT_EQ(m.header("LOCATION"), "http://" + std::string(ips[k]) + ":" + port + "/");
+      }
+    // Twice the five entries; byebye twice at the start and twice at the end.
+    EXPECT_EQ(alive, 10u) << ips[k];
+    EXPECT_EQ(count_nts(far.got[k], "ssdp:byebye"), 20u) << ips[k];
+  }
 }
 
 }  // namespace

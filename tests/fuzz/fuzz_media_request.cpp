@@ -43,7 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     while (recv(peer, buf, sizeof buf, 0) > 0) {
     }
   });
-  auto *conn = new http_server_conn{};
+  // The server hands its connections over in a slot of a connection set.
+  auto *slot = new conn_slot{};
+  http_server_conn *conn = &slot->http;
   conn->owner = s;
   conn->server_name = "fuzz";
   conn->socket = sv[1];
@@ -59,6 +61,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
   drain.join();
   close(sv[0]);
   close(sv[1]);
-  delete conn;
+  delete slot;
   return 0;
 }

@@ -1,17 +1,25 @@
 // The media HTTP server over real sockets: plain, ranged, HEAD and
 // conditional answers, time seek on L16 and MPEG resources, the error
 // answers and when the connection closes, private objects, plug-in
-// resources, and a stop that ends every connection.
+// resources, and a stop that ends every connection; the attacks a web page
+// or a neighbour can make (DNS rebinding, paths cut at a NUL, connection
+// floods) and the DLNA transfer mode.
+#include <vennard/conf_store.h>
 #include <vennard/content_directory.h>
 #include <vennard/media_http.h>
+#include <vennard/vennard_limits.h>
 
 #include <gtest/gtest.h>
 
+#include <tarvo_util/sys_alloc.h>
 #include <tarvo_util/sys_file.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
+#include <memory>
+#include <thread>
 #include <unistd.h>
 
 #include "media_test.h"
@@ -26,9 +34,27 @@ constexpr int64_t kOld = 946684800;  // 2000-01-01 00:00:00 UTC
 constexpr const char *kOldText = "Sat, 01 Jan 2000 00:00:00 GMT";
 constexpr uint32_t kL16Size = 176400 * 6;
 
-std::string get(const std::string &path, const std::string &headers = "", const char *method = "GET")
+std::string get(const std::string &path, const std::string &headers = "", const char *method = "GET",
+                const std::string &host = "127.0.0.1")
 {
-  return std::string(method) + " " + path + " HTTP/1.1\r\nHOST: 127.0.0.1\r\n" + headers + "\r\n";
+  return std::string(method) + " " + path + " HTTP/1.1\r\nHOST: " + host + "\r\n" + headers + "\r\n";
+}
+
+std::string host_name()
+{
+  char buf[256] = {};
+  gethostname(buf, sizeof buf - 1);
+  return buf;
+}
+
+int thread_count()
+{
+  int n = 0;
+  if (DIR *d = opendir("/proc/self/task")) {
+    while (dirent *e = readdir(d)) n += e->d_name[0] != '.';
+    closedir(d);
+  }
+  return n;
 }
 
 std::string item(const std::string &title, const std::string &res_attributes)
@@ -296,6 +322,132 @@ TEST_F(MediaHttp, StopEndsEveryConnectionPromptly)
   EXPECT_LT(took, std::chrono::seconds(3));
   EXPECT_TRUE(idle.closed());
   EXPECT_TRUE(reader.closed(5000));
+}
+
+// DNS rebinding: a web page whose own name was made to resolve to this
+// machine reads the library unless the Host header is checked.
+TEST_F(MediaHttp, RebindingHostsAreRefused)
+{
+  std::string port = std::to_string(f.http_port);
+  std::string file = f.srv.data.dir / "a.lpcm";
+  std::string served = f.res_path(f.create(
+      "Container:UserFiles", item("plugin", "protocolInfo=\"http-get:*:audio/L16;rate=44100;channels=2:*\" "
+                                            "tarvo:filter=\"" + plugin + "\" tarvo:filename=\"" + file + "\"")));
+  for (const std::string &path : {mp3, served}) {
+    for (const std::string &evil : {std::string("evil.example"), "evil.example:" + port, "127.0.0.1.evil.example:" + port}) {
+      client c(f.http_port);
+      ASSERT_TRUE(c.send(get(path, "", "GET", evil)));
+      client::answer a = c.read_answer();
+      EXPECT_EQ(a.status(), "400 Bad Request") << path << " " << evil;
+      EXPECT_EQ(a.body.find(body), std::string::npos);
+      EXPECT_TRUE(c.closed()) << evil;
+    }
+    for (const std::string &good : {"127.0.0.1:" + port, std::string("localhost"), host_name(), host_name() + ".local:" + port})
+      EXPECT_EQ(media_test::request(f.http_port, get(path, "", "GET", good)).status(), "200 OK") << path << " " << good;
+  }
+  // Two Host lines: a proxy in front may have read the other one.
+  EXPECT_EQ(media_test::request(f.http_port, get(mp3, "Host: evil.example\r\n")).status(), "400 Bad Request");
+}
+
+// A decoded NUL used to cut the path: "/<id>-<n>.mp3%00.png" served the MP3.
+TEST_F(MediaHttp, DecodedControlBytesInPathsAreRefused)
+{
+  for (const char *tail : {"%00.png", "%01", "%0a", "%0D%0AX:%20y", "/%7f"}) {
+    client c(f.http_port);
+    ASSERT_TRUE(c.send(get(mp3 + tail)));
+    client::answer a = c.read_answer();
+    EXPECT_EQ(a.status(), "400 Bad Request") << tail;
+    EXPECT_EQ(a.body.find(body), std::string::npos) << tail;
+    EXPECT_TRUE(c.closed()) << tail;
+  }
+  EXPECT_EQ(media_test::request(f.http_port, get(mp3 + "/%41")).status(), "200 OK");
+}
+
+TEST_F(MediaHttp, TransferModeIsEchoed)
+{
+  for (const char *mode : {"Streaming", "Interactive", "Background"}) {
+    client::answer a = media_test::request(f.http_port, get(mp3, std::string("transferMode.dlna.org: ") + mode + "\r\n"));
+    EXPECT_EQ(a.header("transfermode.dlna.org"), mode);
+    a = media_test::request(f.http_port, get(l16, std::string("TransferMode.DLNA.ORG: ") + mode + "\r\n"
+                                                  "TimeSeekRange.dlna.org: npt=1-\r\n"));
+    EXPECT_EQ(a.header("transfermode.dlna.org"), mode);
+  }
+  EXPECT_EQ(media_test::request(f.http_port, get(mp3, "transferMode.dlna.org: Other\r\n")).header("transfermode.dlna.org"), "");
+  EXPECT_EQ(media_test::request(f.http_port, get(mp3)).header("transfermode.dlna.org"), "");
+}
+
+// Idle connections from one neighbour must not lock everyone else out,
+// nor make the server grow a thread for each of them.
+TEST_F(MediaHttp, IdleFloodFromOneAddressLeavesOthersServed)
+{
+  // A served connection that stays kept alive, for the threads' baseline.
+  int idle_threads = thread_count();
+  std::vector<std::unique_ptr<client>> flood;
+  for (int i = 0; i < 500; i++) flood.push_back(std::make_unique<client>(f.http_port, kRemote));
+  int during = thread_count();
+  EXPECT_LE(during, idle_threads + int(MEDIA_HTTP_CONNS_PER_ADDRESS) + 2);
+  auto t0 = std::chrono::steady_clock::now();
+  client::answer a = media_test::request(f.http_port, get(mp3));
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(100));
+  EXPECT_EQ(a.status(), "200 OK");
+  // Beyond its address's share a connection is turned away at once.
+  client over(f.http_port, kRemote);
+  ASSERT_TRUE(over.send(get(mp3)));
+  EXPECT_EQ(over.read_answer().status(), "503 Service Unavailable");
+  flood.clear();
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (thread_count() > idle_threads && std::chrono::steady_clock::now() < end) usleep(50000);
+  EXPECT_LE(thread_count(), idle_threads);
+}
+
+// At the cap, a kept-alive connection that waits for nothing more gives
+// its place to a new client.
+TEST_F(MediaHttp, IdleKeptAliveConnectionsMakeRoom)
+{
+  std::vector<std::unique_ptr<client>> kept;
+  for (uint32_t i = 0; i < MEDIA_HTTP_CONNS_PER_ADDRESS; i++) {
+    kept.push_back(std::make_unique<client>(f.http_port, kRemote));
+    ASSERT_TRUE(kept.back()->send(get(l16, "Range: bytes=0-0\r\n")));
+    ASSERT_TRUE(kept.back()->read_answer().ok);
+  }
+  client late(f.http_port, kRemote);
+  ASSERT_TRUE(late.send(get(l16, "Range: bytes=0-0\r\n")));
+  EXPECT_EQ(late.read_answer().status(), "206 partial content");
+  int closed = 0;
+  for (auto &k : kept) closed += k->closed(200);
+  EXPECT_EQ(closed, 1);
+}
+
+// CreateObject takes a res with this server's URL as a path; it must be
+// written back with the requester's URL, not as the bare path.
+TEST_F(MediaHttp, CreatedResourceWithOurUrlIsWrittenAbsolute)
+{
+  std::string base = "http://127.0.0.1:" + std::to_string(f.http_port);
+  std::string object = "<item id=\"\" parentID=\"Container:UserFiles\" restricted=\"0\"><dc:title>t</dc:title>"
+                       "<upnp:class>object.item.audioItem.musicTrack</upnp:class><res protocolInfo=\"http-get:*:"
+                       "audio/mpeg:*\">" + base + mp3 + "</res></item>";
+  media_test::soap_result r =
+      f.action("CreateObject", {{"ContainerID", "Container:UserFiles"}, {"Elements", media_test::didl(object)}});
+  ASSERT_EQ(r.code, 0u);
+  EXPECT_EQ(f.res_path(r["ObjectID"]), mp3);
+  EXPECT_NE(r["Result"].find(">" + base + mp3 + "</res>"), std::string::npos) << r["Result"];
+  r = f.action("Browse", {{"ObjectID", r["ObjectID"]}, {"BrowseFlag", "BrowseMetadata"}, {"Filter", "*"},
+                          {"StartingIndex", "0"}, {"RequestedCount", "0"}, {"SortCriteria", ""}});
+  ASSERT_EQ(r.code, 0u);
+  EXPECT_NE(r["Result"].find(">" + base + mp3 + "</res>"), std::string::npos) << r["Result"];
+}
+
+TEST_F(MediaHttp, BroadcastLosslessAndMatroskaFilesHaveTypes)
+{
+  const std::pair<const char *, const char *> types[] = {
+      {"a.ts", "video/mpeg"}, {"a.M2TS", "video/mpeg"}, {"a.mts", "video/mpeg"}, {"a.m2t", "video/mpeg"},
+      {"a.flac", "audio/flac"}, {"a.mkv", "video/x-matroska"}};
+  for (const auto &[name, type] : types) {
+    char *mime = nullptr;
+    ASSERT_TRUE(conf_mimetype(f.srv.data.home.c_str(), (std::string("/media/") + name).c_str(), &mime)) << name;
+    EXPECT_STREQ(mime, type) << name;
+    sys_alloc_free(mime);
+  }
 }
 
 }  // namespace

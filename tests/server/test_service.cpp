@@ -1,4 +1,5 @@
 #include <vennard/service.h>
+#include <vennard/vennard_limits.h>
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,8 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <unistd.h>
+#include <vector>
 
 #include "helper_client.h"
 #include "tarvo_test.h"
@@ -59,19 +62,17 @@ struct port_fixture : ::testing::Test {
     port = mgmt_test::free_port();
     layout(home, port);
     fs::remove(home + "/conf/upnp_port");
-    w.listen_socket = -1;
-    w.data_home = home.c_str();
-    ASSERT_EQ(sys_mutex_create(&w.lifecycle), 1);
+    ASSERT_EQ(service_worker_init(&w, home.c_str()), 1);
     loop = std::thread([this] { management_port_run(&w); });
     ASSERT_TRUE(mgmt_test::wait_listening(port, 5000));
   }
   void TearDown() override
   {
     if (!loop.joinable()) return;
-    std::atomic_ref<int32_t>(w.stop) = 1;
+    service_worker_stop(&w);
     loop.join();
     service_server_stop(&w);
-    sys_mutex_destroy(&w.lifecycle);
+    service_worker_free(&w);
   }
   void put(const std::string &key, const std::string &text)
   {
@@ -232,12 +233,62 @@ TEST_F(port_fixture, refused_and_unanswered_requests)
   EXPECT_TRUE(is_ok(mgmt_test::get(port, "/get_server_state"), "X-DUV-STATE: inactive\r\n"));
 }
 
+std::string host_name()
+{
+  char buf[256] = {};
+  gethostname(buf, sizeof buf - 1);
+  return buf;
+}
+
+// DNS rebinding: a web page whose name resolves to 127.0.0.1 comes from a
+// local address and must still not start or stop the server.
+TEST_F(port_fixture, rebinding_hosts_are_refused)
+{
+  std::string p = std::to_string(port);
+  for (const std::string &evil : {std::string("evil.example"), "evil.example:" + p, "127.0.0.1.evil.example:" + p})
+    for (const char *path : {"/start_server", "/get_server_state"})
+      EXPECT_TRUE(is_error(mgmt_test::exchange(port, std::string("GET ") + path + " HTTP/1.1\r\nHost: " + evil +
+                                                         "\r\n\r\n"),
+                           "400 Bad Request"))
+          << evil << path;
+  EXPECT_EQ(w.running, 0);
+  for (const std::string &good : {"127.0.0.1:" + p, std::string("localhost"), host_name()})
+    EXPECT_TRUE(is_ok(mgmt_test::exchange(port, "GET /get_server_state HTTP/1.1\r\nHost: " + good + "\r\n\r\n"),
+                      "X-DUV-STATE: inactive\r\n"))
+        << good;
+}
+
+// Silent local connections used to hold the port one after another for
+// their whole timeout; now each has a thread, up to a cap, and the ones
+// beyond it are told so at once.
+TEST_F(port_fixture, silent_connections_neither_block_nor_pile_up)
+{
+  // Two more than the cap: the fixture's probe of the port may still hold
+  // a place while the first of them come in.
+  std::vector<int> silent;
+  for (int i = 0; i < MGMT_CONNS_MAX + 2; i++) {
+    int fd = -1;
+    ASSERT_TRUE(sys_socket_tcp(&fd) && sys_socket_connect4(fd, sys_ip4_loopback(), port));
+    silent.push_back(fd);
+  }
+  std::this_thread::sleep_for(200ms);
+  std::string over = mgmt_test::get(port, "/get_server_state");
+  EXPECT_EQ(over.substr(0, over.find("\r\n")), "HTTP/1.1 503 Service Unavailable");
+  for (int fd : silent) sys_socket_close(fd);
+  auto t0 = std::chrono::steady_clock::now();
+  std::string got;
+  while (std::chrono::steady_clock::now() - t0 < 3s &&
+         !is_ok(got = mgmt_test::get(port, "/get_server_state"), "X-DUV-STATE: inactive\r\n"))
+    std::this_thread::sleep_for(20ms);
+  EXPECT_TRUE(is_ok(got, "X-DUV-STATE: inactive\r\n")) << got;
+}
+
 TEST_F(port_fixture, stop_flag_ends_the_loop_promptly)
 {
   auto t0 = std::chrono::steady_clock::now();
-  std::atomic_ref<int32_t>(w.stop) = 1;
+  service_worker_stop(&w);
   loop.join();
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, 3s);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 500ms);
   loop = std::thread([] {});
 }
 
@@ -250,13 +301,11 @@ TEST(service, worker_runs_auto_run_and_stops_the_server)
   layout(home, port);
   tarvo_test::write_file(home + "/conf/auto_run", "");
   service_worker_rec w{};
-  w.listen_socket = -1;
-  w.data_home = home.c_str();
-  ASSERT_EQ(sys_mutex_create(&w.lifecycle), 1);
+  ASSERT_EQ(service_worker_init(&w, home.c_str()), 1);
   std::thread t([&] { server_worker(&w); });
   ASSERT_TRUE(mgmt_test::wait_listening(port, 5000));
   EXPECT_TRUE(is_ok(mgmt_test::get(port, "/get_server_state"), "X-DUV-STATE: active\r\n"));
-  std::atomic_ref<int32_t>(w.stop) = 1;
+  service_worker_stop(&w);
   t.join();
   EXPECT_EQ(w.running, 0);
   EXPECT_EQ(w.server.data_home, nullptr);
@@ -267,7 +316,7 @@ TEST(service, worker_runs_auto_run_and_stops_the_server)
   std::thread t2([&] { server_worker(&w); });
   t2.join();
   EXPECT_EQ(w.running, 0);
-  sys_mutex_destroy(&w.lifecycle);
+  service_worker_free(&w);
 }
 
 TEST(service, power_events_wait_for_start_and_stop)

@@ -81,10 +81,11 @@ TEST(HttpServerRequest, FillsTheRecord)
 {
   server_conn s;
   s.client_sends(
-      "Host: localhost\r\nConnection: close\r\nIf-Modified-Since: " + std::string(kOldDate) +
+      "Host: 127.0.0.1\r\nConnection: close\r\nIf-Modified-Since: " + std::string(kOldDate) +
           "\r\nIf-Modified-Since: later\r\nRANGE : bytes=0-\r\nIf-Range:  x\r\n"
           "TimeSeekRange.dlna.org: npt=1-\r\nPlaySpeed.dlna.org: speed=2\r\n"
-          "getcontentFeatures.dlna.org: 1\r\nX-Long: a\r\n b\r\nUser-Agent: t\r\n\r\nNEXT\r\n",
+          "getcontentFeatures.dlna.org: 1\r\ntransferMode.dlna.org: interactive\r\nX-Long: a\r\n b\r\n"
+          "User-Agent: t\r\n\r\nNEXT\r\n",
       false);
   http_server_request_rec req{};
   int stop = 0;
@@ -95,6 +96,7 @@ TEST(HttpServerRequest, FillsTheRecord)
   EXPECT_STREQ(req.if_range, "x");
   EXPECT_STREQ(req.time_seek_range, "npt=1-");
   EXPECT_STREQ(req.play_speed, "speed=2");
+  EXPECT_STREQ(req.transfer_mode, "Interactive");
   EXPECT_EQ(s.next_line(), "NEXT");
   http_server_get_request_free(&req);
   EXPECT_EQ(req.range, nullptr);
@@ -105,14 +107,14 @@ TEST(HttpServerRequest, KeepAliveAndBodies)
 {
   struct c { int http11; std::string h; int keep; };
   const c cases[] = {
-      {1, "Host: localhost\r\n\r\n", 1},
+      {1, "Host: 127.0.0.1\r\n\r\n", 1},
       {0, "\r\n", 0},
       {0, "Connection: keep-alive\r\n\r\n", 0},
-      {1, "Host: localhost\r\nConnection: Close\r\nConnection: keep-alive\r\n\r\n", 1},
-      {1, "Host: localhost\r\nConnection: keep-alive\r\nconnection: close\r\n\r\n", 0},
+      {1, "Host: 127.0.0.1\r\nConnection: Close\r\nConnection: keep-alive\r\n\r\n", 1},
+      {1, "Host: 127.0.0.1\r\nConnection: keep-alive\r\nconnection: close\r\n\r\n", 0},
       // Bodies are read and dropped, so the next request follows.
-      {1, "Host: localhost\r\nContent-Length: 5 \r\n\r\nhello", 1},
-      {1, "Host: localhost\r\nTransfer-Encoding: Chunked\r\nContent-Length: 99\r\n\r\n3\r\nabc\r\n0\r\n\r\n", 1},
+      {1, "Host: 127.0.0.1\r\nContent-Length: 5 \r\n\r\nhello", 1},
+      {1, "Host: 127.0.0.1\r\nTransfer-Encoding: Chunked\r\nContent-Length: 99\r\n\r\n3\r\nabc\r\n0\r\n\r\n", 1},
       // A time seek that would be refused alone goes with a Range.
       {0, "TimeSeekRange.dlna.org: npt=1-,2\r\nRange: bytes=0-\r\n\r\n", 0},
   };
@@ -134,14 +136,17 @@ TEST(HttpServerRequest, RefusalsAnswerExactlyAndPause)
   std::string big;
   for (int i = 0; i < HTTP_HEADER_LINES_MAX + 1; i++) big += "X: y\r\n";
   const std::vector<request_case> cases = {
-      {"expect", 1, 0, "Host: localhost\r\nExpect: 100-continue\r\n\r\n", "417 I do not accept Expect"},
-      {"expect head", 1, 1, "Host: localhost\r\nexpect: 100-continue\r\n\r\n", "417 I do not accept Expect"},
-      {"if-match", 1, 0, "Host: localhost\r\nIf-Match: *\r\n\r\n", "412 I do not accept If-Match"},
+      {"expect", 1, 0, "Host: 127.0.0.1\r\nExpect: 100-continue\r\n\r\n", "417 I do not accept Expect"},
+      {"expect head", 1, 1, "Host: 127.0.0.1\r\nexpect: 100-continue\r\n\r\n", "417 I do not accept Expect"},
+      {"if-match", 1, 0, "Host: 127.0.0.1\r\nIf-Match: *\r\n\r\n", "412 I do not accept If-Match"},
       {"if-none-match", 1, 0, "If-None-Match: x\r\n\r\n", "412 I do not accept If-None-Match"},
       {"if-unmodified", 1, 0, "If-Unmodified-Since: x\r\n\r\n", "412 I do not accept If-Unmodified-Since"},
-      {"features", 1, 0, "Host: localhost\r\ngetcontentFeatures.dlna.org: 2\r\n\r\n", "400 bad request"},
+      {"features", 1, 0, "Host: 127.0.0.1\r\ngetcontentFeatures.dlna.org: 2\r\n\r\n", "400 bad request"},
       {"no host", 1, 0, "User-Agent: x\r\n\r\n", "400 HTTP/1.1 requests must include a host name"},
-      {"multi range", 1, 0, "Host: localhost\r\nRange: bytes=0-1,5-6\r\n\r\n", "400 multipart range not supported"},
+      // DNS rebinding: a page's own name that resolves to this machine.
+      {"foreign host", 1, 0, "Host: evil.example:80\r\n\r\n", "400 Bad Request"},
+      {"two hosts", 0, 0, "Host: 127.0.0.1\r\nHost: evil.example\r\n\r\n", "400 Bad Request"},
+      {"multi range", 1, 0, "Host: 127.0.0.1\r\nRange: bytes=0-1,5-6\r\n\r\n", "400 multipart range not supported"},
       {"two ranges", 0, 0, "Range: bytes=0-1\r\nRange: bytes=5-6\r\n\r\n", "400 multipart range not supported"},
       {"two seeks", 0, 0, "TimeSeekRange.dlna.org: npt=1-\r\nTimeSeekRange.dlna.org: npt=2-\r\n\r\n",
        "400 multipart range not supported"},
@@ -151,10 +156,10 @@ TEST(HttpServerRequest, RefusalsAnswerExactlyAndPause)
       {"length overflow", 0, 0, "Content-Length: 99999999999999999999999\r\n\r\n", "412 invalid Content-Length"},
       {"too many lines", 0, 0, big + "\r\n", "400 bad request"},
       {"too long", 0, 0, "X: " + std::string(HTTP_HEADER_LINE_MAX, 'a') + "\r\n\r\n", "400 bad request"},
-      {"cut", 1, 0, "Host: localhost\r\n", ""},
+      {"cut", 1, 0, "Host: 127.0.0.1\r\n", ""},
       {"short body", 0, 0, "Content-Length: 10\r\n\r\nabc", ""},
       {"bad chunk", 0, 0, "Transfer-Encoding: chunked\r\n\r\nzz\r\n", ""},
-      {"stopped", 1, 0, "Host: localhost\r\n\r\n", "", true},
+      {"stopped", 1, 0, "Host: 127.0.0.1\r\n\r\n", "", true},
   };
   std::vector<std::thread> runs;
   for (const request_case &rc : cases) {

@@ -237,6 +237,7 @@ void address_check(tarvo_device_ctx *c)
   if (c->ip_change_fn) c->ip_change_fn(c->ip_change_user);
   device_content_time_set(c, now);
   device_store(c->address_changed, 1);
+  device_ssdp_wake(c);
 }
 
 // Sleeps on its condition until the next due time: the end of an initial

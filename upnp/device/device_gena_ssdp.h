@@ -135,5 +135,8 @@ void device_ssdp_location(char *buf, const uint8_t *ip, uint16_t port);
 int device_ssdp_answer_start(tarvo_device_ctx *ctx, const uint8_t *local_ip,
                              const uint8_t *remote_ip, uint16_t remote_port, char *target,
                              uint32_t mx);
+// Wakes the SSDP thread to look at its flags (an address change, a socket
+// request, the stop); nothing when it does not run.
+void device_ssdp_wake(tarvo_device_ctx *ctx);
 // Sleeps ms in short slices; 0 when the stop flag cut it short.
 int device_sleep(const tarvo_device_ctx *ctx, uint32_t ms);

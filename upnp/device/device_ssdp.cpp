@@ -3,6 +3,7 @@
 // that suspend and resume ask of the thread.
 #include "device_gena_ssdp.h"
 
+#include <algorithm>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <tarvo_util/sys_time.h>
@@ -149,12 +150,17 @@ void request_serve(tarvo_device_ctx *c)
   device_store(c->ssdp_request, int(REQUEST_NONE));
 }
 
-// Idles for about ms, waking early for a socket request or the stop.
-void idle(tarvo_device_ctx *c, uint32_t ms)
+// Waits on the sockets and the wake-up until the next announcement is due
+// (seconds from now; -1: none, with no sockets to serve).
+void wait_work(tarvo_device_ctx *c, sys_select_rec *rd, int64_t due_s)
 {
-  for (uint32_t t = 0; t < ms && !device_stopping(c) && !device_load(c->ssdp_request);
-       t += DEVICE_SSDP_REQUEST_POLL_MS)
-    sys_thread_sleep(DEVICE_SSDP_REQUEST_POLL_MS);
+  sys_select_init(rd);
+  for (uint32_t i = 0; i < c->ssdp_sockets.len; i++) sys_select_set(rd, c->ssdp_sockets.buf[i]);
+  sys_select_set(rd, c->ssdp_wake);
+  sys_select_set(rd, c->stop_fd);
+  uint32_t ms = due_s < 0 ? UINT32_MAX : uint32_t(std::min<int64_t>(due_s, UINT32_MAX / 1000) * 1000);
+  uint32_t ready = 0;
+  if (!sys_select_check(rd, nullptr, nullptr, ms, &ready)) rd->count = 0;
 }
 
 void ssdp_loop(void *arg)
@@ -166,6 +172,8 @@ void ssdp_loop(void *arg)
   uint32_t a = c->max_age / 4;
   int64_t next_alive = 0;
   while (!device_stopping(c)) {
+    // Cleared before the flags are read, so that no wake-up is lost.
+    sys_wakefd_clear(c->ssdp_wake);
     request_serve(c);
     if (device_load(c->address_changed)) {
       // The list is new already: byebye and alive go out over the new
@@ -176,8 +184,9 @@ void ssdp_loop(void *arg)
       set_send_all(c, DEVICE_SSDP_ALIVE);
       device_store(c->address_changed, 0);
     }
+    sys_select_rec rd;
     if (!c->ssdp_sockets.len) {
-      idle(c, DEVICE_SSDP_WAIT_MS);
+      wait_work(c, &rd, -1);
       continue;
     }
     sys_time_now(&now);
@@ -185,12 +194,7 @@ void ssdp_loop(void *arg)
       set_send_all(c, DEVICE_SSDP_ALIVE);
       next_alive = now + a + uint32_t(sys_random()) % a;
     }
-    sys_select_rec rd;
-    sys_select_init(&rd);
-    for (uint32_t i = 0; i < c->ssdp_sockets.len; i++) sys_select_set(&rd, c->ssdp_sockets.buf[i]);
-    sys_select_set(&rd, c->stop_fd);
-    uint32_t ready = 0;
-    if (!sys_select_check(&rd, nullptr, nullptr, DEVICE_SSDP_WAIT_MS, &ready) || !ready) continue;
+    wait_work(c, &rd, next_alive - now);
     for (uint32_t i = 0; i < c->ssdp_sockets.len && !device_stopping(c); i++)
       if (sys_select_is_set(&rd, c->ssdp_sockets.buf[i])) receive(c, c->ssdp_sockets.buf[i]);
   }
@@ -213,6 +217,7 @@ void request(tarvo_device_ctx **ctx, int what)
     idle_slot = REQUEST_NONE;
     sys_thread_sleep(DEVICE_SSDP_REQUEST_POLL_MS);
   }
+  device_ssdp_wake(c);
   while (running() && slot.load() != REQUEST_NONE) sys_thread_sleep(DEVICE_SSDP_REQUEST_POLL_MS);
 }
 
@@ -261,21 +266,50 @@ int device_ssdp_message(sys_stralloc_rec *sa, int kind, const tarvo_device_ctx *
   }
 }
 
+// The wake-up descriptor is opened and closed under ip_mutex, which the
+// timer thread holds while it wakes the SSDP thread.
+bool wake_set(tarvo_device_ctx *c, bool open)
+{
+  sys_mutex_lock(&c->ip_mutex);
+  bool ok = true;
+  if (open && !c->ssdp_wake_open) {
+    c->ssdp_wake_open = sys_wakefd_open(&c->ssdp_wake);
+    ok = c->ssdp_wake_open != 0;
+  }
+  if (!open && c->ssdp_wake_open) {
+    sys_socket_close(c->ssdp_wake);
+    c->ssdp_wake_open = 0;
+  }
+  sys_mutex_unlock(&c->ip_mutex);
+  return ok;
+}
+
 int device_ssdp_start(tarvo_device_ctx *c)
 {
+  if (!wake_set(c, true)) return 0;
   set_send_all(c, DEVICE_SSDP_BYEBYE);
   sockets_open(c);
   device_store(c->ssdp_running, 1);
   if (sys_thread_create(&c->ssdp_thread, ssdp_loop, c)) return 1;
   device_store(c->ssdp_running, 0);
   sockets_close(c);
+  wake_set(c, false);
   return 0;
 }
 
 void device_ssdp_stop(tarvo_device_ctx *c)
 {
+  device_ssdp_wake(c);
   set_send_all(c, DEVICE_SSDP_BYEBYE);
   sys_thread_join(c->ssdp_thread);
+  wake_set(c, false);
+}
+
+void device_ssdp_wake(tarvo_device_ctx *c)
+{
+  sys_mutex_lock(&c->ip_mutex);
+  if (c->ssdp_wake_open) sys_wakefd_signal(c->ssdp_wake);
+  sys_mutex_unlock(&c->ip_mutex);
 }
 
 extern "C" {

@@ -165,6 +165,8 @@ int finish(out &o, const answer &a, const uint64_t *length, bool body)
     o.s("CONTENT-LENGTH: ").u(*length).s("\r\n");
   }
   if (!a.req || !a.req->keep_alive) o.s("CONNECTION: close\r\n");
+  // DLNA clients expect the transfer mode they asked for to be confirmed.
+  if (a.req && a.req->transfer_mode) o.s("transferMode.dlna.org: ").s(a.req->transfer_mode).s("\r\n");
   dlna_headers(o, a.features);
   o.s("\r\n");
   // Held back for the first body bytes, so that both leave in one segment;

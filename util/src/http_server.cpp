@@ -12,6 +12,15 @@ using tarvo_impl::http_clock;
 
 namespace {
 
+// The canonical spelling of a known transferMode.dlna.org value, which
+// the answer repeats; NULL for anything else.
+const char *transfer_mode_of(const char *v)
+{
+  for (const char *mode : {"Streaming", "Interactive", "Background"})
+    if (http_header_value_case_equal(v, 0, mode)) return mode;
+  return nullptr;
+}
+
 // What the header lines of a GET/HEAD request said.
 struct get_request {
   int http11;
@@ -21,6 +30,7 @@ struct get_request {
   uint64_t length = 0;
   const char *error = nullptr;
   char *field[5] = {};  // if_modified_since, range, if_range, time_seek_range, play_speed
+  const char *transfer_mode = nullptr;
 
   enum { ims, range, if_range, seek, speed };
 
@@ -65,6 +75,8 @@ struct get_request {
       // A name that only resolves here (DNS rebinding) is refused, and so
       // is a second Host that a proxy in front may have read instead.
       if (hosts++ || !http_host_allowed(v, sys_str_len(v))) return fail("400 Bad Request");
+    } else if (is("transfermode.dlna.org:")) {
+      transfer_mode = transfer_mode_of(v);
     } else if (is("transfer-encoding:")) {
       if (!http_header_value_case_equal(v, 0, "chunked")) return fail("505 I do not accept Transfer-Encoding");
       chunked = true;
@@ -194,6 +206,7 @@ int http_server_read_get_request(http_server_conn *conn, void *reserved, const i
   req->if_range = g.field[get_request::if_range];
   req->time_seek_range = g.field[get_request::seek];
   req->play_speed = g.field[get_request::speed];
+  req->transfer_mode = g.transfer_mode;
   for (char *&f : g.field) f = nullptr;
   return 1;
 }

@@ -13,8 +13,8 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <sys/eventfd.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -306,6 +306,8 @@ void sys_socket_tryreservein(int sock, uint32_t size)
          size >= 1024)
     size -= size / 32;
 }
+
+int sys_socket_cork(int sock, int on) { return set_int_opt(sock, IPPROTO_TCP, TCP_CORK, on ? 1 : 0); }
 
 int sys_socket_bcast_on(int sock) { return set_int_opt(sock, SOL_SOCKET, SO_BROADCAST, 1); }
 

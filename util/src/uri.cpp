@@ -145,6 +145,12 @@ int uri_escape(const char *s, char **out)
 
 int uri_unescape(char *s)
 {
+  uint32_t n;
+  return uri_unescape_n(s, &n);
+}
+
+int uri_unescape_n(char *s, uint32_t *length)
+{
   // A character that is not a hexadecimal digit counts as 0.
   auto hex_value = [](char c) { return std::max(tarvo::hex_digit(c), 0); };
   char *w = s;
@@ -161,6 +167,7 @@ int uri_unescape(char *s)
     }
   }
   *w = '\0';
+  *length = uint32_t(w - s);
   return 1;
 }
 

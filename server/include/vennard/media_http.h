@@ -16,15 +16,56 @@ extern "C" {
 
 struct server_rec;
 
+/* The accepted connections of one listener (the media server, the
+ * management port), each served on a thread of its own, and their caps. */
+typedef struct {
+  sys_mutex_handle mutex;       /* guards conns, count, closing and each listed connection's socket */
+  sys_ptralloc_rec conns;       /* conn_slot pointers of the running connections */
+  uint32_t count;               /* running connection threads */
+  uint32_t closing;             /* of them, shut down to make room */
+  uint32_t max_total;
+  uint32_t max_per_address;
+  uint32_t refuse_timeout_ms;   /* the longest wait to write a 503 */
+  const char *server_name;      /* the SERVER header of a 503 */
+} conn_set_rec;
+
+/* One connection of a conn_set_rec; the serving code sees only http. */
+typedef struct {
+  http_server_conn http;        /* first member */
+  conn_set_rec *set;
+  int32_t idle;                 /* kept alive, waiting for another request; accessed atomically */
+  int32_t closing;              /* shut down to make room; under the set's mutex */
+} conn_slot;
+
+/* Creates the mutex; caps of 0 are not allowed.  1/0. */
+int conn_set_init(conn_set_rec *set, uint32_t max_total, uint32_t max_per_address,
+                  uint32_t refuse_timeout_ms, const char *server_name);
+/* Waits for a connection on listen_socket or for wake: 1 when the
+ * listener is ready, -1 when wake is, 0 when the wait failed. */
+int conn_set_wait(int listen_socket, int wake);
+/* Lists the connection and starts run(slot) on a detached thread; when the
+ * caps are reached an idle kept-alive connection is shut down to make
+ * room, and when none is, the connection is answered "503 Service
+ * Unavailable" and closed here.  1 when the thread runs (it must end with
+ * conn_set_leave). */
+int conn_set_admit(conn_set_rec *set, conn_slot *slot, void (*run)(void *));
+/* The end of a connection thread: closes the socket, leaves the list and
+ * frees the slot. */
+void conn_set_leave(conn_slot *slot);
+/* Shuts down every listed connection and waits until all have left; then
+ * frees the set. */
+void conn_set_close(conn_set_rec *set);
+/* Marks the connection idle (1) while it waits for another request. */
+void conn_slot_idle(http_server_conn *conn, int on);
+
 /* The media server's members of the server record. */
 typedef struct media_http_rec {
-  sys_mutex_handle mutex;       /* guards conns, conn_count and each listed connection's socket */
   char *server_name;            /* the SERVER header (heap) */
   int listen_socket;
+  int wake;                     /* readable once the stop has begun */
   sys_thread_handle accept_thread;
   int32_t accept_running;       /* 1 from start to stop */
-  uint32_t conn_count;          /* running connection threads */
-  sys_ptralloc_rec conns;       /* http_server_conn pointers of the running connections */
+  conn_set_rec conns;
 } media_http_rec;
 
 /* Reads http_port, keeps server_name for the SERVER header and starts

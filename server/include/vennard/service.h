@@ -26,6 +26,7 @@ typedef struct {
   uint16_t port;
   int32_t running;             /* 1 while the server is started; accessed atomically */
   int32_t stop;                /* set to end the worker; accessed atomically */
+  int wake;                    /* readable once stop is set (service_worker_stop) */
   sys_mutex_handle lifecycle;  /* serialises server start, stop and power events */
   const char *data_home;
 } service_worker_rec;
@@ -45,6 +46,12 @@ int service_run(const char *service_name, const char *data_home);
 void service_main(uint32_t argc, char **argv);
 uint32_t service_ctrl_handler(uint32_t control, uint32_t event_type, void *event_data,
                               void *context);
+
+/* The record zero-filled, with its lock and its wake-up; 1/0. */
+int service_worker_init(service_worker_rec *w, const char *data_home);
+void service_worker_free(service_worker_rec *w);
+/* Sets the stop flag and wakes the management loop, which then ends. */
+void service_worker_stop(service_worker_rec *w);
 
 /* The worker thread's body: auto-run start, the management port, the
  * final stop. */

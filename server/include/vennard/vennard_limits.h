@@ -23,7 +23,8 @@
 #define DATA_HOME_MAX 259               /* longest data folder path */
 #define SERVICE_WAIT_HINT_MS 10000      /* pending states last at most this */
 #define MGMT_BACKLOG 100
-#define MGMT_ACCEPT_WAIT_MS 1000        /* the worker looks at the stop flag this often */
+#define MGMT_CONNS_MAX 8                /* management connections served at once */
+#define MGMT_REFUSE_TIMEOUT_MS 100      /* the accept loop's longest wait to say 503 */
 #define MGMT_IN_TIMEOUT_MS 10000
 #define MGMT_OUT_TIMEOUT_MS 35000
 #define MGMT_EMPTY_LINES_MAX 64         /* empty lines allowed before a request line */
@@ -48,11 +49,14 @@
 
 /* --- media HTTP server --- */
 #define MEDIA_HTTP_BACKLOG 100
-#define MEDIA_HTTP_ACCEPT_WAIT_MS 1000  /* the accept thread looks at the stop flag this often */
+#define MEDIA_HTTP_CONNS_MAX 32         /* connection threads at once */
+#define MEDIA_HTTP_CONNS_PER_ADDRESS 16 /* of them from one client address */
+#define MEDIA_HTTP_REFUSE_TIMEOUT_MS 100 /* the accept thread's longest wait to say 503 */
+#define MEDIA_HTTP_CORK_BYTES 65536     /* body bytes that go out corked with the header */
 #define MEDIA_HTTP_ALLOC_RETRY_MS 1000  /* pause after a connection record could not be made */
 #define MEDIA_HTTP_IN_TIMEOUT_MS 10000
 #define MEDIA_HTTP_OUT_TIMEOUT_MS 35000 /* also bounds each blocking send of a file body */
-#define MEDIA_HTTP_STOP_POLL_MS 300     /* the stop looks at the connection count this often */
+#define MEDIA_HTTP_STOP_POLL_MS 10      /* the stop looks at the connection count this often */
 #define MEDIA_HTTP_EMPTY_LINES_MAX 64   /* empty lines allowed before a request line */
 
 /* --- ContentDirectory --- */

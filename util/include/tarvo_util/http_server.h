@@ -57,6 +57,9 @@ typedef struct {
   char *time_seek_range;
   char *play_speed;
   void *reserved;               /* zeroed by the caller, freed by the free call */
+  /* "Streaming", "Interactive" or "Background" when transferMode.dlna.org
+   * names one (any case); the answer headers repeat it.  Static, not freed. */
+  const char *transfer_mode;
 } http_server_request_rec;
 
 /* size is the entity's size (input); offset and length the bytes to send. */

@@ -111,6 +111,9 @@ int sys_socket_write_wait(int sock, uint32_t ms);
 /* Asks for a receive buffer of size bytes, shrinking by size/32 while
  * refused and size is at least 1024. */
 void sys_socket_tryreservein(int sock, uint32_t size);
+/* TCP_CORK on (1) or off (0): while on, only full segments go out, so
+ * that a header and the first body bytes share them; off sends the rest. */
+int sys_socket_cork(int sock, int on);
 int sys_socket_bcast_on(int sock);
 int sys_socket_mcast_set_if(int sock, const uint8_t *ip);
 int sys_socket_mcast_get_if(int sock, uint8_t *ip);

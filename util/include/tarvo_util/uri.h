@@ -37,6 +37,9 @@ int uri_remove_path_prefix(char *s);
 int uri_escape(const char *s, char **out);
 /* In place: '+' becomes a blank, %XY the byte XY.  Always 1. */
 int uri_unescape(char *s);
+/* The same, with the decoded length: a decoded NUL makes it differ from
+ * the string's, so that a check sees the bytes after it. */
+int uri_unescape_n(char *s, uint32_t *length);
 /* Non-zero when s holds a '%'. */
 int uri_is_escaped(const char *s);
 /* 0 when s holds a '%' (taken as escaped already); else 1 when some byte

@@ -37,7 +37,6 @@
 #define DEVICE_ADDRESS_CHECK_S 2            /* the local address list is read again this often */
 #define DEVICE_SSDP_TTL 4u                  /* of announcements */
 #define DEVICE_SSDP_DATAGRAM_MAX 8192u      /* a datagram that fills this buffer is dropped */
-#define DEVICE_SSDP_WAIT_MS 1000u           /* the SSDP thread looks at the stop flag this often */
 #define DEVICE_SSDP_PAUSE_MS 50u            /* after each announcement and each ssdp:all answer */
 #define DEVICE_SSDP_END_PAUSE_MS 10u        /* after each byebye of the end, which must stay within 0.5 s */
 #define DEVICE_SSDP_MX_MAX_MS 10000u        /* longest random delay of a search answer */

@@ -1,20 +1,24 @@
 // links: vennard_core
-// The share scanner's first scan of 10,000 and 50,000 small files (WAV, in
-// folders of 100): the time from the scanner's start until SystemUpdateID
-// has stayed the same for a settle period, and the resident memory then.
-// Usage: bench_scan [count...] (default 10000 50000).
+// The share scanner on a library of small files (WAV, in folders of 100):
+// the first scan (from the scanner's start until SystemUpdateID has stayed
+// the same for a settle period) and the resident memory then; then a
+// restart of the database and the scanner on the unchanged library: the
+// time until the scan is complete, the bytes read meanwhile and whether
+// data.xml was rewritten.  Usage: bench_scan [count...] (default 10000
+// 50000).
 #include <vennard/conf_store.h>
 #include <vennard/server.h>
 #include <vennard/share_scanner.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -22,6 +26,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using clock_type = std::chrono::steady_clock;
 constexpr int kSettleMs = 3000;
 
 std::string layout_script()
@@ -32,13 +37,17 @@ std::string layout_script()
   return "";
 }
 
-long rss_kib()
+// A figure of a /proc/self file: the number after the key.
+long proc_value(const char *file, const std::string &key)
 {
-  std::ifstream f("/proc/self/status");
+  std::ifstream f(file);
   for (std::string line; std::getline(f, line);)
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    if (line.rfind(key, 0) == 0) return std::stol(line.substr(key.size()));
   return 0;
 }
+
+long rss_mib() { return proc_value("/proc/self/status", "VmRSS:") / 1024; }
+long read_chars() { return proc_value("/proc/self/io", "rchar:"); }
 
 std::string wav(uint32_t n)
 {
@@ -59,6 +68,29 @@ uint32_t update_id(server_rec *s)
   return v;
 }
 
+uint32_t objects(server_rec *s)
+{
+  if (!content_db_lock(s)) return 0;
+  uint32_t n = content_db_count(s);
+  content_db_unlock(s);
+  return n;
+}
+
+bool start(server_rec *s, const std::string &home)
+{
+  return cm_state_start(s) && content_db_start(s, home.c_str(), "bench") && share_scanner_start(s);
+}
+
+void stop(server_rec *s)
+{
+  share_scanner_stop(s);
+  share_locks_close(s);
+  content_db_stop(s);
+  cm_state_stop(s);
+}
+
+bool scanner_idle(server_rec *s) { return std::atomic_ref<int32_t>(s->scanner.idle).load() != 0; }
+
 bool run(int count)
 {
   char dir[] = "/tmp/tarvo-bench-scan-XXXXXX";
@@ -77,32 +109,40 @@ bool run(int count)
 
   server_rec s{};
   s.data_home = home.data();
-  if (!cm_state_start(&s) || !content_db_start(&s, home.c_str(), "bench")) return false;
-  auto t0 = std::chrono::steady_clock::now();
-  if (!share_scanner_start(&s)) return false;
+  auto t0 = clock_type::now();
+  if (!start(&s, home)) return false;
   uint32_t last = update_id(&s);
-  auto changed = std::chrono::steady_clock::now();
-  while (std::chrono::steady_clock::now() - changed < std::chrono::milliseconds(kSettleMs)) {
+  auto changed = clock_type::now();
+  while (clock_type::now() - changed < std::chrono::milliseconds(kSettleMs)) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     uint32_t now = update_id(&s);
     if (now != last) {
       last = now;
-      changed = std::chrono::steady_clock::now();
+      changed = clock_type::now();
     }
   }
   double secs = std::chrono::duration<double>(changed - t0).count();
-  long rss = rss_kib();
-  uint32_t objects = 0;
-  if (content_db_lock(&s)) {
-    objects = content_db_count(&s);
-    content_db_unlock(&s);
-  }
-  std::printf("%6d files: settled after %.2f s (%.0f files/s), %u objects, SystemUpdateID %u, RSS %ld MiB\n",
-              count, secs, count / secs, objects, last, rss / 1024);
-  share_scanner_stop(&s);
-  share_locks_close(&s);
-  content_db_stop(&s);
-  cm_state_stop(&s);
+  std::printf("%6d files: first scan settled after %.2f s (%.0f files/s), %u objects, RSS %ld MiB\n", count, secs,
+              count / secs, objects(&s), rss_mib());
+  std::fflush(stdout);
+  stop(&s);
+
+  std::string data = home + "/conf/data.xml";
+  auto saved = fs::last_write_time(data);
+  long read0 = read_chars();
+  t0 = clock_type::now();
+  s = server_rec{};
+  s.data_home = home.data();
+  if (!start(&s, home)) return false;
+  while (!scanner_idle(&s)) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  secs = std::chrono::duration<double>(clock_type::now() - t0).count();
+  long read = read_chars() - read0;
+  uint32_t restarted = update_id(&s);
+  std::printf("%6d files: restart until the scan is complete %.3f s, %ld KiB read, SystemUpdateID %s, RSS %ld MiB\n",
+              count, secs, read / 1024, restarted == last ? "unchanged" : "changed", rss_mib());
+  stop(&s);
+  std::printf("%6d files: data.xml %s by the restart\n", count,
+              fs::last_write_time(data) == saved ? "untouched" : "rewritten");
   fs::remove_all(dir);
   return true;
 }

@@ -382,7 +382,7 @@ struct lists_as_attributes {
   {
     while (added--) {
       didl_attributes &a = o->attributes;
-      sys_alloc_free(a.values.buf[a.values.len - 1]);
+      didl_value_free(static_cast<char *>(a.values.buf[a.values.len - 1]));
       a.values.len--;
       a.names.len--;
     }

@@ -32,6 +32,8 @@
 #define DIDL_PLUGIN_BUFFER 50000u       /* replacement text a plug-in may hand back */
 #define DIDL_FILE_PIECE 8192u           /* bytes of a DIDL-Lite file fed to the parser at once */
 #define DIDL_NAME_MAX 64u               /* longest prefixed name the table holds, with room */
+#define DIDL_SHARED_VALUES_SIZE 0x400000u /* bytes of values kept once for every record: 4 MiB, touched as used */
+#define DIDL_SHARED_VALUE_MAX 256u      /* longer values are each record's own */
 
 /* --- content database, plug-in host, ConnectionManager, device manager --- */
 #define CONTENT_DB_SAVE_PERIOD_MS 1000  /* the save thread looks for changes this often */

@@ -91,24 +91,25 @@ void stop(server_rec *s)
 
 bool scanner_idle(server_rec *s) { return std::atomic_ref<int32_t>(s->scanner.idle).load() != 0; }
 
-bool run(int count)
+// Runs body in a process of its own, so that each memory figure is its
+// own; false when it fails.
+template <class Body> bool in_child(Body body)
 {
-  char dir[] = "/tmp/tarvo-bench-scan-XXXXXX";
-  std::string script = layout_script();
-  if (!mkdtemp(dir) || script.empty()) return false;
-  std::string home = std::string(dir) + "/data", media = std::string(dir) + "/media";
-  if (std::system((script + " '" + home + "' >/dev/null").c_str()) != 0) return false;
-  std::ofstream(home + "/conf/http_port") << "0";
-  std::ofstream(home + "/conf/sync/share/list") << media << "\n";
-  std::string body = wav(400);
-  for (int i = 0; i < count; i++) {
-    std::string folder = media + "/f" + std::to_string(i / 100);
-    if (i % 100 == 0) fs::create_directories(folder);
-    std::ofstream(folder + "/t" + std::to_string(i) + ".wav", std::ios::binary) << body;
+  std::fflush(stdout);
+  pid_t pid = fork();
+  if (pid == 0) {
+    int r = body() ? 0 : 1;
+    std::fflush(stdout);
+    _exit(r);
   }
+  int st = 0;
+  return pid > 0 && waitpid(pid, &st, 0) == pid && WIFEXITED(st) && WEXITSTATUS(st) == 0;
+}
 
+bool first_scan(int count, const std::string &home)
+{
   server_rec s{};
-  s.data_home = home.data();
+  s.data_home = const_cast<char *>(home.c_str());
   auto t0 = clock_type::now();
   if (!start(&s, home)) return false;
   uint32_t last = update_id(&s);
@@ -124,27 +125,51 @@ bool run(int count)
   double secs = std::chrono::duration<double>(changed - t0).count();
   std::printf("%6d files: first scan settled after %.2f s (%.0f files/s), %u objects, RSS %ld MiB\n", count, secs,
               count / secs, objects(&s), rss_mib());
-  std::fflush(stdout);
   stop(&s);
+  return true;
+}
 
+bool restart(int count, const std::string &home)
+{
+  server_rec s{};
+  s.data_home = const_cast<char *>(home.c_str());
   std::string data = home + "/conf/data.xml";
   auto saved = fs::last_write_time(data);
   long read0 = read_chars();
-  t0 = clock_type::now();
-  s = server_rec{};
-  s.data_home = home.data();
+  auto t0 = clock_type::now();
   if (!start(&s, home)) return false;
+  uint32_t before = update_id(&s);
   while (!scanner_idle(&s)) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  secs = std::chrono::duration<double>(clock_type::now() - t0).count();
+  double secs = std::chrono::duration<double>(clock_type::now() - t0).count();
   long read = read_chars() - read0;
-  uint32_t restarted = update_id(&s);
-  std::printf("%6d files: restart until the scan is complete %.3f s, %ld KiB read, SystemUpdateID %s, RSS %ld MiB\n",
-              count, secs, read / 1024, restarted == last ? "unchanged" : "changed", rss_mib());
+  std::printf("%6d files: restart until the scan is complete %.3f s, %ld KiB read (data.xml %ld KiB), "
+              "SystemUpdateID %s, RSS %ld MiB\n",
+              count, secs, read / 1024, long(fs::file_size(data) / 1024),
+              update_id(&s) == before ? "unchanged" : "changed", rss_mib());
   stop(&s);
   std::printf("%6d files: data.xml %s by the restart\n", count,
               fs::last_write_time(data) == saved ? "untouched" : "rewritten");
-  fs::remove_all(dir);
   return true;
+}
+
+bool run(int count)
+{
+  char dir[] = "/tmp/tarvo-bench-scan-XXXXXX";
+  std::string script = layout_script();
+  if (!mkdtemp(dir) || script.empty()) return false;
+  std::string home = std::string(dir) + "/data", media = std::string(dir) + "/media";
+  if (std::system((script + " '" + home + "' >/dev/null").c_str()) != 0) return false;
+  std::ofstream(home + "/conf/http_port") << "0";
+  std::ofstream(home + "/conf/sync/share/list") << media << "\n";
+  std::string body = wav(400);
+  for (int i = 0; i < count; i++) {
+    std::string folder = media + "/f" + std::to_string(i / 100);
+    if (i % 100 == 0) fs::create_directories(folder);
+    std::ofstream(folder + "/t" + std::to_string(i) + ".wav", std::ios::binary) << body;
+  }
+  bool ok = in_child([&] { return first_scan(count, home); }) && in_child([&] { return restart(count, home); });
+  fs::remove_all(dir);
+  return ok;
 }
 
 }  // namespace
@@ -154,16 +179,8 @@ int main(int argc, char **argv)
   std::vector<int> counts;
   for (int i = 1; i < argc; i++) counts.push_back(std::atoi(argv[i]));
   if (counts.empty()) counts = {10000, 50000};
-  // Each count in a process of its own: the memory figure is its own.
   for (int n : counts) {
-    pid_t pid = fork();
-    if (pid == 0) {
-      int r = n > 0 && run(n) ? 0 : 1;
-      std::fflush(stdout);
-      _exit(r);
-    }
-    int st = 0;
-    if (pid < 0 || waitpid(pid, &st, 0) != pid || !WIFEXITED(st) || WEXITSTATUS(st)) {
+    if (n <= 0 || !run(n)) {
       std::fprintf(stderr, "bench_scan: the run of %d files failed\n", n);
       return 1;
     }

@@ -312,6 +312,7 @@ void system_update_id_read(server_rec *s)
   const char *v = didl_attribute_get(&entry_at(s, d.root)->object->attributes, DIDL_NAME(AT_TARVO_CONTAINER_UPDATE_ID));
   uint64_t n = 0;
   if (v) sys_str_scan_uint64(v, &n);
+  if (d.system_update_id != uint32_t(n)) content_db_save_wake(s);
   d.system_update_id = uint32_t(n);
 }
 

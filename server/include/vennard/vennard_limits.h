@@ -36,8 +36,8 @@
 #define DIDL_SHARED_VALUE_MAX 256u      /* longer values are each record's own */
 
 /* --- content database, plug-in host, ConnectionManager, device manager --- */
-#define CONTENT_DB_SAVE_PERIOD_MS 1000  /* the save thread looks for changes this often */
-#define CONTENT_DB_STOP_SLICE_MS 100    /* its sleep ends this soon after a stop */
+#define CONTENT_DB_SAVE_PERIOD_MS 1000  /* a change is saved within this, and evented within twice this */
+#define CONTENT_DB_MMAP_THRESHOLD 0x40000 /* blocks this large are mapped, and unmapped when freed */
 #define CONTENT_DB_FILE_RESERVE 1000    /* first reservation of the file's text */
 #define CONTENT_DB_COPY_BLOCK 8192      /* bytes per read when a folder is copied */
 #define CONTENT_DB_SHARES_MAX 63        /* shares at most */

@@ -234,7 +234,11 @@ void thread_main(void *arg)
   changes_handle(st);
   for (std::atomic_ref<int32_t> idle = flag(s->scanner.idle); !stopping(s);) {
     idle.store(1);
-    bool signalled = watch_wait(st, SHARE_SCAN_WAIT_MS);
+    // Shares are looked at every SHARE_SCAN_WAIT_MS: a folder can vanish
+    // from its path without an event on its own watch.  Without shares
+    // there is nothing to look at, and the watch on the share list, the
+    // stop and the degraded watches' polls end the wait.
+    bool signalled = watch_wait(st, st->shares.empty() ? -1 : SHARE_SCAN_WAIT_MS);
     idle.store(0);
     if (signalled) changes_handle(st);
     else shares_check(st);

@@ -119,7 +119,7 @@ bool value_copy(const char *name, const char *value, char **out)
 // many records: the array grows by a quarter, not by the general slack.
 bool room_for(sys_ptralloc_rec *pa, uint32_t n)
 {
-  if (pa->buf && pa->a >= n) return true;
+  if (!n || (pa->buf && pa->a >= n)) return true;
   uint32_t cap = n + n / 4;
   void *buf = pa->buf;
   if (!sys_alloc_re(&buf, size_t(pa->buf ? pa->a : 0) * sizeof(void *), size_t(cap) * sizeof(void *))) return false;

@@ -30,7 +30,7 @@
 
 /* --- DIDL-Lite model and writer --- */
 #define DIDL_PLUGIN_BUFFER 50000u       /* replacement text a plug-in may hand back */
-#define DIDL_FILE_PIECE 8192u           /* bytes of a DIDL-Lite file fed to the parser at once */
+#define DIDL_FILE_PIECE 0x100000u       /* bytes of a DIDL-Lite file fed to the parser at once: long lists are parsed again with each piece */
 #define DIDL_NAME_MAX 64u               /* longest prefixed name the table holds, with room */
 #define DIDL_SHARED_VALUES_SIZE 0x400000u /* bytes of values kept once for every record: 4 MiB, touched as used */
 #define DIDL_SHARED_VALUE_MAX 256u      /* longer values are each record's own */
@@ -63,6 +63,7 @@
 
 /* --- share scanner --- */
 #define SHARE_SCAN_WAIT_MS 1000           /* the scanner looks at its flags and shares this often */
+#define SHARE_IDENTITY_EVERY 64u         /* a walk checks that its folder is still the same every so many entries */
 #define SHARE_POLL_MS 30000               /* a share without watches counts as changed this often */
 #define SHARE_SCAN_NICE 5                 /* the scanner thread runs this much below the others */
 

@@ -19,8 +19,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <malloc.h>
 #include <filesystem>
+#include <malloc.h>
 #include <vector>
 
 using namespace cdb;
@@ -444,11 +444,12 @@ int content_db_open(server_rec *s, const char *data_home)
 int content_db_open_finish(server_rec *s, const char *data_home, const char *server_name)
 {
   content_db_rec &d = db(s);
-  bool ok = content_db_load(s);
+  // The media server is up before the lock goes: the answers that waited
+  // for the load carry its URLs.
+  bool ok = content_db_load(s) && media_http_start(s, data_home, server_name);
   if (!ok) stopping(s).store(1);
   sys_mutex_unlock(&d.mutex);
-  if (ok && !media_http_start(s, data_home, server_name)) ok = false;
-  else if (ok) {
+  if (ok) {
     d.save_thread_running = sys_thread_create(&d.save_thread, save_loop, s);
     if (!d.save_thread_running) {
       stopping(s).store(1);

@@ -186,7 +186,8 @@ int content_db_start(struct server_rec *s, const char *data_home, const char *se
  * while the database loads: open creates the locks, loads the plug-ins and
  * the special ids and removes left-over temporary files, and returns with
  * the database lock held (a failure undoes it); finish loads the database,
- * lets the lock go and starts the media HTTP server and the save thread.
+ * starts the media HTTP server, lets the lock go and starts the save
+ * thread.
  * After a failed finish the lock is refused and content_db_stop frees
  * everything. */
 int content_db_open(struct server_rec *s, const char *data_home);

@@ -68,6 +68,7 @@ bool lists_take(server_rec *s, content_entry *e)
     didl_attribute_remove(&e->object->attributes, l.name);
     e->flags |= l.flag;
   }
+  if (e->flags & (CONTENT_ENTRY_HAS_CHILDREN | CONTENT_ENTRY_HAS_REFERENCED)) didl_object_fit(e->object);
   return true;
 }
 

@@ -381,12 +381,14 @@ struct lists_as_attributes {
   }
   ~lists_as_attributes()
   {
+    if (!added) return;
     while (added--) {
       didl_attributes &a = o->attributes;
       didl_value_free(static_cast<char *>(a.values.buf[a.values.len - 1]));
       a.values.len--;
       a.names.len--;
     }
+    didl_object_fit(o);
   }
 };
 

@@ -33,6 +33,9 @@ struct shared_store {
   std::mutex mutex;
   std::unordered_set<std::string_view> values;
   size_t used = 0;
+  // Lists of attribute names, as the bytes of their pointers: every
+  // reference item, and most items of a kind, name the same attributes.
+  std::unordered_set<std::string_view> name_lists;
 };
 
 shared_store &store()
@@ -115,12 +118,24 @@ bool value_copy(const char *name, const char *value, char **out)
   return value_new(name, value, out);
 }
 
+// A shared list of names has no room of its own (capacity 0); the record
+// copies it before it changes it.
+bool list_shared(const sys_ptralloc_rec *pa) { return pa->buf && !pa->a; }
+
 // Array room for n pointers.  Records hold a handful each, and there are
 // many records: the array grows by a quarter, not by the general slack.
 bool room_for(sys_ptralloc_rec *pa, uint32_t n)
 {
   if (!n || (pa->buf && pa->a >= n)) return true;
   uint32_t cap = n + n / 4;
+  if (list_shared(pa)) {
+    auto *own = static_cast<void **>(sys_alloc(size_t(cap) * sizeof(void *)));
+    if (!own) return false;
+    std::memcpy(own, pa->buf, size_t(pa->len) * sizeof(void *));
+    pa->buf = own;
+    pa->a = cap;
+    return true;
+  }
   void *buf = pa->buf;
   if (!sys_alloc_re(&buf, size_t(pa->buf ? pa->a : 0) * sizeof(void *), size_t(cap) * sizeof(void *))) return false;
   if (!pa->buf) pa->len = 0;
@@ -131,17 +146,42 @@ bool room_for(sys_ptralloc_rec *pa, uint32_t n)
 
 void fit(sys_ptralloc_rec *pa)
 {
-  if (!pa->buf || pa->a == pa->len || !pa->len) return;
+  if (!pa->buf || pa->a == pa->len || !pa->len || list_shared(pa)) return;
   void *buf = pa->buf;
   if (!sys_alloc_re(&buf, size_t(pa->len) * sizeof(void *), size_t(pa->len) * sizeof(void *))) return;
   pa->buf = static_cast<void **>(buf);
   pa->a = pa->len;
 }
 
+// The record's list of attribute names becomes the shared copy of it.
+void names_share(sys_ptralloc_rec *names)
+{
+  if (!names->len || list_shared(names)) return;
+  std::string_view bytes(reinterpret_cast<const char *>(names->buf), size_t(names->len) * sizeof(void *));
+  shared_store &st = store();
+  std::lock_guard<std::mutex> lock(st.mutex);
+  auto it = st.name_lists.find(bytes);
+  if (it == st.name_lists.end()) {
+    if (st.name_lists.size() >= DIDL_SHARED_NAME_LISTS_MAX) return;
+    auto *copy = static_cast<char *>(sys_alloc(bytes.size()));
+    if (!copy) return;
+    std::memcpy(copy, bytes.data(), bytes.size());
+    try {
+      it = st.name_lists.insert(std::string_view(copy, bytes.size())).first;
+    } catch (...) {
+      sys_alloc_free(copy);
+      return;
+    }
+  }
+  sys_ptralloc_free(names);
+  names->buf = reinterpret_cast<void **>(const_cast<char *>(it->data()));
+  names->a = 0;
+}
+
 void attributes_free(didl_attributes *a)
 {
   for (uint32_t i = 0; i < a->values.len; i++) didl_value_free(static_cast<char *>(a->values.buf[i]));
-  sys_ptralloc_free(&a->names);
+  if (!list_shared(&a->names)) sys_ptralloc_free(&a->names);
   sys_ptralloc_free(&a->values);
   *a = didl_attributes{};
 }
@@ -331,6 +371,7 @@ int didl_attribute_remove(didl_attributes *attributes, const char *name)
 {
   uint32_t i = didl_attribute_index(attributes, name);
   if (i == attributes->names.len) return 0;
+  if (!room_for(&attributes->names, attributes->names.len)) return 0;
   didl_value_free(static_cast<char *>(attributes->values.buf[i]));
   sys_ptralloc_remove(&attributes->names, i);
   sys_ptralloc_remove(&attributes->values, i);
@@ -446,12 +487,12 @@ void didl_value_free(char *value)
 
 void didl_object_fit(didl_object *object)
 {
-  fit(&object->attributes.names);
+  names_share(&object->attributes.names);
   fit(&object->attributes.values);
   fit(&object->properties);
   for (uint32_t i = 0; i < object->properties.len; i++) {
     didl_property *p = property_at(object, i);
-    fit(&p->attributes.names);
+    names_share(&p->attributes.names);
     fit(&p->attributes.values);
   }
 }

@@ -209,7 +209,10 @@ int didl_string_replace(char **s, const char *text);
  * kept once and shared (never write into a value in place unless it was
  * made by the caller); this leaves those. */
 void didl_value_free(char *value);
-/* Gives back the spare room of the object's arrays, once it is built. */
+/* Gives back the spare room of the object's arrays once it is built; its
+ * lists of attribute names become copies shared with other records (the
+ * helpers here copy a shared list before they change it, and nothing else
+ * may write to one). */
 void didl_object_fit(didl_object *object);
 /* Copies the comma-separated piece at *position into buffer (size bytes
  * with the NUL) and moves *position past it and its comma.  0 at the end

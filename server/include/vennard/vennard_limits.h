@@ -34,6 +34,7 @@
 #define DIDL_NAME_MAX 64u               /* longest prefixed name the table holds, with room */
 #define DIDL_SHARED_VALUES_SIZE 0x400000u /* bytes of values kept once for every record: 4 MiB, touched as used */
 #define DIDL_SHARED_VALUE_MAX 256u      /* longer values are each record's own */
+#define DIDL_SHARED_NAME_LISTS_MAX 4096u /* distinct lists of attribute names kept once; others are each record's own */
 
 /* --- content database, plug-in host, ConnectionManager, device manager --- */
 #define CONTENT_DB_SAVE_PERIOD_MS 1000  /* a change is saved within this, and evented within twice this */

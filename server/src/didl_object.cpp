@@ -20,12 +20,13 @@ using didl::value_at;
 // --- values kept once ---
 
 // The values most records repeat (flags, parent ids, classes, protocolInfo,
-// genres, artists, albums) are kept once for the life of the process, in
-// an arena that the records point into and never free: a library of tens
-// of thousands of items would otherwise hold each of them tens of
-// thousands of times.  The arena is zero-filled storage that only takes
-// memory as it is used; once it is full, values are each record's own.
-char g_arena[DIDL_SHARED_VALUES_SIZE];
+// genres, artists, albums) and their lists of attribute names are kept once
+// for the life of the process, in an arena that the records point into and
+// never free: a library of tens of thousands of items would otherwise hold
+// each of them tens of thousands of times.  The arena is zero-filled
+// storage that only takes memory as it is used; once it is full, records
+// keep their own copies.
+alignas(void *) char g_arena[DIDL_SHARED_VALUES_SIZE];
 // "", "0" and "1" for every name: the commonest values of all.
 constexpr char kSmall[] = "\0" "0\0" "1";
 
@@ -38,10 +39,12 @@ struct shared_store {
   std::unordered_set<std::string_view> name_lists;
 };
 
+// Never destroyed: a thread may still make records while the process
+// exits.
 shared_store &store()
 {
-  static shared_store s;
-  return s;
+  static shared_store *s = new shared_store;
+  return *s;
 }
 
 bool inside(const char *p, const char *begin, size_t size)
@@ -162,16 +165,17 @@ void names_share(sys_ptralloc_rec *names)
   std::lock_guard<std::mutex> lock(st.mutex);
   auto it = st.name_lists.find(bytes);
   if (it == st.name_lists.end()) {
-    if (st.name_lists.size() >= DIDL_SHARED_NAME_LISTS_MAX) return;
-    auto *copy = static_cast<char *>(sys_alloc(bytes.size()));
-    if (!copy) return;
+    // In the arena too, aligned for pointers.
+    size_t at = (st.used + alignof(void *) - 1) & ~(alignof(void *) - 1);
+    if (st.name_lists.size() >= DIDL_SHARED_NAME_LISTS_MAX || sizeof g_arena - at < bytes.size()) return;
+    char *copy = g_arena + at;
     std::memcpy(copy, bytes.data(), bytes.size());
     try {
       it = st.name_lists.insert(std::string_view(copy, bytes.size())).first;
     } catch (...) {
-      sys_alloc_free(copy);
       return;
     }
+    st.used = at + bytes.size();
   }
   sys_ptralloc_free(names);
   names->buf = reinterpret_cast<void **>(const_cast<char *>(it->data()));

@@ -32,7 +32,7 @@
 #define DIDL_PLUGIN_BUFFER 50000u       /* replacement text a plug-in may hand back */
 #define DIDL_FILE_PIECE 0x100000u       /* bytes of a DIDL-Lite file fed to the parser at once: long lists are parsed again with each piece */
 #define DIDL_NAME_MAX 64u               /* longest prefixed name the table holds, with room */
-#define DIDL_SHARED_VALUES_SIZE 0x400000u /* bytes of values kept once for every record: 4 MiB, touched as used */
+#define DIDL_SHARED_VALUES_SIZE 0x400000u /* bytes of values and name lists kept once for every record: 4 MiB, touched as used */
 #define DIDL_SHARED_VALUE_MAX 256u      /* longer values are each record's own */
 #define DIDL_SHARED_NAME_LISTS_MAX 4096u /* distinct lists of attribute names kept once; others are each record's own */
 

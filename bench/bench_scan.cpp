@@ -1,27 +1,44 @@
 // links: vennard_core
-// The share scanner's first scan of 10,000 and 50,000 small files (WAV, in
-// folders of 100): the time from the scanner's start until SystemUpdateID
-// has stayed the same for a settle period, and the resident memory then.
+// The share scanner on a library of small files (WAV, in folders of 100):
+// the first scan (from the scanner's start until SystemUpdateID has stayed
+// the same for a settle period) and the resident memory then; then a
+// restart of the database and the scanner on the unchanged library: the
+// time until the scan is complete, the bytes read meanwhile and whether
+// data.xml was rewritten; and a start of the whole server on it (in a
+// network namespace of its own): the time until the first ssdp:alive
+// arrives on loopback, and until the scan is complete.
 // Usage: bench_scan [count...] (default 10000 50000).
 #include <vennard/conf_store.h>
 #include <vennard/server.h>
 #include <vennard/share_scanner.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
+#include <arpa/inet.h>
+#include <cstring>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
+
+#include "tarvo_test.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+using clock_type = std::chrono::steady_clock;
 constexpr int kSettleMs = 3000;
 
 std::string layout_script()
@@ -32,13 +49,26 @@ std::string layout_script()
   return "";
 }
 
-long rss_kib()
+// A figure of a /proc/self file: the number after the key.
+long proc_value(const char *file, const std::string &key)
 {
-  std::ifstream f("/proc/self/status");
+  std::ifstream f(file);
   for (std::string line; std::getline(f, line);)
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    if (line.rfind(key, 0) == 0) return std::stol(line.substr(key.size()));
   return 0;
 }
+
+long rss_mib() { return proc_value("/proc/self/status", "VmRSS:") / 1024; }
+
+// Processor time of the process so far, user and system: the figure that
+// a busy machine disturbs least.
+double cpu_seconds()
+{
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+long read_chars() { return proc_value("/proc/self/io", "rchar:"); }
 
 std::string wav(uint32_t n)
 {
@@ -59,6 +89,157 @@ uint32_t update_id(server_rec *s)
   return v;
 }
 
+uint32_t objects(server_rec *s)
+{
+  if (!content_db_lock(s)) return 0;
+  uint32_t n = content_db_count(s);
+  content_db_unlock(s);
+  return n;
+}
+
+bool start(server_rec *s, const std::string &home)
+{
+  return cm_state_start(s) && content_db_start(s, home.c_str(), "bench") && share_scanner_start(s);
+}
+
+void stop(server_rec *s)
+{
+  share_scanner_stop(s);
+  share_locks_close(s);
+  content_db_stop(s);
+  cm_state_stop(s);
+}
+
+bool scanner_idle(server_rec *s) { return std::atomic_ref<int32_t>(s->scanner.idle).load() != 0; }
+
+// Runs body in a process of its own, so that each memory figure is its
+// own; false when it fails.
+template <class Body> bool in_child(Body body)
+{
+  std::fflush(stdout);
+  pid_t pid = fork();
+  if (pid == 0) {
+    int r = body() ? 0 : 1;
+    std::fflush(stdout);
+    _exit(r);
+  }
+  int st = 0;
+  return pid > 0 && waitpid(pid, &st, 0) == pid && WIFEXITED(st) && WEXITSTATUS(st) == 0;
+}
+
+bool first_scan(int count, const std::string &home)
+{
+  server_rec s{};
+  s.data_home = const_cast<char *>(home.c_str());
+  auto t0 = clock_type::now();
+  if (!start(&s, home)) return false;
+  uint32_t last = update_id(&s);
+  auto changed = clock_type::now();
+  while (clock_type::now() - changed < std::chrono::milliseconds(kSettleMs)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    uint32_t now = update_id(&s);
+    if (now != last) {
+      last = now;
+      changed = clock_type::now();
+    }
+  }
+  double secs = std::chrono::duration<double>(changed - t0).count();
+  std::printf("%6d files: first scan settled after %.2f s (%.0f files/s), %u objects, RSS %ld MiB\n", count, secs,
+              count / secs, objects(&s), rss_mib());
+  stop(&s);
+  return true;
+}
+
+bool restart(int count, const std::string &home)
+{
+  server_rec s{};
+  s.data_home = const_cast<char *>(home.c_str());
+  std::string data = home + "/conf/data.xml";
+  auto saved = fs::last_write_time(data);
+  long read0 = read_chars();
+  double cpu0 = cpu_seconds();
+  auto t0 = clock_type::now();
+  if (!start(&s, home)) return false;
+  uint32_t before = update_id(&s);
+  while (!scanner_idle(&s)) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  double secs = std::chrono::duration<double>(clock_type::now() - t0).count(), cpu = cpu_seconds() - cpu0;
+  long read = read_chars() - read0;
+  std::printf("%6d files: restart until the scan is complete %.3f s (%.3f s of processor time), %ld KiB read "
+              "(data.xml %ld KiB), SystemUpdateID %s, RSS %ld MiB\n",
+              count, secs, cpu, read / 1024, long(fs::file_size(data) / 1024),
+              update_id(&s) == before ? "unchanged" : "changed", rss_mib());
+  stop(&s);
+  std::printf("%6d files: data.xml %s by the restart\n", count,
+              fs::last_write_time(data) == saved ? "untouched" : "rewritten");
+  return true;
+}
+
+// A socket that receives the SSDP group on loopback (multicast allowed on
+// it first); -1 when that cannot be had.
+int ssdp_listener()
+{
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  ifreq ifr{};
+  std::strcpy(ifr.ifr_name, "lo");
+  if (fd < 0 || ioctl(fd, SIOCGIFFLAGS, &ifr) != 0) return -1;
+  ifr.ifr_flags |= IFF_MULTICAST;
+  int one = 1;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(1900);
+  ip_mreq m{};
+  inet_pton(AF_INET, "239.255.255.250", &m.imr_multiaddr);
+  inet_pton(AF_INET, "127.0.0.1", &m.imr_interface);
+  if (ioctl(fd, SIOCSIFFLAGS, &ifr) != 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
+      bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
+      setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof m) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Seconds from t0 until an ssdp:alive arrives on fd; -1 after 30 s.
+double first_alive(int fd, clock_type::time_point t0)
+{
+  char buf[2048];
+  while (clock_type::now() - t0 < std::chrono::seconds(30)) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 100) <= 0) continue;
+    ssize_t n = recv(fd, buf, sizeof buf - 1, 0);
+    if (n <= 0) continue;
+    buf[n] = 0;
+    if (std::strstr(buf, "ssdp:alive")) return std::chrono::duration<double>(clock_type::now() - t0).count();
+  }
+  return -1;
+}
+
+// The whole server: until the first ssdp:alive and until the scan is done.
+bool server_restart(int count, const std::string &home)
+{
+  if (!tarvo_test::private_net().empty()) {
+    std::printf("%6d files: server start not measured: %s\n", count, tarvo_test::private_net().c_str());
+    return true;
+  }
+  std::ofstream(home + "/conf/upnp_port") << "0";
+  int listener = ssdp_listener();
+  if (listener < 0) return false;
+  static server_rec s{};
+  std::atomic<bool> ok{false};
+  auto t0 = clock_type::now();
+  std::thread t([&] { ok = server_start(&s, home.c_str()) != 0; });
+  double up = first_alive(listener, t0);
+  close(listener);
+  t.join();
+  if (!ok) return false;
+  while (!scanner_idle(&s)) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  double done = std::chrono::duration<double>(clock_type::now() - t0).count();
+  std::printf("%6d files: server start: first ssdp:alive after %.3f s, scan complete after %.3f s\n", count, up,
+              done);
+  server_stop(&s);
+  return true;
+}
+
 bool run(int count)
 {
   char dir[] = "/tmp/tarvo-bench-scan-XXXXXX";
@@ -74,37 +255,10 @@ bool run(int count)
     if (i % 100 == 0) fs::create_directories(folder);
     std::ofstream(folder + "/t" + std::to_string(i) + ".wav", std::ios::binary) << body;
   }
-
-  server_rec s{};
-  s.data_home = home.data();
-  if (!cm_state_start(&s) || !content_db_start(&s, home.c_str(), "bench")) return false;
-  auto t0 = std::chrono::steady_clock::now();
-  if (!share_scanner_start(&s)) return false;
-  uint32_t last = update_id(&s);
-  auto changed = std::chrono::steady_clock::now();
-  while (std::chrono::steady_clock::now() - changed < std::chrono::milliseconds(kSettleMs)) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    uint32_t now = update_id(&s);
-    if (now != last) {
-      last = now;
-      changed = std::chrono::steady_clock::now();
-    }
-  }
-  double secs = std::chrono::duration<double>(changed - t0).count();
-  long rss = rss_kib();
-  uint32_t objects = 0;
-  if (content_db_lock(&s)) {
-    objects = content_db_count(&s);
-    content_db_unlock(&s);
-  }
-  std::printf("%6d files: settled after %.2f s (%.0f files/s), %u objects, SystemUpdateID %u, RSS %ld MiB\n",
-              count, secs, count / secs, objects, last, rss / 1024);
-  share_scanner_stop(&s);
-  share_locks_close(&s);
-  content_db_stop(&s);
-  cm_state_stop(&s);
+  bool ok = in_child([&] { return first_scan(count, home); }) && in_child([&] { return restart(count, home); }) &&
+            in_child([&] { return server_restart(count, home); });
   fs::remove_all(dir);
-  return true;
+  return ok;
 }
 
 }  // namespace
@@ -114,16 +268,8 @@ int main(int argc, char **argv)
   std::vector<int> counts;
   for (int i = 1; i < argc; i++) counts.push_back(std::atoi(argv[i]));
   if (counts.empty()) counts = {10000, 50000};
-  // Each count in a process of its own: the memory figure is its own.
   for (int n : counts) {
-    pid_t pid = fork();
-    if (pid == 0) {
-      int r = n > 0 && run(n) ? 0 : 1;
-      std::fflush(stdout);
-      _exit(r);
-    }
-    int st = 0;
-    if (pid < 0 || waitpid(pid, &st, 0) != pid || !WIFEXITED(st) || WEXITSTATUS(st)) {
+    if (n <= 0 || !run(n)) {
       std::fprintf(stderr, "bench_scan: the run of %d files failed\n", n);
       return 1;
     }

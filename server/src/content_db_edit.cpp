@@ -207,6 +207,7 @@ uint32_t object_insert(server_rec *s, content_entry *parent, didl_object *o, con
 {
   uint64_t code;
   if (!id_code(s, id_of(o), true, &code) || !list_append(&parent->children, code)) return kFailed;
+  didl_object_fit(o);
   content_entry *e = entry_append(s, o);
   if (!e) {
     parent->children.len--;
@@ -502,6 +503,7 @@ uint32_t content_db_update(server_rec *s, const char *id, const char *current, c
     if ((r = tag_pair_apply(s, copy.o, single(cur.v[i]), single(fresh.v[i]), local))) return r;
 
   didl_object_free(e->object);
+  didl_object_fit(copy.o);
   e->object = copy.o;
   copy.o = nullptr;
   if (!content_db_bump(s, e->object, 1, 1, 1)) return kFailed;

@@ -17,8 +17,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <malloc.h>
 #include <vector>
 
 using namespace cdb;
@@ -66,6 +68,7 @@ bool lists_take(server_rec *s, content_entry *e)
     didl_attribute_remove(&e->object->attributes, l.name);
     e->flags |= l.flag;
   }
+  if (e->flags & (CONTENT_ENTRY_HAS_CHILDREN | CONTENT_ENTRY_HAS_REFERENCED)) didl_object_fit(e->object);
   return true;
 }
 
@@ -308,15 +311,44 @@ void event_send(server_rec *s)
   server_device_leave(s);
 }
 
+using save_clock = std::chrono::steady_clock;
+
+// Something for the save thread to do: a change not saved or not evented.
+bool work_pending(server_rec *s)
+{
+  if (!sys_mutex_lock(&db(s).mutex)) return false;
+  const content_db_rec &d = db(s);
+  bool pending = d.system_update_id != d.saved_update_id || d.system_update_id != d.evented_update_id;
+  sys_mutex_unlock(&db(s).mutex);
+  return pending;
+}
+
+// Saves within a period of a change and sends the event every second
+// period, on a grid of periods from the thread's start.  With nothing to
+// save or send it sleeps until a change or the stop wakes it.
 void save_loop(void *arg)
 {
   auto *s = static_cast<server_rec *>(arg);
-  for (uint32_t pass = 1; !stopping(s).load(); pass++) {
-    for (uint32_t t = 0; t < CONTENT_DB_SAVE_PERIOD_MS && !stopping(s).load(); t += CONTENT_DB_STOP_SLICE_MS)
-      sys_thread_sleep(CONTENT_DB_STOP_SLICE_MS);
-    if (stopping(s).load()) break;
+  const auto period = std::chrono::milliseconds(CONTENT_DB_SAVE_PERIOD_MS);
+  const save_clock::time_point start = save_clock::now();
+  uint64_t pass = 1;
+  while (!stopping(s).load()) {
+    save_clock::time_point due = start + period * pass, now = save_clock::now();
+    if (now - due >= period) {
+      // After an idle spell the grid goes on from now.
+      pass = uint64_t((now - start) / period) + 1;
+      continue;
+    }
+    if (now < due) {
+      bool idle = !work_pending(s);
+      uint32_t ms = uint32_t(std::chrono::ceil<std::chrono::milliseconds>(due - now).count());
+      bool woken = sys_semaphore_wait(&db(s).save_wake, idle ? 0 : std::max<uint32_t>(ms, 1)) != 0;
+      if (stopping(s).load()) break;
+      if (woken) continue;  // a change: on to the next point of the grid
+    }
     if (changed_since_save(s)) content_db_save(s);
     if (pass % 2 == 0) event_send(s);
+    pass++;
   }
   if (changed_since_save(s)) content_db_save(s);
 }
@@ -341,6 +373,9 @@ void release(server_rec *s)
   if (d.mutex) sys_mutex_destroy(&d.mutex);
   if (d.share_mutex) sys_mutex_destroy(&d.share_mutex);
   if (d.save_mutex) sys_mutex_destroy(&d.save_mutex);
+  if (d.save_wake) sys_semaphore_destroy(&d.save_wake);
+  d.mutex = d.share_mutex = d.save_mutex = nullptr;
+  d.save_wake = nullptr;
 }
 
 }  // namespace
@@ -386,19 +421,36 @@ int content_db_save(server_rec *s)
   return ok;
 }
 
-int content_db_start(server_rec *s, const char *data_home, const char *server_name)
+int content_db_open(server_rec *s, const char *data_home)
 {
   content_db_rec &d = db(s);
+  // Buffers of the database file and of long answers go straight back to
+  // the system when freed, rather than staying in the heap they grew.
+  mallopt(M_MMAP_THRESHOLD, CONTENT_DB_MMAP_THRESHOLD);
   heap_guard conf;
   bool ok = sys_mutex_create(&d.mutex) && sys_mutex_create(&d.share_mutex) && sys_mutex_create(&d.save_mutex) &&
-            plugins_load(s) && conf_list_append(data_home, CONF_KEY_SPECIAL_OBJECT, &d.special) &&
-            conf_dir_path(data_home, &conf.s);
+            sys_semaphore_create(&d.save_wake, 0, 1) && plugins_load(s) &&
+            conf_list_append(data_home, CONF_KEY_SPECIAL_OBJECT, &d.special) && conf_dir_path(data_home, &conf.s) &&
+            sys_mutex_lock(&d.mutex);
+  if (!ok) {
+    release(s);
+    return 0;
+  }
   // Temporary files of writes that never finished; one that cannot be
   // removed is overwritten by its next write.
-  if (ok) conf_dot_entries_remove(conf.s);
-  ok = ok && content_db_load(s);
-  if (ok && !media_http_start(s, data_home, server_name)) ok = false;
-  else if (ok) {
+  conf_dot_entries_remove(conf.s);
+  return 1;
+}
+
+int content_db_open_finish(server_rec *s, const char *data_home, const char *server_name)
+{
+  content_db_rec &d = db(s);
+  // The media server is up before the lock goes: the answers that waited
+  // for the load carry its URLs.
+  bool ok = content_db_load(s) && media_http_start(s, data_home, server_name);
+  if (!ok) stopping(s).store(1);
+  sys_mutex_unlock(&d.mutex);
+  if (ok) {
     d.save_thread_running = sys_thread_create(&d.save_thread, save_loop, s);
     if (!d.save_thread_running) {
       stopping(s).store(1);
@@ -406,11 +458,22 @@ int content_db_start(server_rec *s, const char *data_home, const char *server_na
       ok = false;
     }
   }
-  if (!ok) {
-    release(s);
-    stopping(s).store(0);
-  }
   return ok;
+}
+
+void content_db_open_abandon(server_rec *s)
+{
+  stopping(s).store(1);
+  sys_mutex_unlock(&db(s).mutex);
+}
+
+int content_db_start(server_rec *s, const char *data_home, const char *server_name)
+{
+  if (!content_db_open(s, data_home)) return 0;
+  if (content_db_open_finish(s, data_home, server_name)) return 1;
+  content_db_stop(s);
+  stopping(s).store(0);
+  return 0;
 }
 
 void content_db_stop(server_rec *s)
@@ -422,10 +485,16 @@ void content_db_stop(server_rec *s)
   } else {
     stopping(s).store(1);
   }
+  if (d.save_wake) sys_semaphore_increase(&d.save_wake);
   media_http_stop(s);
   if (d.save_thread_running) sys_thread_join(d.save_thread);
   d.save_thread_running = 0;
   release(s);
+}
+
+void content_db_save_wake(server_rec *s)
+{
+  if (db(s).save_wake) sys_semaphore_increase(&db(s).save_wake);
 }
 
 }  // extern "C"

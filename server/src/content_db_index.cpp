@@ -314,6 +314,7 @@ void system_update_id_read(server_rec *s)
   const char *v = didl_attribute_get(&entry_at(s, d.root)->object->attributes, DIDL_NAME(AT_TARVO_CONTAINER_UPDATE_ID));
   uint64_t n = 0;
   if (v) sys_str_scan_uint64(v, &n);
+  if (d.system_update_id != uint32_t(n)) content_db_save_wake(s);
   d.system_update_id = uint32_t(n);
 }
 
@@ -383,12 +384,14 @@ struct lists_as_attributes {
   }
   ~lists_as_attributes()
   {
+    if (!added) return;
     while (added--) {
       didl_attributes &a = o->attributes;
-      sys_alloc_free(a.values.buf[a.values.len - 1]);
+      didl_value_free(static_cast<char *>(a.values.buf[a.values.len - 1]));
       a.values.len--;
       a.names.len--;
     }
+    didl_object_fit(o);
   }
 };
 

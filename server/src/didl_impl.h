@@ -20,6 +20,13 @@ inline didl_property *property_at(const didl_object *o, uint32_t i)
   return static_cast<didl_property *>(o->properties.buf[i]);
 }
 
+// Appends a property the object then owns; grows the array by little.
+bool property_push(didl_object *object, didl_property *property);
+// A property's text as the record keeps it (shared when it repeats).
+bool text_new(const char *element, const char *text, char **out);
+// Room for n attributes.
+bool attributes_ready(didl_attributes *attributes, uint32_t n);
+
 // The pair names the object itself: its element is NULL, "container" or
 // "item".
 bool names_object(const avcp_didl_name_pair &pair);

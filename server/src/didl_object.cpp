@@ -2,9 +2,14 @@
 // attributes, properties and comma-separated lists.
 #include "didl_impl.h"
 
+#include <vennard/vennard_limits.h>
+
 #include <tarvo_util/sys_str.h>
 
 #include <cstring>
+#include <functional>
+#include <mutex>
+#include <unordered_set>
 
 namespace {
 
@@ -12,18 +17,200 @@ using didl::name_at;
 using didl::property_at;
 using didl::value_at;
 
+// --- values kept once ---
+
+// The values most records repeat (flags, parent ids, classes, protocolInfo,
+// genres, artists, albums) and their lists of attribute names are kept once
+// for the life of the process, in an arena that the records point into and
+// never free: a library of tens of thousands of items would otherwise hold
+// each of them tens of thousands of times.  The arena is zero-filled
+// storage that only takes memory as it is used; once it is full, records
+// keep their own copies.
+alignas(void *) char g_arena[DIDL_SHARED_VALUES_SIZE];
+// "", "0" and "1" for every name: the commonest values of all.
+constexpr char kSmall[] = "\0" "0\0" "1";
+
+struct shared_store {
+  std::mutex mutex;
+  std::unordered_set<std::string_view> values;
+  size_t used = 0;
+  // Lists of attribute names, as the bytes of their pointers: every
+  // reference item, and most items of a kind, name the same attributes.
+  std::unordered_set<std::string_view> name_lists;
+};
+
+// Never destroyed: a thread may still make records while the process
+// exits.
+shared_store &store()
+{
+  static shared_store *s = new shared_store;
+  return *s;
+}
+
+bool inside(const char *p, const char *begin, size_t size)
+{
+  return std::greater_equal<const char *>()(p, begin) && std::less<const char *>()(p, begin + size);
+}
+
+bool shared(const void *p)
+{
+  const char *c = static_cast<const char *>(p);
+  return inside(c, g_arena, sizeof g_arena) || inside(c, kSmall, sizeof kSmall);
+}
+
+// Names whose values repeat across records.  Values edited in place (URIs,
+// whose server prefix is cut from the front) are never among them.
+bool shared_name(const char *name)
+{
+  for (int i : {DIDL_AT_PARENT_ID, DIDL_AT_RESTRICTED, DIDL_AT_SEARCHABLE, DIDL_AT_PROTOCOL_INFO,
+                DIDL_AT_INCLUDE_DERIVED, DIDL_AT_DLNA_PROFILE_ID, DIDL_AT_TARVO_FILTER, DIDL_EL_UPNP_CLASS,
+                DIDL_EL_UPNP_CREATE_CLASS, DIDL_EL_UPNP_SEARCH_CLASS, DIDL_EL_UPNP_GENRE, DIDL_EL_UPNP_ARTIST,
+                DIDL_EL_UPNP_ALBUM, DIDL_EL_DC_CREATOR, DIDL_EL_UPNP_WRITE_STATUS, DIDL_EL_UPNP_STORAGE_MEDIUM})
+    if (name == didl::name_of(i)) return true;
+  return false;
+}
+
+// The shared copy of text, or nullptr when it is not kept (too long, a
+// control byte that the load would mend in place, or the arena is full).
+const char *shared_copy(std::string_view text)
+{
+  if (text.size() > DIDL_SHARED_VALUE_MAX) return nullptr;
+  for (char c : text)
+    if (static_cast<unsigned char>(c) < 0x20) return nullptr;
+  shared_store &st = store();
+  std::lock_guard<std::mutex> lock(st.mutex);
+  auto it = st.values.find(text);
+  if (it != st.values.end()) return it->data();
+  if (sizeof g_arena - st.used < text.size() + 1) return nullptr;
+  char *copy = g_arena + st.used;
+  std::memcpy(copy, text.data(), text.size());
+  copy[text.size()] = 0;
+  try {
+    st.values.insert(std::string_view(copy, text.size()));
+  } catch (...) {
+    return nullptr;
+  }
+  st.used += text.size() + 1;
+  return copy;
+}
+
+// A value for a record: the shared copy where there is one, else a heap
+// copy.  name: the attribute or element whose value it is, or nullptr.
+bool value_new(const char *name, const char *text, char **out)
+{
+  std::string_view t(text ? text : "");
+  const char *copy = nullptr;
+  if (t.empty()) copy = kSmall;
+  else if (t == "0") copy = kSmall + 1;
+  else if (t == "1") copy = kSmall + 3;
+  else if (name && shared_name(name)) copy = shared_copy(t);
+  if (copy) {
+    *out = const_cast<char *>(copy);
+    return true;
+  }
+  return sys_str_clone(text ? text : "", out) != 0;
+}
+
+// A copy of a record's value: shared ones are shared again.
+bool value_copy(const char *name, const char *value, char **out)
+{
+  if (value && shared(value)) {
+    *out = const_cast<char *>(value);
+    return true;
+  }
+  return value_new(name, value, out);
+}
+
+// A shared list of names has no room of its own (capacity 0); the record
+// copies it before it changes it.
+bool list_shared(const sys_ptralloc_rec *pa) { return pa->buf && !pa->a; }
+
+// Array room for n pointers.  Records hold a handful each, and there are
+// many records: the array grows by a quarter, not by the general slack.
+bool room_for(sys_ptralloc_rec *pa, uint32_t n)
+{
+  if (!n || (pa->buf && pa->a >= n)) return true;
+  uint32_t cap = n + n / 4;
+  if (list_shared(pa)) {
+    auto *own = static_cast<void **>(sys_alloc(size_t(cap) * sizeof(void *)));
+    if (!own) return false;
+    std::memcpy(own, pa->buf, size_t(pa->len) * sizeof(void *));
+    pa->buf = own;
+    pa->a = cap;
+    return true;
+  }
+  void *buf = pa->buf;
+  if (!sys_alloc_re(&buf, size_t(pa->buf ? pa->a : 0) * sizeof(void *), size_t(cap) * sizeof(void *))) return false;
+  if (!pa->buf) pa->len = 0;
+  pa->buf = static_cast<void **>(buf);
+  pa->a = cap;
+  return true;
+}
+
+void fit(sys_ptralloc_rec *pa)
+{
+  if (!pa->buf || pa->a == pa->len || !pa->len || list_shared(pa)) return;
+  void *buf = pa->buf;
+  if (!sys_alloc_re(&buf, size_t(pa->len) * sizeof(void *), size_t(pa->len) * sizeof(void *))) return;
+  pa->buf = static_cast<void **>(buf);
+  pa->a = pa->len;
+}
+
+// The record's list of attribute names becomes the shared copy of it.
+void names_share(sys_ptralloc_rec *names)
+{
+  if (!names->len || list_shared(names)) return;
+  std::string_view bytes(reinterpret_cast<const char *>(names->buf), size_t(names->len) * sizeof(void *));
+  shared_store &st = store();
+  std::lock_guard<std::mutex> lock(st.mutex);
+  auto it = st.name_lists.find(bytes);
+  if (it == st.name_lists.end()) {
+    // In the arena too, aligned for pointers.
+    size_t at = (st.used + alignof(void *) - 1) & ~(alignof(void *) - 1);
+    if (st.name_lists.size() >= DIDL_SHARED_NAME_LISTS_MAX || sizeof g_arena - at < bytes.size()) return;
+    char *copy = g_arena + at;
+    std::memcpy(copy, bytes.data(), bytes.size());
+    try {
+      it = st.name_lists.insert(std::string_view(copy, bytes.size())).first;
+    } catch (...) {
+      return;
+    }
+    st.used = at + bytes.size();
+  }
+  sys_ptralloc_free(names);
+  names->buf = reinterpret_cast<void **>(const_cast<char *>(it->data()));
+  names->a = 0;
+}
+
 void attributes_free(didl_attributes *a)
 {
-  for (uint32_t i = 0; i < a->values.len; i++) sys_alloc_free(a->values.buf[i]);
-  sys_ptralloc_free(&a->names);
+  for (uint32_t i = 0; i < a->values.len; i++) didl_value_free(static_cast<char *>(a->values.buf[i]));
+  if (!list_shared(&a->names)) sys_ptralloc_free(&a->names);
   sys_ptralloc_free(&a->values);
   *a = didl_attributes{};
 }
 
+// Appends a name and a value that is the record's already.
+bool attribute_push(didl_attributes *a, const char *name, char *value)
+{
+  uint32_t n = a->names.len + 1;
+  if (!room_for(&a->names, n) || !room_for(&a->values, n)) return false;
+  a->names.buf[a->names.len++] = const_cast<char *>(name);
+  a->values.buf[a->values.len++] = value;
+  return true;
+}
+
 bool attributes_clone(const didl_attributes *from, didl_attributes *to)
 {
-  for (uint32_t i = 0; i < from->names.len; i++)
-    if (!didl_attribute_add(to, name_at(from, i), value_at(from, i))) return false;
+  if (!room_for(&to->names, from->names.len) || !room_for(&to->values, from->names.len)) return false;
+  for (uint32_t i = 0; i < from->names.len; i++) {
+    char *v;
+    if (!value_copy(name_at(from, i), value_at(from, i), &v)) return false;
+    if (!attribute_push(to, name_at(from, i), v)) {
+      didl_value_free(v);
+      return false;
+    }
+  }
   return true;
 }
 
@@ -68,6 +255,20 @@ bool names_object(const avcp_didl_name_pair &pair)
   return !pair.element || pair.element == DIDL_NAME(EL_CONTAINER) || pair.element == DIDL_NAME(EL_ITEM);
 }
 
+bool property_push(didl_object *object, didl_property *property)
+{
+  if (!room_for(&object->properties, object->properties.len + 1)) return false;
+  object->properties.buf[object->properties.len++] = property;
+  return true;
+}
+
+bool text_new(const char *element, const char *text, char **out) { return value_new(element, text, out); }
+
+bool attributes_ready(didl_attributes *attributes, uint32_t n)
+{
+  return room_for(&attributes->names, n) && room_for(&attributes->values, n);
+}
+
 const char *object_attribute(const didl_object *object, const avcp_didl_name_pair &pair)
 {
   if (!pair.attribute || (pair.element && pair.element != object->element)) return nullptr;
@@ -82,7 +283,7 @@ void didl_property_free(didl_property *property)
 {
   if (!property) return;
   attributes_free(&property->attributes);
-  sys_alloc_free(property->text);
+  didl_value_free(property->text);
   sys_alloc_free(property);
 }
 
@@ -108,7 +309,7 @@ int didl_property_clone(const didl_property *property, didl_property **out)
   auto *p = static_cast<didl_property *>(sys_alloc_zero(sizeof(didl_property)));
   if (!p) return 0;
   p->element = property->element;
-  if (!sys_str_clone(property->text ? property->text : "", &p->text) ||
+  if (!value_copy(property->element, property->text, &p->text) ||
       !attributes_clone(&property->attributes, &p->attributes)) {
     didl_property_free(p);
     return 0;
@@ -153,31 +354,29 @@ const char *didl_attribute_get(const didl_attributes *attributes, const char *na
 int didl_attribute_add(didl_attributes *attributes, const char *name, const char *value)
 {
   char *v;
-  if (!sys_str_clone(value ? value : "", &v)) return 0;
-  if (!sys_ptralloc_append(&attributes->names, const_cast<char *>(name))) {
-    sys_alloc_free(v);
-    return 0;
-  }
-  if (!sys_ptralloc_append(&attributes->values, v)) {
-    attributes->names.len--;
-    sys_alloc_free(v);
-    return 0;
-  }
-  return 1;
+  if (!value_new(name, value, &v)) return 0;
+  if (attribute_push(attributes, name, v)) return 1;
+  didl_value_free(v);
+  return 0;
 }
 
 int didl_attribute_set(didl_attributes *attributes, const char *name, const char *value)
 {
   uint32_t i = didl_attribute_index(attributes, name);
   if (i == attributes->names.len) return didl_attribute_add(attributes, name, value);
-  return didl_string_replace(reinterpret_cast<char **>(&attributes->values.buf[i]), value ? value : "");
+  char *v;
+  if (!value_new(name, value, &v)) return 0;
+  didl_value_free(static_cast<char *>(attributes->values.buf[i]));
+  attributes->values.buf[i] = v;
+  return 1;
 }
 
 int didl_attribute_remove(didl_attributes *attributes, const char *name)
 {
   uint32_t i = didl_attribute_index(attributes, name);
   if (i == attributes->names.len) return 0;
-  sys_alloc_free(attributes->values.buf[i]);
+  if (!room_for(&attributes->names, attributes->names.len)) return 0;
+  didl_value_free(static_cast<char *>(attributes->values.buf[i]));
   sys_ptralloc_remove(&attributes->names, i);
   sys_ptralloc_remove(&attributes->values, i);
   return 1;
@@ -189,7 +388,7 @@ int didl_attribute_list_append(didl_attributes *attributes, const char *name, co
   if (i == attributes->names.len) return didl_attribute_add(attributes, name, text);
   char *v;
   if (!joined(value_at(attributes, i), ',', text ? text : "", &v)) return 0;
-  sys_alloc_free(attributes->values.buf[i]);
+  didl_value_free(static_cast<char *>(attributes->values.buf[i]));
   attributes->values.buf[i] = v;
   return 1;
 }
@@ -249,7 +448,7 @@ int didl_property_add(didl_object *object, const char *element, const char *text
   auto *p = static_cast<didl_property *>(sys_alloc_zero(sizeof(didl_property)));
   if (!p) return 0;
   p->element = element;
-  if (!sys_str_clone(text ? text : "", &p->text) || !sys_ptralloc_append(&object->properties, p)) {
+  if (!value_new(element, text, &p->text) || !didl::property_push(object, p)) {
     didl_property_free(p);
     return 0;
   }
@@ -279,10 +478,27 @@ uint32_t didl_property_find_equal(const sys_ptralloc_rec *properties, const didl
 int didl_string_replace(char **s, const char *text)
 {
   char *copy;
-  if (!sys_str_clone(text, &copy)) return 0;
-  sys_alloc_free(*s);
+  if (!value_new(nullptr, text, &copy)) return 0;
+  didl_value_free(*s);
   *s = copy;
   return 1;
+}
+
+void didl_value_free(char *value)
+{
+  if (!shared(value)) sys_alloc_free(value);
+}
+
+void didl_object_fit(didl_object *object)
+{
+  names_share(&object->attributes.names);
+  fit(&object->attributes.values);
+  fit(&object->properties);
+  for (uint32_t i = 0; i < object->properties.len; i++) {
+    didl_property *p = property_at(object, i);
+    names_share(&p->attributes.names);
+    fit(&p->attributes.values);
+  }
 }
 
 int didl_csv_next(const char *text, uint32_t *position, char *buffer, uint32_t size)

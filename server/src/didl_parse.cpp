@@ -70,6 +70,9 @@ struct parse_state {
 
   bool take_attributes(didl_attributes *to, const xml_name_rec *const *names, const char *const *values)
   {
+    uint32_t n = 0;
+    while (names[n]) n++;
+    if (n && !didl::attributes_ready(to, n)) return false;
     for (uint32_t i = 0; names[i]; i++) {
       const char *prefix = attribute_prefix(names[i]->ns);
       if (!prefix) continue;
@@ -106,11 +109,12 @@ struct parse_state {
       xml_gen_text_trim(&text);
       if (!sys_stralloc_readyplus(&text, 1)) return false;
       text.buf[text.len] = 0;
-      if (!sys_str_clone(text.buf, &property->text) || !sys_ptralloc_append(&object->properties, property))
+      if (!didl::text_new(property->element, text.buf, &property->text) || !didl::property_push(object, property))
         return false;
       property = nullptr;
     } else if (depth == 2) {
       if (check && !didl_object_check(object)) return false;
+      didl_object_fit(object);
       if (!sys_ptralloc_append(&objects, object)) return false;
       object = nullptr;
     } else if (depth == 1) {

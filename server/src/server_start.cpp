@@ -30,7 +30,7 @@ namespace {
 enum stage {
   STAGE_NONE,
   STAGE_CM,       // ConnectionManager state
-  STAGE_CONTENT,  // content database, plug-ins, media HTTP server
+  STAGE_CONTENT,  // content database locks and plug-ins (its load follows the device)
   STAGE_ACCESS,   // access control
   STAGE_MODULES,  // service modules
   STAGE_DEVICE,   // tarvo_device_start
@@ -116,7 +116,14 @@ int server_start(server_rec *s, const char *data_home)
          sys_ptralloc_append(&handlers, &devmgr);
   }
   if (ok && (ok = cm_state_start(s))) reached = STAGE_CM;
-  if (ok && (ok = content_db_start(s, data_home, device->model_name))) reached = STAGE_CONTENT;
+  // The database is opened with its lock held and loaded once the device
+  // is announced: a player that asks meanwhile waits for the load instead
+  // of missing the server for as long as it takes.
+  bool loading = false;
+  if (ok && (ok = content_db_open(s, data_home))) {
+    reached = STAGE_CONTENT;
+    loading = true;
+  }
   if (ok && (ok = access_control_start(s))) reached = STAGE_ACCESS;
   if (ok && (ok = service_modules_load(s, device, &handlers))) reached = STAGE_MODULES;
   if (ok && disable_if.l && disable_if.l[0]) ok = tarvo_device_set_disable_if(&s->device, disable_if.l);
@@ -128,6 +135,15 @@ int server_start(server_rec *s, const char *data_home)
                                      reinterpret_cast<device_service_handler *const *>(handlers.buf)))) {
     reached = STAGE_DEVICE;
     server_device_ready_set(s);
+  }
+  if (loading) {
+    loading = false;
+    if (ok) {
+      ok = content_db_open_finish(s, data_home, device->model_name);
+    } else {
+      // A start that failed before the device: the lock goes with the rest.
+      content_db_open_abandon(s);
+    }
   }
   if (ok && (ok = share_scanner_start(s))) reached = STAGE_SCANNER;
   sys_ptralloc_free(&handlers);

@@ -215,8 +215,8 @@ void watch_close(state *st);
 void watch_list_add(state *st, const std::string &folder);
 void watch_folder_add(state *st, share_rec *sh, const std::string &path);
 void watch_share_drop(state *st, share_rec *sh);
-// Waits up to ms for a change; true when something is signalled (the
-// watches' flags are set).
+// Waits up to ms (negative: without limit) for a change; true when
+// something is signalled (the watches' flags are set).
 bool watch_wait(state *st, int ms);
 // Reads what the watches reported so far without waiting.
 void watch_poll(state *st);

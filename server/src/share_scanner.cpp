@@ -232,8 +232,15 @@ void thread_main(void *arg)
   list_read(st);
   for (size_t i = 0; i < st->shares.size() && !stopping(s); i++) share_scan(st, st->shares[i].get());
   changes_handle(st);
-  while (!stopping(s)) {
-    if (watch_wait(st, SHARE_SCAN_WAIT_MS)) changes_handle(st);
+  for (std::atomic_ref<int32_t> idle = flag(s->scanner.idle); !stopping(s);) {
+    idle.store(1);
+    // Shares are looked at every SHARE_SCAN_WAIT_MS: a folder can vanish
+    // from its path without an event on its own watch.  Without shares
+    // there is nothing to look at, and the watch on the share list, the
+    // stop and the degraded watches' polls end the wait.
+    bool signalled = watch_wait(st, st->shares.empty() ? -1 : SHARE_SCAN_WAIT_MS);
+    idle.store(0);
+    if (signalled) changes_handle(st);
     else shares_check(st);
   }
 }
@@ -255,6 +262,7 @@ extern "C" {
 int share_scanner_start(server_rec *s)
 {
   if (!share_locks_init(s)) return 0;
+  flag(s->scanner.idle).store(0);
   auto *st = new (std::nothrow) state;
   if (st) {
     st->s = s;

@@ -6,6 +6,7 @@
 
 #include <vennard/conf_store.h>
 #include <vennard/plugin.h>
+#include <vennard/vennard_limits.h>
 
 #include <tarvo_tag/tarvo_tag.h>
 #include <tarvo_util/sys_str.h>
@@ -312,10 +313,12 @@ bool folder_walk(state *st, folder_rec *f)
   bool complete = true, subfolders_ok = true;
   std::string prefix = f->path == "/" ? "/" : f->path + "/";
   char *entry = nullptr;
-  while (utf8dir_read(&dir, &entry)) {
+  for (uint32_t n = 0; utf8dir_read(&dir, &entry); n++) {
     std::string name = entry;
     sys_alloc_free(entry);
-    if (cut_short(s) || !(identity_of(f->path) == f->id)) {
+    // The folder is looked at again now and then, and once at the end:
+    // one that was replaced meanwhile must not lose its objects.
+    if (cut_short(s) || (n % SHARE_IDENTITY_EVERY == 0 && !(identity_of(f->path) == f->id))) {
       complete = false;
       break;
     }
@@ -336,6 +339,7 @@ bool folder_walk(state *st, folder_rec *f)
     }
   }
   sys_dir_close(&dir);
+  if (complete && !(identity_of(f->path) == f->id)) complete = false;
   if (!complete || !subfolders_ok) return !cut_short(s);
   // Everything was seen: what was not is gone.
   for (size_t i = 0; i < f->children.size(); i++)

@@ -90,8 +90,8 @@ bool anything_signalled(state *st)
   return std::any_of(st->shares.begin(), st->shares.end(), [](auto &sh) { return sh->signalled; });
 }
 
-// Degraded watches that are due count as fired; *wait_ms shrinks to the
-// next one due.
+// Degraded watches that are due count as fired; *wait_ms (negative: no
+// limit) shrinks to the next one due.
 void polls_due(state *st, int *wait_ms)
 {
   int64_t now = now_ms();
@@ -99,7 +99,7 @@ void polls_due(state *st, int *wait_ms)
     if (now >= *next) {
       *signalled = true;
       *next = now + SHARE_POLL_MS;
-    } else if (*next - now < *wait_ms) {
+    } else if (*wait_ms < 0 || *next - now < *wait_ms) {
       *wait_ms = int(*next - now);
     }
   };

@@ -292,3 +292,39 @@ TEST(DidlModel, Editing)
   EXPECT_TRUE(didl_fixed_property(DIDL_NAME(EL_UPNP_SEARCH_CLASS), 0));
   EXPECT_FALSE(didl_fixed_property(DIDL_NAME(EL_UPNP_SEARCH_CLASS), 1));
 }
+
+// Values that many records repeat (flags, parent ids, classes, protocolInfo,
+// genres) are kept once: editing, copying or freeing one record leaves the
+// others as they were.
+TEST(DidlModel, RepeatedValuesStayEachRecordsOwn)
+{
+  const std::string text = "<item id=\"5\" parentID=\"4\" restricted=\"1\"><dc:title></dc:title>"
+                           "<upnp:class>object.item.audioItem</upnp:class><upnp:genre>Rock</upnp:genre>"
+                           "<res protocolInfo=\"http-get:*:audio/mpeg:*\" size=\"0\">/a</res></item>";
+  std::vector<object_ptr> v;
+  for (int i = 0; i < 3; i++) v.push_back(parse(text));
+  ASSERT_TRUE(v[0] && v[1] && v[2]);
+  didl_object *o = v[0].get();
+  didl_property *res = didl_property_first(o, DIDL_NAME(EL_RES));
+  ASSERT_TRUE(didl_attribute_set(&res->attributes, DIDL_NAME(AT_PROTOCOL_INFO), "http-get:*:audio/wav:*"));
+  ASSERT_TRUE(didl_counter_add(&res->attributes, DIDL_NAME(AT_SIZE), 3));
+  ASSERT_TRUE(didl_attribute_list_append(&o->attributes, DIDL_NAME(AT_PARENT_ID), "9"));
+  ASSERT_TRUE(didl_attribute_remove(&o->attributes, DIDL_NAME(AT_RESTRICTED)));
+  ASSERT_TRUE(didl_string_replace(&didl_property_first(o, DIDL_NAME(EL_UPNP_CLASS))->text, "object.item"));
+  ASSERT_TRUE(didl_property_add(o, DIDL_NAME(EL_UPNP_GENRE), "Rock", nullptr));
+  didl_object *copy = nullptr;
+  ASSERT_TRUE(didl_object_clone(v[1].get(), &copy));
+  v[1].reset();
+  object_ptr c(copy);
+  for (didl_object *other : {v[2].get(), c.get()}) {
+    sys_stralloc_rec out{};
+    ASSERT_TRUE(didl_write(&out, other, nullptr));
+    EXPECT_EQ(std::string(out.buf, out.len),
+              "<item id=\"5\" parentID=\"4\" restricted=\"1\">\r\n<dc:title></dc:title>\r\n"
+              "<upnp:class>object.item.audioItem</upnp:class>\r\n<upnp:genre>Rock</upnp:genre>\r\n"
+              "<res protocolInfo=\"http-get:*:audio/mpeg:*\" size=\"0\">/a</res>\r\n</item>\r\n");
+    sys_stralloc_free(&out);
+  }
+  EXPECT_STREQ(didl_attribute_get(&o->attributes, DIDL_NAME(AT_PARENT_ID)), "4,9");
+  EXPECT_STREQ(didl_attribute_get(&res->attributes, DIDL_NAME(AT_SIZE)), "3");
+}

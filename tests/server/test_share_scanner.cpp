@@ -7,7 +7,10 @@
 
 #include <filesystem>
 #include <algorithm>
+#include <atomic>
 #include <fstream>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include "scan_test.h"
 
@@ -26,6 +29,32 @@ size_t refs_in(server_rec *s, const std::string &container)
 const char *const kPlaylists = "Container:MusicPlaylist";
 
 std::string list_text(const scanner &sc) { return sc.srv.data.get("sync/share/list"); }
+
+// The files opened in a set of folders, as inotify reports them: the
+// scanner opens a media file to read its tags.
+struct open_watch {
+  int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  explicit open_watch(const std::vector<std::string> &folders)
+  {
+    for (const std::string &f : folders) inotify_add_watch(fd, f.c_str(), IN_OPEN);
+  }
+  ~open_watch() { close(fd); }
+  // The names of the files opened since the last call.
+  std::vector<std::string> take()
+  {
+    std::vector<std::string> names;
+    alignas(inotify_event) char buf[8192];
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;)
+      for (ssize_t at = 0; at < n;) {
+        const auto *e = reinterpret_cast<const inotify_event *>(buf + at);
+        at += ssize_t(sizeof(inotify_event) + e->len);
+        if (!(e->mask & IN_ISDIR) && e->len) names.emplace_back(e->name);
+      }
+    return names;
+  }
+};
+
+bool scanner_idle(server_rec *s) { return std::atomic_ref<int32_t>(s->scanner.idle).load() != 0; }
 
 TEST(ShareScanner, FirstScanMakesFoldersItemsAndCategories)
 {
@@ -325,6 +354,54 @@ TEST(ShareScanner, FileTypesAndRestartsAreFollowed)
   EXPECT_TRUE(eventually([&] {
     return sc.share_id(sc.media + "/keep").empty() && list_text(sc).find(sc.media + "/keep") == std::string::npos;
   }));
+}
+
+TEST(ShareScanner, ARestartOnAnUnchangedLibraryReadsNoFileAndLeavesTheDatabaseFile)
+{
+  scanner sc;
+  fs::create_directories(sc.media + "/lib/sub");
+  for (const char *name : {"a.wav", "b.wav", "sub/c.wav"}) wav_write(sc.media + "/lib/" + name);
+  open_watch opened({sc.media + "/lib", sc.media + "/lib/sub"});
+  ASSERT_TRUE(sc.start());
+  ASSERT_EQ(sc.share(sc.media + "/lib"), 0u);
+  std::string lib;
+  ASSERT_TRUE(eventually([&] {
+    lib = sc.share_id(sc.media + "/lib");
+    return !lib.empty() && titles(sc.s, path_id(sc.s, lib, {"sub"})) == "c" && scanner_idle(sc.s);
+  }));
+  EXPECT_EQ(titles(sc.s, lib), "a,b,sub");
+  // The watch sees the scan read the files.
+  EXPECT_FALSE(opened.take().empty());
+  sc.stop();
+  const std::string data = sc.srv.data.conf + "/data.xml";
+  std::string saved = sc.srv.data.get("data.xml");
+
+  ASSERT_TRUE(sc.start());
+  ASSERT_TRUE(eventually([&] { return scanner_idle(sc.s); }));
+  EXPECT_EQ(titles(sc.s, lib), "a,b,sub");
+  EXPECT_EQ(opened.take(), std::vector<std::string>{});
+  // A file that changed is read again, and only that one.
+  wav_write(sc.media + "/lib/b.wav", 1600);
+  ASSERT_TRUE(eventually([&] {
+    node b;
+    return object_of(sc.s, child_titled(sc.s, lib, "b"), &b) && b.sizes == std::vector<std::string>{"1644"};
+  }));
+  std::vector<std::string> reread = opened.take();
+  EXPECT_TRUE(std::all_of(reread.begin(), reread.end(), [](const std::string &n) { return n == "b.wav"; }));
+  EXPECT_FALSE(reread.empty());
+  sc.stop();
+  EXPECT_NE(sc.srv.data.get("data.xml"), saved);
+
+  // Unchanged again: a start and a stop leave the file as it is.
+  saved = sc.srv.data.get("data.xml");
+  fs::last_write_time(data, fs::last_write_time(data) - std::chrono::hours(1));
+  auto stamp = fs::last_write_time(data);
+  ASSERT_TRUE(sc.start());
+  ASSERT_TRUE(eventually([&] { return scanner_idle(sc.s); }));
+  sc.stop();
+  EXPECT_EQ(opened.take(), std::vector<std::string>{});
+  EXPECT_EQ(fs::last_write_time(data), stamp);
+  EXPECT_EQ(sc.srv.data.get("data.xml"), saved);
 }
 
 TEST(ShareScanner, AShareListThatCannotBeReadAtStartKeepsTheShares)

@@ -64,6 +64,7 @@ typedef struct content_db_rec {
   sys_mutex_handle save_mutex; /* one writer of the database file at a time */
   sys_thread_handle save_thread;
   int32_t save_thread_running;
+  sys_semaphore_handle save_wake; /* raised by a change and by the stop */
   /* The index: content_entry pointers; the special objects, the root at
    * position root, then ascending numeric ids. */
   sys_ptralloc_rec index;
@@ -206,6 +207,20 @@ int content_db_reflect_take(struct server_rec *s, sys_str_list *ids);
  * server (server_name is its SERVER name) and the save thread.  1/0; a
  * failure undoes every step. */
 int content_db_start(struct server_rec *s, const char *data_home, const char *server_name);
+/* content_db_start in two steps, so that the device can be announced
+ * while the database loads: open creates the locks, loads the plug-ins and
+ * the special ids and removes left-over temporary files, and returns with
+ * the database lock held (a failure undoes it); finish loads the database,
+ * starts the media HTTP server, lets the lock go and starts the save
+ * thread.
+ * After a failed finish the lock is refused and content_db_stop frees
+ * everything. */
+int content_db_open(struct server_rec *s, const char *data_home);
+int content_db_open_finish(struct server_rec *s, const char *data_home, const char *server_name);
+/* Instead of finish: refuses the lock from now on and lets it go. */
+void content_db_open_abandon(struct server_rec *s);
+/* Tells the save thread that the database changed (under the lock). */
+void content_db_save_wake(struct server_rec *s);
 /* Refuses the lock from now on, stops the media HTTP server, saves a last
  * time and frees everything. */
 void content_db_stop(struct server_rec *s);

@@ -77,7 +77,8 @@ extern const char *const didl_name_table[DIDL_NAME_COUNT];
 /* The object and property records (didl_object, didl_property,
  * didl_attributes) are those of <tarvo_msf.h>, which plug-ins read.  In the
  * server, attribute and element names point into didl_name_table and are
- * compared by pointer; values and texts are owned heap strings. */
+ * compared by pointer; values and texts belong to the record and are
+ * released with didl_value_free (the helpers below do so). */
 
 /* --- names --- */
 
@@ -202,8 +203,17 @@ int didl_property_equal(const didl_property *a, const didl_property *b);
  * there is none. */
 uint32_t didl_property_find_equal(const sys_ptralloc_rec *properties, const didl_property *property);
 
-/* Replaces the heap string *s by a copy of text. */
+/* Replaces the value or text *s of a record by a copy of text. */
 int didl_string_replace(char **s, const char *text);
+/* Frees a value or text of a record.  Values that many records repeat are
+ * kept once and shared (never write into a value in place unless it was
+ * made by the caller); this leaves those. */
+void didl_value_free(char *value);
+/* Gives back the spare room of the object's arrays once it is built; its
+ * lists of attribute names become copies shared with other records (the
+ * helpers here copy a shared list before they change it, and nothing else
+ * may write to one). */
+void didl_object_fit(didl_object *object);
 /* Copies the comma-separated piece at *position into buffer (size bytes
  * with the NUL) and moves *position past it and its comma.  0 at the end
  * of the text, and for a piece that does not fit (position unchanged). */

@@ -35,6 +35,7 @@ typedef struct share_scanner_rec {
   int32_t users;          /* atomically: threads inside share_scanner_lock or share_notify_lock */
   int32_t restart;        /* atomically: the share list changed, scan again */
   int32_t recheck;        /* atomically: the file types changed, walk the folders again */
+  int32_t idle;           /* atomically: 1 once the first scan is done, while no change is being worked off */
   void *state;            /* the scanner thread's own state */
 } share_scanner_rec;
 

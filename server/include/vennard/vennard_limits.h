@@ -31,12 +31,15 @@
 
 /* --- DIDL-Lite model and writer --- */
 #define DIDL_PLUGIN_BUFFER 50000u       /* replacement text a plug-in may hand back */
-#define DIDL_FILE_PIECE 8192u           /* bytes of a DIDL-Lite file fed to the parser at once */
+#define DIDL_FILE_PIECE 0x100000u       /* bytes of a DIDL-Lite file fed to the parser at once: long lists are parsed again with each piece */
 #define DIDL_NAME_MAX 64u               /* longest prefixed name the table holds, with room */
+#define DIDL_SHARED_VALUES_SIZE 0x400000u /* bytes of values and name lists kept once for every record: 4 MiB, touched as used */
+#define DIDL_SHARED_VALUE_MAX 256u      /* longer values are each record's own */
+#define DIDL_SHARED_NAME_LISTS_MAX 4096u /* distinct lists of attribute names kept once; others are each record's own */
 
 /* --- content database, plug-in host, ConnectionManager, device manager --- */
-#define CONTENT_DB_SAVE_PERIOD_MS 1000  /* the save thread looks for changes this often */
-#define CONTENT_DB_STOP_SLICE_MS 100    /* its sleep ends this soon after a stop */
+#define CONTENT_DB_SAVE_PERIOD_MS 1000  /* a change is saved within this, and evented within twice this */
+#define CONTENT_DB_MMAP_THRESHOLD 0x40000 /* blocks this large are mapped, and unmapped when freed */
 #define CONTENT_DB_FILE_RESERVE 1000    /* first reservation of the file's text */
 #define CONTENT_DB_COPY_BLOCK 8192      /* bytes per read when a folder is copied */
 #define CONTENT_DB_SHARES_MAX 63        /* shares at most */
@@ -67,6 +70,7 @@
 
 /* --- share scanner --- */
 #define SHARE_SCAN_WAIT_MS 1000           /* the scanner looks at its flags and shares this often */
+#define SHARE_IDENTITY_EVERY 64u         /* a walk checks that its folder is still the same every so many entries */
 #define SHARE_POLL_MS 30000               /* a share without watches counts as changed this often */
 #define SHARE_SCAN_NICE 5                 /* the scanner thread runs this much below the others */
 

@@ -223,4 +223,18 @@ inline int64_t seconds_ms(const std::string &s)
   return int64_t(v * 1000 + 1e-6);
 }
 
+// A comparison test's scratch folder and the item text the dump program
+// gives for a file.
+class compare_test : public ::testing::Test {
+ protected:
+  tarvo_test::scratch_dir d;
+
+  std::string item(const std::string &path, const char *mime)
+  {
+    result r = dump({path, mime});
+    EXPECT_EQ(r.status, 0) << path;
+    return r.out;
+  }
+};
+
 }  // namespace tag_tools

@@ -11,16 +11,8 @@ using namespace tag_tools;
 
 namespace {
 
-class ImageCompare : public ::testing::Test {
+class ImageCompare : public compare_test {
  protected:
-  tarvo_test::scratch_dir d;
-
-  std::string item(const std::string &path, const char *mime)
-  {
-    result r = dump({path, mime});
-    EXPECT_EQ(r.status, 0) << path;
-    return r.out;
-  }
   std::string identify_size(const std::string &path)
   {
     return run("identify -format '%wx%h' " + quote(path + "[0]")).out;

@@ -10,16 +10,8 @@ using namespace tag_tools;
 
 namespace {
 
-class RiffCompare : public ::testing::Test {
+class RiffCompare : public compare_test {
  protected:
-  tarvo_test::scratch_dir d;
-
-  std::string item(const std::string &path, const char *mime)
-  {
-    result r = dump({path, mime});
-    EXPECT_EQ(r.status, 0) << path;
-    return r.out;
-  }
   // The audio stream's field as ffprobe gives it.
   std::string audio(const std::string &path, const std::string &field)
   {

@@ -41,24 +41,15 @@ bool port_ok(std::string_view p)
   return n >= 1 && n <= 65535;
 }
 
-bool ip4_literal(std::string_view h)
-{
-  char buf[16];
-  if (h.empty() || h.size() >= sizeof buf) return false;
-  h.copy(buf, h.size());
-  buf[h.size()] = 0;
-  in_addr a;
-  return inet_pton(AF_INET, buf, &a) == 1;
-}
-
-bool ip6_literal(std::string_view h)
+// An address literal of the family, in the text inet_pton takes.
+bool ip_literal(int family, std::string_view h)
 {
   char buf[INET6_ADDRSTRLEN + 1];
   if (h.empty() || h.size() >= sizeof buf) return false;
   h.copy(buf, h.size());
   buf[h.size()] = 0;
-  in6_addr a;
-  return inet_pton(AF_INET6, buf, &a) == 1;
+  unsigned char a[sizeof(in6_addr)];
+  return inet_pton(family, buf, a) == 1;
 }
 
 // The machine's name with or without its domain, each also with ".local".
@@ -78,7 +69,7 @@ bool name_ok(std::string_view h)
   // A trailing root dot names the same host.
   if (!h.empty() && h.back() == '.') h.remove_suffix(1);
   if (h.empty()) return false;
-  return ip4_literal(h) || case_equal(h, "localhost") || own_name(h);
+  return ip_literal(AF_INET, h) || case_equal(h, "localhost") || own_name(h);
 }
 
 }  // namespace
@@ -96,7 +87,7 @@ int http_host_allowed(const char *value, uint32_t length)
   if (v.front() == '[') {
     size_t close = v.find(']');
     if (close == std::string_view::npos) return 0;
-    return ip6_literal(v.substr(1, close - 1)) && port_ok(v.substr(close + 1));
+    return ip_literal(AF_INET6, v.substr(1, close - 1)) && port_ok(v.substr(close + 1));
   }
   size_t colon = v.find(':');
   std::string_view host = v.substr(0, colon);

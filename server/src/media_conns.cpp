@@ -5,6 +5,8 @@
 #include <vennard/vennard_limits.h>
 
 #include <tarvo_util/sys_socket.h>
+#include <tarvo_util/sys_time.h>
+#include <tarvo_util/util_limits.h>
 
 #include <atomic>
 #include <climits>
@@ -168,6 +170,21 @@ void conn_set_close(conn_set_rec *set)
 void conn_slot_idle(http_server_conn *conn, int on)
 {
   std::atomic_ref<int32_t>(reinterpret_cast<conn_slot *>(conn)->idle).store(on ? 1 : 0);
+}
+
+void conn_slot_fail_pause(http_server_conn *conn)
+{
+  conn_slot_idle(conn, 1);
+  int64_t now = 0, end;
+  sys_timems_now(&now);
+  end = now + HTTP_SERVER_FAIL_PAUSE_MS;
+  // What the client sends meanwhile is dropped; a shutdown (room made for
+  // another client, or the stop) or the client's close ends the pause.
+  while (now < end && sys_socket_read_wait(conn->socket, uint32_t(end - now))) {
+    uint32_t got = 0;
+    if (!sys_socket_recv(conn->socket, conn->in_buf, sizeof conn->in_buf, &got) || !got) break;
+    sys_timems_now(&now);
+  }
 }
 
 }  // extern "C"

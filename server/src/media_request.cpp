@@ -264,8 +264,13 @@ bool seek_range(http_server_conn *conn, const http_server_request_rec &req, cons
 void serve_file(server_rec *s, http_server_conn *conn, const resolution &r)
 {
   http_server_request_rec req{};
+  // The pause after a refused request must not hold a slot that another
+  // client needs.
+  conn->defer_fail_pause = 1;
   if (!http_server_read_get_request(conn, nullptr, &s->content.stopping, &req)) {
     http_server_get_request_free(&req);
+    if (conn->fail_paused) conn_slot_fail_pause(conn);
+    conn->keep_alive = 0;
     return;
   }
   conn->keep_alive = req.keep_alive;

@@ -418,6 +418,23 @@ TEST_F(MediaHttp, IdleKeptAliveConnectionsMakeRoom)
   EXPECT_EQ(closed, 1);
 }
 
+// A refused request is paused before its close; the paused connections
+// of one address must not keep its next good request out.
+TEST_F(MediaHttp, RefusedRequestsPauseWithoutHoldingSlots)
+{
+  std::vector<std::unique_ptr<client>> refused;
+  for (uint32_t i = 0; i < MEDIA_HTTP_CONNS_PER_ADDRESS; i++) {
+    refused.push_back(std::make_unique<client>(f.http_port, kRemote));
+    ASSERT_TRUE(refused.back()->send(get(l16, "", "GET", "evil.example")));
+    ASSERT_EQ(refused.back()->read_answer().status(), "400 Bad Request");
+  }
+  auto t0 = std::chrono::steady_clock::now();
+  client late(f.http_port, kRemote);
+  ASSERT_TRUE(late.send(get(l16, "Range: bytes=0-0\r\n")));
+  EXPECT_EQ(late.read_answer().status(), "206 partial content");
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(800));
+}
+
 // CreateObject takes a res with this server's URL as a path; it must be
 // written back with the requester's URL, not as the bare path.
 TEST_F(MediaHttp, CreatedResourceWithOurUrlIsWrittenAbsolute)

@@ -57,6 +57,9 @@ void conn_set_leave(conn_slot *slot);
 void conn_set_close(conn_set_rec *set);
 /* Marks the connection idle (1) while it waits for another request. */
 void conn_slot_idle(http_server_conn *conn, int on);
+/* The pause of HTTP_SERVER_FAIL_PAUSE_MS after a refused request, spent
+ * idle: a client that needs the slot, or the stop, ends it at once. */
+void conn_slot_fail_pause(http_server_conn *conn);
 
 /* The media server's members of the server record. */
 typedef struct media_http_rec {

@@ -7,6 +7,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
+#include <mutex>
+#include <random>
+#include <set>
 #include <thread>
 
 namespace mgmt_test {
@@ -56,15 +60,26 @@ std::string get(uint16_t port, const std::string &path, const std::string &heade
   return exchange(port, "GET " + path + " HTTP/1.1\r\nHOST: 127.0.0.1\r\nCONNECTION: close\r\n" + headers + "\r\n");
 }
 
+// Below the kernel's ephemeral range, so that no client connection of the
+// tests takes the port between this check and the server's bind, and never
+// the same one twice in a process.
 uint16_t free_port()
 {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a = addr_of("127.0.0.1", 0);
-  socklen_t len = sizeof a;
-  bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-  getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
+  static std::mutex m;
+  static std::set<uint16_t> given;
+  static std::mt19937 rng(uint32_t(getpid()) * 2654435761u ^ uint32_t(time(nullptr)));
+  std::lock_guard<std::mutex> lock(m);
+  for (;;) {
+    uint16_t port = uint16_t(20000 + rng() % 12000);
+    if (given.count(port)) continue;
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a = addr_of("0.0.0.0", port);
+    bool ok = bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+    close(fd);
+    if (!ok) continue;
+    given.insert(port);
+    return port;
+  }
 }
 
 bool wait_listening(uint16_t port, int ms)

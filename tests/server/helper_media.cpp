@@ -170,7 +170,7 @@ bool fixture::start(bool with_device)
   cm_handler_init(s, &cm);
   devmgr_handler_init(s, &devmgr);
   device_service_handler *handlers[] = {&cds, &cm, &devmgr, nullptr};
-  if (!access_control_start(s)) return false;
+  if (!(access = access_control_start(s) != 0)) return false;
   tarvo_device_disable_ssdp(&s->device);
   device = tarvo_device_start(&s->device, nullptr, upnp_port, (srv.data.conf + "/upnp_root").c_str(),
                               desc.c_str(), 1800, handlers) != 0;
@@ -186,9 +186,9 @@ void fixture::stop()
   if (device) {
     server_device_ready_clear(s);
     tarvo_device_end(&s->device);
-    access_control_stop(s);
   }
-  device = false;
+  if (access) access_control_stop(s);
+  device = access = false;
   srv.stop();
 }
 

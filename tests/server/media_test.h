@@ -59,7 +59,7 @@ struct soap_result {
 // services.
 struct fixture {
   server_test::server srv;
-  bool device = false, scanner = false;
+  bool device = false, scanner = false, access = false;
   uint16_t upnp_port = 0, http_port = 0;
   ~fixture();
   bool start(bool with_device = true);

@@ -188,6 +188,9 @@ void device_conns_cut(tarvo_device_ctx *ctx);
 void device_soap_serve(http_server_conn *conn, const http_request_startline_rec *start);
 
 // What the header lines of a control request ask for.
+// The command of a batch request, from its BATCH-COMMAND header.
+enum device_batch_command { DEVICE_BATCH_NONE = 0, DEVICE_BATCH_ACCEPT = 1, DEVICE_BATCH_DELETE = 2 };
+
 struct device_soap_request {
   int keep_alive;
   int chunked;
@@ -196,7 +199,7 @@ struct device_soap_request {
   char *service_type;   // from SOAPACTION, NULL without one
   char *action;
   int batch_mode;
-  int batch_command;    // 0 none, 1 AcceptBatch, 2 DeleteBatch
+  int batch_command;    // a device_batch_command
   uint32_t batch_delay;
   int expect_continue;  // an interim "100 continue" is owed
 };

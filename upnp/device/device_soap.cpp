@@ -38,56 +38,110 @@ bool soapaction_parse(const char *line, uint32_t offset, device_soap_request *rq
          device_clone_view(v.substr(hash + 1), &rq->action);
 }
 
-// One header line; NULL, or the status of the error answer.
-const char *header_check(const char *line, int http10, device_soap_request *rq, bool *close,
-                         bool *host)
+// What a header handler sees: the line, where its value starts, and the
+// request it fills in.
+struct header_in {
+  const char *line;
+  uint32_t at;
+  int http10;
+  device_soap_request *rq;
+  bool *close, *host;
+  std::string_view value() const { return device_header_value(line, at); }
+};
+
+// Each handler returns NULL, or the status of the error answer.
+using header_fn = const char *(*)(const header_in &);
+
+const char *on_content_range(const header_in &) { return "501 I do not accept Content-Range"; }
+
+const char *on_host(const header_in &h)
 {
-  auto is = [line](const char *name) { return sys_str_case_start(line, name); };
-  auto value_at = [](const char *name) { return sys_str_len(name); };
-  if (is("content-range:")) return "501 I do not accept Content-Range";
-  if (is("host:")) {
-    *host = true;
-  } else if (is("connection:")) {
-    if (http_header_value_case_equal(line, value_at("connection:"), "close")) *close = true;
-  } else if (is("expect:")) {
-    if (!device_case_equal(device_header_value(line, value_at("expect:")), "100-continue"))
-      return "417 unsupported Expect";
-    rq->expect_continue = !http10;
-  } else if (is("content-type:")) {
-    const char *v = line + value_at("content-type:");
-    v += http_header_skipspace(v);
-    if (!mimetype_major_equal(v, "text") || !mimetype_sub_equal(v, "xml"))
-      return "415 unsupported Content-Type";
-  } else if (is("transfer-encoding:")) {
-    if (!device_case_equal(device_header_value(line, value_at("transfer-encoding:")), "chunked"))
-      return "505 I do not accept Transfer-Encoding";
-    rq->chunked = 1;
-  } else if (is("content-length:")) {
-    if (!device_header_decimal(line, value_at("content-length:"), &rq->length))
-      return "412 invalid Content-Length";
-    rq->has_length = 1;
-  } else if (is("soapaction:")) {
-    if (!soapaction_parse(line, value_at("soapaction:"), rq)) return "412 invalid SOAPAction";
-  } else if (is("batch-mode:")) {
-    std::string_view v = device_header_value(line, value_at("batch-mode:"));
-    if (device_case_equal(v, "true"))
-      rq->batch_mode = 1;
-    else if (!device_case_equal(v, "false"))
-      return "400 Invalid BATCH-MODE";
-  } else if (is("batch-command:")) {
-    std::string_view v = device_header_value(line, value_at("batch-command:"));
-    if (device_case_equal(v, "AcceptBatch"))
-      rq->batch_command = 1;
-    else if (device_case_equal(v, "DeleteBatch"))
-      rq->batch_command = 2;
-    else
-      return "400 Invalid BATCH-COMMAND";
-  } else if (is("batch_delay:")) {
-    uint64_t d = 0;
-    if (!device_header_decimal(line, value_at("batch_delay:"), &d) || d > UINT32_MAX)
-      return "412 Invalid BATCH_DELAY";
-    rq->batch_delay = uint32_t(d);
-  }
+  *h.host = true;
+  return nullptr;
+}
+
+const char *on_connection(const header_in &h)
+{
+  if (http_header_value_case_equal(h.line, h.at, "close")) *h.close = true;
+  return nullptr;
+}
+
+const char *on_expect(const header_in &h)
+{
+  if (!device_case_equal(h.value(), "100-continue")) return "417 unsupported Expect";
+  h.rq->expect_continue = !h.http10;
+  return nullptr;
+}
+
+const char *on_content_type(const header_in &h)
+{
+  const char *v = h.line + h.at;
+  v += http_header_skipspace(v);
+  if (!mimetype_major_equal(v, "text") || !mimetype_sub_equal(v, "xml")) return "415 unsupported Content-Type";
+  return nullptr;
+}
+
+const char *on_transfer_encoding(const header_in &h)
+{
+  if (!device_case_equal(h.value(), "chunked")) return "505 I do not accept Transfer-Encoding";
+  h.rq->chunked = 1;
+  return nullptr;
+}
+
+const char *on_content_length(const header_in &h)
+{
+  if (!device_header_decimal(h.line, h.at, &h.rq->length)) return "412 invalid Content-Length";
+  h.rq->has_length = 1;
+  return nullptr;
+}
+
+const char *on_soapaction(const header_in &h)
+{
+  return soapaction_parse(h.line, h.at, h.rq) ? nullptr : "412 invalid SOAPAction";
+}
+
+const char *on_batch_mode(const header_in &h)
+{
+  if (device_case_equal(h.value(), "true")) h.rq->batch_mode = 1;
+  else if (!device_case_equal(h.value(), "false")) return "400 Invalid BATCH-MODE";
+  return nullptr;
+}
+
+const char *on_batch_command(const header_in &h)
+{
+  if (device_case_equal(h.value(), "AcceptBatch")) h.rq->batch_command = DEVICE_BATCH_ACCEPT;
+  else if (device_case_equal(h.value(), "DeleteBatch")) h.rq->batch_command = DEVICE_BATCH_DELETE;
+  else return "400 Invalid BATCH-COMMAND";
+  return nullptr;
+}
+
+const char *on_batch_delay(const header_in &h)
+{
+  uint64_t d = 0;
+  if (!device_header_decimal(h.line, h.at, &d) || d > UINT32_MAX) return "412 Invalid BATCH_DELAY";
+  h.rq->batch_delay = uint32_t(d);
+  return nullptr;
+}
+
+struct header_entry {
+  const char *name;  // with its colon, matched without case
+  header_fn fn;
+};
+
+constexpr header_entry kHeaders[] = {
+    {"content-range:", on_content_range},   {"host:", on_host},
+    {"connection:", on_connection},         {"expect:", on_expect},
+    {"content-type:", on_content_type},     {"transfer-encoding:", on_transfer_encoding},
+    {"content-length:", on_content_length}, {"soapaction:", on_soapaction},
+    {"batch-mode:", on_batch_mode},         {"batch-command:", on_batch_command},
+    {"batch_delay:", on_batch_delay},
+};
+
+// One header line; NULL, or the status of the error answer.
+const char *header_check(const char *line, int http10, device_soap_request *rq, bool *close, bool *host)
+{
+  for (const header_entry &e : kHeaders)
+    if (sys_str_case_start(line, e.name)) return e.fn(header_in{line, sys_str_len(e.name), http10, rq, close, host});
   return nullptr;
 }
 
@@ -201,9 +255,9 @@ void serve_request(http_server_conn *conn, const device_request_info *info,
   if (!sys_stralloc_append(&body.sa, "")) return;
   if (rq->batch_command) {
     empty_answer(conn, rq->batch_mode ? "202 Accepted" : "200 OK", keep);
-    if (rq->batch_command == 1 && h->accept_batch)
+    if (rq->batch_command == DEVICE_BATCH_ACCEPT && h->accept_batch)
       h->accept_batch(info, rq->batch_delay, h->user);
-    else if (rq->batch_command == 2 && h->delete_batch)
+    else if (rq->batch_command == DEVICE_BATCH_DELETE && h->delete_batch)
       h->delete_batch(info, h->user);
     return;
   }

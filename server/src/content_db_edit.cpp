@@ -34,7 +34,6 @@ struct objects_guard {
 };
 
 const char *attr(const didl_attributes *a, int name) { return didl_attribute_get(a, didl_name_table[name]); }
-didl_property *property_at(const didl_object *o, uint32_t i) { return static_cast<didl_property *>(o->properties.buf[i]); }
 bool equal(const char *a, const char *b) { return a && b && !std::strcmp(a, b); }
 
 bool uri_element(const char *element)

@@ -9,7 +9,6 @@
 namespace {
 
 using didl::name_of;
-using didl::property_at;
 
 bool has(const didl_attributes *a, int name) { return didl_attribute_index(a, name_of(name)) < a->names.len; }
 

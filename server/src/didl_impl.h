@@ -15,10 +15,6 @@ const char *attribute_find(std::string_view text);
 
 inline const char *name_at(const didl_attributes *a, uint32_t i) { return static_cast<const char *>(a->names.buf[i]); }
 inline const char *value_at(const didl_attributes *a, uint32_t i) { return static_cast<const char *>(a->values.buf[i]); }
-inline didl_property *property_at(const didl_object *o, uint32_t i)
-{
-  return static_cast<didl_property *>(o->properties.buf[i]);
-}
 
 // Appends a property the object then owns; grows the array by little.
 bool property_push(didl_object *object, didl_property *property);

@@ -14,7 +14,6 @@
 namespace {
 
 using didl::name_at;
-using didl::property_at;
 using didl::value_at;
 
 // --- values kept once ---

@@ -15,7 +15,6 @@ namespace {
 
 using didl::name_at;
 using didl::name_of;
-using didl::property_at;
 using didl::value_at;
 
 // What the client form needs beside the object; nullptr stands for the

@@ -139,10 +139,6 @@ struct text_guard {
 
 // --- objects ---
 
-inline didl_property *property_at(const didl_object *o, uint32_t i)
-{
-  return static_cast<didl_property *>(o->properties.buf[i]);
-}
 const char *object_id(const didl_object *o);
 // The text of the first property of that element, or nullptr.
 const char *property_text(const didl_object *o, const char *element);

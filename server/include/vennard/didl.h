@@ -253,5 +253,11 @@ int didl_xml_end(sys_stralloc_rec *out);
 
 #ifdef __cplusplus
 }
+
+/* The i-th property of an object, for the server's C++ code. */
+inline didl_property *property_at(const didl_object *o, uint32_t i)
+{
+  return static_cast<didl_property *>(o->properties.buf[i]);
+}
 #endif
 #endif

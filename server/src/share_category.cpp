@@ -4,6 +4,8 @@
 // follow their children.
 #include "share_impl.h"
 
+#include <tarvo_util/sys_log.h>
+
 #include <tarvo_util/sys_str.h>
 
 #include <algorithm>
@@ -175,84 +177,127 @@ bool same_art(const didl_property *a, const didl_property *b)
   return !std::strcmp(a->text, b->text);
 }
 
-void reflect_one(state *st, const std::string &id)
-{
-  server_rec *s = st->s;
-  const didl_object *o = content_db_get(s, id.c_str());
-  if (!o || !didl_property_first(o, DIDL_NAME(EL_TARVO_REFLECT_CHILD_PROPERTY))) return;
-  bool music = class_derived(o, "object.container.album.musicAlbum");
+// What a container shows of its children: the newest date and, for a
+// music album, the first creator, the distinct artists and genres and the
+// first child's album art.
+struct reflected {
+  bool music = false;
   const didl_property *creator = nullptr, *date = nullptr;
   std::vector<const didl_property *> artists, genres, art;
-  sys_ptralloc_rec children{};
-  content_db_children(s, o, &children);
-  for (uint32_t i = 0; i < children.len; i++) {
-    const auto *c = static_cast<const didl_object *>(children.buf[i]);
-    if (const char *ref = didl_attribute_get(&c->attributes, DIDL_NAME(AT_REF_ID))) c = content_db_get(s, ref);
-    if (!c) continue;
+
+  void take(const didl_object *c)
+  {
     for (uint32_t j = 0; j < c->properties.len; j++) {
       const didl_property *p = property_at(c, j);
       if (p->element == DIDL_NAME(EL_DC_DATE) && (!date || std::strcmp(p->text, date->text) > 0)) date = p;
       if (!music) continue;
       if (p->element == DIDL_NAME(EL_DC_CREATOR) && !creator) creator = p;
-      auto distinct = [p](std::vector<const didl_property *> &v) {
-        if (std::none_of(v.begin(), v.end(), [p](const didl_property *q) { return same_value(p, q); })) v.push_back(p);
-      };
-      if (p->element == DIDL_NAME(EL_UPNP_ARTIST)) distinct(artists);
-      if (p->element == DIDL_NAME(EL_UPNP_GENRE)) distinct(genres);
+      if (p->element == DIDL_NAME(EL_UPNP_ARTIST)) distinct(artists, p);
+      if (p->element == DIDL_NAME(EL_UPNP_GENRE)) distinct(genres, p);
     }
     if (music && art.empty())
       for (uint32_t j = 0; j < c->properties.len; j++)
         if (property_at(c, j)->element == DIDL_NAME(EL_UPNP_ALBUM_ART_URI)) art.push_back(property_at(c, j));
   }
-  sys_ptralloc_free(&children);
 
-  std::vector<const didl_property *> wanted;
-  if (music && creator) wanted.push_back(creator);
-  if (music) wanted.insert(wanted.end(), artists.begin(), artists.end());
-  if (music) wanted.insert(wanted.end(), genres.begin(), genres.end());
-  if (date) wanted.push_back(date);
-  if (music) wanted.insert(wanted.end(), art.begin(), art.end());
+  static void distinct(std::vector<const didl_property *> &v, const didl_property *p)
+  {
+    if (std::none_of(v.begin(), v.end(), [p](const didl_property *q) { return same_value(p, q); })) v.push_back(p);
+  }
 
-  auto followed = [music](const char *el) {
+  // In the order the container carries them.
+  std::vector<const didl_property *> wanted() const
+  {
+    std::vector<const didl_property *> w;
+    if (music && creator) w.push_back(creator);
+    if (music) w.insert(w.end(), artists.begin(), artists.end());
+    if (music) w.insert(w.end(), genres.begin(), genres.end());
+    if (date) w.push_back(date);
+    if (music) w.insert(w.end(), art.begin(), art.end());
+    return w;
+  }
+
+  bool followed(const char *el) const
+  {
     return el == DIDL_NAME(EL_DC_DATE) ||
            (music && (el == DIDL_NAME(EL_DC_CREATOR) || el == DIDL_NAME(EL_UPNP_ARTIST) ||
                       el == DIDL_NAME(EL_UPNP_GENRE) || el == DIDL_NAME(EL_UPNP_ALBUM_ART_URI)));
-  };
-  std::vector<const didl_property *> present;
-  for (uint32_t i = 0; i < o->properties.len; i++)
-    if (followed(property_at(o, i)->element)) present.push_back(property_at(o, i));
-  // Nothing to do when the container shows what its children give: an
-  // update would count it changed and bring it back here.
-  bool same = present.size() == wanted.size();
-  for (size_t i = 0; same && i < present.size(); i++)
-    same = present[i]->element == wanted[i]->element &&
-           (present[i]->element == DIDL_NAME(EL_UPNP_ALBUM_ART_URI) ? same_art(present[i], wanted[i])
-                                                                    : didl_property_equal(present[i], wanted[i]));
-  if (same) return;
+  }
+};
 
+// The values of the container's children (a reference counts as its target).
+reflected children_values(server_rec *s, const didl_object *o)
+{
+  reflected r;
+  r.music = class_derived(o, "object.container.album.musicAlbum");
+  sys_ptralloc_rec children{};
+  content_db_children(s, o, &children);
+  for (uint32_t i = 0; i < children.len; i++) {
+    const auto *c = static_cast<const didl_object *>(children.buf[i]);
+    if (const char *ref = didl_attribute_get(&c->attributes, DIDL_NAME(AT_REF_ID))) c = content_db_get(s, ref);
+    if (c) r.take(c);
+  }
+  sys_ptralloc_free(&children);
+  return r;
+}
+
+bool shows_already(const std::vector<const didl_property *> &present, const std::vector<const didl_property *> &wanted)
+{
+  if (present.size() != wanted.size()) return false;
+  for (size_t i = 0; i < present.size(); i++)
+    if (present[i]->element != wanted[i]->element ||
+        !(present[i]->element == DIDL_NAME(EL_UPNP_ALBUM_ART_URI) ? same_art(present[i], wanted[i])
+                                                                  : didl_property_equal(present[i], wanted[i])))
+      return false;
+  return true;
+}
+
+// The edit pairs that replace present with wanted; false on exhaustion.
+bool replacement(const std::vector<const didl_property *> &present, const std::vector<const didl_property *> &wanted,
+                 std::vector<std::pair<std::string, std::string>> *pairs)
+{
   object_guard fresh(static_cast<didl_object *>(sys_alloc_zero(sizeof(didl_object))));
-  if (!fresh.o) return;
-  std::vector<std::pair<std::string, std::string>> pairs;
+  if (!fresh.o) return false;
   std::string piece;
   for (const didl_property *p : present) {
-    if (!property_piece(p, &piece)) return;
-    pairs.emplace_back(piece, std::string());
+    if (!property_piece(p, &piece)) return false;
+    pairs->emplace_back(piece, std::string());
   }
   for (const didl_property *p : wanted) {
     if (p->element == DIDL_NAME(EL_UPNP_ALBUM_ART_URI)) {
-      if (!uri_copy(fresh.o, p)) return;
-    } else {
-      didl_property *copy = nullptr;
-      if (!didl_property_clone(p, &copy)) return;
-      if (!sys_ptralloc_append(&fresh.o->properties, copy)) {
-        didl_property_free(copy);
-        return;
-      }
+      if (!uri_copy(fresh.o, p)) return false;
+      continue;
+    }
+    didl_property *copy = nullptr;
+    if (!didl_property_clone(p, &copy)) return false;
+    if (!sys_ptralloc_append(&fresh.o->properties, copy)) {
+      didl_property_free(copy);
+      return false;
     }
   }
   for (uint32_t i = 0; i < fresh.o->properties.len; i++) {
-    if (!property_piece(property_at(fresh.o, i), &piece)) return;
-    pairs.emplace_back(std::string(), piece);
+    if (!property_piece(property_at(fresh.o, i), &piece)) return false;
+    pairs->emplace_back(std::string(), piece);
+  }
+  return true;
+}
+
+void reflect_one(state *st, const std::string &id)
+{
+  server_rec *s = st->s;
+  const didl_object *o = content_db_get(s, id.c_str());
+  if (!o || !didl_property_first(o, DIDL_NAME(EL_TARVO_REFLECT_CHILD_PROPERTY))) return;
+  reflected r = children_values(s, o);
+  std::vector<const didl_property *> wanted = r.wanted(), present;
+  for (uint32_t i = 0; i < o->properties.len; i++)
+    if (r.followed(property_at(o, i)->element)) present.push_back(property_at(o, i));
+  // Nothing to do when the container shows what its children give: an
+  // update would count it changed and bring it back here.
+  if (shows_already(present, wanted)) return;
+  std::vector<std::pair<std::string, std::string>> pairs;
+  if (!replacement(present, wanted, &pairs)) {
+    sys_log_print(SYS_LOG_WARNING, "container %s: its children's properties could not be taken over", id.c_str());
+    return;
   }
   pieces_update(s, id, pairs);
 }

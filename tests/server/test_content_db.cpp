@@ -20,7 +20,19 @@ struct db : ::testing::Test {
   server srv;
   server_rec *s = &srv.s;
 
-  void SetUp() override { start(); }
+  bool locked = false;
+
+  // The calls run under the content-database lock, as they do in the
+  // server: the save thread reads the counters they change.
+  void SetUp() override
+  {
+    start();
+    locked = content_db_lock(s) != 0;
+  }
+  void TearDown() override
+  {
+    if (locked) content_db_unlock(s);
+  }
   virtual void start() { ASSERT_TRUE(srv.start()); }
 
   // CreateObject of body under container; the new id, or the error code

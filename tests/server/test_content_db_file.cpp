@@ -124,6 +124,18 @@ TEST_F(file, FileOrderIsCheckedAndRestored)
   EXPECT_NE(saved.find("tarvo:children=\"20,5,S,12,99\""), std::string::npos);
 }
 
+// The content-database lock for a test's edits, which the save thread
+// must not see half done.
+struct held {
+  server_rec *s;
+  bool ok;
+  explicit held(server_rec *srv) : s(srv), ok(content_db_lock(srv) != 0) {}
+  ~held()
+  {
+    if (ok) content_db_unlock(s);
+  }
+};
+
 TEST_F(file, ADestroyEndsOnListsThatLoop)
 {
   auto box = [](const std::string &id, const std::string &parent, const std::string &children) {
@@ -133,6 +145,7 @@ TEST_F(file, ADestroyEndsOnListsThatLoop)
   srv.data.put("data.xml", kHead + root("tarvo:containerUpdateID=\"1\"", "5,7") + box("5", "0", "5,6,0") +
                                box("6", "5", "5") + item("7", "0") + "</DIDL-Lite>\r\n");
   ASSERT_TRUE(srv.start());
+  held lock(s);
   EXPECT_EQ(content_db_destroy(s, "5"), 0u);
   EXPECT_EQ(ids(), "0,7");
 }
@@ -170,13 +183,17 @@ TEST_F(file, ListsSurviveASaveAndALoad)
 {
   ASSERT_TRUE(srv.start());
   char *a = nullptr, *b = nullptr, *r = nullptr;
-  ASSERT_EQ(content_db_create_container(s, "Container:UserFiles", "a & b", "object.container", &a, nullptr), 0u);
-  ASSERT_EQ(content_db_create(s, a, didl_test::doc(item("", a, "", "")).c_str(), 1, &b, nullptr), 712u);
-  std::string one = "<item id=\"\" parentID=\"" + std::string(a) +
-                    "\" restricted=\"0\"><dc:title>x</dc:title><upnp:class>object.item</upnp:class></item>";
-  ASSERT_EQ(content_db_create(s, a, didl_test::doc(one).c_str(), 1, &b, nullptr), 0u);
-  ASSERT_EQ(content_db_reference(s, "Container:AllMusic", b, &r), 0u);
-  uint32_t id = content_db_system_update_id(s);
+  uint32_t id = 0;
+  {
+    held lock(s);
+    ASSERT_EQ(content_db_create_container(s, "Container:UserFiles", "a & b", "object.container", &a, nullptr), 0u);
+    ASSERT_EQ(content_db_create(s, a, didl_test::doc(item("", a, "", "")).c_str(), 1, &b, nullptr), 712u);
+    std::string one = "<item id=\"\" parentID=\"" + std::string(a) +
+                      "\" restricted=\"0\"><dc:title>x</dc:title><upnp:class>object.item</upnp:class></item>";
+    ASSERT_EQ(content_db_create(s, a, didl_test::doc(one).c_str(), 1, &b, nullptr), 0u);
+    ASSERT_EQ(content_db_reference(s, "Container:AllMusic", b, &r), 0u);
+    id = content_db_system_update_id(s);
+  }
   srv.stop();
   std::string saved = srv.data.get("data.xml");
   EXPECT_NE(saved.find("tarvo:referenced=\"" + take(r) + "\""), std::string::npos) << saved;

@@ -269,27 +269,6 @@ void sys_socket_close_drained(int sock)
 int sys_socket_ndelay_on(int sock) { return ndelay(sock, true); }
 int sys_socket_nodelay_on(int sock) { return set_int_opt(sock, IPPROTO_TCP, TCP_NODELAY, 1); }
 
-int sys_wakefd_open(int *fd)
-{
-  int e = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (e < 0) return 0;
-  *fd = e;
-  return 1;
-}
-
-void sys_wakefd_signal(int fd)
-{
-  uint64_t one = 1;
-  // The counter is never read, so it only fails when it is full: readable
-  // already.
-  if (fd >= 0 && ::write(fd, &one, sizeof one) < 0) return;
-}
-
-void sys_wakefd_clear(int fd)
-{
-  uint64_t n;
-  if (fd >= 0 && ::read(fd, &n, sizeof n) < 0) return;
-}
 int sys_socket_ndelay_off(int sock) { return ndelay(sock, false); }
 
 int sys_socket_would_block(void)
@@ -308,6 +287,28 @@ void sys_socket_tryreservein(int sock, uint32_t size)
 }
 
 int sys_socket_cork(int sock, int on) { return set_int_opt(sock, IPPROTO_TCP, TCP_CORK, on ? 1 : 0); }
+
+int sys_wakefd_open(int *fd)
+{
+  int e = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (e < 0) return 0;
+  *fd = e;
+  return 1;
+}
+
+void sys_wakefd_signal(int fd)
+{
+  uint64_t one = 1;
+  // It only fails when the counter is full, which is readable already: the
+  // wake is not lost.
+  if (fd >= 0 && ::write(fd, &one, sizeof one) < 0) return;
+}
+
+void sys_wakefd_clear(int fd)
+{
+  uint64_t n;
+  if (fd >= 0 && ::read(fd, &n, sizeof n) < 0) return;
+}
 
 int sys_socket_bcast_on(int sock) { return set_int_opt(sock, SOL_SOCKET, SO_BROADCAST, 1); }
 

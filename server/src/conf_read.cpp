@@ -280,23 +280,6 @@ int conf_folder_list(const char *data_home, const char *key, sys_str_list *names
   return 1;
 }
 
-int file_read_all(const char *path, sys_stralloc_rec *sa)
-{
-  fd_guard f;
-  if (!utf8file_open_read(&f.fd, path)) return 0;
-  sys_file_stat_rec st;
-  if (!sys_file_fstat(f.fd, &st) || st.size > CONF_FILE_READ_MAX) return 0;
-  if (!sys_stralloc_readyplus(sa, uint32_t(st.size))) return 0;
-  for (;;) {
-    if (!sys_stralloc_readyplus(sa, CONF_FILE_BUFFER)) return 0;
-    uint32_t got = 0;
-    if (!sys_file_read(f.fd, sa->buf + sa->len, CONF_FILE_BUFFER, &got)) return 0;
-    if (!got) return 1;
-    if (sa->len + got > CONF_FILE_READ_MAX) return 0;
-    sa->len += got;
-  }
-}
-
 int conf_description_read(const char *data_home, sys_stralloc_rec *sa)
 {
   path_guard p;

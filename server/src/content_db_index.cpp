@@ -535,9 +535,4 @@ int content_db_reflect_take(server_rec *s, sys_str_list *ids)
   return 1;
 }
 
-const char *path_dot_suffix(const char *path)
-{
-  return path + utf8file_dot_suffix_at(path, sys_str_len(path));
-}
-
 }  // extern "C"

@@ -23,14 +23,6 @@ bool digits_u32(const char *s, uint32_t *n, uint32_t *used)
   return i > 0;
 }
 
-// A parameter that must be a number above 0.
-bool positive_param(const char *mime, const char *name, uint32_t *n)
-{
-  const char *v = mime_param_find(mime, name);
-  uint32_t used;
-  return v && digits_u32(v, n, &used) && *n > 0;
-}
-
 uint64_t l16_offset(uint32_t bitrate, uint32_t ms)
 {
   return uint64_t(bitrate) * ms / 1000;
@@ -39,20 +31,6 @@ uint64_t l16_offset(uint32_t bitrate, uint32_t ms)
 }  // namespace
 
 extern "C" {
-
-const char *mime_param_find(const char *mime, const char *name)
-{
-  if (!mime || !name || !*name) return nullptr;
-  uint32_t n = sys_str_len(name);
-  for (const char *p = mime; *p; p++)
-    if (sys_str_case_startn(p, n, name) && p[n] == '=') return p + n + 1;
-  return nullptr;
-}
-
-int mime_l16_params(const char *mime, uint32_t *rate, uint32_t *channels)
-{
-  return positive_param(mime, "rate", rate) && positive_param(mime, "channels", channels);
-}
 
 int media_duration_parse(const char *text, uint32_t *ms)
 {

@@ -81,9 +81,37 @@ bool first_line(sys_filebuffer_rec *fb, text_build &line)
   }
 }
 
+// A parameter that must be a decimal number above 0 that fits 32 bits.
+bool positive_param(const char *mime, const char *name, uint32_t *n)
+{
+  const char *v = mime_param_find(mime, name);
+  if (!v || v[0] < '0' || v[0] > '9') return false;
+  uint64_t x = 0;
+  for (; *v >= '0' && *v <= '9'; v++) {
+    x = x * 10 + uint64_t(*v - '0');
+    if (x > UINT32_MAX) return false;
+  }
+  *n = uint32_t(x);
+  return x > 0;
+}
+
 }  // namespace
 
 extern "C" {
+
+const char *mime_param_find(const char *mime, const char *name)
+{
+  if (!mime || !name || !*name) return nullptr;
+  uint32_t n = sys_str_len(name);
+  for (const char *p = mime; *p; p++)
+    if (sys_str_case_startn(p, n, name) && p[n] == '=') return p + n + 1;
+  return nullptr;
+}
+
+int mime_l16_params(const char *mime, uint32_t *rate, uint32_t *channels)
+{
+  return positive_param(mime, "rate", rate) && positive_param(mime, "channels", channels);
+}
 
 const char *mimetype_from_path_static(const char *path)
 {

@@ -1,6 +1,7 @@
 // Files and folders by UTF-8 path: the bytes go to the kernel unchanged.
 #include <tarvo_util/sys_str.h>
 #include <tarvo_util/utf8file.h>
+#include <tarvo_util/util_limits.h>
 
 #include "sys_file_path.h"
 
@@ -42,6 +43,35 @@ uint32_t utf8file_dot_suffix_at(const char *path, uint32_t length)
     if (path[i - 1] == '.') return i - 1;
   }
   return length;
+}
+
+const char *path_dot_suffix(const char *path)
+{
+  return path + utf8file_dot_suffix_at(path, sys_str_len(path));
+}
+
+int file_read_all_max(const char *path, sys_stralloc_rec *sa, uint64_t max)
+{
+  int fd;
+  if (!utf8file_open_read(&fd, path)) return 0;
+  sys_file_stat_rec st;
+  bool ok = sys_file_fstat(fd, &st) && st.size <= max && sys_stralloc_readyplus(sa, uint32_t(st.size));
+  while (ok) {
+    uint32_t got = 0;
+    ok = sys_stralloc_readyplus(sa, FILE_READ_ALL_BUFFER) &&
+         sys_file_read(fd, sa->buf + sa->len, FILE_READ_ALL_BUFFER, &got);
+    if (!ok || !got) break;
+    // The file may have grown since fstat.
+    ok = sa->len + uint64_t(got) <= max;
+    if (ok) sa->len += got;
+  }
+  sys_file_close(fd);
+  return ok;
+}
+
+int file_read_all(const char *path, sys_stralloc_rec *sa)
+{
+  return file_read_all_max(path, sa, FILE_READ_ALL_MAX);
 }
 
 }  // extern "C"

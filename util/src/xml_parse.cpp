@@ -111,6 +111,12 @@ void XMLCALL on_text(void *user, const XML_Char *s, int len)
   rec->text(s, uint32_t(len), rec->user);
 }
 
+void XMLCALL on_default(void *user, const XML_Char *s, int len)
+{
+  xml_parse_rec *rec = rec_of(user);
+  rec->default_text(s, uint32_t(len), rec->user);
+}
+
 int create(xml_parse_rec *rec, void *user, bool ns)
 {
   *rec = xml_parse_rec{};
@@ -158,6 +164,12 @@ void xml_parse_set_text_handler(xml_parse_rec *rec, xml_parse_text_handler fn)
 {
   rec->text = fn;
   XML_SetCharacterDataHandler(parser_of(rec), fn ? on_text : nullptr);
+}
+
+void xml_parse_set_default_handler(xml_parse_rec *rec, xml_parse_text_handler fn)
+{
+  rec->default_text = fn;
+  XML_SetDefaultHandler(parser_of(rec), fn ? on_default : nullptr);
 }
 
 int xml_parse_feed(xml_parse_rec *rec, const char *data, uint32_t len, int is_final)

@@ -13,6 +13,7 @@
 #include <stdint.h>
 #include <tarvo_util/sys_alloc.h>
 #include <tarvo_util/sys_str.h>
+#include <tarvo_util/utf8file.h> /* file_read_all */
 
 #ifdef __cplusplus
 extern "C" {
@@ -95,8 +96,6 @@ int conf_folder_list(const char *data_home, const char *key, sys_str_list *names
 int conf_udn_read(const char *data_home, char *buf);
 /* The MIME type of a file from the filetype record of its extension. */
 int conf_mimetype(const char *data_home, const char *path, char **type);
-/* The whole file, appended to sa. */
-int file_read_all(const char *path, sys_stralloc_rec *sa);
 /* upnp_root/description/av_msd.xml, appended to sa. */
 int conf_description_read(const char *data_home, sys_stralloc_rec *sa);
 /* The local host name (from the native charset), a blank and the

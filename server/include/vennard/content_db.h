@@ -20,6 +20,7 @@
 #include <tarvo_util/sys_alloc.h>
 #include <tarvo_util/sys_str.h>
 #include <tarvo_util/sys_thread.h>
+#include <tarvo_util/utf8file.h> /* path_dot_suffix */
 #include <vennard/didl.h>
 
 #ifdef __cplusplus
@@ -239,9 +240,6 @@ int content_db_save(struct server_rec *s);
 int container_text_begin(sys_stralloc_rec *text, const char *element, const char *parent_id);
 /* Appends "</" element ">\r\n" and the document's end tag. */
 int xml_end_tag_append(sys_stralloc_rec *text, const char *element);
-/* The suffix of the path's last component from its last "."; "" when it
- * has none. */
-const char *path_dot_suffix(const char *path);
 
 #ifdef __cplusplus
 }

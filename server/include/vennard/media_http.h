@@ -5,6 +5,7 @@
 #define VENNARD_MEDIA_HTTP_H
 
 #include <stdint.h>
+#include <tarvo_util/dlna.h> /* mime_param_find, mime_l16_params */
 #include <tarvo_util/http_server.h>
 #include <tarvo_util/sys_alloc.h>
 #include <tarvo_util/sys_str.h>
@@ -87,13 +88,6 @@ void media_http_serve(struct server_rec *s, http_server_conn *conn);
 
 /* --- values of a resource --- */
 
-/* The value of the MIME parameter name: the text after the first place
- * where name (any case) is directly followed by "="; NULL when there is
- * none. */
-const char *mime_param_find(const char *mime, const char *name);
-/* rate and channels of an audio/L16 MIME type; 1 only when both are there
- * and are decimal numbers above 0. */
-int mime_l16_params(const char *mime, uint32_t *rate, uint32_t *channels);
 /* A res@duration value h:mm:ss[.fff] in milliseconds; 0 when it does not
  * read as one or does not fit 32 bits. */
 int media_duration_parse(const char *text, uint32_t *ms);

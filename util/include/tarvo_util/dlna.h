@@ -55,6 +55,13 @@ const char *mimetype_from_path_static(const char *path);
 int mimetype_from_path(const char *folder, const char *path, char **type);
 int mimetype_major_equal(const char *type, const char *major);
 int mimetype_sub_equal(const char *type, const char *sub);
+/* The value of the MIME parameter name: the text after the first place
+ * where name (any case) is directly followed by "="; NULL when there is
+ * none. */
+const char *mime_param_find(const char *mime, const char *name);
+/* rate and channels of an audio/L16 MIME type; 1 only when both are there
+ * and are decimal numbers above 0. */
+int mime_l16_params(const char *mime, uint32_t *rate, uint32_t *channels);
 
 /* sec[.frac] and h:mm:ss[.frac] in milliseconds; the characters consumed,
  * 0 when malformed. */

@@ -31,6 +31,15 @@ int utf8file_is_absolute_path(const char *path);
  * last "." of its last component, or length when that component has none.
  * The suffix decides a file's type everywhere in the system. */
 uint32_t utf8file_dot_suffix_at(const char *path, uint32_t length);
+/* The suffix of the path's last component from its last "."; "" when it
+ * has none. */
+const char *path_dot_suffix(const char *path);
+
+/* Appends the whole file to sa, FILE_READ_ALL_BUFFER bytes per read; 0 for
+ * a file of more than max bytes (FILE_READ_ALL_MAX for file_read_all).  On
+ * failure sa may hold part of the file. */
+int file_read_all(const char *path, sys_stralloc_rec *sa);
+int file_read_all_max(const char *path, sys_stralloc_rec *sa, uint64_t max);
 
 #ifdef __cplusplus
 }

@@ -16,6 +16,8 @@
 #define SYS_FILE_SEND_BLOCK 8192u      /* bytes read and sent per step by sys_file_send */
 #define SYS_FILEBUFFER_CHUNK 8192u     /* least size of a direct write that bypasses a buffer */
 #define SYS_FILE_COPY_BLOCK 65536u     /* block of the copy behind a rename across file systems */
+#define FILE_READ_ALL_BUFFER 8192u     /* bytes per read of file_read_all */
+#define FILE_READ_ALL_MAX 0x40000000u  /* largest file read whole into memory */
 #define SYS_LOG_LEVEL_MAX 8
 #define SYS_LOG_BUFFER 256u            /* the log's output buffer */
 #define SYS_LOG_TEXT_MAX 8191u         /* characters of one formatted log text */

@@ -59,6 +59,9 @@ typedef struct {
   xml_parse_text_handler text;
   void *user;
   void *parser;
+  /* The markup no other handler takes, as read (declaration, comments,
+   * blanks outside the root; CDATA markers when no CDATA handler is set). */
+  xml_parse_text_handler default_text;
 } xml_parse_rec;
 
 /* With namespace processing (names arrive as URI|local); 1/0. */
@@ -71,6 +74,8 @@ void xml_parse_set_namespace_handler(xml_parse_rec *rec, xml_parse_namespace_sta
 void xml_parse_set_cdata_handler(xml_parse_rec *rec, xml_parse_cdata_start_handler start,
                                  xml_parse_cdata_end_handler end);
 void xml_parse_set_text_handler(xml_parse_rec *rec, xml_parse_text_handler fn);
+/* References to entities stay unexpanded and reach this handler as read. */
+void xml_parse_set_default_handler(xml_parse_rec *rec, xml_parse_text_handler fn);
 /* One chunk; is_final 1 on the last.  1 parsed, 0 error (a tag that could
  * not be handed to the handlers for want of memory is one). */
 int xml_parse_feed(xml_parse_rec *rec, const char *data, uint32_t len, int is_final);

@@ -23,7 +23,7 @@ extern "C" {
  *
  * 1, or 0 (playlist missing, not a regular file, its path without a
  * folder, memory exhausted) with nothing handed out. */
-int corda_m3u_parse(const char *path, const char *prefix, sys_str_list *paths, sys_str_list *names);
+__attribute__((visibility("default"))) int corda_m3u_parse(const char *path, const char *prefix, sys_str_list *paths, sys_str_list *names);
 
 #ifdef __cplusplus
 }

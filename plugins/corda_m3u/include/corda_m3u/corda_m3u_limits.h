@@ -8,4 +8,7 @@
 #define CORDA_M3U_PATH_MAX 4096u      /* bytes of an entry's full path with its NUL; longer entries name no file */
 #define CORDA_M3U_ENTRIES_MAX 16384u  /* entries read, kept or not; the rest of a longer playlist is ignored */
 
+/* --- serving --- */
+#define CORDA_M3U_BODY_RESERVE 1024u  /* first reservation of a served playlist */
+
 #endif

@@ -42,15 +42,14 @@ void on_start(const xml_name_rec *name, const xml_name_rec *const *attr_names, c
 void on_end(const xml_name_rec *name, void *user)
 {
   msf_rewrite_rec *f = frame(user);
-  uint32_t depth = f->depth--;
-  if (f->state > 0 && uint32_t(f->state) == depth) {
+  if (f->state > 0 && uint32_t(f->state) == f->depth) {
     f->state = 0;
-    return;
-  }
-  if (!copying(f)) return;
-  if ((f->hooks->before_end && !f->hooks->before_end(f, name->local)) || !sys_stralloc_cats(&f->out, "</") ||
-      !sys_stralloc_cats(&f->out, name->local) || !sys_stralloc_cats(&f->out, ">"))
+  } else if (copying(f) &&
+             ((f->hooks->before_end && !f->hooks->before_end(f, name->local)) || !sys_stralloc_cats(&f->out, "</") ||
+              !sys_stralloc_cats(&f->out, name->local) || !sys_stralloc_cats(&f->out, ">"))) {
     fail(f);
+  }
+  f->depth--;
 }
 
 void on_text(const char *data, uint32_t len, void *user)

@@ -81,28 +81,32 @@ const char *after_scan(const msf_request_rec *r, int variant, const scan_notes &
 
 extern "C" {
 
-int msf_request_read(msf_request_rec *r, const plugin_http_get_request *request, int variant)
+const char *msf_request_check(msf_request_rec *r, const plugin_http_get_request *request, int variant)
 {
   const http_request_startline_rec *start = request->startline;
   r->head = start->method && !std::strcmp(start->method, "HEAD");
   r->http11 = !start->version || std::strcmp(start->version, "HTTP/1.0") != 0;
   r->play_speed_seen = 0;
   r->req = http_server_request_rec{};
-  sys_socketbuffer_init(&r->out, request->socket, r->out_buf, sizeof r->out_buf, MSF_OUT_TIMEOUT_MS);
   scan_notes n;
   for (char *const *h = request->headers; h && *h && !n.error; h++) {
     n.error = refusal(*h);
     if (!n.error) note_line(r, *h, variant, &n);
   }
   if (!n.error) n.error = after_scan(r, variant, n);
-  if (n.error) {
-    msf_request_fail(r, n.error);
-    // A client that keeps sending refused requests is slowed down.
-    sys_thread_sleep(MSF_READER_FAIL_PAUSE_MS);
-    return 0;
-  }
-  r->req.keep_alive = r->http11 && !n.close;
-  return 1;
+  r->req.keep_alive = !n.error && r->http11 && !n.close;
+  return n.error;
+}
+
+int msf_request_read(msf_request_rec *r, const plugin_http_get_request *request, int variant)
+{
+  sys_socketbuffer_init(&r->out, request->socket, r->out_buf, sizeof r->out_buf, MSF_OUT_TIMEOUT_MS);
+  const char *refused = msf_request_check(r, request, variant);
+  if (!refused) return 1;
+  msf_request_fail(r, refused);
+  // A client that keeps sending refused requests is slowed down.
+  sys_thread_sleep(MSF_READER_FAIL_PAUSE_MS);
+  return 0;
 }
 
 int msf_request_fail(msf_request_rec *r, const char *status)

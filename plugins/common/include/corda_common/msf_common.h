@@ -86,6 +86,10 @@ typedef struct {
   sys_socketbuffer_rec out;   /* on the request's socket */
 } msf_request_rec;
 
+/* The scan behind msf_request_read, without I/O: fills r from the request
+ * and gives the status line of its refusal, or NULL when it may be
+ * served. */
+const char *msf_request_check(msf_request_rec *r, const plugin_http_get_request *request, int variant);
 /* Reads what the answer depends on from the request.  1 when it may be
  * served; 0 after an error answer and a pause of
  * MSF_READER_FAIL_PAUSE_MS. */

@@ -1,4 +1,4 @@
-// links: corda_m3u tarvo_util
+// links: corda_m3u corda_common tarvo_util
 // The M3U reader on arbitrary playlist text, in a folder holding a few
 // files: every kept entry is an absolute path that names a regular file,
 // and paths and names pair up.  Then the plug-in serves the playlist and

@@ -44,7 +44,8 @@ std::string base_url(const plugin_http_get_request *q)
   url.append(ip, sys_ip4_fmt(ip, q->addresses.local_ip));
   url += ':';
   url.append(port, sys_str_fmt_uint32(port, q->addresses.local_port));
-  return url + q->startline->uri.path;
+  const char *path = q->startline->uri.path;
+  return url + (path ? path : "");
 }
 
 int serve_playlist(msf_request_rec &r, const plugin_http_get_request *q)
@@ -77,8 +78,7 @@ int serve_playlist(msf_request_rec &r, const plugin_http_get_request *q)
 // The kept entry whose name is the request path from its last "/" on.
 const char *entry_path(const plugin_http_get_request *q, const list_owner &paths, const list_owner &names)
 {
-  const char *path = q->startline->uri.path;
-  const char *name = std::strrchr(path, '/');
+  const char *name = std::strrchr(q->startline->uri.path, '/');
   for (uint32_t i = 0; names.l[i]; i++)
     if (!std::strcmp(names.l[i], name)) return media_entry(name) ? paths.l[i] : nullptr;
   return nullptr;

@@ -23,21 +23,6 @@ HRESULT CBaseFilter::NonDelegatingQueryInterface(REFIID riid, void **ppv)
   return CUnknown::NonDelegatingQueryInterface(riid, ppv);
 }
 
-ULONG CBaseFilter::NonDelegatingRelease()
-{
-  LONG n = --m_cRef;
-  if (n != 0) return ULONG(n);
-  if (m_State != State_Stopped) {
-    // Stopping may take and give back references of its own.
-    m_cRef = 1;
-    Stop();
-    if (--m_cRef != 0) return ULONG(LONG(m_cRef));
-  }
-  m_cRef = 1;
-  delete this;
-  return 0;
-}
-
 HRESULT CBaseFilter::GetClassID(CLSID *clsid)
 {
   if (!clsid) return E_POINTER;

@@ -371,6 +371,9 @@ HRESULT CTransformFilter::Receive(IMediaSample *sample)
 {
   IMediaSample *out = nullptr;
   HRESULT hr = InitializeOutputSample(sample, &out);
+  // Downstream has stopped and given up its buffers: a state, not an error
+  // for upstream to report.
+  if (hr == VFW_E_NOT_COMMITTED) return VFW_E_WRONG_STATE;
   if (FAILED(hr)) return hr;
   hr = Transform(sample, out);
   if (hr == S_OK) {

@@ -16,9 +16,6 @@ class CBaseFilter : public CUnknown, public IBaseFilter {
   ~CBaseFilter() override;
   DECLARE_IUNKNOWN
   HRESULT NonDelegatingQueryInterface(REFIID riid, void **ppv) override;
-  /* The final release of a filter that still streams stops it first, so
-   * that no streaming thread outlives the filter. */
-  ULONG NonDelegatingRelease() override;
 
   HRESULT GetClassID(CLSID *clsid) override;
   HRESULT Stop() override;

@@ -171,7 +171,7 @@ class SourceFilter final : public CBaseFilter {
       return;
     }
     m_reader->NonDelegatingAddRef();
-    HRESULT hr = m_pull.Connect(reinterpret_cast<IUnknown *>(static_cast<PNDUNKNOWN>(m_reader)), nullptr, TRUE);
+    HRESULT hr = m_pull.Connect(m_reader->InnerUnknown(), nullptr, TRUE);
     if (FAILED(hr)) *phr = hr;
   }
   ~SourceFilter() override

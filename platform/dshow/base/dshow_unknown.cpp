@@ -82,17 +82,14 @@ LONG CBaseObject::ObjectsActive()
 }
 
 CUnknown::CUnknown(const char *name, LPUNKNOWN outer, HRESULT *)
-  : CBaseObject(name),
-    // INonDelegatingUnknown has IUnknown's layout, so an object of its own
-    // is its own owner.
-    m_pUnknown(outer ? outer : reinterpret_cast<LPUNKNOWN>(static_cast<PNDUNKNOWN>(this)))
+  : CBaseObject(name), m_inner(this), m_pUnknown(outer ? outer : &m_inner)
 {
 }
 
 HRESULT CUnknown::NonDelegatingQueryInterface(REFIID riid, void **ppv)
 {
   if (!ppv) return E_POINTER;
-  if (riid == IID_IUnknown) return GetInterface(reinterpret_cast<LPUNKNOWN>(static_cast<PNDUNKNOWN>(this)), ppv);
+  if (riid == IID_IUnknown) return GetInterface(&m_inner, ppv);
   *ppv = nullptr;
   return E_NOINTERFACE;
 }

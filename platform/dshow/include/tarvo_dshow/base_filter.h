@@ -119,7 +119,7 @@ class CBasePin : public CUnknown, public IPin {
   IPin *m_Connected = nullptr;
   PIN_DIRECTION m_dir;
   CCritSec *m_pLock;
-  bool m_bRunTimeError = false;
+  std::atomic<bool> m_bRunTimeError{false};
   bool m_bCanReconnectWhenActive = false;
   bool m_bTryMyTypesFirst = false;
   CBaseFilter *m_pFilter;

@@ -130,7 +130,7 @@ class CTransformFilter : public CBaseFilter {
   friend class CTransformOutputPin;
 
   bool m_bEOSDelivered = false;
-  bool m_bSampleSkipped = false;
+  std::atomic<bool> m_bSampleSkipped{false};
   CCritSec m_csFilter;
   CCritSec m_csReceive;
   CTransformInputPin *m_pInput = nullptr;

@@ -45,11 +45,25 @@ class CUnknown : public INonDelegatingUnknown, public CBaseObject {
   ULONG NonDelegatingAddRef() override;
   ULONG NonDelegatingRelease() override;
   LPUNKNOWN GetOwner() const { return m_pUnknown; }
+  /* The non-delegating unknown as an IUnknown: what an aggregating object
+   * holds, and the owner of an object of its own. */
+  IUnknown *InnerUnknown() { return &m_inner; }
 
  protected:
   std::atomic<LONG> m_cRef{0};
 
  private:
+  class Inner final : public IUnknown {
+   public:
+    explicit Inner(CUnknown *o) : m_o(o) {}
+    HRESULT QueryInterface(REFIID riid, void **ppv) override { return m_o->NonDelegatingQueryInterface(riid, ppv); }
+    ULONG AddRef() override { return m_o->NonDelegatingAddRef(); }
+    ULONG Release() override { return m_o->NonDelegatingRelease(); }
+
+   private:
+    CUnknown *m_o;
+  };
+  Inner m_inner;
   LPUNKNOWN const m_pUnknown;
 };
 

@@ -17,19 +17,11 @@ class SinkPin final : public CRenderedInputPin {
 
   HRESULT CheckMediaType(const CMediaType *pmt) override
   {
-    bool ours = pmt->majortype == MEDIATYPE_Stream &&
-                (pmt->subtype == MEDIASUBTYPE_TestC || pmt->subtype == MEDIASUBTYPE_TestD);
-    return ours ? S_OK : S_FALSE;
+    return test_stream_type(pmt, {MEDIASUBTYPE_TestC, MEDIASUBTYPE_TestD}) ? S_OK : S_FALSE;
   }
   HRESULT GetMediaType(int position, CMediaType *pmt) override
   {
-    if (position < 0) return E_INVALIDARG;
-    if (position > 1) return VFW_S_NO_MORE_ITEMS;
-    pmt->InitMediaType();
-    pmt->SetType(&MEDIATYPE_Stream);
-    pmt->SetSubtype(position == 0 ? &MEDIASUBTYPE_TestD : &MEDIASUBTYPE_TestC);
-    pmt->SetFormatType(&FORMAT_None);
-    return S_OK;
+    return test_media_type(position, {MEDIASUBTYPE_TestD, MEDIASUBTYPE_TestC}, pmt);
   }
   HRESULT GetAllocatorRequirements(ALLOCATOR_PROPERTIES *props) override
   {

@@ -23,18 +23,14 @@ class MemReader final : public CUnknown, public IAsyncReader {
   HRESULT RequestAllocator(IMemAllocator *preferred, ALLOCATOR_PROPERTIES *props, IMemAllocator **actual) override
   {
     IMemAllocator *a = preferred;
-    if (a) {
+    HRESULT hr = S_OK;
+    if (a)
       a->AddRef();
-    } else {
-      HRESULT hr = S_OK;
-      CUnknown *m = CMemAllocator::CreateInstance(nullptr, &hr);
-      if (!m) return E_OUTOFMEMORY;
-      m->NonDelegatingAddRef();
-      m->NonDelegatingQueryInterface(IID_IMemAllocator, reinterpret_cast<void **>(&a));
-      m->NonDelegatingRelease();
-    }
+    else
+      hr = CreateMemAllocator(&a);
+    if (FAILED(hr)) return hr;
     ALLOCATOR_PROPERTIES got;
-    HRESULT hr = a->SetProperties(props, &got);
+    hr = a->SetProperties(props, &got);
     if (FAILED(hr)) {
       a->Release();
       return hr;
@@ -106,28 +102,15 @@ class SourcePin final : public CBaseOutputPin, public IMediaSeeking {
 
   HRESULT CheckMediaType(const CMediaType *pmt) override
   {
-    bool ours = pmt->majortype == MEDIATYPE_Stream &&
-                (pmt->subtype == MEDIASUBTYPE_TestA || pmt->subtype == MEDIASUBTYPE_TestB);
-    return ours ? S_OK : S_FALSE;
+    return test_stream_type(pmt, {MEDIASUBTYPE_TestA, MEDIASUBTYPE_TestB}) ? S_OK : S_FALSE;
   }
   HRESULT GetMediaType(int position, CMediaType *pmt) override
   {
-    if (position < 0) return E_INVALIDARG;
-    if (position > 1) return VFW_S_NO_MORE_ITEMS;
-    pmt->InitMediaType();
-    pmt->SetType(&MEDIATYPE_Stream);
-    pmt->SetSubtype(position == 0 ? &MEDIASUBTYPE_TestB : &MEDIASUBTYPE_TestA);
-    pmt->SetFormatType(&FORMAT_None);
-    return S_OK;
+    return test_media_type(position, {MEDIASUBTYPE_TestB, MEDIASUBTYPE_TestA}, pmt);
   }
   HRESULT DecideBufferSize(IMemAllocator *alloc, ALLOCATOR_PROPERTIES *request) override
   {
-    request->cBuffers = std::max<LONG>(request->cBuffers, 3);
-    request->cbBuffer = std::max<LONG>(request->cbBuffer, TEST_BLOCK);
-    ALLOCATOR_PROPERTIES actual;
-    HRESULT hr = alloc->SetProperties(request, &actual);
-    if (FAILED(hr)) return hr;
-    return actual.cbBuffer < TEST_BLOCK ? E_FAIL : S_OK;
+    return test_decide_buffer_size(alloc, request, 3);
   }
   HRESULT Active() override;
   HRESULT Inactive() override;

@@ -21,32 +21,19 @@ class TestTransform final : public CTransformFilter {
 
   HRESULT CheckInputType(const CMediaType *in) override
   {
-    return in->majortype == MEDIATYPE_Stream && in->subtype == MEDIASUBTYPE_TestA ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+    return test_stream_type(in, {MEDIASUBTYPE_TestA}) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
   }
   HRESULT CheckTransform(const CMediaType *, const CMediaType *out) override
   {
-    bool ok = out->majortype == MEDIATYPE_Stream &&
-              (out->subtype == MEDIASUBTYPE_TestA || out->subtype == MEDIASUBTYPE_TestC);
-    return ok ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+    return test_stream_type(out, {MEDIASUBTYPE_TestA, MEDIASUBTYPE_TestC}) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
   }
   HRESULT GetMediaType(int position, CMediaType *pmt) override
   {
-    if (position < 0) return E_INVALIDARG;
-    if (position > 0) return VFW_S_NO_MORE_ITEMS;
-    pmt->InitMediaType();
-    pmt->SetType(&MEDIATYPE_Stream);
-    pmt->SetSubtype(&MEDIASUBTYPE_TestA);
-    pmt->SetFormatType(&FORMAT_None);
-    return S_OK;
+    return test_media_type(position, {MEDIASUBTYPE_TestA}, pmt);
   }
   HRESULT DecideBufferSize(IMemAllocator *alloc, ALLOCATOR_PROPERTIES *request) override
   {
-    request->cBuffers = std::max<LONG>(request->cBuffers, 2);
-    request->cbBuffer = std::max<LONG>(request->cbBuffer, TEST_BLOCK);
-    ALLOCATOR_PROPERTIES actual;
-    HRESULT hr = alloc->SetProperties(request, &actual);
-    if (FAILED(hr)) return hr;
-    return actual.cbBuffer < TEST_BLOCK ? E_FAIL : S_OK;
+    return test_decide_buffer_size(alloc, request, 2);
   }
   HRESULT Transform(IMediaSample *in, IMediaSample *out) override
   {

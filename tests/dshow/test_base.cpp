@@ -17,10 +17,8 @@ using namespace std::chrono_literals;
 
 IMemAllocator *new_allocator()
 {
-  HRESULT hr = S_OK;
-  CUnknown *u = CMemAllocator::CreateInstance(nullptr, &hr);
   IMemAllocator *a = nullptr;
-  u->NonDelegatingQueryInterface(IID_IMemAllocator, reinterpret_cast<void **>(&a));
+  EXPECT_EQ(CreateMemAllocator(&a), S_OK);
   return a;
 }
 

@@ -327,6 +327,17 @@ CUnknown *CMemAllocator::CreateInstance(LPUNKNOWN outer, HRESULT *phr)
   return a;
 }
 
+HRESULT CreateMemAllocator(IMemAllocator **out)
+{
+  *out = nullptr;
+  CUnknown *a = CMemAllocator::CreateInstance(nullptr, nullptr);
+  if (!a) return E_OUTOFMEMORY;
+  a->NonDelegatingAddRef();
+  HRESULT hr = a->NonDelegatingQueryInterface(IID_IMemAllocator, reinterpret_cast<void **>(out));
+  a->NonDelegatingRelease();
+  return hr;
+}
+
 HRESULT CMemAllocator::SetProperties(ALLOCATOR_PROPERTIES *request, ALLOCATOR_PROPERTIES *actual)
 {
   if (!request || !actual) return E_POINTER;

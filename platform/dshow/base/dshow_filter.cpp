@@ -109,8 +109,9 @@ HRESULT CBaseFilter::GetSyncSource(IReferenceClock **clock)
 HRESULT CBaseFilter::EnumPins(IEnumPins **pins)
 {
   if (!pins) return E_POINTER;
-  *pins = new (std::nothrow) CEnumPins(this, nullptr);
-  return *pins ? S_OK : E_OUTOFMEMORY;
+  auto *e = new (std::nothrow) CEnumPins(this, nullptr);
+  *pins = nullptr;
+  return e ? GetInterface(e, reinterpret_cast<void **>(pins)) : E_OUTOFMEMORY;
 }
 
 HRESULT CBaseFilter::FindPin(LPCWSTR id, IPin **pin)

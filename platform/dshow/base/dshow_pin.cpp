@@ -254,8 +254,9 @@ HRESULT CBasePin::QueryAccept(const AM_MEDIA_TYPE *pmt)
 HRESULT CBasePin::EnumMediaTypes(IEnumMediaTypes **types)
 {
   if (!types) return E_POINTER;
-  *types = new (std::nothrow) CEnumMediaTypes(this, nullptr);
-  return *types ? S_OK : E_OUTOFMEMORY;
+  auto *e = new (std::nothrow) CEnumMediaTypes(this, nullptr);
+  *types = nullptr;
+  return e ? GetInterface(e, reinterpret_cast<void **>(types)) : E_OUTOFMEMORY;
 }
 
 HRESULT CBasePin::QueryInternalConnections(IPin **, ULONG *)
@@ -379,13 +380,7 @@ HRESULT CBaseOutputPin::DecideAllocator(IMemInputPin *pin, IMemAllocator **alloc
 
 HRESULT CBaseOutputPin::InitAllocator(IMemAllocator **alloc)
 {
-  HRESULT hr = S_OK;
-  CUnknown *a = CMemAllocator::CreateInstance(nullptr, &hr);
-  if (!a) return E_OUTOFMEMORY;
-  a->NonDelegatingAddRef();
-  hr = a->NonDelegatingQueryInterface(IID_IMemAllocator, reinterpret_cast<void **>(alloc));
-  a->NonDelegatingRelease();
-  return hr;
+  return CreateMemAllocator(alloc);
 }
 
 HRESULT CBaseOutputPin::Active()
@@ -462,12 +457,7 @@ HRESULT CBaseInputPin::GetAllocator(IMemAllocator **allocator)
   if (!allocator) return E_POINTER;
   CAutoLock lock(*m_pLock);
   if (!m_pAllocator) {
-    HRESULT hr = S_OK;
-    CUnknown *a = CMemAllocator::CreateInstance(nullptr, &hr);
-    if (!a) return E_OUTOFMEMORY;
-    a->NonDelegatingAddRef();
-    hr = a->NonDelegatingQueryInterface(IID_IMemAllocator, reinterpret_cast<void **>(&m_pAllocator));
-    a->NonDelegatingRelease();
+    HRESULT hr = CreateMemAllocator(&m_pAllocator);
     if (FAILED(hr)) return hr;
   }
   *allocator = m_pAllocator;
@@ -637,7 +627,7 @@ void CRenderedInputPin::DoCompleteHandling()
 // Enumerators.
 
 CEnumPins::CEnumPins(CBaseFilter *filter, const CEnumPins *from)
-  : CBaseObject("CEnumPins"), m_pFilter(filter), m_Position(from ? from->m_Position : 0),
+  : CCountedObject("CEnumPins"), m_pFilter(filter), m_Position(from ? from->m_Position : 0),
     m_Version(from ? from->m_Version : filter->GetPinVersion())
 {
   m_pFilter->AddRef();
@@ -646,26 +636,6 @@ CEnumPins::CEnumPins(CBaseFilter *filter, const CEnumPins *from)
 CEnumPins::~CEnumPins()
 {
   m_pFilter->Release();
-}
-
-HRESULT CEnumPins::QueryInterface(REFIID riid, void **ppv)
-{
-  if (!ppv) return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_IEnumPins) return GetInterface(this, ppv);
-  *ppv = nullptr;
-  return E_NOINTERFACE;
-}
-
-ULONG CEnumPins::AddRef()
-{
-  return ULONG(++m_cRef);
-}
-
-ULONG CEnumPins::Release()
-{
-  LONG n = --m_cRef;
-  if (n == 0) delete this;
-  return ULONG(n);
 }
 
 HRESULT CEnumPins::Next(ULONG count, IPin **pins, ULONG *fetched)
@@ -704,12 +674,13 @@ HRESULT CEnumPins::Reset()
 HRESULT CEnumPins::Clone(IEnumPins **out)
 {
   if (!out) return E_POINTER;
-  *out = new (std::nothrow) CEnumPins(m_pFilter, this);
-  return *out ? S_OK : E_OUTOFMEMORY;
+  auto *e = new (std::nothrow) CEnumPins(m_pFilter, this);
+  *out = nullptr;
+  return e ? GetInterface(e, reinterpret_cast<void **>(out)) : E_OUTOFMEMORY;
 }
 
 CEnumMediaTypes::CEnumMediaTypes(CBasePin *pin, const CEnumMediaTypes *from)
-  : CBaseObject("CEnumMediaTypes"), m_pPin(pin), m_Position(from ? from->m_Position : 0),
+  : CCountedObject("CEnumMediaTypes"), m_pPin(pin), m_Position(from ? from->m_Position : 0),
     m_Version(from ? from->m_Version : pin->GetMediaTypeVersion())
 {
   m_pPin->AddRef();
@@ -718,26 +689,6 @@ CEnumMediaTypes::CEnumMediaTypes(CBasePin *pin, const CEnumMediaTypes *from)
 CEnumMediaTypes::~CEnumMediaTypes()
 {
   m_pPin->Release();
-}
-
-HRESULT CEnumMediaTypes::QueryInterface(REFIID riid, void **ppv)
-{
-  if (!ppv) return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_IEnumMediaTypes) return GetInterface(this, ppv);
-  *ppv = nullptr;
-  return E_NOINTERFACE;
-}
-
-ULONG CEnumMediaTypes::AddRef()
-{
-  return ULONG(++m_cRef);
-}
-
-ULONG CEnumMediaTypes::Release()
-{
-  LONG n = --m_cRef;
-  if (n == 0) delete this;
-  return ULONG(n);
 }
 
 HRESULT CEnumMediaTypes::Next(ULONG count, AM_MEDIA_TYPE **types, ULONG *fetched)
@@ -779,6 +730,7 @@ HRESULT CEnumMediaTypes::Reset()
 HRESULT CEnumMediaTypes::Clone(IEnumMediaTypes **out)
 {
   if (!out) return E_POINTER;
-  *out = new (std::nothrow) CEnumMediaTypes(m_pPin, this);
-  return *out ? S_OK : E_OUTOFMEMORY;
+  auto *e = new (std::nothrow) CEnumMediaTypes(m_pPin, this);
+  *out = nullptr;
+  return e ? GetInterface(e, reinterpret_cast<void **>(out)) : E_OUTOFMEMORY;
 }

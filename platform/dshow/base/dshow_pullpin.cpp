@@ -102,28 +102,29 @@ HRESULT CPullPin::StartThread()
   return HRESULT(CallWorker(TM_Start));
 }
 
+HRESULT CPullPin::HaltWorker(ThreadMsg command)
+{
+  // A read in progress and a wait for a free buffer both end here.
+  m_pReader->BeginFlush();
+  m_pAlloc->Decommit();
+  m_State = command;
+  HRESULT hr = HRESULT(CallWorker(command));
+  m_pReader->EndFlush();
+  return hr;
+}
+
 HRESULT CPullPin::PauseThread()
 {
   CAutoLock lock(m_AccessLock);
   if (!ThreadExists()) return E_UNEXPECTED;
-  // A read in progress and a wait for a free buffer both end here.
-  m_pReader->BeginFlush();
-  m_pAlloc->Decommit();
-  m_State = TM_Pause;
-  HRESULT hr = HRESULT(CallWorker(TM_Pause));
-  m_pReader->EndFlush();
-  return hr;
+  return HaltWorker(TM_Pause);
 }
 
 HRESULT CPullPin::StopThread()
 {
   CAutoLock lock(m_AccessLock);
   if (!ThreadExists()) return S_FALSE;
-  m_pReader->BeginFlush();
-  m_pAlloc->Decommit();
-  m_State = TM_Exit;
-  CallWorker(TM_Exit);
-  m_pReader->EndFlush();
+  HaltWorker(TM_Exit);
   Close();
   return S_OK;
 }

@@ -12,24 +12,9 @@ namespace {
 std::atomic<LONG> objects_active{0};
 std::atomic<LONG> server_locks{0};
 
-class CClassFactory final : public IClassFactory, public CBaseObject {
+class CClassFactory final : public CCountedObject<IClassFactory, IID_IClassFactory> {
  public:
-  explicit CClassFactory(const CFactoryTemplate *t) : CBaseObject("CClassFactory"), m_template(t) {}
-
-  HRESULT QueryInterface(REFIID riid, void **ppv) override
-  {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IClassFactory) return E_NOINTERFACE;
-    return GetInterface(this, ppv);
-  }
-  ULONG AddRef() override { return ++m_cRef; }
-  ULONG Release() override
-  {
-    LONG n = --m_cRef;
-    if (n == 0) delete this;
-    return ULONG(n);
-  }
+  explicit CClassFactory(const CFactoryTemplate *t) : CCountedObject("CClassFactory"), m_template(t) {}
 
   HRESULT CreateInstance(IUnknown *outer, REFIID riid, void **ppv) override
   {
@@ -60,7 +45,6 @@ class CClassFactory final : public IClassFactory, public CBaseObject {
   }
 
  private:
-  std::atomic<LONG> m_cRef{0};
   const CFactoryTemplate *m_template;
 };
 

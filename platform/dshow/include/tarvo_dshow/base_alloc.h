@@ -135,4 +135,7 @@ class CMemAllocator : public CBaseAllocator {
   BYTE *m_pBuffer = nullptr;
 };
 
+/* A new memory allocator of its own, referenced. */
+HRESULT CreateMemAllocator(IMemAllocator **out);
+
 #endif

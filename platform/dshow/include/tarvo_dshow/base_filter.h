@@ -220,40 +220,32 @@ class CRenderedInputPin : public CBaseInputPin {
 };
 
 /* Enumerates a filter's pins while their set stays the same. */
-class CEnumPins final : public IEnumPins, public CBaseObject {
+class CEnumPins final : public CCountedObject<IEnumPins, IID_IEnumPins> {
  public:
   CEnumPins(CBaseFilter *filter, const CEnumPins *from);
   ~CEnumPins() override;
-  HRESULT QueryInterface(REFIID riid, void **ppv) override;
-  ULONG AddRef() override;
-  ULONG Release() override;
   HRESULT Next(ULONG count, IPin **pins, ULONG *fetched) override;
   HRESULT Skip(ULONG count) override;
   HRESULT Reset() override;
   HRESULT Clone(IEnumPins **out) override;
 
  private:
-  std::atomic<LONG> m_cRef{1};
   CBaseFilter *m_pFilter;
   int m_Position;
   LONG m_Version;
 };
 
 /* Enumerates a pin's own types while they stay the same. */
-class CEnumMediaTypes final : public IEnumMediaTypes, public CBaseObject {
+class CEnumMediaTypes final : public CCountedObject<IEnumMediaTypes, IID_IEnumMediaTypes> {
  public:
   CEnumMediaTypes(CBasePin *pin, const CEnumMediaTypes *from);
   ~CEnumMediaTypes() override;
-  HRESULT QueryInterface(REFIID riid, void **ppv) override;
-  ULONG AddRef() override;
-  ULONG Release() override;
   HRESULT Next(ULONG count, AM_MEDIA_TYPE **types, ULONG *fetched) override;
   HRESULT Skip(ULONG count) override;
   HRESULT Reset() override;
   HRESULT Clone(IEnumMediaTypes **out) override;
 
  private:
-  std::atomic<LONG> m_cRef{1};
   CBasePin *m_pPin;
   int m_Position;
   LONG m_Version;

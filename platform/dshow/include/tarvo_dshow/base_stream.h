@@ -55,6 +55,7 @@ class CPullPin : public CAMThread {
   HRESULT StartThread();
   HRESULT PauseThread();
   HRESULT StopThread();
+  HRESULT HaltWorker(ThreadMsg command);
   void Process();
   HRESULT ReadSample(IMediaSample *sample, IMediaSample **done);
 

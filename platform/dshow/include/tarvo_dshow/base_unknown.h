@@ -77,6 +77,31 @@ class CUnknown : public INonDelegatingUnknown, public CBaseObject {
 /* Hands out pUnk with one reference added. */
 HRESULT GetInterface(LPUNKNOWN pUnk, void **ppv);
 
+/* An object of its own (never aggregated) with one interface iid: the
+ * count starts at 0, and the last Release deletes it. */
+template <class I, const GUID &iid>
+class CCountedObject : public I, public CBaseObject {
+ public:
+  explicit CCountedObject(const char *name) : CBaseObject(name) {}
+  HRESULT QueryInterface(REFIID riid, void **ppv) override
+  {
+    if (!ppv) return E_POINTER;
+    if (riid == IID_IUnknown || riid == iid) return GetInterface(this, ppv);
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return ULONG(++m_cRef); }
+  ULONG Release() override
+  {
+    LONG n = --m_cRef;
+    if (n == 0) delete this;
+    return ULONG(n);
+  }
+
+ private:
+  std::atomic<LONG> m_cRef{0};
+};
+
 /* A critical section the owning thread may enter again.  Lock it with
  * CAutoLock (std::lock_guard). */
 class CCritSec {

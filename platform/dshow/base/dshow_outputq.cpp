@@ -56,8 +56,9 @@ bool COutputQueue::HasWork() const
 
 void COutputQueue::ThreadProc()
 {
-  std::unique_lock<std::mutex> l(m_mutex);
   std::vector<IMediaSample *> batch;
+  batch.reserve(size_t(m_lBatchSize));  // no allocation while delivering
+  std::unique_lock<std::mutex> l(m_mutex);
   for (;;) {
     m_cond.wait(l, [this] { return m_bTerminate || HasWork(); });
     if (m_bTerminate) return;

@@ -1,5 +1,5 @@
-// The memory allocator's block and blocking GetBuffer, the output queue's
-// batches, and the component layer's stream, initialisation count and
+// The memory allocator's block and blocking GetBuffer, events, the output
+// queue's batches, and the component layer's stream, initialisation count and
 // library names.
 #include <gtest/gtest.h>
 
@@ -84,6 +84,21 @@ TEST(MemAllocator, RefusesABlockOverItsBoundAndBadAlignment)
   ALLOCATOR_PROPERTIES odd{1, 100, 3, 0};
   EXPECT_EQ(a->SetProperties(&odd, &got), VFW_E_BADALIGN);
   a->Release();
+}
+
+TEST(Event, AutoResetEndsOneWaitAndManualStaysSet)
+{
+  CAMEvent autoReset, manual(true);
+  EXPECT_FALSE(autoReset.Wait(10));
+  auto waiter = std::async(std::launch::async, [&] { return autoReset.Wait(10000); });
+  autoReset.Set();
+  EXPECT_TRUE(waiter.get());
+  EXPECT_FALSE(autoReset.Check());  // the wait that it ended reset it
+  manual.Set();
+  EXPECT_TRUE(manual.Check());
+  EXPECT_TRUE(manual.Wait(0));
+  manual.Reset();
+  EXPECT_FALSE(manual.Check());
 }
 
 TEST(MediaSample, OverForeignMemory)

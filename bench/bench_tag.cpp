@@ -34,6 +34,7 @@ const kind kKinds[] = {
     {"wav", ".wav", "audio/wav", nullptr},        {"ogg", ".ogg", "application/ogg", nullptr},
     {"jpeg", ".jpg", "image/jpeg", nullptr},      {"png", ".png", "image/png", nullptr},
     {"avi", ".avi", "video/avi", nullptr},
+    {"wma", ".wma", "audio/x-ms-wma", nullptr},
 };
 
 uint64_t proc_field(const char *file, const std::string &key)

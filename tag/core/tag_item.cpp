@@ -42,11 +42,11 @@ int mp3_read(int file, const sys_file_stat_rec *st, const char *mime, sys_ptrall
 // Tried in this order; the first match decides.  A format whose reader is
 // not part of the library gets the defaults under its own MIME type.
 const reader_entry kReaders[] = {
-    {tag_mp3_match, mp3_read},       {tag_wav_match, tag_wav_read},   {tag_wma_match, nullptr},
-    {tag_lpcm_match, tag_lpcm_read}, {tag_mpeg_match, nullptr},       {tag_wmv_match, nullptr},
+    {tag_mp3_match, mp3_read},       {tag_wav_match, tag_wav_read},   {tag_wma_match, tag_asf_read},
+    {tag_lpcm_match, tag_lpcm_read}, {tag_mpeg_match, nullptr},       {tag_wmv_match, tag_asf_read},
     {tag_avi_match, tag_avi_read},   {tag_jpeg_match, tag_jpeg_read}, {tag_bmp_match, tag_bmp_read},
     {tag_png_match, tag_png_read},   {tag_ogg_match, tag_ogg_read},   {tag_mp4_match, nullptr},
-    {tag_dvr_match, nullptr},        {tag_tiff_match, tag_tiff_read}, {tag_gif_match, tag_gif_read},
+    {tag_dvr_match, tag_asf_read},   {tag_tiff_match, tag_tiff_read}, {tag_gif_match, tag_gif_read},
 };
 
 const char *at(const sys_ptralloc_rec *a, uint32_t i) { return static_cast<const char *>(a->buf[i]); }

@@ -5,6 +5,9 @@
 //     --wav-info                 the WAV format record
 //     --jpeg-info                width height depth orientation, then the
 //                                date, comment and copyright a line each
+//     --wm-collection-id         the Windows Media collection id; exit 1
+//                                when the file has none
+#include <tarvo_tag/tag_asf.h>
 #include <tarvo_tag/tag_image.h>
 #include <tarvo_tag/tag_riff.h>
 #include <tarvo_tag/tarvo_tag.h>
@@ -54,6 +57,18 @@ int dump_jpeg_info(const char *path)
   return 0;
 }
 
+int dump_wm_collection_id(const char *path)
+{
+  int file;
+  if (!utf8file_open_read(&file, path)) return 1;
+  WMTag *tag = WMTag_New(file);
+  sys_file_close(file);
+  const char *id = WMTag_GetWMCollectionID(tag);
+  if (id) std::printf("%s\n", id);
+  WMTag_Delete(tag);
+  return id ? 0 : 1;
+}
+
 struct record_dump {
   const char *option;
   int (*dump)(const char *path);
@@ -64,6 +79,7 @@ struct record_dump {
 const record_dump kDumps[] = {
     {"wav-info", dump_wav_info},
     {"jpeg-info", dump_jpeg_info},
+    {"wm-collection-id", dump_wm_collection_id},
 };
 
 int usage()

@@ -133,6 +133,20 @@ inline std::string exiftool_field(const std::string &path, const std::string &ta
   return r.status == 0 && !l.empty() ? l[0] : "";
 }
 
+// Several tags in one exiftool run, by name: "-" for a tag it did not find.
+inline std::map<std::string, std::string> exiftool_tags(const std::string &path,
+                                                        std::initializer_list<const char *> tags)
+{
+  std::string cmd = "exiftool -f -s -s -s";
+  for (const char *t : tags) cmd += std::string(" -") + t;
+  std::vector<std::string> l = lines(run(cmd + " " + quote(path)).out);
+  std::map<std::string, std::string> m;
+  size_t i = 0;
+  for (const char *t : tags)
+    if (i < l.size()) m[t] = l[i++];
+  return m;
+}
+
 // The dump program built beside the test programs.
 inline std::string dump_program()
 {

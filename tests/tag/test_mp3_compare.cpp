@@ -31,13 +31,7 @@ const char kSine[] = "-f lavfi -i sine=frequency=440:duration=7.3 ";
 // Tags as exiftool gives them, in one run: "-" for a tag it did not find.
 std::map<std::string, std::string> exiftool_tags(const std::string &path)
 {
-  static const char *const kTags[] = {"Title", "Artist", "Album", "Genre", "Track", "Comment"};
-  std::string cmd = "exiftool -f -s -s -s";
-  for (const char *t : kTags) cmd += std::string(" -") + t;
-  std::vector<std::string> l = lines(run(cmd + " " + quote(path)).out);
-  std::map<std::string, std::string> m;
-  for (size_t i = 0; i < l.size() && i < std::size(kTags); i++) m[kTags[i]] = l[i];
-  return m;
+  return tag_tools::exiftool_tags(path, {"Title", "Artist", "Album", "Genre", "Track", "Comment"});
 }
 
 }  // namespace

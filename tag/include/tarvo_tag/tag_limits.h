@@ -62,4 +62,18 @@
  * needs at the end for the total time, and room for long comments. */
 #define TAG_OGG_READ_MAX 262144u
 
+/* --- ASF (WMA, WMV) --- */
+/* The header walk's file buffer: the objects before the media data of a
+ * plain file take a few KiB. */
+#define TAG_ASF_BUFFER_SIZE 8192u
+/* Bytes the header walk may read besides the header object's declared
+ * size: objects outside it and the refills after skipped objects. */
+#define TAG_ASF_READ_SLACK (256u * 1024u)
+/* The most of a header object's declared size counted as readable: room
+ * for long tag values, while a forged size cannot open the whole file. */
+#define TAG_ASF_HEADER_READ_MAX (8u * 1024u * 1024u)
+/* Entries kept per list (attributes, streams, codecs, bitrates); a header
+ * holds a few dozen, and further ones are read past. */
+#define TAG_ASF_LIST_MAX 4096u
+
 #endif

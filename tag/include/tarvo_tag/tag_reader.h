@@ -141,6 +141,9 @@ int tag_avi_read(int file, const sys_file_stat_rec *st, const char *mime, sys_pt
 /* Reads nothing: the file is taken as 16-bit stereo PCM at 44100 Hz. */
 int tag_lpcm_read(int file, const sys_file_stat_rec *st, const char *mime, sys_ptralloc_rec *names,
                   sys_ptralloc_rec *values);
+/* ASF: WMA, WMV and DVR-MS headers. */
+int tag_asf_read(int file, const sys_file_stat_rec *st, const char *mime, sys_ptralloc_rec *names,
+                 sys_ptralloc_rec *values);
 int tag_ogg_read(int file, const sys_file_stat_rec *st, const char *mime, sys_ptralloc_rec *names,
                  sys_ptralloc_rec *values);
 

@@ -319,7 +319,7 @@ std::string asf_with_collection_id(const std::string &id_guid)
 
 // Needs the ASF header reader behind WMTag_New; the placeholder reads no
 // file.
-TEST(AlbumArt, DISABLED_WmaCollectionIdNamesTheLargePictureFirstInUpperCase)
+TEST(AlbumArt, WmaCollectionIdNamesTheLargePictureFirstInUpperCase)
 {
   module m("corda_album_art");
   art_folder f;

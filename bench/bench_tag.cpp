@@ -34,6 +34,7 @@ const kind kKinds[] = {
     {"wav", ".wav", "audio/wav", nullptr},        {"ogg", ".ogg", "application/ogg", nullptr},
     {"jpeg", ".jpg", "image/jpeg", nullptr},      {"png", ".png", "image/png", nullptr},
     {"avi", ".avi", "video/avi", nullptr},
+    {"m4a", ".m4a", "audio/mp4", nullptr},        {"mp4", ".mp4", "video/mp4", nullptr},
 };
 
 uint64_t proc_field(const char *file, const std::string &key)

@@ -24,7 +24,11 @@ bool source::read(void *dst, uint32_t n)
     uint32_t avail = fb.p;
     if (!avail) {
       // A refill may read a whole buffer: it must fit in what is allowed.
-      if (fetched + TAG_MP4_BUFFER_SIZE > allowance || !sys_filebuffer_feed(&fb, &avail) || !avail) return false;
+      if (fetched + TAG_MP4_BUFFER_SIZE > allowance) {
+        refused = true;
+        return false;
+      }
+      if (!sys_filebuffer_feed(&fb, &avail) || !avail) return false;
       fetched += avail;
     }
     uint32_t k = n < avail ? n : avail;

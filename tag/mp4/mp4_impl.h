@@ -22,6 +22,7 @@ struct source {
   uint64_t pos = 0;   // logical position
   uint64_t fetched = 0;
   uint64_t allowance = TAG_MP4_READ_MAX;
+  bool refused = false;  // a refill went beyond the allowance
   sys_filebuffer_rec fb{};
   char buf[TAG_MP4_BUFFER_SIZE];
 
@@ -30,8 +31,6 @@ struct source {
   bool read(void *dst, uint32_t n);
   // Moves forward to an absolute position.
   bool skip_to(uint64_t end);
-  // True when fewer than n bytes are buffered and no refill is allowed.
-  bool spent(uint32_t n) const { return fb.p < n && fetched + TAG_MP4_BUFFER_SIZE > allowance; }
 };
 
 // Reads bounded by the end of a box or descriptor: a field that would reach

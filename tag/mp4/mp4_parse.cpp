@@ -190,11 +190,10 @@ bool moov_read(walk &w, const box &moov)
 bool top_read(walk &w)
 {
   while (w.s.pos < w.s.size) {
-    // Once the movie is read, a file too long to walk within the allowance
-    // has given all it holds.
-    if (w.ftyp && w.moov && w.s.spent(16)) return true;
     box b;
-    if (!box_read(w.s, &b, w.s.size)) return false;
+    // Once the movie is read, a file with too many boxes to walk within the
+    // allowance has given all it holds.
+    if (!box_read(w.s, &b, w.s.size)) return w.ftyp && w.moov && w.s.refused;
     if (b.is("ftyp")) {
       char brand[4];
       if (!b.body(w.s).get(brand, 4)) return false;

@@ -49,6 +49,10 @@ inline std::string asc(uint32_t rate_index, uint32_t config)
   return be16(v);
 }
 
+// An MPEG-4 visual configuration as ffmpeg writes it: the visual object
+// sequence, visual object, video object and its layer header.
+inline std::string mpeg4_config() { return std::string("\x00\x00\x01\xB0\x01\x00\x00\x01\xB5\x89\x13\x00\x00\x01\x00\x00\x00\x01\x20\x00\xC4\x8D\x88\x00\xCD\x0A\x04\x1E\x14\x43", 30); }
+
 inline std::string audio_entry(const std::string &type, uint16_t channels, uint32_t rate, const std::string &children)
 {
   return box(type, zeros(6) + be16(1) + zeros(8) + be16(channels) + be16(16) + zeros(4) + be32(rate << 16) + children);

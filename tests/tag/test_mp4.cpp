@@ -135,6 +135,19 @@ TEST_F(Mp4, HevcPhoneVideoOver4GbKeepsItsItem)
   EXPECT_LE(used, TAG_MP4_READ_MAX + moov.size());
 }
 
+TEST_F(Mp4, BoxesAfterTheMovieAreReadOnlyWithinTheAllowance)
+{
+  // A fragmented recording: the movie, then a long run of fragments.
+  std::string moov = box("moov", mvhd(1000, 100) + aac_trak(1));
+  std::string f = ftyp() + moov;
+  for (int i = 0; i < 200; i++) f += box("moof", zeros(16 * 1024));
+  uint64_t before = bytes_read();
+  props &r = read(f, "audio/mp4");
+  uint64_t used = bytes_read() - before;
+  EXPECT_EQ(r.get("res@duration"), "0:00:00.100");
+  EXPECT_LE(used, TAG_MP4_READ_MAX + moov.size());
+}
+
 TEST_F(Mp4, MalformedFilesGetOnlyTheDefaults)
 {
   std::string a = aac_trak(1);
@@ -149,6 +162,7 @@ TEST_F(Mp4, MalformedFilesGetOnlyTheDefaults)
       {"trkn of 6 bytes", movie(a, 100, udta(item("trkn", zeros(6))))},
       {"mp4a without esds", movie(trak(1, "soun", 44100, audio_entry("mp4a", 2, 44100, btrt(1, 1))))},
       {"avc1 with a picture parameter set", movie(trak(1, "vide", 25, video_entry("avc1", 64, 64, avcc(0x68))))},
+      {"mp4v with its object layer cut", movie(trak(1, "vide", 25, video_entry("mp4v", 64, 64, esds(0x20, 0, 0, mpeg4_config().substr(0, 24)))))},
       {"only a disabled track", movie(aac_trak(1, 1000, false))},
       {"size 0 inside the movie", ftyp() + box("moov", mvhd(1000, 100) + be32(0) + "free" + a)},
       {"truncated header at the end", movie(a) + zeros(2)},

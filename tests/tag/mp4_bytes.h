@@ -32,8 +32,14 @@ inline std::string tkhd(uint32_t id, bool enabled = true)
   return full("tkhd", zeros(8) + be32(id) + zeros(68), enabled ? 3 : 0);
 }
 
-// A descriptor with a one-byte length.
-inline std::string descriptor(uint8_t tag, const std::string &body) { return std::string{char(tag), char(body.size())} + body; }
+// A descriptor with its length in four bytes of 7 bits.
+inline std::string descriptor(uint8_t tag, const std::string &body)
+{
+  uint32_t n = uint32_t(body.size());
+  return std::string{char(tag), char(0x80 | n >> 21), char(0x80 | (n >> 14 & 0x7F)), char(0x80 | (n >> 7 & 0x7F)),
+                     char(n & 0x7F)} +
+         body;
+}
 // esds: an ES descriptor (flags 0, given priority) with its decoder
 // configuration and, when given, the decoder specific info.
 inline std::string esds(uint8_t oti, uint32_t max, uint32_t avg, const std::string &dsi = "", uint8_t priority = 0)

@@ -148,6 +148,21 @@ TEST_F(Mp4, BoxesAfterTheMovieAreReadOnlyWithinTheAllowance)
   EXPECT_LE(used, TAG_MP4_READ_MAX + moov.size());
 }
 
+TEST_F(Mp4, LongValuesAreTakenUpToTheirLimits)
+{
+  // A configuration up to its limit is decoded (48000 Hz); past it, passed
+  // unread, so that the rate is the media timescale.  A text likewise.
+  for (uint32_t extra : {0u, 1u}) {
+    SCOPED_TRACE(extra);
+    std::string config = asc(3, 2) + zeros(TAG_MP4_CONFIG_MAX - 2 + extra);
+    std::string title(TAG_MP4_TEXT_MAX + extra, 't');
+    std::string a = trak(1, "soun", 22050, audio_entry("mp4a", 2, 0, esds(0x40, 0, 0, config)));
+    props &r = read(movie(a, 100, udta(item("\xA9nam", title))), "audio/mp4");
+    EXPECT_EQ(r.get("res@sampleFrequency"), extra ? "22050" : "48000");
+    EXPECT_EQ(r.get("dc:title"), extra ? "file" : title);
+  }
+}
+
 TEST_F(Mp4, MalformedFilesGetOnlyTheDefaults)
 {
   std::string a = aac_trak(1);

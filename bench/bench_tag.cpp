@@ -35,6 +35,7 @@ const kind kKinds[] = {
     {"jpeg", ".jpg", "image/jpeg", nullptr},      {"png", ".png", "image/png", nullptr},
     {"avi", ".avi", "video/avi", nullptr},
     {"wma", ".wma", "audio/x-ms-wma", nullptr},
+    {"m4a", ".m4a", "audio/mp4", nullptr},        {"mp4", ".mp4", "video/mp4", nullptr},
 };
 
 uint64_t proc_field(const char *file, const std::string &key)

@@ -2,6 +2,7 @@
 // the reader, cleaning its properties, the defaults and the item text.
 #include <tarvo_avcp/avcp_didl.h>
 #include <tarvo_tag/tag_limits.h>
+#include <tarvo_tag/tag_mp4.h>
 #include <tarvo_tag/tag_reader.h>
 #include <tarvo_tag/tarvo_tag.h>
 #include <tarvo_util/sys_file.h>
@@ -45,7 +46,7 @@ const reader_entry kReaders[] = {
     {tag_mp3_match, mp3_read},       {tag_wav_match, tag_wav_read},   {tag_wma_match, tag_asf_read},
     {tag_lpcm_match, tag_lpcm_read}, {tag_mpeg_match, nullptr},       {tag_wmv_match, tag_asf_read},
     {tag_avi_match, tag_avi_read},   {tag_jpeg_match, tag_jpeg_read}, {tag_bmp_match, tag_bmp_read},
-    {tag_png_match, tag_png_read},   {tag_ogg_match, tag_ogg_read},   {tag_mp4_match, nullptr},
+    {tag_png_match, tag_png_read},   {tag_ogg_match, tag_ogg_read},   {tag_mp4_match, mp4_read},
     {tag_dvr_match, tag_asf_read},   {tag_tiff_match, tag_tiff_read}, {tag_gif_match, tag_gif_read},
 };
 

@@ -82,7 +82,7 @@ TEST_F(TagItem, DefaultsFollowTheClass)
     std::string data = "data";
   } cases[] = {
       {"Music/song.mp3", "audio/mpeg", "object.item.audioItem.musicTrack", true, true, true, false, mp3},
-      {"Video/clip.mp4", "video/mp4", "object.item.videoItem", true, true, false, true},
+      {"Video/clip.mov", "video/quicktime", "object.item.videoItem", true, true, false, true},
       {"Photos/pic.ico", "image/x-icon", "object.item.imageItem.photo", true, false, false, false},
       {"Misc/blob.bin", "application/x-unknown", "object.item", false, false, false, false},
       {"Lists/mix.m3u", "audio/x-mpegurl", "object.container.playlistContainer", false, false, false, false},

@@ -76,4 +76,19 @@
  * holds a few dozen, and further ones are read past. */
 #define TAG_ASF_LIST_MAX 4096u
 
+/* --- MP4 and 3GPP --- */
+/* The box walk's one file buffer: a moov box's headers and tables in few
+ * reads. */
+#define TAG_MP4_BUFFER_SIZE 8192u
+/* Bytes the walk may read besides those of moov boxes: ftyp and the headers
+ * of the other top-level boxes, which are passed by seeking.  A file of
+ * endless small boxes stops here; with ftyp and moov read, it is complete. */
+#define TAG_MP4_READ_MAX (256u * 1024u)
+/* Largest decoder configuration copied and decoded; a real one is a few
+ * dozen bytes, larger ones are passed unread. */
+#define TAG_MP4_CONFIG_MAX 4096u
+/* Largest tag value copied; longer items (lyrics, blobs) are passed
+ * unread. */
+#define TAG_MP4_TEXT_MAX (64u * 1024u)
+
 #endif

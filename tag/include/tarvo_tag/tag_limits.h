@@ -76,4 +76,9 @@
  * holds a few dozen, and further ones are read past. */
 #define TAG_ASF_LIST_MAX 4096u
 
+/* --- elementary-stream headers --- */
+/* Bytes of an H.264 SPS unescaped and read: a real one takes well under a
+ * hundred, the largest legal one (all HRD entries, long cycles) a few KiB. */
+#define TAG_AVC_SPS_MAX 8192u
+
 #endif

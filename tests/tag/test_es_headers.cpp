@@ -3,6 +3,8 @@
 // corrupt candidates, and the bit reading of the SPS and Layer II data.
 #include <gtest/gtest.h>
 
+#include <tarvo_tag/tag_limits.h>
+
 #include "es_bytes.h"
 
 using namespace es_test;
@@ -196,11 +198,61 @@ TEST(EsHeaders, H264SpsUnescapedAndItsDisplaySize)
   EXPECT_EQ(parse_once(&v, ES_TYPE_H264, true, bytes(nal.begin(), nal.begin() + 12), &consumed), ES_RESULT_MORE);
   EXPECT_EQ(consumed, 3u);  // the start code's leading zero byte goes
 
-  sps_fields high;
-  high.profile = 100;
-  es_video_info hv = record_of<es_video_info>(ES_TYPE_H264);
-  EXPECT_EQ(parse_once(&hv, ES_TYPE_H264, true, sps_nal(high), &consumed), ES_RESULT_UNSUPPORTED);
-  EXPECT_EQ(hv.sps.present, 0);
+  // High profiles, and the 4:4:4 and scalable ones whose SPS has more
+  // fields, are not read as if they had none.
+  for (uint32_t profile : {100u, 244u, 118u}) {
+    sps_fields high;
+    high.profile = profile;
+    es_video_info hv = record_of<es_video_info>(ES_TYPE_H264);
+    EXPECT_EQ(parse_once(&hv, ES_TYPE_H264, true, sps_nal(high), &consumed), ES_RESULT_UNSUPPORTED) << profile;
+    EXPECT_EQ(hv.sps.present, 0);
+  }
+}
+
+namespace {
+
+// An SPS made long by a picture-order cycle of count one-bit entries.
+bytes long_sps(uint32_t count)
+{
+  bit_writer b;
+  b.put(77, 8);
+  b.put(0, 8);
+  b.put(30, 8);
+  b.ue(0);
+  b.ue(0);
+  b.ue(1);  // pic_order_cnt_type 1
+  b.put(0, 1);
+  b.ue(0);
+  b.ue(0);
+  b.ue(count);
+  for (uint32_t i = 0; i < count; i++) b.put(1, 1);
+  b.ue(1);
+  b.put(0, 1);
+  b.ue(21);
+  b.ue(17);
+  b.put(1, 1);
+  b.put(1, 1);
+  b.put(0, 2);  // no cropping, no VUI
+  b.trail();
+  return b.out;
+}
+
+}  // namespace
+
+TEST(EsHeaders, SpsUpToTheCopyLimitIsRead)
+{
+  uint32_t count = TAG_AVC_SPS_MAX * 8;
+  while (long_sps(count).size() > TAG_AVC_SPS_MAX) count--;
+  for (uint32_t n : {count, count + 8}) {
+    bytes stream = cat({{0, 0, 1, 0x67}, long_sps(n), bytes(64, 0x80)});
+    es_video_info v = record_of<es_video_info>(ES_TYPE_H264);
+    uint32_t consumed = 0;
+    int r = parse_once(&v, ES_TYPE_H264, true, stream, &consumed);
+    EXPECT_EQ(r, n == count ? ES_RESULT_COMPLETE : ES_RESULT_INVALID) << n;
+    if (r == ES_RESULT_COMPLETE) {
+      EXPECT_EQ(v.sps.pic_width_in_mbs_minus1, 21);
+    }
+  }
 }
 
 TEST(EsHeaders, ExpGolombOfMoreThan31ZerosIsNoSps)

@@ -13,11 +13,7 @@ int ac3_parse(void *record, const sys_memalloc_rec *payload, uint32_t *consumed)
   auto *a = static_cast<es_audio_info *>(record);
   const unsigned char *p = payload->buf;
   uint32_t len = payload->len;
-  *consumed = 0;
-  if (ac3_complete(a)) {
-    *consumed = len;
-    return ES_RESULT_COMPLETE;
-  }
+  if (already_complete(ac3_complete, a, payload, consumed)) return ES_RESULT_COMPLETE;
   uint32_t at = 0;
   while (at + 1 < len && !(p[at] == 0x0B && p[at + 1] == 0x77)) at++;
   if (at + 1 >= len) {

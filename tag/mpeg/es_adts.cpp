@@ -188,11 +188,7 @@ int adts_complete(const void *record)
 int adts_parse(void *record, const sys_memalloc_rec *payload, uint32_t *consumed)
 {
   auto *a = static_cast<es_audio_info *>(record);
-  *consumed = 0;
-  if (adts_complete(a)) {
-    *consumed = payload->len;
-    return ES_RESULT_COMPLETE;
-  }
+  if (already_complete(adts_complete, a, payload, consumed)) return ES_RESULT_COMPLETE;
   const unsigned char *p = payload->buf;
   uint32_t len = payload->len, from = 0;
   if (!a->adts.syncword) {

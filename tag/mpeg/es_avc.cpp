@@ -162,11 +162,7 @@ int avc_complete(const void *record)
 int avc_parse(void *record, const sys_memalloc_rec *payload, uint32_t *consumed)
 {
   auto *v = static_cast<es_video_info *>(record);
-  *consumed = 0;
-  if (avc_complete(v)) {
-    *consumed = payload->len;
-    return ES_RESULT_COMPLETE;
-  }
+  if (already_complete(avc_complete, v, payload, consumed)) return ES_RESULT_COMPLETE;
   const unsigned char *p = payload->buf;
   uint32_t len = payload->len, end;
   uint32_t at = find_start_code(p, len, 0, &end, [](uint8_t c) { return (c & 0x1F) == 7; });

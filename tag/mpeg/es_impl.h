@@ -139,6 +139,16 @@ int adts_complete(const void *record);
 int ac3_parse(void *record, const sys_memalloc_rec *payload, uint32_t *consumed);
 int ac3_complete(const void *record);
 
+// Every parser's first step: *consumed is 0, or the whole payload when the
+// record was already complete (then true: the answer is 1).
+inline bool already_complete(es_complete_fn complete, const void *record, const sys_memalloc_rec *payload,
+                             uint32_t *consumed)
+{
+  bool done = complete(record) != 0;
+  *consumed = done ? payload->len : 0;
+  return done;
+}
+
 // The MPEG audio header of 4 bytes; false when a field breaks a rule.
 bool mpeg_audio_header_read(const unsigned char *p, mpeg_audio_header *h);
 // The Layer II audio data and multichannel header after a frame's header

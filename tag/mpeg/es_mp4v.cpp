@@ -264,11 +264,7 @@ int mp4v_complete(const void *record)
 int mp4v_parse(void *record, const sys_memalloc_rec *payload, uint32_t *consumed)
 {
   auto *v = static_cast<es_video_info *>(record);
-  *consumed = 0;
-  if (mp4v_complete(v)) {
-    *consumed = payload->len;
-    return ES_RESULT_COMPLETE;
-  }
+  if (already_complete(mp4v_complete, v, payload, consumed)) return ES_RESULT_COMPLETE;
   const unsigned char *p = payload->buf;
   uint32_t len = payload->len, pos = 0;
   if (!v->vos.start_code) {

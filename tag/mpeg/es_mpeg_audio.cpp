@@ -54,11 +54,7 @@ int mpeg1_audio_complete(const void *record)
 int mpeg1_audio_parse(void *record, const sys_memalloc_rec *payload, uint32_t *consumed)
 {
   auto *a = static_cast<es_audio_info *>(record);
-  *consumed = 0;
-  if (mpeg1_audio_complete(a)) {
-    *consumed = payload->len;
-    return ES_RESULT_COMPLETE;
-  }
+  if (already_complete(mpeg1_audio_complete, a, payload, consumed)) return ES_RESULT_COMPLETE;
   uint32_t at;
   if (!lock(&a->mpeg1, &a->mpeg1_ring, payload, &at, consumed)) return ES_RESULT_MORE;
   *consumed = 0;
@@ -74,11 +70,7 @@ int mpeg2_audio_complete(const void *record)
 int mpeg2_audio_parse(void *record, const sys_memalloc_rec *payload, uint32_t *consumed)
 {
   auto *a = static_cast<es_audio_info *>(record);
-  *consumed = 0;
-  if (mpeg2_audio_complete(a)) {
-    *consumed = payload->len;
-    return ES_RESULT_COMPLETE;
-  }
+  if (already_complete(mpeg2_audio_complete, a, payload, consumed)) return ES_RESULT_COMPLETE;
   const unsigned char *p = payload->buf;
   uint32_t len = payload->len, from = 0;
   if (!a->mpeg2.syncword && !lock(&a->mpeg2, &a->mpeg2_ring, payload, &from, consumed)) return ES_RESULT_MORE;

@@ -33,12 +33,6 @@ void sequence_extension_read(bits &b, mpeg_video_sequence_extension *e)
   b.skip(17);
 }
 
-bool already(const sys_memalloc_rec *payload, uint32_t *consumed, bool complete)
-{
-  if (complete) *consumed = payload->len;
-  return complete;
-}
-
 enum class walk { done, scalable, more, bad, unsupported };
 
 // The extensions after the sequence extension, each after zero stuffing.
@@ -71,8 +65,7 @@ int mpeg1_video_complete(const void *record)
 int mpeg1_video_parse(void *record, const sys_memalloc_rec *payload, uint32_t *consumed)
 {
   auto *v = static_cast<es_video_info *>(record);
-  *consumed = 0;
-  if (already(payload, consumed, mpeg1_video_complete(v))) return ES_RESULT_COMPLETE;
+  if (already_complete(mpeg1_video_complete, v, payload, consumed)) return ES_RESULT_COMPLETE;
   uint32_t end;
   uint32_t at = find_code(payload->buf, payload->len, 0, &end, 0xB3);
   if (at == UINT32_MAX) {
@@ -98,8 +91,7 @@ int mpeg2_video_complete(const void *record)
 int mpeg2_video_parse(void *record, const sys_memalloc_rec *payload, uint32_t *consumed)
 {
   auto *v = static_cast<es_video_info *>(record);
-  *consumed = 0;
-  if (already(payload, consumed, mpeg2_video_complete(v))) return ES_RESULT_COMPLETE;
+  if (already_complete(mpeg2_video_complete, v, payload, consumed)) return ES_RESULT_COMPLETE;
   const unsigned char *p = payload->buf;
   uint32_t len = payload->len, from = 0;
   for (;;) {

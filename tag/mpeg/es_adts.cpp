@@ -25,7 +25,7 @@ bool candidate_read(const unsigned char *p, uint16_t stream_type, adts_header *h
   b.skip(1);
   r.channel_configuration = uint8_t(b.get(3));
   if (r.syncword != 0xFFF || layer != 0 || r.sampling_frequency_index > 11) return false;
-  if (stream_type == ES_TYPE_AAC_LATM && r.id != 0) return false;
+  if (stream_type == ES_TYPE_AAC_MPEG4 && r.id != 0) return false;
   if (r.id == 1 && r.profile == 3) return false;
   *h = r;
   return true;

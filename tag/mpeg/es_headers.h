@@ -36,7 +36,7 @@ enum {
 #define ES_TYPE_MPEG2_AUDIO 0x04u
 #define ES_TYPE_AAC_ADTS 0x0Fu
 #define ES_TYPE_MPEG4_VISUAL 0x10u
-#define ES_TYPE_AAC_LATM 0x11u
+#define ES_TYPE_AAC_MPEG4 0x11u /* read as ADTS frames of ID 0 */
 #define ES_TYPE_H264 0x1Bu
 #define ES_TYPE_AC3 0x100u
 

@@ -15,7 +15,7 @@ const es_header_parser_row audio_rows[] = {
     {ES_TYPE_MPEG1_AUDIO, es::mpeg1_audio_parse, es::mpeg1_audio_complete},
     {ES_TYPE_MPEG2_AUDIO, es::mpeg2_audio_parse, es::mpeg2_audio_complete},
     {ES_TYPE_AAC_ADTS, es::adts_parse, es::adts_complete},
-    {ES_TYPE_AAC_LATM, es::adts_parse, es::adts_complete},
+    {ES_TYPE_AAC_MPEG4, es::adts_parse, es::adts_complete},
     {ES_TYPE_AC3, es::ac3_parse, es::ac3_complete},
     {0, nullptr, nullptr},
 };

@@ -120,7 +120,7 @@ TEST(EsCompare, AudioStreams)
   EXPECT_TRUE(padding || next_header);
 
   // ffmpeg writes ADTS ID 0, which stream type 0x0F takes.
-  for (uint32_t type : {ES_TYPE_AAC_ADTS, ES_TYPE_AAC_LATM}) {
+  for (uint32_t type : {ES_TYPE_AAC_ADTS, ES_TYPE_AAC_MPEG4}) {
     a = record_of<es_audio_info>(uint16_t(type));
     EXPECT_EQ(feed(&a, type, false, aac, kPieces).result, ES_RESULT_COMPLETE) << type;
     EXPECT_EQ(a.adts.id, 0);

@@ -405,7 +405,7 @@ TEST(EsHeaders, AdtsLocksPastCorruptAndForeignCandidatesAndInspectsTenFrames)
   for (int i = 0; i < 12; i++) stream = cat({stream, adts_frame(good)});
 
   // Type 0x0F takes either ID (encoders write 0); 0x11 passes over ID 1.
-  for (uint32_t type : {ES_TYPE_AAC_ADTS, ES_TYPE_AAC_LATM}) {
+  for (uint32_t type : {ES_TYPE_AAC_ADTS, ES_TYPE_AAC_MPEG4}) {
     es_audio_info a = record_of<es_audio_info>(uint16_t(type));
     EXPECT_EQ(feed(&a, type, false, stream, {184, 7, 33}).result, ES_RESULT_COMPLETE) << type;
     EXPECT_EQ(a.adts.channel_configuration, 2);
@@ -423,8 +423,8 @@ TEST(EsHeaders, AdtsLocksPastCorruptAndForeignCandidatesAndInspectsTenFrames)
   for (int i = 0; i < 16; i++) ids1 = cat({ids1, adts_frame(mpeg2)});
   es_audio_info a = record_of<es_audio_info>(ES_TYPE_AAC_ADTS);
   EXPECT_EQ(feed(&a, ES_TYPE_AAC_ADTS, false, ids1, {100}).result, ES_RESULT_COMPLETE);
-  es_audio_info b = record_of<es_audio_info>(ES_TYPE_AAC_LATM);
-  EXPECT_EQ(feed(&b, ES_TYPE_AAC_LATM, false, ids1, {100}).result, ES_RESULT_MORE);
+  es_audio_info b = record_of<es_audio_info>(ES_TYPE_AAC_MPEG4);
+  EXPECT_EQ(feed(&b, ES_TYPE_AAC_MPEG4, false, ids1, {100}).result, ES_RESULT_MORE);
   EXPECT_EQ(b.adts.syncword, 0);
 }
 

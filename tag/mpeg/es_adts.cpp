@@ -144,12 +144,8 @@ int frames_inspect(es_audio_info *a, const unsigned char *p, uint32_t len, uint3
 {
   const unsigned char *raw = a->adts.raw;
   while (a->adts_stats.frames < kFramesWanted) {
-    uint32_t end;
-    uint32_t at = find_sync(p, len, pos, &end, [raw](const unsigned char *c) { return loose_equal(c, raw); });
-    if (at == UINT32_MAX) {
-      *consumed = end;
-      return ES_RESULT_MORE;
-    }
+    uint32_t at = find_sync(p, len, pos, consumed, [raw](const unsigned char *c) { return loose_equal(c, raw); });
+    if (at == UINT32_MAX) return ES_RESULT_MORE;
     if (len - at < kHeaderBytes) {
       *consumed = at;
       return ES_RESULT_MORE;

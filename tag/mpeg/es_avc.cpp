@@ -164,12 +164,9 @@ int avc_parse(void *record, const sys_memalloc_rec *payload, uint32_t *consumed)
   auto *v = static_cast<es_video_info *>(record);
   if (already_complete(avc_complete, v, payload, consumed)) return ES_RESULT_COMPLETE;
   const unsigned char *p = payload->buf;
-  uint32_t len = payload->len, end;
-  uint32_t at = find_start_code(p, len, 0, &end, [](uint8_t c) { return (c & 0x1F) == 7; });
-  if (at == UINT32_MAX) {
-    *consumed = end;
-    return ES_RESULT_MORE;
-  }
+  uint32_t len = payload->len;
+  uint32_t at = find_start_code(p, len, 0, consumed, [](uint8_t c) { return (c & 0x1F) == 7; });
+  if (at == UINT32_MAX) return ES_RESULT_MORE;
   int r = sps_parse(&v->sps, p + at + 3, len - at - 3);
   // An SPS cut by the end of the payload is read again whole: the copy
   // holds the rest of the payload, so running out there means more is due.

@@ -49,9 +49,10 @@ class bits {
 inline int failed_result(const bits &b) { return b.status() == state::out ? ES_RESULT_MORE : ES_RESULT_INVALID; }
 
 // The first start code 00 00 01 at or after from whose code byte passes
-// match.  Returns its offset, or UINT32_MAX with *end set to where the
-// search stopped (3 bytes before the end, so a start code split across two
-// deliveries is found next time).
+// match.  Returns its offset (*end untouched), or UINT32_MAX with *end set
+// to where the search stopped (3 bytes before the end, so a start code split
+// across two deliveries is found next time): parsers pass their consumed
+// count as end.
 template <class Match>
 uint32_t find_start_code(const unsigned char *p, uint32_t len, uint32_t from, uint32_t *end, Match match)
 {

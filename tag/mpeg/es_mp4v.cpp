@@ -167,12 +167,8 @@ int vol_read(bits &b, mp4v_vol_header *v)
 // Step 1: the VOS header; *pos moves past it.
 int vos_step(es_video_info *v, const unsigned char *p, uint32_t len, uint32_t *pos, uint32_t *consumed)
 {
-  uint32_t end;
-  uint32_t at = find_code(p, len, 0, &end, 0xB0);
-  if (at == UINT32_MAX) {
-    *consumed = end;
-    return ES_RESULT_MORE;
-  }
+  uint32_t at = find_code(p, len, 0, consumed, 0xB0);
+  if (at == UINT32_MAX) return ES_RESULT_MORE;
   if (len - at < 5) {
     *consumed = at;
     return ES_RESULT_MORE;
@@ -185,12 +181,8 @@ int vos_step(es_video_info *v, const unsigned char *p, uint32_t len, uint32_t *p
 
 int studio_step(es_video_info *v, const unsigned char *p, uint32_t len, uint32_t pos, uint32_t *consumed)
 {
-  uint32_t end;
-  uint32_t at = find_start_code(p, len, pos, &end, is_vol_code);
-  if (at == UINT32_MAX) {
-    *consumed = end;
-    return ES_RESULT_MORE;
-  }
+  uint32_t at = find_start_code(p, len, pos, consumed, is_vol_code);
+  if (at == UINT32_MAX) return ES_RESULT_MORE;
   bits b(p + at, len - at);
   mp4v_studio_vol_header s{};
   studio_vol_read(b, &s);
@@ -207,12 +199,8 @@ int studio_step(es_video_info *v, const unsigned char *p, uint32_t len, uint32_t
 int vol_step(es_video_info *v, const unsigned char *p, uint32_t len, uint32_t *pos, uint32_t *consumed)
 {
   for (;;) {
-    uint32_t end;
-    uint32_t at = find_start_code(p, len, *pos, &end, is_vol_code);
-    if (at == UINT32_MAX) {
-      *consumed = end;
-      return ES_RESULT_MORE;
-    }
+    uint32_t at = find_start_code(p, len, *pos, consumed, is_vol_code);
+    if (at == UINT32_MAX) return ES_RESULT_MORE;
     bits b(p + at, len - at);
     mp4v_vol_header vol{};
     int r = vol_read(b, &vol);
@@ -230,12 +218,8 @@ int vol_step(es_video_info *v, const unsigned char *p, uint32_t len, uint32_t *p
 
 int vop_step(es_video_info *v, const unsigned char *p, uint32_t len, uint32_t pos, uint32_t *consumed)
 {
-  uint32_t end;
-  uint32_t at = find_code(p, len, pos, &end, 0xB6);
-  if (at == UINT32_MAX) {
-    *consumed = end;
-    return ES_RESULT_MORE;
-  }
+  uint32_t at = find_code(p, len, pos, consumed, 0xB6);
+  if (at == UINT32_MAX) return ES_RESULT_MORE;
   *consumed = at;
   bits b(p + at + 4, len - at - 4);
   b.skip(2);

@@ -76,12 +76,8 @@ int mpeg2_audio_parse(void *record, const sys_memalloc_rec *payload, uint32_t *c
   if (!a->mpeg2.syncword && !lock(&a->mpeg2, &a->mpeg2_ring, payload, &from, consumed)) return ES_RESULT_MORE;
   if (a->mpeg2.layer != 2) return ES_RESULT_UNSUPPORTED;
   const unsigned char *raw = a->mpeg2.raw;
-  uint32_t end;
-  uint32_t at = find_sync(p, len, from, &end, [raw](const unsigned char *c) { return bytes4_equal(c, raw); });
-  if (at == UINT32_MAX) {
-    *consumed = end;
-    return ES_RESULT_MORE;
-  }
+  uint32_t at = find_sync(p, len, from, consumed, [raw](const unsigned char *c) { return bytes4_equal(c, raw); });
+  if (at == UINT32_MAX) return ES_RESULT_MORE;
   mpeg_audio_mc_header mc{};
   int r = layer2_mc_header_read(a->mpeg2, p + at, len - at, &mc);
   if (r == ES_RESULT_MORE) *consumed = at;

@@ -66,12 +66,8 @@ int mpeg1_video_parse(void *record, const sys_memalloc_rec *payload, uint32_t *c
 {
   auto *v = static_cast<es_video_info *>(record);
   if (already_complete(mpeg1_video_complete, v, payload, consumed)) return ES_RESULT_COMPLETE;
-  uint32_t end;
-  uint32_t at = find_code(payload->buf, payload->len, 0, &end, 0xB3);
-  if (at == UINT32_MAX) {
-    *consumed = end;
-    return ES_RESULT_MORE;
-  }
+  uint32_t at = find_code(payload->buf, payload->len, 0, consumed, 0xB3);
+  if (at == UINT32_MAX) return ES_RESULT_MORE;
   bits b(payload->buf + at, payload->len - at);
   mpeg_video_sequence_header h{};
   if (!sequence_header_read(b, &h)) {
@@ -95,12 +91,8 @@ int mpeg2_video_parse(void *record, const sys_memalloc_rec *payload, uint32_t *c
   const unsigned char *p = payload->buf;
   uint32_t len = payload->len, from = 0;
   for (;;) {
-    uint32_t end;
-    uint32_t at = find_code(p, len, from, &end, 0xB3);
-    if (at == UINT32_MAX) {
-      *consumed = end;
-      return ES_RESULT_MORE;
-    }
+    uint32_t at = find_code(p, len, from, consumed, 0xB3);
+    if (at == UINT32_MAX) return ES_RESULT_MORE;
     *consumed = at;  // what any wait for more data keeps
     bits b(p + at, len - at);
     mpeg_video_sequence_header h{};

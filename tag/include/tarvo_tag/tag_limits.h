@@ -91,4 +91,9 @@
  * unread. */
 #define TAG_MP4_TEXT_MAX (64u * 1024u)
 
+/* --- elementary-stream headers --- */
+/* Bytes of an H.264 SPS unescaped and read: a real one takes well under a
+ * hundred, the largest legal one (all HRD entries, long cycles) a few KiB. */
+#define TAG_AVC_SPS_MAX 8192u
+
 #endif

@@ -8,11 +8,16 @@ namespace {
 
 upnp_cp_ctx *owner(const http_server_conn *conn) { return static_cast<upnp_cp_ctx *>(conn->owner); }
 
-// An error answer; the connection ends after a pause that the end cuts short.
+// An error answer; the connection ends after a pause that the end cuts
+// short (or that the owner waits out, see defer_fail_pause).
 void fail(http_server_conn *conn, const char *status)
 {
   http_server_write_error_response(&conn->out, status, conn->server_name, !conn->head);
   conn->keep_alive = 0;
+  if (conn->defer_fail_pause) {
+    conn->fail_paused = 1;
+    return;
+  }
   for (uint32_t waited = 0; waited < CP_EVENT_FAIL_PAUSE_MS && !cp_stopping(owner(conn)); waited += 100)
     sys_thread_sleep(100);
 }
@@ -169,10 +174,7 @@ void conn_thread(void *arg)
 {
   auto *conn = static_cast<http_server_conn *>(arg);
   upnp_cp_ctx *c = owner(conn);
-  do {
-    conn->keep_alive = 0;
-    serve_one(conn);
-  } while (conn->keep_alive && !cp_stopping(c));
+  cp_event_conn_serve(conn);
   sys_socket_linger(conn->socket);
   sys_mutex_lock(&c->live_mutex);
   for (uint32_t i = 0; i < c->live_conns.len; i++)
@@ -224,6 +226,14 @@ void accept_one(upnp_cp_ctx *c)
 }
 
 }  // namespace
+
+void cp_event_conn_serve(http_server_conn *conn)
+{
+  do {
+    conn->keep_alive = 0;
+    serve_one(conn);
+  } while (conn->keep_alive && !conn->fail_paused && !cp_stopping(owner(conn)));
+}
 
 const char *cp_event_headers(char *const *lines, int http11, cp_event_request *rq)
 {

@@ -110,6 +110,8 @@ struct cp_event_request {
 };
 // NULL when acceptable, else the status line of the answer.
 const char *cp_event_headers(char *const *lines, int http11, cp_event_request *rq);
+// Every request of a connection, kept alive as asked.
+void cp_event_conn_serve(http_server_conn *conn);
 // One request on a connection whose request line was read.
 void cp_event_serve(http_server_conn *conn, const http_request_startline_rec *start);
 void cp_event_accept_thread(void *ctx);

@@ -114,6 +114,16 @@ TEST_F(Wire, DiscoveryTakesOnlyWhatPassesItsChecks)
   ASSERT_TRUE(tarvo_cp_get_control_url(&cp.ctx, kUdn, kCd1, &url));
   EXPECT_EQ(std::string(url), dev.url("/control"));
   sys_alloc_free(url);
+  // Actions go through the shared client to the known device only.
+  sys_str_list names = nullptr, values = nullptr;
+  EXPECT_EQ(tarvo_cp_action(&cp.ctx, "uuid:nobody", kCd1, "Echo", "", &names, &values), 501u);
+  EXPECT_TRUE(dev.got("POST").empty());
+  EXPECT_EQ(tarvo_cp_action(&cp.ctx, kUdn, kCd1, "Echo", "", &names, &values), 0u);
+  ASSERT_TRUE(values && values[0]);
+  EXPECT_STREQ(values[0], "fixture");
+  sys_str_list_free(names);
+  sys_str_list_free(values);
+  EXPECT_EQ(dev.got("POST").size(), 1u);
   send_udp("127.0.0.1", "239.255.255.250", 1900, byebye(kMs2, usn));
   ASSERT_TRUE(eventually([&] { return cp.seen.count(&recorder::removed) == 1; }, 5000));
 }

@@ -308,6 +308,13 @@ TEST(WireStateless, DescriptionsAreCappedAndTargetsChecked)
   upnp_desc_free(d);
   EXPECT_FALSE(upnp_cp_get_desc(dev.url("/over").c_str(), &d));
   EXPECT_EQ(d, nullptr);
+  dev.docs["/scpd"] = "<?xml version=\"1.0\"?><scpd xmlns=\"urn:schemas-upnp-org:service-1-0\">"
+                      "<specVersion><major>1</major><minor>0</minor></specVersion><actionList><action>"
+                      "<name>Echo</name></action></actionList><serviceStateTable><stateVariable><name>S</name>"
+                      "<dataType>string</dataType></stateVariable></serviceStateTable></scpd>";
+  upnp_desc_scpd_rec *scpd = nullptr;
+  ASSERT_TRUE(upnp_cp_get_desc_scpd(dev.url("/scpd").c_str(), &scpd));
+  upnp_desc_scpd_free(scpd);
   EXPECT_EQ(upnp_cp_action(dev.url("/control").c_str(), "urn:schemas-upnp-org:service:ContentDirectory:2", "Echo", "", nullptr, nullptr), 0u);
   // Only device URNs and UDNs are targets of the device list.
   tarvo_cp_ctx *ctx = nullptr;

@@ -31,7 +31,6 @@
 #define TARVO_CP_REFETCH_S 180           /* a description is fetched again after this long */
 #define TARVO_CP_HOUSEKEEPING_S 5        /* seconds between two expiry and renewal passes */
 #define TARVO_CP_RENEW_AHEAD_S 10        /* subscriptions expiring this soon are renewed */
-#define TARVO_CP_PARALLEL_TIMEOUT_MS 30000
 #define TARVO_CP_STATIC_MAX_AGE 4294967295u /* max-age of devices found by static discovery */
 
 #endif

@@ -176,31 +176,13 @@ void serve_get(http_server_conn *conn, const char *path)
 
 // --- one request ---
 
-// The request line: blank lines skipped; gives up after
-// DEVICE_LINE_ATTEMPTS waits in a row without a line, at the end of the
-// stream, or when the device stops.
-int read_request_line(http_server_conn *conn, sys_stralloc_rec *line)
-{
-  tarvo_device_ctx *c = device_conn_ctx(conn);
-  sys_socketbuffer_set_timeout(&conn->in, DEVICE_LINE_TIMEOUT_MS);
-  uint32_t waits = 0;
-  while (!device_stopping(c)) {
-    if (http_header_readline(&conn->in, line)) {
-      if (line->len) return 1;
-      waits = 0;
-    } else if (!sys_socketbuffer_is_timeout(&conn->in) || ++waits >= DEVICE_LINE_ATTEMPTS) {
-      return 0;
-    }
-  }
-  return 0;
-}
-
 void serve_one(device_conn *dc)
 {
   http_server_conn *conn = &dc->conn;
   device_text line;
   device_store(dc->idle, 1);
-  int got = read_request_line(conn, &line.sa);
+  int got = http_server_read_request_line(conn, DEVICE_LINE_TIMEOUT_MS, DEVICE_LINE_ATTEMPTS,
+                                          &device_conn_ctx(conn)->stop, &line.sa);
   device_store(dc->idle, 0);
   if (!got) return;
   http_request_startline_rec start{};

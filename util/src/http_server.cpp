@@ -170,6 +170,22 @@ int crlf(sys_socketbuffer_rec *sb)
 
 extern "C" {
 
+int http_server_read_request_line(http_server_conn *conn, uint32_t timeout_ms, uint32_t attempts,
+                                  const int *stop_flag, sys_stralloc_rec *line)
+{
+  sys_socketbuffer_set_timeout(&conn->in, timeout_ms);
+  uint32_t waits = 0;
+  while (!__atomic_load_n(stop_flag, __ATOMIC_ACQUIRE)) {
+    if (http_header_readline(&conn->in, line)) {
+      if (line->len) return 1;
+      waits = 0;
+    } else if (!sys_socketbuffer_is_timeout(&conn->in) || ++waits >= attempts) {
+      return 0;
+    }
+  }
+  return 0;
+}
+
 int http_server_read_get_request(http_server_conn *conn, void *reserved, const int *stop_flag,
                                  http_server_request_rec *req)
 {
@@ -230,10 +246,22 @@ int http_server_read(http_server_conn *conn, uint64_t size, sys_stralloc_rec *sa
 
 int http_server_read_chunked(http_server_conn *conn, sys_stralloc_rec *sa)
 {
-  for (;;) {
+  return http_server_read_chunked_max(conn, UINT64_MAX, sa, nullptr);
+}
+
+int http_server_read_chunked_max(http_server_conn *conn, uint64_t max, sys_stralloc_rec *sa,
+                                 int *too_large)
+{
+  if (too_large) *too_large = 0;
+  for (uint64_t total = 0;;) {
     uint64_t size;
     if (!chunk_size(&conn->in, &size)) return 0;
     if (!size) return chunk_trailer(&conn->in);
+    if (size > max - total) {
+      if (too_large) *too_large = 1;
+      return 0;
+    }
+    total += size;
     if (!read_exact(&conn->in, size, sa) || !crlf(&conn->in)) return 0;
   }
 }

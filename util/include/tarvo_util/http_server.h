@@ -76,6 +76,13 @@ typedef struct {
   uint32_t total_ms;
 } http_server_npt_rec;
 
+/* The request line of the next request on a kept connection, blank lines
+ * skipped: each wait lasts timeout_ms, and after attempts waits in a row
+ * without a line, at the end of the stream, or once *stop_flag is set
+ * (read atomically), it gives up with 0. */
+int http_server_read_request_line(http_server_conn *conn, uint32_t timeout_ms, uint32_t attempts,
+                                  const int *stop_flag, sys_stralloc_rec *line);
+
 /* Reads and checks the header lines after the request line, discards any
  * body and fills req.  stop_flag is read atomically between lines.  A Host
  * that http_host_allowed refuses, or a second Host, is "400 Bad Request".
@@ -144,6 +151,10 @@ int http_server_read(http_server_conn *conn, uint64_t size, sys_stralloc_rec *sa
 /* A chunked body up to and including its trailer, appended to sa (NULL
  * discards). */
 int http_server_read_chunked(http_server_conn *conn, sys_stralloc_rec *sa);
+/* The same refusing more than max body bytes: 0 with *too_large set (too_large
+ * may be NULL). */
+int http_server_read_chunked_max(http_server_conn *conn, uint64_t max, sys_stralloc_rec *sa,
+                                 int *too_large);
 /* A chunk-size line that must be 0, then the trailer. */
 int http_server_read_chunked_0(sys_socketbuffer_rec *sb);
 

@@ -59,7 +59,7 @@ int xml_encode_appendb(sys_stralloc_rec *sa, const char *s, uint32_t n)
   // before the end that is written.
   uintptr_t b0 = reinterpret_cast<uintptr_t>(sa->buf), at = reinterpret_cast<uintptr_t>(s);
   bool inside = sa->buf && at >= b0 && at < b0 + sa->a;
-  if (out >= UINT32_MAX || !sys_stralloc_readyplus(sa, uint32_t(out) + 1)) return 0;
+  if (out > UINT32_MAX || !sys_stralloc_readyplus(sa, uint32_t(out))) return 0;
   if (inside) s = sa->buf + (at - b0);
   char *w = sa->buf + sa->len;
   for (uint32_t i = 0; i < n; i++) {
@@ -70,7 +70,6 @@ int xml_encode_appendb(sys_stralloc_rec *sa, const char *s, uint32_t n)
     }
     while (*e) *w++ = *e++;
   }
-  *w = 0;  // the guard the other writers keep
   sa->len += uint32_t(out);
   return 1;
 }

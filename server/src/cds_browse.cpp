@@ -9,6 +9,9 @@
 #include <tarvo_util/sys_str.h>
 
 #include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -84,62 +87,145 @@ struct result_set {
   }
 };
 
-// An answer made under the lock and sent after it: Result,
-// NumberReturned, TotalMatches and UpdateID.
-struct page_answer {
-  sa_guard result;
-  uint64_t returned = 0, total = 0;
+// Copies of a page's objects as the requester sees them (references with
+// their target's properties), which stay valid once the lock is released.
+// Records, arrays and the objects' own values go into blocks of the copy;
+// shared values, which live as long as the process, are pointed at.
+struct page_copy {
+  std::vector<std::unique_ptr<unsigned char[]>> blocks;
+  unsigned char *at = nullptr;
+  size_t left = 0;
+  std::vector<didl_object *> objects;
+
+  // Throws std::bad_alloc when memory runs out.
+  void *take(size_t n)
+  {
+    n = (n + alignof(void *) - 1) & ~(alignof(void *) - 1);
+    if (n > left) {
+      size_t size = std::max<size_t>(n, blocks.empty() ? CDS_PAGE_COPY_FIRST : CDS_PAGE_COPY_BLOCK);
+      blocks.emplace_back(new unsigned char[size]);
+      at = blocks.back().get();
+      left = size;
+    }
+    void *p = at;
+    at += n;
+    left -= n;
+    return p;
+  }
+
+  char *text(char *s)
+  {
+    if (!s || didl_value_shared(s)) return s;
+    size_t n = std::strlen(s) + 1;
+    return static_cast<char *>(std::memcpy(take(n), s, n));
+  }
+
+  // Names are interned, so a list of them is copied as it is; a shared
+  // list is pointed at.
+  sys_ptralloc_rec array(const sys_ptralloc_rec &from, bool may_share)
+  {
+    if (!from.len || (may_share && didl_value_shared(from.buf))) return from;
+    auto *buf = static_cast<void **>(std::memcpy(take(from.len * sizeof(void *)), from.buf, from.len * sizeof(void *)));
+    return sys_ptralloc_rec{buf, from.len, from.len};
+  }
+
+  didl_attributes attributes(const didl_attributes &from)
+  {
+    didl_attributes to{array(from.names, true), array(from.values, false)};
+    for (uint32_t i = 0; i < to.values.len; i++) to.values.buf[i] = text(static_cast<char *>(to.values.buf[i]));
+    return to;
+  }
+
+  bool add(const didl_object &view)
+  {
+    try {
+      auto *o = new (take(sizeof(didl_object))) didl_object{attributes(view.attributes), view.element, {}};
+      o->properties = array(view.properties, false);
+      for (uint32_t i = 0; i < o->properties.len; i++) {
+        const didl_property *from = property_at(&view, i);
+        o->properties.buf[i] =
+            new (take(sizeof(didl_property))) didl_property{attributes(from->attributes), from->element, text(from->text)};
+      }
+      objects.push_back(o);
+      return true;
+    } catch (const std::bad_alloc &) {
+      return false;
+    }
+  }
+
+  void clear()
+  {
+    std::vector<didl_object *>().swap(objects);
+    blocks.clear();
+    left = 0;
+  }
+};
+
+// A page taken under the lock and written after it: its objects, the
+// filter, TotalMatches and UpdateID.
+struct page_taken {
+  page_copy copy;
+  filter_guard filter;
+  uint64_t total = 0;
   heap_guard update_id;
+
+  uint32_t finish(uint64_t matches, const char *id)
+  {
+    total = matches;
+    return sys_str_clone(id ? id : "0", &update_id.s) ? kOk : kFailed;
+  }
 };
 
 // Room for the document's end after the objects.
 constexpr uint64_t kResultTail = 64;
 
-// Writes objects (a page of total) as the answer's Result.
-uint32_t page_write(const call &c, const didl_filter &filter, didl_object *const *objects, uint64_t n, uint64_t total,
-                    const char *update_id, page_answer *a)
+// Writes the page's objects as the answer's Result.
+bool page_write(const call &c, const page_taken &t, sys_stralloc_rec *result)
 {
   list_guard prefixes;
-  bool ok = media_base_urls(c.s, c.info->addr.local_ip, filter.all_interfaces, &prefixes.l) &&
-            sys_stralloc_ready(&a->result.s, uint32_t(std::min<uint64_t>(n * CDS_RESULT_RESERVE_PER_OBJECT,
-                                                                         UINT32_MAX / 2))) &&
-            didl_xml_begin(&a->result.s, c.local);
-  uint32_t head = a->result.s.len;
+  const std::vector<didl_object *> &objects = t.copy.objects;
+  uint64_t n = objects.size();
+  bool ok = media_base_urls(c.s, c.info->addr.local_ip, t.filter.f.all_interfaces, &prefixes.l) &&
+            sys_stralloc_ready(result, uint32_t(std::min<uint64_t>(n * CDS_RESULT_RESERVE_PER_OBJECT,
+                                                                   UINT32_MAX / 2))) &&
+            didl_xml_begin(result, c.local);
+  uint32_t head = result->len;
   for (uint64_t i = 0; ok && i < n; i++) {
-    ok = didl_write_for_client(&a->result.s, objects[i], prefixes.l, &filter, c.local, &c.info->addr,
+    ok = didl_write_for_client(result, objects[i], prefixes.l, &t.filter.f, c.local, &c.info->addr,
                                &c.s->content.plugins);
     // The first object tells the size of the rest: one allocation instead
     // of a copy at each step of growth.
     if (ok && i == 0 && n > 1)
-      ok = sys_stralloc_readyplus(&a->result.s, uint32_t(std::min<uint64_t>(
-                                                    (a->result.s.len - head) * (n - 1) * 9 / 8 + kResultTail,
-                                                    UINT32_MAX / 2)));
+      ok = sys_stralloc_readyplus(result, uint32_t(std::min<uint64_t>(
+                                              (result->len - head) * (n - 1) * 9 / 8 + kResultTail, UINT32_MAX / 2)));
   }
-  if (!ok || !didl_xml_end(&a->result.s) || !sys_stralloc_append(&a->result.s, "")) return kFailed;
-  a->returned = n;
-  a->total = total;
-  return sys_str_clone(update_id ? update_id : "0", &a->update_id.s) ? kOk : kFailed;
+  return ok && didl_xml_end(result) && sys_stralloc_append(result, "");
 }
 
 // A page of a sorted set: at most count objects (0: all) from start.
-uint32_t set_page_write(const call &c, const didl_filter &filter, const result_set &set, uint32_t start,
-                        uint32_t count, const char *update_id, page_answer *a)
+uint32_t set_page_take(const result_set &set, uint32_t start, uint32_t count, const char *update_id, page_taken *t)
 {
   uint64_t total = set.order.size();
   uint64_t first = std::min<uint64_t>(start, total);
   uint64_t last = count ? std::min<uint64_t>(first + uint64_t(count), total) : total;
-  return page_write(c, filter, set.order.data() + first, last - first, total, update_id, a);
+  for (uint64_t i = first; i < last; i++)
+    if (!t->copy.add(*set.order[i])) return kFailed;
+  return t->finish(total, update_id);
 }
 
-uint32_t answer_send(const call &c, const page_answer &a)
+// The answer of a page taken: written, its copies let go, then sent.
+uint32_t page_send(const call &c, page_taken &t)
 {
+  sa_guard result;
+  if (!page_write(c, t, &result.s)) return kFailed;
   char returned[CONTENT_DB_NUMBER_SIZE], matches[CONTENT_DB_NUMBER_SIZE];
-  returned[sys_str_fmt_uint64(returned, a.returned)] = 0;
-  matches[sys_str_fmt_uint64(matches, a.total)] = 0;
-  return respond(c, {{"Result", a.result.s.buf},
+  returned[sys_str_fmt_uint64(returned, t.copy.objects.size())] = 0;
+  t.copy.clear();
+  matches[sys_str_fmt_uint64(matches, t.total)] = 0;
+  return respond(c, {{"Result", result.s.buf},
                      {"NumberReturned", returned},
                      {"TotalMatches", matches},
-                     {"UpdateID", a.update_id.s}});
+                     {"UpdateID", t.update_id.s}});
 }
 
 const char *update_id_of(const didl_object *o)
@@ -184,8 +270,8 @@ bool children_page(const call &c, const didl_object *o, const didl_sort_criteria
   return true;
 }
 
-uint32_t browse_children(const call &c, const didl_object *o, const didl_filter &filter, const char *sort_text,
-                         uint32_t start, uint32_t count, page_answer *a)
+uint32_t browse_children(const call &c, const didl_object *o, const char *sort_text, uint32_t start, uint32_t count,
+                         page_taken *t)
 {
   const char *criteria = *sort_text ? sort_text : default_sort(o);
   sort_guard sort;
@@ -195,13 +281,11 @@ uint32_t browse_children(const call &c, const didl_object *o, const didl_filter 
   object_list page;
   uint64_t total = 0;
   if (!children_page(c, o, sort.c, key.c_str(), start, count, &page, &total)) return kFailed;
-  std::vector<didl_object> views(page.p.len);
-  std::vector<didl_object *> shown(page.p.len);
   for (uint32_t i = 0; i < page.p.len; i++) {
-    if (!object_view(c.s, page.at(i), &views[i])) return kFailed;
-    shown[i] = &views[i];
+    didl_object view;
+    if (!object_view(c.s, page.at(i), &view) || !t->copy.add(view)) return kFailed;
   }
-  return page_write(c, filter, shown.data(), shown.size(), total, update_id_of(o), a);
+  return t->finish(total, update_id_of(o));
 }
 
 // The candidates of a Search from the root: the whole index in order.
@@ -276,29 +360,27 @@ struct paged_args {
 
 namespace {
 
-uint32_t browse_locked(const call &c, const paged_args &p, bool metadata, page_answer *a)
+uint32_t browse_locked(const call &c, const paged_args &p, bool metadata, page_taken *t)
 {
   const didl_object *o = content_db_get(c.s, p.id);
   if (!o || hidden(c, o)) return kNoSuchObject;
   if (!metadata && !update_id_of(o)) return kNoSuchObject;
   if (!metadata && !object_class(o)) return kFailed;
-  filter_guard filter;
-  if (!didl_filter_parse(&filter.f, p.filter, c.local)) return kInvalidArgs;
-  if (!metadata) return browse_children(c, o, filter.f, p.sort, p.start, p.count, a);
+  if (!didl_filter_parse(&t->filter.f, p.filter, c.local)) return kInvalidArgs;
+  if (!metadata) return browse_children(c, o, p.sort, p.start, p.count, t);
   result_set set;
   if (!set.add(c, o)) return kFailed;
   set.sort(didl_sort_criteria{});
-  return set_page_write(c, filter.f, set, 0, 0, update_id_of(o), a);
+  return set_page_take(set, 0, 0, update_id_of(o), t);
 }
 
-uint32_t search_locked(const call &c, const paged_args &p, page_answer *a)
+uint32_t search_locked(const call &c, const paged_args &p, page_taken *t)
 {
   const didl_object *container = content_db_get(c.s, p.id);
   if (!container || !update_id_of(container)) return kNoSuchContainer;
   search_guard search;
   if (!didl_search_parse(&search.r, p.what, c.local)) return kBadSearchCriteria;
-  filter_guard filter;
-  if (!didl_filter_parse(&filter.f, p.filter, c.local)) return kInvalidArgs;
+  if (!didl_filter_parse(&t->filter.f, p.filter, c.local)) return kInvalidArgs;
   list_guard prefixes;
   if (!media_base_urls(c.s, c.info->addr.local_ip, 1, &prefixes.l)) return kFailed;
   didl_search_strip_prefixes(&search.r, prefixes.l);
@@ -313,15 +395,16 @@ uint32_t search_locked(const call &c, const paged_args &p, page_answer *a)
   for (didl_object &v : candidates.views)
     if (didl_search_match(&search.r, &v)) set.views.push_back(v);
   set.sort(sort.c);
-  return set_page_write(c, filter.f, set, p.start, p.count, update_id_of(container), a);
+  return set_page_take(set, p.start, p.count, update_id_of(container), t);
 }
 
 }  // namespace
 
 namespace cds {
 
-// The page is taken under the content-database lock; the answer around it
-// is made after, so that other requesters wait only for their page.
+// The page is taken under the content-database lock, as copies of its
+// objects; its DIDL-Lite and the answer around it are written after, so
+// that other requesters wait only for the copies.
 uint32_t browse(call &c)
 {
   paged_args p;
@@ -329,18 +412,18 @@ uint32_t browse(call &c)
   bool metadata = !sys_str_diff(p.what, "BrowseMetadata");
   if (!metadata && sys_str_diff(p.what, "BrowseDirectChildren")) return kInvalidArgs;
   if (metadata && p.start) return kInvalidArgs;
-  page_answer a;
-  uint32_t r = locked(c, [&] { return browse_locked(c, p, metadata, &a); });
-  return r ? r : answer_send(c, a);
+  page_taken t;
+  uint32_t r = locked(c, [&] { return browse_locked(c, p, metadata, &t); });
+  return r ? r : page_send(c, t);
 }
 
 uint32_t search(call &c)
 {
   paged_args p;
   if (!p.read(c, "ContainerID", "SearchCriteria")) return kInvalidArgs;
-  page_answer a;
-  uint32_t r = locked(c, [&] { return search_locked(c, p, &a); });
-  return r ? r : answer_send(c, a);
+  page_taken t;
+  uint32_t r = locked(c, [&] { return search_locked(c, p, &t); });
+  return r ? r : page_send(c, t);
 }
 
 }  // namespace cds

@@ -488,6 +488,8 @@ void didl_value_free(char *value)
   if (!shared(value)) sys_alloc_free(value);
 }
 
+int didl_value_shared(const void *value) { return shared(value); }
+
 void didl_object_fit(didl_object *object)
 {
   names_share(&object->attributes.names);

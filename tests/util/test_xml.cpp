@@ -60,6 +60,21 @@ TEST(XmlGen, LegalValueTable)
   EXPECT_TRUE(xml_gen_is_legal_value("\xEF\xBF\xBD"));
 }
 
+// Escaping sizes its output once: every entity and the text between them,
+// appended to what the buffer holds, across the buffer's growth.
+TEST(XmlGen, EscapedTextIsWhole)
+{
+  sa_holder h;
+  ASSERT_TRUE(sys_stralloc_copys(&h.sa, "<a>"));
+  std::string text, want = "<a>";
+  for (int i = 0; i < 2000; i++) {
+    text += "x<y>&\"z'";
+    want += "x&lt;y&gt;&amp;&quot;z&apos;";
+  }
+  ASSERT_TRUE(xml_gen_encode_append(&h.sa, text.c_str()));
+  EXPECT_EQ(std::string(h.sa.buf, h.sa.len), want);
+}
+
 // Whatever the check lets through must be readable again as element text:
 // the content database stores values this way.
 bool expat_accepts_text(const std::string &value)

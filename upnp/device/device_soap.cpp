@@ -229,7 +229,17 @@ uint32_t action(const device_request_info *info, const device_service_handler *h
   char *body = nullptr;
   uint32_t code = h->action(info, name, args.names, args.values, h->user, &body);
   // Success without the response element is no answer either.
-  if (!code && (!body || !sys_stralloc_cats(out, body))) code = 501;
+  if (!code && !body) code = 501;
+  if (!code && !out->buf) {
+    // The handler's text becomes the answer as it is: a large Result is
+    // not copied once more.
+    out->len = sys_str_len(body);
+    out->a = out->len + 1;
+    out->buf = body;
+    body = nullptr;
+  } else if (!code && !sys_stralloc_cats(out, body)) {
+    code = 501;
+  }
   sys_alloc_free(body);
   return code;
 }

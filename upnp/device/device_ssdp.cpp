@@ -17,7 +17,8 @@ struct set_send {
   tarvo_device_ctx *c;
   int sock;
   int kind;
-  bool built;  // every datagram could be made
+  uint32_t pause_ms;  // after each datagram
+  bool built;         // every datagram could be made
   char location[DEVICE_SSDP_LOCATION_LEN];
   sys_stralloc_rec msg;
 };
@@ -34,17 +35,17 @@ int set_entry(void *user, const char *target, const char *udn, const char *suffi
   uint32_t sent = 0;
   sys_socket_sendto4(s->sock, s->msg.buf, s->msg.len, ssdp_ip(), ssdp_port(), &sent);
   // The byebye of the end must fit in the time a stop may take.
-  sys_thread_sleep(device_stopping(s->c) ? DEVICE_SSDP_END_PAUSE_MS : DEVICE_SSDP_PAUSE_MS);
+  sys_thread_sleep(device_stopping(s->c) ? DEVICE_SSDP_END_PAUSE_MS : s->pause_ms);
   return 1;
 }
 
 // The alive or byebye set, twice, on every local address (loopback only
 // when it is the only one).
-int set_send_all(tarvo_device_ctx *c, int kind)
+int set_send_all(tarvo_device_ctx *c, int kind, uint32_t pause_ms = DEVICE_SSDP_PAUSE_MS)
 {
   sys_memalloc_rec ips{};
   if (!tarvo_device_impl_get_ip_list(c, &ips)) return 0;
-  set_send s{c, -1, kind, true, {}, {}};
+  set_send s{c, -1, kind, pause_ms, true, {}, {}};
   int ok = sys_socket_udp(&s.sock) && sys_socket_bind_reuse4(s.sock, sys_ip4_any(), ssdp_port()) &&
            sys_socket_mcast_set_ttl(s.sock, DEVICE_SSDP_TTL);
   uint32_t n = ips.len / 4;
@@ -287,7 +288,9 @@ bool wake_set(tarvo_device_ctx *c, bool open)
 int device_ssdp_start(tarvo_device_ctx *c)
 {
   if (!wake_set(c, true)) return 0;
-  set_send_all(c, DEVICE_SSDP_BYEBYE);
+  // Only clears what peers kept of an earlier run: it must not hold back
+  // the first alive.
+  set_send_all(c, DEVICE_SSDP_BYEBYE, DEVICE_SSDP_START_PAUSE_MS);
   sockets_open(c);
   device_store(c->ssdp_running, 1);
   if (sys_thread_create(&c->ssdp_thread, ssdp_loop, c)) return 1;

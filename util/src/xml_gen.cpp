@@ -4,6 +4,9 @@
 
 #include "xml_internal.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace {
 
 const char *entity_of(unsigned char c)
@@ -44,16 +47,31 @@ uint32_t legal_sequence(const unsigned char *s)
 
 }  // namespace
 
+// One pass for the length and one for the bytes: a DIDL-Lite Result is
+// mostly markup, and a copy per run between two entities cost more than
+// the text itself.
 int xml_encode_appendb(sys_stralloc_rec *sa, const char *s, uint32_t n)
 {
-  uint32_t run = 0;
+  uint64_t out = n;
+  for (uint32_t i = 0; i < n; i++)
+    if (const char *e = entity_of(static_cast<unsigned char>(s[i]))) out += std::strlen(e) - 1;
+  // A source inside the buffer itself moves along with it, and lies
+  // before the end that is written.
+  uintptr_t b0 = reinterpret_cast<uintptr_t>(sa->buf), at = reinterpret_cast<uintptr_t>(s);
+  bool inside = sa->buf && at >= b0 && at < b0 + sa->a;
+  if (out > UINT32_MAX || !sys_stralloc_readyplus(sa, uint32_t(out))) return 0;
+  if (inside) s = sa->buf + (at - b0);
+  char *w = sa->buf + sa->len;
   for (uint32_t i = 0; i < n; i++) {
     const char *e = entity_of(static_cast<unsigned char>(s[i]));
-    if (!e) continue;
-    if (!sys_stralloc_catb(sa, s + run, i - run) || !sys_stralloc_cats(sa, e)) return 0;
-    run = i + 1;
+    if (!e) {
+      *w++ = s[i];
+      continue;
+    }
+    while (*e) *w++ = *e++;
   }
-  return sys_stralloc_catb(sa, s + run, n - run);
+  sa->len += uint32_t(out);
+  return 1;
 }
 
 extern "C" {

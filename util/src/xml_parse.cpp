@@ -3,6 +3,7 @@
 #include <tarvo_util/util_limits.h>
 #include <tarvo_util/xml.h>
 
+#include <cstring>
 #include <expat.h>
 
 namespace {
@@ -11,26 +12,21 @@ XML_Parser parser_of(xml_parse_rec *rec) { return static_cast<XML_Parser>(rec->p
 
 xml_parse_rec *rec_of(void *user) { return static_cast<xml_parse_rec *>(user); }
 
-// URI|local; expat refuses a namespace URI that holds the separator.
-bool split_name(const char *name, xml_name_rec *out)
+// URI|local, copied to at (room for the name and its NUL) and cut there;
+// expat refuses a namespace URI that holds the separator.  The bytes used.
+size_t split_name(const char *name, char *at, xml_name_rec *out)
 {
+  size_t len = std::strlen(name);
+  std::memcpy(at, name, len + 1);
+  uint32_t bar = sys_str_chr(at, '|');
   out->ns = nullptr;
-  out->local = nullptr;
-  uint32_t len = sys_str_len(name);
-  uint32_t bar = sys_str_chr(name, '|');
-  if (bar == len) return sys_str_clone(name, &out->local);
-  if (!sys_str_clone(name, &out->ns)) return false;
-  out->ns[bar] = 0;
-  if (sys_str_clone(name + bar + 1, &out->local)) return true;
-  sys_alloc_free(out->ns);
-  out->ns = nullptr;
-  return false;
-}
-
-void free_name(xml_name_rec *n)
-{
-  sys_alloc_free(n->ns);
-  sys_alloc_free(n->local);
+  out->local = at;
+  if (bar < len) {
+    at[bar] = 0;
+    out->ns = at;
+    out->local = at + bar + 1;
+  }
+  return len + 1;
 }
 
 // A tag the caller cannot be shown ends the parse with failure: a reader
@@ -44,41 +40,40 @@ void XMLCALL on_start(void *user, const XML_Char *name, const XML_Char **atts)
 {
   xml_parse_rec *rec = rec_of(user);
   uint32_t n = 0;
-  while (atts[2 * n]) n++;
-  // One block: n + 1 name pointers, n + 1 value pointers, n name records.
+  size_t text = std::strlen(name) + 1;
+  for (; atts[2 * n]; n++) text += std::strlen(atts[2 * n]) + 1;
+  // One block: n + 1 name pointers, n + 1 value pointers, n + 1 name
+  // records, then the names' bytes.
   size_t ptrs = size_t(n) + 1;
-  void *block = sys_alloc(ptrs * sizeof(xml_name_rec *) + ptrs * sizeof(char *) + n * sizeof(xml_name_rec));
+  void *block = sys_alloc(ptrs * (sizeof(xml_name_rec *) + sizeof(char *) + sizeof(xml_name_rec)) + text);
   if (!block) return stop(rec);
   auto **names = static_cast<xml_name_rec **>(block);
   auto **values = reinterpret_cast<const char **>(static_cast<void *>(names + ptrs));
   auto *recs = reinterpret_cast<xml_name_rec *>(values + ptrs);
-  xml_name_rec el;
-  uint32_t made = 0;
-  bool shown = false;
-  if (split_name(name, &el)) {
-    for (; made < n; made++) {
-      if (!split_name(atts[2 * made], &recs[made])) break;
-      names[made] = &recs[made];
-      values[made] = atts[2 * made + 1];
-    }
-    names[made] = nullptr;
-    values[made] = nullptr;
-    shown = made == n;
-    if (shown) rec->start_element(&el, names, values, rec->user);
-    free_name(&el);
+  char *at = reinterpret_cast<char *>(recs + ptrs);
+  at += split_name(name, at, &recs[n]);
+  for (uint32_t i = 0; i < n; i++) {
+    at += split_name(atts[2 * i], at, &recs[i]);
+    names[i] = &recs[i];
+    values[i] = atts[2 * i + 1];
   }
-  if (!shown) stop(rec);
-  for (uint32_t i = 0; i < made; i++) free_name(&recs[i]);
+  names[n] = nullptr;
+  values[n] = nullptr;
+  rec->start_element(&recs[n], names, values, rec->user);
   sys_alloc_free(block);
 }
 
 void XMLCALL on_end(void *user, const XML_Char *name)
 {
   xml_parse_rec *rec = rec_of(user);
+  char local[256];
+  size_t len = std::strlen(name) + 1;
+  char *at = len <= sizeof local ? local : static_cast<char *>(sys_alloc(len));
+  if (!at) return stop(rec);
   xml_name_rec el;
-  if (!split_name(name, &el)) return stop(rec);
+  split_name(name, at, &el);
   rec->end_element(&el, rec->user);
-  free_name(&el);
+  if (at != local) sys_alloc_free(at);
 }
 
 void XMLCALL on_ns_start(void *user, const XML_Char *prefix, const XML_Char *uri)

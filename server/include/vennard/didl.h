@@ -209,6 +209,10 @@ int didl_string_replace(char **s, const char *text);
  * kept once and shared (never write into a value in place unless it was
  * made by the caller); this leaves those. */
 void didl_value_free(char *value);
+/* 1 when a value or a list of attribute names is one of those shared
+ * copies, which live as long as the process: a copy of a record may point
+ * at it instead of copying it. */
+int didl_value_shared(const void *value);
 /* Gives back the spare room of the object's arrays once it is built; its
  * lists of attribute names become copies shared with other records (the
  * helpers here copy a shared list before they change it, and nothing else

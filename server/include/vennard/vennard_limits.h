@@ -64,6 +64,8 @@
 
 /* --- ContentDirectory --- */
 #define CDS_RESULT_RESERVE_PER_OBJECT 150 /* result bytes reserved per child */
+#define CDS_PAGE_COPY_FIRST 65536         /* bytes of the first block of a page's copies: a page of 50 fits */
+#define CDS_PAGE_COPY_BLOCK 524288        /* later blocks: above the mmap threshold, so that they go back to the system */
 #define CDS_CAPS_RESERVE 1340             /* bytes reserved for the capability list */
 #define SHARE_NOTIFY_SLICE_MS 200         /* a share action waits for the scanner in these steps */
 #define SHARE_PATH_MAX 4096               /* longest share path */

@@ -29,6 +29,9 @@ const ClassEntry class_table[] = {
   {{0x0B7AD138, 0xD072, 0x48BC, {0x89, 0x5D, 0xC5, 0x47, 0x79, 0x97, 0x30, 0xE4}}, "saltrey.dll"},
   // The filter graph.
   {{0xE436EBB3, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}}, "tarvo_dshow_graph.dll"},
+  // File Source (Async.) and the WAVE parser.
+  {{0xE436EBB5, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}}, "tarvo_dshow_sys.dll"},
+  {{0xD51BD5A1, 0x7548, 0x11CF, {0xA5, 0x20, 0x00, 0x80, 0xC7, 0x7E, 0xF5, 0x8A}}, "tarvo_dshow_sys.dll"},
 };
 
 bool ends_with_nocase(const std::string &s, const char *suffix)
@@ -101,6 +104,9 @@ HRESULT create_from_library(const char *file, REFCLSID clsid, IUnknown *outer, R
   void *lib = nullptr;
   try {
     lib = load_library(file, TRUE, caller);
+    // The platform's own classes lie beside this layer, wherever the
+    // caller is.
+    if (!lib) lib = load_library(file, TRUE, reinterpret_cast<const void *>(&create_from_library));
   } catch (...) {
     return E_OUTOFMEMORY;
   }

@@ -1,7 +1,8 @@
-// File Source (Async.) and the WAVE parser in a graph, all made through
-// the class table: the data chunk's exact bytes at the test renderer, a
-// seek by time that starts on the right frame, formats that are refused
-// before any filter sees them, and damaged files that end without a hang.
+// File Source (Async.), the WAVE parser and the ACM wrapper in a graph, all
+// made through the class table: the data chunk's exact bytes at the test
+// renderer, a seek by time that starts on the right frame, formats that are
+// refused before any filter sees them, damaged files that end without a
+// hang, and ADPCM, MP2 and MP3 in WAV decoded to the tone they hold.
 #include <gtest/gtest.h>
 
 #include <tarvo_dshow/dshow_graph.h>
@@ -11,6 +12,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -143,14 +145,15 @@ struct Outcome {
 
 // File Source -> WAVE parser -> test renderer; runs to its end when the
 // parser takes the file.  seek < 0: no seek.
-Outcome play(const std::u16string &file, REFERENCE_TIME seek = -1)
+Outcome play(const std::u16string &file, REFERENCE_TIME seek = -1, bool decode = false)
 {
   Outcome o;
   Collect rec;
   IGraphBuilder *graph = make<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
   IBaseFilter *source = make<IBaseFilter>(CLSID_AsyncReader, IID_IBaseFilter);
   IBaseFilter *parser = make<IBaseFilter>(CLSID_WAVEParser, IID_IBaseFilter);
-  if (!graph || !source || !parser) return o;
+  IBaseFilter *acm = decode ? make<IBaseFilter>(CLSID_ACMWrapper, IID_IBaseFilter) : nullptr;
+  if (!graph || !source || !parser || (decode && !acm)) return o;
   IFileSourceFilter *load = nullptr;
   source->QueryInterface(IID_IFileSourceFilter, reinterpret_cast<void **>(&load));
   EXPECT_EQ(load->Load(file.c_str(), nullptr), S_OK);
@@ -167,13 +170,22 @@ Outcome play(const std::u16string &file, REFERENCE_TIME seek = -1)
   ts->SetCallback(&rec);
   ts->Release();
   for (IBaseFilter *f : {source, parser, sink}) graph->AddFilter(f, nullptr);
+  if (acm) graph->AddFilter(acm, nullptr);
   IPin *out = pin_of(source, PINDIR_OUTPUT), *in = pin_of(parser, PINDIR_INPUT);
   o.connect = graph->ConnectDirect(out, in, nullptr);
   out->Release();
   in->Release();
   if (SUCCEEDED(o.connect)) {
     IPin *pout = pin_of(parser, PINDIR_OUTPUT), *sin = pin_of(sink, PINDIR_INPUT);
-    EXPECT_EQ(graph->ConnectDirect(pout, sin, nullptr), S_OK);
+    if (acm) {
+      IPin *ain = pin_of(acm, PINDIR_INPUT), *aout = pin_of(acm, PINDIR_OUTPUT);
+      EXPECT_EQ(graph->ConnectDirect(pout, ain, nullptr), S_OK);
+      EXPECT_EQ(graph->ConnectDirect(aout, sin, nullptr), S_OK);
+      ain->Release();
+      aout->Release();
+    } else {
+      EXPECT_EQ(graph->ConnectDirect(pout, sin, nullptr), S_OK);
+    }
     pout->Release();
     sin->Release();
     IMediaSeeking *seeking = nullptr;
@@ -193,6 +205,7 @@ Outcome play(const std::u16string &file, REFERENCE_TIME seek = -1)
     me->Release();
   }
   for (IBaseFilter *f : {source, parser, sink}) f->Release();
+  if (acm) acm->Release();
   graph->Release();  // stops the graph and joins its threads
   o.bytes = rec.bytes;
   o.first_time = rec.first_time;
@@ -275,6 +288,59 @@ TEST_F(WaveGraph, RefusesBadFormatsAndDamagedFilesAtConnection)
   std::vector<BYTE> head = wav_bytes(good);
   head.resize(30);
   EXPECT_TRUE(FAILED(play(write_file("head.wav", head)).connect));
+}
+
+// The strongest frequency from 990 to 1010 Hz, in steps of 0.1 Hz, over a
+// second from the middle of 16-bit stereo PCM at 44100 Hz (first channel).
+double tone_hz(const std::vector<BYTE> &pcm)
+{
+  size_t frames = pcm.size() / 4;
+  if (frames < 44100 * 3 / 2) return 0;
+  size_t from = (frames - 44100) / 2;
+  double best = 0, best_hz = 0;
+  for (double hz = 990; hz <= 1010; hz += 0.1) {
+    double w = 2 * M_PI * hz / 44100, c = 2 * std::cos(w), s1 = 0, s2 = 0;
+    for (size_t i = from; i < from + 44100; i++) {
+      double s0 = double(int16_t(pcm[i * 4] | pcm[i * 4 + 1] << 8)) + c * s1 - s2;
+      s2 = s1;
+      s1 = s0;
+    }
+    double power = s1 * s1 + s2 * s2 - c * s1 * s2;
+    if (power > best) best = power, best_hz = hz;
+  }
+  return best_hz;
+}
+
+TEST_F(WaveGraph, AcmWrapperDecodesAdpcmAndMpegAudioInWav)
+{
+  struct Case {
+    const char *codec, *file;
+    size_t slack;  // frames: one codec frame and the encoder's delay
+  };
+  const Case cases[] = {
+    {"adpcm_ms", "ms_adpcm.wav", 2048},
+    {"adpcm_ima_wav", "ima_adpcm.wav", 2048},
+    {"mp2", "mp2.wav", 1152 * 2},
+    {"libmp3lame", "mp3.wav", 1152 * 3},
+  };
+  for (const Case &c : cases) {
+    std::string cmd = std::string("ffmpeg -v error -y -f lavfi -i sine=frequency=1000:sample_rate=44100:duration=2 -ac 2 -c:a ") +
+                      c.codec + " -f wav " + c.file;
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    std::string name = c.file;
+    Outcome o = play(std::u16string(name.begin(), name.end()), -1, true);
+    ASSERT_EQ(o.connect, S_OK) << c.codec;
+    EXPECT_EQ(o.code, EC_COMPLETE) << c.codec;
+    size_t frames = o.bytes.size() / 4;
+    EXPECT_LE(frames > 88200 ? frames - 88200 : 88200 - frames, c.slack) << c.codec << " " << frames;
+    double hz = tone_hz(o.bytes);
+    EXPECT_NEAR(hz, 1000, 2) << c.codec;
+    // Half a second in: the decoded stream is that much shorter.
+    Outcome half = play(std::u16string(name.begin(), name.end()), UNITS / 2, true);
+    EXPECT_EQ(half.code, EC_COMPLETE) << c.codec;
+    size_t left = half.bytes.size() / 4;
+    EXPECT_LE(left > frames - 22050 ? left - (frames - 22050) : frames - 22050 - left, c.slack) << c.codec;
+  }
 }
 
 }  // namespace

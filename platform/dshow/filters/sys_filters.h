@@ -6,5 +6,6 @@
 
 CUnknown *sys_new_file_source(LPUNKNOWN outer, HRESULT *phr);
 CUnknown *sys_new_wave_parser(LPUNKNOWN outer, HRESULT *phr);
+CUnknown *sys_new_acm_wrapper(LPUNKNOWN outer, HRESULT *phr);
 
 #endif

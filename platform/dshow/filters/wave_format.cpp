@@ -56,7 +56,7 @@ int wave_file_parse(wave_read_fn read, void *ctx, uint64_t file_size, WaveFile *
   if (file_size < 12 || read(ctx, 0, head, 12) != 12) return 0;
   if (std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0) return 0;
   bool have_format = false;
-  uint64_t at = 12;
+  uint64_t at = 12, fact_frames = 0;
   for (int n = 0; n < SYS_WAVE_MAX_CHUNKS && at + 8 <= file_size; n++) {
     BYTE ch[8];
     if (read(ctx, at, ch, 8) != 8) return 0;
@@ -70,14 +70,32 @@ int wave_file_parse(wave_read_fn read, void *ctx, uint64_t file_size, WaveFile *
       }
       if (read(ctx, body, out->format.data(), size_t(size)) != long(size)) return 0;
       if (size < sizeof(WAVEFORMATEX)) out->format.resize(sizeof(WAVEFORMATEX), 0);  // cbSize 0
-      if (!wave_format_valid(out->format.data(), out->format.size())) return 0;
       have_format = true;
+    } else if (std::memcmp(ch, "fact", 4) == 0 && size >= 4 && body + 4 <= file_size) {
+      BYTE f[4];
+      if (read(ctx, body, f, 4) != 4) return 0;
+      fact_frames = le32(f);
     } else if (std::memcmp(ch, "data", 4) == 0) {
       if (!have_format) return 0;
       WAVEFORMATEX w;
       std::memcpy(&w, out->format.data(), sizeof w);
       // A data size beyond the file is what the file holds.
       uint64_t bytes = size < file_size - body ? size : file_size - body;
+      // A compressed stream of no stated byte rate has it from its length
+      // in frames.
+      // ADPCM's byte rate follows from its samples per block, whatever the
+      // header says.
+      if ((w.wFormatTag == 2 || w.wFormatTag == 17) && w.cbSize >= 2 && out->format.size() >= sizeof w + 2) {
+        uint32_t per_block = out->format[sizeof w] | uint32_t(out->format[sizeof w + 1]) << 8;
+        if (per_block > 0) w.nAvgBytesPerSec = uint32_t(uint64_t(w.nSamplesPerSec) * w.nBlockAlign / per_block);
+        std::memcpy(out->format.data(), &w, sizeof w);
+      }
+      if (w.nAvgBytesPerSec == 0 && fact_frames > 0 && w.wFormatTag != WAVE_FORMAT_PCM) {
+        uint64_t rate = bytes * w.nSamplesPerSec / fact_frames;
+        w.nAvgBytesPerSec = rate > 0 && rate <= UINT32_MAX ? uint32_t(rate) : 0;
+        std::memcpy(out->format.data(), &w, sizeof w);
+      }
+      if (!wave_format_valid(out->format.data(), out->format.size())) return 0;
       out->data_start = body;
       out->data_bytes = bytes / w.nBlockAlign * w.nBlockAlign;
       return 1;

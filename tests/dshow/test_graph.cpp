@@ -40,23 +40,6 @@ HRESULT create_from_file(LPCOLESTR file, REFCLSID clsid, REFIID iid, void **out)
   return hr;
 }
 
-IPin *pin_of(IBaseFilter *f, PIN_DIRECTION want)
-{
-  IEnumPins *e = nullptr;
-  if (FAILED(f->EnumPins(&e))) return nullptr;
-  IPin *pin = nullptr, *found = nullptr;
-  while (!found && e->Next(1, &pin, nullptr) == S_OK) {
-    PIN_DIRECTION dir;
-    pin->QueryDirection(&dir);
-    if (dir == want)
-      found = pin;
-    else
-      pin->Release();
-  }
-  e->Release();
-  return found;
-}
-
 std::u16string name_of(IBaseFilter *f)
 {
   FILTER_INFO info{};
@@ -129,7 +112,7 @@ class Graph : public ::testing::Test {
     ASSERT_EQ(fg->AddFilter(xform, u"Same"), S_OK);
     ASSERT_EQ(fg->AddFilter(sink, nullptr), S_OK);
     EXPECT_EQ(fg->AddFilter(sink, nullptr), VFW_E_FILTER_ACTIVE);
-    IPin *so = pin_of(src, PINDIR_OUTPUT), *xi = pin_of(xform, PINDIR_INPUT), *xo = pin_of(xform, PINDIR_OUTPUT);
+    IPin *so = test_pin_of(src, PINDIR_OUTPUT), *xi = test_pin_of(xform, PINDIR_INPUT), *xo = test_pin_of(xform, PINDIR_OUTPUT);
     ASSERT_TRUE(so && xi && xo);
     EXPECT_EQ(fg->ConnectDirect(xi, so, nullptr), VFW_E_INVALID_DIRECTION);
     EXPECT_EQ(fg->ConnectDirect(so, xi, nullptr), S_OK);

@@ -119,23 +119,6 @@ T *make(REFCLSID clsid, REFIID iid)
   return p;
 }
 
-IPin *pin_of(IBaseFilter *f, PIN_DIRECTION want)
-{
-  IEnumPins *e = nullptr;
-  if (FAILED(f->EnumPins(&e))) return nullptr;
-  IPin *pin = nullptr, *found = nullptr;
-  while (!found && e->Next(1, &pin, nullptr) == S_OK) {
-    PIN_DIRECTION dir;
-    pin->QueryDirection(&dir);
-    if (dir == want)
-      found = pin;
-    else
-      pin->Release();
-  }
-  e->Release();
-  return found;
-}
-
 struct Outcome {
   HRESULT connect = E_FAIL;  // source to parser
   LONG code = 0;             // how the run ended
@@ -171,14 +154,14 @@ Outcome play(const std::u16string &file, REFERENCE_TIME seek = -1, bool decode =
   ts->Release();
   for (IBaseFilter *f : {source, parser, sink}) graph->AddFilter(f, nullptr);
   if (acm) graph->AddFilter(acm, nullptr);
-  IPin *out = pin_of(source, PINDIR_OUTPUT), *in = pin_of(parser, PINDIR_INPUT);
+  IPin *out = test_pin_of(source, PINDIR_OUTPUT), *in = test_pin_of(parser, PINDIR_INPUT);
   o.connect = graph->ConnectDirect(out, in, nullptr);
   out->Release();
   in->Release();
   if (SUCCEEDED(o.connect)) {
-    IPin *pout = pin_of(parser, PINDIR_OUTPUT), *sin = pin_of(sink, PINDIR_INPUT);
+    IPin *pout = test_pin_of(parser, PINDIR_OUTPUT), *sin = test_pin_of(sink, PINDIR_INPUT);
     if (acm) {
-      IPin *ain = pin_of(acm, PINDIR_INPUT), *aout = pin_of(acm, PINDIR_OUTPUT);
+      IPin *ain = test_pin_of(acm, PINDIR_INPUT), *aout = test_pin_of(acm, PINDIR_OUTPUT);
       EXPECT_EQ(graph->ConnectDirect(pout, ain, nullptr), S_OK);
       EXPECT_EQ(graph->ConnectDirect(aout, sin, nullptr), S_OK);
       ain->Release();

@@ -175,8 +175,8 @@ class FilterGraph final : public CUnknown,
   HRESULT GetEventHandle(OAEVENT *) override { return E_NOTIMPL; }
   HRESULT GetEvent(LONG *code, LONG_PTR *p1, LONG_PTR *p2, LONG msTimeout) override;
   HRESULT WaitForCompletion(LONG msTimeout, LONG *code) override;
-  HRESULT CancelDefaultHandling(LONG code) override;
-  HRESULT RestoreDefaultHandling(LONG code) override;
+  HRESULT CancelDefaultHandling(LONG code) override { return DefaultHandling(code, false); }
+  HRESULT RestoreDefaultHandling(LONG code) override { return DefaultHandling(code, true); }
   HRESULT FreeEventParams(LONG, LONG_PTR, LONG_PTR) override { return S_OK; }
 
   // IMediaEventSink: called on streaming threads.
@@ -251,6 +251,8 @@ class FilterGraph final : public CUnknown,
   HRESULT ChangeState(FILTER_STATE to);
   void ResetCompletion();
   void Post(LONG code, LONG_PTR p1, LONG_PTR p2);
+  // Only the graph's own handling of EC_COMPLETE can be turned off.
+  HRESULT DefaultHandling(LONG code, bool on);
 
   // The callee's result from the first renderer that has one.
   template <class F>
@@ -687,19 +689,11 @@ HRESULT FilterGraph::WaitForCompletion(LONG msTimeout, LONG *code)
   return S_OK;
 }
 
-HRESULT FilterGraph::CancelDefaultHandling(LONG code)
+HRESULT FilterGraph::DefaultHandling(LONG code, bool on)
 {
   if (code != EC_COMPLETE) return E_INVALIDARG;
   std::lock_guard<std::mutex> l(m_eventLock);
-  m_defaultComplete = false;
-  return S_OK;
-}
-
-HRESULT FilterGraph::RestoreDefaultHandling(LONG code)
-{
-  if (code != EC_COMPLETE) return E_INVALIDARG;
-  std::lock_guard<std::mutex> l(m_eventLock);
-  m_defaultComplete = true;
+  m_defaultComplete = on;
   return S_OK;
 }
 

@@ -17,6 +17,8 @@ class SinkPin final : public CRenderedInputPin {
 
   HRESULT CheckMediaType(const CMediaType *pmt) override
   {
+    // Audio of any kind too, for the system filters' tests.
+    if (pmt->majortype == MEDIATYPE_Audio) return S_OK;
     return test_stream_type(pmt, {MEDIASUBTYPE_TestC, MEDIASUBTYPE_TestD}) ? S_OK : S_FALSE;
   }
   HRESULT GetMediaType(int position, CMediaType *pmt) override

@@ -155,23 +155,6 @@ HRESULT create_from_file(LPCOLESTR file, REFCLSID clsid, IUnknown *outer, REFIID
   return hr;
 }
 
-IPin *pin_of(IBaseFilter *f, PIN_DIRECTION want)
-{
-  IEnumPins *e = nullptr;
-  if (FAILED(f->EnumPins(&e))) return nullptr;
-  IPin *pin = nullptr, *found = nullptr;
-  while (!found && e->Next(1, &pin, nullptr) == S_OK) {
-    PIN_DIRECTION dir;
-    pin->QueryDirection(&dir);
-    if (dir == want)
-      found = pin;
-    else
-      pin->Release();
-  }
-  e->Release();
-  return found;
-}
-
 GUID connection_subtype(IPin *pin)
 {
   AM_MEDIA_TYPE mt{};
@@ -193,10 +176,10 @@ class Chain : public ::testing::Test {
     ASSERT_EQ(create_from_file(u"dshow_testsink.ax", CLSID_TestSink, nullptr, IID_IBaseFilter, sink.out(), &sink_lib),
               S_OK);
     for (IBaseFilter *f : {src.p, xform.p, sink.p}) ASSERT_EQ(f->JoinFilterGraph(&graph, u"f"), S_OK);
-    src_out.p = pin_of(src.p, PINDIR_OUTPUT);
-    x_in.p = pin_of(xform.p, PINDIR_INPUT);
-    x_out.p = pin_of(xform.p, PINDIR_OUTPUT);
-    sink_in.p = pin_of(sink.p, PINDIR_INPUT);
+    src_out.p = test_pin_of(src.p, PINDIR_OUTPUT);
+    x_in.p = test_pin_of(xform.p, PINDIR_INPUT);
+    x_out.p = test_pin_of(xform.p, PINDIR_OUTPUT);
+    sink_in.p = test_pin_of(sink.p, PINDIR_INPUT);
     ASSERT_TRUE(src_out.p && x_in.p && x_out.p && sink_in.p);
     ASSERT_EQ(src_out->Connect(x_in.p, nullptr), S_OK);
     ASSERT_EQ(x_out->Connect(sink_in.p, nullptr), S_OK);
@@ -361,7 +344,7 @@ TEST(Factory, AggregatedFilterAnswersForTheOuterObject)
   ASSERT_EQ(filter->QueryInterface(IID_IUnknown, reinterpret_cast<void **>(&identity)), S_OK);
   EXPECT_EQ(identity, static_cast<IUnknown *>(&outer));
   identity->Release();
-  IPin *pin = pin_of(filter, PINDIR_INPUT);
+  IPin *pin = test_pin_of(filter, PINDIR_INPUT);
   ASSERT_NE(pin, nullptr);
   PIN_INFO info;
   ASSERT_EQ(pin->QueryPinInfo(&info), S_OK);

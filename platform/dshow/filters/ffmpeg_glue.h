@@ -1,0 +1,43 @@
+/* The small bridge between wave formats and FFmpeg's decoders: a decoder
+ * opened from a checked WAVEFORMATEX, its output as interleaved 16-bit PCM,
+ * and FFmpeg's errors as HRESULTs. */
+#ifndef TARVO_DSHOW_FFMPEG_GLUE_H
+#define TARVO_DSHOW_FFMPEG_GLUE_H
+
+#include <tarvo_dshow/dshow.h>
+
+#include <vector>
+
+struct AVCodecContext;
+struct AVCodecParserContext;
+struct AVFrame;
+struct AVPacket;
+struct SwrContext;
+
+/* 1 when the format's tag is one the decoders here take (MS and IMA ADPCM,
+ * MPEG layer 2 and 3) and the format block passes wave_format_valid. */
+int ff_wave_decodable(const BYTE *format, size_t size);
+
+/* A decoder of one stream, delivering 16-bit interleaved PCM. */
+struct FfDecoder {
+  AVCodecContext *ctx = nullptr;
+  AVCodecParserContext *parser = nullptr;  // MPEG audio: frames from a byte stream
+  AVPacket *pkt = nullptr;
+  AVFrame *frame = nullptr;
+  SwrContext *swr = nullptr;
+  int block = 0;  // ADPCM: the bytes of one packet
+  std::vector<BYTE> pending;  // ADPCM bytes short of a block; MPEG bytes before a sync
+  bool need_sync = true;      // MPEG: no frame header found since the last reset
+};
+
+HRESULT ff_decoder_open(FfDecoder *d, const BYTE *format, size_t size);
+void ff_decoder_close(FfDecoder *d);
+/* Forgets buffered input, for a flush. */
+void ff_decoder_reset(FfDecoder *d);
+/* Decodes bytes (NULL, 0: drains at the end) and appends the PCM to out.
+ * Damaged packets are skipped; an error is returned only when decoding
+ * cannot go on. */
+HRESULT ff_decoder_feed(FfDecoder *d, const BYTE *data, size_t size, std::vector<BYTE> *out);
+HRESULT ff_hresult(int averror);
+
+#endif

@@ -17,21 +17,6 @@ using namespace cds;
 
 namespace {
 
-struct filter_guard {
-  didl_filter f{};
-  ~filter_guard() { didl_filter_free(&f); }
-};
-
-struct sort_guard {
-  didl_sort_criteria c{};
-  ~sort_guard() { didl_sort_free(&c); }
-};
-
-struct search_guard {
-  didl_search r{};
-  ~search_guard() { didl_search_free(&r); }
-};
-
 bool hidden(const call &c, const didl_object *o) { return !c.local && object_private(c.s, o); }
 
 const char *object_id(const didl_object *o) { return didl_attribute_get(&o->attributes, DIDL_NAME(AT_ID)); }
@@ -87,9 +72,9 @@ struct result_set {
 // An answer made under the lock and sent after it: Result,
 // NumberReturned, TotalMatches and UpdateID.
 struct page_answer {
-  sa_guard result;
+  own::stralloc result;
   uint64_t returned = 0, total = 0;
-  heap_guard update_id;
+  own::str update_id;
 };
 
 // Room for the document's end after the objects.
@@ -99,7 +84,7 @@ constexpr uint64_t kResultTail = 64;
 uint32_t page_write(const call &c, const didl_filter &filter, didl_object *const *objects, uint64_t n, uint64_t total,
                     const char *update_id, page_answer *a)
 {
-  list_guard prefixes;
+  own::str_list prefixes;
   bool ok = media_base_urls(c.s, c.info->addr.local_ip, filter.all_interfaces, &prefixes.l) &&
             sys_stralloc_ready(&a->result.s, uint32_t(std::min<uint64_t>(n * CDS_RESULT_RESERVE_PER_OBJECT,
                                                                          UINT32_MAX / 2))) &&
@@ -188,13 +173,13 @@ uint32_t browse_children(const call &c, const didl_object *o, const didl_filter 
                          uint32_t start, uint32_t count, page_answer *a)
 {
   const char *criteria = *sort_text ? sort_text : default_sort(o);
-  sort_guard sort;
-  if (!didl_sort_parse(&sort.c, criteria, c.local)) return kBadSortCriteria;
+  own::rec<didl_sort_criteria, didl_sort_free> sort;
+  if (!didl_sort_parse(&sort, criteria, c.local)) return kBadSortCriteria;
   // Local requesters see private objects too: an order of their own.
   std::string key = std::string(c.local ? "local " : "remote ") + criteria;
   object_list page;
   uint64_t total = 0;
-  if (!children_page(c, o, sort.c, key.c_str(), start, count, &page, &total)) return kFailed;
+  if (!children_page(c, o, sort, key.c_str(), start, count, &page, &total)) return kFailed;
   std::vector<didl_object> views(page.p.len);
   std::vector<didl_object *> shown(page.p.len);
   for (uint32_t i = 0; i < page.p.len; i++) {
@@ -282,28 +267,28 @@ uint32_t browse_locked(const call &c, const paged_args &p, bool metadata, page_a
   if (!o || hidden(c, o)) return kNoSuchObject;
   if (!metadata && !update_id_of(o)) return kNoSuchObject;
   if (!metadata && !object_class(o)) return kFailed;
-  filter_guard filter;
-  if (!didl_filter_parse(&filter.f, p.filter, c.local)) return kInvalidArgs;
-  if (!metadata) return browse_children(c, o, filter.f, p.sort, p.start, p.count, a);
+  own::rec<didl_filter, didl_filter_free> filter;
+  if (!didl_filter_parse(&filter, p.filter, c.local)) return kInvalidArgs;
+  if (!metadata) return browse_children(c, o, filter, p.sort, p.start, p.count, a);
   result_set set;
   if (!set.add(c, o)) return kFailed;
   set.sort(didl_sort_criteria{});
-  return set_page_write(c, filter.f, set, 0, 0, update_id_of(o), a);
+  return set_page_write(c, filter, set, 0, 0, update_id_of(o), a);
 }
 
 uint32_t search_locked(const call &c, const paged_args &p, page_answer *a)
 {
   const didl_object *container = content_db_get(c.s, p.id);
   if (!container || !update_id_of(container)) return kNoSuchContainer;
-  search_guard search;
-  if (!didl_search_parse(&search.r, p.what, c.local)) return kBadSearchCriteria;
-  filter_guard filter;
-  if (!didl_filter_parse(&filter.f, p.filter, c.local)) return kInvalidArgs;
-  list_guard prefixes;
+  own::rec<didl_search, didl_search_free> search;
+  if (!didl_search_parse(&search, p.what, c.local)) return kBadSearchCriteria;
+  own::rec<didl_filter, didl_filter_free> filter;
+  if (!didl_filter_parse(&filter, p.filter, c.local)) return kInvalidArgs;
+  own::str_list prefixes;
   if (!media_base_urls(c.s, c.info->addr.local_ip, 1, &prefixes.l)) return kFailed;
-  didl_search_strip_prefixes(&search.r, prefixes.l);
-  sort_guard sort;
-  if (!didl_sort_parse(&sort.c, p.sort, c.local)) return kBadSortCriteria;
+  didl_search_strip_prefixes(&search, prefixes.l);
+  own::rec<didl_sort_criteria, didl_sort_free> sort;
+  if (!didl_sort_parse(&sort, p.sort, c.local)) return kBadSortCriteria;
   result_set candidates;
   if (container == content_db_root(c.s))
     candidates_all(c, &candidates);
@@ -311,9 +296,9 @@ uint32_t search_locked(const call &c, const paged_args &p, page_answer *a)
     return kFailed;
   result_set set;
   for (didl_object &v : candidates.views)
-    if (didl_search_match(&search.r, &v)) set.views.push_back(v);
-  set.sort(sort.c);
-  return set_page_write(c, filter.f, set, p.start, p.count, update_id_of(container), a);
+    if (didl_search_match(&search, &v)) set.views.push_back(v);
+  set.sort(sort);
+  return set_page_write(c, filter, set, p.start, p.count, update_id_of(container), a);
 }
 
 }  // namespace

@@ -198,13 +198,13 @@ int read_request_line(http_server_conn *conn, sys_stralloc_rec *line)
 void serve_one(device_conn *dc)
 {
   http_server_conn *conn = &dc->conn;
-  device_text line;
+  own::stralloc line;
   device_store(dc->idle, 1);
-  int got = read_request_line(conn, &line.sa);
+  int got = read_request_line(conn, &line.s);
   device_store(dc->idle, 0);
   if (!got) return;
   http_request_startline_rec start{};
-  if (!http_request_startline_parse(&start, &line.sa)) {
+  if (!http_request_startline_parse(&start, &line.s)) {
     conn->head = 0;
     http_server_write_error_response(&conn->out, "400 bad request", conn->server_name, 1);
     return;

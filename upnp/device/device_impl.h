@@ -11,6 +11,7 @@
 #include <tarvo_util/http_message.h>
 #include <tarvo_util/http_server.h>
 #include <tarvo_util/sys_alloc.h>
+#include <tarvo_util/sys_owner.h>
 #include <tarvo_util/sys_process.h>
 #include <tarvo_util/sys_str.h>
 #include <tarvo_util/sys_thread.h>
@@ -108,15 +109,6 @@ struct device_conn {
   sys_process_handle cgi_child;   // under live_mutex: a CGI program to stop at the end
   int idle;                       // atomic; waiting for a request line
   int evicted;                    // under live_mutex: shut down to free its slot
-};
-
-// A growing text freed with its scope.
-struct device_text {
-  sys_stralloc_rec sa{};
-  device_text() = default;
-  device_text(const device_text &) = delete;
-  device_text &operator=(const device_text &) = delete;
-  ~device_text() { sys_stralloc_free(&sa); }
 };
 
 inline tarvo_device_ctx *device_conn_ctx(const http_server_conn *conn)

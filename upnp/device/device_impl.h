@@ -71,8 +71,6 @@ struct tarvo_device_ctx {
   sys_mutex_handle live_mutex;    // guards the two counts, live_conns and paused
   uint32_t ssdp_answer_count;     // running SSDP answer threads
   uint32_t conn_count;            // running connection threads
-  queue_async_rec event_queue;    // DEVICE_EVENT_QUEUE_SLOTS slots
-  sys_mutex_handle queue_mutex;   // serialises writers to event_queue
   sys_thread_handle timer_thread;
   sys_mutex_handle sub_mutex;     // guards subscriptions
   sys_ptralloc_rec subscriptions;
@@ -217,14 +215,13 @@ void device_awake_hold(void);
 void device_awake_release(void);
 
 // --- hooks into GENA and SSDP ---
-// tarvo_device_start makes the mutexes and the event queue of the context
+// tarvo_device_start makes the mutexes of the context
 // before the listener starts; then it calls device_gena_start, and
 // device_ssdp_start unless SSDP is disabled.  tarvo_device_end sets the
 // stop flag, signals stop_fd (waits of any thread may include it), cuts
 // the live connections, calls device_ssdp_stop (unless disabled), joins
 // the accept thread, calls device_gena_stop, waits for the live threads
-// and calls
-// device_gena_free last, before it frees the queue and the mutexes.  A
+// and calls device_gena_free last, before it frees the mutexes.  A
 // failed start calls device_gena_stop when device_gena_start succeeded,
 // and device_gena_free always.
 

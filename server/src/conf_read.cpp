@@ -192,8 +192,7 @@ int conf_share_list_read(const char *data_home, sys_str_list *list)
 {
   own::str p;
   own::str_list_build l;
-  return conf_key_path(data_home, CONF_KEY_SHARE_LIST, &p.s) && lines_read(p.s, &l.pa) &&
-         l.release(list);
+  return conf_key_path(data_home, CONF_KEY_SHARE_LIST, &p.s) && lines_read(p.s, &l.pa) && l.release(list);
 }
 
 int conf_share_done_read(const char *data_home, sys_str_list *list)

@@ -412,10 +412,9 @@ uint32_t content_db_create(server_rec *s, const char *container_id, const char *
   uint32_t r = create_attributes_set(o.p, id_of(parent->object), id);
   if (r) return r;
   didl_attributes *a = &o.p->attributes;
-  if (is_container(o.p) &&
-      (!didl_attribute_add(a, DIDL_NAME(AT_SEARCHABLE), parent_searchable ? "1" : "0") ||
-       !didl_attribute_add(a, DIDL_NAME(AT_TARVO_CONTAINER_UPDATE_ID), "0") ||
-       !didl_attribute_add(a, DIDL_NAME(AT_CHILD_COUNT), "0")))
+  if (is_container(o.p) && (!didl_attribute_add(a, DIDL_NAME(AT_SEARCHABLE), parent_searchable ? "1" : "0") ||
+                            !didl_attribute_add(a, DIDL_NAME(AT_TARVO_CONTAINER_UPDATE_ID), "0") ||
+                            !didl_attribute_add(a, DIDL_NAME(AT_CHILD_COUNT), "0")))
     return kFailed;
   if (parent_private && !didl_attribute_add(a, DIDL_NAME(AT_TARVO_PRIVATE), "1")) return kFailed;
   if ((r = create_properties_check(s, o.p, parent->object, local, id))) return r;

@@ -21,7 +21,6 @@
 
 #include "server_util.h"
 
-
 namespace {
 
 // How far a start got: a teardown undoes everything up to there.

@@ -148,8 +148,7 @@ std::string category_container(state *st, const kind &k, const std::string &valu
 bool empty_container(server_rec *s, const didl_object *o)
 {
   own::stralloc children;
-  return o->element == DIDL_NAME(EL_CONTAINER) &&
-         content_db_list_text(s, o, CONTENT_ENTRY_HAS_CHILDREN, &children.s) &&
+  return o->element == DIDL_NAME(EL_CONTAINER) && content_db_list_text(s, o, CONTENT_ENTRY_HAS_CHILDREN, &children.s) &&
          (!children.s.len || !children.s.buf[0]);
 }
 

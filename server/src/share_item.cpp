@@ -85,8 +85,8 @@ bool property_piece(const didl_property *p, std::string *out)
   didl_object holder{};
   holder.element = DIDL_NAME(EL_ITEM);
   own::stralloc text;
-  bool ok = sys_ptralloc_append(&holder.properties, const_cast<didl_property *>(p)) &&
-            didl_write(&text.s, &holder, nullptr);
+  bool ok =
+      sys_ptralloc_append(&holder.properties, const_cast<didl_property *>(p)) && didl_write(&text.s, &holder, nullptr);
   sys_ptralloc_free(&holder.properties);
   if (!ok) return false;
   std::string_view t(text.s.buf, text.s.len);

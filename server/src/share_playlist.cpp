@@ -103,8 +103,9 @@ void playlist_fill(state *st, const std::string &id, const std::string &path)
   own::stralloc text;
   char *made = nullptr;
   if (!pc ||
-      !container_copy(pc, "object.container.playlistContainer",
-                      [](const didl_property *p) { return p->element == DIDL_NAME(EL_RES); }, &list.p) ||
+      !container_copy(
+          pc, "object.container.playlistContainer",
+          [](const didl_property *p) { return p->element == DIDL_NAME(EL_RES); }, &list.p) ||
       !new_object_text(list.p, kPlaylistRoot, &text.s) ||
       content_db_create(s, kPlaylistRoot, text.s.buf, 1, &made, nullptr) || !made) {
     sys_alloc_free(made);

@@ -20,7 +20,6 @@ namespace scan {
 
 namespace {
 
-
 std::atomic_ref<int32_t> flag(int32_t &f) { return std::atomic_ref<int32_t>(f); }
 
 bool listed(char *const *list, const std::string &path)

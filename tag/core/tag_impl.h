@@ -14,7 +14,6 @@
 namespace tag {
 
 struct text : own::stralloc {
-
   bool add(std::string_view v) { return v.size() < UINT32_MAX && sys_stralloc_catb(&s, v.data(), uint32_t(v.size())); }
   bool escaped(const char *v) { return xml_gen_encode_append(&s, v); }
   bool element(const char *name, const char *value) { return xml_gen_element_append(&s, name, value); }

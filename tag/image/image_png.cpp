@@ -78,8 +78,7 @@ bool text_read(source &src, uint32_t len, png_info *png)
   uint32_t key_len = uint32_t(end - key), text_len = len - key_len - 1;
   int slot = 0;
   while (slot < kKeywordCount && std::strcmp(key, kKeywords[slot]) != 0) slot++;
-  if (slot == kKeywordCount || png->text[slot].s || text_len == 0 || text_len > TAG_PNG_TEXT_MAX)
-    return true;
+  if (slot == kKeywordCount || png->text[slot].s || text_len == 0 || text_len > TAG_PNG_TEXT_MAX) return true;
   char *text = static_cast<char *>(sys_alloc(text_len + 1));
   if (!text) return false;
   uint32_t have = n - key_len - 1;  // read with the keyword already

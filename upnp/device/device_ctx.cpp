@@ -97,8 +97,7 @@ int start_steps(tarvo_device_ctx **ctx, tarvo_device_ctx *c, uint16_t port,
   sys_time_now(&now);
   device_content_time_set(c, now);
   if (!handlers_clone(handlers, &c->handlers)) return 0;
-  if (!sys_mutex_create(&c->ip_mutex) || !sys_mutex_create(&c->live_mutex) ||
-      !sys_mutex_create(&c->sub_mutex))
+  if (!sys_mutex_create(&c->ip_mutex) || !sys_mutex_create(&c->live_mutex) || !sys_mutex_create(&c->sub_mutex))
     return 0;
   if (!sys_wakefd_open(&c->stop_fd) || !sys_wakefd_open(&c->wake_fd) || !listener_open(c, port))
     return 0;

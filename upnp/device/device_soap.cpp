@@ -146,9 +146,8 @@ int read_chunked(http_server_conn *conn, sys_stralloc_rec *sa, bool *too_large)
   own::stralloc line;
   for (;;) {
     uint64_t size = 0;
-    if (!http_header_readline(&conn->in, &line.s) || !line.s.len ||
-        line.s.len > DEVICE_CHUNK_LINE_MAX || !sys_stralloc_append(&line.s, "") ||
-        !sys_str_scan_xint64(line.s.buf, &size))
+    if (!http_header_readline(&conn->in, &line.s) || !line.s.len || line.s.len > DEVICE_CHUNK_LINE_MAX ||
+        !sys_stralloc_append(&line.s, "") || !sys_str_scan_xint64(line.s.buf, &size))
       return 0;
     if (!size) {
       sys_str_list trailer = nullptr;
@@ -160,9 +159,7 @@ int read_chunked(http_server_conn *conn, sys_stralloc_rec *sa, bool *too_large)
       *too_large = true;
       return 0;
     }
-    if (!http_server_read(conn, size, sa) || !http_header_readline(&conn->in, &line.s) ||
-        line.s.len)
-      return 0;
+    if (!http_server_read(conn, size, sa) || !http_header_readline(&conn->in, &line.s) || line.s.len) return 0;
   }
 }
 
@@ -199,8 +196,8 @@ void soap_answer(http_server_conn *conn, uint32_t code, const sys_stralloc_rec *
 }
 
 // The response element of QueryStateVariable, or the handler's code.
-uint32_t query(const device_request_info *info, const device_service_handler *h,
-               const action_args &args, sys_stralloc_rec *out)
+uint32_t query(const device_request_info *info, const device_service_handler *h, const action_args &args,
+               sys_stralloc_rec *out)
 {
   const char *var = nullptr;
   for (uint32_t i = 0; args.names.l[i] && args.values.l[i]; i++)
@@ -217,8 +214,8 @@ uint32_t query(const device_request_info *info, const device_service_handler *h,
   return code;
 }
 
-uint32_t action(const device_request_info *info, const device_service_handler *h,
-                const char *name, const action_args &args, sys_stralloc_rec *out)
+uint32_t action(const device_request_info *info, const device_service_handler *h, const char *name,
+                const action_args &args, sys_stralloc_rec *out)
 {
   if (!h->action) return 401;
   char *body = nullptr;
@@ -242,8 +239,7 @@ void serve_request(http_server_conn *conn, const device_request_info *info,
   bool too_large = false;
   // A body that cannot be read or parsed is answered, so that the client
   // does not take it for a network failure and send it again.
-  if (!(rq->chunked ? read_chunked(conn, &body.s, &too_large)
-                    : http_server_read(conn, rq->length, &body.s))) {
+  if (!(rq->chunked ? read_chunked(conn, &body.s, &too_large) : http_server_read(conn, rq->length, &body.s))) {
     device_fail_answer(conn, too_large ? "413 request entity too large" : "400 Bad Request");
     return;
   }

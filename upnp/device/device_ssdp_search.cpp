@@ -36,9 +36,8 @@ bool search_line(const char *data, uint32_t length, uint32_t *pos)
   own::stralloc line;
   if (!http_header_readline2(data, length, pos, &line.s)) return false;
   http_request_startline_rec start{};
-  bool ok = http_request_startline_parse(&start, &line.s) &&
-            !sys_str_diff(start.method, "M-SEARCH") && !sys_str_diff(start.uri.path, "*") &&
-            !start.uri.scheme[0] && !start.uri.host[0] && !start.uri.port[0] &&
+  bool ok = http_request_startline_parse(&start, &line.s) && !sys_str_diff(start.method, "M-SEARCH") &&
+            !sys_str_diff(start.uri.path, "*") && !start.uri.scheme[0] && !start.uri.host[0] && !start.uri.port[0] &&
             !start.uri.query[0] && !sys_str_diff(start.version, "HTTP/1.1");
   http_request_startline_free(&start);
   return ok;
@@ -83,8 +82,7 @@ int answer_entry(void *user, const char *target, const char *udn, const char *su
 {
   auto *s = static_cast<answer_send *>(user);
   tarvo_device_ctx *c = s->a->ctx;
-  if (device_stopping(c) ||
-      !device_ssdp_message(&s->msg.s, DEVICE_SSDP_ANSWER, c, s->location, target, udn, suffix))
+  if (device_stopping(c) || !device_ssdp_message(&s->msg.s, DEVICE_SSDP_ANSWER, c, s->location, target, udn, suffix))
     return 0;
   uint32_t sent = 0;
   sys_socket_sendto4(s->sock, s->msg.s.buf, s->msg.s.len, s->a->remote_ip, s->a->remote_port, &sent);
@@ -133,8 +131,7 @@ int device_ssdp_search_parse(const char *data, uint32_t length, char **target, u
     if (!got || !line.s.len) break;
     if (!sys_stralloc_copy(&acc.s, &line.s)) return 0;
   }
-  if (!h.host || !h.man || !h.mx || !h.target.s.len || !sys_stralloc_append(&h.target.s, ""))
-    return 0;
+  if (!h.host || !h.man || !h.mx || !h.target.s.len || !sys_stralloc_append(&h.target.s, "")) return 0;
   *target = h.target.s.buf;
   h.target.s = sys_stralloc_rec{};
   *mx = h.mx_value;

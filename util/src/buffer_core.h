@@ -11,22 +11,16 @@
 
 namespace buffer_core {
 
-template <typename B>
-char *peek(B *b)
-{
-  return b->x + b->n;
-}
+template <typename B> char *peek(B *b) { return b->x + b->n; }
 
-template <typename B>
-void seek(B *b, uint32_t k)
+template <typename B> void seek(B *b, uint32_t k)
 {
   b->n += k;
   b->p -= k;
 }
 
 // What is unread, refilled through read(dst, size, &got) when nothing is.
-template <typename B, typename Read>
-int feed(B *b, uint32_t *avail, Read read)
+template <typename B, typename Read> int feed(B *b, uint32_t *avail, Read read)
 {
   if (b->p) {
     *avail = b->p;
@@ -76,8 +70,7 @@ int putalign(B *b, const char *d, uint32_t len, Flush flush, Direct direct)
 }
 
 // All that in gives, put to out.
-template <typename In, typename Out, typename Feed, typename Put>
-int copy(In *in, Out *out, Feed feed_one, Put put)
+template <typename In, typename Out, typename Feed, typename Put> int copy(In *in, Out *out, Feed feed_one, Put put)
 {
   for (;;) {
     uint32_t avail;

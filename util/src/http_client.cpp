@@ -157,8 +157,7 @@ bool write_head(http_client_rec *c, const char *method, sv generated, char *cons
             t.add(" HTTP/1.1\r\nHOST: ") && t.add(u.host) && (!*u.port || (t.add(':') && t.add(u.port))) &&
             t.add("\r\n") && t.add(generated);
   for (char *const *p = extra; ok && p && *p; p++) ok = t.add(*p) && t.add("\r\n");
-  return ok && t.add("\r\n") && sys_socketbuffer_put(&c->out, t.s.buf, t.s.len) &&
-         sys_socketbuffer_flush(&c->out);
+  return ok && t.add("\r\n") && sys_socketbuffer_put(&c->out, t.s.buf, t.s.len) && sys_socketbuffer_flush(&c->out);
 }
 
 void clear_answer(http_client_rec *c)
@@ -216,8 +215,7 @@ bool follow_redirect(http_client *client)
   const char *loc = http_client_header(client, kLocation);
   if (!loc) return false;
   text_build target;
-  if (!http_header_value_get(loc, 0, &target.s) || !target.add('\0'))
-    return false;
+  if (!http_header_value_get(loc, 0, &target.s) || !target.add('\0')) return false;
   http_client_disconnect(client);
   clear_answer(*client);
   return http_client_set_url(client, target.s.buf) && http_client_connect(client);

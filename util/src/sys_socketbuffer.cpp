@@ -185,7 +185,8 @@ int sys_socketbuffer_putsflush(sys_socketbuffer_rec *sb, const char *s)
 
 int sys_socketbuffer_feed(sys_socketbuffer_rec *sb, uint32_t *avail)
 {
-  return buffer_core::feed(sb, avail, [sb](char *dst, uint32_t len, uint32_t *got) { return sb_recv(sb, dst, len, got); });
+  return buffer_core::feed(sb, avail,
+                           [sb](char *dst, uint32_t len, uint32_t *got) { return sb_recv(sb, dst, len, got); });
 }
 
 char *sys_socketbuffer_peek(sys_socketbuffer_rec *sb) { return buffer_core::peek(sb); }

@@ -14,7 +14,6 @@ namespace tarvo {
 
 // A text being built; its buffer is freed unless handed over.
 struct text_build : own::stralloc {
-
   bool add(std::string_view v)
   {
     if (v.size() > UINT32_MAX - 1) return false;

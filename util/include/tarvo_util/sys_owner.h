@@ -58,8 +58,7 @@ struct file : no_copy {
 };
 
 // A heap object freed by its own function, which takes nullptr.
-template <typename T, auto Free>
-struct ptr : no_copy {
+template <typename T, auto Free> struct ptr : no_copy {
   T *p = nullptr;
   ptr() = default;
   explicit ptr(T *obj) : p(obj) {}
@@ -74,8 +73,7 @@ struct ptr : no_copy {
 
 // A record that frees itself through its address; it stands wherever the
 // record does (members, &owner as the record's pointer).
-template <typename T, auto Free>
-struct rec : T, no_copy {
+template <typename T, auto Free> struct rec : T, no_copy {
   rec() : T{} {}
   ~rec() { Free(this); }
   // Leaves the record empty once its contents are handed on.
@@ -87,8 +85,7 @@ using uint32alloc = rec<sys_uint32alloc_rec, sys_uint32alloc_free>;
 using memalloc = rec<sys_memalloc_rec, sys_memalloc_free>;
 
 // A pointer array whose elements are freed by Free, then the array.
-template <typename T, auto Free>
-struct ptr_array : no_copy {
+template <typename T, auto Free> struct ptr_array : no_copy {
   sys_ptralloc_rec pa{};
   T *at(uint32_t i) const { return static_cast<T *>(pa.buf[i]); }
   ~ptr_array()

@@ -4,6 +4,7 @@
 #include <tarvo_avcp/avcp_char.h>
 #include <tarvo_avcp/avcp_didl_criteria.h>
 #include <tarvo_avcp/avcp_limits.h>
+#include <tarvo_util/sys_owner.h>
 
 #include <cstring>
 #include <memory>
@@ -99,10 +100,7 @@ struct criteria_deleter {
 };
 using criteria_ptr = std::unique_ptr<avcp_didl_search_criteria, criteria_deleter>;
 
-struct token_rec : sys_stralloc_rec {
-  token_rec() : sys_stralloc_rec{} {}
-  ~token_rec() { sys_stralloc_free(this); }
-};
+using token_rec = own::rec<sys_stralloc_rec, sys_stralloc_free>;
 
 // Reads the relation whose name is the token just read, and appends it to
 // the node list and the output.
@@ -251,17 +249,8 @@ int avcp_didl_search_criteria_parse(avcp_didl_search_criteria **handle, const ch
   }
   // Operators wait on a stack beside the bracket level they stood at;
   // their precedence is three per level plus their own.
-  sys_ptralloc_rec ops{};
-  sys_uint32alloc_rec levels{};
-  struct stack_guard {
-    sys_ptralloc_rec *o;
-    sys_uint32alloc_rec *l;
-    ~stack_guard()
-    {
-      sys_ptralloc_free(o);
-      sys_uint32alloc_free(l);
-    }
-  } guard{&ops, &levels};
+  own::ptralloc ops;
+  own::uint32alloc levels;
   auto precedence = [&](uint32_t i) {
     return uint64_t(levels.buf[i]) * 3 + uint64_t(avcp_didl_search_criteria_precedence(static_cast<char *>(ops.buf[i])));
   };
@@ -309,10 +298,7 @@ int avcp_didl_search_criteria_match(avcp_didl_search_criteria *const *handle, co
   if (!post.len) return 1;
   stack_entry inline_stack[AVCP_DIDL_SEARCH_STACK_INLINE];
   stack_entry *stack = inline_stack;
-  struct heap_guard {
-    stack_entry *p = nullptr;
-    ~heap_guard() { sys_alloc_free(p); }
-  } heap;
+  own::ptr<stack_entry, sys_alloc_free> heap;
   if (post.len > AVCP_DIDL_SEARCH_STACK_INLINE) {
     heap.p = static_cast<stack_entry *>(sys_alloc(sizeof(stack_entry) * size_t(post.len)));
     if (!heap.p) return 0;

@@ -20,21 +20,6 @@ using namespace cds;
 
 namespace {
 
-struct filter_guard {
-  didl_filter f{};
-  ~filter_guard() { didl_filter_free(&f); }
-};
-
-struct sort_guard {
-  didl_sort_criteria c{};
-  ~sort_guard() { didl_sort_free(&c); }
-};
-
-struct search_guard {
-  didl_search r{};
-  ~search_guard() { didl_search_free(&r); }
-};
-
 bool hidden(const call &c, const didl_object *o) { return !c.local && object_private(c.s, o); }
 
 const char *object_id(const didl_object *o) { return didl_attribute_get(&o->attributes, DIDL_NAME(AT_ID)); }
@@ -165,9 +150,9 @@ struct page_copy {
 // filter, TotalMatches and UpdateID.
 struct page_taken {
   page_copy copy;
-  filter_guard filter;
+  own::rec<didl_filter, didl_filter_free> filter;
   uint64_t total = 0;
-  heap_guard update_id;
+  own::str update_id;
 
   uint32_t finish(uint64_t matches, const char *id)
   {
@@ -182,16 +167,16 @@ constexpr uint64_t kResultTail = 64;
 // Writes the page's objects as the answer's Result.
 bool page_write(const call &c, const page_taken &t, sys_stralloc_rec *result)
 {
-  list_guard prefixes;
+  own::str_list prefixes;
   const std::vector<didl_object *> &objects = t.copy.objects;
   uint64_t n = objects.size();
-  bool ok = media_base_urls(c.s, c.info->addr.local_ip, t.filter.f.all_interfaces, &prefixes.l) &&
+  bool ok = media_base_urls(c.s, c.info->addr.local_ip, t.filter.all_interfaces, &prefixes.l) &&
             sys_stralloc_ready(result, uint32_t(std::min<uint64_t>(n * CDS_RESULT_RESERVE_PER_OBJECT,
                                                                    UINT32_MAX / 2))) &&
             didl_xml_begin(result, c.local);
   uint32_t head = result->len;
   for (uint64_t i = 0; ok && i < n; i++) {
-    ok = didl_write_for_client(result, objects[i], prefixes.l, &t.filter.f, c.local, &c.info->addr,
+    ok = didl_write_for_client(result, objects[i], prefixes.l, &t.filter, c.local, &c.info->addr,
                                &c.s->content.plugins);
     // The first object tells the size of the rest: one allocation instead
     // of a copy at each step of growth.
@@ -216,7 +201,7 @@ uint32_t set_page_take(const result_set &set, uint32_t start, uint32_t count, co
 // The answer of a page taken: written, its copies let go, then sent.
 uint32_t page_send(const call &c, page_taken &t)
 {
-  sa_guard result;
+  own::stralloc result;
   if (!page_write(c, t, &result.s)) return kFailed;
   char returned[CONTENT_DB_NUMBER_SIZE], matches[CONTENT_DB_NUMBER_SIZE];
   returned[sys_str_fmt_uint64(returned, t.copy.objects.size())] = 0;
@@ -274,13 +259,13 @@ uint32_t browse_children(const call &c, const didl_object *o, const char *sort_t
                          page_taken *t)
 {
   const char *criteria = *sort_text ? sort_text : default_sort(o);
-  sort_guard sort;
-  if (!didl_sort_parse(&sort.c, criteria, c.local)) return kBadSortCriteria;
+  own::rec<didl_sort_criteria, didl_sort_free> sort;
+  if (!didl_sort_parse(&sort, criteria, c.local)) return kBadSortCriteria;
   // Local requesters see private objects too: an order of their own.
   std::string key = std::string(c.local ? "local " : "remote ") + criteria;
   object_list page;
   uint64_t total = 0;
-  if (!children_page(c, o, sort.c, key.c_str(), start, count, &page, &total)) return kFailed;
+  if (!children_page(c, o, sort, key.c_str(), start, count, &page, &total)) return kFailed;
   for (uint32_t i = 0; i < page.p.len; i++) {
     didl_object view;
     if (!object_view(c.s, page.at(i), &view) || !t->copy.add(view)) return kFailed;
@@ -366,7 +351,7 @@ uint32_t browse_locked(const call &c, const paged_args &p, bool metadata, page_t
   if (!o || hidden(c, o)) return kNoSuchObject;
   if (!metadata && !update_id_of(o)) return kNoSuchObject;
   if (!metadata && !object_class(o)) return kFailed;
-  if (!didl_filter_parse(&t->filter.f, p.filter, c.local)) return kInvalidArgs;
+  if (!didl_filter_parse(&t->filter, p.filter, c.local)) return kInvalidArgs;
   if (!metadata) return browse_children(c, o, p.sort, p.start, p.count, t);
   result_set set;
   if (!set.add(c, o)) return kFailed;
@@ -378,14 +363,14 @@ uint32_t search_locked(const call &c, const paged_args &p, page_taken *t)
 {
   const didl_object *container = content_db_get(c.s, p.id);
   if (!container || !update_id_of(container)) return kNoSuchContainer;
-  search_guard search;
-  if (!didl_search_parse(&search.r, p.what, c.local)) return kBadSearchCriteria;
-  if (!didl_filter_parse(&t->filter.f, p.filter, c.local)) return kInvalidArgs;
-  list_guard prefixes;
+  own::rec<didl_search, didl_search_free> search;
+  if (!didl_search_parse(&search, p.what, c.local)) return kBadSearchCriteria;
+  if (!didl_filter_parse(&t->filter, p.filter, c.local)) return kInvalidArgs;
+  own::str_list prefixes;
   if (!media_base_urls(c.s, c.info->addr.local_ip, 1, &prefixes.l)) return kFailed;
-  didl_search_strip_prefixes(&search.r, prefixes.l);
-  sort_guard sort;
-  if (!didl_sort_parse(&sort.c, p.sort, c.local)) return kBadSortCriteria;
+  didl_search_strip_prefixes(&search, prefixes.l);
+  own::rec<didl_sort_criteria, didl_sort_free> sort;
+  if (!didl_sort_parse(&sort, p.sort, c.local)) return kBadSortCriteria;
   result_set candidates;
   if (container == content_db_root(c.s))
     candidates_all(c, &candidates);
@@ -393,8 +378,8 @@ uint32_t search_locked(const call &c, const paged_args &p, page_taken *t)
     return kFailed;
   result_set set;
   for (didl_object &v : candidates.views)
-    if (didl_search_match(&search.r, &v)) set.views.push_back(v);
-  set.sort(sort.c);
+    if (didl_search_match(&search, &v)) set.views.push_back(v);
+  set.sort(sort);
   return set_page_take(set, p.start, p.count, update_id_of(container), t);
 }
 

@@ -75,7 +75,7 @@ constexpr const char kPrivateCapabilities[] =
 uint32_t capabilities(call &c)
 {
   if (!c.no_args()) return kInvalidArgs;
-  sa_guard t;
+  own::stralloc t;
   if (!sys_stralloc_ready(&t.s, CDS_CAPS_RESERVE) || !sys_stralloc_copys(&t.s, kCapabilities) ||
       (c.local && !sys_stralloc_cats(&t.s, kPrivateCapabilities)) || !sys_stralloc_append(&t.s, ""))
     return kFailed;
@@ -163,7 +163,7 @@ uint32_t cds_query_state_variable(const device_request_info *, const char *name,
   if (!system && sys_str_diff(name, "ContainerUpdateIDs")) return kInvalidVar;
   db_lock lock(s);
   if (!lock.held) return kFailed;
-  sa_guard t;
+  own::stralloc t;
   if (system) {
     char id[CONTENT_DB_NUMBER_SIZE];
     id[sys_str_fmt_uint32(id, content_db_system_update_id(s))] = 0;
@@ -178,7 +178,7 @@ int cds_subscribe(const device_request_info *, void *server, char **body)
 {
   server_rec *s = server_of(server);
   db_lock lock(s);
-  sa_guard t;
+  own::stralloc t;
   return lock.held && content_db_event_body(s, &t.s) && hand_out(&t.s, body);
 }
 

@@ -91,12 +91,12 @@ uint32_t create_object(call &c)
   const char *a[2];
   if (!c.args({"ContainerID", "Elements"}, a)) return kInvalidArgs;
   return locked(c, [&] {
-    heap_guard id;
+    own::str id;
     didl_object *o = nullptr;
     if (uint32_t code = content_db_create(c.s, a[0], a[1], c.local, &id.s, &o)) return code;
     didl_filter all{};
-    list_guard prefixes;
-    sa_guard result;
+    own::str_list prefixes;
+    own::stralloc result;
     bool ok = didl_filter_parse(&all, "*", c.local) &&
               media_base_urls(c.s, c.info->addr.local_ip, 0, &prefixes.l) && didl_xml_begin(&result.s, c.local) &&
               didl_write_for_client(&result.s, o, prefixes.l, &all, c.local, &c.info->addr,
@@ -132,7 +132,7 @@ uint32_t create_reference(call &c)
   const char *a[2];
   if (!c.args({"ContainerID", "ObjectID"}, a)) return kInvalidArgs;
   return locked(c, [&] {
-    heap_guard id;
+    own::str id;
     uint32_t code = content_db_reference(c.s, a[0], a[1], &id.s);
     return code ? code : respond(c, {{"NewID", id.s}});
   });

@@ -28,7 +28,7 @@ bool inside(std::string_view path, std::string_view folder)
   return path.size() == folder.size() || folder == "/" || path[folder.size()] == '/';
 }
 
-bool csv_join(char *const *list, sa_guard *out)
+bool csv_join(char *const *list, own::stralloc *out)
 {
   for (char *const *l = list; l && *l; l++)
     if (!csv_append(&out->s, *l)) return false;
@@ -73,8 +73,8 @@ uint32_t share_list(call &c)
 {
   share_list_lock lock(c.s);
   if (!lock.held) return kFailed;
-  list_guard list;
-  sa_guard joined;
+  own::str_list list;
+  own::stralloc joined;
   if (!conf_share_list_read(c.s->data_home, &list.l) || !csv_join(list.l, &joined)) return kFailed;
   return respond(c, {{"PathList", joined.s.buf}});
 }
@@ -87,7 +87,7 @@ uint32_t share_state(call &c)
   if (!lock.held) return kFailed;
   sys_file_stat_rec st;
   if (!utf8file_stat(path, &st) || !st.is_dir) return kNotFolder;
-  list_guard list;
+  own::str_list list;
   if (!conf_share_list_read(c.s->data_home, &list.l)) return kFailed;
   bool shared = false;
   for (char **l = list.l; *l && !shared; l++) shared = inside(path, *l);
@@ -130,8 +130,8 @@ uint32_t file_type_list(call &c)
 {
   scanner_lock lock(c.s);
   if (!lock.held) return kFailed;
-  list_guard names, values;
-  sa_guard extensions, types;
+  own::str_list names, values;
+  own::stralloc extensions, types;
   if (!conf_folder_list(c.s->data_home, CONF_KEY_FILETYPE, &names.l, &values.l) || !csv_join(names.l, &extensions) ||
       !csv_join(values.l, &types))
     return kFailed;

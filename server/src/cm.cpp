@@ -53,7 +53,7 @@ uint32_t protocol_info(server_rec *s, const device_request_info *info, const cha
                        char **response)
 {
   if (names[0]) return kInvalidArgs;
-  sa_guard source;
+  own::stralloc source;
   {
     cm_lock lock(s);
     if (!lock.held || !source_joined(s, &source.s)) return kFailed;
@@ -124,7 +124,7 @@ uint32_t cm_query_state_variable(const device_request_info *, const char *name, 
 {
   server_rec *s = server_of(server);
   if (stopping(s).load()) return kFailed;
-  sa_guard sa;
+  own::stralloc sa;
   if (!sys_str_diff(name, "SourceProtocolInfo")) {
     cm_lock lock(s);
     if (!lock.held || !source_joined(s, &sa.s)) return kFailed;
@@ -139,7 +139,7 @@ uint32_t cm_query_state_variable(const device_request_info *, const char *name, 
 int cm_subscribe(const device_request_info *, void *server, char **body)
 {
   server_rec *s = server_of(server);
-  sa_guard source, sa;
+  own::stralloc source, sa;
   {
     cm_lock lock(s);
     if (!lock.held || !source_joined(s, &source.s)) return 0;
@@ -171,7 +171,7 @@ int cm_protocol_info_add(server_rec *s, const char *pi)
 void cm_event_notify(server_rec *s)
 {
   if (!changed(s).load() || !server_device_enter(s)) return;
-  sa_guard source, body;
+  own::stralloc source, body;
   bool send = false;
   {
     cm_lock lock(s);

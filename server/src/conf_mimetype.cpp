@@ -7,6 +7,6 @@ using namespace conf;
 
 extern "C" int conf_mimetype(const char *data_home, const char *path, char **type)
 {
-  path_guard folder;
+  own::str folder;
   return conf_key_path(data_home, CONF_KEY_FILETYPE, &folder.s) && mimetype_from_path(folder.s, path, type);
 }

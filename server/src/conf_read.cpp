@@ -60,7 +60,7 @@ void line_trim(sys_stralloc_rec *sa)
 
 // A file read through a buffer of N bytes.
 template <uint32_t N> struct buffered_file {
-  fd_guard f;
+  own::file f;
   char buf[N];
   sys_filebuffer_rec fb;
   int open(const char *path)
@@ -84,7 +84,7 @@ int lines_read(const char *path, sys_ptralloc_rec *out)
 {
   buffered_file<CONF_FILE_BUFFER> file;
   if (!file.open(path)) return 0;
-  sa_guard line;
+  own::stralloc line;
   for (;;) {
     int got;
     if (!line_get(&file.fb, &line.s, &got)) return 0;
@@ -101,20 +101,6 @@ int lines_read(const char *path, sys_ptralloc_rec *out)
   }
 }
 
-int list_finish(str_list &l, sys_str_list *out)
-{
-  if (!sys_ptralloc_append(&l.pa, nullptr)) return 0;
-  *out = reinterpret_cast<char **>(l.pa.buf);
-  l.pa = sys_ptralloc_rec{};
-  return 1;
-}
-
-str_list::~str_list()
-{
-  for (uint32_t i = 0; i < pa.len; i++) sys_alloc_free(pa.buf[i]);
-  sys_ptralloc_free(&pa);
-}
-
 }  // namespace conf
 
 using namespace conf;
@@ -123,25 +109,25 @@ extern "C" {
 
 int conf_dir_path(const char *data_home, char **path)
 {
-  sa_guard sa;
+  own::stralloc sa;
   return path_join(&sa.s, data_home, nullptr, nullptr) && path_finish(&sa.s, path);
 }
 
 int conf_key_path(const char *data_home, const char *key, char **path)
 {
-  sa_guard sa;
+  own::stralloc sa;
   return path_join(&sa.s, data_home, key, nullptr) && path_finish(&sa.s, path);
 }
 
 int conf_key_item_path(const char *data_home, const char *key, const char *name, char **path)
 {
-  sa_guard sa;
+  own::stralloc sa;
   return name_ok(name) && path_join(&sa.s, data_home, key, name) && path_finish(&sa.s, path);
 }
 
 int conf_access_tmp_path(const char *data_home, const char *name, char **path)
 {
-  sa_guard sa;
+  own::stralloc sa;
   return name_ok(name) && path_join(&sa.s, data_home, CONF_KEY_ACCESS, nullptr) &&
          sys_stralloc_cats(&sa.s, "/.tmp.") && sys_stralloc_cats(&sa.s, name) &&
          path_finish(&sa.s, path);
@@ -149,19 +135,19 @@ int conf_access_tmp_path(const char *data_home, const char *name, char **path)
 
 int conf_value_read_path(const char *path, char **value)
 {
-  sa_guard sa;
+  own::stralloc sa;
   return first_line(path, &sa.s) && path_finish(&sa.s, value);
 }
 
 int conf_value_read(const char *data_home, const char *key, char **value)
 {
-  path_guard p;
+  own::str p;
   return conf_key_path(data_home, key, &p.s) && conf_value_read_path(p.s, value);
 }
 
 int conf_port_read(const char *data_home, const char *key, uint16_t *port)
 {
-  path_guard v;
+  own::str v;
   if (!conf_value_read(data_home, key, &v.s)) return 0;
   uint32_t n = 0;
   for (const char *c = v.s; *c >= '0' && *c <= '9'; c++) n = n * 10 + uint32_t(*c - '0');
@@ -171,7 +157,7 @@ int conf_port_read(const char *data_home, const char *key, uint16_t *port)
 
 int conf_max_age_read(const char *data_home, uint32_t *seconds)
 {
-  path_guard v;
+  own::str v;
   if (!conf_value_read(data_home, CONF_KEY_MAX_AGE, &v.s)) {
     *seconds = CONF_MAX_AGE_DEFAULT;
     return 1;
@@ -184,11 +170,11 @@ int conf_max_age_read(const char *data_home, uint32_t *seconds)
 
 int conf_list_append(const char *data_home, const char *key, sys_ptralloc_rec *pa)
 {
-  path_guard p;
+  own::str p;
   if (!conf_key_path(data_home, key, &p.s)) return 0;
   sys_file_stat_rec st;
   if (!utf8file_stat(p.s, &st) || st.is_dir) return 1;
-  str_list l;
+  own::str_list_build l;
   if (!lines_read(p.s, &l.pa)) return 0;
   if (!sys_ptralloc_readyplus(pa, l.pa.len)) return 0;
   for (uint32_t i = 0; i < l.pa.len; i++) sys_ptralloc_append(pa, l.pa.buf[i]);
@@ -198,31 +184,30 @@ int conf_list_append(const char *data_home, const char *key, sys_ptralloc_rec *p
 
 int conf_list_read(const char *data_home, const char *key, sys_str_list *list)
 {
-  str_list l;
-  return conf_list_append(data_home, key, &l.pa) && list_finish(l, list);
+  own::str_list_build l;
+  return conf_list_append(data_home, key, &l.pa) && l.release(list);
 }
 
 int conf_share_list_read(const char *data_home, sys_str_list *list)
 {
-  path_guard p;
-  str_list l;
-  return conf_key_path(data_home, CONF_KEY_SHARE_LIST, &p.s) && lines_read(p.s, &l.pa) &&
-         list_finish(l, list);
+  own::str p;
+  own::str_list_build l;
+  return conf_key_path(data_home, CONF_KEY_SHARE_LIST, &p.s) && lines_read(p.s, &l.pa) && l.release(list);
 }
 
 int conf_share_done_read(const char *data_home, sys_str_list *list)
 {
-  path_guard p;
+  own::str p;
   if (!conf_key_path(data_home, CONF_KEY_SHARE_DONE, &p.s)) return 0;
-  str_list l;
+  own::str_list_build l;
   sys_file_stat_rec st;
   if (utf8file_stat(p.s, &st) && !lines_read(p.s, &l.pa)) return 0;
-  return list_finish(l, list);
+  return l.release(list);
 }
 
 int conf_flag_read(const char *data_home, const char *key, int *on)
 {
-  path_guard p;
+  own::str p;
   if (!conf_key_path(data_home, key, &p.s)) return 0;
   sys_file_stat_rec st;
   *on = utf8file_stat(p.s, &st) && !st.is_dir;
@@ -231,7 +216,7 @@ int conf_flag_read(const char *data_home, const char *key, int *on)
 
 int conf_access_default_read(const char *data_home, int *allow)
 {
-  path_guard v;
+  own::str v;
   if (!conf_value_read(data_home, CONF_KEY_ACCESS_DEFAULT, &v.s)) return 0;
   uint32_t n = sys_str_len(v.s);
   *allow = n <= 5 && sys_byte_diff(v.s, n, "allow") == 0;
@@ -241,16 +226,16 @@ int conf_access_default_read(const char *data_home, int *allow)
 int conf_folder_list(const char *data_home, const char *key, sys_str_list *names,
                      sys_str_list *values)
 {
-  path_guard folder;
+  own::str folder;
   if (!conf_key_path(data_home, key, &folder.s)) return 0;
   sys_dir_rec dir;
   if (!utf8dir_open(&dir, folder.s)) return 0;
   // Name and value side by side, so that one sort keeps them paired.
-  str_list pairs;
+  own::str_list_build pairs;
   int ok = 1;
   char *name;
   while (ok && utf8dir_read(&dir, &name)) {
-    path_guard owned{name}, item, value;
+    own::str owned{name}, item, value;
     if (!name_ok(name)) continue;
     ok = conf_key_item_path(data_home, key, name, &item.s);
     // A record removed since the listing began is no longer one.
@@ -268,28 +253,28 @@ int conf_folder_list(const char *data_home, const char *key, sys_str_list *names
   sort_quick(pairs.pa.buf, count, 2 * sizeof(void *), nullptr, [](const void *a, const void *b, void *) {
     return sys_str_diff(*static_cast<char *const *>(a), *static_cast<char *const *>(b));
   });
-  str_list n, v;
+  own::str_list_build n, v;
   if (!sys_ptralloc_ready(&n.pa, count + 1) || !sys_ptralloc_ready(&v.pa, count + 1)) return 0;
   for (uint32_t i = 0; i < count; i++) {
     sys_ptralloc_append(&n.pa, pairs.pa.buf[2 * i]);
     sys_ptralloc_append(&v.pa, pairs.pa.buf[2 * i + 1]);
   }
   pairs.pa.len = 0;
-  list_finish(n, names);
-  list_finish(v, values);
+  n.release(names);
+  v.release(values);
   return 1;
 }
 
 int conf_description_read(const char *data_home, sys_stralloc_rec *sa)
 {
-  path_guard p;
+  own::str p;
   return conf_key_path(data_home, CONF_KEY_DESCRIPTION, &p.s) && file_read_all(p.s, sa);
 }
 
 int conf_friendly_name_default(const char *description_name, char **name)
 {
-  path_guard host, utf8;
-  sa_guard sa;
+  own::str host, utf8;
+  own::stralloc sa;
   if (sys_host_local(&host.s) && utf8_from_native2(host.s, &utf8.s)) {
     if (!sys_stralloc_copys(&sa.s, utf8.s) || !sys_stralloc_cats(&sa.s, " ")) return 0;
   }

@@ -14,7 +14,7 @@ int tmp_path_of(const char *path, char **tmp)
 {
   uint32_t slash = sys_str_rchr(path, '/');
   uint32_t len = sys_str_len(path);
-  sa_guard sa;
+  own::stralloc sa;
   uint32_t base = slash < len ? slash + 1 : 0;
   return sys_stralloc_copyb(&sa.s, path, base) && sys_stralloc_cats(&sa.s, ".tmp.") &&
          sys_stralloc_cats(&sa.s, path + base) && path_finish(&sa.s, tmp);
@@ -22,7 +22,7 @@ int tmp_path_of(const char *path, char **tmp)
 
 int lines_write(const char *path, const char *tmp, char *const *list)
 {
-  sa_guard text;
+  own::stralloc text;
   for (char *const *l = list; *l; l++)
     if (!sys_stralloc_cats(&text.s, *l) || !sys_stralloc_cats(&text.s, "\n")) return 0;
   if (!sys_stralloc_append(&text.s, "")) return 0;
@@ -46,7 +46,7 @@ int conf_value_write_path(const char *path, const char *tmp_path, const char *te
 
 int conf_value_write(const char *data_home, const char *key, const char *text)
 {
-  path_guard p, tmp;
+  own::str p, tmp;
   return conf_key_path(data_home, key, &p.s) && tmp_path_of(p.s, &tmp.s) &&
          conf_value_write_path(p.s, tmp.s, text);
 }
@@ -59,7 +59,7 @@ int conf_access_default_write(const char *data_home, int allow)
 int conf_access_write(const char *data_home, int allow, const char *mac, const char *ip)
 {
   char uuid[UUID_BUF_LEN];
-  path_guard p, tmp;
+  own::str p, tmp;
   return uuid_create(uuid) &&
          conf_key_item_path(data_home, allow ? CONF_KEY_ACCESS_ALLOW : CONF_KEY_ACCESS_DENY, mac, &p.s) &&
          conf_access_tmp_path(data_home, uuid, &tmp.s) && conf_value_write_path(p.s, tmp.s, ip);
@@ -67,7 +67,7 @@ int conf_access_write(const char *data_home, int allow, const char *mac, const c
 
 int conf_filetype_write(const char *data_home, const char *ext, const char *mime)
 {
-  path_guard lower, p, tmp;
+  own::str lower, p, tmp;
   if (!sys_str_clone(ext, &lower.s)) return 0;
   sys_str_case_lower(lower.s);
   return conf_key_item_path(data_home, CONF_KEY_FILETYPE, lower.s, &p.s) && tmp_path_of(p.s, &tmp.s) &&
@@ -76,28 +76,28 @@ int conf_filetype_write(const char *data_home, const char *ext, const char *mime
 
 int conf_share_data_write(const char *data_home, const char *object_id, const char *folder)
 {
-  path_guard p, tmp;
+  own::str p, tmp;
   return conf_key_item_path(data_home, CONF_KEY_SHARE_DATA, object_id, &p.s) &&
          tmp_path_of(p.s, &tmp.s) && conf_value_write_path(p.s, tmp.s, folder);
 }
 
 int conf_share_data_remove(const char *data_home, const char *object_id)
 {
-  path_guard p;
+  own::str p;
   return conf_key_item_path(data_home, CONF_KEY_SHARE_DATA, object_id, &p.s) && utf8file_remove(p.s);
 }
 
 int conf_share_list_write(const char *data_home, char *const *list)
 {
-  path_guard p, tmp;
+  own::str p, tmp;
   return conf_key_path(data_home, CONF_KEY_SHARE_LIST, &p.s) && tmp_path_of(p.s, &tmp.s) &&
          lines_write(p.s, tmp.s, list);
 }
 
 int conf_share_done_write(const char *data_home, char *const *list)
 {
-  path_guard p;
-  sa_guard tmp;
+  own::str p;
+  own::stralloc tmp;
   return conf_key_path(data_home, CONF_KEY_SHARE_DONE, &p.s) && sys_stralloc_copys(&tmp.s, p.s) &&
          sys_stralloc_cats(&tmp.s, ".tmp") && sys_stralloc_append(&tmp.s, "") &&
          lines_write(p.s, tmp.s.buf, list);
@@ -107,7 +107,7 @@ int conf_share_done_write(const char *data_home, char *const *list)
 // one, never a short UDN that would give the device a new identity.
 int conf_udn_read(const char *data_home, char *buf)
 {
-  path_guard line;
+  own::str line;
   if (conf_value_read(data_home, CONF_KEY_UDN, &line.s) && sys_str_len(line.s) == CONF_UDN_LENGTH) {
     sys_str_copy(buf, line.s);
     return 1;
@@ -121,7 +121,7 @@ int conf_udn_read(const char *data_home, char *buf)
 int conf_auto_run_write(const char *data_home, int on)
 {
   int now;
-  path_guard p;
+  own::str p;
   if (!conf_flag_read(data_home, CONF_KEY_AUTO_RUN, &now) || !conf_key_path(data_home, CONF_KEY_AUTO_RUN, &p.s))
     return 0;
   if (!now == !on) return 1;
@@ -135,11 +135,11 @@ int conf_dot_entries_remove(const char *folder)
 {
   sys_dir_rec dir;
   if (!utf8dir_open(&dir, folder)) return 0;
-  sa_guard path;
+  own::stralloc path;
   char *name;
   int ok = 1;
   while (utf8dir_read(&dir, &name)) {
-    path_guard owned{name};
+    own::str owned{name};
     if (name[0] != '.') continue;
     if (!sys_stralloc_copys(&path.s, folder) || !sys_stralloc_cats(&path.s, "/") ||
         !sys_stralloc_cats(&path.s, name) || !sys_stralloc_append(&path.s, "") ||

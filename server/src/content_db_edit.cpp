@@ -19,19 +19,8 @@ using namespace srv;
 
 namespace {
 
-struct object_guard {
-  didl_object *o = nullptr;
-  ~object_guard() { didl_object_free(o); }
-};
-
 // The objects of several parsed pieces.
-struct objects_guard {
-  std::vector<didl_object *> v;
-  ~objects_guard()
-  {
-    for (didl_object *o : v) didl_object_free(o);
-  }
-};
+using object_pieces = own::ptr_array<didl_object, didl_object_free>;
 
 const char *attr(const didl_attributes *a, int name) { return didl_attribute_get(a, didl_name_table[name]); }
 bool equal(const char *a, const char *b) { return a && b && !std::strcmp(a, b); }
@@ -64,7 +53,7 @@ bool served_path_give(server_rec *s, didl_property *p, const char *object_id)
   if (!(p->element == DIDL_NAME(EL_RES) && filter &&
         plugin_dot_suffix(&db(s).plugins, filter, pi ? pi : "", suffix, sizeof suffix)))
     dot = path_dot_suffix(file ? file : "");
-  sa_guard path;
+  own::stralloc path;
   return content_db_new_number(s, number) && sys_stralloc_copys(&path.s, "/") &&
          sys_stralloc_cats(&path.s, object_id) && sys_stralloc_cats(&path.s, "-") &&
          sys_stralloc_cats(&path.s, number) && sys_stralloc_cats(&path.s, dot) && sys_stralloc_append(&path.s, "") &&
@@ -83,7 +72,7 @@ uint32_t res_check(didl_property *p)
   const char *text = attr(a, DIDL_AT_PROTOCOL_INFO);
   if (!text || !protocol_info_parse(&pi, text)) return kBadMetadata;
   uint32_t r = kBadMetadata;
-  sa_guard fresh;
+  own::stralloc fresh;
   if ((equal(pi.protocol, "*") || equal(pi.protocol, "http-get")) && *pi.content_format &&
       !equal(pi.content_format, "*"))
     r = sys_stralloc_copys(&fresh.s, "http-get:*:") && sys_stralloc_cats(&fresh.s, pi.content_format) &&
@@ -225,7 +214,7 @@ uint32_t object_insert(server_rec *s, content_entry *parent, didl_object *o, con
 // "</item>" in a document.
 bool piece_parse(server_rec *s, const char *piece, didl_object **o)
 {
-  sa_guard text;
+  own::stralloc text;
   return didl_xml_begin(&text.s, 1) && sys_stralloc_cats(&text.s, "<item>") && sys_stralloc_cats(&text.s, piece) &&
          sys_stralloc_cats(&text.s, "</item>") && didl_xml_end(&text.s) && sys_stralloc_append(&text.s, "") &&
          didl_parse_one(text.s.buf, 0, o) && url_prefixes_strip(s, *o);
@@ -257,18 +246,16 @@ bool dtcp_params_strip(didl_object *o)
 }
 
 // The tag values of UpdateObject: one object per piece of the list.
-uint32_t tag_values_parse(server_rec *s, const char *text, objects_guard *out)
+uint32_t tag_values_parse(server_rec *s, const char *text, object_pieces *out)
 {
-  list_guard pieces;
+  own::str_list pieces;
   if (!csv_split(text ? text : "", &pieces.l)) return kFailed;
   for (char **p = pieces.l; *p; p++) {
     didl_object *o = nullptr;
     if (!piece_parse(s, *p, &o)) return kInvalidArgs;
-    try {
-      out->v.push_back(o);
-    } catch (...) {
+    if (!sys_ptralloc_append(&out->pa, o)) {
       didl_object_free(o);
-      throw;
+      return kFailed;
     }
     if (!dtcp_params_strip(o)) return kFailed;
     if (o->properties.len > 1) return kInvalidArgs;
@@ -278,10 +265,10 @@ uint32_t tag_values_parse(server_rec *s, const char *text, objects_guard *out)
 
 didl_property *single(const didl_object *piece) { return piece->properties.len ? property_at(piece, 0) : nullptr; }
 
-bool list_empty(const objects_guard &g)
+bool list_empty(const object_pieces &g)
 {
-  for (didl_object *o : g.v)
-    if (single(o)) return false;
+  for (uint32_t i = 0; i < g.pa.len; i++)
+    if (single(g.at(i))) return false;
   return true;
 }
 
@@ -417,30 +404,29 @@ uint32_t content_db_create(server_rec *s, const char *container_id, const char *
   bool parent_searchable = equal(attr(pa, DIDL_AT_SEARCHABLE), "1");
   bool parent_private = equal(attr(pa, DIDL_AT_TARVO_PRIVATE), "1");
 
-  object_guard o;
-  if (!elements || !didl_parse_one(elements, 1, &o.o)) return kBadMetadata;
-  if (!url_prefixes_strip(s, o.o)) return kFailed;
+  object_owner o;
+  if (!elements || !didl_parse_one(elements, 1, &o.p)) return kBadMetadata;
+  if (!url_prefixes_strip(s, o.p)) return kFailed;
   char id[CONTENT_DB_NUMBER_SIZE];
   if (!content_db_new_number(s, id)) return kFailed;
-  uint32_t r = create_attributes_set(o.o, id_of(parent->object), id);
+  uint32_t r = create_attributes_set(o.p, id_of(parent->object), id);
   if (r) return r;
-  didl_attributes *a = &o.o->attributes;
-  if (is_container(o.o) &&
-      (!didl_attribute_add(a, DIDL_NAME(AT_SEARCHABLE), parent_searchable ? "1" : "0") ||
-       !didl_attribute_add(a, DIDL_NAME(AT_TARVO_CONTAINER_UPDATE_ID), "0") ||
-       !didl_attribute_add(a, DIDL_NAME(AT_CHILD_COUNT), "0")))
+  didl_attributes *a = &o.p->attributes;
+  if (is_container(o.p) && (!didl_attribute_add(a, DIDL_NAME(AT_SEARCHABLE), parent_searchable ? "1" : "0") ||
+                            !didl_attribute_add(a, DIDL_NAME(AT_TARVO_CONTAINER_UPDATE_ID), "0") ||
+                            !didl_attribute_add(a, DIDL_NAME(AT_CHILD_COUNT), "0")))
     return kFailed;
   if (parent_private && !didl_attribute_add(a, DIDL_NAME(AT_TARVO_PRIVATE), "1")) return kFailed;
-  if ((r = create_properties_check(s, o.o, parent->object, local, id))) return r;
-  if (is_container(o.o) && (r = create_classes_add(o.o))) return r;
+  if ((r = create_properties_check(s, o.p, parent->object, local, id))) return r;
+  if (is_container(o.p) && (r = create_classes_add(o.p))) return r;
 
   content_entry *e = nullptr;
-  if ((r = object_insert(s, parent, o.o, &e))) {
-    if (e) o.o = nullptr;
+  if ((r = object_insert(s, parent, o.p, &e))) {
+    if (e) o.p = nullptr;
     return r;
   }
-  didl_object *stored = o.o;
-  o.o = nullptr;
+  didl_object *stored = o.p;
+  o.p = nullptr;
   protocol_infos_register(s, stored);
   cm_event_notify(s);
   if (new_id && !sys_str_clone(id, new_id)) *new_id = nullptr;
@@ -451,7 +437,7 @@ uint32_t content_db_create(server_rec *s, const char *container_id, const char *
 uint32_t content_db_create_container(server_rec *s, const char *parent_id, const char *title, const char *upnp_class,
                                      char **new_id, didl_object **object)
 {
-  sa_guard text;
+  own::stralloc text;
   bool ok = container_text_begin(&text.s, "container", parent_id) && sys_stralloc_cats(&text.s, "<dc:title>") &&
             xml_gen_encode_append(&text.s, title) && sys_stralloc_cats(&text.s, "</dc:title>\r\n<upnp:class>") &&
             xml_gen_encode_append(&text.s, upnp_class) && sys_stralloc_cats(&text.s, "</upnp:class>\r\n") &&
@@ -480,7 +466,7 @@ uint32_t content_db_destroy(server_rec *s, const char *id)
 uint32_t content_db_update(server_rec *s, const char *id, const char *current, const char *new_values, int local)
 {
   if (content_db_is_special(s, id)) return kFailed;
-  objects_guard cur, fresh;
+  object_pieces cur, fresh;
   uint32_t r;
   try {
     r = tag_values_parse(s, current, &cur);
@@ -494,17 +480,17 @@ uint32_t content_db_update(server_rec *s, const char *id, const char *current, c
   const char *target = attr(&e->object->attributes, DIDL_AT_REF_ID);
   if (!is_container(e->object) && target && !(e = live_entry(s, target))) return kNoSuchObject;
   if (list_empty(cur) && list_empty(fresh)) return kInvalidArgs;
-  if (cur.v.size() != fresh.v.size()) return kParameterMismatch;
+  if (cur.pa.len != fresh.pa.len) return kParameterMismatch;
 
-  object_guard copy;
-  if (!didl_object_clone(e->object, &copy.o)) return kFailed;
-  for (size_t i = 0; i < cur.v.size(); i++)
-    if ((r = tag_pair_apply(s, copy.o, single(cur.v[i]), single(fresh.v[i]), local))) return r;
+  object_owner copy;
+  if (!didl_object_clone(e->object, &copy.p)) return kFailed;
+  for (uint32_t i = 0; i < cur.pa.len; i++)
+    if ((r = tag_pair_apply(s, copy.p, single(cur.at(i)), single(fresh.at(i)), local))) return r;
 
   didl_object_free(e->object);
-  didl_object_fit(copy.o);
-  e->object = copy.o;
-  copy.o = nullptr;
+  didl_object_fit(copy.p);
+  e->object = copy.p;
+  copy.p = nullptr;
   if (!content_db_bump(s, e->object, 1, 1, 1)) return kFailed;
   protocol_infos_register(s, e->object);
   cm_event_notify(s);
@@ -523,12 +509,12 @@ uint32_t content_db_reference(server_rec *s, const char *container_id, const cha
   if (!didl_class_allowed_create(parent->object, cls ? cls->text : "")) return kFailed;
 
   char id[CONTENT_DB_NUMBER_SIZE];
-  object_guard o;
+  object_owner o;
   if (!content_db_new_number(s, id)) return kFailed;
-  o.o = static_cast<didl_object *>(sys_alloc_zero(sizeof(didl_object)));
-  if (!o.o) return kFailed;
-  o.o->element = DIDL_NAME(EL_ITEM);
-  didl_attributes *a = &o.o->attributes;
+  o.p = static_cast<didl_object *>(sys_alloc_zero(sizeof(didl_object)));
+  if (!o.p) return kFailed;
+  o.p->element = DIDL_NAME(EL_ITEM);
+  didl_attributes *a = &o.p->attributes;
   if (!didl_attribute_add(a, DIDL_NAME(AT_ID), id) || !didl_attribute_add(a, DIDL_NAME(AT_PARENT_ID), id_of(parent->object)) ||
       !didl_attribute_add(a, DIDL_NAME(AT_REF_ID), id_of(target->object)) ||
       !didl_attribute_add(a, DIDL_NAME(AT_RESTRICTED), "1") ||
@@ -538,12 +524,12 @@ uint32_t content_db_reference(server_rec *s, const char *container_id, const cha
   uint64_t code;
   if (!id_code(s, id, true, &code) || !list_append(&target->referenced, code)) return kFailed;
   content_entry *e = nullptr;
-  uint32_t r = object_insert(s, parent, o.o, &e);
+  uint32_t r = object_insert(s, parent, o.p, &e);
   if (!e) {
     target->referenced.len--;
     return r;
   }
-  o.o = nullptr;
+  o.p = nullptr;
   target->flags |= CONTENT_ENTRY_HAS_REFERENCED;
   if (r) return r;
   if (new_id && !sys_str_clone(id, new_id)) *new_id = nullptr;

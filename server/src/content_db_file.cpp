@@ -32,7 +32,7 @@ constexpr const char *kContentDirectory = "urn:upnp-org:serviceId:ContentDirecto
 std::atomic_ref<int32_t> stopping(server_rec *s) { return std::atomic_ref<int32_t>(s->content.stopping); }
 
 struct paths {
-  heap_guard data, tmp, deflt, bad, share, share_default, share_tmp;
+  own::str data, tmp, deflt, bad, share, share_default, share_tmp;
   bool make(const char *home)
   {
     return conf_key_path(home, CONF_KEY_CONTENT_DB, &data.s) && conf_key_path(home, CONF_KEY_CONTENT_DB_TMP, &tmp.s) &&
@@ -226,7 +226,7 @@ void dynamic_renew(server_rec *s, content_entry *e)
     if (p->element == DIDL_NAME(EL_RES)) path = didl_attribute_get(&p->attributes, DIDL_NAME(AT_TARVO_FILENAME));
   }
   sys_file_stat_rec st;
-  heap_guard mime;
+  own::str mime;
   didl_object *fresh = nullptr;
   if (!path || !utf8file_stat(path, &st) || st.is_dir || !conf_mimetype(s->data_home, path, &mime.s) ||
       !share_item_make(s, path, mime.s, &fresh))
@@ -296,7 +296,7 @@ bool changed_since_save(server_rec *s)
 void event_send(server_rec *s)
 {
   if (!server_device_enter(s)) return;
-  sa_guard body;
+  own::stralloc body;
   bool send = false;
   if (content_db_lock(s)) {
     content_db_rec &d = db(s);
@@ -402,7 +402,7 @@ int content_db_save(server_rec *s)
 {
   content_db_rec &d = db(s);
   paths p;
-  sa_guard text;
+  own::stralloc text;
   if (!p.make(s->data_home)) return 0;
   // The text will be about as long as the last one.
   sys_file_stat_rec st;
@@ -427,7 +427,7 @@ int content_db_open(server_rec *s, const char *data_home)
   // Buffers of the database file and of long answers go straight back to
   // the system when freed, rather than staying in the heap they grew.
   mallopt(M_MMAP_THRESHOLD, CONTENT_DB_MMAP_THRESHOLD);
-  heap_guard conf;
+  own::str conf;
   bool ok = sys_mutex_create(&d.mutex) && sys_mutex_create(&d.share_mutex) && sys_mutex_create(&d.save_mutex) &&
             sys_semaphore_create(&d.save_wake, 0, 1) && plugins_load(s) &&
             conf_list_append(data_home, CONF_KEY_SPECIAL_OBJECT, &d.special) && conf_dir_path(data_home, &conf.s) &&

@@ -21,10 +21,6 @@ inline bool removed(const content_entry *e) { return (e->flags & CONTENT_ENTRY_R
 inline const char *id_of(const didl_object *o) { return didl_attribute_get(&o->attributes, DIDL_NAME(AT_ID)); }
 inline bool is_container(const didl_object *o) { return o->element == DIDL_NAME(EL_CONTAINER); }
 
-using srv::heap_guard;
-using srv::list_guard;
-using srv::sa_guard;
-
 // Digits only, nothing else: the value.  0 for anything else or more than
 // 64 bits.
 bool id_number(std::string_view id, uint64_t *value);

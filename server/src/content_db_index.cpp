@@ -374,7 +374,7 @@ struct lists_as_attributes {
                  {CONTENT_ENTRY_HAS_REFERENCED, &e->referenced, DIDL_NAME(AT_TARVO_REFERENCED)}};
     for (const auto &l : lists) {
       if (!(e->flags & l.flag)) continue;
-      sa_guard text;
+      own::stralloc text;
       if (!list_text(s, l.list, &text.s) || !sys_stralloc_append(&text.s, "") ||
           !didl_attribute_add(&o->attributes, l.name, text.s.buf))
         return false;
@@ -510,7 +510,7 @@ int content_db_container_update_ids(server_rec *s, sys_stralloc_rec *out)
 
 int content_db_event_body(server_rec *s, sys_stralloc_rec *out)
 {
-  sa_guard ids;
+  own::stralloc ids;
   char number[CONTENT_DB_NUMBER_SIZE];
   number[sys_str_fmt_uint32(number, db(s).system_update_id)] = 0;
   return content_db_container_update_ids(s, &ids.s) && property_set_xml_begin(out) &&

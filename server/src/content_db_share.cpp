@@ -53,7 +53,7 @@ uint32_t content_db_share(server_rec *s, const char *path)
   if (!lock.held) return kFailed;
   sys_file_stat_rec st;
   if (!path || !*path || !utf8file_stat(path, &st) || !st.is_dir) return kNotFolder;
-  list_guard list;
+  own::str_list list;
   if (!conf_share_list_read(s->data_home, &list.l)) return kFailed;
   kept_paths kept;
   for (char **l = list.l; *l; l++) {
@@ -69,7 +69,7 @@ int content_db_unshare(server_rec *s, const char *path)
 {
   share_lock lock(s);
   if (!lock.held || !path) return 0;
-  list_guard list, names, values;
+  own::str_list list, names, values;
   if (!conf_share_list_read(s->data_home, &list.l)) return 0;
   kept_paths kept;
   bool listed = false;

@@ -32,7 +32,7 @@ struct access_lock {
 };
 
 // A comma list of MAC addresses, each well-formed, in lower case.
-bool macs_parse(const char *text, list_guard *macs)
+bool macs_parse(const char *text, own::str_list *macs)
 {
   if (!text || !*text || !csv_split(text, &macs->l)) return false;
   for (char **m = macs->l; *m; m++) {
@@ -49,7 +49,7 @@ uint32_t list_count(char **l)
   return n;
 }
 
-bool client_file_path(server_rec *s, bool allow, const char *mac, heap_guard *path)
+bool client_file_path(server_rec *s, bool allow, const char *mac, own::str *path)
 {
   return conf_key_item_path(s->data_home, allow ? CONF_KEY_ACCESS_ALLOW : CONF_KEY_ACCESS_DENY, mac, &path->s);
 }
@@ -61,7 +61,7 @@ bool permission_set(server_rec *s, bool allow, const char *mac, const char *ip)
   if (client_file_exists(s, allow, mac)) return true;
   access_control_rec &a = s->access;
   if (client_file_exists(s, !allow, mac)) {
-    heap_guard from, to;
+    own::str from, to;
     if (!client_file_path(s, !allow, mac, &from) || !client_file_path(s, allow, mac, &to) ||
         !utf8file_rename(from.s, to.s))
       return false;
@@ -76,7 +76,7 @@ bool permission_set(server_rec *s, bool allow, const char *mac, const char *ip)
 
 uint32_t set_client_permissions(server_rec *s, char **names, char **values)
 {
-  list_guard macs, ips;
+  own::str_list macs, ips;
   const char *mac_list = argument(names, values, "MacList");
   const char *ip_list = argument(names, values, "IpList");
   const char *state = argument(names, values, "ClientState");
@@ -101,12 +101,12 @@ uint32_t set_client_permissions(server_rec *s, char **names, char **values)
 
 uint32_t unregister_clients(server_rec *s, char **names, char **values)
 {
-  list_guard macs;
+  own::str_list macs;
   if (!macs_parse(argument(names, values, "MacList"), &macs)) return kInvalidArgs;
   for (char **m = macs.l; *m; m++)
     for (bool allow : {true, false}) {
       if (!client_file_exists(s, allow, *m)) continue;
-      heap_guard path;
+      own::str path;
       if (!client_file_path(s, allow, *m, &path) || !utf8file_remove(path.s)) return kFailed;
       flag(allow ? s->access.allow_changed : s->access.deny_changed).store(1);
     }
@@ -116,11 +116,11 @@ uint32_t unregister_clients(server_rec *s, char **names, char **values)
 // The records of access/allow or access/deny as two comma lists and their
 // count.
 struct client_lists {
-  heap_guard macs, ips;
+  own::str macs, ips;
   char count[12];
   bool read(server_rec *s, bool allow)
   {
-    list_guard names, values;
+    own::str_list names, values;
     if (!conf_folder_list(s->data_home, allow ? CONF_KEY_ACCESS_ALLOW : CONF_KEY_ACCESS_DENY, &names.l, &values.l))
       return false;
     count[sys_str_fmt_uint32(count, list_count(names.l))] = 0;
@@ -130,10 +130,10 @@ struct client_lists {
 
 // The friendly name as stored, else the default one from the description
 // file.
-bool friendly_name_current(server_rec *s, heap_guard *name)
+bool friendly_name_current(server_rec *s, own::str *name)
 {
   if (conf_value_read(s->data_home, CONF_KEY_FRIENDLY_NAME, &name->s)) return true;
-  sa_guard xml;
+  own::stralloc xml;
   upnp_desc_rec *desc = nullptr;
   if (!conf_description_read(s->data_home, &xml.s) || !sys_stralloc_append(&xml.s, "") ||
       !upnp_desc_parse(xml.s.buf, &desc))
@@ -148,7 +148,7 @@ bool friendly_name_current(server_rec *s, heap_guard *name)
 // goodbye and a new announcement.
 uint32_t description_rename(server_rec *s, const char *name)
 {
-  heap_guard fallback;
+  own::str fallback;
   if (!*name) {
     if (!friendly_name_current(s, &fallback)) return kFailed;
     name = fallback.s;
@@ -174,7 +174,7 @@ uint32_t description_rename(server_rec *s, const char *name)
 uint32_t set_friendly_name(server_rec *s, const char *name)
 {
   if (!name) return kInvalidArgs;
-  heap_guard stored, path;
+  own::str stored, path;
   bool has = conf_value_read(s->data_home, CONF_KEY_FRIENDLY_NAME, &stored.s);
   std::atomic_ref<int32_t> changed = flag(s->access.friendly_name_changed);
   if (!*name) {
@@ -229,7 +229,7 @@ bool deny_lists_add(server_rec *s, sys_stralloc_rec *body) { return client_lists
 
 bool friendly_name_add(server_rec *s, sys_stralloc_rec *body)
 {
-  heap_guard name;
+  own::str name;
   return friendly_name_current(s, &name) && property_set_xml_add(body, "A_ARG_TYPE_FriendlyName", name.s);
 }
 
@@ -290,7 +290,7 @@ uint32_t do_set_friendly_name(const call &c) { return c.done(set_friendly_name(c
 
 uint32_t do_get_friendly_name(const call &c)
 {
-  heap_guard name;
+  own::str name;
   if (!friendly_name_current(c.s, &name)) return kFailed;
   return respond(c.info, c.action, {{"FriendlyName", name.s}}, c.response);
 }
@@ -356,7 +356,7 @@ int devmgr_subscribe(const device_request_info *, void *server, char **body)
 {
   server_rec *s = server_of(server);
   access_lock lock(s);
-  sa_guard sa;
+  own::stralloc sa;
   bool ok = lock.held && property_set_xml_begin(&sa.s);
   for (const event_group &g : kEventGroups) ok = ok && g.add(s, &sa.s);
   return ok && property_set_xml_end(&sa.s) && hand_out(&sa.s, body);
@@ -365,7 +365,7 @@ int devmgr_subscribe(const device_request_info *, void *server, char **body)
 void devmgr_event_notify(server_rec *s)
 {
   if (!server_device_enter(s)) return;
-  sa_guard body;
+  own::stralloc body;
   bool send = false;
   {
     access_lock lock(s);

@@ -3,6 +3,8 @@
 
 #include <vennard/didl.h>
 
+#include <tarvo_util/sys_owner.h>
+
 #include <string_view>
 
 namespace didl {

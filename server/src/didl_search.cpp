@@ -10,15 +10,7 @@ const char *word(int index) { return avcp_didl_search_word_table[index]; }
 
 bool token_is(const sys_stralloc_rec &t, int index) { return std::string_view(t.buf, t.len) == word(index); }
 
-struct token_rec : sys_stralloc_rec {
-  token_rec() : sys_stralloc_rec{} {}
-  ~token_rec() { sys_stralloc_free(this); }
-};
-
-struct search_guard {
-  didl_search *s;
-  ~search_guard() { didl_search_free(s); }
-};
+using token_rec = own::rec<sys_stralloc_rec, sys_stralloc_free>;
 
 // Reads the relation whose name is the token just read and appends it to
 // the node list and the output.
@@ -79,21 +71,11 @@ int didl_search_parse(didl_search *record, const char *text, int allow_private)
   *record = didl_search{};
   if (!text || std::strlen(text) >= UINT32_MAX) return 0;
   if (!std::strcmp(text, "*")) return 1;
-  didl_search s{};
-  search_guard guard{&s};
+  own::rec<didl_search, didl_search_free> s;
   // Operators wait on a stack with their precedence: their own plus three
   // for every bracket open around them.
-  sys_ptralloc_rec ops{};
-  sys_uint32alloc_rec precedences{};
-  struct stack_guard {
-    sys_ptralloc_rec *o;
-    sys_uint32alloc_rec *p;
-    ~stack_guard()
-    {
-      sys_ptralloc_free(o);
-      sys_uint32alloc_free(p);
-    }
-  } stacks{&ops, &precedences};
+  own::ptralloc ops;
+  own::uint32alloc precedences;
   uint32_t bonus = 0;
   bool last_relation = false;
   token_rec tok;
@@ -122,7 +104,7 @@ int didl_search_parse(didl_search *record, const char *text, int allow_private)
   for (; ops.len; ops.len--)
     if (!sys_ptralloc_append(&s.postfix, ops.buf[ops.len - 1])) return 0;
   *record = s;
-  s = didl_search{};
+  s.forget();
   return 1;
 }
 

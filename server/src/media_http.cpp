@@ -30,14 +30,6 @@ conn_slot *conn_new(server_rec *s)
   return c;
 }
 
-// A blocking send of a file body gives up after the output timeout, like
-// the buffered writes do.
-bool send_timeout_set(int sock)
-{
-  timeval tv{MEDIA_HTTP_OUT_TIMEOUT_MS / 1000, (MEDIA_HTTP_OUT_TIMEOUT_MS % 1000) * 1000};
-  return setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0;
-}
-
 // Takes over a new socket: admitted, non-blocking, with its buffers.
 bool conn_setup(server_rec *s, http_server_conn *c, int sock, const uint8_t *ip, uint16_t port)
 {
@@ -47,7 +39,7 @@ bool conn_setup(server_rec *s, http_server_conn *c, int sock, const uint8_t *ip,
   // Without TCP_NODELAY a short answer on a kept-alive connection waits
   // for the client's delayed acknowledgement.
   if (!sys_socket_local4(sock, c->addr.local_ip, &c->addr.local_port) || !client_access_check(s, ip) ||
-      !sys_socket_ndelay_on(sock) || !sys_socket_nodelay_on(sock) || !send_timeout_set(sock))
+      !sys_socket_ndelay_on(sock) || !sys_socket_nodelay_on(sock))
     return false;
   sys_socketbuffer_init(&c->in, sock, c->in_buf, sizeof c->in_buf, MEDIA_HTTP_IN_TIMEOUT_MS);
   sys_socketbuffer_init(&c->out, sock, c->out_buf, sizeof c->out_buf, MEDIA_HTTP_OUT_TIMEOUT_MS);

@@ -16,6 +16,7 @@
 #include <tarvo_util/dlna.h>
 #include <tarvo_util/http_message.h>
 #include <tarvo_util/sys_file.h>
+#include <tarvo_util/sys_owner.h>
 #include <tarvo_util/sys_socket.h>
 #include <tarvo_util/sys_str.h>
 #include <tarvo_util/uri.h>
@@ -39,11 +40,6 @@ struct resolution {
   sys_stralloc_rec didl{};
   plugin_record *plugin = nullptr;
   ~resolution() { sys_stralloc_free(&didl); }
-};
-
-struct str_list_guard {
-  sys_str_list l = nullptr;
-  ~str_list_guard() { sys_str_list_free(l); }
 };
 
 bool stopping(server_rec *s)
@@ -99,7 +95,7 @@ bool fill_from(server_rec *s, const didl_property *p, resolution *r)
 // URLs of the connection's interface and the private attributes.
 bool plugin_didl(server_rec *s, http_server_conn *conn, const didl_object *o, sys_stralloc_rec *out)
 {
-  str_list_guard prefixes;
+  own::str_list prefixes;
   return media_base_urls(s, conn->addr.local_ip, 0, &prefixes.l) && didl_xml_begin(out, 1) &&
          didl_write_for_client(out, o, prefixes.l, nullptr, 1, &conn->addr, &s->content.plugins) &&
          didl_xml_end(out) && sys_stralloc_append(out, "");
@@ -148,7 +144,7 @@ bool body_refused(http_server_conn *conn, char *const *headers)
 
 void serve_plugin(http_server_conn *conn, const http_request_startline_rec *start, resolution *r)
 {
-  str_list_guard headers;
+  own::str_list headers;
   if (!http_header_read(&conn->in, &headers.l)) return;
   // A page whose name resolves to this machine (DNS rebinding) is refused.
   if (!http_header_host_allowed(headers.l)) {
@@ -194,14 +190,6 @@ bool op_time_seek(std::string_view features)
   }
   return false;
 }
-
-struct file_guard {
-  int fd = -1;
-  ~file_guard()
-  {
-    if (fd >= 0) sys_file_close(fd);
-  }
-};
 
 bool send_part(http_server_conn *conn, int fd, uint64_t offset, uint64_t length)
 {
@@ -274,7 +262,7 @@ void serve_file(server_rec *s, http_server_conn *conn, const resolution &r)
     return;
   }
   conn->keep_alive = req.keep_alive;
-  file_guard file;
+  own::file file;
   sys_file_stat_rec st{};
   if (r.kind == kNothing || !utf8file_open_read(&file.fd, r.path.c_str()) || !sys_file_fstat(file.fd, &st) ||
       st.is_dir) {

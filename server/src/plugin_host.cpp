@@ -6,6 +6,7 @@
 #include <vennard/vennard_limits.h>
 
 #include <tarvo_util/sys_alloc.h>
+#include <tarvo_util/sys_owner.h>
 #include <tarvo_util/sys_str.h>
 
 #include <cstring>
@@ -23,11 +24,6 @@ plugin_record *record_at(const sys_ptralloc_rec *plugins, uint32_t i)
 {
   return static_cast<plugin_record *>(plugins->buf[i]);
 }
-
-struct heap_text {
-  char *s = nullptr;
-  ~heap_text() { sys_alloc_free(s); }
-};
 
 }  // namespace
 
@@ -123,7 +119,7 @@ int plugins_rewrite(const sys_ptralloc_rec *plugins, const char *path, const cha
   if (!any) return 1;
 
   sys_stralloc_rec text{};
-  heap_text buffer;
+  own::str buffer;
   bool ok = didl_xml_begin(&text, 1) && didl_write(&text, *object, plugins) && didl_xml_end(&text) &&
             sys_stralloc_append(&text, "") &&
             (buffer.s = static_cast<char *>(sys_alloc_zero(TARVO_MSF_BUFFER_SIZE))) != nullptr;

@@ -21,9 +21,6 @@
 
 #include "server_util.h"
 
-using srv::list_guard;
-using text_guard = srv::heap_guard;
-
 namespace {
 
 // How far a start got: a teardown undoes everything up to there.
@@ -68,7 +65,7 @@ void teardown(server_rec *s, stage reached)
 // UDN of this server.
 bool description_rewrite(server_rec *s, const char *text, const server_desc_device_rec *device)
 {
-  text_guard name;
+  own::str name;
   if (!conf_value_read(s->data_home, CONF_KEY_FRIENDLY_NAME, &name.s) &&
       !conf_friendly_name_default(device->friendly_name, &name.s))
     return false;
@@ -91,8 +88,8 @@ int server_start(server_rec *s, const char *data_home)
   uint16_t port = 0;
   uint32_t max_age = 0;
   int flag = 0;
-  text_guard root;
-  list_guard disable_if;
+  own::str root;
+  own::str_list disable_if;
   sys_stralloc_rec text{};
   server_desc_rec desc{};
   sys_ptralloc_rec handlers{};
@@ -163,7 +160,7 @@ int default_shares_offer(server_rec *s)
     if (special_folder_common_media(kind, buf, sizeof buf) && utf8file_stat(buf, &st) && st.is_dir)
       candidates.emplace_back(buf);
   }
-  list_guard done;
+  own::str_list done;
   if (!conf_share_done_read(s->data_home, &done.l)) return 0;
   std::erase_if(candidates, [&](const std::string &c) { return done.l[sys_str_list_find(done.l, c.c_str())]; });
   if (candidates.empty()) return 1;

@@ -33,7 +33,7 @@ bool hand_out(sys_stralloc_rec *sa, char **out)
 
 uint32_t respond(const device_request_info *info, const char *action, out_values values, char **response)
 {
-  sa_guard sa;
+  own::stralloc sa;
   // Escaping makes a DIDL-Lite value about a third longer: room for it at
   // once, so that a large Result is not copied at each step of growth.
   uint64_t room = 512;

@@ -2,9 +2,12 @@
 // heap memory, UPnP error codes, and the parts of a SOAP answer.
 #pragma once
 
+#include <vennard/didl.h>
+
 #include <tarvo_device/tarvo_device.h>
 #include <tarvo_util/soap.h>
 #include <tarvo_util/sys_alloc.h>
+#include <tarvo_util/sys_owner.h>
 #include <tarvo_util/sys_str.h>
 #include <tarvo_util/sys_thread.h>
 
@@ -14,20 +17,8 @@
 
 namespace srv {
 
-struct sa_guard {
-  sys_stralloc_rec s{};
-  ~sa_guard() { sys_stralloc_free(&s); }
-};
-
-struct heap_guard {
-  char *s = nullptr;
-  ~heap_guard() { sys_alloc_free(s); }
-};
-
-struct list_guard {
-  char **l = nullptr;
-  ~list_guard() { sys_str_list_free(l); }
-};
+// A DIDL-Lite object of its own, freed with its scope.
+using object_owner = own::ptr<didl_object, didl_object_free>;
 
 // UPnP error codes of the server's actions.
 inline constexpr uint32_t kOk = 0;

@@ -36,7 +36,7 @@ void worker_thread(void *arg)
 // The first line of a file of dir, without its line end.
 int file_line(const char *dir, const char *name, sys_stralloc_rec *sa)
 {
-  conf::path_guard path, line;
+  own::str path, line;
   return sys_stralloc_copys(sa, dir) && sys_stralloc_cats(sa, "/") && sys_stralloc_cats(sa, name) &&
          conf::path_finish(sa, &path.s) && conf_value_read_path(path.s, &line.s) &&
          sys_stralloc_copys(sa, line.s);
@@ -60,7 +60,7 @@ int service_dir(char **dir)
 
 int service_files_read(const char *dir, char **service_name, char **data_home)
 {
-  conf::sa_guard name, line, home;
+  own::stralloc name, line, home;
   if (!file_line(dir, "service_name", &name.s) || !file_line(dir, "data_home", &line.s)) return 0;
   if (name.s.len > SERVICE_NAME_MAX) name.s.len = SERVICE_NAME_MAX;
   if (!sys_stralloc_append(&line.s, "")) return 0;

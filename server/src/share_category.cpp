@@ -111,31 +111,31 @@ std::string category_container(state *st, const kind &k, const std::string &valu
       // A container without art takes the first art that comes along.
       if (!didl_property_first(o, DIDL_NAME(EL_UPNP_ALBUM_ART_URI)) &&
           didl_property_first(item, DIDL_NAME(EL_UPNP_ALBUM_ART_URI))) {
-        object_guard art(static_cast<didl_object *>(sys_alloc_zero(sizeof(didl_object))));
+        object_owner art(static_cast<didl_object *>(sys_alloc_zero(sizeof(didl_object))));
         std::vector<std::pair<std::string, std::string>> pairs;
         std::string piece;
-        if (art.o && art_copy(art.o, item))
-          for (uint32_t i = 0; i < art.o->properties.len; i++)
-            if (property_piece(property_at(art.o, i), &piece)) pairs.emplace_back(std::string(), piece);
+        if (art.p && art_copy(art.p, item))
+          for (uint32_t i = 0; i < art.p->properties.len; i++)
+            if (property_piece(property_at(art.p, i), &piece)) pairs.emplace_back(std::string(), piece);
         pieces_update(s, c->id, pairs);
       }
       return c->id;
     }
     list_of(st, k.list).erase(lower(value));
   }
-  object_guard o(static_cast<didl_object *>(sys_alloc_zero(sizeof(didl_object))));
-  if (!o.o) return {};
-  o.o->element = DIDL_NAME(EL_CONTAINER);
-  bool ok = didl_property_add(o.o, DIDL_NAME(EL_DC_TITLE), value.c_str(), nullptr) &&
-            didl_property_add(o.o, DIDL_NAME(EL_UPNP_CLASS), k.cls, nullptr) &&
-            didl_property_add(o.o, name(k.property), value.c_str(), nullptr) &&
-            (k.list != CAT_MUSIC_ARTIST || didl_property_add(o.o, DIDL_NAME(EL_UPNP_ARTIST), value.c_str(), nullptr)) &&
-            art_copy(o.o, item) &&
-            (!album_class(k.cls) || didl_property_add(o.o, DIDL_NAME(EL_TARVO_REFLECT_CHILD_PROPERTY), "", nullptr));
-  text_guard text;
+  object_owner o(static_cast<didl_object *>(sys_alloc_zero(sizeof(didl_object))));
+  if (!o.p) return {};
+  o.p->element = DIDL_NAME(EL_CONTAINER);
+  bool ok = didl_property_add(o.p, DIDL_NAME(EL_DC_TITLE), value.c_str(), nullptr) &&
+            didl_property_add(o.p, DIDL_NAME(EL_UPNP_CLASS), k.cls, nullptr) &&
+            didl_property_add(o.p, name(k.property), value.c_str(), nullptr) &&
+            (k.list != CAT_MUSIC_ARTIST || didl_property_add(o.p, DIDL_NAME(EL_UPNP_ARTIST), value.c_str(), nullptr)) &&
+            art_copy(o.p, item) &&
+            (!album_class(k.cls) || didl_property_add(o.p, DIDL_NAME(EL_TARVO_REFLECT_CHILD_PROPERTY), "", nullptr));
+  own::stralloc text;
   char *made = nullptr;
-  if (!ok || !new_object_text(o.o, kCategoryRoots[k.list], &text.t) ||
-      content_db_create(s, kCategoryRoots[k.list], text.t.buf, 1, &made, nullptr) || !made) {
+  if (!ok || !new_object_text(o.p, kCategoryRoots[k.list], &text.s) ||
+      content_db_create(s, kCategoryRoots[k.list], text.s.buf, 1, &made, nullptr) || !made) {
     sys_alloc_free(made);
     return {};
   }
@@ -147,10 +147,9 @@ std::string category_container(state *st, const kind &k, const std::string &valu
 
 bool empty_container(server_rec *s, const didl_object *o)
 {
-  text_guard children;
-  return o->element == DIDL_NAME(EL_CONTAINER) &&
-         content_db_list_text(s, o, CONTENT_ENTRY_HAS_CHILDREN, &children.t) &&
-         (!children.t.len || !children.t.buf[0]);
+  own::stralloc children;
+  return o->element == DIDL_NAME(EL_CONTAINER) && content_db_list_text(s, o, CONTENT_ENTRY_HAS_CHILDREN, &children.s) &&
+         (!children.s.len || !children.s.buf[0]);
 }
 
 // Equal properties, letters of either case alike.
@@ -256,8 +255,8 @@ bool shows_already(const std::vector<const didl_property *> &present, const std:
 bool replacement(const std::vector<const didl_property *> &present, const std::vector<const didl_property *> &wanted,
                  std::vector<std::pair<std::string, std::string>> *pairs)
 {
-  object_guard fresh(static_cast<didl_object *>(sys_alloc_zero(sizeof(didl_object))));
-  if (!fresh.o) return false;
+  object_owner fresh(static_cast<didl_object *>(sys_alloc_zero(sizeof(didl_object))));
+  if (!fresh.p) return false;
   std::string piece;
   for (const didl_property *p : present) {
     if (!property_piece(p, &piece)) return false;
@@ -265,18 +264,18 @@ bool replacement(const std::vector<const didl_property *> &present, const std::v
   }
   for (const didl_property *p : wanted) {
     if (p->element == DIDL_NAME(EL_UPNP_ALBUM_ART_URI)) {
-      if (!uri_copy(fresh.o, p)) return false;
+      if (!uri_copy(fresh.p, p)) return false;
       continue;
     }
     didl_property *copy = nullptr;
     if (!didl_property_clone(p, &copy)) return false;
-    if (!sys_ptralloc_append(&fresh.o->properties, copy)) {
+    if (!sys_ptralloc_append(&fresh.p->properties, copy)) {
       didl_property_free(copy);
       return false;
     }
   }
-  for (uint32_t i = 0; i < fresh.o->properties.len; i++) {
-    if (!property_piece(property_at(fresh.o, i), &piece)) return false;
+  for (uint32_t i = 0; i < fresh.p->properties.len; i++) {
+    if (!property_piece(property_at(fresh.p, i), &piece)) return false;
     pairs->emplace_back(std::string(), piece);
   }
   return true;
@@ -328,23 +327,23 @@ void categories_file(state *st, const std::string &id)
   server_rec *s = st->s;
   db_lock lock(s);
   if (!lock.held) return;
-  object_guard item;
+  object_owner item;
   const didl_object *live = content_db_get(s, id.c_str());
-  if (!live || !didl_object_clone(live, &item.o)) return;
+  if (!live || !didl_object_clone(live, &item.p)) return;
   for (const rule &r : kRules) {
-    if (!class_derived(item.o, r.base)) continue;
+    if (!class_derived(item.p, r.base)) continue;
     // A container that refuses the reference leaves the item out of it,
     // nothing more.
     content_db_reference(s, r.all, id.c_str(), nullptr);
     for (uint32_t k = 0; k < r.count; k++) {
       std::vector<std::string> done;
-      for (uint32_t i = 0; i < item.o->properties.len; i++) {
-        const didl_property *p = property_at(item.o, i);
+      for (uint32_t i = 0; i < item.p->properties.len; i++) {
+        const didl_property *p = property_at(item.p, i);
         if (p->element != name(r.kinds[k].property) || !*p->text) continue;
         std::string value = p->text;
         if (std::find(done.begin(), done.end(), lower(value)) != done.end()) continue;
         done.push_back(lower(value));
-        std::string container = category_container(st, r.kinds[k], value, item.o);
+        std::string container = category_container(st, r.kinds[k], value, item.p);
         if (!container.empty()) content_db_reference(s, container.c_str(), id.c_str(), nullptr);
       }
     }

@@ -6,6 +6,9 @@
 #include <vennard/share_scanner.h>
 
 #include <tarvo_util/sys_alloc.h>
+#include <tarvo_util/sys_owner.h>
+
+#include "server_util.h"
 
 #include <cstdint>
 #include <memory>
@@ -15,6 +18,8 @@
 #include <vector>
 
 namespace scan {
+
+using srv::object_owner;
 
 // What tells two folders apart however they are reached.
 struct identity {
@@ -115,26 +120,6 @@ struct db_lock {
   }
   db_lock(const db_lock &) = delete;
   db_lock &operator=(const db_lock &) = delete;
-};
-
-struct object_guard {
-  didl_object *o = nullptr;
-  object_guard() = default;
-  explicit object_guard(didl_object *obj) : o(obj) {}
-  ~object_guard() { didl_object_free(o); }
-  object_guard(const object_guard &) = delete;
-  object_guard &operator=(const object_guard &) = delete;
-  didl_object *release()
-  {
-    didl_object *r = o;
-    o = nullptr;
-    return r;
-  }
-};
-
-struct text_guard {
-  sys_stralloc_rec t{};
-  ~text_guard() { sys_stralloc_free(&t); }
 };
 
 // --- objects ---

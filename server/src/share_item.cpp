@@ -57,22 +57,22 @@ bool class_derived(const didl_object *o, const char *base)
 
 bool new_object_text(const didl_object *o, const char *parent_id, sys_stralloc_rec *out)
 {
-  object_guard copy;
-  if (!didl_object_clone(o, &copy.o)) return false;
-  didl_attributes *a = &copy.o->attributes;
+  object_owner copy;
+  if (!didl_object_clone(o, &copy.p)) return false;
+  didl_attributes *a = &copy.p->attributes;
   return didl_attribute_set(a, DIDL_NAME(AT_ID), "") && didl_attribute_set(a, DIDL_NAME(AT_RESTRICTED), "0") &&
          didl_attribute_set(a, DIDL_NAME(AT_PARENT_ID), parent_id) && didl_xml_begin(out, 1) &&
-         didl_write(out, copy.o, nullptr) && didl_xml_end(out) && sys_stralloc_append(out, "");
+         didl_write(out, copy.p, nullptr) && didl_xml_end(out) && sys_stralloc_append(out, "");
 }
 
 uint32_t object_create(server_rec *s, const didl_object *o, const std::string &parent, std::string *id)
 {
-  text_guard text;
-  if (!new_object_text(o, parent.c_str(), &text.t)) return 501;
+  own::stralloc text;
+  if (!new_object_text(o, parent.c_str(), &text.s)) return 501;
   db_lock lock(s);
   if (!lock.held) return 501;
   char *made = nullptr;
-  uint32_t r = content_db_create(s, parent.c_str(), text.t.buf, 1, &made, nullptr);
+  uint32_t r = content_db_create(s, parent.c_str(), text.s.buf, 1, &made, nullptr);
   if (!r && !made) r = 501;
   if (!r) *id = made;
   sys_alloc_free(made);
@@ -84,12 +84,12 @@ bool property_piece(const didl_property *p, std::string *out)
   // The object writer writes the property; the item around it is cut off.
   didl_object holder{};
   holder.element = DIDL_NAME(EL_ITEM);
-  text_guard text;
-  bool ok = sys_ptralloc_append(&holder.properties, const_cast<didl_property *>(p)) &&
-            didl_write(&text.t, &holder, nullptr);
+  own::stralloc text;
+  bool ok =
+      sys_ptralloc_append(&holder.properties, const_cast<didl_property *>(p)) && didl_write(&text.s, &holder, nullptr);
   sys_ptralloc_free(&holder.properties);
   if (!ok) return false;
-  std::string_view t(text.t.buf, text.t.len);
+  std::string_view t(text.s.buf, text.s.len);
   size_t open = t.find(">\r\n"), close = t.rfind("</");
   if (open == std::string_view::npos || close == std::string_view::npos || close < open + 3) return false;
   std::string_view piece = t.substr(open + 3, close - open - 3);
@@ -102,13 +102,13 @@ uint32_t pieces_update(server_rec *s, const std::string &id,
                        const std::vector<std::pair<std::string, std::string>> &pairs)
 {
   if (pairs.empty()) return 0;
-  text_guard current, fresh;
+  own::stralloc current, fresh;
   for (const auto &[c, n] : pairs)
-    if (!csv_append(&current.t, c.c_str()) || !csv_append(&fresh.t, n.c_str())) return 501;
-  csv_end(&current.t);
-  csv_end(&fresh.t);
-  if (!sys_stralloc_append(&current.t, "") || !sys_stralloc_append(&fresh.t, "")) return 501;
-  return content_db_update(s, id.c_str(), current.t.buf, fresh.t.buf, 1);
+    if (!csv_append(&current.s, c.c_str()) || !csv_append(&fresh.s, n.c_str())) return 501;
+  csv_end(&current.s);
+  csv_end(&fresh.s);
+  if (!sys_stralloc_append(&current.s, "") || !sys_stralloc_append(&fresh.s, "")) return 501;
+  return content_db_update(s, id.c_str(), current.s.buf, fresh.s.buf, 1);
 }
 
 uint32_t object_take_over(server_rec *s, const std::string &id, const didl_object *fresh)
@@ -167,12 +167,12 @@ bool references_destroy(server_rec *s, const std::string &id)
 uint32_t item_add(state *st, const std::string &container, const std::string &path, const char *mime)
 {
   server_rec *s = st->s;
-  object_guard item;
+  object_owner item;
   // A file that gives no item is tried again at the next walk.
-  if (!share_item_make(s, path.c_str(), mime, &item.o)) return 0;
-  if (tag_m3u_match(mime)) return playlist_add(st, container, path, item.o);
+  if (!share_item_make(s, path.c_str(), mime, &item.p)) return 0;
+  if (tag_m3u_match(mime)) return playlist_add(st, container, path, item.p);
   std::string id;
-  uint32_t r = object_create(s, item.o, container, &id);
+  uint32_t r = object_create(s, item.p, container, &id);
   if (r) return r;
   categories_file(st, id);
   return 0;
@@ -181,13 +181,13 @@ uint32_t item_add(state *st, const std::string &container, const std::string &pa
 uint32_t item_update(state *st, const std::string &id, const std::string &path, const char *mime)
 {
   server_rec *s = st->s;
-  object_guard item;
-  if (!share_item_make(s, path.c_str(), mime, &item.o)) return 0;
-  if (tag_m3u_match(mime)) return playlist_update(st, id, path, item.o);
+  object_owner item;
+  if (!share_item_make(s, path.c_str(), mime, &item.p)) return 0;
+  if (tag_m3u_match(mime)) return playlist_update(st, id, path, item.p);
   {
     db_lock lock(s);
     if (!lock.held) return 501;
-    uint32_t r = object_take_over(s, id, item.o);
+    uint32_t r = object_take_over(s, id, item.p);
     if (r) return r;
     if (!references_destroy(s, id)) return 501;
   }
@@ -204,33 +204,33 @@ extern "C" int share_item_make(server_rec *s, const char *path, const char *mime
   *item = nullptr;
   char *text = nullptr;
   if (!tarvo_tag_item(path, mime, &text)) return 0;
-  object_guard o;
-  int parsed = didl_parse_one(text, 0, &o.o);
+  object_owner o;
+  int parsed = didl_parse_one(text, 0, &o.p);
   sys_alloc_free(text);
   if (!parsed) return 0;
-  const char *cls = object_class(o.o);
-  didl_property *res = didl_property_first(o.o, DIDL_NAME(EL_RES));
+  const char *cls = object_class(o.p);
+  didl_property *res = didl_property_first(o.p, DIDL_NAME(EL_RES));
   if (!cls || !std::strcmp(cls, "object.item") || !res) return 0;
   sys_file_stat_rec st;
   if (!utf8file_stat(path, &st)) return 0;
   char stamp[CONTENT_DB_NUMBER_SIZE];
   stamp[sys_str_fmt_int64(stamp, file_timestamp(st.mtime, st.ctime))] = 0;
-  didl_attributes *a = &o.o->attributes, *r = &res->attributes;
+  didl_attributes *a = &o.p->attributes, *r = &res->attributes;
   if (!didl_attribute_set(a, DIDL_NAME(AT_ID), "") || !didl_attribute_set(a, DIDL_NAME(AT_PARENT_ID), "") ||
       !didl_attribute_set(a, DIDL_NAME(AT_RESTRICTED), "0") ||
       !didl_attribute_set(r, DIDL_NAME(AT_TARVO_FILENAME), path) ||
       !didl_attribute_set(r, DIDL_NAME(AT_TARVO_TIMESTAMP), stamp))
     return 0;
   if (tag_m3u_match(mime)) {
-    didl_property *c = didl_property_first(o.o, DIDL_NAME(EL_UPNP_CLASS));
+    didl_property *c = didl_property_first(o.p, DIDL_NAME(EL_UPNP_CLASS));
     if (!didl_attribute_set(r, DIDL_NAME(AT_TARVO_FILTER), kPlaylistFilter) ||
         !didl_string_replace(&c->text, "object.container.playlistContainer"))
       return 0;
-    properties_remove(o.o, DIDL_NAME(EL_UPNP_ALBUM));
-  } else if (!didl_object_check(o.o)) {
+    properties_remove(o.p, DIDL_NAME(EL_UPNP_ALBUM));
+  } else if (!didl_object_check(o.p)) {
     return 0;
   }
-  if (!plugins_rewrite(&s->content.plugins, path, mime, &o.o)) return 0;
+  if (!plugins_rewrite(&s->content.plugins, path, mime, &o.p)) return 0;
   *item = o.release();
   return 1;
 }

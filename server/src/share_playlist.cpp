@@ -26,20 +26,20 @@ bool names_file(const didl_property *p)
 // database to give them URLs of their own.
 template <class Skip> bool container_copy(const didl_object *from, const char *cls, Skip skip, didl_object **out)
 {
-  object_guard o(static_cast<didl_object *>(sys_alloc_zero(sizeof(didl_object))));
-  if (!o.o) return false;
-  o.o->element = DIDL_NAME(EL_CONTAINER);
+  object_owner o(static_cast<didl_object *>(sys_alloc_zero(sizeof(didl_object))));
+  if (!o.p) return false;
+  o.p->element = DIDL_NAME(EL_CONTAINER);
   for (uint32_t i = 0; i < from->properties.len; i++) {
     const didl_property *p = property_at(from, i);
     if (p->element == DIDL_NAME(EL_UPNP_CLASS) || p->element == DIDL_NAME(EL_UPNP_CREATE_CLASS) || skip(p)) continue;
     didl_property *copy = nullptr;
     if (!didl_property_clone(p, &copy)) return false;
-    if ((names_file(copy) && !didl_string_replace(&copy->text, "")) || !sys_ptralloc_append(&o.o->properties, copy)) {
+    if ((names_file(copy) && !didl_string_replace(&copy->text, "")) || !sys_ptralloc_append(&o.p->properties, copy)) {
       didl_property_free(copy);
       return false;
     }
   }
-  if (!didl_property_add(o.o, DIDL_NAME(EL_UPNP_CLASS), cls, nullptr)) return false;
+  if (!didl_property_add(o.p, DIDL_NAME(EL_UPNP_CLASS), cls, nullptr)) return false;
   *out = o.release();
   return true;
 }
@@ -86,27 +86,28 @@ void playlist_fill(state *st, const std::string &id, const std::string &path)
     char *type = nullptr;
     if (!conf_mimetype(s->data_home, *entry, &type)) continue;
     bool playlist = tag_m3u_match(type);
-    object_guard item;
-    bool made = !playlist && share_item_make(s, *entry, type, &item.o);
+    object_owner item;
+    bool made = !playlist && share_item_make(s, *entry, type, &item.p);
     sys_alloc_free(type);
-    if (!made || !class_derived(item.o, "object.item.audioItem")) continue;
-    properties_remove(item.o, DIDL_NAME(EL_UPNP_PLAYLIST));
+    if (!made || !class_derived(item.p, "object.item.audioItem")) continue;
+    properties_remove(item.p, DIDL_NAME(EL_UPNP_PLAYLIST));
     std::string child;
-    if (didl_property_add(item.o, DIDL_NAME(EL_UPNP_PLAYLIST), name.c_str(), nullptr))
-      object_create(s, item.o, id, &child);
+    if (didl_property_add(item.p, DIDL_NAME(EL_UPNP_PLAYLIST), name.c_str(), nullptr))
+      object_create(s, item.p, id, &child);
   }
   sys_str_list_free(paths);
 
   db_lock lock(s);
   const didl_object *pc = lock.held ? content_db_get(s, id.c_str()) : nullptr;
-  object_guard list;
-  text_guard text;
+  object_owner list;
+  own::stralloc text;
   char *made = nullptr;
   if (!pc ||
-      !container_copy(pc, "object.container.playlistContainer",
-                      [](const didl_property *p) { return p->element == DIDL_NAME(EL_RES); }, &list.o) ||
-      !new_object_text(list.o, kPlaylistRoot, &text.t) ||
-      content_db_create(s, kPlaylistRoot, text.t.buf, 1, &made, nullptr) || !made) {
+      !container_copy(
+          pc, "object.container.playlistContainer",
+          [](const didl_property *p) { return p->element == DIDL_NAME(EL_RES); }, &list.p) ||
+      !new_object_text(list.p, kPlaylistRoot, &text.s) ||
+      content_db_create(s, kPlaylistRoot, text.s.buf, 1, &made, nullptr) || !made) {
     sys_alloc_free(made);
     return;
   }
@@ -119,10 +120,10 @@ void playlist_fill(state *st, const std::string &id, const std::string &path)
 
 uint32_t playlist_add(state *st, const std::string &container, const std::string &path, const didl_object *item)
 {
-  object_guard folder;
-  if (!folder_form(item, &folder.o)) return 501;
+  object_owner folder;
+  if (!folder_form(item, &folder.p)) return 501;
   std::string id;
-  uint32_t r = object_create(st->s, folder.o, container, &id);
+  uint32_t r = object_create(st->s, folder.p, container, &id);
   if (r) return r;
   playlist_fill(st, id, path);
   return 0;
@@ -131,12 +132,12 @@ uint32_t playlist_add(state *st, const std::string &container, const std::string
 uint32_t playlist_update(state *st, const std::string &id, const std::string &path, const didl_object *item)
 {
   server_rec *s = st->s;
-  object_guard folder;
-  if (!folder_form(item, &folder.o)) return 501;
+  object_owner folder;
+  if (!folder_form(item, &folder.p)) return 501;
   {
     db_lock lock(s);
     if (!lock.held) return 501;
-    uint32_t r = object_take_over(s, id, folder.o);
+    uint32_t r = object_take_over(s, id, folder.p);
     if (r) return r;
     const didl_object *o = content_db_get(s, id.c_str());
     for (const std::string &child : o ? children_ids(s, o) : std::vector<std::string>{}) {

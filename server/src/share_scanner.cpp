@@ -20,8 +20,6 @@ namespace scan {
 
 namespace {
 
-using srv::list_guard;
-
 std::atomic_ref<int32_t> flag(int32_t &f) { return std::atomic_ref<int32_t>(f); }
 
 bool listed(char *const *list, const std::string &path)
@@ -69,7 +67,7 @@ void shares_load(state *st)
   char *folder = nullptr;
   if (conf_key_path(s->data_home, CONF_KEY_SHARE_DATA, &folder)) conf_dot_entries_remove(folder);
   sys_alloc_free(folder);
-  list_guard names, values, list;
+  own::str_list names, values, list;
   if (!conf_folder_list(s->data_home, CONF_KEY_SHARE_DATA, &names.l, &values.l)) return;
   bool list_known = conf_share_list_read(s->data_home, &list.l) != 0;
   for (uint32_t i = 0; names.l[i]; i++) {
@@ -91,7 +89,7 @@ void shares_load(state *st)
 void list_apply(state *st, std::vector<share_rec *> *added)
 {
   server_rec *s = st->s;
-  list_guard list;
+  own::str_list list;
   if (!conf_share_list_read(s->data_home, &list.l)) return;
   bool changed = false;
   for (auto &sh : st->shares) {

@@ -113,18 +113,18 @@ void mark_done(folder_rec *f)
 // the class of a plain container.
 bool folder_container_make(server_rec *s, const std::string &path, didl_object **out)
 {
-  object_guard o(static_cast<didl_object *>(sys_alloc_zero(sizeof(didl_object))));
-  if (!o.o) return false;
-  o.o->element = DIDL_NAME(EL_CONTAINER);
-  didl_attributes *a = &o.o->attributes;
+  object_owner o(static_cast<didl_object *>(sys_alloc_zero(sizeof(didl_object))));
+  if (!o.p) return false;
+  o.p->element = DIDL_NAME(EL_CONTAINER);
+  didl_attributes *a = &o.p->attributes;
   if (!didl_attribute_add(a, DIDL_NAME(AT_ID), "") || !didl_attribute_add(a, DIDL_NAME(AT_PARENT_ID), "") ||
       !didl_attribute_add(a, DIDL_NAME(AT_RESTRICTED), "0") ||
-      !didl_property_add(o.o, DIDL_NAME(EL_DC_TITLE), folder_display_name(path).c_str(), nullptr) ||
-      !plugins_rewrite(&s->content.plugins, path.c_str(), nullptr, &o.o))
+      !didl_property_add(o.p, DIDL_NAME(EL_DC_TITLE), folder_display_name(path).c_str(), nullptr) ||
+      !plugins_rewrite(&s->content.plugins, path.c_str(), nullptr, &o.p))
     return false;
-  didl_property *cls = didl_property_first(o.o, DIDL_NAME(EL_UPNP_CLASS));
+  didl_property *cls = didl_property_first(o.p, DIDL_NAME(EL_UPNP_CLASS));
   if (cls ? !didl_string_replace(&cls->text, "object.container")
-          : !didl_property_add(o.o, DIDL_NAME(EL_UPNP_CLASS), "object.container", nullptr))
+          : !didl_property_add(o.p, DIDL_NAME(EL_UPNP_CLASS), "object.container", nullptr))
     return false;
   *out = o.release();
   return true;
@@ -134,10 +134,10 @@ bool folder_container_make(server_rec *s, const std::string &path, didl_object *
 // over the new title and properties; its items' files move with it.
 bool folder_renew(server_rec *s, folder_rec *f, const std::string &old_path)
 {
-  object_guard fresh;
-  if (!folder_container_make(s, f->path, &fresh.o)) return false;
+  object_owner fresh;
+  if (!folder_container_make(s, f->path, &fresh.p)) return false;
   db_lock lock(s);
-  if (!lock.held || object_take_over(s, f->container_id, fresh.o)) return false;
+  if (!lock.held || object_take_over(s, f->container_id, fresh.p)) return false;
   if (old_path == f->path) return true;
   const didl_object *c = content_db_get(s, f->container_id.c_str());
   if (!c) return false;
@@ -225,8 +225,8 @@ bool subfolder_step(walk *w, const std::string &path, const identity &id)
     break;
   }
   if (container.empty()) {
-    object_guard o;
-    if (!folder_container_make(s, path, &o.o) || object_create(s, o.o, f->container_id, &container)) return false;
+    object_owner o;
+    if (!folder_container_make(s, path, &o.p) || object_create(s, o.p, f->container_id, &container)) return false;
   }
   auto rec = std::make_unique<folder_rec>();
   rec->share = f->share;

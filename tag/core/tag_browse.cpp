@@ -29,7 +29,7 @@ int browse_xml(const char *path, bool folder, const avcp_didl_filter *filter, co
 {
   const char *element = folder ? "container" : "item";
   tag::text t;
-  bool ok = avcp_didl_xml_begin(&t.sa) && t.add("<") && t.add(element) && t.add(">\r\n");
+  bool ok = avcp_didl_xml_begin(&t.s) && t.add("<") && t.add(element) && t.add(">\r\n");
   if (ok && !folder && avcp_didl_filter_match(filter, "res")) {
     ok = t.add("<res");
     for (uint32_t i = 0; ok && i < list.names.len; i++) {
@@ -44,7 +44,7 @@ int browse_xml(const char *path, bool folder, const avcp_didl_filter *filter, co
     const char *name = at(&list.names, i);
     if (!std::strchr(name, '@') && avcp_didl_filter_match(filter, name)) ok = t.element(name, at(&list.values, i));
   }
-  return ok && t.add("</") && t.add(element) && t.add(">\r\n") && avcp_didl_xml_end(&t.sa) && t.give(text);
+  return ok && t.add("</") && t.add(element) && t.add(">\r\n") && avcp_didl_xml_end(&t.s) && t.give(text);
 }
 
 // The first object of the text, taken out of its list.

@@ -4,6 +4,7 @@
 
 #include <tarvo_tag/tag_reader.h>
 #include <tarvo_util/sys_alloc.h>
+#include <tarvo_util/sys_owner.h>
 #include <tarvo_util/xml.h>
 
 #include <cstdint>
@@ -12,23 +13,17 @@
 
 namespace tag {
 
-struct text {
-  sys_stralloc_rec sa{};
-  text() = default;
-  text(const text &) = delete;
-  text &operator=(const text &) = delete;
-  ~text() { sys_stralloc_free(&sa); }
-
-  bool add(std::string_view v) { return v.size() < UINT32_MAX && sys_stralloc_catb(&sa, v.data(), uint32_t(v.size())); }
-  bool escaped(const char *s) { return xml_gen_encode_append(&sa, s); }
-  bool element(const char *name, const char *value) { return xml_gen_element_append(&sa, name, value); }
-  bool attribute(const char *name, const char *value) { return xml_gen_attribute_append(&sa, name, value); }
+struct text : own::stralloc {
+  bool add(std::string_view v) { return v.size() < UINT32_MAX && sys_stralloc_catb(&s, v.data(), uint32_t(v.size())); }
+  bool escaped(const char *v) { return xml_gen_encode_append(&s, v); }
+  bool element(const char *name, const char *value) { return xml_gen_element_append(&s, name, value); }
+  bool attribute(const char *name, const char *value) { return xml_gen_attribute_append(&s, name, value); }
   // NUL-terminates and hands the buffer over.
   bool give(char **out)
   {
-    if (!sys_stralloc_catb(&sa, "", 1)) return false;
-    *out = sa.buf;
-    sa = sys_stralloc_rec{};
+    if (!sys_stralloc_catb(&s, "", 1)) return false;
+    *out = s.buf;
+    s = sys_stralloc_rec{};
     return true;
   }
 };

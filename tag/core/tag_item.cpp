@@ -214,7 +214,7 @@ int tag_item_xml(const sys_ptralloc_rec *names, const sys_ptralloc_rec *values, 
   const char *title = tag_property_value(names, values, TAG_NAME(DC_TITLE));
   if (!title) return 0;
   tag::text t;
-  bool ok = avcp_didl_xml_begin(&t.sa) && t.add("<item>\r\n") && t.element(TAG_NAME(DC_TITLE), title) && t.add("<res");
+  bool ok = avcp_didl_xml_begin(&t.s) && t.add("<item>\r\n") && t.element(TAG_NAME(DC_TITLE), title) && t.add("<res");
   for (uint32_t i = 0; ok && i < names->len; i++)
     if (sys_str_start(at(names, i), "res@")) ok = t.attribute(at(names, i) + 4, at(values, i));
   ok = ok && t.add("/>\r\n");
@@ -222,7 +222,7 @@ int tag_item_xml(const sys_ptralloc_rec *names, const sys_ptralloc_rec *values, 
     sv name = at(names, i);
     if (name != TAG_NAME(DC_TITLE) && name.find('@') == sv::npos) ok = t.element(at(names, i), at(values, i));
   }
-  return ok && t.add("</item>\r\n") && avcp_didl_xml_end(&t.sa) && t.give(text);
+  return ok && t.add("</item>\r\n") && avcp_didl_xml_end(&t.s) && t.give(text);
 }
 
 int tarvo_tag_get_properties(const char *path, const char *mime, sys_ptralloc_rec *names, sys_ptralloc_rec *values)

@@ -102,7 +102,7 @@ int tag_duration_format(uint32_t ms, sys_ptralloc_rec *names, sys_ptralloc_rec *
   bool ok = t.add({h, sys_str_fmt_uint32(h, ms / 3600000)}) && t.add(":") && t.add(padded(m, secs % 3600 / 60, 2)) &&
             t.add(":") && t.add(padded(s, secs % 60, 2)) &&
             (ms % 1000 == 0 || (t.add(".") && t.add(padded(f, ms % 1000, 3))));
-  return ok && add_text(TAG_NAME(RES_DURATION), {t.sa.buf, t.sa.len}, names, values);
+  return ok && add_text(TAG_NAME(RES_DURATION), {t.s.buf, t.s.len}, names, values);
 }
 
 int tag_resolution_format(uint32_t width, uint32_t height, sys_ptralloc_rec *names, sys_ptralloc_rec *values)
@@ -111,14 +111,14 @@ int tag_resolution_format(uint32_t width, uint32_t height, sys_ptralloc_rec *nam
   char w[16], h[16];
   tag::text t;
   return t.add({w, sys_str_fmt_uint32(w, width)}) && t.add("x") && t.add({h, sys_str_fmt_uint32(h, height)}) &&
-         add_text(TAG_NAME(RES_RESOLUTION), {t.sa.buf, t.sa.len}, names, values);
+         add_text(TAG_NAME(RES_RESOLUTION), {t.s.buf, t.s.len}, names, values);
 }
 
 int tag_protocol_info(const char *mime, const char *parameters, sys_ptralloc_rec *names, sys_ptralloc_rec *values)
 {
   tag::text t;
   return t.add(TAG_NAME(HTTP_GET)) && t.add(":*:") && t.add(mime) && t.add(":") && t.add(parameters) &&
-         add_text(TAG_NAME(RES_PROTOCOL_INFO), {t.sa.buf, t.sa.len}, names, values);
+         add_text(TAG_NAME(RES_PROTOCOL_INFO), {t.s.buf, t.s.len}, names, values);
 }
 
 int tag_protocol_info_flags(const char *mime, const char *head, sys_ptralloc_rec *names, sys_ptralloc_rec *values)
@@ -128,7 +128,7 @@ int tag_protocol_info_flags(const char *mime, const char *head, sys_ptralloc_rec
   flags_param_set_primary_flag(flags, 21);
   tag::text parameters;
   return parameters.add(head) && parameters.add(flags) && parameters.add({"", 1}) &&
-         tag_protocol_info(mime, parameters.sa.buf, names, values);
+         tag_protocol_info(mime, parameters.s.buf, names, values);
 }
 
 int tag_protocol_info_no_profile(const char *mime, sys_ptralloc_rec *names, sys_ptralloc_rec *values)

@@ -7,6 +7,7 @@
 #include <tarvo_tag/tag_reader.h>
 #include <tarvo_util/sys_alloc.h>
 #include <tarvo_util/sys_file.h>
+#include <tarvo_util/sys_owner.h>
 
 #include <cstdint>
 
@@ -19,25 +20,6 @@ inline uint32_t le32(const uint8_t *p) { return uint32_t(p[3]) << 24 | uint32_t(
 
 // Reads all of len bytes unless the file ends first; *got says how many.
 int read_full(int file, void *buf, uint32_t len, uint32_t *got);
-
-// A heap text that frees itself unless handed over.
-struct owned_text {
-  char *p = nullptr;
-  owned_text() = default;
-  owned_text(const owned_text &) = delete;
-  ~owned_text() { sys_alloc_free(p); }
-  void reset(char *n)
-  {
-    sys_alloc_free(p);
-    p = n;
-  }
-  char *release()
-  {
-    char *r = p;
-    p = nullptr;
-    return r;
-  }
-};
 
 struct source {
   int file = -1;

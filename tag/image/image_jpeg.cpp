@@ -17,7 +17,6 @@ using tag_image::be16;
 using tag_image::be32;
 using tag_image::le16;
 using tag_image::le32;
-using tag_image::owned_text;
 using tag_image::source;
 
 // A TIFF structure in memory, in its byte order.  fits() is the one bounds
@@ -37,7 +36,7 @@ struct exif_walk {
   uint32_t entries_left = TAG_EXIF_ENTRY_MAX;
   bool no_memory = false;
   uint32_t orientation = 0;
-  owned_text date, copyright;
+  own::str date, copyright;
 };
 
 enum : uint16_t {
@@ -52,7 +51,7 @@ enum : uint16_t {
 
 // An ASCII value: in the value field when it fits there, else at the offset
 // the field holds.
-bool ascii_value(exif_walk &w, uint32_t entry, uint32_t count, owned_text &dst)
+bool ascii_value(exif_walk &w, uint32_t entry, uint32_t count, own::str &dst)
 {
   uint32_t at = count <= 4 ? entry + 8 : w.t.u32(entry + 8);
   if (!w.t.fits(at, count)) return false;
@@ -135,11 +134,11 @@ bool exif_read(source &src, uint32_t len, jpeg_info *info)
   w.t = {buf, n, false};
   if (ok && walk_tiff(w)) {
     if (w.orientation) info->orientation = w.orientation;
-    if (w.date.p) {
+    if (w.date.s) {
       sys_alloc_free(info->date);
       info->date = w.date.release();
     }
-    if (w.copyright.p) {
+    if (w.copyright.s) {
       sys_alloc_free(info->copyright);
       info->copyright = w.copyright.release();
     }

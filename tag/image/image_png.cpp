@@ -14,7 +14,6 @@ namespace {
 
 using tag_image::be16;
 using tag_image::be32;
-using tag_image::owned_text;
 using tag_image::source;
 
 // The tEXt keywords the item uses, in the order their properties are added.
@@ -25,7 +24,7 @@ struct png_info {
   uint32_t width = 0, height = 0, depth = 0;
   char date[32] = "";
   // The first non-blank text of each keyword of kKeywords.
-  owned_text text[kKeywordCount];
+  own::str text[kKeywordCount];
 };
 
 // Room the walk keeps for a chunk header, IHDR or tIME and a keyword; with
@@ -79,8 +78,7 @@ bool text_read(source &src, uint32_t len, png_info *png)
   uint32_t key_len = uint32_t(end - key), text_len = len - key_len - 1;
   int slot = 0;
   while (slot < kKeywordCount && std::strcmp(key, kKeywords[slot]) != 0) slot++;
-  if (slot == kKeywordCount || png->text[slot].p || text_len == 0 || text_len > TAG_PNG_TEXT_MAX)
-    return true;
+  if (slot == kKeywordCount || png->text[slot].s || text_len == 0 || text_len > TAG_PNG_TEXT_MAX) return true;
   char *text = static_cast<char *>(sys_alloc(text_len + 1));
   if (!text) return false;
   uint32_t have = n - key_len - 1;  // read with the keyword already
@@ -132,6 +130,6 @@ extern "C" int tag_png_read(int file, const sys_file_stat_rec *, const char *mim
   if ((png.depth & 0xFF) && !tag_uint_property_add(TAG_NAME(RES_COLOR_DEPTH), png.depth, names, values)) return 0;
   if (!tag_property_add(TAG_NAME(DC_DATE), png.date, names, values)) return 0;
   for (int i = 0; i < kKeywordCount; i++)
-    if (!tag_text_property_add(tag_property_names[kProperties[i]], png.text[i].p, names, values)) return 0;
+    if (!tag_text_property_add(tag_property_names[kProperties[i]], png.text[i].s, names, values)) return 0;
   return tag_protocol_info_no_profile(mime, names, values);
 }

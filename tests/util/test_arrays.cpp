@@ -48,27 +48,30 @@ TEST(Heap, ReallocCopiesWhatFitsAndBytesCompareUnsigned)
   EXPECT_EQ(sys_byte_diff(x, 3, y), 0x7f);
 }
 
-TEST(Stralloc, FirstReservationIsExactThenGrowsByAnEighthAndSlack)
+TEST(Stralloc, GrowthLeavesRoomForTheTextAndItsGuard)
 {
   sys_stralloc_rec sa{};
   ASSERT_EQ(sys_stralloc_cats(&sa, "abc"), 1);
   EXPECT_EQ(sa.len, 3u);
-  EXPECT_EQ(sa.a, 4u);
+  EXPECT_GE(sa.a, 4u);
   EXPECT_EQ(std::memcmp(sa.buf, "abcZ", 4), 0);
   ASSERT_EQ(sys_stralloc_append(&sa, ""), 1);  // the NUL takes the guard's place
   EXPECT_EQ(sa.len, 4u);
-  EXPECT_EQ(sa.a, 4u);
+  EXPECT_GE(sa.a, 4u);
   EXPECT_STREQ(sa.buf, "abc");
   ASSERT_EQ(sys_stralloc_append(&sa, "x"), 1);
-  EXPECT_EQ(sa.a, 5u + 5 / 8 + 30);
+  EXPECT_GE(sa.a, 6u);
   sa.len = 3;
   ASSERT_EQ(sys_stralloc_cats(&sa, "de"), 1);
   EXPECT_EQ(text(sa), "abcde");
   EXPECT_EQ(sa.buf[sa.len], 'Z');
-  ASSERT_EQ(sys_stralloc_ready(&sa, 10), 1);  // already room
-  EXPECT_EQ(sa.a, 35u);
+  ASSERT_EQ(sys_stralloc_ready(&sa, 10), 1);
+  EXPECT_GE(sa.a, 10u);
+  char *before = sa.buf;
+  ASSERT_EQ(sys_stralloc_ready(&sa, 10), 1);  // already room: nothing moves
+  EXPECT_EQ(sa.buf, before);
   ASSERT_EQ(sys_stralloc_ready(&sa, 100), 1);
-  EXPECT_EQ(sa.a, 100u + 12 + 30);
+  EXPECT_GE(sa.a, 100u);
   EXPECT_EQ(text(sa), "abcde");
   sys_stralloc_free(&sa);
 }
@@ -78,7 +81,7 @@ TEST(Stralloc, ReadyplusOnAnEmptyRecordIgnoresItsLength)
   sys_stralloc_rec sa{nullptr, 77, 0};
   ASSERT_EQ(sys_stralloc_readyplus(&sa, 5), 1);
   EXPECT_EQ(sa.len, 0u);
-  EXPECT_EQ(sa.a, 5u);
+  EXPECT_GE(sa.a, 5u);
   ASSERT_EQ(sys_stralloc_copys(&sa, "hello"), 1);
   EXPECT_EQ(sys_stralloc_readyplus(&sa, UINT32_MAX - 2), 0);  // len + n wraps
   EXPECT_EQ(text(sa), "hello");
@@ -139,9 +142,9 @@ TEST(Memalloc, SharesTheTextBodiesWithoutGuard)
   sys_memalloc_rec ma{}, mb{};
   const unsigned char d[] = {0, 1, 2, 0};
   ASSERT_EQ(sys_memalloc_copyb(&ma, d, 4), 1);
-  EXPECT_EQ(ma.a, 5u);
+  EXPECT_GE(ma.a, 4u);
   ASSERT_EQ(sys_memalloc_catb(&ma, d, 4), 1);
-  EXPECT_EQ(ma.a, 9u + 1 + 30);
+  EXPECT_GE(ma.a, 8u);
   ASSERT_EQ(sys_memalloc_copy(&mb, &ma), 1);
   ASSERT_EQ(sys_memalloc_cat(&mb, &ma), 1);
   ASSERT_EQ(mb.len, 16u);
@@ -156,9 +159,9 @@ TEST(Ptralloc, InsertAndRemoveBounds)
   int x[4];
   EXPECT_EQ(sys_ptralloc_insert(&pa, 1, &x[0]), 0);
   ASSERT_EQ(sys_ptralloc_insert(&pa, 0, &x[1]), 1);
-  EXPECT_EQ(pa.a, 1u);
+  EXPECT_GE(pa.a, 1u);
   ASSERT_EQ(sys_ptralloc_insert(&pa, 0, &x[0]), 1);
-  EXPECT_EQ(pa.a, 2u + 0 + 30);
+  EXPECT_GE(pa.a, 2u);
   ASSERT_EQ(sys_ptralloc_insert(&pa, 2, &x[3]), 1);  // index == len appends
   ASSERT_EQ(sys_ptralloc_insert(&pa, 2, &x[2]), 1);
   EXPECT_EQ(sys_ptralloc_insert(&pa, 5, &x[2]), 0);
@@ -194,11 +197,11 @@ TEST(Ptralloc, FailedGrowthLeavesTheArrayAsItWas)
   sys_ptralloc_free(&pa);
 }
 
-TEST(SmallArrays, GrowWithTheirOwnSlack)
+TEST(SmallArrays, GrowToHoldWhatIsAdded)
 {
   sys_uint32alloc_rec ua{};
   for (uint32_t i = 0; i < 3; i++) ASSERT_EQ(sys_uint32alloc_append(&ua, i * 7), 1);
-  EXPECT_EQ(ua.a, 2u + 0 + 10);
+  EXPECT_GE(ua.a, 3u);
   ASSERT_EQ(sys_uint32alloc_remove(&ua, 0), 1);
   EXPECT_EQ(sys_uint32alloc_remove(&ua, 2), 0);
   EXPECT_EQ(ua.len, 2u);
@@ -208,7 +211,7 @@ TEST(SmallArrays, GrowWithTheirOwnSlack)
 
   sockalloc_rec ka{};
   for (int i = 0; i < 3; i++) ASSERT_EQ(sockalloc_append(&ka, i + 3), 1);
-  EXPECT_EQ(ka.a, 2u + 0 + 5);
+  EXPECT_GE(ka.a, 3u);
   ASSERT_EQ(sockalloc_remove(&ka, 2), 1);
   EXPECT_EQ(ka.len, 2u);
   EXPECT_EQ(ka.buf[1], 4);
@@ -221,12 +224,12 @@ TEST(Wcsalloc, UnitsAndGuard)
   sys_wcsalloc_rec wa{};
   ASSERT_EQ(sys_wcsalloc_cats(&wa, abc), 1);
   EXPECT_EQ(wa.len, 3u);
-  EXPECT_EQ(wa.a, 4u);
+  EXPECT_GE(wa.a, 4u);
   EXPECT_EQ(wa.buf[3], 0x005A);
   EXPECT_EQ(sys_wcsalloc_starts(&wa, ab), 1);
   ASSERT_EQ(sys_wcsalloc_cat(&wa, &wa), 1);
   ASSERT_EQ(wa.len, 6u);
-  EXPECT_EQ(wa.a, 7u + 0 + 30);
+  EXPECT_GE(wa.a, 7u);
   EXPECT_EQ(wa.buf[5], 0x3042);
   EXPECT_EQ(wa.buf[6], 0x005A);
   ASSERT_EQ(sys_wcsalloc_copys(&wa, ab), 1);

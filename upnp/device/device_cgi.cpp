@@ -6,25 +6,10 @@
 #include <initializer_list>
 #include <string_view>
 #include <tarvo_util/sys_file.h>
+#include <tarvo_util/sys_owner.h>
 #include <tarvo_util/sys_socket.h>
 
 namespace {
-
-struct heap_str {
-  char *s = nullptr;
-  heap_str() = default;
-  heap_str(const heap_str &) = delete;
-  heap_str &operator=(const heap_str &) = delete;
-  ~heap_str() { sys_alloc_free(s); }
-};
-
-struct list_guard {
-  sys_str_list l = nullptr;
-  list_guard() = default;
-  list_guard(const list_guard &) = delete;
-  list_guard &operator=(const list_guard &) = delete;
-  ~list_guard() { sys_str_list_free(l); }
-};
 
 // The environment: NUL-terminated NAME=value strings one after another.
 bool env_add(sys_stralloc_rec *block, std::initializer_list<std::string_view> parts)
@@ -115,7 +100,7 @@ int env_build(const cgi_request &r, sys_stralloc_rec *block, char ***envp)
 {
   char local[16], remote[16], port[8];
   port[sys_str_fmt_uint(port, r.conn->addr.local_port)] = '\0';
-  heap_str translated;
+  own::str translated;
   if (!device_docroot_join(r.c->document_root, r.path_info.data(), uint32_t(r.path_info.size()),
                            &translated.s))
     return 0;
@@ -173,7 +158,7 @@ bool answer_relay(http_server_conn *conn, int child_out, bool raw)
   sys_filebuffer_rec fb;
   sys_filebuffer_init(&fb, child_out, fbuf, sizeof fbuf);
   if (raw) return output_copy(&fb, &conn->out);
-  list_guard lines;
+  own::str_list lines;
   const char *status = nullptr;
   if (!device_cgi_answer_read(&fb, &lines.l, &status) ||
       !http_server_write_common_header(&conn->out, status, conn->server_name))
@@ -195,9 +180,9 @@ void child_set(tarvo_device_ctx *c, device_conn *dc, sys_process_handle child)
 // Starts the program, feeds it, relays its answer and waits for it.
 void run(device_conn *dc, const cgi_request &r, const char *workdir, uint64_t length, bool raw)
 {
-  device_text block;
+  own::stralloc block;
   char **envp = nullptr;
-  if (!env_build(r, &block.sa, &envp)) return;
+  if (!env_build(r, &block.s, &envp)) return;
   char *argv[] = {const_cast<char *>(r.script_file), nullptr};
   sys_process_handle child = 0;
   int child_out = -1, child_in = -1;
@@ -259,11 +244,11 @@ void device_cgi_serve(device_conn *dc, const http_request_startline_rec *start, 
   http_server_conn *conn = &dc->conn;
   tarvo_device_ctx *c = device_conn_ctx(conn);
   conn->keep_alive = 0;
-  list_guard headers;
+  own::str_list headers;
   if (!device_request_headers(conn, &headers.l)) return;
   std::string_view path(start->uri.path);
   std::string_view script_part = path.substr(0, script_len);
-  heap_str script, workdir;
+  own::str script, workdir;
   sys_file_stat_rec st{};
   if (!c->document_root ||
       !device_docroot_join(c->document_root, script_part.data(), script_len, &script.s) ||

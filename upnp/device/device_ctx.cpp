@@ -57,9 +57,7 @@ void ctx_free(tarvo_device_ctx *c)
   sys_alloc_free(c->server_name);
   handlers_free(c->handlers);
   sys_ptralloc_free(&c->live_conns);
-  if (c->event_queue.slots) queue_async_destroy(&c->event_queue);
-  for (sys_mutex_handle *m : {&c->ip_mutex, &c->live_mutex, &c->queue_mutex, &c->sub_mutex,
-                              &c->static_mutex})
+  for (sys_mutex_handle *m : {&c->ip_mutex, &c->live_mutex, &c->sub_mutex, &c->static_mutex})
     if (*m) sys_mutex_destroy(m);
   tarvo_device_ctx **self = c->self;
   sys_alloc_free(c);
@@ -99,9 +97,7 @@ int start_steps(tarvo_device_ctx **ctx, tarvo_device_ctx *c, uint16_t port,
   sys_time_now(&now);
   device_content_time_set(c, now);
   if (!handlers_clone(handlers, &c->handlers)) return 0;
-  if (!sys_mutex_create(&c->ip_mutex) || !sys_mutex_create(&c->live_mutex) ||
-      !sys_mutex_create(&c->queue_mutex) || !sys_mutex_create(&c->sub_mutex) ||
-      !queue_async_create(&c->event_queue, DEVICE_EVENT_QUEUE_SLOTS))
+  if (!sys_mutex_create(&c->ip_mutex) || !sys_mutex_create(&c->live_mutex) || !sys_mutex_create(&c->sub_mutex))
     return 0;
   if (!sys_wakefd_open(&c->stop_fd) || !sys_wakefd_open(&c->wake_fd) || !listener_open(c, port))
     return 0;
@@ -121,10 +117,9 @@ void ctx_end(tarvo_device_ctx *c, bool ssdp_started)
   sys_wakefd_signal(c->stop_fd);
   // New clients are refused from here on; the socket is closed with the context.
   sys_socket_shutdown(c->listen_socket, 2);
-  // Connections blocked on idle or silent clients, and the timer thread
-  // waiting for a job, end while the byebye goes out instead of after it.
+  // Connections blocked on idle or silent clients end while the byebye
+  // goes out instead of after it.
   if (c->accept_started) device_conns_cut(c);
-  if (c->event_queue.slots) queue_async_wake(&c->event_queue);
   if (ssdp_started) device_ssdp_stop(c);
   if (c->accept_started) sys_thread_join(c->accept_thread);
   if (c->timer_started) device_gena_stop(c);

@@ -10,37 +10,6 @@
 
 namespace {
 
-// A growing NULL-terminated string list.
-struct str_list {
-  sys_ptralloc_rec pa{};
-  str_list() = default;
-  str_list(const str_list &) = delete;
-  str_list &operator=(const str_list &) = delete;
-  ~str_list()
-  {
-    for (uint32_t i = 0; i < pa.len; i++) sys_alloc_free(pa.buf[i]);
-    sys_ptralloc_free(&pa);
-  }
-  bool add(char *s)
-  {
-    if (sys_ptralloc_append(&pa, s)) return true;
-    sys_alloc_free(s);
-    return false;
-  }
-  // The list, or NULL when empty; the object is left empty.
-  bool take(sys_str_list *out)
-  {
-    if (!pa.len) {
-      *out = nullptr;
-      return true;
-    }
-    if (!sys_ptralloc_append(&pa, nullptr)) return false;
-    *out = reinterpret_cast<sys_str_list>(pa.buf);
-    pa = sys_ptralloc_rec{};
-    return true;
-  }
-};
-
 // One callback URL as it is to be called: unchanged when its path needs
 // no escaping, else rebuilt around the escaped path.  0 when it does not
 // parse.
@@ -74,16 +43,20 @@ int callback_url(std::string_view text, char **out)
 // no '>' or a URL does not parse; -1 on exhaustion.
 int callbacks_parse(std::string_view v, sys_str_list *out)
 {
-  str_list list;
+  own::str_list_build list;
   for (size_t open = v.find('<'); open != v.npos; open = v.find('<', open)) {
     size_t close = v.find('>', open + 1);
     if (close == v.npos) return 0;
     char *url = nullptr;
     if (!callback_url(v.substr(open + 1, close - open - 1), &url)) return 0;
-    if (!list.add(url)) return -1;
+    if (!list.take(url)) return -1;
     open = close + 1;
   }
-  return list.take(out) ? 1 : -1;
+  if (!list.pa.len) {
+    *out = nullptr;
+    return 1;
+  }
+  return list.release(out) ? 1 : -1;
 }
 
 // One header line; NULL, or the status of the error answer.

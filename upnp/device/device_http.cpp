@@ -8,7 +8,6 @@
 #include <chrono>
 #include <csignal>
 #include <string_view>
-#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <tarvo_util/dlna.h>
 #include <tarvo_util/sys_file.h>
@@ -91,43 +90,13 @@ int serve_static(http_server_conn *conn, const http_server_request_rec *req, con
          sys_socketbuffer_flush(&conn->out);
 }
 
-// length bytes of the file from offset, through the connection's output
-// buffer; for files that sendfile cannot read.
-int copy_file_blocks(http_server_conn *conn, int fd, uint64_t offset, uint64_t length)
-{
-  char block[SYS_FILE_SEND_BLOCK];
-  if (!sys_file_seek_set(fd, int64_t(offset), nullptr)) return 0;
-  while (length) {
-    uint32_t got = 0;
-    if (!sys_file_read(fd, block, uint32_t(std::min<uint64_t>(length, sizeof block)), &got) ||
-        !got || !sys_socketbuffer_put(&conn->out, block, got))
-      return 0;
-    length -= got;
-  }
-  return sys_socketbuffer_flush(&conn->out);
-}
-
-// length bytes of the file from offset.  Every wait for the client is
-// bounded by the output timeout, so a client that stops reading cannot
-// hold the thread, and a file that ends early fails the answer, whose
-// length was promised.
+// length bytes of the file from offset.  The send bounds every wait for
+// the client, so a client that stops reading cannot hold the thread, and a
+// file that ends early fails the answer, whose length was promised.
 int send_file_range(http_server_conn *conn, int fd, uint64_t offset, uint64_t length)
 {
-  off_t pos = off_t(offset);
-  while (length) {
-    ssize_t r = sendfile(conn->socket, fd, &pos, size_t(std::min<uint64_t>(length, 1u << 20)));
-    if (r > 0) {
-      length -= uint64_t(r);
-    } else if (r < 0 && errno == EINTR) {
-      continue;
-    } else if (r < 0 && (errno == EINVAL || errno == ENOSYS) && uint64_t(pos) == offset) {
-      return copy_file_blocks(conn, fd, offset, length);
-    } else if (r == 0 || errno != EAGAIN ||
-               !sys_socket_write_wait(conn->socket, DEVICE_OUTPUT_TIMEOUT_MS)) {
-      return 0;
-    }
-  }
-  return 1;
+  int64_t sent = 0;
+  return sys_socket_sendfile(conn->socket, fd, int64_t(offset), int64_t(length), &sent) && uint64_t(sent) == length;
 }
 
 int serve_file(http_server_conn *conn, const http_server_request_rec *req, const char *path)
@@ -179,14 +148,14 @@ void serve_get(http_server_conn *conn, const char *path)
 void serve_one(device_conn *dc)
 {
   http_server_conn *conn = &dc->conn;
-  device_text line;
+  own::stralloc line;
   device_store(dc->idle, 1);
   int got = http_server_read_request_line(conn, DEVICE_LINE_TIMEOUT_MS, DEVICE_LINE_ATTEMPTS,
-                                          &device_conn_ctx(conn)->stop, &line.sa);
+                                          &device_conn_ctx(conn)->stop, &line.s);
   device_store(dc->idle, 0);
   if (!got) return;
   http_request_startline_rec start{};
-  if (!http_request_startline_parse(&start, &line.sa)) {
+  if (!http_request_startline_parse(&start, &line.s)) {
     conn->head = 0;
     http_server_write_error_response(&conn->out, "400 bad request", conn->server_name, 1);
     return;

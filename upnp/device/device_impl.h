@@ -11,6 +11,7 @@
 #include <tarvo_util/http_message.h>
 #include <tarvo_util/http_server.h>
 #include <tarvo_util/sys_alloc.h>
+#include <tarvo_util/sys_owner.h>
 #include <tarvo_util/sys_process.h>
 #include <tarvo_util/sys_str.h>
 #include <tarvo_util/sys_thread.h>
@@ -70,8 +71,6 @@ struct tarvo_device_ctx {
   sys_mutex_handle live_mutex;    // guards the two counts, live_conns and paused
   uint32_t ssdp_answer_count;     // running SSDP answer threads
   uint32_t conn_count;            // running connection threads
-  queue_async_rec event_queue;    // DEVICE_EVENT_QUEUE_SLOTS slots
-  sys_mutex_handle queue_mutex;   // serialises writers to event_queue
   sys_thread_handle timer_thread;
   sys_mutex_handle sub_mutex;     // guards subscriptions
   sys_ptralloc_rec subscriptions;
@@ -108,15 +107,6 @@ struct device_conn {
   sys_process_handle cgi_child;   // under live_mutex: a CGI program to stop at the end
   int idle;                       // atomic; waiting for a request line
   int evicted;                    // under live_mutex: shut down to free its slot
-};
-
-// A growing text freed with its scope.
-struct device_text {
-  sys_stralloc_rec sa{};
-  device_text() = default;
-  device_text(const device_text &) = delete;
-  device_text &operator=(const device_text &) = delete;
-  ~device_text() { sys_stralloc_free(&sa); }
 };
 
 inline tarvo_device_ctx *device_conn_ctx(const http_server_conn *conn)
@@ -225,14 +215,13 @@ void device_awake_hold(void);
 void device_awake_release(void);
 
 // --- hooks into GENA and SSDP ---
-// tarvo_device_start makes the mutexes and the event queue of the context
+// tarvo_device_start makes the mutexes of the context
 // before the listener starts; then it calls device_gena_start, and
 // device_ssdp_start unless SSDP is disabled.  tarvo_device_end sets the
 // stop flag, signals stop_fd (waits of any thread may include it), cuts
 // the live connections, calls device_ssdp_stop (unless disabled), joins
 // the accept thread, calls device_gena_stop, waits for the live threads
-// and calls
-// device_gena_free last, before it frees the queue and the mutexes.  A
+// and calls device_gena_free last, before it frees the mutexes.  A
 // failed start calls device_gena_stop when device_gena_start succeeded,
 // and device_gena_free always.
 

@@ -12,14 +12,9 @@
 
 namespace {
 
-struct args_guard {
-  sys_str_list names = nullptr;
-  sys_str_list values = nullptr;
-  ~args_guard()
-  {
-    sys_str_list_free(names);
-    sys_str_list_free(values);
-  }
+// The arguments of a call, by name and value.
+struct action_args {
+  own::str_list names, values;
 };
 
 // "\"" service type "#" action "\"", both non-empty.
@@ -148,12 +143,11 @@ const char *header_check(const char *line, int http10, device_soap_request *rq, 
 // A chunked body of at most DEVICE_SOAP_BODY_MAX bytes, appended to sa.
 int read_chunked(http_server_conn *conn, sys_stralloc_rec *sa, bool *too_large)
 {
-  device_text line;
+  own::stralloc line;
   for (;;) {
     uint64_t size = 0;
-    if (!http_header_readline(&conn->in, &line.sa) || !line.sa.len ||
-        line.sa.len > DEVICE_CHUNK_LINE_MAX || !sys_stralloc_append(&line.sa, "") ||
-        !sys_str_scan_xint64(line.sa.buf, &size))
+    if (!http_header_readline(&conn->in, &line.s) || !line.s.len || line.s.len > DEVICE_CHUNK_LINE_MAX ||
+        !sys_stralloc_append(&line.s, "") || !sys_str_scan_xint64(line.s.buf, &size))
       return 0;
     if (!size) {
       sys_str_list trailer = nullptr;
@@ -165,9 +159,7 @@ int read_chunked(http_server_conn *conn, sys_stralloc_rec *sa, bool *too_large)
       *too_large = true;
       return 0;
     }
-    if (!http_server_read(conn, size, sa) || !http_header_readline(&conn->in, &line.sa) ||
-        line.sa.len)
-      return 0;
+    if (!http_server_read(conn, size, sa) || !http_header_readline(&conn->in, &line.s) || line.s.len) return 0;
   }
 }
 
@@ -204,12 +196,12 @@ void soap_answer(http_server_conn *conn, uint32_t code, const sys_stralloc_rec *
 }
 
 // The response element of QueryStateVariable, or the handler's code.
-uint32_t query(const device_request_info *info, const device_service_handler *h,
-               const args_guard &args, sys_stralloc_rec *out)
+uint32_t query(const device_request_info *info, const device_service_handler *h, const action_args &args,
+               sys_stralloc_rec *out)
 {
   const char *var = nullptr;
-  for (uint32_t i = 0; args.names[i] && args.values[i]; i++)
-    if (!sys_str_diff(args.names[i], "varName")) var = args.values[i];
+  for (uint32_t i = 0; args.names.l[i] && args.values.l[i]; i++)
+    if (!sys_str_diff(args.names.l[i], "varName")) var = args.values.l[i];
   if (!var) return 402;
   if (!h->query) return 401;
   char *value = nullptr;
@@ -222,12 +214,12 @@ uint32_t query(const device_request_info *info, const device_service_handler *h,
   return code;
 }
 
-uint32_t action(const device_request_info *info, const device_service_handler *h,
-                const char *name, const args_guard &args, sys_stralloc_rec *out)
+uint32_t action(const device_request_info *info, const device_service_handler *h, const char *name,
+                const action_args &args, sys_stralloc_rec *out)
 {
   if (!h->action) return 401;
   char *body = nullptr;
-  uint32_t code = h->action(info, name, args.names, args.values, h->user, &body);
+  uint32_t code = h->action(info, name, args.names.l, args.values.l, h->user, &body);
   // Success without the response element is no answer either.
   if (!code && !body) code = 501;
   if (!code && !out->buf) {
@@ -253,16 +245,15 @@ void serve_request(http_server_conn *conn, const device_request_info *info,
       !(http_server_write_common_header(&conn->out, "100 continue", conn->server_name) &&
         sys_socketbuffer_putsflush(&conn->out, "CONTENT-LENGTH: 0\r\n\r\n")))
     return;
-  device_text body;
+  own::stralloc body;
   bool too_large = false;
   // A body that cannot be read or parsed is answered, so that the client
   // does not take it for a network failure and send it again.
-  if (!(rq->chunked ? read_chunked(conn, &body.sa, &too_large)
-                    : http_server_read(conn, rq->length, &body.sa))) {
+  if (!(rq->chunked ? read_chunked(conn, &body.s, &too_large) : http_server_read(conn, rq->length, &body.s))) {
     device_fail_answer(conn, too_large ? "413 request entity too large" : "400 Bad Request");
     return;
   }
-  if (!sys_stralloc_append(&body.sa, "")) return;
+  if (!sys_stralloc_append(&body.s, "")) return;
   if (rq->batch_command) {
     empty_answer(conn, rq->batch_mode ? "202 Accepted" : "200 OK", keep);
     if (rq->batch_command == DEVICE_BATCH_ACCEPT && h->accept_batch)
@@ -271,35 +262,35 @@ void serve_request(http_server_conn *conn, const device_request_info *info,
       h->delete_batch(info, h->user);
     return;
   }
-  args_guard args;
-  device_text out;
+  action_args args;
+  own::stralloc out;
   uint32_t code;
   auto parsed = [&] {
-    if (device_soap_args(body.sa.buf, &args.names, &args.values)) return true;
+    if (device_soap_args(body.s.buf, &args.names.l, &args.values.l)) return true;
     device_fail_answer(conn, "400 Bad Request");
     return false;
   };
   if (!sys_str_diff(rq->service_type, SOAP_CONTROL_NS) &&
       !sys_str_diff(rq->action, "QueryStateVariable")) {
     if (!parsed()) return;
-    code = query(info, h, args, &out.sa);
+    code = query(info, h, args, &out.s);
   } else if (!info->service_type || !upnp_urn_version_le(rq->service_type, info->service_type)) {
     http_server_write_error_response(&conn->out, "401 invalid action", conn->server_name, 1);
     return;
   } else if (rq->batch_mode) {
     if (!parsed()) return;
-    code = h->batch ? h->batch(info, rq->action, args.names, args.values, h->user) : 501;
+    code = h->batch ? h->batch(info, rq->action, args.names.l, args.values.l, h->user) : 501;
     empty_answer(conn, code ? "500 Internal Server Error" : "202 Accepted", keep);
     return;
   } else {
     if (!parsed()) return;
-    code = action(info, h, rq->action, args, &out.sa);
+    code = action(info, h, rq->action, args, &out.s);
   }
   if (code) {
-    out.sa.len = 0;
-    if (!soap_xml_fault(&out.sa, SOAP_CONTROL_NS, code, "error")) return;
+    out.s.len = 0;
+    if (!soap_xml_fault(&out.s, SOAP_CONTROL_NS, code, "error")) return;
   }
-  soap_answer(conn, code, &out.sa, keep);
+  soap_answer(conn, code, &out.s, keep);
 }
 
 }  // namespace

@@ -13,7 +13,7 @@ bool is_blank(char ch) { return ch == ' ' || ch == '\t'; }
 struct search_headers {
   bool host = false, man = false, mx = false;
   uint32_t mx_value = 0;
-  device_text target;
+  own::stralloc target;
 };
 
 // One complete header line; false drops the datagram.
@@ -27,18 +27,17 @@ bool search_header(sys_stralloc_rec *line, search_headers *h)
                       http_header_value_equal(l, 5, ssdp_host()));
   if (sys_str_case_start(l, "man:")) return (h->man = http_header_value_equal(l, 4, "\"ssdp:discover\""));
   if (sys_str_case_start(l, "mx:")) return (h->mx = http_header_value_scan_uint(l, 3, &h->mx_value) > 0);
-  if (sys_str_case_start(l, "st:")) return http_header_value_get(l, 3, &h->target.sa);
+  if (sys_str_case_start(l, "st:")) return http_header_value_get(l, 3, &h->target.s);
   return true;
 }
 
 bool search_line(const char *data, uint32_t length, uint32_t *pos)
 {
-  device_text line;
-  if (!http_header_readline2(data, length, pos, &line.sa)) return false;
+  own::stralloc line;
+  if (!http_header_readline2(data, length, pos, &line.s)) return false;
   http_request_startline_rec start{};
-  bool ok = http_request_startline_parse(&start, &line.sa) &&
-            !sys_str_diff(start.method, "M-SEARCH") && !sys_str_diff(start.uri.path, "*") &&
-            !start.uri.scheme[0] && !start.uri.host[0] && !start.uri.port[0] &&
+  bool ok = http_request_startline_parse(&start, &line.s) && !sys_str_diff(start.method, "M-SEARCH") &&
+            !sys_str_diff(start.uri.path, "*") && !start.uri.scheme[0] && !start.uri.host[0] && !start.uri.port[0] &&
             !start.uri.query[0] && !sys_str_diff(start.version, "HTTP/1.1");
   http_request_startline_free(&start);
   return ok;
@@ -76,18 +75,17 @@ struct answer_send {
   int sock;
   bool pause;  // after each datagram (ssdp:all)
   char location[DEVICE_SSDP_LOCATION_LEN];
-  device_text msg;
+  own::stralloc msg;
 };
 
 int answer_entry(void *user, const char *target, const char *udn, const char *suffix)
 {
   auto *s = static_cast<answer_send *>(user);
   tarvo_device_ctx *c = s->a->ctx;
-  if (device_stopping(c) ||
-      !device_ssdp_message(&s->msg.sa, DEVICE_SSDP_ANSWER, c, s->location, target, udn, suffix))
+  if (device_stopping(c) || !device_ssdp_message(&s->msg.s, DEVICE_SSDP_ANSWER, c, s->location, target, udn, suffix))
     return 0;
   uint32_t sent = 0;
-  sys_socket_sendto4(s->sock, s->msg.sa.buf, s->msg.sa.len, s->a->remote_ip, s->a->remote_port, &sent);
+  sys_socket_sendto4(s->sock, s->msg.s.buf, s->msg.s.len, s->a->remote_ip, s->a->remote_port, &sent);
   return !s->pause || device_sleep(c, DEVICE_SSDP_PAUSE_MS);
 }
 
@@ -121,22 +119,21 @@ int device_ssdp_search_parse(const char *data, uint32_t length, char **target, u
   uint32_t pos = 0;
   if (!search_line(data, length, &pos)) return 0;
   search_headers h;
-  device_text acc, line;
+  own::stralloc acc, line;
   for (;;) {
-    bool got = http_header_readline2(data, length, &pos, &line.sa);
+    bool got = http_header_readline2(data, length, &pos, &line.s);
     // A line that begins with a blank or a tab continues the one before.
-    if (got && line.sa.len && is_blank(line.sa.buf[0]) && acc.sa.len) {
-      if (!sys_stralloc_cat(&acc.sa, &line.sa)) return 0;
+    if (got && line.s.len && is_blank(line.s.buf[0]) && acc.s.len) {
+      if (!sys_stralloc_cat(&acc.s, &line.s)) return 0;
       continue;
     }
-    if (acc.sa.len && !search_header(&acc.sa, &h)) return 0;
-    if (!got || !line.sa.len) break;
-    if (!sys_stralloc_copy(&acc.sa, &line.sa)) return 0;
+    if (acc.s.len && !search_header(&acc.s, &h)) return 0;
+    if (!got || !line.s.len) break;
+    if (!sys_stralloc_copy(&acc.s, &line.s)) return 0;
   }
-  if (!h.host || !h.man || !h.mx || !h.target.sa.len || !sys_stralloc_append(&h.target.sa, ""))
-    return 0;
-  *target = h.target.sa.buf;
-  h.target.sa = sys_stralloc_rec{};
+  if (!h.host || !h.man || !h.mx || !h.target.s.len || !sys_stralloc_append(&h.target.s, "")) return 0;
+  *target = h.target.s.buf;
+  h.target.s = sys_stralloc_rec{};
   *mx = h.mx_value;
   return 1;
 }

@@ -1,5 +1,6 @@
 // UTF-8 to and from named charsets through iconv, and the native charset.
 #include <tarvo_util/charset.h>
+#include <tarvo_util/sys_owner.h>
 #include <tarvo_util/sys_str.h>
 
 #include <iconv.h>
@@ -96,20 +97,6 @@ struct converter {
   }
 };
 
-struct heap_buf {
-  char *p = nullptr;
-  heap_buf() = default;
-  heap_buf(const heap_buf &) = delete;
-  heap_buf &operator=(const heap_buf &) = delete;
-  ~heap_buf() { sys_alloc_free(p); }
-  bool alloc(size_t n)
-  {
-    sys_alloc_free(p);
-    p = static_cast<char *>(sys_alloc(n));
-    return p != nullptr;
-  }
-};
-
 struct run_result {
   size_t bytes = 0;
   bool full = false;  // the output buffer ran out
@@ -159,15 +146,16 @@ run_result run(iconv_t cd, const char *in, size_t len, char *out, size_t room, s
 }
 
 // The input as UCS-4BE in a heap buffer.
-bool to_ucs4(iconv_t cd, const char *in, size_t len, size_t skip, heap_buf &u, size_t *ulen)
+bool to_ucs4(iconv_t cd, const char *in, size_t len, size_t skip, own::str &u, size_t *ulen)
 {
   // Four bytes per input byte hold every charset but those that give
   // several code points for one byte; for those, measure first.
   size_t cap = 4 * len + 16;
   for (int pass = 0; pass < 2; pass++) {
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    if (!u.alloc(cap)) return false;
-    run_result r = run(cd, in, len, u.p, cap, skip, false);
+    u.reset(static_cast<char *>(sys_alloc(cap)));
+    if (!u.s) return false;
+    run_result r = run(cd, in, len, u.s, cap, skip, false);
     if (!r.full) {
       *ulen = r.bytes;
       return true;
@@ -220,11 +208,11 @@ bool two_step(const char *from, const char *to, const char *in, size_t len, size
 {
   converter c1, c2;
   if (!c1.open("UCS-4BE", from) || !c2.open(to, "UCS-4BE")) return false;
-  heap_buf u;
+  own::str u;
   size_t ulen;
   if (!to_ucs4(c1.cd, in, len, skip, u, &ulen)) return false;
-  ulen = clean(u.p, ulen, dir);
-  *got = run(c2.cd, u.p, ulen, buf, room, 4, false).bytes;
+  ulen = clean(u.s, ulen, dir);
+  *got = run(c2.cd, u.s, ulen, buf, room, 4, false).bytes;
   return true;
 }
 
@@ -298,12 +286,13 @@ int native_to(const char *utf8, char *buf, uint32_t size, uint32_t *n)
   if (buf && size == 0) return 0;
   uint32_t units;
   if (!utf8_to_ucs(4, UTF8_ORDER_BIG, utf8, nullptr, 0, &units)) return 0;
-  heap_buf u;
-  if (!u.alloc((size_t(units) + 1) * 4)) return 0;
-  if (!utf8_to_ucs(4, UTF8_ORDER_BIG, utf8, u.p, units + 1, &units)) return 0;
+  own::str u;
+  u.reset(static_cast<char *>(sys_alloc((size_t(units) + 1) * 4)));
+  if (!u.s) return 0;
+  if (!utf8_to_ucs(4, UTF8_ORDER_BIG, utf8, u.s, units + 1, &units)) return 0;
   converter c;
   if (!c.open(native().charset.c_str(), "UCS-4BE")) return 0;
-  run_result r = run(c.cd, u.p, size_t(units) * 4, buf, buf ? size - 1 : 0, 4, true);
+  run_result r = run(c.cd, u.s, size_t(units) * 4, buf, buf ? size - 1 : 0, 4, true);
   if (r.bad) return 0;
   if (buf) buf[r.bytes] = 0;
   return set_n(n, r.bytes);

@@ -27,8 +27,8 @@ int csv_concatenate(char *const *list, char **out)
 {
   text_build t;
   for (char *const *p = list; p && *p; p++)
-    if (!csv_append(&t.sa, *p)) return 0;
-  csv_end(&t.sa);
+    if (!csv_append(&t.s, *p)) return 0;
+  csv_end(&t.s);
   return t.release(out);
 }
 

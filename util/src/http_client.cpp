@@ -117,15 +117,10 @@ bool await_connect(http_client_rec *c, int fd)
   return false;
 }
 
-struct ip_list {
-  sys_memalloc_rec ma{};
-  ~ip_list() { sys_memalloc_free(&ma); }
-};
-
-bool resolve(http_client_rec *c, ip_list *ips, uint16_t *port)
+bool resolve(http_client_rec *c, own::memalloc *ips, uint16_t *port)
 {
-  return c->url.host && *c->url.host && parse_port(c->url.port, port) && sys_host_ip4(c->url.host, &ips->ma) &&
-         ips->ma.len >= 4;
+  return c->url.host && *c->url.host && parse_port(c->url.port, port) && sys_host_ip4(c->url.host, ips) &&
+         ips->len >= 4;
 }
 
 bool add_uint64(text_build &t, uint64_t v)
@@ -162,8 +157,7 @@ bool write_head(http_client_rec *c, const char *method, sv generated, char *cons
             t.add(" HTTP/1.1\r\nHOST: ") && t.add(u.host) && (!*u.port || (t.add(':') && t.add(u.port))) &&
             t.add("\r\n") && t.add(generated);
   for (char *const *p = extra; ok && p && *p; p++) ok = t.add(*p) && t.add("\r\n");
-  return ok && t.add("\r\n") && sys_socketbuffer_put(&c->out, t.sa.buf, t.sa.len) &&
-         sys_socketbuffer_flush(&c->out);
+  return ok && t.add("\r\n") && sys_socketbuffer_put(&c->out, t.s.buf, t.s.len) && sys_socketbuffer_flush(&c->out);
 }
 
 void clear_answer(http_client_rec *c)
@@ -221,11 +215,10 @@ bool follow_redirect(http_client *client)
   const char *loc = http_client_header(client, kLocation);
   if (!loc) return false;
   text_build target;
-  if (!http_header_value_get(loc, 0, &target.sa) || !target.add('\0'))
-    return false;
+  if (!http_header_value_get(loc, 0, &target.s) || !target.add('\0')) return false;
   http_client_disconnect(client);
   clear_answer(*client);
-  return http_client_set_url(client, target.sa.buf) && http_client_connect(client);
+  return http_client_set_url(client, target.s.buf) && http_client_connect(client);
 }
 
 // One GET or HEAD request with its interim answers and redirects.
@@ -261,7 +254,7 @@ int get_or_head(http_client *client, bool head, const text_build &generated, boo
 {
   *status = 0;
   if (!ok) return 0;
-  return exchange(client, head ? "HEAD" : "GET", sv(generated.sa.buf, generated.sa.len), extra, status);
+  return exchange(client, head ? "HEAD" : "GET", sv(generated.s.buf, generated.s.len), extra, status);
 }
 
 int if_modified_since(http_client *client, bool head, const char *date, char *const *extra, int *status)
@@ -479,13 +472,13 @@ int http_client_connect(http_client *client)
   c->out.timed_out = 0;
   if (http_client_connected(client)) return 1;
   http_client_disconnect(client);
-  ip_list ips;
+  own::memalloc ips;
   uint16_t port;
   if (!resolve(c, &ips, &port)) return 0;
-  for (uint32_t i = 0; i + 4 <= ips.ma.len; i += 4) {
+  for (uint32_t i = 0; i + 4 <= ips.len; i += 4) {
     int fd;
     bool done;
-    if (!start_connect(ips.ma.buf + i, port, &fd, &done)) continue;
+    if (!start_connect(ips.buf + i, port, &fd, &done)) continue;
     if (done || await_connect(c, fd)) {
       attach(c, fd);
       return 1;
@@ -501,11 +494,11 @@ int http_client_connect_async(http_client *client)
   http_client_rec *c = *client;
   c->connect_timed_out = 0;
   http_client_disconnect(client);
-  ip_list ips;
+  own::memalloc ips;
   uint16_t port;
   int fd;
   bool done;
-  if (!resolve(c, &ips, &port) || !start_connect(ips.ma.buf, port, &fd, &done)) return 0;
+  if (!resolve(c, &ips, &port) || !start_connect(ips.buf, port, &fd, &done)) return 0;
   attach(c, fd);
   return 1;
 }
@@ -635,9 +628,9 @@ int http_client_status(http_client *client, int *code)
   http_client_rec *c = *client;
   if (c->socket == -1) return 0;
   text_build line;
-  if (!http_header_readline(&c->in, &line.sa) || !line.add('\0')) return 0;
+  if (!http_header_readline(&c->in, &line.s) || !line.add('\0')) return 0;
   // "HTTP/x.y", blanks, then the code.
-  const char *s = line.sa.buf;
+  const char *s = line.s.buf;
   if (!sys_str_start(s, "HTTP/")) return 0;
   s += sys_str_chr(s, ' ');
   while (*s == ' ') s++;
@@ -683,7 +676,7 @@ int http_client_post_begin(http_client *client, uint64_t length, char *const *ex
   if (!http_client_connect(client)) return 0;
   text_build t;
   if (!t.add("CONTENT-LENGTH: ") || !add_uint64(t, length) || !t.add("\r\n") ||
-      !write_head(*client, "POST", sv(t.sa.buf, t.sa.len), extra))
+      !write_head(*client, "POST", sv(t.s.buf, t.s.len), extra))
     return fail(client);
   return 1;
 }

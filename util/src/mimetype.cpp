@@ -75,7 +75,7 @@ bool first_line(sys_filebuffer_rec *fb, text_build &line)
     sv chunk(sys_filebuffer_peek(fb), avail);
     size_t lf = chunk.find('\n');
     sv piece = chunk.substr(0, lf);
-    if (line.sa.len + piece.size() > MIMETYPE_LINE_MAX || !line.add(piece)) return false;
+    if (line.s.len + piece.size() > MIMETYPE_LINE_MAX || !line.add(piece)) return false;
     if (lf != sv::npos) return true;
     sys_filebuffer_seek(fb, avail);
   }
@@ -128,13 +128,13 @@ int mimetype_from_path(const char *folder, const char *path, char **type)
   if (!extension(path, &ext)) return 0;
   text_build file;
   if (!file.add(folder) || !file.add(utf8file_separator())) return 0;
-  uint32_t at = file.sa.len;
+  uint32_t at = file.s.len;
   if (!file.add(ext) || !file.add('\0')) return 0;
-  sys_str_case_lower(file.sa.buf + at);
+  sys_str_case_lower(file.s.buf + at);
 
   sys_file_stat_rec st;
   int fd;
-  if (!utf8file_stat(file.sa.buf, &st) || st.is_dir || !utf8file_open_read(&fd, file.sa.buf)) return 0;
+  if (!utf8file_stat(file.s.buf, &st) || st.is_dir || !utf8file_open_read(&fd, file.s.buf)) return 0;
   char buf[MIMETYPE_FILE_BUFFER_SIZE];
   sys_filebuffer_rec fb;
   sys_filebuffer_init(&fb, fd, buf, sizeof buf);
@@ -142,8 +142,8 @@ int mimetype_from_path(const char *folder, const char *path, char **type)
   bool ok = first_line(&fb, line);
   sys_file_close(fd);
   if (!ok) return 0;
-  if (line.sa.len && line.sa.buf[line.sa.len - 1] == '\r') line.sa.len--;
-  return line.sa.len && line.release(type);
+  if (line.s.len && line.s.buf[line.s.len - 1] == '\r') line.s.len--;
+  return line.s.len && line.release(type);
 }
 
 int mimetype_major_equal(const char *type, const char *major)

@@ -76,12 +76,20 @@ int address4(int (*get)(int, sockaddr *, socklen_t *), int sock, uint8_t *ip, ui
   return 1;
 }
 
-int send_block(int sock, const char *data, size_t len)
+// Room for more within the wait of a file body; a peer that takes nothing
+// for so long fails the send.
+bool room_within_wait(int sock)
+{
+  return (errno == EAGAIN || errno == EWOULDBLOCK) && tarvo_impl::wait_socket(sock, POLLOUT, SYS_SOCKET_SEND_WAIT_MS);
+}
+
+// All of data; a non-blocking socket is waited on when wait is set.
+int send_block(int sock, const char *data, size_t len, bool wait = false)
 {
   while (len) {
     ssize_t r = ::send(sock, data, len, MSG_NOSIGNAL);
     if (r < 0) {
-      if (errno == EINTR) continue;
+      if (errno == EINTR || (wait && room_within_wait(sock))) continue;
       return 0;
     }
     data += r;
@@ -100,7 +108,7 @@ int copy_blocks(int sock, int file, int64_t *remaining, int64_t *sent)
     if (r < 0 && errno == EINTR) continue;
     if (r < 0) return 0;
     if (r == 0) break;
-    if (!send_block(sock, block, size_t(r))) return 0;
+    if (!send_block(sock, block, size_t(r), true)) return 0;
     *sent += r;
     *remaining -= r;
   }
@@ -348,27 +356,26 @@ int sys_socket_sendfile(int sock, int file, int64_t offset, int64_t length, int6
   int64_t done = 0;
   if (sent) *sent = 0;
   if (offset != 0 && lseek(file, offset, SEEK_SET) != offset) return 0;
-  if (!sys_socket_ndelay_off(sock)) return 0;
+  if (!sys_socket_ndelay_on(sock)) return 0;
   int64_t remaining = length;
   int ok = 1;
   while (remaining > 0) {
     // sendfile reads from and advances the file position, as the block
     // copy does.
-    ssize_t r = ::sendfile(sock, file, nullptr, size_t(std::min<int64_t>(remaining, 1 << 30)));
+    ssize_t r = ::sendfile(sock, file, nullptr, size_t(std::min<int64_t>(remaining, SYS_SOCKET_SENDFILE_STEP)));
     if (r > 0) {
       done += r;
       remaining -= r;
       continue;
     }
     if (r == 0) break;
-    if (errno == EINTR) continue;
+    if (errno == EINTR || room_within_wait(sock)) continue;
     if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)
       ok = copy_blocks(sock, file, &remaining, &done);
     else
       ok = 0;
     break;
   }
-  if (!sys_socket_ndelay_on(sock)) ok = 0;
   if (sent) *sent = done;
   return ok;
 }

@@ -1,6 +1,7 @@
 // Buffered socket reading and writing with a timeout and a cancel flag.
 #include <tarvo_util/sys_socket.h>
 
+#include "buffer_core.h"
 #include "sys_socket_impl.h"
 
 #include <algorithm>
@@ -158,19 +159,8 @@ int sys_socketbuffer_put(sys_socketbuffer_rec *sb, const void *data, uint32_t le
 
 int sys_socketbuffer_putalign(sys_socketbuffer_rec *sb, const void *data, uint32_t len)
 {
-  auto *d = static_cast<const char *>(data);
-  if (!sb->n) return sb_send(sb, d, len);
-  while (len > sb->n - sb->p) {
-    uint32_t k = sb->n - sb->p;
-    std::memcpy(sb->x + sb->p, d, k);
-    sb->p += k;
-    d += k;
-    len -= k;
-    if (!sys_socketbuffer_flush(sb)) return 0;
-  }
-  std::memcpy(sb->x + sb->p, d, len);
-  sb->p += len;
-  return 1;
+  return buffer_core::putalign(sb, static_cast<const char *>(data), len, sys_socketbuffer_flush,
+                               [sb](const char *d, uint32_t n) { return sb_send(sb, d, n); });
 }
 
 int sys_socketbuffer_putflush(sys_socketbuffer_rec *sb, const void *data, uint32_t len)
@@ -195,27 +185,13 @@ int sys_socketbuffer_putsflush(sys_socketbuffer_rec *sb, const char *s)
 
 int sys_socketbuffer_feed(sys_socketbuffer_rec *sb, uint32_t *avail)
 {
-  if (sb->p) {
-    *avail = sb->p;
-    return 1;
-  }
-  uint32_t got;
-  if (!sb_recv(sb, sb->x, sb->n, &got)) return 0;
-  // The unconsumed bytes always end at the end of the buffer.
-  if (got && got < sb->n) std::memmove(sb->x + sb->n - got, sb->x, got);
-  sb->n -= got;
-  sb->p = got;
-  *avail = got;
-  return 1;
+  return buffer_core::feed(sb, avail,
+                           [sb](char *dst, uint32_t len, uint32_t *got) { return sb_recv(sb, dst, len, got); });
 }
 
-char *sys_socketbuffer_peek(sys_socketbuffer_rec *sb) { return sb->x + sb->n; }
+char *sys_socketbuffer_peek(sys_socketbuffer_rec *sb) { return buffer_core::peek(sb); }
 
-void sys_socketbuffer_seek(sys_socketbuffer_rec *sb, uint32_t k)
-{
-  sb->n += k;
-  sb->p -= k;
-}
+void sys_socketbuffer_seek(sys_socketbuffer_rec *sb, uint32_t k) { buffer_core::seek(sb, k); }
 
 }  // extern "C"
 
@@ -223,14 +199,8 @@ namespace {
 
 int sb_get(sys_socketbuffer_rec *sb, void *dst, uint32_t len, uint32_t *got, uint32_t direct_max)
 {
-  if (!sb->p && len >= sb->n) return sb_recv(sb, static_cast<char *>(dst), std::min(len, direct_max), got);
-  uint32_t avail;
-  if (!sys_socketbuffer_feed(sb, &avail)) return 0;
-  uint32_t k = std::min(len, avail);
-  std::memcpy(dst, sb->x + sb->n, k);
-  sys_socketbuffer_seek(sb, k);
-  *got = k;
-  return 1;
+  auto read = [sb](char *d, uint32_t n, uint32_t *k) { return sb_recv(sb, d, n, k); };
+  return buffer_core::get(sb, dst, len, got, direct_max, read, sys_socketbuffer_feed);
 }
 
 }  // namespace
@@ -249,35 +219,13 @@ int sys_socketbuffer_bget(sys_socketbuffer_rec *sb, void *dst, uint32_t len, uin
 
 int sys_socketbuffer_copy(sys_socketbuffer_rec *in, sys_socketbuffer_rec *out)
 {
-  for (;;) {
-    uint32_t avail;
-    if (!sys_socketbuffer_feed(in, &avail)) return 0;
-    if (!avail) return 1;
-    if (!sys_socketbuffer_put(out, sys_socketbuffer_peek(in), avail)) return 0;
-    sys_socketbuffer_seek(in, avail);
-  }
+  return buffer_core::copy(in, out, sys_socketbuffer_feed, sys_socketbuffer_put);
 }
 
 int sys_socketbuffer_getln(sys_socketbuffer_rec *sb, sys_stralloc_rec *sa, int *got_line,
                            int terminator)
 {
-  sa->len = 0;
-  *got_line = 0;
-  for (;;) {
-    uint32_t avail;
-    if (!sys_socketbuffer_feed(sb, &avail)) return 0;
-    if (!avail) return 1;
-    const char *s = sys_socketbuffer_peek(sb);
-    const void *t = std::memchr(s, terminator, avail);
-    uint32_t k = t ? uint32_t(static_cast<const char *>(t) - s) + 1 : avail;
-    if (uint64_t(sa->len) + k > SYS_SOCKET_LINE_MAX) return 0;
-    if (!sys_stralloc_catb(sa, s, k)) return 0;
-    sys_socketbuffer_seek(sb, k);
-    if (t) {
-      *got_line = 1;
-      return 1;
-    }
-  }
+  return buffer_core::getln(sb, sa, got_line, terminator, SYS_SOCKET_LINE_MAX, sys_socketbuffer_feed);
 }
 
 }  // extern "C"

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <tarvo_util/sys_alloc.h>
+#include <tarvo_util/sys_owner.h>
 #include <tarvo_util/sys_str.h>
 
 #include <cstdint>
@@ -12,25 +13,19 @@
 namespace tarvo {
 
 // A text being built; its buffer is freed unless handed over.
-struct text_build {
-  sys_stralloc_rec sa{};
-  text_build() = default;
-  text_build(const text_build &) = delete;
-  text_build &operator=(const text_build &) = delete;
-  ~text_build() { sys_stralloc_free(&sa); }
-
+struct text_build : own::stralloc {
   bool add(std::string_view v)
   {
     if (v.size() > UINT32_MAX - 1) return false;
-    return sys_stralloc_catb(&sa, v.data(), uint32_t(v.size()));
+    return sys_stralloc_catb(&s, v.data(), uint32_t(v.size()));
   }
-  bool add(char c) { return sys_stralloc_append(&sa, &c); }
+  bool add(char c) { return sys_stralloc_append(&s, &c); }
   // NUL-terminates and hands the buffer over.
   bool release(char **out)
   {
     if (!add('\0')) return false;
-    *out = sa.buf;
-    sa = sys_stralloc_rec{};
+    *out = s.buf;
+    s = sys_stralloc_rec{};
     return true;
   }
 };
@@ -47,24 +42,7 @@ inline bool heap_copy(std::string_view v, char **out)
 }
 
 // A NULL-terminated list of heap strings being built.
-struct list_build {
-  sys_ptralloc_rec pa{};
-  list_build() = default;
-  list_build(const list_build &) = delete;
-  list_build &operator=(const list_build &) = delete;
-  ~list_build()
-  {
-    for (uint32_t i = 0; i < pa.len; i++) sys_alloc_free(pa.buf[i]);
-    sys_ptralloc_free(&pa);
-  }
-
-  // Takes s over; frees it when it cannot be stored.
-  bool take(char *s)
-  {
-    if (sys_ptralloc_append(&pa, s)) return true;
-    sys_alloc_free(s);
-    return false;
-  }
+struct list_build : own::str_list_build {
   bool add(std::string_view v)
   {
     char *s;
@@ -74,14 +52,6 @@ struct list_build {
   {
     char *s;
     return t.release(&s) && take(s);
-  }
-  bool release(sys_str_list *out)
-  {
-    if (!sys_ptralloc_readyplus(&pa, 1)) return false;
-    pa.buf[pa.len] = nullptr;
-    *out = reinterpret_cast<char **>(pa.buf);
-    pa = sys_ptralloc_rec{};
-    return true;
   }
 };
 

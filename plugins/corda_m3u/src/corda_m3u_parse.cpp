@@ -3,6 +3,7 @@
 #include <corda_m3u/corda_m3u_limits.h>
 #include <tarvo_util/charset.h>
 #include <tarvo_util/sys_file.h>
+#include <tarvo_util/sys_owner.h>
 #include <tarvo_util/sys_str.h>
 #include <tarvo_util/xml.h>
 #include <tarvo_util/utf8file.h>
@@ -38,11 +39,6 @@ int open_regular(const char *path)
   }
   return fd;
 }
-
-struct file_closer {
-  int fd;
-  ~file_closer() { sys_file_close(fd); }
-};
 
 // Reads the next line, LF included, into line; a line longer than the
 // limit keeps only its start and sets too_long.  0 on a read error; an
@@ -139,7 +135,7 @@ int read_playlist(const char *path, const char *prefix, entries &e)
   sv folder = p.substr(0, sep + 1);
   int fd = open_regular(path);
   if (fd < 0) return 0;
-  file_closer closer{fd};
+  own::file closer(fd);
   char buf[CORDA_M3U_FILE_BUFFER];
   sys_filebuffer_rec fb;
   sys_filebuffer_init(&fb, fd, buf, sizeof buf);

@@ -58,7 +58,7 @@
 #define MEDIA_HTTP_CORK_BYTES 65536     /* body bytes that go out corked with the header */
 #define MEDIA_HTTP_ALLOC_RETRY_MS 1000  /* pause after a connection record could not be made */
 #define MEDIA_HTTP_IN_TIMEOUT_MS 10000
-#define MEDIA_HTTP_OUT_TIMEOUT_MS 35000 /* also bounds each blocking send of a file body */
+#define MEDIA_HTTP_OUT_TIMEOUT_MS 35000 /* longest wait for a client to take buffered output */
 #define MEDIA_HTTP_STOP_POLL_MS 10      /* the stop looks at the connection count this often */
 #define MEDIA_HTTP_EMPTY_LINES_MAX 64   /* empty lines allowed before a request line */
 

@@ -121,9 +121,11 @@ int sys_socket_mcast_join4(int sock, const uint8_t *if_ip, const uint8_t *group_
 int sys_socket_mcast_leave4(int sock, const uint8_t *if_ip, const uint8_t *group_ip);
 int sys_socket_mcast_set_ttl(int sock, uint32_t ttl);
 /* Sends length bytes of the file from offset (0: from the current
- * position) over the socket, blocking during the send and left
- * non-blocking; sendfile where the socket and the file allow it.  Stops
- * early with success at the end of the file.  sent may be NULL. */
+ * position) over the socket, which is left non-blocking; sendfile where
+ * the socket and the file allow it.  Each wait for the peer lasts
+ * SYS_SOCKET_SEND_WAIT_MS at the most, so a peer that stops reading fails
+ * the send.  Stops early with success at the end of the file.  sent may
+ * be NULL. */
 int sys_socket_sendfile(int sock, int file, int64_t offset, int64_t length, int64_t *sent);
 
 /* --- wake-up descriptors ---

@@ -31,6 +31,8 @@
 #define SYS_SOCKET_WAIT_SLICE_MS 500     /* longest single wait of a socket buffer */
 #define SYS_SOCKET_LINE_MAX 65536        /* sys_socketbuffer_getln */
 #define SYS_SELECT_MAX 64                /* sockets in one socket set */
+#define SYS_SOCKET_SEND_WAIT_MS 35000    /* sys_socket_sendfile: longest wait for the peer to take more */
+#define SYS_SOCKET_SENDFILE_STEP (1u << 30) /* bytes asked of one sendfile call */
 #define SYS_SOCKET_LINGER_MS 2000        /* sys_socket_linger: longest wait for the peer */
 #define SYS_SOCKET_LINGER_MAX (16u << 20) /* sys_socket_linger: most bytes read off */
 #define SYS_IP4_LIST_MAX_ENTRIES 10      /* interface entries looked at */

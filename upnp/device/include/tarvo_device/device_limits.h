@@ -20,7 +20,6 @@
 #define DEVICE_CHUNK_LINE_MAX 28u         /* a chunk-size line without its CR LF */
 #define DEVICE_CGI_BLOCK 8192u            /* copies between client and CGI program */
 #define DEVICE_CGI_DRAIN_BLOCK 256u       /* reads of output dropped after a failure */
-#define DEVICE_EVENT_QUEUE_SLOTS 200u     /* the event queue */
 
 /* --- GENA and SSDP --- */
 #define DEVICE_GENA_TIMEOUT_S 300u          /* life of a subscription from its last (re)subscription */

@@ -11,6 +11,8 @@
 #define MIRROW_MAX_CHANNELS 32u
 /* The smallest output buffer the filter works with, in bytes. */
 #define MIRROW_MIN_BUFFER 512
+/* An output buffer larger than this would be a rate ratio gone wrong. */
+#define MIRROW_MAX_BUFFER (64 * 1024 * 1024)
 /* Input frames the engine takes at a time. */
 #define MIRROW_BLOCK_FRAMES 1024
 /* Half-lengths beyond this give no better audio, only slower filters and

@@ -8,38 +8,23 @@
 #include <tarvo_dshow/base_filter.h>
 
 #include "dshow_chain.h"
+#include "pcm_chain.h"
 
 #include <cstring>
-#include <new>
 #include <vector>
 
 namespace {
-
-TARVO_GUID(CLSID_PcmSource, 0x7A1C0101, 0x5E2B, 0x4C11, 0x9D, 0x3E, 0x1F, 0x2A, 0x3B, 0x4C, 0x5D, 0x01);
-
-// Held until the end of the statement that asks with it.
-const CMediaType *accept_probe(CMediaType &&mt)
-{
-  thread_local CMediaType held;
-  held = mt;
-  return &held;
-}
-
-CMediaType audio_type(const void *format, ULONG length)
-{
-  CMediaType mt;
-  mt.InitMediaType();
-  mt.SetType(&MEDIATYPE_Audio);
-  mt.SetSubtype(&MEDIASUBTYPE_PCM);
-  mt.SetFormatType(&FORMAT_WaveFormatEx);
-  mt.SetFormat(static_cast<const BYTE *>(format), length);
-  return mt;
-}
 
 WAVEFORMATEX pcm(DWORD rate, WORD bits, WORD channels, WORD tag = WAVE_FORMAT_PCM)
 {
   WORD align = WORD(channels * ((bits + 7) / 8));
   return WAVEFORMATEX{tag, channels, rate, rate * align, align, bits, 0};
+}
+
+HRESULT accepts(IPin *pin, const void *format, ULONG length)
+{
+  CMediaType mt = audio_type(format, length);
+  return pin->QueryAccept(&mt);
 }
 
 bool connected(IPin *pin)
@@ -49,57 +34,6 @@ bool connected(IPin *pin)
   peer->Release();
   return true;
 }
-
-class PcmSource;
-
-class PcmPin final : public CBaseOutputPin {
- public:
-  PcmPin(CBaseFilter *f, CCritSec *lock, HRESULT *phr) : CBaseOutputPin("PcmPin", f, lock, phr, u"Output") {}
-  HRESULT CheckMediaType(const CMediaType *mt) override { return *mt == type ? S_OK : S_FALSE; }
-  HRESULT GetMediaType(int position, CMediaType *mt) override
-  {
-    if (position > 0) return VFW_S_NO_MORE_ITEMS;
-    *mt = type;
-    return S_OK;
-  }
-  HRESULT DecideBufferSize(IMemAllocator *alloc, ALLOCATOR_PROPERTIES *request) override
-  {
-    request->cBuffers = 2;
-    request->cbBuffer = buffer;
-    ALLOCATOR_PROPERTIES actual;
-    return alloc->SetProperties(request, &actual);
-  }
-  // Delivers data in samples of at most `buffer` bytes, then the end.
-  void Push(const std::vector<BYTE> &data)
-  {
-    for (size_t at = 0; at < data.size(); at += size_t(buffer)) {
-      IMediaSample *s = nullptr;
-      ASSERT_EQ(GetDeliveryBuffer(&s, nullptr, nullptr, 0), S_OK);
-      BYTE *p;
-      s->GetPointer(&p);
-      LONG n = LONG(std::min(data.size() - at, size_t(buffer)));
-      std::memcpy(p, data.data() + at, size_t(n));
-      s->SetActualDataLength(n);
-      EXPECT_EQ(Deliver(s), S_OK);
-      s->Release();
-    }
-    DeliverEndOfStream();
-  }
-
-  CMediaType type;
-  LONG buffer = 4410 * 4;
-};
-
-class PcmSource final : public CBaseFilter {
- public:
-  PcmSource() : CBaseFilter("PcmSource", nullptr, &m_lock, CLSID_PcmSource), pin(this, &m_lock, &m_hr) {}
-  int GetPinCount() override { return 1; }
-  CBasePin *GetPin(int n) override { return n == 0 ? &pin : nullptr; }
-
-  CCritSec m_lock;
-  HRESULT m_hr = S_OK;
-  PcmPin pin;
-};
 
 class Collect final : public DelegateCallback {
  public:
@@ -171,7 +105,7 @@ class Resample : public ::testing::Test {
   {
     for (IBaseFilter *f : {rend.p, mirrow.p, static_cast<IBaseFilter *>(source)}) EXPECT_EQ(f->Pause(), S_OK);
     for (IBaseFilter *f : {rend.p, mirrow.p, static_cast<IBaseFilter *>(source)}) EXPECT_EQ(f->Run(0), S_OK);
-    source->pin.Push(data);
+    EXPECT_EQ(source->pin.Push(data.data(), data.size()), S_OK);
     EXPECT_EQ(graph.CountNow(EC_COMPLETE), 1);
     return got.bytes;
   }
@@ -234,12 +168,12 @@ TEST_F(Resample, InputTypesTheConvertersCannotReadAndOutputsOtherThanTheSettings
   } refused[] = {{&zero_channels, 18}, {&zero_rate, 18}, {&zero_bits, 18}, {&twelve, 18}, {&int32, 18},
                  {&double64, 18},      {&mp3, 18},       {&ext, 18},       {&zero_channels, 0}};
   WAVEFORMATEX good = pcm(44100, 16, 2);
-  for (auto &r : refused) EXPECT_NE(m_in->QueryAccept(accept_probe(audio_type(r.f, r.length))), S_OK) << r.f->wFormatTag;
-  EXPECT_NE(m_in->QueryAccept(accept_probe(audio_type(&good, 14))), S_OK);
-  EXPECT_EQ(m_in->QueryAccept(accept_probe(audio_type(&good, 16))), S_OK);
+  for (auto &r : refused) EXPECT_NE(accepts(m_in.p, r.f, r.length), S_OK) << r.f->wFormatTag;
+  EXPECT_NE(accepts(m_in.p, &good, 14), S_OK);
+  EXPECT_EQ(accepts(m_in.p, &good, 16), S_OK);
   WAVEFORMATEX fl = pcm(8000, 32, 1, WAVE_FORMAT_IEEE_FLOAT), b20 = pcm(96000, 20, 2);
-  EXPECT_EQ(m_in->QueryAccept(accept_probe(audio_type(&fl, 18))), S_OK);
-  EXPECT_EQ(m_in->QueryAccept(accept_probe(audio_type(&b20, 18))), S_OK);
+  EXPECT_EQ(accepts(m_in.p, &fl, 18), S_OK);
+  EXPECT_EQ(accepts(m_in.p, &b20, 18), S_OK);
 
   Settings(44100, 16, 2);
   source->pin.type = audio_type(&good, sizeof good);

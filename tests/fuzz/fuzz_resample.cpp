@@ -4,6 +4,7 @@
 // transform at settings taken from the input.
 #include <mirrow/mirrow.h>
 
+#include "../common/dshow_chain.h"
 #include "../common/pcm_chain.h"
 
 #include <cstddef>
@@ -29,23 +30,6 @@ IBaseFilter *make_filter()
   return f;
 }
 
-IPin *pin_of(IBaseFilter *f, PIN_DIRECTION want)
-{
-  IEnumPins *e = nullptr;
-  if (FAILED(f->EnumPins(&e))) return nullptr;
-  IPin *pin = nullptr, *found = nullptr;
-  while (!found && e->Next(1, &pin, nullptr) == S_OK) {
-    PIN_DIRECTION dir;
-    pin->QueryDirection(&dir);
-    if (dir == want)
-      found = pin;
-    else
-      pin->Release();
-  }
-  e->Release();
-  return found;
-}
-
 void run(IBaseFilter *filter, const uint8_t *data, size_t size)
 {
   static const int rates[] = {8000, 11025, 22050, 44100, 48000, 96000, 0, 1000000};
@@ -67,7 +51,7 @@ void run(IBaseFilter *filter, const uint8_t *data, size_t size)
   sink->NonDelegatingAddRef();
   source->pin.type = audio_type(data + kHeader, ULONG(formatLength));
   source->pin.buffer = 512 + data[4] * 64;
-  IPin *in = pin_of(filter, PINDIR_INPUT), *out = pin_of(filter, PINDIR_OUTPUT);
+  IPin *in = chain_pin(filter, PINDIR_INPUT), *out = chain_pin(filter, PINDIR_OUTPUT);
   if (source->pin.Connect(in, nullptr) == S_OK && out->Connect(&sink->pin, nullptr) == S_OK) {
     IBaseFilter *chain[] = {sink, filter, source};
     for (IBaseFilter *f : chain) f->Pause();

@@ -125,8 +125,11 @@ void taps(Real d, Real s, Real c, Real threshold, int T, const float *sinT, cons
     Real a = pd + pi * Real(k) * invS;  // pi x / s
     Real sinA = sd * Real(cosT[k]) + cd * Real(sinT[k]);
     Real series = (Real(1) - a * a / Real(6)) * invS;
-    Real quotient = sinA * invS / a;  // both forms, then a choice: the loop vectorises
-    Real h = std::fabs(a) < threshold ? series : quotient;
+    // Both forms, then a choice, with the divisor chosen first: the loop
+    // vectorises without a branch, and never divides by zero.
+    const Real small = Real(std::fabs(a) < threshold);
+    Real quotient = sinA * invS / (a + small * (Real(1) - a));
+    Real h = quotient + small * (series - quotient);
     Real win = Real(0.5) + cwd * Real(wcosT[k]) - swd * Real(wsinT[k]);
     w[k] = h * win;
   }

@@ -122,6 +122,7 @@ HRESULT CSequentialAllocator::Consume(LONG n)
 
 HRESULT CSequentialAllocator::MoveTail()
 {
+  if (!m_base) return S_OK;
   BYTE *blockEnd = m_base + int64_t(m_lSize) * m_lCount;
   if (m_read + m_pending != blockEnd) return S_OK;
   if (m_pending == 0) {
@@ -149,15 +150,6 @@ HRESULT CSequentialAllocator::MoveTail()
   for (size_t i = 0; i < got.size(); i++) m_held[i] = true;  // GetBuffer's reference is ours
   m_read = to;
   return S_OK;
-}
-
-void CSequentialAllocator::Free()
-{
-  CMemAllocator::Free();
-  m_base = nullptr;
-  m_samples.clear();
-  m_held.clear();
-  m_pending = 0;
 }
 
 void CSequentialAllocator::ConsumeAll()

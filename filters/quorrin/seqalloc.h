@@ -28,7 +28,6 @@ class CSequentialAllocator : public CMemAllocator {
 
  protected:
   HRESULT Alloc() override;
-  void Free() override;
 
  private:
   LONG IndexOf(const BYTE *address) const;

@@ -633,28 +633,24 @@ bool CMp3Parser::RefreshSeekable()
   IAsyncReader *r = m_in.m_pull.GetReader();
   if (!r) return false;
   ReaderSource src(r);
-  {
-    CAutoLock s(m_seekLock);
-    m_stream->CheckEnd(&src);
-  }
-  if (!m_stream->Seekable()) return false;
   CAutoLock l(m_lock);
+  CAutoLock s(m_seekLock);
+  m_stream->CheckEnd(&src);
+  if (!m_stream->Seekable()) return false;
   m_caps |= kAllCaps;
   m_duration = m_stream->Duration();
   if (m_stop > m_duration) m_stop = m_duration;
   return true;
 }
 
+// The filter lock comes before the seek lock everywhere; the pull pin's
+// worker takes neither, so holding them while the worker is halted is safe.
 HRESULT CMp3Parser::ReSeek()
 {
+  CAutoLock l(m_lock);
   CAutoLock s(m_seekLock);
   if (!m_stream) return S_OK;
-  REFERENCE_TIME now, dur;
-  {
-    CAutoLock l(m_lock);
-    now = m_position;
-    dur = m_duration;
-  }
+  REFERENCE_TIME now = m_position, dur = m_duration;
   LONGLONG from = m_stream->TimeToPosition(&now), to = m_stream->TimeToPosition(&dur);
   return m_in.m_pull.Seek(from * UNITS, to * UNITS);
 }

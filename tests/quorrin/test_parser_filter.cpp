@@ -6,9 +6,8 @@
 #include <quorrin/quorrin.h>
 #include <tarvo_dshow/base_filter.h>
 
+#include "filter_test.h"
 #include "helper_mp3.h"
-
-#include <dlfcn.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -95,14 +94,7 @@ class ReaderPin final : public CBasePin, public IAsyncReader {
   std::vector<LONGLONG> reads;
 };
 
-class SourceFilter final : public CBaseFilter {
- public:
-  explicit SourceFilter(HRESULT *phr) : CBaseFilter("Mp3TestSource", nullptr, &lock, CLSID_Mp3TestSource), pin(this, &lock, phr) {}
-  int GetPinCount() override { return 1; }
-  CBasePin *GetPin(int n) override { return n == 0 ? &pin : nullptr; }
-  CCritSec lock;
-  ReaderPin pin;
-};
+using SourceFilter = OnePinFilter<ReaderPin>;
 
 struct Got {
   REFERENCE_TIME start, stop;
@@ -153,30 +145,18 @@ class SinkPin final : public CBaseInputPin {
   int eos = 0;
 };
 
-class SinkFilter final : public CBaseFilter {
- public:
-  explicit SinkFilter(HRESULT *phr) : CBaseFilter("Mp3TestSink", nullptr, &lock, CLSID_Mp3TestSink), pin(this, &lock, phr) {}
-  int GetPinCount() override { return 1; }
-  CBasePin *GetPin(int n) override { return n == 0 ? &pin : nullptr; }
-  CCritSec lock;
-  SinkPin pin;
-};
+using SinkFilter = OnePinFilter<SinkPin>;
 
 class ParserFilter : public ::testing::Test {
  protected:
   void SetUp() override
   {
-    lib = dlopen(QUORRIN_LIB, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(lib, nullptr) << dlerror();
-    auto get = reinterpret_cast<LPFNGETCLASSOBJECT>(dlsym(lib, "DllGetClassObject"));
-    IClassFactory *cf = nullptr;
-    ASSERT_EQ(get(CLSID_Mp3Parser, IID_IClassFactory, reinterpret_cast<void **>(&cf)), S_OK);
-    ASSERT_EQ(cf->CreateInstance(nullptr, IID_IBaseFilter, reinterpret_cast<void **>(&parser)), S_OK);
-    cf->Release();
+    parser = test_load_filter(QUORRIN_LIB, CLSID_Mp3Parser, &lib);
+    ASSERT_NE(parser, nullptr);
     HRESULT hr = S_OK;
-    src = new SourceFilter(&hr);
+    src = new SourceFilter(CLSID_Mp3TestSource, &hr);
     src->NonDelegatingAddRef();
-    sink = new SinkFilter(&hr);
+    sink = new SinkFilter(CLSID_Mp3TestSink, &hr);
     sink->NonDelegatingAddRef();
   }
   void TearDown() override

@@ -8,7 +8,7 @@
 #include <tarvo_com/com_wave.h>
 #include <tarvo_dshow/base_filter.h>
 
-#include <dlfcn.h>
+#include "filter_test.h"
 
 #include <cstring>
 #include <mutex>
@@ -93,27 +93,12 @@ class SinkPin final : public CBaseInputPin {
   std::vector<std::vector<int16_t>> got;
 };
 
-template <class Pin>
-class OnePinFilter final : public CBaseFilter {
- public:
-  OnePinFilter(REFCLSID clsid, HRESULT *phr) : CBaseFilter("OnePin", nullptr, &lock, clsid), pin(this, &lock, phr) {}
-  int GetPinCount() override { return 1; }
-  CBasePin *GetPin(int n) override { return n == 0 ? &pin : nullptr; }
-  CCritSec lock;
-  Pin pin;
-};
-
 class DownmixFilter : public ::testing::Test {
  protected:
   void SetUp() override
   {
-    lib = dlopen(SALTREY_LIB, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(lib, nullptr) << dlerror();
-    auto get = reinterpret_cast<LPFNGETCLASSOBJECT>(dlsym(lib, "DllGetClassObject"));
-    IClassFactory *cf = nullptr;
-    ASSERT_EQ(get(CLSID_DownmixFilter, IID_IClassFactory, reinterpret_cast<void **>(&cf)), S_OK);
-    ASSERT_EQ(cf->CreateInstance(nullptr, IID_IBaseFilter, reinterpret_cast<void **>(&filter)), S_OK);
-    cf->Release();
+    filter = test_load_filter(SALTREY_LIB, CLSID_DownmixFilter, &lib);
+    ASSERT_NE(filter, nullptr);
     ASSERT_EQ(filter->QueryInterface(IID_IDownmixSettings, reinterpret_cast<void **>(&settings)), S_OK);
     HRESULT hr = S_OK;
     src = new OnePinFilter<PushPin>(CLSID_PcmTestSource, &hr);

@@ -6,6 +6,7 @@
 
 #include <tarvo_dshow/base_mtype.h>
 
+#include "../common/dshow_chain.h"
 #include "test_filters.h"
 
 
@@ -20,61 +21,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-// The graph as far as filters see it: a place to join and an event sink.
-class TestGraph final : public IFilterGraph, public IMediaEventSink {
- public:
-  HRESULT QueryInterface(REFIID riid, void **ppv) override
-  {
-    if (riid == IID_IUnknown || riid == IID_IFilterGraph) {
-      *ppv = static_cast<IFilterGraph *>(this);
-    } else if (riid == IID_IMediaEventSink) {
-      *ppv = static_cast<IMediaEventSink *>(this);
-    } else {
-      *ppv = nullptr;
-      return E_NOINTERFACE;
-    }
-    return S_OK;
-  }
-  ULONG AddRef() override { return 2; }
-  ULONG Release() override { return 1; }
-  HRESULT AddFilter(IBaseFilter *, LPCWSTR) override { return E_NOTIMPL; }
-  HRESULT RemoveFilter(IBaseFilter *) override { return E_NOTIMPL; }
-  HRESULT EnumFilters(IEnumFilters **) override { return E_NOTIMPL; }
-  HRESULT FindFilterByName(LPCWSTR, IBaseFilter **) override { return E_NOTIMPL; }
-  HRESULT ConnectDirect(IPin *, IPin *, const AM_MEDIA_TYPE *) override { return E_NOTIMPL; }
-  HRESULT Reconnect(IPin *) override { return E_NOTIMPL; }
-  HRESULT Disconnect(IPin *) override { return E_NOTIMPL; }
-  HRESULT SetDefaultSyncSource() override { return E_NOTIMPL; }
-
-  HRESULT Notify(LONG code, LONG_PTR p1, LONG_PTR) override
-  {
-    std::lock_guard<std::mutex> l(m);
-    events.push_back({code, p1});
-    cond.notify_all();
-    return S_OK;
-  }
-  bool WaitFor(LONG code)
-  {
-    std::unique_lock<std::mutex> l(m);
-    return cond.wait_for(l, 20s, [&] { return Count(code) > 0; });
-  }
-  int Count(LONG code)
-  {
-    int n = 0;
-    for (auto &e : events) n += e.first == code;
-    return n;
-  }
-  int CountNow(LONG code)
-  {
-    std::lock_guard<std::mutex> l(m);
-    return Count(code);
-  }
-
-  std::mutex m;
-  std::condition_variable cond;
-  std::vector<std::pair<LONG, LONG_PTR>> events;
-};
 
 struct Got {
   REFERENCE_TIME start, stop;
@@ -125,17 +71,6 @@ class Recorder final : public TestSinkCallback {
   std::vector<Got> got;
   int hold_at = -1;
   int begin_flushes = 0, end_flushes = 0;
-};
-
-template <class T>
-struct Ref {
-  T *p = nullptr;
-  ~Ref()
-  {
-    if (p) p->Release();
-  }
-  T *operator->() const { return p; }
-  void **out() { return reinterpret_cast<void **>(&p); }
 };
 
 HRESULT create_from_file(LPCOLESTR file, REFCLSID clsid, IUnknown *outer, REFIID iid, void **out,
@@ -207,7 +142,7 @@ class Chain : public ::testing::Test {
     for (IBaseFilter *f : {sink.p, xform.p, src.p}) f->Stop();
   }
 
-  TestGraph graph;
+  ChainGraph graph;
   Recorder rec;
   HMODULE sink_lib = nullptr;
   Ref<IBaseFilter> src, xform, sink;

@@ -7,17 +7,12 @@
 #include <netinet/in.h>
 #include <string_view>
 #include <sys/socket.h>
+#include <tarvo_util/sys_owner.h>
 #include <tarvo_util/uri.h>
 
 namespace {
 
-struct text {
-  sys_stralloc_rec sa{};
-  text() = default;
-  text(const text &) = delete;
-  text &operator=(const text &) = delete;
-  ~text() { sys_stralloc_free(&sa); }
-};
+using text = own::stralloc;
 
 bool is_blank(char ch) { return ch == ' ' || ch == '\t'; }
 
@@ -28,28 +23,28 @@ template <class Fn> bool each_header(const char *data, uint32_t length, uint32_t
 {
   text acc, line;
   for (;;) {
-    bool got = http_header_readline2(data, length, &pos, &line.sa);
-    if (got && line.sa.len && is_blank(line.sa.buf[0]) && acc.sa.len) {
-      if (!sys_stralloc_cat(&acc.sa, &line.sa)) return false;
+    bool got = http_header_readline2(data, length, &pos, &line.s);
+    if (got && line.s.len && is_blank(line.s.buf[0]) && acc.s.len) {
+      if (!sys_stralloc_cat(&acc.s, &line.s)) return false;
       continue;
     }
-    if (acc.sa.len) {
-      acc.sa.len = http_header_normalize(acc.sa.buf, acc.sa.len);
-      if (!sys_stralloc_append(&acc.sa, "") || !fn(static_cast<const char *>(acc.sa.buf)))
+    if (acc.s.len) {
+      acc.s.len = http_header_normalize(acc.s.buf, acc.s.len);
+      if (!sys_stralloc_append(&acc.s, "") || !fn(static_cast<const char *>(acc.s.buf)))
         return false;
     }
-    if (!got || !line.sa.len) return true;
-    if (!sys_stralloc_copy(&acc.sa, &line.sa)) return false;
+    if (!got || !line.s.len) return true;
+    if (!sys_stralloc_copy(&acc.s, &line.s)) return false;
   }
 }
 
 bool take(const char *line, uint32_t offset, char **out)
 {
   text v;
-  if (*out || !http_header_value_get(line, offset, &v.sa) || !sys_stralloc_append(&v.sa, ""))
+  if (*out || !http_header_value_get(line, offset, &v.s) || !sys_stralloc_append(&v.s, ""))
     return false;
-  *out = v.sa.buf;
-  v.sa = sys_stralloc_rec{};
+  *out = v.s.buf;
+  v.s = sys_stralloc_rec{};
   return true;
 }
 
@@ -109,8 +104,8 @@ bool location_allowed(const char *location, const uint8_t source[4])
 bool first_line(const char *data, uint32_t length, uint32_t *pos, bool notify)
 {
   text line;
-  if (!http_header_readline2(data, length, pos, &line.sa)) return false;
-  std::string_view l(line.sa.buf, line.sa.len);
+  if (!http_header_readline2(data, length, pos, &line.s)) return false;
+  std::string_view l(line.s.buf, line.s.len);
   if (notify) return l == "NOTIFY * HTTP/1.1";
   // "HTTP/x.y 200 ..."
   size_t sp = l.find(' ');
@@ -311,10 +306,10 @@ bool static_entry(upnp_cp_ctx *c, const char *location, const char *udn, const c
 {
   if (!suffix) return static_answer(c, location, udn, udn);
   text usn;
-  if (!sys_stralloc_copys(&usn.sa, udn) || !sys_stralloc_cats(&usn.sa, "::") ||
-      !sys_stralloc_cats(&usn.sa, suffix) || !sys_stralloc_append(&usn.sa, ""))
+  if (!sys_stralloc_copys(&usn.s, udn) || !sys_stralloc_cats(&usn.s, "::") ||
+      !sys_stralloc_cats(&usn.s, suffix) || !sys_stralloc_append(&usn.s, ""))
     return false;
-  return static_answer(c, location, usn.sa.buf, suffix);
+  return static_answer(c, location, usn.s.buf, suffix);
 }
 
 void static_answers(upnp_cp_ctx *c, const upnp_desc_rec *d, const char *target, const char *location)
@@ -355,7 +350,7 @@ int upnp_cp_discovery_search_async(upnp_cp_ctx **cp, const char *target, uint32_
   if (!cp || !*cp || !target) return 0;
   upnp_cp_ctx *c = *cp;
   text msg;
-  if (!search_message(&msg.sa, target, mx)) return 0;
+  if (!search_message(&msg.s, target, mx)) return 0;
   // Sent from the search socket itself, so that every answer reaches it.
   sys_mutex_lock(&c->ip_mutex);
   uint32_t n = c->ip_list.len / 4, sent_any = 0;
@@ -365,7 +360,7 @@ int upnp_cp_discovery_search_async(upnp_cp_ctx **cp, const char *target, uint32_
     sys_socket_mcast_set_if(c->search_socket, ip);
     for (uint32_t k = 0; k < CP_MSEARCH_REPEAT; k++) {
       uint32_t sent = 0;
-      sent_any |= sys_socket_sendto4(c->search_socket, msg.sa.buf, msg.sa.len, ssdp_ip(), ssdp_port(), &sent);
+      sent_any |= sys_socket_sendto4(c->search_socket, msg.s.buf, msg.s.len, ssdp_ip(), ssdp_port(), &sent);
     }
   }
   sys_mutex_unlock(&c->ip_mutex);

@@ -4,6 +4,7 @@
 #include <corda_didl/corda_didl_limits.h>
 
 #include <tarvo_avcp/avcp_didl.h>
+#include <tarvo_util/sys_owner.h>
 #include <tarvo_util/sys_str.h>
 #include <tarvo_util/sys_thread.h>
 #include <tarvo_util/utf8file.h>
@@ -49,11 +50,6 @@ uint64_t sidecar_time(const sys_file_stat_rec &st)
   return t > 0 ? uint64_t(t) : 0;
 }
 
-struct text_owner {
-  sys_stralloc_rec sa{};
-  ~text_owner() { sys_stralloc_free(&sa); }
-};
-
 // A failed read is tried again only while it may pass: a sidecar that is
 // missing, too big or unreadable stays so, and every try costs a pause
 // under the content-database lock.
@@ -80,9 +76,9 @@ struct sidecar {
 bool load(const char *path, sidecar *s)
 {
   std::string side = sidecar_of(path);
-  text_owner text;
+  own::stralloc text;
   avcp_didl_object_list list = nullptr;
-  if (!read_sidecar(side, &text.sa) || !avcp_didl_parse(text.sa.buf, &list)) return false;
+  if (!read_sidecar(side, &text.s) || !avcp_didl_parse(text.s.buf, &list)) return false;
   bool one = list[0] && !list[1];
   if (one) {
     s->object = list[0];

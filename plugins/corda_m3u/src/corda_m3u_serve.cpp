@@ -4,6 +4,7 @@
 #include <corda_m3u/corda_m3u.h>
 #include <corda_m3u/corda_m3u_limits.h>
 
+#include <tarvo_util/sys_owner.h>
 #include <tarvo_util/dlna.h>
 #include <tarvo_util/sys_file.h>
 #include <tarvo_util/sys_socket.h>
@@ -14,16 +15,6 @@
 #include <string>
 
 namespace {
-
-struct list_owner {
-  sys_str_list l = nullptr;
-  ~list_owner() { sys_str_list_free(l); }
-};
-
-struct file_owner {
-  int fd = -1;
-  ~file_owner() { sys_file_close(fd); }
-};
 
 // A playlist may name any file the server can read; only media files are
 // offered and served.  Ogg is the one media container the type table files
@@ -50,7 +41,7 @@ std::string base_url(const plugin_http_get_request *q)
 
 int serve_playlist(msf_request_rec &r, const plugin_http_get_request *q)
 {
-  list_owner names;
+  own::str_list names;
   sys_stralloc_rec body{};
   bool ok = corda_m3u_parse(q->path, base_url(q).c_str(), nullptr, &names.l) &&
             sys_stralloc_ready(&body, CORDA_M3U_BODY_RESERVE);
@@ -76,7 +67,7 @@ int serve_playlist(msf_request_rec &r, const plugin_http_get_request *q)
 }
 
 // The kept entry whose name is the request path from its last "/" on.
-const char *entry_path(const plugin_http_get_request *q, const list_owner &paths, const list_owner &names)
+const char *entry_path(const plugin_http_get_request *q, const own::str_list &paths, const own::str_list &names)
 {
   const char *name = std::strrchr(q->startline->uri.path, '/');
   for (uint32_t i = 0; names.l[i]; i++)
@@ -86,10 +77,10 @@ const char *entry_path(const plugin_http_get_request *q, const list_owner &paths
 
 int serve_entry(msf_request_rec &r, const plugin_http_get_request *q)
 {
-  list_owner paths, names;
+  own::str_list paths, names;
   if (!corda_m3u_parse(q->path, "", &paths.l, &names.l)) return msf_request_fail(&r, "404 file not found");
   const char *file = entry_path(q, paths, names);
-  file_owner f;
+  own::file f;
   sys_file_stat_rec st;
   if (!file || !utf8file_open_read(&f.fd, file) || !sys_file_fstat(f.fd, &st) || st.is_dir)
     return msf_request_fail(&r, "404 file not found");

@@ -95,7 +95,7 @@ class COutputPin final : public CBaseOutputPin, public IMediaSeeking {
   HRESULT Active() override;
   HRESULT Inactive() override;
 
-  HRESULT Deliver(IMediaSample *in, const BYTE *data, LONG length, REFERENCE_TIME time);
+  HRESULT DeliverFrame(IMediaSample *in, const BYTE *data, LONG length, REFERENCE_TIME time);
   void MarkSegment() { m_newSegment = true; }
 
   // IMediaSeeking, answered by the filter.
@@ -315,7 +315,7 @@ HRESULT COutputPin::Inactive()
   return CBaseOutputPin::Inactive();
 }
 
-HRESULT COutputPin::Deliver(IMediaSample *in, const BYTE *data, LONG length, REFERENCE_TIME time)
+HRESULT COutputPin::DeliverFrame(IMediaSample *in, const BYTE *data, LONG length, REFERENCE_TIME time)
 {
   if (!IsConnected() || !m_queue) return S_FALSE;
   auto *s = new (std::nothrow) FrameSample(in, data, length);
@@ -568,7 +568,7 @@ HRESULT CMp3Parser::CreateOutputPin(const BYTE *format, ULONG length)
 HRESULT CMp3Parser::DeliverFrame(const BYTE *data, LONG length, REFERENCE_TIME time)
 {
   if (!m_out || !m_alloc) return S_FALSE;
-  return m_out->Deliver(m_alloc->SampleAt(data), data, length, time);
+  return m_out->DeliverFrame(m_alloc->SampleAt(data), data, length, time);
 }
 
 HRESULT CMp3Parser::ReceiveInput(IMediaSample *sample)

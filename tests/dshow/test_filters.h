@@ -61,24 +61,6 @@ inline HRESULT test_decide_buffer_size(IMemAllocator *alloc, ALLOCATOR_PROPERTIE
   return actual.cbBuffer < TEST_BLOCK ? E_FAIL : S_OK;
 }
 
-// A filter's first pin of one direction, referenced; NULL when none.
-inline IPin *test_pin_of(IBaseFilter *f, PIN_DIRECTION want)
-{
-  IEnumPins *e = nullptr;
-  if (FAILED(f->EnumPins(&e))) return nullptr;
-  IPin *pin = nullptr, *found = nullptr;
-  while (!found && e->Next(1, &pin, nullptr) == S_OK) {
-    PIN_DIRECTION dir;
-    pin->QueryDirection(&dir);
-    if (dir == want)
-      found = pin;
-    else
-      pin->Release();
-  }
-  e->Release();
-  return found;
-}
-
 class TestSinkCallback {
  public:
   virtual ~TestSinkCallback() = default;

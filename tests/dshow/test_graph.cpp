@@ -5,6 +5,7 @@
 
 #include <tarvo_dshow/dshow_graph.h>
 
+#include "../common/dshow_chain.h"
 #include "test_filters.h"
 
 #include <dirent.h>
@@ -112,7 +113,7 @@ class Graph : public ::testing::Test {
     ASSERT_EQ(fg->AddFilter(xform, u"Same"), S_OK);
     ASSERT_EQ(fg->AddFilter(sink, nullptr), S_OK);
     EXPECT_EQ(fg->AddFilter(sink, nullptr), VFW_E_FILTER_ACTIVE);
-    IPin *so = test_pin_of(src, PINDIR_OUTPUT), *xi = test_pin_of(xform, PINDIR_INPUT), *xo = test_pin_of(xform, PINDIR_OUTPUT);
+    IPin *so = chain_pin(src, PINDIR_OUTPUT), *xi = chain_pin(xform, PINDIR_INPUT), *xo = chain_pin(xform, PINDIR_OUTPUT);
     ASSERT_TRUE(so && xi && xo);
     EXPECT_EQ(fg->ConnectDirect(xi, so, nullptr), VFW_E_INVALID_DIRECTION);
     EXPECT_EQ(fg->ConnectDirect(so, xi, nullptr), S_OK);

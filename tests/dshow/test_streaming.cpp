@@ -110,10 +110,10 @@ class Chain : public ::testing::Test {
     ASSERT_EQ(create_from_file(u"dshow_testsink.ax", CLSID_TestSink, nullptr, IID_IBaseFilter, sink.out(), &sink_lib),
               S_OK);
     for (IBaseFilter *f : {src.p, xform.p, sink.p}) ASSERT_EQ(f->JoinFilterGraph(&graph, u"f"), S_OK);
-    src_out.p = test_pin_of(src.p, PINDIR_OUTPUT);
-    x_in.p = test_pin_of(xform.p, PINDIR_INPUT);
-    x_out.p = test_pin_of(xform.p, PINDIR_OUTPUT);
-    sink_in.p = test_pin_of(sink.p, PINDIR_INPUT);
+    src_out.p = chain_pin(src.p, PINDIR_OUTPUT);
+    x_in.p = chain_pin(xform.p, PINDIR_INPUT);
+    x_out.p = chain_pin(xform.p, PINDIR_OUTPUT);
+    sink_in.p = chain_pin(sink.p, PINDIR_INPUT);
     ASSERT_TRUE(src_out.p && x_in.p && x_out.p && sink_in.p);
     ASSERT_EQ(src_out->Connect(x_in.p, nullptr), S_OK);
     ASSERT_EQ(x_out->Connect(sink_in.p, nullptr), S_OK);
@@ -278,7 +278,7 @@ TEST(Factory, AggregatedFilterAnswersForTheOuterObject)
   ASSERT_EQ(filter->QueryInterface(IID_IUnknown, reinterpret_cast<void **>(&identity)), S_OK);
   EXPECT_EQ(identity, static_cast<IUnknown *>(&outer));
   identity->Release();
-  IPin *pin = test_pin_of(filter, PINDIR_INPUT);
+  IPin *pin = chain_pin(filter, PINDIR_INPUT);
   ASSERT_NE(pin, nullptr);
   PIN_INFO info;
   ASSERT_EQ(pin->QueryPinInfo(&info), S_OK);

@@ -8,6 +8,7 @@
 #include <tarvo_dshow/dshow_graph.h>
 #include <tarvo_dshow/dshow_sys.h>
 
+#include "../common/dshow_chain.h"
 #include "test_filters.h"
 
 #include <cmath>
@@ -154,14 +155,14 @@ Outcome play(const std::u16string &file, REFERENCE_TIME seek = -1, bool decode =
   ts->Release();
   for (IBaseFilter *f : {source, parser, sink}) graph->AddFilter(f, nullptr);
   if (acm) graph->AddFilter(acm, nullptr);
-  IPin *out = test_pin_of(source, PINDIR_OUTPUT), *in = test_pin_of(parser, PINDIR_INPUT);
+  IPin *out = chain_pin(source, PINDIR_OUTPUT), *in = chain_pin(parser, PINDIR_INPUT);
   o.connect = graph->ConnectDirect(out, in, nullptr);
   out->Release();
   in->Release();
   if (SUCCEEDED(o.connect)) {
-    IPin *pout = test_pin_of(parser, PINDIR_OUTPUT), *sin = test_pin_of(sink, PINDIR_INPUT);
+    IPin *pout = chain_pin(parser, PINDIR_OUTPUT), *sin = chain_pin(sink, PINDIR_INPUT);
     if (acm) {
-      IPin *ain = test_pin_of(acm, PINDIR_INPUT), *aout = test_pin_of(acm, PINDIR_OUTPUT);
+      IPin *ain = chain_pin(acm, PINDIR_INPUT), *aout = chain_pin(acm, PINDIR_OUTPUT);
       EXPECT_EQ(graph->ConnectDirect(pout, ain, nullptr), S_OK);
       EXPECT_EQ(graph->ConnectDirect(aout, sin, nullptr), S_OK);
       ain->Release();

@@ -122,7 +122,7 @@ typedef struct {
 
 typedef struct {
   uint32_t start_code; /* 0x000001B6 */
-  uint32_t reserved0;
+  uint32_t vop_time_increment; /* of the first VOP */
 } mp4v_vop_header;
 
 /* Filled by the transport-stream reader from the AVC timing and HRD

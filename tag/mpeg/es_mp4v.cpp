@@ -231,6 +231,7 @@ int vop_step(es_video_info *v, const unsigned char *p, uint32_t len, uint32_t po
   b.require(resolution != 1 || increment == 0);
   if (!b.ok()) return failed_result(b);
   v->vop.start_code = 0x1B6;
+  v->vop.vop_time_increment = increment;
   *consumed = 0;
   return ES_RESULT_COMPLETE;
 }

@@ -177,6 +177,12 @@ int descriptor_walk(const descriptor_handler_row *table, const unsigned char *by
  * there is none or a length runs past the end first. */
 int descriptor_find(const sys_memalloc_rec *descriptors, uint8_t tag, const unsigned char **d, uint32_t *len);
 
+/* The SIT's descriptor handlers: the transmission_info loop (network
+ * identification, TS information) and the service loop (service, short
+ * event, content). */
+extern const descriptor_handler_row mpegts_sit_transmission_handlers[];
+extern const descriptor_handler_row mpegts_sit_service_handlers[];
+
 /* --- profiles --- */
 
 /* Appends the first matching profile name; 0 when none matches (nothing

@@ -96,4 +96,33 @@
  * hundred, the largest legal one (all HRD entries, long cycles) a few KiB. */
 #define TAG_AVC_SPS_MAX 8192u
 
+/* --- MPEG transport streams --- */
+/* Bytes the packet-grid search looks at: eight sync bytes of packets up to
+ * 250 bytes long fit in it with room for a junk lead. */
+#define TAG_TS_PROBE_BYTES 4000u
+/* Packets the PSI and elementary-stream loop reads at most (about 9.4 MB of
+ * 188-byte packets), and with the quick flag. */
+#define TAG_TS_LOOP_PACKETS 50000u
+#define TAG_TS_LOOP_PACKETS_QUICK 10000u
+/* The packet reader's file buffer. */
+#define TAG_TS_BUFFER_SIZE 8192u
+/* Largest PAT or PMT section, and the larger SIT of ARIB partial streams. */
+#define TAG_TS_PSI_SECTION_MAX 1024u
+#define TAG_TS_SIT_SECTION_MAX 4096u
+/* PES bytes held for one stream while its parser waits for a header; past
+ * it the bytes are dropped and the next PES packet starts afresh. */
+#define TAG_TS_PES_BUFFER_MAX (1024u * 1024u)
+/* Buffers of distinct PIDs: PAT, PMT, SIT, one video and a few audio. */
+#define TAG_TS_PID_BUFFERS_MAX 64u
+/* Audio streams taken from one PMT. */
+#define TAG_TS_AUDIO_MAX 16u
+/* PIDs whose PCRs the head loop follows before it knows the PCR PID. */
+#define TAG_TS_PCR_TRACKS 8u
+/* The end of the file read for the last clock values, on the packet grid. */
+#define TAG_TS_TAIL_WINDOW (4u * 1024u * 1024u)
+/* Reads between head and tail when the clock jumps: at most this many
+ * reads of this size, whatever the file's length. */
+#define TAG_TS_PROBE_READS 64u
+#define TAG_TS_PROBE_READ_SIZE (64u * 1024u)
+
 #endif

@@ -1,0 +1,291 @@
+// The transport-stream reader on streams of the tests' own writer: ARIB
+// broadcast data, the packet forms, the clock over head and tail, damaged
+// sections, and the profile table on the records it reads.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tag_tools.h"
+#include "ts_item.h"
+#include "ts_writer.h"
+
+using namespace ts_test;
+using tag_tools::duration_ms;
+using tag_tools::element;
+using tag_tools::elements;
+using tag_tools::res_attribute;
+
+namespace {
+
+constexpr uint32_t kPmtPid = 0x101, kVideoPid = 0x111, kAudioPid = 0x112;
+
+struct stream_spec {
+  uint32_t packet_size = 188;
+  bool zero_stamps = false;
+  uint32_t lead_junk = 0;     // bytes cut from the front of the first packet
+  const char *media = nullptr; // ARIB partial stream of that network type
+  bool service = true;        // ARIB: a service descriptor
+  bool event = true;          // ARIB: a short event
+  uint16_t program = 1;
+  uint32_t network = 0;       // a network PID in the PAT
+  uint8_t video_type = 0x1B;
+  bytes video;
+  uint8_t audio_type = 0x0F;
+  bytes audio;
+  std::vector<uint8_t> genres = {0x1, 0xE, 0xC, 0x1};
+  double seconds = 20;
+  uint32_t units = 200;          // PES units, each with a PCR
+  uint32_t padding = 0;          // null packets after each unit
+  uint64_t pcr_start = 27000000;
+  bool damaged_pmt = false;      // a repeated PMT with a bad CRC
+  double second_segment = 0;     // seconds after a DIT, the clock restarting
+};
+
+void psi(muxer &m, const stream_spec &s)
+{
+  std::vector<program> programs = {{s.program, kPmtPid}};
+  if (s.media || s.network) programs.insert(programs.begin(), {0, s.media ? 0x001Fu : s.network});
+  m.section(0, pat(0x7FE1, programs));
+  if (s.media) {
+    bytes service;
+    if (s.service) service = service + service_descriptor(arib_text("ＢＳテスト"));
+    if (s.event) service = service + short_event("jpn", arib_text("ニュース７"));
+    if (!s.genres.empty()) service = service + content(s.genres);
+    m.section(0x001F, sit(network_identification(s.media) + ts_information(1), s.program, service));
+  }
+  std::vector<es_entry> es = {{s.video_type, kVideoPid, {}}, {s.audio_type, kAudioPid, {}}};
+  m.section(kPmtPid, pmt(s.program, kVideoPid, es));
+  if (s.damaged_pmt) m.section(kPmtPid, pmt(s.program, kVideoPid, {{s.video_type, kVideoPid, {}}}, 1, true));
+}
+
+void segment(muxer &m, const stream_spec &s, double seconds, uint64_t pcr0, bool with_psi)
+{
+  uint32_t units = uint32_t(s.units * seconds / s.seconds + 0.5);
+  double tick = seconds * 27000000.0 / units;
+  for (uint32_t i = 0; i < units; i++) {
+    if (with_psi && i % 50 == 0) psi(m, s);
+    uint64_t pcr = (pcr0 + uint64_t(i * tick)) % ((uint64_t(1) << 33) * 300);
+    m.pes(kVideoPid, 0xE0, (pcr / 300) & ((uint64_t(1) << 33) - 1), s.video, &pcr);
+    m.pes(kAudioPid, s.audio_type == 0x81 ? 0xBD : 0xC0, pcr / 300, s.audio);
+    for (uint32_t k = 0; k < s.padding; k++) m.packet(0x1FFF, false, bytes(184, 0xFF));
+  }
+}
+
+bytes build_pass(const stream_spec &s, uint64_t stamp_step)
+{
+  muxer m;
+  m.packet_size = s.packet_size;
+  m.zero_stamps = s.zero_stamps;
+  m.stamp = 0x3FF00000; // the 30-bit counter wraps soon
+  m.stamp_step = stamp_step;
+  segment(m, s, s.seconds, s.pcr_start, true);
+  if (s.second_segment > 0) {
+    m.dit();
+    m.dit();
+    segment(m, s, s.second_segment, 5 * 27000000ull, true);
+  }
+  return bytes(m.out.begin() + s.lead_junk, m.out.end());
+}
+
+// The stream, with arrival stamps that span its seconds.
+bytes build(const stream_spec &s)
+{
+  bytes first = build_pass(s, 0);
+  double total = s.seconds + s.second_segment;
+  uint64_t packets = first.size() / s.packet_size;
+  return s.packet_size == 192 ? build_pass(s, uint64_t(total * 27000000.0 / packets)) : first;
+}
+
+stream_spec sd_avc_aac()
+{
+  stream_spec s;
+  s.video = avc_video({});
+  adts_fields a;
+  a.id = 0;
+  a.protection_absent = 1;
+  s.audio = adts_frames(a);
+  return s;
+}
+
+stream_spec jp_broadcast(const char *media, uint32_t sf)
+{
+  stream_spec s;
+  s.packet_size = 192;
+  s.media = media;
+  s.program = 0x0400;
+  s.video_type = 0x02;
+  s.video = mpeg2_video({});
+  adts_fields a;
+  a.sf = sf;
+  s.audio = adts_frames(a);
+  return s;
+}
+
+struct item_reading {
+  tarvo_test::scratch_dir dir;
+  std::string text;
+  std::string read(const bytes &b, bool packets192)
+  {
+    std::string path = dir / "stream.ts";
+    tarvo_test::write_file(path, std::string(b.begin(), b.end()));
+    return text = ts_item(path, packets192);
+  }
+};
+
+std::string profile_of(const std::string &item)
+{
+  std::string pi = res_attribute(item, "protocolInfo");
+  size_t at = pi.find("DLNA.ORG_PN=");
+  return at == std::string::npos ? "" : pi.substr(at + 12, pi.find(';', at) - at - 12);
+}
+
+std::string mime_of(const std::string &item)
+{
+  std::string pi = res_attribute(item, "protocolInfo");
+  return pi.substr(11, pi.find(':', 11) - 11);
+}
+
+}  // namespace
+
+TEST(MpegTs, AribPartialStreamsGiveChannelEventGenresAndTheJapaneseProfile)
+{
+  struct broadcast_case {
+    const char *media, *type;
+    uint32_t sf;
+  } cases[] = {{"BS", "ARIB_BS", 3}, {"TB", "ARIB_TB", 5}, {"CS", "ARIB_CS", 3}};
+  for (const broadcast_case &c : cases) {
+    SCOPED_TRACE(c.type);
+    item_reading r;
+    std::string it = r.read(build(jp_broadcast(c.media, c.sf)), true);
+    std::printf("%s\n", it.c_str());
+    EXPECT_EQ(element(it, "arib:objectType"), c.type);
+    EXPECT_EQ(element(it, "dc:title"), "ニュース７");
+    EXPECT_EQ(element(it, "upnp:channelName"), "ＢＳテスト");
+    EXPECT_EQ(element(it, "upnp:channelNr"), "110");
+    EXPECT_EQ(elements(it, "upnp:genre"), (std::vector<std::string>{"スポーツ", "未定義", "スポーツ"}));
+    EXPECT_EQ(res_attribute(it, "resolution"), "1920x1080");
+    // 48 kHz and 32 kHz stereo AAC both fit the broadcast limit per channel.
+    EXPECT_EQ(profile_of(it), "MPEG_TS_JP_T");
+    EXPECT_EQ(mime_of(it), "video/vnd.dlna.mpeg-tts");
+    EXPECT_NEAR(double(duration_ms(res_attribute(it, "duration"))), 20000, 200);
+  }
+  // No event and no genre: the service name is the title, the genre unknown.
+  stream_spec quiet = jp_broadcast("BS", 3);
+  quiet.event = false;
+  quiet.genres.clear();
+  item_reading r;
+  std::string it = r.read(build(quiet), true);
+  EXPECT_EQ(element(it, "dc:title"), "ＢＳテスト");
+  EXPECT_EQ(elements(it, "upnp:genre"), (std::vector<std::string>{"不明"}));
+  // Network PID 0x0010 is no partial stream: no broadcast data.
+  stream_spec plain = jp_broadcast("BS", 3);
+  plain.media = nullptr;
+  plain.network = 0x0010;
+  item_reading p;
+  EXPECT_EQ(element(p.read(build(plain), false), "arib:objectType"), "");
+}
+
+TEST(MpegTs, ADamagedRepeatedPmtLeavesTheItemAsItWas)
+{
+  stream_spec s = jp_broadcast("BS", 3);
+  item_reading a, b;
+  std::string whole = a.read(build(s), true);
+  s.damaged_pmt = true;
+  std::string damaged = b.read(build(s), true);
+  ASSERT_NE(whole, "<failed>");
+  for (const char *attribute : {"duration", "resolution", "protocolInfo"})
+    EXPECT_EQ(res_attribute(damaged, attribute), res_attribute(whole, attribute)) << attribute;
+  for (const char *name : {"dc:title", "arib:objectType", "upnp:channelName", "upnp:channelNr"})
+    EXPECT_EQ(element(damaged, name), element(whole, name)) << name;
+  EXPECT_EQ(profile_of(damaged), "MPEG_TS_JP_T");
+}
+
+TEST(MpegTs, PacketFormsGiveMimeTypeAndProfileSuffix)
+{
+  struct form_case {
+    uint32_t size;
+    bool zero;
+    uint32_t junk;
+    const char *mime, *profile;
+  } cases[] = {
+      {188, false, 0, "video/mpeg", "AVC_TS_MP_SD_AAC_MULT5_ISO"},
+      {192, true, 0, "video/vnd.dlna.mpeg-tts", "AVC_TS_MP_SD_AAC_MULT5"},
+      {192, false, 0, "video/vnd.dlna.mpeg-tts", "AVC_TS_MP_SD_AAC_MULT5_T"},
+      // The file starts 2 bytes into a stamp: reading starts at the next
+      // whole packet.
+      {192, false, 2, "video/vnd.dlna.mpeg-tts", "AVC_TS_MP_SD_AAC_MULT5_T"},
+  };
+  for (const form_case &c : cases) {
+    SCOPED_TRACE(std::to_string(c.size) + (c.zero ? " zero stamps" : "") + " junk " + std::to_string(c.junk));
+    stream_spec s = sd_avc_aac();
+    s.packet_size = c.size;
+    s.zero_stamps = c.zero;
+    s.lead_junk = c.junk;
+    item_reading r;
+    std::string it = r.read(build(s), c.size == 192);
+    EXPECT_EQ(mime_of(it), c.mime);
+    EXPECT_EQ(profile_of(it), c.profile);
+    EXPECT_EQ(res_attribute(it, "resolution"), "720x576");
+    EXPECT_NEAR(double(duration_ms(res_attribute(it, "duration"))), 20000, 200);
+    EXPECT_NE(res_attribute(it, "bitrate"), "");
+    if (c.size == 188 && !c.junk) std::printf("%s\n", it.c_str());
+  }
+  // Read as the other packet size, the grid does not fit: no item of ours.
+  item_reading r;
+  EXPECT_EQ(profile_of(r.read(build(sd_avc_aac()), true)), "");
+}
+
+TEST(MpegTs, DurationOfLongFilesFromHeadAndTailAcrossClockWraps)
+{
+  // 50 s of 192-byte packets: the 30-bit arrival counter wraps at 39.8 s
+  // under set copy-permission bits, and the PCR wraps at 2^33 x 300.
+  stream_spec s = sd_avc_aac();
+  s.packet_size = 192;
+  s.seconds = 50;
+  s.units = 500;
+  s.padding = 120; // about 13 MB: head and tail are apart
+  s.pcr_start = (uint64_t(1) << 33) * 300 - 10 * 27000000ull;
+  item_reading r;
+  EXPECT_NEAR(double(duration_ms(res_attribute(r.read(build(s), true), "duration"))), 50000, 500);
+  s.packet_size = 188;
+  item_reading q;
+  EXPECT_NEAR(double(duration_ms(res_attribute(q.read(build(s), false), "duration"))), 50000, 500);
+  // Two recordings joined at DIT packets, the clock restarting: both
+  // segments count.
+  s.seconds = 20;
+  s.units = 200;
+  s.second_segment = 30;
+  item_reading d;
+  EXPECT_NEAR(double(duration_ms(res_attribute(d.read(build(s), false), "duration"))), 50000, 1000);
+}
+
+TEST(MpegTs, CrcAndDescriptorLoops)
+{
+  const unsigned char check[] = "123456789";
+  EXPECT_EQ(crc32_mpeg2(check, 9), 0x0376E6E7u);
+  EXPECT_EQ(crc32_mpeg2(check, 0), 0xFFFFFFFFu);
+  EXPECT_EQ(crc32_mpeg2_check(check, 0), 0);
+  bytes sec = pat(1, {{1, 0x100}});
+  EXPECT_EQ(crc32_mpeg2_check(sec.data(), uint32_t(sec.size())), 1);
+  sec[4] ^= 1;
+  EXPECT_EQ(crc32_mpeg2_check(sec.data(), uint32_t(sec.size())), 0);
+
+  static uint32_t seen;
+  static const descriptor_handler_row rows[] = {
+      {0x48, [](const unsigned char *, uint32_t len, mpegts_info *) { return int(seen += len); }}, {0, nullptr}};
+  mpegts_info info{};
+  bytes loop = descriptor(0x10, {1, 2}) + descriptor(0x48, {1, 2, 3}) + descriptor(0x48, {});
+  seen = 0;
+  EXPECT_EQ(descriptor_walk(rows, loop.data(), uint32_t(loop.size()), &info), 1);
+  EXPECT_EQ(seen, 5u + 2u);
+  EXPECT_EQ(descriptor_walk(rows, loop.data(), uint32_t(loop.size()) - 1, &info), 0);
+  EXPECT_EQ(descriptor_walk(rows, loop.data(), 0, &info), 1);
+  sys_memalloc_rec m{loop.data(), uint32_t(loop.size()), uint32_t(loop.size())};
+  const unsigned char *d;
+  uint32_t len;
+  ASSERT_EQ(descriptor_find(&m, 0x48, &d, &len), 1);
+  EXPECT_EQ(d, loop.data() + 4);
+  EXPECT_EQ(len, 5u);
+  m.len = 5; // the first 0x48 runs past the end
+  EXPECT_EQ(descriptor_find(&m, 0x48, &d, &len), 0);
+}

@@ -175,13 +175,17 @@ bool stamp_duration(const clock_facts *head, const clock_facts *tail, const pcr_
   if (span < 0) span += kStampWrap;
   uint64_t packets = last->last_stamp_index - head->first_stamp_index;
   double estimate;
-  if (s.ok && s.last_index > s.first_index)
+  bool pcr = s.ok && s.last_index > s.first_index && s.ticks > 0;
+  if (pcr)
     estimate = double(s.ticks) * double(packets) / double(s.last_index - s.first_index);
   else if (contiguous || last == head)
     estimate = double(head->stamp_ticks + (last == head ? 0 : tail->stamp_ticks));
   else
     estimate = head->packets > 1 ? double(head->stamp_ticks) * double(packets) / double(head->packets - 1) : 0;
   if (estimate > 0) span += wraps_near(span, estimate, kStampWrap) * kStampWrap;
+  // Stamps that are no clock (a muxer writing its byte count in them) are
+  // far from the PCR's time: the PCR's time then stands.
+  if (pcr && std::fabs(double(span) - estimate) > estimate / 8) span = int64_t(estimate);
   *ms = uint64_t(span) / 27000;
   return true;
 }

@@ -89,7 +89,10 @@ int content(const unsigned char *d, uint32_t len, mpegts_info *info)
       if (undefined) continue;
       undefined = true;
     }
-    if (!genre_add(info, arib_genre_names[nibble])) return 0;
+    if (!genre_add(info, arib_genre_names[nibble])) {
+      info->out_of_memory = 1;
+      return 0;
+    }
   }
   if (info->genres.len) set(info, MPEGTS_BIT_GENRES);
   return 1;
@@ -169,7 +172,7 @@ int arib_si_step(mpegts_info *info, const mpegts_demux *d)
   if (!has(info, MPEGTS_BIT_PROGRAM_NUMBER)) return 1;
   if (info->program_number == d->sit->service_id &&
       (!walk(mpegts_sit_transmission_handlers, d->sit->transmission_info, info) ||
-       !walk(mpegts_sit_service_handlers, d->sit->service_descriptors, info)))
+       !walk(mpegts_sit_service_handlers, d->sit->service_descriptors, info) || info->out_of_memory))
     return 0;
   channel_number(info);
   return fallbacks(info);

@@ -142,6 +142,8 @@ int profile_step(mpegts_info *info, const mpegts_demux *d)
   static const char *const suffix[] = {nullptr, "", "_T", "_ISO"};
   if (info->timestamp_kind < 1 || info->timestamp_kind > 3) return 0;
   own::stralloc name;
+  // Room for every name and suffix first: the lookup's 0 then means no row.
+  if (!sys_stralloc_ready(&name.s, 64)) return 0;
   if (!dlna_ts_profile_find(d, info, &name.s)) return 1;
   if (!sys_stralloc_cats(&name.s, suffix[info->timestamp_kind]) || !sys_stralloc_copy(&info->profile, &name.s)) return 0;
   set(info, MPEGTS_BIT_PROFILE);

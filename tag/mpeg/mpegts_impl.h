@@ -82,6 +82,7 @@ typedef struct {
   uint32_t timestamp_kind;
   const char *mime;
   sys_stralloc_rec profile; /* not NUL-terminated */
+  uint32_t out_of_memory;   /* set by a descriptor handler whose allocation failed */
 } mpegts_info;
 
 /* A PID's section or PES bytes. */

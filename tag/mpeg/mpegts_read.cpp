@@ -112,16 +112,18 @@ int protocol_add(const mpegts_info *info, sys_ptralloc_rec *names, sys_ptralloc_
          tag_protocol_info_flags(info->mime, head.s.buf, names, values);
 }
 
+// The texts are UTF-8 already (ARIB text converted, genre names): added as
+// they are, so that a failed allocation is a failure and not a lost text.
 int arib_properties_add(const mpegts_info *info, sys_ptralloc_rec *names, sys_ptralloc_rec *values)
 {
   if (!has(info, MPEGTS_BIT_OBJECT_TYPE)) return 1;
   if (!tag_property_add(TAG_NAME(ARIB_OBJECT_TYPE), info->object_type, names, values)) return 0;
-  if (has(info, MPEGTS_BIT_TITLE) && !tag_text_property_add(TAG_NAME(DC_TITLE), info->title, names, values)) return 0;
+  if (has(info, MPEGTS_BIT_TITLE) && !tag_property_add(TAG_NAME(DC_TITLE), info->title, names, values)) return 0;
   for (uint32_t i = 0; has(info, MPEGTS_BIT_GENRES) && i < info->genres.len; i++)
-    if (!tag_text_property_add(TAG_NAME(UPNP_GENRE), static_cast<const char *>(info->genres.buf[i]), names, values))
+    if (!tag_property_add(TAG_NAME(UPNP_GENRE), static_cast<const char *>(info->genres.buf[i]), names, values))
       return 0;
   if (has(info, MPEGTS_BIT_CHANNEL_NAME) &&
-      !tag_text_property_add(TAG_NAME(UPNP_CHANNEL_NAME), info->channel_name, names, values))
+      !tag_property_add(TAG_NAME(UPNP_CHANNEL_NAME), info->channel_name, names, values))
     return 0;
   return !has(info, MPEGTS_BIT_CHANNEL_NUMBER) ||
          tag_uint_property_add(TAG_NAME(UPNP_CHANNEL_NR), info->channel_number, names, values);

@@ -88,21 +88,33 @@ struct pcr_span {
   bool ok = false;
 };
 
-// Probes between head and tail when the clock jumps: sums the steps that
-// fit the head's rate, and counts the others at that rate.
-int64_t probe_ticks(const mpegts_info *info, int file, uint32_t pid, const pcr_track &a, const pcr_track &b,
-                    double rate)
+// The most 27 MHz ticks one packet can stand for: a stream of at least
+// 32 kbit/s.  A step of the clock beyond it over its packets is a jump.
+constexpr double kTicksPerPacketMax = 188.0 * 8 * 27000000 / 32000;
+
+bool plausible(int64_t d, uint64_t packets) { return d <= kPcrJumpMax || double(d) <= kTicksPerPacketMax * double(packets); }
+
+// Probes between head and tail when the clock jumps: the steps between the
+// samples that are time are summed, the packets across the others are
+// counted at the pace of those.
+int64_t probe_ticks(const mpegts_info *info, int file, uint32_t pid, const pcr_track &a, const pcr_track &b)
 {
   uint64_t gap = b.first_index > a.last_index ? b.first_index - a.last_index : 0;
   uint64_t step = gap / (TAG_TS_PROBE_READS + 1);
   uint64_t read_packets = TAG_TS_PROBE_READ_SIZE / info->packet_size;
-  int64_t prev = a.last, total = 0;
-  uint64_t prev_index = a.last_index;
+  int64_t prev = a.last, ticks = 0;
+  uint64_t prev_index = a.last_index, steady = 0, jumped = 0;
   auto add = [&](int64_t pcr, uint64_t index) {
-    int64_t d = pcr - prev;
-    if (d < 0) d += kPcrWrap;
-    double expected = rate * double(index - prev_index);
-    total += (rate > 0 && (double(d) > 2 * expected || double(d) < expected / 2)) ? int64_t(expected) : d;
+    int64_t d = pcr_step(prev, pcr);
+    uint64_t n = index - prev_index;
+    // A sample only a little past the last one is time; far past it, time
+    // only at a pace a stream can have.
+    if (d <= kPcrJumpMax || (plausible(d, n) && d < kPcrWrap / 2)) {
+      ticks += d;
+      steady += n;
+    } else {
+      jumped += n;
+    }
     prev = pcr;
     prev_index = index;
   };
@@ -111,11 +123,12 @@ int64_t probe_ticks(const mpegts_info *info, int file, uint32_t pid, const pcr_t
     c.only_pid = pid;
     uint64_t from = a.last_index + k * step;
     if (!scan(&c, info, file, from, from + read_packets) || !c.tracks || !c.pcr[0].count) continue;
+    // A jump inside the sample: only its first PCR is taken.
     add(c.pcr[0].first, c.pcr[0].first_index);
-    if (c.pcr[0].count > 1) add(c.pcr[0].last, c.pcr[0].last_index);
+    if (c.pcr[0].count > 1 && !c.pcr[0].jumps) add(c.pcr[0].last, c.pcr[0].last_index);
   }
   add(b.first, b.first_index);
-  return total;
+  return ticks + (steady ? int64_t(double(ticks) / double(steady) * double(jumped)) : 0);
 }
 
 // The time from the first PCR of the PCR PID to its last over head and
@@ -130,28 +143,33 @@ pcr_span pcr_span_find(const mpegts_info *info, int file, uint32_t pid, const cl
   s.ok = true;
   s.first_index = h->first_index;
   s.last_index = h->last_index;
-  // The clock's pace: of the head, else of the tail when the loop ended
-  // after the first PCR.
-  s.rate = h->rate() > 0 ? h->rate() : t ? t->rate() : 0;
   s.ticks = h->span();
   if (!t || !t->count) return s;
+  // The clock's pace over both windows: the tail's many PCRs outweigh a
+  // head that ended after a few.
+  uint64_t steady = h->steady + t->steady;
+  double rate = steady ? double(h->ticks + t->ticks) / double(steady) : 0;
   int64_t between = pcr_step(h->last, t->first);
   uint64_t packets = t->first_index - h->last_index;
-  double expected = s.rate * double(packets);
+  double expected = rate * double(packets);
   if (contiguous) {
     if (between > kPcrJumpMax) between = int64_t(expected);
   } else {
-    between = t->first - h->last;
-    between += wraps_near(between, expected, kPcrWrap) * kPcrWrap;
-    // The bytes between the windows give the time at the head's pace; a
+    // More wraps than none only where the packets between can hold them.
+    if (kTicksPerPacketMax * double(packets) >= double(kPcrWrap)) {
+      between = t->first - h->last;
+      between += wraps_near(between, expected, kPcrWrap) * kPcrWrap;
+    }
+    // The bytes between the windows give the time at the windows' pace; a
     // clock that disagrees by more than an eighth jumped somewhere (even
     // variable-rate streams keep closer), and the probe finds where.
-    bool jumps = tail->dit || head->dit || h->jumps || t->jumps ||
-                 (s.rate > 0 && std::fabs(double(between) - expected) > expected / 8);
-    if (jumps) between = probe_ticks(info, file, pid, *h, *t, s.rate);
+    bool jumps = tail->dit || head->dit || h->jumps || t->jumps || !plausible(between, packets) ||
+                 (rate > 0 && std::fabs(double(between) - expected) > expected / 8);
+    if (jumps) between = probe_ticks(info, file, pid, *h, *t);
   }
   s.ticks += between + t->span();
   s.last_index = t->last_index;
+  s.rate = rate;
   return s;
 }
 

@@ -3,6 +3,7 @@
 // texts stay inside their fields and NUL-terminated, genres are strings,
 // and the search finds only descriptors inside the bytes.
 #include <cstdlib>
+#include <initializer_list>
 #include <cstring>
 
 #include "mpegts_impl.h"

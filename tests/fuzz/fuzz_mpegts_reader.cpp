@@ -6,6 +6,7 @@
 #include <tarvo_util/sys_file.h>
 
 #include <cstdlib>
+#include <initializer_list>
 
 #include "fuzz_file.h"
 #include "mpegts_impl.h"

@@ -81,6 +81,19 @@ TEST(MpegTs, AribPartialStreamsGiveChannelEventGenresAndTheJapaneseProfile)
   EXPECT_EQ(element(p.read(build(plain), false), "arib:objectType"), "");
 }
 
+TEST(MpegTs, SitSectionsOfUpTo4096Bytes)
+{
+  stream_spec s = jp_broadcast("CS", 3);
+  s.sit_size = 4096;
+  item_reading at;
+  EXPECT_EQ(element(at.read(build(s), true), "arib:objectType"), "ARIB_CS");
+  s.sit_size = 4097;
+  item_reading over;
+  std::string it = over.read(build(s), true);
+  EXPECT_EQ(element(it, "arib:objectType"), "");
+  EXPECT_EQ(mime_of(it), "application/octet-stream");
+}
+
 TEST(MpegTs, ADamagedRepeatedPmtLeavesTheItemAsItWas)
 {
   stream_spec s = jp_broadcast("BS", 3);

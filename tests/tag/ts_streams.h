@@ -28,6 +28,7 @@ struct stream_spec {
   uint32_t padding = 0;          // null packets after each unit
   uint64_t pcr_start = 27000000;
   bool damaged_pmt = false;      // a repeated PMT with a bad CRC
+  uint32_t sit_size = 0;        // ARIB: the SIT section padded to this size
   double second_segment = 0;     // seconds after a DIT, the clock restarting
 };
 
@@ -41,7 +42,16 @@ inline void psi(muxer &m, const stream_spec &s)
     if (s.service) service = service + service_descriptor(arib_text("ＢＳテスト"));
     if (s.event) service = service + short_event("jpn", arib_text("ニュース７"));
     if (!s.genres.empty()) service = service + content(s.genres);
-    m.section(0x001F, sit(network_identification(s.media) + ts_information(1), s.program, service));
+    bytes transmission = network_identification(s.media) + ts_information(1);
+    // Padding descriptors of a private tag up to the section size asked for.
+    uint32_t fixed = 12 + 2 + uint32_t(transmission.size()) + 4;
+    while (s.sit_size && fixed + service.size() < s.sit_size) {
+      size_t room = s.sit_size - fixed - service.size();
+      size_t body = room >= 257 ? 255 : room - 2;
+      if (room - (body + 2) == 1) body--;
+      service = service + descriptor(0x80, bytes(body, 0x20));
+    }
+    m.section(0x001F, sit(transmission, s.program, service));
   }
   std::vector<es_entry> es = {{s.video_type, kVideoPid, {}}, {s.audio_type, kAudioPid, {}}};
   m.section(kPmtPid, pmt(s.program, kVideoPid, es));

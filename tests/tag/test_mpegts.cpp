@@ -139,6 +139,11 @@ TEST(MpegTs, PacketFormsGiveMimeTypeAndProfileSuffix)
     EXPECT_NE(res_attribute(it, "bitrate"), "");
     if (c.size == 188 && !c.junk) std::printf("%s\n", it.c_str());
   }
+  // AAC in ADTS of either ID is the same AAC.
+  stream_spec mpeg2_aac = sd_avc_aac();
+  mpeg2_aac.audio = adts_frames({1, 3, 2, 1});
+  item_reading id1;
+  EXPECT_EQ(profile_of(id1.read(build(mpeg2_aac), false)), "AVC_TS_MP_SD_AAC_MULT5_ISO");
   // Read as the other packet size, the grid does not fit: no item of ours.
   item_reading r;
   EXPECT_EQ(profile_of(r.read(build(sd_avc_aac()), true)), "");

@@ -1,0 +1,91 @@
+/* The message-window core of the desktop programs, on the GLib main loop:
+ * windows with 64-bit handles (process id high, index low) and replaceable
+ * procedures, posted and sent messages, timers, registered message ids,
+ * lookup by class and title, modal loops.  No toolkit: filters and modules
+ * link it too. */
+#ifndef TARVO_UI_CORE_H
+#define TARVO_UI_CORE_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef void *HWND; /* the same spelling as the COM layer's */
+typedef uint32_t UINT;
+typedef uintptr_t WPARAM;
+typedef intptr_t LPARAM;
+typedef intptr_t LRESULT;
+typedef LRESULT (*WNDPROC)(HWND window, UINT msg, WPARAM wparam, LPARAM lparam);
+
+#define WM_NULL 0x0000u
+#define WM_DESTROY 0x0002u
+#define WM_CLOSE 0x0010u
+#define WM_QUIT 0x0012u
+#define WM_NCDESTROY 0x0082u
+#define WM_COMMAND 0x0111u
+#define WM_TIMER 0x0113u
+#define WM_USER 0x0400u
+#define WM_APP 0x8000u
+/* Ids handed out by RegisterWindowMessage. */
+#define UI_REGISTERED_MESSAGE_FIRST 0xC000u
+#define UI_REGISTERED_MESSAGE_LAST 0xFFFFu
+
+/* The message being handled on this thread. */
+typedef struct {
+  HWND hwnd;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+} UI_MSG;
+
+/* A window owned by the calling thread, whose GLib context (the thread's
+ * default one) delivers its messages.  NULL on failure. */
+HWND CreateMessageWindow(const char *class_name, const char *title, WNDPROC proc, void *user);
+int IsWindow(HWND window);
+/* The window's procedure, and its replacement (returning the old one, or
+ * NULL when the window does not exist), for subclass chains. */
+WNDPROC GetWindowProc(HWND window);
+WNDPROC SetWindowProc(HWND window, WNDPROC proc);
+LRESULT CallWindowProc(WNDPROC proc, HWND window, UINT msg, WPARAM wparam, LPARAM lparam);
+void *GetWindowUserData(HWND window);
+void SetWindowUserData(HWND window, void *user);
+const char *GetWindowTitle(HWND window); /* valid until the title changes */
+int SetWindowTitle(HWND window, const char *title);
+
+/* Queues a message for the window's thread from any thread: 1 when queued. */
+int PostMessage(HWND window, UINT msg, WPARAM wparam, LPARAM lparam);
+/* Calls the procedure at once; only on the window's own thread (0 elsewhere). */
+LRESULT SendMessage(HWND window, UINT msg, WPARAM wparam, LPARAM lparam);
+/* Ends the innermost running MessageLoop of this thread with code. */
+void PostQuitMessage(int code);
+/* Runs this thread's GLib context until PostQuitMessage; returns its code. */
+int MessageLoop(void);
+
+/* WM_TIMER (wparam = id) every ms of program time (tarvo_platform's clock),
+ * also while a modal loop runs.  Setting an existing (window, id) restarts
+ * it.  Returns id (1 when id is 0), 0 on failure. */
+uintptr_t SetTimer(HWND window, uintptr_t id, UINT ms);
+int KillTimer(HWND window, uintptr_t id);
+
+/* The same id for the same name (case-insensitive) within the process. */
+UINT RegisterWindowMessage(const char *name);
+/* The first live window whose class and title match (NULL: any). */
+HWND FindWindow(const char *class_name, const char *title);
+/* WM_DESTROY, then the timers stop, then WM_NCDESTROY last; on the
+ * window's own thread only. */
+int DestroyWindow(HWND window);
+
+/* Runs this thread's context until EndDialog(window) and returns its
+ * result; ends early (-1) when the window is destroyed. */
+intptr_t ModalLoop(HWND window);
+int EndDialog(HWND window, intptr_t result);
+
+/* The message being dispatched on this thread, or NULL outside a handler. */
+const UI_MSG *GetCurrentMessage(void);
+
+#ifdef __cplusplus
+}
+#endif
+#endif

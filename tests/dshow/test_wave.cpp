@@ -9,6 +9,7 @@
 #include <tarvo_dshow/dshow_sys.h>
 
 #include "../common/dshow_chain.h"
+#include "../common/media_fixtures.h"
 #include "test_filters.h"
 
 #include <cmath>
@@ -302,16 +303,13 @@ TEST_F(WaveGraph, AcmWrapperDecodesAdpcmAndMpegAudioInWav)
     size_t slack;  // frames: one codec frame and the encoder's delay
   };
   const Case cases[] = {
-    {"adpcm_ms", "ms_adpcm.wav", 2048},
-    {"adpcm_ima_wav", "ima_adpcm.wav", 2048},
-    {"mp2", "mp2.wav", 1152 * 2},
-    {"libmp3lame", "mp3.wav", 1152 * 3},
+    {"adpcm_ms", MEDIA_WAV_MS_ADPCM, 2048},
+    {"adpcm_ima_wav", MEDIA_WAV_IMA_ADPCM, 2048},
+    {"mp2", MEDIA_WAV_MP2, 1152 * 2},
+    {"mp3", MEDIA_WAV_MP3, 1152 * 3},
   };
   for (const Case &c : cases) {
-    std::string cmd = std::string("ffmpeg -v error -y -f lavfi -i sine=frequency=1000:sample_rate=44100:duration=2 -ac 2 -c:a ") +
-                      c.codec + " -f wav " + c.file;
-    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
-    std::string name = c.file;
+    std::string name = media_fixture(c.file);
     Outcome o = play(std::u16string(name.begin(), name.end()), -1, true);
     ASSERT_EQ(o.connect, S_OK) << c.codec;
     EXPECT_EQ(o.code, EC_COMPLETE) << c.codec;

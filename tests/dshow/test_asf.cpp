@@ -151,6 +151,18 @@ TEST_F(AsfGraph, DamagedFilesEndWithoutAHangAndLeaveNoThread)
   std::vector<BYTE> junk = noise(6000);
   std::copy(junk.begin(), junk.end(), smashed.begin() + long(smashed.size() / 2));
   files.push_back(smashed);  // random bytes over packets
+  // A content-encryption object in the header: protected, so refused.
+  std::vector<BYTE> locked(good.begin(), good.begin() + 30);
+  const BYTE encryption[24] = {0xFB, 0xB3, 0x11, 0x22, 0x23, 0xBD, 0xD2, 0x11, 0xB4, 0xB7, 0x00, 0xC0,
+                               0x4F, 0xB8, 0xB0, 0xC8, 24, 0, 0, 0, 0, 0, 0, 0};
+  locked.insert(locked.end(), encryption, encryption + 24);
+  locked.insert(locked.end(), good.begin() + 30, good.end());
+  uint64_t header = 0;  // the header's size and object count grow by it
+  for (int i = 7; i >= 0; i--) header = header << 8 | locked[size_t(16 + i)];
+  header += 24;
+  for (int i = 0; i < 8; i++) locked[size_t(16 + i)] = BYTE(header >> (8 * i));
+  locked[24]++;
+  files.push_back(locked);
   for (size_t i = 0; i < files.size(); i++) {
     Outcome o = play_wma(write_all("damaged.wma", files[i]));
     if (SUCCEEDED(o.load) && SUCCEEDED(o.connect)) {
@@ -161,6 +173,9 @@ TEST_F(AsfGraph, DamagedFilesEndWithoutAHangAndLeaveNoThread)
     }
     if (i == 2) {
       EXPECT_FALSE(o.bytes.empty());
+    }
+    if (i == 4) {
+      EXPECT_EQ(o.load, E_ACCESSDENIED);
     }
   }
   EXPECT_EQ(thread_count(), threads);

@@ -4,12 +4,12 @@
 // the segment.  One streaming thread reads the file for all pins; a seek on
 // any pin moves the whole file, starting a little before the new position
 // so that a decoder has warmed up by then (it drops what comes before).
+#include "asf_demux.h"
 #include "ffmpeg_glue.h"
 #include "sys_filters.h"
 #include "sys_limits.h"
 #include "sys_seeking.h"
 #include "sys_source_file.h"
-#include "wave_format.h"
 
 #include <tarvo_dshow/base_filter.h>
 #include <tarvo_dshow/dshow_sys.h>
@@ -75,11 +75,7 @@ class AsfReader final : public CBaseFilter, public IFileSourceFilter {
   ~AsfReader() override
   {
     Stop();
-    if (m_fmt) avformat_close_input(&m_fmt);
-    if (m_io) {
-      av_freep(&m_io->buffer);
-      avio_context_free(&m_io);
-    }
+    asf_demux_close(&m_demux);
     sys_source_close(&m_src);
   }
   DECLARE_IUNKNOWN
@@ -141,8 +137,8 @@ class AsfReader final : public CBaseFilter, public IFileSourceFilter {
   CCritSec m_lock;
   SysSourceFile m_src;
   int64_t m_pos = 0;
-  AVIOContext *m_io = nullptr;
-  AVFormatContext *m_fmt = nullptr;
+  AsfDemux m_demux;
+  AVFormatContext *m_fmt = nullptr;  // the demuxer's, once open
   std::vector<std::unique_ptr<AsfPin>> m_pins;
   REFERENCE_TIME m_duration = 0;
   REFERENCE_TIME m_segStart = 0, m_segStop = 0;
@@ -274,70 +270,26 @@ int64_t AsfReader::IoSeek(void *opaque, int64_t offset, int whence)
   return to;
 }
 
-// The stream's format as a checked WAVEFORMATEX, or an empty block.
-std::vector<BYTE> stream_format(const AVCodecParameters *par)
-{
-  std::vector<BYTE> f;
-  unsigned tag = par->codec_tag;
-  if (!tag) {
-    const AVCodecTag *const tables[] = {avformat_get_riff_audio_tags(), nullptr};
-    tag = av_codec_get_tag(tables, par->codec_id);
-  }
-  if (!tag || tag > 0xFFFF || par->extradata_size < 0 ||
-      size_t(par->extradata_size) > SYS_WAVE_MAX_FORMAT_BYTES - sizeof(WAVEFORMATEX))
-    return f;
-  WAVEFORMATEX w{};
-  w.wFormatTag = WORD(tag);
-  w.nChannels = WORD(std::clamp(par->ch_layout.nb_channels, 0, 0xFFFF));
-  w.nSamplesPerSec = DWORD(std::max(par->sample_rate, 0));
-  w.nAvgBytesPerSec = DWORD(std::clamp<int64_t>(par->bit_rate / 8, 0, 0x7FFFFFFF));
-  w.nBlockAlign = WORD(std::clamp(par->block_align, 0, 0xFFFF));
-  w.wBitsPerSample = WORD(std::clamp(par->bits_per_coded_sample, 0, 0xFFFF));
-  w.cbSize = WORD(par->extradata_size);
-  f.resize(sizeof w + w.cbSize);
-  std::memcpy(f.data(), &w, sizeof w);
-  if (w.cbSize) std::memcpy(f.data() + sizeof w, par->extradata, w.cbSize);
-  if (!wave_format_valid(f.data(), f.size())) f.clear();
-  return f;
-}
-
 HRESULT AsfReader::Load(LPCOLESTR fileName, const AM_MEDIA_TYPE *)
 {
   CAutoLock l(m_lock);
   HRESULT hr = sys_source_open(&m_src, fileName);
   if (FAILED(hr)) return hr;
   m_pos = 0;
-  auto fail = [&](HRESULT hr) {
-    if (m_fmt) avformat_close_input(&m_fmt);
-    if (m_io) {
-      av_freep(&m_io->buffer);
-      avio_context_free(&m_io);
-    }
+  auto fail = [&](HRESULT why) {
+    asf_demux_close(&m_demux);
+    m_fmt = nullptr;
     m_pins.clear();
     sys_source_close(&m_src);
-    return hr;
+    return why;
   };
-  auto *buffer = static_cast<unsigned char *>(av_malloc(SYS_ASF_IO_BYTES));
-  if (!buffer) return fail(E_OUTOFMEMORY);
-  m_io = avio_alloc_context(buffer, SYS_ASF_IO_BYTES, 0, this, IoRead, nullptr, IoSeek);
-  if (!m_io) {
-    av_free(buffer);
-    return fail(E_OUTOFMEMORY);
-  }
-  m_fmt = avformat_alloc_context();
-  if (!m_fmt) return fail(E_OUTOFMEMORY);
-  m_fmt->pb = m_io;
-  m_fmt->flags |= AVFMT_FLAG_CUSTOM_IO;
-  const AVInputFormat *asf = av_find_input_format("asf");
-  if (!asf) return fail(E_FAIL);
-  if (avformat_open_input(&m_fmt, nullptr, asf, nullptr) < 0) {
-    m_fmt = nullptr;  // freed on failure
-    return fail(VFW_E_INVALID_FILE_FORMAT);
-  }
+  hr = asf_demux_open(&m_demux, this, IoRead, IoSeek);
+  if (FAILED(hr)) return fail(hr);
+  m_fmt = m_demux.fmt;
   for (unsigned i = 0; i < m_fmt->nb_streams && m_pins.size() < SYS_ASF_MAX_PINS; i++) {
     const AVCodecParameters *par = m_fmt->streams[i]->codecpar;
     if (par->codec_type != AVMEDIA_TYPE_AUDIO) continue;
-    std::vector<BYTE> format = stream_format(par);
+    std::vector<BYTE> format = asf_stream_format(par);
     if (format.empty()) continue;
     auto *pin = new (std::nothrow) AsfPin(this, &m_lock, &hr, int(m_pins.size()), int(i), std::move(format));
     if (!pin) return fail(E_OUTOFMEMORY);
@@ -389,10 +341,8 @@ void AsfReader::Stream()
     int r = av_read_frame(m_fmt, pkt);
     if (r == AVERROR_EOF) break;
     if (r < 0) {
-      // A damaged stretch that the demuxer gives up on ends the stream;
-      // an unreadable file is an error.
-      if (r == AVERROR(EIO) || r == AVERROR(ENOMEM)) err = ff_hresult(r) == S_OK ? E_FAIL : ff_hresult(r);
-      if (r == AVERROR(EIO)) err = STG_E_READFAULT;
+      // Whatever stops the demuxer short of the end is an error.
+      err = r == AVERROR(EIO) ? STG_E_READFAULT : FAILED(ff_hresult(r)) ? ff_hresult(r) : E_FAIL;
       break;
     }
     AsfPin *pin = nullptr;

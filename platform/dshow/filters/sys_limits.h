@@ -19,5 +19,7 @@
 #define SYS_ASF_SAMPLE_BYTES 65536
 #define SYS_ASF_IO_BYTES 32768
 #define SYS_ASF_SEEK_LEAD 2000000
+/* Objects of an ASF header looked at for content protection. */
+#define SYS_ASF_MAX_HEADER_OBJECTS 1024
 
 #endif

@@ -11,7 +11,8 @@ target_compile_definitions(tarvo_media_gen PRIVATE TARVO_MEDIA_DIR="${TARVO_MEDI
 set_target_properties(tarvo_media_gen PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
 file(MAKE_DIRECTORY ${TARVO_MEDIA_DIR})
 add_test(NAME tarvo_media_generate COMMAND tarvo_media_gen ${TARVO_MEDIA_DIR})
-set_tests_properties(tarvo_media_generate PROPERTIES FIXTURES_SETUP tarvo_media TIMEOUT 120 LABELS media)
+set_tests_properties(tarvo_media_generate PROPERTIES FIXTURES_SETUP tarvo_media TIMEOUT 120 LABELS media
+  ENVIRONMENT "LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_LIST_DIR}/media_gen.supp")
 
 function(tarvo_media_fixtures target)
   target_compile_definitions(${target} PRIVATE TARVO_MEDIA_DIR="${TARVO_MEDIA_DIR}")

@@ -17,6 +17,7 @@
 #include <cmath>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 class Collect final : public TestSinkCallback {
@@ -148,6 +149,14 @@ inline int thread_count()
   while (dirent *e = readdir(d)) n += e->d_name[0] != '.';
   closedir(d);
   return n;
+}
+
+// The threads before a test starts its own: a sanitizer's own thread
+// starts with the first one, so one is made and joined first.
+inline int thread_baseline()
+{
+  std::thread([] {}).join();
+  return thread_count();
 }
 
 inline std::u16string wide(const std::string &s)

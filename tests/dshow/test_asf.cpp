@@ -62,7 +62,7 @@ constexpr size_t WMA_FRAME = 2048;  // samples of one WMA frame at 44100 Hz
 
 TEST_F(AsfGraph, DecodesTheWmaToneToItsLengthAndSeeksToTheSample)
 {
-  const int threads = thread_count();
+  const int threads = thread_baseline();
   Outcome all = play_wma(media_fixture(MEDIA_WMA));
   ASSERT_EQ(all.load, S_OK);
   ASSERT_EQ(all.connect, S_OK);
@@ -134,7 +134,7 @@ std::string write_all(const std::string &name, const std::vector<BYTE> &bytes)
 
 TEST_F(AsfGraph, DamagedFilesEndWithoutAHangAndLeaveNoThread)
 {
-  const int threads = thread_count();
+  const int threads = thread_baseline();
   const std::vector<BYTE> good = read_all(media_fixture(MEDIA_WMA));
   ASSERT_GT(good.size(), 20000u);
   uint32_t x = 777;

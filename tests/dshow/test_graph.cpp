@@ -72,8 +72,7 @@ class Graph : public ::testing::Test {
  protected:
   void SetUp() override
   {
-    std::thread([] {}).join();  // a sanitizer's own thread starts with the first one
-    threads_before = thread_count();
+    threads_before = thread_baseline();
     ASSERT_EQ(CoInitialize(nullptr), S_OK);
     ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph,
                                reinterpret_cast<void **>(&fg)),

@@ -14,7 +14,10 @@
 
 #include <dirent.h>
 
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -24,7 +27,14 @@ class Collect final : public TestSinkCallback {
  public:
   HRESULT Receive(IMediaSample *s) override
   {
-    std::lock_guard<std::mutex> l(m);
+    std::unique_lock<std::mutex> l(m);
+    if (hold && !flushed) {
+      // The first sample waits for the flush of a seek.
+      held = true;
+      cond.notify_all();
+      cond.wait(l, [&] { return flushed; });
+      return S_OK;
+    }
     BYTE *p = nullptr;
     s->GetPointer(&p);
     REFERENCE_TIME t0 = 0, t1 = 0;
@@ -33,11 +43,25 @@ class Collect final : public TestSinkCallback {
     bytes.insert(bytes.end(), p, p + s->GetActualDataLength());
     return S_OK;
   }
-  void BeginFlush() override {}
+  void BeginFlush() override
+  {
+    std::lock_guard<std::mutex> l(m);
+    flushed = true;
+    bytes.clear();
+    first_time = -1;
+    cond.notify_all();
+  }
   void EndFlush() override {}
+  bool WaitHeld()
+  {
+    std::unique_lock<std::mutex> l(m);
+    return cond.wait_for(l, std::chrono::seconds(20), [&] { return held; });
+  }
   std::mutex m;
+  std::condition_variable cond;
   std::vector<BYTE> bytes;
   REFERENCE_TIME first_time = -1;
+  bool hold = false, held = false, flushed = false;
 };
 
 template <class T>
@@ -60,11 +84,15 @@ struct Outcome {
 // middle (referenced; released here), then the test renderer, each linked
 // from its first output pin to the next one's first input pin.  When all
 // are linked, the graph runs to its end; seek < 0: from the start.
+// While running, `running` (when given) is called with the graph's seeking;
+// `hold` makes the renderer's first sample wait for a flush.
 inline Outcome sys_play(REFCLSID source_clsid, const std::u16string &file, std::vector<IBaseFilter *> middle,
-                        REFERENCE_TIME seek = -1)
+                        REFERENCE_TIME seek = -1, const std::function<void(IMediaSeeking *)> &running = nullptr,
+                        bool hold = false)
 {
   Outcome o;
   Collect rec;
+  rec.hold = hold;
   IGraphBuilder *graph = make<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
   IBaseFilter *source = make<IBaseFilter>(source_clsid, IID_IBaseFilter);
   if (graph && source) {
@@ -99,12 +127,18 @@ inline Outcome sys_play(REFCLSID source_clsid, const std::u16string &file, std::
       EXPECT_EQ(seeking->SetTimeFormat(&TIME_FORMAT_MEDIA_TIME), S_OK);
       EXPECT_EQ(seeking->SetPositions(&seek, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning), S_OK);
     }
-    seeking->Release();
     IMediaControl *mc = nullptr;
     IMediaEvent *me = nullptr;
     graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void **>(&mc));
     graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void **>(&me));
     EXPECT_EQ(mc->Run(), S_OK);
+    if (running) {
+      if (hold) {
+        EXPECT_TRUE(rec.WaitHeld());
+      }
+      running(seeking);
+    }
+    seeking->Release();
     EXPECT_EQ(me->WaitForCompletion(LONG(INFINITE), &o.code), S_OK);
     mc->Release();
     me->Release();

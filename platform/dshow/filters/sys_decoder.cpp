@@ -95,8 +95,13 @@ HRESULT SysDecoderFilter::EndOfStream()
 
 HRESULT SysDecoderFilter::EndFlush()
 {
-  ff_decoder_reset(&m_dec);
-  m_resync = true;
+  {
+    // Upstream has stopped delivering by now; the lock only orders this
+    // with the last Receive.
+    CAutoLock l(m_csReceive);
+    ff_decoder_reset(&m_dec);
+    m_resync = true;
+  }
   return CTransformFilter::EndFlush();
 }
 

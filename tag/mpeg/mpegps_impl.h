@@ -112,10 +112,11 @@ struct stream {
   // n bytes into dst; false at the end of the data or on an error.
   bool fill(void *dst, uint32_t n);
   bool skip(uint64_t n);
-  // The next start code 00 00 01 xx with at most limit bytes slid over
-  // before it (0: no limit); *code is xx and the position is after it.
-  bool start_code(uint64_t limit, uint8_t *code);
 };
+
+// The next start code 00 00 01 xx with at most limit bytes slid over before
+// it (0: no limit); *code is xx and the position is after it.
+bool mpeg_start_code_find(stream &s, uint64_t limit, uint8_t *code);
 
 // Stream-id classes.
 inline bool is_video_id(uint32_t id) { return id >= 0xE0 && id <= 0xEF; }

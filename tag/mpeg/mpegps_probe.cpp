@@ -13,7 +13,7 @@ constexpr uint8_t FILL = 0xFF;
 // Whether packets of len bytes stand on a grid of sync bytes in w[0, n):
 // up to tries misplaced bytes are forgiven, a 0xFF where a sync byte
 // should be (stuffing before the grid starts) costs nothing.
-bool grid_test(const unsigned char *w, uint32_t n, uint32_t len, uint32_t tries)
+bool mpegts_grid_test(const unsigned char *w, uint32_t n, uint32_t len, uint32_t tries)
 {
   uint32_t pos = 0, failures = 0;
   bool seen = false;
@@ -91,9 +91,9 @@ extern "C" int mpeg_container_probe(int file, const sys_file_stat_rec *st, uint3
   if (!sys_memalloc_ready(&head, n ? n : 1) || !s.seek(0)) return 0;
   if (!s.fill(head.buf, n)) return 0;
   uint32_t tries = n / TAG_MPEG_BUFFER_SIZE;
-  if (grid_test(head.buf, n, 188, tries)) {
+  if (mpegts_grid_test(head.buf, n, 188, tries)) {
     *kind = MPEGTS_KIND_188;
-  } else if (grid_test(head.buf, n, 192, tries)) {
+  } else if (mpegts_grid_test(head.buf, n, 192, tries)) {
     *kind = MPEGTS_KIND_192;
   } else {
     *kind = program_stream_kind(head.buf, n);

@@ -60,6 +60,15 @@ uint32_t total_bit_rate(const mpegps_info *info, uint64_t size)
   return total > UINT32_MAX ? UINT32_MAX : uint32_t(total);
 }
 
+// "res@protocolInfo": the profile, time seek and the flags.
+int mpegps_protocol_params(const mpegps_info *info, const char *mime, sys_ptralloc_rec *names,
+                           sys_ptralloc_rec *values)
+{
+  char head[96];
+  std::snprintf(head, sizeof head, "%sDLNA.ORG_OP=11;DLNA.ORG_CI=0;DLNA.ORG_FLAGS=", mpegps_profile(info));
+  return tag_protocol_info_flags(mime, head, names, values);
+}
+
 int program_stream_read(int file, const sys_file_stat_rec *st, int quick, const char *mime, sys_ptralloc_rec *names,
                         sys_ptralloc_rec *values)
 {
@@ -71,9 +80,7 @@ int program_stream_read(int file, const sys_file_stat_rec *st, int quick, const 
         !tag_duration_format(info.duration, names, values))
       return 0;
   }
-  char head[96];
-  std::snprintf(head, sizeof head, "%sDLNA.ORG_OP=11;DLNA.ORG_CI=0;DLNA.ORG_FLAGS=", mpegps_profile(&info));
-  if (!tag_protocol_info_flags(mime, head, names, values) ||
+  if (!mpegps_protocol_params(&info, mime, names, values) ||
       !tag_resolution_format(info.video[0].width, info.video[0].height, names, values))
     return 0;
   if (info.audio_count && info.audio[0].channels)

@@ -189,7 +189,7 @@ bool first_pack(scan &k, uint64_t *noted)
 {
   uint8_t code = 0;
   do
-    if (!k.s.start_code(TAG_MPEGPS_PACK_SEARCH_MAX, &code)) return false;
+    if (!mpeg_start_code_find(k.s, TAG_MPEGPS_PACK_SEARCH_MAX, &code)) return false;
   while (code != PACK_START);
   *noted = k.s.pos;
   unsigned char h[8];
@@ -210,7 +210,7 @@ bool head(scan &k)
   if (!k.s.seek(0) || !first_pack(k, &noted)) return false;
   bool sized = false;
   uint8_t code;
-  while (k.s.pos <= TAG_MPEGPS_HEAD_MAX && k.s.start_code(TAG_MPEGPS_HEAD_MAX, &code)) {
+  while (k.s.pos <= TAG_MPEGPS_HEAD_MAX && mpeg_start_code_find(k.s, TAG_MPEGPS_HEAD_MAX, &code)) {
     if (code == PACK_START) {
       if (!sized) k.info->pack_size = uint32_t(std::min<uint64_t>(k.s.pos - noted, UINT32_MAX));
       sized = true;
@@ -259,7 +259,7 @@ bool tail(scan &k, uint64_t from, int64_t *best, bool *found)
   for (;;) {
     if (!in_step) {
       do
-        if (!s.start_code(0, &code)) return !s.failed;
+        if (!mpeg_start_code_find(s, 0, &code)) return !s.failed;
       while (code != PACK_START);
     }
     bool ok = true;

@@ -51,14 +51,15 @@ bool stream::skip(uint64_t n)
 
 // A window of the last four bytes read: a start code once its first three
 // are 00 00 01.  The bytes slid over are those read beyond the first four.
-bool stream::start_code(uint64_t limit, uint8_t *code)
+bool mpeg_start_code_find(stream &s, uint64_t limit, uint8_t *code)
 {
+  sys_filebuffer_rec &fb = s.fb;
   uint32_t window = 0xFFFFFFFFu;
   uint64_t taken = 0;
   for (;;) {
     uint32_t avail = 0;
-    if (!sys_filebuffer_feed(&fb, &avail)) failed = true;
-    if (failed || !avail) return false;
+    if (!sys_filebuffer_feed(&fb, &avail)) s.failed = true;
+    if (s.failed || !avail) return false;
     const auto *p = reinterpret_cast<const unsigned char *>(sys_filebuffer_peek(&fb));
     for (uint32_t i = 0; i < avail; i++) {
       window = (window << 8) | p[i];
@@ -66,13 +67,13 @@ bool stream::start_code(uint64_t limit, uint8_t *code)
       bool found = (window >> 8) == 0x000001u;
       if (found || (limit && taken - 4 >= limit)) {
         sys_filebuffer_seek(&fb, i + 1);
-        pos += i + 1;
+        s.pos += i + 1;
         *code = uint8_t(window);
         return found;
       }
     }
     sys_filebuffer_seek(&fb, avail);
-    pos += avail;
+    s.pos += avail;
   }
 }
 

@@ -2,9 +2,9 @@
 // position from the rate, read the video PTS found there, correct the
 // estimate and repeat; then align the start on a pack header.
 #include <vennard/mpeg_ps.h>
-#include <tarvo_tag/mpeg_pes.h>
 #include <vennard/vennard_limits.h>
 
+#include <tarvo_tag/mpeg_pes.h>
 #include <tarvo_util/sys_alloc.h>
 
 #include <algorithm>

@@ -248,9 +248,10 @@ bool pass_pack(stream &s)
 // Walks the tail from its first pack header packet by packet, so that
 // bytes that look like a start code inside a payload are never taken for
 // one; where the next unit is not where a length said, the walk picks up at
-// the next pack header.  The longest span from the first PTS found in the
-// first video stream's packets goes to *best.
-bool tail(scan &k, uint64_t from, int64_t *best, bool *found)
+// the next pack header.  Units that begin at or after until were walked
+// by the shorter tail before.  The longest span from the first PTS found
+// in the first video stream's packets goes to *best.
+bool tail(scan &k, uint64_t from, uint64_t until, int64_t *best, bool *found)
 {
   stream &s = k.s;
   uint8_t id = k.info->video[0].stream_id, code = 0;
@@ -262,6 +263,7 @@ bool tail(scan &k, uint64_t from, int64_t *best, bool *found)
         if (!mpeg_start_code_find(s, 0, &code)) return !s.failed;
       while (code != PACK_START);
     }
+    if (s.pos - 4 >= until) return true;
     bool ok = true;
     uint64_t pts;
     if (code == PACK_START) {
@@ -286,18 +288,19 @@ bool tail(scan &k, uint64_t from, int64_t *best, bool *found)
 
 bool last_pts(scan &k, const sys_file_stat_rec *st)
 {
-  uint64_t size = st->size;
+  uint64_t size = st->size, until = UINT64_MAX;
   for (uint32_t t = 1; t <= TAG_MPEGPS_TAIL_TRIES; t++) {
     uint64_t span = uint64_t(t) * TAG_MPEGPS_TAIL_STEP, from = size > span ? size - span : 0;
     int64_t best = 0;
     bool found = false;
-    if (!tail(k, from, &best, &found)) return false;
+    if (!tail(k, from, until, &best, &found)) return false;
     if (found) {
       int64_t ms = best / TICKS_PER_MS;
       k.info->duration = ms <= 0 ? 1 : uint32_t(std::min<int64_t>(ms, UINT32_MAX));
       return true;
     }
     if (!from) return false;  // the whole file was searched
+    until = from;
   }
   return false;
 }

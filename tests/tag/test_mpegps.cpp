@@ -160,6 +160,29 @@ TEST(Mpegps, VideoStartCodeInsideAudioPayloadGivesNoBogusLastPts)
   EXPECT_EQ(r.p.get("res@duration"), "0:00:03.960");
 }
 
+TEST(Mpegps, LastVideoPtsIsSoughtInLongerTailsUpToSixMegabytes)
+{
+  ps_writer w;
+  w.stream(TICKS, 1300, 0x3FFFF);  // 52 s, about 2.5 MB
+  auto audio_only = [&](size_t bytes) {
+    for (size_t end = w.d.size() + bytes; w.d.size() < end;) {
+      w.pack();
+      w.pes(0xC0, TICKS, kMp2Frame + std::string(6000, '\x33'));
+    }
+  };
+  audio_only(3000000);  // the 2 MB tail holds no video, the 4 MB one does
+  file found(w.d);
+  read_result r;
+  read(found, r);
+  ASSERT_EQ(r.ok, 1);
+  EXPECT_EQ(r.p.get("res@duration"), "0:00:51.960");
+  audio_only(3500000);  // now not even the 6 MB one
+  file lost(w.d);
+  read_result none;
+  read(lost, none);
+  EXPECT_EQ(none.ok, 0);
+}
+
 TEST(Mpegps, ProbeTellsTransportFromProgramStreams)
 {
   std::string packet(188, '\x10');

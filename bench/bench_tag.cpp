@@ -3,6 +3,11 @@
 // per kind of file and from 1 and 8 threads: files per second, bytes read
 // per file (the process's rchar in /proc/self/io; the largest single file
 // in a separate one-thread pass) and the peak resident memory of the run.
+// The MPEG program and transport streams (DVD, VCD; MPEG-2 and H.264 in
+// 188- and 192-byte packets) are written by the bench itself with ffmpeg
+// when LIBRARY/mpeg lacks them: three sources of 8, 16 and 32 s per kind
+// in LIBRARY/mpeg/.sources, linked out to 30 files each, so that the bytes
+// read per file show whether a reader's reads are bounded by the length.
 // Usage: bench_tag LIBRARY [threads...] (default 1 8).
 #include <tarvo_tag/tarvo_tag.h>
 #include <tarvo_util/sys_alloc.h>
@@ -12,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -36,7 +42,58 @@ const kind kKinds[] = {
     {"avi", ".avi", "video/avi", nullptr},
     {"wma", ".wma", "audio/x-ms-wma", nullptr},
     {"m4a", ".m4a", "audio/mp4", nullptr},        {"mp4", ".mp4", "video/mp4", nullptr},
+    {"ps dvd", ".mpg", "video/mpeg", "mpeg/dvd"},   {"ps vcd", ".mpg", "video/mpeg", "mpeg/vcd"},
+    {"ts mpeg2", ".ts", "video/mpeg", "mpeg/ts_mpeg2"}, {"m2ts mpeg2", ".m2ts", "video/mpeg", "mpeg/m2ts_mpeg2"},
+    {"ts h264", ".ts", "video/mpeg", "mpeg/ts_h264"}, {"m2ts h264", ".m2ts", "video/mpeg", "mpeg/m2ts_h264"},
 };
+
+// How the bench writes the files of an MPEG kind: the folder of kKinds,
+// the picture and the ffmpeg output options.
+struct generated {
+  const char *folder;
+  const char *extension;
+  const char *size;
+  const char *options;
+};
+
+const generated kGenerated[] = {
+    {"mpeg/dvd", ".mpg", "720x576", "-target pal-dvd -b:v 6M -minrate 6M -maxrate 6M -bufsize 1835k"},
+    {"mpeg/vcd", ".mpg", "352x288", "-target pal-vcd"},
+    {"mpeg/ts_mpeg2", ".ts", "720x576", "-c:v mpeg2video -b:v 6M -c:a mp2 -f mpegts"},
+    {"mpeg/m2ts_mpeg2", ".m2ts", "720x576", "-c:v mpeg2video -b:v 6M -c:a ac3 -f mpegts -mpegts_m2ts_mode 1"},
+    {"mpeg/ts_h264", ".ts", "720x576", "-c:v libx264 -preset ultrafast -b:v 4M -c:a aac -f mpegts"},
+    {"mpeg/m2ts_h264", ".m2ts", "720x576",
+     "-c:v libx264 -preset ultrafast -b:v 4M -c:a ac3 -f mpegts -mpegts_m2ts_mode 1"},
+};
+
+constexpr int kSourceSeconds[] = {8, 16, 32};
+constexpr int kLinksPerSource = 30;
+
+// The sources of one MPEG kind made with ffmpeg and linked out, unless its
+// folder already holds files; false when ffmpeg failed.
+bool generate(const fs::path &library, const generated &g)
+{
+  fs::path out = library / g.folder, sources = library / "mpeg" / ".sources";
+  std::error_code ec;
+  if (fs::exists(out, ec) && !fs::is_empty(out, ec)) return true;
+  fs::create_directories(out, ec);
+  fs::create_directories(sources, ec);
+  std::string base = fs::path(g.folder).filename().string();
+  for (int i = 0; i < int(std::size(kSourceSeconds)); i++) {
+    fs::path src = sources / (base + "_" + std::to_string(i) + g.extension);
+    std::string cmd = "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i testsrc=size=" + std::string(g.size) +
+                      ":rate=25 -f lavfi -i sine=frequency=" + std::to_string(300 + 100 * i) +
+                      ":sample_rate=48000 -t " + std::to_string(kSourceSeconds[i]) + " -ac 2 " + g.options + " '" +
+                      src.string() + "'";
+    if (!fs::exists(src, ec) && std::system(cmd.c_str()) != 0) return false;
+    for (int n = 0; n < kLinksPerSource; n++) {
+      fs::path link = out / (base + "_" + std::to_string(i) + "_" + std::to_string(n) + g.extension);
+      fs::create_hard_link(src, link, ec);
+      if (ec) fs::copy_file(src, link, fs::copy_options::overwrite_existing, ec);
+    }
+  }
+  return true;
+}
 
 uint64_t proc_field(const char *file, const std::string &key)
 {
@@ -120,6 +177,8 @@ int main(int argc, char **argv)
   std::vector<unsigned> thread_counts;
   for (int i = 2; i < argc; i++) thread_counts.push_back(unsigned(std::max(1, std::atoi(argv[i]))));
   if (thread_counts.empty()) thread_counts = {1, 8};
+  for (const generated &g : kGenerated)
+    if (!generate(argv[1], g)) std::fprintf(stderr, "bench_tag: ffmpeg could not write %s\n", g.folder);
   std::printf("%-8s %-11s %7s %10s %14s %13s %14s %7s\n", "threads", "kind", "files", "files/s", "KiB read/file",
               "max KiB/file", "peak RSS MiB", "failed");
   for (const kind &k : kKinds) {

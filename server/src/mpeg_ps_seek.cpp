@@ -4,6 +4,7 @@
 #include <vennard/mpeg_ps.h>
 #include <vennard/vennard_limits.h>
 
+#include <tarvo_tag/mpeg_pes.h>
 #include <tarvo_util/sys_alloc.h>
 
 #include <algorithm>

@@ -40,11 +40,17 @@ int mp3_read(int file, const sys_file_stat_rec *st, const char *mime, sys_ptrall
   return tag_mp3_read(file, st, 0, mime, names, values);
 }
 
+int mpeg_read(int file, const sys_file_stat_rec *st, const char *mime, sys_ptralloc_rec *names,
+              sys_ptralloc_rec *values)
+{
+  return mpegps_tag_read(file, st, 0, mime, names, values);
+}
+
 // Tried in this order; the first match decides.  A format whose reader is
 // not part of the library gets the defaults under its own MIME type.
 const reader_entry kReaders[] = {
     {tag_mp3_match, mp3_read},       {tag_wav_match, tag_wav_read},   {tag_wma_match, tag_asf_read},
-    {tag_lpcm_match, tag_lpcm_read}, {tag_mpeg_match, nullptr},       {tag_wmv_match, tag_asf_read},
+    {tag_lpcm_match, tag_lpcm_read}, {tag_mpeg_match, mpeg_read},     {tag_wmv_match, tag_asf_read},
     {tag_avi_match, tag_avi_read},   {tag_jpeg_match, tag_jpeg_read}, {tag_bmp_match, tag_bmp_read},
     {tag_png_match, tag_png_read},   {tag_ogg_match, tag_ogg_read},   {tag_mp4_match, mp4_read},
     {tag_dvr_match, tag_asf_read},   {tag_tiff_match, tag_tiff_read}, {tag_gif_match, tag_gif_read},

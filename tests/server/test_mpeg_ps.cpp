@@ -102,46 +102,6 @@ void expect_seek(const seek_result &r, uint64_t first, uint64_t last, uint32_t s
 
 }  // namespace
 
-TEST(mpeg_pes, stream_ids_and_pts_unpack)
-{
-  EXPECT_EQ(mpeg_is_pes_stream_id(0xBB), 0);  // a system header, not a PES packet
-  EXPECT_EQ(mpeg_is_pes_stream_id(0xBC), 1);
-
-  for (uint64_t pts : {uint64_t(0), uint64_t(1), uint64_t(0x1FFFFFFFF), uint64_t(123456789)}) {
-    bytes b;
-    put_pts(b, 0x20, pts);
-    EXPECT_EQ(mpeg_pts_unpack(b.data()), pts);
-  }
-}
-
-TEST(mpeg_pes, header_forms)
-{
-  uint64_t pts = 0;
-  bytes b = {0x80, 0xC0, 10};  // MPEG-2 with PTS and DTS
-  put_pts(b, 0x30, 900000);
-  put_pts(b, 0x10, 1);
-  EXPECT_EQ(mpeg_pes_header_pts(b.data(), uint32_t(b.size()), &pts), 1);
-  EXPECT_EQ(pts, 900000u);
-  // Cut inside the PTS: the data ends before the header does.
-  EXPECT_EQ(mpeg_pes_header_pts(b.data(), 7, &pts), 0);
-
-  bytes none = {0x80, 0x40, 0};  // MPEG-2, flags 01: no PTS
-  EXPECT_EQ(mpeg_pes_header_pts(none.data(), uint32_t(none.size()), &pts), 1);
-  EXPECT_EQ(pts, MPEG_PTS_NONE);
-
-  // MPEG-1: stuffing, a buffer-size field, then the time stamp.
-  bytes m1 = {0xFF, 0xFF, 0x60, 0x00};
-  put_pts(m1, 0x20, 4242);
-  EXPECT_EQ(mpeg_pes_header_pts(m1.data(), uint32_t(m1.size()), &pts), 1);
-  EXPECT_EQ(pts, 4242u);
-  bytes m1none = {0xFF, 0x0F};
-  EXPECT_EQ(mpeg_pes_header_pts(m1none.data(), uint32_t(m1none.size()), &pts), 1);
-  EXPECT_EQ(pts, MPEG_PTS_NONE);
-  bytes only_stuffing = {0xFF, 0xFF, 0xFF};
-  EXPECT_EQ(mpeg_pes_header_pts(only_stuffing.data(), uint32_t(only_stuffing.size()), &pts), 0);
-  EXPECT_EQ(mpeg_pes_header_pts(nullptr, 0, &pts), 0);
-}
-
 TEST(mpeg_ps_seek, whole_file_and_start_zero)
 {
   ps_writer w;

@@ -125,4 +125,28 @@
 #define TAG_TS_PROBE_READS 64u
 #define TAG_TS_PROBE_READ_SIZE (64u * 1024u)
 
+/* --- MPEG program streams and the container probe --- */
+/* The file buffer of the probe and the scans: many packets per read. */
+#define TAG_MPEG_BUFFER_SIZE 8192u
+/* Head of the file that the container probe looks at: hundreds of packets
+ * of either transport-stream grid, and the first packs of a program stream. */
+#define TAG_MPEG_PROBE_WINDOW 100000u
+/* Bytes slid over looking for the first pack header: junk before it is
+ * short, and a file that is no program stream is not read to its end. */
+#define TAG_MPEGPS_PACK_SEARCH_MAX 100000u
+/* Head scanned for the stream headers and the first video PTS: every
+ * stream of a real file has shown its header well inside it. */
+#define TAG_MPEGPS_HEAD_MAX 1000000u
+/* Tails searched for the last video PTS, each one step longer than the
+ * last (2, 4 and 6 MB): a GOP of high-rate video fits in the first. */
+#define TAG_MPEGPS_TAIL_STEP 2000000u
+#define TAG_MPEGPS_TAIL_TRIES 3u
+/* Room the packet buffer starts with; it grows to a packet's length, at
+ * most 65535 bytes. */
+#define TAG_MPEGPS_PACKET_RESERVE 2048u
+/* How far a tail PTS may lie before the first one (B-frames shown before
+ * the first decoded picture) and still count as earlier, not as a time
+ * past the 33-bit wrap: one minute at 90 kHz. */
+#define TAG_MPEGPS_PTS_BACK_MAX (60u * 90000u)
+
 #endif

@@ -146,6 +146,10 @@ int tag_asf_read(int file, const sys_file_stat_rec *st, const char *mime, sys_pt
                  sys_ptralloc_rec *values);
 int tag_ogg_read(int file, const sys_file_stat_rec *st, const char *mime, sys_ptralloc_rec *names,
                  sys_ptralloc_rec *values);
+/* video/mpeg: program streams here, transport streams handed to their own
+ * reader; quick leaves bit rate and duration out. */
+int mpegps_tag_read(int file, const sys_file_stat_rec *st, int quick, const char *mime, sys_ptralloc_rec *names,
+                    sys_ptralloc_rec *values);
 
 int tag_jpeg_read(int file, const sys_file_stat_rec *st, const char *mime, sys_ptralloc_rec *names,
                   sys_ptralloc_rec *values);

@@ -1,5 +1,5 @@
 // PES packet helpers shared by the time seek and the program-stream reader.
-#include <vennard/mpeg_ps.h>
+#include <tarvo_tag/mpeg_pes.h>
 
 extern "C" {
 

@@ -1,12 +1,13 @@
-// The transcoding chain as the LPCM plug-in builds it, in the real filter
-// graph: File Source (Async.) -> WAVE parser -> (ACM wrapper) -> resample
-// filter -> delegate renderer, on WAV files written here. What reaches the
-// renderer's callback: its format, length and tone, after a seek too, and
-// the callback order of a stop in mid-stream.
+// The transcoding chains as the LPCM plug-in builds them, in the real
+// filter graph: File Source (Async.) -> WAVE parser or MP3 parser -> (ACM
+// wrapper) -> resample filter -> delegate renderer, on files written here.
+// What reaches the renderer's callback: its format, length and tone, after
+// a seek too, and the callback order of a stop in mid-stream.
 #include <gtest/gtest.h>
 
 #include <mirrow/mirrow.h>
 #include <pandrel/pandrel.h>
+#include <quorrin/quorrin.h>
 #include <tarvo_dshow/dshow_graph.h>
 #include <tarvo_dshow/dshow_sys.h>
 
@@ -119,20 +120,23 @@ HRESULT make(REFCLSID clsid, REFIID iid, Ref<T> *p)
 // One graph over one file, built and connected; the resampler's settings
 // are given before it connects, as the plug-in gives them.
 struct Chain {
+  Record got;  // outlives the graph, as the plug-in's sink does
   Ref<IGraphBuilder> graph;
   Ref<IBaseFilter> source, parser, acm, mirrow, rend;
   Ref<IMediaControl> control;
   Ref<IMediaEvent> events;
   Ref<IMediaSeeking> seeking;
-  Record got;
   std::vector<BYTE> format;  // the renderer's connection format
 
-  HRESULT Build(const std::string &file, int rate, int channels, bool decode)
+  enum Parser { kWave, kMp3 };
+  HRESULT Build(const std::string &file, int rate, int channels, bool decode, Parser kind = kWave)
   {
     HRESULT hr;
     if (FAILED(hr = make(CLSID_FilterGraph, IID_IGraphBuilder, &graph))) return hr;
     if (FAILED(hr = make(CLSID_AsyncReader, IID_IBaseFilter, &source))) return hr;
-    if (FAILED(hr = make(CLSID_WAVEParser, IID_IBaseFilter, &parser))) return hr;
+    hr = kind == kWave ? make(CLSID_WAVEParser, IID_IBaseFilter, &parser)
+                       : chain_create(FILTER_DIR "quorrin.ax", CLSID_Mp3Parser, IID_IBaseFilter, parser.out());
+    if (FAILED(hr)) return hr;
     if (decode && FAILED(hr = make(CLSID_ACMWrapper, IID_IBaseFilter, &acm))) return hr;
     if (FAILED(hr = chain_create(FILTER_DIR "mirrow.ax", CLSID_ResampleFilter, IID_IBaseFilter, mirrow.out()))) return hr;
     if (FAILED(hr = chain_create(FILTER_DIR "pandrel.ax", CLSID_DelegateRenderer, IID_IBaseFilter, rend.out())))
@@ -302,6 +306,32 @@ TEST_F(ResampleGraph, AdpcmThroughTheAcmWrapperIsDecodedAndResampled)
   // Mono widened after the engine: both channels carry the same samples.
   for (size_t i = 0; i + 4 <= chain.got.bytes.size(); i += 4)
     ASSERT_EQ(std::memcmp(&chain.got.bytes[i], &chain.got.bytes[i + 2], 2), 0) << i;
+}
+
+// The MP3 chain: the parser's frames decoded by the ACM wrapper; a seek to
+// 1 s leaves two seconds of the tone.
+TEST_F(ResampleGraph, Mp3ThroughTheParserAndTheAcmWrapperIsDecodedResampledAndSeeks)
+{
+  const std::string file = "graph_mp3_" + std::to_string(getpid()) + ".mp3";
+  files.push_back(file);
+  const std::string cmd = "ffmpeg -v error -y -f lavfi -i sine=frequency=1000:sample_rate=44100:duration=3 -ac 2 "
+                          "-c:a libmp3lame -b:a 128k -f mp3 " + file;
+  if (std::system(cmd.c_str()) != 0) GTEST_SKIP() << "ffmpeg could not write the MP3 file: " << cmd;
+  for (LONGLONG seek : {LONGLONG(-1), LONGLONG(UNITS)}) {
+    Chain chain;
+    ASSERT_EQ(chain.Build(file, 48000, 2, true, Chain::kMp3), S_OK);
+    WAVEFORMATEX w = chain.Format();
+    EXPECT_EQ(w.nSamplesPerSec, 48000u);
+    EXPECT_EQ(w.nChannels, 2);
+    if (seek >= 0) {
+      ASSERT_EQ(chain.seeking->SetPositions(&seek, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning),
+                S_OK);
+    }
+    EXPECT_EQ(chain.Play(), EC_COMPLETE);
+    const double seconds = seek < 0 ? 3.0 : 2.0, frames = double(chain.got.bytes.size()) / 4;
+    EXPECT_NEAR(frames, seconds * 48000, 1152 * 3) << seek;  // the encoder's delay and padding, a frame or two
+    EXPECT_NEAR(tone_hz(chain.got.bytes, 48000, 2), 1000, 0.5) << seek;
+  }
 }
 
 TEST_F(ResampleGraph, StopInMidStreamEndsTheSamplesBeforeItReturnsAndTheGraphRunsAgain)

@@ -335,10 +335,8 @@ TEST_F(DownmixFilter, NewInputRateReconnectsTheOutputOrIsRefused)
 
   // Outside a graph (which disconnects what leaves it) the output cannot be
   // connected again.
-  for (IBaseFilter *f : {static_cast<IBaseFilter *>(src), filter, static_cast<IBaseFilter *>(sink)}) {
-    f->AddRef();
+  for (IBaseFilter *f : {static_cast<IBaseFilter *>(src), filter, static_cast<IBaseFilter *>(sink)})
     ASSERT_EQ(graph->RemoveFilter(f), S_OK);
-  }
   sink->pin.only_rate = 0;
   src->pin.type = pcm_type(6, 0x3F, 44100);
   ASSERT_EQ(src->pin.Connect(in, nullptr), S_OK);

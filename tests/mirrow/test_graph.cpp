@@ -234,6 +234,17 @@ class ResampleGraph : public ::testing::Test {
     for (const std::string &f : files) std::remove(f.c_str());
     CoUninitialize();
   }
+  // A 1 kHz tone of the given length encoded by ffmpeg ("" when it could
+  // not), removed after the test.
+  std::string Encoded(const char *what, const char *ext, int rate, int channels, int seconds, const char *codec)
+  {
+    std::string file = std::string("graph_") + what + "_" + std::to_string(getpid()) + ext;
+    files.push_back(file);
+    std::string cmd = "ffmpeg -v error -y -f lavfi -i sine=frequency=1000:sample_rate=" + std::to_string(rate) +
+                      ":duration=" + std::to_string(seconds) + " -ac " + std::to_string(channels) + " " + codec +
+                      " " + file;
+    return std::system(cmd.c_str()) == 0 ? file : "";
+  }
   std::vector<std::string> files;
 };
 
@@ -289,11 +300,8 @@ TEST_F(ResampleGraph, SeekingThroughTheGraphStartsTheOutputThatFarIn)
 
 TEST_F(ResampleGraph, AdpcmThroughTheAcmWrapperIsDecodedAndResampled)
 {
-  const std::string file = "graph_adpcm_" + std::to_string(getpid()) + ".wav";
-  files.push_back(file);
-  const std::string cmd = "ffmpeg -v error -y -f lavfi -i sine=frequency=1000:sample_rate=22050:duration=2 -ac 1 "
-                          "-c:a adpcm_ms -f wav " + file;
-  if (std::system(cmd.c_str()) != 0) GTEST_SKIP() << "ffmpeg could not write the ADPCM file: " << cmd;
+  const std::string file = Encoded("adpcm", ".wav", 22050, 1, 2, "-c:a adpcm_ms -f wav");
+  if (file.empty()) GTEST_SKIP() << "ffmpeg could not write an MS ADPCM file";
   Chain chain;
   ASSERT_EQ(chain.Build(file, 44100, 2, true), S_OK);
   WAVEFORMATEX w = chain.Format();
@@ -312,11 +320,8 @@ TEST_F(ResampleGraph, AdpcmThroughTheAcmWrapperIsDecodedAndResampled)
 // 1 s leaves two seconds of the tone.
 TEST_F(ResampleGraph, Mp3ThroughTheParserAndTheAcmWrapperIsDecodedResampledAndSeeks)
 {
-  const std::string file = "graph_mp3_" + std::to_string(getpid()) + ".mp3";
-  files.push_back(file);
-  const std::string cmd = "ffmpeg -v error -y -f lavfi -i sine=frequency=1000:sample_rate=44100:duration=3 -ac 2 "
-                          "-c:a libmp3lame -b:a 128k -f mp3 " + file;
-  if (std::system(cmd.c_str()) != 0) GTEST_SKIP() << "ffmpeg could not write the MP3 file: " << cmd;
+  const std::string file = Encoded("mp3", ".mp3", 44100, 2, 3, "-c:a libmp3lame -b:a 128k -f mp3");
+  if (file.empty()) GTEST_SKIP() << "ffmpeg could not write an MP3 file";
   for (LONGLONG seek : {LONGLONG(-1), LONGLONG(UNITS)}) {
     Chain chain;
     ASSERT_EQ(chain.Build(file, 48000, 2, true, Chain::kMp3), S_OK);

@@ -195,6 +195,14 @@ class CMp3Parser final : public CBaseFilter, public IMp3ParserControl, public Mp
   CCritSec m_lock, m_receiveLock, m_pinLock, m_seekLock;
   CParserInputPin m_in;
   std::unique_ptr<COutputPin> m_out;
+  // Output pins removed from the filter: a pin's references count on the
+  // filter, so whoever still holds one (a graph tearing down, a client)
+  // must find it there until the filter goes.
+  std::vector<std::unique_ptr<COutputPin>> m_retired;
+  void RetireOutputPin()
+  {
+    if (m_out) m_retired.push_back(std::move(m_out));
+  }
   std::unique_ptr<Mp3StreamParser> m_stream;
   CSequentialAllocator *m_alloc = nullptr;
   // The segment the frames belong to, as streaming last started; taken
@@ -501,7 +509,7 @@ HRESULT CMp3Parser::OpenInput(IPin *pin)
     m_stream.reset();
     CAutoLock l(m_lock);
     CAutoLock p(m_pinLock);
-    m_out.reset();
+    RetireOutputPin();
     IncrementPinVersion();
     return hr;
   }
@@ -528,7 +536,7 @@ void CMp3Parser::CloseInput()
         peer->Disconnect();
         m_out->Disconnect();
       }
-      m_out.reset();
+      RetireOutputPin();
       IncrementPinVersion();
     }
   }

@@ -46,6 +46,23 @@ struct PinFormat {
   }
 };
 
+class CDownmixFilter;
+
+// The input pin: a new input that the present output type no longer fits
+// is taken when the downstream pin would take the output made from it, and
+// the output is then connected again once the input's buffers are known.
+class CDownmixInputPin final : public CTransformInputPin {
+ public:
+  CDownmixInputPin(CDownmixFilter *f, HRESULT *phr);
+  HRESULT CheckMediaType(const CMediaType *pmt) override;
+  HRESULT NotifyAllocator(IMemAllocator *allocator, BOOL readOnly) override;
+  HRESULT BreakConnect() override;
+  bool reconnect = false;  // the output waits to be connected again
+
+ private:
+  CDownmixFilter *m_filter;
+};
+
 class CDownmixFilter final : public CTransformFilter,
                              public IDownmixSettings,
                              public IDownmixPresets,
@@ -69,7 +86,10 @@ class CDownmixFilter final : public CTransformFilter,
     return f;
   }
 
-  // Transform filter.
+  // Transform filter, with pins named as the filter registers them.
+  CTransformInputPin *NewInputPin(HRESULT *phr) override;
+  CTransformOutputPin *NewOutputPin(HRESULT *phr) override;
+  HRESULT CompleteConnect(PIN_DIRECTION dir, IPin *pin) override;
   HRESULT CheckInputType(const CMediaType *in) override;
   HRESULT CheckTransform(const CMediaType *in, const CMediaType *out) override;
   HRESULT GetMediaType(int position, CMediaType *pmt) override;
@@ -174,6 +194,80 @@ class CDownmixFilter final : public CTransformFilter,
   } m_notify[kNotifySlots] = {};
 };
 
+// The stereo output type that an input type makes: the input's first 18
+// bytes with two channels, as the plain format of its samples.
+HRESULT output_type_for(const CMediaType &in, CMediaType *pmt)
+{
+  int kind = sample_kind(in.pbFormat, in.cbFormat);
+  if (!kind) return E_UNEXPECTED;
+  WAVEFORMATEX w{};
+  std::memcpy(&w, in.pbFormat, std::min<ULONG>(in.cbFormat, sizeof w));
+  w.wFormatTag = WORD(kind);
+  w.nChannels = 2;
+  w.nBlockAlign = WORD(w.wBitsPerSample / 8 * 2);
+  w.nAvgBytesPerSec = w.nSamplesPerSec * w.nBlockAlign;
+  w.cbSize = 0;
+  pmt->InitMediaType();
+  pmt->SetType(&MEDIATYPE_Audio);
+  GUID sub = kind == WAVE_FORMAT_PCM ? MEDIASUBTYPE_PCM : MEDIASUBTYPE_IEEE_FLOAT;
+  pmt->SetSubtype(&sub);
+  pmt->SetFormatType(&FORMAT_WaveFormatEx);
+  pmt->SetTemporalCompression(FALSE);
+  pmt->SetSampleSize(w.nBlockAlign);
+  return pmt->SetFormat(reinterpret_cast<const BYTE *>(&w), sizeof w) ? S_OK : E_OUTOFMEMORY;
+}
+
+CDownmixInputPin::CDownmixInputPin(CDownmixFilter *f, HRESULT *phr)
+  : CTransformInputPin("CDownmixInputPin", f, phr, u"Input"), m_filter(f)
+{
+}
+
+HRESULT CDownmixInputPin::CheckMediaType(const CMediaType *pmt)
+{
+  HRESULT hr = m_filter->CheckInputType(pmt);
+  if (hr != S_OK) return hr;
+  CTransformOutputPin *out = m_filter->OutputPin();
+  if (!out || !out->IsConnected() || m_filter->CheckTransform(pmt, &out->CurrentMediaType()) == S_OK) return S_OK;
+  CMediaType proposal;
+  if (FAILED(hr = output_type_for(*pmt, &proposal))) return hr;
+  return out->GetConnected()->QueryAccept(&proposal);
+}
+
+// The output's buffers are sized from the input's, which are agreed on only
+// after the input pin has connected: the output connects again here.
+HRESULT CDownmixInputPin::NotifyAllocator(IMemAllocator *allocator, BOOL readOnly)
+{
+  HRESULT hr = CTransformInputPin::NotifyAllocator(allocator, readOnly);
+  if (FAILED(hr) || !reconnect) return hr;
+  reconnect = false;
+  return m_filter->ReconnectPin(m_filter->OutputPin(), nullptr);
+}
+
+HRESULT CDownmixInputPin::BreakConnect()
+{
+  reconnect = false;
+  return CTransformInputPin::BreakConnect();
+}
+
+CTransformInputPin *CDownmixFilter::NewInputPin(HRESULT *phr)
+{
+  return new (std::nothrow) CDownmixInputPin(this, phr);
+}
+
+CTransformOutputPin *CDownmixFilter::NewOutputPin(HRESULT *phr)
+{
+  return new (std::nothrow) CTransformOutputPin("CDownmixOutputPin", this, phr, u"Output");
+}
+
+HRESULT CDownmixFilter::CompleteConnect(PIN_DIRECTION dir, IPin *)
+{
+  if (dir != PINDIR_INPUT || !m_pOutput->IsConnected()) return S_OK;
+  if (CheckTransform(&m_pInput->CurrentMediaType(), &m_pOutput->CurrentMediaType()) == S_OK) return S_OK;
+  if (!m_pGraph) return VFW_E_NOT_IN_GRAPH;
+  static_cast<CDownmixInputPin *>(m_pInput)->reconnect = true;
+  return S_OK;
+}
+
 HRESULT CDownmixFilter::CheckInputType(const CMediaType *in)
 {
   if (in->majortype != MEDIATYPE_Audio || in->bTemporalCompression || in->cbFormat < 16) return E_INVALIDARG;
@@ -205,26 +299,10 @@ HRESULT CDownmixFilter::CheckTransform(const CMediaType *in, const CMediaType *o
 
 HRESULT CDownmixFilter::GetMediaType(int position, CMediaType *pmt)
 {
+  if (!m_pInput->IsConnected()) return E_UNEXPECTED;
   if (position < 0) return E_INVALIDARG;
   if (position > 0) return VFW_S_NO_MORE_ITEMS;
-  const CMediaType &in = m_pInput->CurrentMediaType();
-  int kind = sample_kind(in.pbFormat, in.cbFormat);
-  if (!kind) return E_UNEXPECTED;
-  WAVEFORMATEX w{};
-  std::memcpy(&w, in.pbFormat, std::min<ULONG>(in.cbFormat, sizeof w));
-  w.wFormatTag = WORD(kind);
-  w.nChannels = 2;
-  w.nBlockAlign = WORD(w.wBitsPerSample / 8 * 2);
-  w.nAvgBytesPerSec = w.nSamplesPerSec * w.nBlockAlign;
-  w.cbSize = 0;
-  pmt->InitMediaType();
-  pmt->SetType(&MEDIATYPE_Audio);
-  GUID sub = kind == WAVE_FORMAT_PCM ? MEDIASUBTYPE_PCM : MEDIASUBTYPE_IEEE_FLOAT;
-  pmt->SetSubtype(&sub);
-  pmt->SetFormatType(&FORMAT_WaveFormatEx);
-  pmt->SetTemporalCompression(FALSE);
-  pmt->SetSampleSize(w.nBlockAlign);
-  return pmt->SetFormat(reinterpret_cast<const BYTE *>(&w), sizeof w) ? S_OK : E_OUTOFMEMORY;
+  return output_type_for(m_pInput->CurrentMediaType(), pmt);
 }
 
 HRESULT CDownmixFilter::SetMediaType(PIN_DIRECTION dir, const CMediaType *pmt)

@@ -330,6 +330,41 @@ TEST_F(ParserFilter, GrowingSourceSeeksOnceComplete)
   EXPECT_EQ(caps, 0x37u);
 }
 
+// The output pin goes when the input disconnects, but its references count
+// on the filter: a graph that took the filter's pins before disconnecting
+// them released the output pin after it had been freed.
+TEST_F(ParserFilter, OutputPinHeldAcrossAnInputDisconnectIsNotFreedUnderItsHolder)
+{
+  add_frames(src->pin.data, H_128_44, 50);
+  ConnectAll();
+  IPin *held = out;
+  held->AddRef();
+  IPin *in = nullptr;
+  ASSERT_EQ(parser->FindPin(u"Input", &in), S_OK);
+  ASSERT_EQ(in->Disconnect(), S_OK);
+  in->Release();
+  IPin *o = nullptr;
+  EXPECT_EQ(parser->FindPin(u"Output", &o), VFW_E_NOT_FOUND);
+  PIN_DIRECTION dir;
+  EXPECT_EQ(held->QueryDirection(&dir), S_OK);
+  EXPECT_EQ(dir, PINDIR_OUTPUT);
+  EXPECT_EQ(held->ConnectedTo(&o), VFW_E_NOT_CONNECTED);
+  held->Release();
+  // Connected again: a new output pin, and the chain streams.
+  sink->pin.Disconnect();
+  out->Release();
+  out = nullptr;
+  seek->Release();
+  seek = nullptr;
+  src->pin.Disconnect();
+  ConnectAll();
+  Play();
+  ASSERT_TRUE(sink->pin.WaitEos(1));
+  Halt();
+  std::lock_guard<std::mutex> l(sink->pin.m);
+  EXPECT_EQ(sink->pin.got.size(), 50u);
+}
+
 TEST_F(ParserFilter, RefusedStreamLeavesNoOutput)
 {
   add_frames(src->pin.data, H_L2_128_44, 20);

@@ -7,6 +7,7 @@
 #include <tarvo_com/com_persist.h>
 #include <tarvo_com/com_wave.h>
 #include <tarvo_dshow/base_filter.h>
+#include <tarvo_dshow/dshow_graph.h>
 
 #include "filter_test.h"
 
@@ -19,15 +20,15 @@ namespace {
 TARVO_GUID(CLSID_PcmTestSource, 0x3C5D0011, 0x1A2B, 0x4C3D, 0x8E, 0x9F, 0x10, 0x21, 0x32, 0x43, 0x54, 0x11);
 TARVO_GUID(CLSID_PcmTestSink, 0x3C5D0012, 0x1A2B, 0x4C3D, 0x8E, 0x9F, 0x10, 0x21, 0x32, 0x43, 0x54, 0x12);
 
-CMediaType pcm_type(int channels, uint32_t mask)
+CMediaType pcm_type(int channels, uint32_t mask, DWORD rate = 48000)
 {
   WAVEFORMATEXTENSIBLE x{};
   x.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
   x.Format.nChannels = WORD(channels);
-  x.Format.nSamplesPerSec = 48000;
+  x.Format.nSamplesPerSec = rate;
   x.Format.wBitsPerSample = 16;
   x.Format.nBlockAlign = WORD(channels * 2);
-  x.Format.nAvgBytesPerSec = 48000 * x.Format.nBlockAlign;
+  x.Format.nAvgBytesPerSec = rate * x.Format.nBlockAlign;
   x.Format.cbSize = 22;
   x.Samples.wValidBitsPerSample = 16;
   x.dwChannelMask = mask;
@@ -76,7 +77,13 @@ class PushPin final : public CBaseOutputPin {
 class SinkPin final : public CBaseInputPin {
  public:
   SinkPin(CBaseFilter *f, CCritSec *lock, HRESULT *phr) : CBaseInputPin("SinkPin", f, lock, phr, u"In") {}
-  HRESULT CheckMediaType(const CMediaType *pmt) override { return pmt->majortype == MEDIATYPE_Audio ? S_OK : S_FALSE; }
+  HRESULT CheckMediaType(const CMediaType *pmt) override
+  {
+    if (pmt->majortype != MEDIATYPE_Audio) return S_FALSE;
+    if (only_rate && (pmt->cbFormat < 16 || reinterpret_cast<const WAVEFORMATEX *>(pmt->pbFormat)->nSamplesPerSec != only_rate))
+      return S_FALSE;
+    return S_OK;
+  }
   HRESULT Receive(IMediaSample *s) override
   {
     HRESULT hr = CBaseInputPin::Receive(s);
@@ -91,6 +98,7 @@ class SinkPin final : public CBaseInputPin {
   }
   std::mutex m;
   std::vector<std::vector<int16_t>> got;
+  DWORD only_rate = 0;  // 0: any rate
 };
 
 class DownmixFilter : public ::testing::Test {
@@ -252,6 +260,96 @@ TEST_F(DownmixFilter, RefusesInputsTheMixerCannotStep)
   ASSERT_EQ(filter->FindPin(u"In", &in), S_OK);
   EXPECT_TRUE(FAILED(src->pin.Connect(in, nullptr)));
   in->Release();
+}
+
+}  // namespace
+
+namespace {
+
+DWORD rate_of(IPin *pin)
+{
+  AM_MEDIA_TYPE mt{};
+  if (FAILED(pin->ConnectionMediaType(&mt))) return 0;
+  DWORD rate = mt.cbFormat >= 16 ? reinterpret_cast<const WAVEFORMATEX *>(mt.pbFormat)->nSamplesPerSec : 0;
+  FreeMediaType(mt);
+  return rate;
+}
+
+// A new input at another rate, after the output has connected: taken only
+// when the downstream pin takes its output, which then connects again with
+// buffers as large as the new input's; outside a graph there is no one to
+// connect it again.
+TEST_F(DownmixFilter, NewInputRateReconnectsTheOutputOrIsRefused)
+{
+  ASSERT_EQ(CoInitialize(nullptr), S_OK);
+  IGraphBuilder *graph = nullptr;
+  ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                             reinterpret_cast<void **>(&graph)),
+            S_OK);
+  IPin *in = nullptr, *out = nullptr;
+  ASSERT_EQ(filter->FindPin(u"Input", &in), S_OK);
+  ASSERT_EQ(filter->FindPin(u"Output", &out), S_OK);
+  PIN_INFO info;
+  for (IPin *p : {in, out}) {
+    ASSERT_EQ(p->QueryPinInfo(&info), S_OK);
+    EXPECT_EQ(std::u16string(info.achName), p == in ? u"Input" : u"Output");
+    info.pFilter->Release();
+  }
+  for (IBaseFilter *f : {static_cast<IBaseFilter *>(src), filter, static_cast<IBaseFilter *>(sink)})
+    ASSERT_EQ(graph->AddFilter(f, nullptr), S_OK);
+  src->pin.type = pcm_type(6, 0x3F);
+  ASSERT_EQ(graph->ConnectDirect(&src->pin, in, nullptr), S_OK);
+  ASSERT_EQ(graph->ConnectDirect(out, &sink->pin, nullptr), S_OK);
+  EXPECT_EQ(rate_of(&sink->pin), 48000u);
+
+  // The downstream pin takes 44100 Hz: the output follows the input.
+  ASSERT_EQ(graph->Disconnect(&src->pin), S_OK);
+  ASSERT_EQ(graph->Disconnect(in), S_OK);
+  src->pin.type = pcm_type(6, 0x3F, 44100);
+  ASSERT_EQ(graph->ConnectDirect(&src->pin, in, nullptr), S_OK);
+  EXPECT_EQ(rate_of(&sink->pin), 44100u);
+  EXPECT_EQ(rate_of(out), 44100u);
+  IMediaControl *control = nullptr;
+  ASSERT_EQ(graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void **>(&control)), S_OK);
+  ASSERT_EQ(control->Run(), S_OK);
+  std::vector<int16_t> block(4096 / 2, 0);  // a whole input buffer: 341 frames
+  for (size_t i = 0; i + 6 <= block.size(); i += 6) block[i] = 1000;
+  ASSERT_EQ(src->pin.Push(block), S_OK);
+  ASSERT_EQ(control->Stop(), S_OK);
+  control->Release();
+  {
+    std::lock_guard<std::mutex> l(sink->pin.m);
+    ASSERT_EQ(sink->pin.got.size(), 1u);
+    ASSERT_EQ(sink->pin.got[0].size(), 341u * 2);  // all of it: the output's buffers were sized from the new input's
+    EXPECT_EQ(sink->pin.got[0][680], 1000);
+  }
+
+  // A downstream pin that keeps to 44100 Hz: 32000 Hz is refused, and the
+  // output stays as it was.
+  sink->pin.only_rate = 44100;
+  ASSERT_EQ(graph->Disconnect(&src->pin), S_OK);
+  ASSERT_EQ(graph->Disconnect(in), S_OK);
+  src->pin.type = pcm_type(6, 0x3F, 32000);
+  EXPECT_TRUE(FAILED(graph->ConnectDirect(&src->pin, in, nullptr)));
+  EXPECT_EQ(rate_of(&sink->pin), 44100u);
+
+  // Outside a graph (which disconnects what leaves it) the output cannot be
+  // connected again.
+  for (IBaseFilter *f : {static_cast<IBaseFilter *>(src), filter, static_cast<IBaseFilter *>(sink)})
+    ASSERT_EQ(graph->RemoveFilter(f), S_OK);
+  sink->pin.only_rate = 0;
+  src->pin.type = pcm_type(6, 0x3F, 44100);
+  ASSERT_EQ(src->pin.Connect(in, nullptr), S_OK);
+  ASSERT_EQ(out->Connect(&sink->pin, nullptr), S_OK);
+  src->pin.Disconnect();
+  in->Disconnect();
+  src->pin.type = pcm_type(6, 0x3F, 32000);
+  EXPECT_EQ(src->pin.Connect(in, nullptr), VFW_E_NOT_IN_GRAPH);
+  EXPECT_EQ(rate_of(&sink->pin), 44100u);
+  in->Release();
+  out->Release();
+  graph->Release();
+  CoUninitialize();
 }
 
 }  // namespace

@@ -4,13 +4,26 @@
 #include <mirrow/mirrow_limits.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <numeric>
 
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
+constexpr uint32_t kNoKey = 0xFFFFFFFFu;  // a NaN's bits: no offset has them
+
+// Four floats, added and multiplied lane by lane exactly as four scalars.
+typedef float v4f __attribute__((vector_size(16)));
+
+v4f load4(const float *p)
+{
+  v4f v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
 
 // Floor and ceiling of stream positions (well inside the 64-bit range),
 // without a library call per output frame.
@@ -149,7 +162,10 @@ void ResampleEngine::FreeBuffers()
   for (auto *v : {&m_sin, &m_cos, &m_wsin, &m_wcos, &m_fin, &m_wf}) std::vector<float>().swap(*v);
   std::vector<long double>().swap(m_wl);
   std::vector<BYTE>().swap(m_rawOut);
-  m_rawOutFrames = 0;
+  std::vector<float>().swap(m_cache);
+  std::vector<uint32_t>().swap(m_cacheKey);
+  std::vector<uint32_t>().swap(m_cacheAt);
+  m_rawOutFrames = m_cacheUsed = m_stride = 0;
 }
 
 HRESULT ResampleEngine::Initialise()
@@ -171,8 +187,18 @@ HRESULT ResampleEngine::Initialise()
   try {
     m_fin.assign(size_t(double(m_ch) * double(history) * 1.1), 0.0f);
     m_rawOut.assign(size_t(double(m_b) * m_U * m_ch * 1.1), 0);
-    for (auto *v : {&m_sin, &m_cos, &m_wsin, &m_wcos, &m_wf}) v->resize(size_t(m_T));
+    for (auto *v : {&m_sin, &m_cos, &m_wsin, &m_wcos}) v->resize(size_t(m_T));
+    m_stride = uint32_t(m_T) * (m_ch == 2 ? 2 : 1);
+    m_wf.resize(size_t(kBatch) * m_stride);
     m_wl.resize(size_t(m_T));
+    // Room for twice the offsets one period holds: a long stream's positions
+    // round to neighbouring offsets now and then.
+    const uint64_t period = uint64_t(m_out->nSamplesPerSec) / std::gcd(m_in->nSamplesPerSec, m_out->nSamplesPerSec);
+    if (2 * period * m_stride <= MIRROW_WEIGHT_CACHE_FLOATS) {
+      m_cache.resize(size_t(2 * period * m_stride));
+      m_cacheKey.assign(std::bit_ceil(size_t(4 * period)), kNoKey);
+      m_cacheAt.resize(m_cacheKey.size());
+    }
   } catch (const std::bad_alloc &) {
     FreeBuffers();
     return E_OUTOFMEMORY;
@@ -214,7 +240,11 @@ void ResampleEngine::Stage(const BYTE *chunk, uint32_t frames)
     m_count -= over;
   }
   float *dst = m_fin.data() + m_count * m_ch;
-  for (uint32_t i = 0; i < frames * uint32_t(m_ch); i++) dst[i] = float(read_engine(chunk + size_t(i) * m_b, m_b));
+  const uint32_t samples = frames * uint32_t(m_ch);
+  if (m_b == 2)  // the common width, without the choice per sample
+    for (uint32_t i = 0; i < samples; i++) dst[i] = float(int16_t(uint16_t(chunk[2 * i] | chunk[2 * i + 1] << 8)));
+  else
+    for (uint32_t i = 0; i < samples; i++) dst[i] = float(read_engine(chunk + size_t(i) * m_b, m_b));
   m_count += frames;
 }
 
@@ -224,10 +254,17 @@ bool ResampleEngine::NextReady(double t) const
   return ceil64(t - m_span / 2) < 0;  // before the stream: silence stands in
 }
 
-void ResampleEngine::StoreFrame(const double *acc)
+inline void ResampleEngine::StoreFrame(const double *acc)
 {
   BYTE *p = m_rawOut.data() + size_t(m_staged) * m_b * m_ch;
-  for (int ch = 0; ch < m_ch; ch++) store_engine(p + ch * m_b, m_b, acc[ch]);
+  if (m_b == 2)
+    for (int ch = 0; ch < m_ch; ch++) {
+      const int32_t v = limit(acc[ch], -32768, 32767);
+      p[2 * ch] = BYTE(v);
+      p[2 * ch + 1] = BYTE(v >> 8);
+    }
+  else
+    for (int ch = 0; ch < m_ch; ch++) store_engine(p + ch * m_b, m_b, acc[ch]);
   m_staged++;
 }
 
@@ -250,74 +287,166 @@ void ResampleEngine::Process(const BYTE *input, uint32_t frames, BYTE *output, u
   }
 }
 
-template <>
-std::vector<float> &ResampleEngine::Weights<float>()
-{
-  return m_wf;
-}
-
-template <>
-std::vector<long double> &ResampleEngine::Weights<long double>()
-{
-  return m_wl;
-}
-
 // Output frames while the next one's taps have arrived, n rising by one
 // each; frames beyond the staging room are dropped uncounted.
-template <class Real>
-void ResampleEngine::Produce(Real threshold, uint32_t *written)
+template <class Batch>
+void ResampleEngine::Walk(uint32_t *written, Batch batch)
 {
-  *written = 0;
   m_staged = 0;
-  std::vector<Real> &w = Weights<Real>();
-  double acc[MIRROW_MAX_CHANNELS];
+  TapRun runs[kBatch];
+  double acc[kBatch][MIRROW_MAX_CHANNELS];
+  int n = 0;
+  auto flush = [&] {
+    batch(runs, n, acc);
+    for (int i = 0; i < n; i++) StoreFrame(acc[i]);
+    n = 0;
+  };
   for (double t = Position(m_next); NextReady(t); t = Position(m_next)) {
     const int64_t J = ceil64(t - m_span / 2);
     m_next++;
-    if (m_staged >= m_rawOutFrames) continue;
-    taps<Real>(Real(double(J) - t), Real(m_s), Real(m_c), threshold, m_T, m_sin.data(), m_cos.data(), m_wsin.data(),
-               m_wcos.data(), w.data());
+    if (m_staged + uint32_t(n) >= m_rawOutFrames) continue;
     const int64_t base = J - m_first;
     // Only frames before the stream's input arrives can reach past it.
-    const int k0 = int(std::clamp<int64_t>(-base, 0, m_T));
-    const int k1 = int(std::clamp<int64_t>(m_count - base, 0, m_T));
-    const float *x = m_fin.data() + base * m_ch;
-    if (m_ch == 2) {
-      // Two sums a channel, so that the adds do not wait on each other.
-      Real l0 = 0, r0 = 0, l1 = 0, r1 = 0;
-      int k = k0;
-      for (; k + 1 < k1; k += 2) {
-        l0 += w[k] * Real(x[2 * k]);
-        r0 += w[k] * Real(x[2 * k + 1]);
-        l1 += w[k + 1] * Real(x[2 * k + 2]);
-        r1 += w[k + 1] * Real(x[2 * k + 3]);
-      }
-      if (k < k1) {
-        l0 += w[k] * Real(x[2 * k]);
-        r0 += w[k] * Real(x[2 * k + 1]);
-      }
-      acc[0] = double(l0 + l1);
-      acc[1] = double(r0 + r1);
-    } else {
-      for (int ch = 0; ch < m_ch; ch++) {
-        Real sum = 0;
-        for (int k = k0; k < k1; k++) sum += w[k] * Real(x[k * m_ch + ch]);
-        acc[ch] = double(sum);
-      }
-    }
-    StoreFrame(acc);
+    runs[n++] = TapRun{double(J) - t, m_fin.data() + base * m_ch, int(std::clamp<int64_t>(-base, 0, m_T)),
+                       int(std::clamp<int64_t>(m_count - base, 0, m_T))};
+    if (n == kBatch) flush();
   }
+  if (n > 0) flush();
   *written = m_staged;
 }
 
+inline const float *ResampleEngine::SingleWeights(float d, float *scratch)
+{
+  uint32_t key;
+  std::memcpy(&key, &d, sizeof key);
+  uint32_t slot = 0;
+  if (!m_cacheKey.empty()) {
+    // Neighbouring offsets differ in their low bits: the product's top bits
+    // spread them over the slots.
+    const uint32_t mask = uint32_t(m_cacheKey.size()) - 1;
+    for (slot = (key * 0x9E3779B1u) >> std::countl_zero(mask); m_cacheKey[slot] != kNoKey; slot = (slot + 1) & mask)
+      if (m_cacheKey[slot] == key) return m_cache.data() + m_cacheAt[slot];
+  }
+  const bool keep = !m_cacheKey.empty() && (m_cacheUsed + 1) * size_t(m_stride) <= m_cache.size();
+  float *w = keep ? m_cache.data() + size_t(m_cacheUsed) * m_stride : scratch;
+  taps<float>(d, float(m_s), float(m_c), 0.01f, m_T, m_sin.data(), m_cos.data(), m_wsin.data(), m_wcos.data(), w);
+  if (m_ch == 2)  // each weight twice, for the left and the right sample of a frame
+    for (int k = m_T; k-- > 0;) w[2 * k] = w[2 * k + 1] = w[k];
+  if (keep) {
+    m_cacheKey[slot] = key;
+    m_cacheAt[slot] = m_cacheUsed * m_stride;
+    m_cacheUsed++;
+  }
+  return w;
+}
+
+namespace {
+
+// Stereo sums in single precision. Lanes: left and right of the even taps,
+// then of the odd ones; the two halves are added at the end.
+void stereo_sum(const float *w, const float *x, int k0, int k1, double *acc)
+{
+  v4f sum = {0, 0, 0, 0};
+  int k = k0;
+  for (; k + 1 < k1; k += 2) sum += load4(w + 2 * k) * load4(x + 2 * k);
+  float l0 = sum[0], r0 = sum[1];
+  if (k < k1) {
+    l0 += w[2 * k] * x[2 * k];
+    r0 += w[2 * k + 1] * x[2 * k + 1];
+  }
+  acc[0] = double(l0 + sum[2]);
+  acc[1] = double(r0 + sum[3]);
+}
+
+// Four frames of full taps at once: each frame's sum is the one
+// stereo_sum makes, in the same order, but the four run side by side
+// instead of each waiting on its own previous add.
+void stereo_sum4(const float *const *w, const float *const *x, int T, double (*acc)[MIRROW_MAX_CHANNELS])
+{
+  v4f s0 = {0, 0, 0, 0}, s1 = s0, s2 = s0, s3 = s0;
+  int k = 0;
+  for (; k + 1 < T; k += 2) {
+    s0 += load4(w[0] + 2 * k) * load4(x[0] + 2 * k);
+    s1 += load4(w[1] + 2 * k) * load4(x[1] + 2 * k);
+    s2 += load4(w[2] + 2 * k) * load4(x[2] + 2 * k);
+    s3 += load4(w[3] + 2 * k) * load4(x[3] + 2 * k);
+  }
+  const v4f sums[4] = {s0, s1, s2, s3};
+  for (int i = 0; i < 4; i++) {
+    float l0 = sums[i][0], r0 = sums[i][1];
+    if (k < T) {
+      l0 += w[i][2 * k] * x[i][2 * k];
+      r0 += w[i][2 * k + 1] * x[i][2 * k + 1];
+    }
+    acc[i][0] = double(l0 + sums[i][2]);
+    acc[i][1] = double(r0 + sums[i][3]);
+  }
+}
+
+}  // namespace
+
 void ResampleEngineSse2::ProcessBlock(uint32_t *written)
 {
-  Produce<float>(0.01f, written);
+  Walk(written, [this](const TapRun *runs, int n, double (*acc)[MIRROW_MAX_CHANNELS]) {
+    const float *w[kBatch], *x[kBatch];
+    bool full = n == kBatch && m_ch == 2;
+    for (int i = 0; i < n; i++) {
+      w[i] = SingleWeights(float(runs[i].d), m_wf.data() + size_t(i) * m_stride);
+      x[i] = runs[i].x;
+      full = full && runs[i].k0 == 0 && runs[i].k1 == m_T;
+    }
+    if (full) return stereo_sum4(w, x, m_T, acc);
+    for (int i = 0; i < n; i++) {
+      if (m_ch == 2) {
+        stereo_sum(w[i], x[i], runs[i].k0, runs[i].k1, acc[i]);
+        continue;
+      }
+      for (int ch = 0; ch < m_ch; ch++) {
+        float sum = 0;
+        for (int k = runs[i].k0; k < runs[i].k1; k++) sum += w[i][k] * x[i][k * m_ch + ch];
+        acc[i][ch] = double(sum);
+      }
+    }
+  });
 }
 
 void ResampleEngineFpu::ProcessBlock(uint32_t *written)
 {
-  Produce<long double>(0.001L, written);
+  Walk(written, [this](const TapRun *runs, int n, double (*acc)[MIRROW_MAX_CHANNELS]) {
+    for (int i = 0; i < n; i++) Extended(runs[i], acc[i]);
+  });
+}
+
+// One frame in extended precision.
+void ResampleEngineFpu::Extended(const TapRun &run, double *acc)
+{
+  long double *w = m_wl.data();
+  const float *x = run.x;
+  taps<long double>((long double)run.d, (long double)m_s, (long double)m_c, 0.001L, m_T, m_sin.data(), m_cos.data(),
+                    m_wsin.data(), m_wcos.data(), w);
+  if (m_ch == 2) {
+    // Two sums a channel, so that the adds do not wait on each other.
+    long double l0 = 0, r0 = 0, l1 = 0, r1 = 0;
+    int k = run.k0;
+    for (; k + 1 < run.k1; k += 2) {
+      l0 += w[k] * (long double)x[2 * k];
+      r0 += w[k] * (long double)x[2 * k + 1];
+      l1 += w[k + 1] * (long double)x[2 * k + 2];
+      r1 += w[k + 1] * (long double)x[2 * k + 3];
+    }
+    if (k < run.k1) {
+      l0 += w[k] * (long double)x[2 * k];
+      r0 += w[k] * (long double)x[2 * k + 1];
+    }
+    acc[0] = double(l0 + l1);
+    acc[1] = double(r0 + r1);
+    return;
+  }
+  for (int ch = 0; ch < m_ch; ch++) {
+    long double sum = 0;
+    for (int k = run.k0; k < run.k1; k++) sum += w[k] * (long double)x[k * m_ch + ch];
+    acc[ch] = double(sum);
+  }
 }
 
 ResampleEngine *resample_engine_new(const WAVEFORMATEX *in, const WAVEFORMATEX *out, int inBytes, int outBytes)

@@ -269,9 +269,8 @@ CBasePin *CTransformFilter::GetPin(int n)
 {
   if (!m_pInput) {
     HRESULT hr = S_OK;
-    m_pInput = new (std::nothrow) CTransformInputPin("Transform input pin", this, &hr, u"XForm In");
-    if (m_pInput && SUCCEEDED(hr))
-      m_pOutput = new (std::nothrow) CTransformOutputPin("Transform output pin", this, &hr, u"XForm Out");
+    m_pInput = NewInputPin(&hr);
+    if (m_pInput && SUCCEEDED(hr)) m_pOutput = NewOutputPin(&hr);
     if (!m_pInput || !m_pOutput || FAILED(hr)) {
       delete m_pInput;
       delete m_pOutput;
@@ -282,6 +281,16 @@ CBasePin *CTransformFilter::GetPin(int n)
   if (n == 0) return m_pInput;
   if (n == 1) return m_pOutput;
   return nullptr;
+}
+
+CTransformInputPin *CTransformFilter::NewInputPin(HRESULT *phr)
+{
+  return new (std::nothrow) CTransformInputPin("Transform input pin", this, phr, u"XForm In");
+}
+
+CTransformOutputPin *CTransformFilter::NewOutputPin(HRESULT *phr)
+{
+  return new (std::nothrow) CTransformOutputPin("Transform output pin", this, phr, u"XForm Out");
 }
 
 HRESULT CTransformFilter::FindPin(LPCWSTR id, IPin **pin)

@@ -40,10 +40,22 @@ class ResampleEngine {
   /* Whether the taps of the next output frame, at t, have all arrived. */
   bool NextReady(double t) const;
   void StoreFrame(const double *acc);
-  template <class Real>
-  void Produce(Real threshold, uint32_t *written);
-  template <class Real>
-  std::vector<Real> &Weights();
+  /* One output frame's taps k0..k1 over the input frames from x, at the
+   * offset d = J - t of its first tap. */
+  struct TapRun {
+    double d;
+    const float *x;
+    int k0, k1;
+  };
+  /* Output frames taken kBatch at a time, so that their sums can run side
+   * by side; batch(runs, n, acc) sums n frames into acc[i][channel]. */
+  static constexpr int kBatch = 4;
+  template <class Batch>
+  void Walk(uint32_t *written, Batch batch);
+  /* The single-precision tap weights of offset d, from the weight cache when
+   * this ratio's offsets repeat, else made in scratch; stereo weights come
+   * in pairs, one a channel. */
+  const float *SingleWeights(float d, float *scratch);
 
   const WAVEFORMATEX *m_in, *m_out;
   int m_b;           // bytes per sample, the input's on both sides
@@ -56,8 +68,14 @@ class ResampleEngine {
   std::vector<float> m_sin, m_cos, m_wsin, m_wcos;  // tables of T values
   std::vector<float> m_fin;    // buffered input frames as floats
   std::vector<BYTE> m_rawOut;  // one block's output frames
-  std::vector<float> m_wf;        // one output frame's tap weights
+  std::vector<float> m_wf;        // a batch's tap weights, when not cached
   std::vector<long double> m_wl;
+  /* Weights of the offsets seen so far, by the offset's bits: a rational
+   * ratio repeats its offsets every Ro / gcd(Ri, Ro) output frames. */
+  std::vector<uint32_t> m_cacheKey;  // per slot, kNoKey when empty
+  std::vector<uint32_t> m_cacheAt;   // per slot, the entry's first weight
+  std::vector<float> m_cache;        // the entries' weights
+  uint32_t m_cacheUsed = 0, m_stride = 0;
   uint32_t m_rawOutFrames = 0, m_staged = 0;
   int64_t m_next = 0;       // the next output frame since the stream began
   int64_t m_delivered = 0;  // output frames handed out
@@ -79,6 +97,9 @@ class ResampleEngineFpu final : public ResampleEngine {
  public:
   using ResampleEngine::ResampleEngine;
   void ProcessBlock(uint32_t *written) override;
+
+ private:
+  void Extended(const TapRun &run, double *acc);
 };
 
 /* The variant for this processor, or NULL when out of memory. */

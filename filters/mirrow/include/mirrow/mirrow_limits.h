@@ -18,5 +18,9 @@
 /* Half-lengths beyond this give no better audio, only slower filters and
  * larger tables. */
 #define MIRROW_MAX_HALF_LENGTH 256
+/* Room for the tap weights of repeating offsets, in floats (1 MiB): the
+ * common rate pairs need a few thousand; a ratio needing more computes each
+ * frame's weights afresh. */
+#define MIRROW_WEIGHT_CACHE_FLOATS (256u * 1024u)
 
 #endif

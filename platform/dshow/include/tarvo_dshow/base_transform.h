@@ -125,6 +125,10 @@ class CTransformFilter : public CBaseFilter {
  protected:
   /* An output buffer carrying the input's times and flags. */
   virtual HRESULT InitializeOutputSample(IMediaSample *in, IMediaSample **out);
+  /* The two pins, made once by GetPin: "XForm In" and "XForm Out" unless a
+   * filter names or extends them itself. */
+  virtual CTransformInputPin *NewInputPin(HRESULT *phr);
+  virtual CTransformOutputPin *NewOutputPin(HRESULT *phr);
 
   friend class CTransformInputPin;
   friend class CTransformOutputPin;

@@ -5,6 +5,7 @@
 #include <tarvo_com/com_persist.h>
 #include <tarvo_com/com_wave.h>
 #include <tarvo_dshow/base_transform.h>
+#include <tarvo_ui/ui_core.h>
 
 #include "downmix_engine.h"
 #include "downmix_settings.h"
@@ -398,10 +399,17 @@ HRESULT CDownmixFilter::SetNotifyWindow(HWND window, int id)
   return S_OK;
 }
 
-void CDownmixFilter::Notify(int)
+void CDownmixFilter::Notify(int code)
 {
-  // Posting to the registered windows waits for the message core; the
-  // slots are kept for it.
+  std::lock_guard<std::mutex> l(m_notifyLock);
+  for (auto &slot : m_notify) {
+    if (!slot.window) continue;
+    // A page that closed without unregistering loses its slot.
+    if (!IsWindow(slot.window))
+      slot = {nullptr, 0};
+    else
+      PostMessage(slot.window, WM_COMMAND, (WPARAM(code) << 16) | WPARAM(slot.id & 0xFFFF), 0);
+  }
 }
 
 const AMOVIESETUP_MEDIATYPE pin_types[] = {{&MEDIATYPE_Audio, &GUID_NULL}};

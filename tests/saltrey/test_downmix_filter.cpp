@@ -8,6 +8,7 @@
 #include <tarvo_com/com_wave.h>
 #include <tarvo_dshow/base_filter.h>
 #include <tarvo_dshow/dshow_graph.h>
+#include <tarvo_ui/ui_core.h>
 
 #include "filter_test.h"
 
@@ -224,6 +225,40 @@ TEST_F(DownmixFilter, SettingsPresetsAndStream)
   EXPECT_EQ(ps->GetClassID(&id), S_OK);
   EXPECT_EQ(id, CLSID_DownmixFilter);
   ps->Release();
+}
+
+std::vector<WPARAM> page_commands;
+LRESULT page_proc(HWND, UINT msg, WPARAM w, LPARAM)
+{
+  if (msg == WM_COMMAND) page_commands.push_back(w);
+  if (msg == WM_USER) PostQuitMessage(0);
+  return 0;
+}
+
+TEST_F(DownmixFilter, LoadNotifiesRegisteredPagesAndFreesTheSlotOfAClosedOne)
+{
+  page_commands.clear();
+  HWND page = CreateMessageWindow("page", "", page_proc, nullptr);
+  HWND closed = CreateMessageWindow("page", "", page_proc, nullptr);
+  ASSERT_EQ(settings->SetNotifyWindow(page, 32700), S_OK);
+  ASSERT_EQ(settings->SetNotifyWindow(closed, 32701), S_OK);
+  DestroyWindow(closed);
+  IPersistStream *ps = nullptr;
+  ASSERT_EQ(filter->QueryInterface(IID_IPersistStream, reinterpret_cast<void **>(&ps)), S_OK);
+  IStream *s = nullptr;
+  ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &s), S_OK);
+  ASSERT_EQ(ps->Save(s, TRUE), S_OK);
+  s->Seek(LARGE_INTEGER{0}, STREAM_SEEK_SET, nullptr);
+  ASSERT_EQ(ps->Load(s), S_OK);
+  s->Release();
+  ps->Release();
+  PostMessage(page, WM_USER, 0, 0);  // after what the filter posted
+  MessageLoop();
+  EXPECT_EQ(page_commands, std::vector<WPARAM>{(100u << 16) | 32700u});
+  int x = 0, y = 0;
+  EXPECT_EQ(settings->SetNotifyWindow(&x, 1), S_OK);  // the closed page's slot
+  EXPECT_EQ(settings->SetNotifyWindow(&y, 1), E_OUTOFMEMORY);
+  DestroyWindow(page);
 }
 
 TEST_F(DownmixFilter, SixChannelsToStereo)

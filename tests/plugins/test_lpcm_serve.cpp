@@ -324,10 +324,44 @@ TEST_F(LpcmServer, CompressedSourcesStreamTheirLengthAsA1kHzTone)
   }
 }
 
+namespace {
+
+// The entries of a folder: the server's threads or open descriptors.
+size_t count_in(const std::string &dir)
+{
+  size_t n = 0;
+  std::error_code ec;
+  for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) n++;
+  return n;
+}
+
+// Reads one chunked answer on fd up to its final chunk.
+std::string read_chunked(int fd)
+{
+  std::string text;
+  char buf[65536];
+  pollfd p{fd, POLLIN, 0};
+  auto done = [&] {
+    size_t head = text.find("\r\n\r\n");
+    return head != std::string::npos && text.size() >= head + 11 && !text.compare(text.size() - 7, 7, "\r\n0\r\n\r\n");
+  };
+  while (!done()) {
+    if (poll(&p, 1, 10000) <= 0) break;
+    ssize_t n = recv(fd, buf, sizeof buf, 0);
+    if (n <= 0) break;
+    text.append(buf, size_t(n));
+  }
+  return text;
+}
+
+}  // namespace
+
 TEST_F(LpcmServer, DamagedSourcesAndLostClientsLeaveTheServerServing)
 {
   std::string good = items["tone.wav"].lpcm(0);
   ASSERT_FALSE(good.empty()) << listing;
+  std::string proc = "/proc/" + std::to_string(srv->pid);
+  size_t threads = count_in(proc + "/task"), fds = count_in(proc + "/fd");
   for (auto &[title, it] : items) {
     if (title.rfind("cut_", 0) && title.rfind("bad_", 0)) continue;  // keyed "cut_tone.wav" and the like
     if (it.lpcm(0).empty()) continue;
@@ -352,6 +386,22 @@ TEST_F(LpcmServer, DamagedSourcesAndLostClientsLeaveTheServerServing)
   EXPECT_GT(recv(fd, buf, sizeof buf, MSG_WAITALL), 0);
   close(fd);
   EXPECT_EQ(dechunk(get(good).body()).data.size(), 176400u);
+
+  // A whole answer keeps an HTTP/1.1 connection for the next request.
+  fd = connect_loopback(kHttpPort);
+  std::string keep = "GET " + good + " HTTP/1.1\r\nHOST: 127.0.0.1\r\n\r\n";
+  for (int i = 0; i < 2; i++) {
+    ASSERT_EQ(send(fd, keep.data(), keep.size(), MSG_NOSIGNAL), ssize_t(keep.size()));
+    reply r{read_chunked(fd)};
+    EXPECT_EQ(r.status(), "HTTP/1.1 200 OK") << i;
+    EXPECT_EQ(dechunk(r.body()).data.size(), 176400u) << i;
+  }
+  close(fd);
+
+  // Every stream's graph threads and descriptors are gone again.
+  for (int i = 0; i < 50 && (count_in(proc + "/task") > threads || count_in(proc + "/fd") > fds); i++) usleep(100000);
+  EXPECT_LE(count_in(proc + "/task"), threads);
+  EXPECT_LE(count_in(proc + "/fd"), fds);
 }
 
 TEST(LpcmMp4Server, TwoResourcesTheSourceRateFirstAndOneDynamicMark)

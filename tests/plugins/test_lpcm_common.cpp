@@ -1,9 +1,13 @@
-// The audio/L16 resources of the LPCM rewrite: which res gain them, their
-// channels and rates, the one dynamic mark of the MP4 variant, and the
-// capacity rule.
+// What the LPCM plug-ins share: the audio/L16 resources of the rewrite
+// (which res gain them, their channels and rates, the one dynamic mark of
+// the MP4 variant, the capacity rule), and the body writer (skip, budget,
+// chunks, zero fill of a decoder that ends early, the final chunk).
 #include <gtest/gtest.h>
 
 #include <corda_common/msf_lpcm.h>
+
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -61,4 +65,31 @@ TEST(LpcmRewrite, WhichResGainResourcesAndHowMany)
   std::string plain = "<DIDL-Lite><item></item></DIDL-Lite>";
   EXPECT_EQ(rewrite(ogg, plain, uint32_t(plain.size() + 1)), plain);
   EXPECT_EQ(rewrite(ogg, plain, uint32_t(plain.size())), "<failed>");
+}
+
+TEST(LpcmBody, SkipBudgetChunksAndZeroFillOfAShortDecoder)
+{
+  int pair[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  // 20 bytes skipped across two pieces, 17000 sent in chunks of 8000 from
+  // 9000 decoded bytes: the rest is zeros.
+  auto *out = new msf_lpcm_out;
+  msf_lpcm_out_init(out, pair[0], 1, 20, 17000, 8000);
+  std::string decoded;
+  for (int i = 0; i < 9020; i++) decoded += char('a' + i % 26);
+  EXPECT_TRUE(msf_lpcm_out_put(out, decoded.data(), 12));
+  EXPECT_TRUE(msf_lpcm_out_put(out, decoded.data() + 12, 9008));
+  EXPECT_TRUE(msf_lpcm_out_finish(out));
+  delete out;
+  shutdown(pair[0], SHUT_WR);
+  std::string got;
+  char buf[65536];
+  for (ssize_t n; (n = recv(pair[1], buf, sizeof buf, 0)) > 0;) got.append(buf, size_t(n));
+  std::string data = decoded.substr(20) + std::string(8000, '\0');
+  // The pending part goes out first, then the zeros in whole blocks.
+  std::string expect = "1f40\r\n" + data.substr(0, 8000) + "\r\n3e8\r\n" + data.substr(8000, 1000) + "\r\n1f40\r\n" +
+                       data.substr(9000) + "\r\n0\r\n\r\n";
+  EXPECT_TRUE(got == expect) << got.size() << " bytes";
+  close(pair[0]);
+  close(pair[1]);
 }

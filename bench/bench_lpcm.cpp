@@ -170,7 +170,10 @@ void first_byte(const fs::path &dir, plugin *plugins)
       exchange x(p, file, 44100, 2, 300000, seek ? "150-" : "");
       t[seek] = x.read_all(&bytes, 1);
     }
-    std::printf("  %-8s plain %7.1f, npt=150- %7.1f\n", s.name, t[0] * 1000, t[1] * 1000);
+    if (t[0] < 0 || t[1] < 0)
+      std::printf("  %-8s not decoded\n", s.name);
+    else
+      std::printf("  %-8s plain %7.1f, npt=150- %7.1f\n", s.name, t[0] * 1000, t[1] * 1000);
   }
 }
 
@@ -184,7 +187,7 @@ void realtime(const fs::path &dir, plugin *plugins, int seconds)
     std::atomic<int> underruns{0};
     std::vector<std::thread> readers;
     for (int i = 0; i < kStreams; i++)
-      readers.emplace_back([&, i] {
+      readers.emplace_back([&] {
         exchange x(p, (dir / s.file).string(), 44100, 2, 60000, "");
         std::vector<char> buf(kPerTick);
         auto next = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
@@ -207,10 +210,9 @@ void realtime(const fs::path &dir, plugin *plugins, int seconds)
             got += uint64_t(n);
           }
         }
-        (void)i;
       });
     for (auto &t : readers) t.join();
-    std::printf("  %-8s 8 streams, %d s at real-time pace: %d underruns\n", s.name, seconds, underruns.load());
+    std::printf("  %-8s %d streams, %d s at real-time pace: %d underruns\n", s.name, kStreams, seconds, underruns.load());
   }
 }
 

@@ -5,10 +5,7 @@
 
 #include <tarvo_dshow/dshow_graph.h>
 
-#include "../common/dshow_chain.h"
-#include "test_filters.h"
-
-#include <dirent.h>
+#include "sys_graph.h"
 
 #include <condition_variable>
 #include <mutex>
@@ -17,16 +14,6 @@
 #include <vector>
 
 namespace {
-
-int thread_count()
-{
-  int n = 0;
-  DIR *d = opendir("/proc/self/task");
-  if (!d) return -1;
-  while (dirent *e = readdir(d)) n += e->d_name[0] != '.';
-  closedir(d);
-  return n;
-}
 
 HRESULT create_from_file(LPCOLESTR file, REFCLSID clsid, REFIID iid, void **out)
 {
@@ -85,8 +72,7 @@ class Graph : public ::testing::Test {
  protected:
   void SetUp() override
   {
-    std::thread([] {}).join();  // a sanitizer's own thread starts with the first one
-    threads_before = thread_count();
+    threads_before = thread_baseline();
     ASSERT_EQ(CoInitialize(nullptr), S_OK);
     ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph,
                                reinterpret_cast<void **>(&fg)),

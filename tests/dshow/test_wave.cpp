@@ -5,11 +5,8 @@
 // hang, and ADPCM, MP2 and MP3 in WAV decoded to the tone they hold.
 #include <gtest/gtest.h>
 
-#include <tarvo_dshow/dshow_graph.h>
-#include <tarvo_dshow/dshow_sys.h>
-
-#include "../common/dshow_chain.h"
-#include "test_filters.h"
+#include "../common/media_fixtures.h"
+#include "sys_graph.h"
 
 #include <cmath>
 #include <cstdio>
@@ -92,107 +89,13 @@ std::u16string write_file(const std::string &name, const std::vector<BYTE> &byte
   return std::u16string(name.begin(), name.end());
 }
 
-class Collect final : public TestSinkCallback {
- public:
-  HRESULT Receive(IMediaSample *s) override
-  {
-    std::lock_guard<std::mutex> l(m);
-    BYTE *p = nullptr;
-    s->GetPointer(&p);
-    REFERENCE_TIME t0 = 0, t1 = 0;
-    s->GetTime(&t0, &t1);
-    if (bytes.empty()) first_time = t0;
-    bytes.insert(bytes.end(), p, p + s->GetActualDataLength());
-    return S_OK;
-  }
-  void BeginFlush() override {}
-  void EndFlush() override {}
-  std::mutex m;
-  std::vector<BYTE> bytes;
-  REFERENCE_TIME first_time = -1;
-};
-
-template <class T>
-T *make(REFCLSID clsid, REFIID iid)
-{
-  T *p = nullptr;
-  EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, reinterpret_cast<void **>(&p)), S_OK);
-  return p;
-}
-
-struct Outcome {
-  HRESULT connect = E_FAIL;  // source to parser
-  LONG code = 0;             // how the run ended
-  std::vector<BYTE> bytes;
-  REFERENCE_TIME first_time = -1;
-};
-
-// File Source -> WAVE parser -> test renderer; runs to its end when the
-// parser takes the file.  seek < 0: no seek.
+// File Source -> WAVE parser [-> ACM wrapper] -> test renderer.
 Outcome play(const std::u16string &file, REFERENCE_TIME seek = -1, bool decode = false)
 {
-  Outcome o;
-  Collect rec;
-  IGraphBuilder *graph = make<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
-  IBaseFilter *source = make<IBaseFilter>(CLSID_AsyncReader, IID_IBaseFilter);
-  IBaseFilter *parser = make<IBaseFilter>(CLSID_WAVEParser, IID_IBaseFilter);
-  IBaseFilter *acm = decode ? make<IBaseFilter>(CLSID_ACMWrapper, IID_IBaseFilter) : nullptr;
-  if (!graph || !source || !parser || (decode && !acm)) return o;
-  IFileSourceFilter *load = nullptr;
-  source->QueryInterface(IID_IFileSourceFilter, reinterpret_cast<void **>(&load));
-  EXPECT_EQ(load->Load(file.c_str(), nullptr), S_OK);
-  load->Release();
-  HMODULE lib = CoLoadLibrary(u"dshow_testsink.ax", TRUE);
-  auto get = reinterpret_cast<LPFNGETCLASSOBJECT>(GetProcAddress(lib, "DllGetClassObject"));
-  IClassFactory *factory = nullptr;
-  get(CLSID_TestSink, IID_IClassFactory, reinterpret_cast<void **>(&factory));
-  IBaseFilter *sink = nullptr;
-  factory->CreateInstance(nullptr, IID_IBaseFilter, reinterpret_cast<void **>(&sink));
-  factory->Release();
-  ITestSink *ts = nullptr;
-  sink->QueryInterface(IID_ITestSink, reinterpret_cast<void **>(&ts));
-  ts->SetCallback(&rec);
-  ts->Release();
-  for (IBaseFilter *f : {source, parser, sink}) graph->AddFilter(f, nullptr);
-  if (acm) graph->AddFilter(acm, nullptr);
-  IPin *out = chain_pin(source, PINDIR_OUTPUT), *in = chain_pin(parser, PINDIR_INPUT);
-  o.connect = graph->ConnectDirect(out, in, nullptr);
-  out->Release();
-  in->Release();
-  if (SUCCEEDED(o.connect)) {
-    IPin *pout = chain_pin(parser, PINDIR_OUTPUT), *sin = chain_pin(sink, PINDIR_INPUT);
-    if (acm) {
-      IPin *ain = chain_pin(acm, PINDIR_INPUT), *aout = chain_pin(acm, PINDIR_OUTPUT);
-      EXPECT_EQ(graph->ConnectDirect(pout, ain, nullptr), S_OK);
-      EXPECT_EQ(graph->ConnectDirect(aout, sin, nullptr), S_OK);
-      ain->Release();
-      aout->Release();
-    } else {
-      EXPECT_EQ(graph->ConnectDirect(pout, sin, nullptr), S_OK);
-    }
-    pout->Release();
-    sin->Release();
-    IMediaSeeking *seeking = nullptr;
-    graph->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void **>(&seeking));
-    if (seek >= 0) {
-      EXPECT_EQ(seeking->SetTimeFormat(&TIME_FORMAT_MEDIA_TIME), S_OK);
-      EXPECT_EQ(seeking->SetPositions(&seek, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning), S_OK);
-    }
-    seeking->Release();
-    IMediaControl *mc = nullptr;
-    IMediaEvent *me = nullptr;
-    graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void **>(&mc));
-    graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void **>(&me));
-    EXPECT_EQ(mc->Run(), S_OK);
-    EXPECT_EQ(me->WaitForCompletion(LONG(INFINITE), &o.code), S_OK);
-    mc->Release();
-    me->Release();
-  }
-  for (IBaseFilter *f : {source, parser, sink}) f->Release();
-  if (acm) acm->Release();
-  graph->Release();  // stops the graph and joins its threads
-  o.bytes = rec.bytes;
-  o.first_time = rec.first_time;
+  std::vector<IBaseFilter *> middle{make<IBaseFilter>(CLSID_WAVEParser, IID_IBaseFilter)};
+  if (decode) middle.push_back(make<IBaseFilter>(CLSID_ACMWrapper, IID_IBaseFilter));
+  Outcome o = sys_play(CLSID_AsyncReader, file, middle, seek);
+  EXPECT_EQ(o.load, S_OK);
   return o;
 }
 
@@ -274,27 +177,6 @@ TEST_F(WaveGraph, RefusesBadFormatsAndDamagedFilesAtConnection)
   EXPECT_TRUE(FAILED(play(write_file("head.wav", head)).connect));
 }
 
-// The strongest frequency from 990 to 1010 Hz, in steps of 0.1 Hz, over a
-// second from the middle of 16-bit stereo PCM at 44100 Hz (first channel).
-double tone_hz(const std::vector<BYTE> &pcm)
-{
-  size_t frames = pcm.size() / 4;
-  if (frames < 44100 * 3 / 2) return 0;
-  size_t from = (frames - 44100) / 2;
-  double best = 0, best_hz = 0;
-  for (double hz = 990; hz <= 1010; hz += 0.1) {
-    double w = 2 * M_PI * hz / 44100, c = 2 * std::cos(w), s1 = 0, s2 = 0;
-    for (size_t i = from; i < from + 44100; i++) {
-      double s0 = double(int16_t(pcm[i * 4] | pcm[i * 4 + 1] << 8)) + c * s1 - s2;
-      s2 = s1;
-      s1 = s0;
-    }
-    double power = s1 * s1 + s2 * s2 - c * s1 * s2;
-    if (power > best) best = power, best_hz = hz;
-  }
-  return best_hz;
-}
-
 TEST_F(WaveGraph, AcmWrapperDecodesAdpcmAndMpegAudioInWav)
 {
   struct Case {
@@ -302,16 +184,13 @@ TEST_F(WaveGraph, AcmWrapperDecodesAdpcmAndMpegAudioInWav)
     size_t slack;  // frames: one codec frame and the encoder's delay
   };
   const Case cases[] = {
-    {"adpcm_ms", "ms_adpcm.wav", 2048},
-    {"adpcm_ima_wav", "ima_adpcm.wav", 2048},
-    {"mp2", "mp2.wav", 1152 * 2},
-    {"libmp3lame", "mp3.wav", 1152 * 3},
+    {"adpcm_ms", MEDIA_WAV_MS_ADPCM, 2048},
+    {"adpcm_ima_wav", MEDIA_WAV_IMA_ADPCM, 2048},
+    {"mp2", MEDIA_WAV_MP2, 1152 * 2},
+    {"mp3", MEDIA_WAV_MP3, 1152 * 3},
   };
   for (const Case &c : cases) {
-    std::string cmd = std::string("ffmpeg -v error -y -f lavfi -i sine=frequency=1000:sample_rate=44100:duration=2 -ac 2 -c:a ") +
-                      c.codec + " -f wav " + c.file;
-    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
-    std::string name = c.file;
+    std::string name = media_fixture(c.file);
     Outcome o = play(std::u16string(name.begin(), name.end()), -1, true);
     ASSERT_EQ(o.connect, S_OK) << c.codec;
     EXPECT_EQ(o.code, EC_COMPLETE) << c.codec;

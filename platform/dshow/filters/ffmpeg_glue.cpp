@@ -15,6 +15,9 @@ extern "C" {
 
 namespace {
 
+// FFmpeg's own messages about damaged input stay out of the host's output.
+[[maybe_unused]] const int quiet = (av_log_set_level(AV_LOG_FATAL), 0);
+
 AVCodecID codec_of(WORD tag)
 {
   switch (tag) {
@@ -26,6 +29,14 @@ AVCodecID codec_of(WORD tag)
       return AV_CODEC_ID_MP2;
     case WAVE_FORMAT_MPEGLAYER3:
       return AV_CODEC_ID_MP3;
+    case WAVE_FORMAT_WMAVOICE9:
+      return AV_CODEC_ID_WMAVOICE;
+    case WAVE_FORMAT_WMAUDIO1:
+      return AV_CODEC_ID_WMAV1;
+    case WAVE_FORMAT_WMAUDIO2:
+      return AV_CODEC_ID_WMAV2;
+    case WAVE_FORMAT_WMAUDIO3:
+      return AV_CODEC_ID_WMAPRO;
     default:
       return AV_CODEC_ID_NONE;
   }
@@ -35,14 +46,19 @@ AVCodecID codec_of(WORD tag)
 HRESULT convert(FfDecoder *d, std::vector<BYTE> *out)
 {
   AVFrame *f = d->frame;
+  if (f->ch_layout.nb_channels != d->ctx->ch_layout.nb_channels) return S_FALSE;  // a changed stream: skipped
+  // More channels than the output has are folded by the resampler's
+  // standard matrix (the fronts, and the centre and surrounds mixed in).
+  AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+  const bool fold = d->out_channels == 2 && f->ch_layout.nb_channels > 2;
+  const AVChannelLayout *out_layout = fold ? &stereo : &f->ch_layout;
   if (!d->swr) {
-    if (swr_alloc_set_opts2(&d->swr, &f->ch_layout, AV_SAMPLE_FMT_S16, f->sample_rate, &f->ch_layout,
+    if (swr_alloc_set_opts2(&d->swr, const_cast<AVChannelLayout *>(out_layout), AV_SAMPLE_FMT_S16, f->sample_rate, &f->ch_layout,
                             AVSampleFormat(f->format), f->sample_rate, 0, nullptr) < 0 ||
         swr_init(d->swr) < 0)
       return E_FAIL;
   }
-  int channels = f->ch_layout.nb_channels;
-  if (channels != d->ctx->ch_layout.nb_channels) return S_FALSE;  // a changed stream: skipped
+  int channels = out_layout->nb_channels;
   size_t at = out->size();
   try {
     out->resize(at + size_t(f->nb_samples) * size_t(channels) * 2);
@@ -197,6 +213,9 @@ void ff_decoder_close(FfDecoder *d)
   swr_free(&d->swr);
   d->parser = nullptr;
   d->pending.clear();
+  d->block = 0;
+  d->out_channels = 0;
+  d->need_sync = true;
 }
 
 void ff_decoder_reset(FfDecoder *d)

@@ -14,8 +14,15 @@ struct AVFrame;
 struct AVPacket;
 struct SwrContext;
 
+/* The Windows Media tags beside those of com_wave.h. */
+#define WAVE_FORMAT_WMAVOICE9 0x000A
+#define WAVE_FORMAT_WMAUDIO1 0x0160
+#define WAVE_FORMAT_WMAUDIO2 0x0161
+#define WAVE_FORMAT_WMAUDIO3 0x0162
+
 /* 1 when the format's tag is one the decoders here take (MS and IMA ADPCM,
- * MPEG layer 2 and 3) and the format block passes wave_format_valid. */
+ * MPEG layer 2 and 3, WMA v1, v2, Pro and voice) and the format block
+ * passes wave_format_valid. */
 int ff_wave_decodable(const BYTE *format, size_t size);
 
 /* A decoder of one stream, delivering 16-bit interleaved PCM. */
@@ -25,7 +32,8 @@ struct FfDecoder {
   AVPacket *pkt = nullptr;
   AVFrame *frame = nullptr;
   SwrContext *swr = nullptr;
-  int block = 0;  // ADPCM: the bytes of one packet
+  int block = 0;  // ADPCM and WMA: the bytes of one packet
+  int out_channels = 0;  // 2: more channels are folded to stereo; else as decoded
   std::vector<BYTE> pending;  // ADPCM bytes short of a block; MPEG bytes before a sync
   bool need_sync = true;      // MPEG: no frame header found since the last reset
 };

@@ -2,10 +2,10 @@
 // an asynchronous reader.  Requests are served in order on the caller of
 // WaitForNext; a flush ends every wait.
 #include "sys_filters.h"
+#include "sys_source_file.h"
 
 #include <tarvo_dshow/base_filter.h>
 #include <tarvo_dshow/dshow_sys.h>
-#include <tarvo_util/sys_file.h>
 
 #include <algorithm>
 #include <chrono>
@@ -59,26 +59,17 @@ class FileSource final : public CBaseFilter, public IFileSourceFilter {
     : CBaseFilter("File source", outer, &m_lock, CLSID_AsyncReader), m_pin(this, &m_lock, phr)
   {
   }
-  ~FileSource() override
-  {
-    if (m_file >= 0) sys_file_close(m_file);
-  }
+  ~FileSource() override { sys_source_close(&m_src); }
   DECLARE_IUNKNOWN
 
-  static CUnknown *CreateInstance(LPUNKNOWN outer, HRESULT *phr)
-  {
-    auto *f = new (std::nothrow) FileSource(outer, phr);
-    if (!f) *phr = E_OUTOFMEMORY;
-    return f;
-  }
   HRESULT NonDelegatingQueryInterface(REFIID riid, void **ppv) override
   {
     if (!ppv) return E_POINTER;
     if (riid == IID_IFileSourceFilter) return GetInterface(static_cast<IFileSourceFilter *>(this), ppv);
     return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
   }
-  int GetPinCount() override { return m_file >= 0 ? 1 : 0; }
-  CBasePin *GetPin(int n) override { return n == 0 && m_file >= 0 ? &m_pin : nullptr; }
+  int GetPinCount() override { return m_src.file >= 0 ? 1 : 0; }
+  CBasePin *GetPin(int n) override { return n == 0 && m_src.file >= 0 ? &m_pin : nullptr; }
 
   HRESULT Load(LPCOLESTR fileName, const AM_MEDIA_TYPE *pmt) override;
   HRESULT GetCurFile(LPOLESTR *fileName, AM_MEDIA_TYPE *pmt) override;
@@ -89,9 +80,7 @@ class FileSource final : public CBaseFilter, public IFileSourceFilter {
   CCritSec m_lock;
   ReaderPin m_pin;
   std::mutex m_fileLock;  // the file position
-  int m_file = -1;
-  uint64_t m_size = 0;
-  std::u16string m_name;
+  SysSourceFile m_src;
   GUID m_subtype = GUID_NULL;
 };
 
@@ -112,52 +101,35 @@ GUID sniff_subtype(const std::u16string &name, const BYTE *head, long n)
 
 HRESULT FileSource::Load(LPCOLESTR fileName, const AM_MEDIA_TYPE *pmt)
 {
-  if (!fileName) return E_POINTER;
   CAutoLock l(m_lock);
-  if (m_file >= 0) return E_UNEXPECTED;
-  const auto *wide = reinterpret_cast<const sys_wchar *>(fileName);
-  sys_file_stat_rec st{};
-  int file = -1;
-  if (!sys_file_stat_w(wide, &st) || !sys_file_open_read_w(&file, wide)) return VFW_E_NOT_FOUND;
-  m_file = file;
-  m_size = st.size;
-  try {
-    m_name = fileName;
-  } catch (...) {
-    return E_OUTOFMEMORY;
-  }
+  HRESULT hr = sys_source_open(&m_src, fileName);
+  if (FAILED(hr)) return hr;
   BYTE head[12];
   long n = ReadAt(0, head, sizeof head);
-  m_subtype = pmt && pmt->subtype != GUID_NULL ? pmt->subtype : sniff_subtype(m_name, head, n);
+  m_subtype = pmt && pmt->subtype != GUID_NULL ? pmt->subtype : sniff_subtype(m_src.name, head, n);
   IncrementPinVersion();
   return S_OK;
 }
 
 HRESULT FileSource::GetCurFile(LPOLESTR *fileName, AM_MEDIA_TYPE *pmt)
 {
-  if (!fileName) return E_POINTER;
   CAutoLock l(m_lock);
-  *fileName = nullptr;
-  if (m_file < 0) return E_FAIL;
-  *fileName = TaskMemString(m_name.c_str());
-  if (!*fileName) return E_OUTOFMEMORY;
-  if (pmt) {
-    CMediaType mt;
-    m_pin.GetMediaType(0, &mt);
-    return CopyMediaType(pmt, &mt);
-  }
-  return S_OK;
+  HRESULT hr = sys_source_cur_file(m_src, fileName);
+  if (FAILED(hr) || !pmt) return hr;
+  CMediaType mt;
+  m_pin.GetMediaType(0, &mt);
+  return CopyMediaType(pmt, &mt);
 }
 
 long FileSource::ReadAt(uint64_t offset, void *buf, size_t size)
 {
   std::lock_guard<std::mutex> l(m_fileLock);
-  if (m_file < 0 || offset > uint64_t(INT64_MAX) || !sys_file_seek_set(m_file, int64_t(offset), nullptr)) return -1;
+  if (m_src.file < 0 || offset > uint64_t(INT64_MAX) || !sys_file_seek_set(m_src.file, int64_t(offset), nullptr)) return -1;
   size_t done = 0;
   while (done < size) {
     uint32_t got = 0;
     uint32_t want = uint32_t(std::min<size_t>(size - done, 1u << 30));
-    if (!sys_file_read(m_file, static_cast<BYTE *>(buf) + done, want, &got)) return -1;
+    if (!sys_file_read(m_src.file, static_cast<BYTE *>(buf) + done, want, &got)) return -1;
     if (got == 0) break;
     done += got;
   }
@@ -268,7 +240,7 @@ HRESULT ReaderPin::SyncRead(LONGLONG position, LONG length, BYTE *buffer)
 HRESULT ReaderPin::Length(LONGLONG *total, LONGLONG *available)
 {
   if (!total || !available) return E_POINTER;
-  *total = *available = LONGLONG(m_source->m_size);
+  *total = *available = LONGLONG(m_source->m_src.size);
   return S_OK;
 }
 
@@ -291,5 +263,5 @@ HRESULT ReaderPin::EndFlush()
 
 CUnknown *sys_new_file_source(LPUNKNOWN outer, HRESULT *phr)
 {
-  return FileSource::CreateInstance(outer, phr);
+  return sys_create<FileSource>(outer, phr);
 }

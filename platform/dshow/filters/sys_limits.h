@@ -12,4 +12,14 @@
 /* About this much audio in each sample the WAVE parser delivers. */
 #define SYS_WAVE_SAMPLE_MS 100
 
+/* The WM ASF Reader: audio streams given a pin, the least room in each of
+ * its samples, the demuxer's read buffer, and how far before a seek's
+ * position reading starts (100 ns units) so that the decoder has warmed up. */
+#define SYS_ASF_MAX_PINS 8
+#define SYS_ASF_SAMPLE_BYTES 65536
+#define SYS_ASF_IO_BYTES 32768
+#define SYS_ASF_SEEK_LEAD 2000000
+/* Objects of an ASF header looked at for content protection. */
+#define SYS_ASF_MAX_HEADER_OBJECTS 1024
+
 #endif

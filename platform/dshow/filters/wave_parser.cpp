@@ -4,6 +4,7 @@
 // whole blocks with times relative to the segment, and seeks by time.
 #include "sys_filters.h"
 #include "sys_limits.h"
+#include "sys_seeking.h"
 #include "wave_format.h"
 
 #include <tarvo_dshow/base_filter.h>
@@ -35,7 +36,7 @@ class ParserInput final : public CBasePin {
   WaveParser *m_parser;
 };
 
-class ParserOutput final : public CBaseOutputPin, public IMediaSeeking {
+class ParserOutput final : public CBaseOutputPin, public SysSeeking {
  public:
   ParserOutput(WaveParser *f, CCritSec *lock, HRESULT *phr);
   DECLARE_IUNKNOWN
@@ -51,46 +52,8 @@ class ParserOutput final : public CBaseOutputPin, public IMediaSeeking {
   HRESULT Active() override;
   HRESULT Inactive() override;
 
-  HRESULT GetCapabilities(DWORD *caps) override;
-  HRESULT CheckCapabilities(DWORD *caps) override;
-  HRESULT IsFormatSupported(const GUID *f) override
-  {
-    if (!f) return E_POINTER;
-    return *f == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE;
-  }
-  HRESULT QueryPreferredFormat(GUID *f) override { return GetTimeFormat(f); }
-  HRESULT GetTimeFormat(GUID *f) override
-  {
-    if (!f) return E_POINTER;
-    *f = TIME_FORMAT_MEDIA_TIME;
-    return S_OK;
-  }
-  HRESULT IsUsingTimeFormat(const GUID *f) override { return IsFormatSupported(f); }
-  HRESULT SetTimeFormat(const GUID *f) override
-  {
-    if (!f) return E_POINTER;
-    return *f == TIME_FORMAT_MEDIA_TIME ? S_OK : E_INVALIDARG;
-  }
-  HRESULT GetDuration(LONGLONG *d) override;
-  HRESULT GetStopPosition(LONGLONG *s) override;
-  HRESULT GetCurrentPosition(LONGLONG *c) override;
-  HRESULT ConvertTimeFormat(LONGLONG *, const GUID *, LONGLONG, const GUID *) override { return E_NOTIMPL; }
-  HRESULT SetPositions(LONGLONG *current, DWORD currentFlags, LONGLONG *stop, DWORD stopFlags) override;
-  HRESULT GetPositions(LONGLONG *current, LONGLONG *stop) override;
-  HRESULT GetAvailable(LONGLONG *earliest, LONGLONG *latest) override;
-  HRESULT SetRate(double rate) override { return rate == 1.0 ? S_OK : E_INVALIDARG; }
-  HRESULT GetRate(double *r) override
-  {
-    if (!r) return E_POINTER;
-    *r = 1.0;
-    return S_OK;
-  }
-  HRESULT GetPreroll(LONGLONG *p) override
-  {
-    if (!p) return E_POINTER;
-    *p = 0;
-    return S_OK;
-  }
+  HRESULT SeekSegment(LONGLONG *start, LONGLONG *stop, LONGLONG *duration) override;
+  HRESULT SeekTo(LONGLONG *start, LONGLONG *stop) override;
 
  private:
   WaveParser *m_parser;
@@ -122,12 +85,6 @@ class WaveParser final : public CBaseFilter {
   }
   ~WaveParser() override { m_pull.Disconnect(); }
 
-  static CUnknown *CreateInstance(LPUNKNOWN outer, HRESULT *phr)
-  {
-    auto *f = new (std::nothrow) WaveParser(outer, phr);
-    if (!f) *phr = E_OUTOFMEMORY;
-    return f;
-  }
   int GetPinCount() override { return m_wave.format.empty() ? 1 : 2; }
   CBasePin *GetPin(int n) override
   {
@@ -295,97 +252,40 @@ HRESULT ParserOutput::Inactive()
   return CBaseOutputPin::Inactive();
 }
 
-HRESULT ParserOutput::GetCapabilities(DWORD *caps)
+HRESULT ParserOutput::SeekSegment(LONGLONG *start, LONGLONG *stop, LONGLONG *duration)
 {
-  if (!caps) return E_POINTER;
-  *caps = AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanSeekForwards | AM_SEEKING_CanSeekBackwards |
-          AM_SEEKING_CanGetDuration | AM_SEEKING_CanGetStopPos;
-  return S_OK;
-}
-
-HRESULT ParserOutput::CheckCapabilities(DWORD *caps)
-{
-  if (!caps) return E_POINTER;
-  DWORD have = 0, want = *caps;
-  GetCapabilities(&have);
-  *caps &= have;
-  return *caps == want ? S_OK : *caps ? S_FALSE : E_FAIL;
-}
-
-HRESULT ParserOutput::GetDuration(LONGLONG *d)
-{
-  if (!d) return E_POINTER;
   CAutoLock l(*m_pLock);
-  if (m_parser->m_wave.format.empty()) return VFW_E_NOT_CONNECTED;
-  *d = m_parser->TimeOf(m_parser->m_wave.data_bytes);
+  WaveParser &p = *m_parser;
+  if (p.m_wave.format.empty()) return VFW_E_NOT_CONNECTED;
+  *start = p.TimeOf(p.m_segStart);
+  *stop = p.TimeOf(p.m_segStop);
+  *duration = p.TimeOf(p.m_wave.data_bytes);
   return S_OK;
 }
 
-HRESULT ParserOutput::GetStopPosition(LONGLONG *s)
-{
-  if (!s) return E_POINTER;
-  CAutoLock l(*m_pLock);
-  if (m_parser->m_wave.format.empty()) return VFW_E_NOT_CONNECTED;
-  *s = m_parser->TimeOf(m_parser->m_segStop);
-  return S_OK;
-}
-
-HRESULT ParserOutput::GetCurrentPosition(LONGLONG *c)
-{
-  if (!c) return E_POINTER;
-  CAutoLock l(*m_pLock);
-  if (m_parser->m_wave.format.empty()) return VFW_E_NOT_CONNECTED;
-  *c = m_parser->TimeOf(m_parser->m_segStart);
-  return S_OK;
-}
-
-HRESULT ParserOutput::GetPositions(LONGLONG *current, LONGLONG *stop)
-{
-  HRESULT hr = current ? GetCurrentPosition(current) : S_OK;
-  return SUCCEEDED(hr) && stop ? GetStopPosition(stop) : hr;
-}
-
-HRESULT ParserOutput::GetAvailable(LONGLONG *earliest, LONGLONG *latest)
-{
-  if (earliest) *earliest = 0;
-  return latest ? GetDuration(latest) : S_OK;
-}
-
-HRESULT ParserOutput::SetPositions(LONGLONG *current, DWORD currentFlags, LONGLONG *stop, DWORD stopFlags)
+HRESULT ParserOutput::SeekTo(LONGLONG *start, LONGLONG *stop)
 {
   WaveParser &p = *m_parser;
-  uint64_t start, end;
+  uint64_t from, to;
   {
     CAutoLock l(*m_pLock);
     if (p.m_wave.format.empty()) return VFW_E_NOT_CONNECTED;
-    auto place = [&](LONGLONG *t, DWORD flags, uint64_t now) -> int {
-      switch (flags & AM_SEEKING_PositioningBitsMask) {
-        case AM_SEEKING_NoPositioning:
-          return 1;
-        case AM_SEEKING_AbsolutePositioning:
-          if (!t) return 0;
-          now = p.BytesOf(*t);
-          break;
-        case AM_SEEKING_RelativePositioning:
-          if (!t) return 0;
-          now = p.BytesOf(p.TimeOf(now) + *t);
-          break;
-        default:
-          return 0;
-      }
-      (t == current ? p.m_segStart : p.m_segStop) = now;
-      return 1;
+    // A time that is the segment's own, or the end, keeps its exact offset
+    // (the round trip through a time may lose a block).
+    auto bytes = [&](LONGLONG t, uint64_t now) {
+      if (t == p.TimeOf(now)) return now;
+      return t >= p.TimeOf(p.m_wave.data_bytes) ? p.m_wave.data_bytes : p.BytesOf(t);
     };
-    if (!place(current, currentFlags, p.m_segStart) || !place(stop, stopFlags, p.m_segStop)) return E_INVALIDARG;
-    if (p.m_segStop < p.m_segStart) p.m_segStop = p.m_segStart;
-    start = p.m_segStart;
-    end = p.m_segStop;
-    if (current && (currentFlags & AM_SEEKING_ReturnTime)) *current = p.TimeOf(start);
-    if (stop && (stopFlags & AM_SEEKING_ReturnTime)) *stop = p.TimeOf(end);
+    from = bytes(*start, p.m_segStart);
+    to = std::max(bytes(*stop, p.m_segStop), from);
+    p.m_segStart = from;
+    p.m_segStop = to;
+    *start = p.TimeOf(from);
+    *stop = p.TimeOf(to);
   }
   // While streaming the pull pin flushes downstream and starts again here.
-  return p.m_pull.Seek(REFERENCE_TIME(p.m_wave.data_start + start) * UNITS,
-                       REFERENCE_TIME(p.m_wave.data_start + end) * UNITS);
+  return p.m_pull.Seek(REFERENCE_TIME(p.m_wave.data_start + from) * UNITS,
+                       REFERENCE_TIME(p.m_wave.data_start + to) * UNITS);
 }
 
 HRESULT ParserPull::DecideAllocator(IMemAllocator *alloc, ALLOCATOR_PROPERTIES *)
@@ -453,5 +353,5 @@ HRESULT ParserPull::EndFlush()
 
 CUnknown *sys_new_wave_parser(LPUNKNOWN outer, HRESULT *phr)
 {
-  return WaveParser::CreateInstance(outer, phr);
+  return sys_create<WaveParser>(outer, phr);
 }

@@ -3,7 +3,6 @@
 // into the Delegate renderer, whose callback is the sample sink.
 #include <corda_lpcm/corda_lpcm.h>
 
-#include "lpcm_wma.h"
 
 #include <mirrow/mirrow.h>
 #include <pandrel/pandrel.h>
@@ -185,8 +184,8 @@ HRESULT make_mp3_parser(graph_rec *g, IBaseFilter **out)
 
 HRESULT make_dmo(graph_rec *g, REFCLSID dmo, IBaseFilter **out)
 {
-  return set_up<LpcmIDMOWrapperFilter>(g, create(LPCM_CLSID_DMOWrapperFilter, out), out, LPCM_IID_IDMOWrapperFilter,
-                                       [&](LpcmIDMOWrapperFilter *w) { return w->Init(dmo, LPCM_DMOCATEGORY_AUDIO_DECODER); });
+  return set_up<IDMOWrapperFilter>(g, create(CLSID_DMOWrapperFilter, out), out, IID_IDMOWrapperFilter,
+                                       [&](IDMOWrapperFilter *w) { return w->Init(dmo, DMOCATEGORY_AUDIO_DECODER); });
 }
 
 // --- connections ---
@@ -230,10 +229,10 @@ HRESULT connect(graph_rec *g, IBaseFilter *up, IBaseFilter *down)
 HRESULT build_wma(graph_rec *g)
 {
   IBaseFilter *reader, *wma, *voice = nullptr, *resampler, *renderer;
-  HRESULT hr = make_source(g, LPCM_CLSID_WMAsfReader, &reader);
-  if (SUCCEEDED(hr)) hr = make_dmo(g, LPCM_CLSID_WMADecoderDMO, &wma);
+  HRESULT hr = make_source(g, CLSID_WMAsfReader, &reader);
+  if (SUCCEEDED(hr)) hr = make_dmo(g, CLSID_CWMADecMediaObject, &wma);
   // A graph without the voice decoder still takes plain WMA.
-  if (SUCCEEDED(hr)) make_dmo(g, LPCM_CLSID_WMAVoiceDecoderDMO, &voice);
+  if (SUCCEEDED(hr)) make_dmo(g, CLSID_CWMSPDecMediaObject, &voice);
   if (SUCCEEDED(hr)) hr = make_resampler(g, &resampler);
   if (SUCCEEDED(hr)) hr = make_renderer(g, &renderer);
   if (FAILED(hr)) return hr;

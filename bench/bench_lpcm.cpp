@@ -96,6 +96,7 @@ struct exchange {
     close(fds[0]);
     close(fds[1]);
   }
+  std::string status;  // the answer's status line
   // Reads up to limit bytes or the end; the seconds to the first body byte.
   double read_all(uint64_t *bytes, uint64_t limit = UINT64_MAX)
   {
@@ -109,6 +110,7 @@ struct exchange {
         size_t end = head.find("\r\n\r\n");
         if (end == std::string::npos || head.size() == end + 4) continue;
         first = wall_now() - t0;
+        status = head.substr(0, head.find("\r\n"));
         *bytes += head.size() - end - 4;
         continue;
       }
@@ -169,6 +171,11 @@ void first_byte(const fs::path &dir, plugin *plugins)
       uint64_t bytes = 0;
       exchange x(p, file, 44100, 2, 300000, seek ? "150-" : "");
       t[seek] = x.read_all(&bytes, 1);
+      // A refusal has a body too: only a 200 answer counts.
+      if (x.status != "HTTP/1.1 200 OK" && x.status != "HTTP/1.1 206 partial content") {
+        std::printf("  %-8s %s: %s\n", s.name, seek ? "npt=150-" : "plain", x.status.c_str());
+        t[seek] = -1;
+      }
     }
     if (t[0] < 0 || t[1] < 0)
       std::printf("  %-8s not decoded\n", s.name);

@@ -316,6 +316,11 @@ TEST_F(LpcmServer, CompressedSourcesStreamTheirLengthAsA1kHzTone)
     EXPECT_EQ(c.data.size(), it.size(0));
     EXPECT_GT(c.data.size(), size_t(rate) * channels * 2 * (TARVO_MEDIA_SECONDS - 0.1));
     EXPECT_NEAR(frequency(c.data, channels, rate), TARVO_MEDIA_TONE_HZ, 2);
+    // From the middle: the rest of the announced length, still the tone.
+    chunks rest = dechunk(get(it.lpcm(0), "TimeSeekRange.dlna.org: npt=1-\r\n").body());
+    EXPECT_TRUE(rest.ended);
+    EXPECT_EQ(rest.data.size(), it.size(0) - size_t(rate) * channels * 2);
+    EXPECT_NEAR(frequency(rest.data, channels, rate), TARVO_MEDIA_TONE_HZ, 2);
   }
   // Ogg at 48000 Hz: one resource; at 32000 Hz: none.
   EXPECT_NE(items[MEDIA_OGG_48000].info(0).find("rate=48000;channels=2:"), std::string::npos);

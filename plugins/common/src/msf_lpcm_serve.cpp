@@ -84,7 +84,8 @@ int serve_time(answer &a, const msf_lpcm_decoder *d)
   int64_t start = 0, end = 0;
   int has_end = 0;
   uint32_t duration = a.q->duration_ms;
-  if (!http_header_value_get_time_seek_range_dlna_request(a.r.req.time_seek_range, 0, &start, &end, &has_end) ||
+  const char *value = a.r.req.time_seek_range;
+  if (!http_header_value_get_time_seek_range_dlna_request(value, http_header_skipspace(value), &start, &end, &has_end) ||
       start < 0)
     return msf_request_fail(&a.r, "400 bad request");
   if (start >= int64_t(duration) || (has_end && end <= start))

@@ -23,8 +23,8 @@ int add_before_end(msf_rewrite_rec *f, const char *)
   return sys_stralloc_cats(&f->out, "<added x=\"&amp;\"></added>");
 }
 
-const msf_rewrite_hooks kHooks = {drop_b, nullptr, add_before_end};
-const msf_rewrite_hooks kCopy = {nullptr, nullptr, nullptr};
+const msf_rewrite_hooks kHooks = {drop_b, nullptr, add_before_end, nullptr};
+const msf_rewrite_hooks kCopy = {nullptr, nullptr, nullptr, nullptr};
 
 }  // namespace
 

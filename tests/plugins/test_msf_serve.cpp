@@ -1,166 +1,32 @@
 // The plug-ins inside the running server program: a playlist served as
 // entry URLs and its entries under them, the request reader's refusals,
 // and the playlist plug-in mapped once although the server also links it.
-#include <gtest/gtest.h>
+#include "plugin_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <cstring>
-#include <filesystem>
-#include <regex>
 #include <set>
 #include <sstream>
-#include <string>
-#include <thread>
-#include <vector>
-
-#include "tarvo_test.h"
-
-namespace fs = std::filesystem;
-extern char **environ;
 
 namespace {
 
-constexpr uint16_t kUpnpPort = 30000, kHttpPort = 30001;
+using namespace plugin_test;
 
-// What came back on one connection until the server closed it, and how
-// long that took.
-struct reply {
-  std::string text;
-  double seconds = 0;
-  std::string status() const { return text.substr(0, text.find("\r\n")); }
-  std::string body() const
+// The three plug-ins on a share with a playlist and the files it names.
+struct playlist_server : plugin_test::running_server {
+  playlist_server() : plugin_test::running_server("corda_m3u\ncorda_didl\ncorda_album_art\n")
   {
-    size_t at = text.find("\r\n\r\n");
-    return at == std::string::npos ? "" : text.substr(at + 4);
-  }
-  std::string header(const std::string &name) const
-  {
-    std::smatch m;
-    if (!std::regex_search(text, m, std::regex("\r\n" + name + ": *([^\r]*)\r\n", std::regex::icase))) return "";
-    return m[1];
-  }
-};
-
-reply talk(uint16_t port, const std::string &request)
-{
-  reply r;
-  auto begin = std::chrono::steady_clock::now();
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
-      send(fd, request.data(), request.size(), MSG_NOSIGNAL) == ssize_t(request.size())) {
-    char buf[65536];
-    pollfd p{fd, POLLIN, 0};
-    while (poll(&p, 1, 10000) > 0) {
-      ssize_t n = recv(fd, buf, sizeof buf, 0);
-      if (n <= 0) break;
-      r.text.append(buf, size_t(n));
-    }
-  }
-  close(fd);
-  r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-  return r;
-}
-
-reply get(const std::string &path, const std::string &headers = "")
-{
-  return talk(kHttpPort, "GET " + path + " HTTP/1.1\r\nHOST: 127.0.0.1\r\nCONNECTION: close\r\n" + headers + "\r\n");
-}
-
-std::string unescape(std::string s)
-{
-  for (auto [from, to] : {std::pair{"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&amp;", "&"}})
-    for (size_t at; (at = s.find(from)) != std::string::npos;) s.replace(at, std::strlen(from), to);
-  return s;
-}
-
-std::string browse(const std::string &id)
-{
-  std::string type = "urn:schemas-upnp-org:service:ContentDirectory:1";
-  std::string body = "<?xml version=\"1.0\"?><s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "
-                     "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><s:Body><u:Browse xmlns:u=\"" +
-                     type + "\"><ObjectID>" + id +
-                     "</ObjectID><BrowseFlag>BrowseDirectChildren</BrowseFlag><Filter>*</Filter>"
-                     "<StartingIndex>0</StartingIndex><RequestedCount>0</RequestedCount><SortCriteria></SortCriteria>"
-                     "</u:Browse></s:Body></s:Envelope>";
-  return unescape(talk(kUpnpPort, "POST /control/ContentDirectory HTTP/1.1\r\nHOST: 127.0.0.1\r\n"
-                                      "CONTENT-TYPE: text/xml; charset=\"utf-8\"\r\nSOAPACTION: \"" + type +
-                                          "#Browse\"\r\nCONNECTION: close\r\nCONTENT-LENGTH: " +
-                                          std::to_string(body.size()) + "\r\n\r\n" + body)
-                      .body());
-}
-
-// The server program on a laid-out data folder whose filter names the
-// three plug-ins and whose one share is built here.
-struct running_server {
-  tarvo_test::scratch_dir dir;
-  std::string service = dir / "service", data = dir / "data", media = dir / "media";
-  pid_t pid = -1;
-
-  running_server()
-  {
-    fs::create_directories(service);
     fs::create_directories(media + "/sub");
-    tarvo_test::write_file(service + "/service_name", "Tarvo Media Server\n");
-    tarvo_test::write_file(service + "/data_home", data + "\n");
-    EXPECT_EQ(std::system((tarvo_test::data_dir() + "/../scripts/layout-data " + data).c_str()), 0);
-    tarvo_test::write_file(data + "/conf/filter", "corda_m3u\ncorda_didl\ncorda_album_art\n");
-    tarvo_test::write_file(data + "/conf/auto_run", "");
-    tarvo_test::write_file(data + "/conf/sync/share/list", media + "\n");
     tarvo_test::write_file(media + "/a.mp3", "first entry's bytes");
     tarvo_test::write_file(media + "/sub/b.ogg", "third entry");
     tarvo_test::write_file(media + "/notes.txt", "not media");
     tarvo_test::write_file(media + "/list.m3u", "#EXTM3U\n\na.mp3\nmissing.mp3\nsub/b.ogg\nnotes.txt\n");
   }
-  ~running_server()
-  {
-    if (pid > 0) {
-      kill(pid, SIGTERM);
-      for (int i = 0; i < 500 && waitpid(pid, nullptr, WNOHANG) != pid; i++) usleep(20000);
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-  }
-  bool start()
-  {
-    std::vector<std::string> env = {"TARVO_SERVICE_DIR=" + service};
-    for (char **e = environ; *e; e++)
-      if (std::strncmp(*e, "TARVO_SERVICE_DIR=", 18) && std::strncmp(*e, "NOTIFY_SOCKET=", 14)) env.push_back(*e);
-    std::vector<char *> envp;
-    for (auto &e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    const char *bin = std::getenv("TARVO_BIN");
-    std::string prog = std::string(bin ? bin : "bin") + "/vennard";
-    char *argv[] = {prog.data(), nullptr};
-    return posix_spawn(&pid, prog.c_str(), nullptr, nullptr, argv, envp.data()) == 0;
-  }
   // The URL path of the playlist's resource once the share is scanned.
   std::string playlist_path()
   {
     std::regex res("<res [^>]*>http://127\\.0\\.0\\.1:30001(/[^<]*\\.m3u)</res>");
-    for (int i = 0; i < 300; i++) {
-      std::smatch m, share;
-      std::string shares = browse("Container:UserFiles");
-      if (std::regex_search(shares, share, std::regex("<container id=\"([^\"]+)\""))) {
-        std::string children = browse(share[1]);
-        if (std::regex_search(children, m, res)) return m[1];
-      }
-      usleep(100000);
-    }
-    return "";
+    std::smatch m;
+    std::string children = children_when([&](const std::string &c) { return std::regex_search(c, m, res); });
+    return std::regex_search(children, m, res) ? std::string(m[1]) : "";
   }
 };
 
@@ -184,7 +50,7 @@ std::set<std::string> mapped(pid_t pid, const std::string &name)
 TEST(PlaylistServing, EntriesAsUrlsTheirFilesAndTheRefusals)
 {
   if (!tarvo_test::private_net().empty()) GTEST_SKIP() << tarvo_test::private_net();
-  running_server srv;
+  playlist_server srv;
   ASSERT_TRUE(srv.start());
   std::string path = srv.playlist_path();
   ASSERT_FALSE(path.empty());

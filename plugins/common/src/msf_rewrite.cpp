@@ -46,7 +46,8 @@ void on_end(const xml_name_rec *name, void *user)
     f->state = 0;
   } else if (copying(f) &&
              ((f->hooks->before_end && !f->hooks->before_end(f, name->local)) || !sys_stralloc_cats(&f->out, "</") ||
-              !sys_stralloc_cats(&f->out, name->local) || !sys_stralloc_cats(&f->out, ">"))) {
+              !sys_stralloc_cats(&f->out, name->local) || !sys_stralloc_cats(&f->out, ">") ||
+              (f->hooks->after_end && !f->hooks->after_end(f, name->local)))) {
     fail(f);
   }
   f->depth--;

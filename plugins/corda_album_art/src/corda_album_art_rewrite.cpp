@@ -149,7 +149,7 @@ int before_end(msf_rewrite_rec *f, const char *name)
   return element_append(&f->out, a, a.thumbnail_size, false) && element_append(&f->out, a, true, true);
 }
 
-const msf_rewrite_hooks kArt = {on_start, nullptr, before_end};
+const msf_rewrite_hooks kArt = {on_start, nullptr, before_end, nullptr};
 
 bool picture_size(const std::string &path, uint32_t *width, uint32_t *height)
 {

@@ -161,7 +161,7 @@ int before_end(msf_rewrite_rec *f, const char *name)
   return 1;
 }
 
-const msf_rewrite_hooks kMerge = {on_start, after_start, before_end};
+const msf_rewrite_hooks kMerge = {on_start, after_start, before_end, nullptr};
 
 int merge(const char *path, const char *text, char *buffer, uint32_t capacity)
 {

@@ -37,6 +37,8 @@ typedef struct {
   int (*after_start)(msf_rewrite_rec *f, const char *name);
   /* Before the end tag of a kept element; 0 fails the rewrite. */
   int (*before_end)(msf_rewrite_rec *f, const char *name);
+  /* After the end tag of a kept element; 0 fails the rewrite. */
+  int (*after_end)(msf_rewrite_rec *f, const char *name);
 } msf_rewrite_hooks;
 
 struct msf_rewrite_rec {

@@ -1,0 +1,266 @@
+// Audio extraction of the stand-in: the movie's audio decoded by FFmpeg and
+// converted by libswresample to the 16-bit big-endian interleaved PCM that
+// the caller's stream description asks for, from a start time.
+#include "qt_impl.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+}
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t kPcmFlags = QT_FLAG_SIGNED_INTEGER | QT_FLAG_BIG_ENDIAN | QT_FLAG_PACKED;
+constexpr uint32_t kMaxChannels = 2;
+
+}  // namespace
+
+struct qt_extraction {
+  qt_movie *movie = nullptr;
+  AVCodecContext *codec = nullptr;
+  AVPacket *packet = nullptr;
+  AVFrame *frame = nullptr;
+  SwrContext *swr = nullptr;
+  qt_stream_description out{};  // what the caller set; sample_rate 0 until then
+  int64_t drop_source = 0;      // source samples still to drop after a seek
+  std::vector<uint8_t> pending; // converted frames not yet handed out
+  bool demux_ended = false, drained = false;
+};
+
+namespace {
+
+qt_stream_description source_description(const AVCodecContext *c)
+{
+  qt_stream_description d{};
+  d.sample_rate = c->sample_rate;
+  d.format_id = QT_FORMAT_LINEAR_PCM;
+  d.format_flags = QT_FLAG_IS_FLOAT | QT_FLAG_PACKED;
+  d.channels_per_frame = uint32_t(c->ch_layout.nb_channels);
+  d.bits_per_channel = 32;
+  d.bytes_per_frame = d.bytes_per_packet = d.channels_per_frame * 4;
+  d.frames_per_packet = 1;
+  return d;
+}
+
+bool valid_output(const qt_stream_description &d)
+{
+  return d.format_id == QT_FORMAT_LINEAR_PCM && d.format_flags == kPcmFlags && d.bits_per_channel == 16 &&
+         d.channels_per_frame >= 1 && d.channels_per_frame <= kMaxChannels &&
+         d.bytes_per_frame == d.channels_per_frame * 2 && d.bytes_per_packet == d.bytes_per_frame &&
+         d.sample_rate >= 8000 && d.sample_rate <= 192000;
+}
+
+qt_err open_converter(qt_extraction *x)
+{
+  swr_free(&x->swr);
+  AVChannelLayout out_layout;
+  av_channel_layout_default(&out_layout, int(x->out.channels_per_frame));
+  int r = swr_alloc_set_opts2(&x->swr, &out_layout, AV_SAMPLE_FMT_S16, int(x->out.sample_rate), &x->codec->ch_layout,
+                              x->codec->sample_fmt, x->codec->sample_rate, 0, nullptr);
+  av_channel_layout_uninit(&out_layout);
+  if (r < 0 || swr_init(x->swr) < 0) return QT_ERR_PARAM;
+  return QT_NO_ERR;
+}
+
+// Converted frames appended to pending, in the big-endian order asked for.
+qt_err convert(qt_extraction *x, const uint8_t *const *data, int samples)
+{
+  int room = swr_get_out_samples(x->swr, samples);
+  if (room < 0) return QT_ERR_DECODE;
+  size_t bpf = x->out.bytes_per_frame, at = x->pending.size();
+  try {
+    x->pending.resize(at + size_t(room) * bpf);
+  } catch (...) {
+    return QT_ERR_MEMORY;
+  }
+  uint8_t *dst = x->pending.data() + at;
+  int got = swr_convert(x->swr, &dst, room, const_cast<const uint8_t **>(data), samples);
+  if (got < 0) return QT_ERR_DECODE;
+  x->pending.resize(at + size_t(got) * bpf);
+  for (size_t i = at; i + 1 < x->pending.size(); i += 2) std::swap(x->pending[i], x->pending[i + 1]);
+  return QT_NO_ERR;
+}
+
+// One decoded frame, less what a seek still drops.
+qt_err take_frame(qt_extraction *x)
+{
+  int n = x->frame->nb_samples;
+  int skip = int(std::min<int64_t>(x->drop_source, n));
+  x->drop_source -= skip;
+  if (skip == n) return QT_NO_ERR;
+  const uint8_t *planes[AV_NUM_DATA_POINTERS];
+  int planar = av_sample_fmt_is_planar(x->codec->sample_fmt);
+  int step = av_get_bytes_per_sample(x->codec->sample_fmt) * (planar ? 1 : x->codec->ch_layout.nb_channels);
+  for (int i = 0; i < AV_NUM_DATA_POINTERS; i++)
+    planes[i] = x->frame->extended_data && i < (planar ? x->codec->ch_layout.nb_channels : 1)
+                    ? x->frame->extended_data[i] + size_t(skip) * size_t(step)
+                    : nullptr;
+  return convert(x, planes, n - skip);
+}
+
+// Decodes until pending grows or the audio ends.  Damage the demuxer
+// reports ends the audio (a truncated file); damage the decoder cannot get
+// past is an error.
+qt_err decode_more(qt_extraction *x)
+{
+  while (true) {
+    int r = avcodec_receive_frame(x->codec, x->frame);
+    if (r == 0) {
+      qt_err e = take_frame(x);
+      av_frame_unref(x->frame);
+      if (e) return e;
+      if (!x->pending.empty()) return QT_NO_ERR;
+      continue;
+    }
+    if (r == AVERROR_EOF) {
+      if (!x->drained) {
+        x->drained = true;
+        return convert(x, nullptr, 0);  // what the converter still holds
+      }
+      return QT_NO_ERR;
+    }
+    if (r != AVERROR(EAGAIN)) return QT_ERR_DECODE;
+    if (x->demux_ended) return QT_ERR_DECODE;
+    r = av_read_frame(x->movie->format, x->packet);
+    if (r < 0) {
+      x->demux_ended = true;
+      if (avcodec_send_packet(x->codec, nullptr) < 0) return QT_ERR_DECODE;
+      continue;
+    }
+    if (x->packet->stream_index == x->movie->stream) r = avcodec_send_packet(x->codec, x->packet);
+    av_packet_unref(x->packet);
+    if (r < 0 && r != AVERROR(EAGAIN)) return QT_ERR_DECODE;
+  }
+}
+
+qt_err seek(qt_extraction *x, const qt_time_record &t)
+{
+  if (t.scale <= 0 || t.value < 0) return QT_ERR_PARAM;
+  AVStream *s = x->movie->format->streams[x->movie->stream];
+  int64_t target = av_rescale(t.value, x->codec->sample_rate, t.scale);  // in source samples
+  int64_t ts = av_rescale_q(target, AVRational{1, x->codec->sample_rate}, s->time_base);
+  if (target > 0 && av_seek_frame(x->movie->format, x->movie->stream, ts, AVSEEK_FLAG_BACKWARD) < 0)
+    return QT_ERR_PARAM;
+  avcodec_flush_buffers(x->codec);
+  x->pending.clear();
+  x->demux_ended = x->drained = false;
+  // The seek lands on a packet at or before the target: decode from there
+  // and drop up to the target.
+  x->drop_source = 0;
+  if (target > 0) {
+    if (av_read_frame(x->movie->format, x->packet) < 0) return QT_ERR_PARAM;
+    int64_t landed = x->packet->pts == AV_NOPTS_VALUE ? 0
+                         : av_rescale_q(x->packet->pts, s->time_base, AVRational{1, x->codec->sample_rate});
+    x->drop_source = std::max<int64_t>(0, target - landed);
+    int r = x->packet->stream_index == x->movie->stream ? avcodec_send_packet(x->codec, x->packet) : 0;
+    av_packet_unref(x->packet);
+    if (r < 0) return QT_ERR_DECODE;
+  }
+  return x->swr ? open_converter(x) : QT_NO_ERR;
+}
+
+void release(qt_extraction *x)
+{
+  swr_free(&x->swr);
+  av_frame_free(&x->frame);
+  av_packet_free(&x->packet);
+  avcodec_free_context(&x->codec);
+  delete x;
+}
+
+}  // namespace
+
+extern "C" {
+
+__attribute__((visibility("default"))) qt_err qt_extraction_begin(qt_movie *movie, uint32_t, qt_extraction **session)
+{
+  if (!movie || !session) return QT_ERR_PARAM;
+  if (!qt_started()) return QT_ERR_NOT_STARTED;
+  auto *x = new (std::nothrow) qt_extraction;
+  if (!x) return QT_ERR_MEMORY;
+  x->movie = movie;
+  const AVCodecParameters *p = movie->format->streams[movie->stream]->codecpar;
+  const AVCodec *dec = avcodec_find_decoder(p->codec_id);
+  x->codec = dec ? avcodec_alloc_context3(dec) : nullptr;
+  x->packet = av_packet_alloc();
+  x->frame = av_frame_alloc();
+  if (!x->codec || !x->packet || !x->frame || avcodec_parameters_to_context(x->codec, p) < 0 ||
+      avcodec_open2(x->codec, dec, nullptr) < 0) {
+    release(x);
+    return QT_ERR_INVALID_MOVIE;
+  }
+  *session = x;
+  return QT_NO_ERR;
+}
+
+__attribute__((visibility("default"))) qt_err qt_extraction_get_property(qt_extraction *x, uint32_t prop_class,
+                                                                         uint32_t prop_id, uint32_t size,
+                                                                         void *value, uint32_t *size_used)
+{
+  if (!x || !value || prop_class != QT_PROPCLASS_AUDIO || prop_id != QT_PROP_STREAM_DESCRIPTION ||
+      size < sizeof(qt_stream_description))
+    return QT_ERR_PARAM;
+  qt_stream_description d = x->out.sample_rate > 0 ? x->out : source_description(x->codec);
+  std::memcpy(value, &d, sizeof d);
+  if (size_used) *size_used = sizeof d;
+  return QT_NO_ERR;
+}
+
+__attribute__((visibility("default"))) qt_err qt_extraction_set_property(qt_extraction *x, uint32_t prop_class,
+                                                                         uint32_t prop_id, uint32_t size,
+                                                                         const void *value)
+{
+  if (!x || !value) return QT_ERR_PARAM;
+  if (prop_class == QT_PROPCLASS_AUDIO && prop_id == QT_PROP_STREAM_DESCRIPTION && size == sizeof(qt_stream_description)) {
+    qt_stream_description d;
+    std::memcpy(&d, value, sizeof d);
+    if (!valid_output(d)) return QT_ERR_PARAM;
+    x->out = d;
+    return open_converter(x);
+  }
+  if (prop_class == QT_PROPCLASS_MOVIE && prop_id == QT_PROP_CURRENT_TIME && size == sizeof(qt_time_record)) {
+    qt_time_record t;
+    std::memcpy(&t, value, sizeof t);
+    return seek(x, t);
+  }
+  return QT_ERR_PARAM;
+}
+
+__attribute__((visibility("default"))) qt_err qt_extraction_fill_buffer(qt_extraction *x, uint32_t *frames,
+                                                                        qt_audio_buffer_list *list, uint32_t *flags)
+{
+  if (!x || !frames || !list || !flags || list->number_buffers != 1 || !list->buffers[0].data) return QT_ERR_PARAM;
+  if (!x->swr) return QT_ERR_PARAM;  // no output format set
+  *flags = 0;
+  size_t bpf = x->out.bytes_per_frame;
+  size_t want = std::min<size_t>(*frames, list->buffers[0].data_byte_size / bpf) * bpf;
+  while (x->pending.size() < want && !x->drained) {
+    size_t before = x->pending.size();
+    qt_err e = decode_more(x);
+    if (e) return e;
+    if (x->pending.size() == before && x->drained) break;
+  }
+  size_t n = std::min(want, x->pending.size() - x->pending.size() % bpf);
+  std::memcpy(list->buffers[0].data, x->pending.data(), n);
+  x->pending.erase(x->pending.begin(), x->pending.begin() + std::ptrdiff_t(n));
+  *frames = uint32_t(n / bpf);
+  list->buffers[0].data_byte_size = uint32_t(n);
+  if (x->drained && x->pending.empty()) *flags |= QT_EXTRACTION_COMPLETE;
+  return QT_NO_ERR;
+}
+
+__attribute__((visibility("default"))) qt_err qt_extraction_end(qt_extraction *x)
+{
+  if (!x) return QT_ERR_PARAM;
+  release(x);
+  return QT_NO_ERR;
+}
+
+}  // extern "C"

@@ -15,6 +15,8 @@
 #include <unistd.h>
 
 #include <chrono>
+
+#include "vennard_spawn.h"
 #include <cstring>
 #include <filesystem>
 #include <regex>
@@ -23,7 +25,6 @@
 
 #include "tarvo_test.h"
 
-extern char **environ;
 
 namespace plugin_test {
 
@@ -137,20 +138,7 @@ struct running_server {
     tarvo_test::write_file(data + "/conf/sync/share/list", media + "\n");
   }
   ~running_server() { stop(); }
-  bool start()
-  {
-    std::vector<std::string> env = {"TARVO_SERVICE_DIR=" + service};
-    env.insert(env.end(), extra_env.begin(), extra_env.end());
-    for (char **e = environ; *e; e++)
-      if (std::strncmp(*e, "TARVO_SERVICE_DIR=", 18) && std::strncmp(*e, "NOTIFY_SOCKET=", 14)) env.push_back(*e);
-    std::vector<char *> envp;
-    for (auto &e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    const char *bin = std::getenv("TARVO_BIN");
-    std::string prog = std::string(bin ? bin : "bin") + "/vennard";
-    char *argv[] = {prog.data(), nullptr};
-    return posix_spawn(&pid, prog.c_str(), nullptr, nullptr, argv, envp.data()) == 0;
-  }
+  bool start() { return tarvo_test::spawn_vennard(service, &pid, extra_env); }
   // Stops the server; its exit status (-1 when it had to be killed).
   int stop()
   {

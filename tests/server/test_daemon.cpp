@@ -21,10 +21,10 @@
 
 #include "helper_client.h"
 #include "tarvo_test.h"
+#include "vennard_spawn.h"
 
 namespace fs = std::filesystem;
 
-extern char **environ;
 
 namespace {
 
@@ -35,12 +35,6 @@ constexpr uint16_t DMSM_PORT = 30002;
 const std::string &namespace_problem()
 {
   return tarvo_test::private_net();
-}
-
-std::string program()
-{
-  const char *bin = std::getenv("TARVO_BIN");
-  return std::string(bin ? bin : "bin") + "/vennard";
 }
 
 struct daemon_run {
@@ -75,16 +69,8 @@ struct daemon_run {
 
   void start(std::vector<std::string> extra_env = {})
   {
-    std::vector<std::string> env = {"TARVO_SERVICE_DIR=" + service_dir, "NOTIFY_SOCKET=" + notify};
-    for (char **e = environ; *e; e++)
-      if (std::strncmp(*e, "TARVO_SERVICE_DIR=", 18) && std::strncmp(*e, "NOTIFY_SOCKET=", 14)) env.push_back(*e);
-    env.insert(env.end(), extra_env.begin(), extra_env.end());
-    std::vector<char *> envp;
-    for (auto &e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::string prog = program();
-    char *argv[] = {prog.data(), nullptr};
-    ASSERT_EQ(posix_spawn(&pid, prog.c_str(), nullptr, nullptr, argv, envp.data()), 0);
+    extra_env.insert(extra_env.begin(), "NOTIFY_SOCKET=" + notify);
+    ASSERT_TRUE(tarvo_test::spawn_vennard(service_dir, &pid, extra_env));
   }
 
   // The next notification within ms, or "" when none came.

@@ -401,8 +401,10 @@ HRESULT seek_to(IGraphBuilder *b, uint32_t start_ms)
   return hr;
 }
 
-// Runs the built graph to its end; S_OK only when it completed.
-HRESULT run(IGraphBuilder *b, uint32_t start_ms)
+// Runs the built graph to its end; S_OK only when it completed, or when the
+// sink ended it with the whole budget sent: the sources upstream may then
+// report the refused samples as an abort, which is not a failure of ours.
+HRESULT run(IGraphBuilder *b, uint32_t start_ms, const msf_lpcm_out *out)
 {
   IMediaControl *control = nullptr;
   IMediaEvent *events = nullptr;
@@ -414,7 +416,7 @@ HRESULT run(IGraphBuilder *b, uint32_t start_ms)
   if (SUCCEEDED(hr)) hr = events->WaitForCompletion(LONG(INFINITE), &code);
   // Stopped before the sink is finished: no Receive runs after this.
   if (control) control->Stop();
-  if (SUCCEEDED(hr) && code != EC_COMPLETE) hr = E_FAIL;
+  if (SUCCEEDED(hr) && code != EC_COMPLETE && out->budget != 0) hr = E_FAIL;
   if (events) events->Release();
   if (control) control->Release();
   return hr;
@@ -429,7 +431,7 @@ int graph_stream(const msf_lpcm_job *job, msf_lpcm_out *out, graph_kind kind)
   g.channels = job->channels;
   g.duration_ms = job->duration_ms;
   g.sink = &sink;
-  bool ok = wide_path(job->path, &g.path) && SUCCEEDED(build(&g, kind)) && SUCCEEDED(run(g.builder, job->start_ms)) &&
+  bool ok = wide_path(job->path, &g.path) && SUCCEEDED(build(&g, kind)) && SUCCEEDED(run(g.builder, job->start_ms, out)) &&
             !sink.send_failed() && msf_lpcm_out_finish(out);
   graph_release(&g);
   CoUninitialize();

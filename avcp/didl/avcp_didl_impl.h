@@ -3,9 +3,16 @@
 
 #include <tarvo_avcp/avcp_didl.h>
 
+#include <expat.h>
+
+#include <cstddef>
 #include <string_view>
 
 namespace avcp_didl {
+
+// Feeds n bytes of text to the parser in pieces of AVCP_DIDL_PARSE_PIECE,
+// the last one final; false when expat refuses a piece.
+bool feed(XML_Parser parser, const char *text, size_t n);
 
 // Interned name equal to text, or nullptr.
 const char *element_find(std::string_view text);

@@ -227,7 +227,9 @@ extern "C" void on_chars(void *user, const XML_Char *s, int n)
   static_cast<parse_state *>(user)->chars(s, n);
 }
 
-bool feed(XML_Parser parser, const char *text, size_t n)
+}  // namespace
+
+bool avcp_didl::feed(XML_Parser parser, const char *text, size_t n)
 {
   while (n > AVCP_DIDL_PARSE_PIECE) {
     if (XML_Parse(parser, text, int(AVCP_DIDL_PARSE_PIECE), XML_FALSE) != XML_STATUS_OK) return false;
@@ -236,8 +238,6 @@ bool feed(XML_Parser parser, const char *text, size_t n)
   }
   return XML_Parse(parser, text, int(n), XML_TRUE) == XML_STATUS_OK;
 }
-
-}  // namespace
 
 extern "C" {
 
@@ -250,7 +250,7 @@ int avcp_didl_parse(const char *text, avcp_didl_object_list *list_out)
   XML_SetUserData(st.parser, &st);
   XML_SetElementHandler(st.parser, on_start, on_end);
   XML_SetCharacterDataHandler(st.parser, on_chars);
-  bool ok = feed(st.parser, text, std::strlen(text)) && st.mode != kFatal && st.result;
+  bool ok = avcp_didl::feed(st.parser, text, std::strlen(text)) && st.mode != kFatal && st.result;
   XML_ParserFree(st.parser);
   if (!ok) return 0;
   *list_out = st.result;

@@ -15,4 +15,10 @@
 /* Stack entries a search match keeps without going to the heap. */
 #define AVCP_DIDL_SEARCH_STACK_INLINE 32u
 
+/* --- action layer --- */
+
+/* Longest argument name or fixed argument text of the action tables
+ * ("CurrentGreenVideoBlackLevel" has 27), with room to spare. */
+#define AVCP_ACTION_NAME_MAX 64u
+
 #endif

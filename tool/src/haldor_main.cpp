@@ -5,6 +5,7 @@
 #include "server_state.h"
 #include "tool_settings.h"
 
+#include <tarvo_ui/ui_automation.h>
 #include <tarvo_ui/ui_core.h>
 
 #include <glib-unix.h>
@@ -46,7 +47,7 @@ int main()
   CToolSettings &settings = CToolSettings::Instance();  // exits 1 on failure
   HWND main_window = CreateMessageWindow("HaldorMainFrame", "Tarvo Media Server Tool", main_proc, nullptr);
   g_view = CreateMessageWindow("HaldorView", "", view_proc, nullptr);
-  if (!main_window || !g_view) return 1;
+  if (!main_window || !g_view || !UiAutomationStart()) return 1;
   g_unix_signal_add(SIGTERM, on_stop_signal, nullptr);
   g_unix_signal_add(SIGINT, on_stop_signal, nullptr);
 
@@ -59,6 +60,7 @@ int main()
   int code = MessageLoop();
   watcher.Stop();
   monitor.server_state_stop();
+  UiAutomationStop();
   DestroyWindow(g_view);
   DestroyWindow(main_window);
   return code;

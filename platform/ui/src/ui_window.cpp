@@ -190,6 +190,24 @@ const char *GetWindowTitle(HWND h)
   return w ? w->title.c_str() : nullptr;
 }
 
+const char *GetWindowClass(HWND h)
+{
+  std::shared_ptr<window> w = find(h);
+  return w ? w->cls.c_str() : nullptr;
+}
+
+uint32_t EnumWindowHandles(HWND *out, uint32_t max)
+{
+  table &t = windows();
+  std::lock_guard<std::mutex> g(t.m);
+  uint32_t n = 0;
+  for (const auto &entry : t.by_index) {
+    if (n < max) out[n] = handle_of(entry.first);
+    ++n;
+  }
+  return n;
+}
+
 int SetWindowTitle(HWND h, const char *title)
 {
   std::shared_ptr<window> w = find(h);

@@ -1,12 +1,14 @@
 // haldor: loads its settings (exit 1 before any display when they cannot be
 // read), then follows the server's state and its clients' host names on the
 // GLib main loop, with the record-only page as its view, until SIGTERM.
+#include "haldor_resources.h"
 #include "host_watch.h"
 #include "server_state.h"
 #include "tool_settings.h"
 
 #include <tarvo_ui/ui_automation.h>
 #include <tarvo_ui/ui_core.h>
+#include <tarvo_ui/ui_resource.h>
 
 #include <glib-unix.h>
 #include <signal.h>
@@ -44,8 +46,11 @@ gboolean on_stop_signal(gpointer)
 
 int main()
 {
+  haldor_resources_init();
   CToolSettings &settings = CToolSettings::Instance();  // exits 1 on failure
-  HWND main_window = CreateMessageWindow("HaldorMainFrame", "Tarvo Media Server Tool", main_proc, nullptr);
+  char title[256];
+  if (!LoadString(HALDOR_IDS_PRODUCT_TITLE, title, sizeof title)) return 1;
+  HWND main_window = CreateMessageWindow("HaldorMainFrame", title, main_proc, nullptr);
   g_view = CreateMessageWindow("HaldorView", "", view_proc, nullptr);
   if (!main_window || !g_view || !UiAutomationStart()) return 1;
   g_unix_signal_add(SIGTERM, on_stop_signal, nullptr);

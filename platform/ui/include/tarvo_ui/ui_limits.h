@@ -11,4 +11,9 @@
 /* sun_path of a UNIX socket address, less its NUL. */
 #define UI_AUTOMATION_PATH_MAX 107u
 
+/* An ELF file whose version record is read: larger than any program here. */
+#define UI_VERSION_FILE_MAX (512u * 1024u * 1024u)
+/* The ".tarvo_version" section: two short texts. */
+#define UI_VERSION_SECTION_MAX 4096u
+
 #endif

@@ -3,6 +3,7 @@
 // GLib main loop, with the record-only page as its view, until SIGTERM.
 #include "haldor_resources.h"
 #include "host_watch.h"
+#include "mgmt_client.h"
 #include "server_state.h"
 #include "tool_settings.h"
 
@@ -58,6 +59,8 @@ int main()
 
   CSubjectServerState &monitor = CSubjectServerState::Instance();
   monitor.server_state_start(tool_port(settings.Setting("DMSM_PORT")));
+  if (!mgmt_client_init(tool_port(settings.Setting("UPNP_PORT")))) return 1;
+  host_watch_set_source(mgmt_client_host_lists());
   CClientHostWatcher &watcher = CClientHostWatcher::Instance();
   if (!watcher.Start(main_window, [&monitor] { return monitor.server_state(); }))
     tool_message_box("fatal error - Couldn't create thread");
@@ -65,6 +68,7 @@ int main()
   int code = MessageLoop();
   watcher.Stop();
   monitor.server_state_stop();
+  mgmt_client_free();
   UiAutomationStop();
   DestroyWindow(g_view);
   DestroyWindow(main_window);

@@ -69,34 +69,49 @@ void resolver_done(GObject *resolver, GAsyncResult *res, gpointer task)
   lookup_done(reinterpret_cast<uintptr_t>(task), name);
 }
 
-// The hosts-file stand-in runs on a worker thread of GIO, as a look-up would.
-void hosts_file_lookup(GTask *t, gpointer, gpointer data, GCancellable *)
+// The hosts-file stand-in answers from the file at once and completes on
+// the watcher's context at its next turn, as a look-up would.
+struct hosts_file_answer {
+  uintptr_t task;
+  GCancellable *cancel;
+  char *name;
+};
+
+gboolean hosts_file_done(gpointer data)
 {
-  const char *addr = static_cast<const char *>(data);
-  own::stralloc sa;
-  std::string name;
-  const char *path = std::getenv("TARVO_HOSTS_FILE");
-  if (path && file_read_all_max(path, &sa.s, HOSTS_FILE_MAX) && hosts_file_name(sa.s.buf, sa.s.len, addr, &name))
-    g_task_return_pointer(t, g_strdup(name.c_str()), g_free);
-  else
-    g_task_return_pointer(t, nullptr, nullptr);
+  auto *a = static_cast<hosts_file_answer *>(data);
+  char *name = g_cancellable_is_cancelled(a->cancel) ? nullptr : a->name;
+  if (name) a->name = nullptr;
+  lookup_done(a->task, name);
+  return G_SOURCE_REMOVE;
 }
 
-void hosts_file_done(GObject *, GAsyncResult *res, gpointer task)
+void hosts_file_free(gpointer data)
 {
-  char *name = static_cast<char *>(g_task_propagate_pointer(G_TASK(res), nullptr));
-  lookup_done(reinterpret_cast<uintptr_t>(task), name);
+  auto *a = static_cast<hosts_file_answer *>(data);
+  g_object_unref(a->cancel);
+  g_free(a->name);
+  delete a;
+}
+
+void hosts_file_lookup(const HostLookupRequest &r, const char *path)
+{
+  own::stralloc sa;
+  std::string name;
+  auto *a = new hosts_file_answer{r.task, G_CANCELLABLE(g_object_ref(r.cancel)), nullptr};
+  if (file_read_all_max(path, &sa.s, HOSTS_FILE_MAX) && hosts_file_name(sa.s.buf, sa.s.len, r.text.c_str(), &name))
+    a->name = g_strdup(name.c_str());
+  GSource *s = g_idle_source_new();
+  g_source_set_callback(s, hosts_file_done, a, hosts_file_free);
+  g_source_attach(s, g_main_context_get_thread_default());
+  g_source_unref(s);
 }
 
 void start_lookup(const HostLookupRequest &r)
 {
   gpointer task = reinterpret_cast<gpointer>(r.task);
-  if (std::getenv("TARVO_HOSTS_FILE")) {
-    GTask *t = g_task_new(nullptr, r.cancel, hosts_file_done, task);
-    g_task_set_return_on_cancel(t, TRUE);
-    g_task_set_task_data(t, g_strdup(r.text.c_str()), g_free);
-    g_task_run_in_thread(t, hosts_file_lookup);
-    g_object_unref(t);
+  if (const char *path = std::getenv("TARVO_HOSTS_FILE")) {
+    hosts_file_lookup(r, path);
     return;
   }
   GResolver *resolver = g_resolver_get_default();

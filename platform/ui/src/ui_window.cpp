@@ -94,10 +94,18 @@ LRESULT dispatch(HWND h, UINT msg, WPARAM w, LPARAM l)
   return r;
 }
 
+// Taken around each hand-over of a posted message: GLib's own locks are
+// futexes that the thread checker cannot see.
+std::mutex post_lock;
+
 gboolean deliver_posted(gpointer data)
 {
-  const UI_MSG *m = static_cast<const UI_MSG *>(data);
-  dispatch(m->hwnd, m->message, m->wParam, m->lParam);
+  UI_MSG m;
+  {
+    std::lock_guard<std::mutex> g(post_lock);
+    m = *static_cast<const UI_MSG *>(data);
+  }
+  dispatch(m.hwnd, m.message, m.wParam, m.lParam);
   return G_SOURCE_REMOVE;
 }
 
@@ -222,8 +230,11 @@ int PostMessage(HWND h, UINT msg, WPARAM wparam, LPARAM lparam)
   std::shared_ptr<window> w = find(h);
   if (!w) return 0;
   GSource *s = g_idle_source_new();
-  attach(s, w->ctx, deliver_posted, new UI_MSG{h, msg, wparam, lparam},
-         [](gpointer p) { delete static_cast<UI_MSG *>(p); });
+  std::lock_guard<std::mutex> g(post_lock);
+  attach(s, w->ctx, deliver_posted, new UI_MSG{h, msg, wparam, lparam}, [](gpointer p) {
+    std::lock_guard<std::mutex> pg(post_lock);
+    delete static_cast<UI_MSG *>(p);
+  });
   g_source_unref(s);
   return 1;
 }

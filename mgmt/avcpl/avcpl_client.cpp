@@ -154,6 +154,12 @@ uint32_t tarvo_avcpl_search(tarvo_avcpl_handle *handle, const char *container_id
   });
 }
 
+#define AVCPL_EDIT_DEFINE_(s, a, IP, IA)                                                              \
+  TARVO_AVCPL_PICK_##a(uint32_t tarvo_avcpl_##a(tarvo_avcpl_handle *handle AVCP_LEAD_LIST(IP)) {            \
+    return on_cds(handle, [&](http_client *c) { return tarvo_avcp_cds_##a(c AVCP_LEAD_LIST(IA)); });          \
+  })
+TARVO_AVCP_CDS_EDIT(AVCPL_EDIT_DEFINE_)
+
 uint32_t tarvo_avcpl_destroy_object(tarvo_avcpl_handle *handle, const char *object_id)
 {
   return on_cds(handle, [&](http_client *c) { return avcp_cds_destroy_object2(c, object_id); });

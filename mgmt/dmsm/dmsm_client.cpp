@@ -1,5 +1,6 @@
 // The management-port client: one GET a call, the connection closed as
 // soon as the status and headers are read.
+#include <tarvo_dmsm/dmsm_limits.h>
 #include <tarvo_dmsm/tarvo_dmsm.h>
 
 #include <tarvo_util/sys_socket.h>
@@ -7,7 +8,6 @@
 
 namespace {
 
-constexpr uint32_t URL_MAX = 100;  // "http://127.0.0.1:65535/set_auto_run_state" has 41
 constexpr const char *AUTO_RUN_HEADER = "X-AUTO-RUN-STATE:";
 constexpr const char *STATE_HEADER = "X-DUV-STATE:";
 
@@ -16,10 +16,10 @@ constexpr const char *STATE_HEADER = "X-DUV-STATE:";
 int get(tarvo_dmsm_handle *h, const char *path, const char *extra)
 {
   if (!h || !h->client) return 0;
-  char url[URL_MAX];
+  char url[DMSM_URL_MAX];
   uint32_t n = sys_str_copy(url, "http://127.0.0.1:");
   n += sys_str_fmt_uint32(url + n, h->port);
-  if (sys_str_len(path) >= URL_MAX - n) return 0;
+  if (sys_str_len(path) >= DMSM_URL_MAX - n) return 0;
   sys_str_copy(url + n, path);
   if (!http_client_set_url(&h->client, url)) return 0;
   char connection[] = "CONNECTION: close";

@@ -94,6 +94,9 @@ TEST(action_buf, the_result_must_fit_with_its_nul_strictly_below_size)
   EXPECT_EQ(parse(late, text.size() + 1 + 3).ok, 1);
   EXPECT_EQ(parse(late, text.size() + 1 + 2).ok, 0);
   EXPECT_EQ(parse(late, text.size() + 1).ok, 0);
+  // A Result that fills the buffer, then an empty number: its NUL would
+  // fall on the byte at size.
+  EXPECT_EQ(parse(envelope("<Result>" + text + "</Result><NumberReturned></NumberReturned>"), text.size() + 1).ok, 0);
 }
 
 TEST(action_buf, pieces_at_the_boundary)

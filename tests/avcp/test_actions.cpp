@@ -242,7 +242,7 @@ TEST(actions, answers_on_one_client)
   EXPECT_EQ(peer.requests().size(), 18u);
 }
 
-TEST(actions, failures_before_and_around_the_exchange)
+TEST(actions, null_argument_lists_read_as_empty_and_other_local_failures)
 {
   // No listener, a URL the client refuses, and the lists of an answer
   // without a response element handed straight to the parsers.

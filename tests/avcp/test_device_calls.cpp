@@ -182,6 +182,11 @@ TEST(device_calls, servers_and_renderers_by_udn)
   EXPECT_EQ(std::string(buf).rfind("<DIDL-Lite", 0), 0u);
   EXPECT_EQ(tarvo_avcp_browse_metadata_buf(&cp, server_udn.c_str(), "0", "*", buf, 8, &update), 501u);
   EXPECT_EQ(tarvo_avcp_browse_metadata(&cp, server_udn.c_str(), "no-such-object", "*", &root, nullptr), 701u);
+  // A copy to a server the control point does not know; storage figures
+  // of a container that is not storage.
+  EXPECT_EQ(tarvo_avcp_copy_object(&cp, server_udn.c_str(), "Container:Music", "uuid:unknown", "0", nullptr), 501u);
+  int64_t figures[3];
+  EXPECT_EQ(tarvo_avcp_storage_usage(&cp, server_udn.c_str(), "0", &figures[0], &figures[1], &figures[2]), 501u);
   EXPECT_TRUE(idle(cp));
 
   // Concurrent callers: the "hc" lock lets one device-addressed call run

@@ -12,9 +12,9 @@
 extern "C" {
 #endif
 
-/* buf holds the NUL-terminated response body within its size bytes.
- * 1/0; after a failure the buffer's content is undefined and no number is
- * stored. */
+/* buf holds the NUL-terminated response body; nothing is written at or
+ * past size.  1/0; after a failure the buffer's content is undefined and no
+ * number is stored. */
 int avcp_cds_parse_browse_direct_children_response_buf(char *buf, uint32_t size, uint32_t *number_returned,
                                                        uint32_t *total_matches, uint32_t *update_id);
 int avcp_cds_parse_search_response_buf(char *buf, uint32_t size, uint32_t *number_returned,

@@ -16,6 +16,7 @@
 
 #include <stdint.h>
 #include <tarvo_avcp/avcp_didl.h>
+#include <tarvo_avcp/tarvo_avcp.h>
 #include <tarvo_util/http_client.h>
 #include <tarvo_util/sys_str.h>
 
@@ -65,6 +66,23 @@ uint32_t tarvo_avcpl_search(tarvo_avcpl_handle *handle, const char *container_id
                             const char *filter, uint32_t starting_index, uint32_t requested_count,
                             const char *sort_criteria, avcp_didl_object_list *list, uint32_t *number_returned,
                             uint32_t *total_matches, uint32_t *update_id);
+/* The editing calls of tarvo_avcp_cds_ (create_item, create_container,
+ * the property and attribute edits), same arguments after the handle. */
+#define TARVO_AVCPL_PICK_create_item(row) row
+#define TARVO_AVCPL_PICK_create_container(row) row
+#define TARVO_AVCPL_PICK_add_property(row) row
+#define TARVO_AVCPL_PICK_remove_property(row) row
+#define TARVO_AVCPL_PICK_modify_property(row) row
+#define TARVO_AVCPL_PICK_update_property(row) row
+#define TARVO_AVCPL_PICK_add_attribute(row) row
+#define TARVO_AVCPL_PICK_remove_attribute(row) row
+#define TARVO_AVCPL_PICK_modify_attribute(row) row
+#define TARVO_AVCPL_PICK_update_attribute(row) row
+#define TARVO_AVCPL_PICK_storage_usage(row)
+#define TARVO_AVCPL_EDIT_DECLARE_(s, a, IP, IA) \
+  TARVO_AVCPL_PICK_##a(uint32_t tarvo_avcpl_##a(tarvo_avcpl_handle *handle AVCP_LEAD_LIST(IP));)
+TARVO_AVCP_CDS_EDIT(TARVO_AVCPL_EDIT_DECLARE_)
+
 uint32_t tarvo_avcpl_destroy_object(tarvo_avcpl_handle *handle, const char *object_id);
 uint32_t tarvo_avcpl_create_reference(tarvo_avcpl_handle *handle, const char *container_id, const char *object_id,
                                       char **new_id);

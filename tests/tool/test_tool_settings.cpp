@@ -44,6 +44,12 @@ TEST(ToolSettings, ItemRules)
   EXPECT_EQ(ok, 0);
   load(dir, "<r><item>", &ok);
   EXPECT_EQ(ok, 0);
+  // A UTF-8 sequence cut by the end of the file took the parser past the
+  // text (found by fuzz_tool_xml); ill-formed UTF-8 and NUL bytes fail.
+  load(dir, "<r><item><id>APPLICA\xe3" "A", &ok);
+  EXPECT_EQ(ok, 0);
+  load(dir, std::string("<r><item><id>A\0</id><value>1</value></item></r>", 47), &ok);
+  EXPECT_EQ(ok, 0);
   load(dir, "<r>" + std::string(TOOL_XML_FILE_MAX, ' ') + "</r>", &ok);
   EXPECT_EQ(ok, 0);
   std::map<std::string, std::string> none;

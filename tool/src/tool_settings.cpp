@@ -6,6 +6,8 @@
 #include <tarvo_platform/special_folder.h>
 #include <tarvo_util/sys_owner.h>
 #include <tarvo_util/utf8file.h>
+
+#include <glib.h>
 #include <tinyxml.h>
 
 #include <cstdlib>
@@ -51,6 +53,9 @@ int tool_xml_items_load(const std::string &path, std::map<std::string, std::stri
 {
   own::stralloc text;
   if (!file_read_all_max(path.c_str(), &text.s, TOOL_XML_FILE_MAX)) return 0;
+  // TinyXML steps over a UTF-8 sequence by its lead byte alone: a cut one at
+  // the end would take it past the text.
+  if (text.s.len && !g_utf8_validate(text.s.buf, text.s.len, nullptr)) return 0;
   TiXmlDocument doc;
   doc.Parse(std::string(text.s.buf ? text.s.buf : "", text.s.len).c_str());
   const TiXmlElement *root = doc.Error() ? nullptr : doc.RootElement();

@@ -94,10 +94,18 @@ LRESULT dispatch(HWND h, UINT msg, WPARAM w, LPARAM l)
   return r;
 }
 
+// Taken around each hand-over of a posted message: GLib's own locks are
+// futexes that the thread checker cannot see.
+std::mutex post_lock;
+
 gboolean deliver_posted(gpointer data)
 {
-  const UI_MSG *m = static_cast<const UI_MSG *>(data);
-  dispatch(m->hwnd, m->message, m->wParam, m->lParam);
+  UI_MSG m;
+  {
+    std::lock_guard<std::mutex> g(post_lock);
+    m = *static_cast<const UI_MSG *>(data);
+  }
+  dispatch(m.hwnd, m.message, m.wParam, m.lParam);
   return G_SOURCE_REMOVE;
 }
 
@@ -190,6 +198,24 @@ const char *GetWindowTitle(HWND h)
   return w ? w->title.c_str() : nullptr;
 }
 
+const char *GetWindowClass(HWND h)
+{
+  std::shared_ptr<window> w = find(h);
+  return w ? w->cls.c_str() : nullptr;
+}
+
+uint32_t EnumWindowHandles(HWND *out, uint32_t max)
+{
+  table &t = windows();
+  std::lock_guard<std::mutex> g(t.m);
+  uint32_t n = 0;
+  for (const auto &entry : t.by_index) {
+    if (n < max) out[n] = handle_of(entry.first);
+    ++n;
+  }
+  return n;
+}
+
 int SetWindowTitle(HWND h, const char *title)
 {
   std::shared_ptr<window> w = find(h);
@@ -204,8 +230,11 @@ int PostMessage(HWND h, UINT msg, WPARAM wparam, LPARAM lparam)
   std::shared_ptr<window> w = find(h);
   if (!w) return 0;
   GSource *s = g_idle_source_new();
-  attach(s, w->ctx, deliver_posted, new UI_MSG{h, msg, wparam, lparam},
-         [](gpointer p) { delete static_cast<UI_MSG *>(p); });
+  std::lock_guard<std::mutex> g(post_lock);
+  attach(s, w->ctx, deliver_posted, new UI_MSG{h, msg, wparam, lparam}, [](gpointer p) {
+    std::lock_guard<std::mutex> pg(post_lock);
+    delete static_cast<UI_MSG *>(p);
+  });
   g_source_unref(s);
   return 1;
 }

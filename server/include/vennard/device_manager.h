@@ -8,6 +8,7 @@
 #include <stdint.h>
 #include <tarvo_device/tarvo_device.h>
 #include <tarvo_util/sys_thread.h>
+#include <tarvo_util/tarvo_vendor.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -15,7 +16,7 @@ extern "C" {
 
 struct server_rec;
 
-#define DEVMGR_SERVICE_ID "urn:tarvo-org:serviceId:X_DeviceManager"
+#define DEVMGR_SERVICE_ID TARVO_VENDOR_DEVMGR_ID
 
 typedef struct access_control_rec {
   sys_mutex_handle mutex;

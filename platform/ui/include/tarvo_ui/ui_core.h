@@ -53,6 +53,10 @@ void *GetWindowUserData(HWND window);
 void SetWindowUserData(HWND window, void *user);
 const char *GetWindowTitle(HWND window); /* valid until the title changes */
 int SetWindowTitle(HWND window, const char *title);
+const char *GetWindowClass(HWND window); /* valid while the window lives */
+/* The live windows of the process, oldest first: up to max into out; the
+ * number there are. */
+uint32_t EnumWindowHandles(HWND *out, uint32_t max);
 
 /* Queues a message for the window's thread from any thread: 1 when queued. */
 int PostMessage(HWND window, UINT msg, WPARAM wparam, LPARAM lparam);

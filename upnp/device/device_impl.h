@@ -107,6 +107,7 @@ struct device_conn {
   sys_process_handle cgi_child;   // under live_mutex: a CGI program to stop at the end
   int idle;                       // atomic; waiting for a request line
   int evicted;                    // under live_mutex: shut down to free its slot
+  int leaving;                    // under live_mutex: served, only the close is left
 };
 
 inline tarvo_device_ctx *device_conn_ctx(const http_server_conn *conn)

@@ -108,6 +108,9 @@ int sys_socket_would_block(void);
  * gives 1. */
 int sys_socket_read_wait(int sock, uint32_t ms);
 int sys_socket_write_wait(int sock, uint32_t ms);
+/* 1 when the peer has closed its side of a connection (or the socket is
+ * in error), without waiting: nothing more will come from it. */
+int sys_socket_peer_closed(int sock);
 /* Asks for a receive buffer of size bytes, shrinking by size/32 while
  * refused and size is at least 1024. */
 void sys_socket_tryreservein(int sock, uint32_t size);

@@ -50,7 +50,7 @@ uint32_t legal_sequence(const unsigned char *s)
 // One pass for the length and one for the bytes: a DIDL-Lite Result is
 // mostly markup, and a copy per run between two entities cost more than
 // the text itself.
-int xml_encode_appendb(sys_stralloc_rec *sa, const char *s, uint32_t n)
+int xml_gen_encode_appendb(sys_stralloc_rec *sa, const char *s, uint32_t n)
 {
   uint64_t out = n;
   for (uint32_t i = 0; i < n; i++)
@@ -78,7 +78,7 @@ extern "C" {
 
 int xml_gen_encode_append(sys_stralloc_rec *sa, const char *s)
 {
-  return xml_encode_appendb(sa, s, sys_str_len(s));
+  return xml_gen_encode_appendb(sa, s, sys_str_len(s));
 }
 
 int xml_gen_element_append(sys_stralloc_rec *sa, const char *name, const char *text)

@@ -365,6 +365,7 @@ void device_accept_loop(void *arg)
     sys_select_rec rd;
     sys_select_init(&rd);
     for (int fd : {c->listen_socket, c->stop_fd, c->wake_fd}) sys_select_set(&rd, fd);
+    if (c->address_watch >= 0) sys_select_set(&rd, c->address_watch);
     uint32_t ready = 0;
     if (!sys_select_check(&rd, nullptr, nullptr, wait, &ready)) {
       sys_thread_sleep(DEVICE_NOMEM_PAUSE_MS);
@@ -372,6 +373,10 @@ void device_accept_loop(void *arg)
     }
     if (device_stopping(c)) break;
     if (sys_select_is_set(&rd, c->wake_fd)) sys_wakefd_clear(c->wake_fd);
+    if (c->address_watch >= 0 && sys_select_is_set(&rd, c->address_watch)) {
+      sys_ip4_watch_clear(c->address_watch);
+      device_addresses_stale(c);
+    }
     if (sys_select_is_set(&rd, c->listen_socket)) accept_one(c, &spare);
     wait = paused_close(c, false);
   }

@@ -139,19 +139,6 @@ std::string layout_script()
   return "";
 }
 
-// One number of /proc/<pid>/status summed over its threads.
-uint64_t task_sum(pid_t pid, const char *field)
-{
-  uint64_t total = 0;
-  std::error_code ec;
-  for (const auto &t : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
-    std::ifstream f(t.path() / "status");
-    for (std::string line; std::getline(f, line);)
-      if (line.rfind(field, 0) == 0) total += std::stoull(line.substr(std::strlen(field)));
-  }
-  return total;
-}
-
 double rss_mib(pid_t pid)
 {
   std::ifstream f("/proc/" + std::to_string(pid) + "/status");
@@ -465,13 +452,40 @@ void stream_run(library &lib)
   }
 }
 
+// Voluntary context switches of each thread of the process, by thread id.
+std::vector<std::pair<std::string, uint64_t>> task_switches(pid_t pid)
+{
+  std::vector<std::pair<std::string, uint64_t>> out;
+  std::error_code ec;
+  for (const auto &t : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+    std::ifstream f(t.path() / "status");
+    for (std::string line; std::getline(f, line);)
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+        out.emplace_back(t.path().filename().string(), std::stoull(line.substr(24)));
+  }
+  return out;
+}
+
+// The wake-ups of the idle process, and of each thread that woke.
 void wakeups(pid_t pid, double seconds)
 {
-  uint64_t a = task_sum(pid, "voluntary_ctxt_switches:");
+  auto a = task_switches(pid);
   usleep(useconds_t(seconds * 1e6));
-  uint64_t b = task_sum(pid, "voluntary_ctxt_switches:");
-  std::printf("%-58s %8.1f per second (over %.0f s)\n", "idle wake-ups (voluntary context switches)",
-              double(b - a) / seconds, seconds);
+  auto b = task_switches(pid);
+  uint64_t total = 0;
+  std::string each;
+  for (const auto &[tid, n] : b) {
+    uint64_t before = 0;
+    for (const auto &[t0, n0] : a)
+      if (t0 == tid) before = n0;
+    total += n - before;
+    // The system call it waits in tells which thread it is.
+    std::string call;
+    std::ifstream(fs::path("/proc/" + std::to_string(pid) + "/task/" + tid + "/syscall")) >> call;
+    if (n > before) each += " " + tid + "(call " + call + "):" + std::to_string(n - before);
+  }
+  std::printf("%-58s %8.1f per second (over %.0f s; by thread%s)\n", "idle wake-ups (voluntary context switches)",
+              double(total) / seconds, seconds, each.c_str());
 }
 
 bool data_folder(const std::string &top, const std::string &media, server_process *p)

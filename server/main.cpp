@@ -1,10 +1,16 @@
 // vennard: the media server, a foreground service process.
 #include <vennard/service.h>
+#include <vennard/vennard_limits.h>
+
+#include <malloc.h>
 
 #include <tarvo_util/sys_alloc.h>
 
 int main()
 {
+  // A fixed threshold: left to itself the allocator raises it after each
+  // large answer, which then stays in the heap of the thread that made it.
+  mallopt(M_MMAP_THRESHOLD, SERVER_MMAP_THRESHOLD);
   char *dir = nullptr, *name = nullptr, *home = nullptr;
   int ok = service_dir(&dir) && service_files_read(dir, &name, &home);
   sys_alloc_free(dir);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <pthread.h>
 #include <string>
 
 struct svc_status_rec_handle {
@@ -18,6 +19,7 @@ struct svc_status_rec_handle {
   std::atomic<uint32_t> accepted{0};
   std::atomic<uint32_t> exit_code{0};
   std::atomic<bool> registered{false};
+  pthread_t dispatcher{};  // the thread waiting for controls
 };
 
 namespace {
@@ -25,8 +27,9 @@ namespace {
 std::mutex g_lock;
 svc_status_rec_handle *g_service;  // the service being dispatched, under g_lock
 
-// How often the dispatcher looks whether the service stopped by itself.
-constexpr long POLL_NS = 500L * 1000 * 1000;
+// Sent to the dispatcher when the service reports that it stopped, so
+// that it waits for controls without waking up to look.
+int wake_signal() { return SIGRTMIN; }
 
 struct control {
   int sig;
@@ -75,8 +78,10 @@ int svc_dispatch(const char *name, svc_main_fn main_fn, int *exit_status)
   sigset_t set, old;
   sigemptyset(&set);
   for (const control &c : CONTROLS) sigaddset(&set, c.sig);
+  sigaddset(&set, wake_signal());
   svc_status_rec_handle svc;
   svc.name = name;
+  svc.dispatcher = pthread_self();
   {
     std::lock_guard<std::mutex> g(g_lock);
     if (g_service) return 0;
@@ -89,16 +94,15 @@ int svc_dispatch(const char *name, svc_main_fn main_fn, int *exit_status)
   // report that it stopped: the dispatch has failed.
   bool ran = svc.registered;
   while (ran && svc.state != SVC_STOPPED) {
-    timespec ts{0, POLL_NS};
-    int sig = sigtimedwait(&set, nullptr, &ts);
-    if (sig > 0) deliver(&svc, sig);
+    int sig = sigwaitinfo(&set, nullptr);
+    if (sig > 0 && sig != wake_signal()) deliver(&svc, sig);
   }
   {
     std::lock_guard<std::mutex> g(g_lock);
     g_service = nullptr;
   }
-  // Controls that came after the stop are dropped rather than left to
-  // their default action once the mask is restored.
+  // Controls that came after the stop, and the stop's wake-up, are dropped
+  // rather than left to their default action once the mask is restored.
   timespec zero{0, 0};
   while (sigtimedwait(&set, nullptr, &zero) > 0) {}
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
@@ -123,7 +127,15 @@ int svc_status_set(svc_status_handle h, const svc_status_rec *status)
   if (!h) return 0;
   h->accepted = status->controls_accepted;
   h->exit_code = status->exit_code;
-  h->state = status->state;
+  if (status->state == SVC_STOPPED) {
+    // Under the lock, so that the wake-up is pending before the dispatcher
+    // drops what is left.
+    std::lock_guard<std::mutex> g(g_lock);
+    h->state = status->state;
+    if (g_service == h) pthread_kill(h->dispatcher, wake_signal());
+  } else {
+    h->state = status->state;
+  }
   const char *n = notification(status->state);
   if (n) svc_sd_notify(n);
   return n != nullptr;

@@ -7,6 +7,7 @@
 #include <vennard/vennard_limits.h>
 
 #include <tarvo_util/sys_str.h>
+#include <tarvo_util/xml.h>
 
 #include <algorithm>
 #include <cstring>
@@ -161,30 +162,36 @@ struct page_taken {
   }
 };
 
-// Room for the document's end after the objects.
-constexpr uint64_t kResultTail = 64;
+// Room for the document's end and the answer's other values after the
+// objects.
+constexpr uint64_t kResultTail = 512;
 
-// Writes the page's objects as the answer's Result.
-bool page_write(const call &c, const page_taken &t, sys_stralloc_rec *result)
+// Appends the page's objects as the answer's Result, escaped: each object
+// is written alone and escaped into the answer, so that the Result is held
+// once.
+bool page_write(const call &c, const page_taken &t, sys_stralloc_rec *answer)
 {
   own::str_list prefixes;
+  own::stralloc one;
   const std::vector<didl_object *> &objects = t.copy.objects;
   uint64_t n = objects.size();
+  auto escaped = [&] { return xml_gen_encode_appendb(answer, one.s.buf, one.s.len) != 0; };
   bool ok = media_base_urls(c.s, c.info->addr.local_ip, t.filter.all_interfaces, &prefixes.l) &&
-            sys_stralloc_ready(result, uint32_t(std::min<uint64_t>(n * CDS_RESULT_RESERVE_PER_OBJECT,
-                                                                   UINT32_MAX / 2))) &&
-            didl_xml_begin(result, c.local);
-  uint32_t head = result->len;
+            didl_xml_begin(&one.s, c.local) && escaped();
   for (uint64_t i = 0; ok && i < n; i++) {
-    ok = didl_write_for_client(result, objects[i], prefixes.l, &t.filter, c.local, &c.info->addr,
-                               &c.s->content.plugins);
+    uint32_t before = answer->len;
+    one.s.len = 0;
+    ok = didl_write_for_client(&one.s, objects[i], prefixes.l, &t.filter, c.local, &c.info->addr,
+                               &c.s->content.plugins) &&
+         escaped();
     // The first object tells the size of the rest: one allocation instead
     // of a copy at each step of growth.
     if (ok && i == 0 && n > 1)
-      ok = sys_stralloc_readyplus(result, uint32_t(std::min<uint64_t>(
-                                              (result->len - head) * (n - 1) * 9 / 8 + kResultTail, UINT32_MAX / 2)));
+      ok = sys_stralloc_readyplus(answer, uint32_t(std::min<uint64_t>(
+                                              (answer->len - before) * (n - 1) * 9 / 8 + kResultTail, UINT32_MAX / 2)));
   }
-  return ok && didl_xml_end(result) && sys_stralloc_append(result, "");
+  one.s.len = 0;
+  return ok && didl_xml_end(&one.s) && escaped();
 }
 
 // A page of a sorted set: at most count objects (0: all) from start.
@@ -198,19 +205,21 @@ uint32_t set_page_take(const result_set &set, uint32_t start, uint32_t count, co
   return t->finish(total, update_id);
 }
 
-// The answer of a page taken: written, its copies let go, then sent.
+// The answer of a page taken, with the Result written into it; the copies
+// are let go as soon as it is written.
 uint32_t page_send(const call &c, page_taken &t)
 {
-  own::stralloc result;
-  if (!page_write(c, t, &result.s)) return kFailed;
   char returned[CONTENT_DB_NUMBER_SIZE], matches[CONTENT_DB_NUMBER_SIZE];
   returned[sys_str_fmt_uint64(returned, t.copy.objects.size())] = 0;
-  t.copy.clear();
   matches[sys_str_fmt_uint64(matches, t.total)] = 0;
-  return respond(c, {{"Result", result.s.buf},
-                     {"NumberReturned", returned},
-                     {"TotalMatches", matches},
-                     {"UpdateID", t.update_id.s}});
+  auto result = [&](sys_stralloc_rec *answer) {
+    bool ok = page_write(c, t, answer);
+    t.copy.clear();
+    return ok;
+  };
+  return srv::respond_written(c.info, c.action, "Result", result,
+                              {{"NumberReturned", returned}, {"TotalMatches", matches}, {"UpdateID", t.update_id.s}},
+                              c.response);
 }
 
 const char *update_id_of(const didl_object *o)

@@ -18,7 +18,7 @@ bool same_ip(const conn_slot *c, const uint8_t *ip)
   return !sys_byte_diff(c->http.addr.remote_ip, 4, ip);
 }
 
-conn_slot *listed(conn_set_rec *set, uint32_t i)
+conn_slot *listed(const conn_set_rec *set, uint32_t i)
 {
   return static_cast<conn_slot *>(set->conns.buf[i]);
 }
@@ -31,7 +31,8 @@ bool make_room(conn_set_rec *set, const uint8_t *ip)
   if (set->closing >= set->max_total) return false;
   for (uint32_t i = 0; i < set->conns.len; i++) {
     conn_slot *c = listed(set, i);
-    if (c->closing || !std::atomic_ref<int32_t>(c->idle).load() || (ip && !same_ip(c, ip))) continue;
+    if (c->closing || c->leaving || !std::atomic_ref<int32_t>(c->idle).load() || (ip && !same_ip(c, ip)))
+      continue;
     c->closing = 1;
     set->closing++;
     sys_socket_shutdown(c->http.socket, 2);
@@ -40,18 +41,37 @@ bool make_room(conn_set_rec *set, const uint8_t *ip)
   return false;
 }
 
+// Under the mutex: the running connections that hold a slot, in all and
+// from ip.  Those shut down to make room or served are on their way out,
+// and with look_at_peers so are those whose client has closed: their
+// threads have only the close left.
+void slots_held(const conn_set_rec *set, const uint8_t *ip, bool look_at_peers, uint32_t *all, uint32_t *same)
+{
+  *all = *same = 0;
+  for (uint32_t i = 0; i < set->conns.len; i++) {
+    const conn_slot *c = listed(set, i);
+    if (c->closing || c->leaving || (look_at_peers && sys_socket_peer_closed(c->http.socket))) continue;
+    ++*all;
+    if (same_ip(c, ip)) ++*same;
+  }
+}
+
 // Whether a connection from ip fits, after making room if need be; under
 // the mutex.
 bool fits(conn_set_rec *set, const uint8_t *ip)
 {
-  uint32_t from_ip = 0;
-  for (uint32_t i = 0; i < set->conns.len; i++)
-    if (!listed(set, i)->closing && same_ip(listed(set, i), ip)) from_ip++;
+  // The threads that no longer hold a slot are bounded apart from the caps.
+  if (set->count >= 2 * set->max_total) return false;
+  uint32_t all, from_ip;
+  slots_held(set, ip, false, &all, &from_ip);
+  // A client that closed its connection has its slot back before the
+  // thread is gone: the sockets are looked at only at a cap.
+  if (from_ip >= set->max_per_address || all >= set->max_total) slots_held(set, ip, true, &all, &from_ip);
   if (from_ip >= set->max_per_address) {
     if (!make_room(set, ip)) return false;
-    from_ip--;
+    all--;
   }
-  if (set->count - set->closing >= set->max_total && !make_room(set, nullptr)) return false;
+  if (all >= set->max_total && !make_room(set, nullptr)) return false;
   return true;
 }
 
@@ -118,7 +138,7 @@ int conn_set_admit(conn_set_rec *set, conn_slot *slot, void (*run)(void *))
 {
   slot->set = set;
   std::atomic_ref<int32_t>(slot->idle).store(0);
-  slot->closing = 0;
+  slot->closing = slot->leaving = 0;
   if (!sys_mutex_lock(&set->mutex)) {
     sys_socket_close(slot->http.socket);
     return 0;
@@ -132,6 +152,10 @@ int conn_set_admit(conn_set_rec *set, conn_slot *slot, void (*run)(void *))
 void conn_set_leave(conn_slot *slot)
 {
   conn_set_rec *set = slot->set;
+  sys_mutex_lock(&set->mutex);
+  // Served: its slot is free for the client's next connection at once.
+  slot->leaving = 1;
+  sys_mutex_unlock(&set->mutex);
   // Still listed, so that the stop can cut the wait short.
   sys_socket_linger(slot->http.socket);
   // Closed under the mutex and off the list in one step, so that nobody

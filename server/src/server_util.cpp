@@ -31,6 +31,19 @@ bool hand_out(sys_stralloc_rec *sa, char **out)
   return true;
 }
 
+namespace {
+
+// The out-arguments after the first, the end of the response element and
+// the hand-out.
+uint32_t respond_rest(const device_request_info *, const char *action, sys_stralloc_rec *sa, bool ok,
+                      out_values values, char **response)
+{
+  for (const auto &v : values) ok = ok && xml_gen_element_append(sa, v.first, v.second);
+  return ok && soap_xml_response_end(sa, action) && hand_out(sa, response) ? kOk : kFailed;
+}
+
+}  // namespace
+
 uint32_t respond(const device_request_info *info, const char *action, out_values values, char **response)
 {
   own::stralloc sa;
@@ -40,8 +53,17 @@ uint32_t respond(const device_request_info *info, const char *action, out_values
   for (const auto &v : values) room += sys_str_len(v.second) * uint64_t(3) / 2;
   bool ok = sys_stralloc_ready(&sa.s, uint32_t(std::min<uint64_t>(room, UINT32_MAX / 2))) &&
             soap_xml_response_begin(&sa.s, info->service_type, action);
-  for (const auto &v : values) ok = ok && xml_gen_element_append(&sa.s, v.first, v.second);
-  return ok && soap_xml_response_end(&sa.s, action) && hand_out(&sa.s, response) ? kOk : kFailed;
+  return respond_rest(info, action, &sa.s, ok, values, response);
+}
+
+uint32_t respond_written(const device_request_info *info, const char *action, const char *first,
+                         const value_writer &write, out_values rest, char **response)
+{
+  own::stralloc sa;
+  bool ok = soap_xml_response_begin(&sa.s, info->service_type, action) && sys_stralloc_cats(&sa.s, "<") &&
+            sys_stralloc_cats(&sa.s, first) && sys_stralloc_cats(&sa.s, ">") && write(&sa.s) &&
+            sys_stralloc_cats(&sa.s, "</") && sys_stralloc_cats(&sa.s, first) && sys_stralloc_cats(&sa.s, ">\r\n");
+  return respond_rest(info, action, &sa.s, ok, rest, response);
 }
 
 }  // namespace srv

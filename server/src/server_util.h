@@ -12,6 +12,7 @@
 #include <tarvo_util/sys_thread.h>
 
 #include <atomic>
+#include <functional>
 #include <initializer_list>
 #include <utility>
 
@@ -53,5 +54,10 @@ bool hand_out(sys_stralloc_rec *sa, char **out);
 // The action's response with its out-arguments, in order.
 using out_values = std::initializer_list<std::pair<const char *, const char *>>;
 uint32_t respond(const device_request_info *info, const char *action, out_values values, char **response);
+// The same with a first out-argument whose escaped text write appends to
+// the answer itself, so that a large value exists only once.
+using value_writer = std::function<bool(sys_stralloc_rec *)>;
+uint32_t respond_written(const device_request_info *info, const char *action, const char *first,
+                         const value_writer &write, out_values rest, char **response);
 
 }  // namespace srv

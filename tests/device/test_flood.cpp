@@ -1,6 +1,7 @@
 // Connection caps of the device's HTTP server: a flood of idle connections
-// from one address, idle connections giving way at the cap, and refused
-// requests whose pause holds no slot.
+// from one address, idle connections giving way at the cap, connections
+// closed by the client whose threads are still busy, and refused requests
+// whose pause holds no slot.
 #include "device_test.h"
 
 #include <atomic>
@@ -116,6 +117,32 @@ TEST(DeviceFlood, IdleConnectionsGiveWayAtTheCap)
   for (int h : held.s)
     if (read_all(h, 50).empty() && recv(h, nullptr, 0, MSG_DONTWAIT) == 0) closed++;
   EXPECT_GE(closed, 1);
+}
+
+// A client that closed its connections has their slots back while their
+// threads still wait in the handler: its next connection is no 503.
+TEST(DeviceFlood, ClosedConnectionsGiveBackTheirSlotsAtOnce)
+{
+  NEED_NET();
+  device d;
+  ASSERT_TRUE(d.start());
+  sockets busy;
+  {
+    // The handler waits for the lock of what it saw: every action stalls.
+    std::lock_guard<std::mutex> stall(d.seen.mu);
+    for (uint32_t i = 0; i < DEVICE_CONNS_PER_CLIENT_MAX; i++) {
+      busy.s.push_back(connect_to(d.port()));
+      send_all(busy.s.back(), browse_like());
+    }
+    int over = connect_to(d.port());
+    EXPECT_EQ(read_reply(over, 2000).status, "503 Service Unavailable");
+    close(over);
+    busy.reset();
+    int s = connect_to(d.port());
+    send_all(s, "GET / HTTP/1.1\r\nHost: localhost\r\n\r\n");
+    EXPECT_EQ(read_reply(s, 2000).status, "200 OK");
+    close(s);
+  }
 }
 
 TEST(DeviceFlood, RefusedRequestsPauseWithoutHoldingASlot)

@@ -13,13 +13,17 @@
 
 #include <tarvo_util/sys_alloc.h>
 #include <tarvo_util/sys_file.h>
+#include <tarvo_util/sys_socket.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <thread>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include "media_test.h"
@@ -465,6 +469,49 @@ TEST_F(MediaHttp, BroadcastLosslessAndMatroskaFilesHaveTypes)
     EXPECT_STREQ(mime, type) << name;
     sys_alloc_free(mime);
   }
+}
+
+// The caps of the media server and the management port count a connection
+// only while its client holds it: closed ones give their slots back while
+// their threads are still busy.
+TEST(MediaConnSet, ClosedConnectionsGiveBackTheirSlotsAtOnce)
+{
+  conn_set_rec set;
+  ASSERT_TRUE(conn_set_init(&set, 8, 2, 100, "test"));
+  static std::atomic<bool> go;
+  go = false;
+  auto busy = [](void *slot) {
+    while (!go) usleep(1000);
+    conn_set_leave(static_cast<conn_slot *>(slot));
+  };
+  // The peer's end of a new connection from 10.0.0.1, or -1 when refused.
+  auto admit = [&]() {
+    int sv[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) return -2;
+    auto *slot = static_cast<conn_slot *>(sys_alloc_zero(sizeof(conn_slot)));
+    slot->http.socket = sv[0];
+    sys_socket_ndelay_on(sv[0]);
+    const uint8_t ip[4] = {10, 0, 0, 1};
+    std::memcpy(slot->http.addr.remote_ip, ip, 4);
+    if (conn_set_admit(&set, slot, busy)) return sv[1];
+    sys_alloc_free(slot);
+    char buf[64] = {};
+    EXPECT_GT(read(sv[1], buf, sizeof buf - 1), 0);
+    EXPECT_EQ(std::string(buf).rfind("HTTP/1.1 503", 0), 0u) << buf;
+    close(sv[1]);
+    return -1;
+  };
+  int a = admit(), b = admit();
+  ASSERT_GE(a, 0);
+  ASSERT_GE(b, 0);
+  EXPECT_EQ(admit(), -1);
+  close(a);
+  int c = admit();
+  EXPECT_GE(c, 0);
+  go = true;
+  close(b);
+  close(c);
+  conn_set_close(&set);
 }
 
 }  // namespace

@@ -46,7 +46,7 @@ void ctx_free(tarvo_device_ctx *c)
 {
   device_gena_free(c);
   if (c->listen_socket >= 0) sys_socket_close(c->listen_socket);
-  for (int fd : {c->stop_fd, c->wake_fd})
+  for (int fd : {c->stop_fd, c->wake_fd, c->address_watch})
     if (fd >= 0) sys_socket_close(fd);
   sys_memalloc_free(&c->ip_list);
   sys_str_list_free(c->disabled_if);
@@ -101,6 +101,8 @@ int start_steps(tarvo_device_ctx **ctx, tarvo_device_ctx *c, uint16_t port,
     return 0;
   if (!sys_wakefd_open(&c->stop_fd) || !sys_wakefd_open(&c->wake_fd) || !listener_open(c, port))
     return 0;
+  // Without the watch the timer thread looks at intervals.
+  sys_ip4_watch_open(&c->address_watch);
   if (!sys_thread_create(&c->accept_thread, device_accept_loop, c)) return 0;
   c->accept_started = 1;
   if (!device_gena_start(c)) return 0;
@@ -150,7 +152,7 @@ tarvo_device_ctx *device_ctx_get(tarvo_device_ctx **ctx)
     return nullptr;
   }
   c->self = ctx;
-  c->listen_socket = c->stop_fd = c->wake_fd = -1;
+  c->listen_socket = c->stop_fd = c->wake_fd = c->address_watch = -1;
   *ctx = c;
   return c;
 }

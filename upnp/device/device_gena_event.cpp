@@ -241,27 +241,33 @@ void address_check(tarvo_device_ctx *c)
 }
 
 // Sleeps on its condition until the next due time: the end of an initial
-// pause, the next expiry or the next address check; a stop wakes it.
+// pause, the next expiry or, without an address watch, the next address
+// check; the watch and the stop wake it.
 void timer_loop(void *arg)
 {
   auto *c = static_cast<tarvo_device_ctx *>(arg);
   device_gena *g = c->gena;
+  const bool watched = c->address_watch >= 0;
   int64_t next_check = 0;
   sys_mutex_lock(&c->sub_mutex);
   while (!quitting(c)) {
     int64_t now = steady_ms();
-    if (now >= next_check) {
+    if (now >= next_check || std::atomic_ref<int>(c->addresses_stale).exchange(0)) {
       // The address-change handler runs without any lock held.
       sys_mutex_unlock(&c->sub_mutex);
       address_check(c);
       sys_mutex_lock(&c->sub_mutex);
-      next_check = now + DEVICE_ADDRESS_CHECK_S * 1000;
+      next_check = watched ? INT64_MAX : now + DEVICE_ADDRESS_CHECK_S * 1000;
       if (quitting(c)) break;
     }
     int64_t due = std::min({next_check, sweep(c, now), release_due(c, now)});
     g->timer_due_ms = due;
-    int64_t wait = std::clamp<int64_t>(due - steady_ms(), 1, DEVICE_ADDRESS_CHECK_S * 1000);
-    sys_sync_timedwait(&g->timer_wake, &c->sub_mutex, uint32_t(wait));
+    // The flag is set before the notice, which takes the mutex held here.
+    if (std::atomic_ref<int>(c->addresses_stale).load()) continue;
+    if (due == INT64_MAX)
+      sys_sync_wait(&g->timer_wake, &c->sub_mutex);
+    else
+      sys_sync_timedwait(&g->timer_wake, &c->sub_mutex, uint32_t(std::clamp<int64_t>(due - steady_ms(), 1, INT32_MAX)));
   }
   sys_mutex_unlock(&c->sub_mutex);
 }
@@ -293,6 +299,14 @@ void threads_end(tarvo_device_ctx *c)
 }
 
 }  // namespace
+
+void device_addresses_stale(tarvo_device_ctx *c)
+{
+  std::atomic_ref<int>(c->addresses_stale).store(1);
+  sys_mutex_lock(&c->sub_mutex);
+  if (c->gena) sys_sync_notify_all(&c->gena->timer_wake);
+  sys_mutex_unlock(&c->sub_mutex);
+}
 
 void device_subscription_drop(tarvo_device_ctx *c, uint32_t i)
 {

@@ -36,6 +36,10 @@ bool pause_take(tarvo_device_ctx *c, int s)
 void conn_close(tarvo_device_ctx *c, device_conn *dc)
 {
   bool paused = dc->conn.fail_paused;
+  sys_mutex_lock(&c->live_mutex);
+  // Served: its slot is free for the client's next connection at once.
+  dc->leaving = 1;
+  sys_mutex_unlock(&c->live_mutex);
   // Still listed, so that the end can cut the wait short.
   if (!paused) sys_socket_linger(dc->conn.socket);
   sys_mutex_lock(&c->live_mutex);
@@ -222,7 +226,7 @@ bool evict_idle(tarvo_device_ctx *c)
 {
   for (uint32_t i = 0; i < c->live_conns.len; i++) {
     auto *dc = static_cast<device_conn *>(c->live_conns.buf[i]);
-    if (dc->evicted || !device_load(dc->idle)) continue;
+    if (dc->evicted || dc->leaving || !device_load(dc->idle)) continue;
     dc->evicted = 1;
     sys_socket_shutdown(dc->conn.socket, 2);
     return true;
@@ -230,17 +234,31 @@ bool evict_idle(tarvo_device_ctx *c)
   return false;
 }
 
-// Under the live-count mutex: whether a connection from ip gets a slot.
-// Evicted connections are on their way out and no longer count.
-bool admit(tarvo_device_ctx *c, const uint8_t *ip)
+// Under the live-count mutex: the running connections that hold a slot,
+// in all and from ip.  Evicted or served ones are on their way out, and
+// with look_at_peers so are those whose client has closed: their threads
+// have only the close left.
+void slots_held(tarvo_device_ctx *c, const uint8_t *ip, bool look_at_peers, uint32_t *all, uint32_t *same)
 {
-  uint32_t all = 0, same = 0;
+  *all = *same = 0;
   for (uint32_t i = 0; i < c->live_conns.len; i++) {
     auto *dc = static_cast<device_conn *>(c->live_conns.buf[i]);
-    if (dc->evicted) continue;
-    all++;
-    if (!sys_byte_diff(dc->conn.addr.remote_ip, 4, ip)) same++;
+    if (dc->evicted || dc->leaving || (look_at_peers && sys_socket_peer_closed(dc->conn.socket))) continue;
+    ++*all;
+    if (!sys_byte_diff(dc->conn.addr.remote_ip, 4, ip)) ++*same;
   }
+}
+
+// Under the live-count mutex: whether a connection from ip gets a slot.
+bool admit(tarvo_device_ctx *c, const uint8_t *ip)
+{
+  // The threads that no longer hold a slot are bounded apart.
+  if (c->conn_count >= DEVICE_CONN_THREADS_MAX) return false;
+  uint32_t all, same;
+  slots_held(c, ip, false, &all, &same);
+  // A client that closed its connection has its slot back before the
+  // thread is gone: the sockets are looked at only at a cap.
+  if (same >= DEVICE_CONNS_PER_CLIENT_MAX || all >= DEVICE_CONNS_MAX) slots_held(c, ip, true, &all, &same);
   if (same >= DEVICE_CONNS_PER_CLIENT_MAX) return false;
   return all < DEVICE_CONNS_MAX || evict_idle(c);
 }
@@ -347,6 +365,7 @@ void device_accept_loop(void *arg)
     sys_select_rec rd;
     sys_select_init(&rd);
     for (int fd : {c->listen_socket, c->stop_fd, c->wake_fd}) sys_select_set(&rd, fd);
+    if (c->address_watch >= 0) sys_select_set(&rd, c->address_watch);
     uint32_t ready = 0;
     if (!sys_select_check(&rd, nullptr, nullptr, wait, &ready)) {
       sys_thread_sleep(DEVICE_NOMEM_PAUSE_MS);
@@ -354,6 +373,10 @@ void device_accept_loop(void *arg)
     }
     if (device_stopping(c)) break;
     if (sys_select_is_set(&rd, c->wake_fd)) sys_wakefd_clear(c->wake_fd);
+    if (c->address_watch >= 0 && sys_select_is_set(&rd, c->address_watch)) {
+      sys_ip4_watch_clear(c->address_watch);
+      device_addresses_stale(c);
+    }
     if (sys_select_is_set(&rd, c->listen_socket)) accept_one(c, &spare);
     wait = paused_close(c, false);
   }

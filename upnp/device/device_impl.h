@@ -89,6 +89,8 @@ struct tarvo_device_ctx {
   int timer_started;
   int stop_fd;                    // readable for good once the end began; -1 before the start
   int wake_fd;                    // wakes the accept thread for a new paused connection
+  int address_watch;              // readable when an address changes; -1: the timer looks every DEVICE_ADDRESS_CHECK_S
+  int addresses_stale;            // atomic; set from the watch for the timer thread
   uint32_t paused_len;
   device_paused paused[DEVICE_PAUSED_MAX];
 
@@ -107,6 +109,7 @@ struct device_conn {
   sys_process_handle cgi_child;   // under live_mutex: a CGI program to stop at the end
   int idle;                       // atomic; waiting for a request line
   int evicted;                    // under live_mutex: shut down to free its slot
+  int leaving;                    // under live_mutex: served, only the close is left
 };
 
 inline tarvo_device_ctx *device_conn_ctx(const http_server_conn *conn)
@@ -238,6 +241,8 @@ void device_gena_clear(tarvo_device_ctx *ctx);
 // the SSDP socket list and whatever GENA and SSDP keep in the context.
 // It must accept a context whose GENA and SSDP fields are still zero.
 void device_gena_free(tarvo_device_ctx *ctx);
+// The address watch fired: the timer thread reads the address list again.
+void device_addresses_stale(tarvo_device_ctx *ctx);
 // SUBSCRIBE and UNSUBSCRIBE, on a connection thread; the request line is
 // read, the path %-decoded, conn->http11 and conn->head set.  Sets
 // conn->keep_alive when the connection is to serve another request.

@@ -17,7 +17,10 @@
 #include <net/if.h>
 #include <net/if_arp.h>
 #include <netdb.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -239,6 +242,31 @@ uint32_t sys_ip4_scan(const char *s, uint8_t *ip)
 int sys_ip4_list(sys_memalloc_rec *ma) { return ip4_list(ma, nullptr); }
 
 int sys_ip4_list2(sys_memalloc_rec *ma, char *const *disabled) { return ip4_list(ma, disabled); }
+
+int sys_ip4_watch_open(int *fd)
+{
+  *fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
+  if (*fd < 0) return 0;
+  sockaddr_nl a{};
+  a.nl_family = AF_NETLINK;
+  a.nl_groups = RTMGRP_IPV4_IFADDR | RTMGRP_LINK;
+  if (::bind(*fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) return 1;
+  ::close(*fd);
+  *fd = -1;
+  return 0;
+}
+
+void sys_ip4_watch_clear(int fd)
+{
+  // The messages themselves are not needed: the list is read again.  An
+  // overflow (ENOBUFS) ends the reading like an empty socket.
+  char buf[8192];
+  for (;;) {
+    ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+  }
+}
 
 int sys_ip4_get(uint8_t *ip)
 {

@@ -287,6 +287,15 @@ int sys_socket_would_block(void)
 int sys_socket_read_wait(int sock, uint32_t ms) { return tarvo_impl::wait_socket(sock, POLLIN, ms); }
 int sys_socket_write_wait(int sock, uint32_t ms) { return tarvo_impl::wait_socket(sock, POLLOUT, ms); }
 
+int sys_socket_peer_closed(int sock)
+{
+  pollfd p{sock, POLLRDHUP, 0};
+  int r;
+  while ((r = poll(&p, 1, 0)) < 0 && errno == EINTR) {
+  }
+  return r > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
 void sys_socket_tryreservein(int sock, uint32_t size)
 {
   while (!set_int_opt(sock, SOL_SOCKET, SO_RCVBUF, int(std::min<uint32_t>(size, INT32_MAX))) &&

@@ -4,12 +4,14 @@
 
 #include "xml_internal.h"
 
+#include <array>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 namespace {
 
-const char *entity_of(unsigned char c)
+constexpr const char *entity_of(unsigned char c)
 {
   switch (c) {
   case '"': return "&quot;";
@@ -50,11 +52,18 @@ uint32_t legal_sequence(const unsigned char *s)
 // One pass for the length and one for the bytes: a DIDL-Lite Result is
 // mostly markup, and a copy per run between two entities cost more than
 // the text itself.
-int xml_encode_appendb(sys_stralloc_rec *sa, const char *s, uint32_t n)
+int xml_gen_encode_appendb(sys_stralloc_rec *sa, const char *s, uint32_t n)
 {
+  // The bytes each byte adds when written as its entity, by table: the
+  // count runs over every byte of a large Result.
+  static constexpr auto kExtra = [] {
+    std::array<uint8_t, 256> t{};
+    for (unsigned c = 0; c < 256; c++)
+      if (const char *e = entity_of(static_cast<unsigned char>(c))) t[c] = uint8_t(std::char_traits<char>::length(e) - 1);
+    return t;
+  }();
   uint64_t out = n;
-  for (uint32_t i = 0; i < n; i++)
-    if (const char *e = entity_of(static_cast<unsigned char>(s[i]))) out += std::strlen(e) - 1;
+  for (uint32_t i = 0; i < n; i++) out += kExtra[static_cast<unsigned char>(s[i])];
   // A source inside the buffer itself moves along with it, and lies
   // before the end that is written.
   uintptr_t b0 = reinterpret_cast<uintptr_t>(sa->buf), at = reinterpret_cast<uintptr_t>(s);
@@ -62,13 +71,16 @@ int xml_encode_appendb(sys_stralloc_rec *sa, const char *s, uint32_t n)
   if (out > UINT32_MAX || !sys_stralloc_readyplus(sa, uint32_t(out))) return 0;
   if (inside) s = sa->buf + (at - b0);
   char *w = sa->buf + sa->len;
-  for (uint32_t i = 0; i < n; i++) {
-    const char *e = entity_of(static_cast<unsigned char>(s[i]));
-    if (!e) {
-      *w++ = s[i];
-      continue;
+  if (out == n) {
+    std::memcpy(w, s, n);
+  } else {
+    for (uint32_t i = 0; i < n; i++) {
+      if (!kExtra[static_cast<unsigned char>(s[i])]) {
+        *w++ = s[i];
+        continue;
+      }
+      for (const char *e = entity_of(static_cast<unsigned char>(s[i])); *e;) *w++ = *e++;
     }
-    while (*e) *w++ = *e++;
   }
   sa->len += uint32_t(out);
   return 1;
@@ -78,7 +90,7 @@ extern "C" {
 
 int xml_gen_encode_append(sys_stralloc_rec *sa, const char *s)
 {
-  return xml_encode_appendb(sa, s, sys_str_len(s));
+  return xml_gen_encode_appendb(sa, s, sys_str_len(s));
 }
 
 int xml_gen_element_append(sys_stralloc_rec *sa, const char *name, const char *text)

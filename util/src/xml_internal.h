@@ -7,9 +7,6 @@
 #include <limits>
 #include <type_traits>
 
-// xml_gen_encode_append over n bytes.
-int xml_encode_appendb(sys_stralloc_rec *sa, const char *s, uint32_t n);
-
 inline void xml_free_str(char *s) { sys_alloc_free(s); }
 
 // A NULL-terminated array of owned records under construction: what is

@@ -61,7 +61,7 @@ void XMLCALL on_text(void *user, const XML_Char *data, int len)
   translate_state *t = state_of(user);
   if (t->failed || t->pending) return;
   t->check(t->in_cdata ? sys_stralloc_catb(&t->out, data, uint32_t(len))
-                      : xml_encode_appendb(&t->out, data, uint32_t(len)));
+                      : xml_gen_encode_appendb(&t->out, data, uint32_t(len)));
 }
 
 void XMLCALL on_cdata_start(void *user)

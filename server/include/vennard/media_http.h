@@ -36,6 +36,7 @@ typedef struct {
   conn_set_rec *set;
   int32_t idle;                 /* kept alive, waiting for another request; accessed atomically */
   int32_t closing;              /* shut down to make room; under the set's mutex */
+  int32_t leaving;              /* served, only the close is left; under the set's mutex */
 } conn_slot;
 
 /* Creates the mutex; caps of 0 are not allowed.  1/0. */

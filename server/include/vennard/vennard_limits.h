@@ -63,7 +63,7 @@
 #define MEDIA_HTTP_EMPTY_LINES_MAX 64   /* empty lines allowed before a request line */
 
 /* --- ContentDirectory --- */
-#define CDS_RESULT_RESERVE_PER_OBJECT 150 /* result bytes reserved per child */
+#define SERVER_MMAP_THRESHOLD 262144      /* larger blocks (big answers, page copies) are mapped apart and given back when freed */
 #define CDS_PAGE_COPY_FIRST 65536         /* bytes of the first block of a page's copies: a page of 50 fits */
 #define CDS_PAGE_COPY_BLOCK 524288        /* later blocks: above the mmap threshold, so that they go back to the system */
 #define CDS_CAPS_RESERVE 1340             /* bytes reserved for the capability list */

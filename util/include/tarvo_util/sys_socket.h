@@ -50,6 +50,13 @@ int sys_ip4_list(sys_memalloc_rec *ma);
 int sys_ip4_list2(sys_memalloc_rec *ma, char *const *disabled);
 /* The first address of the list above, else 127.0.0.1. */
 int sys_ip4_get(uint8_t *ip);
+/* A descriptor that becomes readable when an IPv4 address or a network
+ * interface of the machine changes, so that the list above can be read
+ * again then instead of at intervals; 0 (*fd -1) when the system gives
+ * none. */
+int sys_ip4_watch_open(int *fd);
+/* Reads off, without waiting, what made the watch readable. */
+void sys_ip4_watch_clear(int fd);
 
 /* Six bytes as "xx:xx:xx:xx:xx:xx" (17 characters, no NUL); buf NULL only
  * counts. */
@@ -108,6 +115,9 @@ int sys_socket_would_block(void);
  * gives 1. */
 int sys_socket_read_wait(int sock, uint32_t ms);
 int sys_socket_write_wait(int sock, uint32_t ms);
+/* 1 when the peer has closed its side of a connection (or the socket is
+ * in error), without waiting: nothing more will come from it. */
+int sys_socket_peer_closed(int sock);
 /* Asks for a receive buffer of size bytes, shrinking by size/32 while
  * refused and size is at least 1024. */
 void sys_socket_tryreservein(int sock, uint32_t size);

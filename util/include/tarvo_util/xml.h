@@ -16,6 +16,8 @@ extern "C" {
 /* s with '"', '&', '\'', '<' and '>' written as &quot; &amp; &apos; &lt;
  * &gt;; every other byte unchanged. */
 int xml_gen_encode_append(sys_stralloc_rec *sa, const char *s);
+/* The same over n bytes of s. */
+int xml_gen_encode_appendb(sys_stralloc_rec *sa, const char *s, uint32_t n);
 /* "<name>", the escaped text (none for NULL or ""), "</name>\r\n". */
 int xml_gen_element_append(sys_stralloc_rec *sa, const char *name, const char *text);
 /* " name=\"", the escaped value, "\"". */

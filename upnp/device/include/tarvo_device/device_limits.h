@@ -8,6 +8,7 @@
 #define DEVICE_LISTEN_BACKLOG 100u
 #define DEVICE_CONNS_MAX 64u              /* connections served at once; idle ones give way first */
 #define DEVICE_CONNS_PER_CLIENT_MAX 16u   /* of them from one client address */
+#define DEVICE_CONN_THREADS_MAX 128u      /* connection threads, those only closing included */
 #define DEVICE_PAUSED_MAX 256u            /* refused connections waiting out their pause without a thread */
 #define DEVICE_NOMEM_PAUSE_MS 1000u       /* pause of the accept loop when memory runs out */
 #define DEVICE_LINE_TIMEOUT_MS 1000u      /* one attempt to read a request line */

@@ -439,6 +439,9 @@ bool folder_walk(state *st, folder_rec *f)
         complete = false;
         break;
       }
+      // A step that left its file's read untaken still waits for it
+      // before the job goes.
+      if (e->job) tag_pool_take(st, e->job.get());
       list.ahead.pop_front();
     }
   }

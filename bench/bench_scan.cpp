@@ -7,7 +7,13 @@
 // data.xml was rewritten; and a start of the whole server on it (in a
 // network namespace of its own): the time until the first ssdp:alive
 // arrives on loopback, and until the scan is complete.
-// Usage: bench_scan [count...] (default 10000 50000).
+// With --library, the first scan of a real library instead: the media files
+// of bench/make_media_library laid out in DIR at each count, read once so
+// that the page cache holds them, then scanned by the scanner alone and by
+// the scanner with its tagging threads: files per second and resident
+// memory (now and at the peak) once the scan is complete.
+// Usage: bench_scan [count...] (default 10000 50000)
+//        bench_scan --library DIR [count...] (default 10000 20000).
 #include <vennard/conf_store.h>
 #include <vennard/server.h>
 #include <vennard/share_scanner.h>
@@ -41,11 +47,16 @@ namespace {
 using clock_type = std::chrono::steady_clock;
 constexpr int kSettleMs = 3000;
 
-std::string layout_script()
+// A script of the source tree (for example "scripts/layout-data"): in the
+// tree this program was built from, else above the program itself.
+std::string source_script(const char *name)
 {
+#ifdef TARVO_SOURCE_DIR
+  if (fs::exists(fs::path(TARVO_SOURCE_DIR) / name)) return (fs::path(TARVO_SOURCE_DIR) / name).string();
+#endif
   fs::path p = fs::read_symlink("/proc/self/exe").parent_path();
   for (; !p.empty() && p != p.root_path(); p = p.parent_path())
-    if (fs::exists(p / "scripts/layout-data")) return (p / "scripts/layout-data").string();
+    if (fs::exists(p / name)) return (p / name).string();
   return "";
 }
 
@@ -59,6 +70,7 @@ long proc_value(const char *file, const std::string &key)
 }
 
 long rss_mib() { return proc_value("/proc/self/status", "VmRSS:") / 1024; }
+double rss_kib_in_mib(const char *key) { return double(proc_value("/proc/self/status", key)) / 1024; }
 
 // Processor time of the process so far, user and system: the figure that
 // a busy machine disturbs least.
@@ -243,7 +255,7 @@ bool server_restart(int count, const std::string &home)
 bool run(int count)
 {
   char dir[] = "/tmp/tarvo-bench-scan-XXXXXX";
-  std::string script = layout_script();
+  std::string script = source_script("scripts/layout-data");
   if (!mkdtemp(dir) || script.empty()) return false;
   std::string home = std::string(dir) + "/data", media = std::string(dir) + "/media";
   if (std::system((script + " '" + home + "' >/dev/null").c_str()) != 0) return false;
@@ -261,15 +273,78 @@ bool run(int count)
   return ok;
 }
 
+
+// The regular files under dir that a scan shares (hidden names skipped),
+// each read once so that the scan finds them in the page cache.
+uint64_t files_warmed(const std::string &dir)
+{
+  uint64_t n = 0;
+  std::vector<char> buf(1 << 20);
+  for (auto it = fs::recursive_directory_iterator(dir); it != fs::recursive_directory_iterator(); ++it) {
+    if (it->path().filename().string()[0] == '.') {
+      if (it->is_directory()) it.disable_recursion_pending();
+      continue;
+    }
+    if (!it->is_regular_file()) continue;
+    std::ifstream f(it->path(), std::ios::binary);
+    while (f.read(buf.data(), std::streamsize(buf.size())) || f.gcount() > 0) {}
+    n++;
+  }
+  return n;
+}
+
+// One first scan of the library by a scanner with that many tagging
+// threads (negative: none), from the scanner's start until it is idle.
+bool library_scan(uint64_t files, const std::string &library, int32_t threads)
+{
+  char dir[] = "/tmp/tarvo-bench-scan-XXXXXX";
+  std::string script = source_script("scripts/layout-data");
+  if (!mkdtemp(dir) || script.empty()) return false;
+  std::string home = std::string(dir) + "/data";
+  bool ok = std::system((script + " '" + home + "' >/dev/null").c_str()) == 0;
+  std::ofstream(home + "/conf/http_port") << "0";
+  std::ofstream(home + "/conf/sync/share/list") << library << "\n";
+  ok = ok && in_child([&] {
+    server_rec s{};
+    s.data_home = const_cast<char *>(home.c_str());
+    s.scanner.tag_threads = threads;
+    if (!cm_state_start(&s) || !content_db_start(&s, home.c_str(), "bench")) return false;
+    double cpu0 = cpu_seconds();
+    auto t0 = clock_type::now();
+    if (!share_scanner_start(&s)) return false;
+    while (!scanner_idle(&s)) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    double secs = std::chrono::duration<double>(clock_type::now() - t0).count(), cpu = cpu_seconds() - cpu0;
+    std::printf("%6llu files, %-18s %7.2f s %7.0f files/s %7.2f s processor, %6u objects, RSS %5.1f MiB, "
+                "peak %5.1f MiB\n",
+                (unsigned long long)files, threads < 0 ? "scanner alone:" : "tagging threads:", secs,
+                double(files) / secs, cpu, objects(&s), rss_kib_in_mib("VmRSS:"), rss_kib_in_mib("VmHWM:"));
+    stop(&s);
+    return true;
+  });
+  fs::remove_all(dir);
+  return ok;
+}
+
+bool library_run(const std::string &library, int count)
+{
+  std::string make = source_script("bench/make_media_library");
+  if (make.empty()) return false;
+  if (std::system((make + " '" + library + "' " + std::to_string(count) + " >/dev/null").c_str()) != 0) return false;
+  uint64_t files = files_warmed(library);
+  return library_scan(files, library, -1) && library_scan(files, library, 0);
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
 {
   std::vector<int> counts;
-  for (int i = 1; i < argc; i++) counts.push_back(std::atoi(argv[i]));
-  if (counts.empty()) counts = {10000, 50000};
+  bool library = argc > 2 && !std::strcmp(argv[1], "--library");
+  for (int i = library ? 3 : 1; i < argc; i++) counts.push_back(std::atoi(argv[i]));
+  if (counts.empty()) counts = library ? std::vector<int>{10000, 20000} : std::vector<int>{10000, 50000};
+  std::printf("%u processors\n", std::thread::hardware_concurrency());
   for (int n : counts) {
-    if (n <= 0 || !run(n)) {
+    if (n <= 0 || !(library ? library_run(fs::absolute(argv[2]).string(), n) : run(n))) {
       std::fprintf(stderr, "bench_scan: the run of %d files failed\n", n);
       return 1;
     }

@@ -79,6 +79,8 @@ struct category {
 // its values up there.
 using category_map = std::unordered_map<std::string, category>;
 
+struct tag_pool;
+
 // The scanner thread's state (share_scanner_rec.state).
 struct state {
   server_rec *s = nullptr;
@@ -94,6 +96,7 @@ struct state {
   std::vector<std::unique_ptr<folder_rec>> queue;
   std::unordered_map<int, std::vector<share_rec *>> watches;
   category_map categories[CAT_COUNT];
+  tag_pool *pool = nullptr;  // the tagging threads
 };
 
 inline state *state_of(server_rec *s) { return static_cast<state *>(s->scanner.state); }
@@ -165,13 +168,44 @@ void share_scan(state *st, share_rec *sh);
 // The share's queue entries (its folders) are done, and leave the queue.
 void share_forget(state *st, share_rec *sh);
 
+// --- the tagging threads ---
+
+// A file whose item a tagging thread reads ahead of the walk.
+struct tag_job {
+  std::string path;
+  std::string mime;
+  bool queued = false;          // handed to the threads and not taken back
+  // Under the pool's mutex while queued:
+  int phase = 0;
+  bool ok = false;              // share_item_read's result
+  didl_object *item = nullptr;  // its item, owned by the job
+  ~tag_job();
+};
+
+bool tag_pool_open(state *st);
+// Queues the job for the threads, which start on the first one; false
+// when there are none (the walk reads the file itself).
+bool tag_pool_submit(state *st, tag_job *job);
+// Takes a submitted job back: true once a thread has read it (ok and item
+// set), false when none had begun it (it leaves the queue, and the walk
+// reads the file itself) or it was never submitted.
+bool tag_pool_take(state *st, tag_job *job);
+// Ends the threads (after the last walk).
+void tag_pool_close(state *st);
+
 // --- items and playlists ---
 
+// The item of a file as the metadata library gives it, with its file name
+// and timestamp, before the plug-ins see it; no state of the server is
+// touched, so any thread may call it.
+bool share_item_read(const char *path, const char *mime, didl_object **item);
 // Adds the item of a new file under the folder's container; 0, or the
-// code of the item's own failure.
-uint32_t item_add(state *st, const std::string &container, const std::string &path, const char *mime);
+// code of the item's own failure.  job: the file read ahead, or nullptr.
+uint32_t item_add(state *st, const std::string &container, const std::string &path, const char *mime,
+                  tag_job *job = nullptr);
 // Renews the item id from its changed file.
-uint32_t item_update(state *st, const std::string &id, const std::string &path, const char *mime);
+uint32_t item_update(state *st, const std::string &id, const std::string &path, const char *mime,
+                     tag_job *job = nullptr);
 // A playlist file: its container under the folder's container with an
 // item per entry, and its container under Container:MusicPlaylist.
 uint32_t playlist_add(state *st, const std::string &container, const std::string &path, const didl_object *item);

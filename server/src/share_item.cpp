@@ -164,12 +164,29 @@ bool references_destroy(server_rec *s, const std::string &id)
   return true;
 }
 
-uint32_t item_add(state *st, const std::string &container, const std::string &path, const char *mime)
+namespace {
+
+// The item of the file, from the tagging threads when they read it.
+bool item_made(state *st, const std::string &path, const char *mime, tag_job *job, didl_object **item)
+{
+  if (!job || !tag_pool_take(st, job)) return share_item_make(st->s, path.c_str(), mime, item);
+  *item = job->item;
+  job->item = nullptr;
+  if (!job->ok) return false;
+  if (plugins_rewrite(&st->s->content.plugins, path.c_str(), mime, item)) return true;
+  didl_object_free(*item);
+  *item = nullptr;
+  return false;
+}
+
+}  // namespace
+
+uint32_t item_add(state *st, const std::string &container, const std::string &path, const char *mime, tag_job *job)
 {
   server_rec *s = st->s;
   object_owner item;
   // A file that gives no item is tried again at the next walk.
-  if (!share_item_make(s, path.c_str(), mime, &item.p)) return 0;
+  if (!item_made(st, path, mime, job, &item.p)) return 0;
   if (tag_m3u_match(mime)) return playlist_add(st, container, path, item.p);
   std::string id;
   uint32_t r = object_create(s, item.p, container, &id);
@@ -178,11 +195,11 @@ uint32_t item_add(state *st, const std::string &container, const std::string &pa
   return 0;
 }
 
-uint32_t item_update(state *st, const std::string &id, const std::string &path, const char *mime)
+uint32_t item_update(state *st, const std::string &id, const std::string &path, const char *mime, tag_job *job)
 {
   server_rec *s = st->s;
   object_owner item;
-  if (!share_item_make(s, path.c_str(), mime, &item.p)) return 0;
+  if (!item_made(st, path, mime, job, &item.p)) return 0;
   if (tag_m3u_match(mime)) return playlist_update(st, id, path, item.p);
   {
     db_lock lock(s);
@@ -195,24 +212,20 @@ uint32_t item_update(state *st, const std::string &id, const std::string &path, 
   return 0;
 }
 
-}  // namespace scan
-
-using namespace scan;
-
-extern "C" int share_item_make(server_rec *s, const char *path, const char *mime, didl_object **item)
+bool share_item_read(const char *path, const char *mime, didl_object **item)
 {
   *item = nullptr;
   char *text = nullptr;
-  if (!tarvo_tag_item(path, mime, &text)) return 0;
+  if (!tarvo_tag_item(path, mime, &text)) return false;
   object_owner o;
   int parsed = didl_parse_one(text, 0, &o.p);
   sys_alloc_free(text);
-  if (!parsed) return 0;
+  if (!parsed) return false;
   const char *cls = object_class(o.p);
   didl_property *res = didl_property_first(o.p, DIDL_NAME(EL_RES));
-  if (!cls || !std::strcmp(cls, "object.item") || !res) return 0;
+  if (!cls || !std::strcmp(cls, "object.item") || !res) return false;
   sys_file_stat_rec st;
-  if (!utf8file_stat(path, &st)) return 0;
+  if (!utf8file_stat(path, &st)) return false;
   char stamp[CONTENT_DB_NUMBER_SIZE];
   stamp[sys_str_fmt_int64(stamp, file_timestamp(st.mtime, st.ctime))] = 0;
   didl_attributes *a = &o.p->attributes, *r = &res->attributes;
@@ -220,17 +233,29 @@ extern "C" int share_item_make(server_rec *s, const char *path, const char *mime
       !didl_attribute_set(a, DIDL_NAME(AT_RESTRICTED), "0") ||
       !didl_attribute_set(r, DIDL_NAME(AT_TARVO_FILENAME), path) ||
       !didl_attribute_set(r, DIDL_NAME(AT_TARVO_TIMESTAMP), stamp))
-    return 0;
+    return false;
   if (tag_m3u_match(mime)) {
     didl_property *c = didl_property_first(o.p, DIDL_NAME(EL_UPNP_CLASS));
     if (!didl_attribute_set(r, DIDL_NAME(AT_TARVO_FILTER), kPlaylistFilter) ||
         !didl_string_replace(&c->text, "object.container.playlistContainer"))
-      return 0;
+      return false;
     properties_remove(o.p, DIDL_NAME(EL_UPNP_ALBUM));
   } else if (!didl_object_check(o.p)) {
-    return 0;
+    return false;
   }
-  if (!plugins_rewrite(&s->content.plugins, path, mime, &o.p)) return 0;
   *item = o.release();
-  return 1;
+  return true;
+}
+
+}  // namespace scan
+
+using namespace scan;
+
+extern "C" int share_item_make(server_rec *s, const char *path, const char *mime, didl_object **item)
+{
+  if (!share_item_read(path, mime, item)) return 0;
+  if (plugins_rewrite(&s->content.plugins, path, mime, item)) return 1;
+  didl_object_free(*item);
+  *item = nullptr;
+  return 0;
 }

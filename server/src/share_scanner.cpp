@@ -265,10 +265,12 @@ int share_scanner_start(server_rec *s)
   if (st) {
     st->s = s;
     s->scanner.state = st;
-    if (watch_open(st) && categories_load(st) && sys_thread_create(&st->thread, thread_main, st)) {
+    if (watch_open(st) && categories_load(st) && tag_pool_open(st) &&
+        sys_thread_create(&st->thread, thread_main, st)) {
       st->thread_started = true;
       return 1;
     }
+    tag_pool_close(st);
     watch_close(st);
     delete st;
     s->scanner.state = nullptr;
@@ -284,6 +286,7 @@ void share_scanner_stop(server_rec *s)
   if (!st) return;
   wake(st);
   if (st->thread_started) sys_thread_join(st->thread);
+  tag_pool_close(st);
   watch_close(st);
   delete st;
   s->scanner.state = nullptr;

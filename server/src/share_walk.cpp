@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <sys/stat.h>
 
 namespace scan {
@@ -266,32 +267,143 @@ bool file_type(walk *w, const std::string &path, std::string_view name, std::str
   return !mime->empty();
 }
 
-// One file: 0, or the code of its item's own failure.
-uint32_t file_step(walk *w, const std::string &path, std::string_view name, const sys_file_stat_rec &st)
+// What the walk does with one file, decided when it is listed: in the
+// walk's order, so that every file matches the candidate it would match
+// without the look ahead.
+enum file_action { FILE_NONE, FILE_ADD, FILE_UPDATE, FILE_ASK_PLUGINS };
+
+// An entry of the folder, listed ahead of the one the walk applies.
+struct entry {
+  std::string path;
+  bool folder = false;
+  identity id;               // of a folder
+  file_action action = FILE_NONE;
+  std::string mime;
+  uint32_t candidate = 0;    // of FILE_UPDATE and FILE_ASK_PLUGINS
+  uint64_t stored_stamp = 0; // of FILE_ASK_PLUGINS
+  std::unique_ptr<tag_job> job;
+};
+
+// Decides a file's action; new and changed files go to the tagging
+// threads.
+void file_plan(walk *w, entry *e, std::string_view name, const sys_file_stat_rec &st)
 {
   server_rec *s = w->st->s;
-  std::string mime;
-  if (!file_type(w, path, name, &mime) || picture_skipped(name, mime.c_str())) return 0;
+  if (!file_type(w, e->path, name, &e->mime) || picture_skipped(name, e->mime.c_str())) return;
   const res_info *res = nullptr;
-  candidate *k = candidate_of_file(&w->c, path, &res);
-  if (!k) return item_add(w->st, w->f->container_id, path, mime.c_str());
-  k->matched = true;
-  uint64_t size = st.size;
-  plugin_record *plugin = res->filter.empty() ? nullptr : plugin_find(&s->content.plugins, res->filter.c_str());
-  if (plugin && plugin->get_size) {
-    uint64_t v = 0;
-    if (plugin->get_size(path.c_str(), &v)) size = v;
+  candidate *k = candidate_of_file(&w->c, e->path, &res);
+  if (k) {
+    k->matched = true;
+    e->candidate = uint32_t(k - w->c.list.data());
+    uint64_t size = st.size;
+    plugin_record *plugin = res->filter.empty() ? nullptr : plugin_find(&s->content.plugins, res->filter.c_str());
+    if (plugin && plugin->get_size) {
+      uint64_t v = 0;
+      if (plugin->get_size(e->path.c_str(), &v)) size = v;
+    }
+    int64_t stamp = file_timestamp(st.mtime, st.ctime);
+    bool changed = !k->has_size || size != k->size || res->timestamp == 0 || int64_t(res->timestamp) < stamp;
+    e->stored_stamp = res->timestamp;
+    e->action = changed ? FILE_UPDATE : s->content.plugins.len ? FILE_ASK_PLUGINS : FILE_NONE;
+  } else {
+    e->action = FILE_ADD;
   }
-  int64_t stamp = file_timestamp(st.mtime, st.ctime);
-  bool changed = !k->has_size || size != k->size || res->timestamp == 0 || int64_t(res->timestamp) < stamp;
-  if (!changed && s->content.plugins.len) {
-    db_lock lock(s);
-    const didl_object *o = lock.held ? content_db_get(s, k->id.c_str()) : nullptr;
-    uint64_t stored = res->timestamp;
-    changed = o && plugins_any_is_updated(&s->content.plugins, path.c_str(), mime.c_str(), &stored, o);
-  }
-  return changed ? item_update(w->st, k->id, path, mime.c_str()) : 0;
+  if (e->action == FILE_ASK_PLUGINS || e->action == FILE_NONE) return;
+  auto job = std::make_unique<tag_job>();
+  job->path = e->path;
+  job->mime = e->mime;
+  if (tag_pool_submit(w->st, job.get())) e->job = std::move(job);
 }
+
+// Applies a file's action: 0, or the code of its item's own failure.
+uint32_t file_apply(walk *w, entry *e)
+{
+  server_rec *s = w->st->s;
+  const char *mime = e->mime.c_str();
+  switch (e->action) {
+    case FILE_NONE:
+      return 0;
+    case FILE_ADD:
+      return item_add(w->st, w->f->container_id, e->path, mime, e->job.get());
+    case FILE_UPDATE:
+      return item_update(w->st, w->c.list[e->candidate].id, e->path, mime, e->job.get());
+    case FILE_ASK_PLUGINS:
+      break;
+  }
+  const std::string &id = w->c.list[e->candidate].id;
+  bool changed;
+  {
+    db_lock lock(s);
+    const didl_object *o = lock.held ? content_db_get(s, id.c_str()) : nullptr;
+    uint64_t stored = e->stored_stamp;
+    changed = o && plugins_any_is_updated(&s->content.plugins, e->path.c_str(), mime, &stored, o);
+  }
+  return changed ? item_update(w->st, id, e->path, mime) : 0;
+}
+
+// The folder's entries, listed up to SHARE_TAG_AHEAD ahead of the walk.
+struct listing {
+  walk *w;
+  sys_dir_rec dir{};
+  bool open = false;
+  bool end = false;
+  std::string prefix;
+  std::deque<entry> ahead;
+
+  listing(walk *wk, const std::string &path) : w(wk), prefix(path == "/" ? "/" : path + "/")
+  {
+    open = utf8dir_open(&dir, path.c_str()) != 0;
+    end = !open;
+  }
+  // Files listed but not applied: their reads are taken back or waited
+  // for.
+  ~listing()
+  {
+    for (entry &e : ahead)
+      if (e.job) tag_pool_take(w->st, e.job.get());
+    if (open) sys_dir_close(&dir);
+  }
+  listing(const listing &) = delete;
+  listing &operator=(const listing &) = delete;
+
+  // Lists one more entry that becomes an object; false at the end.
+  bool list_one()
+  {
+    char *name = nullptr;
+    while (!end) {
+      if (!utf8dir_read(&dir, &name)) {
+        end = true;
+        break;
+      }
+      std::string n = name;
+      sys_alloc_free(name);
+      if (name_skipped(n)) continue;
+      entry e;
+      e.path = prefix + n;
+      struct stat ps;
+      if (::stat(e.path.c_str(), &ps)) continue;
+      if (S_ISDIR(ps.st_mode)) {
+        e.folder = true;
+        e.id = identity{uint64_t(ps.st_dev), uint64_t(ps.st_ino), true};
+      } else {
+        sys_file_stat_rec fs;
+        if (!S_ISREG(ps.st_mode) || !utf8file_stat(e.path.c_str(), &fs)) continue;
+        file_plan(w, &e, n, fs);
+      }
+      ahead.push_back(std::move(e));
+      return true;
+    }
+    return false;
+  }
+
+  // The next entry to apply, with the look ahead filled behind it;
+  // nullptr at the end.
+  entry *next()
+  {
+    while (ahead.size() < SHARE_TAG_AHEAD && list_one()) {}
+    return ahead.empty() ? nullptr : &ahead.front();
+  }
+};
 
 // Walks one folder; false only when it was cut short by a stop or restart.
 bool folder_walk(state *st, folder_rec *f)
@@ -308,37 +420,31 @@ bool folder_walk(state *st, folder_rec *f)
     if (!c) return !cut_short(s);
     candidates_collect(s, c, &w.c);
   }
-  sys_dir_rec dir{};
-  if (!utf8dir_open(&dir, f->path.c_str())) return true;
   bool complete = true, subfolders_ok = true;
-  std::string prefix = f->path == "/" ? "/" : f->path + "/";
-  char *entry = nullptr;
-  for (uint32_t n = 0; utf8dir_read(&dir, &entry); n++) {
-    std::string name = entry;
-    sys_alloc_free(entry);
-    // The folder is looked at again now and then, and once at the end:
-    // one that was replaced meanwhile must not lose its objects.
-    if (cut_short(s) || (n % SHARE_IDENTITY_EVERY == 0 && !(identity_of(f->path) == f->id))) {
-      complete = false;
-      break;
-    }
-    if (name_skipped(name)) continue;
-    std::string path = prefix + name;
-    struct stat ps;
-    if (::stat(path.c_str(), &ps)) continue;
-    if (S_ISDIR(ps.st_mode)) {
-      identity id{uint64_t(ps.st_dev), uint64_t(ps.st_ino), true};
-      if (!subfolder_step(&w, path, id)) subfolders_ok = false;
-      continue;
-    }
-    sys_file_stat_rec fs;
-    if (!S_ISREG(ps.st_mode) || !utf8file_stat(path.c_str(), &fs)) continue;
-    if (file_step(&w, path, name, fs)) {
-      complete = false;
-      break;
+  {
+    listing list(&w, f->path);
+    if (!list.open) return true;
+    for (uint32_t n = 0;; n++) {
+      // The folder is looked at again now and then, and once at the end:
+      // one that was replaced meanwhile must not lose its objects.
+      if (cut_short(s) || (n % SHARE_IDENTITY_EVERY == 0 && !(identity_of(f->path) == f->id))) {
+        complete = false;
+        break;
+      }
+      entry *e = list.next();
+      if (!e) break;
+      if (e->folder) {
+        if (!subfolder_step(&w, e->path, e->id)) subfolders_ok = false;
+      } else if (file_apply(&w, e)) {
+        complete = false;
+        break;
+      }
+      // A step that left its file's read untaken still waits for it
+      // before the job goes.
+      if (e->job) tag_pool_take(st, e->job.get());
+      list.ahead.pop_front();
     }
   }
-  sys_dir_close(&dir);
   if (complete && !(identity_of(f->path) == f->id)) complete = false;
   if (!complete || !subfolders_ok) return !cut_short(s);
   // Everything was seen: what was not is gone.

@@ -439,3 +439,62 @@ TEST(ShareScanner, AShareListThatCannotBeReadAtStartKeepsTheShares)
 }
 
 }  // namespace
+
+namespace {
+
+// A tree of folders with files of several kinds, some of which give no
+// item, and a playlist.
+void mixed_tree(const std::string &root)
+{
+  for (int d = 0; d < 6; d++) {
+    std::string folder = root + "/d" + std::to_string(d) + (d % 2 ? "/inner" : "");
+    fs::create_directories(folder);
+    for (int i = 0; i < 40; i++) {
+      std::string name = folder + "/f" + std::to_string(i);
+      switch (i % 5) {
+        case 0: tarvo_test::write_file(name + ".jpg", "\xFF\xD8\xFF\xD9"); break;
+        case 1: tarvo_test::write_file(name + ".mp3", "not an mpeg stream"); break;
+        case 2: tarvo_test::write_file(name + ".txt", "no file type"); break;
+        default: wav_write(name + ".wav", 100 + 10 * uint32_t(i + d)); break;
+      }
+    }
+    tarvo_test::write_file(folder + "/list.m3u", "f3.wav\nf4.wav\n");
+  }
+}
+
+// The database file once the scanner has scanned media with that many
+// tagging threads (negative: none), and stopped.
+std::string scanned(const std::string &media, int32_t threads)
+{
+  scanner sc;
+  sc.srv.data.put("sync/share/list", media + "\n");
+  sc.s->scanner.tag_threads = threads;
+  if (!sc.start() || !eventually([&] { return scanner_idle(sc.s); })) return "";
+  sc.stop();
+  return sc.srv.data.get("data.xml");
+}
+
+}  // namespace
+
+TEST(ShareScanner, TaggingThreadsGiveTheIdsAndTheDatabaseFileOfAOneThreadScan)
+{
+  tarvo_test::scratch_dir media;
+  mixed_tree(media.path.string());
+  std::string alone = scanned(media.path.string(), -1);
+  ASSERT_NE(alone.find("f39.wav"), std::string::npos);
+  EXPECT_EQ(scanned(media.path.string(), 3), alone);
+  EXPECT_EQ(scanned(media.path.string(), 0), alone);
+
+  // A scanner stopped in the middle of a pooled scan ends its threads, and
+  // the next start finishes the scan.
+  scanner sc;
+  sc.srv.data.put("sync/share/list", media.path.string() + "\n");
+  sc.s->scanner.tag_threads = 3;
+  ASSERT_TRUE(sc.start());
+  ASSERT_TRUE(eventually([&] { return refs_in(sc.s, "Container:AllMusic") > 0; }));
+  sc.stop();
+  sc.s->scanner.tag_threads = 3;
+  ASSERT_TRUE(sc.start());
+  ASSERT_TRUE(eventually([&] { return scanner_idle(sc.s); }));
+  EXPECT_EQ(refs_in(sc.s, "Container:AllMusic"), 6u * 16u);
+}

@@ -4,12 +4,19 @@
 
 #include <chrono>
 #include <ctime>
+#include <mutex>
 
 namespace {
 
 using namespace std::chrono;
 
 constexpr int64_t kDay = 86400;
+
+// tzset and mktime renew the C library's zone state on every call.  The
+// library guards it with a lock of its own that the thread checker cannot
+// see, so calls from several threads at once (the scanner's tagging
+// threads) take this one as well.
+std::mutex g_zone_lock;
 
 // Seconds of the first and past the last instant of the convertible years.
 constexpr int64_t kFirst = sys_days{year{SYS_CALTIME_YEAR_MIN} / January / 1}.time_since_epoch().count() * kDay;
@@ -90,12 +97,15 @@ int sys_caltime_utc_to(const sys_caltime_rec *cal, int64_t *t)
 
 int sys_caltime_local_from(sys_caltime_rec *cal, const int64_t *t)
 {
-  // The zone is looked up again on each call, so that a changed TZ counts.
-  tzset();
   if (*t < kFirst - kDay || *t >= kEnd + kDay) return zero(cal);
   time_t tt = time_t(*t);
   tm out;
-  if (!localtime_r(&tt, &out)) return zero(cal);
+  {
+    std::lock_guard<std::mutex> zone(g_zone_lock);
+    // The zone is looked up again on each call, so that a changed TZ counts.
+    tzset();
+    if (!localtime_r(&tt, &out)) return zero(cal);
+  }
   return from_tm(cal, out);
 }
 
@@ -113,7 +123,11 @@ int sys_caltime_local_to(const sys_caltime_rec *cal, int64_t *t)
   in.tm_isdst = -1;
   // mktime's -1 is also a valid instant; an untouched weekday tells failure.
   in.tm_wday = -1;
-  time_t r = mktime(&in);
+  time_t r;
+  {
+    std::lock_guard<std::mutex> zone(g_zone_lock);
+    r = mktime(&in);
+  }
   if (in.tm_wday < 0) return 0;
   *t = int64_t(r);
   return 1;
@@ -121,6 +135,7 @@ int sys_caltime_local_to(const sys_caltime_rec *cal, int64_t *t)
 
 int sys_caltime_get_local_time_offset(int32_t *seconds)
 {
+  std::lock_guard<std::mutex> zone(g_zone_lock);
   tzset();
   *seconds = int32_t(timezone);
   return 1;

@@ -36,6 +36,9 @@ typedef struct share_scanner_rec {
   int32_t restart;        /* atomically: the share list changed, scan again */
   int32_t recheck;        /* atomically: the file types changed, walk the folders again */
   int32_t idle;           /* atomically: 1 once the first scan is done, while no change is being worked off */
+  int32_t tag_threads;    /* set before the start: the threads that read a folder's new files ahead of the
+                             walk; 0 as many as the processors allow (SHARE_TAG_THREADS_MAX at most), negative
+                             none (the scanner thread reads every file itself) */
   void *state;            /* the scanner thread's own state */
 } share_scanner_rec;
 

@@ -75,5 +75,7 @@
 #define SHARE_IDENTITY_EVERY 64u         /* a walk checks that its folder is still the same every so many entries */
 #define SHARE_POLL_MS 30000               /* a share without watches counts as changed this often */
 #define SHARE_SCAN_NICE 5                 /* the scanner thread runs this much below the others */
+#define SHARE_TAG_THREADS_MAX 3u          /* tagging threads: the walk's own database work is the limit beyond */
+#define SHARE_TAG_AHEAD 24u               /* entries a walk lists and tags ahead of the one it applies */
 
 #endif

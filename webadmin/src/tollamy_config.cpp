@@ -4,6 +4,7 @@
 
 #include <sys/random.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 #include <tarvo_util/sys_owner.h>
@@ -94,15 +95,16 @@ bool load_list(const std::string &path, bool (*parse)(const char *, uint32_t, st
   return tollamy_read_file(path, TOLLAMY_XML_FILE_MAX, &xml) && parse(xml.data(), uint32_t(xml.size()), out);
 }
 
-// One settings line without its terminator; a key seen before keeps its
-// first value.
+// One settings line with its line feed, when it has one; a key seen
+// before keeps its first value.
 void settings_line(std::string_view line, std::vector<tollamy_entry> *settings)
 {
   if (line.empty() || std::string_view("\t\n\r #").find(line[0]) != std::string_view::npos) return;
   size_t eq = line.find('=');
-  if (eq == line.npos) return;
+  if (eq == line.npos || eq + 1 == line.size()) return;
   uint32_t number = number_of(setting_names, line.substr(0, eq));
   std::string_view v = line.substr(eq + 1);
+  if (!v.empty() && v.back() == '\n') v.remove_suffix(1);
   if (!v.empty() && v.back() == '\r') v.remove_suffix(1);
   if (!v.empty() && v.back() == '"') v.remove_suffix(1);
   if (!v.empty() && v.front() == '"') v.remove_prefix(1);
@@ -136,9 +138,9 @@ void tollamy_parse_settings(const char *text, uint32_t len, std::vector<tollamy_
 {
   std::string_view t(text, len);
   while (!t.empty()) {
-    size_t lf = t.find('\n');
-    settings_line(t.substr(0, lf), settings);
-    t = lf == t.npos ? std::string_view() : t.substr(lf + 1);
+    size_t end = std::min(t.find('\n'), t.size() - 1) + 1;
+    settings_line(t.substr(0, end), settings);
+    t.remove_prefix(end);
   }
 }
 

@@ -16,3 +16,11 @@ std::string tollamy_default_list_text(const std::vector<std::string> &exts, cons
 // race: the file appears whole or not at all, and "already there" counts as
 // success.
 bool tollamy_default_list_ensure(const tollamy_config *c, uint16_t port);
+// Reads the list document: extensions and mimetypes in file order; another
+// root gives empty lists.  false on an XML error, elements below a mimetype
+// or extension, or a value of TOLLAMY_FILETYPE_VALUE_MAX bytes or more.
+bool tollamy_default_list_parse(const char *xml, uint32_t len, std::vector<std::string> *exts,
+                                std::vector<std::string> *mimes);
+// The same on the file, which must exist.
+bool tollamy_default_list_read(const tollamy_config *c, std::vector<std::string> *exts,
+                               std::vector<std::string> *mimes);

@@ -12,3 +12,4 @@
 #define TOLLAMY_SESSION_ATTEMPTS 1000        /* draws of a session id that is not taken */
 #define TOLLAMY_SESSION_LIFETIME 3600        /* seconds a session lives after its creation */
 #define TOLLAMY_LOGIN_FAIL_WAIT_MS 1000u     /* the wait after a wrong password, against guessing */
+#define TOLLAMY_FILETYPE_VALUE_MAX 256u      /* an extension or mimetype of the default list is a short name */

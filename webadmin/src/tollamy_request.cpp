@@ -80,13 +80,11 @@ std::string session_dir(const tollamy_request *r)
   return tollamy_param_path(r->config, TOLLAMY_CONFIG_RESOURCE_DIR, "session");
 }
 
-// A session's creation: its birth time, else (file systems that record
-// none) its modification time, which nothing changes on a session file.
 bool session_born(const std::string &path, int64_t *born)
 {
   struct statx x;
   if (statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME | STATX_MTIME, &x) != 0) return false;
-  *born = (x.stx_mask & STATX_BTIME) && x.stx_btime.tv_sec ? x.stx_btime.tv_sec : x.stx_mtime.tv_sec;
+  *born = tollamy_session_born(&x);
   return true;
 }
 
@@ -190,16 +188,13 @@ std::string message_list(const tollamy_request *r, const char *const *ids, const
 // A template filled with the texts of the keys its placeholders name.
 bool fill_texts(const tollamy_request *r, const char *tmpl, const char *const *text_keys, std::string *out)
 {
-  std::vector<std::string> keys, values;
-  for (size_t i = 0; text_keys[i]; i++) {
-    keys.push_back(std::string("[[") + text_keys[i] + "]]");
-    const char *t = tollamy_text_get(r->config, text_keys[i]);
-    values.push_back(t ? t : "");
-  }
+  std::vector<std::string> keys;
   std::vector<const char *> k, v;
+  for (size_t i = 0; text_keys[i]; i++) keys.push_back(std::string("[[") + text_keys[i] + "]]");
   for (size_t i = 0; i < keys.size(); i++) {
     k.push_back(keys[i].c_str());
-    v.push_back(tollamy_text_get(r->config, text_keys[i]) ? values[i].c_str() : nullptr);
+    // A key without a text keeps its placeholder.
+    v.push_back(tollamy_text_get(r->config, text_keys[i]));
   }
   k.push_back(nullptr);
   return tollamy_fill_file(r->config, tmpl, k.data(), v.data(), true, out);
@@ -338,6 +333,11 @@ bool tollamy_request_handle(tollamy_request *r)
   if (!is(r->content, "partial")) return false;
   if (is(r->controller, "tollamy_page_login") && is(r->action, "login")) return login(r);
   return r->session_id.empty() ? login_flow(r) : dispatch(r);
+}
+
+int64_t tollamy_session_born(const struct statx *x)
+{
+  return (x->stx_mask & STATX_BTIME) && x->stx_btime.tv_sec ? x->stx_btime.tv_sec : x->stx_mtime.tv_sec;
 }
 
 bool tollamy_session_id_valid(const char *id)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <stdint.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <tarvo_util/sys_owner.h>
@@ -31,6 +32,10 @@ bool tollamy_request_read(tollamy_request *r);
 // Serves the read request; false for exit status 1.
 bool tollamy_request_handle(tollamy_request *r);
 
+// A session's creation time: its birth time, else (file systems that
+// record none) its modification time, which nothing changes on a session
+// file.
+int64_t tollamy_session_born(const struct statx *x);
 // Session ids have exactly the form this program creates.
 bool tollamy_session_id_valid(const char *id);
 // A new id from 128 random bits.

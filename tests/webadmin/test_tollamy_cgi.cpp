@@ -4,7 +4,6 @@
 #include <sys/time.h>
 
 #include <chrono>
-#include <regex>
 
 #include "helper_tollamy.h"
 
@@ -37,11 +36,11 @@ std::string login(const folder &f, const std::string &extra = "")
 {
   result r = f.run(get_env("controller=tollamy_page_login&action=login&content=partial"
                            "&tollamy_page_login_password=secret" + extra));
-  std::smatch m;
-  static const std::regex id("<session_id>([0-9a-f-]{36})</session_id>");
-  if (r.status != 0 || !std::regex_search(r.out, m, id)) return "";
-  EXPECT_EQ(r.out, answer("tollamy_page_login", "login", "success", menu_body(m[1])));
-  return m[1];
+  size_t at = r.out.find("<session_id>");
+  if (r.status != 0 || at == r.out.npos) return "";
+  std::string id = r.out.substr(at + 12, 36);
+  EXPECT_EQ(r.out, answer("tollamy_page_login", "login", "success", menu_body(id)));
+  return id;
 }
 
 }  // namespace
@@ -52,6 +51,11 @@ TEST(TollamyCgi, NoSessionAndFreePassAnswers)
   result r = f.run(get_env("controller=tollamy_body&action=get_page_name&content=partial"));
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, answer("tollamy_body", "get_page_name", "no session", "<body>invalid session</body>"));
+
+  // Bytes no XML document may hold are echoed as empty: the answer stays
+  // readable (found by fuzzing).
+  r = f.run(get_env("controller=%92%01&action=get_page_name&content=partial"));
+  EXPECT_EQ(r.out, answer("", "get_page_name", "no session", "<body>invalid session</body>"));
 
   r = f.run(get_env("action=x&content=partial"));
   EXPECT_EQ(r.status, 1);
@@ -153,6 +157,9 @@ TEST(TollamyCgi, SessionExpiresAfterAnHour)
   ASSERT_FALSE(id.empty());
   const std::string query = "controller=tollamy_menu&action=show&content=partial&session_id=" + id;
   if (!exists("/usr/bin/faketime")) GTEST_SKIP() << "faketime is not installed (scripts/packages)";
+  const std::vector<std::string> now = {"/usr/bin/faketime", "-f", "+0s"};
+  if (f.run(get_env("controller=tollamy_menu&action=show&content=partial", "REMOTE_ADDR=127.0.0.1"), {}, now).out.empty())
+    GTEST_SKIP() << "faketime cannot preload into this build (a sanitizer runtime must come first)";
   result r = f.run(get_env(query), {}, {"/usr/bin/faketime", "-f", "+3590s"});
   EXPECT_EQ(r.out, answer("tollamy_menu", "show", "success", menu_body(id)));
   r = f.run(get_env(query), {}, {"/usr/bin/faketime", "-f", "+3610s"});

@@ -27,6 +27,11 @@ namespace {
 
 constexpr const char *free_pass = "free-pass";
 
+// Request bytes that no XML document may hold (ill-formed UTF-8, control
+// bytes) would make the whole answer unreadable: such a value is echoed as
+// empty.
+const char *legal(const char *s) { return s && xml_gen_is_legal_value(s) ? s : ""; }
+
 std::string escaped(const char *s)
 {
   own::stralloc sa;
@@ -371,9 +376,10 @@ void tollamy_element(std::string *out, const char *name, const char *text, const
   own::stralloc sa;
   bool ok = sys_stralloc_append(&sa.s, "<") && sys_stralloc_cats(&sa.s, name);
   for (size_t i = 0; ok && attr_names && attr_names[i]; i++)
-    ok = xml_gen_attribute_append(&sa.s, attr_names[i], attr_values[i]);
+    ok = xml_gen_attribute_append(&sa.s, attr_names[i], legal(attr_values[i]));
   if (!ok) throw std::bad_alloc();
   out->append(sa.s.buf, sa.s.len);
+  if (escape) text = legal(text);
   if (text && *text) out->append(">").append(escape ? escaped(text) : text).append("</").append(name).append(">");
   else out->append("/>");
 }
@@ -386,8 +392,8 @@ void tollamy_answer(tollamy_request *r, tollamy_kind kind, const char *body)
   own::stralloc sa;
   bool ok = sys_stralloc_cats(&sa.s, "Content-Type: application/xml; charset=UTF-8\n\n"
                                      "<?xml version='1.0' encoding='UTF-8'?><root><head>") &&
-            xml_gen_element_append(&sa.s, "controller", r->controller) &&
-            xml_gen_element_append(&sa.s, "action", r->action) &&
+            xml_gen_element_append(&sa.s, "controller", legal(r->controller)) &&
+            xml_gen_element_append(&sa.s, "action", legal(r->action)) &&
             xml_gen_element_append(&sa.s, "state", state[kind]) &&
             xml_gen_element_append(&sa.s, "message", message[kind]) &&
             xml_gen_element_append(&sa.s, "message_id", id[kind]) && sys_stralloc_cats(&sa.s, "</head>");

@@ -51,10 +51,13 @@ std::string text_file()
   return t + "</text_list>\n";
 }
 
-folder::folder()
+folder::folder() : folder(std::string()) {}
+
+folder::folder(const std::string &in)
 {
   char tmpl[] = "/tmp/tollamy_XXXXXX";
-  dir = mkdtemp(tmpl);
+  owned = in.empty();
+  dir = owned ? mkdtemp(tmpl) : in;
   for (const char *d : {"/parameter", "/text", "/html", "/ms", "/ms/conf", "/config", "/config/login"})
     mkdir((dir + d).c_str(), 0700);
   put(dir + "/parameter/parameter.xml",
@@ -79,6 +82,7 @@ folder::folder()
 
 folder::~folder()
 {
+  if (!owned) return;
   std::string cmd = "rm -rf '" + dir + "'";
   if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", dir.c_str());
 }

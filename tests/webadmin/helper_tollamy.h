@@ -15,7 +15,10 @@ struct result {
 
 struct folder {
   std::string dir;
+  bool owned = true;
   folder();
+  // The same in an existing folder, which is left to its owner.
+  explicit folder(const std::string &in);
   ~folder();
   // Runs the program in the folder with exactly this environment; body is
   // written to its standard input in these pieces.

@@ -80,6 +80,11 @@ TEST(TollamyCgi, NoSessionAndFreePassAnswers)
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
   }
+  for (std::string port : {"70000\n", "0\n", "x\n", "123456"}) {
+    put(f.dir + "/ms/conf/upnp_port", port);
+    r = f.run(get_env("controller=tollamy_menu&action=show&content=partial", "REMOTE_ADDR=127.0.0.1"));
+    EXPECT_EQ(r.out, "") << port;
+  }
   rename((f.dir + "/view.conf").c_str(), (f.dir + "/view.conf.gone").c_str());
   r = f.run(get_env("controller=tollamy_menu&action=show&content=partial", "REMOTE_ADDR=127.0.0.1"));
   EXPECT_EQ(r.status, 1);
@@ -182,7 +187,7 @@ TEST(TollamyCgi, PostBodyInPiecesAndItsLimit)
   r = f.run(env(std::to_string(body.size() + 1)), {body});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
-  for (std::string bad : {"1048577", "-1", "12x", ""}) {
+  for (std::string bad : {"1048577", "18446744073709551617", "-1", "12x", ""}) {
     r = f.run(env(bad), {body});
     EXPECT_EQ(r.status, 1) << bad;
     EXPECT_EQ(r.out, "") << bad;

@@ -6,6 +6,7 @@
 #include <sys/random.h>
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
@@ -43,8 +44,9 @@ bool read_body(std::string *body)
 {
   const char *length = std::getenv("CONTENT_LENGTH");
   uint64_t n;
-  if (!length || !*length || sys_str_scan_uint64(length, &n) != std::strlen(length) || n > TOLLAMY_BODY_MAX)
-    return false;
+  // Few enough digits that the number cannot wrap before it is compared.
+  size_t digits = length ? std::strlen(length) : 0;
+  if (digits == 0 || digits > 9 || sys_str_scan_uint64(length, &n) != digits || n > TOLLAMY_BODY_MAX) return false;
   int in;
   if (!sys_file_stdin(&in)) return false;
   body->resize(size_t(n));
@@ -63,8 +65,11 @@ bool read_port(tollamy_request *r)
   if (!tollamy_read_file(tollamy_param_path(r->config, TOLLAMY_MS_CONFIG_DIR, "conf/upnp_port"),
                          TOLLAMY_PORT_FILE_MAX, &text))
     return false;
-  uint32_t n = sys_str_scan_uint16(text.c_str(), &r->port);
-  return n > 0 && (n == text.size() || text[n] == '\n' || text[n] == '\r');
+  uint64_t port;
+  uint32_t n = text.size() > 5 && std::isdigit(uint8_t(text[5])) ? 0 : sys_str_scan_uint64(text.c_str(), &port);
+  if (n == 0 || port == 0 || port > 65535 || (n != text.size() && text[n] != '\n' && text[n] != '\r')) return false;
+  r->port = uint16_t(port);
+  return true;
 }
 
 // Requests that a page elsewhere made the browser send, or that came under

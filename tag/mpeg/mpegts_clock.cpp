@@ -183,17 +183,23 @@ bool pcr_duration(const pcr_span &s, uint64_t first, uint64_t end, uint64_t *ms)
 }
 
 // Arrival-stamp duration: wraps of the 30-bit counter from the PCR span,
-// else from the stamps' own rate in the head.
+// else from the stamps' own rate in the head.  Stamps that are no clock (a
+// muxer writing its byte count in them) give way to the PCR's time, and to
+// no duration without one.
 bool stamp_duration(const clock_facts *head, const clock_facts *tail, const pcr_span &s, bool contiguous,
-                    uint64_t *ms)
+                    uint64_t total, uint64_t *ms)
 {
   if (!head->stamped) return false;
+  bool pcr = s.ok && s.last_index > s.first_index && s.ticks > 0;
+  // Steps beyond what one packet of the slowest stream can stand for.
+  if (head->packets > 1 &&
+      double(head->stamp_ticks) > kTicksPerPacketMax * double(head->packets - 1 - head->first_stamp_index))
+    return pcr && pcr_duration(s, 0, total - 1, ms);
   const clock_facts *last = tail->stamped ? tail : head;
   int64_t span = int64_t(last->last_stamp) - int64_t(head->first_stamp);
   if (span < 0) span += kStampWrap;
   uint64_t packets = last->last_stamp_index - head->first_stamp_index;
   double estimate;
-  bool pcr = s.ok && s.last_index > s.first_index && s.ticks > 0;
   if (pcr)
     estimate = double(s.ticks) * double(packets) / double(s.last_index - s.first_index);
   else if (contiguous || last == head)
@@ -201,9 +207,7 @@ bool stamp_duration(const clock_facts *head, const clock_facts *tail, const pcr_
   else
     estimate = head->packets > 1 ? double(head->stamp_ticks) * double(packets) / double(head->packets - 1) : 0;
   if (estimate > 0) span += wraps_near(span, estimate, kStampWrap) * kStampWrap;
-  // Stamps that are no clock (a muxer writing its byte count in them) are
-  // far from the PCR's time: the PCR's time then stands.
-  if (pcr && std::fabs(double(span) - estimate) > estimate / 8) span = int64_t(estimate);
+  if (pcr && std::fabs(double(span) - estimate) > estimate / 8) return pcr_duration(s, 0, total - 1, ms);
   *ms = uint64_t(span) / 27000;
   return true;
 }
@@ -269,7 +273,7 @@ int duration_step(mpegts_info *info, const mpegts_demux *d, int file, const sys_
   pcr_span s;
   if (d->pmt) s = pcr_span_find(info, file, pcr_pid, head, &tail, contiguous);
   uint64_t ms = 0;
-  bool found = kind == MPEGTS_STAMPS_192 ? stamp_duration(head, &tail, s, contiguous, &ms)
+  bool found = kind == MPEGTS_STAMPS_192 ? stamp_duration(head, &tail, s, contiguous, total, &ms)
                                         : pcr_duration(s, 0, total - 1, &ms);
   if (kind == MPEGTS_STAMPS_192 && !head->stamped) return 0;
   if (!found) return 1;

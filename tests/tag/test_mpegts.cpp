@@ -173,6 +173,29 @@ TEST(MpegTs, DurationOfLongFilesFromHeadAndTailAcrossClockWraps)
   EXPECT_NEAR(double(duration_ms(res_attribute(d.read(build(s), false), "duration"))), 50000, 1000);
 }
 
+TEST(MpegTs, QuickFlagExtrapolatesFromTheFirstPackets)
+{
+  // 50 s, the PCR wrapping after 10 s and the stamps after a few packets;
+  // quick reads no tail, the first thousand packets' clock stands for the
+  // file.
+  stream_spec s = sd_avc_aac();
+  s.seconds = 50;
+  s.units = 500;
+  s.padding = 120;
+  s.pcr_start = (uint64_t(1) << 33) * 300 - 10 * 27000000ull;
+  for (uint32_t size : {188u, 192u}) {
+    SCOPED_TRACE(size);
+    s.packet_size = size;
+    item_reading r;
+    std::string path = r.dir / "long.ts";
+    bytes b = build(s);
+    tarvo_test::write_file(path, std::string(b.begin(), b.end()));
+    std::string it = ts_item(path, size == 192, true);
+    EXPECT_NEAR(double(duration_ms(res_attribute(it, "duration"))), 50000, 500);
+    EXPECT_EQ(res_attribute(it, "resolution"), "720x576");
+  }
+}
+
 TEST(MpegTs, DurationOfShortFilesAndOfAPcrPidOfItsOwn)
 {
   auto duration_of = [](const bytes &b, bool packets192) {

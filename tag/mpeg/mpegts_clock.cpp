@@ -183,17 +183,23 @@ bool pcr_duration(const pcr_span &s, uint64_t first, uint64_t end, uint64_t *ms)
 }
 
 // Arrival-stamp duration: wraps of the 30-bit counter from the PCR span,
-// else from the stamps' own rate in the head.
+// else from the stamps' own rate in the head.  Stamps that are no clock (a
+// muxer writing its byte count in them) give way to the PCR's time, and to
+// no duration without one.
 bool stamp_duration(const clock_facts *head, const clock_facts *tail, const pcr_span &s, bool contiguous,
-                    uint64_t *ms)
+                    uint64_t total, uint64_t *ms)
 {
   if (!head->stamped) return false;
+  bool pcr = s.ok && s.last_index > s.first_index && s.ticks > 0;
+  // Steps beyond what one packet of the slowest stream can stand for.
+  if (head->packets > 1 &&
+      double(head->stamp_ticks) > kTicksPerPacketMax * double(head->packets - 1 - head->first_stamp_index))
+    return pcr && pcr_duration(s, 0, total - 1, ms);
   const clock_facts *last = tail->stamped ? tail : head;
   int64_t span = int64_t(last->last_stamp) - int64_t(head->first_stamp);
   if (span < 0) span += kStampWrap;
   uint64_t packets = last->last_stamp_index - head->first_stamp_index;
   double estimate;
-  bool pcr = s.ok && s.last_index > s.first_index && s.ticks > 0;
   if (pcr)
     estimate = double(s.ticks) * double(packets) / double(s.last_index - s.first_index);
   else if (contiguous || last == head)
@@ -201,10 +207,33 @@ bool stamp_duration(const clock_facts *head, const clock_facts *tail, const pcr_
   else
     estimate = head->packets > 1 ? double(head->stamp_ticks) * double(packets) / double(head->packets - 1) : 0;
   if (estimate > 0) span += wraps_near(span, estimate, kStampWrap) * kStampWrap;
-  // Stamps that are no clock (a muxer writing its byte count in them) are
-  // far from the PCR's time: the PCR's time then stands.
-  if (pcr && std::fabs(double(span) - estimate) > estimate / 8) span = int64_t(estimate);
+  if (pcr && std::fabs(double(span) - estimate) > estimate / 8) return pcr_duration(s, 0, total - 1, ms);
   *ms = uint64_t(span) / 27000;
+  return true;
+}
+
+// Quick: the clock of the first packets only, extrapolated to the file.
+bool quick_duration(const mpegts_info *info, int file, const sys_file_stat_rec *st, uint32_t pcr_pid, uint64_t total,
+                    uint64_t *ms)
+{
+  bool stamps = info->timestamp_kind == MPEGTS_STAMPS_192;
+  clock_facts c;
+  c.only_pid = pcr_pid;
+  uint64_t n = TAG_TS_QUICK_CLOCK_PACKETS + (stamps ? 1 : 0);
+  if (!scan(&c, info, file, 0, n < total ? n : total)) return false;
+  pcr_span s;
+  if (const pcr_track *t = c.track(pcr_pid)) {
+    s.ok = t->count > 0;
+    s.ticks = t->span();
+    s.first_index = t->first_index;
+    s.last_index = t->last_index;
+  }
+  if (!stamps) return pcr_duration(s, 0, total - 1, ms);
+  bool pcr = s.ok && s.last_index > s.first_index && s.ticks > 0;
+  if (c.packets < 2 || double(c.stamp_ticks) > kTicksPerPacketMax * double(c.packets - 1))
+    return pcr && pcr_duration(s, 0, total - 1, ms);
+  unsigned __int128 v = (unsigned __int128)(c.stamp_ticks / 27000) * st->size;
+  *ms = uint64_t(v / (c.packets * info->packet_size));
   return true;
 }
 
@@ -249,7 +278,7 @@ void clock_observe(clock_facts *c, const unsigned char *unit, uint32_t header_of
   if (pcr_track *t = track_for(c, pid)) pcr_add(t, pcr, index);
 }
 
-int duration_step(mpegts_info *info, const mpegts_demux *d, int file, const sys_file_stat_rec *st,
+int duration_step(mpegts_info *info, const mpegts_demux *d, int file, const sys_file_stat_rec *st, int quick,
                   const clock_facts *head)
 {
   if (has(info, MPEGTS_BIT_DURATION)) return 1;
@@ -258,20 +287,25 @@ int duration_step(mpegts_info *info, const mpegts_demux *d, int file, const sys_
   if (kind != MPEGTS_STAMPS_192 && !d->pmt) return 0;
   uint64_t total = packet_count(info, st);
   if (total == 0) return kind == MPEGTS_STAMPS_192 ? 0 : 1;
-  clock_facts tail;
   uint32_t pcr_pid = d->pmt ? d->pmt->pcr_pid : UINT32_MAX;
-  tail.only_pid = pcr_pid;
-  uint64_t window = TAG_TS_TAIL_WINDOW / info->packet_size;
-  uint64_t from = total > window ? total - window : 0;
-  bool contiguous = from <= head->packets;
-  if (contiguous) from = head->packets;
-  if (from < total && !scan(&tail, info, file, from, total)) return 0;
-  pcr_span s;
-  if (d->pmt) s = pcr_span_find(info, file, pcr_pid, head, &tail, contiguous);
   uint64_t ms = 0;
-  bool found = kind == MPEGTS_STAMPS_192 ? stamp_duration(head, &tail, s, contiguous, &ms)
-                                        : pcr_duration(s, 0, total - 1, &ms);
-  if (kind == MPEGTS_STAMPS_192 && !head->stamped) return 0;
+  bool found = false;
+  if (quick) {
+    found = quick_duration(info, file, st, pcr_pid, total, &ms);
+  } else {
+    clock_facts tail;
+    tail.only_pid = pcr_pid;
+    uint64_t window = TAG_TS_TAIL_WINDOW / info->packet_size;
+    uint64_t from = total > window ? total - window : 0;
+    bool contiguous = from <= head->packets;
+    if (contiguous) from = head->packets;
+    if (from < total && !scan(&tail, info, file, from, total)) return 0;
+    pcr_span s;
+    if (d->pmt) s = pcr_span_find(info, file, pcr_pid, head, &tail, contiguous);
+    found = kind == MPEGTS_STAMPS_192 ? stamp_duration(head, &tail, s, contiguous, total, &ms)
+                                      : pcr_duration(s, 0, total - 1, &ms);
+    if (kind == MPEGTS_STAMPS_192 && !head->stamped) return 0;
+  }
   if (!found) return 1;
   info->duration = ms > UINT32_MAX ? UINT32_MAX : uint32_t(ms);
   set(info, MPEGTS_BIT_DURATION);

@@ -152,7 +152,7 @@ int profile_step(mpegts_info *info, const mpegts_demux *d)
 
 }  // namespace
 
-int derive(mpegts_info *info, mpegts_demux *d, int file, const sys_file_stat_rec *st, int,
+int derive(mpegts_info *info, mpegts_demux *d, int file, const sys_file_stat_rec *st, int quick,
            const clock_facts *head)
 {
   if (!stream_kind_step(info, d) || !arib_system_step(info, d) || !program_number_step(info, d) ||
@@ -160,7 +160,7 @@ int derive(mpegts_info *info, mpegts_demux *d, int file, const sys_file_stat_rec
     return 0;
   avc_timing_step(d);
   resolution_step(info, d);
-  if (!timestamp_kind_step(info, file) || !duration_step(info, d, file, st, head)) return 0;
+  if (!timestamp_kind_step(info, file) || !duration_step(info, d, file, st, quick, head)) return 0;
   bit_rate_step(info, st);
   if (!mime_step(info)) return 0;
   object_type_flag_step(info);

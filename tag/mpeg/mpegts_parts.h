@@ -81,7 +81,7 @@ int derive(mpegts_info *info, mpegts_demux *d, int file, const sys_file_stat_rec
 int arib_system_step(mpegts_info *info, const mpegts_demux *d);
 int arib_si_step(mpegts_info *info, const mpegts_demux *d);
 int program_number_step(mpegts_info *info, const mpegts_demux *d);
-int duration_step(mpegts_info *info, const mpegts_demux *d, int file, const sys_file_stat_rec *st,
+int duration_step(mpegts_info *info, const mpegts_demux *d, int file, const sys_file_stat_rec *st, int quick,
                   const clock_facts *head);
 
 }  // namespace ts

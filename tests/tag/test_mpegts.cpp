@@ -173,6 +173,67 @@ TEST(MpegTs, DurationOfLongFilesFromHeadAndTailAcrossClockWraps)
   EXPECT_NEAR(double(duration_ms(res_attribute(d.read(build(s), false), "duration"))), 50000, 1000);
 }
 
+TEST(MpegTs, QuickFlagExtrapolatesFromTheFirstPackets)
+{
+  // 50 s, the PCR wrapping after 10 s and the stamps after a few packets;
+  // quick reads no tail, the first thousand packets' clock stands for the
+  // file.
+  stream_spec s = sd_avc_aac();
+  s.seconds = 50;
+  s.units = 500;
+  s.padding = 120;
+  s.pcr_start = (uint64_t(1) << 33) * 300 - 10 * 27000000ull;
+  for (uint32_t size : {188u, 192u}) {
+    SCOPED_TRACE(size);
+    s.packet_size = size;
+    item_reading r;
+    std::string path = r.dir / "long.ts";
+    bytes b = build(s);
+    tarvo_test::write_file(path, std::string(b.begin(), b.end()));
+    std::string it = ts_item(path, size == 192, true);
+    EXPECT_NEAR(double(duration_ms(res_attribute(it, "duration"))), 50000, 500);
+    EXPECT_EQ(res_attribute(it, "resolution"), "720x576");
+  }
+}
+
+TEST(MpegTs, DurationOfShortFilesAndOfAPcrPidOfItsOwn)
+{
+  auto duration_of = [](const bytes &b, bool packets192) {
+    item_reading r;
+    return res_attribute(r.read(b, packets192), "duration");
+  };
+  // The PCR on a PID that no stream uses, head and tail apart and within
+  // one window.
+  for (uint32_t padding : {120u, 0u}) {
+    stream_spec s = sd_avc_aac();
+    s.pcr_pid = 0x1F0;
+    s.padding = padding;
+    SCOPED_TRACE(padding);
+    EXPECT_NEAR(double(duration_ms(duration_of(build(s), false))), 20000, 200);
+    s.packet_size = 192;
+    EXPECT_NEAR(double(duration_ms(duration_of(build(s), true))), 20000, 200);
+  }
+  // Half a second, smaller than the tail window: 188 bytes, 192 with
+  // stamps and with zero stamps agree.
+  stream_spec s = sd_avc_aac();
+  s.seconds = 0.5;
+  s.units = 10;
+  std::string ts = duration_of(build(s), false);
+  EXPECT_NEAR(double(duration_ms(ts)), 500, 50);
+  s.packet_size = 192;
+  EXPECT_NEAR(double(duration_ms(duration_of(build(s), true))), 500, 50);
+  // Stamps that are no clock (a muxer's byte count, about 33 s a packet)
+  // give way to the PCR: the same duration as without stamps.
+  s.zero_stamps = true;
+  std::string zero = duration_of(build(s), true);
+  EXPECT_NEAR(double(duration_ms(zero)), 500, 50);
+  s.zero_stamps = false;
+  EXPECT_EQ(duration_of(build_pass(s, 879552550), true), zero);
+  // A single PCR and such stamps: no duration rather than minutes.
+  s.units = 1;
+  EXPECT_EQ(duration_of(build_pass(s, 879552550), true), "");
+}
+
 TEST(MpegTs, CrcAndDescriptorLoops)
 {
   const unsigned char check[] = "123456789";

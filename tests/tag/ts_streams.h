@@ -30,6 +30,7 @@ struct stream_spec {
   bool damaged_pmt = false;      // a repeated PMT with a bad CRC
   uint32_t sit_size = 0;        // ARIB: the SIT section padded to this size
   double second_segment = 0;     // seconds after a DIT, the clock restarting
+  uint32_t pcr_pid = 0;          // PCR packets on a PID of their own
 };
 
 inline void psi(muxer &m, const stream_spec &s)
@@ -54,7 +55,7 @@ inline void psi(muxer &m, const stream_spec &s)
     m.section(0x001F, sit(transmission, s.program, service));
   }
   std::vector<es_entry> es = {{s.video_type, kVideoPid, {}}, {s.audio_type, kAudioPid, {}}};
-  m.section(kPmtPid, pmt(s.program, kVideoPid, es));
+  m.section(kPmtPid, pmt(s.program, s.pcr_pid ? s.pcr_pid : kVideoPid, es));
   if (s.damaged_pmt) m.section(kPmtPid, pmt(s.program, kVideoPid, {{s.video_type, kVideoPid, {}}}, 1, true));
 }
 
@@ -65,7 +66,8 @@ inline void segment(muxer &m, const stream_spec &s, double seconds, uint64_t pcr
   for (uint32_t i = 0; i < units; i++) {
     if (with_psi && i % 50 == 0) psi(m, s);
     uint64_t pcr = (pcr0 + uint64_t(i * tick)) % ((uint64_t(1) << 33) * 300);
-    m.pes(kVideoPid, 0xE0, (pcr / 300) & ((uint64_t(1) << 33) - 1), s.video, &pcr);
+    if (s.pcr_pid) m.pcr(s.pcr_pid, pcr);
+    m.pes(kVideoPid, 0xE0, (pcr / 300) & ((uint64_t(1) << 33) - 1), s.video, s.pcr_pid ? nullptr : &pcr);
     m.pes(kAudioPid, s.audio_type == 0x81 ? 0xBD : 0xC0, pcr / 300, s.audio);
     for (uint32_t k = 0; k < s.padding; k++) m.packet(0x1FFF, false, bytes(184, 0xFF));
   }

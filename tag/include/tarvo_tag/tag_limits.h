@@ -104,6 +104,9 @@
  * 188-byte packets), and with the quick flag. */
 #define TAG_TS_LOOP_PACKETS 50000u
 #define TAG_TS_LOOP_PACKETS_QUICK 10000u
+/* With the quick flag the duration is extrapolated from this many packets
+ * at the start (the first arrival stamp and as many after it). */
+#define TAG_TS_QUICK_CLOCK_PACKETS 1000u
 /* The packet reader's file buffer. */
 #define TAG_TS_BUFFER_SIZE 8192u
 /* Largest PAT or PMT section, and the larger SIT of ARIB partial streams. */

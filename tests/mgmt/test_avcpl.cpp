@@ -206,7 +206,8 @@ TEST(avcpl, manages_the_running_server)
   EXPECT_EQ(joined(macs) + " " + joined(ips), "66-77-88-99-aa-bb 192.0.2.8");
   EXPECT_EQ(tarvo_avcpl_set_client_permissions(&l.h, "66-77-88-99-aa-bb", "192.0.2.8", "allow"), 0u);
   EXPECT_EQ(tarvo_avcpl_get_allow_list(&l.h, &macs, nullptr, &count), 0u);
-  EXPECT_EQ(count, 2u) << joined(macs);
+  std::string both = joined(macs);
+  EXPECT_EQ(count, 2u) << both;
   EXPECT_EQ(tarvo_avcpl_set_client_permissions(&l.h, "a,b", "c", "allow"), 402u);
   EXPECT_EQ(tarvo_avcpl_unregister_clients(&l.h, "00-11-22-33-44-55"), 0u);
   EXPECT_EQ(tarvo_avcpl_get_allow_list(&l.h, &macs, nullptr, &count), 0u);

@@ -1,5 +1,5 @@
 // The movie toolbox stand-in on FFmpeg's mov demuxer: start and end, the
-// version query, file specifications, movies and their time scale.
+// version query, file references, movies and their time scale.
 #include "qt_impl.h"
 
 extern "C" {

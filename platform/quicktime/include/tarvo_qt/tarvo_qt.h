@@ -1,6 +1,6 @@
 /* The movie toolbox stand-in that the MP4 LPCM plug-in loads at run time
  * (libtarvo_qt.so): start and end, the version query, movies opened from
- * file specifications, and audio extraction to PCM from a start time.
+ * file references, and audio extraction to PCM from a start time.
  * Results are 0 (no error) or a negative code; records are the caller's.
  * Only the plug-in calls it, through dlopen, so the header also lists the
  * exported names. */
@@ -55,7 +55,7 @@ typedef struct {
   void *base;
 } qt_time_record;
 
-/* A file specification: a native path of at most 255 bytes. */
+/* A file reference: a native path of at most 255 bytes. */
 typedef struct {
   uint8_t name[256]; /* length-prefixed */
 } qt_fsspec;

@@ -249,6 +249,7 @@ class FilterGraph final : public CUnknown,
   std::vector<IBaseFilter *> Renderers() const;
   std::vector<IMediaSeeking *> RendererSeeking() const;
   HRESULT ChangeState(FILTER_STATE to);
+  HRESULT Enter(FILTER_STATE to);
   void ResetCompletion();
   void Post(LONG code, LONG_PTR p1, LONG_PTR p2);
   // Only the graph's own handling of EC_COMPLETE can be turned off.
@@ -579,14 +580,8 @@ HRESULT FilterGraph::Run()
     m_state = State_Paused;
     if (renderers == 0) Post(EC_COMPLETE, S_OK, 0);  // nothing will ever complete
   }
-  HRESULT hr = ChangeState(State_Running);
-  if (FAILED(hr)) {
-    ChangeState(State_Stopped);
-    m_state = State_Stopped;
-    return hr;
-  }
-  m_state = State_Running;
-  return S_OK;
+  HRESULT hr = Enter(State_Running);
+  return FAILED(hr) ? hr : S_OK;
 }
 
 HRESULT FilterGraph::Pause()
@@ -594,13 +589,15 @@ HRESULT FilterGraph::Pause()
   CAutoLock l(m_lock);
   if (m_state == State_Paused) return S_OK;
   if (m_state == State_Stopped) ResetCompletion();
-  HRESULT hr = ChangeState(State_Paused);
-  if (FAILED(hr)) {
-    ChangeState(State_Stopped);
-    m_state = State_Stopped;
-    return hr;
-  }
-  m_state = State_Paused;
+  return Enter(State_Paused);
+}
+
+// Moves every filter to the state; when one fails the graph is stopped again.
+HRESULT FilterGraph::Enter(FILTER_STATE to)
+{
+  HRESULT hr = ChangeState(to);
+  m_state = FAILED(hr) ? State_Stopped : to;
+  if (FAILED(hr)) ChangeState(State_Stopped);
   return hr;
 }
 

@@ -73,6 +73,20 @@ TEST(UiAutomation, RequestsAnsweredOnTheGuiThread)
   EXPECT_EQ(code, 1);
   EXPECT_EQ(uictl(sock, "frobnicate", &code), "error unknown command\n");
   EXPECT_EQ(code, 1);
+  // A backend's request: its lines escaped like the core's, its refusal as an error.
+  ASSERT_TRUE(UiAutomationAddCommand("echo", [](int argc, const char *const *argv, UI_AUTOMATION_EMIT emit,
+                                                void *ctx, char *error, uint32_t size) {
+    if (argc < 2) {
+      std::snprintf(error, size, "usage: echo TEXT");
+      return 0;
+    }
+    for (int i = 1; i < argc; ++i) emit(ctx, argv[i]);
+    emit(ctx, "a\tb");
+    return 1;
+  }));
+  EXPECT_EQ(uictl(sock, "echo x y", &code), "x\ny\na\\x09b\n");
+  EXPECT_EQ(uictl(sock, "echo", &code), "error usage: echo TEXT\n");
+  EXPECT_EQ(code, 1);
 
   // A line without an end past the bound is refused and the client dropped.
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);

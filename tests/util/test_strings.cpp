@@ -348,3 +348,17 @@ TEST(Random, SeveralThreadsShareOneSequence)
 }
 
 }  // namespace
+
+// Formats from data files: only the first two %s and %% are read; a
+// hostile %n, %x or a third %s is copied as text, and the output is cut.
+TEST(FormatTexts, OnlyTwoStringsAndPercent)
+{
+  char out[64];
+  EXPECT_EQ(sys_str_format_texts(out, sizeof out, "Version %s (%s) 100%%", "1.2", "x64"), 22u);
+  EXPECT_STREQ(out, "Version 1.2 (x64) 100%");
+  sys_str_format_texts(out, sizeof out, "%s %n %x %s %s %d", "a", nullptr);
+  EXPECT_STREQ(out, "a %n %x  %s %d");
+  EXPECT_EQ(sys_str_format_texts(out, 5, "%s!", "abcdef", nullptr), 7u);
+  EXPECT_STREQ(out, "abcd");
+  EXPECT_EQ(sys_str_format_texts(nullptr, 0, "trailing %", nullptr, nullptr), 10u);
+}

@@ -168,3 +168,26 @@ void sys_uint32_unpack_big(const unsigned char *b, uint32_t *v) { unpack_be(b, v
 void sys_uint64_unpack_big(const unsigned char *b, uint64_t *v) { unpack_be(b, v); }
 
 }  // extern "C"
+
+uint32_t sys_str_format_texts(char *out, uint32_t size, const char *format, const char *a1, const char *a2)
+{
+  uint32_t n = 0;
+  auto put = [&](char c) {
+    if (out && size && n + 1 < size) out[n] = c;
+    ++n;
+  };
+  const char *args[2] = {a1 ? a1 : "", a2 ? a2 : ""};
+  int used = 0;
+  for (const char *p = format ? format : ""; *p; ++p) {
+    if (p[0] == '%' && p[1] == '%') {
+      put('%');
+      ++p;
+    } else if (p[0] == '%' && p[1] == 's' && used < 2) {
+      for (const char *a = args[used]; *a; ++a) put(*a);
+      ++used;
+      ++p;
+    } else put(*p);
+  }
+  if (out && size) out[n < size ? n : size - 1] = '\0';
+  return n;
+}

@@ -114,6 +114,25 @@ const command_row commands[] = {
     {"html-scripts", cmd_html_scripts},
 };
 
+std::map<std::string, UI_AUTOMATION_FN> &added()
+{
+  static std::map<std::string, UI_AUTOMATION_FN> table;
+  return table;
+}
+
+void emit_line(void *ctx, const char *line) { static_cast<std::vector<std::string> *>(ctx)->push_back(escaped(line)); }
+
+std::string run_added(UI_AUTOMATION_FN fn, const std::vector<std::string> &args)
+{
+  std::vector<const char *> argv;
+  for (const std::string &a : args) argv.push_back(a.c_str());
+  std::vector<std::string> lines;
+  char error[UI_AUTOMATION_LINE_MAX] = "";
+  if (!fn(static_cast<int>(argv.size()), argv.data(), emit_line, &lines, error, sizeof error))
+    return "error " + escaped(error[0] ? error : "failed") + "\n";
+  return ok(lines);
+}
+
 std::string answer(const std::string &line)
 {
   std::vector<std::string> args;
@@ -126,6 +145,8 @@ std::string answer(const std::string &line)
   if (args.empty()) return "error empty request\n";
   for (const command_row &c : commands)
     if (args[0] == c.name) return c.run(args);
+  auto it = added().find(args[0]);
+  if (it != added().end()) return run_added(it->second, args);
   return "error unknown command\n";
 }
 
@@ -246,6 +267,13 @@ int UiAutomationStart(void)
   if (state.fd < 0) return 0;
   state.path = p;
   state.source = watch_fd(state.fd, on_accept);
+  return 1;
+}
+
+int UiAutomationAddCommand(const char *name, UI_AUTOMATION_FN fn)
+{
+  if (!name || !*name || !fn) return 0;
+  added()[name] = fn;
   return 1;
 }
 

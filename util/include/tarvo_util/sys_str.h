@@ -75,6 +75,12 @@ uint32_t sys_str_fmt_0xint16(char *buf, uint32_t v, uint32_t width);
 uint32_t sys_str_fmt_0xint32(char *buf, uint32_t v, uint32_t width);
 uint32_t sys_str_fmt_0xint64(char *buf, uint64_t v, uint32_t width);
 
+/* A format read from a data file or an override library, filled without
+ * trusting it: the first "%s" takes a1, the second a2 (NULL: empty), "%%"
+ * is one '%', and everything else is copied as it stands.  NUL-terminated
+ * in out, cut at size - 1 bytes; the length it would have. */
+uint32_t sys_str_format_texts(char *out, uint32_t size, const char *format, const char *a1, const char *a2);
+
 /* Scanning: the characters consumed (0 = nothing read). */
 uint32_t sys_str_scan_uint(const char *s, uint32_t *out);
 uint32_t sys_str_scan_uint16(const char *s, uint16_t *out);

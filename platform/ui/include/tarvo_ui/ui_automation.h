@@ -22,6 +22,17 @@ int UiAutomationStart(void);
 /* Closes it and removes the socket file. */
 void UiAutomationStop(void);
 
+/* A request handler added by a backend (widgets, the HTML view, the tray):
+ * argv[0] is the request's name.  It answers through emit, one line at a
+ * time (escaped by the socket), and returns 1; or it writes a short reason
+ * into error and returns 0. */
+typedef void (*UI_AUTOMATION_EMIT)(void *ctx, const char *line);
+typedef int (*UI_AUTOMATION_FN)(int argc, const char *const *argv, UI_AUTOMATION_EMIT emit, void *ctx,
+                                char *error, uint32_t error_size);
+/* Adds (or replaces) the handler of a request name; call on the GUI thread
+ * before or after UiAutomationStart.  1 when added. */
+int UiAutomationAddCommand(const char *name, UI_AUTOMATION_FN fn);
+
 #ifdef __cplusplus
 }
 #endif

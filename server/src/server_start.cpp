@@ -113,6 +113,10 @@ int server_start(server_rec *s, const char *data_home)
          sys_ptralloc_append(&handlers, &devmgr);
   }
   if (ok && (ok = cm_state_start(s))) reached = STAGE_CM;
+  // The share actions' locks exist before the device answers, so that a
+  // share request arriving before the scanner runs waits for the database
+  // rather than being refused.
+  if (ok) ok = share_locks_init(s);
   // The database is opened with its lock held and loaded once the device
   // is announced: a player that asks meanwhile waits for the load instead
   // of missing the server for as long as it takes.

@@ -259,7 +259,10 @@ extern "C" {
 
 int share_scanner_start(server_rec *s)
 {
-  if (!share_locks_init(s)) return 0;
+  // The server's start makes the locks before its device answers; a
+  // scanner started on its own makes them here.
+  bool own_locks = !s->scanner.mutex;
+  if (own_locks && !share_locks_init(s)) return 0;
   flag(s->scanner.idle).store(0);
   auto *st = new (std::nothrow) state;
   if (st) {
@@ -275,7 +278,8 @@ int share_scanner_start(server_rec *s)
     delete st;
     s->scanner.state = nullptr;
   }
-  share_locks_close(s);
+  if (own_locks) share_locks_close(s);
+  else share_locks_refuse(s);
   return 0;
 }
 

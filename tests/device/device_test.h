@@ -39,6 +39,7 @@ struct device {
   calls seen;
   device_service_handler handler{};
   bool started = false;
+  std::string desc;  // the description served; description() when empty
 
   // Setters may be called on ctx before start().
   bool start(bool with_root = true);

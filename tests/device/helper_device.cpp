@@ -143,7 +143,7 @@ bool device::start(bool with_root)
                                    on_delete_batch, &seen};
   device_service_handler *list[] = {&handler, nullptr};
   tarvo_device_disable_ssdp(&ctx);
-  std::string xml = description();
+  std::string xml = desc.empty() ? description() : desc;
   started = tarvo_device_start(&ctx, nullptr, 0, with_root ? root.path.c_str() : nullptr,
                                xml.c_str(), 1800, list);
   return started;

@@ -41,6 +41,20 @@ TEST(DeviceSoap, ActionAnsweredWithTheHandlersBody)
   EXPECT_EQ(d.seen.remote, "127.0.0.1");
 }
 
+// A description may give its control URL as an absolute path.
+TEST(DeviceSoap, AbsoluteControlUrl)
+{
+  device d;
+  d.desc = description();
+  size_t at = d.desc.find("<controlURL>control/test");
+  ASSERT_NE(at, std::string::npos);
+  d.desc.insert(at + 12, "/");
+  ASSERT_TRUE(d.start());
+  reply r = exchange(d.port(), soap_request(kPath, kServiceType, "Echo", "<In>abs</In>"));
+  EXPECT_EQ(r.status, "200 OK");
+  EXPECT_NE(r.body.find("<Out>abs</Out>"), std::string::npos);
+}
+
 // A body that is not SOAP, or that ends before its length, used to get no
 // answer at all, which clients take for a network failure and retry.
 TEST(DeviceSoap, MalformedBodyAnswered400)

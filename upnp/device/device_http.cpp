@@ -407,7 +407,8 @@ int device_service_find(const http_server_conn *conn, const char *path, int even
   for (upnp_desc_device_rec **d = c->desc->devices; *d; d++) {
     for (upnp_desc_service_rec **s = (*d)->services; s && *s; s++) {
       const char *url = event_url ? (*s)->eventSubURL : (*s)->controlURL;
-      if (!url || sys_str_diff(url, want)) continue;
+      // A URL is relative to the root ("control/x") or an absolute path.
+      if (!url || sys_str_diff(url, url[0] == '/' ? path : want)) continue;
       // Only the first service with that URL counts.
       for (device_service_handler **h = c->handlers; h && *h && (*s)->serviceId; h++) {
         if (sys_str_diff((*h)->service_id, (*s)->serviceId)) continue;

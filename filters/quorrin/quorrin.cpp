@@ -254,11 +254,7 @@ HRESULT CParserInputPin::CheckMediaType(const CMediaType *pmt)
 HRESULT CParserInputPin::CheckConnect(IPin *pin)
 {
   HRESULT hr = CBaseInputPin::CheckConnect(pin);
-  if (FAILED(hr)) return hr;
-  IAsyncReader *r = nullptr;
-  if (FAILED(pin->QueryInterface(IID_IAsyncReader, reinterpret_cast<void **>(&r)))) return E_NOINTERFACE;
-  r->Release();
-  return S_OK;
+  return FAILED(hr) ? hr : PinOffersAsyncReader(pin);
 }
 
 HRESULT CParserInputPin::CompleteConnect(IPin *pin)

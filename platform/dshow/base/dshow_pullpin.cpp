@@ -4,6 +4,14 @@
 
 #include <algorithm>
 
+HRESULT PinOffersAsyncReader(IPin *pin)
+{
+  IAsyncReader *r = nullptr;
+  if (!pin || FAILED(pin->QueryInterface(IID_IAsyncReader, reinterpret_cast<void **>(&r)))) return E_NOINTERFACE;
+  r->Release();
+  return S_OK;
+}
+
 CPullPin::~CPullPin()
 {
   Disconnect();

@@ -148,11 +148,7 @@ long reader_read(void *ctx, uint64_t offset, void *buf, size_t size)
 HRESULT ParserInput::CheckConnect(IPin *pin)
 {
   HRESULT hr = CBasePin::CheckConnect(pin);
-  if (FAILED(hr)) return hr;
-  IAsyncReader *r = nullptr;
-  if (FAILED(pin->QueryInterface(IID_IAsyncReader, reinterpret_cast<void **>(&r)))) return E_NOINTERFACE;
-  r->Release();
-  return S_OK;
+  return FAILED(hr) ? hr : PinOffersAsyncReader(pin);
 }
 
 HRESULT ParserInput::CompleteConnect(IPin *pin)

@@ -11,6 +11,10 @@
 
 #include <deque>
 
+/* S_OK when the pin offers IAsyncReader (what a pull pin reads), else
+ * E_NOINTERFACE: the connection check of a parser's input pin. */
+HRESULT PinOffersAsyncReader(IPin *pin);
+
 class CPullPin : public CAMThread {
  public:
   CPullPin() = default;

@@ -1,6 +1,7 @@
 // The server program on a laid-out data folder with test ports, running
-// (auto_run set) and, on request, with the test backup module
-// libsm_backup.so serving X_ContentBackup; killed with the object.
+// (auto_run set, unless asked otherwise) and, on request, with the test
+// backup module libsm_backup.so serving X_ContentBackup; killed with the
+// object.
 #pragma once
 
 #include <sys/wait.h>
@@ -24,7 +25,7 @@ struct vennard_run {
   std::string data = dir / "data";
   pid_t pid = -1;
 
-  explicit vennard_run(uint16_t base_port, bool backup_module = false)
+  explicit vennard_run(uint16_t base_port, bool backup_module = false, bool auto_run = true)
       : upnp_port(base_port), http_port(uint16_t(base_port + 1)), dmsm_port(uint16_t(base_port + 2))
   {
     std::filesystem::create_directories(service_dir);
@@ -33,7 +34,7 @@ struct vennard_run {
     std::string layout = data_dir() + "/../scripts/layout-data " + data + " " + std::to_string(upnp_port) + " " +
                          std::to_string(http_port) + " " + std::to_string(dmsm_port);
     if (std::system(layout.c_str()) != 0) return;
-    write_file(data + "/conf/auto_run", "");
+    if (auto_run) write_file(data + "/conf/auto_run", "");
     if (backup_module) add_backup_module();
     spawn_vennard(service_dir, &pid);
   }

@@ -13,6 +13,7 @@
 
 #include "../util/script_server.h"
 #include "tarvo_test.h"
+#include "vennard_run.h"
 #include "vennard_spawn.h"
 
 namespace {
@@ -28,38 +29,8 @@ uint16_t closed_port()
   return gone.port();
 }
 
-// The server program on a laid-out data folder with its ports moved to
-// test ports; killed with the object.
-struct server_run {
-  static constexpr uint16_t UPNP_PORT = 31300, HTTP_PORT = 31301, DMSM_PORT = 31302;
-  tarvo_test::scratch_dir dir;
-  std::string service_dir = dir / "service";
-  std::string data = dir / "data";
-  pid_t pid = -1;
-
-  server_run()
-  {
-    std::filesystem::create_directories(service_dir);
-    tarvo_test::write_file(service_dir + "/service_name", "Tarvo Media Server\n");
-    tarvo_test::write_file(service_dir + "/data_home", data + "\n");
-    std::string layout = tarvo_test::data_dir() + "/../scripts/layout-data " + data + " " +
-                         std::to_string(UPNP_PORT) + " " + std::to_string(HTTP_PORT) + " " +
-                         std::to_string(DMSM_PORT);
-    EXPECT_EQ(std::system(layout.c_str()), 0);
-    EXPECT_TRUE(tarvo_test::spawn_vennard(service_dir, &pid));
-  }
-  ~server_run()
-  {
-    if (pid <= 0) return;
-    kill(pid, SIGTERM);
-    int st;
-    for (int i = 0; i < 200 && waitpid(pid, &st, WNOHANG) == 0; i++) usleep(50 * 1000);
-    if (waitpid(pid, &st, WNOHANG) == 0) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &st, 0);
-    }
-  }
-};
+// The server program with its ports moved to test ports, not yet running.
+constexpr uint16_t DMSM_TEST_BASE_PORT = 31300, DMSM_TEST_PORT = DMSM_TEST_BASE_PORT + 2;
 
 }  // namespace
 
@@ -116,7 +87,7 @@ TEST(dmsm, no_listener_fails_every_call_and_leaves_the_flags)
   // meanwhile.
   const std::string &problem = tarvo_test::private_net();
   tarvo_dmsm_handle h{};
-  ASSERT_EQ(tarvo_dmsm_init(&h, problem.empty() ? server_run::DMSM_PORT : closed_port()), 1);
+  ASSERT_EQ(tarvo_dmsm_init(&h, problem.empty() ? DMSM_TEST_PORT : closed_port()), 1);
   int active = 7, flag = 8;
   EXPECT_EQ(tarvo_dmsm_start_server(&h), 0);
   EXPECT_EQ(tarvo_dmsm_stop_server(&h), 0);
@@ -132,9 +103,9 @@ TEST(dmsm, starts_and_stops_the_server_program)
 {
   const std::string &problem = tarvo_test::private_net();
   if (!problem.empty()) GTEST_SKIP() << problem;
-  server_run run;
+  tarvo_test::vennard_run run(DMSM_TEST_BASE_PORT, false, false);
   tarvo_dmsm_handle h{};
-  ASSERT_EQ(tarvo_dmsm_init(&h, server_run::DMSM_PORT), 1);
+  ASSERT_EQ(tarvo_dmsm_init(&h, DMSM_TEST_PORT), 1);
   int active = -1;
   bool up = false;
   for (int i = 0; i < 400 && !up; i++) {

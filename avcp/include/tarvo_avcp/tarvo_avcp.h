@@ -174,6 +174,41 @@ uint32_t tarvo_avcp_search_buf(tarvo_cp_ctx **ctx, const char *udn, const char *
 uint32_t tarvo_avcp_copy_object(tarvo_cp_ctx **ctx, const char *source_udn, const char *source_id,
                                 const char *dest_udn, const char *dest_parent_id, avcp_didl_object **object);
 
+/* --- one Browse or Search to many servers at once --- */
+
+/* One server's answer: a copy of its UDN, its Result's objects in document
+ * order and (Browse forms only; 0 in Search records) the UpdateID. */
+typedef struct tarvo_avcp_search_result {
+  char *udn;
+  avcp_didl_object_list objects;
+  uint32_t update_id;
+} tarvo_avcp_search_result;
+
+/* *results: a NULL-terminated array with one record per server of the
+ * UDN list that answered usefully, in the order of the list; servers that
+ * are unknown, lack a ContentDirectory, time out, fail, fault or answer
+ * unreadably are left out.  The request goes to every ContentDirectory at
+ * once through the control point's parallel SOAP client (neither the "hc"
+ * lock nor the shared client is used).  0, or 501 for a local failure
+ * (no context, no memory, no request, the parallel client could not
+ * start); on 501 nothing is handed out.  The _all forms ask every device
+ * of the control point's list. */
+uint32_t tarvo_avcp_browse_metadata_all2(tarvo_cp_ctx **ctx, char *const *udns, const char *object_id,
+                                         const char *filter, tarvo_avcp_search_result ***results);
+uint32_t tarvo_avcp_browse_direct_children_all2(tarvo_cp_ctx **ctx, char *const *udns, const char *object_id,
+                                                const char *filter, tarvo_avcp_search_result ***results);
+uint32_t tarvo_avcp_search_all2(tarvo_cp_ctx **ctx, char *const *udns, const char *search_criteria,
+                                const char *filter, tarvo_avcp_search_result ***results);
+uint32_t tarvo_avcp_browse_metadata_all(tarvo_cp_ctx **ctx, const char *object_id, const char *filter,
+                                        tarvo_avcp_search_result ***results);
+uint32_t tarvo_avcp_browse_direct_children_all(tarvo_cp_ctx **ctx, const char *object_id, const char *filter,
+                                               tarvo_avcp_search_result ***results);
+uint32_t tarvo_avcp_search_all(tarvo_cp_ctx **ctx, const char *search_criteria, const char *filter,
+                               tarvo_avcp_search_result ***results);
+/* Both take NULL. */
+void tarvo_avcp_search_result_free(tarvo_avcp_search_result *result);
+void tarvo_avcp_search_result_list_free(tarvo_avcp_search_result **results);
+
 /* --- resource streams over plain HTTP --- */
 
 typedef struct tarvo_avcp_resource_stream {

@@ -13,7 +13,7 @@
 extern "C" {
 #endif
 
-#define REGISTRY_SZ 1u
+#define REGISTRY_SZ 1u /* UTF-8 text with its NUL */
 #define REGISTRY_EXPAND_SZ 2u
 #define REGISTRY_BINARY 3u
 #define REGISTRY_DWORD 4u

@@ -89,7 +89,7 @@ int file_start(const char *dir, const char *service)
   if (c["start"] == "disabled") return scm_fail("the service is disabled");
   if (s["state"] == "running") return scm_fail("the service is already running");
   s["state"] = "running";
-  if (s["pid"].empty() || s["pid"] == "0") s["pid"] = std::to_string(getpid());
+  if (s["pid"].empty()) s["pid"] = "0";  // the file backend starts no process
   return write_record(folder + "/state", s) ? 1 : scm_fail("cannot write the service's state");
 }
 

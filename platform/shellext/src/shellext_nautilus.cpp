@@ -60,7 +60,13 @@ void on_activate(NautilusMenuItem *item, gpointer)
     std::lock_guard<std::mutex> g(running_lock);
     ++running;
   }
-  std::thread(run_activation, *a).detach();
+  try {
+    std::thread(run_activation, *a).detach();
+  } catch (const std::exception &) {
+    // No thread to be had: the item does nothing, the host stays up.
+    std::lock_guard<std::mutex> g(running_lock);
+    if (--running == 0) running_done.notify_all();
+  }
 }
 
 // The selection as local paths; false for a file that has none.

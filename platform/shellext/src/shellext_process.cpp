@@ -118,11 +118,14 @@ int shellext_start_program(const char *program)
   pid_t pid;
   if (posix_spawn(&pid, program, nullptr, nullptr, argv, environ) != 0) return 0;
   // Reaped when it ends, so that the file manager keeps no zombie.
-  std::thread([pid] {
-    int status;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-  }).detach();
+  try {
+    std::thread([pid] {
+      int status;
+      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+    }).detach();
+  } catch (const std::exception &) {
+  }
   return 1;
 }
 

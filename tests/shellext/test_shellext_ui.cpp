@@ -1,0 +1,46 @@
+// The dialog helper under Xvfb, driven by xdotool as a user would: the
+// title it prints, and the answers of the message boxes as exit codes.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <string>
+
+#include "tarvo_test.h"
+
+namespace {
+
+// Runs the helper with args, then the keys, in one Xvfb session; the exit
+// code and standard output of the helper as "code:output".
+std::string drive(const std::string &args, const std::string &window, const std::string &keys)
+{
+  tarvo_test::scratch_dir d;
+  std::string script = "B='" + std::string(std::getenv("TARVO_BIN")) + "'\n" +
+                       "\"$B/tarvo-shellext-ui\" " + args + " > '" + d / "out" + "' &\nP=$!\n" +
+                       "W=$(xdotool search --sync --name '" + window + "' | head -1)\n" +
+                       "xdotool windowfocus --sync $W 2>/dev/null\nsleep 0.3\n" + keys +
+                       "\nwait $P\necho $? > '" + d / "code" + "'\n";
+  tarvo_test::write_file(d / "run.sh", script);
+  int status;
+  tarvo_test::command_output("timeout 60 xvfb-run -a sh '" + d / "run.sh" + "' 2>/dev/null", &status);
+  std::string code = tarvo_test::read_file(d / "code");
+  if (!code.empty() && code.back() == '\n') code.pop_back();
+  return code + ":" + tarvo_test::read_file(d / "out");
+}
+
+}  // namespace
+
+TEST(ShellextUi, TitleDialogAndMessageBoxesAnswerAsTheModulesExpect)
+{
+  int status;
+  tarvo_test::command_output("command -v xvfb-run && command -v xdotool", &status);
+  if (status != 0) GTEST_SKIP() << "xvfb-run or xdotool is not installed";
+  const std::string &problem = tarvo_test::private_net();
+  if (!problem.empty()) GTEST_SKIP() << problem;
+  EXPECT_EQ(drive("title-edit a.mp3 Old", "Media Server Title Edit",
+                  "xdotool key --clearmodifiers ctrl+a\nxdotool type 'New <&> \"t\"'\nxdotool key Return"),
+            "0:New <&> \"t\"\n");
+  EXPECT_EQ(drive("title-edit a.mp3 Old", "Media Server Title Edit", "xdotool key Escape"), "1:");
+  EXPECT_EQ(drive("msgbox yesno 'Cancel Publication' 'Sure?'", "Cancel Publication", "xdotool key alt+y"), "6:");
+  EXPECT_EQ(drive("msgbox yesno 'Cancel Publication' 'Sure?'", "Cancel Publication", "xdotool key alt+n"), "7:");
+  EXPECT_EQ(drive("msgbox ok 'Folder publication' 'Failed.'", "Folder publication", "xdotool key Return"), "1:");
+}

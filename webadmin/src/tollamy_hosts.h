@@ -1,0 +1,19 @@
+// Host names of the clients on the security page.  Names come from the
+// hosts file only ("/etc/hosts", or the file TARVO_HOSTS_FILE names), never
+// from a network query.
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+// The first name that a line of the hosts-format text gives the address
+// (compared as text); false when no line names it.
+bool tollamy_hosts_name(const char *data, uint32_t size, const char *addr, std::string *name);
+
+// One host name per IPv4 text, in input order ("" for none): one detached
+// worker thread per address, started 10 ms apart, polled every 100 ms for
+// at most 1000 rounds.  Workers still running after the poll keep their
+// records and end on their own.
+void tollamy_host_names(const std::vector<std::string> &ips, std::vector<std::string> *hosts);

@@ -257,9 +257,13 @@ uint32_t tollamy_browse_children(const char *control_url, const char *object_id,
     if (!avcp_didl_parse(result.s, &got.p)) return 501;
     // A page without objects would be asked for again and again.
     if (!got.p || !got.p[0]) break;
-    for (avcp_didl_object **o = got.p; *o; o++) {
-      if (objects.pa.len >= TOLLAMY_BROWSE_MAX || !sys_ptralloc_append(&objects.pa, *o)) return 501;
-      *o = nullptr;
+    uint32_t n = 0;
+    while (got.p[n]) n++;
+    // Room first: the page's objects move over all at once or not at all.
+    if (n > TOLLAMY_BROWSE_MAX - objects.pa.len || !sys_ptralloc_readyplus(&objects.pa, n)) return 501;
+    for (uint32_t i = 0; i < n; i++) {
+      sys_ptralloc_append(&objects.pa, got.p[i]);
+      got.p[i] = nullptr;
     }
     index = returned > UINT32_MAX - index ? UINT32_MAX : index + returned;
     if (requested) {

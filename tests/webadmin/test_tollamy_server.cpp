@@ -33,103 +33,75 @@ struct seen {
 };
 using handler = std::function<std::string(const seen &)>;
 
-// A loopback HTTP host; every connection on a thread of its own, every
-// request answered by the handler.
-class host {
- public:
-  explicit host(handler h) : h_(std::move(h))
+// A loopback HTTP host that serves one connection after another (the
+// bridge's calls never overlap), every request answered by the handler.
+struct host {
+  handler answer;
+  std::mutex m;                  // guards what the handler reads, and log
+  std::vector<std::string> log;  // "<path> <action>" of every request
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  uint16_t port = 0;
+  std::atomic<bool> stop{false};
+  std::thread thread;
+
+  explicit host(handler h) : answer(std::move(h))
   {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
     socklen_t len = sizeof a;
-    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) || listen(fd_, 64) ||
-        getsockname(fd_, reinterpret_cast<sockaddr *>(&a), &len))
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) || listen(fd, 64) ||
+        getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len))
       std::abort();
-    port_ = ntohs(a.sin_port);
-    accepter_ = std::thread([this] {
-      for (;;) {
-        pollfd p{fd_, POLLIN, 0};
-        if (stop_) return;
-        if (poll(&p, 1, 50) <= 0) continue;
-        int c = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (c >= 0) conns_.emplace_back([this, c] { serve(c); });
-      }
+    port = ntohs(a.sin_port);
+    thread = std::thread([this] {
+      for (pollfd p{fd, POLLIN, 0}; !stop;)
+        if (poll(&p, 1, 50) > 0) serve(accept4(fd, nullptr, nullptr, SOCK_CLOEXEC));
     });
   }
   ~host()
   {
-    stop_ = true;
-    accepter_.join();
-    for (auto &t : conns_) t.join();
-    close(fd_);
+    stop = true;
+    thread.join();
+    close(fd);
   }
-  uint16_t port() const { return port_; }
-  std::string url(const std::string &path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
-  std::vector<std::string> log()
+  std::string url(const std::string &path) const { return "http://127.0.0.1:" + std::to_string(port) + path; }
+  template <typename F> auto with(F f)
   {
-    std::lock_guard<std::mutex> l(m_);
-    return log_;
+    std::lock_guard<std::mutex> l(m);
+    return f();
   }
-  void clear()
+  std::vector<std::string> calls()
   {
-    std::lock_guard<std::mutex> l(m_);
-    log_.clear();
-  }
-  // Changes what the handler reads, between the caller's requests.
-  template <typename F> void with(F f)
-  {
-    std::lock_guard<std::mutex> l(m_);
-    f();
+    return with([this] { return std::exchange(log, {}); });
   }
 
- private:
   void serve(int c)
   {
     std::string in;
     char buf[8192];
-    for (;;) {
-      size_t end = in.find("\r\n\r\n");
-      size_t length = 0;
-      if (end != std::string::npos) {
-        std::string head = in.substr(0, end);
-        for (auto &ch : head) ch = char(std::toupper(uint8_t(ch)));
-        size_t cl = head.find("CONTENT-LENGTH:");
-        if (cl != std::string::npos) length = std::strtoul(head.c_str() + cl + 15, nullptr, 10);
-      }
+    for (ssize_t n = 1; n > 0;) {
+      size_t end = in.find("\r\n\r\n"), length = 0;
+      std::string head = in.substr(0, end);
+      for (auto &ch : head) ch = char(std::toupper(uint8_t(ch)));
+      if (size_t cl = head.find("CONTENT-LENGTH:"); cl != std::string::npos)
+        length = std::strtoul(head.c_str() + cl + 15, nullptr, 10);
       if (end == std::string::npos || in.size() < end + 4 + length) {
         pollfd p{c, POLLIN, 0};
-        ssize_t n = poll(&p, 1, 5000) > 0 ? recv(c, buf, sizeof buf, 0) : 0;
-        if (n <= 0) break;
-        in.append(buf, size_t(n));
+        n = poll(&p, 1, 5000) > 0 ? recv(c, buf, sizeof buf, 0) : 0;
+        in.append(buf, size_t(std::max<ssize_t>(n, 0)));
         continue;
       }
-      seen s;
-      s.path = in.substr(in.find(' ') + 1, in.find(' ', in.find(' ') + 1) - in.find(' ') - 1);
-      size_t sa = in.find("#");
-      if (sa < end) s.action = in.substr(sa + 1, in.find('"', sa) - sa - 1);
-      s.body = in.substr(end + 4, length);
+      size_t sp = in.find(' '), hash = in.find('#');
+      seen s{in.substr(sp + 1, in.find(' ', sp + 1) - sp - 1),
+             hash < end ? in.substr(hash + 1, in.find('"', hash) - hash - 1) : "", in.substr(end + 4, length)};
       in.erase(0, end + 4 + length);
-      std::string reply;
-      {
-        std::lock_guard<std::mutex> l(m_);
-        reply = h_(s);
-        log_.push_back(s.path + (s.action.empty() ? "" : " " + s.action));
-      }
-      if (send(c, reply.data(), reply.size(), MSG_NOSIGNAL) < 0) break;
+      std::string reply = with([&] {
+        log.push_back(s.path + (s.action.empty() ? "" : " " + s.action));
+        return answer(s);
+      });
+      n = send(c, reply.data(), reply.size(), MSG_NOSIGNAL);
     }
     close(c);
   }
-
-  handler h_;
-  int fd_ = -1;
-  uint16_t port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::thread accepter_;
-  std::vector<std::thread> conns_;
-  std::mutex m_;
-  std::vector<std::string> log_;
 };
 
 // The text of <name> in a request body.
@@ -141,10 +113,15 @@ std::string arg(const std::string &body, const std::string &name)
   return body.substr(b, body.find("</" + name + ">", b) - b);
 }
 
-std::string xml_escaped(const std::string &s)
+std::string xml_escaped(const std::string &s, bool quotes = false)
 {
   std::string out;
-  for (char c : s) out += c == '<' ? "&lt;" : c == '>' ? "&gt;" : c == '&' ? "&amp;" : std::string(1, c);
+  for (char c : s)
+    out += c == '<'             ? "&lt;"
+           : c == '>'           ? "&gt;"
+           : c == '&'           ? "&amp;"
+           : c == '"' && quotes ? "&quot;"
+                                : std::string(1, c);
   return out;
 }
 
@@ -155,12 +132,13 @@ struct object {
 
 std::string didl(const std::vector<object> &objects)
 {
-  std::string d = "<DIDL-Lite xmlns=\"urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/\" "
-                  "xmlns:dc=\"http://purl.org/dc/elements/1.1/\" xmlns:upnp=\"urn:schemas-upnp-org:metadata-1-0/upnp/\">";
+  std::string d =
+      "<DIDL-Lite xmlns=\"urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/\" "
+      "xmlns:dc=\"http://purl.org/dc/elements/1.1/\" xmlns:upnp=\"urn:schemas-upnp-org:metadata-1-0/upnp/\">";
   for (const object &o : objects) {
     const char *el = o.container ? "container" : "item";
-    d += std::string("<") + el + " id=\"" + o.id + "\" parentID=\"p\" restricted=\"1\">" +
-         (o.title.empty() ? "" : "<dc:title>" + xml_escaped(o.title) + "</dc:title>") + "<upnp:class>" +
+    d += std::string("<") + el + " id=\"" + o.id + "\" parentID=\"p\" restricted=\"1\">" + "<dc:title>" +
+         xml_escaped(o.title) + "</dc:title>" + "<upnp:class>" +
          (o.container ? "object.container.storageFolder" : "object.item.audioItem") + "</upnp:class></" + el + ">";
   }
   return d + "</DIDL-Lite>";
@@ -183,7 +161,8 @@ std::string device(const std::string &udn, const std::string &name, const std::s
                    const std::string &embedded = "")
 {
   return "<device><deviceType>urn:schemas-upnp-org:device:MediaServer:1</deviceType><friendlyName>" + name +
-         "</friendlyName><manufacturer>m</manufacturer><modelName>n</modelName><UDN>" + udn + "</UDN>" + icons + "<serviceList>" + cds + "</serviceList>" +
+         "</friendlyName><manufacturer>m</manufacturer><modelName>n</modelName><UDN>" + udn + "</UDN>" + icons +
+         "<serviceList>" + cds + "</serviceList>" +
          (embedded.empty() ? "" : "<deviceList>" + embedded + "</deviceList>") + "</device>";
 }
 
@@ -196,13 +175,15 @@ std::string icon(const std::string &width, const std::string &url)
 std::string cds(const std::string &control)
 {
   return "<service><serviceType>urn:schemas-upnp-org:service:ContentDirectory:1</serviceType><serviceId>cd</serviceId>"
-         "<SCPDURL>/s.xml</SCPDURL><controlURL>" + control + "</controlURL><eventSubURL>/e</eventSubURL></service>";
+         "<SCPDURL>/s.xml</SCPDURL><controlURL>" +
+         control + "</controlURL><eventSubURL>/e</eventSubURL></service>";
 }
 
 std::string description(const std::string &devices)
 {
   return "<?xml version=\"1.0\"?><root xmlns=\"urn:schemas-upnp-org:device-1-0\"><specVersion><major>1</major>"
-         "<minor>0</minor></specVersion>" + devices + "</root>";
+         "<minor>0</minor></specVersion>" +
+         devices + "</root>";
 }
 
 struct task {
@@ -213,18 +194,17 @@ struct task {
 // servers' trees, one tree per ContentDirectory control path.
 struct world {
   std::map<std::string, task> tasks;
-  std::map<std::string, std::vector<std::string>> task_ids;  // by UDN, as GetTaskIDs answers
+  std::map<std::string, std::vector<std::string>> task_ids;                 // by UDN, as GetTaskIDs answers
   std::map<std::string, std::map<std::string, std::vector<object>>> trees;  // path -> container -> children
   std::string uris;
   std::string fail_path;  // its second page answers a fault
-  std::string answer(const seen &s, uint16_t port);
+  std::string answer(const seen &s);
 };
 
-std::string world::answer(const seen &s, uint16_t port)
+std::string world::answer(const seen &s)
 {
   using tarvo_test::soap_fault;
   using tarvo_test::soap_response;
-  std::string p = std::to_string(port);
   if (s.path == "/a.xml")
     return http("200 OK", description(device("uuid:A", "Zeta",
                                              "<iconList>" + icon("120", "/big.png") + icon("48", "/small.png") +
@@ -235,8 +215,9 @@ std::string world::answer(const seen &s, uint16_t port)
                 description(device("uuid:B", "Beta", "", cds("/cd/B"), device("uuid:C", "Alpha", "", cds("/cd/C")))));
   if (s.path == "/control/ContentBackup") {
     if (s.action == "GetDescriptionURIs")
-      return soap_response(s.action, "<DescriptionURIs>" + uris + "</DescriptionURIs><NumberOfDescriptionURIs>3"
-                                                                  "</NumberOfDescriptionURIs>");
+      return soap_response(s.action, "<DescriptionURIs>" + uris +
+                                         "</DescriptionURIs><NumberOfDescriptionURIs>3"
+                                         "</NumberOfDescriptionURIs>");
     if (s.action == "GetTaskIDs") {
       const auto &ids = task_ids[arg(s.body, "UDN")];
       std::string text;
@@ -289,9 +270,9 @@ struct loaded : folder {
                    "<parameter><id>IMAGE_RESOURCE_DIR</id><value>/img</value></parameter>"
                    "<parameter><id>DEFAULT_SERVER_ICON_FILE</id><value>server.png</value></parameter>");
     put(dir + "/parameter/parameter.xml", params);
-    for (const char *list : {"tollamy_page_backup_server_table", "tollamy_page_backup_task_table",
-                             "tollamy_page_security_client_list", "tollamy_page_share_share_list",
-                             "tollamy_page_mimetype_mimetype"}) {
+    for (const char *list :
+         {"tollamy_page_backup_server_table", "tollamy_page_backup_task_table", "tollamy_page_security_client_list",
+          "tollamy_page_share_share_list", "tollamy_page_mimetype_mimetype"}) {
       put(dir + "/html/" + list + "_start.html.part",
           "<s>[[TABLE_ID]]|[[udn]]|[[friendly_name]]|[[icon_url]]|[[folder]]|[[MIMETYPE_ADD]]</s>");
       put(dir + "/html/" + list + "_end.html.part", "</e>");
@@ -319,12 +300,7 @@ std::string start(const std::string &table = "[[TABLE_ID]]", const std::string &
   return "<s>" + table + "|" + udn + "|" + name + "|" + icon + "|" + folder + "|" + add + "</s>";
 }
 
-std::string item(const std::string &html)
-{
-  std::string out;
-  for (char ch : html) out += ch == '<' ? "&lt;" : ch == '>' ? "&gt;" : ch == '&' ? "&amp;" : ch == '"' ? "&quot;" : std::string(1, ch);
-  return "<list_item>" + out + "</list_item>\r\n";
-}
+std::string item(const std::string &html) { return "<list_item>" + xml_escaped(html, true) + "</list_item>\r\n"; }
 
 }  // namespace
 
@@ -333,7 +309,7 @@ TEST(TollamyServer, BackupListsAgainstLocalAndOtherServers)
   setenv("TZ", "UTC", 1);
   tzset();
   world w;
-  host h([&w, &h](const seen &s) { return w.answer(s, h.port()); });
+  host h([&w](const seen &s) { return w.answer(s); });
   w.uris = h.url("/a.xml") + "," + h.url("/gone.xml") + "," + h.url("/b.xml");
   w.task_ids = {{"uuid:A", {"t1", "t2", "t3"}},
                 {"uuid:B", {"t4", "t5", "t6", "t7", "t8"}},
@@ -356,8 +332,8 @@ TEST(TollamyServer, BackupListsAgainstLocalAndOtherServers)
   loaded f;
 
   std::vector<tollamy_backup_server> servers;
-  ASSERT_TRUE(tollamy_backup_server_list(&f.c, h.port(), &servers));
-  ASSERT_EQ(servers.size(), 3u) << ::testing::PrintToString(h.log());
+  ASSERT_TRUE(tollamy_backup_server_list(&f.c, h.port, &servers));
+  ASSERT_EQ(servers.size(), 3u);
   // 5 tasks before 3; equal counts by friendly name.
   EXPECT_EQ(servers[0].friendly_name, "Alpha");
   EXPECT_EQ(servers[1].friendly_name, "Beta");
@@ -369,9 +345,9 @@ TEST(TollamyServer, BackupListsAgainstLocalAndOtherServers)
 
   // The container list of A's root: the pages, the registration scan
   // (which ends at the match) and the child containers.
-  h.clear();
+  h.calls();
   std::vector<tollamy_backup_container> list;
-  ASSERT_TRUE(tollamy_container_list(h.port(), "uuid:A", h.url("/cd/A").c_str(), "0", &list));
+  ASSERT_TRUE(tollamy_container_list(h.port, "uuid:A", h.url("/cd/A").c_str(), "0", &list));
   ASSERT_EQ(list.size(), 3u);
   EXPECT_EQ(tollamy_container_elements(list),
             "<container id=\"c1\" dc_title=\"Music &lt;&amp;&gt;\" registered=\"true\" nchildren=\"0\"/>"
@@ -380,8 +356,8 @@ TEST(TollamyServer, BackupListsAgainstLocalAndOtherServers)
   // c1 is t2's, so its scan ends there; c2 and c3 look at all three.
   const std::string browse = "/cd/A Browse", ids = "/control/ContentBackup GetTaskIDs",
                     info = "/control/ContentBackup GetTaskInfo";
-  EXPECT_EQ(h.log(), (std::vector<std::string>{browse, browse, browse, ids, info, info, browse, ids, info, info, info,
-                                               browse, ids, info, info, info, browse}));
+  EXPECT_EQ(h.calls(), (std::vector<std::string>{browse, browse, browse, ids, info, info, browse, ids, info, info, info,
+                                                 browse, ids, info, info, info, browse}));
 
   // A task of another server in the scan fails the list, as does B's
   // failing second page.
@@ -389,13 +365,13 @@ TEST(TollamyServer, BackupListsAgainstLocalAndOtherServers)
     w.task_ids["uuid:A"].insert(w.task_ids["uuid:A"].begin(), "t4x");
     w.tasks["t4x"] = {"uuid:B", "b1", "", "WAITING"};
   });
-  EXPECT_FALSE(tollamy_container_list(h.port(), "uuid:A", h.url("/cd/A").c_str(), "0", &list));
+  EXPECT_FALSE(tollamy_container_list(h.port, "uuid:A", h.url("/cd/A").c_str(), "0", &list));
   h.with([&] { w.task_ids["uuid:A"].erase(w.task_ids["uuid:A"].begin()); });
-  EXPECT_FALSE(tollamy_container_list(h.port(), "uuid:B", h.url("/cd/B").c_str(), "0", &list));
+  EXPECT_FALSE(tollamy_container_list(h.port, "uuid:B", h.url("/cd/B").c_str(), "0", &list));
 
   // The server table holds A alone: B's list failed, C has no container.
   std::string table;
-  ASSERT_TRUE(tollamy_list_servers(&f.c, h.port(), servers, &table));
+  ASSERT_TRUE(tollamy_list_servers(&f.c, h.port, servers, &table));
   EXPECT_EQ(table, item(start()) +
                        item("<tr id=\"bu_s_tr_000\">bu_s_se_000|uuid:A|Zeta|" + h.url("/small.png") + "|" +
                             h.url("/cd/A") + "|3|=BACKUP_BUTTON_ADD_TASK=</tr>") +
@@ -405,21 +381,22 @@ TEST(TollamyServer, BackupListsAgainstLocalAndOtherServers)
   uint32_t ntask = 0;
   std::vector<tollamy_backup_task> tasks;
   h.with([&] { w.tasks["t1"].container = "c3"; });
-  ASSERT_TRUE(tollamy_task_list(h.port(), "uuid:A", h.url("/cd/A").c_str(), &tasks, &ntask));
+  ASSERT_TRUE(tollamy_task_list(h.port, "uuid:A", h.url("/cd/A").c_str(), &tasks, &ntask));
   EXPECT_EQ(ntask, 3u);
   ASSERT_EQ(tasks.size(), 2u);
   EXPECT_EQ(tasks[0].state, uint32_t(TOLLAMY_TASK_WAITING));
   EXPECT_EQ(tasks[1].state, uint32_t(TOLLAMY_TASK_DISABLED));
   tasks.push_back({"", "t9", "c2", "Odd", TOLLAMY_TASK_UNKNOWN});
   ASSERT_TRUE(tollamy_list_tasks(&f.c, servers[2], tasks, &table));
-  EXPECT_EQ(table, item(start("[[TABLE_ID]]", "uuid:A", "Zeta", h.url("/small.png"), "=BACKUP_TASK_LIST_CONTAINER=")) +
-                       item("<tr id=\"bu_t_tr_000\">Video|=BACKUP_TASK_STATE_WAITING=|-|t1|"
-                            "=BACKUP_CHANGE_TASK_STATE_ENABLE=</tr>") +
-                       item("<tr id=\"bu_t_tr_001\">Music &lt;&amp;&gt;|=BACKUP_TASK_STATE_DISABLE=|1994/11/06 08:49|t2|"
-                            "=BACKUP_CHANGE_TASK_STATE_DISABLE=</tr>") +
-                       item("<tr id=\"bu_t_tr_002\">Odd|=BACKUP_TASK_STATE_UNKNOWN=|-|t9|"
-                            "=BACKUP_CHANGE_TASK_STATE_ENABLE=</tr>") +
-                       item("</e>"));
+  EXPECT_EQ(table,
+            item(start("[[TABLE_ID]]", "uuid:A", "Zeta", h.url("/small.png"), "=BACKUP_TASK_LIST_CONTAINER=")) +
+                item("<tr id=\"bu_t_tr_000\">Video|=BACKUP_TASK_STATE_WAITING=|-|t1|"
+                     "=BACKUP_CHANGE_TASK_STATE_ENABLE=</tr>") +
+                item("<tr id=\"bu_t_tr_001\">Music &lt;&amp;&gt;|=BACKUP_TASK_STATE_DISABLE=|1994/11/06 08:49|t2|"
+                     "=BACKUP_CHANGE_TASK_STATE_DISABLE=</tr>") +
+                item("<tr id=\"bu_t_tr_002\">Odd|=BACKUP_TASK_STATE_UNKNOWN=|-|t9|"
+                     "=BACKUP_CHANGE_TASK_STATE_ENABLE=</tr>") +
+                item("</e>"));
   tasks[0].last_backuped = "yesterday";
   EXPECT_FALSE(tollamy_list_tasks(&f.c, servers[2], tasks, &table));
 }
@@ -479,8 +456,18 @@ TEST(TollamyServer, PagedBrowseEndsOnEveryServer)
 
 TEST(TollamyServer, LocalWrappersRebuildAndPlainLists)
 {
-  std::vector<std::string> shares = {"/m/a", "/m/b", "/m/c"};
+  std::vector<std::string> shares = {"/m/a", "/m/b", "/m/c"}, bodies;
   host h([&](const seen &s) {
+    bodies.push_back(s.action + ":" + arg(s.body, "MacList") + "|" + arg(s.body, "IpList") + "|" +
+                     arg(s.body, "ClientState") + arg(s.body, "UDN") + "|" + arg(s.body, "ContainerID"));
+    if (s.action == "GetFriendlyName")
+      return tarvo_test::soap_response(s.action, "<FriendlyName>Den &amp; &lt;box&gt;</FriendlyName>");
+    if (s.action == "CreateTask") return tarvo_test::soap_response(s.action, "<TaskID>t1</TaskID>");
+    if (s.action == "X_GetFileTypeList")
+      return tarvo_test::soap_response(s.action,
+                                       "<FileExtensionList>mp3,a\\,b</FileExtensionList><MimeTypeList>"
+                                       "audio/mpeg,x/y</MimeTypeList><NumberOfFileTypes>2"
+                                       "</NumberOfFileTypes>");
     std::string path = arg(s.body, "Path");
     if (s.action == "X_ShareList") {
       std::string text;
@@ -491,27 +478,44 @@ TEST(TollamyServer, LocalWrappersRebuildAndPlainLists)
     if (s.action == "X_Unshare" && path == "/m/b") return tarvo_test::soap_fault(801);
     if (s.action == "X_Share" && path == "/m/c") return tarvo_test::soap_fault(802);
     if (s.action == "GetAllowList")
-      return tarvo_test::soap_response(s.action, "<AllowMacList>00:11,00:22,00:33</AllowMacList><AllowIpList>"
-                                                 "10.0.0.1,10.0.0.2,10.0.0.3</AllowIpList>"
-                                                 "<NumberOfAllowClients>3</NumberOfAllowClients>");
+      return tarvo_test::soap_response(s.action,
+                                       "<AllowMacList>00:11,00:22,00:33</AllowMacList><AllowIpList>"
+                                       "10.0.0.1,10.0.0.2,10.0.0.3</AllowIpList>"
+                                       "<NumberOfAllowClients>3</NumberOfAllowClients>");
     return tarvo_test::soap_response(s.action, "");
   });
-  EXPECT_FALSE(tollamy_server_rebuild(h.port()));
-  std::vector<std::string> log = h.log();
-  EXPECT_EQ(log, (std::vector<std::string>{
-                     "/control/ContentDirectory X_ShareList", "/control/ContentDirectory X_Unshare",
-                     "/control/ContentDirectory X_Unshare", "/control/ContentDirectory X_Unshare",
-                     "/control/ContentDirectory X_Share", "/control/ContentDirectory X_Share"}));
+  EXPECT_FALSE(tollamy_server_rebuild(h.port));
+  EXPECT_EQ(h.calls(),
+            (std::vector<std::string>{"/control/ContentDirectory X_ShareList", "/control/ContentDirectory X_Unshare",
+                                      "/control/ContentDirectory X_Unshare", "/control/ContentDirectory X_Unshare",
+                                      "/control/ContentDirectory X_Share", "/control/ContentDirectory X_Share"}));
   h.with([&] { shares = {"/m/a"}; });
-  EXPECT_TRUE(tollamy_server_rebuild(h.port()));
+  EXPECT_TRUE(tollamy_server_rebuild(h.port));
+
+  // The wrappers hand their arguments over in the actions' order.
+  std::string name;
+  std::vector<std::string> exts, mimes;
+  h.with([&] { bodies.clear(); });
+  EXPECT_TRUE(tollamy_server_friendly_name(h.port, &name));
+  EXPECT_EQ(name, "Den & <box>");
+  EXPECT_TRUE(tollamy_server_file_types(h.port, &exts, &mimes));
+  EXPECT_EQ(exts, (std::vector<std::string>{"mp3", "a,b"}));
+  EXPECT_EQ(mimes, (std::vector<std::string>{"audio/mpeg", "x/y"}));
+  EXPECT_TRUE(tollamy_server_set_client_permissions(h.port, "m1,m2", "i1,i2", "deny"));
+  EXPECT_TRUE(tollamy_server_create_task(h.port, "uuid:A", "c1"));
+  h.with([&] {
+    EXPECT_EQ(bodies, (std::vector<std::string>{"GetFriendlyName:|||", "X_GetFileTypeList:|||",
+                                                "SetClientPermissions:m1,m2|i1,i2|deny|", "CreateTask:||uuid:A|c1"}));
+  });
 
   // The client table with host names from the hosts file: one name has
   // markup, one address has none; rows keep the server's order.
   std::vector<std::string> macs, ips, hosts;
-  ASSERT_TRUE(tollamy_server_allow_list(h.port(), &macs, &ips));
+  ASSERT_TRUE(tollamy_server_allow_list(h.port, &macs, &ips));
   loaded f;
-  put(f.dir + "/hosts", "# local\n10.0.0.10 far\n10.0.0.1\tden  den.lan # the den\n\n10.0.0.3 <b>x</b>\n"
-                        "10.0.0.1 second\n");
+  put(f.dir + "/hosts",
+      "# local\n10.0.0.10 far\n10.0.0.1\tden  den.lan # the den\n\n10.0.0.3 <b>x</b>\n"
+      "10.0.0.1 second\n");
   setenv("TARVO_HOSTS_FILE", (f.dir + "/hosts").c_str(), 1);
   tollamy_host_names(ips, &hosts);
   unsetenv("TARVO_HOSTS_FILE");
@@ -534,8 +538,9 @@ TEST(TollamyServer, LocalWrappersRebuildAndPlainLists)
             std::string::npos)
       << table;
   ASSERT_TRUE(tollamy_list_mimetypes(&f.c, {"a&b"}, {"x/<y>"}, &table));
-  EXPECT_EQ(table, item(start("[[TABLE_ID]]", "[[udn]]", "[[friendly_name]]", "[[icon_url]]", "[[folder]]", "=MIMETYPE_ADD=")) + item("<tr id=\"mime_tr_000\">a&amp;b|x/&lt;y&gt;</tr>") +
-                       item("</e>"));
+  EXPECT_EQ(table, item(start("[[TABLE_ID]]", "[[udn]]", "[[friendly_name]]", "[[icon_url]]", "[[folder]]",
+                              "=MIMETYPE_ADD=")) +
+                       item("<tr id=\"mime_tr_000\">a&amp;b|x/&lt;y&gt;</tr>") + item("</e>"));
   EXPECT_EQ(tollamy_row_id(1234), "234");
   ASSERT_TRUE(tollamy_list_shares(&f.c, {}, &table));
   EXPECT_EQ(table, item(start()) + item("</e>"));

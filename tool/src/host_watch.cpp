@@ -121,7 +121,6 @@ void start_lookup(const HostLookupRequest &r)
   g_object_unref(resolver);
 }
 
-bool field_end(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '#'; }
 
 }  // namespace
 
@@ -141,28 +140,11 @@ UINT host_name_message()
 
 int hosts_file_name(const char *data, size_t size, const char *addr, std::string *name)
 {
-  size_t i = 0, alen = std::strlen(addr);
-  while (i < size) {
-    size_t end = i;
-    while (end < size && data[end] != '\n') ++end;
-    std::vector<std::string_view> fields;
-    for (size_t j = i; j < end && data[j] != '#' && fields.size() < 2;) {
-      if (field_end(data[j])) {
-        ++j;
-        continue;
-      }
-      size_t k = j;
-      while (k < end && !field_end(data[k])) ++k;
-      fields.emplace_back(data + j, k - j);
-      j = k;
-    }
-    if (fields.size() == 2 && fields[0] == std::string_view(addr, alen)) {
-      name->assign(fields[1]);
-      return 1;
-    }
-    i = end + 1;
-  }
-  return 0;
+  const char *found = nullptr;
+  uint32_t n = size > UINT32_MAX ? 0 : hosts_text_name(data, uint32_t(size), addr, &found);
+  if (!n) return 0;
+  name->assign(found, n);
+  return 1;
 }
 
 void lookup_host_name(const char *text, uint32_t addr, HWND main)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <tarvo_ui/ui_core.h>
+#include <tarvo_util/hosts_file.h>
 #include <tarvo_util/sys_str.h>
 
 #include <glib.h>
@@ -23,8 +24,6 @@ constexpr unsigned HOST_WATCH_CYCLE_MS = 5000;
 constexpr unsigned HOST_PUSH_WINDOW_MS = 2000;
 // Bytes of a looked-up host name kept (the result area of a look-up).
 constexpr size_t HOST_LOOKUP_RESULT_MAX = 1024;
-// Largest hosts-format file read in place of reverse look-ups.
-constexpr uint64_t HOSTS_FILE_MAX = 1024 * 1024;
 // Real time the watcher waits at stop for cancelled look-ups to finish.
 constexpr unsigned HOST_LOOKUP_DRAIN_MS = 2000;
 

@@ -5,13 +5,12 @@
 #include <cstdlib>
 #include <memory>
 #include <string_view>
+#include <tarvo_util/hosts_file.h>
 #include <tarvo_util/sys_owner.h>
 #include <tarvo_util/sys_thread.h>
 #include <tarvo_util/utf8file.h>
 
 namespace {
-
-bool blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
 
 // One job of the runner.  The worker owns a reference, so the record
 // outlives a poll that gave up on it.
@@ -27,7 +26,7 @@ void worker(void *arg)
   own::stralloc sa;
   try {
     std::string name;
-    if (file_read_all_max(j.path.c_str(), &sa.s, TOLLAMY_HOSTS_FILE_MAX) &&
+    if (file_read_all_max(j.path.c_str(), &sa.s, HOSTS_FILE_MAX) &&
         tollamy_hosts_name(sa.s.buf, sa.s.len, j.input.c_str(), &name))
       j.result = std::move(name);
   } catch (const std::bad_alloc &) {
@@ -40,37 +39,16 @@ void worker(void *arg)
 
 bool tollamy_hosts_name(const char *data, uint32_t size, const char *addr, std::string *name)
 {
-  std::string_view text(data ? data : "", data ? size : 0), want(addr);
-  while (!text.empty()) {
-    size_t eol = text.find('\n');
-    std::string_view line = text.substr(0, eol);
-    text = eol == std::string_view::npos ? std::string_view() : text.substr(eol + 1);
-    line = line.substr(0, line.find('#'));
-    // The address, then the names: the first is the host's own.
-    std::string_view field[2];
-    size_t n = 0;
-    for (size_t i = 0; i < line.size() && n < 2;) {
-      if (blank(line[i])) {
-        i++;
-        continue;
-      }
-      size_t k = i;
-      while (k < line.size() && !blank(line[k])) k++;
-      field[n++] = line.substr(i, k - i);
-      i = k;
-    }
-    if (n == 2 && field[0] == want && field[1].size() <= TOLLAMY_HOST_NAME_MAX) {
-      name->assign(field[1]);
-      return true;
-    }
-  }
-  return false;
+  const char *found = nullptr;
+  uint32_t n = hosts_text_name(data, size, addr, &found);
+  if (!n || n > TOLLAMY_HOST_NAME_MAX) return false;
+  name->assign(found, n);
+  return true;
 }
 
 void tollamy_host_names(const std::vector<std::string> &ips, std::vector<std::string> *hosts)
 {
-  const char *file = std::getenv("TARVO_HOSTS_FILE");
-  std::string path = file && *file ? file : "/etc/hosts";
+  std::string path = hosts_file_path();
   std::vector<std::shared_ptr<host_job>> jobs;
   std::vector<sys_thread_handle> threads;
   for (const std::string &ip : ips) {

@@ -29,6 +29,9 @@ constexpr char kWorld[] = "tarvo";    // the capture script's own script world
 constexpr char kHandler[] = "tarvo";  // its message handler
 // How often a waiting script run checks its time limit.
 constexpr unsigned kTickMs = 50;
+// How long a result that could not be brought over waits for news of the
+// web process's end.
+constexpr unsigned kSettleMs = 100;
 
 // One script run; shared by the waiting caller and the completion, which
 // may come after the caller has given up.
@@ -59,13 +62,6 @@ struct html_web {
 
 namespace {
 
-HRESULT js_error_result(GError *error)
-{
-  // A value that cannot be brought over (a DOM node) still means the script ran.
-  if (error->domain == WEBKIT_JAVASCRIPT_ERROR && error->code == WEBKIT_JAVASCRIPT_ERROR_INVALID_RESULT) return kOk;
-  return kFail;
-}
-
 void end_wait(eval_wait *w, HRESULT hr)
 {
   if (w->done) return;
@@ -82,8 +78,17 @@ void on_eval_done(GObject *source, GAsyncResult *res, gpointer data)
   JSCValue *value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), res, &error);
   if (w->done) {
     // The caller has already given up (time-out, web process gone).
+  } else if (!value && g_error_matches(error, WEBKIT_JAVASCRIPT_ERROR, WEBKIT_JAVASCRIPT_ERROR_INVALID_RESULT)) {
+    // A value that cannot be brought over (a DOM node) still means the
+    // script ran, but a web process that has just ended reports the same:
+    // its end, if that is what it was, is signalled within a moment.
+    g_timeout_add(kSettleMs, [](gpointer d) {
+      std::unique_ptr<std::shared_ptr<eval_wait>> h(static_cast<std::shared_ptr<eval_wait> *>(d));
+      end_wait(h->get(), kOk);
+      return G_SOURCE_REMOVE;
+    }, holder.release());
   } else if (!value) {
-    end_wait(w, js_error_result(error));
+    end_wait(w, kFail);
   } else {
     if (!jsc_value_is_undefined(value)) {
       gchar *s = jsc_value_to_string(value);

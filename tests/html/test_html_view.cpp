@@ -1,0 +1,174 @@
+// The web view under a display: a local page's load phases, a captured
+// click held until the program answers (cancelled, then re-applied), script
+// results and exceptions, an alert answered while its script waits, the
+// context menu refused, and a script cut short by the web process's end.
+#include <tarvo_html/html_view.h>
+#include <tarvo_util/sys_alloc.h>
+
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tarvo_test.h"
+
+namespace {
+
+constexpr HRESULT kOk = 0, kFail = HRESULT(0x80004005u), kAbort = HRESULT(0x80004004u);
+
+const char kPage[] = R"(<!DOCTYPE html><html><body style="margin:0">
+<input type="checkbox" id="box" style="position:absolute;left:20px;top:20px;width:30px;height:30px">
+<button id="other" style="position:absolute;left:100px;top:20px">x</button>
+<script>
+window.seen = [];
+document.addEventListener('click', (e) => seen.push(e.target.id));
+document.addEventListener('contextmenu', () => seen.push('menu'));
+</script></body></html>)";
+
+struct fixture {
+  std::vector<std::string> phases;
+  std::vector<std::string> events;
+  HRESULT answer = kOk;
+  int swallow_right = 0;
+};
+
+bool run_until(const std::function<bool()> &done, int ms = 10000)
+{
+  gint64 end = g_get_monotonic_time() + gint64(ms) * 1000;
+  while (!done() && g_get_monotonic_time() < end) g_main_context_iteration(nullptr, FALSE) || (g_usleep(1000), true);
+  return done();
+}
+
+std::string eval(HTML_VIEW *v, const char *script, HRESULT *hr = nullptr)
+{
+  char *out = nullptr;
+  HRESULT r = HtmlViewExecScript(v, script, &out);
+  if (hr) *hr = r;
+  std::string s = out ? out : "";
+  sys_alloc_free(out);
+  return s;
+}
+
+void right_click(GtkWidget *w, double x, double y)
+{
+  GdkEvent *e = gdk_event_new(GDK_BUTTON_PRESS);
+  e->button.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(w)));
+  e->button.x = x;
+  e->button.y = y;
+  e->button.button = GDK_BUTTON_SECONDARY;
+  gdk_event_set_device(e, gdk_seat_get_pointer(gdk_display_get_default_seat(gtk_widget_get_display(w))));
+  gtk_widget_event(w, e);
+  gdk_event_free(e);
+}
+
+int popups()
+{
+  int n = 0;
+  GList *all = gtk_window_list_toplevels();
+  for (GList *l = all; l; l = l->next)
+    if (gtk_window_get_window_type(GTK_WINDOW(l->data)) == GTK_WINDOW_POPUP && gtk_widget_get_visible(GTK_WIDGET(l->data)))
+      ++n;
+  g_list_free(all);
+  return n;
+}
+
+TEST(HtmlView, WebPage)
+{
+  g_setenv("TARVO_PAGE_BACKEND", "web", TRUE);
+  if (HtmlViewRecordBackend()) GTEST_SKIP() << "no display or no WebKitGTK: the web view cannot be tested here";
+  tarvo_test::scratch_dir dir;
+  tarvo_test::write_file(dir / "page.html", kPage);
+  fixture f;
+  HTML_VIEW_CALLBACKS cb{};
+  cb.before_navigate = [](void *u, const char *) { static_cast<fixture *>(u)->phases.push_back("before"); };
+  cb.navigate_complete = [](void *u, const char *) { static_cast<fixture *>(u)->phases.push_back("navigate"); };
+  cb.document_complete = [](void *u, const char *) { static_cast<fixture *>(u)->phases.push_back("document"); };
+  cb.dom_event = [](void *u, const HTML_EVENT_SNAPSHOT *s) {
+    auto *fx = static_cast<fixture *>(u);
+    fx->events.push_back(std::string(s->event) + " " + s->id + " " + s->tag + " " + std::to_string(s->checked));
+    return fx->answer;
+  };
+  cb.pre_translate = [](void *u, const HTML_INPUT_MSG *m) {
+    return m->message == WM_RBUTTONDOWN ? static_cast<fixture *>(u)->swallow_right : 0;
+  };
+  HWND owner = CreateMessageWindow("TestView", "", [](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; }, nullptr);
+  GtkWidget *window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  gtk_window_set_default_size(GTK_WINDOW(window), 400, 200);
+  HTML_VIEW *v = HtmlViewCreate(owner, window, &cb, &f);
+  ASSERT_NE(v, nullptr);
+  gtk_widget_show_all(window);
+  HTML_CAPTURE capture[] = {{HTML_CAPTURE_BY_ID, "click", "box"}};
+  ASSERT_EQ(HtmlViewSetCapture(v, capture, 1), 1);
+  EXPECT_EQ(HtmlViewExecScript(v, "1", nullptr), E_PENDING);  // no document yet
+
+  gchar *uri = g_filename_to_uri((dir / "page.html").c_str(), nullptr, nullptr);
+  ASSERT_EQ(HtmlViewNavigate(v, uri), 1);
+  ASSERT_TRUE(run_until([&] { return f.phases.size() == 3; }));
+  EXPECT_EQ(f.phases, (std::vector<std::string>{"before", "navigate", "document"}));
+  EXPECT_STREQ(HtmlViewUri(v), uri);
+  g_free(uri);
+
+  HRESULT hr;
+  EXPECT_EQ(eval(v, "6 * 7", &hr), "42");
+  EXPECT_EQ(hr, kOk);
+  eval(v, "throw new Error('no')", &hr);
+  EXPECT_EQ(hr, kFail);
+  eval(v, "no_such_function()", &hr);
+  EXPECT_EQ(hr, kFail);
+
+  // Refused: the box keeps its state and the page never sees the click.
+  f.answer = kFail;
+  ASSERT_EQ(HtmlViewClick(v, "box"), kOk);
+  ASSERT_TRUE(run_until([&] { return f.events.size() == 1; }));
+  run_until([] { return false; }, 300);
+  EXPECT_EQ(f.events[0], "click box INPUT 1");  // the state the click gave it
+  EXPECT_EQ(eval(v, "document.getElementById('box').checked + ' ' + seen.join()"), "false ");
+  // Allowed: the click happens, once, for the page too.
+  f.answer = kOk;
+  ASSERT_EQ(HtmlViewClick(v, "box"), kOk);
+  ASSERT_TRUE(run_until([&] { return eval(v, "document.getElementById('box').checked") == "true"; }));
+  EXPECT_EQ(eval(v, "seen.join()"), "box");
+  // An element outside the capture list is left alone.
+  ASSERT_EQ(HtmlViewClick(v, "other"), kOk);
+  ASSERT_TRUE(run_until([&] { return eval(v, "seen.join()") == "box,other"; }));
+  EXPECT_EQ(f.events.size(), 2u);
+  EXPECT_EQ(HtmlViewClick(v, "missing"), HRESULT(0x80070057u));
+
+  // An alert holds its script until it is answered.
+  g_timeout_add(300, [](gpointer) { return (HtmlViewAlertOpen() && HtmlViewCloseAlert()) ? G_SOURCE_REMOVE : G_SOURCE_CONTINUE; },
+                nullptr);
+  EXPECT_EQ(eval(v, "alert('Couldn\\'t share'); 5", &hr), "5");
+  EXPECT_EQ(hr, kOk);
+  ASSERT_EQ(HtmlViewAlertCount(), 1u);
+  EXPECT_STREQ(HtmlViewAlertAt(0), "Couldn't share");
+  EXPECT_FALSE(HtmlViewAlertOpen());
+
+  // A right button the filter lets through reaches the page, but no menu opens;
+  // one it swallows reaches nothing.
+  int before = popups();
+  right_click(GTK_WIDGET(HtmlViewWidget(v)), 200, 150);
+  ASSERT_TRUE(run_until([&] { return eval(v, "seen.join()") == "box,other,menu"; }));
+  run_until([] { return false; }, 300);
+  EXPECT_EQ(popups(), before);
+  f.swallow_right = 1;
+  right_click(GTK_WIDGET(HtmlViewWidget(v)), 200, 150);
+  run_until([] { return false; }, 300);
+  EXPECT_EQ(eval(v, "seen.join()"), "box,other,menu");
+
+  // The web process ends while a script runs: the run fails, and so do later ones.
+  g_timeout_add(300, [](gpointer w) { webkit_web_view_terminate_web_process(WEBKIT_WEB_VIEW(w)); return G_SOURCE_REMOVE; },
+                HtmlViewWidget(v));
+  eval(v, "for (;;) {}", &hr);
+  EXPECT_EQ(hr, kAbort);
+  eval(v, "1", &hr);
+  EXPECT_LT(hr, 0);
+
+  HtmlViewDestroy(v);
+  gtk_widget_destroy(window);
+  DestroyWindow(owner);
+}
+
+}  // namespace

@@ -1,9 +1,11 @@
 // The event snapshot the page's capture script posts: a JSON array of six
-// strings, read with bounds; anything else is refused whole.
+// strings of UTF-8, read with bounds; anything else is refused whole.
 #include <tarvo_html/html_limits.h>
 #include <tarvo_html/html_view.h>
 
 #include <tarvo_util/sys_alloc.h>
+
+#include <glib.h>
 
 #include <strings.h>
 
@@ -136,6 +138,8 @@ int HtmlEventSnapshotParse(const char *text, size_t size, HTML_EVENT_SNAPSHOT *o
   r.blanks();
   int checked;
   if (r.p != r.end || f[0].empty() || !checked_value(f[4], &checked)) return 0;
+  for (const std::string &t : f)
+    if (!g_utf8_validate(t.data(), gssize(t.size()), nullptr)) return 0;
   out->event = heap_copy(f[0]);
   out->id = heap_copy(f[1]);
   out->tag = heap_copy(f[2]);

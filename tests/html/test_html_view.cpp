@@ -171,4 +171,50 @@ TEST(HtmlView, WebPage)
   DestroyWindow(owner);
 }
 
+// The tool's own page carries the functions the tool calls, and shows what
+// they are given.
+TEST(HtmlView, ToolPageContract)
+{
+  g_setenv("TARVO_PAGE_BACKEND", "web", TRUE);
+  if (HtmlViewRecordBackend()) GTEST_SKIP() << "no display or no WebKitGTK: the web view cannot be tested here";
+  std::string page = std::string(std::getenv("TARVO_BIN")) + "/page/en/index.html";
+  int done = 0;
+  HTML_VIEW_CALLBACKS cb{};
+  cb.document_complete = [](void *u, const char *) { ++*static_cast<int *>(u); };
+  HWND owner = CreateMessageWindow("TestView", "", [](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; }, nullptr);
+  GtkWidget *window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  HTML_VIEW *v = HtmlViewCreate(owner, window, &cb, &done);
+  ASSERT_NE(v, nullptr);
+  gchar *uri = g_filename_to_uri(page.c_str(), nullptr, nullptr);
+  ASSERT_EQ(HtmlViewNavigate(v, uri), 1);
+  g_free(uri);
+  ASSERT_TRUE(run_until([&] { return done == 1; }));
+  for (const char *script :
+       {"msg_add({COMMON_FAILED_LOADING_PAGE : 'No page',\tCOMMON_FAILED_LOADING_LIST : 'No list',\t"
+        "COMMON_LOADING_PAGE : 'Loading'});",
+        "cntl('cntl', 'set_text', {start_server : 'Start',\t stop_server : 'Stop',\t service_stopped : 'No service',\t "
+        "server_stopping : 'Stopping',\t server_stopped : 'Stopped',\t server_starting : 'Starting',\t "
+        "server_started : 'Running'});",
+        "cntl('cntl', 'change_state', 'autorun_enabled')", "cntl('cntl', 'change_state', 'server_started')",
+        "qel_tab_main.set_initial_page('security')",
+        "tollamy_data_hosts_update_hosts({'10.0.0.2' : 'den\\'s pc', '10.0.0.3' : 'tv'});"}) {
+    HRESULT hr;
+    eval(v, script, &hr);
+    EXPECT_EQ(hr, kOk) << script;
+  }
+  EXPECT_EQ(eval(v, "[qel_by_id('qel_control_state_text').textContent, qel_by_id('qel_control_change_btn').textContent,"
+                    " qel_by_id('qel_control_autorun_chk').checked, qel_by_id('qel_control_autorun_chk').hasAttribute('checked'),"
+                    " qel_by_id('qel_page_security').classList.contains('qel_active'),"
+                    " Array.from(document.querySelectorAll('#qel_hosts_body td')).map((t) => t.textContent)].join('|')"),
+            "Running|Stop|true|true|true|10.0.0.2,den's pc,10.0.0.3,tv");
+  eval(v, "cntl('cntl', 'change_state', 'autorun_disabled')");
+  EXPECT_EQ(eval(v, "qel_by_id('qel_control_autorun_chk').hasAttribute('checked')"), "false");
+  // Until the web administration answers, the share tab says it has no list.
+  eval(v, "tollamy_page_share_get_share_list(true)");
+  EXPECT_TRUE(run_until([&] { return eval(v, "qel_by_id('qel_share_list').textContent") == "No list"; }, 40000));
+  HtmlViewDestroy(v);
+  gtk_widget_destroy(window);
+  DestroyWindow(owner);
+}
+
 }  // namespace

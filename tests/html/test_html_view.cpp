@@ -3,13 +3,22 @@
 // results and exceptions, an alert answered while its script waits, the
 // context menu refused, and a script cut short by the web process's end.
 #include <tarvo_html/html_view.h>
+#include <tarvo_ui/ui_automation.h>
 #include <tarvo_util/sys_alloc.h>
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
 #include <functional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -183,8 +192,10 @@ TEST(HtmlView, ToolPageContract)
   cb.document_complete = [](void *u, const char *) { ++*static_cast<int *>(u); };
   HWND owner = CreateMessageWindow("TestView", "", [](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; }, nullptr);
   GtkWidget *window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  gtk_window_set_default_size(GTK_WINDOW(window), 800, 430);
   HTML_VIEW *v = HtmlViewCreate(owner, window, &cb, &done);
   ASSERT_NE(v, nullptr);
+  gtk_widget_show_all(window);
   gchar *uri = g_filename_to_uri(page.c_str(), nullptr, nullptr);
   ASSERT_EQ(HtmlViewNavigate(v, uri), 1);
   g_free(uri);
@@ -209,6 +220,35 @@ TEST(HtmlView, ToolPageContract)
             "Running|Stop|true|true|true|10.0.0.2,den's pc,10.0.0.3,tv");
   eval(v, "cntl('cntl', 'change_state', 'autorun_disabled')");
   EXPECT_EQ(eval(v, "qel_by_id('qel_control_autorun_chk').hasAttribute('checked')"), "false");
+  // The automation requests: a script's value, and a click that the page takes.
+  tarvo_test::scratch_dir dir;
+  std::string sock = dir / "ui.sock";
+  g_setenv("TARVO_UI_AUTOMATION", sock.c_str(), TRUE);
+  ASSERT_EQ(UiAutomationStart(), 1);
+  std::atomic<bool> finished{false};
+  std::string answers;
+  std::thread client([&] {
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::snprintf(a.sun_path, sizeof a.sun_path, "%s", sock.c_str());
+    if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) {
+      for (const char *req : {"html-eval qel_by_id('qel_control_change_btn').textContent\n", "html-click qel_tab_share\n"}) {
+        send(fd, req, std::strlen(req), MSG_NOSIGNAL);
+        char buf[4096];
+        ssize_t n = recv(fd, buf, sizeof buf, 0);
+        if (n > 0) answers.append(buf, size_t(n));
+      }
+    }
+    close(fd);
+    finished = true;
+  });
+  run_until([&] { return finished.load(); });
+  client.join();
+  UiAutomationStop();
+  EXPECT_EQ(answers, "ok 1\nStop\nok 1\n0x00000000\n");
+  EXPECT_TRUE(run_until([&] { return eval(v, "qel_by_id('qel_page_share').classList.contains('qel_active')") == "true"; }));
+
   // Until the web administration answers, the share tab says it has no list.
   eval(v, "tollamy_page_share_get_share_list(true)");
   EXPECT_TRUE(run_until([&] { return eval(v, "qel_by_id('qel_share_list').textContent") == "No list"; }, 40000));

@@ -42,6 +42,8 @@ struct fixture {
   std::vector<std::string> events;
   HRESULT answer = kOk;
   int swallow_right = 0;
+  int swallow_keys = 1;
+  std::vector<std::string> keys;
 };
 
 bool run_until(const std::function<bool()> &done, int ms = 10000)
@@ -73,6 +75,24 @@ void right_click(GtkWidget *w, double x, double y)
   gdk_event_free(e);
 }
 
+void press(GtkWidget *w, guint keyval, guint state)
+{
+  for (GdkEventType type : {GDK_KEY_PRESS, GDK_KEY_RELEASE}) {
+    GdkEvent *e = gdk_event_new(type);
+    e->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(w)));
+    e->key.keyval = keyval;
+    e->key.state = state;
+    GdkKeymapKey *keys = nullptr;
+    gint n = 0;
+    if (gdk_keymap_get_entries_for_keyval(gdk_keymap_get_for_display(gtk_widget_get_display(w)), keyval, &keys, &n) && n)
+      e->key.hardware_keycode = guint16(keys[0].keycode);
+    g_free(keys);
+    gdk_event_set_device(e, gdk_seat_get_keyboard(gdk_display_get_default_seat(gtk_widget_get_display(w))));
+    gtk_widget_event(w, e);
+    gdk_event_free(e);
+  }
+}
+
 int popups()
 {
   int n = 0;
@@ -101,7 +121,12 @@ TEST(HtmlView, WebPage)
     return fx->answer;
   };
   cb.pre_translate = [](void *u, const HTML_INPUT_MSG *m) {
-    return m->message == WM_RBUTTONDOWN ? static_cast<fixture *>(u)->swallow_right : 0;
+    auto *fx = static_cast<fixture *>(u);
+    if (m->message == WM_RBUTTONDOWN) return fx->swallow_right;
+    if (m->message == WM_KEYDOWN || m->message == WM_SYSKEYDOWN)
+      fx->keys.push_back(std::to_string(m->message) + " " + std::to_string(m->vk) + " " + std::to_string(m->ctrl) +
+                         " " + std::to_string(m->alt));
+    return fx->swallow_keys;
   };
   HWND owner = CreateMessageWindow("TestView", "", [](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; }, nullptr);
   GtkWidget *window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
@@ -166,6 +191,19 @@ TEST(HtmlView, WebPage)
   right_click(GTK_WIDGET(HtmlViewWidget(v)), 200, 150);
   run_until([] { return false; }, 300);
   EXPECT_EQ(eval(v, "seen.join()"), "box,other,menu");
+
+  // Keys reach the filter as the messages it expects; a swallowed one
+  // reaches nothing, another one the page.
+  eval(v, "document.addEventListener('keydown', (e) => seen.push(e.key))");
+  f.keys.clear();
+  press(GTK_WIDGET(HtmlViewWidget(v)), GDK_KEY_F5, 0);
+  press(GTK_WIDGET(HtmlViewWidget(v)), GDK_KEY_Left, GDK_MOD1_MASK);
+  press(GTK_WIDGET(HtmlViewWidget(v)), GDK_KEY_n, GDK_CONTROL_MASK);
+  EXPECT_EQ(f.keys, (std::vector<std::string>{"256 116 0 0", "260 37 0 1", "256 78 1 0"}));
+  f.swallow_keys = 0;
+  press(GTK_WIDGET(HtmlViewWidget(v)), GDK_KEY_x, 0);
+  run_until([&] { return eval(v, "seen.join()") != "box,other,menu"; }, 2000);
+  EXPECT_EQ(eval(v, "seen.join()"), "box,other,menu,x");
 
   // The web process ends while a script runs: the run fails, and so do later ones.
   g_timeout_add(300, [](gpointer w) { webkit_web_view_terminate_web_process(WEBKIT_WEB_VIEW(w)); return G_SOURCE_REMOVE; },

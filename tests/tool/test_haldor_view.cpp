@@ -326,4 +326,31 @@ TEST_F(HaldorView, ShareAddAndPageOrigin)
   g_free(uri);
 }
 
+// The keys a browser would act on never reach the page, each with its
+// debug line ended by CR LF; other keys pass.
+TEST(HaldorViewKeys, FilterAndDebugLines)
+{
+  tarvo_test::scratch_dir dir;
+  setenv("TARVO_DEBUG_OUTPUT", (dir / "debug").c_str(), 1);
+  auto key = [](UINT message, uint32_t vk, int ctrl = 0, int alt = 0) {
+    HTML_INPUT_MSG m{message, vk, ctrl, alt, 0};
+    return dhtml_key_filter(&m);
+  };
+  EXPECT_EQ(key(WM_KEYDOWN, 0x74), 1);            // F5
+  EXPECT_EQ(key(WM_SYSKEYUP, 0x1B, 0, 1), 1);     // Escape
+  EXPECT_EQ(key(WM_KEYDOWN, 'N', 1), 1);
+  EXPECT_EQ(key(WM_KEYDOWN, 'D', 1), 1);
+  EXPECT_EQ(key(WM_SYSKEYDOWN, 0x25, 0, 1), 1);   // Alt+Left
+  EXPECT_EQ(key(WM_SYSKEYDOWN, 0x27, 0, 1), 1);
+  EXPECT_EQ(key(WM_RBUTTONDOWN, 0), 1);
+  EXPECT_EQ(key(WM_RBUTTONDBLCLK, 0), 1);
+  EXPECT_EQ(key(WM_KEYDOWN, 'N'), 0);
+  EXPECT_EQ(key(WM_KEYDOWN, 0x25), 0);
+  EXPECT_EQ(key(WM_KEYDOWN, 'C', 1), 0);
+  unsetenv("TARVO_DEBUG_OUTPUT");
+  EXPECT_EQ(tarvo_test::read_file(dir / "debug"),
+            "Function key ignored\r\nFunction key ignored\r\nCtrl-N ignored\r\nCtrl-D ignored\r\n"
+            "Atl-Left ignored\r\nAtl-Right ignored\r\n");
+}
+
 }  // namespace

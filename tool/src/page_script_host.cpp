@@ -31,7 +31,8 @@ HRESULT CPageScriptHost::run_page_script(const std::string &script)
   HRESULT hr = E_FAIL;
   for (int i = 0; i < PAGE_SCRIPT_TRIES; ++i) {
     hr = HtmlViewExecScript(m_view, script.c_str(), nullptr);
-    if (SUCCEEDED(hr)) break;
+    // E_ABORT: the page's process or the view itself is gone; no try can help.
+    if (SUCCEEDED(hr) || hr == E_ABORT) break;
     platform_sleep_ms(PAGE_SCRIPT_RETRY_MS);
   }
   return hr;

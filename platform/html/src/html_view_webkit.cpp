@@ -58,6 +58,7 @@ struct html_web {
   bool load_failed = false;
   bool dead = false;  // the web process ended; scripts fail until the next load
   std::vector<std::shared_ptr<eval_wait>> waits;
+  std::shared_ptr<bool> alive = std::make_shared<bool>(true);  // false once destroyed
 };
 
 namespace {
@@ -303,6 +304,7 @@ html_web *html_web_create(HTML_VIEW *view, void *parent)
 
 void html_web_destroy(html_web *web)
 {
+  *web->alive = false;
   for (auto &w : web->waits) end_wait(w.get(), kAbort);
   g_signal_handlers_disconnect_by_data(web->content, web);
   g_signal_handlers_disconnect_by_data(web->web, web);
@@ -336,6 +338,7 @@ int html_web_navigate(html_web *web, const char *uri)
 HRESULT html_web_exec(html_web *web, const char *script, char **result)
 {
   if (web->dead) return kAbort;
+  std::shared_ptr<bool> alive = web->alive;
   auto w = std::make_shared<eval_wait>();
   w->loop = g_main_loop_new(g_main_context_get_thread_default(), FALSE);
   web->waits.push_back(w);
@@ -350,8 +353,7 @@ HRESULT html_web_exec(html_web *web, const char *script, char **result)
   g_main_loop_unref(w->loop);
   w->loop = nullptr;
   // The view may have gone while the loop ran (its destruction ended the wait).
-  auto &list = web->waits;
-  list.erase(std::remove(list.begin(), list.end(), w), list.end());
+  if (*alive) web->waits.erase(std::remove(web->waits.begin(), web->waits.end(), w), web->waits.end());
   if (w->hr == kOk && result && w->has_text) {
     *result = static_cast<char *>(sys_alloc(w->text.size() + 1));
     if (*result) std::memcpy(*result, w->text.c_str(), w->text.size() + 1);

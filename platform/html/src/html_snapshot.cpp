@@ -4,6 +4,7 @@
 #include <tarvo_html/html_view.h>
 
 #include <tarvo_util/sys_alloc.h>
+#include <tarvo_util/sys_str.h>
 
 #include <glib.h>
 
@@ -104,13 +105,6 @@ struct reader {
   }
 };
 
-char *heap_copy(const std::string &s)
-{
-  char *out = static_cast<char *>(sys_alloc(s.size() + 1));
-  if (out) std::memcpy(out, s.c_str(), s.size() + 1);
-  return out;
-}
-
 bool checked_value(const std::string &s, int *out)
 {
   if (s.empty()) *out = -1;
@@ -140,13 +134,11 @@ int HtmlEventSnapshotParse(const char *text, size_t size, HTML_EVENT_SNAPSHOT *o
   if (r.p != r.end || f[0].empty() || !checked_value(f[4], &checked)) return 0;
   for (const std::string &t : f)
     if (!g_utf8_validate(t.data(), gssize(t.size()), nullptr)) return 0;
-  out->event = heap_copy(f[0]);
-  out->id = heap_copy(f[1]);
-  out->tag = heap_copy(f[2]);
-  out->class_name = heap_copy(f[3]);
-  out->value = heap_copy(f[5]);
   out->checked = checked;
-  if (out->event && out->id && out->tag && out->class_name && out->value) return 1;
+  if (sys_str_clone(f[0].c_str(), &out->event) && sys_str_clone(f[1].c_str(), &out->id) &&
+      sys_str_clone(f[2].c_str(), &out->tag) && sys_str_clone(f[3].c_str(), &out->class_name) &&
+      sys_str_clone(f[5].c_str(), &out->value))
+    return 1;
   HtmlEventSnapshotFree(out);
   return 0;
 }

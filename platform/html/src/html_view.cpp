@@ -8,6 +8,7 @@
 #include <tarvo_ui/ui_page.h>
 
 #include <tarvo_util/sys_alloc.h>
+#include <tarvo_util/sys_str.h>
 
 #include <glib.h>
 
@@ -29,14 +30,6 @@ std::deque<std::string> alerts;
 bool alert_open = false;
 
 HTML_VIEW *newest() { return views.empty() ? nullptr : views.back(); }
-
-char *heap_text(const char *s)
-{
-  size_t n = std::strlen(s);
-  char *out = static_cast<char *>(sys_alloc(n + 1));
-  if (out) std::memcpy(out, s, n + 1);
-  return out;
-}
 
 std::string joined(int argc, const char *const *argv)
 {
@@ -230,7 +223,7 @@ HRESULT HtmlViewExecScript(HTML_VIEW *view, const char *script, char **result)
   if (!view->has_document) return E_PENDING;
   if (view->web) return html_web_exec(view->web, script, result);
   if (!PageRunScript(view->owner, script)) return kFail;
-  if (result) *result = heap_text("");
+  if (result) sys_str_clone("", result);
   return kOk;
 }
 

@@ -8,6 +8,7 @@
 #include <tarvo_html/html_limits.h>
 
 #include <tarvo_util/sys_alloc.h>
+#include <tarvo_util/sys_str.h>
 
 #include <gdk/gdkkeysyms.h>
 #include <gtk/gtk.h>
@@ -355,8 +356,7 @@ HRESULT html_web_exec(html_web *web, const char *script, char **result)
   // The view may have gone while the loop ran (its destruction ended the wait).
   if (*alive) web->waits.erase(std::remove(web->waits.begin(), web->waits.end(), w), web->waits.end());
   if (w->hr == kOk && result && w->has_text) {
-    *result = static_cast<char *>(sys_alloc(w->text.size() + 1));
-    if (*result) std::memcpy(*result, w->text.c_str(), w->text.size() + 1);
+    sys_str_clone(w->text.c_str(), result);
   }
   return w->hr;
 }

@@ -353,4 +353,47 @@ TEST(HaldorViewKeys, FilterAndDebugLines)
             "Atl-Left ignored\r\nAtl-Right ignored\r\n");
 }
 
+// The event map routes by id, by one of the element's classes and by tag,
+// first entry first; control entries are taken and never match.
+struct map_view : CDHtmlViewSpec {
+  std::vector<std::string> calls;
+  HRESULT by_id(const HTML_EVENT_SNAPSHOT *) { return calls.push_back("id"), S_OK; }
+  HRESULT by_class(const HTML_EVENT_SNAPSHOT *) { return calls.push_back("class"), E_FAIL; }
+  HRESULT by_tag(const HTML_EVENT_SNAPSHOT *e) { return calls.push_back(std::string("tag ") + e->tag), S_OK; }
+  const DHtmlEventMapEntry *GetDHtmlEventMap() override
+  {
+    static const DHtmlEventMapEntry map[] = {
+        {DHTMLEVENTMAPENTRY_CONTROL, DISPID_HTMLELEMENTEVENTS_ONCLICK, "ctl", static_cast<DHtmlEventHandler>(&map_view::by_id)},
+        {DHTMLEVENTMAPENTRY_NAME, DISPID_HTMLELEMENTEVENTS_ONCLICK, "one", static_cast<DHtmlEventHandler>(&map_view::by_id)},
+        {DHTMLEVENTMAPENTRY_CLASS, DISPID_HTMLELEMENTEVENTS_ONCLICK, "warn", static_cast<DHtmlEventHandler>(&map_view::by_class)},
+        {DHTMLEVENTMAPENTRY_TAG, DISPID_HTMLELEMENTEVENTS_ONDBLCLICK, "td", static_cast<DHtmlEventHandler>(&map_view::by_tag)},
+        {DHTMLEVENTMAPENTRY_END, 0, nullptr, nullptr},
+    };
+    return map;
+  }
+};
+
+TEST_F(HaldorView, EventMapKinds)
+{
+  map_view v;
+  ASSERT_EQ(v.CreateView("MapView", nullptr), 1);
+  v.SetLocalFolder(tree->dir.path.string());
+  gchar *uri = g_filename_to_uri((tree->dir / "page/en/index.html").c_str(), nullptr, nullptr);
+  ASSERT_EQ(v.Navigate2(uri), 1);
+  g_free(uri);
+  ASSERT_TRUE(run_until([&] { return v.DocumentIsLocal() == 1; }));
+  auto send = [&](const char *ev, const char *id, const char *tag, const char *cls) {
+    HTML_EVENT_SNAPSHOT s{const_cast<char *>(ev), const_cast<char *>(id), const_cast<char *>(tag),
+                          const_cast<char *>(cls), -1, const_cast<char *>("")};
+    return HtmlViewDispatchEvent(v.Page(), &s);
+  };
+  EXPECT_EQ(send("click", "one", "BUTTON", "warn"), S_OK);        // the id entry comes first
+  EXPECT_EQ(send("click", "two", "BUTTON", "big  warn x"), E_FAIL);
+  EXPECT_EQ(send("click", "two", "BUTTON", "warning"), S_FALSE);   // not captured: a class is a whole word
+  EXPECT_EQ(send("dblclick", "", "TD", ""), S_OK);
+  EXPECT_EQ(send("click", "", "TD", ""), S_FALSE);
+  EXPECT_EQ(send("click", "ctl", "OBJECT", ""), S_FALSE);
+  EXPECT_EQ(v.calls, (std::vector<std::string>{"id", "class", "tag TD"}));
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 #include "html_view_impl.h"
 
 #include <tarvo_html/html_limits.h>
+#include <tarvo_platform/clock.h>
 
 #include <tarvo_util/sys_alloc.h>
 #include <tarvo_util/sys_str.h>
@@ -42,7 +43,7 @@ struct eval_wait {
   std::string text;
   bool has_text = false;
   GMainLoop *loop = nullptr;
-  unsigned open_ms = 0;  // time spent without an alert open
+  unsigned open_ms = 0;  // real time spent without an alert open
 };
 
 struct open_alert {
@@ -109,7 +110,7 @@ gboolean on_tick(gpointer data)
   auto *w = static_cast<eval_wait *>(data);
   // An open alert stops the clock: the script waits for the user, not hangs.
   if (!HtmlViewAlertOpen()) w->open_ms += kTickMs;
-  if (w->open_ms >= HTML_SCRIPT_TIMEOUT_MS) end_wait(w, E_TIMEOUT);
+  if (w->open_ms >= platform_real_ms(HTML_SCRIPT_TIMEOUT_MS)) end_wait(w, E_TIMEOUT);
   return w->done ? G_SOURCE_REMOVE : G_SOURCE_CONTINUE;
 }
 

@@ -5,6 +5,7 @@
 // time limit or by the web process's end.
 #include <tarvo_html/html_view.h>
 #include <tarvo_ui/ui_automation.h>
+#include <tarvo_ui/ui_gtk.h>
 #include <tarvo_util/sys_alloc.h>
 
 #include <gtest/gtest.h>
@@ -203,6 +204,8 @@ TEST(HtmlView, WebPage)
   EXPECT_EQ(hr, kOk);
   ASSERT_EQ(HtmlViewAlertCount(), 1u);
   EXPECT_STREQ(HtmlViewAlertAt(0), "Couldn't share");
+  ASSERT_GT(UiAlertCount(), 0u);  // a message box of the desktop layer
+  EXPECT_STREQ(UiAlertAt(UiAlertCount() - 1), "Couldn't share");
   EXPECT_FALSE(HtmlViewAlertOpen());
 
   // A right button the filter lets through reaches the page, but no menu opens;

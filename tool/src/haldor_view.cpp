@@ -7,10 +7,12 @@
 
 #include <tarvo_avcpl/tarvo_avcpl.h>
 #include <tarvo_platform/clock.h>
+#include <tarvo_ui/ui_gtk.h>
 #include <tarvo_ui/ui_page.h>
 #include <tarvo_ui/ui_resource.h>
 
 #include <glib.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -76,7 +78,19 @@ uint32_t client_share(const char *path)
 const haldor_share_source client_source{client_share_list, client_share_state, client_share};
 const haldor_share_source *share_source = &client_source;
 
-haldor_folder_dialog_fn folder_dialog;
+// The desktop layer's folder chooser, with the view's rule deciding OK.
+int choose_folder(HWND owner, const std::string &title, const std::function<int(const char *)> &ok_rule,
+                  std::string *path)
+{
+  char out[PATH_MAX];
+  auto decide = [](const char *p, void *user) { return (*static_cast<const std::function<int(const char *)> *>(user))(p); };
+  if (!UiFolderChoose(owner, title.c_str(), decide, const_cast<std::function<int(const char *)> *>(&ok_rule), out,
+                      sizeof out))
+    return 0;
+  *path = out;
+  return 1;
+}
+haldor_folder_dialog_fn folder_dialog = choose_folder;
 
 // A text of the language file as the inside of a quoted literal; false
 // when it is no valid UTF-8 (the text cannot be had).

@@ -46,6 +46,7 @@ void haldor_view_set_share_source(const haldor_share_source *source);
 
 // The folder dialog: shows title, lets OK be pressed only on a folder for
 // which ok_rule gives 1, and gives 1 with the chosen path, 0 on cancel.
+// The desktop layer's folder chooser unless a test sets its own.
 using haldor_folder_dialog_fn =
     std::function<int(HWND owner, const std::string &title, const std::function<int(const char *)> &ok_rule,
                       std::string *path)>;

@@ -7,6 +7,8 @@
 
 #include <tarvo_html/html_limits.h>
 #include <tarvo_platform/clock.h>
+#include <tarvo_ui/ui_gtk.h>
+#include <tarvo_ui/ui_limits.h>
 
 #include <tarvo_util/sys_alloc.h>
 #include <tarvo_util/sys_str.h>
@@ -48,7 +50,6 @@ struct eval_wait {
 
 struct open_alert {
   WebKitScriptDialog *dialog = nullptr;
-  GtkWidget *box = nullptr;
 } alert;
 
 }  // namespace
@@ -163,33 +164,39 @@ gboolean on_message(WebKitUserContentManager *, JSCValue *value, WebKitScriptMes
   return TRUE;
 }
 
-void on_alert_response(GtkDialog *box, gint, gpointer)
+// The alert is shown from the loop, not from inside the engine's signal:
+// a message box of the desktop layer, modal to the view's window.
+gboolean show_alert(gpointer data)
 {
-  if (alert.box != GTK_WIDGET(box)) return;
+  auto *web = static_cast<html_web *>(data);
   WebKitScriptDialog *d = alert.dialog;
+  MessageBox(web->view->owner, webkit_script_dialog_get_message(d), "", MB_OK);
   alert = {};
-  gtk_widget_destroy(GTK_WIDGET(box));
   html_alert_closed();
   webkit_script_dialog_close(d);
   webkit_script_dialog_unref(d);
+  return G_SOURCE_REMOVE;
 }
 
-// Alerts get a message box of the program's own, so that the program (and
-// its automation) knows one is open; the other dialogs stay WebKit's.
-gboolean on_script_dialog(WebKitWebView *wv, WebKitScriptDialog *dialog, gpointer)
+// Alerts are the program's own message boxes, so that the program (and its
+// automation) knows one is open; the other dialogs stay the engine's.
+gboolean on_script_dialog(WebKitWebView *, WebKitScriptDialog *dialog, gpointer data)
 {
   if (webkit_script_dialog_get_dialog_type(dialog) != WEBKIT_SCRIPT_DIALOG_ALERT || alert.dialog) return FALSE;
-  const char *text = webkit_script_dialog_get_message(dialog);
-  GtkWidget *top = gtk_widget_get_toplevel(GTK_WIDGET(wv));
-  GtkWindow *parent = gtk_widget_is_toplevel(top) ? GTK_WINDOW(top) : nullptr;
-  GtkWidget *box = gtk_message_dialog_new(parent, GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
-                                          GTK_MESSAGE_WARNING, GTK_BUTTONS_OK, "%s", text ? text : "");
   alert.dialog = webkit_script_dialog_ref(dialog);
-  alert.box = box;
-  html_alert_opened(text);
-  g_signal_connect(box, "response", G_CALLBACK(on_alert_response), nullptr);
-  gtk_widget_show(box);
+  html_alert_opened(webkit_script_dialog_get_message(dialog));
+  g_idle_add(show_alert, data);
   return TRUE;
+}
+
+// The view's window stands for the window the page lies in, so that its
+// message boxes are modal to it.
+void on_hierarchy(GtkWidget *widget, GtkWidget *, gpointer data)
+{
+  auto *web = static_cast<html_web *>(data);
+  GtkWidget *top = gtk_widget_get_toplevel(widget);
+  if (gtk_widget_is_toplevel(top) && GTK_IS_WINDOW(top) && !UiGtkWidget(web->view->owner))
+    UiGtkRegisterWindow(web->view->owner, top);
 }
 
 gboolean on_context_menu(WebKitWebView *, WebKitContextMenu *, GdkEvent *, WebKitHitTestResult *, gpointer)
@@ -299,6 +306,7 @@ html_web *html_web_create(HTML_VIEW *view, void *parent)
   g_signal_connect(web->web, "key-press-event", G_CALLBACK(on_key), web);
   g_signal_connect(web->web, "key-release-event", G_CALLBACK(on_key), web);
   g_signal_connect(web->web, "button-press-event", G_CALLBACK(on_button), web);
+  g_signal_connect(web->web, "hierarchy-changed", G_CALLBACK(on_hierarchy), web);
   if (parent) gtk_container_add(GTK_CONTAINER(parent), GTK_WIDGET(web->web));
   gtk_widget_show(GTK_WIDGET(web->web));
   return web;
@@ -396,7 +404,13 @@ HRESULT html_web_click(html_web *web, const char *element_id)
 
 int html_web_close_alert()
 {
-  if (!alert.box) return 0;
-  gtk_dialog_response(GTK_DIALOG(alert.box), GTK_RESPONSE_OK);
-  return 1;
+  // The open alert's box is the newest dialog window.
+  std::vector<HWND> windows(UI_AUTOMATION_WINDOWS_MAX);
+  uint32_t n = std::min(EnumWindowHandles(windows.data(), UI_AUTOMATION_WINDOWS_MAX), UI_AUTOMATION_WINDOWS_MAX);
+  for (uint32_t i = n; alert.dialog && i-- > 0;) {
+    const char *cls = GetWindowClass(windows[i]);
+    if (cls && std::strcmp(cls, UI_DIALOG_CLASS) == 0)
+      return PostMessage(windows[i], WM_COMMAND, UI_MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  }
+  return 0;
 }

@@ -54,14 +54,23 @@ int HtmlCaptureMatches(const HTML_CAPTURE *entry, const HTML_EVENT_SNAPSHOT *sna
  * filter expects: WM_KEYDOWN, WM_KEYUP, WM_SYSKEYDOWN, WM_SYSKEYUP (with
  * the virtual-key code), WM_RBUTTONDOWN or WM_RBUTTONDBLCLK; the modifier
  * keys held at that moment. */
-#ifndef WM_KEYDOWN /* the desktop layer may name them too */
+/* (each guarded: the desktop layer's header names some of them too) */
+#ifndef WM_KEYDOWN
 #define WM_KEYDOWN 0x0100u
+#endif
+#ifndef WM_KEYUP
 #define WM_KEYUP 0x0101u
+#endif
+#ifndef WM_SYSKEYDOWN
 #define WM_SYSKEYDOWN 0x0104u
+#endif
+#ifndef WM_SYSKEYUP
 #define WM_SYSKEYUP 0x0105u
 #endif
 #ifndef WM_RBUTTONDOWN
 #define WM_RBUTTONDOWN 0x0204u
+#endif
+#ifndef WM_RBUTTONDBLCLK
 #define WM_RBUTTONDBLCLK 0x0206u
 #endif
 typedef struct {
@@ -113,7 +122,9 @@ HRESULT HtmlViewClick(HTML_VIEW *view, const char *element_id);
 /* Hands an event to the view as if its page had posted it (record backend). */
 HRESULT HtmlViewDispatchEvent(HTML_VIEW *view, const HTML_EVENT_SNAPSHOT *event);
 /* The alerts the pages have shown, oldest first, and whether one is open;
- * HtmlViewCloseAlert answers the open one. */
+ * HtmlViewCloseAlert answers the open one.  An alert is a message box of
+ * the desktop layer (ui_gtk.h), so it is among its alerts too, and under
+ * its recorder it is answered at once. */
 uint32_t HtmlViewAlertCount(void);
 const char *HtmlViewAlertAt(uint32_t index);
 int HtmlViewAlertOpen(void);

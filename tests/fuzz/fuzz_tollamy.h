@@ -32,6 +32,26 @@ inline void listing(const std::string &dir, std::set<std::string> *out, const ch
   if (d) closedir(d);
 }
 
+// A new folder with the parameter file, both settings files, and the
+// folders the program reads and writes (session/ included).
+inline std::string make_folder(const char *name_template)
+{
+  std::string dir = name_template;
+  if (!mkdtemp(dir.data())) std::abort();
+  for (const char *d : {"/parameter", "/text", "/html", "/ms", "/ms/conf", "/config", "/config/session"})
+    mkdir((dir + d).c_str(), 0700);
+  put(dir + "/parameter/parameter.xml",
+      "<parameter_list><parameter><id>MS_CONFIG_DIR</id><value>" + dir + "/ms</value></parameter>"
+      "<parameter><id>LANG_CONFIG_PATH</id><value>" + dir + "/lang.conf</value></parameter>"
+      "<parameter><id>VIEW_CONFIG_PATH</id><value>" + dir + "/view.conf</value></parameter>"
+      "<parameter><id>CONFIG_RESOURCE_DIR</id><value>" + dir + "/config</value></parameter>"
+      "<parameter><id>HTML_RESOURCE_DIR</id><value>" + dir + "/html</value></parameter>"
+      "<parameter><id>FILETYPE_DEFAULT_FILETYPE_FILE</id><value>list.xml</value></parameter></parameter_list>");
+  put(dir + "/lang.conf", "LANGUAGE=\"en\"\n");
+  put(dir + "/view.conf", "SHOW_SECURITY_DIALOG=\"true\"\n");
+  return dir;
+}
+
 struct any_xml : xml_walk {
   void on_start(const xml_name_rec *, const xml_name_rec *const *, const char *const *) override {}
   void on_end(const xml_name_rec *) override {}

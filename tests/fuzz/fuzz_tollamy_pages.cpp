@@ -45,19 +45,7 @@ struct folder {
   int home = -1;
   folder()
   {
-    char tmpl[] = "/tmp/fuzz_tollamy_pages_XXXXXX";
-    dir = mkdtemp(tmpl);
-    for (const char *d : {"/parameter", "/text", "/html", "/ms", "/ms/conf", "/config", "/config/session"})
-      mkdir((dir + d).c_str(), 0700);
-    put(dir + "/parameter/parameter.xml",
-        "<parameter_list><parameter><id>MS_CONFIG_DIR</id><value>" + dir + "/ms</value></parameter>"
-        "<parameter><id>LANG_CONFIG_PATH</id><value>" + dir + "/lang.conf</value></parameter>"
-        "<parameter><id>VIEW_CONFIG_PATH</id><value>" + dir + "/view.conf</value></parameter>"
-        "<parameter><id>CONFIG_RESOURCE_DIR</id><value>" + dir + "/config</value></parameter>"
-        "<parameter><id>HTML_RESOURCE_DIR</id><value>" + dir + "/html</value></parameter>"
-        "<parameter><id>FILETYPE_DEFAULT_FILETYPE_FILE</id><value>list.xml</value></parameter></parameter_list>");
-    put(dir + "/lang.conf", "LANGUAGE=\"en\"\n");
-    put(dir + "/view.conf", "SHOW_SECURITY_DIALOG=\"true\"\n");
+    dir = fuzz_tollamy::make_folder("/tmp/fuzz_tollamy_pages_XXXXXX");
     put(dir + "/text/text_en.xml", texts("en"));
     put(dir + "/text/text_ja.xml", texts("ja"));
     std::string wide;

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#define TOLLAMY_HOSTS_FILE_MAX 1048576u   /* a hosts file is a short table */
-#define TOLLAMY_HOST_NAME_MAX 255u        /* the longest name a host may carry */
-#define TOLLAMY_HOST_START_WAIT_MS 10u    /* between the starts of two look-ups */
-#define TOLLAMY_HOST_POLL_MS 100u         /* between two looks at the look-ups */
-#define TOLLAMY_HOST_POLLS 1000u          /* looks before the runner gives up (about 100 s) */
+#define TOLLAMY_HOSTS_FILE_MAX 1048576u /* a hosts file is a short table */
+#define TOLLAMY_HOST_NAME_MAX 255u      /* the longest name a host may carry */
+#define TOLLAMY_HOST_START_WAIT_MS 10u  /* between the starts of two look-ups */
+#define TOLLAMY_HOST_POLL_MS 100u       /* between two looks at the look-ups */
+#define TOLLAMY_HOST_POLLS 1000u        /* looks before the runner gives up (about 100 s) */
 
 // The first name that a line of the hosts-format text gives the address
 // (compared as text); false when no line names it.

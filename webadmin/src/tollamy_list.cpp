@@ -160,8 +160,7 @@ bool tollamy_list_tasks(const tollamy_config *c, const tollamy_backup_server &se
 }
 
 bool tollamy_list_clients(const tollamy_config *c, bool allow, const std::vector<std::string> &macs,
-                          const std::vector<std::string> &ips, const std::vector<std::string> &hosts,
-                          std::string *out)
+                          const std::vector<std::string> &ips, const std::vector<std::string> &hosts, std::string *out)
 {
   builder b(c, "tollamy_page_security_client_list");
   if (!b.ok || macs.size() != ips.size() || hosts.size() != ips.size()) return false;

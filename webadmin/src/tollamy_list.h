@@ -36,7 +36,6 @@ bool tollamy_list_tasks(const tollamy_config *c, const tollamy_backup_server &se
 // list ("sec_d"); the three lists paired by position, an empty host name
 // for none.
 bool tollamy_list_clients(const tollamy_config *c, bool allow, const std::vector<std::string> &macs,
-                          const std::vector<std::string> &ips, const std::vector<std::string> &hosts,
-                          std::string *out);
+                          const std::vector<std::string> &ips, const std::vector<std::string> &hosts, std::string *out);
 // Share table.
 bool tollamy_list_shares(const tollamy_config *c, const std::vector<std::string> &paths, std::string *out);

@@ -55,8 +55,7 @@ void tollamy_strings(const char *const *list, std::vector<std::string> *out)
 bool tollamy_server_share_list(uint16_t port, std::vector<std::string> *paths)
 {
   own::str_list l;
-  if (!tollamy_server_call(port, [&](tarvo_avcpl_handle *h) { return tarvo_avcpl_share_list(h, &l.l); }))
-    return false;
+  if (!tollamy_server_call(port, [&](tarvo_avcpl_handle *h) { return tarvo_avcpl_share_list(h, &l.l); })) return false;
   tollamy_strings(l.l, paths);
   return true;
 }
@@ -98,9 +97,8 @@ bool tollamy_server_deny_list(uint16_t port, std::vector<std::string> *macs, std
 
 bool tollamy_server_set_client_permissions(uint16_t port, const char *mac_csv, const char *ip_csv, const char *state)
 {
-  return tollamy_server_call(port, [&](tarvo_avcpl_handle *h) {
-    return tarvo_avcpl_set_client_permissions(h, mac_csv, ip_csv, state);
-  });
+  return tollamy_server_call(
+      port, [&](tarvo_avcpl_handle *h) { return tarvo_avcpl_set_client_permissions(h, mac_csv, ip_csv, state); });
 }
 
 bool tollamy_server_unregister_clients(uint16_t port, const char *mac_csv)
@@ -111,8 +109,7 @@ bool tollamy_server_unregister_clients(uint16_t port, const char *mac_csv)
 bool tollamy_server_default_client_state(uint16_t port, std::string *state)
 {
   own::str s;
-  if (!tollamy_server_call(port,
-                           [&](tarvo_avcpl_handle *h) { return tarvo_avcpl_get_default_client_state(h, &s.s); }))
+  if (!tollamy_server_call(port, [&](tarvo_avcpl_handle *h) { return tarvo_avcpl_get_default_client_state(h, &s.s); }))
     return false;
   *state = text(s.s);
   return true;
@@ -127,8 +124,8 @@ bool tollamy_server_set_default_client_state(uint16_t port, const char *state)
 bool tollamy_server_description_uris(uint16_t port, std::vector<std::string> *uris)
 {
   own::str s;
-  return tollamy_server_call(port,
-                             [&](tarvo_avcpl_handle *h) { return tarvo_avcpl_get_description_uris(h, &s.s, nullptr); }) &&
+  return tollamy_server_call(
+             port, [&](tarvo_avcpl_handle *h) { return tarvo_avcpl_get_description_uris(h, &s.s, nullptr); }) &&
          split(s.s, uris);
 }
 
@@ -156,8 +153,8 @@ bool tollamy_server_task_info(uint16_t port, const char *task_id, tollamy_task_i
 
 bool tollamy_server_create_task(uint16_t port, const char *udn, const char *container_id)
 {
-  return tollamy_server_call(port,
-                             [&](tarvo_avcpl_handle *h) { return tarvo_avcpl_create_task(h, udn, container_id, nullptr); });
+  return tollamy_server_call(
+      port, [&](tarvo_avcpl_handle *h) { return tarvo_avcpl_create_task(h, udn, container_id, nullptr); });
 }
 
 bool tollamy_server_remove_task(uint16_t port, const char *task_id)
@@ -257,9 +254,13 @@ uint32_t tollamy_browse_children(const char *control_url, const char *object_id,
     if (!avcp_didl_parse(result.s, &got.p)) return 501;
     // A page without objects would be asked for again and again.
     if (!got.p || !got.p[0]) break;
-    for (avcp_didl_object **o = got.p; *o; o++) {
-      if (objects.pa.len >= TOLLAMY_BROWSE_MAX || !sys_ptralloc_append(&objects.pa, *o)) return 501;
-      *o = nullptr;
+    uint32_t n = 0;
+    while (got.p[n]) n++;
+    // Room first: the page's objects move over all at once or not at all.
+    if (n > TOLLAMY_BROWSE_MAX - objects.pa.len || !sys_ptralloc_readyplus(&objects.pa, n)) return 501;
+    for (uint32_t i = 0; i < n; i++) {
+      sys_ptralloc_append(&objects.pa, got.p[i]);
+      got.p[i] = nullptr;
     }
     index = returned > UINT32_MAX - index ? UINT32_MAX : index + returned;
     if (requested) {
@@ -428,8 +429,8 @@ bool tollamy_task_date(const char *last_backuped, std::string *out)
   if (http_date_scan(last_backuped, &t) != std::strlen(last_backuped) || !sys_caltime_local_from(&cal, &t))
     return false;
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%d/%02d/%02d %02d:%02d", int(cal.year), int(cal.month), int(cal.day),
-                int(cal.hour), int(cal.minute));
+  std::snprintf(buf, sizeof buf, "%d/%02d/%02d %02d:%02d", int(cal.year), int(cal.month), int(cal.day), int(cal.hour),
+                int(cal.minute));
   *out = buf;
   return true;
 }

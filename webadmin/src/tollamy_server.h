@@ -11,9 +11,9 @@
 
 #include "tollamy_config.h"
 
-#define TOLLAMY_BROWSE_PAGE 30u          /* objects asked for in one Browse */
-#define TOLLAMY_BROWSE_MAX 10000u        /* children of one container: more is a server that never ends */
-#define TOLLAMY_REBUILD_WAIT_MS 1000u    /* between taking the shares off and putting them back */
+#define TOLLAMY_BROWSE_PAGE 30u       /* objects asked for in one Browse */
+#define TOLLAMY_BROWSE_MAX 10000u     /* children of one container: more is a server that never ends */
+#define TOLLAMY_REBUILD_WAIT_MS 1000u /* between taking the shares off and putting them back */
 
 // --- The local server: each call opens a handle of its own on the UPnP
 // port, makes its one call and frees the handle.  true when the call

@@ -9,9 +9,8 @@
 bool tollamy_server_file_types(uint16_t port, std::vector<std::string> *exts, std::vector<std::string> *mimes)
 {
   own::str_list e, m;
-  if (!tollamy_server_call(port, [&](tarvo_avcpl_handle *h) {
-        return tarvo_avcpl_get_file_type_list(h, &e.l, &m.l, nullptr);
-      }))
+  if (!tollamy_server_call(
+          port, [&](tarvo_avcpl_handle *h) { return tarvo_avcpl_get_file_type_list(h, &e.l, &m.l, nullptr); }))
     return false;
   tollamy_strings(e.l, exts);
   tollamy_strings(m.l, mimes);

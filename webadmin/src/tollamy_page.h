@@ -73,9 +73,6 @@ bool tollamy_answer_list(tollamy_request *r, bool ok, const char *element, const
 // Chunked page answer: the page cut into list_item elements of at most
 // TOLLAMY_CHUNK_MAX bytes each, at character boundaries, then the messages.
 bool tollamy_answer_chunked(tollamy_request *r, bool ok, const std::string &page, const tollamy_messages &m);
-// The byte lengths of the chunks of a page: each at most max bytes and
-// ending on a UTF-8 character boundary (max at least 4).
-std::vector<size_t> tollamy_chunks(const std::string &page, size_t max);
 
 // The controllers and generic pages.  Each table ends with {NULL, NULL}.
 extern const tollamy_action_row tollamy_generic_pages[];
@@ -85,10 +82,3 @@ extern const tollamy_action_row tollamy_actions_menu[], tollamy_actions_message[
 // Pages that controllers also answer.
 bool tollamy_page_password_page(tollamy_request *r);
 bool tollamy_page_security_page(tollamy_request *r);
-
-// The password change: checks the two arguments and writes the login file;
-// the answer's text in *text.
-bool tollamy_password_change(tollamy_request *r, std::string *text);
-// File-type checks of "register" and "edit".
-bool tollamy_extension_valid(const char *ext);
-bool tollamy_mimetype_valid(const char *mime);

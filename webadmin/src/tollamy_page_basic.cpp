@@ -41,13 +41,6 @@ bool change_name(tollamy_request *r)
   return tollamy_answer_done(r, ok, echo);
 }
 
-bool change_password(tollamy_request *r)
-{
-  std::string text;
-  bool ok = tollamy_password_change(r, &text);
-  return tollamy_answer_result(r, ok, text);
-}
-
 // Only the languages that have a text file: the value names the file that
 // every later start reads.
 bool change_language(tollamy_request *r)
@@ -92,9 +85,9 @@ bool write_login(tollamy_request *r, const char *password)
   return false;
 }
 
-}  // namespace
-
-bool tollamy_password_change(tollamy_request *r, std::string *text)
+// Checks the two arguments and writes the login file; the answer's text
+// in *text.
+bool password_change(tollamy_request *r, std::string *text)
 {
   const char *p1 = tollamy_arg(r, "password_1"), *p2 = tollamy_arg(r, "password_2");
   if (!p1 || !p2) {
@@ -109,6 +102,15 @@ bool tollamy_password_change(tollamy_request *r, std::string *text)
   *text = tollamy_page_text(r, key ? key : "PASSWORD_CHANGED_MESSAGE");
   return key == nullptr;
 }
+
+bool change_password(tollamy_request *r)
+{
+  std::string text;
+  bool ok = password_change(r, &text);
+  return tollamy_answer_result(r, ok, text);
+}
+
+}  // namespace
 
 const tollamy_action_row tollamy_actions_menu[] = {{"logout", logout}, {nullptr, nullptr}};
 // Every action of the message service lists the texts.

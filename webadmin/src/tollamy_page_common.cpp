@@ -136,7 +136,11 @@ bool tollamy_answer_list(tollamy_request *r, bool ok, const char *element, const
   return ok;
 }
 
-std::vector<size_t> tollamy_chunks(const std::string &page, size_t max)
+namespace {
+
+// The byte lengths of the chunks of a page: each at most max bytes and
+// ending on a UTF-8 character boundary.
+std::vector<size_t> chunks(const std::string &page, size_t max)
 {
   std::vector<size_t> out;
   for (size_t at = 0; at < page.size();) {
@@ -155,12 +159,14 @@ std::vector<size_t> tollamy_chunks(const std::string &page, size_t max)
   return out;
 }
 
+}  // namespace
+
 bool tollamy_answer_chunked(tollamy_request *r, bool ok, const std::string &page, const tollamy_messages &m)
 {
   if (!ok) return tollamy_answer_done(r, false);
   std::string items;
   size_t at = 0;
-  for (size_t n : tollamy_chunks(page, TOLLAMY_CHUNK_MAX)) {
+  for (size_t n : chunks(page, TOLLAMY_CHUNK_MAX)) {
     tollamy_echo(&items, "list_item", page.substr(at, n));
     at += n;
   }

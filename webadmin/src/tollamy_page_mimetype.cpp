@@ -45,11 +45,24 @@ bool form(tollamy_request *r, bool edit)
 bool page_register(tollamy_request *r) { return form(r, false); }
 bool page_edit(tollamy_request *r) { return form(r, true); }
 
+bool extension_valid(const char *ext)
+{
+  return *ext && !std::strpbrk(ext, "\\/;:*?\"<>|.");
+}
+
+bool mimetype_valid(const char *mime)
+{
+  const char *slash = std::strchr(mime, '/');
+  if (!slash || slash == mime) return false;
+  std::string type(mime, size_t(slash - mime));
+  return !std::strpbrk(type.c_str(), "\\/;:*?\"<>|") && !std::strpbrk(slash + 1, "\\/:*?\"<>|");
+}
+
 // The key of the text that refuses the pair, NULL when it may be added.
 const char *refusal(tollamy_request *r, const char *ext, const char *mime)
 {
-  if (!tollamy_extension_valid(ext)) return "MIMETYPE_FAILED_REGISTER_MIMETYPE_INVALID_EXTENSION";
-  if (!tollamy_mimetype_valid(mime)) return "MIMETYPE_FAILED_REGISTER_MIMETYPE_INVALID_MIMETYPE";
+  if (!extension_valid(ext)) return "MIMETYPE_FAILED_REGISTER_MIMETYPE_INVALID_EXTENSION";
+  if (!mimetype_valid(mime)) return "MIMETYPE_FAILED_REGISTER_MIMETYPE_INVALID_MIMETYPE";
   std::vector<std::string> exts, mimes;
   if (!tollamy_server_file_types(r->port, &exts, &mimes)) return "COMMON_FAILED";
   if (std::find(exts.begin(), exts.end(), ext) != exts.end())
@@ -102,19 +115,6 @@ bool reset(tollamy_request *r)
 }
 
 }  // namespace
-
-bool tollamy_extension_valid(const char *ext)
-{
-  return *ext && !std::strpbrk(ext, "\\/;:*?\"<>|.");
-}
-
-bool tollamy_mimetype_valid(const char *mime)
-{
-  const char *slash = std::strchr(mime, '/');
-  if (!slash || slash == mime) return false;
-  std::string type(mime, size_t(slash - mime));
-  return !std::strpbrk(type.c_str(), "\\/;:*?\"<>|") && !std::strpbrk(slash + 1, "\\/:*?\"<>|");
-}
 
 const tollamy_action_row tollamy_actions_mimetype[] = {
     {"get_mimetype_list", get_mimetype_list},

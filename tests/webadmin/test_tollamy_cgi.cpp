@@ -66,9 +66,9 @@ TEST(TollamyCgi, NoSessionAndFreePassAnswers)
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
 
-  r = f.run(get_env("controller=tollamy_menu&action=show&content=partial", "REMOTE_ADDR=127.0.0.1"));
+  r = f.run(get_env("controller=tollamy_body&action=show&content=partial", "REMOTE_ADDR=127.0.0.1"));
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, answer("tollamy_menu", "show", "success", menu_body("free-pass")));
+  EXPECT_EQ(r.out, answer("tollamy_body", "show", "success", menu_body("free-pass")));
   EXPECT_TRUE(f.sessions().empty());
 
   // Start-up and request faults end without a byte of output.
@@ -82,11 +82,11 @@ TEST(TollamyCgi, NoSessionAndFreePassAnswers)
   }
   for (std::string port : {"70000\n", "0\n", "x\n", "123456"}) {
     put(f.dir + "/ms/conf/upnp_port", port);
-    r = f.run(get_env("controller=tollamy_menu&action=show&content=partial", "REMOTE_ADDR=127.0.0.1"));
+    r = f.run(get_env("controller=tollamy_body&action=show&content=partial", "REMOTE_ADDR=127.0.0.1"));
     EXPECT_EQ(r.out, "") << port;
   }
   rename((f.dir + "/view.conf").c_str(), (f.dir + "/view.conf.gone").c_str());
-  r = f.run(get_env("controller=tollamy_menu&action=show&content=partial", "REMOTE_ADDR=127.0.0.1"));
+  r = f.run(get_env("controller=tollamy_body&action=show&content=partial", "REMOTE_ADDR=127.0.0.1"));
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
 }
@@ -95,8 +95,8 @@ TEST(TollamyCgi, LoginSessionLogoutAndLostSession)
 {
   folder f;
   // Before any login there is no session folder: every id is no session.
-  result r = f.run(get_env("controller=tollamy_menu&action=show&content=partial&session_id=0"));
-  EXPECT_EQ(r.out, answer("tollamy_menu", "show", "no session", "<body>invalid session</body>"));
+  result r = f.run(get_env("controller=tollamy_body&action=show&content=partial&session_id=0"));
+  EXPECT_EQ(r.out, answer("tollamy_body", "show", "no session", "<body>invalid session</body>"));
 
   auto t0 = std::chrono::steady_clock::now();
   r = f.run(get_env("controller=tollamy_page_login&action=login&content=partial&tollamy_page_login_password=wrong"));
@@ -108,8 +108,8 @@ TEST(TollamyCgi, LoginSessionLogoutAndLostSession)
   ASSERT_EQ(id.size(), 36u);
   EXPECT_EQ(f.sessions(), std::vector<std::string>{id});
 
-  r = f.run(get_env("controller=tollamy_menu&action=show&content=partial&session_id=" + id));
-  EXPECT_EQ(r.out, answer("tollamy_menu", "show", "success", menu_body(id)));
+  r = f.run(get_env("controller=tollamy_body&action=show&content=partial&session_id=" + id));
+  EXPECT_EQ(r.out, answer("tollamy_body", "show", "success", menu_body(id)));
 
   // A login that brings an id gets a new one; the old session ends.
   std::string second = login(f, "&session_id=" + id);
@@ -124,8 +124,8 @@ TEST(TollamyCgi, LoginSessionLogoutAndLostSession)
   EXPECT_TRUE(f.sessions().empty());
 
   // The page script then asks for the login page of a lost session.
-  r = f.run(get_env("controller=tollamy_menu&action=show&content=partial&session_id=" + second));
-  EXPECT_EQ(r.out, answer("tollamy_menu", "show", "no session", "<body>invalid session</body>"));
+  r = f.run(get_env("controller=tollamy_body&action=show&content=partial&session_id=" + second));
+  EXPECT_EQ(r.out, answer("tollamy_body", "show", "no session", "<body>invalid session</body>"));
   r = f.run(get_env("controller=tollamy_page_login&action=get_page_login&content=partial&lose_session=yes"));
   EXPECT_EQ(r.out, answer("tollamy_page_login", "get_page_login", "failure", failed_body));
 
@@ -160,15 +160,15 @@ TEST(TollamyCgi, SessionExpiresAfterAnHour)
   folder f;
   std::string id = login(f);
   ASSERT_FALSE(id.empty());
-  const std::string query = "controller=tollamy_menu&action=show&content=partial&session_id=" + id;
+  const std::string query = "controller=tollamy_body&action=show&content=partial&session_id=" + id;
   if (!exists("/usr/bin/faketime")) GTEST_SKIP() << "faketime is not installed (scripts/packages)";
   const std::vector<std::string> now = {"/usr/bin/faketime", "-f", "+0s"};
-  if (f.run(get_env("controller=tollamy_menu&action=show&content=partial", "REMOTE_ADDR=127.0.0.1"), {}, now).out.empty())
+  if (f.run(get_env("controller=tollamy_body&action=show&content=partial", "REMOTE_ADDR=127.0.0.1"), {}, now).out.empty())
     GTEST_SKIP() << "faketime cannot preload into this build (a sanitizer runtime must come first)";
   result r = f.run(get_env(query), {}, {"/usr/bin/faketime", "-f", "+3590s"});
-  EXPECT_EQ(r.out, answer("tollamy_menu", "show", "success", menu_body(id)));
+  EXPECT_EQ(r.out, answer("tollamy_body", "show", "success", menu_body(id)));
   r = f.run(get_env(query), {}, {"/usr/bin/faketime", "-f", "+3610s"});
-  EXPECT_EQ(r.out, answer("tollamy_menu", "show", "no session", "<body>invalid session</body>"));
+  EXPECT_EQ(r.out, answer("tollamy_body", "show", "no session", "<body>invalid session</body>"));
   EXPECT_TRUE(f.sessions().empty());
 }
 

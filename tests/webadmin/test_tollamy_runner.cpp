@@ -37,19 +37,19 @@ TEST(TollamyRunner, FreePassLoginAndNoSessionThroughTheRunner)
                                   admin + "/tollamy.cgi");
   ASSERT_TRUE(d.start());
 
-  reply r = get(d.port(), "127.0.0.1", "controller=tollamy_menu&action=show&content=partial");
+  reply r = get(d.port(), "127.0.0.1", "controller=tollamy_body&action=show&content=partial");
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(r.status, "200 OK");
   EXPECT_EQ(r.header("Content-Type"), "application/xml; charset=UTF-8");
   std::string whole = "Content-Type: application/xml; charset=UTF-8\n\n" + r.body;
   EXPECT_NE(whole.find("<session_id>free-pass</session_id>"), std::string::npos) << r.body;
   EXPECT_EQ(whole.substr(0, whole.find("<body>")),
-            tollamy_test::answer("tollamy_menu", "show", "success", "").substr(0, whole.find("<body>")));
+            tollamy_test::answer("tollamy_body", "show", "success", "").substr(0, whole.find("<body>")));
 
   // Another loopback address is another host: no free pass.
-  r = get(d.port(), "127.0.0.2", "controller=tollamy_menu&action=show&content=partial");
+  r = get(d.port(), "127.0.0.2", "controller=tollamy_body&action=show&content=partial");
   EXPECT_EQ("Content-Type: application/xml; charset=UTF-8\n\n" + r.body,
-            tollamy_test::answer("tollamy_menu", "show", "no session", "<body>invalid session</body>"));
+            tollamy_test::answer("tollamy_body", "show", "no session", "<body>invalid session</body>"));
   r = get(d.port(), "127.0.0.2",
           "controller=tollamy_page_login&action=login&content=partial&tollamy_page_login_password=secret");
   EXPECT_NE(r.body.find("<state>success</state>"), std::string::npos) << r.body;

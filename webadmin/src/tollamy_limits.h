@@ -13,3 +13,5 @@
 #define TOLLAMY_SESSION_LIFETIME 3600        /* seconds a session lives after its creation */
 #define TOLLAMY_LOGIN_FAIL_WAIT_MS 1000u     /* the wait after a wrong password, against guessing */
 #define TOLLAMY_FILETYPE_VALUE_MAX 256u      /* an extension or mimetype of the default list is a short name */
+#define TOLLAMY_CHUNK_MAX 2047u              /* bytes of the security page in one list_item, for the page script */
+#define TOLLAMY_REPAIR_WAIT_MS 2000u         /* between taking the chosen shares off and putting them back */

@@ -20,6 +20,7 @@
 #include <tarvo_util/utf8file.h>
 #include <tarvo_util/xml.h>
 
+#include "tollamy_dispatch.h"
 #include "tollamy_filetype.h"
 #include "tollamy_limits.h"
 #include "tollamy_server.h"
@@ -210,7 +211,9 @@ bool fill_texts(const tollamy_request *r, const char *tmpl, const char *const *t
   return tollamy_fill_file(r->config, tmpl, k.data(), v.data(), true, out);
 }
 
-bool menu_page(tollamy_request *r)
+}  // namespace
+
+bool tollamy_menu_page(tollamy_request *r)
 {
   static constexpr const char *keys[] = {"COMMON_LOADING_PAGE", "MENU_TITLE_SHARE",   "MENU_TITLE_SECURITY",
                                          "MENU_TITLE_BACKUP",   "MENU_TITLE_CONTROL", "MENU_TITLE_SETTING",
@@ -229,7 +232,7 @@ bool menu_page(tollamy_request *r)
   return ok;
 }
 
-bool login_page(tollamy_request *r)
+bool tollamy_login_page(tollamy_request *r)
 {
   bool ok = r->session_id.empty() || r->session_id == free_pass || session_delete(r, r->session_id);
   std::string name, page;
@@ -252,6 +255,8 @@ bool login_page(tollamy_request *r)
   return ok;
 }
 
+namespace {
+
 // A login always makes a new session: an id that came with it is never
 // taken over, and the session it replaces ends.
 bool login(tollamy_request *r)
@@ -271,17 +276,10 @@ bool login(tollamy_request *r)
   }
   if (!r->session_id.empty() && r->session_id != free_pass) session_delete(r, r->session_id);
   r->session_id = id;
-  return menu_page(r);
+  return tollamy_menu_page(r);
 }
 
 bool is(const char *a, const char *b) { return a && !std::strcmp(a, b); }
-
-bool dispatch(tollamy_request *r)
-{
-  if (is(r->action, "get_page_login")) return login_page(r);
-  if (is(r->controller, "tollamy_menu") && is(r->action, "logout")) return login_page(r);
-  return menu_page(r);
-}
 
 bool login_flow(tollamy_request *r)
 {
@@ -293,7 +291,7 @@ bool login_flow(tollamy_request *r)
     tollamy_answer(r, TOLLAMY_NO_SESSION, "invalid session");
     return true;
   }
-  if (is(r->action, "get_page_login")) return login_page(r);
+  if (is(r->action, "get_page_login")) return tollamy_login_page(r);
   return true;
 }
 
@@ -342,7 +340,7 @@ bool tollamy_request_handle(tollamy_request *r)
   if (!tollamy_default_list_ensure(r->config, r->port)) return false;
   if (!is(r->content, "partial")) return false;
   if (is(r->controller, "tollamy_page_login") && is(r->action, "login")) return login(r);
-  return r->session_id.empty() ? login_flow(r) : dispatch(r);
+  return r->session_id.empty() ? login_flow(r) : tollamy_dispatch(r);
 }
 
 int64_t tollamy_session_born(const struct statx *x)

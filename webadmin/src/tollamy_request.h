@@ -32,6 +32,11 @@ bool tollamy_request_read(tollamy_request *r);
 // Serves the read request; false for exit status 1.
 bool tollamy_request_handle(tollamy_request *r);
 
+// The menu page, with the request's session id (also the answer to a
+// login); the login page, which ends the request's session first.
+bool tollamy_menu_page(tollamy_request *r);
+bool tollamy_login_page(tollamy_request *r);
+
 // A session's creation time: its birth time, else (file systems that
 // record none) its modification time, which nothing changes on a session
 // file.

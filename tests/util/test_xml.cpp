@@ -41,6 +41,9 @@ TEST(XmlGen, LegalValueTable)
 {
   EXPECT_TRUE(xml_gen_is_legal_value(""));
   EXPECT_FALSE(xml_gen_is_legal_value("a\tb"));
+  EXPECT_TRUE(xml_gen_is_legal_text("a\tb\r\n<p>\xC3\xA9</p>\n"));
+  EXPECT_FALSE(xml_gen_is_legal_text("a\x01b"));
+  EXPECT_FALSE(xml_gen_is_legal_text("\xC3"));
   EXPECT_TRUE(xml_gen_is_legal_value("\x7f"));
   EXPECT_TRUE(xml_gen_is_legal_value("\xC3\xA9"));
   EXPECT_FALSE(xml_gen_is_legal_value("\xC0\x80"));

@@ -130,4 +130,15 @@ int xml_gen_is_legal_value(const char *s)
   return 1;
 }
 
+int xml_gen_is_legal_text(const char *s)
+{
+  const auto *p = reinterpret_cast<const unsigned char *>(s);
+  while (*p) {
+    uint32_t n = *p == '\t' || *p == '\n' || *p == '\r' ? 1 : legal_sequence(p);
+    if (!n) return 0;
+    p += n;
+  }
+  return 1;
+}
+
 }  // extern "C"

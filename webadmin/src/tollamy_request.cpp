@@ -32,7 +32,8 @@ constexpr const char *free_pass = "free-pass";
 // Request bytes that no XML document may hold (ill-formed UTF-8, control
 // bytes) would make the whole answer unreadable: such a value is echoed as
 // empty.
-const char *legal(const char *s) { return s && xml_gen_is_legal_value(s) ? s : ""; }
+// Texts of answers may be pages of several lines.
+const char *legal(const char *s) { return s && xml_gen_is_legal_text(s) ? s : ""; }
 
 std::string escaped(const char *s)
 {

@@ -28,6 +28,8 @@ void xml_gen_text_trim(sys_stralloc_rec *sa);
 /* 1 when s is well-formed UTF-8 of characters an XML document may hold
  * (nothing below 0x20, no surrogates, no U+FFFE or U+FFFF), else 0. */
 int xml_gen_is_legal_value(const char *s);
+/* The same for a text of several lines: TAB, LF and CR are allowed too. */
+int xml_gen_is_legal_text(const char *s);
 
 /* A name as the parser hands it over: ns is the namespace URI (NULL when
  * the name has none), local the local name.  Both are freed by the wrapper

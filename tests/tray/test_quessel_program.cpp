@@ -111,6 +111,20 @@ std::string handle_of(const std::string &windows, const std::string &cls_title)
   return windows.substr(start, at - start);
 }
 
+// "#RRGGBB" of one pixel of the root window ("" without ImageMagick).
+std::string screen_pixel(int x, int y)
+{
+  scratch_dir d;
+  int status;
+  std::string shot = d / "root.png";
+  std::string out = tarvo_test::command_output("import -window root " + shot + " 2>/dev/null && convert " + shot +
+                                                   " -crop 1x1+" + std::to_string(x) + "+" + std::to_string(y) +
+                                                   " txt:- 2>/dev/null",
+                                               &status);
+  size_t hash = out.find('#', out.find('\n'));  // past the header line
+  return hash == std::string::npos ? "" : out.substr(hash, 7);
+}
+
 std::string popup_handle(const fixture &f) { return handle_of(f.ask("windows"), "#32770 "); }
 
 std::vector<script_reply> soap_script()
@@ -176,6 +190,12 @@ TEST(QuesselProgram, ClientsPopupsDialogsAndStop)
     EXPECT_TRUE(wait_for([&] { return f.ask("popup").find("mapped=1") != std::string::npos; }, 2000));
     // The bottom panel's corner: 1024 - 243, 740 - 82.
     EXPECT_NE(popup.find("x=781 y=658"), std::string::npos) << popup;
+    // On the screen: the body's fill, and the root window at the outermost
+    // corner pixel that the round shape leaves out.
+    EXPECT_TRUE(wait_for([&] { return f.ask("popup").find("alpha=255") != std::string::npos; }, 2000));
+    EXPECT_TRUE(wait_for([&] { return screen_pixel(781 + 121, 658 + 41) == "#FFFFE1"; }, 3000))
+        << screen_pixel(781 + 121, 658 + 41);
+    EXPECT_EQ(screen_pixel(781, 658), screen_pixel(2, 2));
   }
   ASSERT_TRUE(wait_for([&] { return peer.messages().size() == 1; }, 2000));
   EXPECT_EQ(peer.messages()[0].msg, 0x510u);

@@ -28,6 +28,12 @@ using tarvo_test::scratch_dir;
 using tarvo_test::script_reply;
 using tarvo_test::soap_response;
 
+#ifdef __SANITIZE_THREAD__
+constexpr long kStopMs = 3000;  // the checker slows the whole process down
+#else
+constexpr long kStopMs = 1000;
+#endif
+
 std::string bin(const char *name) { return std::string(std::getenv("TARVO_BIN")) + "/" + name; }
 
 struct fixture {
@@ -271,7 +277,7 @@ TEST(QuesselProgram, ClientsPopupsDialogsAndStop)
   kill(pid, SIGTERM);
   EXPECT_EQ(wait_exit(pid, 3000), 0);
   pid = 0;
-  EXPECT_LT(duration_cast<milliseconds>(steady_clock::now() - stop).count(), 1000);
+  EXPECT_LT(duration_cast<milliseconds>(steady_clock::now() - stop).count(), kStopMs);
   EXPECT_FALSE(std::filesystem::exists(f.sock));
   // A later start leaves the ini's bytes alone.
   ini = tarvo_test::read_file(f.ini);

@@ -95,6 +95,20 @@ std::vector<menu_source> &menu_sources()
   return *v;
 }
 
+std::string tray_mnemonic(const char *text)
+{
+  std::string out;
+  for (const char *p = text ? text : ""; *p; ++p) {
+    if (*p == '&' && p[1] == '&') {
+      out += '&';
+      ++p;
+    } else if (*p == '&') out += '_';
+    else if (*p == '_') out += "__";
+    else out += *p;
+  }
+  return out;
+}
+
 void tray_click(const icon_rec *i, LPARAM event)
 {
   if (i->callback) PostMessage(i->hwnd, i->callback, i->id, event);

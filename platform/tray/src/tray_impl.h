@@ -34,6 +34,8 @@ struct tray_backend {
 std::vector<icon_rec> &tray_icons();
 std::vector<TRAY_MENU_ITEM> &tracked_menu();  // the last menu shown
 std::vector<menu_source> &menu_sources();
+// A menu text with "&x" mnemonics ("&&": a literal "&") in GTK's form.
+std::string tray_mnemonic(const char *text);
 // The callback message of a click on the icon.
 void tray_click(const icon_rec *i, LPARAM event);
 // "TaskbarCreated" to every window of the process.
@@ -41,3 +43,6 @@ void tray_shell_restarted();
 uint32_t tray_menu_items(HWND owner, UINT id, TRAY_MENU_ITEM *items, uint32_t max);
 // The desktop backend (NULL when none can run); want is the variable's value.
 const tray_backend *tray_desktop_backend(const char *want);
+// The indicator backend and its condition (when built with it).
+bool tray_watcher_present();
+const tray_backend *tray_indicator_backend();

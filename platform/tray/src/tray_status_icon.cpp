@@ -83,21 +83,6 @@ void on_activate(GtkMenuItem *, gpointer data)
   PostMessage(it->owner, WM_COMMAND, it->id, 0);
 }
 
-// "&x" marks a mnemonic; "&&" is a literal "&".
-std::string mnemonic(const char *text)
-{
-  std::string out;
-  for (const char *p = text ? text : ""; *p; ++p) {
-    if (*p == '&' && p[1] == '&') {
-      out += '&';
-      ++p;
-    } else if (*p == '&') out += '_';
-    else if (*p == '_') out += "__";
-    else out += *p;
-  }
-  return out;
-}
-
 int track(icon_rec *i)
 {
   GtkWidget *menu = gtk_menu_new();
@@ -105,7 +90,7 @@ int track(icon_rec *i)
     GtkWidget *w;
     if (!m.id) w = gtk_separator_menu_item_new();
     else {
-      std::string label = mnemonic(m.text);
+      std::string label = tray_mnemonic(m.text);
       w = gtk_menu_item_new_with_mnemonic(label.c_str());
       if (m.is_default) gtk_label_set_markup_with_mnemonic(GTK_LABEL(gtk_bin_get_child(GTK_BIN(w))),
                                                             ("<b>" + label + "</b>").c_str());
@@ -119,7 +104,9 @@ int track(icon_rec *i)
   g_signal_connect(menu, "deactivate", G_CALLBACK(+[](GtkWidget *w, gpointer) {
                      g_idle_add([](gpointer p) { gtk_widget_destroy(GTK_WIDGET(p)); return G_SOURCE_REMOVE; }, w);
                    }), nullptr);
-  gtk_menu_popup_at_pointer(GTK_MENU(menu), nullptr);
+  // Placed against the icon: a synthetic right-click has no pointer event.
+  gtk_menu_popup(GTK_MENU(menu), nullptr, nullptr, gtk_status_icon_position_menu, i->backend, 3,
+                 gtk_get_current_event_time());
   return 1;
 }
 
@@ -129,8 +116,14 @@ const tray_backend status_icon_backend = {"status-icon", add, apply, remove, tra
 
 G_GNUC_END_IGNORE_DEPRECATIONS
 
-const tray_backend *tray_desktop_backend(const char *)
+const tray_backend *tray_desktop_backend(const char *want)
 {
   // Without a display (or before gtk_init) nothing can be shown.
-  return gdk_display_get_default() ? &status_icon_backend : nullptr;
+  if (!gdk_display_get_default()) return nullptr;
+  bool forced = want && std::strcmp(want, "status-icon") == 0;
+#ifdef TARVO_HAVE_INDICATOR
+  if (!forced && tray_watcher_present()) return tray_indicator_backend();
+#endif
+  (void)forced;
+  return &status_icon_backend;
 }

@@ -1,0 +1,151 @@
+// The GTK backend's window table, start-up and the window calls shared by
+// dialogs, frames and other backends' toplevels.
+#include "gtk_internal.h"
+
+#include <cairo.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+
+namespace {
+
+std::map<HWND, gtk_window_rec *> &table()
+{
+  static auto *t = new std::map<HWND, gtk_window_rec *>;  // windows may go at exit
+  return *t;
+}
+
+// A toplevel registered by another backend: dropped with its widget.
+void on_foreign_destroy(GtkWidget *, gpointer window)
+{
+  auto it = table().find(static_cast<HWND>(window));
+  if (it == table().end()) return;
+  delete it->second;
+  table().erase(it);
+}
+
+}  // namespace
+
+gtk_window_rec *gtk_rec(HWND window)
+{
+  auto it = table().find(window);
+  return it == table().end() ? nullptr : it->second;
+}
+
+HWND gtk_rec_add(gtk_window_rec *rec, const char *cls, const char *title, WNDPROC wrapper, void *user)
+{
+  rec->hwnd = CreateMessageWindow(cls, title, wrapper, user);
+  if (rec->hwnd) table()[rec->hwnd] = rec;
+  return rec->hwnd;
+}
+
+void gtk_rec_drop(HWND window)
+{
+  auto it = table().find(window);
+  if (it == table().end()) return;
+  gtk_window_rec *rec = it->second;
+  table().erase(it);
+  if (rec->top) gtk_widget_destroy(rec->top);
+  delete rec;
+}
+
+gtk_control *gtk_control_of(gtk_window_rec *rec, UINT id)
+{
+  if (!rec) return nullptr;
+  for (gtk_control &c : rec->controls)
+    if (c.id == id) return &c;
+  return nullptr;
+}
+
+GtkWindow *gtk_owner_window(HWND owner)
+{
+  gtk_window_rec *rec = gtk_rec(owner);
+  return rec && rec->top && GTK_IS_WINDOW(rec->top) ? GTK_WINDOW(rec->top) : nullptr;
+}
+
+UINT gtk_key_mods(guint state)
+{
+  return ((state & GDK_SHIFT_MASK) ? UI_KEYMOD_SHIFT : 0) | ((state & GDK_CONTROL_MASK) ? UI_KEYMOD_CTRL : 0) |
+         ((state & GDK_MOD1_MASK) ? UI_KEYMOD_ALT : 0);
+}
+
+int gtk_control_click(gtk_control *c)
+{
+  if (!c || !GTK_IS_BUTTON(c->w) || !gtk_widget_is_sensitive(c->w)) return 0;
+  gtk_button_clicked(GTK_BUTTON(c->w));
+  return 1;
+}
+
+extern "C" {
+
+int UiGtkInit(int *argc, char ***argv)
+{
+  static int ok = -1;
+  if (ok < 0) {
+    ok = gtk_init_check(argc, argv) ? 1 : 0;
+    if (ok) gtk_automation_add();
+    const char *m = std::getenv("TARVO_UI_MSGBOX");
+    if (m && std::strcmp(m, "record") == 0) UiMessageBoxRecorder(1);
+  }
+  return ok;
+}
+
+int UiWindowSetTitle(HWND window, const char *title)
+{
+  gtk_window_rec *rec = gtk_rec(window);
+  if (!SetWindowTitle(window, title)) return 0;
+  if (rec && rec->top && GTK_IS_WINDOW(rec->top)) gtk_window_set_title(GTK_WINDOW(rec->top), title ? title : "");
+  return 1;
+}
+
+int UiWindowShow(HWND window)
+{
+  gtk_window_rec *rec = gtk_rec(window);
+  if (!rec || !rec->top) return 0;
+  gtk_widget_show_all(rec->top);
+  return 1;
+}
+
+int UiWindowPresent(HWND window)
+{
+  gtk_window_rec *rec = gtk_rec(window);
+  if (!rec || !rec->top || !GTK_IS_WINDOW(rec->top)) return 0;
+  gtk_window_deiconify(GTK_WINDOW(rec->top));
+  gtk_window_present(GTK_WINDOW(rec->top));
+  return 1;
+}
+
+int UiWindowScreenshot(HWND window, const char *png_path)
+{
+  gtk_window_rec *rec = gtk_rec(window);
+  if (!rec || !rec->top || !gtk_widget_get_realized(rec->top) || !png_path) return 0;
+  int w = gtk_widget_get_allocated_width(rec->top), h = gtk_widget_get_allocated_height(rec->top);
+  if (w <= 0 || h <= 0) return 0;
+  cairo_surface_t *s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+  cairo_t *cr = cairo_create(s);
+  gtk_widget_draw(rec->top, cr);
+  cairo_destroy(cr);
+  int ok = cairo_surface_write_to_png(s, png_path) == CAIRO_STATUS_SUCCESS;
+  cairo_surface_destroy(s);
+  return ok;
+}
+
+int UiGtkRegisterWindow(HWND window, GtkWidget *toplevel)
+{
+  if (!IsWindow(window) || !toplevel || gtk_rec(window)) return 0;
+  auto *rec = new gtk_window_rec;
+  rec->hwnd = window;
+  rec->top = toplevel;
+  table()[window] = rec;
+  g_signal_connect(toplevel, "destroy", G_CALLBACK(on_foreign_destroy), window);
+  return 1;
+}
+
+GtkWidget *UiGtkWidget(HWND window)
+{
+  gtk_window_rec *rec = gtk_rec(window);
+  return rec ? rec->top : nullptr;
+}
+
+}  // extern "C"

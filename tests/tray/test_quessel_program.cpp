@@ -147,6 +147,7 @@ TEST(QuesselProgram, ClientsPopupsDialogsAndStop)
 {
   // A namespace of its own: its single-instance mutex and ports are its own.
   if (!tarvo_test::private_net().empty()) GTEST_SKIP() << tarvo_test::private_net();
+  if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display: the dialogs need one (run under xvfb-run)";
   tarvo_test::script_server dmsm({{"HTTP/1.1 200 OK\r\nX-DUV-STATE: active\r\n\r\n", true}}, true);
   tarvo_test::script_server soap(soap_script());
   fixture f(dmsm.port(), soap.port());
@@ -192,7 +193,7 @@ TEST(QuesselProgram, ClientsPopupsDialogsAndStop)
                        "label Click here to allow or refuse connection\\nfrom this client.\n"),
             std::string::npos)
       << popup;
-  if (std::getenv("DISPLAY")) {
+  {
     EXPECT_TRUE(wait_for([&] { return f.ask("popup").find("mapped=1") != std::string::npos; }, 2000));
     // The bottom panel's corner: 1024 - 243, 740 - 82.
     EXPECT_NE(popup.find("x=781 y=658"), std::string::npos) << popup;
@@ -210,20 +211,24 @@ TEST(QuesselProgram, ClientsPopupsDialogsAndStop)
   // Enter on the popup: the fade-out, then the query dialog with the
   // server's default selection.
   f.ask("command " + popup_handle(f) + " 1");
-  ASSERT_TRUE(wait_for([&] { return f.ask("dialogs").find("dialog 131") != std::string::npos; }, 3000));
-  std::string dialogs = f.ask("dialogs");
-  EXPECT_NE(dialogs.find("text 1007 Do you want to permit connection from localhost(127.0.0.1)?"), std::string::npos)
-      << dialogs;
-  EXPECT_NE(dialogs.find("text 1010 Start Media Server Tool"), std::string::npos) << dialogs;
-  EXPECT_NE(dialogs.find("state selection=1 check=0"), std::string::npos) << dialogs;
+  ASSERT_TRUE(wait_for([&] { return !handle_of(f.ask("windows"), "#32770 Security").empty(); }, 3000));
   std::string query = handle_of(f.ask("windows"), "#32770 Security");
+  std::string controls = f.ask("controls " + query);
+  EXPECT_NE(controls.find("1007 static 1 1 0 Do you want to permit connection from localhost(127.0.0.1)?"),
+            std::string::npos)
+      << controls;
+  EXPECT_NE(controls.find("1010 button 1 1 0 Start Media Server Tool"), std::string::npos) << controls;
+  EXPECT_NE(controls.find("1001 radio 1 1 1 Allow connection"), std::string::npos) << controls;
+  EXPECT_NE(controls.find("1005 check 1 1 0 "), std::string::npos) << controls;
   // OK with Allow: the security notice first; Yes sends "allow".
-  f.ask("command " + query + " 1");
-  ASSERT_TRUE(wait_for([&] { return f.ask("dialogs").find("dialog 133") != std::string::npos; }, 2000))
-      << query << "\n" << f.ask("windows") << f.ask("dialogs");
-  EXPECT_NE(f.ask("dialogs").find("Are you sure you want to open the contents for localhost(127.0.0.1)?"),
-            std::string::npos);
-  f.ask("command " + handle_of(f.ask("windows"), "#32770 About Security") + " 1");
+  f.ask("click " + query + " 1");
+  ASSERT_TRUE(wait_for([&] { return !handle_of(f.ask("windows"), "#32770 About Security").empty(); }, 2000));
+  std::string notice = handle_of(f.ask("windows"), "#32770 About Security");
+  controls = f.ask("controls " + notice);
+  EXPECT_NE(controls.find("Are you sure you want to open the contents for localhost(127.0.0.1)?"), std::string::npos)
+      << controls;
+  EXPECT_NE(controls.find("1005 check 1 1 0 "), std::string::npos) << controls;
+  f.ask("click " + notice + " 1");
   ASSERT_TRUE(wait_for([&] { return soap.requests().size() >= 2; }, 3000));
   auto dialog_end = steady_clock::now();
   std::string set = soap.requests()[1];
@@ -243,30 +248,34 @@ TEST(QuesselProgram, ClientsPopupsDialogsAndStop)
   tarvo_test::write_file(f.conf + "/access/allow/01-02-03-04-05-06", "127.0.0.3");
   ASSERT_TRUE(wait_for([&] { return f.ask("popup").find("shown=1") != std::string::npos; }, 3000));
   f.ask("command " + popup_handle(f) + " 1");
-  ASSERT_TRUE(wait_for([&] { return f.ask("dialogs").find("dialog 131") != std::string::npos; }, 3000));
-  f.ask("command " + handle_of(f.ask("windows"), "#32770 Security") + " 1010");
+  ASSERT_TRUE(wait_for([&] { return !handle_of(f.ask("windows"), "#32770 Security").empty(); }, 3000));
+  f.ask("click " + handle_of(f.ask("windows"), "#32770 Security") + " 1010");
   EXPECT_TRUE(wait_for([&] { return tarvo_test::read_file(f.run / "tool_args") == "-t1\n"; }, 3000));
   EXPECT_EQ(soap.requests().size(), 3u);  // only the default state was read
 
   // Settings: Settings and Exit gray while open; Cancel writes nothing.
+  auto settings_open = [&] { return !handle_of(f.ask("windows"), "#32770 Tarvo Media Server Helper").empty(); };
   f.ask("command " + main_handle + " 32773");
-  ASSERT_TRUE(wait_for([&] { return f.ask("dialogs").find("dialog 141") != std::string::npos; }, 3000));
+  ASSERT_TRUE(wait_for(settings_open, 3000));
   f.ask("tray-event rbuttonup");
   EXPECT_TRUE(wait_for([&] { return f.ask("tray").find("menu 32774 1 0 E&xit") != std::string::npos; }, 2000));
   EXPECT_NE(f.ask("tray").find("menu 32773 1 0"), std::string::npos);
   std::string settings = handle_of(f.ask("windows"), "#32770 Tarvo Media Server Helper");
   std::string before = tarvo_test::read_file(f.ini);
-  f.ask("command " + settings + " 1011");
-  f.ask("command " + settings + " 2");
-  ASSERT_TRUE(wait_for([&] { return f.ask("dialogs").empty(); }, 2000));
+  controls = f.ask("controls " + settings);
+  EXPECT_NE(controls.find("1000 radio 1 1 1 The inquiry is necessary. "), std::string::npos) << controls;
+  EXPECT_NE(controls.find("1022 check 1 1 1 Show the security dialog box."), std::string::npos) << controls;
+  f.ask("click " + settings + " 1011");
+  f.ask("click " + settings + " 2");
+  ASSERT_TRUE(wait_for([&] { return !settings_open(); }, 2000));
   EXPECT_EQ(tarvo_test::read_file(f.ini), before);
   f.ask("command " + main_handle + " 32773");
-  ASSERT_TRUE(wait_for([&] { return f.ask("dialogs").find("dialog 141") != std::string::npos; }, 3000));
+  ASSERT_TRUE(wait_for(settings_open, 3000));
   settings = handle_of(f.ask("windows"), "#32770 Tarvo Media Server Helper");
-  f.ask("command " + settings + " 1011");
-  f.ask("command " + settings + " 1022");
-  f.ask("command " + settings + " 1");
-  ASSERT_TRUE(wait_for([&] { return f.ask("dialogs").empty(); }, 2000));
+  f.ask("click " + settings + " 1011");
+  f.ask("check " + settings + " 1022 0");
+  f.ask("click " + settings + " 1");
+  ASSERT_TRUE(wait_for([&] { return !settings_open(); }, 2000));
   ini = tarvo_test::read_file(f.ini);
   EXPECT_NE(ini.find("NoMsg:ConnectAllow=1"), std::string::npos) << ini;
   EXPECT_NE(ini.find("Setting:ConnectClient=1"), std::string::npos) << ini;

@@ -1,7 +1,6 @@
 // The dialogs of quessel behind a few calls: the query dialog (131) with its
-// security notice (133), the settings dialog (141) and the message box.
-// Each runs modally on a window of class "#32770" titled with its caption;
-// its buttons, radios and check boxes are WM_COMMAND ids of that window.
+// security notice (133), the settings dialog (141) and the message box, all
+// modal windows of class "#32770" titled with their captions.
 #pragma once
 
 #include <tarvo_ui/ui_core.h>
@@ -28,5 +27,3 @@ intptr_t run_settings_dialog(HWND parent, settings_dialog_rec *d);
 intptr_t run_message_box(HWND parent, const char *text, const char *caption, int flags);
 // Ends the open dialogs (innermost first) with IDCANCEL.
 void end_open_dialogs();
-// The open dialogs' texts for the automation request "dialogs".
-void helper_dialogs_automation_init();

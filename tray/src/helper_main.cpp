@@ -418,7 +418,6 @@ HWND helper_main_create()
   if (st.watch) SetTimer(st.hwnd, refresh_timer_id(), HELPER_TICK_MS);
   UiAutomationAddCommand("popup", cmd_popup);
   UiAutomationAddCommand("queue", cmd_queue);
-  helper_dialogs_automation_init();
   return st.hwnd;
 }
 

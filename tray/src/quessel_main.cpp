@@ -6,14 +6,19 @@
 
 #include <tarvo_tray/tray.h>
 #include <tarvo_ui/ui_automation.h>
+#include <tarvo_ui/ui_gtk.h>
 
 #include <glib-unix.h>
-#include <gtk/gtk.h>
 #include <signal.h>
 
 namespace {
 
 HWND g_main = nullptr;
+
+void gtk_message_box(const char *text, const char *caption, int)
+{
+  MessageBox(nullptr, text, caption, MB_OK);
+}
 
 gboolean on_stop_signal(gpointer)
 {
@@ -25,8 +30,10 @@ gboolean on_stop_signal(gpointer)
 
 int main(int argc, char **argv)
 {
-  gtk_init_check(&argc, &argv);  // without a display the record tray still runs
   quessel_resources_init();
+  // Without a display the record tray and the popup's state still run; the
+  // dialogs then end as cancelled.
+  if (UiGtkInit(&argc, &argv)) helper_message_box = gtk_message_box;
   int code = 0;
   if (!helper_init_instance(&code)) {
     helper_exit_instance();

@@ -183,6 +183,11 @@ TEST(QuesselProgram, ClientsPopupsDialogsAndStop)
   EXPECT_NE(tray.find("menu 32779 0 0 Stop M&edia Server"), std::string::npos) << tray;
   EXPECT_NE(tray.find("menu 32773 0 0 Settin&gs"), std::string::npos) << tray;
 
+  // A restarted panel gets the icon back with its tip.
+  f.ask("tray-event restart");
+  EXPECT_TRUE(wait_for([&] { return f.ask("tray").find("icon 129 quessel_118.png Tarvo Media Server Helper") != std::string::npos; }, 2000))
+      << f.ask("tray");
+
   // A new client: the popup within 1.5 s, the peer told with the main window.
   auto t0 = steady_clock::now();
   tarvo_test::write_file(f.conf + "/access/deny/aa-bb-cc-dd-ee-ff", "127.0.0.1\r\n");

@@ -62,7 +62,9 @@ int cmd_tray_event(int argc, const char *const *argv, UI_AUTOMATION_EMIT, void *
     return 0;
   };
   if (argc != 2) return fail("usage: tray-event rbuttonup|lbuttondblclk|restart");
-  if (std::strcmp(argv[1], "restart") == 0) {
+  if (std::strcmp(argv[1], "restart") == 0) {  // a new panel knows no icons
+    for (icon_rec &i : tray_icons()) chosen()->remove(&i);
+    tray_icons().clear();
     tray_shell_restarted();
     return 1;
   }
@@ -158,7 +160,8 @@ int TrayNotifyIcon(UINT op, const TRAY_ICON_DATA *d)
     tray_icons().erase(tray_icons().begin() + (i - tray_icons().data()));
     return 1;
   }
-  if ((op == TRAY_ADD) == (i != nullptr) || op > TRAY_DELETE) return 0;
+  if (op == TRAY_MODIFY && !i) return 0;
+  if (op == TRAY_ADD && i) op = TRAY_MODIFY;  // a host that kept it across its restart
   if (!i) {
     tray_icons().emplace_back();
     i = &tray_icons().back();

@@ -4,6 +4,9 @@
  * icon id and lParam = WM_RBUTTONUP or WM_LBUTTONDBLCLK, and a restarted
  * panel as the registered message "TaskbarCreated".
  *
+ * The automation request "tray-event restart" stands for a new panel: the
+ * icons are forgotten, then "TaskbarCreated" goes out.
+ *
  * Backends, chosen once: $TARVO_TRAY_BACKEND = "record" keeps the icons
  * in memory only (for tests); "status-icon" forces the GtkStatusIcon;
  * otherwise the Ayatana indicator where the session bus has a
@@ -41,7 +44,8 @@ typedef struct {
   char tip[TRAY_TIP_SIZE];
 } TRAY_ICON_DATA;
 
-/* One operation; 1 on success. */
+/* One operation; 1 on success.  Adding an icon that the host still shows
+ * changes it; changing or deleting one that is not there fails. */
 int TrayNotifyIcon(UINT op, const TRAY_ICON_DATA *data);
 
 /* Cuts text to at most TRAY_TIP_CHARS code points into out (TRAY_TIP_SIZE

@@ -63,7 +63,7 @@ struct fixture {
     sock = run / "ui/quessel.sock";
     env = "TARVO_TRAY_BACKEND=record TARVO_SERVICE_DIR=" + prog.path.string() + " TARVO_COMMON_APPDATA=" +
           data.path.string() + " TARVO_UI_AUTOMATION=" + sock + " TARVO_HOSTS_FILE=" + run / "hosts" +
-          " TARVO_RUNTIME_DIR=" + run / "rt" + " TARVO_WORKAREA=0,0,1024,740,3 GDK_BACKEND=x11 NO_AT_BRIDGE=1";
+          " TARVO_RUNTIME_DIR=" + run / "rt" + " TARVO_WORKAREA=0,0,1024,740,3 TARVO_UI_MSGBOX=record GDK_BACKEND=x11 NO_AT_BRIDGE=1";
   }
 
   pid_t start() const
@@ -285,6 +285,24 @@ TEST(QuesselProgram, ClientsPopupsDialogsAndStop)
   EXPECT_NE(ini.find("NoMsg:ConnectAllow=1"), std::string::npos) << ini;
   EXPECT_NE(ini.find("Setting:ConnectClient=1"), std::string::npos) << ini;
 
+  // Start and stop go to the management port; the rebuild asks first (the
+  // recorder answers OK) and then lists the shares.
+  f.ask("command " + main_handle + " 32778");
+  f.ask("command " + main_handle + " 32779");
+  auto asked = [&](const char *path) {
+    for (const std::string &r : dmsm.requests())
+      if (r.rfind(std::string("GET ") + path + " ", 0) == 0) return true;
+    return false;
+  };
+  EXPECT_TRUE(wait_for([&] { return asked("/start_server") && asked("/stop_server"); }, 3000));
+  size_t soap_before = soap.requests().size();
+  f.ask("command " + main_handle + " 32780");
+  EXPECT_TRUE(wait_for([&] { return f.ask("alerts").find("The database will be rebuilt") != std::string::npos; }, 3000));
+  EXPECT_TRUE(wait_for([&] { return soap.requests().size() > soap_before; }, 3000));
+  if (soap.requests().size() > soap_before) {
+    EXPECT_NE(soap.requests()[soap_before].find("X_ShareList"), std::string::npos);
+  }
+
   // A second instance ends at once; SIGTERM ends the first within 1 s.
   EXPECT_EQ(wait_exit(f.start(), 3000), 0);
   auto stop = steady_clock::now();
@@ -297,7 +315,8 @@ TEST(QuesselProgram, ClientsPopupsDialogsAndStop)
   ini = tarvo_test::read_file(f.ini);
   pid = f.start();
   EXPECT_TRUE(wait_for([&] { return f.ask("windows").find("#32770 Quessel") != std::string::npos; }, 5000));
-  kill(pid, SIGTERM);
+  // Exit from the menu ends the program.
+  f.ask("command " + handle_of(f.ask("windows"), "#32770 Quessel") + " 32774");
   EXPECT_EQ(wait_exit(pid, 3000), 0);
   pid = 0;
   EXPECT_EQ(tarvo_test::read_file(f.ini), ini);

@@ -21,10 +21,12 @@
 #include "helper_app.h"
 #include "helper_files.h"
 #include "popup_place.h"
+#include "quessel_resources.h"
 #include "subclass_wnd.h"
 #include "tarvo_test.h"
 
 #include <glib.h>
+#include <tarvo_ui/ui_resource.h>
 
 namespace {
 
@@ -246,6 +248,26 @@ TEST(TrayUnits, PostToAWindowOfAnotherProcess)
   close(up[1]);
   close(down[0]);
   close(down[1]);
+}
+
+// "Help_Resource.so" beside the program: its rows first, its menu whole.
+TEST(TrayUnits, ResourceLibraryOverridesRows)
+{
+  const char *dir = std::getenv("TRAY_HELP_RESOURCE_DIR");
+  if (!dir) GTEST_SKIP() << "no resource library built";
+  setenv("TARVO_SERVICE_DIR", dir, 1);
+  setenv("LANG", "C", 1);
+  quessel_resources_init();
+  char buf[512];
+  ASSERT_TRUE(LoadString(120, buf, sizeof buf));
+  EXPECT_STREQ(buf, "Replaced message");
+  ASSERT_TRUE(LoadString(123, buf, sizeof buf));
+  EXPECT_STREQ(buf, "Do you want to permit connection from %s?");
+  ASSERT_TRUE(LoadDialogText(131, 0, buf, sizeof buf));
+  EXPECT_STREQ(buf, "Replaced caption");
+  UI_RESOURCE_ROW rows[16];
+  ASSERT_EQ(LoadMenuItems(129, rows, 16), 1u);
+  EXPECT_STREQ(rows[0].en, "Quit");
 }
 
 }  // namespace

@@ -2,7 +2,12 @@
 // Japanese, and its version record.
 #include "quessel_resources.h"
 
+#include <tarvo_platform/path.h>
 #include <tarvo_ui/ui_resource.h>
+
+#include <dlfcn.h>
+
+#include <vector>
 
 TARVO_VERSION_INFO("Tarvo Media Server Helper", "1.0.0");
 
@@ -82,9 +87,48 @@ const image_row images[] = {
     {QIDB_CLIENT, "quessel_156.png"}, {QIDB_CLOSE_HOVER, "quessel_160.png"},
 };
 
+// The optional resource library beside the program: its rows come first, and
+// a menu it holds replaces the program's menu of that id whole.
+std::vector<UI_RESOURCE_ROW> merged_strings, merged_menus, merged_dialogs;
+UI_RESOURCE_TABLE merged;
+
+const UI_RESOURCE_TABLE *help_resource()
+{
+  char path[PATH_APPEND_MAX];
+  if (!path_program_folder(path, sizeof path) || !path_append(path, sizeof path, "Help_Resource.so")) return nullptr;
+  void *lib = dlopen(path, RTLD_NOW | RTLD_LOCAL);  // kept for the program's life
+  if (!lib) return nullptr;
+  auto fn = reinterpret_cast<UI_RESOURCE_OVERRIDE_FN>(dlsym(lib, UI_RESOURCE_OVERRIDE_SYMBOL));
+  return fn ? fn() : nullptr;
+}
+
+void merge(std::vector<UI_RESOURCE_ROW> *out, const UI_RESOURCE_ROW *over, uint32_t over_n, const UI_RESOURCE_ROW *own,
+           uint32_t own_n, bool whole_owner)
+{
+  out->assign(over, over + (over ? over_n : 0));
+  for (uint32_t i = 0; i < own_n; ++i) {
+    bool replaced = false;
+    for (uint32_t k = 0; whole_owner && over && k < over_n; ++k) replaced = replaced || over[k].owner == own[i].owner;
+    if (!replaced) out->push_back(own[i]);
+  }
+}
+
 }  // namespace
 
-void quessel_resources_init() { UiSetResources(&table); }
+void quessel_resources_init()
+{
+  const UI_RESOURCE_TABLE *over = help_resource();
+  if (!over) {
+    UiSetResources(&table);
+    return;
+  }
+  merge(&merged_strings, over->strings, over->string_count, table.strings, table.string_count, false);
+  merge(&merged_menus, over->menus, over->menu_count, table.menus, table.menu_count, true);
+  merge(&merged_dialogs, over->dialogs, over->dialog_count, table.dialogs, table.dialog_count, false);
+  merged = {merged_strings.data(), uint32_t(merged_strings.size()), merged_menus.data(), uint32_t(merged_menus.size()),
+            merged_dialogs.data(), uint32_t(merged_dialogs.size())};
+  UiSetResources(&merged);
+}
 
 const char *quessel_image_name(unsigned id)
 {

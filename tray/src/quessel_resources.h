@@ -31,7 +31,8 @@ enum : unsigned {
   QID_CMD_REBUILD = 32780,
 };
 
-// Hands the table to the desktop layer; first thing in main.
+// Hands the table to the desktop layer, behind the rows of the optional
+// "Help_Resource.so" in the program's folder; first thing in main.
 void quessel_resources_init();
 // The PNG file of an icon or bitmap id beside the program ("" when none).
 const char *quessel_image_name(unsigned id);

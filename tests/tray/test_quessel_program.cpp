@@ -46,7 +46,8 @@ struct fixture {
     tarvo_test::write_file(prog / "data_home", "tarvo/media\r\n");
     tarvo_test::write_file(prog / "helper_home", "tarvo/quessel\n");
     tarvo_test::write_file(prog / "tool_name", "tool_stub\n");
-    tarvo_test::write_file(prog / "tool_stub", "#!/bin/sh\necho \"$@\" > " + run / "tool_args" + "\n");
+    tarvo_test::write_file(prog / "tool_stub", "#!/bin/sh\nfor f in /proc/$$/fd/*; do readlink $f; done > " +
+                                                   run / "tool_fds" + "\necho \"$@\" > " + run / "tool_args" + "\n");
     chmod((prog / "tool_stub").c_str(), 0755);
     for (auto &e : fs::directory_iterator(std::getenv("TARVO_BIN")))
       if (e.path().extension() == ".png") fs::copy(e.path(), prog.path / e.path().filename());
@@ -256,6 +257,12 @@ TEST(QuesselProgram, ClientsPopupsDialogsAndStop)
   ASSERT_TRUE(wait_for([&] { return !handle_of(f.ask("windows"), "#32770 Security").empty(); }, 3000));
   f.ask("click " + handle_of(f.ask("windows"), "#32770 Security") + " 1010");
   EXPECT_TRUE(wait_for([&] { return tarvo_test::read_file(f.run / "tool_args") == "-t1\n"; }, 3000));
+  // The tool holds none of quessel's sockets, watches or files.
+  std::string fds = tarvo_test::read_file(f.run / "tool_fds");
+  EXPECT_FALSE(fds.empty());
+  EXPECT_EQ(fds.find("socket:"), std::string::npos) << fds;
+  EXPECT_EQ(fds.find("inotify"), std::string::npos) << fds;
+  EXPECT_EQ(fds.find("quessel"), std::string::npos) << fds;
   EXPECT_EQ(soap.requests().size(), 3u);  // only the default state was read
 
   // Settings: Settings and Exit gray while open; Cancel writes nothing.

@@ -118,8 +118,34 @@ int cmd_check(int argc, const char *const *argv, UI_AUTOMATION_EMIT, void *, cha
 
 GdkWindow *gdk_of(gtk_window_rec *rec) { return rec->top ? gtk_widget_get_window(rec->top) : nullptr; }
 
+// Events are handed to GTK's own dispatch, as if the display had sent
+// them: the window's handlers run before the focused widget's.
+void deliver(GdkEvent *e, GdkWindow *w, GdkDevice *device)
+{
+  e->any.window = GDK_WINDOW(g_object_ref(w));
+  e->any.send_event = TRUE;
+  gdk_event_set_device(e, device);
+  gtk_main_do_event(e);
+  gdk_event_free(e);
+}
+
+void send_key(GdkWindow *w, guint key, GdkModifierType mods, GdkEventType type)
+{
+  GdkDisplay *d = gdk_window_get_display(w);
+  GdkEvent *e = gdk_event_new(type);
+  e->key.keyval = key;
+  e->key.state = mods;
+  e->key.time = GDK_CURRENT_TIME;
+  GdkKeymapKey *keys = nullptr;
+  gint n = 0;
+  if (gdk_keymap_get_entries_for_keyval(gdk_keymap_get_for_display(d), key, &keys, &n) && n > 0)
+    e->key.hardware_keycode = guint16(keys[0].keycode);
+  g_free(keys);
+  deliver(e, w, gdk_seat_get_keyboard(gdk_display_get_default_seat(d)));
+}
+
 // key HWND ACCEL: an accelerator text ("<Control>w", "<Alt>F4", "Return")
-// pressed and released through the display.
+// pressed and released.
 int cmd_key(int argc, const char *const *argv, UI_AUTOMATION_EMIT, void *, char *error, uint32_t size)
 {
   gtk_window_rec *rec = window_arg(argc, argv, 3, error, size);
@@ -129,10 +155,41 @@ int cmd_key(int argc, const char *const *argv, UI_AUTOMATION_EMIT, void *, char 
   GdkModifierType mods = GdkModifierType(0);
   gtk_accelerator_parse(argv[2], &key, &mods);
   if (!key) return fail(error, size, "bad key");
-  if (!gdk_test_simulate_key(w, -1, -1, key, mods, GDK_KEY_PRESS) ||
-      !gdk_test_simulate_key(w, -1, -1, key, mods, GDK_KEY_RELEASE))
-    return fail(error, size, "not sent");
+  send_key(w, key, mods, GDK_KEY_PRESS);
+  if (gtk_rec(rec->hwnd) == rec) send_key(w, key, mods, GDK_KEY_RELEASE);  // still there
   return 1;
+}
+
+// The innermost input window under (x, y) of w, and the point in it.
+GdkWindow *window_at(GdkWindow *w, int *x, int *y)
+{
+  for (GList *l = gdk_window_peek_children(w); l; l = l->next) {
+    GdkWindow *c = GDK_WINDOW(l->data);
+    int cx, cy;
+    gdk_window_get_position(c, &cx, &cy);
+    int cw = gdk_window_get_width(c), ch = gdk_window_get_height(c);
+    if (!gdk_window_is_visible(c) || *x < cx || *y < cy || *x >= cx + cw || *y >= cy + ch) continue;
+    *x -= cx;
+    *y -= cy;
+    return window_at(c, x, y);
+  }
+  return w;
+}
+
+void send_button(GdkWindow *top, int x, int y, guint button, GdkEventType type)
+{
+  GdkDisplay *d = gdk_window_get_display(top);
+  int lx = x, ly = y;
+  GdkWindow *w = window_at(top, &lx, &ly);
+  GdkEvent *e = gdk_event_new(type);
+  e->button.x = lx;
+  e->button.y = ly;
+  e->button.x_root = x;
+  e->button.y_root = y;
+  e->button.button = button;
+  e->button.time = GDK_CURRENT_TIME;
+  if (type == GDK_BUTTON_RELEASE) e->button.state = GDK_BUTTON1_MASK << (button - 1);
+  deliver(e, w, gdk_seat_get_pointer(gdk_display_get_default_seat(d)));
 }
 
 // mouse HWND X Y [BUTTON]: a press and release at window coordinates.
@@ -145,9 +202,8 @@ int cmd_mouse(int argc, const char *const *argv, UI_AUTOMATION_EMIT, void *, cha
   if (!parse_u(argv[2], 10, &x) || !parse_u(argv[3], 10, &y) || (argc > 4 && !parse_u(argv[4], 10, &b)) || b < 1 ||
       b > 5 || x > 65535 || y > 65535)
     return fail(error, size, "usage: mouse HWND X Y [BUTTON]");
-  if (!gdk_test_simulate_button(w, int(x), int(y), guint(b), GdkModifierType(0), GDK_BUTTON_PRESS) ||
-      !gdk_test_simulate_button(w, int(x), int(y), guint(b), GdkModifierType(0), GDK_BUTTON_RELEASE))
-    return fail(error, size, "not sent");
+  send_button(w, int(x), int(y), guint(b), GDK_BUTTON_PRESS);
+  if (gtk_rec(rec->hwnd) == rec) send_button(w, int(x), int(y), guint(b), GDK_BUTTON_RELEASE);
   return 1;
 }
 

@@ -2,6 +2,8 @@
 // sending, timers, registered messages, destruction and modal loops.
 #include <tarvo_ui/ui_core.h>
 
+#include "ui_remote.h"
+
 #include <tarvo_platform/clock.h>
 
 #include <glib.h>
@@ -105,6 +107,9 @@ gboolean deliver_posted(gpointer data)
     std::lock_guard<std::mutex> g(post_lock);
     m = *static_cast<const UI_MSG *>(data);
   }
+  // Gone before the handler runs: a modal loop inside it must not deliver
+  // the same message again.
+  g_source_destroy(g_main_current_source());
   dispatch(m.hwnd, m.message, m.wParam, m.lParam);
   return G_SOURCE_REMOVE;
 }
@@ -228,7 +233,7 @@ int SetWindowTitle(HWND h, const char *title)
 int PostMessage(HWND h, UINT msg, WPARAM wparam, LPARAM lparam)
 {
   std::shared_ptr<window> w = find(h);
-  if (!w) return 0;
+  if (!w) return ui_remote_post(h, msg, wparam, lparam);
   GSource *s = g_idle_source_new();
   std::lock_guard<std::mutex> g(post_lock);
   attach(s, w->ctx, deliver_posted, new UI_MSG{h, msg, wparam, lparam}, [](gpointer p) {
@@ -310,10 +315,12 @@ UINT RegisterWindowMessage(const char *name)
 HWND FindWindow(const char *class_name, const char *title)
 {
   table &t = windows();
-  std::lock_guard<std::mutex> g(t.m);
-  for (auto &[i, w] : t.by_index)
-    if (matches(w->cls, class_name) && matches(w->title, title)) return handle_of(i);
-  return nullptr;
+  {
+    std::lock_guard<std::mutex> g(t.m);
+    for (auto &[i, w] : t.by_index)
+      if (matches(w->cls, class_name) && matches(w->title, title)) return handle_of(i);
+  }
+  return class_name && !title ? ui_remote_find(class_name) : nullptr;
 }
 
 int DestroyWindow(HWND h)
@@ -328,6 +335,7 @@ int DestroyWindow(HWND h)
   }
   for (uintptr_t id : ids) KillTimer(h, id);
   dispatch(h, WM_NCDESTROY, 0, 0);
+  ui_remote_unpublish(h);
   uint32_t i;
   index_of(h, &i);
   table &t = windows();

@@ -58,7 +58,8 @@ const char *GetWindowClass(HWND window); /* valid while the window lives */
  * number there are. */
 uint32_t EnumWindowHandles(HWND *out, uint32_t max);
 
-/* Queues a message for the window's thread from any thread: 1 when queued. */
+/* Queues a message for the window's thread from any thread: 1 when queued.
+ * A window of another process is reached when that process published it. */
 int PostMessage(HWND window, UINT msg, WPARAM wparam, LPARAM lparam);
 /* Calls the procedure at once; only on the window's own thread (0 elsewhere). */
 LRESULT SendMessage(HWND window, UINT msg, WPARAM wparam, LPARAM lparam);
@@ -75,7 +76,9 @@ int KillTimer(HWND window, uintptr_t id);
 
 /* The same id for the same name (case-insensitive) within the process. */
 UINT RegisterWindowMessage(const char *name);
-/* The first live window whose class and title match (NULL: any). */
+/* The first live window whose class and title match (NULL: any); with a
+ * class and no title, a window published by another process when none of
+ * this process matches. */
 HWND FindWindow(const char *class_name, const char *title);
 /* WM_DESTROY, then the timers stop, then WM_NCDESTROY last; on the
  * window's own thread only. */
@@ -88,6 +91,14 @@ int EndDialog(HWND window, intptr_t result);
 
 /* The message being dispatched on this thread, or NULL outside a handler. */
 const UI_MSG *GetCurrentMessage(void);
+
+/* Publishes the window's class (letters, digits and "_-.#", at most 64)
+ * under $TARVO_RUNTIME_DIR (default $XDG_RUNTIME_DIR/tarvo, made 0700), so
+ * that FindWindow by class in other processes of the user finds it and
+ * their PostMessage reaches it as a datagram on this process's socket,
+ * read on the calling thread's context.  Destroying the window, or the
+ * process's end, withdraws it.  1 when published. */
+int PublishWindowClass(HWND window);
 
 #ifdef __cplusplus
 }

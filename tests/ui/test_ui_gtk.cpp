@@ -1,0 +1,182 @@
+// The GTK windows driven as a test would drive a program: a template
+// dialog's texts, boxes and buttons through the automation socket, Enter
+// and Escape, real and recorded message boxes, and a window's screenshot.
+#include <gtest/gtest.h>
+
+#include <tarvo_ui/ui_automation.h>
+#include <tarvo_ui/ui_gtk.h>
+
+#include <cairo.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gtk_xvfb.h"
+#include "tarvo_test.h"
+
+namespace {
+
+std::string g_sock;
+
+std::string uictl(const std::string &req, int *status)
+{
+  return tarvo_test::command_output(std::string(std::getenv("TARVO_BIN")) + "/uictl " + g_sock + " " + req, status);
+}
+
+// The handle of the first dialog window, waiting for it.
+std::string dialog_handle()
+{
+  for (int i = 0; i < 300; ++i) {
+    int st;
+    std::string out = uictl("windows", &st);
+    size_t p = out.find(" #32770 ");
+    if (st == 0 && p != std::string::npos && p >= 16) return out.substr(p - 16, 16);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return "";
+}
+
+// Runs requests against the dialog that is about to open; answers kept.
+struct driver {
+  std::vector<std::string> answers;
+  std::thread t;
+  explicit driver(std::vector<std::string> requests)
+  {
+    t = std::thread([this, requests] {
+      std::string h = dialog_handle();
+      for (const std::string &r : requests) {
+        int st;
+        size_t sp = r.find(' ');
+        std::string req = sp == std::string::npos ? r + " " + h : r.substr(0, sp) + " " + h + r.substr(sp);
+        std::string a = uictl(req, &st);
+        answers.push_back((st == 0 ? "" : "error ") + a);
+        if (std::getenv("TARVO_TEST_TRACE")) fprintf(stderr, "%s -> %s\n", req.c_str(), answers.back().c_str());
+      }
+    });
+  }
+  ~driver() { t.join(); }
+};
+
+const UI_DIALOG_ITEM items[] = {
+    {UI_CTL_STATIC, 20, 7, 7, 100, 10, "Name", 0},
+    {UI_CTL_EDIT, 10, 7, 20, 120, 14, "", 0},
+    {UI_CTL_CHECK, 11, 7, 40, 120, 12, "Keep", 0},
+    {UI_CTL_RADIO, 12, 7, 55, 60, 12, "One", UI_CTLF_GROUP},
+    {UI_CTL_RADIO, 13, 70, 55, 60, 12, "Two", 0},
+    {UI_CTL_BUTTON, 14, 7, 75, 50, 14, "Apply", 0},
+    {UI_CTL_BUTTON, 15, 60, 75, 50, 14, "Hidden", UI_CTLF_HIDDEN},
+    {UI_CTL_DEFBUTTON, IDOK, 60, 95, 50, 14, "OK", 0},
+    {UI_CTL_BUTTON, IDCANCEL, 115, 95, 50, 14, "Cancel", 0},
+};
+const UI_DIALOG_TEMPLATE tmpl = {300, "Test dialog", 180, 115, items, sizeof items / sizeof items[0]};
+
+struct seen_rec {
+  std::string applied;
+  int keep = -1, two = -1, init = 0;
+};
+
+LRESULT test_proc(HWND h, UINT msg, WPARAM w, LPARAM)
+{
+  auto *seen = static_cast<seen_rec *>(GetWindowUserData(h));
+  if (msg == WM_INITDIALOG) {
+    seen->init++;
+    CheckRadioButton(h, 12, 13, 12);
+  }
+  if (msg == WM_COMMAND && UI_LOWORD(w) == 14) {
+    char buf[64];
+    GetDlgItemText(h, 10, buf, sizeof buf);
+    seen->applied = buf;
+    return 1;
+  }
+  if (msg == WM_COMMAND && UI_LOWORD(w) == IDOK) {
+    seen->keep = IsDlgButtonChecked(h, 11);
+    seen->two = IsDlgButtonChecked(h, 13);
+  }
+  return 0;
+}
+
+TEST(UiGtk, TemplateDialogMessageBoxesAndScreenshot)
+{
+  TARVO_NEED_DISPLAY();
+  tarvo_test::scratch_dir run;
+  g_sock = run / "ui/test.sock";
+  setenv("TARVO_UI_AUTOMATION", g_sock.c_str(), 1);
+  ASSERT_EQ(UiGtkInit(nullptr, nullptr), 1);
+  ASSERT_EQ(UiAutomationStart(), 1);
+  std::string png = run / "dialog.png";
+
+  seen_rec seen;
+  intptr_t r;
+  {
+    driver d({"settext 10 hello world", "check 11 1", "click 13", "click 14", "controls", "screenshot " + png,
+              "key Return"});
+    r = DialogBoxTemplate(nullptr, &tmpl, test_proc, &seen);
+  }
+  EXPECT_EQ(r, IDOK);
+  EXPECT_EQ(seen.init, 1);
+  EXPECT_EQ(seen.applied, "hello world");
+  EXPECT_EQ(seen.keep, 1);
+  EXPECT_EQ(seen.two, 1);
+  cairo_surface_t *s = cairo_image_surface_create_from_png(png.c_str());
+  ASSERT_EQ(cairo_surface_status(s), CAIRO_STATUS_SUCCESS);
+  int w = cairo_image_surface_get_width(s), hgt = cairo_image_surface_get_height(s);
+  EXPECT_GE(w, 270);  // 180 dialog units
+  EXPECT_GE(hgt, 180);
+  const uint32_t *px = reinterpret_cast<const uint32_t *>(cairo_image_surface_get_data(s));
+  int stride = cairo_image_surface_get_stride(s) / 4, differ = 0;
+  for (int y = 0; y < hgt; ++y)
+    for (int x = 0; x < w; ++x) differ += px[y * stride + x] != px[0];
+  EXPECT_GT(differ, 100);  // text and buttons drawn, not one flat colour
+  cairo_surface_destroy(s);
+
+  // Escape ends a dialog with IDCANCEL, and the hidden control is listed so.
+  seen_rec seen2;
+  {
+    driver d({"controls", "key Escape"});
+    r = DialogBoxTemplate(nullptr, &tmpl, test_proc, &seen2);
+    d.t.join();
+    d.t = std::thread([] {});
+    ASSERT_EQ(d.answers.size(), 2u);
+    EXPECT_NE(d.answers[0].find("\n15 button 0 1 0 Hidden\n"), std::string::npos) << d.answers[0];
+    EXPECT_NE(d.answers[0].find("\n10 edit 1 1 0 \n"), std::string::npos) << d.answers[0];
+    EXPECT_NE(d.answers[0].find("\n12 radio 1 1 1 One\n"), std::string::npos) << d.answers[0];
+  }
+  EXPECT_EQ(r, IDCANCEL);
+  EXPECT_EQ(seen2.keep, -1);
+
+  // Real message boxes: the buttons' results, Escape on OK/Cancel.
+  {
+    driver d({"click 7"});
+    EXPECT_EQ(MessageBox(nullptr, "Remove it?", "Question", MB_YESNO), IDNO);
+  }
+  {
+    driver d({"controls", "key Escape"});
+    EXPECT_EQ(MessageBox(nullptr, "Go on?", "Question", MB_OKCANCEL), IDCANCEL);
+    d.t.join();
+    d.t = std::thread([] {});
+    EXPECT_NE(d.answers[0].find("65535 static 1 1 0 Go on?\n1 defbutton 1 1 0 OK\n2 button 1 1 0 Cancel\n"),
+              std::string::npos)
+        << d.answers[0];
+  }
+  {
+    driver d({"alerts", "key Return"});
+    EXPECT_EQ(MessageBox(nullptr, "Yes by Enter", "Question", MB_YESNO), IDYES);
+    d.t.join();
+    d.t = std::thread([] {});
+    EXPECT_EQ(d.answers[0], "Remove it?\nGo on?\nYes by Enter\n");
+  }
+  // The recorder: queued answers, else the first button's.
+  UiMessageBoxRecorder(1);
+  UiMessageBoxQueueAnswer(IDNO);
+  EXPECT_EQ(MessageBox(nullptr, "Recorded one", "Q", MB_YESNO), IDNO);
+  EXPECT_EQ(MessageBox(nullptr, "Recorded two", "Q", MB_OKCANCEL), IDOK);
+  UiMessageBoxRecorder(0);
+  ASSERT_EQ(UiAlertCount(), 5u);
+  EXPECT_STREQ(UiAlertAt(4), "Recorded two");
+  UiAutomationStop();
+}
+
+}  // namespace

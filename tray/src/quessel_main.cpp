@@ -1,0 +1,55 @@
+// quessel: the tray helper.  One instance per user; the hidden main window
+// runs until Exit, SIGTERM or SIGINT.
+#include "helper_app.h"
+#include "helper_main.h"
+#include "quessel_resources.h"
+
+#include <tarvo_tray/tray.h>
+#include <tarvo_ui/ui_automation.h>
+#include <tarvo_ui/ui_gtk.h>
+
+#include <glib-unix.h>
+#include <signal.h>
+
+namespace {
+
+HWND g_main = nullptr;
+
+void gtk_message_box(const char *text, const char *caption, int)
+{
+  MessageBox(nullptr, text, caption, MB_OK);
+}
+
+gboolean on_stop_signal(gpointer)
+{
+  if (g_main) PostMessage(g_main, WM_CLOSE, 0, 0);
+  return G_SOURCE_CONTINUE;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+  quessel_resources_init();
+  // Without a display the record tray and the popup's state still run; the
+  // dialogs then end as cancelled.
+  if (UiGtkInit(&argc, &argv)) helper_message_box = gtk_message_box;
+  int code = 0;
+  if (!helper_init_instance(&code)) {
+    helper_exit_instance();
+    return code;
+  }
+  TrayAutomationInit();
+  if (!UiAutomationStart()) {
+    helper_exit_instance();
+    return 1;
+  }
+  g_unix_signal_add(SIGTERM, on_stop_signal, nullptr);
+  g_unix_signal_add(SIGINT, on_stop_signal, nullptr);
+  g_main = helper_main_create();
+  if (g_main) helper_main_run(g_main);
+  g_main = nullptr;
+  UiAutomationStop();
+  helper_exit_instance();
+  return 0;
+}

@@ -1,9 +1,12 @@
 // A host for the browser test: the device stack serving a document root
-// (static files and the CGI runner) on one loopback port, with a device of
-// no services, until it is told to stop.
+// (static files and the CGI runner) on one loopback port, as the pages'
+// fixture server (the local server's vendor actions kept in memory), until
+// it is told to stop.
 //   tollamy_host <document root> <port>
 #include <signal.h>
 #include <tarvo_device/tarvo_device.h>
+
+#include "../test_tollamy_page_host.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -19,15 +22,17 @@ int main(int argc, char **argv)
   sigaddset(&stop, SIGTERM);
   sigaddset(&stop, SIGINT);
   pthread_sigmask(SIG_BLOCK, &stop, nullptr);
-  const char *xml = "<?xml version=\"1.0\"?>\r\n<root xmlns=\"urn:schemas-upnp-org:device-1-0\"><specVersion>"
-                    "<major>1</major><minor>0</minor></specVersion><device><deviceType>"
-                    "urn:schemas-upnp-org:device:Basic:1</deviceType><friendlyName>Browser test host</friendlyName>"
-                    "<manufacturer>t</manufacturer><modelName>m</modelName>"
-                    "<UDN>uuid:7e57b0a7-0000-4000-8000-000000000001</UDN></device></root>\r\n";
-  device_service_handler *none[] = {nullptr};
+  page_host::server state;
+  const char *ids[] = {"urn:upnp-org:serviceId:ContentDirectory", TARVO_VENDOR_DEVMGR_ID, TARVO_VENDOR_BACKUP_ID};
+  device_service_handler h[3];
+  for (int i = 0; i < 3; i++)
+    h[i] = device_service_handler{ids[i], page_host::on_action, page_host::on_query, page_host::on_subscribe,
+                                  nullptr, nullptr, nullptr, &state};
+  device_service_handler *list[] = {&h[0], &h[1], &h[2], nullptr};
+  std::string xml = page_host::description();
   tarvo_device_ctx *ctx = nullptr;
   tarvo_device_disable_ssdp(&ctx);
-  if (!tarvo_device_start(&ctx, nullptr, uint16_t(std::atoi(argv[2])), argv[1], xml, 1800, none)) {
+  if (!tarvo_device_start(&ctx, nullptr, uint16_t(std::atoi(argv[2])), argv[1], xml.c_str(), 1800, list)) {
     std::fprintf(stderr, "tollamy_host: cannot start on port %s\n", argv[2]);
     return 1;
   }

@@ -58,20 +58,33 @@ constexpr auto kExtra = [] {
 
 // The longest entity, "&quot;" and "&apos;".
 constexpr uint32_t kEntityMax = 6;
+// Each byte is written as one store of this many bytes: a byte as itself,
+// or its entity, with the rest overwritten by what follows.
+constexpr uint32_t kStore = 8;
 
-// Writes the n bytes at s escaped at w; the end of what was written.
+struct written {
+  char b[kStore];
+};
+
+constexpr auto kWritten = [] {
+  std::array<written, 256> t{};
+  for (unsigned c = 0; c < 256; c++) {
+    const char *e = entity_of(static_cast<unsigned char>(c));
+    if (!e) t[c].b[0] = char(c);
+    for (uint32_t i = 0; e && e[i]; i++) t[c].b[i] = e[i];
+  }
+  return t;
+}();
+
+// Writes the n bytes at s escaped at w, which has room for kStore - 1
+// bytes beyond the escaped text; the end of what was written.  No branch
+// per byte: markup has an entity every few bytes.
 char *escape_to(char *w, const char *s, uint32_t n)
 {
   for (uint32_t i = 0; i < n; i++) {
     auto c = static_cast<unsigned char>(s[i]);
-    if (!kExtra[c]) {
-      *w++ = char(c);
-      continue;
-    }
-    const char *e = entity_of(c);
-    uint32_t len = kExtra[c] + 1u;
-    std::memcpy(w, e, len);
-    w += len;
+    std::memcpy(w, kWritten[c].b, kStore);
+    w += kExtra[c] + 1u;
   }
   return w;
 }
@@ -88,14 +101,14 @@ int xml_gen_encode_appendb(sys_stralloc_rec *sa, const char *s, uint32_t n)
   // before the end that is written.
   uintptr_t b0 = reinterpret_cast<uintptr_t>(sa->buf), at = reinterpret_cast<uintptr_t>(s);
   bool inside = sa->buf && at >= b0 && at < b0 + sa->a;
-  if (sa->buf && !inside && uint64_t(n) * kEntityMax < uint64_t(sa->a - sa->len)) {
+  if (sa->buf && !inside && uint64_t(n) * kEntityMax + kStore < uint64_t(sa->a - sa->len)) {
     char *w = escape_to(sa->buf + sa->len, s, n);
     sa->len = uint32_t(w - sa->buf);
     return 1;
   }
   uint64_t out = n;
   for (uint32_t i = 0; i < n; i++) out += kExtra[static_cast<unsigned char>(s[i])];
-  if (out > UINT32_MAX || !sys_stralloc_readyplus(sa, uint32_t(out))) return 0;
+  if (out + kStore > UINT32_MAX || !sys_stralloc_readyplus(sa, uint32_t(out + kStore))) return 0;
   if (inside) s = sa->buf + (at - b0);
   char *w = sa->buf + sa->len;
   if (out == n) std::memcpy(w, s, n);

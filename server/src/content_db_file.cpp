@@ -272,11 +272,10 @@ void object_mend(didl_object *o)
 
 // --- saving ---
 
-bool file_write(const char *tmp, const char *path, const sys_stralloc_rec *text)
+// The rest of the text, then the file in place of the last one.
+bool file_finish(int fd, const char *tmp, const char *path, const sys_stralloc_rec *text, bool ok)
 {
-  int fd = -1;
-  if (!utf8file_open_trunc(&fd, tmp)) return false;
-  bool ok = sys_file_allwrite(fd, text->buf, text->len) && sys_file_flush(fd);
+  ok = ok && sys_file_allwrite(fd, text->buf, text->len) && sys_file_flush(fd);
   ok = sys_file_close(fd) && ok;
   ok = ok && utf8file_rename(tmp, path);
   if (!ok) utf8file_remove(tmp);
@@ -398,21 +397,23 @@ int content_db_load(server_rec *s)
   return 1;
 }
 
+// The text goes to the file in parts as it is made, under both locks:
+// the whole document of a large library is never held.
 int content_db_save(server_rec *s)
 {
   content_db_rec &d = db(s);
   paths p;
   own::stralloc text;
-  if (!p.make(s->data_home)) return 0;
-  // The text will be about as long as the last one.
-  sys_file_stat_rec st;
-  if (utf8file_stat(p.data.s, &st) && st.size < CONF_FILE_READ_MAX) sys_stralloc_ready(&text.s, uint32_t(st.size + st.size / 8));
-  if (!sys_mutex_lock(&d.mutex)) return 0;
-  bool ok = serialise(s, &text.s);
-  uint32_t id = d.system_update_id;
-  sys_mutex_unlock(&d.mutex);
-  if (!ok || !sys_mutex_lock(&d.save_mutex)) return 0;
-  ok = file_write(p.tmp.s, p.data.s, &text.s);
+  int fd = -1;
+  if (!p.make(s->data_home) || !sys_mutex_lock(&d.save_mutex)) return 0;
+  bool ok = utf8file_open_trunc(&fd, p.tmp.s);
+  uint32_t id = 0;
+  if (ok && (ok = sys_mutex_lock(&d.mutex))) {
+    ok = serialise(s, &text.s, fd);
+    id = d.system_update_id;
+    sys_mutex_unlock(&d.mutex);
+  }
+  if (fd >= 0) ok = file_finish(fd, p.tmp.s, p.data.s, &text.s, ok);
   sys_mutex_unlock(&d.save_mutex);
   if (ok && sys_mutex_lock(&d.mutex)) {
     d.saved_update_id = id;

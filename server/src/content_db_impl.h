@@ -71,6 +71,8 @@ void protocol_infos_register(server_rec *s, const didl_object *o);
 
 // The database file's text: the document with every object in index
 // order, the kept lists written back as attributes.
-bool serialise(server_rec *s, sys_stralloc_rec *out);
+// With file >= 0, the text is written to it whenever a part of
+// CONTENT_DB_SAVE_CHUNK has been made, and out keeps what was not written.
+bool serialise(server_rec *s, sys_stralloc_rec *out, int file = -1);
 
 }  // namespace cdb

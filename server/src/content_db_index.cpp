@@ -8,6 +8,7 @@
 #include <vennard/vennard_limits.h>
 
 #include <tarvo_device/tarvo_device.h>
+#include <tarvo_util/sys_file.h>
 #include <tarvo_util/sys_socket.h>
 #include <tarvo_util/sys_str.h>
 #include <tarvo_util/utf8file.h>
@@ -397,7 +398,7 @@ struct lists_as_attributes {
 
 }  // namespace
 
-bool serialise(server_rec *s, sys_stralloc_rec *out)
+bool serialise(server_rec *s, sys_stralloc_rec *out, int file)
 {
   content_db_rec &d = db(s);
   if (!sys_stralloc_readyplus(out, CONTENT_DB_FILE_RESERVE) || !didl_xml_begin(out, 1)) return false;
@@ -406,6 +407,10 @@ bool serialise(server_rec *s, sys_stralloc_rec *out)
     if (removed(e)) continue;
     lists_as_attributes kept(e->object);
     if (!kept.add(s, e) || !didl_write(out, e->object, &d.plugins)) return false;
+    if (file >= 0 && out->len >= CONTENT_DB_SAVE_CHUNK) {
+      if (!sys_file_allwrite(file, out->buf, out->len)) return false;
+      out->len = 0;
+    }
   }
   return didl_xml_end(out);
 }

@@ -43,10 +43,13 @@ bool cat(sys_stralloc_rec *out, std::initializer_list<const char *> pieces)
 // first URL prefix: the path on this host, or ":<port>/<path>" on another
 // port of it.  *out is the value to write, made in buf where it needs a
 // prefix; false when memory runs out.
-bool prefixed(const client_view *c, sys_stralloc_rec *buf, int type, const char *value, const char **out)
+// The pair's type is looked up last: most values begin otherwise.
+bool prefixed(const client_view *c, sys_stralloc_rec *buf, const avcp_didl_name_pair &pair, const char *value,
+              const char **out)
 {
   *out = value;
-  if (type != AVCP_DIDL_TYPE_URI || (value[0] != '/' && value[0] != ':') || !c->prefixes || !c->prefixes[0])
+  if ((value[0] != '/' && value[0] != ':') || !c->prefixes || !c->prefixes[0] ||
+      didl_value_type(&pair) != AVCP_DIDL_TYPE_URI)
     return true;
   const char *prefix = c->prefixes[0];
   uint32_t n = sys_str_len(prefix);
@@ -99,8 +102,7 @@ bool property_put(sys_stralloc_rec *out, const didl_property *p, const char *tex
     if (internal_protocol_info && name == DIDL_NAME(AT_PROTOCOL_INFO)) {
       value = internal_protocol_info;
     } else if (c) {
-      avcp_didl_name_pair pair{p->element, name};
-      if (!prefixed(c, &c->value, didl_value_type(&pair), value, &value)) return false;
+      if (!prefixed(c, &c->value, {p->element, name}, value, &value)) return false;
     }
     if (!attribute_put(out, name, value)) return false;
   }
@@ -133,11 +135,10 @@ bool client_property_put(sys_stralloc_rec *out, const didl_property *p, client_v
     return true;
   const char *filename = didl_attribute_get(&p->attributes, DIDL_NAME(AT_TARVO_FILENAME));
   if (p->element != DIDL_NAME(EL_RES) || !filename) {
-    avcp_didl_name_pair pair{p->element, nullptr};
     // A res stored as a path (one that CreateObject took with this
     // server's URL) is written with the requester's prefix like any URI.
     const char *text;
-    if (!prefixed(c, &c->text, didl_value_type(&pair), p->text, &text)) return false;
+    if (!prefixed(c, &c->text, {p->element, nullptr}, p->text, &text)) return false;
     return property_put(out, p, text, c);
   }
   for (char *const *prefix = c->prefixes; prefix && *prefix; prefix++) {

@@ -76,6 +76,16 @@ TEST(XmlGen, EscapedTextIsWhole)
   }
   ASSERT_TRUE(xml_gen_encode_append(&h.sa, text.c_str()));
   EXPECT_EQ(std::string(h.sa.buf, h.sa.len), want);
+  // A buffer with room for the worst case is written in one pass, to the
+  // same bytes.
+  sa_holder roomy;
+  ASSERT_TRUE(sys_stralloc_ready(&roomy.sa, uint32_t(text.size() * 7 + 64)));
+  ASSERT_TRUE(sys_stralloc_copys(&roomy.sa, "<a>"));
+  ASSERT_TRUE(xml_gen_encode_append(&roomy.sa, text.c_str()));
+  EXPECT_EQ(std::string(roomy.sa.buf, roomy.sa.len), want);
+  // A source inside the buffer itself is escaped as it was.
+  ASSERT_TRUE(xml_gen_encode_appendb(&roomy.sa, roomy.sa.buf, 4));
+  EXPECT_EQ(std::string(roomy.sa.buf + want.size(), roomy.sa.len - want.size()), "&lt;a&gt;x");
 }
 
 // Whatever the check lets through must be readable again as element text:

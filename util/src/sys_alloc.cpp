@@ -171,7 +171,18 @@ extern "C" {
 int sys_stralloc_ready(sys_stralloc_rec *sa, uint32_t n) { return ga_ready(ga(sa), n, 1, kSlack); }
 int sys_stralloc_readyplus(sys_stralloc_rec *sa, uint32_t n) { return ga_readyplus(ga(sa), n, 1, kSlack); }
 int sys_stralloc_append(sys_stralloc_rec *sa, const char *c) { return ga_append(ga(sa), c, 1, kSlack); }
-int sys_stralloc_catb(sys_stralloc_rec *sa, const char *d, uint32_t n) { return ga_catb(ga(sa), d, n, 1, kSlack, &kGuard); }
+int sys_stralloc_catb(sys_stralloc_rec *sa, const char *d, uint32_t n)
+{
+  // Writers append many short pieces to a buffer that is already large
+  // enough: those need no call through the generic array.
+  if (sa->buf && n < sa->a - sa->len) {
+    std::memmove(sa->buf + sa->len, d, n);
+    sa->len += n;
+    sa->buf[sa->len] = kGuard;
+    return 1;
+  }
+  return ga_catb(ga(sa), d, n, 1, kSlack, &kGuard);
+}
 int sys_stralloc_cat(sys_stralloc_rec *sa, const sys_stralloc_rec *o) { return sys_stralloc_catb(sa, o->buf, o->len); }
 int sys_stralloc_cats(sys_stralloc_rec *sa, const char *s) { return sys_stralloc_catb(sa, s, sys_str_len(s)); }
 int sys_stralloc_copyb(sys_stralloc_rec *sa, const char *d, uint32_t n) { return ga_copyb(ga(sa), d, n, 1, kSlack, &kGuard); }

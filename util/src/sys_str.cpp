@@ -89,7 +89,9 @@ uint32_t find(const char *s, const char *t, bool fold)
 
 extern "C" {
 
-uint32_t sys_str_len(const char *s) { return t_len(s); }
+// The C library's scan reads a word at a time: every append of a string
+// to a buffer counts it first.
+uint32_t sys_str_len(const char *s) { return uint32_t(std::strlen(s)); }
 
 uint32_t sys_str_copy(char *dst, const char *src)
 {

@@ -47,41 +47,72 @@ uint32_t legal_sequence(const unsigned char *s)
   return n;
 }
 
+// The bytes each byte adds when written as its entity, by table: the
+// escape runs over every byte of a large Result.
+constexpr auto kExtra = [] {
+  std::array<uint8_t, 256> t{};
+  for (unsigned c = 0; c < 256; c++)
+    if (const char *e = entity_of(static_cast<unsigned char>(c))) t[c] = uint8_t(std::char_traits<char>::length(e) - 1);
+  return t;
+}();
+
+// The longest entity, "&quot;" and "&apos;".
+constexpr uint32_t kEntityMax = 6;
+// Each byte is written as one store of this many bytes: a byte as itself,
+// or its entity, with the rest overwritten by what follows.
+constexpr uint32_t kStore = 8;
+
+struct written {
+  char b[kStore];
+};
+
+constexpr auto kWritten = [] {
+  std::array<written, 256> t{};
+  for (unsigned c = 0; c < 256; c++) {
+    const char *e = entity_of(static_cast<unsigned char>(c));
+    if (!e) t[c].b[0] = char(c);
+    for (uint32_t i = 0; e && e[i]; i++) t[c].b[i] = e[i];
+  }
+  return t;
+}();
+
+// Writes the n bytes at s escaped at w, which has room for kStore - 1
+// bytes beyond the escaped text; the end of what was written.  No branch
+// per byte: markup has an entity every few bytes.
+char *escape_to(char *w, const char *s, uint32_t n)
+{
+  for (uint32_t i = 0; i < n; i++) {
+    auto c = static_cast<unsigned char>(s[i]);
+    std::memcpy(w, kWritten[c].b, kStore);
+    w += kExtra[c] + 1u;
+  }
+  return w;
+}
+
 }  // namespace
 
-// One pass for the length and one for the bytes: a DIDL-Lite Result is
-// mostly markup, and a copy per run between two entities cost more than
-// the text itself.
+// A DIDL-Lite Result is mostly markup, and a copy per run between two
+// entities cost more than the text itself.  Where the buffer has room for
+// the worst case, one pass writes the bytes; else a first pass counts them,
+// so that the buffer grows no more than the text needs.
 int xml_gen_encode_appendb(sys_stralloc_rec *sa, const char *s, uint32_t n)
 {
-  // The bytes each byte adds when written as its entity, by table: the
-  // count runs over every byte of a large Result.
-  static constexpr auto kExtra = [] {
-    std::array<uint8_t, 256> t{};
-    for (unsigned c = 0; c < 256; c++)
-      if (const char *e = entity_of(static_cast<unsigned char>(c))) t[c] = uint8_t(std::char_traits<char>::length(e) - 1);
-    return t;
-  }();
-  uint64_t out = n;
-  for (uint32_t i = 0; i < n; i++) out += kExtra[static_cast<unsigned char>(s[i])];
   // A source inside the buffer itself moves along with it, and lies
   // before the end that is written.
   uintptr_t b0 = reinterpret_cast<uintptr_t>(sa->buf), at = reinterpret_cast<uintptr_t>(s);
   bool inside = sa->buf && at >= b0 && at < b0 + sa->a;
-  if (out > UINT32_MAX || !sys_stralloc_readyplus(sa, uint32_t(out))) return 0;
+  if (sa->buf && !inside && uint64_t(n) * kEntityMax + kStore < uint64_t(sa->a - sa->len)) {
+    char *w = escape_to(sa->buf + sa->len, s, n);
+    sa->len = uint32_t(w - sa->buf);
+    return 1;
+  }
+  uint64_t out = n;
+  for (uint32_t i = 0; i < n; i++) out += kExtra[static_cast<unsigned char>(s[i])];
+  if (out + kStore > UINT32_MAX || !sys_stralloc_readyplus(sa, uint32_t(out + kStore))) return 0;
   if (inside) s = sa->buf + (at - b0);
   char *w = sa->buf + sa->len;
-  if (out == n) {
-    std::memcpy(w, s, n);
-  } else {
-    for (uint32_t i = 0; i < n; i++) {
-      if (!kExtra[static_cast<unsigned char>(s[i])]) {
-        *w++ = s[i];
-        continue;
-      }
-      for (const char *e = entity_of(static_cast<unsigned char>(s[i])); *e;) *w++ = *e++;
-    }
-  }
+  if (out == n) std::memcpy(w, s, n);
+  else escape_to(w, s, n);
   sa->len += uint32_t(out);
   return 1;
 }
@@ -123,6 +154,9 @@ int xml_gen_is_legal_value(const char *s)
 {
   const auto *p = reinterpret_cast<const unsigned char *>(s);
   while (*p) {
+    // Most values are printable ASCII: those bytes need no sequence check.
+    while (*p >= 0x20 && *p < 0x80) p++;
+    if (!*p) break;
     uint32_t n = legal_sequence(p);
     if (!n) return 0;
     p += n;

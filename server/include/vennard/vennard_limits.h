@@ -41,6 +41,7 @@
 #define CONTENT_DB_SAVE_PERIOD_MS 1000  /* a change is saved within this, and evented within twice this */
 #define CONTENT_DB_MMAP_THRESHOLD 0x40000 /* blocks this large are mapped, and unmapped when freed */
 #define CONTENT_DB_FILE_RESERVE 1000    /* first reservation of the file's text */
+#define CONTENT_DB_SAVE_CHUNK 0x20000   /* the file is written in parts this large, not held whole */
 #define CONTENT_DB_COPY_BLOCK 8192      /* bytes per read when a folder is copied */
 #define CONTENT_DB_SHARES_MAX 63        /* shares at most */
 #define CONTENT_DB_ORDERS_MAX 64        /* kept orders of children: the containers and sorts players page through */

@@ -40,7 +40,7 @@ GtkWidget *header_bar(HWND h, const char *title, const char *about_text)
   gtk_header_bar_set_title(GTK_HEADER_BAR(bar), title);
   gtk_header_bar_set_show_close_button(GTK_HEADER_BAR(bar), TRUE);
   gtk_header_bar_set_decoration_layout(GTK_HEADER_BAR(bar), "menu:minimize,close");
-  GtkWidget *menu = gtk_menu_new(), *item = gtk_menu_item_new_with_label(about_text ? about_text : "");
+  GtkWidget *menu = gtk_menu_new(), *item = gtk_menu_item_new_with_mnemonic(about_text ? about_text : "");
   g_object_set_data(G_OBJECT(item), "tarvo-id", GUINT_TO_POINTER(UI_FRAME_ABOUT_ID));
   g_signal_connect(item, "activate", G_CALLBACK(on_about), h);
   gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);

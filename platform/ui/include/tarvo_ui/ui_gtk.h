@@ -122,7 +122,8 @@ int UiFolderChoose(HWND owner, const char *title, UI_FOLDER_DECIDE decide, void 
 typedef int (*UI_KEY_HOOK)(HWND frame, UINT keyval, UINT mods, void *user);
 
 /* A frame with a content area of width x height pixels, not resizable, no
- * maximise, a header bar whose menu holds about_text (WM_SYSCOMMAND
+ * maximise, a header bar whose menu holds about_text (a mnemonic text, "_"
+ * before the key; WM_SYSCOMMAND
  * UI_FRAME_ABOUT_ID).  Its keys go to the hook, then as WM_KEYDOWN (or
  * WM_SYSKEYDOWN with Alt) to proc, before the focused widget; a nonzero
  * result swallows them.  The close button sends WM_CLOSE; when proc returns

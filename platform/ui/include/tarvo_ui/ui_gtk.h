@@ -80,7 +80,7 @@ typedef struct {
  * folder-select and screenshot (see ui_automation.h). */
 int UiGtkInit(int *argc, char ***argv);
 
-/* Shows the dialog modally (owner's window disabled meanwhile) and returns
+/* Shows the dialog modally (a grab keeps input from other windows) and returns
  * the EndDialog result: Enter is IDOK, Escape and the close button IDCANCEL;
  * when proc does not handle (returns 0) a click of IDOK or IDCANCEL, the
  * dialog ends with that id.  -1 when it cannot be shown. */

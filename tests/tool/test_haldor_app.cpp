@@ -148,6 +148,22 @@ TEST(HaldorApp, WindowSingleInstanceAboutAndCloseKeys)
   EXPECT_EQ(haldor_version_line(t.prog / "vennard", "%d %s%% %s %s"), "%d Tarvo Media Server Tool% 1.0.0 %s");
   EXPECT_EQ(haldor_version_line(t.prog / "quessel", fmt), "");
 
+  // The About box, opened from the frame's menu command.
+  EXPECT_EQ(uictl(t, "command " + frame + " 57664"), "");
+  std::string about = handle_of(t, "#32770");
+  ASSERT_FALSE(about.empty());
+  std::string lines = uictl(t, "controls " + about);
+  // The language file reads "%s  Version %s"; its loader folds white space.
+  EXPECT_NE(lines.find("1000 static 1 1 0 Tarvo Media Server Tool Version 1.0.0\n"
+                       "1001 static 1 1 0 Tarvo Media Server Tool Version 1.0.0\n1002 static 1 1 0 \n"),
+            std::string::npos)
+      << lines;
+  EXPECT_NE(uictl(t, "windows").find(about + " #32770 About Tarvo Media Server Tool\n"), std::string::npos);
+  uictl(t, "key " + about + " Escape");
+  for (int i = 0; i < 100 && uictl(t, "windows").find("#32770") != std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(uictl(t, "windows").find("#32770"), std::string::npos);
+
   // Ctrl+Alt+NumPad1 does nothing; Alt+F4 ends the tool with 0.
   uictl(t, "key " + frame + " '<Control><Alt>KP_1'");
   std::this_thread::sleep_for(std::chrono::milliseconds(300));

@@ -105,6 +105,9 @@ gboolean deliver_posted(gpointer data)
     std::lock_guard<std::mutex> g(post_lock);
     m = *static_cast<const UI_MSG *>(data);
   }
+  // An idle source stays ready until it returns: a modal loop run by the
+  // handler would deliver the same message again and again.
+  g_source_destroy(g_main_current_source());
   dispatch(m.hwnd, m.message, m.wParam, m.lParam);
   return G_SOURCE_REMOVE;
 }

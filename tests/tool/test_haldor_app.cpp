@@ -3,6 +3,7 @@
 // Alt+F4 and Ctrl+W closing it, the About box's version lines, and no
 // window at all without settings.  Plus the command line's page rule.
 #include <gtest/gtest.h>
+#include <cairo.h>
 #include <signal.h>
 #include <sys/wait.h>
 
@@ -134,6 +135,25 @@ TEST(HaldorApp, WindowSingleInstanceAboutAndCloseKeys)
   EXPECT_EQ(controls, "content 800x430 resizable 0\n");
   std::string xw = x_windows();
   ASSERT_FALSE(xw.empty());
+
+  // The frame's drawing, kept beside the test as an artefact: the page's
+  // background fills the content area below the header bar.
+  std::string png = (fs::current_path() / "haldor_frame.png").string();
+  bool page_drawn = false;
+  for (int i = 0; i < 100 && !page_drawn; ++i) {
+    uictl(t, "screenshot " + frame + " " + png);
+    cairo_surface_t *s = cairo_image_surface_create_from_png(png.c_str());
+    if (cairo_surface_status(s) == CAIRO_STATUS_SUCCESS && cairo_image_surface_get_height(s) > 400) {
+      const uint32_t *px = reinterpret_cast<const uint32_t *>(cairo_image_surface_get_data(s));
+      int stride = cairo_image_surface_get_stride(s) / 4;
+      uint32_t bg = px[400 * stride + 700] & 0xFFFFFFu, chrome = px[20 * stride + 400] & 0xFFFFFFu;
+      // 0xF6F5F4 is the toolkit's own window colour: no page there yet.
+      page_drawn = bg != chrome && bg == (px[350 * stride + 600] & 0xFFFFFFu) && bg != 0xF6F5F4u;
+    }
+    cairo_surface_destroy(s);
+    if (!page_drawn) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_TRUE(page_drawn) << png;
 
   // A second start only asks the first to show itself.
   auto t0 = std::chrono::steady_clock::now();

@@ -52,6 +52,13 @@ GtkWidget *header_bar(HWND h, const char *title, const char *about_text)
   return bar;
 }
 
+// The view fills the content area, however it was added.
+void on_content_add(GtkContainer *, GtkWidget *child, gpointer)
+{
+  gtk_widget_set_hexpand(child, TRUE);
+  gtk_widget_set_vexpand(child, TRUE);
+}
+
 }  // namespace
 
 extern "C" {
@@ -73,6 +80,7 @@ HWND UiFrameCreate(const char *class_name, const char *title, int width, int hei
   gtk_window_set_titlebar(GTK_WINDOW(top), header_bar(rec->hwnd, title ? title : "", about_text));
   rec->content = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
   gtk_widget_set_size_request(rec->content, width, height);
+  g_signal_connect(rec->content, "add", G_CALLBACK(on_content_add), nullptr);
   gtk_container_add(GTK_CONTAINER(top), rec->content);
   gtk_window_set_resizable(GTK_WINDOW(top), FALSE);  // also no maximise
   g_signal_connect(top, "key-press-event", G_CALLBACK(on_frame_key), rec->hwnd);

@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "../ui/gtk_xvfb.h"
 #include "../util/script_server.h"
 #include "soap_reply.h"
 #include "tarvo_test.h"
@@ -64,6 +65,7 @@ int wait_exit(pid_t pid, int ms)
 
 TEST(HaldorProgram, SettingsFailureThenRunAndSigterm)
 {
+  TARVO_NEED_DISPLAY();
   if (!tarvo_test::private_net().empty()) GTEST_SKIP() << tarvo_test::private_net();  // no real server on 30002
   scratch_dir prog, data, run;
   // No setting.xml beside the program and no display: exit 1 at once.

@@ -113,7 +113,25 @@ TEST(UiGtk, TemplateDialogMessageBoxesAndScreenshot)
   {
     driver d({"settext 10 hello world", "check 11 1", "click 13", "click 14", "controls", "screenshot " + png,
               "key Return"});
-    r = DialogBoxTemplate(nullptr, &tmpl, test_proc, &seen);
+    // Opened from a posted message over a frame: the modal loop must not
+    // deliver that message again (a dialog inside a dialog without end).
+    static seen_rec *seen_p;
+    static intptr_t result;
+    static int opened;
+    seen_p = &seen;
+    HWND frame = UiFrameCreate("TestFrame", "Frame", 300, 200, "_About", [](HWND h, UINT m, WPARAM, LPARAM) -> LRESULT {
+      if (m != WM_COMMAND) return 0;
+      opened++;
+      result = DialogBoxTemplate(h, &tmpl, test_proc, seen_p);
+      PostQuitMessage(0);
+      return 1;
+    }, nullptr);
+    UiWindowShow(frame);
+    PostMessage(frame, WM_COMMAND, 100, 0);
+    MessageLoop();
+    r = result;
+    EXPECT_EQ(opened, 1);
+    DestroyWindow(frame);
   }
   EXPECT_EQ(r, IDOK);
   EXPECT_EQ(seen.init, 1);

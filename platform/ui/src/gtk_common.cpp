@@ -122,6 +122,13 @@ int UiWindowScreenshot(HWND window, const char *png_path)
   if (!rec || !rec->top || !gtk_widget_get_realized(rec->top) || !png_path) return 0;
   int w = gtk_widget_get_allocated_width(rec->top), h = gtk_widget_get_allocated_height(rec->top);
   if (w <= 0 || h <= 0) return 0;
+  // The pixels the display holds for the window: a web view composites its
+  // page there, out of the widget tree's own drawing.
+  if (GdkPixbuf *pb = gdk_pixbuf_get_from_window(gtk_widget_get_window(rec->top), 0, 0, w, h)) {
+    int ok = gdk_pixbuf_save(pb, png_path, "png", nullptr, nullptr);
+    g_object_unref(pb);
+    return ok;
+  }
   cairo_surface_t *s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
   cairo_t *cr = cairo_create(s);
   gtk_widget_draw(rec->top, cr);

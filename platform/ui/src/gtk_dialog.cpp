@@ -72,7 +72,6 @@ GtkWidget *make_control(UINT kind, const std::string &text, GtkWidget **radio_gr
   switch (kind) {
     case UI_CTL_STATIC: {
       GtkWidget *l = gtk_label_new(text.c_str());
-      gtk_label_set_line_wrap(GTK_LABEL(l), TRUE);
       gtk_label_set_xalign(GTK_LABEL(l), 0);
       return l;
     }
@@ -112,11 +111,8 @@ GtkWidget *dialog_window(HWND owner, HWND h, const char *caption)
   gtk_window_set_resizable(GTK_WINDOW(top), FALSE);
   gtk_window_set_modal(GTK_WINDOW(top), TRUE);
   gtk_window_set_type_hint(GTK_WINDOW(top), GDK_WINDOW_TYPE_HINT_DIALOG);
-  if (GtkWindow *o = gtk_owner_window(owner)) {
-    gtk_window_set_transient_for(GTK_WINDOW(top), o);
-    gtk_window_set_position(GTK_WINDOW(top), GTK_WIN_POS_CENTER_ON_PARENT);
-  } else
-    gtk_window_set_position(GTK_WINDOW(top), GTK_WIN_POS_CENTER);
+  if (GtkWindow *o = gtk_owner_window(owner)) gtk_window_set_transient_for(GTK_WINDOW(top), o);
+  gtk_window_set_position(GTK_WINDOW(top), GTK_WIN_POS_CENTER);
   g_signal_connect(top, "key-press-event", G_CALLBACK(on_key), h);
   g_signal_connect(top, "delete-event", G_CALLBACK(on_delete), h);
   return top;
@@ -152,13 +148,11 @@ void apply_flags(gtk_window_rec *rec, const UI_DIALOG_TEMPLATE *t)
   }
 }
 
-// Runs a built dialog to its end; the owner takes no input meanwhile.
-intptr_t run_modal(HWND owner, gtk_window_rec *rec)
+// Runs a built dialog to its end; its modal grab keeps input from the
+// owner meanwhile.
+intptr_t run_modal(HWND, gtk_window_rec *rec)
 {
-  GtkWindow *o = gtk_owner_window(owner);
-  if (o) gtk_widget_set_sensitive(GTK_WIDGET(o), FALSE);
   intptr_t r = ModalLoop(rec->hwnd);
-  if (o) gtk_widget_set_sensitive(GTK_WIDGET(o), TRUE);
   DestroyWindow(rec->hwnd);
   return r;
 }
@@ -209,6 +203,7 @@ void build_msgbox(gtk_window_rec *rec, const char *text, UINT type)
   GtkWidget *box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 12), *row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);
   gtk_container_set_border_width(GTK_CONTAINER(box), 12);
   GtkWidget *label = make_control(UI_CTL_STATIC, text, nullptr, 0);
+  gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
   gtk_label_set_max_width_chars(GTK_LABEL(label), 60);
   add_control(rec, UI_CTL_STATIC, UI_MSGBOX_TEXT_ID, label);
   gtk_box_pack_start(GTK_BOX(box), label, TRUE, TRUE, 0);

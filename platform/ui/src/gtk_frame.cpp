@@ -40,7 +40,7 @@ GtkWidget *header_bar(HWND h, const char *title, const char *about_text)
   gtk_header_bar_set_title(GTK_HEADER_BAR(bar), title);
   gtk_header_bar_set_show_close_button(GTK_HEADER_BAR(bar), TRUE);
   gtk_header_bar_set_decoration_layout(GTK_HEADER_BAR(bar), "menu:minimize,close");
-  GtkWidget *menu = gtk_menu_new(), *item = gtk_menu_item_new_with_label(about_text ? about_text : "");
+  GtkWidget *menu = gtk_menu_new(), *item = gtk_menu_item_new_with_mnemonic(about_text ? about_text : "");
   g_object_set_data(G_OBJECT(item), "tarvo-id", GUINT_TO_POINTER(UI_FRAME_ABOUT_ID));
   g_signal_connect(item, "activate", G_CALLBACK(on_about), h);
   gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
@@ -50,6 +50,13 @@ GtkWidget *header_bar(HWND h, const char *title, const char *about_text)
   gtk_button_set_image(GTK_BUTTON(button), gtk_image_new_from_icon_name("open-menu-symbolic", GTK_ICON_SIZE_BUTTON));
   gtk_header_bar_pack_start(GTK_HEADER_BAR(bar), button);
   return bar;
+}
+
+// The view fills the content area, however it was added.
+void on_content_add(GtkContainer *, GtkWidget *child, gpointer)
+{
+  gtk_widget_set_hexpand(child, TRUE);
+  gtk_widget_set_vexpand(child, TRUE);
 }
 
 }  // namespace
@@ -73,6 +80,7 @@ HWND UiFrameCreate(const char *class_name, const char *title, int width, int hei
   gtk_window_set_titlebar(GTK_WINDOW(top), header_bar(rec->hwnd, title ? title : "", about_text));
   rec->content = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
   gtk_widget_set_size_request(rec->content, width, height);
+  g_signal_connect(rec->content, "add", G_CALLBACK(on_content_add), nullptr);
   gtk_container_add(GTK_CONTAINER(top), rec->content);
   gtk_window_set_resizable(GTK_WINDOW(top), FALSE);  // also no maximise
   g_signal_connect(top, "key-press-event", G_CALLBACK(on_frame_key), rec->hwnd);

@@ -80,7 +80,7 @@ typedef struct {
  * folder-select and screenshot (see ui_automation.h). */
 int UiGtkInit(int *argc, char ***argv);
 
-/* Shows the dialog modally (owner's window disabled meanwhile) and returns
+/* Shows the dialog modally (a grab keeps input from other windows) and returns
  * the EndDialog result: Enter is IDOK, Escape and the close button IDCANCEL;
  * when proc does not handle (returns 0) a click of IDOK or IDCANCEL, the
  * dialog ends with that id.  -1 when it cannot be shown. */
@@ -122,7 +122,8 @@ int UiFolderChoose(HWND owner, const char *title, UI_FOLDER_DECIDE decide, void 
 typedef int (*UI_KEY_HOOK)(HWND frame, UINT keyval, UINT mods, void *user);
 
 /* A frame with a content area of width x height pixels, not resizable, no
- * maximise, a header bar whose menu holds about_text (WM_SYSCOMMAND
+ * maximise, a header bar whose menu holds about_text (a mnemonic text, "_"
+ * before the key; WM_SYSCOMMAND
  * UI_FRAME_ABOUT_ID).  Its keys go to the hook, then as WM_KEYDOWN (or
  * WM_SYSKEYDOWN with Alt) to proc, before the focused widget; a nonzero
  * result swallows them.  The close button sends WM_CLOSE; when proc returns

@@ -13,6 +13,7 @@
 #include "test_filters.h"
 
 #include <dirent.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -191,6 +192,18 @@ inline int thread_baseline()
 {
   std::thread([] {}).join();
   return thread_count();
+}
+
+// The threads once those that have ended are gone: the kernel may list an
+// ended thread for a moment after it was joined.
+inline int thread_count_settled(int want)
+{
+  int n = thread_count();
+  for (int i = 0; i < 200 && n != want; i++) {
+    usleep(10 * 1000);
+    n = thread_count();
+  }
+  return n;
 }
 
 inline std::u16string wide(const std::string &s)

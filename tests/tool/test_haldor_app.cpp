@@ -15,9 +15,14 @@
 
 #include "../ui/gtk_xvfb.h"
 #include "haldor_app.h"
+#include "haldor_run.h"
 #include "tarvo_test.h"
 
 namespace {
+
+using haldor_run::bin;
+using haldor_run::start;
+using haldor_run::wait_exit;
 
 using tarvo_test::scratch_dir;
 namespace fs = std::filesystem;
@@ -39,7 +44,6 @@ TEST(HaldorApp, SectionHoldsTheUserName)
   EXPECT_EQ(s[8] | s[9] | s[10] | s[11], 0);
 }
 
-std::string bin(const char *name) { return std::string(std::getenv("TARVO_BIN")) + "/" + name; }
 
 struct tool_run {
   scratch_dir prog, data, run;
@@ -63,29 +67,6 @@ struct tool_run {
   }
 };
 
-pid_t start(const std::string &env)
-{
-  pid_t pid = fork();
-  if (pid == 0) {
-    std::string cmd = "exec env " + env + " " + bin("haldor");
-    execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char *>(nullptr));
-    _exit(127);
-  }
-  return pid;
-}
-
-// The exit code within ms (-2: still running, then killed).
-int wait_exit(pid_t pid, int ms)
-{
-  for (int i = 0; i < ms / 10; ++i) {
-    int status;
-    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  return -2;
-}
 
 std::string sh(const std::string &cmd, int *status)
 {

@@ -15,9 +15,14 @@
 #include "../ui/gtk_xvfb.h"
 #include "../util/script_server.h"
 #include "soap_reply.h"
+#include "haldor_run.h"
 #include "tarvo_test.h"
 
 namespace {
+
+using haldor_run::bin;
+using haldor_run::start;
+using haldor_run::wait_exit;
 
 using tarvo_test::scratch_dir;
 using tarvo_test::script_reply;
@@ -38,30 +43,7 @@ std::vector<script_reply> client_lists()
   return r;
 }
 
-std::string bin(const char *name) { return std::string(std::getenv("TARVO_BIN")) + "/" + name; }
 
-pid_t start(const std::string &env)
-{
-  pid_t pid = fork();
-  if (pid == 0) {
-    std::string cmd = "exec env " + env + " " + bin("haldor");
-    execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char *>(nullptr));
-    _exit(127);
-  }
-  return pid;
-}
-
-int wait_exit(pid_t pid, int ms)
-{
-  for (int i = 0; i < ms / 10; ++i) {
-    int status;
-    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  return -2;
-}
 
 TEST(HaldorProgram, SettingsFailureThenRunAndSigterm)
 {

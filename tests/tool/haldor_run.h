@@ -1,0 +1,43 @@
+// The management tool as a child process of a test: started through the
+// shell with extra environment, and waited for with a bound.
+#pragma once
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+namespace haldor_run {
+
+inline std::string bin(const char *name) { return std::string(std::getenv("TARVO_BIN")) + "/" + name; }
+
+// haldor with env ("NAME=value ...") added to the test's environment.
+inline pid_t start(const std::string &env)
+{
+  pid_t pid = fork();
+  if (pid == 0) {
+    std::string cmd = "exec env " + env + " " + bin("haldor");
+    execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  return pid;
+}
+
+// The exit code within ms (-2: still running, then killed).
+inline int wait_exit(pid_t pid, int ms)
+{
+  for (int i = 0; i < ms / 10; ++i) {
+    int status;
+    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  return -2;
+}
+
+}  // namespace haldor_run

@@ -104,6 +104,8 @@ TEST(Stralloc, CopyCatAndStarts)
   EXPECT_EQ(sys_stralloc_starts(&b, "xy-1234"), 0);
   EXPECT_EQ(sys_stralloc_starts(&b, "y"), 0);
   ASSERT_EQ(sys_stralloc_catb(&b, "", 0), 1);
+  ASSERT_EQ(sys_stralloc_catb(&b, nullptr, 0), 1);  // an empty record's buffer as the source
+  EXPECT_EQ(text(b), "xy-123");
   EXPECT_EQ(b.buf[b.len], 'Z');
   sys_stralloc_free(&a);
   sys_stralloc_free(&b);

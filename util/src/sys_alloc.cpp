@@ -176,7 +176,7 @@ int sys_stralloc_catb(sys_stralloc_rec *sa, const char *d, uint32_t n)
   // Writers append many short pieces to a buffer that is already large
   // enough: those need no call through the generic array.
   if (sa->buf && n < sa->a - sa->len) {
-    std::memmove(sa->buf + sa->len, d, n);
+    if (n) std::memmove(sa->buf + sa->len, d, n);  // d may be NULL when n is 0
     sa->len += n;
     sa->buf[sa->len] = kGuard;
     return 1;

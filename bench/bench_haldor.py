@@ -6,7 +6,8 @@
 Runs BUILD_DIR/bin/haldor on a display of its own (xvfb-run, X11, software
 rendering, no accessibility bridge) against a loopback stand-in of the
 server's management port that answers "active", and prints:
-  - the time from haldor's start to the first state the page shows and to
+  - the time from haldor's start to its frame on the automation socket, to
+    the page's document, to the first state the page shows and to
     "server_started" (median, min, max of RUNS starts);
   - wake-ups per minute of haldor and of its web processes while idle
     (voluntary + involuntary context switches from /proc/<pid>/status of
@@ -143,19 +144,25 @@ class Tool:
 
 
 def one_start(tool):
-    """Seconds to the first state shown and to "server_started"."""
+    """Seconds to the frame, to the page's document, to the first state
+    shown and to "server_started"."""
     t0 = time.monotonic()
     p = tool.start()
-    first = started = None
+    frame = document = first = started = None
     while started is None and time.monotonic() - t0 < 30:
-        state = tool.ask("html-eval", "qel_cntl_state")
+        if frame is None:
+            w = tool.ask("windows")
+            frame = time.monotonic() - t0 if w and "HaldorMainFrame" in w else None
+        state = tool.ask("html-eval", "qel_cntl_state") if frame is not None else None
         now = time.monotonic() - t0
+        if state is not None and document is None:
+            document = now
         if state and first is None:
             first = now
         if state == "server_started":
             started = now
         time.sleep(0.005)
-    return p, first, started
+    return p, (frame, document, first, started)
 
 
 def main():
@@ -166,22 +173,23 @@ def main():
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Management)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     tool = Tool(build, server.server_address[1])
-    firsts, starteds = [], []
+    names = ("frame listed", "page document", "first state shown", "server_started shown")
+    times = [[] for _ in names]
+    p = None
     try:
         for i in range(runs):
-            p, first, started = one_start(tool)
-            if first is None or started is None:
-                print(f"run {i}: no state shown within 30 s", file=sys.stderr)
-            else:
-                firsts.append(first)
-                starteds.append(started)
-            last = i == runs - 1
-            if not last:
+            if p:
                 tool.end(p)
+            p, got = one_start(tool)
+            if None in got:
+                print(f"run {i}: not all shown within 30 s: {got}", file=sys.stderr)
+                continue
+            for t, v in zip(times, got):
+                t.append(v)
         ms = lambda v: f"median {statistics.median(v) * 1000:.0f} ms, min {min(v) * 1000:.0f}, max {max(v) * 1000:.0f}"
-        if firsts:
-            print(f"start to first state shown ({len(firsts)} runs): {ms(firsts)}")
-            print(f"start to server_started shown ({len(starteds)} runs): {ms(starteds)}")
+        for name, v in zip(names, times):
+            if v:
+                print(f"start to {name} ({len(v)} runs): {ms(v)}")
         # Idle: the last run's window, left alone.
         time.sleep(5)
         procs = [(p.pid, "haldor")] + descendants(p.pid)

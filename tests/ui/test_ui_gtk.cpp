@@ -1,12 +1,16 @@
 // The GTK windows driven as a test would drive a program: a template
 // dialog's texts, boxes and buttons through the automation socket, Enter
-// and Escape, real and recorded message boxes, and a window's screenshot.
+// and Escape, real and recorded message boxes, the folder chooser's close
+// button, a modeless dialog, and a window's screenshot.
 #include <gtest/gtest.h>
 
 #include <tarvo_ui/ui_automation.h>
 #include <tarvo_ui/ui_gtk.h>
 
 #include <cairo.h>
+#include <gtk/gtk.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -74,7 +78,7 @@ const UI_DIALOG_ITEM items[] = {
 const UI_DIALOG_TEMPLATE tmpl = {300, "Test dialog", 180, 115, items, sizeof items / sizeof items[0]};
 
 struct seen_rec {
-  std::string applied;
+  std::string applied, radio_clicks;
   int keep = -1, two = -1, init = 0;
 };
 
@@ -85,6 +89,7 @@ LRESULT test_proc(HWND h, UINT msg, WPARAM w, LPARAM)
     seen->init++;
     CheckRadioButton(h, 12, 13, 12);
   }
+  if (msg == WM_COMMAND && (UI_LOWORD(w) == 12 || UI_LOWORD(w) == 13)) seen->radio_clicks += std::to_string(UI_LOWORD(w));
   if (msg == WM_COMMAND && UI_LOWORD(w) == 14) {
     char buf[64];
     GetDlgItemText(h, 10, buf, sizeof buf);
@@ -96,6 +101,21 @@ LRESULT test_proc(HWND h, UINT msg, WPARAM w, LPARAM)
     seen->two = IsDlgButtonChecked(h, 13);
   }
   return 0;
+}
+
+// First, before this process opens the display: a child without one
+// gets 0 from a message box, not a button the user never chose.
+TEST(UiGtk, MessageBoxWithoutDisplayFails)
+{
+  pid_t pid = fork();
+  if (pid == 0) {
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    _exit(MessageBox(nullptr, "Nobody sees this", "Q", MB_OKCANCEL) == 0 ? 0 : 1);
+  }
+  int st = -1;
+  ASSERT_EQ(waitpid(pid, &st, 0), pid);
+  EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
 }
 
 TEST(UiGtk, TemplateDialogMessageBoxesAndScreenshot)
@@ -138,6 +158,7 @@ TEST(UiGtk, TemplateDialogMessageBoxesAndScreenshot)
   EXPECT_EQ(seen.applied, "hello world");
   EXPECT_EQ(seen.keep, 1);
   EXPECT_EQ(seen.two, 1);
+  EXPECT_EQ(seen.radio_clicks, "13");  // not the radio it switched off
   cairo_surface_t *s = cairo_image_surface_create_from_png(png.c_str());
   ASSERT_EQ(cairo_surface_status(s), CAIRO_STATUS_SUCCESS);
   int w = cairo_image_surface_get_width(s), hgt = cairo_image_surface_get_height(s);
@@ -191,9 +212,44 @@ TEST(UiGtk, TemplateDialogMessageBoxesAndScreenshot)
   UiMessageBoxQueueAnswer(IDNO);
   EXPECT_EQ(MessageBox(nullptr, "Recorded one", "Q", MB_YESNO), IDNO);
   EXPECT_EQ(MessageBox(nullptr, "Recorded two", "Q", MB_OKCANCEL), IDOK);
+  UiMessageBoxQueueAnswer(IDYES);  // not a button of an OK box
+  EXPECT_EQ(MessageBox(nullptr, "Recorded three", "Note", MB_OK), IDOK);
   UiMessageBoxRecorder(0);
-  ASSERT_EQ(UiAlertCount(), 5u);
+  ASSERT_EQ(UiAlertCount(), 6u);
   EXPECT_STREQ(UiAlertAt(4), "Recorded two");
+  ASSERT_EQ(UiMessageBoxCount(), 6u);
+  UI_MSGBOX_RECORD box{};
+  ASSERT_EQ(UiMessageBoxAt(4, &box), 1);
+  EXPECT_STREQ(box.text, "Recorded two");
+  EXPECT_STREQ(box.caption, "Q");
+  EXPECT_EQ(box.type, MB_OKCANCEL);
+  EXPECT_EQ(UiMessageBoxAt(6, &box), 0);
+
+  // The folder chooser's close button ends it as Cancel.
+  g_timeout_add(300, [](gpointer) -> gboolean {
+    if (GtkWidget *w = UiGtkWidget(FindWindow(UI_DIALOG_CLASS, "Pick a folder"))) gtk_window_close(GTK_WINDOW(w));
+    return FALSE;
+  }, nullptr);
+  guint guard = g_timeout_add(5000, [](gpointer) -> gboolean {  // the chooser still open: Cancel it
+    PostMessage(FindWindow(UI_DIALOG_CLASS, "Pick a folder"), WM_COMMAND, UI_MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    return FALSE;
+  }, nullptr);
+  char folder[256] = "x";
+  gint64 t0 = g_get_monotonic_time();
+  EXPECT_EQ(UiFolderChoose(nullptr, "Pick a folder", nullptr, nullptr, folder, sizeof folder), 0);
+  EXPECT_LT(g_get_monotonic_time() - t0, 4000000);
+  g_source_remove(guard);
+  EXPECT_EQ(FindWindow(UI_DIALOG_CLASS, "Pick a folder"), nullptr);
+
+  // Modeless: shown and initialised at once, ended by DestroyWindow.
+  seen_rec seen3;
+  HWND modeless = CreateDialogTemplate(nullptr, &tmpl, test_proc, &seen3);
+  ASSERT_NE(modeless, nullptr);
+  EXPECT_EQ(seen3.init, 1);
+  EXPECT_EQ(IsDlgButtonChecked(modeless, 12), 1);
+  EXPECT_EQ(DestroyWindow(modeless), 1);
+  EXPECT_FALSE(IsWindow(modeless));
+  EXPECT_EQ(UiGtkWidget(modeless), nullptr);
   UiAutomationStop();
 }
 

@@ -19,9 +19,16 @@ struct alert_list {
   std::deque<std::string> texts;  // a deque: texts handed out stay put
 } alerts;
 
+struct msgbox_record {
+  std::string text, caption;
+  UINT type;
+};
+
 struct recorder {
   int on = 0;
   std::deque<int> answers;
+  std::mutex m;
+  std::deque<msgbox_record> boxes;  // a deque: texts handed out stay put
 } rec_state;
 
 void on_clicked(GtkButton *b, gpointer window)
@@ -29,6 +36,8 @@ void on_clicked(GtkButton *b, gpointer window)
   HWND h = static_cast<HWND>(window);
   gtk_window_rec *rec = gtk_rec(h);
   if (!rec || rec->quiet) return;
+  // A radio switched off by its neighbour's click emits "clicked" too.
+  if (GTK_IS_RADIO_BUTTON(b) && !gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(b))) return;
   UINT id = UINT(GPOINTER_TO_UINT(g_object_get_data(G_OBJECT(b), "tarvo-id")));
   SendMessage(h, WM_COMMAND, UI_MAKEWPARAM(id, BN_CLICKED), 0);
 }
@@ -231,18 +240,26 @@ extern "C" {
 
 intptr_t DialogBoxTemplate(HWND owner, const UI_DIALOG_TEMPLATE *t, WNDPROC proc, void *user)
 {
-  if (!t || !UiGtkInit(nullptr, nullptr)) return -1;
+  HWND h = CreateDialogTemplate(owner, t, proc, user);
+  gtk_window_rec *rec = h ? gtk_rec(h) : nullptr;
+  return rec ? run_modal(owner, rec) : -1;
+}
+
+HWND CreateDialogTemplate(HWND owner, const UI_DIALOG_TEMPLATE *t, WNDPROC proc, void *user)
+{
+  if (!t || !UiGtkInit(nullptr, nullptr)) return nullptr;
   char caption[1024] = "";
   if (t->caption) g_strlcpy(caption, t->caption, sizeof caption);
   else LoadDialogText(t->id, 0, caption, sizeof caption);
   gtk_window_rec *rec = new_dialog(owner, caption, proc, user);
-  if (!rec) return -1;
+  if (!rec) return nullptr;
+  HWND h = rec->hwnd;
   rec->dialog_id = t->id;
   build_template(rec, t);
   gtk_widget_show_all(rec->top);
   apply_flags(rec, t);
-  SendMessage(rec->hwnd, WM_INITDIALOG, 0, reinterpret_cast<LPARAM>(user));
-  return run_modal(owner, rec);
+  SendMessage(h, WM_INITDIALOG, 0, reinterpret_cast<LPARAM>(user));
+  return IsWindow(h) ? h : nullptr;  // its procedure may have ended it
 }
 
 UINT GetDlgItemText(HWND dialog, UINT id, char *buf, uint32_t size)
@@ -316,12 +333,22 @@ int EnableDlgItem(HWND dialog, UINT id, int enable)
 int MessageBox(HWND owner, const char *text, const char *caption, UINT type)
 {
   UiAlertAdd(text);
-  if (rec_state.on || !UiGtkInit(nullptr, nullptr)) {
-    if (rec_state.answers.empty()) return buttons_of(type)[0].id;
-    int a = rec_state.answers.front();
-    rec_state.answers.pop_front();
-    return a;
+  {
+    std::lock_guard<std::mutex> g(rec_state.m);
+    rec_state.boxes.push_back({text ? text : "", caption ? caption : "", type});
   }
+  if (rec_state.on) {
+    std::vector<msgbox_button> buttons = buttons_of(type);
+    int a = buttons[0].id;
+    if (!rec_state.answers.empty()) {
+      a = rec_state.answers.front();
+      rec_state.answers.pop_front();
+    }
+    for (const msgbox_button &b : buttons)
+      if (b.id == a) return a;
+    return buttons[0].id;  // an answer this box cannot give
+  }
+  if (!UiGtkInit(nullptr, nullptr)) return 0;  // no display: the box failed
   gtk_window_rec *rec = new_dialog(owner, caption ? caption : "", msgbox_proc, nullptr);
   if (!rec) return 0;
   build_msgbox(rec, text ? text : "", type);
@@ -331,6 +358,21 @@ int MessageBox(HWND owner, const char *text, const char *caption, UINT type)
 
 void UiMessageBoxRecorder(int on) { rec_state.on = on; }
 void UiMessageBoxQueueAnswer(int answer) { rec_state.answers.push_back(answer); }
+
+uint32_t UiMessageBoxCount(void)
+{
+  std::lock_guard<std::mutex> g(rec_state.m);
+  return uint32_t(rec_state.boxes.size());
+}
+
+int UiMessageBoxAt(uint32_t index, UI_MSGBOX_RECORD *out)
+{
+  std::lock_guard<std::mutex> g(rec_state.m);
+  if (!out || index >= rec_state.boxes.size()) return 0;
+  const msgbox_record &b = rec_state.boxes[index];
+  *out = {b.text.c_str(), b.caption.c_str(), b.type};
+  return 1;
+}
 
 void UiAlertAdd(const char *text)
 {

@@ -85,6 +85,10 @@ int UiGtkInit(int *argc, char ***argv);
  * when proc does not handle (returns 0) a click of IDOK or IDCANCEL, the
  * dialog ends with that id.  -1 when it cannot be shown. */
 intptr_t DialogBoxTemplate(HWND owner, const UI_DIALOG_TEMPLATE *tmpl, WNDPROC proc, void *user);
+/* The same dialog modeless: shown at once, after WM_INITDIALOG; NULL when it
+ * cannot be shown.  DestroyWindow ends it (EndDialog does not); its
+ * procedure gets Enter, Escape and the close button as IDOK and IDCANCEL. */
+HWND CreateDialogTemplate(HWND owner, const UI_DIALOG_TEMPLATE *tmpl, WNDPROC proc, void *user);
 UINT GetDlgItemText(HWND dialog, UINT id, char *buf, uint32_t size); /* length; 0 when none */
 int SetDlgItemText(HWND dialog, UINT id, const char *text);
 int IsDlgButtonChecked(HWND dialog, UINT id);
@@ -95,12 +99,24 @@ int ShowDlgItem(HWND dialog, UINT id, int show);
 int EnableDlgItem(HWND dialog, UINT id, int enable);
 
 /* OK, OK/Cancel or Yes/No: IDOK, IDCANCEL, IDYES or IDNO (close and Escape
- * give IDCANCEL, or IDNO for Yes/No).  Every box's text is added to the
- * alerts.  In recorder mode nothing is shown and the next queued answer is
- * returned (else the first button's). */
+ * give IDCANCEL, or IDNO for Yes/No); 0 when it cannot be shown (no
+ * display).  Every box's text is added to the alerts, and the box to the
+ * record below.  In recorder mode nothing is shown and the next queued
+ * answer is returned, the first button's when none is queued or the queued
+ * one is not among the box's buttons. */
 int MessageBox(HWND owner, const char *text, const char *caption, UINT type);
 void UiMessageBoxRecorder(int on);
 void UiMessageBoxQueueAnswer(int answer);
+
+/* The message boxes asked for so far, oldest first; the texts stay valid
+ * for the process. */
+typedef struct {
+  const char *text;
+  const char *caption;
+  UINT type;
+} UI_MSGBOX_RECORD;
+uint32_t UiMessageBoxCount(void);
+int UiMessageBoxAt(uint32_t index, UI_MSGBOX_RECORD *out);
 
 /* The texts shown to the user so far (message boxes, page alerts), oldest
  * first; a text stays valid for the process. */

@@ -6,25 +6,11 @@
 
 #include <vector>
 
+#include "gdi_test_dc.h"
+
 namespace {
 
-struct memory_dc {
-  HDC dc;
-  HBITMAP bmp;
-  HGDIOBJ old;
-  memory_dc(int cx, int cy)
-  {
-    dc = CreateCompatibleDC(nullptr);
-    bmp = CreateCompatibleBitmap(dc, cx, cy);
-    old = SelectObject(dc, bmp);
-  }
-  ~memory_dc()
-  {
-    SelectObject(dc, old);
-    DeleteObject(bmp);
-    DeleteDC(dc);
-  }
-};
+using tarvo_test::memory_dc;
 
 std::vector<unsigned char> resource_bytes(HMODULE lib, UINT id)
 {

@@ -8,25 +8,11 @@
 #include <utility>
 #include <vector>
 
+#include "gdi_test_dc.h"
+
 namespace {
 
-struct memory_dc {
-  HDC dc;
-  HBITMAP bmp;
-  HGDIOBJ old;
-  memory_dc(int cx, int cy)
-  {
-    dc = CreateCompatibleDC(nullptr);
-    bmp = CreateCompatibleBitmap(dc, cx, cy);
-    old = SelectObject(dc, bmp);
-  }
-  ~memory_dc()
-  {
-    SelectObject(dc, old);
-    DeleteObject(bmp);
-    DeleteDC(dc);
-  }
-};
+using tarvo_test::memory_dc;
 
 COLORREF pixel(HBITMAP bmp, int x, int y)
 {

@@ -2,10 +2,13 @@
 #include "gtk_internal.h"
 
 #include <tarvo_ui/ui_controls.h>
+#include <tarvo_ui/ui_gdi.h>
 #include <tarvo_ui/ui_resource.h>
 
 #include <cstring>
 #include <vector>
+
+GtkWidget *gtk_custom_control(HWND dialog);
 
 namespace {
 
@@ -40,6 +43,15 @@ gboolean on_focus_out(GtkWidget *w, GdkEvent *, gpointer combo)
   return FALSE;
 }
 
+// The dialog paints its background before its controls draw.
+gboolean on_dialog_draw(GtkWidget *, cairo_t *cr, gpointer window)
+{
+  HDC dc = UiDcFromCairo(cr);
+  SendMessage(static_cast<HWND>(window), WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+  DeleteDC(dc);
+  return FALSE;
+}
+
 LRESULT child_proc(HWND h, UINT msg, WPARAM w, LPARAM l)
 {
   gtk_window_rec *rec = gtk_rec(h);
@@ -48,9 +60,10 @@ LRESULT child_proc(HWND h, UINT msg, WPARAM w, LPARAM l)
   return r;
 }
 
-GtkWidget *page_control(const UI_DIALOG_ITEM &it, const std::string &text)
+GtkWidget *page_control(HWND dialog, const UI_DIALOG_ITEM &it, const std::string &text)
 {
   switch (it.kind) {
+    case UI_CTL_CUSTOM: return gtk_custom_control(dialog);
     case UI_CTL_STATIC: {
       GtkWidget *l = gtk_label_new_with_mnemonic(text.c_str());
       gtk_label_set_xalign(GTK_LABEL(l), 0);
@@ -195,9 +208,10 @@ HWND UiCreateChildDialog(HWND parent, const UI_DIALOG_TEMPLATE *t, WNDPROC proc,
   GtkWidget *fixed = gtk_fixed_new();
   gtk_widget_set_size_request(fixed, page_du_x(t->cx), page_du_y(t->cy));
   rec->top = fixed;
+  g_signal_connect(fixed, "draw", G_CALLBACK(on_dialog_draw), rec->hwnd);
   for (uint32_t i = 0; i < t->item_count; ++i) {
     const UI_DIALOG_ITEM &it = t->items[i];
-    GtkWidget *w = page_control(it, template_text(t, it));
+    GtkWidget *w = page_control(rec->hwnd, it, template_text(t, it));
     if (!w) continue;
     gtk_widget_set_size_request(w, page_du_x(it.cx), page_du_y(it.cy));
     gtk_fixed_put(GTK_FIXED(fixed), w, page_du_x(it.x), page_du_y(it.y));

@@ -6,7 +6,10 @@
 
 #include <cstring>
 
-UiPropertyPage::UiPropertyPage(const UI_DIALOG_TEMPLATE *tmpl, UINT title_id) : m_tmpl(tmpl), m_title_id(title_id) {}
+UiPropertyPage::UiPropertyPage(const UI_DIALOG_TEMPLATE *tmpl, UINT title_id, const char *title)
+    : m_tmpl(tmpl), m_title_id(title_id), m_title(title)
+{
+}
 
 UiPropertyPage::~UiPropertyPage()
 {
@@ -87,7 +90,8 @@ HRESULT UiPropertyPage::GetPageInfo(PROPPAGEINFO *info)
 {
   if (!info) return E_POINTER;
   char title[256] = "";
-  LoadString(m_title_id, title, sizeof title);
+  if (m_title) g_strlcpy(title, m_title, sizeof title);
+  else LoadString(m_title_id, title, sizeof title);
   glong units = 0;
   gunichar2 *wide = g_utf8_to_utf16(title, -1, nullptr, &units, nullptr);
   auto *out = static_cast<WCHAR *>(CoTaskMemAlloc(size_t(units + 1) * sizeof(WCHAR)));

@@ -211,6 +211,8 @@ void SkinSlider::SetRange(double minimum, double maximum, double def, double ste
 
 void SkinSlider::Layout(int cx, int cy)
 {
+  m_cx = cx;
+  m_cy = cy;
   // Computed along the slider's own axis: across is the other one.
   int along = m_vertical ? cy : cx, across = m_vertical ? cx : cy;
   int thumb_along = m_vertical ? m_thumb_cy : m_thumb_cx, thumb_across = m_vertical ? m_thumb_cx : m_thumb_cy;
@@ -394,6 +396,89 @@ void SkinSlider::Draw(HDC dc, HBITMAP background, POINT at, int focused)
     RECT f = m_vertical ? RECT{0, 0, m_line * 2, m_track.bottom + m_thumb_cy / 2}
                         : RECT{0, 0, m_track.right + m_thumb_cx / 2 + 2, m_line * 2};
     DrawFocusRect(dc, &f);
+  }
+}
+
+void SkinSlider::Changed(UINT code)
+{
+  if (code && m_window) InvalidateControl(m_window);
+}
+
+LRESULT SkinSlider::WindowProcedure(UINT msg, WPARAM wparam, LPARAM lparam, int *consumed)
+{
+  int x = int(int16_t(UI_LOWORD(lparam))), y = int(int16_t(UI_HIWORD(lparam)));
+  switch (msg) {
+    case WM_SIZE:
+      CallOld(msg, wparam, lparam);
+      m_cx = x;
+      m_cy = y;
+      Layout(m_cx, m_cy);
+      return 0;
+    case WM_PAINT: {
+      CallOld(msg, wparam, lparam);
+      HDC dc = reinterpret_cast<HDC>(wparam);
+      if (!dc || m_cx <= 0 || m_cy <= 0) return 0;
+      RECT_XYWH at{0, 0, 0, 0};
+      UiControlRect(m_window, &at);
+      // Double-buffered: composed in memory, then copied.
+      HDC mem = CreateCompatibleDC(dc);
+      HBITMAP bmp = CreateCompatibleBitmap(dc, m_cx, m_cy);
+      HGDIOBJ old = SelectObject(mem, bmp);
+      SkinDialogBackground *bg = SkinSharedBackground();
+      Draw(mem, bg ? bg->Bitmap() : nullptr, POINT{at.x, at.y}, m_focused);
+      BitBlt(dc, 0, 0, m_cx, m_cy, mem, 0, 0, SRCCOPY);
+      SelectObject(mem, old);
+      DeleteObject(bmp);
+      DeleteDC(mem);
+      return 0;
+    }
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+      m_focused = msg == WM_SETFOCUS;
+      InvalidateControl(m_window);
+      return 0;
+    case WM_GETDLGCODE:
+      if (lparam && reinterpret_cast<const UI_MSG *>(lparam)->message == WM_KEYDOWN) {
+        UINT vk = UINT(reinterpret_cast<const UI_MSG *>(lparam)->wParam);
+        if (vk == VK_ESCAPE && m_dragging) {
+          m_dragging = 0;
+          Changed(DragCancel());
+        } else {
+          Changed(Key(vk));
+        }
+        return 1;
+      }
+      *consumed = 0;
+      return 0;
+    case WM_LBUTTONDOWN: {
+      RECT t = Thumb();
+      if (m_window) SetControlFocus(m_window);
+      if (x >= t.left && x < t.right && y >= t.top && y < t.bottom) {
+        DragStart();
+        m_dragging = 1;
+      } else {
+        Changed(Jump(x, y));
+      }
+      return 0;
+    }
+    case WM_MOUSEMOVE:
+      if (m_dragging && (wparam & MK_LBUTTON)) Changed(DragTo(x, y));
+      return 0;
+    case WM_LBUTTONUP:
+      if (m_dragging) {
+        m_dragging = 0;
+        m_exact = 0;
+        if (x >= m_track.left && x < m_track.right && y >= m_track.top - m_thumb_cy && y < m_track.bottom + m_thumb_cy)
+          Changed(Jump(x, y));
+      }
+      return 0;
+    case WM_RBUTTONDOWN: m_right = 1; return 0;
+    case WM_RBUTTONUP:
+      if (m_right && x >= 0 && y >= 0 && x < m_cx && y < m_cy) Changed(RightClickReset());
+      m_right = 0;
+      return 0;
+    case WM_MOUSEWHEEL: Changed(Wheel(int16_t(UI_HIWORD(wparam)) > 0)); return 0;
+    default: *consumed = 0; return 0;
   }
 }
 

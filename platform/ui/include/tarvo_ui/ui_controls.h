@@ -11,6 +11,10 @@
 extern "C" {
 #endif
 
+typedef struct {
+  int x, y, cx, cy;
+} RECT_XYWH;
+
 /* Template kinds beyond ui_gtk.h's. */
 #define UI_CTL_COMBO 20u    /* drop-down with an edit field */
 #define UI_CTL_DROPLIST 21u /* drop-down list */
@@ -33,6 +37,50 @@ extern "C" {
 /* Notification codes in WM_COMMAND's high word. */
 #define CBN_SELCHANGE 1u
 #define CBN_KILLFOCUS 4u
+
+/* A control the program draws and drives itself (a placeholder static for
+ * a skinned control): it has a window of its own (GetDlgItem), which gets
+ * WM_SIZE, WM_PAINT (wparam: an HDC on the control, valid during the call),
+ * the mouse messages (lparam: x | y << 16), WM_MOUSEWHEEL (wparam's high
+ * word: +120 forwards, -120 backwards), WM_SETFOCUS, WM_KILLFOCUS, and
+ * for a key first WM_GETDLGCODE (lparam: the UI_MSG of the WM_KEYDOWN,
+ * wparam its virtual-key code), then WM_KEYDOWN unless that returned 1. */
+#define UI_CTL_CUSTOM 22u
+#ifndef WM_SIZE
+#define WM_SIZE 0x0005u
+#endif
+#ifndef WM_PAINT
+#define WM_PAINT 0x000Fu
+#endif
+#ifndef WM_MOUSEMOVE
+#define WM_MOUSEMOVE 0x0200u
+#endif
+#ifndef WM_LBUTTONDOWN
+#define WM_LBUTTONDOWN 0x0201u
+#endif
+#define WM_LBUTTONUP 0x0202u
+#ifndef WM_RBUTTONDOWN
+#define WM_RBUTTONDOWN 0x0204u
+#endif
+#define WM_RBUTTONUP 0x0205u
+#define WM_MOUSEWHEEL 0x020Au
+#define WM_SETFOCUS 0x0007u
+#define WM_KILLFOCUS 0x0008u
+#define WM_GETDLGCODE 0x0087u
+#define MK_LBUTTON 0x1u
+#define MK_RBUTTON 0x2u
+#define UI_MAKELPARAM(lo, hi) ((LPARAM)(((uintptr_t)(uint16_t)(hi) << 16) | (uintptr_t)(uint16_t)(lo)))
+/* The window of a custom control, NULL for other ids. */
+HWND GetDlgItem(HWND dialog, UINT id);
+/* The control's size, and its position in its dialog. */
+int UiControlRect(HWND control, RECT_XYWH *out);
+/* Redraws the control soon. */
+int InvalidateControl(HWND control);
+/* Gives the control the keyboard focus. */
+int SetControlFocus(HWND control);
+
+/* Sent to a child dialog before its controls draw (wparam: an HDC). */
+#define WM_ERASEBKGND 0x0014u
 
 /* The template's controls in a box put into parent's content area (a
  * frame's, else the parent's own window), shown at once; proc gets

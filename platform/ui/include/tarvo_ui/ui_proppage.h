@@ -12,8 +12,8 @@
 
 class UiPropertyPage : public IPropertyPage {
  public:
-  // title_id: the page title's string (LoadString).
-  UiPropertyPage(const UI_DIALOG_TEMPLATE *tmpl, UINT title_id);
+  // title_id: the page title's string (LoadString), unless title is given.
+  UiPropertyPage(const UI_DIALOG_TEMPLATE *tmpl, UINT title_id, const char *title = nullptr);
 
   HRESULT QueryInterface(REFIID riid, void **ppv) override;
   ULONG AddRef() override;
@@ -56,5 +56,6 @@ class UiPropertyPage : public IPropertyPage {
   static LRESULT DialogProc(HWND window, UINT msg, WPARAM wparam, LPARAM lparam);
   const UI_DIALOG_TEMPLATE *m_tmpl;
   UINT m_title_id;
+  const char *m_title;
   ULONG m_refs = 1;
 };

@@ -4,13 +4,11 @@
 #pragma once
 
 #include <tarvo_ui/ui_gdi.h>
-#include <tarvo_ui/ui_gtk.h>
+#include <tarvo_ui/ui_controls.h>
 
 #ifndef MB_ICONWARNING
 #define MB_ICONWARNING 0x30u
 #endif
-#define WM_SIZE 0x0005u
-#define WM_PAINT 0x000Fu
 #define WM_HSCROLL 0x0114u
 #define VK_ESCAPE 0x1Bu
 #define VK_HOME 0x24u
@@ -147,8 +145,13 @@ class SkinSlider : public SkinWindow {
   // Draws into dc (the control's client area) over the dialog background at
   // the control's position there.
   void Draw(HDC dc, HBITMAP background, POINT at, int focused);
+  // The control's messages (see ui_controls.h's custom controls).
+  LRESULT WindowProcedure(UINT msg, WPARAM wparam, LPARAM lparam, int *consumed) override;
+  int Dragging() const { return m_dragging; }
 
  private:
+  void Changed(UINT code);
+  int m_cx = 0, m_cy = 0, m_dragging = 0, m_right = 0, m_focused = 0;
   UINT Notify(UINT code);
   HWND m_parent = nullptr;
   double m_value = 0, m_min = 0, m_max = 0, m_def = 0, m_step = 0;

@@ -1,0 +1,184 @@
+// Custom controls: a drawing area with a window of its own, whose events
+// become messages.
+#include "gtk_internal.h"
+
+#include <tarvo_ui/ui_controls.h>
+#include <tarvo_ui/ui_gdi.h>
+
+#include <map>
+
+namespace {
+
+struct custom {
+  GtkWidget *w;
+  HWND dialog;
+};
+
+std::map<HWND, custom> &customs()
+{
+  static std::map<HWND, custom> m;
+  return m;
+}
+
+HWND window_of(GtkWidget *w) { return static_cast<HWND>(g_object_get_data(G_OBJECT(w), "tarvo-window")); }
+
+LPARAM point(double x, double y) { return UI_MAKELPARAM(int(x), int(y)); }
+
+UINT vk_of(guint key)
+{
+  struct map_row {
+    guint key;
+    UINT vk;
+  };
+  static const map_row rows[] = {{GDK_KEY_Home, 0x24}, {GDK_KEY_Left, 0x25}, {GDK_KEY_Up, 0x26},
+                                 {GDK_KEY_Right, 0x27}, {GDK_KEY_Down, 0x28}, {GDK_KEY_Escape, 0x1B},
+                                 {GDK_KEY_Tab, 0x09},   {GDK_KEY_Return, 0x0D}};
+  for (const map_row &r : rows)
+    if (r.key == key) return r.vk;
+  return 0;
+}
+
+gboolean on_draw(GtkWidget *w, cairo_t *cr, gpointer)
+{
+  HDC dc = UiDcFromCairo(cr);
+  SendMessage(window_of(w), WM_PAINT, reinterpret_cast<WPARAM>(dc), 0);
+  DeleteDC(dc);
+  return TRUE;
+}
+
+gboolean on_button(GtkWidget *w, GdkEventButton *e, gpointer)
+{
+  if (e->type != GDK_BUTTON_PRESS && e->type != GDK_BUTTON_RELEASE) return FALSE;
+  bool down = e->type == GDK_BUTTON_PRESS;
+  UINT msg = e->button == 1 ? (down ? WM_LBUTTONDOWN : WM_LBUTTONUP)
+             : e->button == 3 ? (down ? WM_RBUTTONDOWN : WM_RBUTTONUP)
+                              : 0;
+  if (!msg) return FALSE;
+  if (down) gtk_widget_grab_focus(w);
+  SendMessage(window_of(w), msg, 0, point(e->x, e->y));
+  return TRUE;
+}
+
+gboolean on_motion(GtkWidget *w, GdkEventMotion *e, gpointer)
+{
+  WPARAM keys = ((e->state & GDK_BUTTON1_MASK) ? MK_LBUTTON : 0) | ((e->state & GDK_BUTTON3_MASK) ? MK_RBUTTON : 0);
+  SendMessage(window_of(w), WM_MOUSEMOVE, keys, point(e->x, e->y));
+  return TRUE;
+}
+
+gboolean on_scroll(GtkWidget *w, GdkEventScroll *e, gpointer)
+{
+  int delta = e->direction == GDK_SCROLL_UP ? 120 : e->direction == GDK_SCROLL_DOWN ? -120 : 0;
+  if (!delta) return FALSE;
+  SendMessage(window_of(w), WM_MOUSEWHEEL, UI_MAKEWPARAM(0, uint16_t(int16_t(delta))), point(e->x, e->y));
+  return TRUE;
+}
+
+gboolean on_key(GtkWidget *w, GdkEventKey *e, gpointer)
+{
+  UINT vk = vk_of(e->keyval);
+  if (!vk) return FALSE;
+  HWND h = window_of(w);
+  UI_MSG key{h, WM_KEYDOWN, vk, 0};
+  if (SendMessage(h, WM_GETDLGCODE, vk, reinterpret_cast<LPARAM>(&key)) == 1) return TRUE;
+  return SendMessage(h, WM_KEYDOWN, vk, 0) != 0;
+}
+
+gboolean on_focus(GtkWidget *w, GdkEventFocus *e, gpointer)
+{
+  SendMessage(window_of(w), e->in ? WM_SETFOCUS : WM_KILLFOCUS, 0, 0);
+  return FALSE;
+}
+
+void on_size(GtkWidget *w, GdkRectangle *a, gpointer)
+{
+  SendMessage(window_of(w), WM_SIZE, 0, UI_MAKELPARAM(a->width, a->height));
+}
+
+LRESULT control_proc(HWND h, UINT msg, WPARAM, LPARAM)
+{
+  if (msg == WM_NCDESTROY) customs().erase(h);
+  return 0;
+}
+
+void on_destroy(GtkWidget *w, gpointer)
+{
+  HWND h = window_of(w);
+  auto it = customs().find(h);
+  if (it == customs().end()) return;
+  it->second.w = nullptr;
+  DestroyWindow(h);
+}
+
+}  // namespace
+
+// Makes a template's custom control (called by the dialog builder).
+GtkWidget *gtk_custom_control(HWND dialog)
+{
+  GtkWidget *w = gtk_drawing_area_new();
+  gtk_widget_set_can_focus(w, TRUE);
+  gtk_widget_add_events(w, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_POINTER_MOTION_MASK |
+                               GDK_SCROLL_MASK | GDK_KEY_PRESS_MASK | GDK_FOCUS_CHANGE_MASK);
+  HWND h = CreateMessageWindow("Static", "", control_proc, nullptr);
+  if (!h) {
+    g_object_ref_sink(w);
+    g_object_unref(w);
+    return nullptr;
+  }
+  customs()[h] = custom{w, dialog};
+  g_object_set_data(G_OBJECT(w), "tarvo-window", h);
+  g_signal_connect(w, "draw", G_CALLBACK(on_draw), nullptr);
+  g_signal_connect(w, "button-press-event", G_CALLBACK(on_button), nullptr);
+  g_signal_connect(w, "button-release-event", G_CALLBACK(on_button), nullptr);
+  g_signal_connect(w, "motion-notify-event", G_CALLBACK(on_motion), nullptr);
+  g_signal_connect(w, "scroll-event", G_CALLBACK(on_scroll), nullptr);
+  g_signal_connect(w, "key-press-event", G_CALLBACK(on_key), nullptr);
+  g_signal_connect(w, "focus-in-event", G_CALLBACK(on_focus), nullptr);
+  g_signal_connect(w, "focus-out-event", G_CALLBACK(on_focus), nullptr);
+  g_signal_connect(w, "size-allocate", G_CALLBACK(on_size), nullptr);
+  g_signal_connect(w, "destroy", G_CALLBACK(on_destroy), nullptr);
+  return w;
+}
+
+extern "C" {
+
+HWND GetDlgItem(HWND dialog, UINT id)
+{
+  gtk_control *c = gtk_control_of(gtk_rec(dialog), id);
+  return c && c->kind == UI_CTL_CUSTOM ? window_of(c->w) : nullptr;
+}
+
+int UiControlRect(HWND control, RECT_XYWH *out)
+{
+  auto it = customs().find(control);
+  if (it == customs().end() || !it->second.w || !out) return 0;
+  GtkAllocation a;
+  gtk_widget_get_allocation(it->second.w, &a);
+  *out = RECT_XYWH{a.x, a.y, a.width, a.height};
+  GtkWidget *parent = gtk_widget_get_parent(it->second.w);
+  if (parent && !gtk_widget_get_has_window(parent)) {
+    GtkAllocation p;
+    gtk_widget_get_allocation(parent, &p);
+    out->x -= p.x;
+    out->y -= p.y;
+  }
+  return 1;
+}
+
+int InvalidateControl(HWND control)
+{
+  auto it = customs().find(control);
+  if (it == customs().end() || !it->second.w) return 0;
+  gtk_widget_queue_draw(it->second.w);
+  return 1;
+}
+
+int SetControlFocus(HWND control)
+{
+  auto it = customs().find(control);
+  if (it == customs().end() || !it->second.w) return 0;
+  gtk_widget_grab_focus(it->second.w);
+  return 1;
+}
+
+}  // extern "C"

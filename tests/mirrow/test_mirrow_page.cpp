@@ -1,0 +1,181 @@
+// The resample filter's page in a host frame: the rate box, the warning and
+// limit on Apply, the quality slider's reset, keys and drag with Escape,
+// two pages sharing one skin background, and a screenshot of the skin.
+#include <gtest/gtest.h>
+
+#include <mirrow/mirrow.h>
+#include <tarvo_ui/ui_proppage.h>
+#include <tarvo_ui/ui_proppage_skin.h>
+
+#include <glib.h>
+
+#include <string>
+#include <vector>
+
+#include "../ui/gtk_xvfb.h"
+#include "../../filters/mirrow/src/mirrow_page.h"
+
+namespace {
+
+struct settings : IResampleSettings {
+  int rate, bits = 16, half = 20;
+  std::vector<int> rates_set, bits_set, halves_set;
+  explicit settings(int r) : rate(r) {}
+  HRESULT QueryInterface(REFIID riid, void **ppv) override
+  {
+    if (riid == IID_IResampleSettings || riid == IID_IUnknown) {
+      *ppv = static_cast<IResampleSettings *>(this);
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return 2; }
+  ULONG Release() override { return 1; }
+  HRESULT GetBitsPerSample(int *b) override { return *b = bits, S_OK; }
+  HRESULT SetBitsPerSample(int b) override { return bits_set.push_back(b), S_OK; }
+  HRESULT GetSampleRate(int *r) override { return *r = rate, S_OK; }
+  HRESULT SetSampleRate(int r) override { return rates_set.push_back(r), S_OK; }
+  HRESULT GetFilterHalfLength(int *h) override { return *h = half, S_OK; }
+  HRESULT SetFilterHalfLength(int h) override { return halves_set.push_back(h), S_OK; }
+  HRESULT GetChannels(int *c) override { return *c = 2, S_OK; }
+  HRESULT SetChannels(int) override { return S_OK; }
+};
+
+HWND g_frame;
+
+LRESULT frame_proc(HWND, UINT msg, WPARAM, LPARAM)
+{
+  if (msg == WM_APP) PostQuitMessage(0);
+  return 0;
+}
+
+// Runs the messages posted so far.
+void pump()
+{
+  PostMessage(g_frame, WM_APP, 0, 0);
+  MessageLoop();
+}
+
+// Lets the windows get their sizes and draw.
+void settle()
+{
+  for (int i = 0; i < 20; ++i) {
+    while (g_main_context_iteration(nullptr, FALSE)) {
+    }
+    g_usleep(5000);
+  }
+}
+
+IPropertyPage *open_page(settings *s, HWND host)
+{
+  HRESULT hr;
+  IUnknown *unk = CreateResamplePropertyPage(&hr);
+  IPropertyPage *page = nullptr;
+  unk->QueryInterface(IID_IPropertyPage, reinterpret_cast<void **>(&page));
+  unk->Release();
+  IUnknown *objs[] = {s};
+  EXPECT_EQ(page->SetObjects(1, objs), S_OK);
+  RECT r{0, 0, 183, 222};
+  EXPECT_EQ(page->Activate(host, &r, FALSE), S_OK);
+  return page;
+}
+
+HWND page_window(IPropertyPage *page) { return static_cast<UiPropertyPage *>(page)->Window(); }
+
+void key(HWND control, UINT vk)
+{
+  UI_MSG m{control, WM_KEYDOWN, vk, 0};
+  EXPECT_EQ(SendMessage(control, WM_GETDLGCODE, vk, reinterpret_cast<LPARAM>(&m)), 1);
+}
+
+TEST(MirrowPage, RateApplySliderAndSharedSkin)
+{
+  TARVO_NEED_DISPLAY();
+  ASSERT_EQ(UiGtkInit(nullptr, nullptr), 1);
+  UiMessageBoxRecorder(1);
+  g_frame = UiFrameCreate("PageHost", "Host", 400, 260, "_About", frame_proc, nullptr);
+  HWND frame2 = UiFrameCreate("PageHost", "Host 2", 400, 260, "_About", frame_proc, nullptr);
+  uint32_t alerts = UiAlertCount();
+  UiWindowShow(g_frame);
+  UiWindowShow(frame2);
+
+  settings s1(44100), s2(50000);
+  IPropertyPage *p1 = open_page(&s1, g_frame);
+  IPropertyPage *p2 = open_page(&s2, frame2);
+  EXPECT_EQ(UiAlertCount(), alerts) << "the skin library is there";
+  EXPECT_EQ(SkinSharedCount(), 2);
+  HWND d1 = page_window(p1), d2 = page_window(p2);
+  EXPECT_EQ(SendDlgItemMessage(d1, IDC_RATE, CB_GETCOUNT, 0, 0), 18);
+  EXPECT_EQ(SendDlgItemMessage(d1, IDC_RATE, CB_GETCURSEL, 0, 0), 10);
+  EXPECT_EQ(SendDlgItemMessage(d2, IDC_RATE, CB_GETCURSEL, 0, 0), CB_ERR);
+  char text[64];
+  SendDlgItemMessage(d2, IDC_RATE, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+  EXPECT_STREQ(text, "50000");
+  EXPECT_EQ(SendDlgItemMessage(d1, IDC_WIDTH, CB_GETCURSEL, 0, 0), 1) << "16bit";
+
+  // Apply with 1000: one warning, 2000 stored, E_FAIL; the width still goes.
+  SendDlgItemMessage(d1, IDC_RATE, CB_SETCURSEL, WPARAM(-1), 0);
+  SendDlgItemMessage(d1, IDC_RATE, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("1000"));
+  SendMessage(d1, WM_COMMAND, UI_MAKEWPARAM(IDC_RATE, CBN_KILLFOCUS), 0);
+  EXPECT_EQ(p1->IsPageDirty(), S_OK);
+  EXPECT_EQ(p1->Apply(), E_FAIL);
+  ASSERT_EQ(UiAlertCount(), alerts + 1);
+  EXPECT_STREQ(UiAlertAt(alerts), "サンプリング周波数は 2000Hz ～ 192000Hz の範囲内を指定してください。");
+  EXPECT_EQ(s1.rates_set, std::vector<int>{2000});
+  EXPECT_EQ(s1.bits_set, std::vector<int>{16});
+
+  // The slider: right-click and Home reset to 8, Right from 8 gives 9, a
+  // drag moves it and Escape puts it back; each change is sent at once.
+  settle();
+  HWND slider = GetDlgItem(d1, IDC_QUALITY);
+  ASSERT_NE(slider, nullptr);
+  SendMessage(slider, WM_RBUTTONDOWN, 0, UI_MAKELPARAM(20, 5));
+  SendMessage(slider, WM_RBUTTONUP, 0, UI_MAKELPARAM(20, 5));
+  pump();
+  key(slider, VK_RIGHT);
+  pump();
+  key(slider, VK_HOME);
+  pump();
+  key(slider, VK_RIGHT);
+  pump();
+  EXPECT_EQ(s1.halves_set, (std::vector<int>{8, 9, 8, 9}));
+  // 162 x 29 pixels: track from 6, length 148; 9 is at 2, the thumb's centre.
+  s1.halves_set.clear();
+  SendMessage(slider, WM_LBUTTONDOWN, 0, UI_MAKELPARAM(8, 14));
+  SendMessage(slider, WM_MOUSEMOVE, MK_LBUTTON, UI_MAKELPARAM(6 + 74, 14));
+  pump();
+  key(slider, VK_ESCAPE);
+  SendMessage(slider, WM_LBUTTONUP, 0, UI_MAKELPARAM(6 + 74, 40));
+  pump();
+  EXPECT_EQ(s1.halves_set, (std::vector<int>{36, 8}));
+
+  // The page's background: the top strip's colours, grey, the dark right
+  // column (183 x 222 pixels).
+  HDC dc = CreateCompatibleDC(nullptr);
+  HBITMAP bmp = CreateCompatibleBitmap(dc, 183, 222);
+  HGDIOBJ old = SelectObject(dc, bmp);
+  SendMessage(d1, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+  EXPECT_EQ(GetPixel(dc, 0, 0), RGB(200, 40, 40));
+  EXPECT_EQ(GetPixel(dc, 3, 0), RGB(40, 40, 200));
+  EXPECT_EQ(GetPixel(dc, 100, 100), SKIN_BACK_GREY);
+  EXPECT_EQ(GetPixel(dc, 182, 100), RGB(64, 64, 64));
+  SelectObject(dc, old);
+  DeleteObject(bmp);
+  DeleteDC(dc);
+
+  // Closing one page keeps the shared background; closing both frees it.
+  SkinDialogBackground *bg = SkinSharedBackground();
+  EXPECT_EQ(p1->Deactivate(), S_OK);
+  EXPECT_EQ(SkinSharedBackground(), bg);
+  EXPECT_EQ(p2->Deactivate(), S_OK);
+  EXPECT_EQ(SkinSharedBackground(), nullptr);
+  EXPECT_EQ(p1->SetObjects(0, nullptr), S_OK);
+  EXPECT_EQ(p1->SetObjects(0, nullptr), E_UNEXPECTED) << "not connected";
+  p1->Release();
+  p2->Release();
+  DestroyWindow(frame2);
+  DestroyWindow(g_frame);
+}
+
+}  // namespace

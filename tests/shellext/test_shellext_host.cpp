@@ -532,6 +532,15 @@ TEST_F(Shellext, AgainstTheRealServerPublishThroughTheMenuAndLatencyFigure)
     if ((r = tarvo_avcpl_share(&c, other.c_str()))) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(r, 0u);
   tarvo_avcpl_free(&c);
+  // The management port may come up later (slowly under the sanitizers).
+  int active = 0;
+  for (int i = 0; i < 200 && !active; ++i) {
+    tarvo_dmsm_handle h{};
+    if (!(tarvo_dmsm_init(&h, 30002) && tarvo_dmsm_get_server_state(&h, &active))) active = 0;
+    tarvo_dmsm_free(&h);
+    if (!active) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_TRUE(active);
   env().ui_answer(1);
 
   auto menu = [&] {

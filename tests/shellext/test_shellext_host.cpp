@@ -4,6 +4,11 @@
 // dialog helper: the items for each share situation, the exact requests,
 // the sidecar bytes and the message boxes.
 #include <dlfcn.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 #include <tarvo_msf.h>
 #include <tarvo_avcpl/tarvo_avcpl.h>
@@ -48,6 +53,7 @@ struct world {
     setenv("TARVO_SCM_DIR", (dir / "scm").c_str(), 1);
     setenv("TMPDIR", (dir / "tmp").c_str(), 1);
     setenv("TARVO_SHELLEXT_UI", (dir / "ui").c_str(), 1);
+    setenv("TARVO_RUNTIME_DIR", (dir / "run").c_str(), 1);  // where windows are published
     tarvo_test::write_file(dir / "scm/vennard.service/config", "start=auto\n");
     service(true);
     tarvo_test::write_file(dir / "ui", "#!/bin/sh\nd=$(dirname \"$0\")\nprintf '%s|' \"$@\" >> \"$d/ui.log\"\n"
@@ -364,38 +370,55 @@ TEST_F(Shellext, PublicationMenuGraysByTheShareListComparedByteForByte)
 
 namespace {
 
-struct tool_window {
-  HWND hwnd;
-  named_section_rec *section;
-  static std::vector<WPARAM> &commands()
+// The management tool in a process of its own: it publishes its window and
+// the "HaldorHwnd" section, and writes the wparam of each WM_COMMAND it gets
+// to the pipe it was handed.
+constexpr WPARAM tool_sync_command = 0xFFFF;
+
+struct tool_process {
+  pid_t pid = -1;
+  int from_tool = -1;
+  HWND hwnd = nullptr;
+  tool_process()
   {
-    static std::vector<WPARAM> c;
-    return c;
+    int p[2];
+    if (pipe(p) != 0) return;
+    std::string fd = std::to_string(p[1]);
+    setenv("SHELLEXT_TOOL_PEER_FD", fd.c_str(), 1);
+    const char *argv[] = {"/proc/self/exe", "--gtest_filter=DISABLED_ShellextToolPeer.*",
+                          "--gtest_also_run_disabled_tests", nullptr};
+    if (posix_spawn(&pid, argv[0], nullptr, nullptr, const_cast<char **>(argv), environ) != 0) pid = -1;
+    unsetenv("SHELLEXT_TOOL_PEER_FD");
+    close(p[1]);
+    from_tool = p[0];
+    uint64_t h = 0;
+    if (pid > 0 && read_reply(&h, 30000)) hwnd = reinterpret_cast<HWND>(uintptr_t(h));
   }
-  static LRESULT proc(HWND, UINT msg, WPARAM w, LPARAM)
+  ~tool_process()
   {
-    if (msg == WM_COMMAND) commands().push_back(w);
-    return 0;
+    if (hwnd) PostMessage(hwnd, WM_CLOSE, 0, 0);
+    int status;
+    for (int i = 0; pid > 0 && i < 500 && waitpid(pid, &status, WNOHANG) == 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (pid > 0 && waitpid(pid, &status, WNOHANG) == 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+    }
+    if (from_tool >= 0) close(from_tool);
   }
-  tool_window()
+  bool read_reply(uint64_t *v, int timeout_ms)
   {
-    hwnd = CreateMessageWindow("HaldorTest", "tool", proc, nullptr);
-    void *map = nullptr;
-    section = named_section_create("HaldorHwnd", NAMED_SCOPE_USER, &map);
-    if (section) std::memcpy(map, &hwnd, sizeof hwnd);
+    pollfd f{from_tool, POLLIN, 0};
+    return poll(&f, 1, timeout_ms) == 1 && read(from_tool, v, sizeof *v) == ssize_t(sizeof *v);
   }
-  ~tool_window()
-  {
-    named_section_close(section);
-    DestroyWindow(hwnd);
-  }
-  // The commands the window received since the last call.
+  // The commands the tool received until now: a command of the test's own
+  // marks the end, as datagrams arrive in order.
   std::vector<WPARAM> received()
   {
-    for (int i = 0; i < 100; ++i) g_main_context_iteration(nullptr, FALSE);
-    auto c = commands();
-    commands().clear();
-    return c;
+    std::vector<WPARAM> got;
+    if (!PostMessage(hwnd, WM_COMMAND, tool_sync_command, 0)) return {WPARAM(-1)};
+    for (uint64_t v; read_reply(&v, 5000) && v != tool_sync_command;) got.push_back(WPARAM(v));
+    return got;
   }
 };
 
@@ -420,8 +443,9 @@ TEST_F(Shellext, PublicationItemsShareUnshareTellTheToolAndExplainFailures)
   ASSERT_TRUE(haldor().lib) << dlerror();
   const std::string a = env().dir / "P";
   fs::create_directories(a);
-  tool_window tool;
-  ASSERT_TRUE(tool.section);
+  tool_process tool;
+  ASSERT_NE(tool.hwnd, nullptr) << "the tool's process did not publish its window";
+  EXPECT_NE(uint32_t(reinterpret_cast<uintptr_t>(tool.hwnd) >> 32), uint32_t(getpid()));
   const std::string path = "<Path>" + xml_escaped(a) + "</Path>";
 
   env().ui_log();
@@ -508,6 +532,15 @@ TEST_F(Shellext, AgainstTheRealServerPublishThroughTheMenuAndLatencyFigure)
     if ((r = tarvo_avcpl_share(&c, other.c_str()))) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(r, 0u);
   tarvo_avcpl_free(&c);
+  // The management port may come up later (slowly under the sanitizers).
+  int active = 0;
+  for (int i = 0; i < 200 && !active; ++i) {
+    tarvo_dmsm_handle h{};
+    if (!(tarvo_dmsm_init(&h, 30002) && tarvo_dmsm_get_server_state(&h, &active))) active = 0;
+    tarvo_dmsm_free(&h);
+    if (!active) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_TRUE(active);
   env().ui_answer(1);
 
   auto menu = [&] {
@@ -536,4 +569,32 @@ TEST_F(Shellext, AgainstTheRealServerPublishThroughTheMenuAndLatencyFigure)
                 which ? "braxen" : "HaldorShellEx", slowest);
     EXPECT_LT(slowest, 2000.0);
   }
+}
+
+// The tool's side of the cross-process post, run in the process that
+// tool_process starts.
+TEST(DISABLED_ShellextToolPeer, PublishAndRecordCommands)
+{
+  const char *fd_text = std::getenv("SHELLEXT_TOOL_PEER_FD");
+  if (!fd_text) GTEST_SKIP() << "started by tool_process only";
+  static int out;
+  out = std::atoi(fd_text);
+  HWND h = CreateMessageWindow("Haldor2Frame", "Media Server Tool", [](HWND w, UINT msg, WPARAM wp, LPARAM) -> LRESULT {
+    uint64_t v = wp;
+    if (msg == WM_COMMAND && write(out, &v, sizeof v) != ssize_t(sizeof v)) PostQuitMessage(1);
+    if (msg == WM_CLOSE || msg == WM_TIMER) PostQuitMessage(msg == WM_CLOSE ? 0 : 1);
+    (void)w;
+    return 0;
+  }, nullptr);
+  ASSERT_TRUE(h && PublishWindowClass(h));
+  void *map = nullptr;
+  named_section_rec *section = named_section_create("HaldorHwnd", NAMED_SCOPE_USER, &map);
+  ASSERT_NE(section, nullptr);
+  std::memcpy(map, &h, sizeof h);
+  SetTimer(h, 1, 120000);  // a test that never closes it
+  uint64_t ready = uint64_t(uintptr_t(h));
+  ASSERT_EQ(write(out, &ready, sizeof ready), ssize_t(sizeof ready));
+  EXPECT_EQ(MessageLoop(), 0);
+  named_section_close(section);
+  DestroyWindow(h);
 }

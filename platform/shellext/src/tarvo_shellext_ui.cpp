@@ -2,54 +2,66 @@
 // inside a GTK 4 host and so cannot show GTK 3 windows themselves.
 //   title-edit <file name> <title>   prints the confirmed title; exit 0, or 1 when cancelled
 //   msgbox ok|yesno <caption> <text> exit 1 (OK), 6 (Yes) or 7 (No)
-#include <gtk/gtk.h>
+#include <tarvo_shellext/shellext.h>
+#include <tarvo_ui/ui_gtk.h>
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
+// The title dialog's template and controls.
+enum : UINT { IDD_TITLE_EDIT = 102, IDC_TITLE = 203, IDC_FILE_NAME = 204, IDC_STATIC = 0xFFFF };
+
+const UI_DIALOG_ITEM title_items[] = {
+    {UI_CTL_STATIC, IDC_FILE_NAME, 7, 7, 246, 10, "", 0},
+    {UI_CTL_STATIC, IDC_STATIC, 7, 24, 30, 10, "Title :", 0},
+    {UI_CTL_EDIT, IDC_TITLE, 40, 22, 213, 13, "", 0},
+    {UI_CTL_DEFBUTTON, IDOK, 149, 42, 50, 14, "OK", 0},
+    {UI_CTL_BUTTON, IDCANCEL, 203, 42, 50, 14, "Cancel", 0},
+};
+const UI_DIALOG_TEMPLATE title_template = {IDD_TITLE_EDIT, "Media Server Title Edit", 260, 63, title_items,
+                                           sizeof title_items / sizeof title_items[0]};
+
+struct title_state {
+  const char *file_name, *title;
+  std::string confirmed;
+  bool too_long = false;
+};
+
+LRESULT title_proc(HWND h, UINT msg, WPARAM w, LPARAM)
+{
+  auto *st = static_cast<title_state *>(GetWindowUserData(h));
+  if (!st) return 0;
+  if (msg == WM_INITDIALOG) {
+    SetDlgItemText(h, IDC_FILE_NAME, st->file_name);
+    SetDlgItemText(h, IDC_TITLE, st->title);
+  } else if (msg == WM_COMMAND && UI_LOWORD(w) == IDOK && UI_HIWORD(w) == BN_CLICKED) {
+    // The module reads at most SHELLEXT_UI_ANSWER_MAX bytes, the line end
+    // included; a longer title could only arrive cut.
+    static char buf[SHELLEXT_UI_ANSWER_MAX];
+    UINT n = GetDlgItemText(h, IDC_TITLE, buf, sizeof buf);
+    st->too_long = n + 1 >= sizeof buf;
+    st->confirmed.assign(buf, n);
+  }
+  return 0;  // OK and Cancel end the dialog with their ids
+}
+
 int title_edit(const char *file_name, const char *title)
 {
-  GtkWidget *dialog = gtk_dialog_new_with_buttons("Media Server Title Edit", nullptr, GTK_DIALOG_MODAL, "OK",
-                                                  GTK_RESPONSE_OK, "Cancel", GTK_RESPONSE_CANCEL, nullptr);
-  gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
-  GtkWidget *area = gtk_dialog_get_content_area(GTK_DIALOG(dialog));
-  GtkWidget *grid = gtk_grid_new();
-  gtk_container_set_border_width(GTK_CONTAINER(grid), 8);
-  gtk_grid_set_row_spacing(GTK_GRID(grid), 6);
-  gtk_grid_set_column_spacing(GTK_GRID(grid), 6);
-  GtkWidget *name = gtk_label_new(file_name);
-  gtk_widget_set_name(name, "204");
-  gtk_label_set_xalign(GTK_LABEL(name), 0);
-  GtkWidget *label = gtk_label_new_with_mnemonic("_Title :");
-  GtkWidget *entry = gtk_entry_new();
-  gtk_widget_set_name(entry, "203");
-  gtk_entry_set_text(GTK_ENTRY(entry), title);
-  gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);
-  gtk_widget_set_hexpand(entry, TRUE);
-  gtk_label_set_mnemonic_widget(GTK_LABEL(label), entry);
-  gtk_grid_attach(GTK_GRID(grid), name, 0, 0, 2, 1);
-  gtk_grid_attach(GTK_GRID(grid), label, 0, 1, 1, 1);
-  gtk_grid_attach(GTK_GRID(grid), entry, 1, 1, 1, 1);
-  gtk_container_add(GTK_CONTAINER(area), grid);
-  gtk_widget_show_all(dialog);
-  int ok = gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_OK;
-  if (ok) std::printf("%s\n", gtk_entry_get_text(GTK_ENTRY(entry)));
-  gtk_widget_destroy(dialog);
-  return ok ? 0 : 1;
+  title_state st{file_name, title, {}};
+  if (DialogBoxTemplate(nullptr, &title_template, title_proc, &st) != IDOK) return 1;
+  if (st.too_long) return 1;
+  std::printf("%s\n", st.confirmed.c_str());
+  return 0;
 }
 
 int message_box(bool yes_no, const char *caption, const char *text)
 {
-  GtkWidget *box = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL,
-                                          yes_no ? GTK_MESSAGE_QUESTION : GTK_MESSAGE_WARNING,
-                                          yes_no ? GTK_BUTTONS_YES_NO : GTK_BUTTONS_OK, "%s", text);
-  gtk_window_set_title(GTK_WINDOW(box), caption);
-  int r = gtk_dialog_run(GTK_DIALOG(box));
-  gtk_widget_destroy(box);
+  int r = MessageBox(nullptr, text, caption, yes_no ? MB_YESNO : MB_OK);
   if (!yes_no) return 1;
-  return r == GTK_RESPONSE_YES ? 6 : 7;
+  return r == IDYES ? 6 : 7;
 }
 
 }  // namespace
@@ -63,7 +75,9 @@ int main(int argc, char **argv)
                          "       tarvo-shellext-ui msgbox ok|yesno <caption> <text>\n");
     return 2;
   }
-  if (!gtk_init_check(&argc, &argv)) {
+  // The toolkit parses no arguments: file names and titles are the user's
+  // and may look like its options.
+  if (!UiGtkInit(nullptr, nullptr)) {
     std::fprintf(stderr, "tarvo-shellext-ui: no display\n");
     return 2;
   }

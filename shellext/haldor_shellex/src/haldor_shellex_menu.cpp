@@ -147,9 +147,9 @@ HWND tool_window()
   return w;
 }
 
-// Tells the tool to read its share list again.  The core's post reaches
-// windows of this process; the tool's own process needs the cross-process
-// post, which this one call will use once the core has it.
+// Tells the tool to read its share list again.  The tool runs in a process
+// of its own: the core's post reaches its window as a datagram when the
+// tool has published it, and does nothing when the tool is gone.
 void notify_tool(HWND tool)
 {
   if (tool) PostMessage(tool, WM_COMMAND, tool_refresh_command, 0);

@@ -7,7 +7,8 @@
 // scan, resident memory, Browse pages from one and from 8 clients, a
 // whole-file stream, idle wake-ups and the restart on the unchanged
 // library.  Usage: bench_scale [seconds per Browse run (default 3)
-// [program (default bin/vennard beside bench/)]].
+// [program (default bin/vennard beside bench/) [count0: only the
+// RequestedCount 0 run, three times]]].
 #include <arpa/inet.h>
 #include <algorithm>
 #include <atomic>
@@ -528,6 +529,7 @@ bool start_timed(server_process &p, const char *label)
 int main(int argc, char **argv)
 {
   double seconds = argc > 1 ? std::atof(argv[1]) : 3;
+  bool only_count0 = argc > 3 && !std::strcmp(argv[3], "count0");
   if (!tarvo_test::private_net().empty()) return fail(tarvo_test::private_net()), 1;
   if (std::system("ip link set lo multicast on") != 0) return fail("ip link set lo multicast on"), 1;
   char dir[] = "/tmp/tarvo-bench-scale-XXXXXX";
@@ -549,6 +551,14 @@ int main(int argc, char **argv)
   lib.http_port = uint16_t(std::stoul(tarvo_test::read_file(top + "/data/conf/http_port")));
   if (!lib.find(media)) return std::fputs(tarvo_test::read_file(p.log).c_str(), stderr), 1;
   std::printf("%-58s %8.1f MiB\n", "resident memory after the first scan", rss_mib(p.pid));
+  if (only_count0) {
+    for (int i = 0; i < 3; i++)
+      browse_load(lib, "Browse 10,000-child folder, RequestedCount 0, 8 clients", lib.big_id, 10000, 0, 8, false,
+                  seconds * 2);
+    std::printf("%-58s %8.1f MiB\n", "resident memory after the Browse load", rss_mib(p.pid));
+    p.stop();
+    return 0;
+  }
   browse_load(lib, "Browse 10,000-child folder, 50, 1 client, keep-alive", lib.big_id, 10000, 50, 1, true, seconds);
   browse_load(lib, "Browse 10,000-child folder, 50, 8 clients", lib.big_id, 10000, 50, 8, false, seconds);
   browse_load(lib, "Browse 10,000-child folder, 50, 1 client", lib.big_id, 10000, 50, 1, false, seconds);

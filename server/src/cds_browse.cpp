@@ -13,6 +13,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <sys/mman.h>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -166,6 +167,17 @@ struct page_taken {
 // objects.
 constexpr uint64_t kResultTail = 512;
 
+// A large answer is written once, front to back, into memory just mapped
+// for it: huge pages there take one fault per 2 MiB instead of one per
+// 4 KiB.  Only advice; the memory is given back with the answer.
+void advise_huge_pages(const sys_stralloc_rec *answer)
+{
+  constexpr uintptr_t kHuge = uintptr_t(2) << 20;
+  uintptr_t from = (reinterpret_cast<uintptr_t>(answer->buf + answer->len) + kHuge - 1) & ~(kHuge - 1);
+  uintptr_t to = reinterpret_cast<uintptr_t>(answer->buf + answer->a) & ~(kHuge - 1);
+  if (to > from) madvise(reinterpret_cast<void *>(from), to - from, MADV_HUGEPAGE);
+}
+
 // Appends the page's objects as the answer's Result, escaped: each object
 // is written alone and escaped into the answer, so that the Result is held
 // once.
@@ -186,9 +198,11 @@ bool page_write(const call &c, const page_taken &t, sys_stralloc_rec *answer)
          escaped();
     // The first object tells the size of the rest: one allocation instead
     // of a copy at each step of growth.
-    if (ok && i == 0 && n > 1)
+    if (ok && i == 0 && n > 1) {
       ok = sys_stralloc_readyplus(answer, uint32_t(std::min<uint64_t>(
                                               (answer->len - before) * (n - 1) * 9 / 8 + kResultTail, UINT32_MAX / 2)));
+      if (ok) advise_huge_pages(answer);
+    }
   }
   one.s.len = 0;
   return ok && didl_xml_end(&one.s) && escaped();

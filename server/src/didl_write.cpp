@@ -10,6 +10,7 @@
 #include <tarvo_util/xml.h>
 
 #include <cstring>
+#include <string_view>
 
 namespace {
 
@@ -19,18 +20,32 @@ using didl::value_at;
 
 // What the client form needs beside the object; nullptr stands for the
 // database form, which writes everything as it is.
+// Its buffers are the thread's own and kept from one object to the next:
+// a page of many objects makes no allocation per object for them.
 struct client_view {
   char *const *prefixes;
   const didl_filter *filter;
   bool local;
-  sys_stralloc_rec text;   // a property's text with a prefix
-  sys_stralloc_rec value;  // an attribute's value with a prefix
-  ~client_view()
+  sys_stralloc_rec &text;   // a property's text with a prefix
+  sys_stralloc_rec &value;  // an attribute's value with a prefix
+  sys_stralloc_rec &info;   // the protocolInfo of the internal resource
+};
+
+// The buffers of client_view on this thread; one grown past
+// DIDL_SCRATCH_KEEP by a long value is given back after the object.
+struct client_scratch {
+  sys_stralloc_rec text{}, value{}, info{};
+  void trim()
   {
-    sys_stralloc_free(&text);
-    sys_stralloc_free(&value);
+    for (sys_stralloc_rec *b : {&text, &value, &info})
+      if (b->a > DIDL_SCRATCH_KEEP) sys_stralloc_free(b);
+  }
+  ~client_scratch()
+  {
+    for (sys_stralloc_rec *b : {&text, &value, &info}) sys_stralloc_free(b);
   }
 };
+thread_local client_scratch scratch;
 
 bool cat(sys_stralloc_rec *out, std::initializer_list<const char *> pieces)
 {
@@ -110,20 +125,29 @@ bool property_put(sys_stralloc_rec *out, const didl_property *p, const char *tex
          cat(out, {"</", p->element, ">\r\n"});
 }
 
+// The third of a protocolInfo's four fields, read in place; false when it
+// has not exactly four.
+bool content_format(std::string_view v, std::string_view *out)
+{
+  size_t a = v.find(':'), b = a == v.npos ? a : v.find(':', a + 1), d = b == v.npos ? b : v.find(':', b + 1);
+  if (d == v.npos || v.find(':', d + 1) != v.npos) return false;
+  *out = v.substr(b + 1, d - b - 1);
+  return true;
+}
+
 // The resource of a file once more, for a requester on this host: the
 // file's own URI, with "internal" for protocol.  A stored protocolInfo
 // without its four fields gives no such resource.
 bool internal_resource_put(sys_stralloc_rec *out, const didl_property *p, const char *filename, client_view *c)
 {
   const char *stored = didl_attribute_get(&p->attributes, DIDL_NAME(AT_PROTOCOL_INFO));
-  protocol_info_rec pi{};
-  if (!stored || !protocol_info_parse(&pi, stored)) return true;
-  sys_stralloc_rec info{};
+  std::string_view format;
+  if (!stored || !content_format(stored, &format)) return true;
   char *uri = nullptr;
-  bool ok = cat(&info, {"internal:127.0.0.1:", pi.content_format, ":*"}) && sys_stralloc_append(&info, "") &&
-            uri_from_path(filename, &uri) && property_put(out, p, uri, c, info.buf);
-  protocol_info_free(&pi);
-  sys_stralloc_free(&info);
+  bool ok = sys_stralloc_copys(&c->info, "internal:127.0.0.1:") &&
+            sys_stralloc_catb(&c->info, format.data(), uint32_t(format.size())) && cat(&c->info, {":*"}) &&
+            sys_stralloc_append(&c->info, "") && uri_from_path(filename, &uri) &&
+            property_put(out, p, uri, c, c->info.buf);
   sys_alloc_free(uri);
   return ok;
 }
@@ -195,7 +219,7 @@ int didl_write_for_client(sys_stralloc_rec *out, const didl_object *object, char
                           const sys_ptralloc_rec *plugins)
 {
   uint32_t start = out->len;
-  client_view c{url_prefixes, filter, local != 0, {}, {}};
+  client_view c{url_prefixes, filter, local != 0, scratch.text, scratch.value, scratch.info};
   connection_addresses none{};
   const connection_addresses *addresses = connection ? connection : &none;
   bool ok = object_put(out, object, &c) &&
@@ -203,6 +227,7 @@ int didl_write_for_client(sys_stralloc_rec *out, const didl_object *object, char
              hooks_apply(out, start, plugins, [addresses](const plugin_record *r, const char *text, char *buf) {
                return r->export_xml ? r->export_xml(addresses, text, buf, DIDL_PLUGIN_BUFFER) != 0 : -1;
              }));
+  scratch.trim();
   if (!ok) out->len = start;
   return ok;
 }

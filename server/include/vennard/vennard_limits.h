@@ -31,6 +31,7 @@
 
 /* --- DIDL-Lite model and writer --- */
 #define DIDL_PLUGIN_BUFFER 50000u       /* replacement text a plug-in may hand back */
+#define DIDL_SCRATCH_KEEP 4096u         /* bytes of a writer buffer a thread keeps from one object to the next */
 #define DIDL_FILE_PIECE 0x100000u       /* bytes of a DIDL-Lite file fed to the parser at once: long lists are parsed again with each piece */
 #define DIDL_NAME_MAX 64u               /* longest prefixed name the table holds, with room */
 #define DIDL_SHARED_VALUES_SIZE 0x400000u /* bytes of values and name lists kept once for every record: 4 MiB, touched as used */

@@ -1,14 +1,17 @@
-// A folder tree watched with inotify: a watch per folder, new folders added
+// Folder trees watched with inotify: roots on one descriptor, a watch per
+// folder shared by the roots that use it, new folders of tree roots added
 // as their creation is read, a degraded mode when watches run out.
 #include <tarvo_platform/subtree_watch.h>
 
 #include <dirent.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -19,6 +22,9 @@ namespace {
 
 constexpr uint32_t kMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE | IN_DELETE_SELF |
                            IN_MOVE_SELF | IN_ONLYDIR;
+// A root that only looks at names in its folder does not follow the folder.
+constexpr uint32_t kNamesMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE | IN_ONLYDIR;
+constexpr uint32_t kLost = IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF;
 
 uint64_t now_ms()
 {
@@ -27,41 +33,89 @@ uint64_t now_ms()
   return uint64_t(t.tv_sec) * 1000 + uint64_t(t.tv_nsec) / 1000000;
 }
 
-}  // namespace
-
-struct subtree_watch_rec {
-  int fd = -1;
-  std::map<int, std::string> folders;  // watch descriptor -> path
+struct root_rec {
+  unsigned options = 0;
+  subtree_watch_name_fn counts = nullptr;
+  void *ctx = nullptr;
+  int own_wd = -1;  // the watch of the folder given to subtree_watch_root_add
+  size_t folders = 0;
   bool signalled = false, degraded = false;
   uint64_t next_poll = 0;
 };
 
+struct folder_rec {
+  std::string path;
+  std::vector<int> roots;
+};
+
+}  // namespace
+
+struct subtree_watch_rec {
+  int fd = -1, wake = -1;
+  int next_root = 0;
+  std::map<int, root_rec> roots;
+  std::map<int, folder_rec> folders;  // watch descriptor -> folder
+};
+
 namespace {
 
-void degrade(subtree_watch_rec *w)
+root_rec *root_of(subtree_watch_rec *w, int root)
 {
-  if (w->degraded) return;
-  w->degraded = true;
-  w->next_poll = now_ms() + SUBTREE_WATCH_POLL_MS;
+  if (!w) return nullptr;
+  auto it = w->roots.find(root);
+  return it == w->roots.end() ? nullptr : &it->second;
+}
+
+void degrade(root_rec *r)
+{
+  if (r->degraded) return;
+  r->degraded = true;
+  r->next_poll = now_ms() + SUBTREE_WATCH_POLL_MS;
+}
+
+uint32_t mask_of(const root_rec *r)
+{
+  if (!(r->options & SUBTREE_WATCH_TREE) && (r->options & SUBTREE_WATCH_LOST_POLL)) return kNamesMask;
+  return kMask | ((r->options & SUBTREE_WATCH_ATTRIB) ? IN_ATTRIB : 0);
+}
+
+// The watch descriptor, or -1.
+int folder_add(subtree_watch_rec *w, int id, root_rec *r, const std::string &path)
+{
+  if (r->degraded) return -1;
+  if (w->fd < 0) {
+    degrade(r);
+    return -1;
+  }
+  int wd = inotify_add_watch(w->fd, path.c_str(), mask_of(r));
+  if (wd < 0) {
+    // Out of watches: this root is looked at again from time to time.
+    if (errno == ENOSPC || errno == ENOMEM) degrade(r);
+    return -1;
+  }
+  folder_rec &f = w->folders[wd];
+  if (f.path.empty()) f.path = path;
+  if (std::find(f.roots.begin(), f.roots.end(), id) == f.roots.end()) {
+    f.roots.push_back(id);
+    r->folders++;
+  }
+  return wd;
 }
 
 // The folder and, depth first, every folder below it.
-void add_tree(subtree_watch_rec *w, const std::string &path)
+void tree_add(subtree_watch_rec *w, int id, root_rec *r, const std::string &path)
 {
   std::vector<std::string> todo{path};
-  while (!todo.empty() && !w->degraded) {
+  while (!todo.empty() && !r->degraded) {
     std::string p = todo.back();
     todo.pop_back();
-    if (w->folders.size() > SUBTREE_WATCH_FOLDERS_MAX) {
-      degrade(w);
+    if (r->folders > SUBTREE_WATCH_FOLDERS_MAX) {
+      degrade(r);
       return;
     }
-    int wd = inotify_add_watch(w->fd, p.c_str(), kMask);
-    if (wd < 0) {
-      if (errno == ENOSPC || errno == ENOMEM) degrade(w);
-      continue;
-    }
-    w->folders[wd] = p;
+    int wd = folder_add(w, id, r, p);
+    if (wd < 0) continue;
+    if (r->own_wd < 0) r->own_wd = wd;
     DIR *d = opendir(p.c_str());
     if (!d) continue;
     while (dirent *e = readdir(d)) {
@@ -74,7 +128,37 @@ void add_tree(subtree_watch_rec *w, const std::string &path)
   }
 }
 
-void read_events(subtree_watch_rec *w)
+void event_take(subtree_watch_rec *w, const inotify_event *e)
+{
+  if (e->mask & IN_Q_OVERFLOW) {
+    for (auto &[id, r] : w->roots) r.signalled = true;
+    return;
+  }
+  auto it = w->folders.find(e->wd);
+  if (it == w->folders.end()) return;
+  const char *name = e->len ? e->name : "";
+  // The list may grow below (a tree root's new folder): work on a copy.
+  std::vector<int> users = it->second.roots;
+  std::string path = it->second.path;
+  for (int id : users) {
+    root_rec *r = root_of(w, id);
+    if (!r) continue;
+    if ((e->mask & kLost) || !r->counts || r->counts(r->ctx, name)) r->signalled = true;
+    if (e->mask & IN_IGNORED) {
+      if (r->folders) r->folders--;
+      if (e->wd == r->own_wd) {
+        r->own_wd = -1;
+        if (r->options & SUBTREE_WATCH_LOST_POLL) degrade(r);
+      }
+    } else if ((r->options & SUBTREE_WATCH_TREE) && (e->mask & IN_ISDIR) && (e->mask & (IN_CREATE | IN_MOVED_TO)) &&
+               *name) {
+      tree_add(w, id, r, path + "/" + name);
+    }
+  }
+  if (e->mask & IN_IGNORED) w->folders.erase(e->wd);
+}
+
+void events_read(subtree_watch_rec *w)
 {
   if (w->fd < 0) return;
   alignas(inotify_event) char buf[16384];
@@ -84,44 +168,136 @@ void read_events(subtree_watch_rec *w)
     for (ssize_t at = 0; at + ssize_t(sizeof(inotify_event)) <= n;) {
       const auto *e = reinterpret_cast<const inotify_event *>(buf + at);
       at += ssize_t(sizeof(inotify_event) + e->len);
-      w->signalled = true;
-      if (e->mask & IN_Q_OVERFLOW) continue;
-      auto it = w->folders.find(e->wd);
-      if (it == w->folders.end()) continue;
-      if (e->mask & IN_IGNORED) {
-        w->folders.erase(it);
-        continue;
-      }
-      if ((e->mask & IN_ISDIR) && (e->mask & (IN_CREATE | IN_MOVED_TO)) && e->len)
-        add_tree(w, it->second + "/" + e->name);
+      event_take(w, e);
     }
   }
 }
 
-bool due(subtree_watch_rec *w)
+// Degraded roots that are due count as changed; gives the time until the
+// next one is due (negative: none).
+int64_t polls_due(subtree_watch_rec *w)
 {
-  if (!w->degraded || now_ms() < w->next_poll) return false;
-  w->next_poll = now_ms() + SUBTREE_WATCH_POLL_MS;
-  w->signalled = true;
-  return true;
+  uint64_t now = now_ms();
+  int64_t next = -1;
+  for (auto &[id, r] : w->roots) {
+    if (!r.degraded) continue;
+    if (now >= r.next_poll) {
+      r.signalled = true;
+      r.next_poll = now + SUBTREE_WATCH_POLL_MS;
+    }
+    int64_t left = int64_t(r.next_poll - now);
+    if (next < 0 || left < next) next = left;
+  }
+  return next;
+}
+
+bool any_signalled(const subtree_watch_rec *w)
+{
+  return std::any_of(w->roots.begin(), w->roots.end(), [](auto &r) { return r.second.signalled; });
 }
 
 }  // namespace
 
 extern "C" {
 
+subtree_watch_rec *subtree_watch_create(void)
+{
+  auto *w = new subtree_watch_rec;
+  w->wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (w->wake < 0) {
+    delete w;
+    return nullptr;
+  }
+  w->fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  return w;
+}
+
+int subtree_watch_root_add(subtree_watch_rec *w, const char *folder, unsigned options, subtree_watch_name_fn counts,
+                           void *ctx)
+{
+  if (!w || ((options & SUBTREE_WATCH_TREE) && !folder)) return -1;
+  if (options & SUBTREE_WATCH_TREE) {
+    struct stat st;
+    if (stat(folder, &st) != 0 || !S_ISDIR(st.st_mode)) return -1;
+  }
+  int id = w->next_root++;
+  root_rec &r = w->roots[id];
+  r.options = options;
+  r.counts = counts;
+  r.ctx = ctx;
+  if (!folder) return id;
+  if (options & SUBTREE_WATCH_TREE) {
+    tree_add(w, id, &r, folder);
+    if (!r.folders && !r.degraded) {
+      w->roots.erase(id);
+      return -1;
+    }
+    return id;
+  }
+  r.own_wd = folder_add(w, id, &r, folder);
+  // A folder that cannot be watched is looked at from time to time.
+  if (r.own_wd < 0) degrade(&r);
+  return id;
+}
+
+int subtree_watch_folder_add(subtree_watch_rec *w, int root, const char *path)
+{
+  root_rec *r = root_of(w, root);
+  return r && path && folder_add(w, root, r, path) >= 0;
+}
+
+void subtree_watch_root_drop(subtree_watch_rec *w, int root)
+{
+  if (!root_of(w, root)) return;
+  for (auto it = w->folders.begin(); it != w->folders.end();) {
+    std::vector<int> &users = it->second.roots;
+    auto at = std::find(users.begin(), users.end(), root);
+    if (at != users.end()) users.erase(at);
+    if (users.empty()) {
+      inotify_rm_watch(w->fd, it->first);
+      it = w->folders.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  w->roots.erase(root);
+}
+
+int subtree_watch_root_signalled(const subtree_watch_rec *w, int root)
+{
+  root_rec *r = root_of(const_cast<subtree_watch_rec *>(w), root);
+  return r && r->signalled;
+}
+
+int subtree_watch_root_degraded(const subtree_watch_rec *w, int root)
+{
+  root_rec *r = root_of(const_cast<subtree_watch_rec *>(w), root);
+  return r && r->degraded;
+}
+
+void subtree_watch_root_rearm(subtree_watch_rec *w, int root)
+{
+  if (root_rec *r = root_of(w, root)) r->signalled = false;
+}
+
+void subtree_watch_read(subtree_watch_rec *w, int polls)
+{
+  if (!w) return;
+  events_read(w);
+  if (polls) polls_due(w);
+}
+
+void subtree_watch_wake(subtree_watch_rec *w)
+{
+  // A full counter wakes the waiter all the same: the result can go.
+  uint64_t one = 1;
+  if (w && w->wake >= 0) [[maybe_unused]] ssize_t r = write(w->wake, &one, sizeof one);
+}
+
 subtree_watch_rec *subtree_watch_open(const char *root)
 {
-  struct stat st;
-  if (!root || stat(root, &st) != 0 || !S_ISDIR(st.st_mode)) return nullptr;
-  auto *w = new subtree_watch_rec;
-  w->fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  if (w->fd < 0) {
-    degrade(w);
-    return w;
-  }
-  add_tree(w, root);
-  if (w->folders.empty() && !w->degraded) {
+  subtree_watch_rec *w = subtree_watch_create();
+  if (w && subtree_watch_root_add(w, root, SUBTREE_WATCH_TREE, nullptr, nullptr) < 0) {
     subtree_watch_close(w);
     return nullptr;
   }
@@ -133,34 +309,38 @@ int subtree_watch_fd(const subtree_watch_rec *w) { return w ? w->fd : -1; }
 int subtree_watch_signalled(subtree_watch_rec *w)
 {
   if (!w) return 0;
-  read_events(w);
-  due(w);
-  return w->signalled;
+  subtree_watch_read(w, 1);
+  return any_signalled(w);
 }
 
 int subtree_watch_wait(subtree_watch_rec *w, int ms)
 {
   if (!w) return 0;
-  if (subtree_watch_signalled(w)) return 1;
-  if (w->degraded) {
-    uint64_t left = w->next_poll > now_ms() ? w->next_poll - now_ms() : 0;
-    if (ms < 0 || uint64_t(ms) > left) ms = int(left);
+  events_read(w);
+  int64_t next = polls_due(w);
+  if (any_signalled(w)) return 1;
+  if (next >= 0 && (ms < 0 || next < ms)) ms = int(next);
+  pollfd fds[2] = {{w->wake, POLLIN, 0}, {w->fd, POLLIN, 0}};
+  int r = poll(fds, w->fd >= 0 ? 2 : 1, ms);
+  if (r > 0 && (fds[0].revents & POLLIN)) {
+    uint64_t v;
+    while (read(w->wake, &v, sizeof v) > 0) {
+    }
   }
-  pollfd p{w->fd, POLLIN, 0};
-  if (w->fd >= 0) poll(&p, 1, ms);
-  else if (ms > 0) usleep(useconds_t(ms) * 1000);
   return subtree_watch_signalled(w);
 }
 
 void subtree_watch_rearm(subtree_watch_rec *w)
 {
-  if (w) w->signalled = false;
+  if (!w) return;
+  for (auto &[id, r] : w->roots) r.signalled = false;
 }
 
 void subtree_watch_close(subtree_watch_rec *w)
 {
   if (!w) return;
   if (w->fd >= 0) close(w->fd);
+  if (w->wake >= 0) close(w->wake);
   delete w;
 }
 }

@@ -5,6 +5,8 @@
 #include <vennard/server.h>
 #include <vennard/share_scanner.h>
 
+#include <tarvo_platform/subtree_watch.h>
+
 #include <tarvo_util/sys_alloc.h>
 #include <tarvo_util/sys_owner.h>
 
@@ -53,9 +55,7 @@ struct share_rec {
   folder_rec *root = nullptr;
   bool removed = false;
   bool signalled = false;   // its folders changed, or a walk was cut short
-  bool degraded = false;    // the watches ran out: a change is assumed every SHARE_POLL_MS
-  int64_t next_poll_ms = 0; // when degraded
-  std::vector<int> wds;     // the watches of its folders
+  int watch_root = -1;      // its root on the scanner's watch, once a folder is watched
 };
 
 // The category containers: the root containers' children by title.
@@ -86,15 +86,11 @@ struct state {
   server_rec *s = nullptr;
   sys_thread_handle thread{};
   bool thread_started = false;
-  int inotify = -1;
-  int wake = -1;                 // an eventfd that ends the wait at once
-  int list_wd = -1;              // the watch of sync/share
+  subtree_watch_rec *watch = nullptr;  // the shares' folders and sync/share
+  int list_root = -1;                  // sync/share on it
   bool list_signalled = false;
-  bool list_degraded = false;
-  int64_t list_next_poll_ms = 0;
   std::vector<std::unique_ptr<share_rec>> shares;
   std::vector<std::unique_ptr<folder_rec>> queue;
-  std::unordered_map<int, std::vector<share_rec *>> watches;
   category_map categories[CAT_COUNT];
   tag_pool *pool = nullptr;  // the tagging threads
 };

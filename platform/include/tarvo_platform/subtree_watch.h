@@ -1,7 +1,10 @@
-/* Change notification on a folder tree, on inotify: one watch per folder,
- * new folders watched as they appear.  A watch whose kernel watches ran out
- * reports a change every SUBTREE_WATCH_POLL_MS, so that its owner walks the
- * tree again.  The descriptor is close-on-exec. */
+/* Change notification on folder trees, on inotify.  One watch carries any
+ * number of roots on one descriptor, each with its own signalled state: a
+ * root either has its whole tree watched (new folders added as they
+ * appear) or has folders added one by one by its owner.  A root whose
+ * kernel watches ran out is degraded and reports a change every
+ * SUBTREE_WATCH_POLL_MS, so that its owner walks the tree again.  The
+ * descriptors are close-on-exec. */
 #ifndef TARVO_PLATFORM_SUBTREE_WATCH_H
 #define TARVO_PLATFORM_SUBTREE_WATCH_H
 
@@ -11,25 +14,60 @@
 extern "C" {
 #endif
 
-/* How often a degraded watch reports a change. */
+/* How often a degraded root reports a change. */
 #define SUBTREE_WATCH_POLL_MS 30000u
-/* Folders below the root that are watched at most (deeper trees degrade). */
+/* Folders of a tree root that are watched at most (deeper trees degrade). */
 #define SUBTREE_WATCH_FOLDERS_MAX 4096u
+
+/* Root options. */
+#define SUBTREE_WATCH_TREE 1u      /* the folders below are watched, now and as they appear */
+#define SUBTREE_WATCH_ATTRIB 2u    /* attribute changes count as changes */
+#define SUBTREE_WATCH_LOST_POLL 4u /* losing the root folder's own watch degrades the root */
+
+/* Whether the coming and going of name ("" for the folder itself) counts
+ * as a change; a root without one counts every name.  Losing a folder
+ * always counts. */
+typedef int (*subtree_watch_name_fn)(void *ctx, const char *name);
 
 typedef struct subtree_watch_rec subtree_watch_rec;
 
-/* Watches root and every folder below it for names coming and going
- * (created, deleted, moved, written).  NULL when root cannot be watched. */
+/* A watch without roots yet; NULL when its wake-up cannot be had.  Without
+ * inotify every root added is degraded. */
+subtree_watch_rec *subtree_watch_create(void);
+/* Adds a root on folder (with SUBTREE_WATCH_TREE, its whole tree; else
+ * nothing yet unless folder is given) and gives its number, or -1 when
+ * arguments are wrong or a tree root cannot be watched at all.  counts may
+ * be NULL. */
+int subtree_watch_root_add(subtree_watch_rec *w, const char *folder, unsigned options, subtree_watch_name_fn counts,
+                           void *ctx);
+/* Watches one more folder for root: 1 when watched, 0 when not (the root
+ * is degraded, or becomes so when the kernel's watches ran out). */
+int subtree_watch_folder_add(subtree_watch_rec *w, int root, const char *path);
+/* Forgets root and the watches only it used. */
+void subtree_watch_root_drop(subtree_watch_rec *w, int root);
+/* Root's state as last read (see subtree_watch_read): 1 when a change came
+ * since its last re-arm. */
+int subtree_watch_root_signalled(const subtree_watch_rec *w, int root);
+int subtree_watch_root_degraded(const subtree_watch_rec *w, int root);
+void subtree_watch_root_rearm(subtree_watch_rec *w, int root);
+/* Reads what the kernel has queued, without waiting; with polls nonzero
+ * the degraded roots that are due count as changed too. */
+void subtree_watch_read(subtree_watch_rec *w, int polls);
+/* Ends a subtree_watch_wait at once; may be called from any thread. */
+void subtree_watch_wake(subtree_watch_rec *w);
+
+/* A watch with one tree root (number 0); NULL when root cannot be watched. */
 subtree_watch_rec *subtree_watch_open(const char *root);
 /* The descriptor that becomes readable on a change (for poll or a GLib
  * source); -1 when inotify could not be had. */
 int subtree_watch_fd(const subtree_watch_rec *w);
-/* Without waiting: reads what the kernel has queued and gives 1 when a
- * change came since the last re-arm (or a degraded watch is due). */
+/* Without waiting: reads what the kernel has queued and gives 1 when any
+ * root has changed since its re-arm (or a degraded root is due). */
 int subtree_watch_signalled(subtree_watch_rec *w);
-/* Waits up to ms (negative: no limit) for a change; 1 when signalled. */
+/* Waits up to ms (negative: no limit, but never past the next degraded
+ * root due) for a change or a wake-up; 1 when signalled. */
 int subtree_watch_wait(subtree_watch_rec *w, int ms);
-/* Clears the signalled state: the next change signals again. */
+/* Re-arms every root: the next change signals again. */
 void subtree_watch_rearm(subtree_watch_rec *w);
 void subtree_watch_close(subtree_watch_rec *w);
 

@@ -20,6 +20,19 @@
 
 namespace tarvo_test {
 
+// 1 in a ThreadSanitizer build: tests of libraries not built for it skip.
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kThreadChecker = true;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr bool kThreadChecker = true;
+#else
+constexpr bool kThreadChecker = false;
+#endif
+#else
+constexpr bool kThreadChecker = false;
+#endif
+
 // A fresh folder under the system's temporary folder, removed with the
 // object.
 struct scratch_dir {

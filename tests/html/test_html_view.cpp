@@ -53,17 +53,7 @@ struct fixture {
 
 // The toolkit's type system and the web engine synchronise in ways the
 // thread checker cannot see; the view itself runs on one thread.
-#if defined(__SANITIZE_THREAD__)
-constexpr bool kThreadChecker = true;
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-constexpr bool kThreadChecker = true;
-#else
-constexpr bool kThreadChecker = false;
-#endif
-#else
-constexpr bool kThreadChecker = false;
-#endif
+using tarvo_test::kThreadChecker;
 
 bool web_view_testable()
 {

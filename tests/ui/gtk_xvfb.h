@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tarvo_test.h"
+
 namespace tarvo_test {
 
 // Empty when the display is there; else why the tests skip.
@@ -21,17 +23,6 @@ inline std::string &xvfb_problem()
 // GTK, GLib, fontconfig and the web engine synchronise in ways the thread
 // checker cannot see (they are not built for it), so the window tests do
 // not run under it; the tray helper's test keeps the GUI thread covered.
-#if defined(__SANITIZE_THREAD__)
-constexpr bool kThreadChecker = true;
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-constexpr bool kThreadChecker = true;
-#else
-constexpr bool kThreadChecker = false;
-#endif
-#else
-constexpr bool kThreadChecker = false;
-#endif
 
 inline bool xvfb_reexec(int, char **)
 {

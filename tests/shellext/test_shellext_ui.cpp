@@ -14,16 +14,25 @@ namespace {
 std::string drive(const std::string &args, const std::string &window, const std::string &keys)
 {
   tarvo_test::scratch_dir d;
+  // The same display settings as the other window tests: X11, no
+  // accessibility bridge (it waits on a session bus that may not answer).
+  // The window is looked for once it is mapped, and focus is waited for
+  // with a bound, so a slow start cannot leave the keys with no window.
   std::string script = "B='" + std::string(std::getenv("TARVO_BIN")) + "'\n" +
+                       "export GDK_BACKEND=x11 NO_AT_BRIDGE=1 GTK_A11Y=none\n" +
                        "\"$B/tarvo-shellext-ui\" " + args + " > '" + d / "out" + "' &\nP=$!\n" +
-                       "W=$(xdotool search --sync --name '" + window + "' | head -1)\n" +
-                       "xdotool windowfocus --sync $W 2>/dev/null\nsleep 0.3\n" + keys +
-                       "\nwait $P\necho $? > '" + d / "code" + "'\n";
+                       "W=$(timeout 30 xdotool search --sync --onlyvisible --name '" + window + "' | head -1)\n" +
+                       "for i in $(seq 50); do xdotool windowfocus \"$W\"; [ \"$(xdotool getwindowfocus)\" = \"$W\" ] && break; "
+                       "sleep 0.1; done\nsleep 0.3\n" +
+                       keys + "\nwait $P\necho $? > '" + d / "code" + "'\n";
   tarvo_test::write_file(d / "run.sh", script);
   int status;
-  tarvo_test::command_output("timeout 60 xvfb-run -a sh '" + d / "run.sh" + "' 2>/dev/null", &status);
+  tarvo_test::command_output("timeout 60 xvfb-run -a -s '-screen 0 1280x1024x24 -nolisten tcp' sh '" + d / "run.sh" +
+                                 "' 2>'" + d / "err" + "'",
+                             &status);
   std::string code = tarvo_test::read_file(d / "code");
   if (!code.empty() && code.back() == '\n') code.pop_back();
+  if (code.empty()) ADD_FAILURE() << "no answer from the helper; its errors:\n" << tarvo_test::read_file(d / "err");
   return code + ":" + tarvo_test::read_file(d / "out");
 }
 

@@ -20,6 +20,7 @@
 #include "../util/script_server.h"
 #include "helper_app.h"
 #include "helper_files.h"
+#include "notify_popup.h"
 #include "popup_place.h"
 #include "quessel_resources.h"
 #include "subclass_wnd.h"
@@ -27,6 +28,8 @@
 
 #include <glib.h>
 #include <tarvo_ui/ui_resource.h>
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -250,8 +253,10 @@ TEST(TrayUnits, PostToAWindowOfAnotherProcess)
   close(down[1]);
 }
 
-// "Help_Resource.so" beside the program: its rows first, its menu whole.
-TEST(TrayUnits, ResourceLibraryOverridesRows)
+// "Help_Resource.so" beside the program: its rows first, its menu whole,
+// its PNG items in place of the program's images (only those that decode),
+// and its texts in the popup's template.
+TEST(TrayUnits, ResourceLibraryOverridesRowsAndImages)
 {
   const char *dir = std::getenv("TRAY_HELP_RESOURCE_DIR");
   if (!dir) GTEST_SKIP() << "no resource library built";
@@ -268,6 +273,31 @@ TEST(TrayUnits, ResourceLibraryOverridesRows)
   UI_RESOURCE_ROW rows[16];
   ASSERT_EQ(LoadMenuItems(129, rows, 16), 1u);
   EXPECT_STREQ(rows[0].en, "Quit");
+
+  std::string client = quessel_image_path(QIDB_CLIENT), close = quessel_image_path(QIDB_CLOSE);
+  EXPECT_EQ(fs::path(client).filename(), "quessel_156.png");
+  EXPECT_NE(fs::path(client).parent_path(), fs::path(dir));
+  EXPECT_EQ(tarvo_test::read_file(client), tarvo_test::read_file(tarvo_test::data_dir() + "/tray/help_156.png"));
+  struct stat st;
+  ASSERT_EQ(stat(fs::path(client).parent_path().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_EQ(close, (fs::path(dir) / "quessel_145.png").string());  // not a PNG: the program's own
+  EXPECT_EQ(quessel_image_path(QIDI_MAIN), (fs::path(dir) / "quessel_118.png").string());
+
+  {
+    CNotifyPopupDlg popup(nullptr);
+    EXPECT_STREQ(UiPopupLabel(popup.Popup(), 0), "Tarvo Media Server Helper");
+    EXPECT_STREQ(UiPopupLabel(popup.Popup(), 1), "The host (IP)");
+    EXPECT_STREQ(UiPopupLabel(popup.Popup(), 2), "Replaced placeholder");
+    popup.SetTexts("message", "host");
+    popup.Show();
+    EXPECT_STREQ(UiPopupLabel(popup.Popup(), 1), "host");
+    EXPECT_STREQ(UiPopupLabel(popup.Popup(), 2), "message");
+  }
+
+  quessel_resources_end();
+  EXPECT_FALSE(fs::exists(fs::path(client).parent_path()));
+  EXPECT_EQ(quessel_image_path(QIDB_CLIENT), (fs::path(dir) / "quessel_156.png").string());
 }
 
 }  // namespace

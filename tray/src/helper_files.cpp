@@ -96,6 +96,16 @@ int create_new_file(const std::string &path, int *existed)
   return 1;
 }
 
+int write_new_file(const std::string &path, const std::string &data)
+{
+  int fd = open_nofollow(path, O_WRONLY | O_CREAT | O_EXCL);
+  if (fd < 0) return 0;
+  bool ok = write_all(fd, data);
+  if (sys_file_close(fd) && ok) return 1;
+  sys_file_remove(path.c_str());
+  return 0;
+}
+
 void known_clients_parse(const char *data, size_t size, std::vector<std::string> *keys)
 {
   keys->clear();

@@ -23,6 +23,8 @@ int read_first_line(const std::string &path, std::string *line);
 // Creates path new (no link followed, never over an existing file), empty,
 // mode 0644.  1 when created; 0 with *existed 1 when something is there.
 int create_new_file(const std::string &path, int *existed);
+// Creates path new (as above) holding data; 1 when all of it is there.
+int write_new_file(const std::string &path, const std::string &data);
 
 // The keys of a known-client list: one per line, a CR before the LF
 // removed, empty lines skipped, at most KNOWN_CLIENTS_MAX.

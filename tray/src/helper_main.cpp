@@ -241,7 +241,7 @@ void show_state(int state)
   if (state == st.last_state) return;
   st.tray->m_serverRunning = state == 1;
   st.tray->m_serverReachable = state != 2;
-  st.tray->ShowIcon((program_folder() + "/" + quessel_image_name(state == 1 ? QIDI_MAIN : QIDI_STOPPED)).c_str(),
+  st.tray->ShowIcon(quessel_image_path(state == 1 ? QIDI_MAIN : QIDI_STOPPED).c_str(),
                     HELPER_TITLE);
   st.last_state = state;
 }

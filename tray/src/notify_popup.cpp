@@ -4,30 +4,83 @@
 #include "helper_app.h"
 #include "quessel_resources.h"
 
+#include <tarvo_ui/ui_gtk.h>
+#include <tarvo_ui/ui_resource.h>
+
 namespace {
 
-enum : int { SLOT_TITLE = 0, SLOT_HOST = 1, SLOT_MESSAGE = 2 };
-enum : int { IMAGE_CLOSE = 0, IMAGE_CLIENT = 1 };
 constexpr uintptr_t FADE_TIMER = 1;
-constexpr UINT ID_CLOSE = 1027;
+enum : UINT { ID_MESSAGE = 1013, ID_HOST = 1023, ID_ICON = 1026, ID_CLOSE = 1027, ID_TITLE = 1029 };
 
-std::string image(unsigned id) { return program_folder() + "/" + quessel_image_name(id); }
+// The popup's template: labels are statics, the close button and the
+// client's picture are image controls; the texts are its placeholders.
+const UI_DIALOG_ITEM popup_items[] = {
+    {UI_CTL_STATIC, ID_TITLE, 25, 5, 110, 8, nullptr, 0},   {UI_CTL_ICON, ID_CLOSE, 145, 5, 9, 11, nullptr, 0},
+    {UI_CTL_ICON, ID_ICON, 5, 5, 8, 9, nullptr, 0},         {UI_CTL_STATIC, ID_HOST, 5, 20, 155, 8, nullptr, 0},
+    {UI_CTL_STATIC, ID_MESSAGE, 5, 30, 155, 18, nullptr, 0},
+};
+const UI_DIALOG_TEMPLATE popup_template = {QIDD_POPUP, "", 162, 51, popup_items,
+                                           sizeof popup_items / sizeof popup_items[0]};
+
+std::string template_text(const UI_DIALOG_ITEM &it)
+{
+  char buf[1024];
+  if (it.text) return it.text;
+  return LoadDialogText(popup_template.id, it.id, buf, sizeof buf) ? buf : "";
+}
 
 }  // namespace
 
-CNotifyPopupDlg::CNotifyPopupDlg(HWND) : m_w(dlu_x(POPUP_DLU_W)), m_h(dlu_y(POPUP_DLU_H))
+CNotifyPopupDlg::CNotifyPopupDlg(HWND)
+    : m_w(dlu_x(popup_template.cx)), m_h(dlu_y(popup_template.cy))
 {
-  m_hwnd = CreateMessageWindow("#32770", "", proc, this);
+  m_hwnd = CreateMessageWindow(UI_DIALOG_CLASS, "", proc, this);
   m_popup = UiPopupCreate(m_hwnd, m_w, m_h, POPUP_CORNER, POPUP_FILL_RGB);
   // WM_CREATE: transparent from the start, the fade timer running.
   m_alpha = 0;
   UiPopupSetAlpha(m_popup, 0);
   m_timing = SetTimer(m_hwnd, FADE_TIMER, POPUP_FADE_MS) != 0;
+  build();
   // Set-up: title, images, the event, the place.
-  UiPopupSetLabel(m_popup, SLOT_TITLE, dlu_x(25), dlu_y(5), dlu_x(110), dlu_y(8), HELPER_TITLE, UI_POPUP_LINE, 400);
-  UiPopupSetImage(m_popup, IMAGE_CLIENT, dlu_x(5), dlu_y(5), image(QIDB_CLIENT).c_str());
+  set_text(ID_TITLE, HELPER_TITLE, UI_POPUP_LINE, 400);
+  set_image(ID_ICON, QIDB_CLIENT);
   m_event = named_event_open(POPUP_CLOSE_EVENT);
   place();
+}
+
+// The template's controls into the popup's label and image slots, in order,
+// with their placeholder texts.
+void CNotifyPopupDlg::build()
+{
+  int labels = 0, images = 0;
+  for (uint32_t i = 0; i < popup_template.item_count; ++i) {
+    const UI_DIALOG_ITEM &it = popup_template.items[i];
+    bool label = it.kind == UI_CTL_STATIC;
+    control c{it.id, label ? labels++ : images++, dlu_x(it.x), dlu_y(it.y), dlu_x(it.cx), dlu_y(it.cy)};
+    m_controls.push_back(c);
+    if (label) UiPopupSetLabel(m_popup, c.slot, c.x, c.y, c.w, c.h, template_text(it).c_str(), UI_POPUP_LINE, 400);
+  }
+  if (control *close = find(ID_CLOSE)) {
+    m_closeW = close->w;
+    m_closeH = close->h;
+  }
+}
+
+CNotifyPopupDlg::control *CNotifyPopupDlg::find(UINT id)
+{
+  for (control &c : m_controls)
+    if (c.id == id) return &c;
+  return nullptr;
+}
+
+void CNotifyPopupDlg::set_text(UINT id, const std::string &text, int mode, int weight)
+{
+  if (control *c = find(id)) UiPopupSetLabel(m_popup, c->slot, c->x, c->y, c->w, c->h, text.c_str(), mode, weight);
+}
+
+void CNotifyPopupDlg::set_image(UINT id, unsigned bitmap)
+{
+  if (control *c = find(id)) UiPopupSetImage(m_popup, c->slot, c->x, c->y, quessel_image_path(bitmap).c_str());
 }
 
 CNotifyPopupDlg::~CNotifyPopupDlg()
@@ -41,7 +94,11 @@ void CNotifyPopupDlg::place()
 {
   m_closeX = m_w - m_closeW - POPUP_CLOSE_MARGIN;
   m_closeY = POPUP_CLOSE_MARGIN;
-  UiPopupSetImage(m_popup, IMAGE_CLOSE, m_closeX, m_closeY, image(QIDB_CLOSE).c_str());
+  if (control *close = find(ID_CLOSE)) {
+    close->x = m_closeX;
+    close->y = m_closeY;
+  }
+  set_image(ID_CLOSE, QIDB_CLOSE);
   popup_rect work{0, 0, 0, 0};
   int edge = PANEL_NONE, x, y;
   if (!UiWorkArea(&work.x, &work.y, &work.w, &work.h, &edge)) edge = PANEL_NONE;
@@ -58,9 +115,9 @@ void CNotifyPopupDlg::SetTexts(const std::string &message, const std::string &ho
 void CNotifyPopupDlg::Show()
 {
   // WM_SHOWWINDOW: the labels with their modes.
-  UiPopupSetLabel(m_popup, SLOT_HOST, dlu_x(5), dlu_y(20), dlu_x(155), dlu_y(8), m_host.c_str(), UI_POPUP_CENTRED, 700);
-  UiPopupSetLabel(m_popup, SLOT_MESSAGE, dlu_x(5), dlu_y(30), dlu_x(155), dlu_y(18), m_message.c_str(), UI_POPUP_WRAP,
-                  400);
+  set_text(ID_HOST, m_host, UI_POPUP_CENTRED, 700);
+  set_text(ID_MESSAGE, m_message, UI_POPUP_WRAP, 400);
+  set_text(ID_TITLE, HELPER_TITLE, UI_POPUP_LINE, 400);
   UiPopupShow(m_popup, 1);
   m_shown = 1;
 }
@@ -114,7 +171,7 @@ LRESULT CNotifyPopupDlg::on_message(UINT msg, WPARAM w, LPARAM l)
   case WM_MOUSEMOVE:
     if (on_close != bool(m_hover)) {
       m_hover = on_close;
-      UiPopupSetImage(m_popup, IMAGE_CLOSE, m_closeX, m_closeY, image(on_close ? QIDB_CLOSE_HOVER : QIDB_CLOSE).c_str());
+      set_image(ID_CLOSE, on_close ? QIDB_CLOSE_HOVER : QIDB_CLOSE);
     }
     break;
   case WM_NCDESTROY: m_hwnd = nullptr; break;

@@ -9,9 +9,9 @@
 #include <tarvo_ui/ui_popup.h>
 
 #include <string>
+#include <vector>
 
 // Dialog units of the popup's template, and their pixels at its 9-point font.
-constexpr int POPUP_DLU_W = 162, POPUP_DLU_H = 51;
 constexpr int dlu_x(int v) { return v * 3 / 2; }
 constexpr int dlu_y(int v) { return v * 13 / 8; }
 constexpr uint32_t POPUP_FILL_RGB = 0xFFFFE1;  // 255, 255, 225
@@ -34,6 +34,15 @@ class CNotifyPopupDlg {
  private:
   static LRESULT proc(HWND h, UINT msg, WPARAM w, LPARAM l);
   LRESULT on_message(UINT msg, WPARAM w, LPARAM l);
+  // A control of the template: its label or image slot and its pixels.
+  struct control {
+    UINT id;
+    int slot, x, y, w, h;
+  };
+  void build();
+  control *find(UINT id);
+  void set_text(UINT id, const std::string &text, int mode, int weight);
+  void set_image(UINT id, unsigned bitmap);
   void place();
   void fade_step();
 
@@ -41,7 +50,8 @@ class CNotifyPopupDlg {
   ui_popup *m_popup = nullptr;
   named_event_rec *m_event = nullptr;
   std::string m_message, m_host;
-  int m_w, m_h, m_closeX = 0, m_closeY = 0, m_closeW = dlu_x(9), m_closeH = dlu_y(11);
+  std::vector<control> m_controls;
+  int m_w = 0, m_h = 0, m_closeX = 0, m_closeY = 0, m_closeW = 0, m_closeH = 0;
   int m_fadeIn = 1, m_alpha = 0, m_result = 0, m_shown = 0, m_hover = 0, m_timing = 0;
 };
 

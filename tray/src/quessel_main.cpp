@@ -37,11 +37,13 @@ int main(int argc, char **argv)
   int code = 0;
   if (!helper_init_instance(&code)) {
     helper_exit_instance();
+    quessel_resources_end();
     return code;
   }
   TrayAutomationInit();
   if (!UiAutomationStart()) {
     helper_exit_instance();
+    quessel_resources_end();
     return 1;
   }
   g_unix_signal_add(SIGTERM, on_stop_signal, nullptr);
@@ -51,5 +53,6 @@ int main(int argc, char **argv)
   g_main = nullptr;
   UiAutomationStop();
   helper_exit_instance();
+  quessel_resources_end();
   return 0;
 }

@@ -2,11 +2,18 @@
 // Japanese, and its version record.
 #include "quessel_resources.h"
 
+#include "helper_files.h"
+
 #include <tarvo_platform/path.h>
+#include <tarvo_ui/ui_gdi.h>
 #include <tarvo_ui/ui_resource.h>
 
 #include <dlfcn.h>
+#include <unistd.h>
 
+#include <cstdlib>
+#include <iterator>
+#include <string>
 #include <vector>
 
 TARVO_VERSION_INFO("Tarvo Media Server Helper", "1.0.0");
@@ -80,26 +87,57 @@ const UI_RESOURCE_TABLE table = {strings, sizeof strings / sizeof strings[0], me
 
 struct image_row {
   unsigned id;
+  UINT type;
   const char *file;
 };
 const image_row images[] = {
-    {QIDI_MAIN, "quessel_118.png"},  {QIDI_STOPPED, "quessel_162.png"},     {QIDB_CLOSE, "quessel_145.png"},
-    {QIDB_CLIENT, "quessel_156.png"}, {QIDB_CLOSE_HOVER, "quessel_160.png"},
+    {QIDI_MAIN, QRT_GROUP_ICON, "quessel_118.png"}, {QIDI_STOPPED, QRT_GROUP_ICON, "quessel_162.png"},
+    {QIDB_CLOSE, QRT_BITMAP, "quessel_145.png"},     {QIDB_CLIENT, QRT_BITMAP, "quessel_156.png"},
+    {QIDB_CLOSE_HOVER, QRT_BITMAP, "quessel_160.png"},
 };
+
+// The library's images, written out under their own names into a private
+// folder: the panel's host and the popup read images from files.
+std::string image_dir;
+std::string taken[std::size(images)];
 
 // The optional resource library beside the program: its rows come first, and
 // a menu it holds replaces the program's menu of that id whole.
 std::vector<UI_RESOURCE_ROW> merged_strings, merged_menus, merged_dialogs;
 UI_RESOURCE_TABLE merged;
 
-const UI_RESOURCE_TABLE *help_resource()
+HMODULE help_resource()
 {
   char path[PATH_APPEND_MAX];
   if (!path_program_folder(path, sizeof path) || !path_append(path, sizeof path, "Help_Resource.so")) return nullptr;
-  void *lib = dlopen(path, RTLD_NOW | RTLD_LOCAL);  // kept for the program's life
-  if (!lib) return nullptr;
-  auto fn = reinterpret_cast<UI_RESOURCE_OVERRIDE_FN>(dlsym(lib, UI_RESOURCE_OVERRIDE_SYMBOL));
-  return fn ? fn() : nullptr;
+  return LoadLibrary(path);  // kept for the program's life
+}
+
+bool make_image_dir()
+{
+  const char *base = std::getenv("XDG_RUNTIME_DIR");
+  if (!base || !*base) base = std::getenv("TMPDIR");
+  std::string t = std::string(base && *base ? base : "/tmp") + "/quessel-XXXXXX";
+  if (!mkdtemp(t.data())) return false;  // mode 0700
+  image_dir = t;
+  return true;
+}
+
+// Only an item that decodes as a PNG stands in for the program's file.
+void take_images(HMODULE lib)
+{
+  for (size_t k = 0; k < std::size(images); ++k) {
+    HRSRC r = FindResource(lib, images[k].id, images[k].type);
+    const void *data = r ? LoadResource(lib, r) : nullptr;
+    DWORD size = r ? SizeofResource(lib, r) : 0;
+    if (!data || size > QUESSEL_IMAGE_MAX) continue;
+    UI_IMAGE *decoded = UiImageFromMemory(data, size);
+    if (!decoded) continue;
+    UiImageDelete(decoded);
+    if (image_dir.empty() && !make_image_dir()) return;
+    std::string path = image_dir + "/" + images[k].file;
+    if (write_new_file(path, std::string(static_cast<const char *>(data), size))) taken[k] = path;
+  }
 }
 
 void merge(std::vector<UI_RESOURCE_ROW> *out, const UI_RESOURCE_ROW *over, uint32_t over_n, const UI_RESOURCE_ROW *own,
@@ -117,7 +155,10 @@ void merge(std::vector<UI_RESOURCE_ROW> *out, const UI_RESOURCE_ROW *over, uint3
 
 void quessel_resources_init()
 {
-  const UI_RESOURCE_TABLE *over = help_resource();
+  HMODULE lib = help_resource();
+  if (lib) take_images(lib);
+  auto fn = lib ? reinterpret_cast<UI_RESOURCE_OVERRIDE_FN>(dlsym(lib, UI_RESOURCE_OVERRIDE_SYMBOL)) : nullptr;
+  const UI_RESOURCE_TABLE *over = fn ? fn() : nullptr;
   if (!over) {
     UiSetResources(&table);
     return;
@@ -130,9 +171,24 @@ void quessel_resources_init()
   UiSetResources(&merged);
 }
 
-const char *quessel_image_name(unsigned id)
+std::string quessel_image_path(unsigned id)
 {
-  for (const image_row &r : images)
-    if (r.id == id) return r.file;
+  for (size_t k = 0; k < std::size(images); ++k) {
+    if (images[k].id != id) continue;
+    if (!taken[k].empty()) return taken[k];
+    char path[PATH_APPEND_MAX];
+    if (!path_program_folder(path, sizeof path) || !path_append(path, sizeof path, images[k].file)) return "";
+    return path;
+  }
   return "";
+}
+
+void quessel_resources_end()
+{
+  if (image_dir.empty()) return;
+  for (std::string &p : taken)
+    if (!p.empty()) unlink(p.c_str());
+  rmdir(image_dir.c_str());
+  image_dir.clear();
+  for (std::string &p : taken) p.clear();
 }

@@ -2,6 +2,8 @@
 // and 141, icons and bitmaps (PNG files beside the program).
 #pragma once
 
+#include <string>
+
 enum : unsigned {
   QIDI_MAIN = 118,          // icon: server running
   QIDI_STOPPED = 162,       // icon: server stopped or unreachable
@@ -31,8 +33,19 @@ enum : unsigned {
   QID_CMD_REBUILD = 32780,
 };
 
+// Types of the resource library's image items (PNG bytes): icons and
+// bitmaps, as the ids above name them.
+constexpr unsigned QRT_BITMAP = 2, QRT_GROUP_ICON = 14;
+// Largest image item taken from the library: the panel's icons and the
+// popup's bitmaps are a few kilobytes.
+constexpr unsigned QUESSEL_IMAGE_MAX = 1u << 20;
+
 // Hands the table to the desktop layer, behind the rows of the optional
-// "Help_Resource.so" in the program's folder; first thing in main.
+// "Help_Resource.so" in the program's folder, and takes the images it
+// holds; first thing in main.
 void quessel_resources_init();
-// The PNG file of an icon or bitmap id beside the program ("" when none).
-const char *quessel_image_name(unsigned id);
+// The PNG file of an icon or bitmap id: the library's when it has a PNG
+// for it, else the one beside the program ("" for an unknown id).
+std::string quessel_image_path(unsigned id);
+// Removes the library's images written out at start.
+void quessel_resources_end();

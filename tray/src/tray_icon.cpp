@@ -18,12 +18,6 @@ UINT taskbar_created()
   return id;
 }
 
-std::string image_path(UINT id)
-{
-  const char *name = quessel_image_name(id);
-  return *name ? program_folder() + "/" + name : "";
-}
-
 }  // namespace
 
 LRESULT CTrayHook::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam)
@@ -61,7 +55,7 @@ int CTrayIcon::ShowIconResource(UINT icon_id)
   if (icon_id == 0) return ShowIcon(nullptr, nullptr);
   char tip[TRAY_TIP_SIZE] = "";
   LoadString(icon_id, tip, sizeof tip);
-  std::string path = image_path(icon_id);
+  std::string path = quessel_image_path(icon_id);
   return ShowIcon(path.c_str(), tip);
 }
 

@@ -209,6 +209,10 @@ TEST(QuesselProgram, ClientsPopupsDialogsAndStop)
     EXPECT_TRUE(wait_for([&] { return screen_pixel(781 + 121, 658 + 41) == "#FFFFE1"; }, 3000))
         << screen_pixel(781 + 121, 658 + 41);
     EXPECT_EQ(screen_pixel(781, 658), screen_pixel(2, 2));
+    // The popup is its template's dialog: the controls of dialog 140.
+    std::string controls = f.ask("controls " + popup_handle(f));
+    EXPECT_NE(controls.find("1023 static 1 1 0 localhost(127.0.0.1)\n"), std::string::npos) << controls;
+    EXPECT_NE(controls.find("1027 icon 1"), std::string::npos) << controls;
   }
   ASSERT_TRUE(wait_for([&] { return peer.messages().size() == 1; }, 2000));
   EXPECT_EQ(peer.messages()[0].msg, 0x510u);

@@ -327,7 +327,7 @@ int cmd_popup(int, const char *const *, UI_AUTOMATION_EMIT emit, void *ctx, char
   std::snprintf(line, sizeof line, "popup shown=%d mapped=%d x=%d y=%d alpha=%d xid=%lu", shown, mapped, x, y, alpha,
                 UiPopupXid(st.popup->Popup()));
   emit(ctx, line);
-  for (int slot : {0, 1, 2}) emit(ctx, (std::string("label ") + UiPopupLabel(st.popup->Popup(), slot)).c_str());
+  for (int n : {0, 1, 2}) emit(ctx, ("label " + st.popup->Label(n)).c_str());
   return 1;
 }
 

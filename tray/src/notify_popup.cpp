@@ -34,8 +34,16 @@ std::string template_text(const UI_DIALOG_ITEM &it)
 CNotifyPopupDlg::CNotifyPopupDlg(HWND)
     : m_w(dlu_x(popup_template.cx)), m_h(dlu_y(popup_template.cy))
 {
-  m_hwnd = CreateMessageWindow(UI_DIALOG_CLASS, "", proc, this);
-  m_popup = UiPopupCreate(m_hwnd, m_w, m_h, POPUP_CORNER, POPUP_FILL_RGB);
+  // The modeless dialog of the template, its window made the popup.
+  m_hwnd = CreateDialogTemplate(nullptr, &popup_template, proc, this);
+  GtkWidget *top = m_hwnd ? UiGtkWidget(m_hwnd) : nullptr;
+  m_popup = top ? UiPopupFromWindow(m_hwnd, top, m_w, m_h, POPUP_CORNER, POPUP_FILL_RGB) : nullptr;
+  m_dialog = m_popup != nullptr;
+  if (!m_dialog) {  // without a display: the popup's state alone, in a window of the class
+    if (m_hwnd) DestroyWindow(m_hwnd);
+    m_hwnd = CreateMessageWindow(UI_DIALOG_CLASS, "", proc, this);
+    m_popup = UiPopupCreate(m_hwnd, m_w, m_h, POPUP_CORNER, POPUP_FILL_RGB);
+  }
   // WM_CREATE: transparent from the start, the fade timer running.
   m_alpha = 0;
   UiPopupSetAlpha(m_popup, 0);
@@ -48,8 +56,8 @@ CNotifyPopupDlg::CNotifyPopupDlg(HWND)
   place();
 }
 
-// The template's controls into the popup's label and image slots, in order,
-// with their placeholder texts.
+// The template's controls and their places; without the dialog, its statics
+// become the popup's labels (in order) with their placeholder texts.
 void CNotifyPopupDlg::build()
 {
   int labels = 0, images = 0;
@@ -58,7 +66,7 @@ void CNotifyPopupDlg::build()
     bool label = it.kind == UI_CTL_STATIC;
     control c{it.id, label ? labels++ : images++, dlu_x(it.x), dlu_y(it.y), dlu_x(it.cx), dlu_y(it.cy)};
     m_controls.push_back(c);
-    if (label) UiPopupSetLabel(m_popup, c.slot, c.x, c.y, c.w, c.h, template_text(it).c_str(), UI_POPUP_LINE, 400);
+    if (label && !m_dialog) UiPopupSetLabel(m_popup, c.slot, c.x, c.y, c.w, c.h, template_text(it).c_str(), UI_POPUP_LINE, 400);
   }
   if (control *close = find(ID_CLOSE)) {
     m_closeW = close->w;
@@ -75,12 +83,34 @@ CNotifyPopupDlg::control *CNotifyPopupDlg::find(UINT id)
 
 void CNotifyPopupDlg::set_text(UINT id, const std::string &text, int mode, int weight)
 {
-  if (control *c = find(id)) UiPopupSetLabel(m_popup, c->slot, c->x, c->y, c->w, c->h, text.c_str(), mode, weight);
+  control *c = find(id);
+  if (!c) return;
+  if (!m_dialog) {
+    UiPopupSetLabel(m_popup, c->slot, c->x, c->y, c->w, c->h, text.c_str(), mode, weight);
+    return;
+  }
+  SetDlgItemText(m_hwnd, id, text.c_str());
+  UiPopupStyleStatic(m_popup, id, mode, weight);
 }
 
 void CNotifyPopupDlg::set_image(UINT id, unsigned bitmap)
 {
-  if (control *c = find(id)) UiPopupSetImage(m_popup, c->slot, c->x, c->y, quessel_image_path(bitmap).c_str());
+  control *c = find(id);
+  std::string path = quessel_image_path(bitmap);
+  if (c && m_dialog) UiPopupSetItemImage(m_popup, id, c->x, c->y, path.c_str());
+  else if (c) UiPopupSetImage(m_popup, c->slot, c->x, c->y, path.c_str());
+}
+
+std::string CNotifyPopupDlg::Label(int n) const
+{
+  if (!m_dialog) return UiPopupLabel(m_popup, n) ? UiPopupLabel(m_popup, n) : "";
+  for (uint32_t i = 0; i < popup_template.item_count; ++i) {
+    if (popup_template.items[i].kind != UI_CTL_STATIC || n-- != 0) continue;
+    char buf[1024] = "";
+    GetDlgItemText(m_hwnd, popup_template.items[i].id, buf, sizeof buf);
+    return buf;
+  }
+  return "";
 }
 
 CNotifyPopupDlg::~CNotifyPopupDlg()
@@ -164,10 +194,10 @@ LRESULT CNotifyPopupDlg::on_message(UINT msg, WPARAM w, LPARAM l)
     else FadeOut(1);
     break;
   case WM_RBUTTONDOWN: FadeOut(0); break;
-  case WM_COMMAND:
+  case WM_COMMAND:  // handled here: the dialog is not ended by its buttons
     if (w == ID_CLOSE || w == IDCANCEL) FadeOut(0);
     else if (w == IDOK) FadeOut(1);
-    break;
+    return 1;
   case WM_MOUSEMOVE:
     if (on_close != bool(m_hover)) {
       m_hover = on_close;

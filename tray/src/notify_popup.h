@@ -29,6 +29,8 @@ class CNotifyPopupDlg {
   int IsVisible() const { return m_shown; }
   HWND Window() const { return m_hwnd; }
   const ui_popup *Popup() const { return m_popup; }
+  // The text of the template's n-th static: title, host line, message.
+  std::string Label(int n) const;
   int Alpha() const { return m_alpha; }
 
  private:
@@ -52,6 +54,7 @@ class CNotifyPopupDlg {
   std::string m_message, m_host;
   std::vector<control> m_controls;
   int m_w = 0, m_h = 0, m_closeX = 0, m_closeY = 0, m_closeW = 0, m_closeH = 0;
+  bool m_dialog = false;  // the popup is the template's dialog
   int m_fadeIn = 1, m_alpha = 0, m_result = 0, m_shown = 0, m_hover = 0, m_timing = 0;
 };
 

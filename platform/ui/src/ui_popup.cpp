@@ -1,5 +1,5 @@
 // The notification popup window: GTK 3 with cairo and Pango, the X11 SHAPE
-// extension for its round corners.
+// extension for its round corners; its own window, or a template dialog's.
 #include <tarvo_ui/ui_popup.h>
 
 #include <gdk/gdk.h>
@@ -16,6 +16,7 @@
 namespace {
 
 constexpr int kLabels = 8, kImages = 4;
+constexpr const char *kFont = "Sans 9";
 
 struct label_rec {
   int x = 0, y = 0, w = 0, h = 0, mode = 0, weight = 400;
@@ -37,6 +38,7 @@ struct ui_popup {
   image_rec images[kImages];
   int x = 0, y = 0, pinned = 0, shown = 0, alpha = 255;
   GtkWidget *win = nullptr;
+  bool adopted = false;  // a template dialog's window: GTK draws its controls
 };
 
 namespace {
@@ -73,7 +75,7 @@ gboolean on_draw(GtkWidget *, cairo_t *cr, gpointer data)
   for (const label_rec &l : p->labels) {
     if (l.text.empty()) continue;
     PangoLayout *lay = pango_cairo_create_layout(cr);
-    PangoFontDescription *f = pango_font_description_from_string("Sans 9");
+    PangoFontDescription *f = pango_font_description_from_string(kFont);
     pango_font_description_set_weight(f, PangoWeight(l.weight));
     pango_layout_set_font_description(lay, f);
     pango_font_description_free(f);
@@ -92,7 +94,7 @@ gboolean on_draw(GtkWidget *, cairo_t *cr, gpointer data)
     pango_cairo_show_layout(cr, lay);
     g_object_unref(lay);
   }
-  return TRUE;
+  return FALSE;  // an adopted dialog's controls are drawn next
 }
 
 // The window's shape (on X11 the SHAPE extension): the round rectangle's
@@ -154,11 +156,7 @@ int parse_workarea(const char *v, int *x, int *y, int *w, int *h, int *edge)
   return n >= 4 && *w > 0 && *h > 0 ? n : 0;
 }
 
-}  // namespace
-
-extern "C" {
-
-ui_popup *UiPopupCreate(HWND owner, int w, int h, int corner, uint32_t rgb)
+ui_popup *new_popup(HWND owner, int w, int h, int corner, uint32_t rgb)
 {
   ui_popup *p = new ui_popup;
   p->owner = owner;
@@ -168,8 +166,12 @@ ui_popup *UiPopupCreate(HWND owner, int w, int h, int corner, uint32_t rgb)
   p->r = ((rgb >> 16) & 0xFF) / 255.0;
   p->g = ((rgb >> 8) & 0xFF) / 255.0;
   p->b = (rgb & 0xFF) / 255.0;
-  if (!have_display()) return p;
-  p->win = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  return p;
+}
+
+// The notification window's kind, before it is realized.
+void style_window(ui_popup *p)
+{
   GtkWindow *win = GTK_WINDOW(p->win);
   gtk_window_set_decorated(win, FALSE);
   gtk_window_set_keep_above(win, TRUE);
@@ -177,24 +179,101 @@ ui_popup *UiPopupCreate(HWND owner, int w, int h, int corner, uint32_t rgb)
   gtk_window_set_skip_pager_hint(win, TRUE);
   gtk_window_set_type_hint(win, GDK_WINDOW_TYPE_HINT_NOTIFICATION);
   gtk_window_set_resizable(win, FALSE);
-  gtk_window_set_default_size(win, w, h);
-  gtk_widget_set_size_request(p->win, w, h);
+  gtk_window_set_default_size(win, p->w, p->h);
+  gtk_widget_set_size_request(p->win, p->w, p->h);
   gtk_widget_set_app_paintable(p->win, TRUE);
   gtk_widget_add_events(p->win, GDK_BUTTON_PRESS_MASK | GDK_POINTER_MOTION_MASK | GDK_KEY_PRESS_MASK);
   g_signal_connect(p->win, "draw", G_CALLBACK(on_draw), p);
   g_signal_connect(p->win, "button-press-event", G_CALLBACK(on_button), p);
   g_signal_connect(p->win, "motion-notify-event", G_CALLBACK(on_motion), p);
-  g_signal_connect(p->win, "key-press-event", G_CALLBACK(on_key), p);
   g_signal_connect(p->win, "configure-event", G_CALLBACK(on_configure), p);
+}
+
+// A control of an adopted dialog: the GTK backend tags each with its id.
+GtkWidget *control_of(GtkWidget *w, UINT id)
+{
+  if (w != nullptr && UINT(GPOINTER_TO_UINT(g_object_get_data(G_OBJECT(w), "tarvo-id"))) == id && !GTK_IS_WINDOW(w))
+    return w;
+  if (!GTK_IS_CONTAINER(w)) return nullptr;
+  GList *kids = gtk_container_get_children(GTK_CONTAINER(w));
+  GtkWidget *found = nullptr;
+  for (GList *l = kids; l && !found; l = l->next) found = control_of(GTK_WIDGET(l->data), id);
+  g_list_free(kids);
+  return found;
+}
+
+}  // namespace
+
+extern "C" {
+
+ui_popup *UiPopupCreate(HWND owner, int w, int h, int corner, uint32_t rgb)
+{
+  ui_popup *p = new_popup(owner, w, h, corner, rgb);
+  if (!have_display()) return p;
+  p->win = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  style_window(p);
+  g_signal_connect(p->win, "key-press-event", G_CALLBACK(on_key), p);
   gtk_widget_realize(p->win);
   apply_shape(p);
   return p;
 }
 
+ui_popup *UiPopupFromWindow(HWND owner, GtkWidget *toplevel, int w, int h, int corner, uint32_t rgb)
+{
+  if (!toplevel || !GTK_IS_WINDOW(toplevel)) return nullptr;
+  ui_popup *p = new_popup(owner, w, h, corner, rgb);
+  p->win = toplevel;
+  p->adopted = true;
+  // The window's kind can change only while it has no X window.
+  gtk_widget_hide(toplevel);
+  gtk_widget_unrealize(toplevel);
+  gtk_window_set_modal(GTK_WINDOW(toplevel), FALSE);
+  style_window(p);
+  gtk_widget_realize(toplevel);
+  apply_shape(p);
+  return p;
+}
+
+int UiPopupStyleStatic(ui_popup *p, UINT id, int mode, int weight)
+{
+  GtkWidget *w = p && p->adopted ? control_of(p->win, id) : nullptr;
+  if (!w || !GTK_IS_LABEL(w)) return 0;
+  GtkLabel *l = GTK_LABEL(w);
+  PangoAttrList *attrs = pango_attr_list_new();
+  PangoFontDescription *f = pango_font_description_from_string(kFont);
+  pango_font_description_set_weight(f, PangoWeight(weight));
+  pango_attr_list_insert(attrs, pango_attr_font_desc_new(f));
+  pango_attr_list_insert(attrs, pango_attr_foreground_new(0, 0, 0));
+  pango_font_description_free(f);
+  gtk_label_set_attributes(l, attrs);
+  pango_attr_list_unref(attrs);
+  gtk_label_set_xalign(l, mode == UI_POPUP_CENTRED ? 0.5f : 0.0f);
+  gtk_label_set_yalign(l, 0.0f);
+  gtk_label_set_justify(l, mode == UI_POPUP_CENTRED ? GTK_JUSTIFY_CENTER : GTK_JUSTIFY_LEFT);
+  gtk_label_set_line_wrap(l, mode == UI_POPUP_WRAP);
+  gtk_label_set_line_wrap_mode(l, PANGO_WRAP_WORD);
+  gtk_label_set_ellipsize(l, mode == UI_POPUP_WRAP ? PANGO_ELLIPSIZE_NONE : PANGO_ELLIPSIZE_END);
+  return 1;
+}
+
+int UiPopupSetItemImage(ui_popup *p, UINT id, int x, int y, const char *png_path)
+{
+  GtkWidget *w = p && p->adopted ? control_of(p->win, id) : nullptr;
+  if (!w || !GTK_IS_IMAGE(w)) return 0;
+  if (png_path && *png_path) gtk_image_set_from_file(GTK_IMAGE(w), png_path);
+  else gtk_image_clear(GTK_IMAGE(w));
+  gtk_widget_set_size_request(w, -1, -1);  // the image's own size, its corner at x, y
+  GtkWidget *parent = gtk_widget_get_parent(w);
+  if (parent && GTK_IS_FIXED(parent)) gtk_fixed_move(GTK_FIXED(parent), w, x, y);
+  return 1;
+}
+
 void UiPopupDestroy(ui_popup *p)
 {
   if (!p) return;
-  if (p->win) gtk_widget_destroy(p->win);
+  // An adopted window is its dialog's to destroy.
+  if (p->win && p->adopted) g_signal_handlers_disconnect_by_data(p->win, p);
+  else if (p->win) gtk_widget_destroy(p->win);
   for (image_rec &i : p->images)
     if (i.s) cairo_surface_destroy(i.s);
   delete p;

@@ -26,11 +26,23 @@ extern "C" {
 #define UI_POPUP_WRAP 2
 
 typedef struct ui_popup ui_popup;
+typedef struct _GtkWidget GtkWidget;
 
 /* A hidden w x h popup with corner ellipses of corner x corner pixels and
  * the fill colour rgb (0xRRGGBB).  Mouse messages carry x | y << 16 in
  * lParam; Enter and Esc arrive as WM_COMMAND IDOK and IDCANCEL. */
 ui_popup *UiPopupCreate(HWND owner, int w, int h, int corner, uint32_t rgb);
+/* The same over a modeless template dialog's toplevel (CreateDialogTemplate,
+ * UiGtkWidget): hidden until UiPopupShow, made the notification window
+ * with the shape, fill and frame, the dialog's controls drawn over them.
+ * The dialog keeps its window: destroy the popup, then the dialog.  Enter
+ * and Esc reach the dialog's procedure as its IDOK and IDCANCEL. */
+ui_popup *UiPopupFromWindow(HWND owner, GtkWidget *toplevel, int w, int h, int corner, uint32_t rgb);
+/* The adopted dialog's static id drawn in a label mode and weight, and its
+ * icon control id showing a PNG (NULL: none) in its own size at x, y: 1 when
+ * the control is one. */
+int UiPopupStyleStatic(ui_popup *p, UINT id, int mode, int weight);
+int UiPopupSetItemImage(ui_popup *p, UINT id, int x, int y, const char *png_path);
 void UiPopupDestroy(ui_popup *p);
 /* Label slot (0-7): its rectangle, text, mode and Pango weight (400, 700). */
 void UiPopupSetLabel(ui_popup *p, int slot, int x, int y, int w, int h, const char *text, int mode, int weight);

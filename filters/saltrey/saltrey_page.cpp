@@ -24,46 +24,47 @@ constexpr int kRows = 6;
 
 #define DM_LABEL(id, x, y, cx, text, flags) {UI_CTL_STATIC, id, x, y, cx, 10, text, flags}
 #define DM_LIST(id, x, y, cx, flags) {UI_CTL_DROPLIST, id, x, y, cx, 14, "", flags}
-#define DM_PHASE(id, x, y) {UI_CTL_CHECK, id, x, y, 16, 14, "-", UI_CTLF_HIDDEN}
+#define DM_PHASE(id, x, y) {UI_CTL_CHECK, id, x, y, 22, 14, "-", UI_CTLF_HIDDEN}
 // One row of the Custom group: its head, then each output's phase box, gain
 // list and "dB".
-#define DM_ROW(r, head, y)                                                                              \
-  DM_LABEL(1304 + r, 16, y + 2, 22, head, UI_CTLF_HIDDEN), DM_PHASE(IDC_DM_LEFT_PHASE + r, 40, y),       \
-      DM_LIST(IDC_DM_LEFT_GAIN + r, 60, y, 44, UI_CTLF_HIDDEN), DM_LABEL(1310 + r, 106, y + 2, 12, "dB", UI_CTLF_HIDDEN), \
-      DM_PHASE(IDC_DM_RIGHT_PHASE + r, 128, y), DM_LIST(IDC_DM_RIGHT_GAIN + r, 148, y, 44, UI_CTLF_HIDDEN),  \
-      DM_LABEL(1316 + r, 194, y + 2, 12, "dB", UI_CTLF_HIDDEN)
+#define DM_ROW(r, head, y)                                                                                     \
+  DM_LABEL(1304 + r, 14, y + 2, 20, head, UI_CTLF_HIDDEN), DM_PHASE(IDC_DM_LEFT_PHASE + r, 36, y),              \
+      DM_LIST(IDC_DM_LEFT_GAIN + r, 62, y, 48, UI_CTLF_HIDDEN),                                                \
+      DM_LABEL(1310 + r, 112, y + 2, 12, "dB", UI_CTLF_HIDDEN), DM_PHASE(IDC_DM_RIGHT_PHASE + r, 128, y),      \
+      DM_LIST(IDC_DM_RIGHT_GAIN + r, 154, y, 48, UI_CTLF_HIDDEN),                                              \
+      DM_LABEL(1316 + r, 204, y + 2, 12, "dB", UI_CTLF_HIDDEN)
 
 // The level group and the Custom group share one place; the Lt/Rt lists lie
 // over the Lo/Ro ones.  What shows first is the Lo/Ro layout.
 const UI_DIALOG_ITEM kItems[] = {
-    DM_LABEL(IDC_DM_METHOD_LABEL, 7, 10, 76, "ミキシング方法(&M) :", 0),
-    DM_LIST(IDC_DM_METHOD, 86, 8, 70, 0),
-    {UI_CTL_GROUPBOX, IDC_DM_LEVEL_GROUP, 7, 28, 221, 74, "ゲイン", 0},
-    DM_LABEL(1401, 16, 46, 96, "センターチャンネル(&C)", 0),
-    DM_LABEL(1402, 16, 64, 96, "サラウンドチャンネル(&S)", 0),
-    DM_LABEL(1403, 16, 82, 96, "LFEチャンネル(&L)", 0),
-    DM_LIST(IDC_DM_LORO, 116, 44, 60, 0),
-    DM_LIST(IDC_DM_LORO + 1, 116, 62, 60, 0),
-    DM_LIST(IDC_DM_LORO + 2, 116, 80, 60, 0),
-    DM_LIST(IDC_DM_LTRT, 116, 44, 60, UI_CTLF_HIDDEN),
-    DM_LIST(IDC_DM_LTRT + 1, 116, 62, 60, UI_CTLF_HIDDEN),
-    DM_LIST(IDC_DM_LTRT + 2, 116, 80, 60, UI_CTLF_HIDDEN),
-    DM_LABEL(1404, 180, 46, 16, "dB", 0),
-    DM_LABEL(1405, 180, 64, 16, "dB", 0),
-    DM_LABEL(1406, 180, 82, 16, "dB", 0),
+    DM_LABEL(IDC_DM_METHOD_LABEL, 7, 10, 90, "ミキシング方法(&M) :", 0),
+    DM_LIST(IDC_DM_METHOD, 100, 8, 70, 0),
+    {UI_CTL_GROUPBOX, IDC_DM_LEVEL_GROUP, 7, 28, 221, 86, "ゲイン", 0},
+    DM_LABEL(1401, 16, 46, 102, "センターチャンネル(&C)", 0),
+    DM_LABEL(1402, 16, 68, 102, "サラウンドチャンネル(&S)", 0),
+    DM_LABEL(1403, 16, 90, 102, "LFEチャンネル(&L)", 0),
+    DM_LIST(IDC_DM_LORO, 122, 44, 56, 0),
+    DM_LIST(IDC_DM_LORO + 1, 122, 66, 56, 0),
+    DM_LIST(IDC_DM_LORO + 2, 122, 88, 56, 0),
+    DM_LIST(IDC_DM_LTRT, 122, 44, 56, UI_CTLF_HIDDEN),
+    DM_LIST(IDC_DM_LTRT + 1, 122, 66, 56, UI_CTLF_HIDDEN),
+    DM_LIST(IDC_DM_LTRT + 2, 122, 88, 56, UI_CTLF_HIDDEN),
+    DM_LABEL(1404, 182, 46, 16, "dB", 0),
+    DM_LABEL(1405, 182, 68, 16, "dB", 0),
+    DM_LABEL(1406, 182, 90, 16, "dB", 0),
     {UI_CTL_GROUPBOX, IDC_DM_CUSTOM_GROUP, 7, 28, 221, 173, "位相・ゲイン", UI_CTLF_HIDDEN},
-    DM_LABEL(1302, 40, 42, 60, "Left", UI_CTLF_HIDDEN),
+    DM_LABEL(1302, 36, 42, 60, "Left", UI_CTLF_HIDDEN),
     DM_LABEL(1303, 128, 42, 60, "Right", UI_CTLF_HIDDEN),
-    DM_LABEL(1347, 38, 54, 20, "位相", UI_CTLF_HIDDEN),
-    DM_LABEL(1349, 60, 54, 40, "ゲイン", UI_CTLF_HIDDEN),
-    DM_LABEL(1348, 126, 54, 20, "位相", UI_CTLF_HIDDEN),
-    DM_LABEL(1350, 148, 54, 40, "ゲイン", UI_CTLF_HIDDEN),
-    DM_ROW(0, "L", 68),
-    DM_ROW(1, "R", 90),
-    DM_ROW(2, "C", 112),
-    DM_ROW(3, "Ls", 134),
-    DM_ROW(4, "Rs", 156),
-    DM_ROW(5, "Lfe", 178),
+    DM_LABEL(1347, 36, 54, 22, "位相", UI_CTLF_HIDDEN),
+    DM_LABEL(1349, 62, 54, 40, "ゲイン", UI_CTLF_HIDDEN),
+    DM_LABEL(1348, 128, 54, 22, "位相", UI_CTLF_HIDDEN),
+    DM_LABEL(1350, 154, 54, 40, "ゲイン", UI_CTLF_HIDDEN),
+    DM_ROW(0, "L", 66),
+    DM_ROW(1, "R", 88),
+    DM_ROW(2, "C", 110),
+    DM_ROW(3, "Ls", 132),
+    DM_ROW(4, "Rs", 154),
+    DM_ROW(5, "Lfe", 176),
 };
 const UI_DIALOG_TEMPLATE kTemplate = {IDD_DOWNMIX_PAGE, "", 235, 208, kItems, sizeof kItems / sizeof kItems[0]};
 

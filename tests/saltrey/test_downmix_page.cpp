@@ -2,7 +2,8 @@
 // connected to the filter, in a host frame: the controls follow the
 // settings and a settings load, each choice is written at once, the phase
 // boxes toggle by mouse and by key, a list without a selection writes
-// nothing, and the skin background (built again without the skin library).
+// nothing, and the skin background on the screen (built again without the
+// skin library).
 #include <gtest/gtest.h>
 
 #include <saltrey/saltrey.h>
@@ -11,6 +12,7 @@
 #include <tarvo_ui/ui_proppage.h>
 #include <tarvo_ui/ui_proppage_skin.h>
 
+#include <cairo.h>
 #include <gtk/gtk.h>
 
 #include <cinttypes>
@@ -95,29 +97,6 @@ void frame_open()
   UiWindowShow(g_frame);
 }
 
-// The background the page paints under its controls, at (x, y).
-COLORREF background_at(HWND dlg, int x, int y)
-{
-  HDC dc = CreateCompatibleDC(nullptr);
-  HBITMAP bmp = CreateCompatibleBitmap(dc, 352, 338);
-  HGDIOBJ old = SelectObject(dc, bmp);
-  SendMessage(dlg, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
-  COLORREF c = GetPixel(dc, x, y);
-  SelectObject(dc, old);
-  DeleteObject(bmp);
-  DeleteDC(dc);
-  return c;
-}
-
-#ifndef SALTREY_PAGE_WITHOUT_SKIN
-
-// Runs the messages posted so far.
-void pump()
-{
-  PostMessage(g_frame, WM_APP, 0, 0);
-  MessageLoop();
-}
-
 // A control's widget in the frame, found by the id the dialog gave it.
 GtkWidget *find_item(GtkWidget *w, UINT id)
 {
@@ -130,6 +109,48 @@ GtkWidget *find_item(GtkWidget *w, UINT id)
   return hit;
 }
 GtkWidget *item(UINT id) { return find_item(UiGtkWidget(g_frame), id); }
+
+// Lets the frame lay out and draw, a bounded while.
+void settle()
+{
+  for (int i = 0; i < 40; ++i) {
+    while (g_main_context_iteration(nullptr, FALSE)) {
+    }
+    g_usleep(5000);
+  }
+}
+
+// The page as the display shows it, from the frame's screenshot.
+struct page_shot {
+  cairo_surface_t *s = nullptr;
+  int ox = 0, oy = 0;
+  explicit page_shot(const std::string &png)
+  {
+    settle();
+    GtkAllocation a;
+    gtk_widget_get_allocation(gtk_widget_get_parent(item(IDC_DM_METHOD)), &a);
+    ox = a.x, oy = a.y;
+    EXPECT_EQ(UiWindowScreenshot(g_frame, png.c_str()), 1);
+    s = cairo_image_surface_create_from_png(png.c_str());
+  }
+  ~page_shot() { cairo_surface_destroy(s); }
+  COLORREF at(int x, int y) const
+  {
+    if (cairo_surface_status(s) != CAIRO_STATUS_SUCCESS) return COLORREF(-1);
+    const uint8_t *p = cairo_image_surface_get_data(s) + (oy + y) * cairo_image_surface_get_stride(s) + (ox + x) * 4;
+    return RGB(p[2], p[1], p[0]);
+  }
+};
+
+#ifndef SALTREY_PAGE_WITHOUT_SKIN
+
+// Runs the messages posted so far.
+void pump()
+{
+  PostMessage(g_frame, WM_APP, 0, 0);
+  MessageLoop();
+}
+
 bool shown(UINT id) { return item(id) && gtk_widget_get_visible(item(id)); }
 
 // The user's pick in a list, as GTK reports it.
@@ -165,12 +186,7 @@ void drive(const std::vector<std::string> &requests)
 std::string click_at(UINT id)
 {
   GtkAllocation a;
-  // Laid out once the frame has drawn; a bounded wait for it.
-  for (int i = 0; i < 400 && gtk_widget_get_allocated_width(item(id)) <= 1; ++i) {
-    while (g_main_context_iteration(nullptr, FALSE)) {
-    }
-    g_usleep(5000);
-  }
+  for (int i = 0; i < 10 && gtk_widget_get_allocated_width(item(id)) <= 1; ++i) settle();  // laid out once drawn
   gtk_widget_get_allocation(item(id), &a);
   EXPECT_EQ(gtk_widget_get_window(item(id)), gtk_widget_get_window(UiGtkWidget(g_frame)));
   return "mouse " + std::to_string(a.x + a.width / 2) + " " + std::to_string(a.y + a.height / 2);
@@ -189,7 +205,12 @@ TEST(DownmixPage, FollowsTheSettingsAndWritesEachChoiceAtOnce)
   h.open();
   if (HasFatalFailure()) return;
   EXPECT_EQ(UiAlertCount(), alerts) << "the skin library is there";
-  EXPECT_EQ(background_at(h.dlg, 0, 0), RGB(200, 40, 40)) << "the top strip of the skin";
+  {
+    page_shot shot(run / "page.png");
+    EXPECT_EQ(shot.at(0, 0), RGB(200, 40, 40)) << "the top strip of the skin";
+    EXPECT_EQ(shot.at(3, 0), RGB(40, 40, 200));
+    EXPECT_EQ(shot.at(351, 200), RGB(64, 64, 64)) << "the dark right column";
+  }
   PROPPAGEINFO info{};
   ASSERT_EQ(h.page->GetPageInfo(&info), S_OK);
   EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t *>(info.pszTitle)), u"DownMix");
@@ -320,9 +341,11 @@ TEST(DownmixPageWithoutSkin, WarnsAndPaintsThePlainBackground)
   ASSERT_EQ(UiMessageBoxAt(UiMessageBoxCount() - 1, &box), 1);
   EXPECT_STREQ(box.caption, "Kelmar Message");
   EXPECT_EQ(box.type, MB_OK | MB_ICONWARNING);
-  EXPECT_EQ(background_at(h.dlg, 0, 0), SKIN_BACK_GREY);
-  EXPECT_EQ(background_at(h.dlg, 100, 200), SKIN_BACK_GREY);
-  EXPECT_EQ(background_at(h.dlg, 351, 200), RGB(64, 64, 64)) << "the dark right column";
+  tarvo_test::scratch_dir run;
+  page_shot shot(run / "page.png");
+  EXPECT_EQ(shot.at(0, 0), SKIN_BACK_GREY);
+  EXPECT_EQ(shot.at(3, 0), SKIN_BACK_GREY);
+  EXPECT_EQ(shot.at(351, 200), RGB(64, 64, 64)) << "the dark right column";
 }
 
 #endif

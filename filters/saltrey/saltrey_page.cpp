@@ -68,13 +68,23 @@ const UI_DIALOG_ITEM kItems[] = {
 };
 const UI_DIALOG_TEMPLATE kTemplate = {IDD_DOWNMIX_PAGE, "", 235, 208, kItems, sizeof kItems / sizeof kItems[0]};
 
-// The accessors of IDownmixSettings by position.
-using Getter = HRESULT (IDownmixSettings::*)(int *);
-using Setter = HRESULT (IDownmixSettings::*)(int);
-#define DM_GETTER_ROW(name, k) &IDownmixSettings::Get##name,
-#define DM_SETTER_ROW(name, k) &IDownmixSettings::Set##name,
-const Getter kGetters[] = {DOWNMIX_ACCESSORS(DM_GETTER_ROW)};
-const Setter kSetters[] = {DOWNMIX_ACCESSORS(DM_SETTER_ROW)};
+// The accessors of IDownmixSettings by position.  A switch rather than a
+// table of member pointers: with GCC 12's undefined-behaviour checks, calls
+// through such a table all reached the first accessor.
+#define DM_GET_CASE(name, k) \
+  case k: s->Get##name(&v); break;
+#define DM_SET_CASE(name, k) \
+  case k: s->Set##name(v); break;
+int get_setting(IDownmixSettings *s, int k)
+{
+  int v = 0;
+  switch (k) { DOWNMIX_ACCESSORS(DM_GET_CASE) default: break; }
+  return v;
+}
+void set_setting(IDownmixSettings *s, int k, int v)
+{
+  switch (k) { DOWNMIX_ACCESSORS(DM_SET_CASE) default: break; }
+}
 
 // Controls that edit a setting: consecutive ids on consecutive accessors.
 struct control_run {
@@ -157,13 +167,8 @@ class CDownmixPropertyPage final : public UiPropertyPage, public CBaseObject {
   {
     if (m_settings && m_hwnd) m_settings->SetNotifyWindow(m_hwnd, id);
   }
-  int Get(int k)
-  {
-    int v = 0;
-    (m_settings->*kGetters[k])(&v);
-    return v;
-  }
-  void Set(int k, int v) { (m_settings->*kSetters[k])(v); }
+  int Get(int k) { return get_setting(m_settings, k); }
+  void Set(int k, int v) { set_setting(m_settings, k, v); }
 
   void InitDialog(HWND dlg)
   {

@@ -9,6 +9,7 @@
 
 #include "downmix_engine.h"
 #include "downmix_settings.h"
+#include "saltrey_page.h"
 
 #include <cstring>
 #include <memory>
@@ -154,7 +155,7 @@ class CDownmixFilter final : public CTransformFilter,
   HRESULT Load(IStream *stream) override
   {
     HRESULT hr = m_settings.Load(stream);
-    if (hr == S_OK) Notify(100);
+    if (hr == S_OK) Notify(DOWNMIX_NOTIFY_LOADED);
     return hr;
   }
   HRESULT Save(IStream *stream, BOOL clearDirty) override { return m_settings.Save(stream, clearDirty); }
@@ -417,11 +418,15 @@ const AMOVIESETUP_PIN pins[] = {
   {u"Input", FALSE, FALSE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, pin_types},
   {u"Output", FALSE, TRUE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, pin_types},
 };
-const char16_t kFilterName[] = u"\u30C1\u30E3\u30F3\u30CD\u30EB\u5909\u63DB(\u30DE\u30EB\u30C1\u30C1\u30E3\u30F3\u30CD\u30EB\u304B\u3089\u30B9\u30C6\u30EC\u30AA)";
+#define DOWNMIX_FILTER_NAME u"\u30C1\u30E3\u30F3\u30CD\u30EB\u5909\u63DB(\u30DE\u30EB\u30C1\u30C1\u30E3\u30F3\u30CD\u30EB\u304B\u3089\u30B9\u30C6\u30EC\u30AA)"
+const char16_t kFilterName[] = DOWNMIX_FILTER_NAME;
 const AMOVIESETUP_FILTER setup = {&CLSID_DownmixFilter, kFilterName, MERIT_DO_NOT_USE, 2, pins};
-const CFactoryTemplate templates[] = {{kFilterName, &CLSID_DownmixFilter, CDownmixFilter::CreateInstance, nullptr, &setup}};
+const CFactoryTemplate templates[] = {
+  {kFilterName, &CLSID_DownmixFilter, CDownmixFilter::CreateInstance, nullptr, &setup},
+  {DOWNMIX_FILTER_NAME u" Property Page", &CLSID_DownmixPropertyPage, CreateDownmixPropertyPage, nullptr, nullptr},
+};
 
 }  // namespace
 
-TARVO_DSHOW_CLASS_OBJECT(templates, 1)
+TARVO_DSHOW_CLASS_OBJECT(templates, 2)
 TARVO_DSHOW_REGISTRATION

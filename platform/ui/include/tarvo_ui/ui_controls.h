@@ -94,6 +94,11 @@ void UiDialogUnitsToPixels(const UI_DIALOG_TEMPLATE *tmpl, int *cx, int *cy);
 /* The CB_* messages of the dialog's combo box id; CB_ERR for other ids. */
 LRESULT SendDlgItemMessage(HWND dialog, UINT id, UINT msg, WPARAM wparam, LPARAM lparam);
 
+/* Draws the dialog's check box id as a push button that stays down while
+ * checked; its BN_CLICKED, IsDlgButtonChecked and CheckDlgButton work as
+ * before.  0 when id is no check box. */
+int UiDlgButtonPushLike(HWND dialog, UINT id);
+
 #ifdef __cplusplus
 }
 #endif

@@ -50,6 +50,7 @@ TEST(HaldorApp, SectionHoldsTheUserName)
 struct tool_run {
   scratch_dir prog, data, run;
   std::string sock = run / "ui/haldor.sock";
+  std::string runtime = run / "rt";  // the published window classes
   std::string env;
   tool_run()
   {
@@ -65,7 +66,7 @@ struct tool_run {
     fs::create_directories(data.path / "tarvo/haldor");
     tarvo_test::write_file(data / "tarvo/haldor/haldor.ini", "[General]\r\nLang=en\r\n");
     env = "TARVO_UI_MSGBOX=record TARVO_SERVICE_DIR=" + prog.path.string() + " TARVO_COMMON_APPDATA=" +
-          data.path.string() + " TARVO_UI_AUTOMATION=" + sock;
+          data.path.string() + " TARVO_UI_AUTOMATION=" + sock + " TARVO_RUNTIME_DIR=" + runtime;
   }
 };
 
@@ -206,9 +207,8 @@ TEST(HaldorApp, FileManagerPostRefreshesTheShareList)
   tool_run t;
   fs::create_directories(t.prog / "page/en");
   tarvo_test::write_file(t.prog / "page/en/index.html", "<html></html>");
-  std::string rt = t.run / "rt";
-  setenv("TARVO_RUNTIME_DIR", rt.c_str(), 1);
-  pid_t pid = start(t.env + " TARVO_PAGE_BACKEND=record TARVO_RUNTIME_DIR=" + rt);
+  setenv("TARVO_RUNTIME_DIR", t.runtime.c_str(), 1);
+  pid_t pid = start(t.env + " TARVO_PAGE_BACKEND=record");
   std::string frame = handle_of(t, "HaldorMainFrame");
   ASSERT_FALSE(frame.empty());
   auto section_handle = [] {

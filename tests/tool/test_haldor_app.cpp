@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <cinttypes>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -15,6 +16,7 @@
 
 #include "../ui/gtk_xvfb.h"
 #include "haldor_app.h"
+#include "haldor_tool_window.h"
 #include "haldor_run.h"
 #include "tarvo_test.h"
 
@@ -48,6 +50,7 @@ TEST(HaldorApp, SectionHoldsTheUserName)
 struct tool_run {
   scratch_dir prog, data, run;
   std::string sock = run / "ui/haldor.sock";
+  std::string runtime = run / "rt";  // the published window classes
   std::string env;
   tool_run()
   {
@@ -63,7 +66,7 @@ struct tool_run {
     fs::create_directories(data.path / "tarvo/haldor");
     tarvo_test::write_file(data / "tarvo/haldor/haldor.ini", "[General]\r\nLang=en\r\n");
     env = "TARVO_UI_MSGBOX=record TARVO_SERVICE_DIR=" + prog.path.string() + " TARVO_COMMON_APPDATA=" +
-          data.path.string() + " TARVO_UI_AUTOMATION=" + sock;
+          data.path.string() + " TARVO_UI_AUTOMATION=" + sock + " TARVO_RUNTIME_DIR=" + runtime;
   }
 };
 
@@ -191,6 +194,50 @@ TEST(HaldorApp, CloseKeysEndWithZero)
     sh("xdotool windowfocus --sync " + xw.substr(0, xw.find('\n')) + " key " + key, &st);
     EXPECT_EQ(wait_exit(pid, 2000), 0) << key;
   }
+}
+
+// The file manager's menu, after it changed the published folders, posts
+// 2003 to the window named in "HaldorHwnd" from a process of its own: the
+// running tool's page reads its share list again.  The section goes with
+// the tool.
+TEST(HaldorApp, FileManagerPostRefreshesTheShareList)
+{
+  TARVO_NEED_DISPLAY();
+  if (!tarvo_test::private_net().empty()) GTEST_SKIP() << tarvo_test::private_net();
+  tool_run t;
+  fs::create_directories(t.prog / "page/en");
+  tarvo_test::write_file(t.prog / "page/en/index.html", "<html></html>");
+  setenv("TARVO_RUNTIME_DIR", t.runtime.c_str(), 1);
+  pid_t pid = start(t.env + " TARVO_PAGE_BACKEND=record");
+  std::string frame = handle_of(t, "HaldorMainFrame");
+  ASSERT_FALSE(frame.empty());
+  auto section_handle = [] {
+    char h[17];
+    std::snprintf(h, sizeof h, "%016" PRIxPTR, reinterpret_cast<uintptr_t>(haldor_tool_window()));
+    return std::string(h);
+  };
+  std::string scripts;
+  for (int i = 0; i < 250 && (section_handle() != frame || scripts.find("msg_add(") == std::string::npos); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    scripts = uictl(t, "html-scripts");
+  }
+  ASSERT_EQ(section_handle(), frame);
+  ASSERT_NE(scripts.find("msg_add("), std::string::npos) << scripts;
+  const std::string refresh = "tollamy_page_share_get_share_list(true)\n";
+  EXPECT_EQ(scripts.find(refresh), std::string::npos);
+
+  ASSERT_EQ(PostMessage(haldor_tool_window(), WM_COMMAND, HALDOR_CMD_SHARES_CHANGED, 0), 1);
+  for (int i = 0; i < 250 && scripts.find(refresh) == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    scripts = uictl(t, "html-scripts");
+  }
+  EXPECT_EQ(scripts.size() - scripts.rfind(refresh), refresh.size()) << scripts;
+
+  kill(pid, SIGTERM);
+  EXPECT_EQ(wait_exit(pid, 5000), 0);
+  EXPECT_EQ(haldor_tool_window(), nullptr);
+  EXPECT_EQ(PostMessage(reinterpret_cast<HWND>(std::stoull(frame, nullptr, 16)), WM_COMMAND, 2003, 0), 0);
+  unsetenv("TARVO_RUNTIME_DIR");
 }
 
 TEST(HaldorApp, NoSettingsNoWindow)

@@ -66,7 +66,8 @@ TEST(HaldorProgram, SettingsFailureThenRunAndSigterm)
   tarvo_test::write_file(data / "tarvo/haldor/haldor.ini", "[General]\r\nLang=en\r\n");
   std::string sock = run / "ui/haldor.sock";
   pid_t pid = start("TARVO_TIME_SCALE=50 TARVO_HOSTS_FILE=" + run / "hosts" + " TARVO_SERVICE_DIR=" + prog.path.string() +
-                    " TARVO_COMMON_APPDATA=" + data.path.string() + " TARVO_UI_AUTOMATION=" + sock);
+                    " TARVO_COMMON_APPDATA=" + data.path.string() + " TARVO_UI_AUTOMATION=" + sock +
+                    " TARVO_RUNTIME_DIR=" + run / "rt");
   std::string out;
   int status = -1;
   for (int i = 0; i < 200 && status != 0; ++i) {

@@ -7,15 +7,9 @@
 #include "haldor_resources.h"
 #include "haldor_view.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <tarvo_ui/ui_page.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -23,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "management_peer.h"
 #include "tarvo_test.h"
 
 namespace {
@@ -30,61 +25,7 @@ namespace {
 // Polls every 100 ms.
 const bool scaled = setenv("TARVO_TIME_SCALE", "50", 1) == 0 && setenv("TARVO_PAGE_BACKEND", "record", 1) == 0;
 
-// The management port: state, auto-run, a start that fails, or silence.
-struct management_peer {
-  std::atomic<bool> active{false}, auto_run{false}, fail_start{false}, silent{false}, stop{false};
-  int fd = -1;
-  uint16_t port = 0;
-  std::thread t;
-  management_peer()
-  {
-    fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) || listen(fd, 16) ||
-        getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len))
-      std::abort();
-    port = ntohs(a.sin_port);
-    t = std::thread([this] {
-      while (!stop) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 20) != 1) continue;
-        int c = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (c >= 0) serve(c);
-      }
-    });
-  }
-  ~management_peer()
-  {
-    stop = true;
-    t.join();
-    close(fd);
-  }
-  void serve(int c)
-  {
-    std::string in;
-    char buf[1024];
-    while (in.find("\r\n\r\n") == std::string::npos) {
-      pollfd p{c, POLLIN, 0};
-      ssize_t n = poll(&p, 1, 1000) == 1 ? recv(c, buf, sizeof buf, 0) : 0;
-      if (n <= 0) break;
-      in.append(buf, size_t(n));
-    }
-    std::string path = in.size() > 4 ? in.substr(4, in.find(' ', 4) - 4) : "", extra, status = "200 OK";
-    if (path == "/start_server" && fail_start) status = "500 Internal Server Error";
-    else if (path == "/start_server") active = true;
-    if (path == "/stop_server") active = false;
-    if (path == "/set_auto_run_state") auto_run = in.find("X-AUTO-RUN-STATE: active") != std::string::npos;
-    if (path == "/get_server_state") extra = std::string("X-DUV-STATE: ") + (active ? "active" : "inactive") + "\r\n";
-    if (path == "/get_auto_run_state")
-      extra = std::string("X-AUTO-RUN-STATE: ") + (auto_run ? "active" : "inactive") + "\r\n";
-    std::string answer = "HTTP/1.1 " + status + "\r\n" + extra + "Content-Length: 0\r\n\r\n";
-    if (!silent) send(c, answer.data(), answer.size(), MSG_NOSIGNAL);
-    close(c);
-  }
-};
+using tarvo_test::management_peer;
 
 // The share calls.
 struct shares {

@@ -9,6 +9,7 @@
 #include "server_state.h"
 #include "tool_settings.h"
 
+#include <haldor_tool_window.h>
 #include <tarvo_platform/named.h>
 #include <tarvo_ui/ui_automation.h>
 #include <tarvo_ui/ui_resource.h>
@@ -235,6 +236,7 @@ LRESULT CHaldor2App::frame_proc(HWND h, UINT msg, WPARAM w, LPARAM)
       return 1;
     case WM_COMMAND:
       if (UI_LOWORD(w) == HALDOR_ID_APP_ABOUT) app->ShowAbout();
+      if (UI_LOWORD(w) == HALDOR_CMD_SHARES_CHANGED && app->m_view) app->m_view->SharesChanged();
       if (UI_LOWORD(w) == HALDOR_ID_APP_EXIT || UI_LOWORD(w) == HALDOR_CMD_CLOSE_ALT_F4 ||
           UI_LOWORD(w) == HALDOR_CMD_CLOSE_CTRL_W)
         SendMessage(h, WM_CLOSE, 0, 0);
@@ -272,6 +274,9 @@ int CHaldor2App::InitInstance(int argc, char **argv)
   if (!m_view || !m_view->Create(m_frame, UiFrameContent(m_frame)) || !UiAutomationStart()) return 0;
   UiWindowSetTitle(m_frame, title);
   UiWindowShow(m_frame);
+  // The file manager's menu tells the frame when it changed the published
+  // folders; without a published class its post could not arrive.
+  if (PublishWindowClass(m_frame)) m_windowSection = haldor_tool_window_publish(m_frame);
   CSubjectServerState &monitor = CSubjectServerState::Instance();
   if (!CClientHostWatcher::Instance().Start(m_frame, [&monitor] { return monitor.server_state(); }))
     tool_message_box("fatal error - Couldn't create thread");
@@ -298,6 +303,8 @@ int CHaldor2App::Run(int argc, char **argv)
     delete m_view;
     m_view = nullptr;
   }
+  named_section_close(m_windowSection);  // it names the frame, which goes now
+  m_windowSection = nullptr;
   if (m_frame) DestroyWindow(m_frame);  // the pending look-ups are cancelled
   m_frame = nullptr;
   mgmt_client_free();

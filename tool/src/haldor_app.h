@@ -30,6 +30,8 @@ class CHaldorViewHost {
   // The view's message window: WM_USER+100..102 and the host pushes go there.
   virtual HWND Window() = 0;
   virtual void Destroy() = 0;
+  // The published folders changed elsewhere: the page lists them again.
+  virtual void SharesChanged() {}
 };
 // Set by the HTML view's file before main (a static initialiser).
 extern CHaldorViewHost *(*haldor_view_factory)();
@@ -65,6 +67,7 @@ class CHaldor2App {
   static CHaldor2App *s_app;
   int m_globalMutex = -1, m_localMutex = -1;
   struct named_section_rec *m_section = nullptr;
+  struct named_section_rec *m_windowSection = nullptr;  // "HaldorHwnd", while the frame is there
   unsigned m_activateSource = 0;
   std::string m_initialPage;
   HWND m_frame = nullptr;

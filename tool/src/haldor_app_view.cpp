@@ -21,6 +21,10 @@ class CHtmlViewHost : public CHaldorViewHost {
     delete m_view;
     m_view = nullptr;
   }
+  void SharesChanged() override
+  {
+    if (m_view) m_view->refresh_share_list();
+  }
   ~CHtmlViewHost() override { Destroy(); }
 
  private:

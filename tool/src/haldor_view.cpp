@@ -5,7 +5,6 @@
 #include "js_escape.h"
 #include "tool_settings.h"
 
-#include <tarvo_avcpl/tarvo_avcpl.h>
 #include <tarvo_platform/clock.h>
 #include <tarvo_ui/ui_gtk.h>
 #include <tarvo_ui/ui_page.h>
@@ -29,54 +28,7 @@ std::string initial_page;
 
 const char kHostsPrefix[] = "tollamy_data_hosts_update_hosts(";
 
-// The local-server client of the share calls, made on first use from
-// UPNP_PORT; port 0 means no client.
-struct share_client {
-  std::mutex m;
-  bool made = false;
-  unsigned port = 0;
-  tarvo_avcpl_handle h = nullptr;
-  ~share_client()
-  {
-    if (port) tarvo_avcpl_free(&h);
-  }
-  tarvo_avcpl_handle *get()
-  {
-    if (!made) {
-      made = true;
-      port = tool_port(CToolSettings::Instance().Setting("UPNP_PORT"));
-      if (port && !tarvo_avcpl_init(&h, uint16_t(port))) port = 0;
-    }
-    return port ? &h : nullptr;
-  }
-};
-share_client &client()
-{
-  static share_client c;
-  return c;
-}
-constexpr uint32_t NO_CLIENT = 501;
-
-uint32_t client_share_list(sys_str_list *paths)
-{
-  std::lock_guard<std::mutex> g(client().m);
-  tarvo_avcpl_handle *h = client().get();
-  return h ? tarvo_avcpl_share_list(h, paths) : NO_CLIENT;
-}
-uint32_t client_share_state(const char *path, int *state)
-{
-  std::lock_guard<std::mutex> g(client().m);
-  tarvo_avcpl_handle *h = client().get();
-  return h ? tarvo_avcpl_share_state(h, path, state) : NO_CLIENT;
-}
-uint32_t client_share(const char *path)
-{
-  std::lock_guard<std::mutex> g(client().m);
-  tarvo_avcpl_handle *h = client().get();
-  return h ? tarvo_avcpl_share(h, path) : NO_CLIENT;
-}
-const haldor_share_source client_source{client_share_list, client_share_state, client_share};
-const haldor_share_source *share_source = &client_source;
+const haldor_share_source *share_source = mgmt_client_shares();
 
 // The desktop layer's folder chooser, with the view's rule deciding OK.
 int choose_folder(HWND owner, const std::string &title, const std::function<int(const char *)> &ok_rule,
@@ -273,7 +225,8 @@ HRESULT CHaldor2View::update_page_state(int transitioning, int force)
 {
   std::lock_guard<std::recursive_mutex> g(m_viewLock);
   CSubjectServerState &monitor = CSubjectServerState::Instance();
-  int s = monitor.server_state(), a = monitor.auto_run_state();
+  int s = 0, a = 0;
+  monitor.read_state(&s, &a);
   bool show_auto = force || a != shown_auto_run_state, show_server = force || s != shown_server_state;
   shown_server_state = s;
   shown_auto_run_state = a;

@@ -13,6 +13,7 @@
 
 #include "dhtml_view.h"
 #include "host_watch.h"
+#include "mgmt_client.h"
 #include "page_script_host.h"
 #include "server_state.h"
 
@@ -35,13 +36,7 @@ constexpr unsigned VIEW_WORKER_WATCH_MS = 100;
 // Timers of the view window (101 is the host push's).
 constexpr uintptr_t VIEW_WORKER_TIMER = 102, VIEW_SETTLE_TIMER = 103;
 
-// The share calls of the local-server client (UPnP result codes, 0 = done).
-struct haldor_share_source {
-  uint32_t (*share_list)(sys_str_list *paths);
-  uint32_t (*share_state)(const char *path, int *state);
-  uint32_t (*share)(const char *path);
-};
-// The client made from UPNP_PORT (NULL calls for port 0), or a test's own.
+// The share calls: the application's client holder, or a test's own.
 void haldor_view_set_share_source(const haldor_share_source *source);
 
 // The folder dialog: shows title, lets OK be pressed only on a folder for
@@ -75,6 +70,8 @@ class CHaldor2View : public CDHtmlViewSpec, public CObserverServerState {
   HRESULT push_page_texts();
   HRESULT update_page_state(int transitioning, int force);
   int update_page_hosts();
+  // The page reads its share list again (after a change made elsewhere).
+  HRESULT refresh_share_list() { return m_scriptHost.refresh_share_list(); }
   int alert(const std::string &text);
   // The folder dialog's OK rule for a path.
   static int share_folder_ok(const char *path);

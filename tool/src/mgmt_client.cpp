@@ -1,5 +1,6 @@
 // The local-server client holder.  Its handle owns one connection, so the
-// watcher thread and the GUI thread take turns under the holder's lock.
+// watcher thread and the GUI thread (the view's share calls) take turns
+// under the holder's lock.
 #include "mgmt_client.h"
 
 #include <tarvo_avcpl/tarvo_avcpl.h>
@@ -29,6 +30,26 @@ uint32_t deny_list(sys_str_list *macs, sys_str_list *ips)
 
 const host_list_source lists{allow_list, deny_list};
 
+uint32_t share_list(sys_str_list *paths)
+{
+  std::lock_guard<std::mutex> g(holder_lock);
+  return holder_port ? tarvo_avcpl_share_list(&holder, paths) : NO_CLIENT;
+}
+
+uint32_t share_state(const char *path, int *state)
+{
+  std::lock_guard<std::mutex> g(holder_lock);
+  return holder_port ? tarvo_avcpl_share_state(&holder, path, state) : NO_CLIENT;
+}
+
+uint32_t share(const char *path)
+{
+  std::lock_guard<std::mutex> g(holder_lock);
+  return holder_port ? tarvo_avcpl_share(&holder, path) : NO_CLIENT;
+}
+
+const haldor_share_source shares{share_list, share_state, share};
+
 }  // namespace
 
 int mgmt_client_init(unsigned upnp_port)
@@ -47,3 +68,5 @@ void mgmt_client_free()
 }
 
 const host_list_source *mgmt_client_host_lists() { return &lists; }
+
+const haldor_share_source *mgmt_client_shares() { return &shares; }

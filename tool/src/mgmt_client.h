@@ -10,3 +10,12 @@ int mgmt_client_init(unsigned upnp_port);
 void mgmt_client_free();
 // The allowed and denied client lists through the client, for the watcher.
 const host_list_source *mgmt_client_host_lists();
+
+// The share calls of the client (UPnP result codes, 0 = done).
+struct haldor_share_source {
+  uint32_t (*share_list)(sys_str_list *paths);
+  uint32_t (*share_state)(const char *path, int *state);
+  uint32_t (*share)(const char *path);
+};
+// The share calls through the client, for the view.
+const haldor_share_source *mgmt_client_shares();

@@ -75,27 +75,31 @@ CSubjectServerState &CSubjectServerState::Instance()
 
 CSubjectServerState::~CSubjectServerState() { server_state_stop(); }
 
-void CSubjectServerState::read_state()
+void CSubjectServerState::read_state(int *server, int *auto_run)
 {
-  int active = 0;
+  int active = 0, s = 0;
   if (m_port == 0) {  // no management port: nothing is asked
     m_serverState = 0;
+    if (server) *server = 0;
+    if (auto_run) *auto_run = m_autoRunState;
     return;
   }
   {
     std::lock_guard<std::recursive_mutex> g(m_lock);
-    m_serverState = !tarvo_dmsm_get_server_state(&m_handle, &active) ? 0 : active ? 2 : 1;
+    m_serverState = s = !tarvo_dmsm_get_server_state(&m_handle, &active) ? 0 : active ? 2 : 1;
   }
+  if (server) *server = s;
   std::lock_guard<std::recursive_mutex> g(m_lock);
   if (tarvo_dmsm_get_auto_run_state(&m_handle, &active)) m_autoRunState = active ? 2 : 1;
+  if (auto_run) *auto_run = m_autoRunState;
 }
 
 void CSubjectServerState::poll_thread()
 {
   int previous = -1, count = 0;
   while (m_polling) {
-    read_state();
-    int s = m_serverState;
+    int s = 0;
+    read_state(&s);
     if (count == 0) {
       if (s != previous) count = 1;
     } else if (s == previous && ++count >= SERVER_STATE_SETTLE_READS) {
@@ -159,8 +163,8 @@ void CSubjectServerState::start_stop()
 int CSubjectServerState::server_toggle()
 {
   if (m_busy) return 0;
-  read_state();
-  int s = m_serverState;
+  int s = 0;
+  read_state(&s);
   return s == 1 ? start_worker(1) : s == 2 ? start_worker(0) : 0;
 }
 

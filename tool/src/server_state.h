@@ -74,9 +74,11 @@ class CSubjectServerState : public CSubject {
   int server_state() const { return m_serverState; }
   int auto_run_state() const { return m_autoRunState; }
   int busy() const { return m_busy; }
+  // Asks the server for both states now; the stored ones take the answers.
+  // server and auto_run (either may be NULL) get what this read found.
+  void read_state(int *server = nullptr, int *auto_run = nullptr);
 
  private:
-  void read_state();
   void poll_thread();
   int start_worker(int request);
   void start_stop();

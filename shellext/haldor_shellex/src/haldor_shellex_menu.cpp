@@ -2,9 +2,9 @@
 // its publication (or that of the published folders below it), and start
 // the management tool, from a folder's context menu.
 #include <dlfcn.h>
+#include <haldor_tool_window.h>
 #include <shellext_common/server_check.h>
 #include <sys/stat.h>
-#include <tarvo_platform/named.h>
 #include <tarvo_shellext/shellext.h>
 #include <tarvo_ui/ui_core.h>
 #include <tarvo_ui/ui_resource.h>
@@ -15,7 +15,6 @@
 namespace {
 
 enum { offset_publish = 0, offset_cancel = 1, offset_tool = 2 };
-const UINT tool_refresh_command = 2003;
 
 const UI_RESOURCE_ROW own_strings[] = {
     {0, 101, "Media Server Publication", "メディアサーバーで公開"},
@@ -134,25 +133,12 @@ int32_t command_string(void *, uint32_t offset, uint32_t type, char *buf, uint32
   return SHELLEXT_S_OK;
 }
 
-// The management tool's window, from the section it publishes; 0 when
-// there is none.
-HWND tool_window()
-{
-  const void *map = nullptr;
-  named_section_rec *s = named_section_open("HaldorHwnd", NAMED_SCOPE_USER, &map);
-  if (!s) return nullptr;
-  HWND w;
-  std::memcpy(&w, map, sizeof w);
-  named_section_close(s);
-  return w;
-}
-
 // Tells the tool to read its share list again.  The tool runs in a process
 // of its own: the core's post reaches its window as a datagram when the
 // tool has published it, and does nothing when the tool is gone.
 void notify_tool(HWND tool)
 {
-  if (tool) PostMessage(tool, WM_COMMAND, tool_refresh_command, 0);
+  if (tool) PostMessage(tool, WM_COMMAND, HALDOR_CMD_SHARES_CHANGED, 0);
 }
 
 int32_t publish(tarvo_avcpl_handle *client, const std::string &folder)
@@ -191,7 +177,7 @@ int32_t invoke(void *h, uint32_t offset)
   const std::string &folder = static_cast<handler *>(h)->folder;
   tarvo_avcpl_handle client = nullptr;
   if (!shellext_client_open(&client)) return SHELLEXT_E_INVALIDARG;
-  HWND tool = tool_window();
+  HWND tool = haldor_tool_window();
   int32_t r = SHELLEXT_S_OK;
   bool asked_no = false;
   if (offset == offset_publish) {

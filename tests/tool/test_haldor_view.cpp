@@ -155,8 +155,9 @@ TEST_F(HaldorView, StateDisplayAndStartStop)
   EXPECT_EQ(click(*view, "qel_control_change_btn"), S_OK);
   EXPECT_EQ(scripts_since(from),
             (std::vector<std::string>{change_state("autorun_disabled"), change_state("server_stopping")}));
-  ASSERT_TRUE(run_until([&] { return PageScriptCount() >= from + 3; }));
-  EXPECT_EQ(scripts_since(from).back(), change_state("server_stopped"));
+  // A poll may still see the server running before it has switched; the
+  // state it settles in is what counts.
+  EXPECT_TRUE(run_until([&] { return scripts_since(from).back() == change_state("server_stopped"); }));
   EXPECT_FALSE(peer->active);
 
   // A start that fails: "starting", then the stopped state again, not "starting" for ever.
@@ -165,8 +166,7 @@ TEST_F(HaldorView, StateDisplayAndStartStop)
   from = PageScriptCount();
   EXPECT_EQ(click(*view, "qel_control_change_btn"), S_OK);
   EXPECT_EQ(scripts_since(from).back(), change_state("server_starting"));
-  ASSERT_TRUE(run_until([&] { return PageScriptCount() >= from + 4; }));
-  EXPECT_EQ(scripts_since(from).back(), change_state("server_stopped"));
+  EXPECT_TRUE(run_until([&] { return scripts_since(from).back() == change_state("server_stopped"); }));
   peer->fail_start = false;
 
   // The server starts elsewhere: the settled state follows the monitor.

@@ -15,7 +15,10 @@
 #include <sched.h>
 #include <string>
 #include <sys/ioctl.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace tarvo_test {
@@ -83,6 +86,20 @@ inline std::string command_output(const std::string &cmd, int *status)
   while (size_t n = fread(buf, 1, sizeof buf, p)) out.append(buf, n);
   *status = pclose(p);
   return out;
+}
+
+// The exit code of a child within ms (-1: killed by a signal; -2: still
+// running, then killed).
+inline int wait_exit(pid_t pid, int ms)
+{
+  for (int i = 0; i < ms / 10; ++i) {
+    int status;
+    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  return -2;
 }
 
 // Moves the process into a network namespace of its own with loopback up,

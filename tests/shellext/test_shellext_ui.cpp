@@ -1,59 +1,86 @@
-// The dialog helper under Xvfb, driven by xdotool as a user would: the
-// title it prints, and the answers of the message boxes as exit codes.
+// The dialog helper on a display of its own, driven by xdotool as a user
+// would: the title it prints, and the answers of the message boxes as exit
+// codes.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
+#include <vector>
 
+#include "../ui/gtk_xvfb.h"
 #include "tarvo_test.h"
 
 namespace {
 
-// Runs the helper with args, then the keys, in one Xvfb session; the exit
-// code and standard output of the helper as "code:output".
-std::string drive(const std::string &args, const std::string &window, const std::string &keys)
+// The helper started with args, its standard output into the file out.
+pid_t start(const std::vector<std::string> &args, const std::string &out)
+{
+  std::string prog = std::string(std::getenv("TARVO_BIN")) + "/tarvo-shellext-ui";
+  pid_t pid = fork();
+  if (pid == 0) {
+    int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0 || dup2(fd, 1) < 0) _exit(126);
+    std::vector<char *> argv{prog.data()};
+    for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(prog.c_str(), argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+// The first X window titled exactly so, waited for up to 20 s.
+std::string window_named(const std::string &title)
+{
+  for (int i = 0; i < 200; ++i) {
+    int st;
+    std::string w = tarvo_test::command_output("xdotool search --name '^" + title + "$' 2>/dev/null", &st);
+    if (!w.empty()) return w.substr(0, w.find('\n'));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return {};
+}
+
+// Runs the helper, types the keys (xdotool arguments, one command each)
+// into its window, and checks its exit code and output as "code:output".
+void drive(const std::vector<std::string> &args, const std::string &title, const std::vector<std::string> &keys,
+           const std::string &expected)
 {
   tarvo_test::scratch_dir d;
-  // The same display settings as the other window tests: X11, no
-  // accessibility bridge (it waits on a session bus that may not answer).
-  // The window is looked for once it is mapped, and focus is waited for
-  // with a bound, so a slow start cannot leave the keys with no window.
-  std::string script = "B='" + std::string(std::getenv("TARVO_BIN")) + "'\n" +
-                       "export GDK_BACKEND=x11 NO_AT_BRIDGE=1 GTK_A11Y=none\n" +
-                       "\"$B/tarvo-shellext-ui\" " + args + " > '" + d / "out" + "' &\nP=$!\n" +
-                       "W=$(timeout 30 xdotool search --sync --onlyvisible --name '" + window + "' | head -1)\n" +
-                       "for i in $(seq 50); do xdotool windowfocus \"$W\"; [ \"$(xdotool getwindowfocus)\" = \"$W\" ] && break; "
-                       "sleep 0.1; done\nsleep 0.3\n" +
-                       keys + "\nwait $P\necho $? > '" + d / "code" + "'\n";
-  tarvo_test::write_file(d / "run.sh", script);
-  int status;
-  tarvo_test::command_output("timeout 60 xvfb-run -a -s '-screen 0 1280x1024x24 -nolisten tcp' sh '" + d / "run.sh" +
-                                 "' 2>'" + d / "err" + "'",
-                             &status);
-  std::string code = tarvo_test::read_file(d / "code");
-  if (!code.empty() && code.back() == '\n') code.pop_back();
-  if (code.empty()) ADD_FAILURE() << "no answer from the helper; its errors:\n" << tarvo_test::read_file(d / "err");
-  return code + ":" + tarvo_test::read_file(d / "out");
+  pid_t pid = start(args, d / "out");
+  std::string w = window_named(title);
+  if (w.empty()) {
+    ADD_FAILURE() << "no window titled " << title << " (" << args[0] << ")";
+    tarvo_test::wait_exit(pid, 0);
+    return;
+  }
+  int st;
+  tarvo_test::command_output("xdotool windowfocus --sync " + w + " 2>&1", &st);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the focus reaching the entry
+  for (const std::string &k : keys) tarvo_test::command_output("xdotool " + k + " 2>&1", &st);
+  int code = tarvo_test::wait_exit(pid, 10000);
+  EXPECT_EQ(std::to_string(code) + ":" + tarvo_test::read_file(d / "out"), expected) << args[0] << " " << keys.back();
 }
 
 }  // namespace
 
 TEST(ShellextUi, TitleDialogAndMessageBoxesAnswerAsTheModulesExpect)
 {
-  int status;
-  tarvo_test::command_output("command -v xvfb-run && command -v xdotool", &status);
-  if (status != 0) GTEST_SKIP() << "xvfb-run or xdotool is not installed";
-  const std::string &problem = tarvo_test::private_net();
-  if (!problem.empty()) GTEST_SKIP() << problem;
-  EXPECT_EQ(drive("title-edit a.mp3 Old", "Media Server Title Edit",
-                  "xdotool key --clearmodifiers ctrl+a\nxdotool type 'New <&> \"t\"'\nxdotool key Return"),
-            "0:New <&> \"t\"\n");
-  EXPECT_EQ(drive("title-edit a.mp3 Old", "Media Server Title Edit", "xdotool key Escape"), "1:");
+  TARVO_NEED_DISPLAY();
+  int st;
+  tarvo_test::command_output("command -v xdotool", &st);
+  if (st != 0) GTEST_SKIP() << "xdotool is not installed";
+  const std::string title = "Media Server Title Edit";
+  drive({"title-edit", "a.mp3", "Old"}, title,
+        {"key --clearmodifiers ctrl+a", "type 'New <&> \"t\"'", "key Return"}, "0:New <&> \"t\"\n");
+  drive({"title-edit", "a.mp3", "Old"}, title, {"key Escape"}, "1:");
   // Names and titles that look like the toolkit's options reach the dialog.
-  EXPECT_EQ(drive("title-edit --display=nowhere:0 --name=Old", "Media Server Title Edit", "xdotool key Return"),
-            "0:--name=Old\n");
+  drive({"title-edit", "--display=nowhere:0", "--name=Old"}, title, {"key Return"}, "0:--name=Old\n");
   // Yes is the default button; Escape is No.
-  EXPECT_EQ(drive("msgbox yesno 'Cancel Publication' 'Sure?'", "Cancel Publication", "xdotool key Return"), "6:");
-  EXPECT_EQ(drive("msgbox yesno 'Cancel Publication' 'Sure?'", "Cancel Publication", "xdotool key Escape"), "7:");
-  EXPECT_EQ(drive("msgbox ok 'Folder publication' 'Failed.'", "Folder publication", "xdotool key Return"), "1:");
+  drive({"msgbox", "yesno", "Cancel Publication", "Sure?"}, "Cancel Publication", {"key Return"}, "6:");
+  drive({"msgbox", "yesno", "Cancel Publication", "Sure?"}, "Cancel Publication", {"key Escape"}, "7:");
+  drive({"msgbox", "ok", "Folder publication", "Failed."}, "Folder publication", {"key Return"}, "1:");
 }

@@ -11,6 +11,8 @@
 #include <string>
 #include <thread>
 
+#include "tarvo_test.h"
+
 namespace haldor_run {
 
 inline std::string bin(const char *name) { return std::string(std::getenv("TARVO_BIN")) + "/" + name; }
@@ -27,17 +29,6 @@ inline pid_t start(const std::string &env)
   return pid;
 }
 
-// The exit code within ms (-2: still running, then killed).
-inline int wait_exit(pid_t pid, int ms)
-{
-  for (int i = 0; i < ms / 10; ++i) {
-    int status;
-    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  return -2;
-}
+using tarvo_test::wait_exit;
 
 }  // namespace haldor_run

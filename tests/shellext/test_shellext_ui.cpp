@@ -32,10 +32,18 @@ pid_t start(const std::vector<std::string> &args, const std::string &out)
   return pid;
 }
 
-// The first X window titled exactly so, waited for up to 20 s.
-std::string window_named(const std::string &title)
+// Whether the child has ended, leaving its status to be collected.
+bool ended(pid_t pid)
 {
-  for (int i = 0; i < 200; ++i) {
+  siginfo_t si{};
+  return waitid(P_PID, pid_t(pid), &si, WEXITED | WNOHANG | WNOWAIT) == 0 && si.si_pid != 0;
+}
+
+// The first X window titled exactly so, waited for up to 20 s while the
+// helper runs.
+std::string window_named(const std::string &title, pid_t pid)
+{
+  for (int i = 0; i < 200 && !ended(pid); ++i) {
     int st;
     std::string w = tarvo_test::command_output("xdotool search --name '^" + title + "$' 2>/dev/null", &st);
     if (!w.empty()) return w.substr(0, w.find('\n'));
@@ -51,10 +59,11 @@ void drive(const std::vector<std::string> &args, const std::string &title, const
 {
   tarvo_test::scratch_dir d;
   pid_t pid = start(args, d / "out");
-  std::string w = window_named(title);
+  std::string w = window_named(title, pid);
   if (w.empty()) {
-    ADD_FAILURE() << "no window titled " << title << " (" << args[0] << ")";
-    tarvo_test::wait_exit(pid, 0);
+    int code = tarvo_test::wait_exit(pid, 0);
+    ADD_FAILURE() << "no window titled " << title << " (" << args[0] << "); the helper "
+                  << (code == -2 ? std::string("still ran") : "ended with " + std::to_string(code));
     return;
   }
   int st;
@@ -73,6 +82,8 @@ TEST(ShellextUi, TitleDialogAndMessageBoxesAnswerAsTheModulesExpect)
   int st;
   tarvo_test::command_output("command -v xdotool", &st);
   if (st != 0) GTEST_SKIP() << "xdotool is not installed";
+  std::string geometry = tarvo_test::command_output("xdotool getdisplaygeometry 2>&1", &st);
+  if (st != 0) GTEST_SKIP() << "the virtual display cannot be reached: " << geometry;
   const std::string title = "Media Server Title Edit";
   drive({"title-edit", "a.mp3", "Old"}, title,
         {"key --clearmodifiers ctrl+a", "type 'New <&> \"t\"'", "key Return"}, "0:New <&> \"t\"\n");

@@ -1,6 +1,8 @@
 // Runs a test program of windows on a display of its own: before the tests
 // start, the program runs itself again under xvfb-run (X11, no
-// accessibility bridge).  Without xvfb-run the tests skip.
+// accessibility bridge).  Without xvfb-run the tests skip.  The server does
+// not reset when its last client leaves: a test that starts programs one
+// after another would otherwise find the display refusing them meanwhile.
 #pragma once
 
 #include <unistd.h>
@@ -53,7 +55,7 @@ inline bool xvfb_reexec(int, char **)
     }
     std::fclose(f);
   }
-  std::vector<const char *> argv = {"/usr/bin/xvfb-run", "-a", "-s", "-screen 0 1280x1024x24 -nolisten tcp", "env",
+  std::vector<const char *> argv = {"/usr/bin/xvfb-run", "-a", "-s", "-screen 0 1280x1024x24 -nolisten tcp -noreset", "env",
                                     "TARVO_TEST_XVFB=1", "GDK_BACKEND=x11", "NO_AT_BRIDGE=1", "GTK_A11Y=none",
                                     "LIBGL_ALWAYS_SOFTWARE=1", self};
   for (size_t i = 1; i < args.size(); ++i) argv.push_back(args[i].c_str());

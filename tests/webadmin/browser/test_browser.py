@@ -390,6 +390,49 @@ def rows(d, selector):
     return js(d, "return document.querySelectorAll(arguments[0]).length", selector)
 
 
+def layout(args, top):
+    """The installed administration: the program and pages under the
+    document root, absolute paths in the parameter file, the resources
+    outside it; without a given password one is made and printed once."""
+    data = os.path.join(top, "layout")
+    env = dict(os.environ, TARVO_BUILD_DIR=os.path.dirname(args.bin))
+    env.pop("TARVO_ADMIN_PASSWORD", None)
+    run = lambda: subprocess.run([os.path.join(args.source, "scripts", "layout-data"), data], env=env,
+                                 stdout=subprocess.PIPE, check=True, text=True).stdout
+    first, again = run(), run()
+    admin, res = os.path.join(data, "conf", "upnp_root", "admin"), os.path.join(data, "conf", "tollamy")
+    said = [l.split(": ", 1)[1] for l in first.splitlines() if "password" in l]
+    check(len(said) == 1 and "password" not in again, "the made password is printed once")
+    with open(os.path.join(res, "login", "password"), "rb") as f:
+        check(f.read() == hashlib.sha1(said[0].encode()).digest(), "the login file holds the printed password's digest")
+    check(os.access(os.path.join(admin, "tollamy.cgi"), os.X_OK), "the program lies in admin/ as tollamy.cgi")
+    for name in ("index.html", "style.css", "text/text_en.xml", "text/text_ja.xml", "images/server_icon.png"):
+        check(os.path.isfile(os.path.join(admin, name)), "admin/%s is laid out" % name)
+    params = ET.parse(os.path.join(admin, "parameter", "parameter.xml")).getroot()
+    values = {p.findtext("id"): p.findtext("value") for p in params.iter("parameter")}
+    for key in ("MS_CONFIG_DIR", "LANG_CONFIG_PATH", "VIEW_CONFIG_PATH", "CONFIG_RESOURCE_DIR", "HTML_RESOURCE_DIR"):
+        check(os.path.isabs(values[key]) and os.path.exists(values[key]), key + " is an absolute path that exists")
+    check(os.path.realpath(values["CONFIG_RESOURCE_DIR"]) == os.path.realpath(res) and
+          not os.path.realpath(res).startswith(os.path.realpath(os.path.join(data, "conf", "upnp_root"))),
+          "the resources lie outside the document root")
+    for name, text in (("lang.conf", 'LANGUAGE="en"\n'), ("view.conf", 'SHOW_SECURITY_DIALOG="true"\n')):
+        with open(os.path.join(res, name)) as f:
+            check(f.read() == text, name + " holds its default")
+    shutil.rmtree(data)
+
+
+def server_gone(d, server, args):
+    """A request that finds no server shows the connection text."""
+    d.get("http://127.0.0.1:%d/admin/index.html" % UPNP_PORT)
+    shown(d, "#share_page", "the share page")
+    wait(d, "return tollamy_msg('COMMON_CONFIRM_CONNECTION')", "the texts of the script")
+    server.stop()
+    told = status_after(d, lambda: click(d, "#tab_security"), "the failure of the request")
+    check(told == texts(args.source, "en")["COMMON_CONFIRM_CONNECTION"],
+          "a request without an answer tells to check the connection")
+    d.get_log("browser")  # the failed request is logged as such
+
+
 def every_page(d, server, args):
     """Every page and its actions from 127.0.0.1, each change checked on the
     host and in the files."""
@@ -527,6 +570,11 @@ def every_page(d, server, args):
     click(d, "#sec_d_remove")
     wait(d, "return document.querySelectorAll('#sec_d_list input').length == 1", "the deny list of one")
     check(host_state()["deny"] == ["02:00:00:00:00:01"], "the host forgot the removed client")
+    # Host names handed over by the management tool's page go in as text.
+    js(d, "tollamy_data_hosts_update_hosts({'127.0.0.11': '<b>lab-pc</b>'})")
+    check(js(d, "var c = document.querySelector('#sec_d_list td.host[data-host-ip=\"127.0.0.11\"]');"
+                " return c && !c.firstElementChild && c.textContent") == "<b>lab-pc</b>",
+          "a host name from the tool shows as text in its client's row")
     shown(d, "#sec_default_allow", "the default state")
     check(js(d, "return document.getElementById('sec_default_deny').checked"), "the default shows deny")
     click(d, "#sec_default_allow")
@@ -634,6 +682,10 @@ def main():
     skipped = []
     try:
         private_net()
+        say("case: layout")
+        signal.alarm(CASE_SECONDS)
+        layout(args, top)
+        signal.alarm(0)
         server = Server(args, top)
         forwarder(FORWARD_PORT, UPNP_PORT, "127.0.0.3")
         d = browser()
@@ -642,7 +694,7 @@ def main():
         # clients it knows by their hardware address, so it gets the
         # free-pass run alone.
         for which, cases in (("host", (free_pass, login_flow, every_page, hostile_requests)),
-                             ("vennard", (free_pass,))):
+                             ("vennard", (free_pass, server_gone))):
             args.which = which
             server.start(which)
             for case in cases:

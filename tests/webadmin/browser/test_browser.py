@@ -235,6 +235,13 @@ def free_pass(d, server, args):
     check(not errors, "no script errors in the console " + repr(errors))
 
 
+def settled(d, what):
+    """The menu with its first page and list: no request of the menu is
+    still on its way, which could come back after the test changed the
+    session."""
+    wait(d, "return document.querySelector('#menu_tabs') && document.querySelector('#share_list input')", what, 20)
+
+
 def login_flow(d, server, args):
     base = "http://127.0.0.1:%d/admin/index.html" % FORWARD_PORT
     d.get(base)
@@ -259,7 +266,7 @@ def login_flow(d, server, args):
     for round in range(2):
         d.execute_script("document.getElementById('login_password').value = arguments[0];"
                          "document.getElementById('login_button').click()", PASSWORD)
-        wait(d, "return document.getElementById('menu_tabs')", "the menu after the login")
+        settled(d, "the menu after the login")
         check(len(server.sessions()) == 1, "one session file after the login")
         ids.append(d.execute_script("return tollamy.session_id"))
         check(ids[-1] in server.sessions(), "the page holds the session's id")
@@ -269,7 +276,7 @@ def login_flow(d, server, args):
     check(ids[0] != ids[1], "every login gives a new session id")
     d.execute_script("document.getElementById('login_password').value = arguments[0];"
                      "document.getElementById('login_button').click()", PASSWORD)
-    wait(d, "return document.getElementById('menu_tabs')", "the menu")
+    settled(d, "the menu")
     for s in server.sessions():
         os.remove(os.path.join(server.data, "conf", "tollamy", "session", s))
     d.execute_script("document.getElementById('tab_share').click()")

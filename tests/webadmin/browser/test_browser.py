@@ -428,6 +428,36 @@ def layout(args, top):
     shutil.rmtree(data)
 
 
+def run_script(d, args, top):
+    """scripts/run as a user starts it: the URL it prints opens the pages,
+    which list the sample media folder it shares."""
+    state = os.path.join(top, "state")
+    env = dict(os.environ, XDG_STATE_HOME=state, TARVO_RUN_NO_SETUP="1", TARVO_BUILD_DIR=os.path.dirname(args.bin),
+               TARVO_ADMIN_PASSWORD=PASSWORD)
+    p = subprocess.Popen([os.path.join(args.source, "scripts", "run")], env=env, stdout=subprocess.PIPE,
+                         stderr=subprocess.STDOUT, text=True)
+    try:
+        url = ""
+        for line in p.stdout:  # the case's time bound ends a run that never says it
+            if line.startswith("web administration: "):
+                url = line.split(": ", 1)[1].strip()
+                break
+        check(url == "http://127.0.0.1:30000/admin/index.html", "the run script prints the administration URL")
+        wait_port(30000)
+        d.get(url)
+        media = os.path.join(state, "tarvo", "media")
+        shown(d, "#share_list input[value='%s']" % media, "the sample media folder in the share list", 30)
+        check(True, "the printed URL opens the pages, which list the shared sample folder")
+    finally:
+        p.terminate()
+        try:
+            p.wait(10)
+        except subprocess.TimeoutExpired:
+            p.kill()
+            p.wait()
+        p.stdout.close()
+
+
 def server_gone(d, server, args):
     """A request that finds no server shows the connection text."""
     d.get("http://127.0.0.1:%d/admin/index.html" % UPNP_PORT)
@@ -714,6 +744,12 @@ def main():
                 finally:
                     signal.alarm(0)
             server.stop()
+        say("case: run_script")
+        signal.alarm(CASE_SECONDS)
+        try:
+            run_script(d, args, top)
+        finally:
+            signal.alarm(0)
     except Skip as e:
         skipped.append(str(e))
     finally:

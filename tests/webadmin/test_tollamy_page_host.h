@@ -191,9 +191,7 @@ inline uint32_t on_devmgr(server *s, const device_request_info *info, const std:
     for (auto *l : {&s->allow, &s->deny})
       l->erase(std::remove_if(l->begin(), l->end(), [&](const client &c) { return c.mac == mac; }), l->end());
   };
-  if (a == "GetFriendlyName") return respond(info, a.c_str(), {{"FriendlyName", s->name}}, out);
-  if (a == "SetFriendlyName") s->name = arg(n, v, "FriendlyName");
-  else if (a == "SetClientPermissions") {
+  if (a == "SetClientPermissions") {
     std::vector<std::string> macs = split(arg(n, v, "MacList")), ips = split(arg(n, v, "IpList"));
     if (macs.size() != ips.size()) return 402;
     for (size_t i = 0; i < macs.size(); i++) {
@@ -202,12 +200,21 @@ inline uint32_t on_devmgr(server *s, const device_request_info *info, const std:
     }
   } else if (a == "UnregisterClients") {
     for (const auto &mac : split(arg(n, v, "MacList"))) drop(mac);
+  } else if (a == "GetFriendlyName") {
+    return respond(info, a.c_str(), {{"FriendlyName", s->name}}, out);
+  } else if (a == "SetFriendlyName") {
+    s->name = arg(n, v, "FriendlyName");
+  } else if (a == "GetAllowList") {
+    return lists(s->allow, "Allow");
+  } else if (a == "GetDenyList") {
+    return lists(s->deny, "Deny");
+  } else if (a == "GetDefaultClientState") {
+    return respond(info, a.c_str(), {{"DefaultClientState", s->default_state}}, out);
+  } else if (a == "SetDefaultClientState") {
+    s->default_state = arg(n, v, "DefaultClientState");
+  } else {
+    return 401;
   }
-  else if (a == "GetAllowList") return lists(s->allow, "Allow");
-  else if (a == "GetDenyList") return lists(s->deny, "Deny");
-  else if (a == "GetDefaultClientState") return respond(info, a.c_str(), {{"DefaultClientState", s->default_state}}, out);
-  else if (a == "SetDefaultClientState") s->default_state = arg(n, v, "DefaultClientState");
-  else if (a != "SetClientPermissions" && a != "UnregisterClients") return 401;
   return respond(info, a.c_str(), {}, out);
 }
 

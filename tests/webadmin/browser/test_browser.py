@@ -503,7 +503,8 @@ def every_page(d, server, args):
     wait(d, "return document.getElementById('server_name').value", "the name again")
     check(js(d, "return document.getElementById('server_name').value") == HOSTILE_NAME,
           "the name page shows the markup as text")
-    check(not js(d, "return document.querySelector('img[src=x]') || window.tollamy_pwned"), "no element made, no script run")
+    check(not js(d, "return document.querySelector('img[src=x]') || window.tollamy_pwned"),
+          "no element made, no script run")
 
     # Database rebuild: every share is put back.
     open_subpage(d, "database", "database_page")
@@ -535,7 +536,7 @@ def every_page(d, server, args):
     check(("xyz", "video/x-t") in host_state()["types"], "the host holds the registered type")
     tick(d, "#mime_list input[value=xyz]")
     click(d, "#mime_edit")
-    wait(d, "return document.getElementById('mime_edit_flag') && document.getElementById('mime_edit_flag').value == '1'",
+    wait(d, "var f = document.getElementById('mime_edit_flag'); return f && f.value == '1'",
          "the edit form")
     check(js(d, "return document.getElementById('mime_mimetype').value") == "video/x-t", "the edit form holds the type")
     register("xyw", "video/x-u")
@@ -556,7 +557,8 @@ def every_page(d, server, args):
     open_subpage(d, "password", "password_form")
 
     def password(p):
-        js(d, "document.getElementById('password_1').value = document.getElementById('password_2').value = arguments[0]", p)
+        js(d, "document.getElementById('password_1').value = arguments[0];"
+              "document.getElementById('password_2').value = arguments[0]", p)
         return status_after(d, lambda: click(d, "#password_apply"), "the password answer")
 
     login_file = os.path.join(res, "login", "password")
@@ -576,7 +578,8 @@ def every_page(d, server, args):
     check(js(d, "return document.getElementById('tollamy_style').disabled"), "the design choice outlives a reload")
     open_page(d, "setting", "setting_page")
     open_subpage(d, "view", "view_form")
-    js(d, "document.getElementById('view_design').value = 'default'; document.getElementById('view_language').value = 'ja'")
+    js(d, "document.getElementById('view_design').value = 'default';"
+          "document.getElementById('view_language').value = 'ja'")
     click(d, "#view_apply")
     menu_in = "var t = document.getElementById('tab_share'); return t && t.textContent == arguments[0]"
     wait(d, menu_in, "the Japanese menu", 20, ja["MENU_TITLE_SHARE"])

@@ -211,7 +211,9 @@ def check(cond, what):
 
 def free_pass(d, server, args):
     d.get("http://127.0.0.1:%d/admin/index.html" % UPNP_PORT)
-    wait(d, "return document.getElementById('menu_tabs')", "the menu")
+    # The menu opens its first page once its texts are in; a tab clicked
+    # before then would be taken back by it.
+    wait(d, "return document.getElementById('menu_tabs') && document.getElementById('share_page')", "the menu")
     check(d.execute_script("return document.getElementById('menu_tabs').querySelectorAll('.tab').length") == 6,
           "the menu has its five tabs and the logout")
     check(not d.execute_script("return document.getElementById('login_form')"), "no login from 127.0.0.1")
@@ -393,6 +395,11 @@ def open_subpage(d, name, root):
     shown(d, "#subpage #" + root, "the %s setting page" % name)
 
 
+def name_shown(d, what):
+    """The setting page's first page with the name read into it."""
+    wait(d, "var i = document.querySelector('#subpage #server_name'); return i && i.value", what, 20)
+
+
 def rows(d, selector):
     return js(d, "return document.querySelectorAll(arguments[0]).length", selector)
 
@@ -491,8 +498,7 @@ def every_page(d, server, args):
 
     # Friendly name: a hostile name is set, then shown only as text.
     open_page(d, "setting", "setting_page")
-    wait(d, "return document.getElementById('server_name') && document.getElementById('server_name').value",
-         "the name")
+    name_shown(d, "the name")
     check(js(d, "return document.getElementById('server_name').value") == "Fixture Den", "the name page shows the name")
     js(d, "document.getElementById('server_name').value = arguments[0]", HOSTILE_NAME)
     check(status_after(d, lambda: click(d, "#name_apply"), "the name change") == en["SERVER_NAME_CHANGED_MESSAGE"],
@@ -583,6 +589,7 @@ def every_page(d, server, args):
     click(d, "#view_apply")
     menu_in = "var t = document.getElementById('tab_share'); return t && t.textContent == arguments[0]"
     wait(d, menu_in, "the Japanese menu", 20, ja["MENU_TITLE_SHARE"])
+    name_shown(d, "the setting page the menu opens")
     check(open(os.path.join(res, "lang.conf")).read() == 'LANGUAGE="ja"\n', "the language is kept in lang.conf")
     open_page(d, "security", "security_page")
     check(js(d, "return document.querySelector('#security_page h2').textContent") == ja["SECURITY_TITLE"],
@@ -593,6 +600,7 @@ def every_page(d, server, args):
     js(d, "document.getElementById('view_language').value = 'en'")
     click(d, "#view_apply")
     wait(d, menu_in, "the English menu", 20, en["MENU_TITLE_SHARE"])
+    name_shown(d, "the setting page the menu opens")
     check(not js(d, "return document.getElementById('tollamy_style').disabled"), "the default design is back")
 
     # Security: a client moved and one removed, the default, the dialog.

@@ -235,6 +235,20 @@ def free_pass(d, server, args):
                   "the backup tab shows the list's failure text and no server")
     errors = script_errors(d)
     check(not errors, "no script errors in the console " + repr(errors))
+    # A tab chosen before the menu's texts have come keeps its page: the
+    # texts are held back until the tab's page is shown.
+    js(d, "var send = tollamy_send; tollamy_send = function (c, a, p) {"
+          " if (c !== 'tollamy_message') return send(c, a, p);"
+          " return new Promise(function (done) { window.tollamy_release = function () { done(send(c, a, p)); }; }); };"
+          "tollamy.messages = Object.create(null); tollamy_start()")
+    wait(d, "return window.tollamy_release && document.getElementById('tab_security')", "the menu without its texts")
+    click(d, "#tab_security")
+    shown(d, "#security_page", "the chosen page")
+    js(d, "window.tollamy_release()")
+    # A key of the texts' answer alone: the menu's answer brings others.
+    wait(d, "return tollamy_msg('SERVER_NAME_CHANGED_MESSAGE')", "the menu's texts")
+    check(js(d, "return tollamy.page == 'security' && !!document.getElementById('security_page')"),
+          "the menu's first page does not take back the tab chosen meanwhile")
 
 
 def settled(d, what):

@@ -2,8 +2,8 @@
 // One BrowseDirectChildren to 8 servers of 100 children each at once, in a
 // network namespace of its own, against the same 8 asked one after another
 // through the device-addressed call; then again with one server answering
-// 2 s late, and with every server 250 ms late.  The wall time of the multi-server call should be that of the
-// slowest server, not the sum.
+// 2 s late, and with every server 250 ms late.  The wall time of the
+// multi-server call should be that of the slowest server, not the sum.
 //   bench_avcp_all2 [rounds]
 #include <tarvo_avcp/tarvo_avcp.h>
 #include <tarvo_util/sys_owner.h>

@@ -9,6 +9,7 @@
 #include <tarvo_device/tarvo_device.h>
 #include <tarvo_util/sys_alloc.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -54,6 +55,7 @@ struct server {
   mode how = good;
   int children = 0;
   int delay_ms = 0;
+  std::atomic<int> requests{0};  // actions received
   std::string control_url = "control/cds";  // relative, or another server's absolute URL
   tarvo_device_ctx *ctx = nullptr;
   device_service_handler cds{}, cms{};
@@ -79,6 +81,7 @@ struct server {
                             void *user, char **out)
   {
     auto *s = static_cast<server *>(user);
+    s->requests++;
     if (s->delay_ms) std::this_thread::sleep_for(std::chrono::milliseconds(s->delay_ms));
     if (s->how == fault) return 701;
     std::string a = action;

@@ -185,13 +185,36 @@ inline uint32_t on_devmgr(server *s, const device_request_info *info, const std:
                     {(std::string("NumberOf") + pre + "Clients").c_str(), std::to_string(m.size())}},
                    out);
   };
-  if (a == "GetFriendlyName") return respond(info, a.c_str(), {{"FriendlyName", s->name}}, out);
-  if (a == "SetFriendlyName") s->name = arg(n, v, "FriendlyName");
-  else if (a == "GetAllowList") return lists(s->allow, "Allow");
-  else if (a == "GetDenyList") return lists(s->deny, "Deny");
-  else if (a == "GetDefaultClientState") return respond(info, a.c_str(), {{"DefaultClientState", s->default_state}}, out);
-  else if (a == "SetDefaultClientState") s->default_state = arg(n, v, "DefaultClientState");
-  else if (a != "SetClientPermissions" && a != "UnregisterClients") return 401;
+  // A client named by its MAC leaves both lists; a permission puts it in
+  // one of them, with its address.
+  auto drop = [&](const std::string &mac) {
+    for (auto *l : {&s->allow, &s->deny})
+      l->erase(std::remove_if(l->begin(), l->end(), [&](const client &c) { return c.mac == mac; }), l->end());
+  };
+  if (a == "SetClientPermissions") {
+    std::vector<std::string> macs = split(arg(n, v, "MacList")), ips = split(arg(n, v, "IpList"));
+    if (macs.size() != ips.size()) return 402;
+    for (size_t i = 0; i < macs.size(); i++) {
+      drop(macs[i]);
+      (arg(n, v, "ClientState") == "allow" ? s->allow : s->deny).push_back({macs[i], ips[i]});
+    }
+  } else if (a == "UnregisterClients") {
+    for (const auto &mac : split(arg(n, v, "MacList"))) drop(mac);
+  } else if (a == "GetFriendlyName") {
+    return respond(info, a.c_str(), {{"FriendlyName", s->name}}, out);
+  } else if (a == "SetFriendlyName") {
+    s->name = arg(n, v, "FriendlyName");
+  } else if (a == "GetAllowList") {
+    return lists(s->allow, "Allow");
+  } else if (a == "GetDenyList") {
+    return lists(s->deny, "Deny");
+  } else if (a == "GetDefaultClientState") {
+    return respond(info, a.c_str(), {{"DefaultClientState", s->default_state}}, out);
+  } else if (a == "SetDefaultClientState") {
+    s->default_state = arg(n, v, "DefaultClientState");
+  } else {
+    return 401;
+  }
   return respond(info, a.c_str(), {}, out);
 }
 

@@ -1,7 +1,9 @@
 // A host for the browser test: the device stack serving a document root
 // (static files and the CGI runner) on one loopback port, as the pages'
 // fixture server (the local server's vendor actions kept in memory), until
-// it is told to stop.
+// it is told to stop.  It starts with a known state: two shares, two file
+// types, a client in each list, a Browse tree of its own and one backup
+// task, and names its own description as the one backup server.
 //   tollamy_host <document root> <port>
 #include <signal.h>
 #include <tarvo_device/tarvo_device.h>
@@ -23,6 +25,16 @@ int main(int argc, char **argv)
   sigaddset(&stop, SIGINT);
   pthread_sigmask(SIG_BLOCK, &stop, nullptr);
   page_host::server state;
+  state.name = "Fixture Den";
+  state.shares = {"/srv/media/Music", "/srv/media/Video"};
+  state.types = {{"mp3", "audio/mpeg"}, {"jpg", "image/jpeg"}};
+  state.allow = {{"02:00:00:00:00:01", "127.0.0.11"}};
+  state.deny = {{"02:00:00:00:00:02", "127.0.0.12"}};
+  state.tree = {{"c1", "0", "Music", true}, {"c2", "0", "Photos", true}, {"c3", "c2", "2024", true},
+                {"i1", "c1", "Song", false}};
+  state.tasks["t1"] = {page_host::kUdn, "c1", "", "WAITING"};
+  state.next_task = 2;
+  state.self_url = std::string("http://127.0.0.1:") + argv[2] + "/";
   const char *ids[] = {"urn:upnp-org:serviceId:ContentDirectory", TARVO_VENDOR_DEVMGR_ID, TARVO_VENDOR_BACKUP_ID};
   device_service_handler h[3];
   for (int i = 0; i < 3; i++)

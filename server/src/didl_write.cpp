@@ -56,23 +56,34 @@ bool cat(sys_stralloc_rec *out, std::initializer_list<const char *> pieces)
 
 // Where the document goes: as it is, or escaped as the text of another
 // document (a SOAP answer), so that it is written once, in the answer's
-// form, and not made and then copied escaped.
+// form, and not made and then copied escaped.  Names need no escape: no
+// XML name holds a byte that has an entity.
 struct sink {
   sys_stralloc_rec *buf;
   bool escaped;
 
-  bool markup(std::initializer_list<const char *> pieces)
+  template <size_t P, size_t E> bool put(const char (&plain)[P], const char (&escape)[E])
   {
-    if (!escaped) return cat(buf, pieces);
-    for (const char *p : pieces)
-      if (!xml_gen_encode_appendb(buf, p, sys_str_len(p))) return false;
-    return true;
+    return escaped ? sys_stralloc_catb(buf, escape, E - 1) != 0 : sys_stralloc_catb(buf, plain, P - 1) != 0;
   }
+  bool name(const char *n) { return sys_stralloc_cats(buf, n) != 0; }
   bool text(const char *t)
   {
     return escaped ? xml_gen_encode_twice_appendb(buf, t, sys_str_len(t)) != 0 : xml_gen_encode_append(buf, t) != 0;
   }
+  // "<element"
+  bool open(const char *element) { return put("<", "&lt;") && name(element); }
+  // ` name="value"`
+  bool attribute(const char *n, const char *value)
+  {
+    return put(" ", " ") && name(n) && put("=\"", "=&quot;") && text(value) && put("\"", "&quot;");
+  }
+  bool text_begin() { return put(">", "&gt;"); }
+  bool children_begin() { return put(">\r\n", "&gt;\r\n"); }
+  // "</element>" and the line's end
+  bool close(const char *element) { return put("</", "&lt;/") && name(element) && put(">\r\n", "&gt;\r\n"); }
 };
+
 
 // A value of a URI name that begins with "/" or ":" is written behind the
 // first URL prefix: the path on this host, or ":<port>/<path>" on another
@@ -102,7 +113,7 @@ bool prefixed(const client_view *c, sys_stralloc_rec *buf, const avcp_didl_name_
 // written, it would make the document unreadable.
 bool attribute_put(sink &out, const char *name, const char *value)
 {
-  return xml_gen_is_legal_value(value) && out.markup({" ", name, "=\""}) && out.text(value) && out.markup({"\""});
+  return xml_gen_is_legal_value(value) && out.attribute(name, value);
 }
 
 bool object_attribute_shown(const client_view *c, const didl_object *o, const char *name)
@@ -129,7 +140,7 @@ bool property_attribute_shown(const client_view *c, const didl_property *p, cons
 bool property_put(sink &out, const didl_property *p, const char *text, client_view *c,
                   const char *internal_protocol_info = nullptr)
 {
-  if (!out.markup({"<", p->element})) return false;
+  if (!out.open(p->element)) return false;
   const didl_attributes *a = &p->attributes;
   for (uint32_t i = 0; i < a->names.len; i++) {
     const char *name = name_at(a, i), *value = value_at(a, i);
@@ -141,8 +152,7 @@ bool property_put(sink &out, const didl_property *p, const char *text, client_vi
     }
     if (!attribute_put(out, name, value)) return false;
   }
-  return xml_gen_is_legal_value(text) && out.markup({">"}) && out.text(text) &&
-         out.markup({"</", p->element, ">\r\n"});
+  return xml_gen_is_legal_value(text) && out.text_begin() && out.text(text) && out.close(p->element);
 }
 
 // The third of a protocolInfo's four fields, read in place; false when it
@@ -196,17 +206,17 @@ bool client_property_put(sink &out, const didl_property *p, client_view *c)
 
 bool object_put(sink &out, const didl_object *o, client_view *c)
 {
-  if (!out.markup({"<", o->element})) return false;
+  if (!out.open(o->element)) return false;
   for (uint32_t i = 0; i < o->attributes.names.len; i++) {
     const char *name = name_at(&o->attributes, i);
     if (object_attribute_shown(c, o, name) && !attribute_put(out, name, value_at(&o->attributes, i))) return false;
   }
-  if (!out.markup({">\r\n"})) return false;
+  if (!out.children_begin()) return false;
   for (uint32_t i = 0; i < o->properties.len; i++) {
     const didl_property *p = property_at(o, i);
     if (!(c ? client_property_put(out, p, c) : property_put(out, p, p->text, nullptr))) return false;
   }
-  return out.markup({"</", o->element, ">\r\n"});
+  return out.close(o->element);
 }
 
 // The object's text, from start to the end of out, passes through every

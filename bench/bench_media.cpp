@@ -5,7 +5,8 @@
 // by 16 clients at once.  Runs in a network namespace of its own (root or
 // user namespaces needed).  Usage: bench_media [seconds per Browse run
 // [direct: Browse through the ContentDirectory handler itself, no HTTP and
-// no download, so that the answer's own cost is measured]]
+// no download, so that the answer's own cost is measured [RequestedCount
+// (default 0 and 50, twice)]]]
 #include <vennard/connection_manager.h>
 #include <vennard/content_directory.h>
 #include <vennard/device_manager.h>
@@ -282,7 +283,9 @@ int main(int argc, char **argv)
   std::printf("Made %u items in %.2f s\n", kChildren,
               std::chrono::duration<double>(clock_type::now() - t0).count());
   if (direct) {
-    for (uint32_t count : {0u, 50u, 0u, 50u}) browse_direct(b, count, seconds);
+    if (argc > 3) browse_direct(b, uint32_t(std::atoi(argv[3])), seconds);
+    else
+      for (uint32_t count : {0u, 50u, 0u, 50u}) browse_direct(b, count, seconds);
     return 0;
   }
   browse_run(b, 0, seconds);

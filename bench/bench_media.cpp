@@ -3,7 +3,10 @@
 // container of 10,000 items (default sort; RequestedCount 0 and 50) from 8
 // clients at once, and loopback downloads of a 1 GB sparse file by 1 and
 // by 16 clients at once.  Runs in a network namespace of its own (root or
-// user namespaces needed).  Usage: bench_media [seconds per Browse run]
+// user namespaces needed).  Usage: bench_media [seconds per Browse run
+// [direct: Browse through the ContentDirectory handler itself, no HTTP and
+// no download, so that the answer's own cost is measured [RequestedCount
+// (default 0 and 50, twice)]]]
 #include <vennard/connection_manager.h>
 #include <vennard/content_directory.h>
 #include <vennard/device_manager.h>
@@ -57,6 +60,7 @@ struct bench_server {
   std::string home, album;
   uint16_t upnp_port = 0;
   bool content = false, device = false;
+  device_service_handler cds{};
 
   bool start()
   {
@@ -69,7 +73,7 @@ struct bench_server {
     if (!sys_str_clone(home.c_str(), &s.data_home) || !cm_state_start(&s)) return fail("ConnectionManager");
     content = content_db_start(&s, home.c_str(), "Tarvo Media Server");
     if (!content || !access_control_start(&s)) return fail("content database");
-    device_service_handler cds, cm, dm;
+    device_service_handler cm, dm;
     cds_handler_init(&s, &cds);
     cm_handler_init(&s, &cm);
     devmgr_handler_init(&s, &dm);
@@ -189,6 +193,51 @@ void browse_run(const bench_server &b, uint32_t count, double seconds)
               static_cast<unsigned long long>(failed.load()));
 }
 
+// Browse answers made by the handler itself from 8 threads at once, pages
+// walking through the album (count 0: the whole album each time): answers
+// per second, the handler's time per answer and the answer's size.
+void browse_direct(const bench_server &b, uint32_t count, double seconds)
+{
+  device_request_info info{};
+  info.addr = connection_addresses{{127, 0, 0, 1}, b.upnp_port, {127, 0, 0, 1}, 40000};
+  info.service_type = kCdsType;
+  info.service_id = b.cds.service_id;
+  std::atomic<uint64_t> done{0}, failed{0}, bytes{0};
+  std::atomic<double> busy{0};
+  auto end = clock_type::now() + std::chrono::duration<double>(seconds);
+  std::vector<std::thread> threads;
+  auto t0 = clock_type::now();
+  for (uint32_t k = 0; k < 8; k++)
+    threads.emplace_back([&, k] {
+      uint32_t start = k * 977 % kChildren;
+      double spent = 0;
+      while (clock_type::now() < end) {
+        std::string from = std::to_string(count ? start : 0), n = std::to_string(count);
+        const char *names[] = {"ObjectID", "BrowseFlag", "Filter", "StartingIndex", "RequestedCount", "SortCriteria",
+                               nullptr};
+        const char *values[] = {b.album.c_str(), "BrowseDirectChildren", "*", from.c_str(), n.c_str(), "", nullptr};
+        char *body = nullptr;
+        auto a = clock_type::now();
+        uint32_t code = b.cds.action(&info, "Browse", const_cast<char **>(names), const_cast<char **>(values),
+                                     b.cds.user, &body);
+        spent += std::chrono::duration<double>(clock_type::now() - a).count();
+        if (code || !body) failed++;
+        else done++, bytes += std::strlen(body);
+        sys_alloc_free(body);
+        start = (start + count) % kChildren;
+      }
+      busy += spent;
+    });
+  for (auto &t : threads) t.join();
+  double took = std::chrono::duration<double>(clock_type::now() - t0).count();
+  uint64_t n = done ? done.load() : 1;
+  std::printf("Browse %u children, RequestedCount %u, handler, 8 threads: %.1f answers/s, %.3f ms each, "
+              "%.0f bytes each (%llu failed)\n",
+              kChildren, count, double(done) / took, busy.load() * 1000 / double(n), double(bytes) / double(n),
+              static_cast<unsigned long long>(failed.load()));
+  std::fflush(stdout);
+}
+
 // Reads one whole answer; the bytes of its body.
 uint64_t download(uint16_t port, const std::string &path)
 {
@@ -225,6 +274,7 @@ void download_run(const bench_server &b, const std::string &path, int clients)
 int main(int argc, char **argv)
 {
   double seconds = argc > 1 ? std::atof(argv[1]) : 5;
+  bool direct = argc > 2 && !std::strcmp(argv[2], "direct");
   if (!tarvo_test::private_net().empty()) return fail(tarvo_test::private_net().c_str()), 1;
   bench_server b;
   std::string big;
@@ -232,6 +282,12 @@ int main(int argc, char **argv)
   if (!b.start() || !b.fill(&big)) return 1;
   std::printf("Made %u items in %.2f s\n", kChildren,
               std::chrono::duration<double>(clock_type::now() - t0).count());
+  if (direct) {
+    if (argc > 3) browse_direct(b, uint32_t(std::atoi(argv[3])), seconds);
+    else
+      for (uint32_t count : {0u, 50u, 0u, 50u}) browse_direct(b, count, seconds);
+    return 0;
+  }
   browse_run(b, 0, seconds);
   browse_run(b, 50, seconds);
   // The first pass also fills the page cache.

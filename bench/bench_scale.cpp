@@ -8,7 +8,8 @@
 // whole-file stream, idle wake-ups and the restart on the unchanged
 // library.  Usage: bench_scale [seconds per Browse run (default 3)
 // [program (default bin/vennard beside bench/) [count0: only the
-// RequestedCount 0 run, three times]]].
+// RequestedCount 0 run, three times | paged: only the runs of pages of 50,
+// twice, with the size of their answers]]]].
 #include <arpa/inet.h>
 #include <algorithm>
 #include <atomic>
@@ -393,10 +394,10 @@ struct library {
 // Pages of 50 (or count 0) from clients at once for seconds: answers per
 // second, ms per answer (one client) and the 99th percentile.
 void browse_load(library &lib, const char *what, const std::string &id, uint32_t total, uint32_t count, int clients,
-                 bool keep_alive, double seconds)
+                 bool keep_alive, double seconds, bool sizes = false)
 {
   std::vector<std::vector<double>> lat(static_cast<size_t>(clients));
-  std::atomic<uint64_t> failed{0};
+  std::atomic<uint64_t> failed{0}, bytes{0};
   auto end = clock_type::now() + std::chrono::duration<double>(seconds);
   auto t0 = clock_type::now();
   uint64_t cpu0 = cpu_ticks(lib.pid);
@@ -413,7 +414,7 @@ void browse_load(library &lib, const char *what, const std::string &id, uint32_t
                              &status, &body) &&
                   status == 200;
         if (!ok) failed++;
-        else lat[size_t(k)].push_back(since(a) * 1000);
+        else lat[size_t(k)].push_back(since(a) * 1000), bytes += body.size();
         start = count ? (start + count) % total : 0;
       }
     });
@@ -430,8 +431,10 @@ void browse_load(library &lib, const char *what, const std::string &id, uint32_t
   // The server's CPU time per answer depends less on the load of the
   // machine than the rates do.
   double cpu_ms = all.empty() ? 0 : double(cpu) * 1000 / double(sysconf(_SC_CLK_TCK)) / double(all.size());
-  std::printf("%-56s %7.1f answers/s  %7.2f ms each  p99 %7.2f ms  server CPU %6.2f ms  (%llu failed)\n", what,
+  std::printf("%-56s %7.1f answers/s  %7.2f ms each  p99 %7.2f ms  server CPU %6.2f ms  (%llu failed)", what,
               double(all.size()) / took, mean, p99, cpu_ms, static_cast<unsigned long long>(failed.load()));
+  if (sizes) std::printf("  %.0f bytes each", all.empty() ? 0 : double(bytes) / double(all.size()));
+  std::printf("\n");
   std::fflush(stdout);
 }
 
@@ -530,6 +533,7 @@ int main(int argc, char **argv)
 {
   double seconds = argc > 1 ? std::atof(argv[1]) : 3;
   bool only_count0 = argc > 3 && !std::strcmp(argv[3], "count0");
+  bool only_paged = argc > 3 && !std::strcmp(argv[3], "paged");
   if (!tarvo_test::private_net().empty()) return fail(tarvo_test::private_net()), 1;
   if (std::system("ip link set lo multicast on") != 0) return fail("ip link set lo multicast on"), 1;
   char dir[] = "/tmp/tarvo-bench-scale-XXXXXX";
@@ -555,6 +559,17 @@ int main(int argc, char **argv)
     for (int i = 0; i < 3; i++)
       browse_load(lib, "Browse 10,000-child folder, RequestedCount 0, 8 clients", lib.big_id, 10000, 0, 8, false,
                   seconds * 2);
+    std::printf("%-58s %8.1f MiB\n", "resident memory after the Browse load", rss_mib(p.pid));
+    p.stop();
+    return 0;
+  }
+  if (only_paged) {
+    for (int i = 0; i < 2; i++) {
+      browse_load(lib, "Browse 10,000-child folder, 50, 1 client, keep-alive", lib.big_id, 10000, 50, 1, true, seconds,
+                  true);
+      browse_load(lib, "Browse 10,000-child folder, 50, 8 clients", lib.big_id, 10000, 50, 8, false, seconds, true);
+      browse_load(lib, "Browse 1,000-child folder, 50, 8 clients", lib.pics_id, 1000, 50, 8, false, seconds, true);
+    }
     std::printf("%-58s %8.1f MiB\n", "resident memory after the Browse load", rss_mib(p.pid));
     p.stop();
     return 0;

@@ -179,23 +179,21 @@ void advise_huge_pages(const sys_stralloc_rec *answer)
 }
 
 // Appends the page's objects as the answer's Result, escaped: each object
-// is written alone and escaped into the answer, so that the Result is held
-// once.
+// is written escaped straight into the answer, so that the Result is held
+// once and written once.
 bool page_write(const call &c, const page_taken &t, sys_stralloc_rec *answer)
 {
   own::str_list prefixes;
-  own::stralloc one;
+  own::stralloc frame;
   const std::vector<didl_object *> &objects = t.copy.objects;
   uint64_t n = objects.size();
-  auto escaped = [&] { return xml_gen_encode_appendb(answer, one.s.buf, one.s.len) != 0; };
+  auto escaped = [&] { return xml_gen_encode_appendb(answer, frame.s.buf, frame.s.len) != 0; };
   bool ok = media_base_urls(c.s, c.info->addr.local_ip, t.filter.all_interfaces, &prefixes.l) &&
-            didl_xml_begin(&one.s, c.local) && escaped();
+            didl_xml_begin(&frame.s, c.local) && escaped();
   for (uint64_t i = 0; ok && i < n; i++) {
     uint32_t before = answer->len;
-    one.s.len = 0;
-    ok = didl_write_for_client(&one.s, objects[i], prefixes.l, &t.filter, c.local, &c.info->addr,
-                               &c.s->content.plugins) &&
-         escaped();
+    ok = didl_write_for_client_escaped(answer, objects[i], prefixes.l, &t.filter, c.local, &c.info->addr,
+                                       &c.s->content.plugins);
     // The first object tells the size of the rest: one allocation instead
     // of a copy at each step of growth.
     if (ok && i == 0 && n > 1) {
@@ -204,8 +202,8 @@ bool page_write(const call &c, const page_taken &t, sys_stralloc_rec *answer)
       if (ok) advise_huge_pages(answer);
     }
   }
-  one.s.len = 0;
-  return ok && didl_xml_end(&one.s) && escaped();
+  frame.s.len = 0;
+  return ok && didl_xml_end(&frame.s) && escaped();
 }
 
 // A page of a sorted set: at most count objects (0: all) from start.

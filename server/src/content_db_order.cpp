@@ -2,9 +2,14 @@
 // container then costs its own objects, not a sort of every child.  Kept
 // as id codes, so that an order never points at a freed object; the
 // container's changes (bump_container) and every reload forget them.
+// Each code keeps the index position it was last found at: a destroy
+// elsewhere closes the index up, so a position is only a guess, checked
+// against the entry there before it is used.
 #include "content_db_impl.h"
 
 #include <vennard/vennard_limits.h>
+
+#include <tarvo_util/sys_str.h>
 
 #include <algorithm>
 #include <new>
@@ -16,6 +21,7 @@ struct content_db_orders {
     uint64_t container;
     std::string key;
     std::vector<uint64_t> ids;
+    std::vector<uint32_t> at;  // index positions of ids, as last found
     uint64_t used;
   };
   std::vector<kept> orders;
@@ -31,6 +37,30 @@ bool code_of(server_rec *s, const didl_object *o, uint64_t *code)
 {
   const char *id = o ? id_of(o) : nullptr;
   return id && id_code(s, id, false, code);
+}
+
+// The entry a code stands for, when it is still at the position it was
+// found at: the same id, and for a number the first entry of it, as the
+// search would find.
+bool still_at(server_rec *s, uint64_t code, uint32_t pos)
+{
+  const content_db_rec &d = db(s);
+  if (pos >= d.index.len) return false;
+  const content_entry *e = entry_at(s, pos);
+  if (!(code & CONTENT_ID_TEXT))
+    return pos > d.root && e->number == code && (pos == d.root + 1 || entry_at(s, pos - 1)->number < code);
+  uint64_t t = code & ~CONTENT_ID_TEXT;
+  const char *id = id_of(e->object);
+  return pos < d.root && t < d.id_texts.len && id && !sys_str_diff(id, static_cast<const char *>(d.id_texts.buf[t]));
+}
+
+// The live entry of a kept code; its position is found again when it has
+// moved.
+content_entry *kept_entry(server_rec *s, uint64_t code, uint32_t *pos)
+{
+  if (!still_at(s, code, *pos)) *pos = find_code(s, code);
+  if (*pos >= db(s).index.len || removed(entry_at(s, *pos))) return nullptr;
+  return entry_at(s, *pos);
 }
 
 void drop(content_db_orders *k, size_t i)
@@ -85,7 +115,7 @@ int content_db_order_page(server_rec *s, const didl_object *container, const cha
   uint64_t from = std::min(first, n), to = count ? std::min(from + std::min(count, n), n) : n;
   uint32_t had = objects->len;
   for (uint64_t at = from; at < to; at++) {
-    content_entry *e = live_code(s, o.ids[at]);
+    content_entry *e = kept_entry(s, o.ids[at], &o.at[at]);
     if (!e || !sys_ptralloc_append(objects, e->object)) {
       objects->len = had;
       drop(k, i);
@@ -102,10 +132,13 @@ int content_db_order_keep(server_rec *s, const didl_object *container, const cha
   uint64_t code;
   if (!key || count > CONTENT_DB_ORDER_IDS_MAX || !code_of(s, container, &code)) return 0;
   try {
-    content_db_orders::kept o{code, key, {}, 0};
+    content_db_orders::kept o{code, key, {}, {}, 0};
     o.ids.resize(count);
-    for (uint32_t i = 0; i < count; i++)
+    o.at.resize(count);
+    for (uint32_t i = 0; i < count; i++) {
       if (!code_of(s, objects[i], &o.ids[i])) return 0;
+      o.at[i] = find_code(s, o.ids[i]);
+    }
     if (!db(s).orders) db(s).orders = new content_db_orders;
     content_db_orders *k = db(s).orders;
     size_t same = find(k, code, key);

@@ -54,6 +54,37 @@ bool cat(sys_stralloc_rec *out, std::initializer_list<const char *> pieces)
   return true;
 }
 
+// Where the document goes: as it is, or escaped as the text of another
+// document (a SOAP answer), so that it is written once, in the answer's
+// form, and not made and then copied escaped.  Names need no escape: no
+// XML name holds a byte that has an entity.
+struct sink {
+  sys_stralloc_rec *buf;
+  bool escaped;
+
+  template <size_t P, size_t E> bool put(const char (&plain)[P], const char (&escape)[E])
+  {
+    return escaped ? sys_stralloc_catb(buf, escape, E - 1) != 0 : sys_stralloc_catb(buf, plain, P - 1) != 0;
+  }
+  bool name(const char *n) { return sys_stralloc_cats(buf, n) != 0; }
+  bool text(const char *t)
+  {
+    return escaped ? xml_gen_encode_twice_appendb(buf, t, sys_str_len(t)) != 0 : xml_gen_encode_append(buf, t) != 0;
+  }
+  // "<element"
+  bool open(const char *element) { return put("<", "&lt;") && name(element); }
+  // ` name="value"`
+  bool attribute(const char *n, const char *value)
+  {
+    return put(" ", " ") && name(n) && put("=\"", "=&quot;") && text(value) && put("\"", "&quot;");
+  }
+  bool text_begin() { return put(">", "&gt;"); }
+  bool children_begin() { return put(">\r\n", "&gt;\r\n"); }
+  // "</element>" and the line's end
+  bool close(const char *element) { return put("</", "&lt;/") && name(element) && put(">\r\n", "&gt;\r\n"); }
+};
+
+
 // A value of a URI name that begins with "/" or ":" is written behind the
 // first URL prefix: the path on this host, or ":<port>/<path>" on another
 // port of it.  *out is the value to write, made in buf where it needs a
@@ -80,9 +111,9 @@ bool prefixed(const client_view *c, sys_stralloc_rec *buf, const avcp_didl_name_
 
 // A value that is not well-formed UTF-8 of XML characters is refused:
 // written, it would make the document unreadable.
-bool attribute_put(sys_stralloc_rec *out, const char *name, const char *value)
+bool attribute_put(sink &out, const char *name, const char *value)
 {
-  return xml_gen_is_legal_value(value) && xml_gen_attribute_append(out, name, value);
+  return xml_gen_is_legal_value(value) && out.attribute(name, value);
 }
 
 bool object_attribute_shown(const client_view *c, const didl_object *o, const char *name)
@@ -106,10 +137,10 @@ bool property_attribute_shown(const client_view *c, const didl_property *p, cons
   return didl_filter_match(c->filter, p->element, name);
 }
 
-bool property_put(sys_stralloc_rec *out, const didl_property *p, const char *text, client_view *c,
+bool property_put(sink &out, const didl_property *p, const char *text, client_view *c,
                   const char *internal_protocol_info = nullptr)
 {
-  if (!cat(out, {"<", p->element})) return false;
+  if (!out.open(p->element)) return false;
   const didl_attributes *a = &p->attributes;
   for (uint32_t i = 0; i < a->names.len; i++) {
     const char *name = name_at(a, i), *value = value_at(a, i);
@@ -121,8 +152,7 @@ bool property_put(sys_stralloc_rec *out, const didl_property *p, const char *tex
     }
     if (!attribute_put(out, name, value)) return false;
   }
-  return xml_gen_is_legal_value(text) && cat(out, {">"}) && xml_gen_encode_append(out, text) &&
-         cat(out, {"</", p->element, ">\r\n"});
+  return xml_gen_is_legal_value(text) && out.text_begin() && out.text(text) && out.close(p->element);
 }
 
 // The third of a protocolInfo's four fields, read in place; false when it
@@ -138,7 +168,7 @@ bool content_format(std::string_view v, std::string_view *out)
 // The resource of a file once more, for a requester on this host: the
 // file's own URI, with "internal" for protocol.  A stored protocolInfo
 // without its four fields gives no such resource.
-bool internal_resource_put(sys_stralloc_rec *out, const didl_property *p, const char *filename, client_view *c)
+bool internal_resource_put(sink &out, const didl_property *p, const char *filename, client_view *c)
 {
   const char *stored = didl_attribute_get(&p->attributes, DIDL_NAME(AT_PROTOCOL_INFO));
   std::string_view format;
@@ -152,7 +182,7 @@ bool internal_resource_put(sys_stralloc_rec *out, const didl_property *p, const 
   return ok;
 }
 
-bool client_property_put(sys_stralloc_rec *out, const didl_property *p, client_view *c)
+bool client_property_put(sink &out, const didl_property *p, client_view *c)
 {
   if (p->element == DIDL_NAME(EL_TARVO_DYNAMIC) || p->element == DIDL_NAME(EL_TARVO_REFLECT_CHILD_PROPERTY) ||
       !didl_filter_match(c->filter, p->element, nullptr))
@@ -174,19 +204,19 @@ bool client_property_put(sys_stralloc_rec *out, const didl_property *p, client_v
   return internal_resource_put(out, p, filename, c);
 }
 
-bool object_put(sys_stralloc_rec *out, const didl_object *o, client_view *c)
+bool object_put(sink &out, const didl_object *o, client_view *c)
 {
-  if (!cat(out, {"<", o->element})) return false;
+  if (!out.open(o->element)) return false;
   for (uint32_t i = 0; i < o->attributes.names.len; i++) {
     const char *name = name_at(&o->attributes, i);
     if (object_attribute_shown(c, o, name) && !attribute_put(out, name, value_at(&o->attributes, i))) return false;
   }
-  if (!cat(out, {">\r\n"})) return false;
+  if (!out.children_begin()) return false;
   for (uint32_t i = 0; i < o->properties.len; i++) {
     const didl_property *p = property_at(o, i);
     if (!(c ? client_property_put(out, p, c) : property_put(out, p, p->text, nullptr))) return false;
   }
-  return cat(out, {"</", o->element, ">\r\n"});
+  return out.close(o->element);
 }
 
 // The object's text, from start to the end of out, passes through every
@@ -222,7 +252,8 @@ int didl_write_for_client(sys_stralloc_rec *out, const didl_object *object, char
   client_view c{url_prefixes, filter, local != 0, scratch.text, scratch.value, scratch.info};
   connection_addresses none{};
   const connection_addresses *addresses = connection ? connection : &none;
-  bool ok = object_put(out, object, &c) &&
+  sink to{out, false};
+  bool ok = object_put(to, object, &c) &&
             (!didl_property_first(object, DIDL_NAME(EL_TARVO_DYNAMIC)) ||
              hooks_apply(out, start, plugins, [addresses](const plugin_record *r, const char *text, char *buf) {
                return r->export_xml ? r->export_xml(addresses, text, buf, DIDL_PLUGIN_BUFFER) != 0 : -1;
@@ -232,10 +263,33 @@ int didl_write_for_client(sys_stralloc_rec *out, const didl_object *object, char
   return ok;
 }
 
+int didl_write_for_client_escaped(sys_stralloc_rec *out, const didl_object *object, char *const *url_prefixes,
+                                  const didl_filter *filter, int local, const connection_addresses *connection,
+                                  const sys_ptralloc_rec *plugins)
+{
+  if (didl_property_first(object, DIDL_NAME(EL_TARVO_DYNAMIC))) {
+    // The plug-ins read and rewrite the object's text as it is: it is
+    // made so first.
+    sys_stralloc_rec plain{};
+    bool ok = didl_write_for_client(&plain, object, url_prefixes, filter, local, connection, plugins) &&
+              xml_gen_encode_appendb(out, plain.buf, plain.len);
+    sys_stralloc_free(&plain);
+    return ok;
+  }
+  uint32_t start = out->len;
+  client_view c{url_prefixes, filter, local != 0, scratch.text, scratch.value, scratch.info};
+  sink to{out, true};
+  bool ok = object_put(to, object, &c);
+  scratch.trim();
+  if (!ok) out->len = start;
+  return ok;
+}
+
 int didl_write(sys_stralloc_rec *out, const didl_object *object, const sys_ptralloc_rec *plugins)
 {
   uint32_t start = out->len;
-  bool ok = object_put(out, object, nullptr) &&
+  sink to{out, false};
+  bool ok = object_put(to, object, nullptr) &&
             (!didl_property_first(object, DIDL_NAME(EL_TARVO_DYNAMIC)) ||
              hooks_apply(out, start, plugins, [](const plugin_record *r, const char *text, char *buf) {
                return r->export_xml_db ? r->export_xml_db(text, buf, DIDL_PLUGIN_BUFFER) != 0 : -1;

@@ -137,6 +137,28 @@ TEST(CdsOrder, EveryChangeToAContainerShowsInTheNextPage)
   }, "reference target destroyed");
 }
 
+// A destroy in another container closes the index up under a kept order:
+// its positions move, its objects do not.
+TEST(CdsOrder, KeptOrdersFollowTheIndexAsItClosesUp)
+{
+  server_test::server srv;
+  ASSERT_TRUE(srv.start());
+  server_rec *s = &srv.s;
+  std::string before = container(s, "Container:UserFiles", "Before", "object.container");
+  std::vector<std::string> early;
+  for (int i = 0; i < 6; i++) early.push_back(item(s, before, "e" + std::to_string(i), "object.item"));
+  known k{s, container(s, "Container:UserFiles", "Tracks", "object.container"), {}, {}};
+  for (int i = 0; i < 30; i++) {
+    char title[8];
+    std::snprintf(title, sizeof title, "t%02d", (i * 7) % 30);
+    ASSERT_FALSE(k.add(title).empty());
+  }
+  check_change(k, [&] {
+    for (int i : {4, 0, 2}) ASSERT_EQ(act(s, "DestroyObject", {{"ObjectID", early[size_t(i)]}}).code, 0u);
+  }, "destroy before");
+  check_change(k, [&] { ASSERT_EQ(act(s, "DestroyObject", {{"ObjectID", before}}).code, 0u); }, "container before");
+}
+
 // The titles of a container's children as a remote requester pages them
 // by title.
 std::string paged_titles(server_rec *s, const std::string &id)

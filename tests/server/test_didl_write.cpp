@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <tarvo_avcp/avcp_didl.h>
+#include <tarvo_util/xml.h>
 
 #include <cstring>
 #include <string>
@@ -42,8 +43,16 @@ std::string for_client(const didl_object *o, char *const *prefixes, const char *
   EXPECT_TRUE(didl_filter_parse(&f, filter_text, local));
   sys_stralloc_rec sa{};
   EXPECT_TRUE(didl_write_for_client(&sa, o, prefixes, &f, local, conn, plugins));
+  std::string plain = take(&sa);
+  // Written escaped for an answer, after what the answer holds: the same
+  // text, escaped once more.
+  sys_stralloc_rec escaped{}, want{};
+  EXPECT_TRUE(sys_stralloc_copys(&escaped, "<Result>") && sys_stralloc_copys(&want, "<Result>"));
+  EXPECT_TRUE(didl_write_for_client_escaped(&escaped, o, prefixes, &f, local, conn, plugins));
+  EXPECT_TRUE(xml_gen_encode_appendb(&want, plain.data(), uint32_t(plain.size())));
+  EXPECT_EQ(take(&escaped), take(&want));
   didl_filter_free(&f);
-  return take(&sa);
+  return plain;
 }
 
 std::string for_db(const didl_object *o, const sys_ptralloc_rec *plugins = nullptr)
@@ -203,6 +212,7 @@ TEST(DidlWrite, ValuesThatAreNotXmlAreRefused)
     ASSERT_TRUE(sys_stralloc_copys(&sa, "kept"));
     EXPECT_FALSE(didl_write(&sa, o.get(), nullptr));
     EXPECT_FALSE(didl_write_for_client(&sa, o.get(), kOneInterface, nullptr, 1, nullptr, nullptr));
+    EXPECT_FALSE(didl_write_for_client_escaped(&sa, o.get(), kOneInterface, nullptr, 1, nullptr, nullptr));
     EXPECT_EQ(take(&sa), "kept");
   }
   ASSERT_TRUE(didl_string_replace(&title->text, "fine"));

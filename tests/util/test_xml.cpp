@@ -88,6 +88,32 @@ TEST(XmlGen, EscapedTextIsWhole)
   EXPECT_EQ(std::string(roomy.sa.buf + want.size(), roomy.sa.len - want.size()), "&lt;a&gt;x");
 }
 
+// Escaped twice in one pass: the bytes of escaping the escape, with room
+// for the worst case and without, and from inside the buffer.
+TEST(XmlGen, TextEscapedTwiceIsTheEscapeOfTheEscape)
+{
+  std::string text;
+  for (int i = 0; i < 700; i++) text += "x<y>&\"z' \xC3\xA9&amp;";
+  sa_holder once, want;
+  ASSERT_TRUE(xml_gen_encode_append(&once.sa, text.c_str()));
+  ASSERT_TRUE(sys_stralloc_copys(&want.sa, "<a>"));
+  ASSERT_TRUE(xml_gen_encode_appendb(&want.sa, once.sa.buf, once.sa.len));
+  const std::string expected(want.sa.buf, want.sa.len);
+  const std::string head = "<a>x&amp;lt;y&amp;gt;&amp;amp;&amp;quot;z&amp;apos; \xC3\xA9&amp;amp;amp;x";
+  EXPECT_EQ(expected.substr(0, head.size()), head);
+
+  sa_holder tight, roomy;
+  ASSERT_TRUE(sys_stralloc_copys(&tight.sa, "<a>"));
+  ASSERT_TRUE(xml_gen_encode_twice_appendb(&tight.sa, text.data(), uint32_t(text.size())));
+  EXPECT_EQ(std::string(tight.sa.buf, tight.sa.len), expected);
+  ASSERT_TRUE(sys_stralloc_ready(&roomy.sa, uint32_t(text.size() * 11 + 64)));
+  ASSERT_TRUE(sys_stralloc_copys(&roomy.sa, "<a>"));
+  ASSERT_TRUE(xml_gen_encode_twice_appendb(&roomy.sa, text.data(), uint32_t(text.size())));
+  EXPECT_EQ(std::string(roomy.sa.buf, roomy.sa.len), expected);
+  ASSERT_TRUE(xml_gen_encode_twice_appendb(&roomy.sa, roomy.sa.buf, 4));
+  EXPECT_EQ(std::string(roomy.sa.buf + expected.size(), roomy.sa.len - expected.size()), "&amp;lt;a&amp;gt;x");
+}
+
 // Whatever the check lets through must be readable again as element text:
 // the content database stores values this way.
 bool expat_accepts_text(const std::string &value)

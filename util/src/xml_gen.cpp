@@ -47,74 +47,96 @@ uint32_t legal_sequence(const unsigned char *s)
   return n;
 }
 
-// The bytes each byte adds when written as its entity, by table: the
-// escape runs over every byte of a large Result.
-constexpr auto kExtra = [] {
-  std::array<uint8_t, 256> t{};
-  for (unsigned c = 0; c < 256; c++)
-    if (const char *e = entity_of(static_cast<unsigned char>(c))) t[c] = uint8_t(std::char_traits<char>::length(e) - 1);
-  return t;
-}();
-
-// The longest entity, "&quot;" and "&apos;".
-constexpr uint32_t kEntityMax = 6;
-// Each byte is written as one store of this many bytes: a byte as itself,
-// or its entity, with the rest overwritten by what follows.
-constexpr uint32_t kStore = 8;
-
-struct written {
-  char b[kStore];
+// How each byte is written, escaped once or twice (the escape of its
+// escape: "&" as "&amp;amp;"), by table: the escape runs over every byte
+// of a large Result.  Each byte is written as one store of Store bytes: a
+// byte as itself, or its entity, with the rest overwritten by what
+// follows.
+template <uint32_t Store> struct written {
+  char b[Store];
 };
 
-constexpr auto kWritten = [] {
-  std::array<written, 256> t{};
+template <uint32_t Store> struct escape_table {
+  std::array<uint8_t, 256> extra{};  // the bytes each byte adds
+  std::array<written<Store>, 256> out{};
+};
+
+template <uint32_t Store, bool Twice> constexpr escape_table<Store> table_make()
+{
+  escape_table<Store> t{};
   for (unsigned c = 0; c < 256; c++) {
     const char *e = entity_of(static_cast<unsigned char>(c));
-    if (!e) t[c].b[0] = char(c);
-    for (uint32_t i = 0; e && e[i]; i++) t[c].b[i] = e[i];
+    if (!e) {
+      t.out[c].b[0] = char(c);
+      continue;
+    }
+    uint32_t n = 0;
+    for (uint32_t i = 0; e[i]; i++) {
+      // Every entity begins with the only byte of it that needs one.
+      const char *again = Twice && i == 0 ? "&amp;" : nullptr;
+      for (uint32_t j = 0; again && again[j]; j++) t.out[c].b[n++] = again[j];
+      if (!again) t.out[c].b[n++] = e[i];
+    }
+    t.extra[c] = uint8_t(n - 1);
   }
   return t;
-}();
+}
 
-// Writes the n bytes at s escaped at w, which has room for kStore - 1
-// bytes beyond the escaped text; the end of what was written.  No branch
-// per byte: markup has an entity every few bytes.
-char *escape_to(char *w, const char *s, uint32_t n)
+// "&quot;" and "&apos;" are the longest entities; escaped again, ten bytes.
+constexpr uint32_t kOnceMax = 6, kTwiceMax = 10;
+constexpr auto kOnce = table_make<8, false>();
+constexpr auto kTwice = table_make<16, true>();
+
+// Writes the n bytes at s escaped at w, which has room for Store - 1 bytes
+// beyond the escaped text; the end of what was written.  No branch per
+// byte: markup has an entity every few bytes.
+template <uint32_t Store> char *escape_to(const escape_table<Store> &t, char *w, const char *s, uint32_t n)
 {
   for (uint32_t i = 0; i < n; i++) {
     auto c = static_cast<unsigned char>(s[i]);
-    std::memcpy(w, kWritten[c].b, kStore);
-    w += kExtra[c] + 1u;
+    std::memcpy(w, t.out[c].b, Store);
+    w += t.extra[c] + 1u;
   }
   return w;
 }
-
-}  // namespace
 
 // A DIDL-Lite Result is mostly markup, and a copy per run between two
 // entities cost more than the text itself.  Where the buffer has room for
 // the worst case, one pass writes the bytes; else a first pass counts them,
 // so that the buffer grows no more than the text needs.
-int xml_gen_encode_appendb(sys_stralloc_rec *sa, const char *s, uint32_t n)
+template <uint32_t Store>
+int encode_appendb(const escape_table<Store> &t, uint32_t most, sys_stralloc_rec *sa, const char *s, uint32_t n)
 {
   // A source inside the buffer itself moves along with it, and lies
   // before the end that is written.
   uintptr_t b0 = reinterpret_cast<uintptr_t>(sa->buf), at = reinterpret_cast<uintptr_t>(s);
   bool inside = sa->buf && at >= b0 && at < b0 + sa->a;
-  if (sa->buf && !inside && uint64_t(n) * kEntityMax + kStore < uint64_t(sa->a - sa->len)) {
-    char *w = escape_to(sa->buf + sa->len, s, n);
+  if (sa->buf && !inside && uint64_t(n) * most + Store < uint64_t(sa->a - sa->len)) {
+    char *w = escape_to(t, sa->buf + sa->len, s, n);
     sa->len = uint32_t(w - sa->buf);
     return 1;
   }
   uint64_t out = n;
-  for (uint32_t i = 0; i < n; i++) out += kExtra[static_cast<unsigned char>(s[i])];
-  if (out + kStore > UINT32_MAX || !sys_stralloc_readyplus(sa, uint32_t(out + kStore))) return 0;
+  for (uint32_t i = 0; i < n; i++) out += t.extra[static_cast<unsigned char>(s[i])];
+  if (out + Store > UINT32_MAX || !sys_stralloc_readyplus(sa, uint32_t(out + Store))) return 0;
   if (inside) s = sa->buf + (at - b0);
   char *w = sa->buf + sa->len;
   if (out == n) std::memcpy(w, s, n);
-  else escape_to(w, s, n);
+  else escape_to(t, w, s, n);
   sa->len += uint32_t(out);
   return 1;
+}
+
+}  // namespace
+
+int xml_gen_encode_appendb(sys_stralloc_rec *sa, const char *s, uint32_t n)
+{
+  return encode_appendb(kOnce, kOnceMax, sa, s, n);
+}
+
+int xml_gen_encode_twice_appendb(sys_stralloc_rec *sa, const char *s, uint32_t n)
+{
+  return encode_appendb(kTwice, kTwiceMax, sa, s, n);
 }
 
 extern "C" {

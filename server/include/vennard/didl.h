@@ -245,6 +245,12 @@ int didl_fixed_property(const char *element, int is_search);
 int didl_write_for_client(sys_stralloc_rec *out, const didl_object *object, char *const *url_prefixes,
                           const didl_filter *filter, int local, const connection_addresses *connection,
                           const sys_ptralloc_rec *plugins);
+/* The same, escaped as the text of another document (as
+ * xml_gen_encode_appendb would escape it), in one pass where no plug-in
+ * hook applies. */
+int didl_write_for_client_escaped(sys_stralloc_rec *out, const didl_object *object, char *const *url_prefixes,
+                                  const didl_filter *filter, int local, const connection_addresses *connection,
+                                  const sys_ptralloc_rec *plugins);
 /* Appends the object in the database form: every attribute and property,
  * nothing prefixed; then tarvo_msf_export_xml_db for tarvo:dynamic.
  * 0 (out unchanged) as above. */

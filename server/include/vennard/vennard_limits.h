@@ -66,6 +66,7 @@
 
 /* --- ContentDirectory --- */
 #define SERVER_MMAP_THRESHOLD 262144      /* larger blocks (big answers, page copies) are mapped apart and given back when freed */
+#define SERVER_TRIM_THRESHOLD 0x200000    /* a heap's free top past this (2 MiB) goes back to the system */
 #define CDS_PAGE_COPY_FIRST 65536         /* bytes of the first block of a page's copies: a page of 50 fits */
 #define CDS_PAGE_COPY_BLOCK 524288        /* later blocks: above the mmap threshold, so that they go back to the system */
 #define CDS_CAPS_RESERVE 1340             /* bytes reserved for the capability list */

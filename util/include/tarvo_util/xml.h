@@ -18,6 +18,10 @@ extern "C" {
 int xml_gen_encode_append(sys_stralloc_rec *sa, const char *s);
 /* The same over n bytes of s. */
 int xml_gen_encode_appendb(sys_stralloc_rec *sa, const char *s, uint32_t n);
+/* n bytes of s escaped as above, and the result escaped once more ("&" as
+ * "&amp;amp;"): text of a document that is itself the escaped value of
+ * another, written in one pass. */
+int xml_gen_encode_twice_appendb(sys_stralloc_rec *sa, const char *s, uint32_t n);
 /* "<name>", the escaped text (none for NULL or ""), "</name>\r\n". */
 int xml_gen_element_append(sys_stralloc_rec *sa, const char *name, const char *text);
 /* " name=\"", the escaped value, "\"". */

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -21,6 +22,8 @@ namespace tarvo_test {
 
 struct management_peer {
   std::atomic<bool> active{false}, auto_run{false}, fail_start{false}, hang_start{false}, silent{false};
+  // While set, a start is answered only once it is cleared (within 10 s).
+  std::atomic<bool> hold_start{false};
   uint16_t port = 0;
 
   management_peer()
@@ -81,6 +84,8 @@ struct management_peer {
       paths_.push_back(path);
     }
     if (path == "/start_server" && hang_start) return hung_.push_back(c);
+    for (int i = 0; path == "/start_server" && hold_start && i < 1000; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     if (path == "/start_server" && fail_start) status = "500 Internal Server Error";
     else if (path == "/start_server") active = true;
     if (path == "/stop_server") active = false;

@@ -58,8 +58,10 @@ TEST(ServerState, SettlesAfterThreeReadsAndStartsOnceForTwoToggles)
   ASSERT_TRUE(eventually([&] { return peer.count("/get_server_state") >= polls + 4; }));
   EXPECT_EQ(view.seen().size(), 1u);
 
+  peer.hold_start = true;  // the first toggle still runs when the second comes
   EXPECT_EQ(monitor.server_toggle(), 1);
   EXPECT_EQ(monitor.server_toggle(), 0);  // busy from the first
+  peer.hold_start = false;
   ASSERT_TRUE(eventually([&] { return view.seen().size() == 2; }));
   EXPECT_EQ(view.seen()[1], 1);
   EXPECT_EQ(peer.count("/start_server"), 1);

@@ -70,10 +70,11 @@ void settle()
 IPropertyPage *open_page(settings *s, HWND host)
 {
   HRESULT hr;
-  IUnknown *unk = CreateResamplePropertyPage(&hr);
+  CUnknown *unk = CreateResamplePropertyPage(nullptr, &hr);
   IPropertyPage *page = nullptr;
-  unk->QueryInterface(IID_IPropertyPage, reinterpret_cast<void **>(&page));
-  unk->Release();
+  unk->NonDelegatingAddRef();
+  unk->NonDelegatingQueryInterface(IID_IPropertyPage, reinterpret_cast<void **>(&page));
+  unk->NonDelegatingRelease();
   IUnknown *objs[] = {s};
   EXPECT_EQ(page->SetObjects(1, objs), S_OK);
   RECT r{0, 0, 183, 222};

@@ -53,6 +53,8 @@ gtk_control *control_arg(gtk_window_rec *rec, const char *id, char *error, uint3
 const char *kind_name(UINT kind)
 {
   static const char *const names[] = {"?", "static", "button", "defbutton", "check", "radio", "edit", "icon", "group"};
+  static const char *const page_names[] = {"combo", "droplist", "custom"};  // ui_controls.h's kinds
+  if (kind >= 20 && kind < 20 + sizeof page_names / sizeof page_names[0]) return page_names[kind - 20];
   return kind < sizeof names / sizeof names[0] ? names[kind] : "?";
 }
 

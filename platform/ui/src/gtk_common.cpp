@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <vector>
 
 namespace {
 
@@ -156,3 +157,74 @@ GtkWidget *UiGtkWidget(HWND window)
 }
 
 }  // extern "C"
+
+std::string gtk_mnemonic_text(const char *caption)
+{
+  std::string out;
+  for (const char *p = caption ? caption : ""; *p; ++p) {
+    if (*p == '_') out += "__";
+    else if (*p == '&' && p[1] == '&') out += *++p;
+    else if (*p == '&' && p[1]) out += '_';
+    else out += *p;
+  }
+  return out;
+}
+
+std::string gtk_caption_text(const char *mnemonic)
+{
+  std::string out;
+  for (const char *p = mnemonic ? mnemonic : ""; *p; ++p) {
+    if (*p == '_' && p[1] == '_') out += *++p;
+    else if (*p == '_' && p[1]) out += '&';
+    else if (*p == '&') out += "&&";
+    else out += *p;
+  }
+  return out;
+}
+
+GtkWidget *gtk_caption_control(UINT kind, const char *caption)
+{
+  std::string m = gtk_mnemonic_text(caption);
+  switch (kind) {
+    case UI_CTL_STATIC: {
+      GtkWidget *l = gtk_label_new_with_mnemonic(m.c_str());
+      gtk_label_set_xalign(GTK_LABEL(l), 0);
+      return l;
+    }
+    case UI_CTL_BUTTON:
+    case UI_CTL_DEFBUTTON: return gtk_button_new_with_mnemonic(m.c_str());
+    case UI_CTL_CHECK: return gtk_check_button_new_with_mnemonic(m.c_str());
+    case UI_CTL_GROUPBOX: {
+      GtkWidget *f = gtk_frame_new(nullptr);
+      if (caption && *caption) gtk_frame_set_label_widget(GTK_FRAME(f), gtk_label_new_with_mnemonic(m.c_str()));
+      return f;
+    }
+    default: return nullptr;
+  }
+}
+
+void gtk_template_finish(gtk_window_rec *rec)
+{
+  std::vector<gtk_control> &cs = rec->controls;
+  for (size_t i = 0; i < cs.size(); ++i) {
+    if (!GTK_IS_LABEL(cs[i].w) || gtk_label_get_mnemonic_keyval(GTK_LABEL(cs[i].w)) == GDK_KEY_VoidSymbol) continue;
+    for (size_t j = i + 1; j < cs.size(); ++j)
+      if (!GTK_IS_LABEL(cs[j].w) && !GTK_IS_FRAME(cs[j].w)) {
+        gtk_label_set_mnemonic_widget(GTK_LABEL(cs[i].w), cs[j].w);
+        break;
+      }
+  }
+  for (gtk_control &c : cs) gtk_widget_set_no_show_all(c.w, TRUE);
+}
+
+void gtk_combo_fit(GtkWidget *combo)
+{
+  // The edit field asks for 150 pixels unless told a width in characters,
+  // and the items for their full text unless they may be shortened.
+  GtkWidget *entry = gtk_bin_get_child(GTK_BIN(combo));
+  if (entry && GTK_IS_ENTRY(entry)) gtk_entry_set_width_chars(GTK_ENTRY(entry), 1);
+  GList *cells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(combo));
+  for (GList *l = cells; l; l = l->next)
+    if (GTK_IS_CELL_RENDERER_TEXT(l->data)) g_object_set(l->data, "ellipsize", PANGO_ELLIPSIZE_END, nullptr);
+  g_list_free(cells);
+}

@@ -73,7 +73,7 @@ int cmd_controls(int argc, const char *const *argv, UI_AUTOMATION_EMIT emit, voi
   }
   for (gtk_control &c : rec->controls) {
     char text[1024];
-    GetDlgItemText(rec->hwnd, c.id, text, sizeof text);
+    gtk_control_get_text(&c, text, sizeof text);  // ids may repeat (0 for labels)
     int checked = GTK_IS_TOGGLE_BUTTON(c.w) && gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(c.w));
     std::string line = std::to_string(c.id) + " " + kind_name(c.kind) + " " +
                        std::to_string(int(gtk_widget_get_visible(c.w))) + " " +

@@ -26,6 +26,19 @@ void on_foreign_destroy(GtkWidget *, gpointer window)
   table().erase(it);
 }
 
+// A widget of another library (a web view) may composite its drawing on
+// the display, out of the widget tree's own.
+bool draws_outside_tree(GtkWidget *w)
+{
+  if (!g_str_has_prefix(G_OBJECT_TYPE_NAME(w), "Gtk")) return true;
+  if (!GTK_IS_CONTAINER(w)) return false;
+  GList *kids = gtk_container_get_children(GTK_CONTAINER(w));
+  bool hit = false;
+  for (GList *l = kids; l && !hit; l = l->next) hit = draws_outside_tree(GTK_WIDGET(l->data));
+  g_list_free(kids);
+  return hit;
+}
+
 }  // namespace
 
 gtk_window_rec *gtk_rec(HWND window)
@@ -123,9 +136,10 @@ int UiWindowScreenshot(HWND window, const char *png_path)
   if (!rec || !rec->top || !gtk_widget_get_realized(rec->top) || !png_path) return 0;
   int w = gtk_widget_get_allocated_width(rec->top), h = gtk_widget_get_allocated_height(rec->top);
   if (w <= 0 || h <= 0) return 0;
-  // The pixels the display holds for the window: a web view composites its
-  // page there, out of the widget tree's own drawing.
-  if (GdkPixbuf *pb = gdk_pixbuf_get_from_window(gtk_widget_get_window(rec->top), 0, 0, w, h)) {
+  // The window's own drawing, which no other window on the display can
+  // cover; a web view's page only on the display's pixels of the window.
+  GdkPixbuf *pb = nullptr;
+  if (draws_outside_tree(rec->top) && (pb = gdk_pixbuf_get_from_window(gtk_widget_get_window(rec->top), 0, 0, w, h))) {
     int ok = gdk_pixbuf_save(pb, png_path, "png", nullptr, nullptr);
     g_object_unref(pb);
     return ok;

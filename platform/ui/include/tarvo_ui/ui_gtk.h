@@ -155,7 +155,8 @@ int UiWindowSetTitle(HWND window, const char *title);
 int UiWindowShow(HWND window);
 /* Restores and raises the window. */
 int UiWindowPresent(HWND window);
-/* The window's own drawing as a PNG file: 1 when written. */
+/* The window's own drawing as a PNG file (a web view's page as the display
+ * shows it): 1 when written. */
 int UiWindowScreenshot(HWND window, const char *png_path);
 
 /* Lets another backend's GTK toplevel (popup, view) be reached by handle;

@@ -65,6 +65,23 @@ bool pump_until(F done)
   return false;
 }
 
+// Repeats act() until done() holds (a pointer motion that a busy display
+// merged away is sent again), for at most about 10 s.
+template <class A, class F>
+bool retry_until(A act, F done)
+{
+  for (int i = 0; i < 50; ++i) {
+    act();
+    for (int j = 0; j < 20; ++j) {
+      while (g_main_context_iteration(nullptr, FALSE)) {
+      }
+      if (done()) return true;
+      g_usleep(10000);
+    }
+  }
+  return false;
+}
+
 bool xdotool(const std::string &args) { return std::system(("xdotool " + args + " >/dev/null 2>&1").c_str()) == 0; }
 
 TEST(UiControls, CaptionsTextsHiddenWidthsAndTheSliderOnThePointer)
@@ -130,15 +147,17 @@ TEST(UiControls, CaptionsTextsHiddenWidthsAndTheSliderOnThePointer)
   gdk_window_get_origin(sw, &ox, &oy);
   int cx = 6 + 68, cy = 13;
   auto at = [&](int x, int y) { return std::to_string(ox + x) + " " + std::to_string(oy + y); };
-  ASSERT_TRUE(xdotool("mousemove " + at(cx, cy)));
-  EXPECT_TRUE(pump_until([] { return GetCursor() == LoadCursor(nullptr, IDC_SIZEWE); })) << "over the thumb";
+  EXPECT_TRUE(retry_until([&] { xdotool("mousemove " + at(cx, cy)); },
+                          [] { return GetCursor() == LoadCursor(nullptr, IDC_SIZEWE); }))
+      << "over the thumb";
   ASSERT_TRUE(xdotool("mousedown 1"));
   HWND control = GetDlgItem(dlg, ID_SLIDER);
   EXPECT_TRUE(pump_until([&] { return slider.Dragging() && GetCapture() == control; }));
 
   // Dragged 40 pixels along and 30 below: the pointer stays on the line.
-  ASSERT_TRUE(xdotool("mousemove " + at(cx + 40, cy + 30)));
-  EXPECT_TRUE(pump_until([&] { return slider.Position() == 108; })) << slider.Position();
+  EXPECT_TRUE(retry_until([&] { xdotool("mousemove " + at(cx + 40, cy + 30)); },
+                          [&] { return slider.Position() == 108; }))
+      << slider.Position();
   int px = 0, py = 0;
   EXPECT_TRUE(pump_until([&] { return UiGetCursorPos(control, &px, &py) && py == cy; })) << px << "," << py;
   ASSERT_TRUE(xdotool("key Escape"));

@@ -41,17 +41,6 @@ LRESULT parent_proc(HWND, UINT msg, WPARAM w, LPARAM)
   return 0;
 }
 
-GtkWidget *find_item(GtkWidget *w, UINT id)
-{
-  if (GUINT_TO_POINTER(id) == g_object_get_data(G_OBJECT(w), "tarvo-id")) return w;
-  if (!GTK_IS_CONTAINER(w)) return nullptr;
-  GList *kids = gtk_container_get_children(GTK_CONTAINER(w));
-  GtkWidget *hit = nullptr;
-  for (GList *l = kids; l && !hit; l = l->next) hit = find_item(GTK_WIDGET(l->data), id);
-  g_list_free(kids);
-  return hit;
-}
-
 // Runs the display's events until done() holds, for at most about 10 s.
 template <class F>
 bool pump_until(F done)
@@ -93,13 +82,12 @@ TEST(UiControls, CaptionsTextsHiddenWidthsAndTheSliderOnThePointer)
   HWND parent = CreateMessageWindow("SliderParent", "", parent_proc, nullptr);
   HWND dlg = UiCreateChildDialog(frame, &tmpl, nullptr, nullptr);
   ASSERT_NE(dlg, nullptr);
-  GtkWidget *top = UiGtkWidget(frame);
 
   // Captions: the mnemonic shown as such, the text read back as written.
-  GtkWidget *label = find_item(top, ID_LABEL);
+  GtkWidget *label = UiGtkControlWidget(dlg, ID_LABEL);
   EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(label)), "演算精度(Q)");
   EXPECT_EQ(gtk_label_get_mnemonic_keyval(GTK_LABEL(label)), guint(GDK_KEY_q));
-  EXPECT_EQ(gtk_label_get_mnemonic_widget(GTK_LABEL(label)), find_item(top, ID_SLIDER));
+  EXPECT_EQ(gtk_label_get_mnemonic_widget(GTK_LABEL(label)), UiGtkControlWidget(dlg, ID_SLIDER));
   char text[64];
   EXPECT_EQ(GetDlgItemText(dlg, ID_LABEL, text, sizeof text), std::strlen("演算精度(&Q)"));
   EXPECT_STREQ(text, "演算精度(&Q)");
@@ -107,7 +95,7 @@ TEST(UiControls, CaptionsTextsHiddenWidthsAndTheSliderOnThePointer)
   EXPECT_STREQ(text, "&Rate && width");
   GetDlgItemText(dlg, ID_GO, text, sizeof text);
   EXPECT_STREQ(text, "&Go_on");
-  EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(find_item(top, ID_GO))), "_Go__on");
+  EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(UiGtkControlWidget(dlg, ID_GO))), "_Go__on");
 
   // Combo box texts: the edit field's, and a list's selected item.
   for (const char *t : {"8bit", "16bit"}) SendDlgItemMessage(dlg, ID_WIDTH, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(t));
@@ -129,7 +117,7 @@ TEST(UiControls, CaptionsTextsHiddenWidthsAndTheSliderOnThePointer)
   // The host's show-all leaves the hidden box hidden; the program shows it.
   UiWindowShow(frame);
   UiWindowPresent(frame);
-  GtkWidget *rate = find_item(top, ID_RATE), *width = find_item(top, ID_WIDTH), *hidden = find_item(top, ID_HIDDEN);
+  GtkWidget *rate = UiGtkControlWidget(dlg, ID_RATE), *width = UiGtkControlWidget(dlg, ID_WIDTH), *hidden = UiGtkControlWidget(dlg, ID_HIDDEN);
   ASSERT_TRUE(pump_until([&] { return gtk_widget_get_allocated_width(rate) > 1 && slider.Length() > 0; }));
   EXPECT_FALSE(gtk_widget_get_visible(hidden));
   ShowDlgItem(dlg, ID_HIDDEN, 1);
@@ -142,7 +130,7 @@ TEST(UiControls, CaptionsTextsHiddenWidthsAndTheSliderOnThePointer)
   EXPECT_EQ(LoadCursor(nullptr, 1), nullptr);
   slider.SetValue(36);
   ASSERT_EQ(slider.Position(), 68);
-  GdkWindow *sw = gtk_widget_get_window(find_item(top, ID_SLIDER));
+  GdkWindow *sw = gtk_widget_get_window(UiGtkControlWidget(dlg, ID_SLIDER));
   int ox = 0, oy = 0;
   gdk_window_get_origin(sw, &ox, &oy);
   int cx = 6 + 68, cy = 13;

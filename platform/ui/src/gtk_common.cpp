@@ -170,6 +170,12 @@ GtkWidget *UiGtkWidget(HWND window)
   return rec ? rec->top : nullptr;
 }
 
+GtkWidget *UiGtkControlWidget(HWND dialog, UINT id)
+{
+  gtk_control *c = gtk_control_of(gtk_rec(dialog), id);
+  return c ? c->w : nullptr;
+}
+
 }  // extern "C"
 
 std::string gtk_mnemonic_text(const char *caption)

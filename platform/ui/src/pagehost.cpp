@@ -70,14 +70,6 @@ class PageSite final : public IPropertyPageSite {
   HRESULT TranslateAccelerator(MSG *) override { return S_FALSE; }
 } g_site;
 
-int hex(char c)
-{
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // "{8-4-4-4-12}" hex digits, the braces optional.
 bool parse_clsid(const char *text, CLSID *out)
 {
@@ -89,7 +81,7 @@ bool parse_clsid(const char *text, CLSID *out)
     if (i != 8 && i != 13 && i != 18 && i != 23) digits += s[i];
   uint8_t b[16];
   for (int i = 0; i < 16; ++i) {
-    int hi = hex(digits[size_t(2 * i)]), lo = hex(digits[size_t(2 * i + 1)]);
+    int hi = g_ascii_xdigit_value(digits[size_t(2 * i)]), lo = g_ascii_xdigit_value(digits[size_t(2 * i + 1)]);
     if (hi < 0 || lo < 0) return false;
     b[i] = uint8_t(hi << 4 | lo);
   }
@@ -121,24 +113,11 @@ std::string utf8_of(const WCHAR *w)
   return out;
 }
 
-// The button's widget in the row, found by the id the dialog gave it.
-GtkWidget *button_widget(GtkWidget *w, UINT id)
-{
-  if (GUINT_TO_POINTER(id) == g_object_get_data(G_OBJECT(w), "tarvo-id")) return w;
-  if (!GTK_IS_CONTAINER(w)) return nullptr;
-  GList *kids = gtk_container_get_children(GTK_CONTAINER(w));
-  GtkWidget *hit = nullptr;
-  for (GList *l = kids; l && !hit; l = l->next) hit = button_widget(GTK_WIDGET(l->data), id);
-  g_list_free(kids);
-  return hit;
-}
-
 void apply_all()
 {
   // As a click would: the focus leaves the page's control first, which
   // tells the page of the edit.
-  if (GtkWidget *b = g_host.buttons ? button_widget(UiGtkWidget(g_host.buttons), kApplyId) : nullptr)
-    gtk_widget_grab_focus(b);
+  if (GtkWidget *b = UiGtkControlWidget(g_host.buttons, kApplyId)) gtk_widget_grab_focus(b);
   for (hosted_page &p : g_host.pages) {
     HRESULT hr = p.page->Apply();
     std::printf("%s: Apply 0x%08X\n", p.title.c_str(), unsigned(hr));

@@ -163,6 +163,8 @@ int UiWindowScreenshot(HWND window, const char *png_path);
  * dropped when the widget is destroyed. */
 int UiGtkRegisterWindow(HWND window, GtkWidget *toplevel);
 GtkWidget *UiGtkWidget(HWND window);
+/* The widget of a dialog's control id (the first of that id), NULL when none. */
+GtkWidget *UiGtkControlWidget(HWND dialog, UINT id);
 
 #ifdef __cplusplus
 }

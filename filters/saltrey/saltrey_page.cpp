@@ -5,13 +5,13 @@
 
 #include <saltrey/saltrey.h>
 #include <tarvo_ui/ui_proppage.h>
+#include <tarvo_ui/ui_proppage_class.h>
 #include <tarvo_ui/ui_proppage_skin.h>
 
 #include "downmix_engine.h"
 
 #include <cmath>
 #include <cstdio>
-#include <new>
 
 namespace {
 
@@ -276,36 +276,9 @@ class CDownmixPropertyPage final : public UiPropertyPage, public CBaseObject {
   IDownmixSettings *m_settings = nullptr;
 };
 
-// The class factory makes CUnknown objects, while the page counts its own
-// references: the holder hands out the page's interfaces and goes with its
-// last reference, leaving the caller the page's.
-class PageHolder final : public CUnknown {
- public:
-  explicit PageHolder(IPropertyPage *page) : CUnknown("DownmixPageHolder", nullptr), m_page(page) {}
-  ~PageHolder() override { m_page->Release(); }
-  HRESULT NonDelegatingQueryInterface(REFIID riid, void **ppv) override { return m_page->QueryInterface(riid, ppv); }
-
- private:
-  IPropertyPage *m_page;
-};
-
 }  // namespace
 
 CUnknown *CreateDownmixPropertyPage(LPUNKNOWN outer, HRESULT *phr)
 {
-  if (outer) {
-    *phr = CLASS_E_NOAGGREGATION;
-    return nullptr;
-  }
-  auto *page = new (std::nothrow) CDownmixPropertyPage;
-  if (!page) {
-    *phr = E_OUTOFMEMORY;
-    return nullptr;
-  }
-  auto *holder = new (std::nothrow) PageHolder(page);
-  if (!holder) {
-    page->Release();
-    *phr = E_OUTOFMEMORY;
-  }
-  return holder;
+  return UiPropertyPageCreate<CDownmixPropertyPage>(outer, phr);
 }

@@ -1,9 +1,11 @@
 // The resample filter's page in a host frame: the rate box, the warning and
 // limit on Apply, the quality slider's reset, keys and drag with Escape,
-// two pages sharing one skin background, and a screenshot of the skin.
+// two pages sharing one skin background, their background; both pages by
+// class id.
 #include <gtest/gtest.h>
 
 #include <mirrow/mirrow.h>
+#include <saltrey/saltrey.h>
 #include <tarvo_ui/ui_proppage.h>
 #include <tarvo_ui/ui_proppage_skin.h>
 
@@ -70,10 +72,11 @@ void settle()
 IPropertyPage *open_page(settings *s, HWND host)
 {
   HRESULT hr;
-  IUnknown *unk = CreateResamplePropertyPage(&hr);
+  CUnknown *unk = CreateResamplePropertyPage(nullptr, &hr);
   IPropertyPage *page = nullptr;
-  unk->QueryInterface(IID_IPropertyPage, reinterpret_cast<void **>(&page));
-  unk->Release();
+  unk->NonDelegatingAddRef();
+  unk->NonDelegatingQueryInterface(IID_IPropertyPage, reinterpret_cast<void **>(&page));
+  unk->NonDelegatingRelease();
   IUnknown *objs[] = {s};
   EXPECT_EQ(page->SetObjects(1, objs), S_OK);
   RECT r{0, 0, 183, 222};
@@ -122,6 +125,10 @@ TEST(MirrowPage, RateApplySliderAndSharedSkin)
   EXPECT_EQ(p1->Apply(), E_FAIL);
   ASSERT_EQ(UiAlertCount(), alerts + 1);
   EXPECT_STREQ(UiAlertAt(alerts), "サンプリング周波数は 2000Hz ～ 192000Hz の範囲内を指定してください。");
+  UI_MSGBOX_RECORD box{};
+  ASSERT_EQ(UiMessageBoxAt(UiMessageBoxCount() - 1, &box), 1);
+  EXPECT_STREQ(box.caption, "Orlenta Resample");
+  EXPECT_EQ(box.type, MB_OK | MB_ICONWARNING);
   EXPECT_EQ(s1.rates_set, std::vector<int>{2000});
   EXPECT_EQ(s1.bits_set, std::vector<int>{16});
 
@@ -176,6 +183,38 @@ TEST(MirrowPage, RateApplySliderAndSharedSkin)
   p2->Release();
   DestroyWindow(frame2);
   DestroyWindow(g_frame);
+}
+
+}  // namespace
+
+namespace {
+
+// Both filters' pages come by class id, as the filters do, from their
+// libraries found through the class table.
+TEST(MirrowPage, BothPagesByClassId)
+{
+  TARVO_NEED_DISPLAY();
+  ASSERT_EQ(UiGtkInit(nullptr, nullptr), 1);
+  ASSERT_EQ(CoInitialize(nullptr), S_OK);
+  struct want {
+    const CLSID *clsid;
+    const char *title;
+  };
+  for (const want &w : {want{&CLSID_ResamplePropertyPage, "Orlenta Resample"}, want{&CLSID_DownmixPropertyPage, "DownMix"}}) {
+    IPropertyPage *page = nullptr;
+    ASSERT_EQ(CoCreateInstance(*w.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IPropertyPage,
+                               reinterpret_cast<void **>(&page)),
+              S_OK)
+        << w.title;
+    PROPPAGEINFO info{};
+    ASSERT_EQ(page->GetPageInfo(&info), S_OK);
+    std::string title;
+    for (const WCHAR *c = info.pszTitle; *c; ++c) title += char(*c);
+    EXPECT_EQ(title, w.title);
+    CoTaskMemFree(info.pszTitle);
+    page->Release();
+  }
+  CoUninitialize();
 }
 
 }  // namespace

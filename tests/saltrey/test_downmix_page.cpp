@@ -29,7 +29,7 @@
 
 namespace {
 
-HWND g_frame;
+HWND g_frame, g_dlg;
 void *g_lib;
 
 LRESULT frame_proc(HWND, UINT msg, WPARAM, LPARAM)
@@ -67,7 +67,7 @@ struct page_host {
     ASSERT_EQ(page->SetObjects(1, objs), S_OK);
     RECT r{0, 0, 352, 338};
     ASSERT_EQ(page->Activate(g_frame, &r, FALSE), S_OK);
-    dlg = static_cast<UiPropertyPage *>(page)->Window();
+    g_dlg = dlg = static_cast<UiPropertyPage *>(page)->Window();
     ASSERT_NE(dlg, nullptr);
   }
   ~page_host()
@@ -97,18 +97,7 @@ void frame_open()
   UiWindowShow(g_frame);
 }
 
-// A control's widget in the frame, found by the id the dialog gave it.
-GtkWidget *find_item(GtkWidget *w, UINT id)
-{
-  if (GUINT_TO_POINTER(id) == g_object_get_data(G_OBJECT(w), "tarvo-id")) return w;
-  if (!GTK_IS_CONTAINER(w)) return nullptr;
-  GList *kids = gtk_container_get_children(GTK_CONTAINER(w));
-  GtkWidget *hit = nullptr;
-  for (GList *l = kids; l && !hit; l = l->next) hit = find_item(GTK_WIDGET(l->data), id);
-  g_list_free(kids);
-  return hit;
-}
-GtkWidget *item(UINT id) { return find_item(UiGtkWidget(g_frame), id); }
+GtkWidget *item(UINT id) { return UiGtkControlWidget(g_dlg, id); }
 
 // Lets the frame lay out and draw, a bounded while.
 void settle()

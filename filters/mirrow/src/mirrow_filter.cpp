@@ -6,6 +6,7 @@
 #include <mirrow/mirrow_limits.h>
 #include <tarvo_dshow/base_transform.h>
 
+#include "mirrow_page.h"
 #include "mirrow_wave.h"
 
 #include <algorithm>
@@ -259,12 +260,12 @@ const AMOVIESETUP_PIN pins[] = {
   {u"Output", FALSE, TRUE, FALSE, FALSE, &CLSID_NULL, u"Input", 1, pin_types},
 };
 const AMOVIESETUP_FILTER setup = {&CLSID_ResampleFilter, u"Kelmar Audio Resample Filter", MERIT_DO_NOT_USE, 2, pins};
-// The property page's row joins when the page exists.
 const CFactoryTemplate templates[] = {
   {u"Kelmar Resample Filter", &CLSID_ResampleFilter, CResampleFilter::CreateInstance, nullptr, &setup},
+  {u"Kelmar Resample Filter Property Page", &CLSID_ResamplePropertyPage, CreateResamplePropertyPage, nullptr, nullptr},
 };
 
 }  // namespace
 
-TARVO_DSHOW_CLASS_OBJECT(templates, 1)
+TARVO_DSHOW_CLASS_OBJECT(templates, 2)
 TARVO_DSHOW_REGISTRATION

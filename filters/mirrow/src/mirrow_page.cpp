@@ -4,6 +4,7 @@
 
 #include <mirrow/mirrow.h>
 #include <tarvo_ui/ui_proppage.h>
+#include <tarvo_ui/ui_proppage_class.h>
 #include <tarvo_ui/ui_proppage_skin.h>
 
 #include <cstdio>
@@ -45,9 +46,9 @@ void select_or_type(HWND dlg, UINT id, const char *text, int allow_text)
   if (at == CB_ERR && allow_text) SendDlgItemMessage(dlg, id, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
 }
 
-class CResamplePropertyPage final : public UiPropertyPage {
+class CResamplePropertyPage final : public UiPropertyPage, public CBaseObject {
  public:
-  CResamplePropertyPage() : UiPropertyPage(&kTemplate, 101, kTitle) {}
+  CResamplePropertyPage() : UiPropertyPage(&kTemplate, 101, kTitle), CBaseObject("CResamplePropertyPage") {}
 
  private:
   ~CResamplePropertyPage() override
@@ -164,8 +165,7 @@ class CResamplePropertyPage final : public UiPropertyPage {
 
 }  // namespace
 
-IUnknown *CreateResamplePropertyPage(HRESULT *phr)
+CUnknown *CreateResamplePropertyPage(LPUNKNOWN outer, HRESULT *phr)
 {
-  if (phr) *phr = S_OK;
-  return static_cast<IPropertyPage *>(new CResamplePropertyPage);
+  return UiPropertyPageCreate<CResamplePropertyPage>(outer, phr);
 }

@@ -127,8 +127,15 @@ int UiImageTile(HDC dc, const UI_IMAGE *img, const RECT *r)
 HMODULE LoadLibrary(const char *name)
 {
   if (!name || !*name) return nullptr;
-  std::string path = std::strchr(name, '/') ? std::string(name) : program_dir() + "lib" + name + ".so";
-  return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (std::strchr(name, '/')) return dlopen(name, RTLD_NOW | RTLD_LOCAL);
+  // lib<name>.so, then <name>.so, beside the program, then through the
+  // loader's own search.
+  const std::string dir = program_dir(), names[] = {std::string("lib") + name + ".so", std::string(name) + ".so"};
+  for (const std::string &n : names)
+    if (void *h = dir.empty() ? nullptr : dlopen((dir + n).c_str(), RTLD_NOW | RTLD_LOCAL)) return h;
+  for (const std::string &n : names)
+    if (void *h = dlopen(n.c_str(), RTLD_NOW | RTLD_LOCAL)) return h;
+  return nullptr;
 }
 
 HRSRC FindResource(HMODULE module, UINT id, UINT type)

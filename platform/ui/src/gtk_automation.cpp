@@ -53,6 +53,8 @@ gtk_control *control_arg(gtk_window_rec *rec, const char *id, char *error, uint3
 const char *kind_name(UINT kind)
 {
   static const char *const names[] = {"?", "static", "button", "defbutton", "check", "radio", "edit", "icon", "group"};
+  static const char *const page_names[] = {"combo", "droplist", "custom"};  // ui_controls.h's kinds
+  if (kind >= 20 && kind < 20 + sizeof page_names / sizeof page_names[0]) return page_names[kind - 20];
   return kind < sizeof names / sizeof names[0] ? names[kind] : "?";
 }
 
@@ -71,7 +73,7 @@ int cmd_controls(int argc, const char *const *argv, UI_AUTOMATION_EMIT emit, voi
   }
   for (gtk_control &c : rec->controls) {
     char text[1024];
-    GetDlgItemText(rec->hwnd, c.id, text, sizeof text);
+    gtk_control_get_text(&c, text, sizeof text);  // ids may repeat (0 for labels)
     int checked = GTK_IS_TOGGLE_BUTTON(c.w) && gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(c.w));
     std::string line = std::to_string(c.id) + " " + kind_name(c.kind) + " " +
                        std::to_string(int(gtk_widget_get_visible(c.w))) + " " +

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <vector>
 
 namespace {
 
@@ -23,6 +24,19 @@ void on_foreign_destroy(GtkWidget *, gpointer window)
   if (it == table().end()) return;
   delete it->second;
   table().erase(it);
+}
+
+// A widget of another library (a web view) may composite its drawing on
+// the display, out of the widget tree's own.
+bool draws_outside_tree(GtkWidget *w)
+{
+  if (!g_str_has_prefix(G_OBJECT_TYPE_NAME(w), "Gtk")) return true;
+  if (!GTK_IS_CONTAINER(w)) return false;
+  GList *kids = gtk_container_get_children(GTK_CONTAINER(w));
+  bool hit = false;
+  for (GList *l = kids; l && !hit; l = l->next) hit = draws_outside_tree(GTK_WIDGET(l->data));
+  g_list_free(kids);
+  return hit;
 }
 
 }  // namespace
@@ -122,9 +136,10 @@ int UiWindowScreenshot(HWND window, const char *png_path)
   if (!rec || !rec->top || !gtk_widget_get_realized(rec->top) || !png_path) return 0;
   int w = gtk_widget_get_allocated_width(rec->top), h = gtk_widget_get_allocated_height(rec->top);
   if (w <= 0 || h <= 0) return 0;
-  // The pixels the display holds for the window: a web view composites its
-  // page there, out of the widget tree's own drawing.
-  if (GdkPixbuf *pb = gdk_pixbuf_get_from_window(gtk_widget_get_window(rec->top), 0, 0, w, h)) {
+  // The window's own drawing, which no other window on the display can
+  // cover; a web view's page only on the display's pixels of the window.
+  GdkPixbuf *pb = nullptr;
+  if (draws_outside_tree(rec->top) && (pb = gdk_pixbuf_get_from_window(gtk_widget_get_window(rec->top), 0, 0, w, h))) {
     int ok = gdk_pixbuf_save(pb, png_path, "png", nullptr, nullptr);
     g_object_unref(pb);
     return ok;
@@ -155,4 +170,81 @@ GtkWidget *UiGtkWidget(HWND window)
   return rec ? rec->top : nullptr;
 }
 
+GtkWidget *UiGtkControlWidget(HWND dialog, UINT id)
+{
+  gtk_control *c = gtk_control_of(gtk_rec(dialog), id);
+  return c ? c->w : nullptr;
+}
+
 }  // extern "C"
+
+std::string gtk_mnemonic_text(const char *caption)
+{
+  std::string out;
+  for (const char *p = caption ? caption : ""; *p; ++p) {
+    if (*p == '_') out += "__";
+    else if (*p == '&' && p[1] == '&') out += *++p;
+    else if (*p == '&' && p[1]) out += '_';
+    else out += *p;
+  }
+  return out;
+}
+
+std::string gtk_caption_text(const char *mnemonic)
+{
+  std::string out;
+  for (const char *p = mnemonic ? mnemonic : ""; *p; ++p) {
+    if (*p == '_' && p[1] == '_') out += *++p;
+    else if (*p == '_' && p[1]) out += '&';
+    else if (*p == '&') out += "&&";
+    else out += *p;
+  }
+  return out;
+}
+
+GtkWidget *gtk_caption_control(UINT kind, const char *caption)
+{
+  std::string m = gtk_mnemonic_text(caption);
+  switch (kind) {
+    case UI_CTL_STATIC: {
+      GtkWidget *l = gtk_label_new_with_mnemonic(m.c_str());
+      gtk_label_set_xalign(GTK_LABEL(l), 0);
+      return l;
+    }
+    case UI_CTL_BUTTON:
+    case UI_CTL_DEFBUTTON: return gtk_button_new_with_mnemonic(m.c_str());
+    case UI_CTL_CHECK: return gtk_check_button_new_with_mnemonic(m.c_str());
+    case UI_CTL_GROUPBOX: {
+      GtkWidget *f = gtk_frame_new(nullptr);
+      if (caption && *caption) gtk_frame_set_label_widget(GTK_FRAME(f), gtk_label_new_with_mnemonic(m.c_str()));
+      return f;
+    }
+    default: return nullptr;
+  }
+}
+
+void gtk_template_finish(gtk_window_rec *rec)
+{
+  std::vector<gtk_control> &cs = rec->controls;
+  for (size_t i = 0; i < cs.size(); ++i) {
+    if (!GTK_IS_LABEL(cs[i].w) || gtk_label_get_mnemonic_keyval(GTK_LABEL(cs[i].w)) == GDK_KEY_VoidSymbol) continue;
+    for (size_t j = i + 1; j < cs.size(); ++j)
+      if (!GTK_IS_LABEL(cs[j].w) && !GTK_IS_FRAME(cs[j].w)) {
+        gtk_label_set_mnemonic_widget(GTK_LABEL(cs[i].w), cs[j].w);
+        break;
+      }
+  }
+  for (gtk_control &c : cs) gtk_widget_set_no_show_all(c.w, TRUE);
+}
+
+void gtk_combo_fit(GtkWidget *combo)
+{
+  // The edit field asks for 150 pixels unless told a width in characters,
+  // and the items for their full text unless they may be shortened.
+  GtkWidget *entry = gtk_bin_get_child(GTK_BIN(combo));
+  if (entry && GTK_IS_ENTRY(entry)) gtk_entry_set_width_chars(GTK_ENTRY(entry), 1);
+  GList *cells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(combo));
+  for (GList *l = cells; l; l = l->next)
+    if (GTK_IS_CELL_RENDERER_TEXT(l->data)) g_object_set(l->data, "ellipsize", PANGO_ELLIPSIZE_END, nullptr);
+  g_list_free(cells);
+}

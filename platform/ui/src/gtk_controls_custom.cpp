@@ -5,9 +5,19 @@
 #include <tarvo_ui/ui_controls.h>
 #include <tarvo_ui/ui_gdi.h>
 
+#include <algorithm>
 #include <map>
 
+struct ui_cursor {
+  UINT id;
+  const char *name;  // the CSS cursor name of the toolkit
+};
+
 namespace {
+
+const ui_cursor kCursors[] = {{IDC_ARROW, "default"}, {IDC_IBEAM, "text"},       {IDC_WAIT, "wait"},
+                              {IDC_CROSS, "crosshair"}, {IDC_SIZEWE, "ew-resize"}, {IDC_SIZENS, "ns-resize"},
+                              {IDC_HAND, "pointer"}};
 
 struct custom {
   GtkWidget *w;
@@ -23,6 +33,52 @@ std::map<HWND, custom> &customs()
 HWND window_of(GtkWidget *w) { return static_cast<HWND>(g_object_get_data(G_OBJECT(w), "tarvo-window")); }
 
 LPARAM point(double x, double y) { return UI_MAKELPARAM(int(x), int(y)); }
+
+struct capture_state {
+  HWND control = nullptr;
+  int clipped = 0;
+  RECT_XYWH clip{0, 0, 0, 0};
+} g_capture;
+HWND g_pointer_control;  // the control under the pointer, or holding it
+const ui_cursor *g_cursor;
+
+GtkWidget *widget_of(HWND h)
+{
+  auto it = customs().find(h);
+  return it == customs().end() ? nullptr : it->second.w;
+}
+
+GdkWindow *gdk_window_of(HWND h)
+{
+  GtkWidget *w = widget_of(h);
+  return w && gtk_widget_get_realized(w) ? gtk_widget_get_window(w) : nullptr;
+}
+
+GdkDevice *pointer_of(GdkWindow *w)
+{
+  return gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_window_get_display(w)));
+}
+
+void drop_capture(HWND new_holder)
+{
+  HWND old = g_capture.control;
+  g_capture = capture_state{};
+  if (old && old != new_holder) SendMessage(old, WM_CAPTURECHANGED, 0, reinterpret_cast<LPARAM>(new_holder));
+}
+
+// Keeps a captured pointer inside its clip rectangle: a motion out of it
+// puts the pointer back on the rectangle's nearest point.
+void confine(GtkWidget *w, GdkEventMotion *e)
+{
+  if (!g_capture.clipped || window_of(w) != g_capture.control) return;
+  const RECT_XYWH &r = g_capture.clip;
+  int x = int(e->x), y = int(e->y);
+  int cx = std::max(r.x, std::min(r.x + r.cx - 1, x)), cy = std::max(r.y, std::min(r.y + r.cy - 1, y));
+  if (cx == x && cy == y) return;
+  UiSetCursorPos(g_capture.control, cx, cy);
+  e->x = cx;
+  e->y = cy;
+}
 
 UINT vk_of(guint key)
 {
@@ -61,8 +117,13 @@ gboolean on_button(GtkWidget *w, GdkEventButton *e, gpointer)
 
 gboolean on_motion(GtkWidget *w, GdkEventMotion *e, gpointer)
 {
+  confine(w, e);
   WPARAM keys = ((e->state & GDK_BUTTON1_MASK) ? MK_LBUTTON : 0) | ((e->state & GDK_BUTTON3_MASK) ? MK_RBUTTON : 0);
-  SendMessage(window_of(w), WM_MOUSEMOVE, keys, point(e->x, e->y));
+  HWND h = window_of(w);
+  SendMessage(h, WM_MOUSEMOVE, keys, point(e->x, e->y));
+  g_pointer_control = h;
+  if (!SendMessage(h, WM_SETCURSOR, reinterpret_cast<WPARAM>(h), LPARAM(HTCLIENT | (WM_MOUSEMOVE << 16))))
+    SetCursor(LoadCursor(nullptr, IDC_ARROW));
   return TRUE;
 }
 
@@ -90,6 +151,12 @@ gboolean on_focus(GtkWidget *w, GdkEventFocus *e, gpointer)
   return FALSE;
 }
 
+gboolean on_grab_broken(GtkWidget *w, GdkEvent *, gpointer)
+{
+  if (window_of(w) == g_capture.control) drop_capture(nullptr);
+  return FALSE;
+}
+
 void on_size(GtkWidget *w, GdkRectangle *a, gpointer)
 {
   SendMessage(window_of(w), WM_SIZE, 0, UI_MAKELPARAM(a->width, a->height));
@@ -97,7 +164,11 @@ void on_size(GtkWidget *w, GdkRectangle *a, gpointer)
 
 LRESULT control_proc(HWND h, UINT msg, WPARAM, LPARAM)
 {
-  if (msg == WM_NCDESTROY) customs().erase(h);
+  if (msg == WM_NCDESTROY) {
+    if (g_capture.control == h) ReleaseCapture();
+    if (g_pointer_control == h) g_pointer_control = nullptr;
+    customs().erase(h);
+  }
   return 0;
 }
 
@@ -136,6 +207,7 @@ GtkWidget *gtk_custom_control(HWND dialog)
   g_signal_connect(w, "focus-in-event", G_CALLBACK(on_focus), nullptr);
   g_signal_connect(w, "focus-out-event", G_CALLBACK(on_focus), nullptr);
   g_signal_connect(w, "size-allocate", G_CALLBACK(on_size), nullptr);
+  g_signal_connect(w, "grab-broken-event", G_CALLBACK(on_grab_broken), nullptr);
   g_signal_connect(w, "destroy", G_CALLBACK(on_destroy), nullptr);
   return w;
 }
@@ -178,6 +250,84 @@ int SetControlFocus(HWND control)
   auto it = customs().find(control);
   if (it == customs().end() || !it->second.w) return 0;
   gtk_widget_grab_focus(it->second.w);
+  return 1;
+}
+
+}  // extern "C"
+
+extern "C" {
+
+HCURSOR LoadCursor(void *, UINT id)
+{
+  for (const ui_cursor &c : kCursors)
+    if (c.id == id) return &c;
+  return nullptr;
+}
+
+HCURSOR SetCursor(HCURSOR cursor)
+{
+  HCURSOR old = g_cursor;
+  g_cursor = cursor;
+  if (GdkWindow *w = gdk_window_of(g_capture.control ? g_capture.control : g_pointer_control)) {
+    GdkCursor *c = cursor ? gdk_cursor_new_from_name(gdk_window_get_display(w), cursor->name) : nullptr;
+    gdk_window_set_cursor(w, c);
+    if (c) g_object_unref(c);
+  }
+  return old;
+}
+
+HCURSOR GetCursor(void) { return g_cursor; }
+
+HWND SetCapture(HWND control)
+{
+  HWND old = g_capture.control;
+  GdkWindow *w = gdk_window_of(control);
+  if (!w) return old;
+  if (old && old != control) drop_capture(control);
+  GdkSeat *seat = gdk_display_get_default_seat(gdk_window_get_display(w));
+  gdk_seat_grab(seat, w, GDK_SEAT_CAPABILITY_POINTER, FALSE, nullptr, nullptr, nullptr, nullptr);
+  g_capture.control = control;
+  g_pointer_control = control;
+  return old;
+}
+
+int ReleaseCapture(void)
+{
+  HWND h = g_capture.control;
+  if (!h) return 1;
+  if (GdkWindow *w = gdk_window_of(h)) gdk_seat_ungrab(gdk_display_get_default_seat(gdk_window_get_display(w)));
+  drop_capture(nullptr);
+  return 1;
+}
+
+HWND GetCapture(void) { return g_capture.control; }
+
+int UiClipCursor(HWND control, const RECT_XYWH *rect)
+{
+  if (!control || control != g_capture.control) return 0;
+  g_capture.clipped = rect && rect->cx > 0 && rect->cy > 0;
+  if (g_capture.clipped) g_capture.clip = *rect;
+  return 1;
+}
+
+int UiSetCursorPos(HWND control, int x, int y)
+{
+  GdkWindow *w = gdk_window_of(control);
+  if (!w) return 0;
+  int ox = 0, oy = 0;
+  gdk_window_get_origin(w, &ox, &oy);
+  gdk_device_warp(pointer_of(w), gdk_window_get_screen(w), ox + x, oy + y);
+  return 1;
+}
+
+int UiGetCursorPos(HWND control, int *x, int *y)
+{
+  GdkWindow *w = gdk_window_of(control);
+  if (!w || !x || !y) return 0;
+  int px = 0, py = 0;
+  gdk_window_get_device_position(w, pointer_of(w), &px, &py, nullptr);
+  *x = px;
+  *y = py;
   return 1;
 }
 

@@ -64,19 +64,14 @@ GtkWidget *page_control(HWND dialog, const UI_DIALOG_ITEM &it, const std::string
 {
   switch (it.kind) {
     case UI_CTL_CUSTOM: return gtk_custom_control(dialog);
-    case UI_CTL_STATIC: {
-      GtkWidget *l = gtk_label_new_with_mnemonic(text.c_str());
-      gtk_label_set_xalign(GTK_LABEL(l), 0);
-      return l;
-    }
-    case UI_CTL_GROUPBOX: return gtk_frame_new(text.c_str());
-    case UI_CTL_BUTTON:
-    case UI_CTL_DEFBUTTON: return gtk_button_new_with_label(text.c_str());
-    case UI_CTL_CHECK: return gtk_check_button_new_with_label(text.c_str());
     case UI_CTL_EDIT: return gtk_entry_new();
-    case UI_CTL_COMBO: return gtk_combo_box_text_new_with_entry();
-    case UI_CTL_DROPLIST: return gtk_combo_box_text_new();
-    default: return nullptr;
+    case UI_CTL_COMBO:
+    case UI_CTL_DROPLIST: {
+      GtkWidget *c = it.kind == UI_CTL_COMBO ? gtk_combo_box_text_new_with_entry() : gtk_combo_box_text_new();
+      gtk_combo_fit(c);
+      return c;
+    }
+    default: return gtk_caption_control(it.kind, text.c_str());
   }
 }
 
@@ -141,8 +136,15 @@ LRESULT combo_message(GtkWidget *w, UINT msg, WPARAM wp, LPARAM lp)
       GtkWidget *entry = gtk_bin_get_child(GTK_BIN(w));
       if (!lp) return 0;
       if (msg == WM_SETTEXT) {
-        if (!entry || !GTK_IS_ENTRY(entry)) return 0;
-        gtk_entry_set_text(GTK_ENTRY(entry), reinterpret_cast<const char *>(lp));
+        if (entry && GTK_IS_ENTRY(entry)) {
+          gtk_entry_set_text(GTK_ENTRY(entry), reinterpret_cast<const char *>(lp));
+          return 1;
+        }
+        // A list without an edit field shows only its items: the one of
+        // that text is selected.
+        LRESULT at = combo_message(w, CB_FINDSTRINGEXACT, WPARAM(-1), lp);
+        if (at == CB_ERR) return CB_ERR;
+        gtk_combo_box_set_active(c, int(at));
         return 1;
       }
       if (wp == 0) return 0;
@@ -185,6 +187,45 @@ LRESULT combo_message(GtkWidget *w, UINT msg, WPARAM wp, LPARAM lp)
 
 }  // namespace
 
+UINT gtk_control_get_text(gtk_control *c, char *buf, uint32_t size)
+{
+  std::string t;
+  if (GTK_IS_COMBO_BOX_TEXT(c->w)) return UINT(combo_message(c->w, WM_GETTEXT, size, reinterpret_cast<LPARAM>(buf)));
+  if (GTK_IS_ENTRY(c->w)) t = gtk_entry_get_text(GTK_ENTRY(c->w));
+  else if (GTK_IS_LABEL(c->w)) t = gtk_caption_text(gtk_label_get_label(GTK_LABEL(c->w)));
+  else if (GTK_IS_BUTTON(c->w)) t = gtk_caption_text(gtk_button_get_label(GTK_BUTTON(c->w)));
+  else if (GTK_IS_FRAME(c->w)) {
+    GtkWidget *l = gtk_frame_get_label_widget(GTK_FRAME(c->w));
+    if (l && GTK_IS_LABEL(l)) t = gtk_caption_text(gtk_label_get_label(GTK_LABEL(l)));
+  }
+  size_t n = g_strlcpy(buf, t.c_str(), size);
+  return n < size ? UINT(n) : UINT(size - 1);
+}
+
+int gtk_control_set_text(gtk_window_rec *rec, gtk_control *c, const char *text)
+{
+  std::string m = gtk_mnemonic_text(text);
+  if (GTK_IS_COMBO_BOX_TEXT(c->w)) {
+    rec->quiet++;  // a program's own change sends no notice
+    LRESULT r = combo_message(c->w, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+    rec->quiet--;
+    return r == 1;
+  }
+  if (GTK_IS_ENTRY(c->w)) gtk_entry_set_text(GTK_ENTRY(c->w), text);
+  else if (GTK_IS_LABEL(c->w)) gtk_label_set_text_with_mnemonic(GTK_LABEL(c->w), m.c_str());
+  else if (GTK_IS_BUTTON(c->w)) {
+    gtk_button_set_label(GTK_BUTTON(c->w), m.c_str());
+    gtk_button_set_use_underline(GTK_BUTTON(c->w), TRUE);
+  } else if (GTK_IS_FRAME(c->w)) {
+    GtkWidget *l = gtk_frame_get_label_widget(GTK_FRAME(c->w));
+    if (l && GTK_IS_LABEL(l)) gtk_label_set_text_with_mnemonic(GTK_LABEL(l), m.c_str());
+    else gtk_frame_set_label_widget(GTK_FRAME(c->w), gtk_label_new_with_mnemonic(m.c_str()));
+  } else {
+    return 0;
+  }
+  return 1;
+}
+
 extern "C" {
 
 void UiDialogUnitsToPixels(const UI_DIALOG_TEMPLATE *t, int *cx, int *cy)
@@ -224,6 +265,8 @@ HWND UiCreateChildDialog(HWND parent, const UI_DIALOG_TEMPLATE *t, WNDPROC proc,
     if (t->items[i].flags & UI_CTLF_HIDDEN) ShowDlgItem(rec->hwnd, t->items[i].id, 0);
     if (t->items[i].flags & UI_CTLF_DISABLED) EnableDlgItem(rec->hwnd, t->items[i].id, 0);
   }
+  gtk_template_finish(rec);
+  gtk_widget_set_no_show_all(fixed, TRUE);  // Show hides and shows the page
   HWND h = rec->hwnd;
   SendMessage(h, WM_INITDIALOG, 0, reinterpret_cast<LPARAM>(user));
   return h;

@@ -79,18 +79,11 @@ std::string item_text(const UI_DIALOG_TEMPLATE *t, const UI_DIALOG_ITEM &it)
 GtkWidget *make_control(UINT kind, const std::string &text, GtkWidget **radio_group_leader, UINT flags)
 {
   switch (kind) {
-    case UI_CTL_STATIC: {
-      GtkWidget *l = gtk_label_new(text.c_str());
-      gtk_label_set_xalign(GTK_LABEL(l), 0);
-      return l;
-    }
-    case UI_CTL_BUTTON:
-    case UI_CTL_DEFBUTTON: return gtk_button_new_with_label(text.c_str());
-    case UI_CTL_CHECK: return gtk_check_button_new_with_label(text.c_str());
     case UI_CTL_RADIO: {
       GtkWidget *leader = (flags & UI_CTLF_GROUP) ? nullptr : *radio_group_leader;
-      GtkWidget *r = leader ? gtk_radio_button_new_with_label_from_widget(GTK_RADIO_BUTTON(leader), text.c_str())
-                            : gtk_radio_button_new_with_label(nullptr, text.c_str());
+      std::string m = gtk_mnemonic_text(text.c_str());
+      GtkWidget *r = leader ? gtk_radio_button_new_with_mnemonic_from_widget(GTK_RADIO_BUTTON(leader), m.c_str())
+                            : gtk_radio_button_new_with_mnemonic(nullptr, m.c_str());
       if (!leader) *radio_group_leader = r;
       return r;
     }
@@ -100,8 +93,7 @@ GtkWidget *make_control(UINT kind, const std::string &text, GtkWidget **radio_gr
       return e;
     }
     case UI_CTL_ICON: return gtk_image_new_from_icon_name(text.c_str(), GTK_ICON_SIZE_DIALOG);
-    case UI_CTL_GROUPBOX: return gtk_frame_new(text.c_str());
-    default: return nullptr;
+    default: return gtk_caption_control(kind, text.c_str());
   }
 }
 
@@ -211,7 +203,8 @@ void build_msgbox(gtk_window_rec *rec, const char *text, UINT type)
 {
   GtkWidget *box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 12), *row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);
   gtk_container_set_border_width(GTK_CONTAINER(box), 12);
-  GtkWidget *label = make_control(UI_CTL_STATIC, text, nullptr, 0);
+  GtkWidget *label = gtk_label_new(text);  // a message's '&' is no mnemonic
+  gtk_label_set_xalign(GTK_LABEL(label), 0);
   gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
   gtk_label_set_max_width_chars(GTK_LABEL(label), 60);
   add_control(rec, UI_CTL_STATIC, UI_MSGBOX_TEXT_ID, label);
@@ -258,6 +251,7 @@ HWND CreateDialogTemplate(HWND owner, const UI_DIALOG_TEMPLATE *t, WNDPROC proc,
   build_template(rec, t);
   gtk_widget_show_all(rec->top);
   apply_flags(rec, t);
+  gtk_template_finish(rec);
   SendMessage(h, WM_INITDIALOG, 0, reinterpret_cast<LPARAM>(user));
   return IsWindow(h) ? h : nullptr;  // its procedure may have ended it
 }
@@ -266,26 +260,14 @@ UINT GetDlgItemText(HWND dialog, UINT id, char *buf, uint32_t size)
 {
   gtk_control *c = gtk_control_of(gtk_rec(dialog), id);
   if (!c || !buf || size == 0) return 0;
-  const char *t = GTK_IS_ENTRY(c->w)    ? gtk_entry_get_text(GTK_ENTRY(c->w))
-                  : GTK_IS_LABEL(c->w)  ? gtk_label_get_text(GTK_LABEL(c->w))
-                  : GTK_IS_BUTTON(c->w) ? gtk_button_get_label(GTK_BUTTON(c->w))
-                  : GTK_IS_FRAME(c->w)  ? gtk_frame_get_label(GTK_FRAME(c->w))
-                                        : "";
-  size_t n = g_strlcpy(buf, t ? t : "", size);
-  return n < size ? UINT(n) : UINT(size - 1);
+  return gtk_control_get_text(c, buf, size);
 }
 
 int SetDlgItemText(HWND dialog, UINT id, const char *text)
 {
-  gtk_control *c = gtk_control_of(gtk_rec(dialog), id);
-  const char *t = text ? text : "";
-  if (!c) return 0;
-  if (GTK_IS_ENTRY(c->w)) gtk_entry_set_text(GTK_ENTRY(c->w), t);
-  else if (GTK_IS_LABEL(c->w)) gtk_label_set_text(GTK_LABEL(c->w), t);
-  else if (GTK_IS_BUTTON(c->w)) gtk_button_set_label(GTK_BUTTON(c->w), t);
-  else if (GTK_IS_FRAME(c->w)) gtk_frame_set_label(GTK_FRAME(c->w), t);
-  else return 0;
-  return 1;
+  gtk_window_rec *rec = gtk_rec(dialog);
+  gtk_control *c = gtk_control_of(rec, id);
+  return c ? gtk_control_set_text(rec, c, text ? text : "") : 0;
 }
 
 int IsDlgButtonChecked(HWND dialog, UINT id)

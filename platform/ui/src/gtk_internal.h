@@ -44,3 +44,20 @@ UINT gtk_key_mods(guint state);
 int gtk_control_click(gtk_control *c);
 // Adds the automation requests of the GTK windows.
 int gtk_automation_add();
+// A caption with '&' before its mnemonic ("&&" for '&') in GTK's form ('_'
+// before it, "__" for '_'), and back.
+std::string gtk_mnemonic_text(const char *caption);
+std::string gtk_caption_text(const char *mnemonic);
+// The template's caption controls, made with their mnemonics.
+GtkWidget *gtk_caption_control(UINT kind, const char *caption);
+// A label's mnemonic moves the focus to the next control of the template
+// that takes it; the program alone shows and hides controls from now on
+// (a host's show-all leaves them as they are).
+void gtk_template_finish(gtk_window_rec *rec);
+// The text of a control (a combo box's edit field or selected item) in the
+// caption form, and its change: 0 for controls without a text.
+UINT gtk_control_get_text(gtk_control *c, char *buf, uint32_t size);
+int gtk_control_set_text(gtk_window_rec *rec, gtk_control *c, const char *text);
+// Combo boxes: the template's width, whatever their items' and edit
+// field's own widths.
+void gtk_combo_fit(GtkWidget *combo);

@@ -443,6 +443,7 @@ LRESULT SkinSlider::WindowProcedure(UINT msg, WPARAM wparam, LPARAM lparam, int 
         if (vk == VK_ESCAPE && m_dragging) {
           m_dragging = 0;
           Changed(DragCancel());
+          ReleaseCapture();
         } else {
           Changed(Key(vk));
         }
@@ -450,30 +451,53 @@ LRESULT SkinSlider::WindowProcedure(UINT msg, WPARAM wparam, LPARAM lparam, int 
       }
       *consumed = 0;
       return 0;
+    case WM_SETCURSOR: {
+      UINT id = m_part == 1 ? (m_vertical ? IDC_SIZENS : IDC_SIZEWE) : m_part == 2 ? IDC_HAND : IDC_ARROW;
+      SetCursor(LoadCursor(nullptr, id));
+      return 1;
+    }
     case WM_LBUTTONDOWN: {
       RECT t = Thumb();
       if (m_window) SetControlFocus(m_window);
       if (x >= t.left && x < t.right && y >= t.top && y < t.bottom) {
         DragStart();
         m_dragging = 1;
+        // The pointer holds the thumb's centre and runs along the track.
+        int cx = (t.left + t.right) / 2, cy = (t.top + t.bottom) / 2;
+        UiSetCursorPos(m_window, cx, cy);
+        SetCapture(m_window);
+        RECT_XYWH line = m_vertical ? RECT_XYWH{cx, m_track.top, 1, m_length + 1}
+                                    : RECT_XYWH{m_track.left, cy, m_length + 1, 1};
+        UiClipCursor(m_window, &line);
       } else {
         Changed(Jump(x, y));
       }
       return 0;
     }
-    case WM_MOUSEMOVE:
+    case WM_MOUSEMOVE: {
       if (m_dragging && (wparam & MK_LBUTTON)) Changed(DragTo(x, y));
+      RECT t = Thumb();
+      bool on_thumb = x >= t.left && x < t.right && y >= t.top && y < t.bottom;
+      bool on_track = x >= m_track.left && x < m_track.right && y >= t.top && y < t.bottom;
+      m_part = on_thumb ? 1 : on_track ? 2 : 0;
       return 0;
+    }
     case WM_LBUTTONUP:
       if (m_dragging) {
         m_dragging = 0;
         m_exact = 0;
         if (x >= m_track.left && x < m_track.right && y >= m_track.top - m_thumb_cy && y < m_track.bottom + m_thumb_cy)
           Changed(Jump(x, y));
+        ReleaseCapture();
       }
       return 0;
-    case WM_RBUTTONDOWN: m_right = 1; return 0;
+    case WM_CAPTURECHANGED: m_dragging = 0; return 0;  // the drag ends where it is
+    case WM_RBUTTONDOWN:
+      m_right = 1;
+      SetCapture(m_window);
+      return 0;
     case WM_RBUTTONUP:
+      if (GetCapture() == m_window) ReleaseCapture();
       if (m_right && x >= 0 && y >= 0 && x < m_cx && y < m_cy) Changed(RightClickReset());
       m_right = 0;
       return 0;

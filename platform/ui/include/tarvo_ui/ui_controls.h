@@ -79,6 +79,42 @@ int InvalidateControl(HWND control);
 /* Gives the control the keyboard focus. */
 int SetControlFocus(HWND control);
 
+/* Cursors.  A custom control gets WM_SETCURSOR after each pointer motion
+ * over it (wparam: the control, lparam: HTCLIENT | WM_MOUSEMOVE << 16); a
+ * handler that does not set one (returns 0) leaves the arrow. */
+typedef const struct ui_cursor *HCURSOR;
+#define WM_SETCURSOR 0x0020u
+#define HTCLIENT 1u
+#define IDC_ARROW 32512u
+#define IDC_IBEAM 32513u
+#define IDC_WAIT 32514u
+#define IDC_CROSS 32515u
+#define IDC_SIZEWE 32644u
+#define IDC_SIZENS 32645u
+#define IDC_HAND 32649u
+/* The standard cursor id; module is unused (a library's own cursors take
+ * these shapes on this platform).  NULL for an unknown id. */
+HCURSOR LoadCursor(void *module, UINT id);
+/* The shape over the control that gets WM_SETCURSOR or holds the capture;
+ * the previous one. */
+HCURSOR SetCursor(HCURSOR cursor);
+HCURSOR GetCursor(void);
+
+/* Mouse capture: every pointer event goes to the custom control until
+ * ReleaseCapture, or until another window takes the pointer, which sends
+ * WM_CAPTURECHANGED (lparam: the new holder or NULL).  SetCapture returns
+ * the previous holder. */
+#define WM_CAPTURECHANGED 0x0215u
+HWND SetCapture(HWND control);
+int ReleaseCapture(void);
+HWND GetCapture(void);
+/* While the control holds the capture, the pointer stays in rect (the
+ * control's coordinates); NULL frees it.  ReleaseCapture frees it too. */
+int UiClipCursor(HWND control, const RECT_XYWH *rect);
+/* Moves the pointer to (x, y) of the control; the pointer's place there. */
+int UiSetCursorPos(HWND control, int x, int y);
+int UiGetCursorPos(HWND control, int *x, int *y);
+
 /* Sent to a child dialog before its controls draw (wparam: an HDC). */
 #define WM_ERASEBKGND 0x0014u
 

@@ -3,7 +3,7 @@
  * bitmap), bitmaps (cairo image surfaces), brushes and pens, BitBlt,
  * FillRect, lines, focus frames and text (Pango); the system colours; images
  * decoded from PNG in memory; and the RT_RCDATA items of resource libraries
- * found beside the program ("vellisk" is libvellisk.so). */
+ * found beside the program ("vellisk" is libvellisk.so or vellisk.so). */
 #ifndef TARVO_UI_GDI_H
 #define TARVO_UI_GDI_H
 
@@ -144,8 +144,9 @@ typedef struct {
 typedef const UI_RCDATA_TABLE *(*UI_RCDATA_FN)(void);
 typedef const UI_RCDATA_ROW *HRSRC;
 
-/* A bare name ("vellisk") is lib<name>.so in the program's folder; a name
- * with '/' is loaded as it is.  NULL when it does not load.  FreeLibrary
+/* A bare name ("vellisk") is lib<name>.so, then <name>.so, in the
+ * program's folder, then the same through the loader's search; a name with
+ * '/' is loaded as it is.  NULL when it does not load.  FreeLibrary
  * (com.h) unloads it. */
 HMODULE LoadLibrary(const char *name);
 /* The item (type, id) of the module's table, NULL when absent. */

@@ -155,13 +155,16 @@ int UiWindowSetTitle(HWND window, const char *title);
 int UiWindowShow(HWND window);
 /* Restores and raises the window. */
 int UiWindowPresent(HWND window);
-/* The window's own drawing as a PNG file: 1 when written. */
+/* The window's own drawing as a PNG file (a web view's page as the display
+ * shows it): 1 when written. */
 int UiWindowScreenshot(HWND window, const char *png_path);
 
 /* Lets another backend's GTK toplevel (popup, view) be reached by handle;
  * dropped when the widget is destroyed. */
 int UiGtkRegisterWindow(HWND window, GtkWidget *toplevel);
 GtkWidget *UiGtkWidget(HWND window);
+/* The widget of a dialog's control id (the first of that id), NULL when none. */
+GtkWidget *UiGtkControlWidget(HWND dialog, UINT id);
 
 #ifdef __cplusplus
 }

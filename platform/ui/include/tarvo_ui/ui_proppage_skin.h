@@ -152,6 +152,7 @@ class SkinSlider : public SkinWindow {
  private:
   void Changed(UINT code);
   int m_cx = 0, m_cy = 0, m_dragging = 0, m_right = 0, m_focused = 0;
+  int m_part = 0;  // under the pointer: 0 none, 1 the thumb, 2 the track
   UINT Notify(UINT code);
   HWND m_parent = nullptr;
   double m_value = 0, m_min = 0, m_max = 0, m_def = 0, m_step = 0;

@@ -23,7 +23,6 @@ import os
 import random
 import re
 import shutil
-import signal
 import statistics
 import subprocess
 import sys
@@ -32,7 +31,7 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from bench_haldor import Management, idle_switches, rss_kib  # noqa: E402
+from bench_haldor import Management, Tool, idle_switches, rss_kib  # noqa: E402
 
 TARGET_S = 1.5
 TICK_S = 1.0  # quessel looks at its access watch once a tick
@@ -86,8 +85,9 @@ def serve(handler):
     return server
 
 
-class Helper:
-    """quessel's program folder, data tree and environment."""
+class Helper(Tool):
+    """quessel's program folder, data tree and environment; asked and ended
+    as the management tool is."""
 
     def __init__(self, build, dmsm, soap):
         self.bin = os.path.join(build, "bin")
@@ -121,21 +121,9 @@ class Helper:
                         TARVO_RUNTIME_DIR=os.path.join(run, "rt"), TARVO_WORKAREA="0,0,1024,740,3",
                         TARVO_UI_MSGBOX="record", GDK_BACKEND="x11", NO_AT_BRIDGE="1")
 
-    def ask(self, *req):
-        r = subprocess.run([os.path.join(self.bin, "uictl"), self.sock, *req], capture_output=True, text=True)
-        return r.stdout.strip() if r.returncode == 0 else None
-
     def start(self):
         return subprocess.Popen([os.path.join(self.bin, "quessel")], env=self.env, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
-
-    def end(self, p):
-        p.send_signal(signal.SIGTERM)
-        try:
-            p.wait(10)
-        except subprocess.TimeoutExpired:
-            p.kill()
-            p.wait()
 
     def new_client(self, n):
         """A client file appears in deny/ at once, with its address in it."""

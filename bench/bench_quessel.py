@@ -30,6 +30,7 @@ import tempfile
 import threading
 import time
 
+sys.dont_write_bytecode = True  # no __pycache__ left in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from bench_haldor import Management, Tool, idle_switches, rss_kib  # noqa: E402
 

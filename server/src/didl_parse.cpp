@@ -7,48 +7,115 @@
 #include <tarvo_util/sys_file.h>
 #include <tarvo_util/xml.h>
 
+#include <array>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
 using didl::name_of;
 
-bool ns_is(const char *ns, int index) { return ns && !std::strcmp(ns, name_of(index)); }
+// The namespace of a name as its place in the name table: one of the six
+// the model knows, kNoNamespace, or kOtherNamespace.  Lengths first: the
+// known URIs share long beginnings.
+constexpr int kNoNamespace = -2, kOtherNamespace = -1;
+constexpr int kKnownNamespaces[] = {DIDL_NS_DIDL_LITE, DIDL_NS_UPNP, DIDL_NS_DC,
+                                    DIDL_NS_DLNA,      DIDL_NS_TARVO, DIDL_NS_ARIB};
 
-// Joins prefix and local name and finds it with find; nullptr when it is
-// too long to be in the table.
-const char *find_prefixed(std::string_view prefix, const char *local, const char *(*find)(std::string_view))
+int ns_code(const char *ns)
+{
+  if (!ns) return kNoNamespace;
+  static const auto lengths = [] {
+    std::array<size_t, std::size(kKnownNamespaces)> l{};
+    for (size_t i = 0; i < l.size(); i++) l[i] = std::strlen(name_of(kKnownNamespaces[i]));
+    return l;
+  }();
+  size_t n = std::strlen(ns);
+  for (size_t i = 0; i < lengths.size(); i++)
+    if (n == lengths[i] && !std::memcmp(ns, name_of(kKnownNamespaces[i]), n)) return kKnownNamespaces[i];
+  return kOtherNamespace;
+}
+
+// The table's prefix of an element's namespace; nullptr for one whose
+// elements the model does not know (DLNA's and foreign ones included).
+const char *element_prefix(int ns)
+{
+  switch (ns) {
+    case DIDL_NS_DIDL_LITE: return "";
+    case DIDL_NS_UPNP: return "upnp:";
+    case DIDL_NS_DC: return "dc:";
+    case DIDL_NS_TARVO: return "tarvo:";
+    case DIDL_NS_ARIB: return "arib:";
+    default: return nullptr;
+  }
+}
+
+// The prefix of an attribute's namespace; nullptr for a namespace whose
+// attributes are no concern of the model.
+const char *attribute_prefix(int ns)
+{
+  switch (ns) {
+    case kNoNamespace:
+    case DIDL_NS_DIDL_LITE:
+    case DIDL_NS_UPNP:
+    case DIDL_NS_DC: return "";
+    case DIDL_NS_DLNA: return "dlna:";
+    case DIDL_NS_TARVO: return "tarvo:";
+    case DIDL_NS_ARIB: return "arib:";
+    default: return nullptr;
+  }
+}
+
+// Joins prefix and the n bytes of local and finds it with find; nullptr
+// when it is too long to be in the table.
+const char *find_prefixed(std::string_view prefix, const char *local, size_t n,
+                          const char *(*find)(std::string_view))
 {
   char buf[DIDL_NAME_MAX];
-  size_t n = std::strlen(local);
   if (prefix.size() + n > sizeof buf) return nullptr;
   std::memcpy(buf, prefix.data(), prefix.size());
   std::memcpy(buf + prefix.size(), local, n);
   return find(std::string_view(buf, prefix.size() + n));
 }
 
-const char *element_map(const xml_name_rec *name)
-{
-  const char *prefix;
-  if (ns_is(name->ns, DIDL_NS_DIDL_LITE)) prefix = "";
-  else if (ns_is(name->ns, DIDL_NS_UPNP)) prefix = "upnp:";
-  else if (ns_is(name->ns, DIDL_NS_DC)) prefix = "dc:";
-  else if (ns_is(name->ns, DIDL_NS_TARVO)) prefix = "tarvo:";
-  else if (ns_is(name->ns, DIDL_NS_ARIB)) prefix = "arib:";
-  else return nullptr;
-  return find_prefixed(prefix, name->local, didl::element_find);
-}
+// The interned names a parse has found, by namespace and local name: a
+// database file names the same few dozen elements and attributes hundreds
+// of thousands of times.
+class name_memo {
+  static constexpr size_t kLocalMax = 28, kSlots = 128;
+  struct slot {
+    const char *name = nullptr;  // nullptr: empty
+    int ns = 0;
+    uint32_t len = 0;
+    char local[kLocalMax];
+  };
+  std::array<slot, kSlots> slots_{};
+  const char *(*find_)(std::string_view);
+  const char *(*prefix_)(int);
 
-// The prefix of an attribute's namespace; nullptr for a namespace whose
-// attributes are no concern of the model.
-const char *attribute_prefix(const char *ns)
-{
-  if (!ns || ns_is(ns, DIDL_NS_DIDL_LITE) || ns_is(ns, DIDL_NS_UPNP) || ns_is(ns, DIDL_NS_DC)) return "";
-  if (ns_is(ns, DIDL_NS_DLNA)) return "dlna:";
-  if (ns_is(ns, DIDL_NS_TARVO)) return "tarvo:";
-  if (ns_is(ns, DIDL_NS_ARIB)) return "arib:";
-  return nullptr;
-}
+ public:
+  name_memo(const char *(*find)(std::string_view), const char *(*prefix)(int)) : find_(find), prefix_(prefix) {}
+  // The interned name, or nullptr when the model has no such name.
+  const char *lookup(int ns, const char *local)
+  {
+    size_t n = std::strlen(local);
+    slot *sl = nullptr;
+    if (n && n <= kLocalMax) {
+      auto c = [&](size_t i) { return size_t(static_cast<unsigned char>(local[i])); };
+      sl = &slots_[(n * 131 + c(0) * 31 + c(n - 1) * 7 + size_t(ns + 2) * 17) % kSlots];
+      if (sl->name && sl->ns == ns && sl->len == n && !std::memcmp(sl->local, local, n)) return sl->name;
+    }
+    const char *prefix = prefix_(ns);
+    const char *found = prefix ? find_prefixed(prefix, local, n, find_) : nullptr;
+    if (found && sl) {
+      sl->name = found;
+      sl->ns = ns;
+      sl->len = uint32_t(n);
+      std::memcpy(sl->local, local, n);
+    }
+    return found;
+  }
+};
 
 struct parse_state {
   bool check = false;
@@ -59,6 +126,8 @@ struct parse_state {
   didl_property *property = nullptr;
   sys_stralloc_rec text{};
   sys_ptralloc_rec objects{};
+  name_memo elements{didl::element_find, element_prefix};
+  name_memo attributes{didl::attribute_find, attribute_prefix};
 
   ~parse_state()
   {
@@ -74,9 +143,11 @@ struct parse_state {
     while (names[n]) n++;
     if (n && !didl::attributes_ready(to, n)) return false;
     for (uint32_t i = 0; names[i]; i++) {
-      const char *prefix = attribute_prefix(names[i]->ns);
-      if (!prefix) continue;
-      const char *name = find_prefixed(prefix, names[i]->local, didl::attribute_find);
+      // Attributes of foreign namespaces are passed over; unknown ones of
+      // the model's own fail the parse.
+      int ns = ns_code(names[i]->ns);
+      if (!attribute_prefix(ns)) continue;
+      const char *name = attributes.lookup(ns, names[i]->local);
       if (!name || !didl_attribute_add(to, name, values[i])) return false;
     }
     return true;
@@ -85,7 +156,7 @@ struct parse_state {
   bool start(const xml_name_rec *name, const xml_name_rec *const *names, const char *const *values)
   {
     depth++;
-    const char *el = element_map(name);
+    const char *el = elements.lookup(ns_code(name->ns), name->local);
     bool is_object = el == DIDL_NAME(EL_CONTAINER) || el == DIDL_NAME(EL_ITEM);
     if (depth == 1) return el == DIDL_NAME(EL_DIDL_LITE) && !done;
     if (depth == 2) {

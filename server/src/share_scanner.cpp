@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -196,6 +197,9 @@ void changes_handle(state *st)
     if (!any) {
       reflect_update(st);
       categories_remove_empty(st);
+      // A scan leaves the heaps of the walk and of the tagging threads
+      // full of freed blocks; an always-on box wants those pages back.
+      malloc_trim(0);
       return;
     }
   }

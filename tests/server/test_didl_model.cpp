@@ -328,3 +328,46 @@ TEST(DidlModel, RepeatedValuesStayEachRecordsOwn)
   EXPECT_STREQ(didl_attribute_get(&o->attributes, DIDL_NAME(AT_PARENT_ID)), "4,9");
   EXPECT_STREQ(didl_attribute_get(&res->attributes, DIDL_NAME(AT_SIZE)), "3");
 }
+
+// A file names the same elements and attributes over and over; a name met
+// once in one namespace must not stand for the same local name in another,
+// whatever prefixes the file chose.
+TEST(DidlModel, NamesRepeatedInAFileKeepTheirNamespaces)
+{
+  const std::string head = "<DIDL-Lite xmlns=\"urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/\" "
+                           "xmlns:u=\"urn:schemas-upnp-org:metadata-1-0/upnp/\" "
+                           "xmlns:d=\"http://purl.org/dc/elements/1.1/\" "
+                           "xmlns:t=\"urn:tarvo-org:metadata-1-0/tarvo/DIDL-Lite/\" "
+                           "xmlns:x=\"urn:example-org:other/\">\r\n";
+  auto item = [](int id, const std::string &inside) {
+    return "<item id=\"" + std::to_string(id) + "\" t:private=\"1\" x:private=\"2\">" + inside + "</item>\r\n";
+  };
+  std::string good;
+  for (int i = 1; i <= 50; i++)
+    good += item(i, "<d:title>T" + std::to_string(i) + "</d:title><u:album>A</u:album>"
+                    "<res t:filename=\"/f" + std::to_string(i) + "\" protocolInfo=\"p\">/x</res>");
+  tarvo_test::scratch_dir dir;
+  tarvo_test::write_file(dir / "good.xml", head + good + "</DIDL-Lite>\r\n");
+  sys_ptralloc_rec objects{};
+  ASSERT_TRUE(didl_parse((dir / "good.xml").c_str(), 0, &objects));
+  ASSERT_EQ(objects.len, 50u);
+  auto *last = static_cast<didl_object *>(objects.buf[49]);
+  ASSERT_TRUE(didl_property_first(last, DIDL_NAME(EL_DC_TITLE)));
+  EXPECT_STREQ(didl_property_first(last, DIDL_NAME(EL_DC_TITLE))->text, "T50");
+  ASSERT_TRUE(didl_property_first(last, DIDL_NAME(EL_UPNP_ALBUM)));
+  // The foreign x:private is passed over; the private one is kept.
+  EXPECT_STREQ(didl_attribute_get(&last->attributes, DIDL_NAME(AT_TARVO_PRIVATE)), "1");
+  EXPECT_EQ(last->attributes.names.len, 2u);
+  didl_property *res = didl_property_first(last, DIDL_NAME(EL_RES));
+  ASSERT_TRUE(res);
+  EXPECT_STREQ(didl_attribute_get(&res->attributes, DIDL_NAME(AT_TARVO_FILENAME)), "/f50");
+  didl_object_array_free(&objects);
+
+  // The same local names after many good ones, in namespaces where the
+  // model has no such name.
+  for (const char *bad : {"<u:title>T</u:title>", "<d:album>A</d:album>", "<t:title>T</t:title>",
+                          "<res d:filename=\"/f\">/x</res>", "<title>T</title>"}) {
+    tarvo_test::write_file(dir / "bad.xml", head + good + item(51, bad) + "</DIDL-Lite>\r\n");
+    EXPECT_FALSE(didl_parse((dir / "bad.xml").c_str(), 0, &objects)) << bad;
+  }
+}

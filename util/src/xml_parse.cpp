@@ -3,6 +3,7 @@
 #include <tarvo_util/util_limits.h>
 #include <tarvo_util/xml.h>
 
+#include <cstddef>
 #include <cstring>
 #include <expat.h>
 
@@ -18,13 +19,13 @@ size_t split_name(const char *name, char *at, xml_name_rec *out)
 {
   size_t len = std::strlen(name);
   std::memcpy(at, name, len + 1);
-  uint32_t bar = sys_str_chr(at, '|');
+  auto *bar = static_cast<char *>(std::memchr(at, '|', len));
   out->ns = nullptr;
   out->local = at;
-  if (bar < len) {
-    at[bar] = 0;
+  if (bar) {
+    *bar = 0;
     out->ns = at;
-    out->local = at + bar + 1;
+    out->local = bar + 1;
   }
   return len + 1;
 }
@@ -45,7 +46,11 @@ void XMLCALL on_start(void *user, const XML_Char *name, const XML_Char **atts)
   // One block: n + 1 name pointers, n + 1 value pointers, n + 1 name
   // records, then the names' bytes.
   size_t ptrs = size_t(n) + 1;
-  void *block = sys_alloc(ptrs * (sizeof(xml_name_rec *) + sizeof(char *) + sizeof(xml_name_rec)) + text);
+  size_t size = ptrs * (sizeof(xml_name_rec *) + sizeof(char *) + sizeof(xml_name_rec)) + text;
+  // Most tags fit on the stack: a large document has a tag every few
+  // dozen bytes.
+  alignas(std::max_align_t) char small[1024];
+  void *block = size <= sizeof small ? small : sys_alloc(size);
   if (!block) return stop(rec);
   auto **names = static_cast<xml_name_rec **>(block);
   auto **values = reinterpret_cast<const char **>(static_cast<void *>(names + ptrs));
@@ -60,7 +65,7 @@ void XMLCALL on_start(void *user, const XML_Char *name, const XML_Char **atts)
   names[n] = nullptr;
   values[n] = nullptr;
   rec->start_element(&recs[n], names, values, rec->user);
-  sys_alloc_free(block);
+  if (block != small) sys_alloc_free(block);
 }
 
 void XMLCALL on_end(void *user, const XML_Char *name)

@@ -6,6 +6,7 @@
 #include <vennard/vennard_limits.h>
 
 #include <tarvo_util/dlna.h>
+#include <tarvo_util/sys_owner.h>
 #include <tarvo_util/uri.h>
 #include <tarvo_util/xml.h>
 
@@ -270,11 +271,9 @@ int didl_write_for_client_escaped(sys_stralloc_rec *out, const didl_object *obje
   if (didl_property_first(object, DIDL_NAME(EL_TARVO_DYNAMIC))) {
     // The plug-ins read and rewrite the object's text as it is: it is
     // made so first.
-    sys_stralloc_rec plain{};
-    bool ok = didl_write_for_client(&plain, object, url_prefixes, filter, local, connection, plugins) &&
-              xml_gen_encode_appendb(out, plain.buf, plain.len);
-    sys_stralloc_free(&plain);
-    return ok;
+    own::stralloc plain;
+    return didl_write_for_client(&plain.s, object, url_prefixes, filter, local, connection, plugins) &&
+           xml_gen_encode_appendb(out, plain.s.buf, plain.s.len);
   }
   uint32_t start = out->len;
   client_view c{url_prefixes, filter, local != 0, scratch.text, scratch.value, scratch.info};

@@ -253,10 +253,6 @@ int SetControlFocus(HWND control)
   return 1;
 }
 
-}  // extern "C"
-
-extern "C" {
-
 HCURSOR LoadCursor(void *, UINT id)
 {
   for (const ui_cursor &c : kCursors)

@@ -16,7 +16,6 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
-#include <sys/stat.h>
 
 namespace scan {
 
@@ -369,25 +368,26 @@ struct listing {
   // Lists one more entry that becomes an object; false at the end.
   bool list_one()
   {
-    char *name = nullptr;
     while (!end) {
-      if (!utf8dir_read(&dir, &name)) {
+      const char *name = sys_dir_read(&dir);
+      if (!name) {
         end = true;
         break;
       }
-      std::string n = name;
-      sys_alloc_free(name);
-      if (name_skipped(n)) continue;
+      std::string_view n = name;
+      // Devices, pipes and sockets never become objects: no stat for them.
+      if (dir.type == SYS_DIR_OTHER || name_skipped(n)) continue;
+      // One stat, by the name in the open folder, tells folder from file
+      // and gives a file's size and times.
+      sys_file_stat_rec fs;
+      if (!sys_dir_stat(&dir, &fs) || (!fs.is_dir && !fs.is_regular)) continue;
       entry e;
-      e.path = prefix + n;
-      struct stat ps;
-      if (::stat(e.path.c_str(), &ps)) continue;
-      if (S_ISDIR(ps.st_mode)) {
+      e.path = prefix;
+      e.path += n;
+      if (fs.is_dir) {
         e.folder = true;
-        e.id = identity{uint64_t(ps.st_dev), uint64_t(ps.st_ino), true};
+        e.id = identity{fs.dev, fs.ino, true};
       } else {
-        sys_file_stat_rec fs;
-        if (!S_ISREG(ps.st_mode) || !utf8file_stat(e.path.c_str(), &fs)) continue;
         file_plan(w, &e, n, fs);
       }
       ahead.push_back(std::move(e));
@@ -469,9 +469,9 @@ void queue_compact(state *st, share_rec *sh)
 
 identity identity_of(const std::string &path)
 {
-  struct stat st;
-  if (::stat(path.c_str(), &st) || !S_ISDIR(st.st_mode)) return {};
-  return {uint64_t(st.st_dev), uint64_t(st.st_ino), true};
+  sys_file_stat_rec st;
+  if (!utf8file_stat(path.c_str(), &st) || !st.is_dir) return {};
+  return {st.dev, st.ino, true};
 }
 
 std::string folder_display_name(const std::string &path)

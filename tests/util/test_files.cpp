@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
+#include <tuple>
 #include <set>
 #include <string>
 #include <vector>
@@ -168,6 +170,54 @@ TEST(Folders, ListingSkipsDotsAndIgnoresTrailingSlash)
   EXPECT_EQ(sys_dir_read(&d), nullptr);
   EXPECT_EQ(sys_dir_read(&d), nullptr);
   sys_dir_close(&d);
+}
+
+// What the walk of a share relies on: each entry's kind from the listing,
+// and one stat by name that follows links and tells the file it reaches
+// as a stat of the whole path does.
+TEST(Folders, ListingGivesEachEntrysKindAndItsStatByName)
+{
+  scratch_dir t;
+  write_file(t / "file", "12345");
+  ASSERT_EQ(sys_dir_make((t / "sub").c_str()), 1);
+  ASSERT_EQ(symlink("file", (t / "link").c_str()), 0);
+  ASSERT_EQ(symlink("missing", (t / "dangling").c_str()), 0);
+  ASSERT_EQ(mkfifo((t / "pipe").c_str(), 0600), 0);
+  sys_dir_rec d;
+  ASSERT_EQ(sys_dir_open(&d, t.path.c_str()), 1);
+  std::map<std::string, int32_t> kinds;
+  std::map<std::string, sys_file_stat_rec> stats;
+  while (const char *n = sys_dir_read(&d)) {
+    kinds[n] = d.type;
+    sys_file_stat_rec st{};
+    if (sys_dir_stat(&d, &st)) stats[n] = st;
+  }
+  sys_dir_close(&d);
+  // A file system that does not say leaves every kind unknown.
+  if (kinds["file"] != SYS_DIR_UNKNOWN) {
+    EXPECT_EQ(kinds, (std::map<std::string, int32_t>{{"dangling", SYS_DIR_LINK}, {"file", SYS_DIR_FILE},
+                                                     {"link", SYS_DIR_LINK}, {"pipe", SYS_DIR_OTHER},
+                                                     {"sub", SYS_DIR_FOLDER}}));
+  }
+  EXPECT_EQ(stats.count("dangling"), 0u);
+  for (const char *n : {"file", "link", "sub", "pipe"}) {
+    sys_file_stat_rec whole{};
+    ASSERT_EQ(utf8file_stat((t / n).c_str(), &whole), 1) << n;
+    ASSERT_EQ(stats.count(n), 1u) << n;
+    const sys_file_stat_rec &st = stats[n];
+    EXPECT_EQ(std::tie(st.is_dir, st.is_regular, st.size, st.mtime, st.ctime, st.dev, st.ino),
+              std::tie(whole.is_dir, whole.is_regular, whole.size, whole.mtime, whole.ctime, whole.dev, whole.ino))
+        << n;
+  }
+  EXPECT_EQ(stats["link"].ino, stats["file"].ino);
+  EXPECT_EQ(stats["file"].is_regular, 1);
+  EXPECT_EQ(stats["file"].size, 5u);
+  EXPECT_EQ(stats["sub"].is_dir, SYS_FILE_IS_DIR);
+  EXPECT_EQ(stats["pipe"].is_regular + stats["pipe"].is_dir, 0);
+  struct stat plain;
+  ASSERT_EQ(::stat((t / "sub").c_str(), &plain), 0);
+  EXPECT_EQ(stats["sub"].dev, uint64_t(plain.st_dev));
+  EXPECT_EQ(stats["sub"].ino, uint64_t(plain.st_ino));
 }
 
 TEST(Folders, WidePathsRefuseIllFormedUtf16)

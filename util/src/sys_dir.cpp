@@ -12,6 +12,17 @@ using namespace tarvo;
 
 namespace {
 
+int32_t entry_type(unsigned char d_type)
+{
+  switch (d_type) {
+    case DT_REG: return SYS_DIR_FILE;
+    case DT_DIR: return SYS_DIR_FOLDER;
+    case DT_LNK: return SYS_DIR_LINK;
+    case DT_UNKNOWN: return SYS_DIR_UNKNOWN;
+    default: return SYS_DIR_OTHER;
+  }
+}
+
 // The next entry's name other than "." and ".."; NULL at the end.
 const char *next_name(sys_dir_rec *dir)
 {
@@ -19,6 +30,7 @@ const char *next_name(sys_dir_rec *dir)
   while (dirent *e = readdir(static_cast<DIR *>(dir->handle))) {
     const char *n = e->d_name;
     if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0))) continue;
+    dir->type = entry_type(e->d_type);
     return n;
   }
   return nullptr;
@@ -68,6 +80,7 @@ int open_dir(sys_dir_rec *dir, const char *path, bool (*load)(sys_dir_rec *))
 {
   dir->handle = nullptr;
   dir->first_pending = 0;
+  dir->type = SYS_DIR_UNKNOWN;
   if (!path[0]) return 0;
   DIR *d = opendir(path);
   if (!d) return 0;
@@ -104,6 +117,12 @@ sys_wchar *sys_dir_read_w(sys_dir_rec *dir)
     return dir->find.wname;
   }
   return load_wname(dir) ? dir->find.wname : nullptr;
+}
+
+int sys_dir_stat(const sys_dir_rec *dir, sys_file_stat_rec *st)
+{
+  if (!dir->handle) return 0;
+  return stat_at(dirfd(static_cast<DIR *>(dir->handle)), dir->find.name, 0, st);
 }
 
 int sys_dir_close(sys_dir_rec *dir)

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -52,6 +53,29 @@ int file_open(int *file, const char *path, open_mode mode)
   return 1;
 }
 
+namespace {
+
+void fill_stat(const struct statx &x, sys_file_stat_rec *st)
+{
+  st->is_dir = S_ISDIR(x.stx_mode) ? SYS_FILE_IS_DIR : 0;
+  st->mtime = x.stx_mtime.tv_sec;
+  st->ctime = (x.stx_mask & STATX_BTIME) ? x.stx_btime.tv_sec : x.stx_ctime.tv_sec;
+  st->size = x.stx_size;
+  st->is_regular = S_ISREG(x.stx_mode) ? 1 : 0;
+  st->dev = makedev(x.stx_dev_major, x.stx_dev_minor);
+  st->ino = x.stx_ino;
+}
+
+}  // namespace
+
+int stat_at(int dirfd, const char *path, int flags, sys_file_stat_rec *st)
+{
+  struct statx x;
+  if (statx(dirfd, path, flags, STATX_BASIC_STATS | STATX_BTIME, &x) != 0) return 0;
+  fill_stat(x, st);
+  return 1;
+}
+
 }  // namespace tarvo
 
 using namespace tarvo;
@@ -63,22 +87,6 @@ template <class F> int with_wide(const sys_wchar *path, F f)
 {
   wide_path p(path);
   return p && f(p.p);
-}
-
-void fill_stat(const struct statx &x, sys_file_stat_rec *st)
-{
-  st->is_dir = S_ISDIR(x.stx_mode) ? SYS_FILE_IS_DIR : 0;
-  st->mtime = x.stx_mtime.tv_sec;
-  st->ctime = (x.stx_mask & STATX_BTIME) ? x.stx_btime.tv_sec : x.stx_ctime.tv_sec;
-  st->size = x.stx_size;
-}
-
-int stat_at(int dirfd, const char *path, int flags, sys_file_stat_rec *st)
-{
-  struct statx x;
-  if (statx(dirfd, path, flags, STATX_BASIC_STATS | STATX_BTIME, &x) != 0) return 0;
-  fill_stat(x, st);
-  return 1;
 }
 
 // Moves a regular file to another file system: copy into a temporary

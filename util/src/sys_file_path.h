@@ -2,6 +2,7 @@
 #pragma once
 
 #include <tarvo_util/sys_alloc.h>
+#include <tarvo_util/sys_file.h>
 
 namespace tarvo {
 
@@ -20,5 +21,7 @@ struct wide_path {
 // Open flavours shared by the three path families.
 enum class open_mode { read, excl, trunc, write_create, write_existing };
 int file_open(int *file, const char *path, open_mode mode);
+// statx of path relative to dirfd (AT_FDCWD: the working folder).
+int stat_at(int dirfd, const char *path, int flags, sys_file_stat_rec *st);
 
 }  // namespace tarvo

@@ -22,6 +22,9 @@ typedef struct {
   int64_t mtime;   /* last write, seconds since 1970 UTC */
   int64_t ctime;   /* creation (birth where recorded, else change time) */
   uint64_t size;
+  int32_t is_regular; /* 1 for a regular file, else 0 */
+  uint64_t dev;       /* the device and inode tell files apart however reached */
+  uint64_t ino;
 } sys_file_stat_rec;
 
 typedef struct {
@@ -29,6 +32,14 @@ typedef struct {
   uint64_t avail;  /* free for the caller */
   uint64_t used;   /* total - avail */
 } sys_filesystem_stat_rec;
+
+/* What a listing tells of an entry without a stat: SYS_DIR_UNKNOWN where
+ * the file system does not say. */
+#define SYS_DIR_UNKNOWN 0
+#define SYS_DIR_FILE 1
+#define SYS_DIR_FOLDER 2
+#define SYS_DIR_LINK 3
+#define SYS_DIR_OTHER 4 /* devices, pipes and sockets */
 
 /* Folder listing in caller storage. */
 typedef struct {
@@ -38,6 +49,7 @@ typedef struct {
     sys_wchar wname[256];
   } find;
   int32_t first_pending;
+  int32_t type; /* SYS_DIR_* of the entry last read */
 } sys_dir_rec;
 
 /* Buffered reading or writing over a caller's buffer.  Output: p bytes wait
@@ -67,6 +79,9 @@ int sys_dir_open(sys_dir_rec *dir, const char *path);
 /* The next name inside the record ("." and ".." skipped); NULL at the end. */
 char *sys_dir_read(sys_dir_rec *dir);
 int sys_dir_close(sys_dir_rec *dir);
+/* The entry sys_dir_read gave last, links followed, by one stat relative
+ * to the listed folder (no lookup of the whole path); 0 when it has gone. */
+int sys_dir_stat(const sys_dir_rec *dir, sys_file_stat_rec *st);
 const char *sys_file_separator(void);
 int sys_file_is_absolute_path(const char *path);
 int sys_dir_supported(void);

@@ -21,11 +21,14 @@ namespace scan {
 
 namespace {
 
-// A resource of a child that names a file.
+// A resource of a child that names a file; its file name and filter lie
+// in the candidates' text, so that a folder of many files costs no
+// allocation per file.
 struct res_info {
-  std::string filename;
+  uint32_t owner = 0;  // the candidate
+  uint32_t file_at = 0, file_len = 0;
+  uint32_t filter_at = 0, filter_len = 0;
   uint64_t timestamp = 0;
-  std::string filter;
 };
 
 // A child of the folder's container: removed at the end of a complete
@@ -34,16 +37,28 @@ struct candidate {
   std::string id;
   bool container = false;
   bool matched = false;
-  std::string title;
-  std::vector<res_info> res;
+  std::string title;  // of a container: a new folder takes one of its name
+  uint32_t res_begin = 0, res_count = 0;
   bool has_size = false;
   uint64_t size = 0;
 };
 
 struct candidates {
+  std::string text;
   std::vector<candidate> list;
-  std::unordered_map<std::string, std::vector<uint32_t>> by_file;  // res filename: candidates, in order
-  std::unordered_map<std::string, uint32_t> by_id;
+  std::vector<res_info> res;                        // each candidate's in a run
+  std::vector<uint32_t> by_file;                    // of res: by file name, in order within one
+  std::unordered_map<std::string, uint32_t> by_id;  // the containers
+
+  std::string_view file(const res_info &r) const { return {text.data() + r.file_at, r.file_len}; }
+  std::string filter(const res_info &r) const { return text.substr(r.filter_at, r.filter_len); }
+  uint32_t text_add(const char *t, uint32_t *len)
+  {
+    uint32_t at = uint32_t(text.size());
+    text += t;
+    *len = uint32_t(text.size()) - at;
+    return at;
+  }
 };
 
 uint64_t number(const char *text)
@@ -52,52 +67,71 @@ uint64_t number(const char *text)
   return text && sys_str_scan_uint64(text, &v) ? v : 0;
 }
 
+// One child's size and the resources that name files.
+void candidate_res_collect(const didl_object *o, uint32_t index, candidate *k, candidates *c)
+{
+  k->res_begin = uint32_t(c->res.size());
+  for (uint32_t j = 0; j < o->properties.len; j++) {
+    const auto *p = property_at(o, j);
+    if (p->element != DIDL_NAME(EL_RES)) continue;
+    const didl_attributes *a = &p->attributes;
+    const char *size = didl_attribute_get(a, DIDL_NAME(AT_DLNA_CLEARTEXT_SIZE));
+    if (!size) size = didl_attribute_get(a, DIDL_NAME(AT_SIZE));
+    if (size && !k->has_size) {
+      k->has_size = true;
+      k->size = number(size);
+    }
+    const char *file = didl_attribute_get(a, DIDL_NAME(AT_TARVO_FILENAME));
+    if (!file) continue;
+    const char *filter = didl_attribute_get(a, DIDL_NAME(AT_TARVO_FILTER));
+    res_info r;
+    r.owner = index;
+    r.file_at = c->text_add(file, &r.file_len);
+    if (filter) r.filter_at = c->text_add(filter, &r.filter_len);
+    r.timestamp = number(didl_attribute_get(a, DIDL_NAME(AT_TARVO_TIMESTAMP)));
+    c->res.push_back(r);
+  }
+  k->res_count = uint32_t(c->res.size()) - k->res_begin;
+}
+
 // The children of the folder's container as they are now (under the lock).
 void candidates_collect(server_rec *s, const didl_object *container, candidates *c)
 {
   sys_ptralloc_rec children{};
   content_db_children(s, container, &children);
+  c->list.reserve(children.len);
+  c->res.reserve(children.len);
   for (uint32_t i = 0; i < children.len; i++) {
     const auto *o = static_cast<const didl_object *>(children.buf[i]);
     candidate k;
     k.id = object_id(o) ? object_id(o) : "";
     k.container = o->element == DIDL_NAME(EL_CONTAINER);
-    const char *title = property_text(o, DIDL_NAME(EL_DC_TITLE));
-    k.title = title ? title : "";
-    for (uint32_t j = 0; j < o->properties.len; j++) {
-      const auto *p = property_at(o, j);
-      if (p->element != DIDL_NAME(EL_RES)) continue;
-      const didl_attributes *a = &p->attributes;
-      const char *size = didl_attribute_get(a, DIDL_NAME(AT_DLNA_CLEARTEXT_SIZE));
-      if (!size) size = didl_attribute_get(a, DIDL_NAME(AT_SIZE));
-      if (size && !k.has_size) {
-        k.has_size = true;
-        k.size = number(size);
-      }
-      const char *file = didl_attribute_get(a, DIDL_NAME(AT_TARVO_FILENAME));
-      if (!file) continue;
-      const char *filter = didl_attribute_get(a, DIDL_NAME(AT_TARVO_FILTER));
-      k.res.push_back({file, number(didl_attribute_get(a, DIDL_NAME(AT_TARVO_TIMESTAMP))), filter ? filter : ""});
+    if (k.container) {
+      const char *title = property_text(o, DIDL_NAME(EL_DC_TITLE));
+      k.title = title ? title : "";
+      c->by_id.emplace(k.id, i);
     }
-    uint32_t index = uint32_t(c->list.size());
-    for (const res_info &r : k.res) c->by_file[r.filename].push_back(index);
-    c->by_id.emplace(k.id, index);
+    candidate_res_collect(o, i, &k, c);
     c->list.push_back(std::move(k));
   }
   sys_ptralloc_free(&children);
+  c->by_file.resize(c->res.size());
+  for (uint32_t i = 0; i < c->by_file.size(); i++) c->by_file[i] = i;
+  std::stable_sort(c->by_file.begin(), c->by_file.end(),
+                   [c](uint32_t a, uint32_t b) { return c->file(c->res[a]) < c->file(c->res[b]); });
 }
 
 // The first candidate not matched yet with a resource of that file, and
-// that resource.
-candidate *candidate_of_file(candidates *c, const std::string &path, const res_info **res)
+// its last resource of that file.
+candidate *candidate_of_file(candidates *c, std::string_view path, const res_info **res)
 {
-  auto it = c->by_file.find(path);
-  if (it == c->by_file.end()) return nullptr;
-  for (uint32_t index : it->second) {
-    candidate &k = c->list[index];
+  auto it = std::lower_bound(c->by_file.begin(), c->by_file.end(), path,
+                             [c](uint32_t r, std::string_view p) { return c->file(c->res[r]) < p; });
+  for (; it != c->by_file.end() && c->file(c->res[*it]) == path; ++it) {
+    candidate &k = c->list[c->res[*it].owner];
     if (k.matched) continue;
-    for (const res_info &r : k.res)
-      if (r.filename == path) *res = &r;
+    for (uint32_t j = k.res_begin; j < k.res_begin + k.res_count; j++)
+      if (c->file(c->res[j]) == path) *res = &c->res[j];
     return &k;
   }
   return nullptr;
@@ -173,6 +207,8 @@ struct walk {
   // The file types met so far, by extension in lower case ("" for none):
   // a folder's files share a few, and each lookup reads a file.
   std::unordered_map<std::string, std::string> types;
+
+  walk(state *scanner, folder_rec *folder) : st(scanner), f(folder), seen(folder->children.size(), false) {}
 };
 
 bool ancestor_or_self(const folder_rec *f, const identity &id)
@@ -219,7 +255,7 @@ bool subfolder_step(walk *w, const std::string &path, const identity &id)
   }
   std::string title = folder_display_name(path), container;
   for (candidate &k : w->c.list) {
-    if (k.matched || !k.container || !k.res.empty() || k.title != title) continue;
+    if (k.matched || !k.container || k.res_count || k.title != title) continue;
     k.matched = true;
     container = k.id;
     break;
@@ -295,7 +331,8 @@ void file_plan(walk *w, entry *e, std::string_view name, const sys_file_stat_rec
     k->matched = true;
     e->candidate = uint32_t(k - w->c.list.data());
     uint64_t size = st.size;
-    plugin_record *plugin = res->filter.empty() ? nullptr : plugin_find(&s->content.plugins, res->filter.c_str());
+    plugin_record *plugin =
+        res->filter_len ? plugin_find(&s->content.plugins, w->c.filter(*res).c_str()) : nullptr;
     if (plugin && plugin->get_size) {
       uint64_t v = 0;
       if (plugin->get_size(e->path.c_str(), &v)) size = v;
@@ -413,7 +450,7 @@ bool folder_walk(state *st, folder_rec *f)
   if (s->content.plugins.len &&
       plugins_any_is_updated(&s->content.plugins, f->path.c_str(), nullptr, nullptr, nullptr))
     folder_renew(s, f, f->path);
-  walk w{st, f, {}, std::vector<bool>(f->children.size(), false), {}};
+  walk w(st, f);
   {
     db_lock lock(s);
     const didl_object *c = lock.held ? content_db_get(s, f->container_id.c_str()) : nullptr;

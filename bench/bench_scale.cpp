@@ -5,8 +5,8 @@
 // the real program (bin/vennard) on its own data folder, in a network
 // namespace of its own.  Reports start to the first ssdp:alive, the first
 // scan, resident memory, Browse pages from one and from 8 clients, a
-// whole-file stream, idle wake-ups and the restart on the unchanged
-// library.  Usage: bench_scale [seconds per Browse run (default 3)
+// whole-file stream read two ways, idle wake-ups and the restart on the
+// unchanged library.  Usage: bench_scale [seconds per Browse run (default 3)
 // [program (default bin/vennard beside bench/) [count0: only the
 // RequestedCount 0 run, three times | paged: only the runs of pages of 50,
 // twice, with the size of their answers | stream: only the stream, three

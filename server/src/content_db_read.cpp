@@ -6,12 +6,12 @@
 // anything malformed) it leaves to expat by saying it cannot.
 #include "content_db_impl.h"
 
-#include <tarvo_util/sys_owner.h>
 #include <tarvo_util/xml.h>
 
 #include <array>
 #include <new>
 #include <cstring>
+#include <string>
 #include <string_view>
 #include <strings.h>
 #include <vector>
@@ -47,7 +47,7 @@ bool char_allowed(uint32_t c)
          (c >= 0x10000 && c <= 0x10FFFF);
 }
 
-bool utf8_append(sys_stralloc_rec *sa, uint32_t c)
+void utf8_append(std::string *out, uint32_t c)
 {
   char b[4];
   uint32_t n;
@@ -65,7 +65,7 @@ bool utf8_append(sys_stralloc_rec *sa, uint32_t c)
     n = 4;
   }
   for (uint32_t i = 1; i < n; i++) b[i] = char(0x80 | ((c >> (6 * (n - 1 - i))) & 0x3F));
-  return sys_stralloc_catb(sa, b, n) != 0;
+  out->append(b, n);
 }
 
 // A qualified name as written, and its namespace once resolved.
@@ -94,7 +94,9 @@ class reader {
   std::vector<binding> bindings_;  // the root's, for the whole file
   const char *default_ns_ = nullptr;
   std::vector<string_view> open_;  // elements as written, outermost first
-  own::stralloc scratch_;          // decoded values and NUL-terminated names of one tag
+  // Decoded values and NUL-terminated names of one tag; the reader's
+  // memory failures are exceptions, caught where it is called.
+  std::string scratch_;
   std::vector<attribute> attributes_;
   std::vector<xml_name_rec> recs_;
   std::vector<xml_name_rec *> names_;
@@ -199,7 +201,8 @@ bool reader::reference()
     }
     if (p_ == end_ || p_ == digits || !char_allowed(c)) return false;
     p_++;
-    return utf8_append(&scratch_.s, c);
+    utf8_append(&scratch_, c);
+    return true;
   }
   static const struct {
     string_view name;
@@ -208,7 +211,8 @@ bool reader::reference()
   for (const auto &e : entities)
     if (at(e.name)) {
       p_ += e.name.size();
-      return sys_stralloc_catb(&scratch_.s, &e.c, 1) != 0;
+      scratch_ += e.c;
+      return true;
     }
   return false;
 }
@@ -219,12 +223,12 @@ bool reader::value(uint32_t *offset)
 {
   if (p_ == end_ || (*p_ != '"' && *p_ != '\'')) return false;
   char quote = *p_++;
-  *offset = scratch_.s.len;
+  *offset = uint32_t(scratch_.size());
   bool high = false;
   for (;;) {
     const char *run = p_;
     while (p_ < end_ && !(class_of(*p_) & kStop)) p_++;
-    if (!sys_stralloc_catb(&scratch_.s, run, uint32_t(p_ - run))) return false;
+    scratch_.append(run, size_t(p_ - run));
     if (p_ == end_) return false;
     char c = *p_;
     if (c == quote) break;
@@ -234,43 +238,42 @@ bool reader::value(uint32_t *offset)
     }
     if (c == '<' || (static_cast<unsigned char>(c) < 0x20 && !(class_of(c) & kSpace))) return false;
     high |= (class_of(c) & kHigh) != 0;
-    char put = class_of(c) & kSpace ? ' ' : c;
-    if (!sys_stralloc_catb(&scratch_.s, &put, 1)) return false;
+    scratch_ += class_of(c) & kSpace ? ' ' : c;
     p_ += c == '\r' && p_ + 1 < end_ && p_[1] == '\n' ? 2 : 1;
   }
   p_++;
-  return sys_stralloc_append(&scratch_.s, "") &&
-         (!high || xml_gen_is_legal_text(scratch_.s.buf + *offset));
+  scratch_ += '\0';
+  return !high || xml_gen_is_legal_text(scratch_.data() + *offset);
 }
 
 // The text up to the next tag, decoded, to the text handler; line ends as
-// single line feeds.
+// single line feeds.  Plain text goes as it stands in the file.
 bool reader::text()
 {
-  scratch_.s.len = 0;
+  const char *run = p_;
+  while (p_ < end_ && !(class_of(*p_) & kStop)) p_++;
+  if (p_ < end_ && *p_ == '<') {
+    ev_.text(run, uint32_t(p_ - run), ev_.user);
+    return !failed();
+  }
+  scratch_.assign(run, size_t(p_ - run));
   bool high = false;
   while (p_ < end_ && *p_ != '<') {
-    const char *run = p_;
-    while (p_ < end_ && !(class_of(*p_) & kStop)) p_++;
-    if (!sys_stralloc_catb(&scratch_.s, run, uint32_t(p_ - run))) return false;
-    if (p_ == end_ || *p_ == '<') break;
     char c = *p_;
     if (c == '&') {
       if (!reference()) return false;
-      continue;
+    } else {
+      if ((c == ']' && at("]]>")) || (static_cast<unsigned char>(c) < 0x20 && !(class_of(c) & kSpace))) return false;
+      high |= (class_of(c) & kHigh) != 0;
+      scratch_ += c == '\r' ? '\n' : c;
+      p_ += c == '\r' && p_ + 1 < end_ && p_[1] == '\n' ? 2 : 1;
     }
-    if (c == ']' && at("]]>")) return false;
-    if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
-    high |= (class_of(c) & kHigh) != 0;
-    char put = c == '\r' ? '\n' : c;
-    if (!sys_stralloc_catb(&scratch_.s, &put, 1)) return false;
-    p_ += c == '\r' && p_ + 1 < end_ && p_[1] == '\n' ? 2 : 1;
+    run = p_;
+    while (p_ < end_ && !(class_of(*p_) & kStop)) p_++;
+    scratch_.append(run, size_t(p_ - run));
   }
-  uint32_t len = scratch_.s.len;
-  if (p_ == end_) return false;
-  if (!len) return true;
-  if (high && (!sys_stralloc_append(&scratch_.s, "") || !xml_gen_is_legal_text(scratch_.s.buf))) return false;
-  ev_.text(scratch_.s.buf, len, ev_.user);
+  if (p_ == end_ || (high && !xml_gen_is_legal_text(scratch_.c_str()))) return false;
+  ev_.text(scratch_.data(), uint32_t(scratch_.size()), ev_.user);
   return !failed();
 }
 
@@ -281,7 +284,7 @@ bool reader::bind(const qname &n, uint32_t value)
   if (!open_.empty()) return false;
   bool is_default = n.prefix.empty();
   string_view prefix = is_default ? string_view() : n.local;
-  const char *uri = didl::namespace_known(string_view(scratch_.s.buf + value));
+  const char *uri = didl::namespace_known(string_view(scratch_.data() + value));
   if (!uri || prefix == "xml" || prefix == "xmlns" || (is_default && default_ns_)) return false;
   for (const binding &b : bindings_)
     if (b.prefix == prefix) return false;
@@ -311,7 +314,7 @@ bool reader::start_tag()
   p_++;
   qname element;
   if (!qualified(&element)) return false;
-  scratch_.s.len = 0;
+  scratch_.clear();
   attributes_.clear();
   bool empty = false;
   for (;;) {
@@ -350,12 +353,11 @@ bool reader::start_emit(const qname &element, bool empty)
   locals_.resize(n + 1);
   for (size_t i = 0; i <= n; i++) {
     const qname &q = i < n ? attributes_[i].name : element;
-    locals_[i] = scratch_.s.len;
-    if (!sys_stralloc_catb(&scratch_.s, q.local.data(), uint32_t(q.local.size())) ||
-        !sys_stralloc_append(&scratch_.s, ""))
-      return false;
+    locals_[i] = uint32_t(scratch_.size());
+    scratch_.append(q.local);
+    scratch_ += '\0';
   }
-  char *base = scratch_.s.buf;
+  char *base = scratch_.data();
   for (size_t i = 0; i <= n; i++) {
     const qname &q = i < n ? attributes_[i].name : element;
     recs_[i] = {const_cast<char *>(q.ns), base + locals_[i]};
@@ -384,11 +386,8 @@ bool reader::end_tag()
   if (p_ == end_ || *p_++ != '>' || open_.empty() || open_.back() != written || !resolve(&element, true))
     return false;
   open_.pop_back();
-  scratch_.s.len = 0;
-  if (!sys_stralloc_catb(&scratch_.s, element.local.data(), uint32_t(element.local.size())) ||
-      !sys_stralloc_append(&scratch_.s, ""))
-    return false;
-  xml_name_rec rec{const_cast<char *>(element.ns), scratch_.s.buf};
+  scratch_.assign(element.local);
+  xml_name_rec rec{const_cast<char *>(element.ns), scratch_.data()};
   ev_.end(&rec, ev_.user);
   return !failed();
 }

@@ -6,11 +6,12 @@
 // anything malformed) it leaves to expat by saying it cannot.
 #include "content_db_impl.h"
 
+#include <tarvo_util/charset.h>
 #include <tarvo_util/xml.h>
 
 #include <array>
-#include <new>
 #include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
 #include <strings.h>
@@ -21,7 +22,8 @@ namespace {
 using std::string_view;
 
 // Byte classes.  A byte of kStop ends a run of plain text; within a tag,
-// kSpace is the blank between its parts.
+// kSpace is the blank between its parts; kHigh bytes are those of UTF-8
+// sequences, checked once a value is whole.
 constexpr uint8_t kNameStart = 1, kName = 2, kSpace = 4, kStop = 8, kHigh = 16;
 
 constexpr std::array<uint8_t, 256> kClasses = [] {
@@ -33,7 +35,7 @@ constexpr std::array<uint8_t, 256> kClasses = [] {
     if (digit) t[c] |= kName;
     if (c == ' ' || c == '\t' || c == '\r' || c == '\n') t[c] |= kSpace;
     if (c < 0x20 || c == '<' || c == '&' || c == '"' || c == '\'' || c == ']') t[c] |= kStop;
-    if (c >= 0x80) t[c] |= kStop | kHigh;
+    if (c >= 0x80) t[c] |= kHigh;
   }
   return t;
 }();
@@ -49,22 +51,10 @@ bool char_allowed(uint32_t c)
 
 void utf8_append(std::string *out, uint32_t c)
 {
-  char b[4];
-  uint32_t n;
-  if (c < 0x80) {
-    b[0] = char(c);
-    n = 1;
-  } else if (c < 0x800) {
-    b[0] = char(0xC0 | (c >> 6));
-    n = 2;
-  } else if (c < 0x10000) {
-    b[0] = char(0xE0 | (c >> 12));
-    n = 3;
-  } else {
-    b[0] = char(0xF0 | (c >> 18));
-    n = 4;
-  }
-  for (uint32_t i = 1; i < n; i++) b[i] = char(0x80 | ((c >> (6 * (n - 1 - i))) & 0x3F));
+  const uint32_t units[] = {c, 0};
+  char b[5];
+  uint32_t n = 0;
+  utf8_from_ucs(4, UTF8_ORDER_MACHINE, units, b, sizeof b, &n);
   out->append(b, n);
 }
 
@@ -105,6 +95,7 @@ class reader {
 
   bool at(string_view s) const { return size_t(end_ - p_) >= s.size() && !std::memcmp(p_, s.data(), s.size()); }
   bool spaces();
+  bool plain();
   bool declaration();
   bool name(string_view *out);
   bool qualified(qname *out);
@@ -161,6 +152,14 @@ bool reader::declaration()
   }
 }
 
+// Moves over plain bytes; true when there was a non-ASCII one.
+bool reader::plain()
+{
+  uint8_t seen = 0;
+  while (p_ < end_ && !(class_of(*p_) & kStop)) seen |= class_of(*p_++);
+  return (seen & kHigh) != 0;
+}
+
 bool reader::name(string_view *out)
 {
   const char *from = p_;
@@ -191,10 +190,10 @@ bool reader::reference()
     uint32_t c = 0;
     const char *digits = p_;
     for (; p_ < end_ && *p_ != ';'; p_++) {
-      int d = *p_ >= '0' && *p_ <= '9'                ? *p_ - '0'
-              : hex && *p_ >= 'a' && *p_ <= 'f'        ? *p_ - 'a' + 10
-              : hex && *p_ >= 'A' && *p_ <= 'F'        ? *p_ - 'A' + 10
-                                                       : -1;
+      int d = *p_ >= '0' && *p_ <= '9'          ? *p_ - '0'
+              : hex && *p_ >= 'a' && *p_ <= 'f' ? *p_ - 'a' + 10
+              : hex && *p_ >= 'A' && *p_ <= 'F' ? *p_ - 'A' + 10
+                                                : -1;
       if (d < 0) return false;
       c = c * (hex ? 16 : 10) + uint32_t(d);
       if (c > 0x10FFFF) return false;
@@ -227,7 +226,7 @@ bool reader::value(uint32_t *offset)
   bool high = false;
   for (;;) {
     const char *run = p_;
-    while (p_ < end_ && !(class_of(*p_) & kStop)) p_++;
+    high |= plain();
     scratch_.append(run, size_t(p_ - run));
     if (p_ == end_) return false;
     char c = *p_;
@@ -237,7 +236,6 @@ bool reader::value(uint32_t *offset)
       continue;
     }
     if (c == '<' || (static_cast<unsigned char>(c) < 0x20 && !(class_of(c) & kSpace))) return false;
-    high |= (class_of(c) & kHigh) != 0;
     scratch_ += class_of(c) & kSpace ? ' ' : c;
     p_ += c == '\r' && p_ + 1 < end_ && p_[1] == '\n' ? 2 : 1;
   }
@@ -251,25 +249,23 @@ bool reader::value(uint32_t *offset)
 bool reader::text()
 {
   const char *run = p_;
-  while (p_ < end_ && !(class_of(*p_) & kStop)) p_++;
-  if (p_ < end_ && *p_ == '<') {
+  bool high = plain();
+  if (!high && p_ < end_ && *p_ == '<') {
     ev_.text(run, uint32_t(p_ - run), ev_.user);
     return !failed();
   }
   scratch_.assign(run, size_t(p_ - run));
-  bool high = false;
   while (p_ < end_ && *p_ != '<') {
     char c = *p_;
     if (c == '&') {
       if (!reference()) return false;
     } else {
       if ((c == ']' && at("]]>")) || (static_cast<unsigned char>(c) < 0x20 && !(class_of(c) & kSpace))) return false;
-      high |= (class_of(c) & kHigh) != 0;
       scratch_ += c == '\r' ? '\n' : c;
       p_ += c == '\r' && p_ + 1 < end_ && p_[1] == '\n' ? 2 : 1;
     }
     run = p_;
-    while (p_ < end_ && !(class_of(*p_) & kStop)) p_++;
+    high |= plain();
     scratch_.append(run, size_t(p_ - run));
   }
   if (p_ == end_ || (high && !xml_gen_is_legal_text(scratch_.c_str()))) return false;
@@ -383,8 +379,7 @@ bool reader::end_tag()
   if (!qualified(&element)) return false;
   string_view written(from, size_t(p_ - from));
   spaces();
-  if (p_ == end_ || *p_++ != '>' || open_.empty() || open_.back() != written || !resolve(&element, true))
-    return false;
+  if (p_ == end_ || *p_++ != '>' || open_.empty() || open_.back() != written || !resolve(&element, true)) return false;
   open_.pop_back();
   scratch_.assign(element.local);
   xml_name_rec rec{const_cast<char *>(element.ns), scratch_.data()};

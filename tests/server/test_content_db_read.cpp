@@ -58,8 +58,21 @@ std::string doc(const std::string &body) { return kHead + body + "</DIDL-Lite>\r
 // UTF-8 length.
 std::string value(std::mt19937 &rng)
 {
-  static const char *const pieces[] = {"a", "Zz", " ", "&", "<", ">", "\"", "'", "1,2", "\xC3\xA9", "\xE2\x82\xAC",
-                                       "\xF0\x9F\x8E\xB5", "]]", "/path/x.mp3", "http-get:*:audio/mpeg:*"};
+  static const char *const pieces[] = {"a",
+                                       "Zz",
+                                       " ",
+                                       "&",
+                                       "<",
+                                       ">",
+                                       "\"",
+                                       "'",
+                                       "1,2",
+                                       "\xC3\xA9",
+                                       "\xE2\x82\xAC",
+                                       "\xF0\x9F\x8E\xB5",
+                                       "]]",
+                                       "/path/x.mp3",
+                                       "http-get:*:audio/mpeg:*"};
   std::string v;
   for (size_t n = rng() % 8; n; n--) v += pieces[rng() % std::size(pieces)];
   return v;
@@ -125,13 +138,15 @@ TEST(ContentDbRead, ReferencesQuotesBlanksAndLineEnds)
   for (const std::string &c : cases) same(doc(c), true);
   // Prefixes of the reader's own choosing, a default namespace left out,
   // declarations in single quotes.
-  same("<d:DIDL-Lite xmlns:d='urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/' "
-       "xmlns:t=\"http://purl.org/dc/elements/1.1/\"><d:item id=\"1\"><t:title>x</t:title></d:item></d:DIDL-Lite>",
-       true);
+  same(
+      "<d:DIDL-Lite xmlns:d='urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/' "
+      "xmlns:t=\"http://purl.org/dc/elements/1.1/\"><d:item id=\"1\"><t:title>x</t:title></d:item></d:DIDL-Lite>",
+      true);
   same("<DIDL-Lite xmlns=\"urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/\" a=\"1\"><item id=\"1\"/></DIDL-Lite>", true);
-  same("<?xml version='1.0' encoding='utf-8' standalone='yes' ?>\r\n<DIDL-Lite "
-       "xmlns=\"urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/\"><item id=\"1\"/></DIDL-Lite>\r\n\t \r\n",
-       true);
+  same(
+      "<?xml version='1.0' encoding='utf-8' standalone='yes' ?>\r\n<DIDL-Lite "
+      "xmlns=\"urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/\"><item id=\"1\"/></DIDL-Lite>\r\n\t \r\n",
+      true);
 }
 
 TEST(ContentDbRead, WhatTheReaderLeavesToExpatLoadsAsBefore)
@@ -148,7 +163,8 @@ TEST(ContentDbRead, WhatTheReaderLeavesToExpatLoadsAsBefore)
       // declarations below the root, foreign namespaces, xml:lang
       doc("<item id=\"1\" xmlns:x=\"urn:x\" x:a=\"1\"><dc:title>x</dc:title></item>"),
       doc("<item id=\"1\"><dc:title xml:lang=\"en\">x</dc:title></item>"),
-      "<DIDL-Lite xmlns=\"urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/\" xmlns:x=\"urn:x\"><item id=\"1\"/></DIDL-Lite>",
+      "<DIDL-Lite xmlns=\"urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/\" xmlns:x=\"urn:x\"><item "
+      "id=\"1\"/></DIDL-Lite>",
   };
   for (const std::string &c : cases) same(c, false);
 }
@@ -205,13 +221,16 @@ TEST(ContentDbRead, EachAllocationFailingInTurn)
 {
   const std::string text = saved_database(7, 4);
   const outcome want = read(text, nullptr);
-  alloc_fail::every_failure("database file", [&] {
-    sys_ptralloc_rec objects{};
-    bool ok = didl::parse_text(text.data(), text.size(), false, cdb::file_text_read, &objects);
-    alloc_fail::fail_at = 0;  // the comparison's own allocations
-    if (!ok) return objects.len == 0 ? 0 : -1;
-    return taken(true, &objects) == want ? 1 : -1;
-  }, true);
+  alloc_fail::every_failure(
+      "database file",
+      [&] {
+        sys_ptralloc_rec objects{};
+        bool ok = didl::parse_text(text.data(), text.size(), false, cdb::file_text_read, &objects);
+        alloc_fail::fail_at = 0;  // the comparison's own allocations
+        if (!ok) return objects.len == 0 ? 0 : -1;
+        return taken(true, &objects) == want ? 1 : -1;
+      },
+      true);
 }
 
 }  // namespace

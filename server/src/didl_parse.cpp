@@ -119,6 +119,7 @@ class name_memo {
 
 struct parse_state {
   bool check = false;
+  bool pack = false;  // objects kept as they are read (the database file)
   bool fatal = false;
   bool done = false;  // the root has ended
   int64_t depth = 0;
@@ -185,7 +186,8 @@ struct parse_state {
       property = nullptr;
     } else if (depth == 2) {
       if (check && !didl_object_check(object)) return false;
-      didl_object_fit(object);
+      if (pack) didl_object_pack(&object);
+      else didl_object_fit(object);
       if (!sys_ptralloc_append(&objects, object)) return false;
       object = nullptr;
     } else if (depth == 1) {
@@ -242,6 +244,7 @@ int didl_parse(const char *path, int check, sys_ptralloc_rec *objects)
   char *buf = static_cast<char *>(sys_alloc(DIDL_FILE_PIECE));
   parse_state st;
   st.check = check != 0;
+  st.pack = true;
   bool ok = buf && parse(&st, [&](xml_parse_rec *rec) {
     for (;;) {
       uint32_t got = 0;

@@ -14,13 +14,18 @@
 #include <new>
 #include <unordered_set>
 
+// Under the address sanitizer, free blocks are poisoned, and the leak
+// check looks for heap pointers in the blocks too.
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>
+#include <sanitizer/lsan_interface.h>
 #define DIDL_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
 #define DIDL_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
+#define DIDL_ROOT_REGION(p, n) __lsan_register_root_region(p, n)
 #else
 #define DIDL_POISON(p, n) ((void)(p), (void)(n))
 #define DIDL_UNPOISON(p, n) ((void)(p), (void)(n))
+#define DIDL_ROOT_REGION(p, n) ((void)(p), (void)(n))
 #endif
 
 namespace {
@@ -96,6 +101,7 @@ struct packed_range {
       if (p == MAP_FAILED) continue;
       base = static_cast<char *>(p);
       size = n;
+      DIDL_ROOT_REGION(p, n);
       return;
     }
   }

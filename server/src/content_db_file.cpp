@@ -137,11 +137,28 @@ bool index_build(server_rec *s, sys_ptralloc_rec *objects)
 bool objects_load(server_rec *s, const char *path)
 {
   sys_ptralloc_rec objects{};
-  if (!didl_parse(path, 0, &objects)) return false;
+  own::stralloc text;
+  // A file too large to hold whole is read in pieces.
+  bool ok = file_read_all(path, &text.s) ? file_objects(text.s.buf, text.s.len, true, &objects)
+                                         : didl_parse(path, 0, &objects);
+  // The text goes before the index is built on the objects.
+  sys_stralloc_free(&text.s);
+  text.s = sys_stralloc_rec{};
+  if (!ok) return false;
   if (index_build(s, &objects)) return true;
   index_free(s);
   return false;
 }
+
+}  // namespace
+
+bool cdb::file_objects(const char *text, size_t len, bool fast, sys_ptralloc_rec *objects)
+{
+  return (fast && didl::parse_text(text, len, false, file_text_read, objects)) ||
+         didl::parse_text(text, len, false, nullptr, objects);
+}
+
+namespace {
 
 // --- rebuilding from the defaults ---
 

@@ -1,6 +1,7 @@
 // Pieces shared by the source files of the content database.
 #pragma once
 
+#include "didl_impl.h"
 #include "server_util.h"
 
 #include <vennard/content_db.h>
@@ -74,5 +75,12 @@ void protocol_infos_register(server_rec *s, const didl_object *o);
 // With file >= 0, the text is written to it whenever a part of
 // CONTENT_DB_SAVE_CHUNK has been made, and out keeps what was not written.
 bool serialise(server_rec *s, sys_stralloc_rec *out, int file = -1);
+
+// The database file's own reader of its whole text (content_db_read.cpp),
+// a didl::text_reader: false for what it leaves to expat.
+bool file_text_read(const didl::parse_events &events, const char *text, size_t len);
+// The objects of the database file's text: through file_text_read where
+// it can, else through expat.  fast false: through expat only.
+bool file_objects(const char *text, size_t len, bool fast, sys_ptralloc_rec *objects);
 
 }  // namespace cdb

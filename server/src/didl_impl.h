@@ -4,6 +4,7 @@
 #include <vennard/didl.h>
 
 #include <tarvo_util/sys_owner.h>
+#include <tarvo_util/xml.h>
 
 #include <string_view>
 
@@ -24,6 +25,26 @@ bool property_push(didl_object *object, didl_property *property);
 bool text_new(const char *element, const char *text, char **out);
 // Room for n attributes.
 bool attributes_ready(didl_attributes *attributes, uint32_t n);
+
+// The interned URI of a namespace the model knows, or nullptr.
+const char *namespace_known(std::string_view uri);
+
+// The parser's handlers, for a reader of its own that calls them as the
+// expat wrapper would: names split into namespace (the interned URI where
+// the model knows it) and local name, the declarations left out.  Once
+// *failed is set the rest of the text is of no use.
+struct parse_events {
+  xml_parse_start_element_handler start;
+  xml_parse_end_element_handler end;
+  xml_parse_text_handler text;
+  void *user;
+  const bool *failed;
+};
+// A reader of a whole text: false when it cannot read all of it.
+using text_reader = bool (*)(const parse_events &events, const char *text, size_t len);
+// Every object of a DIDL-Lite text held whole, as didl_parse gives them,
+// read by reader (expat when it is nullptr).
+bool parse_text(const char *text, size_t len, bool check, text_reader reader, sys_ptralloc_rec *objects);
 
 // The pair names the object itself: its element is NULL, "container" or
 // "item".

@@ -22,18 +22,26 @@ constexpr int kNoNamespace = -2, kOtherNamespace = -1;
 constexpr int kKnownNamespaces[] = {DIDL_NS_DIDL_LITE, DIDL_NS_UPNP, DIDL_NS_DC,
                                     DIDL_NS_DLNA,      DIDL_NS_TARVO, DIDL_NS_ARIB};
 
-int ns_code(const char *ns)
+int ns_code(std::string_view ns)
 {
-  if (!ns) return kNoNamespace;
   static const auto lengths = [] {
     std::array<size_t, std::size(kKnownNamespaces)> l{};
     for (size_t i = 0; i < l.size(); i++) l[i] = std::strlen(name_of(kKnownNamespaces[i]));
     return l;
   }();
-  size_t n = std::strlen(ns);
   for (size_t i = 0; i < lengths.size(); i++)
-    if (n == lengths[i] && !std::memcmp(ns, name_of(kKnownNamespaces[i]), n)) return kKnownNamespaces[i];
+    if (ns.size() == lengths[i] && !std::memcmp(ns.data(), name_of(kKnownNamespaces[i]), ns.size()))
+      return kKnownNamespaces[i];
   return kOtherNamespace;
+}
+
+int ns_code(const char *ns)
+{
+  if (!ns) return kNoNamespace;
+  // The database file's own reader hands over the table's URIs.
+  for (int k : kKnownNamespaces)
+    if (ns == name_of(k)) return k;
+  return ns_code(std::string_view(ns));
 }
 
 // The table's prefix of an element's namespace; nullptr for one whose
@@ -234,6 +242,34 @@ template <class Feed> bool parse(parse_state *st, Feed feed)
 }
 
 }  // namespace
+
+namespace didl {
+
+const char *namespace_known(std::string_view uri)
+{
+  int k = ns_code(uri);
+  return k == kOtherNamespace ? nullptr : name_of(k);
+}
+
+bool parse_text(const char *text, size_t len, bool check, text_reader reader, sys_ptralloc_rec *objects)
+{
+  parse_state st;
+  st.check = check;
+  bool ok;
+  if (reader) {
+    ok = reader({on_start, on_end, on_text, &st, &st.fatal}, text, len) && !st.fatal && st.done;
+  } else {
+    ok = len <= UINT32_MAX && parse(&st, [&](xml_parse_rec *rec) {
+      return xml_parse_feed(rec, text, uint32_t(len), 1) != 0;
+    });
+  }
+  if (!ok) return false;
+  *objects = st.objects;
+  st.objects = sys_ptralloc_rec{};
+  return true;
+}
+
+}  // namespace didl
 
 extern "C" {
 

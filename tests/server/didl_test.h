@@ -31,6 +31,48 @@ inline std::string doc(const std::string &body)
   return s + take(&sa);
 }
 
+// Objects as text that shows every name, value and byte: element, then
+// each attribute and property in record order; control and non-ASCII bytes
+// as \xNN.
+inline std::string dump(const sys_ptralloc_rec &objects)
+{
+  std::string out;
+  auto bytes = [&](const char *s) {
+    for (; s && *s; s++) {
+      auto c = static_cast<unsigned char>(*s);
+      static const char hex[] = "0123456789abcdef";
+      if (c < 0x20 || c >= 0x7f || c == '\\')
+        out += std::string("\\x") + hex[c >> 4] + hex[c & 15];
+      else
+        out += char(c);
+    }
+  };
+  auto attributes = [&](const didl_attributes &a) {
+    for (uint32_t i = 0; i < a.names.len; i++) {
+      out += ' ';
+      bytes(static_cast<const char *>(a.names.buf[i]));
+      out += "=[";
+      bytes(static_cast<const char *>(a.values.buf[i]));
+      out += ']';
+    }
+  };
+  for (uint32_t i = 0; i < objects.len; i++) {
+    auto *o = static_cast<const didl_object *>(objects.buf[i]);
+    out += o->element;
+    attributes(o->attributes);
+    out += '\n';
+    for (uint32_t k = 0; k < o->properties.len; k++) {
+      auto *p = static_cast<const didl_property *>(o->properties.buf[k]);
+      out += std::string("  ") + p->element;
+      attributes(p->attributes);
+      out += " {";
+      bytes(p->text);
+      out += "}\n";
+    }
+  }
+  return out;
+}
+
 // The one object of body (unchecked), or nullptr.
 inline object_ptr parse(const std::string &body, int check = 0)
 {

@@ -255,6 +255,7 @@ bool parse_text(const char *text, size_t len, bool check, text_reader reader, sy
 {
   parse_state st;
   st.check = check;
+  st.pack = true;
   bool ok;
   if (reader) {
     ok = reader({on_start, on_end, on_text, &st, &st.fatal}, text, len) && !st.fatal && st.done;

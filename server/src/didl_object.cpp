@@ -8,6 +8,8 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -96,7 +98,7 @@ struct packed_range {
 
   packed_range()
   {
-    for (size_t n = DIDL_PACKED_RANGE; n >= DIDL_PACKED_RANGE_MIN; n /= 2) {
+    for (size_t n = size_t(std::min<uint64_t>(DIDL_PACKED_RANGE, SIZE_MAX / 4)); n >= DIDL_PACKED_RANGE_MIN; n /= 2) {
       void *p = mmap(nullptr, n, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
       if (p == MAP_FAILED) continue;
       base = static_cast<char *>(p);

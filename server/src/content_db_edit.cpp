@@ -191,11 +191,12 @@ uint32_t create_attributes_set(didl_object *o, const char *parent_id, const char
 
 // Enters a new object under its parent: the index, the parent's list and
 // count, the update ids and the ConnectionManager.
-uint32_t object_insert(server_rec *s, content_entry *parent, didl_object *o, content_entry **out)
+uint32_t object_insert(server_rec *s, content_entry *parent, didl_object **object, content_entry **out)
 {
   uint64_t code;
-  if (!id_code(s, id_of(o), true, &code) || !list_append(&parent->children, code)) return kFailed;
-  didl_object_fit(o);
+  if (!id_code(s, id_of(*object), true, &code) || !list_append(&parent->children, code)) return kFailed;
+  didl_object_pack(object);
+  didl_object *o = *object;
   content_entry *e = entry_append(s, o);
   if (!e) {
     parent->children.len--;
@@ -421,7 +422,7 @@ uint32_t content_db_create(server_rec *s, const char *container_id, const char *
   if (is_container(o.p) && (r = create_classes_add(o.p))) return r;
 
   content_entry *e = nullptr;
-  if ((r = object_insert(s, parent, o.p, &e))) {
+  if ((r = object_insert(s, parent, &o.p, &e))) {
     if (e) o.p = nullptr;
     return r;
   }
@@ -488,7 +489,7 @@ uint32_t content_db_update(server_rec *s, const char *id, const char *current, c
     if ((r = tag_pair_apply(s, copy.p, single(cur.at(i)), single(fresh.at(i)), local))) return r;
 
   didl_object_free(e->object);
-  didl_object_fit(copy.p);
+  didl_object_pack(&copy.p);
   e->object = copy.p;
   copy.p = nullptr;
   if (!content_db_bump(s, e->object, 1, 1, 1)) return kFailed;
@@ -524,7 +525,7 @@ uint32_t content_db_reference(server_rec *s, const char *container_id, const cha
   uint64_t code;
   if (!id_code(s, id, true, &code) || !list_append(&target->referenced, code)) return kFailed;
   content_entry *e = nullptr;
-  uint32_t r = object_insert(s, parent, o.p, &e);
+  uint32_t r = object_insert(s, parent, &o.p, &e);
   if (!e) {
     target->referenced.len--;
     return r;

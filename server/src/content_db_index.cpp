@@ -360,11 +360,20 @@ void protocol_infos_register(server_rec *s, const didl_object *o)
 namespace {
 
 // The kept lists go into the object as attributes while it is written,
-// and out again.
+// and out again.  Arrays the object does not own (its name list is shared,
+// or it is packed) are copied when the lists go in; the originals are
+// put back afterwards rather than left for the copies at every save.
 struct lists_as_attributes {
   didl_object *o;
+  didl_attributes before;
   uint32_t added = 0;
-  lists_as_attributes(didl_object *object) : o(object) {}
+  lists_as_attributes(didl_object *object) : o(object), before(object->attributes) {}
+  static void put_back(sys_ptralloc_rec *now, const sys_ptralloc_rec &was)
+  {
+    if (!was.buf || was.a || now->buf == was.buf) return;
+    sys_ptralloc_free(now);
+    *now = was;
+  }
   bool add(server_rec *s, const content_entry *e)
   {
     const struct {
@@ -392,6 +401,8 @@ struct lists_as_attributes {
       a.values.len--;
       a.names.len--;
     }
+    put_back(&o->attributes.names, before.names);
+    put_back(&o->attributes.values, before.values);
     didl_object_fit(o);
   }
 };

@@ -6,10 +6,29 @@
 
 #include <tarvo_util/sys_str.h>
 
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <new>
 #include <unordered_set>
+
+// Under the address sanitizer, free blocks are poisoned, and the leak
+// check looks for heap pointers in the blocks too.
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#include <sanitizer/lsan_interface.h>
+#define DIDL_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
+#define DIDL_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
+#define DIDL_ROOT_REGION(p, n) __lsan_register_root_region(p, n)
+#else
+#define DIDL_POISON(p, n) ((void)(p), (void)(n))
+#define DIDL_UNPOISON(p, n) ((void)(p), (void)(n))
+#define DIDL_ROOT_REGION(p, n) ((void)(p), (void)(n))
+#endif
 
 namespace {
 
@@ -55,6 +74,89 @@ bool shared(const void *p)
 {
   const char *c = static_cast<const char *>(p);
   return inside(c, g_arena, sizeof g_arena) || inside(c, kSmall, sizeof kSmall);
+}
+
+// --- packed objects ---
+
+// The objects the index keeps are each packed into one block: the record,
+// its arrays, its property records and the values it does not share.  A
+// library of tens of thousands of objects would otherwise hold several
+// small heap blocks for each, most of them smaller than the allocator's
+// own overhead.  Blocks come from one reserved range of addresses, so that
+// a value, an array or a property record is known to lie in a block by its
+// address alone: the helpers then leave it to the block, which goes with
+// its object.
+constexpr size_t kBlockAlign = 16;
+constexpr size_t kBlockHead = sizeof(uint64_t);  // the block's size, before the object
+
+struct packed_range {
+  char *base = nullptr;  // set once, before any block exists
+  size_t size = 0;
+  std::mutex mutex;
+  size_t used = 0, usable = 0;
+  void *free_lists[DIDL_PACKED_MAX / kBlockAlign + 1] = {};
+
+  packed_range()
+  {
+    for (size_t n = size_t(std::min<uint64_t>(DIDL_PACKED_RANGE, SIZE_MAX / 4)); n >= DIDL_PACKED_RANGE_MIN; n /= 2) {
+      void *p = mmap(nullptr, n, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+      if (p == MAP_FAILED) continue;
+      base = static_cast<char *>(p);
+      size = n;
+      DIDL_ROOT_REGION(p, n);
+      return;
+    }
+  }
+};
+
+// Never unmapped: a thread may still free a record while the process
+// exits.
+packed_range &range()
+{
+  static packed_range *r = new packed_range;
+  return *r;
+}
+
+bool packed(const void *p) { return inside(static_cast<const char *>(p), range().base, range().size); }
+
+// A block of at least n bytes (its size in *size), or nullptr.
+char *block_new(size_t n, size_t *size)
+{
+  n = (n + kBlockAlign - 1) & ~(kBlockAlign - 1);
+  packed_range &r = range();
+  if (n > DIDL_PACKED_MAX || !r.base) return nullptr;
+  std::lock_guard<std::mutex> lock(r.mutex);
+  void *&head = r.free_lists[n / kBlockAlign];
+  char *b = static_cast<char *>(head);
+  if (b) {
+    DIDL_UNPOISON(b, n);
+    head = *reinterpret_cast<void **>(b);
+  } else {
+    if (r.size - r.used < n) return nullptr;
+    if (r.used + n > r.usable) {
+      size_t grow = std::min<size_t>(r.size - r.usable, (r.used + n - r.usable + DIDL_PACKED_COMMIT - 1) /
+                                                            DIDL_PACKED_COMMIT * DIDL_PACKED_COMMIT);
+      if (mprotect(r.base + r.usable, grow, PROT_READ | PROT_WRITE) != 0) return nullptr;
+      r.usable += grow;
+    }
+    b = r.base + r.used;
+    r.used += n;
+  }
+  *size = n;
+  return b;
+}
+
+void block_free(didl_object *object)
+{
+  char *b = reinterpret_cast<char *>(object) - kBlockHead;
+  uint64_t n;
+  std::memcpy(&n, b, sizeof n);
+  packed_range &r = range();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  void *&head = r.free_lists[n / kBlockAlign];
+  *reinterpret_cast<void **>(b) = head;
+  head = b;
+  DIDL_POISON(b, n);
 }
 
 // Names whose values repeat across records.  Values edited in place (URIs,
@@ -120,9 +222,9 @@ bool value_copy(const char *name, const char *value, char **out)
   return value_new(name, value, out);
 }
 
-// A shared list of names has no room of its own (capacity 0); the record
-// copies it before it changes it.
-bool list_shared(const sys_ptralloc_rec *pa) { return pa->buf && !pa->a; }
+// A shared list of names, and the arrays of a packed object, have no room
+// of their own (capacity 0): the record copies one before it grows it.
+bool borrowed(const sys_ptralloc_rec *pa) { return pa->buf && !pa->a; }
 
 // Array room for n pointers.  Records hold a handful each, and there are
 // many records: the array grows by a quarter, not by the general slack.
@@ -130,7 +232,7 @@ bool room_for(sys_ptralloc_rec *pa, uint32_t n)
 {
   if (!n || (pa->buf && pa->a >= n)) return true;
   uint32_t cap = n + n / 4;
-  if (list_shared(pa)) {
+  if (borrowed(pa)) {
     auto *own = static_cast<void **>(sys_alloc(size_t(cap) * sizeof(void *)));
     if (!own) return false;
     std::memcpy(own, pa->buf, size_t(pa->len) * sizeof(void *));
@@ -148,7 +250,7 @@ bool room_for(sys_ptralloc_rec *pa, uint32_t n)
 
 void fit(sys_ptralloc_rec *pa)
 {
-  if (!pa->buf || pa->a == pa->len || !pa->len || list_shared(pa)) return;
+  if (!pa->buf || pa->a == pa->len || !pa->len || borrowed(pa)) return;
   void *buf = pa->buf;
   if (!sys_alloc_re(&buf, size_t(pa->len) * sizeof(void *), size_t(pa->len) * sizeof(void *))) return;
   pa->buf = static_cast<void **>(buf);
@@ -158,7 +260,7 @@ void fit(sys_ptralloc_rec *pa)
 // The record's list of attribute names becomes the shared copy of it.
 void names_share(sys_ptralloc_rec *names)
 {
-  if (!names->len || list_shared(names)) return;
+  if (!names->len || shared(names->buf)) return;
   std::string_view bytes(reinterpret_cast<const char *>(names->buf), size_t(names->len) * sizeof(void *));
   shared_store &st = store();
   std::lock_guard<std::mutex> lock(st.mutex);
@@ -176,7 +278,7 @@ void names_share(sys_ptralloc_rec *names)
     }
     st.used = at + bytes.size();
   }
-  sys_ptralloc_free(names);
+  if (names->a) sys_ptralloc_free(names);
   names->buf = reinterpret_cast<void **>(const_cast<char *>(it->data()));
   names->a = 0;
 }
@@ -184,8 +286,8 @@ void names_share(sys_ptralloc_rec *names)
 void attributes_free(didl_attributes *a)
 {
   for (uint32_t i = 0; i < a->values.len; i++) didl_value_free(static_cast<char *>(a->values.buf[i]));
-  if (!list_shared(&a->names)) sys_ptralloc_free(&a->names);
-  sys_ptralloc_free(&a->values);
+  if (!borrowed(&a->names)) sys_ptralloc_free(&a->names);
+  if (!borrowed(&a->values)) sys_ptralloc_free(&a->values);
   *a = didl_attributes{};
 }
 
@@ -245,6 +347,98 @@ bool class_allowed(const didl_object *container, int list_element, const char *c
   return !listed;
 }
 
+// The kept lists of ids, which the loader takes out of an object at once,
+// stay apart from its block rather than leave dead room in it.
+bool kept_apart(const char *name)
+{
+  return name == DIDL_NAME(AT_TARVO_CHILDREN) || name == DIDL_NAME(AT_TARVO_REFERENCED);
+}
+
+// The room of a packed copy: records and arrays first, then texts.
+struct pack_plan {
+  size_t words = 0, texts = 0;
+
+  void text(const char *v)
+  {
+    if (v && !shared(v)) texts += std::strlen(v) + 1;
+  }
+  void attributes(const didl_attributes &a)
+  {
+    words += size_t(a.values.len) * sizeof(void *);
+    if (a.values.len && !shared(a.names.buf)) words += size_t(a.values.len) * sizeof(void *);
+    for (uint32_t i = 0; i < a.values.len; i++)
+      if (!kept_apart(name_at(&a, i))) text(value_at(&a, i));
+  }
+};
+
+// Fills a block laid out by a pack_plan.
+struct pack_writer {
+  char *words, *texts;
+
+  void *take(size_t n)
+  {
+    void *p = words;
+    words += n;
+    return p;
+  }
+  char *text(char *v)
+  {
+    if (!v || shared(v)) return v;
+    size_t n = std::strlen(v) + 1;
+    char *copy = static_cast<char *>(std::memcpy(texts, v, n));
+    texts += n;
+    return copy;
+  }
+  sys_ptralloc_rec array(void *const *from, uint32_t n)
+  {
+    if (!n) return {};
+    auto *buf = static_cast<void **>(std::memcpy(take(size_t(n) * sizeof(void *)), from, size_t(n) * sizeof(void *)));
+    return {buf, n, 0};
+  }
+  // A kept-apart value moves to the copy as it is.
+  void attributes(didl_attributes *from, didl_attributes *to)
+  {
+    uint32_t n = from->values.len;
+    to->names = n && shared(from->names.buf) ? sys_ptralloc_rec{from->names.buf, n, 0} : array(from->names.buf, n);
+    to->values = array(from->values.buf, n);
+    for (uint32_t i = 0; i < n; i++) {
+      auto *v = static_cast<char *>(from->values.buf[i]);
+      if (kept_apart(name_at(from, i))) from->values.buf[i] = const_cast<char *>(kSmall);
+      else v = text(v);
+      to->values.buf[i] = v;
+    }
+  }
+};
+
+// The packed copy of o in a new block, or nullptr.
+didl_object *packed_copy(didl_object *o)
+{
+  pack_plan plan;
+  plan.attributes(o->attributes);
+  plan.words += size_t(o->properties.len) * (sizeof(void *) + sizeof(didl_property));
+  for (uint32_t i = 0; i < o->properties.len; i++) {
+    plan.attributes(property_at(o, i)->attributes);
+    plan.text(property_at(o, i)->text);
+  }
+  size_t head = kBlockHead + sizeof(didl_object), size;
+  char *b = block_new(head + plan.words + plan.texts, &size);
+  if (!b) return nullptr;
+  uint64_t n = size;
+  std::memcpy(b, &n, sizeof n);
+  auto *c = new (b + kBlockHead) didl_object{{}, o->element, {}};
+  pack_writer w{b + head, b + head + plan.words};
+  w.attributes(&o->attributes, &c->attributes);
+  c->properties = w.array(o->properties.buf, o->properties.len);
+  for (uint32_t i = 0; i < o->properties.len; i++) {
+    didl_property *from = property_at(o, i);
+    auto *p = new (w.take(sizeof(didl_property))) didl_property{{}, from->element, nullptr};
+    w.attributes(&from->attributes, &p->attributes);
+    p->text = w.text(from->text);
+    c->properties.buf[i] = p;
+  }
+  return c;
+}
+
 }  // namespace
 
 namespace didl {
@@ -283,7 +477,7 @@ void didl_property_free(didl_property *property)
   if (!property) return;
   attributes_free(&property->attributes);
   didl_value_free(property->text);
-  sys_alloc_free(property);
+  if (!packed(property)) sys_alloc_free(property);
 }
 
 void didl_object_free(didl_object *object)
@@ -291,8 +485,9 @@ void didl_object_free(didl_object *object)
   if (!object) return;
   attributes_free(&object->attributes);
   for (uint32_t i = 0; i < object->properties.len; i++) didl_property_free(property_at(object, i));
-  sys_ptralloc_free(&object->properties);
-  sys_alloc_free(object);
+  if (!borrowed(&object->properties)) sys_ptralloc_free(&object->properties);
+  if (packed(object)) block_free(object);
+  else sys_alloc_free(object);
 }
 
 void didl_object_array_free(sys_ptralloc_rec *objects)
@@ -485,7 +680,7 @@ int didl_string_replace(char **s, const char *text)
 
 void didl_value_free(char *value)
 {
-  if (!shared(value)) sys_alloc_free(value);
+  if (!shared(value) && !packed(value)) sys_alloc_free(value);
 }
 
 int didl_value_shared(const void *value) { return shared(value); }
@@ -500,6 +695,21 @@ void didl_object_fit(didl_object *object)
     names_share(&p->attributes.names);
     fit(&p->attributes.values);
   }
+}
+
+void didl_object_pack(didl_object **object)
+{
+  didl_object *o = *object;
+  if (!o) return;
+  names_share(&o->attributes.names);
+  for (uint32_t i = 0; i < o->properties.len; i++) names_share(&property_at(o, i)->attributes.names);
+  didl_object *c = packed_copy(o);
+  if (!c) {
+    didl_object_fit(o);
+    return;
+  }
+  didl_object_free(o);
+  *object = c;
 }
 
 int didl_csv_next(const char *text, uint32_t *position, char *buffer, uint32_t size)

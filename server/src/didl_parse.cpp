@@ -127,6 +127,7 @@ class name_memo {
 
 struct parse_state {
   bool check = false;
+  bool pack = false;  // objects kept as they are read (the database file)
   bool fatal = false;
   bool done = false;  // the root has ended
   int64_t depth = 0;
@@ -193,7 +194,8 @@ struct parse_state {
       property = nullptr;
     } else if (depth == 2) {
       if (check && !didl_object_check(object)) return false;
-      didl_object_fit(object);
+      if (pack) didl_object_pack(&object);
+      else didl_object_fit(object);
       if (!sys_ptralloc_append(&objects, object)) return false;
       object = nullptr;
     } else if (depth == 1) {
@@ -253,6 +255,7 @@ bool parse_text(const char *text, size_t len, bool check, text_reader reader, sy
 {
   parse_state st;
   st.check = check;
+  st.pack = true;
   bool ok;
   if (reader) {
     ok = reader({on_start, on_end, on_text, &st, &st.fatal}, text, len) && !st.fatal && st.done;
@@ -278,6 +281,7 @@ int didl_parse(const char *path, int check, sys_ptralloc_rec *objects)
   char *buf = static_cast<char *>(sys_alloc(DIDL_FILE_PIECE));
   parse_state st;
   st.check = check != 0;
+  st.pack = true;
   bool ok = buf && parse(&st, [&](xml_parse_rec *rec) {
     for (;;) {
       uint32_t got = 0;

@@ -1,4 +1,5 @@
 #include <vennard/didl.h>
+#include <vennard/vennard_limits.h>
 
 #include <gtest/gtest.h>
 
@@ -327,6 +328,87 @@ TEST(DidlModel, RepeatedValuesStayEachRecordsOwn)
   }
   EXPECT_STREQ(didl_attribute_get(&o->attributes, DIDL_NAME(AT_PARENT_ID)), "4,9");
   EXPECT_STREQ(didl_attribute_get(&res->attributes, DIDL_NAME(AT_SIZE)), "3");
+}
+
+// A packed object is edited, copied and freed through the same helpers as
+// an ordinary one and ends up the same; what an edit replaced or grew, and
+// a copy, outlive its block.
+TEST(DidlModel, PackedObjectsEditLikeOrdinaryOnes)
+{
+  const std::string text = "<container id=\"7\" parentID=\"4\" restricted=\"1\" childCount=\"2\""
+                           " tarvo:children=\"12,3,45\"><dc:title>Title</dc:title>"
+                           "<upnp:class>object.container</upnp:class><upnp:genre>Rock</upnp:genre>"
+                           "<res protocolInfo=\"http-get:*:audio/mpeg:*\" size=\"10\" duration=\"0:01\">/a</res>"
+                           "<upnp:artist role=\"Composer\">Someone</upnp:artist></container>";
+  auto edit = [](didl_object *o) {
+    didl_attributes *a = &o->attributes;
+    const char *children = DIDL_NAME(AT_TARVO_CHILDREN);
+    EXPECT_TRUE(didl_list_remove(static_cast<char *>(a->values.buf[didl_attribute_index(a, children)]), "3"));
+    EXPECT_TRUE(didl_attribute_list_append(a, children, "8"));
+    EXPECT_TRUE(didl_counter_add(a, DIDL_NAME(AT_CHILD_COUNT), 1));
+    EXPECT_TRUE(didl_attribute_remove(a, DIDL_NAME(AT_RESTRICTED)));
+    EXPECT_TRUE(didl_attribute_add(a, DIDL_NAME(AT_SEARCHABLE), "1"));
+    EXPECT_TRUE(didl_attribute_add(a, DIDL_NAME(AT_TARVO_CONTAINER_UPDATE_ID), "12"));
+    didl_property *res = didl_property_first(o, DIDL_NAME(EL_RES));
+    EXPECT_TRUE(didl_string_replace(&res->text, "/b"));
+    EXPECT_TRUE(didl_attribute_set(&res->attributes, DIDL_NAME(AT_SIZE), "11"));
+    EXPECT_TRUE(didl_attribute_add(&res->attributes, DIDL_NAME(AT_BITRATE), "320"));
+    uint32_t genre = didl_property_index(o, DIDL_NAME(EL_UPNP_GENRE));
+    didl_property_free(property_at(o, genre));
+    EXPECT_TRUE(sys_ptralloc_remove(&o->properties, genre));
+    didl_property *album = nullptr;
+    EXPECT_TRUE(didl_property_add(o, DIDL_NAME(EL_UPNP_ALBUM), "Album", &album));
+    EXPECT_TRUE(didl_attribute_add(&album->attributes, DIDL_NAME(AT_ID), "x"));
+  };
+  auto written = [](const didl_object *o) {
+    sys_stralloc_rec out{};
+    EXPECT_TRUE(didl_write(&out, o, nullptr));
+    return didl_test::take(&out);
+  };
+
+  object_ptr plain = parse(text);
+  ASSERT_TRUE(plain);
+  didl_object *packed = parse(text).release();
+  ASSERT_TRUE(packed);
+  const didl_object *before = packed;
+  didl_object_pack(&packed);
+  object_ptr owner(packed);
+  EXPECT_NE(packed, before);
+  EXPECT_EQ(written(packed), written(plain.get()));
+
+  didl_object *copy = nullptr;
+  ASSERT_TRUE(didl_object_clone(packed, &copy));
+  object_ptr c(copy);
+  edit(plain.get());
+  edit(packed);
+  const std::string edited = written(plain.get());
+  EXPECT_EQ(written(packed), edited);
+  EXPECT_NE(edited.find("tarvo:children=\"12,45,8\""), std::string::npos);
+
+  // Packed again after the edits, and after its copy went: still the same.
+  didl_object_pack(&packed);
+  owner.release();
+  owner.reset(packed);
+  EXPECT_EQ(written(packed), edited);
+  didl_object *again = nullptr;
+  ASSERT_TRUE(didl_object_clone(packed, &again));
+  owner.reset();
+  object_ptr a(again);
+  EXPECT_EQ(written(again), edited);
+  EXPECT_EQ(written(c.get()), written(parse(text).get()));
+
+  // An object near the size of a block is packed; a larger one keeps its
+  // own storage.
+  for (size_t n : {size_t(DIDL_PACKED_MAX) - 256, size_t(DIDL_PACKED_MAX)}) {
+    const std::string title(n, 'x');
+    didl_object *big = parse("<item id=\"1\"><dc:title>" + title + "</dc:title></item>").release();
+    ASSERT_TRUE(big);
+    before = big;
+    didl_object_pack(&big);
+    object_ptr b(big);
+    EXPECT_EQ(big == before, n == DIDL_PACKED_MAX) << n;
+    EXPECT_EQ(didl_property_first(big, DIDL_NAME(EL_DC_TITLE))->text, title);
+  }
 }
 
 // A file names the same elements and attributes over and over; a name met

@@ -207,7 +207,8 @@ uint32_t didl_property_find_equal(const sys_ptralloc_rec *properties, const didl
 int didl_string_replace(char **s, const char *text);
 /* Frees a value or text of a record.  Values that many records repeat are
  * kept once and shared (never write into a value in place unless it was
- * made by the caller); this leaves those. */
+ * made by the caller); this leaves those, and the values of a packed
+ * object, which go with its block. */
 void didl_value_free(char *value);
 /* 1 when a value or a list of attribute names is one of those shared
  * copies, which live as long as the process: a copy of a record may point
@@ -218,6 +219,13 @@ int didl_value_shared(const void *value);
  * helpers here copy a shared list before they change it, and nothing else
  * may write to one). */
 void didl_object_fit(didl_object *object);
+/* Packs a finished object into one block (its arrays, property records
+ * and the values it does not share): *object becomes the packed record and
+ * the old one is freed.  An object too large for a block, or when blocks
+ * run out, is fitted instead.  A packed object is edited and freed through
+ * these helpers like any other (what an edit grows or replaces gets
+ * ordinary storage); its property records live as long as the object. */
+void didl_object_pack(didl_object **object);
 /* Copies the comma-separated piece at *position into buffer (size bytes
  * with the NUL) and moves *position past it and its comma.  0 at the end
  * of the text, and for a piece that does not fit (position unchanged). */

@@ -37,6 +37,10 @@
 #define DIDL_SHARED_VALUES_SIZE 0x400000u /* bytes of values and name lists kept once for every record: 4 MiB, touched as used */
 #define DIDL_SHARED_VALUE_MAX 256u      /* longer values are each record's own */
 #define DIDL_SHARED_NAME_LISTS_MAX 4096u /* distinct lists of attribute names kept once; others are each record's own */
+#define DIDL_PACKED_RANGE 0x100000000ull /* addresses reserved for packed objects (4 GiB, halved until the system grants it), taken as used */
+#define DIDL_PACKED_RANGE_MIN 0x1000000ull /* below this (16 MiB) objects are not packed */
+#define DIDL_PACKED_COMMIT 0x100000u    /* the packed range is made usable in steps of this (1 MiB) */
+#define DIDL_PACKED_MAX 4096u           /* larger objects keep ordinary storage */
 
 /* --- content database, plug-in host, ConnectionManager, device manager --- */
 #define CONTENT_DB_SAVE_PERIOD_MS 1000  /* a change is saved within this, and evented within twice this */

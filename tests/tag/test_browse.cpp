@@ -35,7 +35,7 @@ TEST(TagBrowse, FolderIsAContainerWithoutRes)
   setenv("TZ", "UTC", 1);
   tarvo_test::scratch_dir d;
   std::string p = d / "My.Folder";
-  sys_file_stat_rec st{SYS_FILE_IS_DIR, 1241354096, 0, 0};
+  sys_file_stat_rec st{SYS_FILE_IS_DIR, 1241354096, 0, 0, 0, 0, 0};
   browsed b;
   ASSERT_EQ(tarvo_tag_browse_metadata(p.c_str(), -1, &st, "*", &b.o), 1);
   EXPECT_STREQ(b.o->element, "container");

@@ -19,6 +19,13 @@
 // Under the address sanitizer, free blocks are poisoned, and the leak
 // check looks for heap pointers in the blocks too.
 #if defined(__SANITIZE_ADDRESS__)
+#define DIDL_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define DIDL_ASAN 1
+#endif
+#endif
+#ifdef DIDL_ASAN
 #include <sanitizer/asan_interface.h>
 #include <sanitizer/lsan_interface.h>
 #define DIDL_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)

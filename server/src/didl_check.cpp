@@ -12,11 +12,13 @@ using didl::name_of;
 
 bool has(const didl_attributes *a, int name) { return didl_attribute_index(a, name_of(name)) < a->names.len; }
 
-// Every value can be written into the database file and read back.
+// Every value can be written into the database file and read back (a
+// file's name in a form of its own where XML cannot hold its bytes).
 bool values_legal(const didl_attributes *a)
 {
   for (uint32_t i = 0; i < a->values.len; i++)
-    if (!xml_gen_is_legal_value(didl::value_at(a, i))) return false;
+    if (!xml_gen_is_legal_value(didl::value_at(a, i)) && didl::name_at(a, i) != DIDL_NAME(AT_TARVO_FILENAME))
+      return false;
   return true;
 }
 

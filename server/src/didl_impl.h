@@ -6,6 +6,7 @@
 #include <tarvo_util/sys_owner.h>
 #include <tarvo_util/xml.h>
 
+#include <string>
 #include <string_view>
 
 namespace didl {
@@ -25,6 +26,12 @@ bool property_push(didl_object *object, didl_property *property);
 bool text_new(const char *element, const char *text, char **out);
 // Room for n attributes.
 bool attributes_ready(didl_attributes *attributes, uint32_t n);
+
+// A file name attribute whose bytes XML cannot hold, as the database file
+// and the answers carry it; and back: false when stored is not such a
+// form (it is then the name itself).
+bool filename_escape(const char *raw, std::string *out);
+bool filename_unescape(const char *stored, std::string *out);
 
 // The interned URI of a namespace the model knows, or nullptr.
 const char *namespace_known(std::string_view uri);

@@ -157,7 +157,12 @@ struct parse_state {
       int ns = ns_code(names[i]->ns);
       if (!attribute_prefix(ns)) continue;
       const char *name = attributes.lookup(ns, names[i]->local);
-      if (!name || !didl_attribute_add(to, name, values[i])) return false;
+      if (!name) return false;
+      std::string raw;
+      const char *value = name == DIDL_NAME(AT_TARVO_FILENAME) && didl::filename_unescape(values[i], &raw)
+                              ? raw.c_str()
+                              : values[i];
+      if (!didl_attribute_add(to, name, value)) return false;
     }
     return true;
   }

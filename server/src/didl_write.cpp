@@ -111,10 +111,14 @@ bool prefixed(const client_view *c, sys_stralloc_rec *buf, const avcp_didl_name_
 }
 
 // A value that is not well-formed UTF-8 of XML characters is refused:
-// written, it would make the document unreadable.
+// written, it would make the document unreadable.  A file's name is the
+// exception: it is written in a form that reads back to its bytes.
 bool attribute_put(sink &out, const char *name, const char *value)
 {
-  return xml_gen_is_legal_value(value) && out.attribute(name, value);
+  if (xml_gen_is_legal_value(value)) return out.attribute(name, value);
+  std::string escaped;
+  return name == DIDL_NAME(AT_TARVO_FILENAME) && didl::filename_escape(value, &escaped) &&
+         out.attribute(name, escaped.c_str());
 }
 
 bool object_attribute_shown(const client_view *c, const didl_object *o, const char *name)

@@ -517,14 +517,22 @@ std::string folder_display_name(const std::string &path)
   while (p.size() > 1 && p.back() == '/') p.pop_back();
   if (p == "/") return p;
   size_t slash = p.rfind('/');
-  return slash == std::string::npos ? p : p.substr(slash + 1);
+  std::string name = slash == std::string::npos ? p : p.substr(slash + 1);
+  char *shown = nullptr;
+  if (!xml_gen_legal_copy(name.c_str(), &shown)) return name;
+  name = shown;
+  sys_alloc_free(shown);
+  return name;
 }
 
+// Names that are not UTF-8 are shared (shown with U+FFFD, stored as their
+// bytes); hidden names and those with control bytes are not.
 bool name_skipped(std::string_view name)
 {
   if (name.empty() || name[0] == '.') return true;
-  if (name.find('\x7f') != std::string_view::npos) return true;
-  return !xml_gen_is_legal_value(std::string(name).c_str());
+  for (char c : name)
+    if (static_cast<unsigned char>(c) < 0x20 || c == '\x7f') return true;
+  return false;
 }
 
 int64_t file_timestamp(int64_t mtime, int64_t ctime) { return mtime > ctime ? mtime : ctime; }

@@ -58,13 +58,15 @@ const reader_entry kReaders[] = {
 
 const char *at(const sys_ptralloc_rec *a, uint32_t i) { return static_cast<const char *>(a->buf[i]); }
 
-// A value the item text could not carry: bad UTF-8 or control bytes.
-bool legal(sv s)
+// A name from the path as the item text can carry it: each byte that is
+// not UTF-8 of an XML character (an old disk's Latin-1 name) shows as
+// U+FFFD.
+char *shown_copy(sv s)
 {
-  char *c = copy_of(s);
-  bool ok = c && xml_gen_is_legal_value(c);
+  char *c = copy_of(s), *shown = nullptr;
+  if (c && !xml_gen_legal_copy(c, &shown)) shown = nullptr;
   sys_alloc_free(c);
-  return ok;
+  return shown;
 }
 
 void drop_illegal(sys_ptralloc_rec *names, sys_ptralloc_rec *values)
@@ -146,9 +148,8 @@ int tag_title_from_path(const char *path, int is_folder, sys_ptralloc_rec *names
   size_t sep = p.rfind(utf8file_separator()[0]);
   sv name = sep == sv::npos ? p : p.substr(sep + 1);
   if (!is_folder) name = name.substr(0, std::min(name.rfind('.'), name.size()));
-  // An empty title is still a title; one the item text cannot carry is none.
-  if (!legal(name)) return 1;
-  return tag::add_owned(copy_of(TAG_NAME(DC_TITLE)), copy_of(name), names, values);
+  // An empty title is still a title.
+  return tag::add_owned(copy_of(TAG_NAME(DC_TITLE)), shown_copy(name), names, values);
 }
 
 int tag_album_from_path(const char *path, sys_ptralloc_rec *names, sys_ptralloc_rec *values)
@@ -160,8 +161,8 @@ int tag_album_from_path(const char *path, sys_ptralloc_rec *names, sys_ptralloc_
   size_t before = p.rfind(sep, last - 1);
   if (before == sv::npos) return 1;
   sv album = p.substr(before + 1, last - before - 1);
-  if (album.empty() || !legal(album)) return 1;
-  char *value = copy_of(album);
+  if (album.empty()) return 1;
+  char *value = shown_copy(album);
   int ok = value && tag_property_add(TAG_NAME(UPNP_ALBUM), value, names, values);
   sys_alloc_free(value);
   return ok;

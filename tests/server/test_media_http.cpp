@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -179,6 +180,24 @@ TEST_F(MediaHttp, ErrorsAreAnsweredAndCloseTheConnection)
   ASSERT_TRUE(c.send("GET " + mp3 + " FOO/1.0\r\n\r\n"));
   EXPECT_FALSE(c.read_answer().ok);
   EXPECT_TRUE(c.closed());
+}
+
+// A file whose name is not UTF-8 is stored in its escaped form and served
+// by its bytes.
+TEST_F(MediaHttp, FileNamesThatAreNotUtf8AreServed)
+{
+  std::string path = file("caf\xe9 100%.mp3", body), escaped = "%";
+  for (char c : path) {
+    char hex[4];
+    std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
+    escaped += static_cast<unsigned char>(c) >= 0x7f || c == '%' ? hex : std::string(1, c);
+  }
+  std::string id = f.create("Container:UserFiles",
+                            item("latin", "protocolInfo=\"http-get:*:audio/mpeg:*\" tarvo:filename=\"" + escaped + "\""));
+  ASSERT_FALSE(id.empty());
+  client::answer a = media_test::request(f.http_port, get(f.res_path(id)));
+  EXPECT_EQ(a.status(), "200 OK");
+  EXPECT_EQ(a.body, body);
 }
 
 TEST_F(MediaHttp, RangeAndPlaySpeedOrTimeSeekGiveAPlainRange)

@@ -186,6 +186,26 @@ int xml_gen_is_legal_value(const char *s)
   return 1;
 }
 
+int xml_gen_legal_copy(const char *s, char **out)
+{
+  sys_stralloc_rec sa{};
+  const auto *p = reinterpret_cast<const unsigned char *>(s);
+  bool ok = true;
+  while (ok && *p) {
+    uint32_t n = legal_sequence(p);
+    ok = n ? sys_stralloc_catb(&sa, reinterpret_cast<const char *>(p), n) != 0
+           : sys_stralloc_cats(&sa, "\xEF\xBF\xBD") != 0;
+    p += n ? n : 1;
+  }
+  ok = ok && sys_stralloc_append(&sa, "");
+  if (!ok) {
+    sys_stralloc_free(&sa);
+    return 0;
+  }
+  *out = sa.buf;
+  return 1;
+}
+
 int xml_gen_is_legal_text(const char *s)
 {
   const auto *p = reinterpret_cast<const unsigned char *>(s);

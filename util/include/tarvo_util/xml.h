@@ -32,6 +32,10 @@ void xml_gen_text_trim(sys_stralloc_rec *sa);
 /* 1 when s is well-formed UTF-8 of characters an XML document may hold
  * (nothing below 0x20, no surrogates, no U+FFFE or U+FFFF), else 0. */
 int xml_gen_is_legal_value(const char *s);
+/* A heap copy of s (free with sys_alloc_free) in which each byte that does
+ * not begin a legal character, as xml_gen_is_legal_value has them, becomes
+ * U+FFFD: a name for showing, whatever bytes it came from. */
+int xml_gen_legal_copy(const char *s, char **out);
 /* The same for a text of several lines: TAB, LF and CR are allowed too. */
 int xml_gen_is_legal_text(const char *s);
 

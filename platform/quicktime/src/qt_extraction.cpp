@@ -65,10 +65,10 @@ qt_err open_converter(qt_extraction *x)
 }
 
 // What the converter appended to pending since at, in the big-endian order
-// asked for.
+// asked for.  A frame it cannot convert only adds nothing.
 qt_err swapped(qt_extraction *x, size_t at, int r)
 {
-  if (r < 0) return r == AVERROR(ENOMEM) ? QT_ERR_MEMORY : QT_ERR_DECODE;
+  if (r == AVERROR(ENOMEM)) return QT_ERR_MEMORY;
   for (size_t i = at; i + 1 < x->pending.size(); i += 2) std::swap(x->pending[i], x->pending[i + 1]);
   return QT_NO_ERR;
 }
@@ -85,8 +85,9 @@ qt_err take_frame(qt_extraction *x)
 }
 
 // Decodes until pending grows or the audio ends.  Damage the demuxer
-// reports ends the audio (a truncated file); damage the decoder cannot get
-// past is an error.
+// reports ends the audio (a truncated file); a packet the decoder finds
+// damaged is dropped (joined recordings carry a tag or a header frame in
+// the middle); other decoder failures are errors.
 qt_err decode_more(qt_extraction *x)
 {
   while (true) {
@@ -106,6 +107,7 @@ qt_err decode_more(qt_extraction *x)
       }
       return QT_NO_ERR;
     }
+    if (r == AVERROR_INVALIDDATA) continue;
     if (r != AVERROR(EAGAIN)) return QT_ERR_DECODE;
     if (x->demux_ended) return QT_ERR_DECODE;
     r = av_read_frame(x->movie->format, x->packet);
@@ -116,7 +118,7 @@ qt_err decode_more(qt_extraction *x)
     }
     if (x->packet->stream_index == x->movie->stream) r = avcodec_send_packet(x->codec, x->packet);
     av_packet_unref(x->packet);
-    if (r < 0 && r != AVERROR(EAGAIN)) return QT_ERR_DECODE;
+    if (r < 0 && r != AVERROR(EAGAIN) && r != AVERROR_INVALIDDATA) return QT_ERR_DECODE;
   }
 }
 

@@ -453,7 +453,7 @@ int peak(const std::string &pcm, int channels, int channel)
 // L16 resource streams its announced length at its announced rate, whole
 // and from inside the second part, and the server lives.  Once mono frames
 // went into a converter made for stereo (SIGSEGV), and 48 kHz frames came
-// out as 44.1 kHz ones (the tone a semitone low).  The ASF files carry the
+// out as 44.1 kHz ones (the tone 8% low).  The ASF files carry the
 // joined MP3 for the WMA decoder object, which takes tag 0x55 for the test.
 TEST(LpcmJoinedSources, ChangedChannelsOrRateMidStreamKeepTheAgreedFormat)
 {
@@ -511,7 +511,7 @@ TEST(LpcmJoinedSources, ChangedChannelsOrRateMidStreamKeepTheAgreedFormat)
       EXPECT_EQ(rest.data.size(), std::stoul(range[2]) - std::stoul(range[1]) + 1);
       EXPECT_EQ(std::stoul(range[3]), it.size(n));
       EXPECT_NEAR(frequency(rest.data, channels, rate), 1000, 2);
-      // The mono part reaches both channels.
+      // The second part (mono in one file) reaches both channels.
       EXPECT_GT(peak(rest.data, 2, 1), 2000);
     }
   }

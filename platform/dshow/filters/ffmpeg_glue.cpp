@@ -5,9 +5,9 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavutil/opt.h>
-#include <libswresample/swresample.h>
 }
+
+#include <tarvo_ffaudio/ffaudio_convert.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -42,37 +42,13 @@ AVCodecID codec_of(WORD tag)
   }
 }
 
-// The frame as interleaved 16-bit samples appended to out.
+// The frame as interleaved 16-bit samples of the agreed format appended to
+// out; a frame that cannot be converted is skipped.
 HRESULT convert(FfDecoder *d, std::vector<BYTE> *out)
 {
-  AVFrame *f = d->frame;
-  if (f->ch_layout.nb_channels != d->ctx->ch_layout.nb_channels) return S_FALSE;  // a changed stream: skipped
-  // More channels than the output has are folded by the resampler's
-  // standard matrix (the fronts, and the centre and surrounds mixed in).
-  AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
-  const bool fold = d->out_channels == 2 && f->ch_layout.nb_channels > 2;
-  const AVChannelLayout *out_layout = fold ? &stereo : &f->ch_layout;
-  if (!d->swr) {
-    if (swr_alloc_set_opts2(&d->swr, const_cast<AVChannelLayout *>(out_layout), AV_SAMPLE_FMT_S16, f->sample_rate, &f->ch_layout,
-                            AVSampleFormat(f->format), f->sample_rate, 0, nullptr) < 0 ||
-        swr_init(d->swr) < 0)
-      return E_FAIL;
-  }
-  int channels = out_layout->nb_channels;
-  size_t at = out->size();
-  try {
-    out->resize(at + size_t(f->nb_samples) * size_t(channels) * 2);
-  } catch (...) {
-    return E_OUTOFMEMORY;
-  }
-  uint8_t *dst = out->data() + at;
-  int n = swr_convert(d->swr, &dst, f->nb_samples, const_cast<const uint8_t **>(f->extended_data), f->nb_samples);
-  if (n < 0) {
-    out->resize(at);
-    return S_FALSE;
-  }
-  out->resize(at + size_t(n) * size_t(channels) * 2);
-  return S_OK;
+  if (!d->conv && !(d->conv = ffaudio_converter_new(d->out_channels, d->out_rate))) return E_OUTOFMEMORY;
+  int r = ffaudio_convert(d->conv, d->frame, 0, out);
+  return r == AVERROR(ENOMEM) ? E_OUTOFMEMORY : r < 0 ? S_FALSE : S_OK;
 }
 
 HRESULT decode(FfDecoder *d, AVPacket *pkt, std::vector<BYTE> *out)
@@ -173,6 +149,8 @@ HRESULT ff_decoder_open(FfDecoder *d, const BYTE *format, size_t size)
     ff_decoder_close(d);
     return E_OUTOFMEMORY;
   }
+  d->out_channels = w.nChannels;
+  d->out_rate = int(w.nSamplesPerSec);
   d->ctx->sample_rate = int(w.nSamplesPerSec);
   av_channel_layout_default(&d->ctx->ch_layout, w.nChannels);
   d->ctx->block_align = w.nBlockAlign;
@@ -210,11 +188,12 @@ void ff_decoder_close(FfDecoder *d)
   avcodec_free_context(&d->ctx);
   av_packet_free(&d->pkt);
   av_frame_free(&d->frame);
-  swr_free(&d->swr);
+  ffaudio_converter_free(d->conv);
+  d->conv = nullptr;
   d->parser = nullptr;
   d->pending.clear();
   d->block = 0;
-  d->out_channels = 0;
+  d->out_channels = d->out_rate = 0;
   d->need_sync = true;
 }
 
@@ -222,6 +201,7 @@ void ff_decoder_reset(FfDecoder *d)
 {
   if (!d->ctx) return;
   avcodec_flush_buffers(d->ctx);
+  if (d->conv) ffaudio_reset(d->conv);
   d->pending.clear();
   d->need_sync = true;
   if (d->parser) {
@@ -243,7 +223,9 @@ HRESULT ff_decoder_feed(FfDecoder *d, const BYTE *data, size_t size, std::vector
         if (FAILED(hr)) return hr;
       }
     }
-    return decode(d, nullptr, out);
+    HRESULT hr = decode(d, nullptr, out);
+    if (SUCCEEDED(hr) && d->conv && ffaudio_flush(d->conv, out) == AVERROR(ENOMEM)) return E_OUTOFMEMORY;
+    return hr;
   }
   if (d->block > 0) {
     // ADPCM: one packet per block; a partial block waits for the rest.

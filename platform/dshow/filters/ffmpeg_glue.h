@@ -12,7 +12,7 @@ struct AVCodecContext;
 struct AVCodecParserContext;
 struct AVFrame;
 struct AVPacket;
-struct SwrContext;
+struct FfConverter;
 
 /* The Windows Media tags beside those of com_wave.h. */
 #define WAVE_FORMAT_WMAVOICE9 0x000A
@@ -31,9 +31,12 @@ struct FfDecoder {
   AVCodecParserContext *parser = nullptr;  // MPEG audio: frames from a byte stream
   AVPacket *pkt = nullptr;
   AVFrame *frame = nullptr;
-  SwrContext *swr = nullptr;
+  FfConverter *conv = nullptr;  // made at the first frame, to out_channels at out_rate
   int block = 0;  // ADPCM and WMA: the bytes of one packet
-  int out_channels = 0;  // 2: more channels are folded to stereo; else as decoded
+  // The PCM the graph agreed on: the format's rate and channels, which the
+  // opener may change before the first feed (2 folds more channels).
+  int out_channels = 0;
+  int out_rate = 0;
   std::vector<BYTE> pending;  // ADPCM bytes short of a block; MPEG bytes before a sync
   bool need_sync = true;      // MPEG: no frame header found since the last reset
 };

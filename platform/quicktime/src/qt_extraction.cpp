@@ -1,14 +1,14 @@
 // Audio extraction of the stand-in: the movie's audio decoded by FFmpeg and
-// converted by libswresample to the 16-bit big-endian interleaved PCM that
-// the caller's stream description asks for, from a start time.
+// converted to the 16-bit big-endian interleaved PCM that the caller's
+// stream description asks for, from a start time.
 #include "qt_impl.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/opt.h>
-#include <libswresample/swresample.h>
 }
+
+#include <tarvo_ffaudio/ffaudio_convert.h>
 
 #include <algorithm>
 #include <cstring>
@@ -27,7 +27,7 @@ struct qt_extraction {
   AVCodecContext *codec = nullptr;
   AVPacket *packet = nullptr;
   AVFrame *frame = nullptr;
-  SwrContext *swr = nullptr;
+  FfConverter *conv = nullptr;  // made when the caller sets the output
   qt_stream_description out{};  // what the caller set; sample_rate 0 until then
   int64_t drop_source = 0;      // source samples still to drop after a seek
   std::vector<uint8_t> pending; // converted frames not yet handed out
@@ -59,31 +59,16 @@ bool valid_output(const qt_stream_description &d)
 
 qt_err open_converter(qt_extraction *x)
 {
-  swr_free(&x->swr);
-  AVChannelLayout out_layout;
-  av_channel_layout_default(&out_layout, int(x->out.channels_per_frame));
-  int r = swr_alloc_set_opts2(&x->swr, &out_layout, AV_SAMPLE_FMT_S16, int(x->out.sample_rate), &x->codec->ch_layout,
-                              x->codec->sample_fmt, x->codec->sample_rate, 0, nullptr);
-  av_channel_layout_uninit(&out_layout);
-  if (r < 0 || swr_init(x->swr) < 0) return QT_ERR_PARAM;
-  return QT_NO_ERR;
+  ffaudio_converter_free(x->conv);
+  x->conv = ffaudio_converter_new(int(x->out.channels_per_frame), int(x->out.sample_rate));
+  return x->conv ? QT_NO_ERR : QT_ERR_MEMORY;
 }
 
-// Converted frames appended to pending, in the big-endian order asked for.
-qt_err convert(qt_extraction *x, const uint8_t *const *data, int samples)
+// What the converter appended to pending since at, in the big-endian order
+// asked for.  A frame it cannot convert only adds nothing.
+qt_err swapped(qt_extraction *x, size_t at, int r)
 {
-  int room = swr_get_out_samples(x->swr, samples);
-  if (room < 0) return QT_ERR_DECODE;
-  size_t bpf = x->out.bytes_per_frame, at = x->pending.size();
-  try {
-    x->pending.resize(at + size_t(room) * bpf);
-  } catch (...) {
-    return QT_ERR_MEMORY;
-  }
-  uint8_t *dst = x->pending.data() + at;
-  int got = swr_convert(x->swr, &dst, room, const_cast<const uint8_t **>(data), samples);
-  if (got < 0) return QT_ERR_DECODE;
-  x->pending.resize(at + size_t(got) * bpf);
+  if (r == AVERROR(ENOMEM)) return QT_ERR_MEMORY;
   for (size_t i = at; i + 1 < x->pending.size(); i += 2) std::swap(x->pending[i], x->pending[i + 1]);
   return QT_NO_ERR;
 }
@@ -95,19 +80,14 @@ qt_err take_frame(qt_extraction *x)
   int skip = int(std::min<int64_t>(x->drop_source, n));
   x->drop_source -= skip;
   if (skip == n) return QT_NO_ERR;
-  const uint8_t *planes[AV_NUM_DATA_POINTERS];
-  int planar = av_sample_fmt_is_planar(x->codec->sample_fmt);
-  int step = av_get_bytes_per_sample(x->codec->sample_fmt) * (planar ? 1 : x->codec->ch_layout.nb_channels);
-  for (int i = 0; i < AV_NUM_DATA_POINTERS; i++)
-    planes[i] = x->frame->extended_data && i < (planar ? x->codec->ch_layout.nb_channels : 1)
-                    ? x->frame->extended_data[i] + size_t(skip) * size_t(step)
-                    : nullptr;
-  return convert(x, planes, n - skip);
+  size_t at = x->pending.size();
+  return swapped(x, at, ffaudio_convert(x->conv, x->frame, skip, &x->pending));
 }
 
 // Decodes until pending grows or the audio ends.  Damage the demuxer
-// reports ends the audio (a truncated file); damage the decoder cannot get
-// past is an error.
+// reports ends the audio (a truncated file); a packet the decoder finds
+// damaged is dropped (joined recordings carry a tag or a header frame in
+// the middle); other decoder failures are errors.
 qt_err decode_more(qt_extraction *x)
 {
   while (true) {
@@ -122,10 +102,12 @@ qt_err decode_more(qt_extraction *x)
     if (r == AVERROR_EOF) {
       if (!x->drained) {
         x->drained = true;
-        return convert(x, nullptr, 0);  // what the converter still holds
+        size_t at = x->pending.size();
+        return swapped(x, at, ffaudio_flush(x->conv, &x->pending));  // what the converter still holds
       }
       return QT_NO_ERR;
     }
+    if (r == AVERROR_INVALIDDATA) continue;
     if (r != AVERROR(EAGAIN)) return QT_ERR_DECODE;
     if (x->demux_ended) return QT_ERR_DECODE;
     r = av_read_frame(x->movie->format, x->packet);
@@ -136,7 +118,7 @@ qt_err decode_more(qt_extraction *x)
     }
     if (x->packet->stream_index == x->movie->stream) r = avcodec_send_packet(x->codec, x->packet);
     av_packet_unref(x->packet);
-    if (r < 0 && r != AVERROR(EAGAIN)) return QT_ERR_DECODE;
+    if (r < 0 && r != AVERROR(EAGAIN) && r != AVERROR_INVALIDDATA) return QT_ERR_DECODE;
   }
 }
 
@@ -163,12 +145,13 @@ qt_err seek(qt_extraction *x, const qt_time_record &t)
     av_packet_unref(x->packet);
     if (r < 0) return QT_ERR_DECODE;
   }
-  return x->swr ? open_converter(x) : QT_NO_ERR;
+  if (x->conv) ffaudio_reset(x->conv);
+  return QT_NO_ERR;
 }
 
 void release(qt_extraction *x)
 {
-  swr_free(&x->swr);
+  ffaudio_converter_free(x->conv);
   av_frame_free(&x->frame);
   av_packet_free(&x->packet);
   avcodec_free_context(&x->codec);
@@ -237,7 +220,7 @@ __attribute__((visibility("default"))) qt_err qt_extraction_fill_buffer(qt_extra
                                                                         qt_audio_buffer_list *list, uint32_t *flags)
 {
   if (!x || !frames || !list || !flags || list->number_buffers != 1 || !list->buffers[0].data) return QT_ERR_PARAM;
-  if (!x->swr) return QT_ERR_PARAM;  // no output format set
+  if (!x->conv) return QT_ERR_PARAM;  // no output format set
   *flags = 0;
   size_t bpf = x->out.bytes_per_frame;
   size_t want = std::min<size_t>(*frames, list->buffers[0].data_byte_size / bpf) * bpf;

@@ -18,7 +18,9 @@ struct server_rec;
 
 /* One loaded plug-in; an entry point the library lacks is NULL. */
 typedef struct plugin_record {
-  char *name; /* the configuration line that loaded it: its identity */
+  /* its identity: the configuration line that loaded it, or for a line
+   * naming a path, the file name without "lib" and ".so" */
+  char *name;
   sys_dlib_handle library;
   tarvo_msf_free_fn free;
   tarvo_msf_get_dot_suffix_fn get_dot_suffix;
@@ -41,12 +43,19 @@ int plugins_load(struct server_rec *s);
 /* Unloads every plug-in, from the last to the first, and empties the
  * array. */
 void plugins_unload(struct server_rec *s);
-/* One plug-in by its library name; NULL when it cannot be used. */
+/* One plug-in by its library name or path; NULL when it cannot be used. */
 plugin_record *plugin_load(const char *name);
 /* tarvo_msf_free, then the library and the record.  NULL accepted. */
 void plugin_unload(plugin_record *record);
 /* The first plug-in whose name equals name (exact), or NULL. */
 plugin_record *plugin_find(const sys_ptralloc_rec *plugins, const char *name);
+
+/* 1 when the resource p of object o can be answered as the Browse answer
+ * offers it: it names no plug-in in tarvo:filter, names a loaded one that
+ * serves resources, or is the file itself (no protocolInfo, or the MIME
+ * type of the object's first resource of the same file).  0 for one that
+ * would be the file's bytes under another MIME type. */
+int plugin_resource_served(const sys_ptralloc_rec *plugins, const didl_object *o, const didl_property *p);
 
 /* 1 when a plug-in, asked in list order, wants to (re)write the item of
  * path (tarvo_msf_as_is_updated with the stored timestamp and the

@@ -1,6 +1,7 @@
 // The plug-in host: loading the plug-ins named in filter, and the calls
 // through which the content database and the scanner use them.
 #include "didl_impl.h"
+#include "server_util.h"
 
 #include <vennard/conf_store.h>
 #include <vennard/plugin.h>
@@ -8,6 +9,7 @@
 #include <vennard/vennard_limits.h>
 
 #include <tarvo_util/sys_alloc.h>
+#include <tarvo_util/sys_log.h>
 #include <tarvo_util/sys_owner.h>
 #include <tarvo_util/sys_str.h>
 
@@ -178,26 +180,30 @@ int plugins_rewrite(const sys_ptralloc_rec *plugins, const char *path, const cha
 
   sys_stralloc_rec text{};
   own::str buffer;
+  srv::object_owner fresh;
   bool ok = didl_xml_begin(&text, 1) && didl_write(&text, *object, plugins) && didl_xml_end(&text) &&
             sys_stralloc_append(&text, "") &&
             (buffer.s = static_cast<char *>(sys_alloc_zero(TARVO_MSF_BUFFER_SIZE))) != nullptr;
-  bool rewritten = false;
   for (uint32_t i = 0; ok && i < plugins->len; i++) {
     plugin_record *r = record_at(plugins, i);
     if (!r->as_is_updated || !r->as_rewrite || !r->as_is_updated(path, mime, nullptr, *object)) continue;
     if (!r->as_rewrite(path, mime, text.buf, buffer.s, TARVO_MSF_BUFFER_SIZE)) continue;
     // An answer without its NUL inside the buffer is no answer.
     if (!std::memchr(buffer.s, 0, TARVO_MSF_BUFFER_SIZE)) continue;
-    ok = sys_stralloc_copys(&text, buffer.s) && sys_stralloc_append(&text, "");
-    rewritten = true;
-  }
-  didl_object *fresh = nullptr;
-  if (ok && rewritten) {
-    ok = didl_parse_one(text.buf, 0, &fresh);
-    if (ok) {
-      didl_object_free(*object);
-      *object = fresh;
+    // An answer that is not one object would lose the item: the next
+    // plug-in gets the text from before this one.
+    srv::object_owner parsed;
+    if (!didl_parse_one(buffer.s, 0, &parsed.p)) {
+      sys_log_print(SYS_LOG_WARNING, "%s: plug-in %s gave no object; its rewrite is left out", path, r->name);
+      continue;
     }
+    didl_object_free(fresh.p);
+    fresh.p = parsed.release();
+    ok = sys_stralloc_copys(&text, buffer.s) && sys_stralloc_append(&text, "");
+  }
+  if (ok && fresh.p) {
+    didl_object_free(*object);
+    *object = fresh.release();
   }
   sys_stralloc_free(&text);
   return ok;

@@ -18,9 +18,14 @@
 namespace {
 
 // Elements that the server owns: a sidecar never replaces or adds them.
+// The document's and the objects' own names cannot stand as a property:
+// written, they would make the item unreadable.
 bool kept_name(const char *name)
 {
-  static const char *const kKept[] = {"res",
+  static const char *const kKept[] = {"DIDL-Lite",
+                                      "item",
+                                      "container",
+                                      "res",
                                       "upnp:class",
                                       "upnp:searchClass",
                                       "upnp:createClass",

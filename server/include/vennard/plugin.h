@@ -47,7 +47,8 @@ void plugins_unload(struct server_rec *s);
 plugin_record *plugin_load(const char *name);
 /* tarvo_msf_free, then the library and the record.  NULL accepted. */
 void plugin_unload(plugin_record *record);
-/* The first plug-in whose name equals name (exact), or NULL. */
+/* The first plug-in whose identity (its name) equals name (exact), or
+ * NULL. */
 plugin_record *plugin_find(const sys_ptralloc_rec *plugins, const char *name);
 
 /* 1 when the resource p of object o can be answered as the Browse answer
@@ -64,9 +65,10 @@ int plugins_any_is_updated(const sys_ptralloc_rec *plugins, const char *path, co
                            const uint64_t *timestamp, const didl_object *object);
 /* Passes a new object through every plug-in that both asks to rewrite it
  * and rewrites, in list order, each on the previous one's text; the final
- * text, which must hold exactly one object, replaces *object.  0 leaves
- * *object as it was (a plug-in's answer that does not parse, or memory
- * ran out).  mime is NULL for a folder's container. */
+ * text replaces *object.  An answer that is not exactly one object is
+ * logged and passed over: the next plug-in gets the text from before it.
+ * 0 leaves *object as it was (memory ran out).  mime is NULL for a
+ * folder's container. */
 int plugins_rewrite(const sys_ptralloc_rec *plugins, const char *path, const char *mime,
                     didl_object **object);
 /* The URL suffix that the plug-in named filter gives a resource of this

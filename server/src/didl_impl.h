@@ -33,6 +33,16 @@ bool attributes_ready(didl_attributes *attributes, uint32_t n);
 bool filename_escape(const char *raw, std::string *out);
 bool filename_unescape(const char *stored, std::string *out);
 
+// The third of a protocolInfo's four fields, read in place; false when it
+// has not exactly four.
+inline bool content_format(std::string_view v, std::string_view *out)
+{
+  size_t a = v.find(':'), b = a == v.npos ? a : v.find(':', a + 1), d = b == v.npos ? b : v.find(':', b + 1);
+  if (d == v.npos || v.find(':', d + 1) != v.npos) return false;
+  *out = v.substr(b + 1, d - b - 1);
+  return true;
+}
+
 // The interned URI of a namespace the model knows, or nullptr.
 const char *namespace_known(std::string_view uri);
 

@@ -30,6 +30,7 @@ struct client_view {
   sys_stralloc_rec &text;   // a property's text with a prefix
   sys_stralloc_rec &value;  // an attribute's value with a prefix
   sys_stralloc_rec &info;   // the protocolInfo of the internal resource
+  const sys_ptralloc_rec *plugins;
 };
 
 // The buffers of client_view on this thread; one grown past
@@ -160,16 +161,6 @@ bool property_put(sink &out, const didl_property *p, const char *text, client_vi
   return xml_gen_is_legal_value(text) && out.text_begin() && out.text(text) && out.close(p->element);
 }
 
-// The third of a protocolInfo's four fields, read in place; false when it
-// has not exactly four.
-bool content_format(std::string_view v, std::string_view *out)
-{
-  size_t a = v.find(':'), b = a == v.npos ? a : v.find(':', a + 1), d = b == v.npos ? b : v.find(':', b + 1);
-  if (d == v.npos || v.find(':', d + 1) != v.npos) return false;
-  *out = v.substr(b + 1, d - b - 1);
-  return true;
-}
-
 // The resource of a file once more, for a requester on this host: the
 // file's own URI, with "internal" for protocol.  A stored protocolInfo
 // without its four fields gives no such resource.
@@ -177,7 +168,7 @@ bool internal_resource_put(sink &out, const didl_property *p, const char *filena
 {
   const char *stored = didl_attribute_get(&p->attributes, DIDL_NAME(AT_PROTOCOL_INFO));
   std::string_view format;
-  if (!stored || !content_format(stored, &format)) return true;
+  if (!stored || !didl::content_format(stored, &format)) return true;
   char *uri = nullptr;
   bool ok = sys_stralloc_copys(&c->info, "internal:127.0.0.1:") &&
             sys_stralloc_catb(&c->info, format.data(), uint32_t(format.size())) && cat(&c->info, {":*"}) &&
@@ -187,7 +178,7 @@ bool internal_resource_put(sink &out, const didl_property *p, const char *filena
   return ok;
 }
 
-bool client_property_put(sink &out, const didl_property *p, client_view *c)
+bool client_property_put(sink &out, const didl_object *o, const didl_property *p, client_view *c)
 {
   if (p->element == DIDL_NAME(EL_TARVO_DYNAMIC) || p->element == DIDL_NAME(EL_TARVO_REFLECT_CHILD_PROPERTY) ||
       !didl_filter_match(c->filter, p->element, nullptr))
@@ -200,6 +191,9 @@ bool client_property_put(sink &out, const didl_property *p, client_view *c)
     if (!prefixed(c, &c->text, {p->element, nullptr}, p->text, &text)) return false;
     return property_put(out, p, text, c);
   }
+  // A resource no plug-in can answer would be the file under a type it is
+  // not: a player would play noise.
+  if (!plugin_resource_served(c->plugins, o, p)) return true;
   for (char *const *prefix = c->prefixes; prefix && *prefix; prefix++) {
     if (!sys_stralloc_copys(&c->text, *prefix) || !sys_stralloc_cats(&c->text, p->text) ||
         !sys_stralloc_append(&c->text, "") || !property_put(out, p, c->text.buf, c))
@@ -219,7 +213,7 @@ bool object_put(sink &out, const didl_object *o, client_view *c)
   if (!out.children_begin()) return false;
   for (uint32_t i = 0; i < o->properties.len; i++) {
     const didl_property *p = property_at(o, i);
-    if (!(c ? client_property_put(out, p, c) : property_put(out, p, p->text, nullptr))) return false;
+    if (!(c ? client_property_put(out, o, p, c) : property_put(out, p, p->text, nullptr))) return false;
   }
   return out.close(o->element);
 }
@@ -254,7 +248,7 @@ int didl_write_for_client(sys_stralloc_rec *out, const didl_object *object, char
                           const sys_ptralloc_rec *plugins)
 {
   uint32_t start = out->len;
-  client_view c{url_prefixes, filter, local != 0, scratch.text, scratch.value, scratch.info};
+  client_view c{url_prefixes, filter, local != 0, scratch.text, scratch.value, scratch.info, plugins};
   connection_addresses none{};
   const connection_addresses *addresses = connection ? connection : &none;
   sink to{out, false};
@@ -280,7 +274,7 @@ int didl_write_for_client_escaped(sys_stralloc_rec *out, const didl_object *obje
            xml_gen_encode_appendb(out, plain.s.buf, plain.s.len);
   }
   uint32_t start = out->len;
-  client_view c{url_prefixes, filter, local != 0, scratch.text, scratch.value, scratch.info};
+  client_view c{url_prefixes, filter, local != 0, scratch.text, scratch.value, scratch.info, plugins};
   sink to{out, true};
   bool ok = object_put(to, object, &c);
   scratch.trim();

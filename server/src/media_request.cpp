@@ -113,6 +113,9 @@ void resolve(server_rec *s, http_server_conn *conn, const char *path, resolution
   if (o && didl_property_first(o, DIDL_NAME(EL_UPNP_CLASS)) &&
       (is_local_address(conn->addr.remote_ip) || !object_private(s, o)))
     p = resource_find(o, path);
+  // A resource that no plug-in can answer stays unfound rather than be the
+  // file's bytes under another type.
+  if (p && !plugin_resource_served(&s->content.plugins, o, p)) p = nullptr;
   if (p) {
     const char *filter = didl_attribute_get(&p->attributes, DIDL_NAME(AT_TARVO_FILTER));
     plugin_record *plugin = filter ? plugin_find(&s->content.plugins, filter) : nullptr;

@@ -1,15 +1,21 @@
 // The plug-in host: loading the plug-ins named in filter, and the calls
 // through which the content database and the scanner use them.
+#include "didl_impl.h"
+#include "server_util.h"
+
 #include <vennard/conf_store.h>
 #include <vennard/plugin.h>
 #include <vennard/server.h>
 #include <vennard/vennard_limits.h>
 
 #include <tarvo_util/sys_alloc.h>
+#include <tarvo_util/sys_log.h>
 #include <tarvo_util/sys_owner.h>
 #include <tarvo_util/sys_str.h>
 
+#include <cctype>
 #include <cstring>
+#include <string_view>
 
 namespace {
 
@@ -25,6 +31,34 @@ plugin_record *record_at(const sys_ptralloc_rec *plugins, uint32_t i)
   return static_cast<plugin_record *>(plugins->buf[i]);
 }
 
+// A line that names the library by its path stands for the plug-in of
+// that file's name: resources name "corda_lpcm", never a path.
+std::string_view identity_of(std::string_view line)
+{
+  size_t slash = line.rfind('/');
+  if (slash == line.npos) return line;
+  std::string_view name = line.substr(slash + 1);
+  if (name.starts_with("lib")) name.remove_prefix(3);
+  if (name.ends_with(".so")) name.remove_suffix(3);
+  return name.empty() ? line.substr(slash + 1) : name;
+}
+
+// The MIME type that a resource is served under; false when it has no
+// protocolInfo of four fields.
+bool served_type(const didl_property *p, std::string_view *type)
+{
+  const char *info = didl_attribute_get(&p->attributes, DIDL_NAME(AT_PROTOCOL_INFO));
+  return info && didl::content_format(info, type);
+}
+
+bool same_type(std::string_view a, std::string_view b)
+{
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); i++)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+  return true;
+}
+
 }  // namespace
 
 extern "C" {
@@ -33,7 +67,12 @@ plugin_record *plugin_load(const char *name)
 {
   auto *r = static_cast<plugin_record *>(sys_alloc_zero(sizeof(plugin_record)));
   if (!r) return nullptr;
-  if (!sys_str_clone(name, &r->name) || !sys_dlib_load(&r->library, name)) {
+  std::string_view id = identity_of(name);
+  if ((r->name = static_cast<char *>(sys_alloc(id.size() + 1)))) {
+    std::memcpy(r->name, id.data(), id.size());
+    r->name[id.size()] = 0;
+  }
+  if (!r->name || !sys_dlib_load(&r->library, name)) {
     sys_alloc_free(r->name);
     sys_alloc_free(r);
     return nullptr;
@@ -101,6 +140,27 @@ plugin_record *plugin_find(const sys_ptralloc_rec *plugins, const char *name)
   return nullptr;
 }
 
+int plugin_resource_served(const sys_ptralloc_rec *plugins, const didl_object *o, const didl_property *p)
+{
+  const char *filter = didl_attribute_get(&p->attributes, DIDL_NAME(AT_TARVO_FILTER));
+  const char *file = didl_attribute_get(&p->attributes, DIDL_NAME(AT_TARVO_FILENAME));
+  if (!filter || !file) return 1;
+  const plugin_record *r = plugins ? plugin_find(plugins, filter) : nullptr;
+  if (r && r->http_get) return 1;
+  // The host sends the file: right only under the file's own type, which
+  // its first resource carries (a playlist's is that first one).
+  if (!didl_attribute_get(&p->attributes, DIDL_NAME(AT_PROTOCOL_INFO))) return 1;
+  std::string_view type, own;
+  if (!served_type(p, &type)) return 0;
+  for (uint32_t i = 0; i < o->properties.len; i++) {
+    const didl_property *q = property_at(o, i);
+    const char *name = didl_attribute_get(&q->attributes, DIDL_NAME(AT_TARVO_FILENAME));
+    if (q->element != DIDL_NAME(EL_RES) || !name || sys_str_diff(name, file)) continue;
+    return q == p || (served_type(q, &own) && same_type(own, type));
+  }
+  return 1;
+}
+
 int plugins_any_is_updated(const sys_ptralloc_rec *plugins, const char *path, const char *mime,
                            const uint64_t *timestamp, const didl_object *object)
 {
@@ -120,26 +180,30 @@ int plugins_rewrite(const sys_ptralloc_rec *plugins, const char *path, const cha
 
   sys_stralloc_rec text{};
   own::str buffer;
+  srv::object_owner fresh;
   bool ok = didl_xml_begin(&text, 1) && didl_write(&text, *object, plugins) && didl_xml_end(&text) &&
             sys_stralloc_append(&text, "") &&
             (buffer.s = static_cast<char *>(sys_alloc_zero(TARVO_MSF_BUFFER_SIZE))) != nullptr;
-  bool rewritten = false;
   for (uint32_t i = 0; ok && i < plugins->len; i++) {
     plugin_record *r = record_at(plugins, i);
     if (!r->as_is_updated || !r->as_rewrite || !r->as_is_updated(path, mime, nullptr, *object)) continue;
     if (!r->as_rewrite(path, mime, text.buf, buffer.s, TARVO_MSF_BUFFER_SIZE)) continue;
     // An answer without its NUL inside the buffer is no answer.
     if (!std::memchr(buffer.s, 0, TARVO_MSF_BUFFER_SIZE)) continue;
-    ok = sys_stralloc_copys(&text, buffer.s) && sys_stralloc_append(&text, "");
-    rewritten = true;
-  }
-  didl_object *fresh = nullptr;
-  if (ok && rewritten) {
-    ok = didl_parse_one(text.buf, 0, &fresh);
-    if (ok) {
-      didl_object_free(*object);
-      *object = fresh;
+    // An answer that is not one object would lose the item: the next
+    // plug-in gets the text from before this one.
+    srv::object_owner parsed;
+    if (!didl_parse_one(buffer.s, 0, &parsed.p)) {
+      sys_log_print(SYS_LOG_WARNING, "%s: plug-in %s gave no object; its rewrite is left out", path, r->name);
+      continue;
     }
+    didl_object_free(fresh.p);
+    fresh.p = parsed.release();
+    ok = sys_stralloc_copys(&text, buffer.s) && sys_stralloc_append(&text, "");
+  }
+  if (ok && fresh.p) {
+    didl_object_free(*object);
+    *object = fresh.release();
   }
   sys_stralloc_free(&text);
   return ok;

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <map>
 
 namespace {
@@ -173,7 +174,10 @@ class LpcmServer : public ::testing::Test {
   static void SetUpTestSuite()
   {
     if (!tarvo_test::private_net().empty()) return;
-    srv = new running_server("corda_lpcm\ncorda_lpcm_mp4\n");
+    // One plug-in named by its library's path, the other by its name: both
+    // serve the resources that name them.
+    const char *bin = std::getenv("TARVO_BIN");
+    srv = new running_server(std::string(bin ? bin : "bin") + "/libcorda_lpcm.so\ncorda_lpcm_mp4\n");
     std::string m = srv->media + "/";
     tarvo_test::write_file(m + "tone.wav", wav(2, stereo_tone()));
     std::vector<int16_t> six;

@@ -92,15 +92,36 @@ TEST(DidlWrite, DocumentFraming)
   EXPECT_EQ(take(&sa), "</DIDL-Lite>\r\n");
 }
 
+namespace {
+
+int serves(plugin_http_get_request *) { return 0; }
+
+// The plug-in "lpcm", loaded and serving its resources.
+struct lpcm_loaded {
+  char name[5] = "lpcm";
+  plugin_record record{};
+  sys_ptralloc_rec list{};
+  lpcm_loaded()
+  {
+    record.name = name;
+    record.http_get = serves;
+    EXPECT_TRUE(sys_ptralloc_append(&list, &record));
+  }
+  ~lpcm_loaded() { sys_ptralloc_free(&list); }
+};
+
+}  // namespace
+
 TEST(DidlWrite, ClientFormForALocalRequester)
 {
   object_ptr o = parse(kTrack);
   ASSERT_TRUE(o);
+  lpcm_loaded lpcm;
   const std::string res_mp3 =
       "<res protocolInfo=\"http-get:*:audio/mpeg:DLNA.ORG_PN=MP3\" size=\"1000\" tarvo:filename=\"/music/a b.mp3\">";
   const std::string res_lpcm =
       "<res protocolInfo=\"http-get:*:audio/L16:*\" tarvo:filter=\"lpcm\" tarvo:filename=\"/music/a b.mp3\">";
-  EXPECT_EQ(for_client(o.get(), kTwoInterfaces, "*", 1),
+  EXPECT_EQ(for_client(o.get(), kTwoInterfaces, "*", 1, &lpcm.list),
             "<item id=\"12\" parentID=\"3\" restricted=\"1\" tarvo:private=\"1\">\r\n"
             "<dc:title>Song &amp; &lt;dance&gt; &quot;q&quot; &apos;a&apos; \xC3\xA9</dc:title>\r\n"
             "<upnp:class>object.item.audioItem.musicTrack</upnp:class>\r\n"
@@ -113,6 +134,34 @@ TEST(DidlWrite, ClientFormForALocalRequester)
                 "http://192.168.1.5:8200/12-5.lpcm</res>\r\n"
                 "<res protocolInfo=\"http-get:*:audio/mpeg:*\">http://elsewhere/x.mp3</res>\r\n"
                 "</item>\r\n");
+}
+
+// Without corda_lpcm loaded, its audio/L16 resources stayed listed and
+// their URLs sent the MP3's bytes: a player played noise.
+TEST(DidlWrite, ResourcesNoPlugInAnswersAreLeftOutButAPlaylistStays)
+{
+  object_ptr o = parse(kTrack);
+  ASSERT_TRUE(o);
+  lpcm_loaded lpcm;
+  lpcm.record.http_get = nullptr;
+  sys_ptralloc_rec nothing{};
+  const sys_ptralloc_rec *lists[] = {nullptr, &nothing, &lpcm.list};
+  for (const sys_ptralloc_rec *plugins : lists)
+    for (int local : {0, 1}) {
+      std::string text = for_client(o.get(), kOneInterface, "*", local, plugins);
+      EXPECT_EQ(text.find("12-5.lpcm"), std::string::npos) << text;
+      EXPECT_NE(text.find(">http://10.0.0.1:8200/12-4.mp3</res>"), std::string::npos) << text;
+      EXPECT_NE(text.find(">http://elsewhere/x.mp3</res>"), std::string::npos) << text;
+    }
+
+  // A playlist's resource is the file itself, under its own type: with its
+  // plug-in gone it is still the file.
+  object_ptr list = parse("<item id=\"13\" parentID=\"3\" restricted=\"1\"><dc:title>l</dc:title>"
+                          "<res protocolInfo=\"http-get:*:audio/x-mpegurl:*\" tarvo:filter=\"corda_m3u\""
+                          " tarvo:filename=\"/music/l.m3u\">/13-6.m3u</res></item>");
+  ASSERT_TRUE(list);
+  std::string text = for_client(list.get(), kOneInterface, "*", 0, &nothing);
+  EXPECT_NE(text.find(">http://10.0.0.1:8200/13-6.m3u</res>"), std::string::npos) << text;
 }
 
 TEST(DidlWrite, ClientFormHidesPrivateNamesFromRemoteRequesters)
@@ -142,8 +191,9 @@ TEST(DidlWrite, ClientFormFollowsTheFilter)
 {
   object_ptr o = parse(kTrack);
   ASSERT_TRUE(o);
+  lpcm_loaded lpcm;
   // res asked for brings its protocolInfo; other attributes only by name.
-  EXPECT_EQ(for_client(o.get(), kOneInterface, "res", 0),
+  EXPECT_EQ(for_client(o.get(), kOneInterface, "res", 0, &lpcm.list),
             "<item id=\"12\" parentID=\"3\" restricted=\"1\">\r\n"
             "<dc:title>Song &amp; &lt;dance&gt; &quot;q&quot; &apos;a&apos; \xC3\xA9</dc:title>\r\n"
             "<upnp:class>object.item.audioItem.musicTrack</upnp:class>\r\n"

@@ -5,6 +5,7 @@
 // or a neighbour can make (DNS rebinding, paths cut at a NUL, connection
 // floods) and the DLNA transfer mode.
 #include <vennard/conf_store.h>
+#include <vennard/content_db.h>
 #include <vennard/content_directory.h>
 #include <vennard/media_http.h>
 #include <vennard/vennard_limits.h>
@@ -26,6 +27,7 @@
 #include <thread>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 #include "media_test.h"
 #include "ps_stream.h"
@@ -296,7 +298,7 @@ TEST_F(MediaHttp, PluginResourcesAreServedByThePlugin)
   std::string served = f.res_path(f.create(
       "Container:UserFiles",
       item("plugin", "protocolInfo=\"http-get:*:audio/L16;rate=44100;channels=2:DLNA.ORG_OP=10\" "
-                     "duration=\"0:00:06.000\" tarvo:filter=\"" + plugin + "\" tarvo:filename=\"" + file + "\"")));
+                     "duration=\"0:00:06.000\" tarvo:filter=\"msf_media\" tarvo:filename=\"" + file + "\"")));
   ASSERT_FALSE(served.empty());
   client c(f.http_port);
   ASSERT_TRUE(c.send(get(served + "/x")));
@@ -322,6 +324,49 @@ TEST_F(MediaHttp, PluginResourcesAreServedByThePlugin)
     EXPECT_EQ(a.status(), "501 I do not accept messages") << body;
     EXPECT_TRUE(b.closed()) << body;
   }
+}
+
+// With corda_lpcm removed from filter after a scan, or named there by its
+// path, its audio/L16 resources were still listed and a GET answered
+// "200 audio/L16" with the MP3's bytes: a player played noise.
+TEST_F(MediaHttp, ResourcesNoPlugInAnswersAreNotFoundNorListed)
+{
+  std::string mp3_file = f.srv.data.dir / "a.mp3", m3u_file = file("l.m3u", "a.mp3\n");
+  const std::string l16 = "protocolInfo=\"http-get:*:audio/L16;rate=44100;channels=2:*\" tarvo:filename=\"" + mp3_file;
+  std::string id = f.create("Container:UserFiles",
+                            "<item id=\"\" parentID=\"Container:UserFiles\" restricted=\"0\"><dc:title>t</dc:title>"
+                            "<upnp:class>object.item.audioItem.musicTrack</upnp:class>"
+                            "<res protocolInfo=\"http-get:*:audio/mpeg:*\" tarvo:filename=\"" + mp3_file + "\"></res>"
+                            "<res " + l16 + "\" tarvo:filter=\"corda_lpcm\"></res>"
+                            "<res " + l16 + "\" tarvo:filter=\"msf_media\"></res></item>");
+  std::vector<std::string> paths;
+  ASSERT_TRUE(content_db_lock(&f.srv.s));
+  const didl_object *o = content_db_get(&f.srv.s, id.c_str());
+  for (uint32_t i = 0; o && i < o->properties.len; i++)
+    if (property_at(o, i)->element == DIDL_NAME(EL_RES)) paths.push_back(property_at(o, i)->text);
+  content_db_unlock(&f.srv.s);
+  ASSERT_EQ(paths.size(), 3u);
+  EXPECT_EQ(media_test::request(f.http_port, get(paths[0])).body, body);
+  EXPECT_EQ(media_test::request(f.http_port, get(paths[1])).status(), "404 file not found");
+  EXPECT_EQ(media_test::request(f.http_port, get(paths[1]), kRemote).status(), "404 file not found");
+  EXPECT_EQ(media_test::request(f.http_port, get(paths[2])).body.rfind("method=GET\n", 0), 0u);
+  for (const char *from : {media_test::kLocal, kRemote}) {
+    media_test::soap_result r = f.action("Browse", {{"ObjectID", id}, {"BrowseFlag", "BrowseMetadata"}, {"Filter", "*"},
+                                                   {"StartingIndex", "0"}, {"RequestedCount", "0"}, {"SortCriteria", ""}},
+                                         from);
+    ASSERT_EQ(r.code, 0u);
+    EXPECT_NE(r["Result"].find(paths[0] + "</res>"), std::string::npos) << r["Result"];
+    EXPECT_EQ(r["Result"].find(paths[1] + "</res>"), std::string::npos) << r["Result"];
+    EXPECT_NE(r["Result"].find(paths[2] + "</res>"), std::string::npos) << r["Result"];
+  }
+
+  // A playlist is the file itself: without its plug-in it is sent as it is.
+  std::string list = f.res_path(f.create(
+      "Container:UserFiles", item("list", "protocolInfo=\"http-get:*:audio/x-mpegurl:*\" tarvo:filter=\"corda_m3u\" "
+                                          "tarvo:filename=\"" + m3u_file + "\"")));
+  client::answer a = media_test::request(f.http_port, get(list));
+  EXPECT_EQ(a.status(), "200 OK");
+  EXPECT_EQ(a.body, "a.mp3\n");
 }
 
 TEST_F(MediaHttp, StopEndsEveryConnectionPromptly)
@@ -355,7 +400,7 @@ TEST_F(MediaHttp, RebindingHostsAreRefused)
   std::string file = f.srv.data.dir / "a.lpcm";
   std::string served = f.res_path(f.create(
       "Container:UserFiles", item("plugin", "protocolInfo=\"http-get:*:audio/L16;rate=44100;channels=2:*\" "
-                                            "tarvo:filter=\"" + plugin + "\" tarvo:filename=\"" + file + "\"")));
+                                            "tarvo:filter=\"msf_media\" tarvo:filename=\"" + file + "\"")));
   for (const std::string &path : {mp3, served}) {
     for (const std::string &evil : {std::string("evil.example"), "evil.example:" + port, "127.0.0.1.evil.example:" + port}) {
       client c(f.http_port);

@@ -18,7 +18,7 @@ std::string names(const sys_ptralloc_rec &plugins)
   std::string v;
   for (uint32_t i = 0; i < plugins.len; i++) {
     std::string n = static_cast<plugin_record *>(plugins.buf[i])->name;
-    v += (i ? "," : "") + n.substr(n.rfind("libmsf_") + 7, n.size() - n.rfind("libmsf_") - 10);
+    v += (i ? "," : "") + n;
   }
   return v;
 }
@@ -51,15 +51,17 @@ const char *kItem =
     "<item id=\"5\" parentID=\"0\" restricted=\"1\"><dc:title>t</dc:title>"
     "<upnp:class>object.item.audioItem</upnp:class></item>";
 
-TEST_F(host, LoadsInOrderSkippingWhatCannotServe)
+// A plug-in named by its path was known by the path, which no resource
+// names: its resources were served as the file under their own MIME type.
+TEST_F(host, LoadsInOrderSkippingWhatCannotServeKnownByName)
 {
   load({"/nowhere/libmissing.so", plugin("first"), plugin("initfail"), plugin("nofree"), plugin("second")});
-  EXPECT_EQ(names(s.content.plugins), "first,second");
-  EXPECT_EQ(plugin_find(&s.content.plugins, "/nowhere/libmissing.so"), nullptr);
-  plugin_record *first = plugin_find(&s.content.plugins, plugin("first").c_str());
+  EXPECT_EQ(names(s.content.plugins), "msf_first,msf_second");
+  EXPECT_EQ(plugin_find(&s.content.plugins, "missing"), nullptr);
+  plugin_record *first = plugin_find(&s.content.plugins, "msf_first");
   ASSERT_NE(first, nullptr);
   EXPECT_TRUE(first->get_size && first->export_xml_db && first->import_xml_db && !first->http_get);
-  EXPECT_TRUE(plugin_find(&s.content.plugins, plugin("second").c_str())->http_get);
+  EXPECT_TRUE(plugin_find(&s.content.plugins, "msf_second")->http_get);
   // A plug-in that is not ready is never freed; one without free is let go
   // right after its init.
   EXPECT_EQ(log.count("initfail:init"), 1u);
@@ -100,15 +102,25 @@ TEST_F(host, RewritesChainInFilterOrder)
   EXPECT_EQ(log.count("first:rewrite"), 1u);
 }
 
-TEST_F(host, UnparsableRewriteFailsAndKeepsTheObject)
+// One plug-in's unreadable answer used to drop the item, and with it the
+// media file, from the library.
+TEST_F(host, UnparsableRewriteIsPassedOverAndTheItemKept)
 {
-  load({plugin("first"), plugin("broken")});
+  load({plugin("first"), plugin("broken"), plugin("second")});
   didl_object *o = didl_test::parse(kItem).release();
-  didl_object *before = o;
-  EXPECT_FALSE(plugins_rewrite(&s.content.plugins, "/m/a.mp3", "audio/mpeg", &o));
+  ASSERT_TRUE(plugins_rewrite(&s.content.plugins, "/m/a.mp3", "audio/mpeg", &o));
   didl_test::object_ptr owned(o);
-  EXPECT_EQ(o, before);
-  EXPECT_EQ(genres(o), "");
+  EXPECT_EQ(genres(o), "first|second after first");
+  EXPECT_EQ(log.count("broken:rewrite"), 1u);
+
+  // Alone, it leaves the object as it was.
+  plugins_unload(&s);
+  load({plugin("broken")});
+  didl_object *alone = didl_test::parse(kItem).release(), *before = alone;
+  ASSERT_TRUE(plugins_rewrite(&s.content.plugins, "/m/a.mp3", "audio/mpeg", &alone));
+  didl_test::object_ptr kept(alone);
+  EXPECT_EQ(alone, before);
+  EXPECT_EQ(genres(alone), "");
 }
 
 TEST_F(host, SuffixSizeAndChangeQuestions)
@@ -116,7 +128,7 @@ TEST_F(host, SuffixSizeAndChangeQuestions)
   load({plugin("first"), plugin("second")});
   char buf[CONTENT_DB_NUMBER_SIZE];
   const sys_ptralloc_rec *p = &s.content.plugins;
-  std::string first = plugin("first"), second = plugin("second");
+  std::string first = "msf_first", second = "msf_second";
   EXPECT_TRUE(plugin_dot_suffix(p, first.c_str(), "http-get:*:audio/L16;rate=44100;channels=2:*", buf, sizeof buf));
   EXPECT_STREQ(buf, ".lpcm");
   EXPECT_FALSE(plugin_dot_suffix(p, first.c_str(), "http-get:*:audio/mpeg:*", buf, sizeof buf));

@@ -13,14 +13,21 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <new>
 #include <string>
+#include <string_view>
 
 namespace {
 
 // Elements that the server owns: a sidecar never replaces or adds them.
+// The document's and the objects' own names cannot stand as a property:
+// written, they would make the item unreadable.
 bool kept_name(const char *name)
 {
-  static const char *const kKept[] = {"res",
+  static const char *const kKept[] = {"DIDL-Lite",
+                                      "item",
+                                      "container",
+                                      "res",
                                       "upnp:class",
                                       "upnp:searchClass",
                                       "upnp:createClass",
@@ -66,10 +73,12 @@ bool read_sidecar(const std::string &side, sys_stralloc_rec *text)
   return false;
 }
 
-// The one object of the sidecar and its time.
+// The one object of the sidecar and its time, and the prefixes that the
+// item's text declares, each between blanks.
 struct sidecar {
   avcp_didl_object *object = nullptr;
   uint64_t time = 0;
+  std::string prefixes = " ";
   ~sidecar() { avcp_didl_object_free(object); }
 };
 
@@ -98,10 +107,45 @@ bool object_element(const msf_rewrite_rec *f, const char *name)
   return f->depth == 2 && (!std::strcmp(name, "item") || !std::strcmp(name, "container"));
 }
 
-bool sidecar_has(const avcp_didl_object *o, const char *name)
+// The prefixes that a start tag of the root or the object declares.
+bool prefixes_note(sidecar *s, const char *const *attr_names)
 {
-  for (avcp_didl_property **p = o->properties; p && *p; p++)
-    if (!std::strcmp((*p)->element, name)) return true;
+  try {
+    for (uint32_t i = 0; attr_names[i]; i++)
+      if (sys_str_start(attr_names[i], "xmlns:")) s->prefixes.append(attr_names[i] + 6).append(" ");
+  } catch (const std::bad_alloc &) {
+    return false;
+  }
+  return true;
+}
+
+// A name without a prefix, or with one that the item's text declares.
+bool bound(const sidecar *s, const char *name)
+{
+  const char *colon = std::strchr(name, ':');
+  if (!colon) return true;
+  std::string_view prefix(name, size_t(colon - name));
+  if (prefix == "xml") return true;
+  if (prefix.empty()) return false;
+  for (size_t at = s->prefixes.find(prefix); at != std::string::npos; at = s->prefixes.find(prefix, at + 1))
+    if (s->prefixes[at - 1] == ' ' && s->prefixes[at + prefix.size()] == ' ') return true;
+  return false;
+}
+
+// A sidecar property that the item's text can hold: not one of the names
+// the server owns, and every name of it bound to a namespace there.
+bool writable(const sidecar *s, const avcp_didl_property *p)
+{
+  if (kept_name(p->element) || !bound(s, p->element)) return false;
+  for (uint32_t i = 0; p->attribute_names && p->attribute_names[i]; i++)
+    if (!bound(s, p->attribute_names[i])) return false;
+  return true;
+}
+
+bool sidecar_has(const sidecar *s, const char *name)
+{
+  for (avcp_didl_property **p = s->object->properties; p && *p; p++)
+    if (!std::strcmp((*p)->element, name) && writable(s, *p)) return true;
   return false;
 }
 
@@ -130,7 +174,8 @@ int start_tag(msf_rewrite_rec *f, const char *name, const char *const *attr_name
 // the object element always stay, whatever the sidecar names.
 int on_start(msf_rewrite_rec *f, const char *name, const char *const *attr_names, const char *const *attr_values)
 {
-  if (f->depth > 2 && !kept_name(name) && sidecar_has(side_of(f)->object, name)) return MSF_TAG_DROP;
+  if (f->depth <= 2 && !prefixes_note(side_of(f), attr_names)) return MSF_TAG_FAIL;
+  if (f->depth > 2 && sidecar_has(side_of(f), name)) return MSF_TAG_DROP;
   return start_tag(f, name, attr_names, attr_values);
 }
 
@@ -138,7 +183,8 @@ int after_start(msf_rewrite_rec *f, const char *name)
 {
   if (!object_element(f, name)) return 1;
   avcp_didl_property *title = avcp_didl_property_find(side_of(f)->object, "dc:title");
-  return !title || blank(title->text) || xml_gen_element_append(&f->out, "dc:title", title->text);
+  return !title || blank(title->text) || !bound(side_of(f), "dc:title") ||
+         xml_gen_element_append(&f->out, "dc:title", title->text);
 }
 
 bool property_append(sys_stralloc_rec *out, const avcp_didl_property *p)
@@ -155,7 +201,7 @@ int before_end(msf_rewrite_rec *f, const char *name)
   if (!object_element(f, name)) return 1;
   for (avcp_didl_property **p = side_of(f)->object->properties; p && *p; p++) {
     const char *element = (*p)->element;
-    if (!std::strcmp(element, "dc:title") || kept_name(element) || blank((*p)->text)) continue;
+    if (!std::strcmp(element, "dc:title") || !writable(side_of(f), *p) || blank((*p)->text)) continue;
     if (!property_append(&f->out, *p)) return 0;
   }
   return 1;

@@ -18,7 +18,9 @@ struct server_rec;
 
 /* One loaded plug-in; an entry point the library lacks is NULL. */
 typedef struct plugin_record {
-  char *name; /* the configuration line that loaded it: its identity */
+  /* its identity: the configuration line that loaded it, or for a line
+   * naming a path, the file name without "lib" and ".so" */
+  char *name;
   sys_dlib_handle library;
   tarvo_msf_free_fn free;
   tarvo_msf_get_dot_suffix_fn get_dot_suffix;
@@ -41,12 +43,20 @@ int plugins_load(struct server_rec *s);
 /* Unloads every plug-in, from the last to the first, and empties the
  * array. */
 void plugins_unload(struct server_rec *s);
-/* One plug-in by its library name; NULL when it cannot be used. */
+/* One plug-in by its library name or path; NULL when it cannot be used. */
 plugin_record *plugin_load(const char *name);
 /* tarvo_msf_free, then the library and the record.  NULL accepted. */
 void plugin_unload(plugin_record *record);
-/* The first plug-in whose name equals name (exact), or NULL. */
+/* The first plug-in whose identity (its name) equals name (exact), or
+ * NULL. */
 plugin_record *plugin_find(const sys_ptralloc_rec *plugins, const char *name);
+
+/* 1 when the resource p of object o can be answered as the Browse answer
+ * offers it: it names no plug-in in tarvo:filter, names a loaded one that
+ * serves resources, or is the file itself (no protocolInfo, or the MIME
+ * type of the object's first resource of the same file).  0 for one that
+ * would be the file's bytes under another MIME type. */
+int plugin_resource_served(const sys_ptralloc_rec *plugins, const didl_object *o, const didl_property *p);
 
 /* 1 when a plug-in, asked in list order, wants to (re)write the item of
  * path (tarvo_msf_as_is_updated with the stored timestamp and the
@@ -55,9 +65,10 @@ int plugins_any_is_updated(const sys_ptralloc_rec *plugins, const char *path, co
                            const uint64_t *timestamp, const didl_object *object);
 /* Passes a new object through every plug-in that both asks to rewrite it
  * and rewrites, in list order, each on the previous one's text; the final
- * text, which must hold exactly one object, replaces *object.  0 leaves
- * *object as it was (a plug-in's answer that does not parse, or memory
- * ran out).  mime is NULL for a folder's container. */
+ * text replaces *object.  An answer that is not exactly one object is
+ * logged and passed over: the next plug-in gets the text from before it.
+ * 0 leaves *object as it was (memory ran out).  mime is NULL for a
+ * folder's container. */
 int plugins_rewrite(const sys_ptralloc_rec *plugins, const char *path, const char *mime,
                     didl_object **object);
 /* The URL suffix that the plug-in named filter gives a resource of this

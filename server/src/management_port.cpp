@@ -116,6 +116,8 @@ void request(service_worker_rec *w, conn &c, std::string_view path)
 {
   sys_str_list lines = nullptr;
   bool read = http_header_read(&c.in, &lines);
+  // From here the connection is at work and no longer gives way at the cap.
+  conn_slot_idle(&c, 0);
   // A web page whose name resolves to this machine (DNS rebinding) must
   // not start or stop the server.
   if (read && !http_header_host_allowed(lines))

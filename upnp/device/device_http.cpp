@@ -158,15 +158,15 @@ void serve_get(http_server_conn *conn, const char *path)
 
 // --- one request ---
 
-void serve_one(device_conn *dc)
+void serve_one(device_conn *dc, bool first)
 {
   http_server_conn *conn = &dc->conn;
   own::stralloc line;
   device_store(dc->idle, 1);
   // Until its header is whole the connection gives way to others at the
   // cap: silent or trickling clients cannot hold the slots.
-  if (!http_server_read_request_line(conn, DEVICE_LINE_TIMEOUT_MS, DEVICE_LINE_ATTEMPTS,
-                                     &device_conn_ctx(conn)->stop, &line.s))
+  uint32_t attempts = first ? DEVICE_FIRST_LINE_ATTEMPTS : DEVICE_LINE_ATTEMPTS;
+  if (!http_server_read_request_line(conn, DEVICE_LINE_TIMEOUT_MS, attempts, &device_conn_ctx(conn)->stop, &line.s))
     return;
   http_request_startline_rec start{};
   if (!http_request_startline_parse(&start, &line.s)) {
@@ -203,10 +203,11 @@ void conn_loop(void *arg)
 {
   auto *dc = static_cast<device_conn *>(arg);
   tarvo_device_ctx *c = device_conn_ctx(&dc->conn);
-  bool awake = false;
+  bool awake = false, first = true;
   do {
     dc->conn.keep_alive = 0;
-    serve_one(dc);
+    serve_one(dc, first);
+    first = false;
     if (!awake && device_load(c->suspend_control)) {
       device_awake_hold();
       awake = true;

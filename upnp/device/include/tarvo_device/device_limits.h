@@ -13,6 +13,7 @@
 #define DEVICE_NOMEM_PAUSE_MS 1000u       /* pause of the accept loop when memory runs out */
 #define DEVICE_LINE_TIMEOUT_MS 1000u      /* one attempt to read a request line */
 #define DEVICE_LINE_ATTEMPTS 10u          /* attempts before an idle connection is closed */
+#define DEVICE_FIRST_LINE_ATTEMPTS 3u     /* of a new connection: its first request comes soon or not at all */
 #define DEVICE_HEADER_TIMEOUT_MS 3000u    /* header lines after the request line, all of them */
 #define DEVICE_REQUEST_TIMEOUT_MS 10000u  /* input waits after the header */
 #define DEVICE_OUTPUT_TIMEOUT_MS 35000u   /* longest wait for a client to take output */

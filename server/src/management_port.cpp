@@ -202,9 +202,11 @@ extern "C" {
 
 void management_port_serve(service_worker_rec *w, int sock)
 {
-  conn c{};
-  conn_init(w, c, sock);
-  serve(w, c);
+  // In a slot of no set, as every connection serve() sees: it marks the
+  // slot busy once the header is in.
+  conn_slot slot{};
+  conn_init(w, slot.http, sock);
+  serve(w, slot.http);
   sys_socket_close(sock);
 }
 

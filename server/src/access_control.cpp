@@ -48,7 +48,7 @@ bool record(server_rec *s, bool allow, const char *mac, const char *ip)
   bool ok = conf_access_write(s->data_home, allow, mac, ip) != 0;
   if (flag(s->access.write_failing).exchange(ok ? 0 : 1) == (ok ? 1 : 0))
     sys_log_print(ok ? SYS_LOG_NOTICE : SYS_LOG_ERROR,
-                  ok ? "access files: written again" : "access files: %s cannot be written; clients are decided without it",
+                  ok ? "access files: %s written again" : "access files: %s cannot be written; decided without it",
                   mac);
   return ok;
 }

@@ -438,7 +438,8 @@ int content_db_save(server_rec *s)
   if (fd >= 0) ok = file_finish(fd, p.tmp.s, p.data.s, &text.s, ok);
   // Logged when saving starts or stops failing, not at each retry.
   if (d.save_failing != !ok)
-    sys_log_print(ok ? SYS_LOG_NOTICE : SYS_LOG_ERROR, ok ? "content database: %s saved again" : "content database: %s cannot be saved; kept as it was, tried again",
+    sys_log_print(ok ? SYS_LOG_NOTICE : SYS_LOG_ERROR,
+                  ok ? "content database: %s saved again" : "content database: %s cannot be saved; kept, tried again",
                   p.data.s);
   d.save_failing = !ok;
   sys_mutex_unlock(&d.save_mutex);

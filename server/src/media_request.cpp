@@ -326,13 +326,12 @@ void serve_file(server_rec *s, http_server_conn *conn, const resolution &r, head
 // a kept connection may, and is due within the bound of its first byte.
 bool request_line(http_server_conn *conn, bool first, header_clock::time_point *due, sys_stralloc_rec *line)
 {
-  *due = header_clock::now() + std::chrono::milliseconds(MEDIA_HTTP_HEADER_TIMEOUT_MS);
   if (!first) {
     uint32_t avail = 0;
     sys_socketbuffer_set_timeout(&conn->in, MEDIA_HTTP_IN_TIMEOUT_MS);
     if (!sys_socketbuffer_feed(&conn->in, &avail) || !avail) return false;
-    *due = header_clock::now() + std::chrono::milliseconds(MEDIA_HTTP_HEADER_TIMEOUT_MS);
   }
+  *due = header_clock::now() + std::chrono::milliseconds(MEDIA_HTTP_HEADER_TIMEOUT_MS);
   for (uint32_t empty = 0; empty <= MEDIA_HTTP_EMPTY_LINES_MAX; empty++) {
     header_wait(conn, *due);
     if (!http_header_readline(&conn->in, line)) return false;

@@ -32,7 +32,8 @@ void remote_arp()
   std::string path = dir / "arp";
   std::string table = "IP address       HW type     Flags       HW address            Mask     Device\n";
   for (char n = '2'; n <= '5'; n++)
-    table += std::string("127.0.0.") + n + "        0x1         0x2         02:00:00:00:00:0" + n + "     *        lo\n";
+    table += std::string("127.0.0.") + n + "        0x1         0x2         02:00:00:00:00:0" + n +
+             "     *        lo\n";
   tarvo_test::write_file(path, table);
   setenv("TARVO_ARP_FILE", path.c_str(), 1);
 }

@@ -201,7 +201,8 @@ TEST(daemon, a_stop_that_cannot_save_exits_with_an_error)
       "<item id=\"\" parentID=\"Container:UserFiles\" restricted=\"0\"><dc:title>lost</dc:title>"
       "<upnp:class>object.item.audioItem.musicTrack</upnp:class></item>");
   std::string escaped;
-  for (char c : elements) escaped += c == '<' ? "&lt;" : c == '>' ? "&gt;" : c == '&' ? "&amp;" : c == '"' ? "&quot;" : std::string(1, c);
+  for (char c : elements)
+    escaped += c == '<' ? "&lt;" : c == '>' ? "&gt;" : c == '&' ? "&amp;" : c == '"' ? "&quot;" : std::string(1, c);
   std::string body = "<?xml version=\"1.0\"?><s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "
                      "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><s:Body><u:CreateObject "
                      "xmlns:u=\"urn:schemas-upnp-org:service:ContentDirectory:1\"><ContainerID>Container:UserFiles"

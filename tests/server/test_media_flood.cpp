@@ -149,9 +149,9 @@ TEST(MediaFlood, NeighboursHoldingTheirShareLeaveAFourthServedOnBothPorts)
   // Silent and trickling connections are closed at their header's bound,
   // far sooner than the long input timeout.
   EXPECT_GE(ended, int(3 * (MEDIA_HTTP_CONNS_PER_ADDRESS + DEVICE_CONNS_PER_CLIENT_MAX)));
-  std::printf("flood: %d probes, media %d ok (worst %lld ms), device %d ok (worst %lld ms), %d flood connections ended\n",
-              probes, media_ok, (long long)std::chrono::duration_cast<milliseconds>(worst_media).count(), device_ok,
-              (long long)std::chrono::duration_cast<milliseconds>(worst_device).count(), ended);
+  auto ms = [](clock_type::duration d) { return (long long)std::chrono::duration_cast<milliseconds>(d).count(); };
+  std::printf("flood: %d probes, media %d ok (worst %lld ms), device %d ok (worst %lld ms), %d flood ends\n", probes,
+              media_ok, ms(worst_media), device_ok, ms(worst_device), ended);
 }
 
 }  // namespace

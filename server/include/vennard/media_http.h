@@ -34,7 +34,7 @@ typedef struct {
 typedef struct {
   http_server_conn http;        /* first member */
   conn_set_rec *set;
-  int32_t idle;                 /* no whole request header yet, or kept alive waiting for the next; accessed atomically */
+  int32_t idle;                 /* no whole request header yet, or kept alive without one; accessed atomically */
   int32_t closing;              /* shut down to make room; under the set's mutex */
   int32_t leaving;              /* served, only the close is left; under the set's mutex */
 } conn_slot;

@@ -8,6 +8,7 @@
 #include <vennard/vennard_limits.h>
 
 #include <tarvo_util/sys_file.h>
+#include <tarvo_util/sys_log.h>
 #include <tarvo_util/sys_socket.h>
 #include <tarvo_util/sys_time.h>
 #include <tarvo_util/utf8file.h>
@@ -40,13 +41,25 @@ void mac_text(const uint8_t *mac, char *out)
     else if (*c >= 'A' && *c <= 'F') *c = char(*c - 'A' + 'a');
 }
 
+// Writes a client's file; a failure (a full disk) is logged once until a
+// write succeeds again, not for every connection.
+bool record(server_rec *s, bool allow, const char *mac, const char *ip)
+{
+  bool ok = conf_access_write(s->data_home, allow, mac, ip) != 0;
+  if (flag(s->access.write_failing).exchange(ok ? 0 : 1) == (ok ? 1 : 0))
+    sys_log_print(ok ? SYS_LOG_NOTICE : SYS_LOG_ERROR,
+                  ok ? "access files: %s written again" : "access files: %s cannot be written; decided without it",
+                  mac);
+  return ok;
+}
+
 // A known client's file gets its current address when it is older than
-// the refresh period.  false when the refresh failed.
-bool refresh(server_rec *s, bool allow, const char *mac, const char *ip, int64_t mtime)
+// the refresh period.  A refresh that fails leaves the decision as the
+// file has it: a full disk must not lock known clients out.
+void refresh(server_rec *s, bool allow, const char *mac, const char *ip, int64_t mtime)
 {
   int64_t now = 0;
-  if (!sys_time_now(&now) || now - mtime <= ACCESS_REFRESH_S) return true;
-  return conf_access_write(s->data_home, allow, mac, ip) != 0;
+  if (sys_time_now(&now) && now - mtime > ACCESS_REFRESH_S) record(s, allow, mac, ip);
 }
 
 // Decides a client that is not local.
@@ -63,12 +76,14 @@ bool remote_admitted(server_rec *s, const uint8_t *ip)
     refresh(s, false, mac_s, ip_s, mtime);
     admit = false;
   } else if (client_file_exists(s, true, mac_s, &mtime)) {
-    admit = refresh(s, true, mac_s, ip_s, mtime);
+    refresh(s, true, mac_s, ip_s, mtime);
+    admit = true;
   } else {
     int allow = 0;
     if (!conf_access_default_read(s->data_home, &allow)) return false;
-    if (!conf_access_write(s->data_home, allow, mac_s, ip_s)) return false;
-    flag(allow ? s->access.allow_changed : s->access.deny_changed).store(1);
+    // A new client is decided by the default even when it cannot be
+    // recorded; it is recorded at a later connection.
+    if (record(s, allow, mac_s, ip_s)) flag(allow ? s->access.allow_changed : s->access.deny_changed).store(1);
     admit = allow != 0;
   }
   devmgr_event_notify(s);

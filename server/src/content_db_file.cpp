@@ -11,6 +11,7 @@
 
 #include <tarvo_device/tarvo_device.h>
 #include <tarvo_util/sys_file.h>
+#include <tarvo_util/sys_log.h>
 #include <tarvo_util/sys_str.h>
 #include <tarvo_util/utf8file.h>
 #include <tarvo_util/xml.h>
@@ -362,11 +363,15 @@ void save_loop(void *arg)
       if (stopping(s).load()) break;
       if (woken) continue;  // a change: on to the next point of the grid
     }
+    // A save that fails (a full disk) is tried again in the next period.
     if (changed_since_save(s)) content_db_save(s);
     if (pass % 2 == 0) event_send(s);
     pass++;
   }
-  if (changed_since_save(s)) content_db_save(s);
+  if (changed_since_save(s) && !content_db_save(s)) {
+    sys_log_print(SYS_LOG_CRITICAL, "content database: the changes since the last save are lost at the stop");
+    db(s).last_save_failed = 1;
+  }
 }
 
 void strings_free(sys_ptralloc_rec *pa)
@@ -431,6 +436,12 @@ int content_db_save(server_rec *s)
     sys_mutex_unlock(&d.mutex);
   }
   if (fd >= 0) ok = file_finish(fd, p.tmp.s, p.data.s, &text.s, ok);
+  // Logged when saving starts or stops failing, not at each retry.
+  if (d.save_failing != !ok)
+    sys_log_print(ok ? SYS_LOG_NOTICE : SYS_LOG_ERROR,
+                  ok ? "content database: %s saved again" : "content database: %s cannot be saved; kept, tried again",
+                  p.data.s);
+  d.save_failing = !ok;
   sys_mutex_unlock(&d.save_mutex);
   if (ok && sys_mutex_lock(&d.mutex)) {
     d.saved_update_id = id;
@@ -494,7 +505,7 @@ int content_db_start(server_rec *s, const char *data_home, const char *server_na
   return 0;
 }
 
-void content_db_stop(server_rec *s)
+int content_db_stop(server_rec *s)
 {
   content_db_rec &d = db(s);
   if (sys_mutex_lock(&d.mutex)) {
@@ -507,7 +518,10 @@ void content_db_stop(server_rec *s)
   media_http_stop(s);
   if (d.save_thread_running) sys_thread_join(d.save_thread);
   d.save_thread_running = 0;
+  bool saved = !d.last_save_failed;
+  d.last_save_failed = d.save_failing = 0;
   release(s);
+  return saved;
 }
 
 void content_db_save_wake(server_rec *s)

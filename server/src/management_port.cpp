@@ -116,6 +116,8 @@ void request(service_worker_rec *w, conn &c, std::string_view path)
 {
   sys_str_list lines = nullptr;
   bool read = http_header_read(&c.in, &lines);
+  // From here the connection is at work and no longer gives way at the cap.
+  conn_slot_idle(&c, 0);
   // A web page whose name resolves to this machine (DNS rebinding) must
   // not start or stop the server.
   if (read && !http_header_host_allowed(lines))
@@ -200,9 +202,11 @@ extern "C" {
 
 void management_port_serve(service_worker_rec *w, int sock)
 {
-  conn c{};
-  conn_init(w, c, sock);
-  serve(w, c);
+  // In a slot of no set, as every connection serve() sees: it marks the
+  // slot busy once the header is in.
+  conn_slot slot{};
+  conn_init(w, slot.http, sock);
+  serve(w, slot.http);
   sys_socket_close(sock);
 }
 

@@ -1,6 +1,7 @@
 // The accepted connections of a listener (the media server, the management
-// port): admission under a total and a per-address cap, idle kept-alive
-// connections shut down first to make room, the 503 beyond, and the stop.
+// port): admission under a total and a per-address cap, connections without
+// a request being served shut down first to make room, the 503 beyond, and
+// the stop.
 #include <vennard/media_http.h>
 #include <vennard/vennard_limits.h>
 
@@ -23,8 +24,11 @@ conn_slot *listed(const conn_set_rec *set, uint32_t i)
   return static_cast<conn_slot *>(set->conns.buf[i]);
 }
 
-// Shuts down one idle connection (of the address ip when it is given);
-// under the mutex.  The thread sees its read fail and leaves at once.
+// Shuts down the oldest connection that gives way (of the address ip when
+// it is given): kept alive without a request, or still without a whole
+// request header, so that silent or trickling clients cannot hold the
+// slots.  The list is in accept order.  Under the mutex; the thread sees
+// its read fail and leaves at once.
 bool make_room(conn_set_rec *set, const uint8_t *ip)
 {
   // Their threads are not yet gone: they are bounded apart from the cap.
@@ -137,7 +141,8 @@ int conn_set_wait(int listen_socket, int wake)
 int conn_set_admit(conn_set_rec *set, conn_slot *slot, void (*run)(void *))
 {
   slot->set = set;
-  std::atomic_ref<int32_t>(slot->idle).store(0);
+  // Until its first request header is whole.
+  std::atomic_ref<int32_t>(slot->idle).store(1);
   slot->closing = slot->leaving = 0;
   if (!sys_mutex_lock(&set->mutex)) {
     sys_socket_close(slot->http.socket);

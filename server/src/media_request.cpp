@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <fcntl.h>
 #include <string>
 #include <string_view>
@@ -45,6 +46,24 @@ struct resolution {
 bool stopping(server_rec *s)
 {
   return std::atomic_ref<int32_t>(s->content.stopping).load() != 0;
+}
+
+using header_clock = std::chrono::steady_clock;
+
+// Input waits until the request's header is due: however slowly it
+// trickles, it cannot hold a connection beyond that.
+void header_wait(http_server_conn *conn, header_clock::time_point due)
+{
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due - header_clock::now()).count();
+  sys_socketbuffer_set_timeout(&conn->in, uint32_t(std::clamp<long long>(left, 0, MEDIA_HTTP_HEADER_TIMEOUT_MS)));
+}
+
+// The header is whole: the connection no longer gives way to others, and
+// what follows gets the long waits.
+void header_done(http_server_conn *conn)
+{
+  conn_slot_idle(conn, 0);
+  sys_socketbuffer_set_timeout(&conn->in, MEDIA_HTTP_IN_TIMEOUT_MS);
 }
 
 void error_answer(http_server_conn *conn, const char *status)
@@ -145,10 +164,13 @@ bool body_refused(http_server_conn *conn, char *const *headers)
   return chunked && !http_server_read_chunked_0(&conn->in);
 }
 
-void serve_plugin(http_server_conn *conn, const http_request_startline_rec *start, resolution *r)
+void serve_plugin(http_server_conn *conn, const http_request_startline_rec *start, resolution *r,
+                  header_clock::time_point due)
 {
   own::str_list headers;
+  header_wait(conn, due);
   if (!http_header_read(&conn->in, &headers.l)) return;
+  header_done(conn);
   // A page whose name resolves to this machine (DNS rebinding) is refused.
   if (!http_header_host_allowed(headers.l)) {
     error_answer(conn, "400 Bad Request");
@@ -252,18 +274,20 @@ bool seek_range(http_server_conn *conn, const http_server_request_rec &req, cons
   return true;
 }
 
-void serve_file(server_rec *s, http_server_conn *conn, const resolution &r)
+void serve_file(server_rec *s, http_server_conn *conn, const resolution &r, header_clock::time_point due)
 {
   http_server_request_rec req{};
   // The pause after a refused request must not hold a slot that another
   // client needs.
   conn->defer_fail_pause = 1;
+  header_wait(conn, due);
   if (!http_server_read_get_request(conn, nullptr, &s->content.stopping, &req)) {
     http_server_get_request_free(&req);
     if (conn->fail_paused) conn_slot_fail_pause(conn);
     conn->keep_alive = 0;
     return;
   }
+  header_done(conn);
   conn->keep_alive = req.keep_alive;
   own::file file;
   sys_file_stat_rec st{};
@@ -300,23 +324,32 @@ void serve_file(server_rec *s, http_server_conn *conn, const resolution &r)
 // --- the request line ---
 
 // The first line that is not empty; false when the connection ends or
-// times out, or sends only empty lines.
-bool request_line(http_server_conn *conn, sys_stralloc_rec *line)
+// times out, or sends only empty lines.  A connection's first request is
+// due within the header bound of its start; a later one waits as long as
+// a kept connection may, and is due within the bound of its first byte.
+bool request_line(http_server_conn *conn, bool first, header_clock::time_point *due, sys_stralloc_rec *line)
 {
+  if (!first) {
+    uint32_t avail = 0;
+    sys_socketbuffer_set_timeout(&conn->in, MEDIA_HTTP_IN_TIMEOUT_MS);
+    if (!sys_socketbuffer_feed(&conn->in, &avail) || !avail) return false;
+  }
+  *due = header_clock::now() + std::chrono::milliseconds(MEDIA_HTTP_HEADER_TIMEOUT_MS);
   for (uint32_t empty = 0; empty <= MEDIA_HTTP_EMPTY_LINES_MAX; empty++) {
+    header_wait(conn, *due);
     if (!http_header_readline(&conn->in, line)) return false;
     if (line->len) return true;
   }
   return false;
 }
 
-void serve_one(server_rec *s, http_server_conn *conn)
+void serve_one(server_rec *s, http_server_conn *conn, bool first)
 {
   sys_stralloc_rec line{};
   http_request_startline_rec start{};
   conn->head = 0;
-  bool got = request_line(conn, &line);
-  conn_slot_idle(conn, 0);
+  header_clock::time_point due;
+  bool got = request_line(conn, first, &due, &line);
   if (!got) {
     sys_stralloc_free(&line);
     return;
@@ -341,9 +374,9 @@ void serve_one(server_rec *s, http_server_conn *conn)
       resolution r;
       resolve(s, conn, start.uri.path, &r);
       if (r.kind == kPlugin)
-        serve_plugin(conn, &start, &r);
+        serve_plugin(conn, &start, &r, due);
       else
-        serve_file(s, conn, r);
+        serve_file(s, conn, r, due);
     }
   }
   http_request_startline_free(&start);
@@ -360,7 +393,7 @@ extern "C" void media_http_serve(server_rec *s, http_server_conn *conn)
     conn->keep_alive = 0;
     bool awake = std::atomic_ref<int32_t>(s->suspend_transport).load() != 0;
     if (awake) tarvo_device_awake_hold();
-    serve_one(s, conn);
+    serve_one(s, conn, first);
     if (awake) tarvo_device_awake_release();
   }
 }

@@ -39,7 +39,7 @@ enum stage {
 // threads take the scanner's and access control's locks), the content
 // database (whose media connections take access control's), and only then
 // those locks.
-void teardown(server_rec *s, stage reached)
+bool teardown(server_rec *s, stage reached)
 {
   if (reached >= STAGE_SCANNER) share_scanner_stop(s);
   if (reached >= STAGE_DEVICE) {
@@ -50,7 +50,7 @@ void teardown(server_rec *s, stage reached)
     // without a description only frees it.
     tarvo_device_start(&s->device, nullptr, 0, nullptr, nullptr, 0, nullptr);
   }
-  if (reached >= STAGE_CONTENT) content_db_stop(s);
+  bool saved = reached < STAGE_CONTENT || content_db_stop(s);
   if (reached >= STAGE_CM) cm_state_stop(s);
   share_locks_close(s);
   if (reached >= STAGE_ACCESS) access_control_stop(s);
@@ -59,6 +59,7 @@ void teardown(server_rec *s, stage reached)
   s->description = nullptr;
   sys_alloc_free(s->data_home);
   s->data_home = nullptr;
+  return saved;
 }
 
 // The description as the device stack serves it: the friendly name and the
@@ -153,7 +154,7 @@ int server_start(server_rec *s, const char *data_home)
   return ok;
 }
 
-void server_stop(server_rec *s) { teardown(s, STAGE_SCANNER); }
+int server_stop(server_rec *s) { return teardown(s, STAGE_SCANNER); }
 
 int default_shares_offer(server_rec *s)
 {

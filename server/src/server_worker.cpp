@@ -46,7 +46,8 @@ void service_server_stop(service_worker_rec *w)
 {
   lifecycle_lock l(w);
   if (!l.held || !running(w)) return;
-  server_stop(&w->server);
+  // Changes lost at a stop are lost for good: the exit status says so.
+  if (!server_stop(&w->server)) std::atomic_ref<int32_t>(w->save_lost).store(1);
   running(w) = 0;
 }
 

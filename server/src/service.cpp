@@ -112,14 +112,16 @@ void service_main(uint32_t, char **)
 
 uint32_t service_ctrl_handler(uint32_t control, uint32_t event_type, void *, void *)
 {
+  uint32_t exit_code = VENNARD_EXIT_OK;
   switch (control) {
   case SVC_CONTROL_STOP:
   case SVC_CONTROL_SHUTDOWN:
     report(SVC_STOP_PENDING, 0, 0);
     service_worker_stop(&g_worker);
     sys_thread_join(g_worker.worker);
+    exit_code = std::atomic_ref<int32_t>(g_worker.save_lost).load() ? VENNARD_EXIT_SAVE : VENNARD_EXIT_OK;
     service_worker_free(&g_worker);
-    report(SVC_STOPPED, 0, VENNARD_EXIT_OK);
+    report(SVC_STOPPED, 0, exit_code);
     return SVC_NO_ERROR;
   case SVC_CONTROL_POWEREVENT:
     service_power_event(&g_worker, event_type);

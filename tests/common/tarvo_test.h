@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <net/if.h>
@@ -15,6 +16,7 @@
 #include <sched.h>
 #include <string>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -153,6 +155,53 @@ struct ssdp_listener {
     }
     return false;
   }
+};
+
+// A small tmpfs on a fresh folder, for tests of a full disk: mounted in a
+// mount namespace of the process's own (entered once; it must be done
+// before the process starts a thread), unmounted with the object.  problem
+// says why when it cannot be had.
+struct small_tmpfs {
+  std::string path, problem, filler;
+  explicit small_tmpfs(size_t bytes)
+  {
+    static const std::string ns = [] {
+      if (unshare(CLONE_NEWNS) != 0) return std::string("mount namespaces not allowed: ") + strerror(errno);
+      if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return std::string("mounts cannot be made private: ") + strerror(errno);
+      return std::string();
+    }();
+    if (!(problem = ns).empty()) return;
+    std::string t = (std::filesystem::temp_directory_path() / "tarvo-tmpfs-XXXXXX").string();
+    if (!mkdtemp(t.data())) std::abort();
+    std::string options = "size=" + std::to_string(bytes);
+    if (mount("tarvo-test", t.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0) {
+      problem = std::string("tmpfs cannot be mounted: ") + strerror(errno);
+      rmdir(t.c_str());
+      return;
+    }
+    path = t;
+    filler = path + "/.filler";
+  }
+  ~small_tmpfs()
+  {
+    if (path.empty()) return;
+    umount2(path.c_str(), MNT_DETACH);
+    rmdir(path.c_str());
+  }
+  // Takes every free byte; false when the disk did not fill up.
+  bool fill() const
+  {
+    int fd = open(filler.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    static const std::string block(65536, 'f');
+    for (size_t n = block.size(); fd >= 0 && n; n /= 16)
+      while (write(fd, block.data(), n) == ssize_t(n)) {
+      }
+    bool full = fd >= 0 && errno == ENOSPC;
+    if (fd >= 0) close(fd);
+    return full;
+  }
+  void free_space() const { unlink(filler.c_str()); }
 };
 
 }  // namespace tarvo_test

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include "fuzz_scratch.h"
 
 namespace {
 
@@ -29,8 +30,7 @@ struct world {
   server_rec s{};
   world()
   {
-    char t[] = "/tmp/tarvo-fuzz-db-XXXXXX";
-    home = mkdtemp(t);
+    home = fuzz_scratch::folder("tarvo-fuzz-db-");
     std::filesystem::create_directories(home + "/conf/sync/data");
     std::ofstream(home + "/conf/data_default.xml") << kDefault;
     std::ofstream(home + "/conf/special_object") << "S\nContainer:A\n";
@@ -39,7 +39,6 @@ struct world {
     sys_mutex_create(&s.content.save_mutex);
     conf_list_append(s.data_home, CONF_KEY_SPECIAL_OBJECT, &s.content.special);
   }
-  ~world() { std::filesystem::remove_all(home); }
 };
 
 world &w()

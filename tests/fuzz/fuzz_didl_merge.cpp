@@ -15,22 +15,12 @@
 #include <fstream>
 #include <string>
 #include <vector>
+#include "fuzz_scratch.h"
 
 namespace {
 
 struct playground {
-  std::filesystem::path dir;
-  playground()
-  {
-    std::string t = (std::filesystem::temp_directory_path() / "didl-fuzz-XXXXXX").string();
-    if (!mkdtemp(t.data())) std::abort();
-    dir = t;
-  }
-  ~playground()
-  {
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-  }
+  std::filesystem::path dir = fuzz_scratch::folder("didl-fuzz-");
 };
 
 }  // namespace

@@ -21,23 +21,16 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include "fuzz_scratch.h"
 
 namespace {
 
 struct playground {
-  std::filesystem::path dir;
+  std::filesystem::path dir = fuzz_scratch::folder("m3u-fuzz-");
   playground()
   {
-    std::string t = (std::filesystem::temp_directory_path() / "m3u-fuzz-XXXXXX").string();
-    if (!mkdtemp(t.data())) std::abort();
-    dir = t;
     std::filesystem::create_directories(dir / "b" / "e.mp3");
     for (const char *f : {"a.mp3", "b/c.flac", "b/d", ".x"}) std::ofstream(dir / f) << "";
-  }
-  ~playground()
-  {
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
   }
 };
 

@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "fuzz_scratch.h"
+
 namespace {
 
 service_worker_rec *worker()
@@ -17,9 +19,7 @@ service_worker_rec *worker()
   static service_worker_rec w{};
   static std::string home;
   if (home.empty()) {
-    char t[] = "/tmp/tarvo-fuzz-mgmt-XXXXXX";
-    if (!mkdtemp(t)) std::abort();
-    home = t;
+    home = fuzz_scratch::folder("tarvo-fuzz-mgmt-");
     mkdir((home + "/conf").c_str(), 0700);
     w.listen_socket = -1;
     w.data_home = home.c_str();

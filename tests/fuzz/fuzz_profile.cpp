@@ -9,9 +9,11 @@
 #include <cstring>
 #include <string>
 
+#include "fuzz_scratch.h"
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-  static const std::string path = "/tmp/fuzz-profile-" + std::to_string(getpid()) + ".ini";
+  static const std::string path = fuzz_scratch::folder("tarvo-fuzz-profile-") + "/a.ini";
   FILE *f = std::fopen(path.c_str(), "wb");
   if (!f) return 0;
   std::fwrite(data, 1, size, f);

@@ -10,6 +10,7 @@
 #include <vennard/share_scanner.h>
 
 #include "../common/ps_stream.h"
+#include "fuzz_scratch.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -28,9 +29,7 @@ inline server_rec *server()
 {
   static server_rec *s = [] {
     unshare(CLONE_NEWNET);
-    char t[] = "/tmp/tarvo-fuzz-server-XXXXXX";
-    if (!mkdtemp(t)) std::abort();
-    std::string home = t, conf = home + "/conf";
+    std::string home = fuzz_scratch::folder("tarvo-fuzz-server-"), conf = home + "/conf";
     for (const char *d : {"", "/filetype", "/sync", "/sync/share", "/sync/data", "/access", "/access/allow",
                           "/access/deny"})
       mkdir((conf + d).c_str(), 0700);

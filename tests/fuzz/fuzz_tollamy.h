@@ -11,6 +11,7 @@
 #include <set>
 #include <string>
 #include <tarvo_util/xml_walk.h>
+#include "fuzz_scratch.h"
 
 namespace fuzz_tollamy {
 
@@ -34,10 +35,9 @@ inline void listing(const std::string &dir, std::set<std::string> *out, const ch
 
 // A new folder with the parameter file, both settings files, and the
 // folders the program reads and writes (session/ included).
-inline std::string make_folder(const char *name_template)
+inline std::string make_folder(const char *prefix)
 {
-  std::string dir = name_template;
-  if (!mkdtemp(dir.data())) std::abort();
+  std::string dir = fuzz_scratch::folder(prefix);
   for (const char *d : {"/parameter", "/text", "/html", "/ms", "/ms/conf", "/config", "/config/session"})
     mkdir((dir + d).c_str(), 0700);
   put(dir + "/parameter/parameter.xml",

@@ -45,7 +45,7 @@ struct folder {
   int home = -1;
   folder()
   {
-    dir = fuzz_tollamy::make_folder("/tmp/fuzz_tollamy_pages_XXXXXX");
+    dir = fuzz_tollamy::make_folder("fuzz_tollamy_pages_");
     put(dir + "/text/text_en.xml", texts("en"));
     put(dir + "/text/text_ja.xml", texts("ja"));
     std::string wide;

@@ -30,7 +30,7 @@ struct folder {
   std::set<std::string> before;
   folder()
   {
-    dir = fuzz_tollamy::make_folder("/tmp/fuzz_tollamy_XXXXXX");
+    dir = fuzz_tollamy::make_folder("fuzz_tollamy_");
     put(dir + "/text/text_en.xml", "<text_list><text><id>COMMON_FAILED</id><value>f&amp;&lt;</value></text>"
                                    "<text><id>COMMON_LOADING_PAGE</id><value>]]&gt;</value></text></text_list>");
     put(dir + "/html/tollamy_menu.html.part", "<p a='[[COMMON_LOADING_PAGE]]'>&</p>");

@@ -3,6 +3,7 @@
 // rewrite frame they share.
 #include <gtest/gtest.h>
 #include <tarvo_msf.h>
+#include <corda_common/msf_common.h>
 #include <tarvo_test.h>
 #include <tarvo_util/utf8file.h>
 
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
 using tarvo_test::scratch_dir;
@@ -192,6 +194,21 @@ TEST(RewriteFrame, EmptyElementsCdataCommentsAndTheCapacity)
   EXPECT_EQ(m.run(media, "audio/mpeg", in, uint32_t(out.size() + 1)), out);
   EXPECT_EQ(m.run(media, "audio/mpeg", in, uint32_t(out.size())), "(failed)");
   EXPECT_EQ(m.run(media, "audio/mpeg", document("<item><res></item>")), "(failed)");
+}
+
+// A hook that drops the root would leave no document at all, which the
+// frame used to hand back as a success.
+TEST(RewriteFrame, DroppingTheRootFailsDroppingInsideItDoesNot)
+{
+  auto drop_b = [](msf_rewrite_rec *, const char *name, const char *const *, const char *const *) -> int {
+    return std::string_view(name) == "b" ? MSF_TAG_DROP : MSF_TAG_COPY;
+  };
+  const msf_rewrite_hooks hooks = {drop_b, nullptr, nullptr, nullptr};
+  char out[256];
+  for (const char *root_dropped : {"<b/>", "<?xml version=\"1.0\"?>\n<b><c/></b>"})
+    EXPECT_FALSE(msf_rewrite_run(&hooks, nullptr, root_dropped, out, sizeof out)) << root_dropped;
+  ASSERT_TRUE(msf_rewrite_run(&hooks, nullptr, "<a><b><c/></b>x</a>", out, sizeof out));
+  EXPECT_STREQ(out, "<a>x</a>");
 }
 
 namespace {

@@ -24,13 +24,17 @@ namespace {
 
 constexpr const char *kCdsType = "urn:schemas-upnp-org:service:ContentDirectory:1";
 
-// The ARP cache the access control reads: the remote client is known.
+// The ARP cache the access control reads: the remote client, and the
+// neighbours of the flood tests, are known.
 void remote_arp()
 {
   static tarvo_test::scratch_dir dir;
   std::string path = dir / "arp";
-  tarvo_test::write_file(path, "IP address       HW type     Flags       HW address            Mask     Device\n"
-                               "127.0.0.2        0x1         0x2         02:00:00:00:00:02     *        lo\n");
+  std::string table = "IP address       HW type     Flags       HW address            Mask     Device\n";
+  for (char n = '2'; n <= '5'; n++)
+    table += std::string("127.0.0.") + n + "        0x1         0x2         02:00:00:00:00:0" + n +
+             "     *        lo\n";
+  tarvo_test::write_file(path, table);
   setenv("TARVO_ARP_FILE", path.c_str(), 1);
 }
 

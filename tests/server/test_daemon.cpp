@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "helper_client.h"
+#include "media_test.h"
 #include "tarvo_test.h"
 #include "vennard_spawn.h"
 
@@ -173,4 +174,46 @@ TEST(daemon, exit_statuses_of_start_failures)
     d.start({"TARVO_COMMON_APPDATA=" + d.dir.path.string()});
     EXPECT_EQ(d.wait_exit(), 2);
   }
+}
+
+// A stop that cannot save the content database (a full disk at SIGTERM)
+// must not pass for a clean one: it is logged and the exit status says so,
+// and the file on disk stays the last good one.
+TEST(daemon, a_stop_that_cannot_save_exits_with_an_error)
+{
+  tarvo_test::scratch_dir logs;
+  tarvo_test::small_tmpfs disk(4 << 20);
+  if (!disk.problem.empty()) GTEST_SKIP() << disk.problem;
+  if (!namespace_problem().empty()) GTEST_SKIP() << namespace_problem();
+  setenv("TMPDIR", disk.path.c_str(), 1);
+  daemon_run d;
+  unsetenv("TMPDIR");
+  std::string log = logs / "log";
+  d.start({"SYS_LOG_LEVEL=3", "SYS_LOG_OUTPUT=" + log});
+  ASSERT_TRUE(d.wait_ready());
+  ASSERT_TRUE(mgmt_test::wait_listening(DMSM_PORT, 5000));
+  ASSERT_EQ(mgmt_test::get(DMSM_PORT, "/start_server").rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
+  std::string data = d.data + "/conf/data.xml", before = tarvo_test::read_file(data);
+  ASSERT_FALSE(before.empty());
+
+  ASSERT_TRUE(disk.fill());
+  std::string elements = media_test::didl(
+      "<item id=\"\" parentID=\"Container:UserFiles\" restricted=\"0\"><dc:title>lost</dc:title>"
+      "<upnp:class>object.item.audioItem.musicTrack</upnp:class></item>");
+  std::string escaped;
+  for (char c : elements)
+    escaped += c == '<' ? "&lt;" : c == '>' ? "&gt;" : c == '&' ? "&amp;" : c == '"' ? "&quot;" : std::string(1, c);
+  std::string body = "<?xml version=\"1.0\"?><s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "
+                     "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><s:Body><u:CreateObject "
+                     "xmlns:u=\"urn:schemas-upnp-org:service:ContentDirectory:1\"><ContainerID>Container:UserFiles"
+                     "</ContainerID><Elements>" + escaped + "</Elements></u:CreateObject></s:Body></s:Envelope>";
+  std::string answer = mgmt_test::exchange(
+      30000, "POST /control/ContentDirectory HTTP/1.1\r\nHOST: 127.0.0.1:30000\r\nCONTENT-TYPE: text/xml; "
+             "charset=\"utf-8\"\r\nSOAPACTION: \"urn:schemas-upnp-org:service:ContentDirectory:1#CreateObject\"\r\n"
+             "Connection: close\r\nCONTENT-LENGTH: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+  ASSERT_EQ(answer.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << answer;
+  kill(d.pid, SIGTERM);
+  EXPECT_EQ(d.wait_exit(), 4);
+  EXPECT_EQ(tarvo_test::read_file(data), before);
+  EXPECT_NE(tarvo_test::read_file(log).find("lost at the stop"), std::string::npos) << tarvo_test::read_file(log);
 }

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
@@ -452,4 +453,33 @@ TEST(HttpServerAnswer, CommonLinesCarryTheCurrentDate)
   ASSERT_EQ(http_date_scan(raw.substr(45, 29).c_str(), &t), 29u);
   sys_time_now(&now);
   EXPECT_LE(std::llabs(now - t), 2);
+}
+
+// The wait for a request line: silence is waited out for every attempt, a
+// line that has begun only for one wait, so that a client trickling it a
+// byte at a time cannot hold the connection for all of them.
+TEST(HttpServerRequestLine, SilenceWaitsEveryAttemptABegunLineOne)
+{
+  const int stop = 0;
+  auto timed = [&](server_conn &s, uint32_t attempts, std::string *line) {
+    sys_stralloc_rec sa{};
+    auto t0 = std::chrono::steady_clock::now();
+    int got = http_server_read_request_line(s.c.get(), 100, attempts, &stop, &sa);
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+    *line = got ? std::string(sa.buf, sa.len) : "<none>";
+    sys_stralloc_free(&sa);
+    return ms;
+  };
+  std::string line;
+  server_conn silent;
+  EXPECT_GE(timed(silent, 4, &line), 390);
+  EXPECT_EQ(line, "<none>");
+  server_conn trickling;
+  trickling.client_sends("GET /a HT", false);
+  EXPECT_LT(timed(trickling, 10, &line), 500);
+  EXPECT_EQ(line, "<none>");
+  server_conn blank_first;
+  blank_first.client_sends("\r\n\r\nGET /a HTTP/1.1\r\n", false);
+  timed(blank_first, 2, &line);
+  EXPECT_EQ(line, "GET /a HTTP/1.1");
 }

@@ -403,8 +403,10 @@ TEST(TollamyServer, BackupListsAgainstLocalAndOtherServers)
 
 TEST(TollamyServer, PagedBrowseEndsOnEveryServer)
 {
-  // Servers that answer NumberReturned > 0 without ever reaching the end:
-  // TotalMatches 0, an empty page, or TotalMatches beyond reach.
+  // A server that does not know its total (TotalMatches 0) is read until a
+  // page brings nothing; servers that answer NumberReturned > 0 without
+  // ever reaching the end (TotalMatches 0 or beyond reach, an empty page)
+  // are stopped.
   std::string mode;
   uint32_t pages = 0;
   std::vector<std::string> asked;
@@ -413,7 +415,11 @@ TEST(TollamyServer, PagedBrowseEndsOnEveryServer)
     asked.push_back(arg(s.body, "StartingIndex") + "+" + arg(s.body, "RequestedCount"));
     uint32_t start = uint32_t(std::stoul(arg(s.body, "StartingIndex")));
     std::vector<object> page = numbered("o" + std::to_string(start) + "_", 30, false);
-    if (mode == "zero") return browse_reply(page, 30, 0);
+    if (mode == "zero-endless") return browse_reply(page, 30, 0);
+    if (mode == "zero") {
+      page.resize(start < 70 ? std::min<size_t>(70 - start, 30) : 0);
+      return browse_reply(page, uint32_t(page.size()), 0);
+    }
     if (mode == "empty") return browse_reply({}, 5, 100);
     if (mode == "endless") return browse_reply(page, 30, 4294967295u);
     // "count": 100 children, of which the caller asks for 65.
@@ -432,9 +438,14 @@ TEST(TollamyServer, PagedBrowseEndsOnEveryServer)
   ASSERT_EQ(tollamy_browse_children(url.c_str(), "0", 0, &list), 0u);
   uint32_t n = 0;
   while (list[n]) n++;
-  EXPECT_EQ(n, 30u);
-  EXPECT_EQ(pages_asked(), 1u);
+  EXPECT_EQ(n, 70u);
+  EXPECT_EQ(pages_asked(), 4u);
   avcp_didl_object_list_free(list);
+
+  use("zero-endless");
+  list = nullptr;
+  EXPECT_EQ(tollamy_browse_children(url.c_str(), "0", 0, &list), 501u);
+  EXPECT_EQ(list, nullptr);
 
   use("empty");
   ASSERT_EQ(tollamy_browse_children(url.c_str(), "0", 0, &list), 0u);

@@ -56,6 +56,14 @@ void conn_close(tarvo_device_ctx *c, device_conn *dc)
   sys_alloc_free(dc);
 }
 
+// The header is whole: the connection no longer gives way at the cap, and
+// the body gets the long waits.
+void header_done(http_server_conn *conn)
+{
+  device_store(reinterpret_cast<device_conn *>(conn)->idle, 0);
+  sys_socketbuffer_set_timeout(&conn->in, DEVICE_REQUEST_TIMEOUT_MS);
+}
+
 // --- GET and HEAD ---
 
 const char *mime_from_map(char *const *map, const char *file)
@@ -132,6 +140,7 @@ void serve_get(http_server_conn *conn, const char *path)
   tarvo_device_ctx *c = device_conn_ctx(conn);
   http_server_request_rec req{};
   if (http_server_read_get_request(conn, nullptr, &c->stop, &req)) {
+    header_done(conn);
     conn->keep_alive = req.keep_alive;
     const char *mime = nullptr;
     static_content_body *body = nullptr;
@@ -149,15 +158,16 @@ void serve_get(http_server_conn *conn, const char *path)
 
 // --- one request ---
 
-void serve_one(device_conn *dc)
+void serve_one(device_conn *dc, bool first)
 {
   http_server_conn *conn = &dc->conn;
   own::stralloc line;
   device_store(dc->idle, 1);
-  int got = http_server_read_request_line(conn, DEVICE_LINE_TIMEOUT_MS, DEVICE_LINE_ATTEMPTS,
-                                          &device_conn_ctx(conn)->stop, &line.s);
-  device_store(dc->idle, 0);
-  if (!got) return;
+  // Until its header is whole the connection gives way to others at the
+  // cap: silent or trickling clients cannot hold the slots.
+  uint32_t attempts = first ? DEVICE_FIRST_LINE_ATTEMPTS : DEVICE_LINE_ATTEMPTS;
+  if (!http_server_read_request_line(conn, DEVICE_LINE_TIMEOUT_MS, attempts, &device_conn_ctx(conn)->stop, &line.s))
+    return;
   http_request_startline_rec start{};
   if (!http_request_startline_parse(&start, &line.s)) {
     conn->head = 0;
@@ -169,7 +179,7 @@ void serve_one(device_conn *dc)
     uint32_t path_len = device_path_unescape(start.uri.path);
     conn->http11 = sys_str_diff(start.version, "HTTP/1.0") != 0;
     conn->head = method == "HEAD";
-    sys_socketbuffer_set_timeout(&conn->in, DEVICE_REQUEST_TIMEOUT_MS);
+    sys_socketbuffer_set_timeout(&conn->in, DEVICE_HEADER_TIMEOUT_MS);
     // A path is never served cut at a decoded NUL, nor with any control byte.
     if (!http_path_allowed(start.uri.path, path_len))
       http_server_write_error_response(&conn->out, "400 Bad Request", conn->server_name,
@@ -193,10 +203,11 @@ void conn_loop(void *arg)
 {
   auto *dc = static_cast<device_conn *>(arg);
   tarvo_device_ctx *c = device_conn_ctx(&dc->conn);
-  bool awake = false;
+  bool awake = false, first = true;
   do {
     dc->conn.keep_alive = 0;
-    serve_one(dc);
+    serve_one(dc, first);
+    first = false;
     if (!awake && device_load(c->suspend_control)) {
       device_awake_hold();
       awake = true;
@@ -219,9 +230,10 @@ device_conn *conn_new(tarvo_device_ctx *c)
 
 // --- connection slots ---
 
-// Under the live-count mutex: shuts down the connection that has waited
-// longest for a request line (the list is in accept order), so that its
-// thread ends and gives back its slot.  false when none is idle.
+// Under the live-count mutex: shuts down the oldest connection (the list
+// is in accept order) that waits for a request or is still without its
+// whole header, so that its thread ends and gives back its slot.  false
+// when none is idle.
 bool evict_idle(tarvo_device_ctx *c)
 {
   for (uint32_t i = 0; i < c->live_conns.len; i++) {
@@ -468,6 +480,7 @@ int device_request_headers(http_server_conn *conn, sys_str_list *lines)
 {
   *lines = nullptr;
   if (!http_header_read(&conn->in, lines)) return 0;
+  header_done(conn);
   if (http_header_host_allowed(*lines)) return 1;
   sys_str_list_free(*lines);
   *lines = nullptr;

@@ -107,7 +107,7 @@ struct tarvo_device_ctx {
 struct device_conn {
   http_server_conn conn;
   sys_process_handle cgi_child;   // under live_mutex: a CGI program to stop at the end
-  int idle;                       // atomic; waiting for a request line
+  int idle;                       // atomic; waiting for a request or its whole header
   int evicted;                    // under live_mutex: shut down to free its slot
   int leaving;                    // under live_mutex: served, only the close is left
 };

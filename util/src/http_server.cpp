@@ -179,7 +179,9 @@ int http_server_read_request_line(http_server_conn *conn, uint32_t timeout_ms, u
     if (http_header_readline(&conn->in, line)) {
       if (line->len) return 1;
       waits = 0;
-    } else if (!sys_socketbuffer_is_timeout(&conn->in) || ++waits >= attempts) {
+    } else if (!sys_socketbuffer_is_timeout(&conn->in) || line->len || ++waits >= attempts) {
+      // A line that began must come whole within one wait: a client that
+      // trickles it cannot hold the connection for every attempt.
       return 0;
     }
   }

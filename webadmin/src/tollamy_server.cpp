@@ -267,9 +267,10 @@ uint32_t tollamy_browse_children(const char *control_url, const char *object_id,
       if (index >= requested) break;
       if (requested - index < TOLLAMY_BROWSE_PAGE) page = requested - index;
     }
-    // TotalMatches 0 ends it too: a server that counts nothing would
-    // otherwise be read for ever.
-    if (index >= total) break;
+    // TotalMatches 0 is a total the server does not know: the pages go on
+    // until one brings no objects, and the object cap ends a server that
+    // never stops.
+    if (total && index >= total) break;
   }
   return hand_out(&objects, list);
 }

@@ -72,7 +72,8 @@ bool tollamy_server_rebuild(uint16_t port);
 uint32_t tollamy_browse_metadata(const char *control_url, const char *object_id, avcp_didl_object **object);
 // Every child of the container from index 0 (requested 0: all), in pages of
 // at most TOLLAMY_BROWSE_PAGE objects; *list holds them in order
-// (avcp_didl_object_list_free).  Ends at NumberReturned 0 or at TotalMatches,
+// (avcp_didl_object_list_free).  Ends at a page without objects or at
+// TotalMatches (0: not known, the pages go on),
 // and fails with 501 past TOLLAMY_BROWSE_MAX objects.
 uint32_t tollamy_browse_children(const char *control_url, const char *object_id, uint32_t requested,
                                  avcp_didl_object_list *list);

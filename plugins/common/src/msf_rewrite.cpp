@@ -31,6 +31,8 @@ void on_start(const xml_name_rec *name, const xml_name_rec *const *attr_names, c
   }
   int decision = f->hooks->start ? f->hooks->start(f, name->local, names.data(), attr_values) : MSF_TAG_COPY;
   if (decision == MSF_TAG_DROP) {
+    // Without its root the text is no document: nothing a reader takes.
+    if (f->depth == 1) return fail(f);
     f->state = int32_t(f->depth);
   } else if (decision == MSF_TAG_FAIL ||
              (decision == MSF_TAG_COPY && !msf_rewrite_start_tag(f, name->local, names.data(), attr_values)) ||

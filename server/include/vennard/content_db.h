@@ -66,6 +66,8 @@ typedef struct content_db_rec {
   sys_thread_handle save_thread;
   int32_t save_thread_running;
   sys_semaphore_handle save_wake; /* raised by a change and by the stop */
+  int32_t save_failing;        /* under save_mutex: the last save failed (logged once for the spell) */
+  int32_t last_save_failed;    /* the stop's last save failed; set by the save thread before it ends */
   /* The index: content_entry pointers; the special objects, the root at
    * position root, then ascending numeric ids. */
   sys_ptralloc_rec index;
@@ -223,8 +225,9 @@ void content_db_open_abandon(struct server_rec *s);
 /* Tells the save thread that the database changed (under the lock). */
 void content_db_save_wake(struct server_rec *s);
 /* Refuses the lock from now on, stops the media HTTP server, saves a last
- * time and frees everything. */
-void content_db_stop(struct server_rec *s);
+ * time and frees everything.  0 when that last save failed (the changes
+ * since the last good save are lost), else 1. */
+int content_db_stop(struct server_rec *s);
 /* Loads data.xml into the index; when it cannot be read, does not parse or
  * has no proper root, it is renamed data.xml.bad and the database is
  * rebuilt from data_default.xml.  1/0. */

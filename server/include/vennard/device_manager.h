@@ -25,6 +25,9 @@ typedef struct access_control_rec {
   int32_t allow_changed;
   int32_t deny_changed;
   int32_t friendly_name_changed;
+  /* An access file could not be written since the last that could: the
+   * failure is logged once for the spell.  Accessed atomically. */
+  int32_t write_failing;
 } access_control_rec;
 
 /* Fills the service's handler record; user data the server record. */

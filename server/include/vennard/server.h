@@ -42,7 +42,8 @@ typedef struct server_rec {
 
 /* 1 when the server runs; 0 when it does not (everything begun undone). */
 int server_start(server_rec *s, const char *data_home);
-void server_stop(server_rec *s);
+/* 0 when the content database's last save failed. */
+int server_stop(server_rec *s);
 /* Offers the common media folders as shares once; the result is a hint. */
 int default_shares_offer(server_rec *s);
 /* The power events of a running server: goodbye and silence before a

@@ -18,6 +18,7 @@ extern "C" {
 #define VENNARD_EXIT_CONFIG 1       /* service_name or data_home unreadable or unresolvable */
 #define VENNARD_EXIT_DATA_HOME 2    /* the data folder cannot be made the current folder */
 #define VENNARD_EXIT_WORKER 3       /* the worker thread cannot be started */
+#define VENNARD_EXIT_SAVE 4         /* a stop could not save the content database */
 
 typedef struct {
   server_rec server;
@@ -26,6 +27,7 @@ typedef struct {
   uint16_t port;
   int32_t running;             /* 1 while the server is started; accessed atomically */
   int32_t stop;                /* set to end the worker; accessed atomically */
+  int32_t save_lost;           /* a stop could not save the content database; accessed atomically */
   int wake;                    /* readable once stop is set (service_worker_stop) */
   sys_mutex_handle lifecycle;  /* serialises server start, stop and power events */
   const char *data_home;

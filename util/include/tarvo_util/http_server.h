@@ -78,8 +78,8 @@ typedef struct {
 
 /* The request line of the next request on a kept connection, blank lines
  * skipped: each wait lasts timeout_ms, and after attempts waits in a row
- * without a line, at the end of the stream, or once *stop_flag is set
- * (read atomically), it gives up with 0. */
+ * without a line, after a wait that ends within a line, at the end of the
+ * stream, or once *stop_flag is set (read atomically), it gives up with 0. */
 int http_server_read_request_line(http_server_conn *conn, uint32_t timeout_ms, uint32_t attempts,
                                   const int *stop_flag, sys_stralloc_rec *line);
 

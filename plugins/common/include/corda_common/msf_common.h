@@ -54,8 +54,9 @@ struct msf_rewrite_rec {
  * the name, each attribute escaped, ">" (so an empty-element tag becomes a
  * start and an end tag); text is written escaped, CDATA sections as their
  * escaped content; the rest (declaration, comments, blanks outside the
- * root) as read.  1 when the text parsed, no hook failed and the result
- * with its NUL fits capacity: buffer then holds it.  0 otherwise. */
+ * root) as read.  1 when the text parsed, no hook failed or dropped the
+ * root element, and the result with its NUL fits capacity: buffer then
+ * holds it.  0 otherwise. */
 int msf_rewrite_run(const msf_rewrite_hooks *hooks, void *user, const char *text, char *buffer,
                     uint32_t capacity);
 /* "<" name, the attributes, ">": for start hooks that change attributes. */

@@ -83,6 +83,82 @@ int cmd_controls(int argc, const char *const *argv, UI_AUTOMATION_EMIT emit, voi
   return 1;
 }
 
+// The label that shows a control's text: the static itself, a button's or
+// a group box's own label.
+GtkWidget *text_widget(GtkWidget *w)
+{
+  if (GTK_IS_LABEL(w)) return w;
+  if (GTK_IS_FRAME(w)) return gtk_frame_get_label_widget(GTK_FRAME(w));
+  if (GTK_IS_BUTTON(w) && !GTK_IS_COMBO_BOX(w)) {
+    GtkWidget *child = gtk_bin_get_child(GTK_BIN(w));
+    return child && GTK_IS_LABEL(child) ? child : nullptr;
+  }
+  return nullptr;
+}
+
+// The font a label draws in: its style's, with its own attributes over it.
+std::string label_font(GtkWidget *label)
+{
+  PangoFontDescription *f = pango_font_description_copy(pango_context_get_font_description(gtk_widget_get_pango_context(label)));
+  if (PangoAttrList *attrs = gtk_label_get_attributes(GTK_LABEL(label))) {
+    PangoAttrIterator *it = pango_attr_list_get_iterator(attrs);
+    PangoFontDescription *own = pango_font_description_new();
+    pango_attr_iterator_get_font(it, own, nullptr, nullptr);
+    pango_font_description_merge(f, own, TRUE);
+    pango_font_description_free(own);
+    pango_attr_iterator_destroy(it);
+  }
+  char *text = pango_font_description_to_string(f);
+  std::string out = text;
+  g_free(text);
+  pango_font_description_free(f);
+  return out;
+}
+
+// A widget's rectangle in the coordinates of the window's own drawing.
+std::string rect_in(GtkWidget *w, GtkWidget *top)
+{
+  int x = 0, y = 0;
+  gtk_widget_translate_coordinates(w, top, 0, 0, &x, &y);
+  return std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(gtk_widget_get_allocated_width(w)) + " " +
+         std::to_string(gtk_widget_get_allocated_height(w));
+}
+
+// layout HWND: "window X Y W H" (its place on the screen and size), then
+// one line per control: id kind visible, its rectangle, its text's
+// rectangle ("- - - -" without a text), then "|wrap|font|text".
+int cmd_layout(int argc, const char *const *argv, UI_AUTOMATION_EMIT emit, void *ctx, char *error, uint32_t size)
+{
+  gtk_window_rec *rec = window_arg(argc, argv, 2, error, size);
+  if (!rec) return 0;
+  GtkWidget *top = rec->top, *window = top ? gtk_widget_get_toplevel(top) : nullptr;
+  if (!window || !GTK_IS_WINDOW(window) || !gtk_widget_get_realized(window)) return fail(error, size, "not shown");
+  int x = 0, y = 0;
+  gdk_window_get_origin(gtk_widget_get_window(window), &x, &y);
+  if (top != window) {
+    int dx = 0, dy = 0;
+    gtk_widget_translate_coordinates(top, window, 0, 0, &dx, &dy);
+    x += dx, y += dy;
+  }
+  std::string head = "window " + std::to_string(x) + " " + std::to_string(y) + " " +
+                     std::to_string(gtk_widget_get_allocated_width(top)) + " " +
+                     std::to_string(gtk_widget_get_allocated_height(top));
+  emit(ctx, head.c_str());
+  for (gtk_control &c : rec->controls) {
+    GtkWidget *t = text_widget(c.w);
+    std::string line = std::to_string(c.id) + " " + kind_name(c.kind) + " " +
+                       std::to_string(int(gtk_widget_is_visible(c.w))) + " " + rect_in(c.w, top) + " ";
+    if (t) {
+      line += rect_in(t, top) + "|" + std::to_string(int(gtk_label_get_line_wrap(GTK_LABEL(t)))) + "|" +
+              label_font(t) + "|" + gtk_label_get_text(GTK_LABEL(t));
+    } else {
+      line += "- - - -|0||";
+    }
+    emit(ctx, line.c_str());
+  }
+  return 1;
+}
+
 // click HWND ID: the control as the user clicks it; without such a control
 // (the folder chooser's buttons) the BN_CLICKED alone.
 int cmd_click(int argc, const char *const *argv, UI_AUTOMATION_EMIT, void *, char *error, uint32_t size)
@@ -244,6 +320,7 @@ const request_row requests[] = {
     {"controls", cmd_controls}, {"click", cmd_click},   {"settext", cmd_settext},
     {"check", cmd_check},       {"key", cmd_key},       {"mouse", cmd_mouse},
     {"alerts", cmd_alerts},     {"folder-select", cmd_folder_select}, {"screenshot", cmd_screenshot},
+    {"layout", cmd_layout},
 };
 
 }  // namespace

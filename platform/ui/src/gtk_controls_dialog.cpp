@@ -251,7 +251,7 @@ HWND UiCreateChildDialog(HWND parent, const UI_DIALOG_TEMPLATE *t, WNDPROC proc,
     delete rec;
     return nullptr;
   }
-  GtkWidget *fixed = gtk_fixed_new();
+  GtkWidget *fixed = gtk_dialog_box_new();
   rec->top = rec->fixed = fixed;
   rec->tcx = t->cx, rec->tcy = t->cy;
   g_signal_connect(fixed, "draw", G_CALLBACK(on_dialog_draw), rec->hwnd);
@@ -262,9 +262,9 @@ HWND UiCreateChildDialog(HWND parent, const UI_DIALOG_TEMPLATE *t, WNDPROC proc,
     if (!w) continue;
     wire(rec->hwnd, w, it);
     rec->controls.push_back({it.id, it.kind, w});
-    gtk_layout_put(rec, &rec->controls.back(), it);
+    gtk_dlg_put(rec, &rec->controls.back(), it);
   }
-  gtk_layout_fit(rec);
+  gtk_dlg_fit(rec);
   gtk_widget_show_all(fixed);
   for (uint32_t i = 0; i < t->item_count; ++i) {
     if (t->items[i].flags & UI_CTLF_HIDDEN) ShowDlgItem(rec->hwnd, t->items[i].id, 0);
@@ -274,7 +274,7 @@ HWND UiCreateChildDialog(HWND parent, const UI_DIALOG_TEMPLATE *t, WNDPROC proc,
   gtk_widget_set_no_show_all(fixed, TRUE);  // Show hides and shows the page
   HWND h = rec->hwnd;
   SendMessage(h, WM_INITDIALOG, 0, reinterpret_cast<LPARAM>(user));
-  if (gtk_rec(h) == rec) gtk_layout_fit(rec);  // the texts and items it set
+  if (gtk_rec(h) == rec) gtk_dlg_fit(rec);  // the texts and items it set
   return h;
 }
 

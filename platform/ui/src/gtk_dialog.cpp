@@ -118,7 +118,7 @@ GtkWidget *dialog_window(HWND owner, HWND h, const char *caption)
 
 void build_template(gtk_window_rec *rec, const UI_DIALOG_TEMPLATE *t)
 {
-  rec->fixed = gtk_fixed_new();
+  rec->fixed = gtk_dialog_box_new();
   rec->tcx = t->cx, rec->tcy = t->cy;
   gtk_container_add(GTK_CONTAINER(rec->top), rec->fixed);  // styled as in the window before it is measured
   GtkWidget *leader = nullptr;
@@ -126,13 +126,13 @@ void build_template(gtk_window_rec *rec, const UI_DIALOG_TEMPLATE *t)
     const UI_DIALOG_ITEM &it = t->items[i];
     GtkWidget *w = make_control(it.kind, item_text(t, it), &leader, it.flags);
     if (!w) continue;
-    gtk_layout_put(rec, add_control(rec, it.kind, it.id, w), it);
+    gtk_dlg_put(rec, add_control(rec, it.kind, it.id, w), it);
     if (it.kind == UI_CTL_DEFBUTTON) {
       gtk_widget_set_can_default(w, TRUE);
       gtk_window_set_default(GTK_WINDOW(rec->top), w);
     }
   }
-  gtk_layout_fit(rec);
+  gtk_dlg_fit(rec);
 }
 
 void apply_flags(gtk_window_rec *rec, const UI_DIALOG_TEMPLATE *t)
@@ -245,14 +245,14 @@ HWND CreateDialogTemplate(HWND owner, const UI_DIALOG_TEMPLATE *t, WNDPROC proc,
   HWND h = rec->hwnd;
   rec->dialog_id = t->id;
   build_template(rec, t);
-  gtk_layout_place_window(rec);
+  gtk_dlg_place(rec);
   gtk_widget_show_all(rec->top);
   apply_flags(rec, t);
   gtk_template_finish(rec);
   SendMessage(h, WM_INITDIALOG, 0, reinterpret_cast<LPARAM>(user));
   if (!IsWindow(h)) return nullptr;  // its procedure may have ended it
-  gtk_layout_fit(rec);  // the texts it set
-  gtk_layout_place_window(rec);
+  gtk_dlg_fit(rec);  // the texts it set
+  gtk_dlg_place(rec);
   return h;
 }
 
@@ -268,7 +268,7 @@ int SetDlgItemText(HWND dialog, UINT id, const char *text)
   gtk_window_rec *rec = gtk_rec(dialog);
   gtk_control *c = gtk_control_of(rec, id);
   if (!c || !gtk_control_set_text(rec, c, text ? text : "")) return 0;
-  if (c->placed) gtk_layout_fit(rec);
+  if (c->placed) gtk_dlg_fit(rec);
   return 1;
 }
 
@@ -336,7 +336,7 @@ int MessageBox(HWND owner, const char *text, const char *caption, UINT type)
   gtk_window_rec *rec = new_dialog(owner, caption ? caption : "", msgbox_proc, nullptr);
   if (!rec) return 0;
   build_msgbox(rec, text ? text : "", type);
-  gtk_layout_place_window(rec);
+  gtk_dlg_place(rec);
   gtk_widget_show_all(rec->top);
   return int(run_modal(owner, rec));
 }

@@ -9,6 +9,41 @@
 #include <algorithm>
 #include <vector>
 
+// The box of a template's controls: a fixed box whose natural size is its
+// least, so that a window takes the laid-out size and not the width a
+// wrapping text would have on one line.
+typedef struct {
+  GtkFixed parent;
+} TarvoDialogBox;
+typedef struct {
+  GtkFixedClass parent_class;
+} TarvoDialogBoxClass;
+G_DEFINE_TYPE(TarvoDialogBox, tarvo_dialog_box, GTK_TYPE_FIXED)
+
+namespace {
+
+void least_width(GtkWidget *w, int *min, int *nat)
+{
+  GTK_WIDGET_CLASS(tarvo_dialog_box_parent_class)->get_preferred_width(w, min, nat);
+  *nat = *min;
+}
+
+void least_height(GtkWidget *w, int *min, int *nat)
+{
+  GTK_WIDGET_CLASS(tarvo_dialog_box_parent_class)->get_preferred_height(w, min, nat);
+  *nat = *min;
+}
+
+}  // namespace
+
+static void tarvo_dialog_box_class_init(TarvoDialogBoxClass *k)
+{
+  GTK_WIDGET_CLASS(k)->get_preferred_width = least_width;
+  GTK_WIDGET_CLASS(k)->get_preferred_height = least_height;
+}
+
+static void tarvo_dialog_box_init(TarvoDialogBox *) {}
+
 namespace {
 
 struct box {
@@ -44,11 +79,14 @@ units base_units(GtkWidget *w)
 // text in its font asks for it.
 box need_of(GtkWidget *w, const box &t)
 {
+  int request_w = -1, request_h = -1;
+  gtk_widget_get_size_request(w, &request_w, &request_h);
   gtk_widget_set_size_request(w, -1, -1);
   int min_w = 0, nat_w = 0, min_h = 0, nat_h = 0;
   gtk_widget_get_preferred_width(w, &min_w, &nat_w);
   int width = std::max(t.w, min_w);
   gtk_widget_get_preferred_height_for_width(w, width, &min_h, &nat_h);
+  gtk_widget_set_size_request(w, request_w, request_h);
   return {t.x, t.y, width, std::max(t.h, min_h)};
 }
 
@@ -91,7 +129,30 @@ void resolve(const std::vector<box> &o, std::vector<box> &c)
   }
 }
 
+// A control's look changed (a check box made push-like, a theme's
+// change): its room is known once its style is, so the layout follows
+// when the loop is idle, once for all the changes made meanwhile.
+gboolean refit_idle(gpointer window)
+{
+  gtk_window_rec *rec = gtk_rec(static_cast<HWND>(window));
+  if (rec) {
+    rec->refit_queued = false;
+    gtk_dlg_fit(rec);
+  }
+  return G_SOURCE_REMOVE;
+}
+
+void on_style_updated(GtkWidget *, gpointer window)
+{
+  gtk_window_rec *rec = gtk_rec(static_cast<HWND>(window));
+  if (!rec || rec->refit_queued) return;
+  rec->refit_queued = true;
+  g_idle_add(refit_idle, window);
+}
+
 }  // namespace
+
+GtkWidget *gtk_dialog_box_new() { return GTK_WIDGET(g_object_new(tarvo_dialog_box_get_type(), nullptr)); }
 
 void gtk_dialog_units(GtkWidget *w, int *cx, int *cy)
 {
@@ -100,7 +161,7 @@ void gtk_dialog_units(GtkWidget *w, int *cx, int *cy)
   if (cy) *cy = u.px_y(*cy);
 }
 
-void gtk_layout_put(gtk_window_rec *rec, gtk_control *c, const UI_DIALOG_ITEM &it)
+void gtk_dlg_put(gtk_window_rec *rec, gtk_control *c, const UI_DIALOG_ITEM &it)
 {
   c->placed = true;
   c->tx = it.x, c->ty = it.y, c->tcx = it.cx, c->tcy = it.cy;
@@ -114,9 +175,10 @@ void gtk_layout_put(gtk_window_rec *rec, gtk_control *c, const UI_DIALOG_ITEM &i
   }
   if (GTK_IS_ENTRY(c->w)) gtk_entry_set_width_chars(GTK_ENTRY(c->w), 1);  // else 150 pixels at least
   gtk_fixed_put(GTK_FIXED(rec->fixed), c->w, 0, 0);
+  g_signal_connect(c->w, "style-updated", G_CALLBACK(on_style_updated), rec->hwnd);
 }
 
-void gtk_layout_fit(gtk_window_rec *rec)
+void gtk_dlg_fit(gtk_window_rec *rec)
 {
   if (!rec || !rec->fixed) return;
   units u = base_units(rec->fixed);
@@ -131,8 +193,13 @@ void gtk_layout_fit(gtk_window_rec *rec)
   resolve(o, c);
   int tw = u.px_x(rec->tcx), th = u.px_y(rec->tcy), w = tw, h = th;
   for (size_t i = 0; i < cs.size(); ++i) {
-    gtk_widget_set_size_request(cs[i]->w, c[i].w, c[i].h);
-    gtk_fixed_move(GTK_FIXED(rec->fixed), cs[i]->w, c[i].x, c[i].y);
+    gtk_control &k = *cs[i];
+    if (k.lx != c[i].x || k.ly != c[i].y || k.lw != c[i].w || k.lh != c[i].h) {
+      // Moved only when its place changes: a program's own move stays.
+      gtk_widget_set_size_request(k.w, c[i].w, c[i].h);
+      gtk_fixed_move(GTK_FIXED(rec->fixed), k.w, c[i].x, c[i].y);
+      k.lx = c[i].x, k.ly = c[i].y, k.lw = c[i].w, k.lh = c[i].h;
+    }
     // The template's margin to the dialog's edge stays.
     w = std::max(w, c[i].right() + std::max(0, tw - o[i].right()));
     h = std::max(h, c[i].bottom() + std::max(0, th - o[i].bottom()));
@@ -141,7 +208,7 @@ void gtk_layout_fit(gtk_window_rec *rec)
   rec->laid_w = w, rec->laid_h = h;
 }
 
-void gtk_layout_place_window(gtk_window_rec *rec)
+void gtk_dlg_place(gtk_window_rec *rec)
 {
   if (!rec || !rec->top || !GTK_IS_WINDOW(rec->top)) return;
   GdkDisplay *d = gtk_widget_get_display(rec->top);
@@ -166,7 +233,7 @@ int UiDialogFit(HWND dialog, int *cx, int *cy)
 {
   gtk_window_rec *rec = gtk_rec(dialog);
   if (!rec || !rec->fixed) return 0;
-  gtk_layout_fit(rec);
+  gtk_dlg_fit(rec);
   if (cx) *cx = rec->laid_w;
   if (cy) *cy = rec->laid_h;
   return 1;

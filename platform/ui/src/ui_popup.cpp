@@ -228,10 +228,32 @@ ui_popup *UiPopupFromWindow(HWND owner, GtkWidget *toplevel, int w, int h, int c
   gtk_widget_hide(toplevel);
   gtk_widget_unrealize(toplevel);
   gtk_window_set_modal(GTK_WINDOW(toplevel), FALSE);
+  // The popup's font for all of the dialog (a CSS font is inherited), so
+  // that its dialog units and its controls' room follow that font.
+  GtkCssProvider *css = gtk_css_provider_new();
+  PangoFontDescription *f = pango_font_description_from_string(kFont);
+  std::string rule = "* { font-family: \"" + std::string(pango_font_description_get_family(f)) + "\"; font-size: " +
+                     std::to_string(pango_font_description_get_size(f) / PANGO_SCALE) + "pt; }";
+  pango_font_description_free(f);
+  gtk_css_provider_load_from_data(css, rule.c_str(), -1, nullptr);
+  gtk_style_context_add_provider(gtk_widget_get_style_context(toplevel), GTK_STYLE_PROVIDER(css),
+                                 GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+  g_object_unref(css);
   style_window(p);
   gtk_widget_realize(toplevel);
   apply_shape(p);
   return p;
+}
+
+void UiPopupResize(ui_popup *p, int w, int h)
+{
+  if (!p || w <= 0 || h <= 0 || (w == p->w && h == p->h)) return;
+  p->w = w, p->h = h;
+  if (!p->win) return;
+  gtk_widget_set_size_request(p->win, w, h);
+  gtk_window_resize(GTK_WINDOW(p->win), w, h);
+  if (gtk_widget_get_realized(p->win)) apply_shape(p);
+  gtk_widget_queue_draw(p->win);
 }
 
 int UiPopupStyleStatic(ui_popup *p, UINT id, int mode, int weight)

@@ -81,8 +81,8 @@ typedef struct {
 
 /* Opens the display once (X11 when GDK_BACKEND says so): 1 when GTK runs.
  * $TARVO_UI_MSGBOX=record turns the message-box recorder on.  It adds the
- * automation requests controls, layout, click, settext, check, key, mouse,
- * alerts, folder-select and screenshot (see ui_automation.h). */
+ * automation requests controls, layout, click, select, settext, check, key,
+ * mouse, alerts, folder-select and screenshot (see ui_automation.h). */
 int UiGtkInit(int *argc, char ***argv);
 
 /* Shows the dialog modally (a grab keeps input from other windows) and returns

@@ -33,6 +33,9 @@ class CNotifyPopupDlg {
   // The text of the template's n-th static: title, host line, message.
   std::string Label(int n) const;
   int Alpha() const { return m_alpha; }
+  // Its size, as its texts laid it out.
+  int Width() const { return m_w; }
+  int Height() const { return m_h; }
 
  private:
   static LRESULT proc(HWND h, UINT msg, WPARAM w, LPARAM l);

@@ -34,6 +34,7 @@ struct gtk_window_rec {
   int tcx = 0, tcy = 0;
   int laid_w = 0, laid_h = 0;
   bool refit_queued = false;
+  std::string font;  // its own font, else its style's
   // Frames.
   GtkWidget *content = nullptr;
   int width = 0, height = 0;

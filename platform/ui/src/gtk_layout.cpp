@@ -66,9 +66,14 @@ struct units {
 
 // The average character's width and the line height of the widget's font,
 // measured as the dialog manager of the template's home platform does.
-units base_units(GtkWidget *w)
+units base_units(GtkWidget *w, const std::string &font = "")
 {
   PangoLayout *l = gtk_widget_create_pango_layout(w, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+  if (!font.empty()) {
+    PangoFontDescription *f = pango_font_description_from_string(font.c_str());
+    pango_layout_set_font_description(l, f);
+    pango_font_description_free(f);
+  }
   int width = 0, height = 0;
   pango_layout_get_pixel_size(l, &width, &height);
   g_object_unref(l);
@@ -181,7 +186,7 @@ void gtk_dlg_put(gtk_window_rec *rec, gtk_control *c, const UI_DIALOG_ITEM &it)
 void gtk_dlg_fit(gtk_window_rec *rec)
 {
   if (!rec || !rec->fixed) return;
-  units u = base_units(rec->fixed);
+  units u = base_units(rec->fixed, rec->font);
   std::vector<gtk_control *> cs;
   std::vector<box> o, c;
   for (gtk_control &k : rec->controls) {
@@ -234,6 +239,34 @@ int UiDialogFit(HWND dialog, int *cx, int *cy)
   gtk_window_rec *rec = gtk_rec(dialog);
   if (!rec || !rec->fixed) return 0;
   gtk_dlg_fit(rec);
+  if (cx) *cx = rec->laid_w;
+  if (cy) *cy = rec->laid_h;
+  return 1;
+}
+
+int UiDialogSetFont(HWND dialog, const char *font)
+{
+  gtk_window_rec *rec = gtk_rec(dialog);
+  if (!rec || !rec->fixed || !font) return 0;
+  rec->font = font;
+  PangoFontDescription *f = pango_font_description_from_string(font);
+  for (gtk_control &c : rec->controls) {
+    GtkWidget *label = GTK_IS_LABEL(c.w) ? c.w : GTK_IS_BIN(c.w) ? gtk_bin_get_child(GTK_BIN(c.w)) : nullptr;
+    if (!label || !GTK_IS_LABEL(label)) continue;
+    PangoAttrList *attrs = pango_attr_list_new();
+    pango_attr_list_insert(attrs, pango_attr_font_desc_new(f));
+    gtk_label_set_attributes(GTK_LABEL(label), attrs);
+    pango_attr_list_unref(attrs);
+  }
+  pango_font_description_free(f);
+  gtk_dlg_fit(rec);
+  return 1;
+}
+
+int UiDialogSize(HWND dialog, int *cx, int *cy)
+{
+  gtk_window_rec *rec = gtk_rec(dialog);
+  if (!rec || !rec->fixed) return 0;
   if (cx) *cx = rec->laid_w;
   if (cy) *cy = rec->laid_h;
   return 1;

@@ -1,5 +1,6 @@
 // The notification popup window: GTK 3 with cairo and Pango, the X11 SHAPE
 // extension for its round corners; its own window, or a template dialog's.
+#include <tarvo_ui/ui_gtk.h>
 #include <tarvo_ui/ui_popup.h>
 
 #include <gdk/gdk.h>
@@ -228,17 +229,7 @@ ui_popup *UiPopupFromWindow(HWND owner, GtkWidget *toplevel, int w, int h, int c
   gtk_widget_hide(toplevel);
   gtk_widget_unrealize(toplevel);
   gtk_window_set_modal(GTK_WINDOW(toplevel), FALSE);
-  // The popup's font for all of the dialog (a CSS font is inherited), so
-  // that its dialog units and its controls' room follow that font.
-  GtkCssProvider *css = gtk_css_provider_new();
-  PangoFontDescription *f = pango_font_description_from_string(kFont);
-  std::string rule = "* { font-family: \"" + std::string(pango_font_description_get_family(f)) + "\"; font-size: " +
-                     std::to_string(pango_font_description_get_size(f) / PANGO_SCALE) + "pt; }";
-  pango_font_description_free(f);
-  gtk_css_provider_load_from_data(css, rule.c_str(), -1, nullptr);
-  gtk_style_context_add_provider(gtk_widget_get_style_context(toplevel), GTK_STYLE_PROVIDER(css),
-                                 GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-  g_object_unref(css);
+  UiDialogSetFont(owner, kFont);  // its units and its texts in the popup's font
   style_window(p);
   gtk_widget_realize(toplevel);
   apply_shape(p);

@@ -97,6 +97,11 @@ HWND CreateDialogTemplate(HWND owner, const UI_DIALOG_TEMPLATE *tmpl, WNDPROC pr
 /* Lays a template dialog out again for its controls' present texts and
  * fonts (SetDlgItemText does so itself): 1 with its size in pixels. */
 int UiDialogFit(HWND dialog, int *cx, int *cy);
+/* A template dialog's own font (a Pango description, "Sans 9"): its
+ * dialog units and its texts take it, and it is laid out again: 1 when set. */
+int UiDialogSetFont(HWND dialog, const char *font);
+/* The size it was last laid out to, without laying it out (while it draws). */
+int UiDialogSize(HWND dialog, int *cx, int *cy);
 UINT GetDlgItemText(HWND dialog, UINT id, char *buf, uint32_t size); /* length; 0 when none */
 int SetDlgItemText(HWND dialog, UINT id, const char *text);
 int IsDlgButtonChecked(HWND dialog, UINT id);

@@ -35,7 +35,7 @@ ui_popup *UiPopupCreate(HWND owner, int w, int h, int corner, uint32_t rgb);
 /* The same over a modeless template dialog's toplevel (CreateDialogTemplate,
  * UiGtkWidget): hidden until UiPopupShow, made the notification window
  * with the shape, fill and frame, the dialog's controls drawn over them in
- * the popup's font (UiDialogFit then gives the dialog's size in it).
+ * the popup's font (UiDialogSetFont; UiDialogFit then gives its size).
  * The dialog keeps its window: destroy the popup, then the dialog.  Enter
  * and Esc reach the dialog's procedure as its IDOK and IDCANCEL. */
 ui_popup *UiPopupFromWindow(HWND owner, GtkWidget *toplevel, int w, int h, int corner, uint32_t rgb);

@@ -334,7 +334,7 @@ struct quessel_run : program {
     tarvo_test::write_file(conf + "/upnp_port", std::to_string(soap.port()) + "\n");
     tarvo_test::write_file(run / "hosts", "127.0.0.1 localhost\n");
     sock = run / "ui/quessel.sock";
-    start("LANG=" + lang + " TARVO_TRAY_BACKEND=record TARVO_SERVICE_DIR=" + prog.path.string() +
+    start("LANG=" + lang + " TARVO_TIME_SCALE=10 TARVO_TRAY_BACKEND=record TARVO_SERVICE_DIR=" + prog.path.string() +
               " TARVO_COMMON_APPDATA=" + data.path.string() + " TARVO_HOSTS_FILE=" + run / "hosts" +
               " TARVO_RUNTIME_DIR=" + run / "rt" + " GDK_BACKEND=x11 NO_AT_BRIDGE=1",
           bin("quessel"));

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <tarvo_ui/ui_automation.h>
-#include <tarvo_ui/ui_controls.h>
 #include <tarvo_ui/ui_gtk.h>
 
 #include <cairo.h>
@@ -252,73 +251,6 @@ TEST(UiGtk, TemplateDialogMessageBoxesAndScreenshot)
   EXPECT_FALSE(IsWindow(modeless));
   EXPECT_EQ(UiGtkWidget(modeless), nullptr);
   UiAutomationStop();
-}
-
-// The layout in the dialog's font: a static text wraps within its width
-// and pushes what is below it down; a button too small for its caption
-// grows and pushes its row's neighbour right by as much, keeping the gap;
-// a group box grows round what it holds; a no-wrap static keeps one line;
-// a shorter text gives the room back.  Nothing overlaps.
-TEST(UiGtk, TemplateLayoutGrowsControlsAndMovesNeighbours)
-{
-  TARVO_NEED_DISPLAY();
-  ASSERT_EQ(UiGtkInit(nullptr, nullptr), 1);
-  enum : UINT { LONG = 10, A, B, C, G, R, ONE };
-  const char *long_text = "A static text that is far too long for one line of a hundred dialog units wraps.";
-  const UI_DIALOG_ITEM items[] = {
-      {UI_CTL_STATIC, LONG, 7, 7, 100, 10, long_text, 0},
-      {UI_CTL_BUTTON, A, 7, 20, 30, 14, "A caption much wider than thirty units", 0},
-      {UI_CTL_BUTTON, B, 40, 20, 30, 14, "B", 0},
-      {UI_CTL_CHECK, C, 7, 38, 60, 10, "Check", 0},
-      {UI_CTL_GROUPBOX, G, 5, 50, 70, 30, "Group", 0},
-      {UI_CTL_RADIO, R, 10, 62, 40, 10, "A radio whose text needs more room", UI_CTLF_GROUP},
-      {UI_CTL_STATIC, ONE, 7, 85, 20, 10, "One line kept whole", UI_CTLF_NOWRAP},
-  };
-  const UI_DIALOG_TEMPLATE tmpl = {0, "Layout", 110, 100, items, sizeof items / sizeof items[0]};
-  auto du = [](int x, int y) {
-    UI_DIALOG_TEMPLATE t = {0, "", x, y, nullptr, 0};
-    int cx = 0, cy = 0;
-    UiDialogUnitsToPixels(&t, &cx, &cy);
-    return std::pair<int, int>(cx, cy);
-  };
-  HWND h = CreateDialogTemplate(nullptr, &tmpl, nullptr, nullptr);
-  ASSERT_NE(h, nullptr);
-  auto rect = [&](UINT id) {
-    RECT_XYWH r{};
-    EXPECT_EQ(UiDlgItemRect(h, id, &r), 1) << id;
-    return r;
-  };
-  RECT_XYWH lng = rect(LONG), a = rect(A), b = rect(B), c = rect(C), g = rect(G), r = rect(R), one = rect(ONE);
-  EXPECT_EQ(lng.cx, du(100, 0).first) << "the width stays";
-  EXPECT_GT(lng.cy, 2 * du(0, 10).second) << "three lines or more";
-  EXPECT_GT(a.cx, du(30, 0).first);
-  EXPECT_EQ(b.y, a.y);
-  EXPECT_EQ(b.x - (a.x + a.cx), du(40, 0).first - du(37, 0).first) << "the template's gap";
-  EXPECT_GE(a.y, lng.y + lng.cy) << "below the wrapped text";
-  EXPECT_GE(c.y, a.y + a.cy);
-  EXPECT_GE(r.x, g.x);
-  EXPECT_LE(r.x + r.cx, g.x + g.cx) << "the group holds its radio";
-  EXPECT_LE(r.y + r.cy, g.y + g.cy);
-  EXPECT_GT(one.cx, du(20, 0).first);
-  EXPECT_LT(one.cy, 2 * du(0, 10).second) << "one line";
-  std::vector<std::pair<UINT, RECT_XYWH>> all = {{LONG, lng}, {A, a}, {B, b}, {C, c}, {G, g}, {ONE, one}};
-  for (size_t i = 0; i < all.size(); ++i)
-    for (size_t j = i + 1; j < all.size(); ++j) {
-      const RECT_XYWH &p = all[i].second, &q = all[j].second;
-      EXPECT_FALSE(p.x < q.x + q.cx && q.x < p.x + p.cx && p.y < q.y + q.cy && q.y < p.y + p.cy)
-          << all[i].first << " overlaps " << all[j].first;
-    }
-  int w = 0, ht = 0;
-  ASSERT_EQ(UiDialogSize(h, &w, &ht), 1);
-  EXPECT_GE(w, b.x + b.cx + du(110, 0).first - du(70, 0).first) << "B keeps its margin";
-  EXPECT_GE(ht, one.y + one.cy);
-
-  // A short caption: A and B back at their template places.
-  ASSERT_EQ(SetDlgItemText(h, A, "A"), 1);
-  a = rect(A), b = rect(B);
-  EXPECT_EQ(a.cx, du(30, 0).first);
-  EXPECT_EQ(b.x, du(40, 0).first);
-  EXPECT_EQ(DestroyWindow(h), 1);
 }
 
 }  // namespace

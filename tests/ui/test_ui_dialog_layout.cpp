@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "../tool/haldor_run.h"
 #include "../util/script_server.h"
 #include "gtk_xvfb.h"
 #include "soap_reply.h"
@@ -399,15 +400,7 @@ TEST(DialogLayout, ToolAboutBox)
   if (!tarvo_test::private_net().empty()) GTEST_SKIP() << tarvo_test::private_net();
   for (const language &lang : kLanguages) {
     scratch_dir prog, data, run;
-    fs::path b = std::getenv("TARVO_BIN");
-    std::string setting = tarvo_test::read_file(b / "setting.xml");
-    setting.replace(setting.find("30002"), 5, "1");  // nothing listens on either
-    setting.replace(setting.find("30000"), 5, "1");
-    tarvo_test::write_file(prog / "setting.xml", setting);
-    fs::copy(b / "text", prog.path / "text", fs::copy_options::recursive);
-    fs::create_symlink(b / "haldor", prog.path / "haldor");
-    fs::create_directories(data.path / "tarvo/haldor");
-    tarvo_test::write_file(data / "tarvo/haldor/haldor.ini", std::string("[General]\r\nLang=") + lang.tag + "\r\n");
+    haldor_run::lay_out(prog.path, data.path, lang.tag);
     program t;
     t.sock = run / "ui/haldor.sock";
     t.start("LANG=" + std::string(lang.lang) + " TARVO_UI_MSGBOX=record TARVO_PAGE_BACKEND=record TARVO_SERVICE_DIR=" +

@@ -40,7 +40,6 @@ CNotifyPopupDlg::CNotifyPopupDlg(HWND)
   GtkWidget *top = m_hwnd ? UiGtkWidget(m_hwnd) : nullptr;
   m_popup = top ? UiPopupFromWindow(m_hwnd, top, m_w, m_h, POPUP_CORNER, POPUP_FILL_RGB) : nullptr;
   m_dialog = m_popup != nullptr;
-  if (m_dialog) UiDialogFit(m_hwnd, &m_w, &m_h);  // in the popup's font
   if (!m_dialog) {  // without a display: the popup's state alone, in a window of the class
     if (m_hwnd) DestroyWindow(m_hwnd);
     m_hwnd = CreateMessageWindow(UI_DIALOG_CLASS, "", proc, this);

@@ -64,8 +64,9 @@ struct units {
   int px_y(int v) const { return (v * by + 4) / 8; }
 };
 
-// The average character's width and the line height of the widget's font,
-// measured as the dialog manager of the template's home platform does.
+// The base units of a font: half the width of the 52 letters over 26,
+// rounded, and its line height (a dialog unit is a quarter and an eighth
+// of them).
 units base_units(GtkWidget *w, const std::string &font = "")
 {
   PangoLayout *l = gtk_widget_create_pango_layout(w, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");

@@ -174,7 +174,7 @@ class CDownmixPropertyPage final : public UiPropertyPage, public CBaseObject {
   {
     SkinSharedAcquire(dlg);
     int cx = 0, cy = 0;
-    UiDialogUnitsToPixels(&kTemplate, &cx, &cy);
+    UiDialogSize(dlg, &cx, &cy);  // as its controls' texts laid it out
     SkinSharedBackground()->Compose(cx, cy);
     static const gain_texts gains;
     add_items(dlg, IDC_DM_METHOD, kMethods, 3);
@@ -258,7 +258,8 @@ class CDownmixPropertyPage final : public UiPropertyPage, public CBaseObject {
       case WM_ERASEBKGND: {
         SkinDialogBackground *bg = SkinSharedBackground();
         int cx = 0, cy = 0;
-        UiDialogUnitsToPixels(&kTemplate, &cx, &cy);
+        UiDialogSize(dlg, &cx, &cy);
+        if (bg) bg->Compose(cx, cy);  // the layout may have grown the page since
         RECT all{0, 0, cx, cy};
         if (bg && bg->Brush()) FillRect(reinterpret_cast<HDC>(w), &all, bg->Brush());
         return 1;

@@ -147,26 +147,32 @@ TEST(MirrowPage, RateApplySliderAndSharedSkin)
   key(slider, VK_RIGHT);
   pump();
   EXPECT_EQ(s1.halves_set, (std::vector<int>{8, 9, 8, 9}));
-  // 162 x 29 pixels: track from 6, length 148; 9 is at 2, the thumb's centre.
+  // Track from 6 to 7 before the end; 9 is at 2, the thumb's centre.
+  RECT_XYWH sr{};
+  ASSERT_EQ(UiControlRect(slider, &sr), 1);
+  int half = (sr.cx - 14) / 2, line = sr.cy / 2;
   s1.halves_set.clear();
-  SendMessage(slider, WM_LBUTTONDOWN, 0, UI_MAKELPARAM(8, 14));
-  SendMessage(slider, WM_MOUSEMOVE, MK_LBUTTON, UI_MAKELPARAM(6 + 74, 14));
+  SendMessage(slider, WM_LBUTTONDOWN, 0, UI_MAKELPARAM(8, line));
+  SendMessage(slider, WM_MOUSEMOVE, MK_LBUTTON, UI_MAKELPARAM(6 + half, line));
   pump();
   key(slider, VK_ESCAPE);
-  SendMessage(slider, WM_LBUTTONUP, 0, UI_MAKELPARAM(6 + 74, 40));
+  SendMessage(slider, WM_LBUTTONUP, 0, UI_MAKELPARAM(6 + half, 40));
   pump();
   EXPECT_EQ(s1.halves_set, (std::vector<int>{36, 8}));
 
   // The page's background: the top strip's colours, grey, the dark right
-  // column (183 x 222 pixels).
+  // column (122 x 137 dialog units).
+  UI_DIALOG_TEMPLATE page_size = {0, "", 122, 137, nullptr, 0};
+  int pcx = 0, pcy = 0;
+  UiDialogUnitsToPixels(&page_size, &pcx, &pcy);
   HDC dc = CreateCompatibleDC(nullptr);
-  HBITMAP bmp = CreateCompatibleBitmap(dc, 183, 222);
+  HBITMAP bmp = CreateCompatibleBitmap(dc, pcx, pcy);
   HGDIOBJ old = SelectObject(dc, bmp);
   SendMessage(d1, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
   EXPECT_EQ(GetPixel(dc, 0, 0), RGB(200, 40, 40));
   EXPECT_EQ(GetPixel(dc, 3, 0), RGB(40, 40, 200));
   EXPECT_EQ(GetPixel(dc, 100, 100), SKIN_BACK_GREY);
-  EXPECT_EQ(GetPixel(dc, 182, 100), RGB(64, 64, 64));
+  EXPECT_EQ(GetPixel(dc, pcx - 1, 100), RGB(64, 64, 64));
   SelectObject(dc, old);
   DeleteObject(bmp);
   DeleteDC(dc);

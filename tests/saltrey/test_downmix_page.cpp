@@ -29,6 +29,13 @@
 
 namespace {
 
+// The page's 235 x 208 dialog units in its font.
+void page_pixels(int *cx, int *cy)
+{
+  UI_DIALOG_TEMPLATE t = {0, "", 235, 208, nullptr, 0};
+  UiDialogUnitsToPixels(&t, cx, cy);
+}
+
 HWND g_frame, g_dlg;
 void *g_lib;
 
@@ -65,7 +72,9 @@ struct page_host {
     cf->Release();
     IUnknown *objs[] = {filter};
     ASSERT_EQ(page->SetObjects(1, objs), S_OK);
-    RECT r{0, 0, 352, 338};
+    int cx = 0, cy = 0;
+    page_pixels(&cx, &cy);
+    RECT r{0, 0, cx, cy};
     ASSERT_EQ(page->Activate(g_frame, &r, FALSE), S_OK);
     g_dlg = dlg = static_cast<UiPropertyPage *>(page)->Window();
     ASSERT_NE(dlg, nullptr);
@@ -196,9 +205,11 @@ TEST(DownmixPage, FollowsTheSettingsAndWritesEachChoiceAtOnce)
   EXPECT_EQ(UiAlertCount(), alerts) << "the skin library is there";
   {
     page_shot shot(run / "page.png");
+    int page_cx = 0, page_cy = 0;
+    page_pixels(&page_cx, &page_cy);
     EXPECT_EQ(shot.at(0, 0), RGB(200, 40, 40)) << "the top strip of the skin";
     EXPECT_EQ(shot.at(3, 0), RGB(40, 40, 200));
-    EXPECT_EQ(shot.at(351, 200), RGB(64, 64, 64)) << "the dark right column";
+    EXPECT_EQ(shot.at(page_cx - 1, 200), RGB(64, 64, 64)) << "the dark right column";
   }
 
   // The preset: Lo/Ro with its levels; the Custom controls hidden.
@@ -322,9 +333,11 @@ TEST(DownmixPageWithoutSkin, WarnsAndPaintsThePlainBackground)
   EXPECT_EQ(box.type, MB_OK | MB_ICONWARNING);
   tarvo_test::scratch_dir run;
   page_shot shot(run / "page.png");
+  int page_cx = 0, page_cy = 0;
+  page_pixels(&page_cx, &page_cy);
   EXPECT_EQ(shot.at(0, 0), SKIN_BACK_GREY);
   EXPECT_EQ(shot.at(3, 0), SKIN_BACK_GREY);
-  EXPECT_EQ(shot.at(351, 200), RGB(64, 64, 64)) << "the dark right column";
+  EXPECT_EQ(shot.at(page_cx - 1, 200), RGB(64, 64, 64)) << "the dark right column";
 }
 
 #endif

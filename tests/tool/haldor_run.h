@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -30,5 +31,21 @@ inline pid_t start(const std::string &env)
 }
 
 using tarvo_test::wait_exit;
+
+// A program folder for haldor (its settings naming ports nothing listens
+// on, its texts, the program linked in) and its data folder's ini.
+inline void lay_out(const std::filesystem::path &prog, const std::filesystem::path &data, const std::string &lang)
+{
+  namespace fs = std::filesystem;
+  fs::path b = std::getenv("TARVO_BIN");
+  std::string setting = tarvo_test::read_file(b / "setting.xml");
+  setting.replace(setting.find("30002"), 5, "1");
+  setting.replace(setting.find("30000"), 5, "1");
+  tarvo_test::write_file(prog / "setting.xml", setting);
+  fs::copy(b / "text", prog / "text", fs::copy_options::recursive);
+  fs::create_symlink(b / "haldor", prog / "haldor");
+  fs::create_directories(data / "tarvo/haldor");
+  tarvo_test::write_file(data / "tarvo/haldor/haldor.ini", "[General]\r\nLang=" + lang + "\r\n");
+}
 
 }  // namespace haldor_run

@@ -54,17 +54,10 @@ struct tool_run {
   std::string env;
   tool_run()
   {
+    haldor_run::lay_out(prog.path, data.path, "en");
     fs::path b = std::getenv("TARVO_BIN");
-    std::string setting = tarvo_test::read_file(b / "setting.xml");
-    setting.replace(setting.find("30002"), 5, "1");  // nothing listens on either
-    setting.replace(setting.find("30000"), 5, "1");
-    tarvo_test::write_file(prog / "setting.xml", setting);
-    fs::copy(b / "text", prog.path / "text", fs::copy_options::recursive);
-    fs::create_symlink(b / "haldor", prog.path / "haldor");
     fs::create_symlink(b / "haldor", prog.path / "vennard");  // a record read from the server's name
     // quessel absent: an empty line
-    fs::create_directories(data.path / "tarvo/haldor");
-    tarvo_test::write_file(data / "tarvo/haldor/haldor.ini", "[General]\r\nLang=en\r\n");
     env = "TARVO_UI_MSGBOX=record TARVO_SERVICE_DIR=" + prog.path.string() + " TARVO_COMMON_APPDATA=" +
           data.path.string() + " TARVO_UI_AUTOMATION=" + sock + " TARVO_RUNTIME_DIR=" + runtime;
   }

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -201,14 +202,22 @@ TEST(QuesselProgram, ClientsPopupsDialogsAndStop)
       << popup;
   {
     EXPECT_TRUE(wait_for([&] { return f.ask("popup").find("mapped=1") != std::string::npos; }, 2000));
-    // The bottom panel's corner: 1024 - 243, 740 - 82.
-    EXPECT_NE(popup.find("x=781 y=658"), std::string::npos) << popup;
-    // On the screen: the body's fill, and the root window at the outermost
-    // corner pixel that the round shape leaves out.
+    // The bottom panel's corner: 1024 and 740 less its size, which its
+    // texts in its font gave it.
+    int w = 0, h = 0;
+    size_t at = popup.find(" w=");
+    ASSERT_NE(at, std::string::npos) << popup;
+    ASSERT_EQ(std::sscanf(popup.c_str() + at, " w=%d h=%d", &w, &h), 2) << popup;
+    EXPECT_GT(w, 200);
+    EXPECT_GT(h, 60);
+    int x = 1024 - w, y = 740 - h;
+    EXPECT_NE(popup.find("x=" + std::to_string(x) + " y=" + std::to_string(y) + " "), std::string::npos) << popup;
+    // On the screen: the body's fill in its left margin, and the root
+    // window at the outermost corner pixel that the round shape leaves out.
     EXPECT_TRUE(wait_for([&] { return f.ask("popup").find("alpha=255") != std::string::npos; }, 2000));
-    EXPECT_TRUE(wait_for([&] { return screen_pixel(781 + 121, 658 + 41) == "#FFFFE1"; }, 3000))
-        << screen_pixel(781 + 121, 658 + 41);
-    EXPECT_EQ(screen_pixel(781, 658), screen_pixel(2, 2));
+    EXPECT_TRUE(wait_for([&] { return screen_pixel(x + 3, y + h / 2) == "#FFFFE1"; }, 3000))
+        << screen_pixel(x + 3, y + h / 2);
+    EXPECT_EQ(screen_pixel(x, y), screen_pixel(2, 2));
     // The popup is its template's dialog: the controls of dialog 140.
     std::string controls = f.ask("controls " + popup_handle(f));
     EXPECT_NE(controls.find("1023 static 1 1 0 localhost(127.0.0.1)\n"), std::string::npos) << controls;

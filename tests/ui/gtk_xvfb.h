@@ -13,6 +13,11 @@
 
 #include "tarvo_test.h"
 
+// A test that needs another screen defines TARVO_XVFB_SCREEN before this.
+#ifndef TARVO_XVFB_SCREEN
+#define TARVO_XVFB_SCREEN "1280x1024x24"
+#endif
+
 namespace tarvo_test {
 
 // Empty when the display is there; else why the tests skip.
@@ -55,7 +60,7 @@ inline bool xvfb_reexec(int, char **)
     }
     std::fclose(f);
   }
-  std::vector<const char *> argv = {"/usr/bin/xvfb-run", "-a", "-s", "-screen 0 1280x1024x24 -nolisten tcp -noreset", "env",
+  std::vector<const char *> argv = {"/usr/bin/xvfb-run", "-a", "-s", "-screen 0 " TARVO_XVFB_SCREEN " -nolisten tcp -noreset", "env",
                                     "TARVO_TEST_XVFB=1", "GDK_BACKEND=x11", "NO_AT_BRIDGE=1", "GTK_A11Y=none",
                                     "LIBGL_ALWAYS_SOFTWARE=1", self};
   for (size_t i = 1; i < args.size(); ++i) argv.push_back(args[i].c_str());

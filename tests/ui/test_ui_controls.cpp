@@ -122,18 +122,27 @@ TEST(UiControls, CaptionsTextsHiddenWidthsAndTheSliderOnThePointer)
   EXPECT_FALSE(gtk_widget_get_visible(hidden));
   ShowDlgItem(dlg, ID_HIDDEN, 1);
   EXPECT_TRUE(gtk_widget_get_visible(hidden));
-  EXPECT_EQ(gtk_widget_get_allocated_width(rate), 105) << "70 dialog units";
-  EXPECT_EQ(gtk_widget_get_allocated_width(width), 90) << "60 dialog units";
+  // Dialog units in the dialog's font.
+  auto du_x = [](int v) {
+    UI_DIALOG_TEMPLATE t = {0, "", v, 0, nullptr, 0};
+    int cx = 0;
+    UiDialogUnitsToPixels(&t, &cx, nullptr);
+    return cx;
+  };
+  EXPECT_EQ(gtk_widget_get_allocated_width(rate), du_x(70));
+  EXPECT_EQ(gtk_widget_get_allocated_width(width), du_x(60));
 
-  // The slider: 150 x 26 pixels, thumb 11 wide, track from 6, length 136;
-  // 36 is at 68.
+  // The slider: thumb 11 wide, track from 6 to 7 before the end; 36 is
+  // half way.
   EXPECT_EQ(LoadCursor(nullptr, 1), nullptr);
+  EXPECT_EQ(slider.Length(), du_x(100) - 14);
+  int half = slider.Length() / 2;
   slider.SetValue(36);
-  ASSERT_EQ(slider.Position(), 68);
+  ASSERT_EQ(slider.Position(), half);
   GdkWindow *sw = gtk_widget_get_window(UiGtkControlWidget(dlg, ID_SLIDER));
   int ox = 0, oy = 0;
   gdk_window_get_origin(sw, &ox, &oy);
-  int cx = 6 + 68, cy = 13;
+  int cx = 6 + half, cy = (slider.Thumb().top + slider.Thumb().bottom) / 2;
   auto at = [&](int x, int y) { return std::to_string(ox + x) + " " + std::to_string(oy + y); };
   EXPECT_TRUE(retry_until([&] { xdotool("mousemove " + at(cx, cy)); },
                           [] { return GetCursor() == LoadCursor(nullptr, IDC_SIZEWE); }))
@@ -144,20 +153,20 @@ TEST(UiControls, CaptionsTextsHiddenWidthsAndTheSliderOnThePointer)
 
   // Dragged 40 pixels along and 30 below: the pointer stays on the line.
   EXPECT_TRUE(retry_until([&] { xdotool("mousemove " + at(cx + 40, cy + 30)); },
-                          [&] { return slider.Position() == 108; }))
+                          [&] { return slider.Position() == half + 40; }))
       << slider.Position();
   int px = 0, py = 0;
   EXPECT_TRUE(pump_until([&] { return UiGetCursorPos(control, &px, &py) && py == cy; })) << px << "," << py;
   ASSERT_TRUE(xdotool("key Escape"));
   EXPECT_TRUE(pump_until([&] { return !slider.Dragging(); }));
   ASSERT_TRUE(xdotool("mouseup 1"));
-  EXPECT_TRUE(pump_until([&] { return !g_notices.empty() && g_notices.back() == std::make_pair(5u, 68u); }));
-  EXPECT_EQ(slider.Position(), 68);
+  EXPECT_TRUE(pump_until([&] { return !g_notices.empty() && g_notices.back() == std::make_pair(5u, UINT(half)); }));
+  EXPECT_EQ(slider.Position(), half);
   EXPECT_EQ(slider.GetValue(), 36);
   EXPECT_EQ(GetCapture(), nullptr);
   ASSERT_FALSE(g_notices.empty());
   for (const auto &n : g_notices) EXPECT_EQ(n.first, 5u) << "drag notices only";
-  EXPECT_NE(std::find(g_notices.begin(), g_notices.end(), std::make_pair(5u, 108u)), g_notices.end());
+  EXPECT_NE(std::find(g_notices.begin(), g_notices.end(), std::make_pair(5u, UINT(half + 40))), g_notices.end());
 
   slider.Detach();
   DestroyWindow(dlg);

@@ -3,6 +3,7 @@
 // its frame's own drawing checked by pixels, the rate typed and applied
 // through its Apply button, the warning recorded, and Close ending it.
 #include <gtest/gtest.h>
+#include <tarvo_ui/ui_controls.h>
 
 #include <cairo.h>
 #include <signal.h>
@@ -25,7 +26,13 @@ namespace fs = std::filesystem;
 namespace {
 
 const char *const kResampleFilter = "{845A578B-836A-41F9-A22A-D1E31F26B1ED}";
-constexpr int kPageCx = 183, kPageCy = 222;  // dialog 1000's 122 x 137 units
+
+// Dialog 1000's 122 x 137 units in the page's font.
+void page_size(int *cx, int *cy)
+{
+  UI_DIALOG_TEMPLATE t = {0, "", 122, 137, nullptr, 0};
+  UiDialogUnitsToPixels(&t, cx, cy);
+}
 
 std::string bin(const std::string &name) { return std::string(std::getenv("TARVO_BIN")) + "/" + name; }
 
@@ -148,6 +155,8 @@ int count_lines(const std::string &text, const std::string &line)
 
 TEST(PageHost, ResamplePageWithTheSkinAppliedThroughTheFrame)
 {
+  int page_cx = 0, page_cy = 0;
+  page_size(&page_cx, &page_cy);
   TARVO_NEED_DISPLAY();
   host_run r(true);
   std::string frame, page, buttons;
@@ -169,7 +178,7 @@ TEST(PageHost, ResamplePageWithTheSkinAppliedThroughTheFrame)
   ASSERT_TRUE(page_drawn(r, frame, 0xC82828u, &x, &y));
   shot s(r.dir / "frame.png");
   EXPECT_EQ(s.at(x + 3, y), 0x2828C8u);
-  EXPECT_EQ(s.at(x + kPageCx - 1, y + 100), 0x404040u);
+  EXPECT_EQ(s.at(x + page_cx - 1, y + 100), 0x404040u);
 
   // 1000 typed and applied: one warning, and the page's failure reported.
   EXPECT_EQ(r.uictl("settext " + page + " 1001 1000"), "");
@@ -188,6 +197,8 @@ TEST(PageHost, ResamplePageWithTheSkinAppliedThroughTheFrame)
 
 TEST(PageHost, WithoutTheSkinLibraryAWarningAndThePlainBackground)
 {
+  int page_cx = 0, page_cy = 0;
+  page_size(&page_cx, &page_cy);
   TARVO_NEED_DISPLAY();
   host_run r(false);
   std::string frame, buttons;
@@ -202,9 +213,9 @@ TEST(PageHost, WithoutTheSkinLibraryAWarningAndThePlainBackground)
   ASSERT_TRUE(page_drawn(r, frame, 0xE2E2E2u, &x, &y));
   shot s(r.dir / "frame.png");
   EXPECT_EQ(s.at(x + 3, y), 0xE2E2E2u);
-  EXPECT_EQ(s.at(x + 100, y + kPageCy - 1), 0xE2E2E2u);
-  EXPECT_EQ(s.at(x + kPageCx - 1, y + 100), 0x404040u) << "the dark right column";
-  EXPECT_NE(s.at(x + kPageCx, y + 100), 0x404040u) << "and nothing beyond the page";
+  EXPECT_EQ(s.at(x + 100, y + page_cy - 1), 0xE2E2E2u);
+  EXPECT_EQ(s.at(x + page_cx - 1, y + 100), 0x404040u) << "the dark right column";
+  EXPECT_NE(s.at(x + page_cx, y + 100), 0x404040u) << "and nothing beyond the page";
   EXPECT_EQ(r.uictl("click " + buttons + " 8"), "");
   EXPECT_EQ(r.wait_exit(), 0);
 }

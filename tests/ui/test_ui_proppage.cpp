@@ -88,8 +88,11 @@ TEST(UiPropPage, ConnectActivateApplyDeactivate)
   PROPPAGEINFO info{};
   ASSERT_EQ(page->GetPageInfo(&info), S_OK);
   EXPECT_EQ(std::u16string(info.pszTitle), u"Test Page");
-  EXPECT_EQ(info.size.cx, 183);
-  EXPECT_EQ(info.size.cy, 222);
+  int cx = 0, cy = 0;
+  UiDialogUnitsToPixels(&tmpl, &cx, &cy);  // in the page's font
+  EXPECT_GT(cx, 122);
+  EXPECT_EQ(info.size.cx, cx);
+  EXPECT_EQ(info.size.cy, cy);
   EXPECT_EQ(info.pszHelpFile, nullptr);
   CoTaskMemFree(info.pszTitle);
 

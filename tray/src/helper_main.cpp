@@ -324,8 +324,8 @@ int cmd_popup(int, const char *const *, UI_AUTOMATION_EMIT emit, void *ctx, char
   int shown, mapped, x, y, alpha;
   UiPopupState(st.popup->Popup(), &shown, &mapped, &x, &y, &alpha);
   char line[160];
-  std::snprintf(line, sizeof line, "popup shown=%d mapped=%d x=%d y=%d alpha=%d xid=%lu", shown, mapped, x, y, alpha,
-                UiPopupXid(st.popup->Popup()));
+  std::snprintf(line, sizeof line, "popup shown=%d mapped=%d x=%d y=%d alpha=%d xid=%lu w=%d h=%d", shown, mapped, x, y,
+                alpha, UiPopupXid(st.popup->Popup()), st.popup->Width(), st.popup->Height());
   emit(ctx, line);
   for (int n : {0, 1, 2}) emit(ctx, ("label " + st.popup->Label(n)).c_str());
   return 1;

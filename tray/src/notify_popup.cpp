@@ -4,6 +4,7 @@
 #include "helper_app.h"
 #include "quessel_resources.h"
 
+#include <tarvo_ui/ui_controls.h>
 #include <tarvo_ui/ui_gtk.h>
 #include <tarvo_ui/ui_resource.h>
 
@@ -68,6 +69,21 @@ void CNotifyPopupDlg::build()
     m_controls.push_back(c);
     if (label && !m_dialog) UiPopupSetLabel(m_popup, c.slot, c.x, c.y, c.w, c.h, template_text(it).c_str(), UI_POPUP_LINE, 400);
   }
+  fit();
+}
+
+// The dialog's layout for its texts in their fonts: its controls' places
+// and the popup's size follow it.
+void CNotifyPopupDlg::fit()
+{
+  if (m_dialog) {
+    UiDialogFit(m_hwnd, &m_w, &m_h);
+    UiPopupResize(m_popup, m_w, m_h);
+    for (control &c : m_controls) {
+      RECT_XYWH r;
+      if (UiDlgItemRect(m_hwnd, c.id, &r)) c.x = r.x, c.y = r.y, c.w = r.cx, c.h = r.cy;
+    }
+  }
   if (control *close = find(ID_CLOSE)) {
     m_closeW = close->w;
     m_closeH = close->h;
@@ -91,6 +107,7 @@ void CNotifyPopupDlg::set_text(UINT id, const std::string &text, int mode, int w
   }
   SetDlgItemText(m_hwnd, id, text.c_str());
   UiPopupStyleStatic(m_popup, id, mode, weight);
+  fit();  // its weight and wrapping change its room
 }
 
 void CNotifyPopupDlg::set_image(UINT id, unsigned bitmap)
@@ -148,6 +165,10 @@ void CNotifyPopupDlg::Show()
   set_text(ID_HOST, m_host, UI_POPUP_CENTRED, 700);
   set_text(ID_MESSAGE, m_message, UI_POPUP_WRAP, 400);
   set_text(ID_TITLE, HELPER_TITLE, UI_POPUP_LINE, 400);
+  if (m_dialog) {
+    set_image(ID_ICON, QIDB_CLIENT);
+    place();  // for the size its texts gave it
+  }
   UiPopupShow(m_popup, 1);
   m_shown = 1;
 }

@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-// Dialog units of the popup's template, and their pixels at its 9-point font.
+// Dialog units of the popup's template, and their pixels at its 9-point
+// font where no display measures them.
 constexpr int dlu_x(int v) { return v * 3 / 2; }
 constexpr int dlu_y(int v) { return v * 13 / 8; }
 constexpr uint32_t POPUP_FILL_RGB = 0xFFFFE1;  // 255, 255, 225
@@ -32,6 +33,9 @@ class CNotifyPopupDlg {
   // The text of the template's n-th static: title, host line, message.
   std::string Label(int n) const;
   int Alpha() const { return m_alpha; }
+  // Its size, as its texts laid it out.
+  int Width() const { return m_w; }
+  int Height() const { return m_h; }
 
  private:
   static LRESULT proc(HWND h, UINT msg, WPARAM w, LPARAM l);
@@ -42,6 +46,7 @@ class CNotifyPopupDlg {
     int slot, x, y, w, h;
   };
   void build();
+  void fit();
   control *find(UINT id);
   void set_text(UINT id, const std::string &text, int mode, int weight);
   void set_image(UINT id, unsigned bitmap);

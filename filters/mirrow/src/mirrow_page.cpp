@@ -106,7 +106,7 @@ class CResamplePropertyPage final : public UiPropertyPage, public CBaseObject {
   {
     SkinSharedAcquire(dlg);
     int cx = 0, cy = 0;
-    UiDialogUnitsToPixels(&kTemplate, &cx, &cy);
+    UiDialogSize(dlg, &cx, &cy);  // as its controls' texts laid it out
     SkinSharedBackground()->Compose(cx, cy);
     char text[16];
     for (int r : kRates) {
@@ -136,6 +136,9 @@ class CResamplePropertyPage final : public UiPropertyPage, public CBaseObject {
       case WM_INITDIALOG: InitDialog(dlg); return 1;
       case WM_ERASEBKGND:
         if (SkinDialogBackground *bg = SkinSharedBackground()) {
+          int cx = 0, cy = 0;
+          UiDialogSize(dlg, &cx, &cy);
+          bg->Compose(cx, cy);  // the layout may have grown the page since
           SIZE size{0, 0};
           if (GetBitmapSize(bg->Bitmap(), &size)) {
             RECT all{0, 0, size.cx, size.cy};

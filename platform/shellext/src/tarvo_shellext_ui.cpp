@@ -3,6 +3,7 @@
 //   title-edit <file name> <title>   prints the confirmed title; exit 0, or 1 when cancelled
 //   msgbox ok|yesno <caption> <text> exit 1 (OK), 6 (Yes) or 7 (No)
 #include <tarvo_shellext/shellext.h>
+#include <tarvo_ui/ui_automation.h>
 #include <tarvo_ui/ui_gtk.h>
 
 #include <cstdio>
@@ -81,6 +82,8 @@ int main(int argc, char **argv)
     std::fprintf(stderr, "tarvo-shellext-ui: no display\n");
     return 2;
   }
-  if (title) return title_edit(argv[2], argv[3]);
-  return message_box(!std::strcmp(argv[2], "yesno"), argv[3], argv[4]);
+  UiAutomationStart();  // tests only: off unless $TARVO_UI_AUTOMATION names a socket
+  int r = title ? title_edit(argv[2], argv[3]) : message_box(!std::strcmp(argv[2], "yesno"), argv[3], argv[4]);
+  UiAutomationStop();
+  return r;
 }

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -83,6 +84,93 @@ int cmd_controls(int argc, const char *const *argv, UI_AUTOMATION_EMIT emit, voi
   return 1;
 }
 
+// The label that shows a control's text: the static itself, a button's or
+// a group box's own label.
+GtkWidget *text_widget(GtkWidget *w)
+{
+  if (GTK_IS_LABEL(w)) return w;
+  if (GTK_IS_FRAME(w)) return gtk_frame_get_label_widget(GTK_FRAME(w));
+  if (GTK_IS_BUTTON(w) && !GTK_IS_COMBO_BOX(w)) {
+    GtkWidget *child = gtk_bin_get_child(GTK_BIN(w));
+    return child && GTK_IS_LABEL(child) ? child : nullptr;
+  }
+  return nullptr;
+}
+
+// The font a label draws in: its style's, with its own attributes over
+// it, named by the face it resolves to.
+std::string label_font(GtkWidget *label)
+{
+  PangoFontDescription *f = pango_font_description_copy(pango_context_get_font_description(gtk_widget_get_pango_context(label)));
+  if (PangoAttrList *attrs = gtk_label_get_attributes(GTK_LABEL(label))) {
+    PangoAttrIterator *it = pango_attr_list_get_iterator(attrs);
+    PangoFontDescription *own = pango_font_description_new();
+    pango_attr_iterator_get_font(it, own, nullptr, nullptr);
+    pango_font_description_merge(f, own, TRUE);
+    pango_font_description_free(own);
+    pango_attr_iterator_destroy(it);
+  }
+  // The face the font's family resolves to here (the locale can pick it).
+  if (PangoFont *face = pango_context_load_font(gtk_widget_get_pango_context(label), f)) {
+    PangoFontDescription *real = pango_font_describe(face);
+    pango_font_description_set_family(f, pango_font_description_get_family(real));
+    pango_font_description_free(real);
+    g_object_unref(face);
+  }
+  char *text = pango_font_description_to_string(f);
+  std::string out = text;
+  g_free(text);
+  pango_font_description_free(f);
+  return out;
+}
+
+// A widget's rectangle in the coordinates of the window's own drawing.
+std::string rect_in(GtkWidget *w, GtkWidget *top)
+{
+  int x = 0, y = 0;
+  gtk_widget_translate_coordinates(w, top, 0, 0, &x, &y);
+  return std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(gtk_widget_get_allocated_width(w)) + " " +
+         std::to_string(gtk_widget_get_allocated_height(w));
+}
+
+// layout HWND: "window X Y W H" (its place on the screen and size), then
+// one line per control: id kind visible, its rectangle, its text's
+// rectangle ("- - - -" without a text), then "|wrap|language|font|text"
+// (the language that picks the fonts).
+int cmd_layout(int argc, const char *const *argv, UI_AUTOMATION_EMIT emit, void *ctx, char *error, uint32_t size)
+{
+  gtk_window_rec *rec = window_arg(argc, argv, 2, error, size);
+  if (!rec) return 0;
+  GtkWidget *top = rec->top, *window = top ? gtk_widget_get_toplevel(top) : nullptr;
+  if (!window || !GTK_IS_WINDOW(window) || !gtk_widget_get_realized(window)) return fail(error, size, "not shown");
+  int x = 0, y = 0, dx = 0, dy = 0;
+  gdk_window_get_origin(gtk_widget_get_window(window), &x, &y);
+  int w = gtk_widget_get_allocated_width(top), h = gtk_widget_get_allocated_height(top);
+  if (top != window) {
+    // A dialog inside another window: the part of it that window shows.
+    gtk_widget_translate_coordinates(top, window, 0, 0, &dx, &dy);
+    w = std::min(w, gtk_widget_get_allocated_width(window) - dx);
+    h = std::min(h, gtk_widget_get_allocated_height(window) - dy);
+  }
+  std::string head = "window " + std::to_string(x + dx) + " " + std::to_string(y + dy) + " " + std::to_string(w) +
+                     " " + std::to_string(h);
+  emit(ctx, head.c_str());
+  for (gtk_control &c : rec->controls) {
+    GtkWidget *t = text_widget(c.w);
+    std::string line = std::to_string(c.id) + " " + kind_name(c.kind) + " " +
+                       std::to_string(int(gtk_widget_is_visible(c.w))) + " " + rect_in(c.w, top) + " ";
+    if (t) {
+      PangoLanguage *lang = pango_context_get_language(gtk_widget_get_pango_context(t));
+      line += rect_in(t, top) + "|" + std::to_string(int(gtk_label_get_line_wrap(GTK_LABEL(t)))) + "|" +
+              (lang ? pango_language_to_string(lang) : "") + "|" + label_font(t) + "|" + gtk_label_get_text(GTK_LABEL(t));
+    } else {
+      line += "- - - -|0|||";
+    }
+    emit(ctx, line.c_str());
+  }
+  return 1;
+}
+
 // click HWND ID: the control as the user clicks it; without such a control
 // (the folder chooser's buttons) the BN_CLICKED alone.
 int cmd_click(int argc, const char *const *argv, UI_AUTOMATION_EMIT, void *, char *error, uint32_t size)
@@ -115,6 +203,20 @@ int cmd_check(int argc, const char *const *argv, UI_AUTOMATION_EMIT, void *, cha
   if (!c || !GTK_IS_TOGGLE_BUTTON(c->w)) return c ? fail(error, size, "not a check box") : 0;
   bool want = argv[3][0] == '1';
   if (bool(gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(c->w))) != want) gtk_control_click(c);
+  return 1;
+}
+
+// select HWND ID INDEX: a list's item picked as the user picks it.
+int cmd_select(int argc, const char *const *argv, UI_AUTOMATION_EMIT, void *, char *error, uint32_t size)
+{
+  gtk_window_rec *rec = window_arg(argc, argv, 4, error, size);
+  gtk_control *c = rec ? control_arg(rec, argv[2], error, size) : nullptr;
+  uintmax_t index;
+  if (!c || !GTK_IS_COMBO_BOX(c->w)) return c ? fail(error, size, "not a list") : 0;
+  GtkComboBox *combo = GTK_COMBO_BOX(c->w);
+  if (!parse_u(argv[3], 10, &index) || index >= uintmax_t(gtk_tree_model_iter_n_children(gtk_combo_box_get_model(combo), nullptr)))
+    return fail(error, size, "no such item");
+  gtk_combo_box_set_active(combo, int(index));
   return 1;
 }
 
@@ -244,6 +346,7 @@ const request_row requests[] = {
     {"controls", cmd_controls}, {"click", cmd_click},   {"settext", cmd_settext},
     {"check", cmd_check},       {"key", cmd_key},       {"mouse", cmd_mouse},
     {"alerts", cmd_alerts},     {"folder-select", cmd_folder_select}, {"screenshot", cmd_screenshot},
+    {"layout", cmd_layout},     {"select", cmd_select},
 };
 
 }  // namespace

@@ -30,7 +30,8 @@ void on_foreign_destroy(GtkWidget *, gpointer window)
 // the display, out of the widget tree's own.
 bool draws_outside_tree(GtkWidget *w)
 {
-  if (!g_str_has_prefix(G_OBJECT_TYPE_NAME(w), "Gtk")) return true;
+  const char *type = G_OBJECT_TYPE_NAME(w);
+  if (!g_str_has_prefix(type, "Gtk") && !g_str_has_prefix(type, "Tarvo")) return true;
   if (!GTK_IS_CONTAINER(w)) return false;
   GList *kids = gtk_container_get_children(GTK_CONTAINER(w));
   bool hit = false;
@@ -144,6 +145,11 @@ int UiWindowScreenshot(HWND window, const char *png_path)
     g_object_unref(pb);
     return ok;
   }
+  // A size the layout just changed is given out first: a widget waiting
+  // for its allocation draws nothing.
+  GtkWidget *shown = gtk_widget_get_toplevel(rec->top);
+  if (GTK_IS_WINDOW(shown)) gtk_container_check_resize(GTK_CONTAINER(shown));
+  w = gtk_widget_get_allocated_width(rec->top), h = gtk_widget_get_allocated_height(rec->top);
   cairo_surface_t *s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
   cairo_t *cr = cairo_create(s);
   gtk_widget_draw(rec->top, cr);

@@ -12,10 +12,6 @@ GtkWidget *gtk_custom_control(HWND dialog);
 
 namespace {
 
-// Dialog units to pixels, for the default font's base units (6 x 13).
-int page_du_x(int v) { return v * 3 / 2; }
-int page_du_y(int v) { return v * 13 / 8; }
-
 // The item data of a combo box, kept on its widget.
 struct combo_data {
   std::vector<LPARAM> items;
@@ -230,8 +226,17 @@ extern "C" {
 
 void UiDialogUnitsToPixels(const UI_DIALOG_TEMPLATE *t, int *cx, int *cy)
 {
-  if (cx) *cx = t ? page_du_x(t->cx) : 0;
-  if (cy) *cy = t ? page_du_y(t->cy) : 0;
+  int x = t ? t->cx : 0, y = t ? t->cy : 0;
+  if (t && UiGtkInit(nullptr, nullptr)) {
+    // Measured in the font a dialog's box has: a label's, the theme's.
+    GtkWidget *probe = gtk_label_new("");
+    g_object_ref_sink(probe);
+    gtk_dialog_units(probe, &x, &y);
+    gtk_widget_destroy(probe);
+    g_object_unref(probe);
+  }
+  if (cx) *cx = x;
+  if (cy) *cy = y;
 }
 
 HWND UiCreateChildDialog(HWND parent, const UI_DIALOG_TEMPLATE *t, WNDPROC proc, void *user)
@@ -246,20 +251,20 @@ HWND UiCreateChildDialog(HWND parent, const UI_DIALOG_TEMPLATE *t, WNDPROC proc,
     delete rec;
     return nullptr;
   }
-  GtkWidget *fixed = gtk_fixed_new();
-  gtk_widget_set_size_request(fixed, page_du_x(t->cx), page_du_y(t->cy));
-  rec->top = fixed;
+  GtkWidget *fixed = gtk_dialog_box_new();
+  rec->top = rec->fixed = fixed;
+  rec->tcx = t->cx, rec->tcy = t->cy;
   g_signal_connect(fixed, "draw", G_CALLBACK(on_dialog_draw), rec->hwnd);
+  gtk_container_add(GTK_CONTAINER(into), fixed);  // styled as in its window before it is measured
   for (uint32_t i = 0; i < t->item_count; ++i) {
     const UI_DIALOG_ITEM &it = t->items[i];
     GtkWidget *w = page_control(rec->hwnd, it, template_text(t, it));
     if (!w) continue;
-    gtk_widget_set_size_request(w, page_du_x(it.cx), page_du_y(it.cy));
-    gtk_fixed_put(GTK_FIXED(fixed), w, page_du_x(it.x), page_du_y(it.y));
     wire(rec->hwnd, w, it);
     rec->controls.push_back({it.id, it.kind, w});
+    gtk_dlg_put(rec, &rec->controls.back(), it);
   }
-  gtk_container_add(GTK_CONTAINER(into), fixed);
+  gtk_dlg_fit(rec);
   gtk_widget_show_all(fixed);
   for (uint32_t i = 0; i < t->item_count; ++i) {
     if (t->items[i].flags & UI_CTLF_HIDDEN) ShowDlgItem(rec->hwnd, t->items[i].id, 0);
@@ -269,6 +274,7 @@ HWND UiCreateChildDialog(HWND parent, const UI_DIALOG_TEMPLATE *t, WNDPROC proc,
   gtk_widget_set_no_show_all(fixed, TRUE);  // Show hides and shows the page
   HWND h = rec->hwnd;
   SendMessage(h, WM_INITDIALOG, 0, reinterpret_cast<LPARAM>(user));
+  if (gtk_rec(h) == rec) gtk_dlg_fit(rec);  // the texts and items it set
   return h;
 }
 

@@ -10,10 +10,6 @@
 
 namespace {
 
-// Dialog units to pixels, for the default font's base units (6 x 13).
-int du_x(int v) { return v * 3 / 2; }
-int du_y(int v) { return v * 13 / 8; }
-
 struct alert_list {
   std::mutex m;
   std::deque<std::string> texts;  // a deque: texts handed out stay put
@@ -97,11 +93,12 @@ GtkWidget *make_control(UINT kind, const std::string &text, GtkWidget **radio_gr
   }
 }
 
-void add_control(gtk_window_rec *rec, UINT kind, UINT id, GtkWidget *w)
+gtk_control *add_control(gtk_window_rec *rec, UINT kind, UINT id, GtkWidget *w)
 {
   g_object_set_data(G_OBJECT(w), "tarvo-id", GUINT_TO_POINTER(id));
   if (GTK_IS_BUTTON(w)) g_signal_connect(w, "clicked", G_CALLBACK(on_clicked), rec->hwnd);
   rec->controls.push_back({id, kind, w});
+  return &rec->controls.back();
 }
 
 // The toplevel of a dialog: modal over its owner, fixed size.
@@ -121,22 +118,21 @@ GtkWidget *dialog_window(HWND owner, HWND h, const char *caption)
 
 void build_template(gtk_window_rec *rec, const UI_DIALOG_TEMPLATE *t)
 {
-  GtkWidget *fixed = gtk_fixed_new();
-  gtk_widget_set_size_request(fixed, du_x(t->cx), du_y(t->cy));
+  rec->fixed = gtk_dialog_box_new();
+  rec->tcx = t->cx, rec->tcy = t->cy;
+  gtk_container_add(GTK_CONTAINER(rec->top), rec->fixed);  // styled as in the window before it is measured
   GtkWidget *leader = nullptr;
   for (uint32_t i = 0; i < t->item_count; ++i) {
     const UI_DIALOG_ITEM &it = t->items[i];
     GtkWidget *w = make_control(it.kind, item_text(t, it), &leader, it.flags);
     if (!w) continue;
-    gtk_widget_set_size_request(w, du_x(it.cx), du_y(it.cy));
-    gtk_fixed_put(GTK_FIXED(fixed), w, du_x(it.x), du_y(it.y));
-    add_control(rec, it.kind, it.id, w);
+    gtk_dlg_put(rec, add_control(rec, it.kind, it.id, w), it);
     if (it.kind == UI_CTL_DEFBUTTON) {
       gtk_widget_set_can_default(w, TRUE);
       gtk_window_set_default(GTK_WINDOW(rec->top), w);
     }
   }
-  gtk_container_add(GTK_CONTAINER(rec->top), fixed);
+  gtk_dlg_fit(rec);
 }
 
 void apply_flags(gtk_window_rec *rec, const UI_DIALOG_TEMPLATE *t)
@@ -249,11 +245,15 @@ HWND CreateDialogTemplate(HWND owner, const UI_DIALOG_TEMPLATE *t, WNDPROC proc,
   HWND h = rec->hwnd;
   rec->dialog_id = t->id;
   build_template(rec, t);
+  gtk_dlg_place(rec);
   gtk_widget_show_all(rec->top);
   apply_flags(rec, t);
   gtk_template_finish(rec);
   SendMessage(h, WM_INITDIALOG, 0, reinterpret_cast<LPARAM>(user));
-  return IsWindow(h) ? h : nullptr;  // its procedure may have ended it
+  if (!IsWindow(h)) return nullptr;  // its procedure may have ended it
+  gtk_dlg_fit(rec);  // the texts it set
+  gtk_dlg_place(rec);
+  return h;
 }
 
 UINT GetDlgItemText(HWND dialog, UINT id, char *buf, uint32_t size)
@@ -267,7 +267,9 @@ int SetDlgItemText(HWND dialog, UINT id, const char *text)
 {
   gtk_window_rec *rec = gtk_rec(dialog);
   gtk_control *c = gtk_control_of(rec, id);
-  return c ? gtk_control_set_text(rec, c, text ? text : "") : 0;
+  if (!c || !gtk_control_set_text(rec, c, text ? text : "")) return 0;
+  if (c->placed) gtk_dlg_fit(rec);
+  return 1;
 }
 
 int IsDlgButtonChecked(HWND dialog, UINT id)
@@ -334,6 +336,7 @@ int MessageBox(HWND owner, const char *text, const char *caption, UINT type)
   gtk_window_rec *rec = new_dialog(owner, caption ? caption : "", msgbox_proc, nullptr);
   if (!rec) return 0;
   build_msgbox(rec, text ? text : "", type);
+  gtk_dlg_place(rec);
   gtk_widget_show_all(rec->top);
   return int(run_modal(owner, rec));
 }

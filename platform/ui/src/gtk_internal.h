@@ -12,6 +12,13 @@ struct gtk_control {
   UINT id;
   UINT kind;
   GtkWidget *w;
+  // The template's rectangle (dialog units) and flags; laid out only when
+  // placed from a template.
+  bool placed = false;
+  int tx = 0, ty = 0, tcx = 0, tcy = 0;
+  UINT flags = 0;
+  // Where the layout last put it (the program may move it since).
+  int lx = -1, ly = -1, lw = -1, lh = -1;
 };
 
 struct gtk_window_rec {
@@ -21,6 +28,13 @@ struct gtk_window_rec {
   UINT dialog_id = 0;
   std::vector<gtk_control> controls;
   int quiet = 0;  // set while the program changes a button itself
+  // Template dialogs: the box of their controls and its size in dialog
+  // units, and the size they were last laid out to (pixels).
+  GtkWidget *fixed = nullptr;
+  int tcx = 0, tcy = 0;
+  int laid_w = 0, laid_h = 0;
+  bool refit_queued = false;
+  std::string font;  // its own font, else its style's
   // Frames.
   GtkWidget *content = nullptr;
   int width = 0, height = 0;
@@ -61,3 +75,18 @@ int gtk_control_set_text(gtk_window_rec *rec, gtk_control *c, const char *text);
 // Combo boxes: the template's width, whatever their items' and edit
 // field's own widths.
 void gtk_combo_fit(GtkWidget *combo);
+// Template layout (gtk_layout.cpp).  The box that holds a template's
+// controls.
+GtkWidget *gtk_dialog_box_new();
+// Puts a template control into the dialog's box and keeps its rectangle
+// for the layout.
+void gtk_dlg_put(gtk_window_rec *rec, gtk_control *c, const UI_DIALOG_ITEM &it);
+// Lays the controls out for their current texts in the dialog's real
+// font: each grows to its text, neighbours move right or down by as much;
+// the box takes the size that holds them all.
+void gtk_dlg_fit(gtk_window_rec *rec);
+// Pixels of dialog units in the font of widget w.
+void gtk_dialog_units(GtkWidget *w, int *cx, int *cy);
+// A toplevel dialog's place: centred in the work area of its monitor, all
+// of it inside as far as its size allows.
+void gtk_dlg_place(gtk_window_rec *rec);

@@ -1,5 +1,6 @@
 // The notification popup window: GTK 3 with cairo and Pango, the X11 SHAPE
 // extension for its round corners; its own window, or a template dialog's.
+#include <tarvo_ui/ui_gtk.h>
 #include <tarvo_ui/ui_popup.h>
 
 #include <gdk/gdk.h>
@@ -228,10 +229,22 @@ ui_popup *UiPopupFromWindow(HWND owner, GtkWidget *toplevel, int w, int h, int c
   gtk_widget_hide(toplevel);
   gtk_widget_unrealize(toplevel);
   gtk_window_set_modal(GTK_WINDOW(toplevel), FALSE);
+  UiDialogSetFont(owner, kFont);  // its units and its texts in the popup's font
   style_window(p);
   gtk_widget_realize(toplevel);
   apply_shape(p);
   return p;
+}
+
+void UiPopupResize(ui_popup *p, int w, int h)
+{
+  if (!p || w <= 0 || h <= 0 || (w == p->w && h == p->h)) return;
+  p->w = w, p->h = h;
+  if (!p->win) return;
+  gtk_widget_set_size_request(p->win, w, h);
+  gtk_window_resize(GTK_WINDOW(p->win), w, h);
+  if (gtk_widget_get_realized(p->win)) apply_shape(p);
+  gtk_widget_queue_draw(p->win);
 }
 
 int UiPopupStyleStatic(ui_popup *p, UINT id, int mode, int weight)

@@ -74,6 +74,8 @@ typedef struct {
 HWND GetDlgItem(HWND dialog, UINT id);
 /* The control's size, and its position in its dialog. */
 int UiControlRect(HWND control, RECT_XYWH *out);
+/* The same for a template control of a dialog by its id, as laid out. */
+int UiDlgItemRect(HWND dialog, UINT id, RECT_XYWH *out);
 /* Redraws the control soon. */
 int InvalidateControl(HWND control);
 /* Gives the control the keyboard focus. */

@@ -55,9 +55,14 @@ typedef struct _GtkWidget GtkWidget;
 #define UI_CTLF_HIDDEN 0x1u
 #define UI_CTLF_DISABLED 0x2u
 #define UI_CTLF_GROUP 0x4u /* a radio that starts a new group */
+#define UI_CTLF_NOWRAP 0x8u /* a static text kept on one line */
 
 /* One control at dialog-unit position and size; text NULL: the dialog's
- * resource text for (template id, control id), else empty. */
+ * resource text for (template id, control id), else empty.  Dialog units
+ * come from the font the dialog uses; a static text wraps within its width
+ * unless UI_CTLF_NOWRAP; a control whose text needs more room than its
+ * rectangle grows, the controls right of it on its row and those below it
+ * moving by as much, and the dialog grows to hold them. */
 typedef struct {
   UINT kind;
   UINT id;
@@ -76,8 +81,8 @@ typedef struct {
 
 /* Opens the display once (X11 when GDK_BACKEND says so): 1 when GTK runs.
  * $TARVO_UI_MSGBOX=record turns the message-box recorder on.  It adds the
- * automation requests controls, click, settext, check, key, mouse, alerts,
- * folder-select and screenshot (see ui_automation.h). */
+ * automation requests controls, layout, click, select, settext, check, key,
+ * mouse, alerts, folder-select and screenshot (see ui_automation.h). */
 int UiGtkInit(int *argc, char ***argv);
 
 /* Shows the dialog modally (a grab keeps input from other windows) and returns
@@ -89,6 +94,14 @@ intptr_t DialogBoxTemplate(HWND owner, const UI_DIALOG_TEMPLATE *tmpl, WNDPROC p
  * cannot be shown.  DestroyWindow ends it (EndDialog does not); its
  * procedure gets Enter, Escape and the close button as IDOK and IDCANCEL. */
 HWND CreateDialogTemplate(HWND owner, const UI_DIALOG_TEMPLATE *tmpl, WNDPROC proc, void *user);
+/* Lays a template dialog out again for its controls' present texts and
+ * fonts (SetDlgItemText does so itself): 1 with its size in pixels. */
+int UiDialogFit(HWND dialog, int *cx, int *cy);
+/* A template dialog's own font (a Pango description, "Sans 9"): its
+ * dialog units and its texts take it, and it is laid out again: 1 when set. */
+int UiDialogSetFont(HWND dialog, const char *font);
+/* The size it was last laid out to, without laying it out (while it draws). */
+int UiDialogSize(HWND dialog, int *cx, int *cy);
 UINT GetDlgItemText(HWND dialog, UINT id, char *buf, uint32_t size); /* length; 0 when none */
 int SetDlgItemText(HWND dialog, UINT id, const char *text);
 int IsDlgButtonChecked(HWND dialog, UINT id);

@@ -34,7 +34,8 @@ typedef struct _GtkWidget GtkWidget;
 ui_popup *UiPopupCreate(HWND owner, int w, int h, int corner, uint32_t rgb);
 /* The same over a modeless template dialog's toplevel (CreateDialogTemplate,
  * UiGtkWidget): hidden until UiPopupShow, made the notification window
- * with the shape, fill and frame, the dialog's controls drawn over them.
+ * with the shape, fill and frame, the dialog's controls drawn over them in
+ * the popup's font (UiDialogSetFont; UiDialogFit then gives its size).
  * The dialog keeps its window: destroy the popup, then the dialog.  Enter
  * and Esc reach the dialog's procedure as its IDOK and IDCANCEL. */
 ui_popup *UiPopupFromWindow(HWND owner, GtkWidget *toplevel, int w, int h, int corner, uint32_t rgb);
@@ -43,6 +44,8 @@ ui_popup *UiPopupFromWindow(HWND owner, GtkWidget *toplevel, int w, int h, int c
  * the control is one. */
 int UiPopupStyleStatic(ui_popup *p, UINT id, int mode, int weight);
 int UiPopupSetItemImage(ui_popup *p, UINT id, int x, int y, const char *png_path);
+/* A new size for its window, its shape and its frame. */
+void UiPopupResize(ui_popup *p, int w, int h);
 void UiPopupDestroy(ui_popup *p);
 /* Label slot (0-7): its rectangle, text, mode and Pango weight (400, 700). */
 void UiPopupSetLabel(ui_popup *p, int slot, int x, int y, int w, int h, const char *text, int mode, int weight);

@@ -1,0 +1,497 @@
+// Every dialog, message box and popup of the desktop programs, in English
+// and in Japanese, on a 1280 x 800 display with the installed fonts: from
+// each window's automation layout, the window lies on the screen, no two
+// shown controls overlap, every text fits its control as Pango measures it
+// in the control's font, and the window's drawing has ink where each text
+// ends.  One screenshot per dialog and language stays in the test output.
+#define TARVO_XVFB_SCREEN "1280x800x24"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <cairo.h>
+#include <gtk/gtk.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../tool/haldor_run.h"
+#include "../util/script_server.h"
+#include "gtk_xvfb.h"
+#include "soap_reply.h"
+#include "tarvo_test.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using namespace std::chrono;
+using tarvo_test::scratch_dir;
+
+constexpr int kScreenW = 1280, kScreenH = 800;
+
+std::string bin(const std::string &name) { return std::string(std::getenv("TARVO_BIN")) + "/" + name; }
+
+bool wait_for(const std::function<bool()> &ok, int ms = 5000)
+{
+  for (auto end = steady_clock::now() + milliseconds(ms); steady_clock::now() < end;) {
+    if (ok()) return true;
+    std::this_thread::sleep_for(milliseconds(20));
+  }
+  return ok();
+}
+
+// Where CI keeps what a test leaves: $TARVO_TEST_OUTPUT, else the build's
+// Testing folder.
+fs::path output_dir()
+{
+  const char *o = std::getenv("TARVO_TEST_OUTPUT");
+  fs::path d = o && *o ? fs::path(o) : fs::path(bin("")) / "../Testing/dialogs";
+  fs::create_directories(d);
+  return d;
+}
+
+// A program of the test, with its automation socket.
+struct program {
+  pid_t pid = -1;
+  std::string sock;
+
+  void start(const std::string &env, const std::string &cmdline)
+  {
+    pid = fork();
+    if (pid == 0) {
+      std::string cmd = "exec env " + env + " TARVO_UI_AUTOMATION=" + sock + " " + cmdline + " >/dev/null 2>&1";
+      execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char *>(nullptr));
+      _exit(127);
+    }
+  }
+  ~program() { stop(); }
+  void stop()
+  {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    if (tarvo_test::wait_exit(pid, 2000) == -2) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
+    pid = -1;
+  }
+  std::string ask(const std::string &request, int *status = nullptr) const
+  {
+    int s;
+    std::string out = tarvo_test::command_output(bin("uictl") + " " + sock + " " + request + " 2>/dev/null", &s);
+    if (status) *status = s;
+    return out;
+  }
+  // Handles of the windows of class cls.
+  std::set<std::string> windows(const std::string &cls = "#32770") const
+  {
+    std::set<std::string> out;
+    std::istringstream lines(ask("windows"));
+    for (std::string l; std::getline(lines, l);)
+      if (l.size() > 17 && l.compare(17, cls.size() + 1, cls + " ") == 0) out.insert(l.substr(0, 16));
+    return out;
+  }
+  // A window of class cls that was not among before, once it is shown.
+  std::string new_window(const std::set<std::string> &before, const std::string &cls = "#32770") const
+  {
+    std::string found;
+    wait_for([&] {
+      for (const std::string &h : windows(cls))
+        if (!before.count(h) && ask("layout " + h).rfind("window ", 0) == 0) return found = h, true;
+      return false;
+    });
+    return found;
+  }
+};
+
+struct rect {
+  int x = 0, y = 0, w = 0, h = 0;
+  int right() const { return x + w; }
+  int bottom() const { return y + h; }
+  bool inside(const rect &o) const { return x >= o.x && y >= o.y && right() <= o.right() && bottom() <= o.bottom(); }
+  bool meets(const rect &o) const { return x < o.right() && o.x < right() && y < o.bottom() && o.y < bottom(); }
+};
+
+std::ostream &operator<<(std::ostream &os, const rect &r) { return os << r.x << "," << r.y << " " << r.w << "x" << r.h; }
+
+struct control {
+  std::string id, kind;
+  bool visible = false, has_text = false, wrap = false;
+  rect r, t;
+  std::string lang, font, text;
+};
+
+struct layout {
+  rect window;
+  std::vector<control> controls;
+};
+
+// The socket's escapes undone: \\, \n, \r, \xHH.
+std::string unescape(const std::string &s)
+{
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] != '\\' || i + 1 >= s.size()) {
+      out += s[i];
+      continue;
+    }
+    char c = s[++i];
+    if (c == 'n') out += '\n';
+    else if (c == 'r') out += '\r';
+    else if (c == 'x' && i + 2 < s.size()) out += char(std::stoi(s.substr(i + 1, 2), nullptr, 16)), i += 2;
+    else out += c;
+  }
+  return out;
+}
+
+layout parse(const std::string &answer)
+{
+  layout l;
+  std::istringstream lines(answer);
+  std::string line;
+  if (std::getline(lines, line)) {
+    std::istringstream w(line.substr(std::min(line.size(), size_t(7))));
+    w >> l.window.x >> l.window.y >> l.window.w >> l.window.h;
+  }
+  while (std::getline(lines, line)) {
+    size_t bar = line.find('|');
+    if (bar == std::string::npos) continue;
+    control c;
+    std::istringstream head(line.substr(0, bar));
+    std::string tx;
+    int vis = 0;
+    head >> c.id >> c.kind >> vis >> c.r.x >> c.r.y >> c.r.w >> c.r.h >> tx;
+    c.visible = vis != 0;
+    c.has_text = tx != "-";
+    if (c.has_text) {
+      c.t.x = std::stoi(tx);
+      head >> c.t.y >> c.t.w >> c.t.h;
+    }
+    size_t bar2 = line.find('|', bar + 1), bar3 = line.find('|', bar2 + 1), bar4 = line.find('|', bar3 + 1);
+    c.wrap = line.compare(bar + 1, 1, "1") == 0;
+    c.lang = line.substr(bar2 + 1, bar3 - bar2 - 1);
+    c.font = line.substr(bar3 + 1, bar4 - bar3 - 1);
+    c.text = unescape(line.substr(bar4 + 1));
+    l.controls.push_back(c);
+  }
+  return l;
+}
+
+// The text laid out as a label lays it out: its size, and the top and
+// height of its last line.
+struct measured {
+  int w = 0, h = 0, last_top = 0, last_h = 0;
+};
+
+measured measure(const control &c)
+{
+  static bool display = gtk_init_check(nullptr, nullptr);  // the programs' screen and its font settings
+  if (!display) return {};
+  PangoContext *ctx = gdk_pango_context_get();
+  pango_context_set_language(ctx, pango_language_from_string(c.lang.c_str()));  // the label's: it picks the fonts
+  PangoLayout *l = pango_layout_new(ctx);
+  PangoFontDescription *f = pango_font_description_from_string(c.font.c_str());
+  pango_layout_set_font_description(l, f);
+  pango_font_description_free(f);
+  pango_layout_set_text(l, c.text.c_str(), -1);
+  if (c.wrap) {
+    pango_layout_set_width(l, c.t.w * PANGO_SCALE);
+    pango_layout_set_wrap(l, PANGO_WRAP_WORD_CHAR);
+  }
+  measured m;
+  pango_layout_get_pixel_size(l, &m.w, &m.h);
+  PangoLayoutIter *it = pango_layout_get_iter(l);
+  while (!pango_layout_iter_at_last_line(it)) pango_layout_iter_next_line(it);
+  PangoRectangle ink, logical;
+  pango_layout_iter_get_line_extents(it, &ink, &logical);
+  pango_extents_to_pixels(&logical, nullptr);
+  m.last_top = logical.y, m.last_h = logical.height;
+  pango_layout_iter_free(it);
+  g_object_unref(l);
+  g_object_unref(ctx);
+  return m;
+}
+
+struct picture {
+  cairo_surface_t *s;
+  explicit picture(const std::string &png) : s(cairo_image_surface_create_from_png(png.c_str())) {}
+  ~picture() { cairo_surface_destroy(s); }
+  bool ok() const { return cairo_surface_status(s) == CAIRO_STATUS_SUCCESS; }
+  uint32_t at(int x, int y) const
+  {
+    const uint8_t *p = cairo_image_surface_get_data(s) + y * cairo_image_surface_get_stride(s) + x * 4;
+    return uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+  }
+  // Pixels in r that stand out from r's commonest colour.
+  int ink(const rect &r) const
+  {
+    int w = cairo_image_surface_get_width(s), h = cairo_image_surface_get_height(s);
+    std::map<uint32_t, int> count;
+    for (int y = std::max(0, r.y); y < std::min(h, r.bottom()); ++y)
+      for (int x = std::max(0, r.x); x < std::min(w, r.right()); ++x) ++count[at(x, y)];
+    if (count.empty()) return 0;
+    uint32_t bg = count.begin()->first;
+    for (auto &[c, n] : count)
+      if (n > count[bg]) bg = c;
+    auto luma = [](uint32_t c) { return int((c >> 16) & 0xFF) * 3 + int((c >> 8) & 0xFF) * 6 + int(c & 0xFF); };
+    int n = 0;
+    for (auto &[c, k] : count)
+      if (std::abs(luma(c) - luma(bg)) > 300) n += k;
+    return n;
+  }
+};
+
+bool blank(const std::string &s) { return s.find_first_not_of(" \t\n") == std::string::npos; }
+
+// The checks on one window; name names its screenshot.
+void check_window(const program &p, const std::string &hwnd, const std::string &name)
+{
+  SCOPED_TRACE(name);
+  ASSERT_FALSE(hwnd.empty()) << "not shown";
+  layout l;
+  // Shown once every shown control has its place and the layout holds
+  // still (a control's new look is laid out when the loop is idle).
+  std::string before, now;
+  wait_for([&] {
+    before = now;
+    now = p.ask("layout " + hwnd);
+    l = parse(now);
+    for (const control &c : l.controls)
+      if (c.visible && c.r.w <= 1) return false;
+    return l.window.w > 1 && now == before;
+  });
+  rect screen{0, 0, kScreenW, kScreenH}, own{0, 0, l.window.w, l.window.h};
+  EXPECT_TRUE(l.window.inside(screen)) << "the window at " << l.window << " leaves the screen";
+  std::vector<const control *> shown;
+  for (const control &c : l.controls)
+    if (c.visible) shown.push_back(&c);
+  for (size_t i = 0; i < shown.size(); ++i) {
+    const control &a = *shown[i];
+    EXPECT_TRUE(a.r.inside(own)) << a.id << " " << a.kind << " at " << a.r << " is cut by the window's edge " << own;
+    for (size_t j = i + 1; j < shown.size(); ++j) {
+      const control &b = *shown[j];
+      bool framed = (a.kind == "group" && b.r.inside(a.r)) || (b.kind == "group" && a.r.inside(b.r));
+      EXPECT_FALSE(a.r.meets(b.r) && !framed) << a.id << " " << a.kind << " at " << a.r << " overlaps " << b.id << " "
+                                              << b.kind << " at " << b.r << " (" << a.text << " / " << b.text << ")";
+    }
+  }
+  std::string png = (output_dir() / (name + ".png")).string();
+  int status = 1;
+  p.ask("screenshot " + hwnd + " " + png, &status);
+  ASSERT_EQ(status, 0) << "no screenshot";
+  picture shot(png);
+  ASSERT_TRUE(shot.ok()) << png;
+  for (const control *c : shown) {
+    if (!c->has_text || blank(c->text)) continue;
+    measured m = measure(*c);
+    EXPECT_LE(m.w, c->t.w) << c->id << " " << c->kind << " '" << c->text << "' is " << m.w << " wide in " << c->font
+                           << ", its room " << c->t;
+    EXPECT_LE(m.h, c->t.h) << c->id << " " << c->kind << " '" << c->text << "' is " << m.h << " tall in " << c->font
+                           << ", its room " << c->t;
+    EXPECT_TRUE(c->t.inside(c->r)) << c->id << " text at " << c->t << " outside its control at " << c->r;
+    // The last line is drawn: ink in its band, within the text's room.
+    rect last{c->t.x, c->t.y + m.last_top, c->t.w, std::min(m.last_h, std::max(0, c->t.h - m.last_top))};
+    EXPECT_GT(shot.ink(last), 3) << c->id << " '" << c->text << "': no text drawn at " << last << " in " << png;
+  }
+}
+
+// quessel with stand-ins for the server's two ports and the record-only
+// tray; the message boxes are real.
+struct quessel_run : program {
+  scratch_dir prog, data, run;
+  std::string conf;
+  tarvo_test::script_server dmsm{{{"HTTP/1.1 200 OK\r\nX-DUV-STATE: active\r\n\r\n", true}}, true};
+  tarvo_test::script_server soap{script()};
+
+  static std::vector<tarvo_test::script_reply> script()
+  {
+    std::vector<tarvo_test::script_reply> r;
+    for (int i = 0; i < 4; ++i) {
+      r.push_back({tarvo_test::soap_response("GetDefaultClientState", "<DefaultClientState>allow</DefaultClientState>")});
+      r.push_back({tarvo_test::soap_response("SetClientPermissions", "")});
+    }
+    return r;
+  }
+
+  explicit quessel_run(const std::string &lang)
+  {
+    tarvo_test::write_file(prog / "data_home", "tarvo/media\n");
+    tarvo_test::write_file(prog / "helper_home", "tarvo/quessel\n");
+    tarvo_test::write_file(prog / "tool_name", "true\n");
+    for (auto &e : fs::directory_iterator(std::getenv("TARVO_BIN")))
+      if (e.path().extension() == ".png") fs::copy(e.path(), prog.path / e.path().filename());
+    conf = data / "tarvo/media/conf";
+    fs::create_directories(conf + "/access/allow");
+    fs::create_directories(conf + "/access/deny");
+    fs::create_directories(data / "tarvo/quessel");
+    tarvo_test::write_file(conf + "/dmsm_port", std::to_string(dmsm.port()) + "\n");
+    tarvo_test::write_file(conf + "/upnp_port", std::to_string(soap.port()) + "\n");
+    tarvo_test::write_file(run / "hosts", "127.0.0.1 localhost\n");
+    sock = run / "ui/quessel.sock";
+    start("LANG=" + lang + " TARVO_TIME_SCALE=10 TARVO_TRAY_BACKEND=record TARVO_SERVICE_DIR=" + prog.path.string() +
+              " TARVO_COMMON_APPDATA=" + data.path.string() + " TARVO_HOSTS_FILE=" + run / "hosts" +
+              " TARVO_RUNTIME_DIR=" + run / "rt" + " GDK_BACKEND=x11 NO_AT_BRIDGE=1",
+          bin("quessel"));
+  }
+};
+
+struct language {
+  const char *lang, *tag;
+};
+const language kLanguages[] = {{"en_US.UTF-8", "en"}, {"ja_JP.UTF-8", "ja"}};
+
+TEST(DialogLayout, QuesselPopupDialogsAndMessageBox)
+{
+  TARVO_NEED_DISPLAY();
+  // Its single-instance lock and ports in a namespace of their own.
+  if (!tarvo_test::private_net().empty()) GTEST_SKIP() << tarvo_test::private_net();
+  for (const language &lang : kLanguages) {
+    std::string tag = std::string("quessel-") + lang.tag;
+    quessel_run q(lang.lang);
+    ASSERT_TRUE(wait_for([&] { return q.ask("windows").find(" #32770 Quessel\n") != std::string::npos; }));
+    std::string main_window;
+    for (const std::string &h : q.windows())
+      if (q.ask("windows").find(h + " #32770 Quessel\n") != std::string::npos) main_window = h;
+
+    // A new client: the popup, once it has faded in.
+    std::set<std::string> before = q.windows();
+    tarvo_test::write_file(q.conf + "/access/deny/aa-bb-cc-dd-ee-ff", "127.0.0.1\n");
+    ASSERT_TRUE(wait_for([&] { return q.ask("popup").find("alpha=255") != std::string::npos; })) << q.ask("popup");
+    std::string popup = q.new_window(before);
+    check_window(q, popup, tag + "-popup");
+
+    // Its click: the query dialog, then OK with Allow: the security notice.
+    before = q.windows();
+    q.ask("command " + popup + " 1");
+    std::string query = q.new_window(before);
+    check_window(q, query, tag + "-query");
+    before = q.windows();
+    q.ask("command " + query + " 1");  // posted: a click would wait for the notice's end
+    std::string notice = q.new_window(before);
+    check_window(q, notice, tag + "-notice");
+    q.ask("command " + notice + " 2");
+    ASSERT_TRUE(wait_for([&] { return !q.windows().count(query); }));
+
+    // The settings dialog and the rebuild's question.
+    before = q.windows();
+    q.ask("command " + main_window + " 32773");
+    std::string settings = q.new_window(before);
+    check_window(q, settings, tag + "-settings");
+    q.ask("command " + settings + " 2");
+    ASSERT_TRUE(wait_for([&] { return !q.windows().count(settings); }));
+    before = q.windows();
+    q.ask("command " + main_window + " 32780");
+    std::string box = q.new_window(before);
+    check_window(q, box, tag + "-rebuild-box");
+    q.ask("command " + box + " 2");
+  }
+}
+
+TEST(DialogLayout, ToolAboutBox)
+{
+  TARVO_NEED_DISPLAY();
+  if (!tarvo_test::private_net().empty()) GTEST_SKIP() << tarvo_test::private_net();
+  for (const language &lang : kLanguages) {
+    scratch_dir prog, data, run;
+    haldor_run::lay_out(prog.path, data.path, lang.tag);
+    program t;
+    t.sock = run / "ui/haldor.sock";
+    t.start("LANG=" + std::string(lang.lang) + " TARVO_UI_MSGBOX=record TARVO_PAGE_BACKEND=record TARVO_SERVICE_DIR=" +
+                prog.path.string() + " TARVO_COMMON_APPDATA=" + data.path.string() + " TARVO_RUNTIME_DIR=" + run / "rt" +
+                " GDK_BACKEND=x11 NO_AT_BRIDGE=1",
+            prog / "haldor");
+    std::string frame;
+    ASSERT_TRUE(wait_for([&] { return !(frame = t.new_window({}, "HaldorMainFrame")).empty(); }));
+    std::set<std::string> before = t.windows();
+    t.ask("command " + frame + " 57664");
+    std::string about = t.new_window(before);
+    check_window(t, about, std::string("haldor-") + lang.tag + "-about");
+    t.ask("key " + about + " Escape");
+  }
+}
+
+TEST(DialogLayout, FileManagerHelperDialogs)
+{
+  TARVO_NEED_DISPLAY();
+  struct box_text {
+    const char *kind, *caption, *text;
+  };
+  // The extension's texts, as it passes them to the helper.
+  const box_text en[] = {{"yesno", "Cancel Publication", "Are you sure you want to cancel the publication of folder?"},
+                         {"ok", "Folder publication", "The publication of folder has failed."}};
+  const box_text ja[] = {{"yesno", "公開の取り消し", "フォルダーの公開を取り消してもよろしいですか?"},
+                         {"ok", "フォルダーの公開", "フォルダーの公開に失敗しました。"}};
+  for (const language &lang : kLanguages) {
+    scratch_dir run;
+    const box_text *texts = lang.tag == std::string("ja") ? ja : en;
+    std::string env = "LANG=" + std::string(lang.lang) + " GDK_BACKEND=x11 NO_AT_BRIDGE=1";
+    {
+      program h;
+      h.sock = run / "ui/title.sock";
+      h.start(env, bin("tarvo-shellext-ui") + " title-edit '/home/user/Music/A rather long folder name/track01.flac' "
+                                             "'Track one'");
+      std::string title = h.new_window({});
+      check_window(h, title, std::string("helper-") + lang.tag + "-title-edit");
+      h.ask("key " + title + " Escape");
+    }
+    for (int i = 0; i < 2; ++i) {
+      program h;
+      h.sock = run / ("ui/box" + std::to_string(i) + ".sock");
+      h.start(env, bin("tarvo-shellext-ui") + " msgbox " + texts[i].kind + " '" + texts[i].caption + "' '" +
+                       texts[i].text + "'");
+      std::string box = h.new_window({});
+      check_window(h, box, std::string("helper-") + lang.tag + "-box-" + texts[i].kind);
+      h.ask("key " + box + " Escape");
+    }
+  }
+}
+
+// A filter's page in the page host; the downmix page also in its Custom
+// view.
+TEST(DialogLayout, PropertyPages)
+{
+  TARVO_NEED_DISPLAY();
+  struct page {
+    const char *name, *lib, *clsid;
+  };
+  const page pages[] = {{"resample", "libmirrow.so", "{845A578B-836A-41F9-A22A-D1E31F26B1ED}"},
+                        {"downmix", "libsaltrey.so", "{0B7AD138-D072-48BC-895D-C547799730E4}"}};
+  for (const language &lang : kLanguages)
+    for (const page &pg : pages) {
+      scratch_dir run;
+      fs::copy_file(bin("pagehost"), run / "pagehost");
+      fs::copy_file(fs::path(bin("")) / "../tests/ui/libvellisk.so", run / "libvellisk.so");
+      program h;
+      h.sock = run / "ui/host.sock";
+      h.start("LANG=" + std::string(lang.lang) + " LD_LIBRARY_PATH=" + bin("") +
+                  " TARVO_UI_MSGBOX=record GDK_BACKEND=x11 NO_AT_BRIDGE=1",
+              run / "pagehost" + " " + bin(pg.lib) + " '" + pg.clsid + "'");
+      std::string frame;
+      ASSERT_TRUE(wait_for([&] { return !(frame = h.new_window({}, "TarvoPageHost")).empty(); }));
+      std::string name = std::string(pg.name) + "-" + lang.tag;
+      // The page: the dialog holding a list (its controls' ids differ).
+      std::string dialog;
+      wait_for([&] {
+        for (const std::string &d : h.windows())
+          if (h.ask("controls " + d).find(" droplist ") != std::string::npos) return dialog = d, true;
+        return false;
+      });
+      check_window(h, frame, name + "-host");
+      check_window(h, dialog, name + "-page");
+      if (pg.name == std::string("downmix")) {
+        h.ask("select " + dialog + " 1278 2");  // the method list: Custom
+        ASSERT_TRUE(wait_for([&] { return h.ask("controls " + dialog).find("1346 group 1") != std::string::npos; }))
+            << h.ask("controls " + dialog);
+        check_window(h, dialog, name + "-custom");
+      }
+    }
+}
+
+}  // namespace

@@ -88,3 +88,26 @@ TEST_F(RiffCompare, OggAgreesWithFfprobeAndExiftool)
   EXPECT_EQ(element(it, "upnp:genre"), exiftool_field(o, "Genre"));
   EXPECT_EQ(element(it, "upnp:originalTrackNumber"), "7");
 }
+
+// ffmpeg writes ADPCM headers with a byte rate of 16000 whatever the blocks
+// hold: timed by it, a 1 s stereo IMA file showed 2.8 s.  Without the fact
+// chunk the time comes from the blocks' own rate.
+TEST_F(RiffCompare, AdpcmWavTimedByItsSamples)
+{
+  TAG_TOOLS_REQUIRE("ffmpeg", "ffprobe", "python3");
+  std::string ms = d / "ms.wav", ima = d / "ima.wav", bare = d / "ima_nofact.wav";
+  ASSERT_TRUE(ffmpeg("-f lavfi -i sine=frequency=440:sample_rate=44100:duration=1 -c:a adpcm_ms", ms));
+  ASSERT_TRUE(ffmpeg("-f lavfi -i sine=frequency=440:sample_rate=22050:duration=1.5 -ac 2 -c:a adpcm_ima_wav", ima));
+  // The same file with its fact chunk cut out, the RIFF size set to match.
+  ASSERT_TRUE(generate("python3 -c \"import struct,sys; b=open(sys.argv[1],'rb').read(); i=b.index(b'fact'); "
+                       "b=b[:i]+b[i+12:]; open(sys.argv[2],'wb').write(b[:4]+struct.pack('<I',len(b)-8)+b[8:])\" " +
+                           quote(ima) + " " + quote(bare),
+                       bare));
+  int64_t want_ima = seconds_ms(ffprobe_field(ima, "format=duration"));
+  for (auto [f, want] : {std::pair{ms, seconds_ms(ffprobe_field(ms, "format=duration"))}, {ima, want_ima},
+                         {bare, want_ima}}) {
+    SCOPED_TRACE(f);
+    std::string it = item(f, "audio/wav");
+    EXPECT_NEAR(double(duration_ms(res_attribute(it, "duration"))), double(want), 100);
+  }
+}

@@ -2,6 +2,7 @@
 // duration and bitrate by layer and version, VBR headers, and long files
 // read through a bounded window.
 #include <gtest/gtest.h>
+#include <tarvo_tag/tag_limits.h>
 #include <tarvo_test.h>
 
 #include <fcntl.h>
@@ -95,6 +96,15 @@ TEST(Mp3, SyncIsFoundBehindTagAndJunkButNeedsThreeFrames)
   two.read(q);
   EXPECT_TRUE(q.all().empty());
   EXPECT_NE(tag_test::item(two.path, "audio/mpeg").find("application/octet-stream"), std::string::npos);
+
+  // Junk past the search bound: the file may still be audio, and keeps its
+  // tags and its class.
+  mp3_file far(tag + std::string(TAG_MP3_SYNC_SEARCH_MAX + 1, 'j') + frames(k, 50));
+  props r;
+  far.read(r);
+  EXPECT_EQ(r.get("dc:title"), "T");
+  EXPECT_EQ(r.get("res@duration"), "<none>");
+  EXPECT_NE(tag_test::item(far.path, "audio/mpeg").find("object.item.audioItem"), std::string::npos);
 }
 
 TEST(Mp3, VbrHeadersGiveCountsUnlessIncomplete)

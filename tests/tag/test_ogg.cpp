@@ -24,6 +24,7 @@ struct encoding {
   std::vector<std::string> comments;
   bool no_nominal_bitrate = false;
   double seconds = 1;
+  int serial = 1234;
 };
 
 std::string page_bytes(const ogg_page &og)
@@ -46,7 +47,7 @@ std::vector<std::string> encode(const encoding &e)
   for (const std::string &c : e.comments) vorbis_comment_add(&vc, c.c_str());
   vorbis_analysis_init(&vd, &vi);
   vorbis_block_init(&vd, &vb);
-  ogg_stream_init(&os, 1234);
+  ogg_stream_init(&os, e.serial);
   ogg_packet id, comm, code;
   vorbis_analysis_headerout(&vd, &vc, &id, &comm, &code);
   // bitrate_nominal lies at byte 20 of the identification header.
@@ -172,4 +173,35 @@ TEST_F(Ogg, FileBeyondFourGibibytesKeepsItsPositions)
   ASSERT_EQ(tarvo_tag_get_properties(path.c_str(), "application/ogg", r.n(), r.v()), 1);
   EXPECT_EQ(r.get("res@duration"), "0:00:02");
   EXPECT_EQ(r.get("res@size"), "5368709120");
+}
+
+// A chained file is timed over all its streams.  Where the read budget
+// runs out (here: the reader told the file is empty, so that only the
+// base of the budget is left) the first stream's facts stand, with no
+// time, instead of the file becoming application/octet-stream; the
+// streams vorbisfile had opened are not leaked.
+TEST_F(Ogg, ChainedStreamsTimedTogetherOrFirstStreamKept)
+{
+  std::string bytes;
+  for (int i = 0; i < 40; i++) {
+    encoding e;
+    e.seconds = 0.1;
+    e.serial = 100 + i;
+    e.comments = {"TITLE=Part " + std::to_string(i)};
+    bytes += join(encode(e));
+  }
+  props &whole = read(bytes);
+  EXPECT_EQ(whole.get("res@duration"), "0:00:04");
+  EXPECT_EQ(whole.get("dc:title"), "Part 0");
+
+  std::string path = d / "song.ogg";
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  sys_file_stat_rec st{};
+  props r;
+  EXPECT_EQ(tag_ogg_read(fd, &st, "application/ogg", r.n(), r.v()), 1);
+  close(fd);
+  EXPECT_EQ(r.get("res@duration"), "<none>");
+  EXPECT_EQ(r.get("res@sampleFrequency"), "44100");
+  EXPECT_EQ(r.get("dc:title"), "Part 0");
 }

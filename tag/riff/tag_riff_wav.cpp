@@ -70,13 +70,12 @@ bool uncompressed(uint16_t format_tag)
   return format_tag == kFormatPcm || format_tag == kFormatFloat || format_tag == kFormatExtensible;
 }
 
-}  // namespace
-
-extern "C" {
-
-int wav_info_parse(wav_info *info, int file)
+// The chunk walk of wav_info_parse; *stopped tells a walk that ran out of
+// read budget with the file going on.
+int wav_parse(wav_info *info, int file, bool *stopped)
 {
   *info = wav_info{};
+  *stopped = false;
   riff::cursor c;
   riff::chunk ch;
   if (!c.start(file, TAG_RIFF_READ_MAX) || !riff::chunk_read(c, &ch) || !ch.is("RIFF") || !riff::id_read(c, "WAVE"))
@@ -100,7 +99,29 @@ int wav_info_parse(wav_info *info, int file)
     }
     if (fmt && data) return 1;
   }
+  *stopped = c.budget < 8 && c.left() >= 8;
   return 0;
+}
+
+int wav_properties_add(const wav_info &w, const char *mime, sys_ptralloc_rec *names, sys_ptralloc_rec *values)
+{
+  auto add = [&](const char *name, uint32_t v) { return !v || tag_uint_property_add(name, v, names, values); };
+  if (!add(TAG_NAME(RES_NR_AUDIO_CHANNELS), w.channels) || !add(TAG_NAME(RES_SAMPLE_FREQUENCY), w.sample_rate) ||
+      !add(TAG_NAME(RES_BITRATE), w.bytes_per_second) || !add(TAG_NAME(RES_BITS_PER_SAMPLE), w.bits_per_sample))
+    return 0;
+  uint64_t ms = wav_info_duration_ms(&w);
+  if (ms && !riff::duration_add(ms, names, values)) return 0;
+  return tag_protocol_info_no_profile(mime, names, values);
+}
+
+}  // namespace
+
+extern "C" {
+
+int wav_info_parse(wav_info *info, int file)
+{
+  bool stopped;
+  return wav_parse(info, file, &stopped);
 }
 
 uint64_t wav_info_duration_ms(const wav_info *info)
@@ -115,18 +136,15 @@ uint64_t wav_info_duration_ms(const wav_info *info)
   return info->bytes_per_second ? uint64_t(info->data_size) * 1000 / info->bytes_per_second : 0;
 }
 
+// A walk stopped by the read budget keeps what it found, and the file its
+// class.
 int tag_wav_read(int file, const sys_file_stat_rec *, const char *mime, sys_ptralloc_rec *names,
                  sys_ptralloc_rec *values)
 {
   wav_info w;
-  if (!wav_info_parse(&w, file)) return 0;
-  auto add = [&](const char *name, uint32_t v) { return !v || tag_uint_property_add(name, v, names, values); };
-  if (!add(TAG_NAME(RES_NR_AUDIO_CHANNELS), w.channels) || !add(TAG_NAME(RES_SAMPLE_FREQUENCY), w.sample_rate) ||
-      !add(TAG_NAME(RES_BITRATE), w.bytes_per_second) || !add(TAG_NAME(RES_BITS_PER_SAMPLE), w.bits_per_sample))
-    return 0;
-  uint64_t ms = wav_info_duration_ms(&w);
-  if (ms && !riff::duration_add(ms, names, values)) return 0;
-  return tag_protocol_info_no_profile(mime, names, values);
+  bool stopped;
+  if (!wav_parse(&w, file, &stopped) && !stopped) return 0;
+  return wav_properties_add(w, mime, names, values);
 }
 
 int tag_lpcm_read(int, const sys_file_stat_rec *st, const char *, sys_ptralloc_rec *names, sys_ptralloc_rec *values)

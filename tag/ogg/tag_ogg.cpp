@@ -9,6 +9,8 @@
 #define OV_EXCLUDE_STATIC_CALLBACKS
 #include <vorbis/vorbisfile.h>
 
+#include "ogg_impl.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -157,9 +159,8 @@ int ogg_stream_add(OggVorbis_File *vf, const char *mime, sys_ptralloc_rec *names
 }
 
 // The total time of all streams, placed at `at`, before the stream's facts.
-int ogg_duration_insert(OggVorbis_File *vf, uint32_t at, sys_ptralloc_rec *names, sys_ptralloc_rec *values)
+int ogg_duration_insert(double seconds, uint32_t at, sys_ptralloc_rec *names, sys_ptralloc_rec *values)
 {
-  double seconds = ov_time_total(vf, -1);
   if (seconds < 0) return 0;
   // A time the format cannot show comes only from a damaged granule position.
   if (seconds * 1000 >= 4294967296.0) return 1;
@@ -170,11 +171,27 @@ int ogg_duration_insert(OggVorbis_File *vf, uint32_t at, sys_ptralloc_rec *names
   return 1;
 }
 
+// The total time: vorbisfile's where the last page is the first stream's,
+// our own page walk for a chained file (and one whose last page belongs to
+// another stream), since vorbisfile loses the streams it has opened when a
+// read fails amid its search of the links.
+int ogg_time_add(OggVorbis_File *vf, const source &s, uint64_t size, uint32_t at, sys_ptralloc_rec *names,
+                 sys_ptralloc_rec *values)
+{
+  mp3::file_window w(s.file);
+  uint32_t last;
+  if (ogg::last_serial(w, size, &last) && last == uint32_t(vf->current_serialno)) {
+    // ov_test_open begins with a seek of its own: the window's reads do
+    // not mislead it.  Past the budget the stream's facts stand alone.
+    if (ov_test_open(vf) < 0) return s.budget == 0;
+    return ogg_duration_insert(ov_time_total(vf, -1), at, names, values);
+  }
+  return ogg_duration_insert(ogg::chain_seconds(w, size), at, names, values);
+}
+
 }  // namespace
 
-// The first stream's headers are read, then the rest of the file for the
-// total time; where the read budget runs out in the rest, the first
-// stream's facts stand alone.
+// The first stream's headers through vorbisfile, then the total time.
 extern "C" int tag_ogg_read(int file, const sys_file_stat_rec *st, const char *mime, sys_ptralloc_rec *names,
                             sys_ptralloc_rec *values)
 {
@@ -182,12 +199,8 @@ extern "C" int tag_ogg_read(int file, const sys_file_stat_rec *st, const char *m
   OggVorbis_File vf;
   if (ov_test_callbacks(&s, &vf, nullptr, 0, kCallbacks) < 0) return 0;
   uint32_t start = names->len;
-  if (!ogg_stream_add(&vf, mime, names, values)) {
-    ov_clear(&vf);
-    return 0;
-  }
-  // A failed open has cleared vf already; clearing it again is harmless.
-  int ok = ov_test_open(&vf) < 0 ? s.budget == 0 : ogg_duration_insert(&vf, start, names, values);
+  int ok = ogg_stream_add(&vf, mime, names, values) && ogg_time_add(&vf, s, st->size, start, names, values);
+  // A failed ov_test_open has cleared vf already; clearing it again is harmless.
   ov_clear(&vf);
   return ok;
 }

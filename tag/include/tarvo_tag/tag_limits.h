@@ -62,15 +62,14 @@
 /* Bytes a WAV or AVI reader reads at most: the headers of a real file take a
  * few hundred, so a file of endless tiny chunks or streams stops here. */
 #define TAG_RIFF_READ_MAX 65536u
-/* Bytes vorbisfile may read through the reader: a base for the headers and
- * the pages it needs at the end for the total time, and a multiple of the
- * file's size.  It reads every header whole (a cover picture in the
- * comments is read, not passed), and for each stream of a chained file it
- * searches back from the stream's end in 64 KiB steps: a stream takes at
- * least its setup header's few KiB, so its reads stay under 32 times the
- * file.  Past the budget the item keeps the first stream's facts. */
+/* Bytes vorbisfile may read through the reader: a base for the pages it
+ * needs at the end for the total time, and twice the file's size, since it
+ * reads every header whole (a cover picture in the comments is read, not
+ * passed) and searches back from the end for the stream's last page.  A
+ * chained file is timed by a page walk of our own, bounded by the file's
+ * size.  Past the budget the item keeps the stream's facts. */
 #define TAG_OGG_READ_BASE (256u * 1024u)
-#define TAG_OGG_READ_PER_FILE_BYTE 32u
+#define TAG_OGG_READ_PER_FILE_BYTE 2u
 
 /* --- ASF (WMA, WMV) --- */
 /* The header walk's file buffer: the objects before the media data of a

@@ -8,8 +8,10 @@
 
 namespace ogg {
 
-// The serial number of the file's last page: the last capture pattern in
-// the stretch where a last page can begin.  False when there is none.
+// The serial number of the last page in the file's last 64 KiB, found as
+// vorbisfile finds it (libogg's page search from the same offset), so that
+// both agree on whether the file ends in its first link.  False when that
+// stretch holds no page.
 bool last_serial(mp3::file_window &w, uint64_t size, uint32_t *serial);
 
 // The play time of every link of a chained file, in seconds: each link's

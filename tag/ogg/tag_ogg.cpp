@@ -171,16 +171,25 @@ int ogg_duration_insert(double seconds, uint32_t at, sys_ptralloc_rec *names, sy
   return 1;
 }
 
-// The total time: vorbisfile's where the last page is the first stream's,
-// our own page walk for a chained file (and one whose last page belongs to
-// another stream), since vorbisfile loses the streams it has opened when a
-// read fails amid its search of the links.
+// One of the streams that the first link opens with: vorbisfile then takes
+// the file for one link and searches no further.
+bool first_link_serial(const OggVorbis_File *vf, uint32_t serial)
+{
+  if (!vf->serialnos) return false;
+  for (long i = 0; i < vf->serialnos[1]; i++)
+    if (uint32_t(vf->serialnos[2 + i]) == serial) return true;
+  return false;
+}
+
+// The total time: vorbisfile's where the last page belongs to the first
+// link, our own page walk for a chained file, since vorbisfile loses the
+// streams it has opened when a read fails amid its search of the links.
 int ogg_time_add(OggVorbis_File *vf, const source &s, uint64_t size, uint32_t at, sys_ptralloc_rec *names,
                  sys_ptralloc_rec *values)
 {
   mp3::file_window w(s.file);
   uint32_t last;
-  if (ogg::last_serial(w, size, &last) && last == uint32_t(vf->current_serialno)) {
+  if (ogg::last_serial(w, size, &last) && first_link_serial(vf, last)) {
     // ov_test_open begins with a seek of its own: the window's reads do
     // not mislead it.  Past the budget the stream's facts stand alone.
     if (ov_test_open(vf) < 0) return s.budget == 0;

@@ -1,6 +1,7 @@
 // The Ogg page walks: the serial number of the last page, and the play
 // time of a chained file link by link.
-#include <algorithm>
+#include <ogg/ogg.h>
+
 #include <cstring>
 
 #include "ogg_impl.h"
@@ -10,9 +11,9 @@ namespace ogg {
 namespace {
 
 constexpr uint32_t kHeadMin = 27;             // the page header before its lacing values
-constexpr uint32_t kPageMax = 27 + 255 + 255 * 255;  // the largest page
+// vorbisfile looks for the last page in this much of the file's end first.
+constexpr uint64_t kTail = 65536;
 constexpr uint32_t kIdPrefix = 16;            // "\x01vorbis", version, channels and rate
-constexpr uint32_t kBlock = TAG_MP3_BUFFER_SIZE - kHeadMin;
 
 uint32_t le32(const unsigned char *p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
 
@@ -56,21 +57,26 @@ bool page_next(mp3::file_window &w, uint64_t pos, uint64_t size, page *pg)
 
 bool last_serial(mp3::file_window &w, uint64_t size, uint32_t *serial)
 {
-  uint64_t floor = size > kPageMax + kHeadMin ? size - kPageMax - kHeadMin : 0;
-  for (uint64_t end = size; end > floor;) {
-    uint64_t from = end - floor > kBlock ? end - kBlock : floor;
+  ogg_sync_state oy;
+  ogg_sync_init(&oy);
+  bool found = false;
+  for (uint64_t pos = size > kTail ? size - kTail : 0; pos < size;) {
     uint32_t got;
-    // Blocks overlap by a header, so that one across their seam is whole.
-    const unsigned char *b = w.at(from, uint32_t(end - from) + kHeadMin, &got);
-    if (!b) return false;
-    for (uint64_t i = std::min<uint64_t>(got, end - from + kHeadMin); i-- > 0;) {
-      if (from + i + kHeadMin > size || i + kHeadMin > got || !capture(b + i)) continue;
-      *serial = le32(b + i + 14);
-      return true;
+    const unsigned char *b = w.at(pos, 1, &got);
+    char *buf = b && got ? ogg_sync_buffer(&oy, long(got)) : nullptr;
+    if (!buf) break;
+    std::memcpy(buf, b, got);
+    ogg_sync_wrote(&oy, long(got));
+    pos += got;
+    ogg_page og;
+    for (long more; (more = ogg_sync_pageseek(&oy, &og)) != 0;) {
+      if (more < 0) continue;
+      *serial = uint32_t(ogg_page_serialno(&og));
+      found = true;
     }
-    end = from;
   }
-  return false;
+  ogg_sync_clear(&oy);
+  return found;
 }
 
 double chain_seconds(mp3::file_window &w, uint64_t size)

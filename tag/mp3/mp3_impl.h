@@ -37,6 +37,13 @@ inline uint32_t syncsafe(const unsigned char *b)
   return uint32_t(b[0] & 0x7F) << 21 | uint32_t(b[1] & 0x7F) << 14 | uint32_t(b[2] & 0x7F) << 7 | (b[3] & 0x7F);
 }
 
+// Where an ID3v2 tag whose 10-byte header stands at `at` ends: its header,
+// its body and the footer that version 2.4 may add.
+inline uint64_t id3v2_end(uint64_t at, const unsigned char *h)
+{
+  return at + 10 + syncsafe(h + 6) + (h[3] == 4 && (h[5] & 0x10) ? 10 : 0);
+}
+
 inline uint32_t big32(const unsigned char *b)
 {
   return uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3];

@@ -30,7 +30,8 @@ extern "C" int tag_mp3_read(int file, const sys_file_stat_rec *st, int count_off
                             sys_ptralloc_rec *names, sys_ptralloc_rec *values)
 {
   mp3_info info;
-  if (!mp3_info_read(file, st, count_off, &info)) return 0;
+  // A file whose audio lies beyond the search keeps its tags and its class.
+  if (!mp3_info_read(file, st, count_off, &info)) return info.search_stopped && tags_add(file, st, names, values);
   const mp3_header &h = info.header;
   if (!tag_uint_property_add(TAG_NAME(RES_SAMPLE_FREQUENCY), h.sample_rate, names, values)) return 0;
   if (!count_off) {

@@ -71,12 +71,13 @@ bool header_decode(const unsigned char *b, mp3_header *h)
   return true;
 }
 
-// Frames of one stream agree in all but bitrate and padding.
+// Frames of one stream agree in all but bitrate, padding and the mode
+// extension, which joint stereo sets frame by frame.
 bool same_stream(const mp3_header &a, const mp3_header &b)
 {
   return a.version == b.version && a.layer == b.layer && a.crc == b.crc && a.sample_rate == b.sample_rate &&
-         a.private_bit == b.private_bit && a.channel_mode == b.channel_mode && a.mode_extension == b.mode_extension &&
-         a.copyright == b.copyright && a.original == b.original && a.emphasis == b.emphasis;
+         a.private_bit == b.private_bit && a.channel_mode == b.channel_mode && a.copyright == b.copyright &&
+         a.original == b.original && a.emphasis == b.emphasis;
 }
 
 struct scan {
@@ -151,17 +152,17 @@ bool vbr_read(scan &s, uint64_t frame)
   return true;
 }
 
-// Where the audio may begin: after an ID3v2 tag, when there is one.
+// Where the audio may begin: after the ID3v2 tags at the start, however
+// many there are, each passed by its declared size unread.
 bool id3v2_skip(file_window &w, uint64_t *pos)
 {
-  uint32_t got;
-  const unsigned char *b = w.at(0, 10, &got);
-  if (!b || got < 3) return false;
-  *pos = 0;
-  if (std::memcmp(b, "ID3", 3) != 0) return true;
-  if (got < 10) return false;
-  *pos = 10 + uint64_t(mp3::syncsafe(b + 6));
-  return true;
+  for (*pos = 0;;) {
+    uint32_t got;
+    const unsigned char *b = w.at(*pos, 10, &got);
+    if (!b) return false;
+    if (got < 10 || std::memcmp(b, "ID3", 3) != 0) return got >= 3 || *pos > 0;
+    *pos = mp3::id3v2_end(*pos, b);
+  }
 }
 
 // Three frames in a row of one stream; a frame that does not fit the
@@ -174,7 +175,10 @@ bool frames_confirm(scan &s)
   for (int count = 0; count < 3;) {
     uint64_t at;
     mp3_header h;
-    if (!sync_find(s.w, pos, limit, &at, &h)) return false;
+    if (!sync_find(s.w, pos, limit, &at, &h)) {
+      s.info->search_stopped = limit < s.info->file_size;
+      return false;
+    }
     if (count && same_stream(h, s.info->header)) {
       count++;
       s.one_rate = s.one_rate && h.bitrate == s.info->header.bitrate;
@@ -192,32 +196,88 @@ bool frames_confirm(scan &s)
   return true;
 }
 
-// Frames counted through a window of the stream; past it, the rest of the
-// audio is worked out from its size: by the one frame size of a stream of
-// one bitrate, by the window's mean frame otherwise.
+// A frame found by searching is believed when it is of the first frame's
+// kind and a frame header (or the end of the audio) follows it.
+bool resync_fits(scan &s, const mp3_header &h, uint64_t at, uint64_t end)
+{
+  const mp3_header &f = s.info->header;
+  if (h.version != f.version || h.layer != f.layer || h.sample_rate != f.sample_rate) return false;
+  uint64_t next = at + h.frame_length;
+  if (next >= end) return next == end;
+  uint32_t got;
+  const unsigned char *b = s.w.at(next, 4, &got);
+  mp3_header n;
+  return b && got >= 4 && b[0] == 0xFF && (b[1] & 0xE0) == 0xE0 && header_decode(b, &n);
+}
+
+// The frame at pos, or the next believable one after it, wholly before end.
+bool frame_next(scan &s, uint64_t pos, uint64_t end, uint64_t *at, mp3_header *h)
+{
+  uint32_t got;
+  const unsigned char *b = s.w.at(pos, 4, &got);
+  if (!b) return false;
+  if (got >= 4 && b[0] == 0xFF && (b[1] & 0xE0) == 0xE0 && header_decode(b, h)) {
+    *at = pos;
+    return pos + h->frame_length <= end;
+  }
+  for (; sync_find(s.w, pos, end, at, h); pos = *at + 1)
+    if (*at + h->frame_length <= end && resync_fits(s, *h, *at, end)) return true;
+  return false;
+}
+
+// Frames stepped through from s.next to end, or until `most` are counted.
+struct run {
+  uint64_t frames = 0;
+  bool one_rate = true;  // all of them at the first frame's bitrate
+};
+
+uint64_t frames_step(scan &s, uint64_t end, uint64_t most, run *r)
+{
+  uint64_t at;
+  mp3_header h;
+  while (r->frames < most && frame_next(s, s.next, end, &at, &h)) {
+    r->frames++;
+    r->one_rate = r->one_rate && h.bitrate == s.info->header.bitrate;
+    s.next = at + h.frame_length;
+  }
+  return r->frames;
+}
+
+// A few frames from pos on, all at the first frame's bitrate.
+bool rate_agrees(scan &s, uint64_t pos, uint64_t end)
+{
+  uint64_t saved = s.next;
+  s.next = pos;
+  run r;
+  bool agrees = frames_step(s, end, TAG_MP3_RATE_PROBE_FRAMES, &r) >= 2 && r.one_rate;
+  s.next = saved;
+  return agrees;
+}
+
+// Every frame counted, stepping from header to header; only a stream whose
+// start, middle and end all keep the first frame's bitrate is taken to be
+// of one rate throughout, its rest worked out from its size.
 void frames_count(scan &s, uint64_t audio_end)
 {
   mp3_info &info = *s.info;
-  uint64_t pos = s.next, window_end = s.first + TAG_MP3_COUNT_WINDOW, frames = 3;
-  bool one_rate = s.one_rate;
-  for (;;) {
-    uint64_t at;
-    mp3_header h;
-    if (!sync_find(s.w, pos, std::min(window_end, info.file_size), &at, &h)) break;
-    frames++;
-    one_rate = one_rate && h.bitrate == info.header.bitrate;
-    pos = at + h.frame_length;
-  }
-  if (window_end >= audio_end || pos >= audio_end) {
-    info.frames = uint32_t(std::min<uint64_t>(frames, UINT32_MAX));
+  const mp3_header &h = info.header;
+  run r;
+  r.frames = 3;
+  r.one_rate = s.one_rate;
+  frames_step(s, std::min(audio_end, s.first + TAG_MP3_RATE_SAMPLE), UINT64_MAX, &r);
+  uint64_t span = uint64_t(TAG_MP3_RATE_PROBE_FRAMES + 2) * h.frame_length;
+  bool one_rate = r.one_rate && s.next < audio_end && audio_end - s.next > 2 * span &&
+                  rate_agrees(s, s.next + (audio_end - s.next) / 2, audio_end) &&
+                  rate_agrees(s, audio_end - span, audio_end);
+  if (!one_rate) {
+    frames_step(s, audio_end, UINT64_MAX, &r);
+    info.frames = uint32_t(std::min<uint64_t>(r.frames, UINT32_MAX));
     return;
   }
-  const mp3_header &h = info.header;
-  unsigned __int128 rest = audio_end - pos, more;
-  if (one_rate) more = (rest * 8 * h.sample_rate + samples_per_frame(h) * uint64_t(h.bitrate) / 2) /
-                       (samples_per_frame(h) * uint64_t(h.bitrate));
-  else more = (rest * frames + (pos - s.first) / 2) / (pos - s.first);
-  info.frames = uint32_t(std::min<unsigned __int128>(frames + more, UINT32_MAX));
+  unsigned __int128 rest = audio_end - s.next;
+  uint64_t more = uint64_t((rest * 8 * h.sample_rate + samples_per_frame(h) * uint64_t(h.bitrate) / 2) /
+                           (samples_per_frame(h) * uint64_t(h.bitrate)));
+  info.frames = uint32_t(std::min<uint64_t>(r.frames + more, UINT32_MAX));
 }
 
 // An ID3v1 tag takes the last 128 bytes.

@@ -9,17 +9,27 @@
 #define OV_EXCLUDE_STATIC_CALLBACKS
 #include <vorbis/vorbisfile.h>
 
+#include "ogg_impl.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
 // What the callbacks read from: the file and the bytes it may still give.
 struct source {
   int file;
-  uint32_t budget;
+  uint64_t budget;
 };
+
+uint64_t read_budget(uint64_t file_size)
+{
+  uint64_t scaled;
+  if (__builtin_mul_overflow(file_size, uint64_t(TAG_OGG_READ_PER_FILE_BYTE), &scaled)) return UINT64_MAX;
+  return scaled > UINT64_MAX - TAG_OGG_READ_BASE ? UINT64_MAX : scaled + TAG_OGG_READ_BASE;
+}
 
 size_t ogg_read(void *buf, size_t size, size_t count, void *data)
 {
@@ -32,7 +42,7 @@ size_t ogg_read(void *buf, size_t size, size_t count, void *data)
   }
   uint64_t want = count > UINT32_MAX / size ? UINT32_MAX : uint64_t(size) * count;
   uint32_t got = 0;
-  if (!sys_file_read(s->file, buf, uint32_t(std::min<uint64_t>(want, s->budget)), &got)) return 0;
+  if (!sys_file_read(s->file, buf, uint32_t(std::min(want, s->budget)), &got)) return 0;
   s->budget -= got;
   return got / size;
 }
@@ -132,14 +142,12 @@ int ogg_comments_add(const vorbis_comment *vc, sys_ptralloc_rec *names, sys_ptra
   return 1;
 }
 
-int ogg_properties_add(OggVorbis_File *vf, const char *mime, sys_ptralloc_rec *names, sys_ptralloc_rec *values)
+// What the first stream's headers say: format, protocol and comments.
+int ogg_stream_add(OggVorbis_File *vf, const char *mime, sys_ptralloc_rec *names, sys_ptralloc_rec *values)
 {
-  double seconds = ov_time_total(vf, -1);
   vorbis_info *vi = ov_info(vf, -1);
   vorbis_comment *vc = ov_comment(vf, -1);
-  if (seconds < 0 || !vi || !vc) return 0;
-  // A time the format cannot show comes only from a damaged granule position.
-  if (seconds * 1000 < 4294967296.0 && !tag_duration_format(uint32_t(seconds * 1000), names, values)) return 0;
+  if (!vi || !vc) return 0;
   auto add = [&](const char *name, long v) {
     return v <= 0 || v > long(UINT32_MAX) || tag_uint_property_add(name, uint32_t(v), names, values);
   };
@@ -150,15 +158,58 @@ int ogg_properties_add(OggVorbis_File *vf, const char *mime, sys_ptralloc_rec *n
   return tag_protocol_info_flags(mime, head, names, values) && ogg_comments_add(vc, names, values);
 }
 
+// The total time of all streams, placed at `at`, before the stream's facts.
+int ogg_duration_insert(double seconds, uint32_t at, sys_ptralloc_rec *names, sys_ptralloc_rec *values)
+{
+  if (seconds < 0) return 0;
+  // A time the format cannot show comes only from a damaged granule position.
+  if (seconds * 1000 >= 4294967296.0) return 1;
+  uint32_t end = names->len;
+  if (!tag_duration_format(uint32_t(seconds * 1000), names, values)) return 0;
+  // Moved in place: nothing to allocate, nothing that can fail.
+  for (sys_ptralloc_rec *a : {names, values}) std::rotate(a->buf + at, a->buf + end, a->buf + a->len);
+  return 1;
+}
+
+// One of the streams that the first link opens with: vorbisfile then takes
+// the file for one link and searches no further.
+bool first_link_serial(const OggVorbis_File *vf, uint32_t serial)
+{
+  if (!vf->serialnos) return false;
+  for (long i = 0; i < vf->serialnos[1]; i++)
+    if (uint32_t(vf->serialnos[2 + i]) == serial) return true;
+  return false;
+}
+
+// The total time: vorbisfile's where the last page belongs to the first
+// link, our own page walk for a chained file, since vorbisfile loses the
+// streams it has opened when a read fails amid its search of the links.
+int ogg_time_add(OggVorbis_File *vf, const source &s, uint64_t size, uint32_t at, sys_ptralloc_rec *names,
+                 sys_ptralloc_rec *values)
+{
+  mp3::file_window w(s.file);
+  uint32_t last;
+  if (ogg::last_serial(w, size, &last) && first_link_serial(vf, last)) {
+    // ov_test_open begins with a seek of its own: the window's reads do
+    // not mislead it.  Past the budget the stream's facts stand alone.
+    if (ov_test_open(vf) < 0) return s.budget == 0;
+    return ogg_duration_insert(ov_time_total(vf, -1), at, names, values);
+  }
+  return ogg_duration_insert(ogg::chain_seconds(w, size), at, names, values);
+}
+
 }  // namespace
 
-extern "C" int tag_ogg_read(int file, const sys_file_stat_rec *, const char *mime, sys_ptralloc_rec *names,
+// The first stream's headers through vorbisfile, then the total time.
+extern "C" int tag_ogg_read(int file, const sys_file_stat_rec *st, const char *mime, sys_ptralloc_rec *names,
                             sys_ptralloc_rec *values)
 {
-  source s{file, TAG_OGG_READ_MAX};
+  source s{file, read_budget(st->size)};
   OggVorbis_File vf;
-  if (ov_open_callbacks(&s, &vf, nullptr, 0, kCallbacks) < 0) return 0;
-  int ok = ogg_properties_add(&vf, mime, names, values);
+  if (ov_test_callbacks(&s, &vf, nullptr, 0, kCallbacks) < 0) return 0;
+  uint32_t start = names->len;
+  int ok = ogg_stream_add(&vf, mime, names, values) && ogg_time_add(&vf, s, st->size, start, names, values);
+  // A failed ov_test_open has cleared vf already; clearing it again is harmless.
   ov_clear(&vf);
   return ok;
 }

@@ -34,6 +34,25 @@ std::map<std::string, std::string> exiftool_tags(const std::string &path)
   return tag_tools::exiftool_tags(path, {"Title", "Artist", "Album", "Genre", "Track", "Comment"});
 }
 
+// The play time as the sum of ffprobe's packet durations, in ms: its
+// format duration of a file without a VBR header is a guess from the first
+// frames.
+int64_t packets_ms(const std::string &path)
+{
+  result r = run("ffprobe -v error -select_streams a:0 -show_entries packet=duration_time -of csv=p=0 " + quote(path) +
+                 " | awk '{s += $1} END {printf \"%.6f\", s}'");
+  return r.status == 0 ? seconds_ms(r.out) : -1;
+}
+
+// The ID3v2 tag at the start of a file, header and body.
+std::string id3v2_tag(const std::string &path)
+{
+  std::string b = tarvo_test::read_file(path);
+  if (b.size() < 10 || b.compare(0, 3, "ID3") != 0) return "";
+  size_t n = size_t(b[6] & 0x7F) << 21 | size_t(b[7] & 0x7F) << 14 | size_t(b[8] & 0x7F) << 7 | size_t(b[9] & 0x7F);
+  return b.substr(0, std::min(b.size(), 10 + n));
+}
+
 }  // namespace
 
 TEST_F(Mp3Compare, StreamsAgreeWithFfprobe)
@@ -100,4 +119,53 @@ TEST_F(Mp3Compare, TagsAgreeWithExiftool)
                            quote(wav) + " " + quote(utf16),
                        utf16));
   EXPECT_EQ(element(item(utf16), "dc:title"), "Song \xf0\x9f\x8e\xb5");
+}
+
+// Without a VBR header the frames were counted through the first MiB and
+// the rest extrapolated (5 min at 64k joined to 5 min at 320k showed 30 min),
+// and frames whose joint-stereo mode extension changed were taken for
+// junk before the stream.
+TEST_F(Mp3Compare, RatesThatChangeAreCountedFrameByFrame)
+{
+  TAG_TOOLS_REQUIRE("ffmpeg", "ffprobe", "sox", "lame");
+  std::string low = d / "low.mp3", high = d / "high.mp3", joined = d / "joined.mp3", wav = d / "quiet_loud.wav",
+              v2 = d / "v2.mp3";
+  ASSERT_TRUE(ffmpeg("-f lavfi -i sine=frequency=300:duration=10 -ac 2 -c:a libmp3lame -b:a 64k -write_xing 0", low));
+  ASSERT_TRUE(ffmpeg("-f lavfi -i sine=frequency=500:duration=30 -ac 2 -c:a libmp3lame -b:a 320k -write_xing 0", high));
+  ASSERT_TRUE(generate("cat " + quote(low) + " " + quote(high) + " > " + quote(joined), joined));
+  // A quiet intro, then noise; -t leaves out the Xing frame.
+  ASSERT_TRUE(generate("sox -n -r 44100 -c 2 -b 16 " + quote(d / "q.wav") + " synth 5 sine 440 vol 0.001 &&"
+                       " sox -n -r 44100 -c 2 -b 16 " + quote(d / "l.wav") + " synth 20 whitenoise vol 0.5 &&"
+                       " sox " + quote(d / "q.wav") + " " + quote(d / "l.wav") + " " + quote(wav),
+                       wav));
+  ASSERT_TRUE(generate("lame --quiet -V 2 -t " + quote(wav) + " " + quote(v2), v2));
+  for (const std::string &f : {joined, v2}) {
+    SCOPED_TRACE(f);
+    EXPECT_NEAR(double(duration_ms(res_attribute(item(f), "duration"))), double(packets_ms(f)), 100);
+  }
+}
+
+// Each ID3v2 tag is passed by its size: a second one holding a 300 KiB
+// picture ran the search for the first frame out, and the file was listed
+// as application/octet-stream.
+TEST_F(Mp3Compare, EveryLeadingId3v2TagIsPassed)
+{
+  TAG_TOOLS_REQUIRE("ffmpeg", "ffprobe", "convert");
+  std::string pic = d / "cover.png", first = d / "first.mp3", cover = d / "cover.mp3", base = d / "base.mp3",
+              three = d / "three.mp3";
+  ASSERT_TRUE(generate("convert -size 320x320 xc: +noise Random -depth 8 " + quote(pic), pic));
+  ASSERT_TRUE(ffmpeg("-f lavfi -i sine=duration=0.1 -c:a libmp3lame -id3v2_version 3 -metadata title=First", first));
+  ASSERT_TRUE(ffmpeg("-f lavfi -i sine=duration=0.1 -i " + quote(pic) +
+                         " -map 0 -map 1 -c:a libmp3lame -c:v copy -id3v2_version 3",
+                     cover));
+  ASSERT_TRUE(ffmpeg("-f lavfi -i sine=duration=2 -c:a libmp3lame -b:a 128k -metadata title=Base", base));
+  std::string picture_tag = id3v2_tag(cover);
+  ASSERT_GT(picture_tag.size(), 300u * 1024);
+  tarvo_test::write_file(three, id3v2_tag(first) + picture_tag + tarvo_test::read_file(base));
+  std::string it = item(three);
+  EXPECT_NE(res_attribute(it, "protocolInfo").find(":audio/mpeg:"), std::string::npos);
+  EXPECT_EQ(element(it, "upnp:class"), "object.item.audioItem.musicTrack");
+  EXPECT_EQ(element(it, "dc:title"), "First");
+  EXPECT_NEAR(double(duration_ms(res_attribute(it, "duration"))), double(seconds_ms(ffprobe_field(base, "format=duration"))),
+              30);
 }

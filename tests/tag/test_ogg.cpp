@@ -24,6 +24,7 @@ struct encoding {
   std::vector<std::string> comments;
   bool no_nominal_bitrate = false;
   double seconds = 1;
+  int serial = 1234;
 };
 
 std::string page_bytes(const ogg_page &og)
@@ -46,7 +47,7 @@ std::vector<std::string> encode(const encoding &e)
   for (const std::string &c : e.comments) vorbis_comment_add(&vc, c.c_str());
   vorbis_analysis_init(&vd, &vi);
   vorbis_block_init(&vd, &vb);
-  ogg_stream_init(&os, 1234);
+  ogg_stream_init(&os, e.serial);
   ogg_packet id, comm, code;
   vorbis_analysis_headerout(&vd, &vc, &id, &comm, &code);
   // bitrate_nominal lies at byte 20 of the identification header.
@@ -172,4 +173,19 @@ TEST_F(Ogg, FileBeyondFourGibibytesKeepsItsPositions)
   ASSERT_EQ(tarvo_tag_get_properties(path.c_str(), "application/ogg", r.n(), r.v()), 1);
   EXPECT_EQ(r.get("res@duration"), "0:00:02");
   EXPECT_EQ(r.get("res@size"), "5368709120");
+}
+
+// A chained file is timed over all its streams, by a walk over its pages:
+// vorbisfile's own search of the links read four times the file, and a
+// read refused amid it lost the streams it had opened.
+TEST_F(Ogg, ChainedStreamsTimedTogether)
+{
+  encoding first, second;
+  first.comments = {"TITLE=Part 0"};
+  second.serial = 99;
+  second.seconds = 3;
+  second.comments = {"TITLE=Part 1", "DESCRIPTION=" + std::string(400 * 1024, 'x')};
+  props &chained = read(join(encode(first)) + join(encode(second)));
+  EXPECT_EQ(chained.get("res@duration"), "0:00:04");
+  EXPECT_EQ(chained.get("dc:title"), "Part 0");
 }

@@ -127,6 +127,15 @@ TEST_F(Riff, ChunkSizesAreHeldToTheFile)
   std::string many;
   for (int i = 0; i < 20000; i++) many += chunk("junk", "");
   EXPECT_EQ(parse(riff("WAVE", many + chunk("fmt ", fmt(1, 2, 44100, 16)) + pcm(4)), &w), 0);
+  // The item keeps its class and what the walk found before the budget ran
+  // out, instead of becoming application/octet-stream.
+  for (auto [body, rate] : {std::pair{many + chunk("fmt ", fmt(1, 2, 44100, 16)) + pcm(4), "<none>"},
+                            {chunk("fmt ", fmt(1, 2, 44100, 16)) + many + pcm(4), "44100"}}) {
+    props &r = read(riff("WAVE", body), "audio/wav");
+    EXPECT_EQ(r.get("upnp:class"), "object.item.audioItem.musicTrack");
+    EXPECT_EQ(r.get("res@sampleFrequency"), rate);
+    EXPECT_EQ(r.get("res@protocolInfo"), std::string("http-get:*:audio/wav:DLNA.ORG_OP=01;DLNA.ORG_CI=0;") + kFlags);
+  }
 }
 
 TEST_F(Riff, LpcmIsReadFromItsSizeAlone)

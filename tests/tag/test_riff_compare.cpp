@@ -2,7 +2,9 @@
 // program and held against what ffprobe and exiftool say of them.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
+#include <tuple>
 
 #include "tag_tools.h"
 
@@ -87,4 +89,68 @@ TEST_F(RiffCompare, OggAgreesWithFfprobeAndExiftool)
   EXPECT_EQ(element(it, "upnp:album"), exiftool_field(o, "Album"));
   EXPECT_EQ(element(it, "upnp:genre"), exiftool_field(o, "Genre"));
   EXPECT_EQ(element(it, "upnp:originalTrackNumber"), "7");
+}
+
+// ffmpeg writes ADPCM headers with a byte rate of 16000 whatever the blocks
+// hold: timed by it, a 1 s stereo IMA file showed 2.8 s.  Without the fact
+// chunk the time comes from the blocks' own rate.
+TEST_F(RiffCompare, AdpcmWavTimedByItsSamples)
+{
+  TAG_TOOLS_REQUIRE("ffmpeg", "ffprobe", "python3");
+  std::string ms = d / "ms.wav", ima = d / "ima.wav", bare = d / "ima_nofact.wav";
+  ASSERT_TRUE(ffmpeg("-f lavfi -i sine=frequency=440:sample_rate=44100:duration=1 -c:a adpcm_ms", ms));
+  ASSERT_TRUE(ffmpeg("-f lavfi -i sine=frequency=440:sample_rate=22050:duration=1.5 -ac 2 -c:a adpcm_ima_wav", ima));
+  // The same file with its fact chunk cut out, the RIFF size set to match.
+  ASSERT_TRUE(generate("python3 -c \"import struct,sys; b=open(sys.argv[1],'rb').read(); i=b.index(b'fact'); "
+                       "b=b[:i]+b[i+12:]; open(sys.argv[2],'wb').write(b[:4]+struct.pack('<I',len(b)-8)+b[8:])\" " +
+                           quote(ima) + " " + quote(bare),
+                       bare));
+  int64_t want_ima = seconds_ms(ffprobe_field(ima, "format=duration"));
+  for (auto [f, want] : {std::pair{ms, seconds_ms(ffprobe_field(ms, "format=duration"))}, {ima, want_ima},
+                         {bare, want_ima}}) {
+    SCOPED_TRACE(f);
+    std::string it = item(f, "audio/wav");
+    EXPECT_NEAR(double(duration_ms(res_attribute(it, "duration"))), double(want), 100);
+  }
+}
+
+// Files that a fixed 256 KiB read budget refused: a 1 MiB cover picture in
+// the comments, and five chained streams (vorbisfile searches back from
+// each stream's end).  ffprobe times a chained file by its first stream;
+// the sum of the parts is the file's time.
+TEST_F(RiffCompare, OggWithLargeCoverOrFiveStreamsIsRead)
+{
+  TAG_TOOLS_REQUIRE("ffmpeg", "ffprobe", "convert", "python3");
+  std::string pic = d / "cover.png", meta = d / "meta.txt", cover = d / "cover.ogg", chain = d / "chain.ogg";
+  ASSERT_TRUE(generate("convert -size 600x600 xc: +noise Random -depth 8 " + quote(pic), pic));
+  // The picture as a METADATA_BLOCK_PICTURE comment, through ffmpeg's
+  // metadata file (too long for a command line).
+  ASSERT_TRUE(generate("python3 -c \"import base64,struct,sys; p=open(sys.argv[1],'rb').read(); "
+                       "b=struct.pack('>II',3,9)+b'image/png'+struct.pack('>6I',0,600,600,24,0,len(p))+p; "
+                       "open(sys.argv[2],'w').write(';FFMETADATA1\\ntitle=Covered\\nMETADATA_BLOCK_PICTURE='+"
+                       "base64.b64encode(b).decode()+'\\n')\" " +
+                           quote(pic) + " " + quote(meta),
+                       meta));
+  ASSERT_TRUE(ffmpeg("-f lavfi -i sine=duration=2.5 -i " + quote(meta) + " -map 0 -map_metadata 1 -c:a libvorbis", cover));
+  ASSERT_GT(std::filesystem::file_size(cover), 1024u * 1024);
+  std::string parts;
+  int64_t sum = 0;
+  for (int i = 1; i <= 5; i++) {
+    std::string part = d / ("part" + std::to_string(i) + ".ogg");
+    ASSERT_TRUE(ffmpeg("-f lavfi -i sine=frequency=" + std::to_string(200 + 100 * i) + ":duration=" +
+                           std::to_string(i) + ".5 -ac 2 -c:a libvorbis -b:a 128k -serial_offset " +
+                           std::to_string(10 * i) + " -metadata title=Part" + std::to_string(i),
+                       part));
+    sum += seconds_ms(ffprobe_field(part, "format=duration"));
+    parts += " " + quote(part);
+  }
+  ASSERT_TRUE(generate("cat" + parts + " > " + quote(chain), chain));
+  for (auto [f, want, title] : {std::tuple{cover, seconds_ms(ffprobe_field(cover, "format=duration")), "Covered"},
+                                {chain, sum, "Part1"}}) {
+    SCOPED_TRACE(f);
+    std::string it = item(f, "application/ogg");
+    EXPECT_EQ(element(it, "upnp:class"), "object.item.audioItem.musicTrack");
+    EXPECT_EQ(element(it, "dc:title"), title);
+    EXPECT_NEAR(double(duration_ms(res_attribute(it, "duration"))), double(want), 100);
+  }
 }

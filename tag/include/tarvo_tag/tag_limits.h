@@ -13,14 +13,18 @@
 /* The file buffer of the frame scan and the tag reader: many frames or
  * frame headers per read. */
 #define TAG_MP3_BUFFER_SIZE 8192u
-/* How far past the ID3v2 tag the first three frames are looked for: junk
+/* How far past the ID3v2 tags the first three frames are looked for: junk
  * before the audio is small, and a file that is not MPEG audio must not be
- * read to its end. */
+ * read to its end.  The tags themselves are passed by their sizes. */
 #define TAG_MP3_SYNC_SEARCH_MAX (256u * 1024u)
-/* Frames counted after the first one when there is no Xing or VBRI header;
- * the rest of a longer file is worked out from its size, so that an hour
- * costs no more than a minute. */
-#define TAG_MP3_COUNT_WINDOW (1024u * 1024u)
+/* Bytes of frames counted at the start of a stream without a Xing or VBRI
+ * header before its middle and end are sampled: when the three agree on one
+ * bitrate, the rest is worked out from its size, so that an hour of
+ * constant rate costs no more than a minute; otherwise every frame is
+ * counted. */
+#define TAG_MP3_RATE_SAMPLE (256u * 1024u)
+/* Frames read at the middle and at the end of such a stream. */
+#define TAG_MP3_RATE_PROBE_FRAMES 32u
 /* The largest ID3v2 frame body read into memory; larger ones (pictures,
  * blobs) are passed unread. */
 #define TAG_ID3_FRAME_BODY_MAX (1024u * 1024u)
@@ -58,9 +62,14 @@
 /* Bytes a WAV or AVI reader reads at most: the headers of a real file take a
  * few hundred, so a file of endless tiny chunks or streams stops here. */
 #define TAG_RIFF_READ_MAX 65536u
-/* Bytes vorbisfile may read through the reader: the headers, the pages it
- * needs at the end for the total time, and room for long comments. */
-#define TAG_OGG_READ_MAX 262144u
+/* Bytes vorbisfile may read through the reader: a base for the pages it
+ * needs at the end for the total time, and twice the file's size, since it
+ * reads every header whole (a cover picture in the comments is read, not
+ * passed) and searches back from the end for the stream's last page.  A
+ * chained file is timed by a page walk of our own, bounded by the file's
+ * size.  Past the budget the item keeps the stream's facts. */
+#define TAG_OGG_READ_BASE (256u * 1024u)
+#define TAG_OGG_READ_PER_FILE_BYTE 2u
 
 /* --- ASF (WMA, WMV) --- */
 /* The header walk's file buffer: the objects before the media data of a

@@ -225,9 +225,11 @@ typedef struct {
   uint64_t duration_ms;
   uint64_t non_audio_bytes; /* up to the first frame's header end, plus an ID3v1 tag */
   uint64_t file_size;
+  uint32_t search_stopped;  /* 1 when the first frames were not found within the search bound, the file going on */
 } mp3_info;
 
-/* 1/0; the file position is left anywhere. */
+/* 1/0; the file position is left anywhere.  On 0, info->search_stopped
+ * tells a file that may be MPEG audio past the bound from one that is not. */
 int mp3_info_read(int file, const sys_file_stat_rec *st, int count_off, mp3_info *info);
 
 /* The first value of each kind from the ID3v2 tag at the start, then from

@@ -86,6 +86,9 @@ struct scan {
   uint64_t first = 0;  // offset of the first confirmed frame
   uint64_t next = 0;   // where the frame after the last one found starts
   bool one_rate = true;  // every frame found so far has the first one's bitrate
+  // Frames counted at another sample rate or frame size than the first
+  // one's (files joined from two recordings), and the time they take.
+  uint64_t foreign = 0, foreign_ns = 0;
   scan(int file, mp3_info *i) : w(file), info(i) {}
 };
 
@@ -200,8 +203,8 @@ bool frames_confirm(scan &s)
 // kind and a frame header (or the end of the audio) follows it.
 bool resync_fits(scan &s, const mp3_header &h, uint64_t at, uint64_t end)
 {
-  const mp3_header &f = s.info->header;
-  if (h.version != f.version || h.layer != f.layer || h.sample_rate != f.sample_rate) return false;
+  // Another rate may follow where two recordings were joined.
+  if (h.layer != s.info->header.layer) return false;
   uint64_t next = at + h.frame_length;
   if (next >= end) return next == end;
   uint32_t got;
@@ -228,16 +231,23 @@ bool frame_next(scan &s, uint64_t pos, uint64_t end, uint64_t *at, mp3_header *h
 // Frames stepped through from s.next to end, or until `most` are counted.
 struct run {
   uint64_t frames = 0;
-  bool one_rate = true;  // all of them at the first frame's bitrate
+  bool one_rate = true;  // all of them at the first frame's bitrate and sample rate
+  uint64_t foreign = 0, foreign_ns = 0;  // as in scan
 };
 
 uint64_t frames_step(scan &s, uint64_t end, uint64_t most, run *r)
 {
+  const mp3_header &first = s.info->header;
   uint64_t at;
   mp3_header h;
   while (r->frames < most && frame_next(s, s.next, end, &at, &h)) {
     r->frames++;
-    r->one_rate = r->one_rate && h.bitrate == s.info->header.bitrate;
+    bool same_time = h.sample_rate == first.sample_rate && samples_per_frame(h) == samples_per_frame(first);
+    r->one_rate = r->one_rate && h.bitrate == first.bitrate && same_time;
+    if (!same_time) {
+      r->foreign++;
+      r->foreign_ns += uint64_t(samples_per_frame(h)) * 1000000000u / h.sample_rate;
+    }
     s.next = at + h.frame_length;
   }
   return r->frames;
@@ -272,6 +282,8 @@ void frames_count(scan &s, uint64_t audio_end)
   if (!one_rate) {
     frames_step(s, audio_end, UINT64_MAX, &r);
     info.frames = uint32_t(std::min<uint64_t>(r.frames, UINT32_MAX));
+    s.foreign = std::min<uint64_t>(r.foreign, info.frames);
+    s.foreign_ns = r.foreign_ns;
     return;
   }
   unsigned __int128 rest = audio_end - s.next;
@@ -313,6 +325,14 @@ extern "C" int mp3_info_read(int file, const sys_file_stat_rec *st, int count_of
   if (count_off) return 1;
   mp3_header &h = info->header;
   uint32_t spf = samples_per_frame(h);
+  if (s.foreign) {
+    // Each part of a joined file at its own rate.
+    uint64_t ns = (info->frames - s.foreign) * uint64_t(spf) * 1000000000u / h.sample_rate + s.foreign_ns;
+    info->duration_ms = ns / 1000000u;
+    unsigned __int128 bits = (unsigned __int128)info->audio_bytes * 8 * 1000000000u;
+    h.bitrate = round_thousand(uint64_t(std::min<unsigned __int128>(bits / std::max<uint64_t>(ns, 1), UINT64_MAX - 1000)));
+    return 1;
+  }
   info->duration_ms = uint64_t(info->frames) * spf * 1000 / h.sample_rate;
   unsigned __int128 bytes_rate = (unsigned __int128)info->audio_bytes * h.sample_rate * 8;
   uint64_t frame_rate = uint64_t(info->frames) * spf;

@@ -139,7 +139,11 @@ TEST_F(Mp3Compare, RatesThatChangeAreCountedFrameByFrame)
                        " sox " + quote(d / "q.wav") + " " + quote(d / "l.wav") + " " + quote(wav),
                        wav));
   ASSERT_TRUE(generate("lame --quiet -V 2 -t " + quote(wav) + " " + quote(v2), v2));
-  for (const std::string &f : {joined, v2}) {
+  // 44.1 kHz joined to 48 kHz: each part at its own rate.
+  std::string at48 = d / "at48.mp3", rates = d / "rates.mp3";
+  ASSERT_TRUE(ffmpeg("-f lavfi -i sine=frequency=500:duration=20 -ar 48000 -ac 2 -c:a libmp3lame -b:a 64k -write_xing 0", at48));
+  ASSERT_TRUE(generate("cat " + quote(low) + " " + quote(at48) + " > " + quote(rates), rates));
+  for (const std::string &f : {joined, v2, rates}) {
     SCOPED_TRACE(f);
     EXPECT_NEAR(double(duration_ms(res_attribute(item(f), "duration"))), double(packets_ms(f)), 100);
   }

@@ -25,6 +25,9 @@ constexpr uint32_t kMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
 // A root that only looks at names in its folder does not follow the folder.
 constexpr uint32_t kNamesMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE | IN_ONLYDIR;
 constexpr uint32_t kLost = IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF;
+// A root that looks only at its folders themselves: added to what other
+// roots watch in the same folder, never narrowing it.
+constexpr uint32_t kSelfMask = IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_MASK_ADD;
 
 uint64_t now_ms()
 {
@@ -75,6 +78,7 @@ void degrade(root_rec *r)
 
 uint32_t mask_of(const root_rec *r)
 {
+  if (r->options & SUBTREE_WATCH_SELF) return kSelfMask;
   if (!(r->options & SUBTREE_WATCH_TREE) && (r->options & SUBTREE_WATCH_LOST_POLL)) return kNamesMask;
   return kMask | ((r->options & SUBTREE_WATCH_ATTRIB) ? IN_ATTRIB : 0);
 }
@@ -143,7 +147,8 @@ void event_take(subtree_watch_rec *w, const inotify_event *e)
   for (int id : users) {
     root_rec *r = root_of(w, id);
     if (!r) continue;
-    if ((e->mask & kLost) || !r->counts || r->counts(r->ctx, name)) r->signalled = true;
+    bool names = !(r->options & SUBTREE_WATCH_SELF);
+    if ((e->mask & kLost) || (names && (!r->counts || r->counts(r->ctx, name)))) r->signalled = true;
     if (e->mask & IN_IGNORED) {
       if (r->folders) r->folders--;
       if (e->wd == r->own_wd) {

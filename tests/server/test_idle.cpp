@@ -50,7 +50,8 @@ TEST(Idle, NoThreadWakesWithoutAClientOrAChangeAndTheStopIsQuick)
     if (now == before) break;
     before = now;
   }
-  usleep(2000 * 1000);
+  // Long enough to catch a thread that looks once a second.
+  usleep(1500 * 1000);
   EXPECT_EQ(wakeups(run.pid), before);
 
   auto t0 = std::chrono::steady_clock::now();

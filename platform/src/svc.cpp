@@ -1,5 +1,6 @@
-// The service control stand-in: control signals turned into calls of the
-// service's control handler, on the thread that dispatches the service.
+// The service control stand-in: control signals, and the login manager's
+// sleep and wake, turned into calls of the service's control handler, on
+// the thread that dispatches the service.
 #include <tarvo_platform/svc.h>
 
 #include <atomic>

@@ -12,7 +12,9 @@
 // [program (default bin/vennard beside bench/) [count0: only the
 // RequestedCount 0 run, three times | paged: only the runs of pages of 50,
 // twice, with the size of their answers | stream: only the stream, three
-// times | restart: only the restart, five times]]]].
+// times | restart: only the restart, five times | found: three starts, each
+// with the first alive, the first search answer, the idle wake-ups over
+// the seconds given and the stop]]]].
 #include <arpa/inet.h>
 #include <algorithm>
 #include <atomic>
@@ -514,8 +516,9 @@ std::vector<std::pair<std::string, uint64_t>> task_switches(pid_t pid)
   return out;
 }
 
-// The wake-ups of the idle process, and of each thread that woke.
-void wakeups(pid_t pid, double seconds)
+// The wake-ups of the idle process, and of each thread that woke; the
+// total.
+uint64_t wakeups(pid_t pid, double seconds)
 {
   auto a = task_switches(pid);
   usleep(useconds_t(seconds * 1e6));
@@ -534,6 +537,7 @@ void wakeups(pid_t pid, double seconds)
   }
   std::printf("%-58s %8.1f per second (over %.0f s; by thread%s)\n", "idle wake-ups (voluntary context switches)",
               double(total) / seconds, seconds, each.c_str());
+  return total;
 }
 
 // The load of a data.xml of 100,000 objects, by bench_content_db beside
@@ -587,6 +591,72 @@ bool start_timed(server_process &p, const char *label)
   return true;
 }
 
+// A control point that searches for the content directory every 0.1 s
+// from t0 on: seconds to the first answer, -1 when none came by the limit.
+double first_answer(clock_type::time_point t0, double limit)
+{
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in group{};
+  group.sin_family = AF_INET;
+  group.sin_port = htons(1900);
+  inet_pton(AF_INET, "239.255.255.250", &group.sin_addr);
+  in_addr lo{};
+  inet_pton(AF_INET, "127.0.0.1", &lo);
+  setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &lo, sizeof lo);
+  std::string search = std::string("M-SEARCH * HTTP/1.1\r\nHOST: 239.255.255.250:1900\r\nMAN: \"ssdp:discover\"\r\n"
+                                   "MX: 1\r\nST: ") + kCdsType + "\r\n\r\n";
+  double got = -1;
+  for (double next = 0; got < 0 && since(t0) < limit; next += 0.1) {
+    sendto(fd, search.data(), search.size(), 0, reinterpret_cast<sockaddr *>(&group), sizeof group);
+    for (double wait; got < 0 && (wait = next + 0.1 - since(t0)) > 0;) {
+      pollfd p{fd, POLLIN, 0};
+      if (poll(&p, 1, int(wait * 1000) + 1) <= 0) continue;
+      char buf[2048];
+      ssize_t n = recv(fd, buf, sizeof buf, 0);
+      if (n > 12 && !std::strncmp(buf, "HTTP/1.1 200", 12)) got = since(t0);
+    }
+  }
+  close(fd);
+  return got;
+}
+
+double median(std::vector<double> v)
+{
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// Three starts on the scanned library: the first ssdp:alive, the first
+// answer to a control point searching from the start, the idle wake-ups
+// once the start has settled, and the stop; each run and the medians.
+bool found_runs(server_process &p, double idle_seconds)
+{
+  std::vector<double> alive, answer, wakes, stop;
+  for (int run = 0; run < 3; run++) {
+    p.stop();
+    tarvo_test::ssdp_listener ssdp;
+    auto t0 = clock_type::now();
+    if (!p.start()) return false;
+    std::thread searcher([&] { answer.push_back(first_answer(t0, 10)); });
+    alive.push_back(ssdp.hears("ssdp:alive", 10000) ? since(t0) : -1);
+    searcher.join();
+    p.busy_until(clock_type::now(), 2.0, 60);
+    wakes.push_back(double(wakeups(p.pid, idle_seconds)));
+    auto s0 = clock_type::now();
+    kill(p.pid, SIGTERM);
+    waitpid(p.pid, nullptr, 0);
+    stop.push_back(since(s0));
+    p.pid = -1;
+    std::printf("run %d: first alive %.3f s, first search answer %.3f s, %.0f wake-ups in %.0f s idle, stop %.3f s\n",
+                run + 1, alive.back(), answer.back(), wakes.back(), idle_seconds, stop.back());
+  }
+  std::printf("%-58s %8.3f s\n", "median: start to the first ssdp:alive", median(alive));
+  std::printf("%-58s %8.3f s\n", "median: start to the first search answer (every 0.1 s)", median(answer));
+  std::printf("%-58s %8.0f (over %.0f s)\n", "median: idle wake-ups of all threads", median(wakes), idle_seconds);
+  std::printf("%-58s %8.3f s\n", "median: SIGTERM to the end of the process", median(stop));
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -596,6 +666,7 @@ int main(int argc, char **argv)
   bool only_paged = argc > 3 && !std::strcmp(argv[3], "paged");
   bool only_stream = argc > 3 && !std::strcmp(argv[3], "stream");
   bool only_restart = argc > 3 && !std::strcmp(argv[3], "restart");
+  bool only_found = argc > 3 && !std::strcmp(argv[3], "found");
   if (!tarvo_test::private_net().empty()) return fail(tarvo_test::private_net()), 1;
   if (std::system("ip link set lo multicast on") != 0) return fail("ip link set lo multicast on"), 1;
   char dir[] = "/tmp/tarvo-bench-scale-XXXXXX";
@@ -638,6 +709,10 @@ int main(int argc, char **argv)
     }
     p.stop();
     return 0;
+  }
+  if (only_found) {
+    p.busy_until(clock_type::now(), 2.0, 60);
+    return found_runs(p, seconds) ? 0 : 1;
   }
   if (only_paged) {
     for (int i = 0; i < 2; i++) {

@@ -4,6 +4,7 @@
 #include <tarvo_platform/subtree_watch.h>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
@@ -25,6 +26,9 @@ constexpr uint32_t kMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
 // A root that only looks at names in its folder does not follow the folder.
 constexpr uint32_t kNamesMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE | IN_ONLYDIR;
 constexpr uint32_t kLost = IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF;
+// A root that looks only at its folders themselves: added to what other
+// roots watch in the same folder, never narrowing it.
+constexpr uint32_t kSelfMask = IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_MASK_ADD;
 
 uint64_t now_ms()
 {
@@ -52,6 +56,7 @@ struct folder_rec {
 
 struct subtree_watch_rec {
   int fd = -1, wake = -1;
+  int mounts = -1;  // the mount table, which reports a change as POLLPRI
   int next_root = 0;
   std::map<int, root_rec> roots;
   std::map<int, folder_rec> folders;  // watch descriptor -> folder
@@ -75,6 +80,7 @@ void degrade(root_rec *r)
 
 uint32_t mask_of(const root_rec *r)
 {
+  if (r->options & SUBTREE_WATCH_SELF) return kSelfMask;
   if (!(r->options & SUBTREE_WATCH_TREE) && (r->options & SUBTREE_WATCH_LOST_POLL)) return kNamesMask;
   return kMask | ((r->options & SUBTREE_WATCH_ATTRIB) ? IN_ATTRIB : 0);
 }
@@ -143,7 +149,8 @@ void event_take(subtree_watch_rec *w, const inotify_event *e)
   for (int id : users) {
     root_rec *r = root_of(w, id);
     if (!r) continue;
-    if ((e->mask & kLost) || !r->counts || r->counts(r->ctx, name)) r->signalled = true;
+    bool names = !(r->options & SUBTREE_WATCH_SELF);
+    if ((e->mask & kLost) || (names && (!r->counts || r->counts(r->ctx, name)))) r->signalled = true;
     if (e->mask & IN_IGNORED) {
       if (r->folders) r->folders--;
       if (e->wd == r->own_wd) {
@@ -209,6 +216,7 @@ subtree_watch_rec *subtree_watch_create(void)
     return nullptr;
   }
   w->fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  w->mounts = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
   return w;
 }
 
@@ -320,8 +328,13 @@ int subtree_watch_wait(subtree_watch_rec *w, int ms)
   int64_t next = polls_due(w);
   if (any_signalled(w)) return 1;
   if (next >= 0 && (ms < 0 || next < ms)) ms = int(next);
-  pollfd fds[2] = {{w->wake, POLLIN, 0}, {w->fd, POLLIN, 0}};
-  int r = poll(fds, w->fd >= 0 ? 2 : 1, ms);
+  // A descriptor that could not be had (-1) is left out by poll.
+  pollfd fds[3] = {{w->wake, POLLIN, 0}, {w->fd, POLLIN, 0}, {w->mounts, POLLPRI, 0}};
+  int r = poll(fds, 3, ms);
+  // A mount may have covered a folder or uncovered another in its place.
+  if (r > 0 && (fds[2].revents & (POLLPRI | POLLERR)))
+    for (auto &[id, root] : w->roots)
+      if (root.options & SUBTREE_WATCH_SELF) root.signalled = true;
   if (r > 0 && (fds[0].revents & POLLIN)) {
     uint64_t v;
     while (read(w->wake, &v, sizeof v) > 0) {
@@ -341,6 +354,7 @@ void subtree_watch_close(subtree_watch_rec *w)
   if (!w) return;
   if (w->fd >= 0) close(w->fd);
   if (w->wake >= 0) close(w->wake);
+  if (w->mounts >= 0) close(w->mounts);
   delete w;
 }
 }

@@ -1,5 +1,6 @@
-// The service control stand-in: control signals turned into calls of the
-// service's control handler, on the thread that dispatches the service.
+// The service control stand-in: control signals, and the login manager's
+// sleep and wake, turned into calls of the service's control handler, on
+// the thread that dispatches the service.
 #include <tarvo_platform/svc.h>
 
 #include <atomic>
@@ -7,9 +8,12 @@
 #include <csignal>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <mutex>
 #include <pthread.h>
 #include <string>
+
+#include "svc_impl.h"
 
 struct svc_status_rec_handle {
   std::string name;
@@ -69,6 +73,31 @@ void deliver(svc_status_rec_handle *svc, int sig)
   }
 }
 
+// One control; false once the service has stopped.
+bool deliver_one(void *user, int sig)
+{
+  auto *svc = static_cast<svc_status_rec_handle *>(user);
+  if (sig != wake_signal()) deliver(svc, sig);
+  return svc->state != SVC_STOPPED;
+}
+
+// The controls until the service has stopped: with the login manager's
+// sleep and wake where the system bus is there, else the signals alone.
+void controls_wait(svc_status_rec_handle *svc, const sigset_t *set)
+{
+  int sigs[std::size(CONTROLS) + 1];
+  uint32_t n = 0;
+  for (const control &c : CONTROLS) sigs[n++] = c.sig;
+  sigs[n++] = wake_signal();
+  if (svc->state == SVC_STOPPED) return;
+  svc_wait_rec w{sigs, n, SIGUSR1, SIGUSR2, svc->name.c_str(), deliver_one, svc};
+  if (svc_sleep_wait(&w)) return;
+  while (svc->state != SVC_STOPPED) {
+    int sig = sigwaitinfo(set, nullptr);
+    if (sig > 0) deliver_one(svc, sig);
+  }
+}
+
 }  // namespace
 
 extern "C" {
@@ -93,10 +122,7 @@ int svc_dispatch(const char *name, svc_main_fn main_fn, int *exit_status)
   // A service that registered no handler can neither be controlled nor
   // report that it stopped: the dispatch has failed.
   bool ran = svc.registered;
-  while (ran && svc.state != SVC_STOPPED) {
-    int sig = sigwaitinfo(&set, nullptr);
-    if (sig > 0 && sig != wake_signal()) deliver(&svc, sig);
-  }
+  if (ran) controls_wait(&svc, &set);
   {
     std::lock_guard<std::mutex> g(g_lock);
     g_service = nullptr;

@@ -56,6 +56,7 @@ struct share_rec {
   bool removed = false;
   bool signalled = false;   // its folders changed, or a walk was cut short
   int watch_root = -1;      // its root on the scanner's watch, once a folder is watched
+  int path_root = -1;       // the root that watches the folders above it, with watch_root
 };
 
 // The category containers: the root containers' children by title.

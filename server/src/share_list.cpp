@@ -90,12 +90,17 @@ void share_locks_refuse(server_rec *s)
   sys_mutex_unlock(&sc->notify.mutex);
 }
 
+void share_locks_wait_out(server_rec *s)
+{
+  while (flag(s->scanner.users).load()) sys_thread_sleep(1);
+}
+
 void share_locks_close(server_rec *s)
 {
   share_scanner_rec *sc = &s->scanner;
   share_locks_refuse(s);
   if (!sc->mutex) return;
-  while (flag(sc->users).load()) sys_thread_sleep(1);
+  share_locks_wait_out(s);
   sys_sync_destroy(&sc->notify.cond);
   sys_mutex_destroy(&sc->notify.mutex);
   sys_mutex_destroy(&sc->mutex);

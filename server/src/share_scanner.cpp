@@ -50,6 +50,16 @@ bool share_container_drop(server_rec *s, const std::string &container)
   return conf_share_data_remove(s->data_home, container.c_str()) != 0;
 }
 
+// A share whose folder is gone, or is another folder now, is unshared.
+void share_gone(state *st, share_rec *sh)
+{
+  watch_share_drop(st, sh);
+  if (!share_scanner_lock(st->s)) return;
+  content_db_unshare(st->s, sh->path.c_str());
+  share_scanner_unlock(st->s);
+  st->list_signalled = true;
+}
+
 void share_remove(state *st, share_rec *sh)
 {
   share_forget(st, sh);
@@ -186,10 +196,8 @@ void changes_handle(state *st)
       if (!sh->signalled) continue;
       sh->signalled = false;
       any = true;
-      // A folder that is gone or another one now: the timeout check
-      // unshares it.
       if (!(identity_of(sh->path) == sh->id)) {
-        watch_share_drop(st, sh);
+        share_gone(st, sh);
         continue;
       }
       if (!share_walk(st, sh)) sh->signalled = true;
@@ -202,20 +210,6 @@ void changes_handle(state *st)
       malloc_trim(0);
       return;
     }
-  }
-}
-
-// A share whose folder is gone, or is another folder now, is unshared.
-void shares_check(state *st)
-{
-  server_rec *s = st->s;
-  for (auto &sh : st->shares) {
-    if (stopping(s)) return;
-    if (identity_of(sh->path) == sh->id) continue;
-    if (!share_scanner_lock(s)) return;
-    content_db_unshare(s, sh->path.c_str());
-    share_scanner_unlock(s);
-    st->list_signalled = true;
   }
 }
 
@@ -236,14 +230,11 @@ void thread_main(void *arg)
   changes_handle(st);
   for (std::atomic_ref<int32_t> idle = flag(s->scanner.idle); !stopping(s);) {
     idle.store(1);
-    // Shares are looked at every SHARE_SCAN_WAIT_MS: a folder can vanish
-    // from its path without an event on its own watch.  Without shares
-    // there is nothing to look at, and the watch on the share list, the
-    // stop and the degraded watches' polls end the wait.
-    bool signalled = watch_wait(st, st->shares.empty() ? -1 : SHARE_SCAN_WAIT_MS);
+    // Only events end the wait: changes in the shares or above them, the
+    // share list, the stop, and the degraded watches' polls.
+    bool signalled = watch_wait(st, -1);
     idle.store(0);
     if (signalled) changes_handle(st);
-    else shares_check(st);
   }
 }
 
@@ -294,6 +285,8 @@ void share_scanner_stop(server_rec *s)
   if (!st) return;
   wake(st);
   if (st->thread_started) sys_thread_join(st->thread);
+  // A share action inside a lock may still wake the state.
+  share_locks_wait_out(s);
   tag_pool_close(st);
   watch_close(st);
   delete st;
@@ -302,6 +295,14 @@ void share_scanner_stop(server_rec *s)
 
 void share_scanner_rescan(server_rec *s) { flag(s->scanner.restart).store(1); }
 
-void share_scanner_recheck(server_rec *s) { flag(s->scanner.recheck).store(1); }
+void share_scanner_recheck(server_rec *s)
+{
+  flag(s->scanner.recheck).store(1);
+  // The scanner waits on events only.  Under its mutex the state stays:
+  // the stop waits for every thread inside before it frees it.
+  if (!share_scanner_lock(s)) return;
+  if (state *st = state_of(s)) wake(st);
+  share_scanner_unlock(s);
+}
 
 }  // extern "C"

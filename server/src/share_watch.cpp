@@ -1,6 +1,6 @@
 // Change notification, on the platform's folder-tree watch: a root per
-// share with a watch on each folder its walk finds, and one on sync/share
-// for the share list.  A share whose watches ran out is assumed changed
+// share with a watch on each folder its walk finds, one on the folders
+// above it, and one on sync/share for the share list.  A share whose watches ran out is assumed changed
 // every SHARE_POLL_MS, so that its tree is walked again.
 #include "share_impl.h"
 
@@ -35,6 +35,11 @@ void flags_take(state *st)
     sh->signalled = true;
     subtree_watch_root_rearm(w, sh->watch_root);
   }
+  for (auto &sh : st->shares) {
+    if (sh->path_root < 0 || !subtree_watch_root_signalled(w, sh->path_root)) continue;
+    sh->signalled = true;
+    subtree_watch_root_rearm(w, sh->path_root);
+  }
 }
 
 bool anything_signalled(state *st)
@@ -56,7 +61,7 @@ void watch_close(state *st)
   subtree_watch_close(st->watch);
   st->watch = nullptr;
   st->list_root = -1;
-  for (auto &sh : st->shares) sh->watch_root = -1;
+  for (auto &sh : st->shares) sh->watch_root = sh->path_root = -1;
 }
 
 void watch_list_add(state *st, const std::string &folder)
@@ -64,17 +69,33 @@ void watch_list_add(state *st, const std::string &folder)
   st->list_root = subtree_watch_root_add(st->watch, folder.c_str(), SUBTREE_WATCH_LOST_POLL, list_counts, nullptr);
 }
 
+// The folders above the share, up to "/": a rename of any of them takes
+// the share from its path with no event on the share's own watches.
+void path_watch_add(state *st, share_rec *sh)
+{
+  sh->path_root = subtree_watch_root_add(st->watch, nullptr, SUBTREE_WATCH_SELF, nullptr, nullptr);
+  for (std::string p = sh->path; p.size() > 1;) {
+    size_t slash = p.rfind('/');
+    if (slash == std::string::npos) break;
+    p.resize(slash ? slash : 1);
+    subtree_watch_folder_add(st->watch, sh->path_root, p.c_str());
+  }
+}
+
 void watch_folder_add(state *st, share_rec *sh, const std::string &path)
 {
-  if (sh->watch_root < 0)
+  if (sh->watch_root < 0) {
     sh->watch_root = subtree_watch_root_add(st->watch, nullptr, SUBTREE_WATCH_ATTRIB, share_counts, nullptr);
+    path_watch_add(st, sh);
+  }
   subtree_watch_folder_add(st->watch, sh->watch_root, path.c_str());
 }
 
 void watch_share_drop(state *st, share_rec *sh)
 {
   subtree_watch_root_drop(st->watch, sh->watch_root);
-  sh->watch_root = -1;
+  subtree_watch_root_drop(st->watch, sh->path_root);
+  sh->watch_root = sh->path_root = -1;
 }
 
 void watch_poll(state *st)

@@ -1,9 +1,11 @@
 // SSDP: the search parser and matcher, announcements and answers seen on
-// the group address, suspend and resume, the address change, and the
-// announcements on every address as another host sees them.
+// the group address (searches answered while a set goes out), suspend
+// and resume, the address change, and the announcements on every address
+// as another host sees them.
 #include "gena_test.h"
 
 #include <algorithm>
+#include <poll.h>
 #include <sched.h>
 #include <unistd.h>
 
@@ -206,6 +208,21 @@ TEST_F(Ssdp, SearchForAllIsAnsweredEntryByEntry)
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0].header("ST"), "urn:schemas-upnp-org:device:MediaServer:1");
   EXPECT_EQ(got[0].header("USN"), udn + "::" + kDeviceType);
+}
+
+TEST_F(Ssdp, ASearchDuringTheAliveSetIsAnsweredBeforeTheSetIsOut)
+{
+  udp group("127.0.0.1", 1900, true);
+  start();
+  udp client;
+  usleep(60 * 1000);  // the start's byebyes are out, the alives go on for 500 ms
+  ASSERT_TRUE(client.send(search("upnp:rootdevice")));
+  pollfd p{client.sock, POLLIN, 0};
+  ASSERT_EQ(poll(&p, 1, 2000), 1);
+  // Taken between two alives: most of the set is still to come.
+  EXPECT_LT(count_nts(group.collect(1), "ssdp:alive"), 6u);
+  EXPECT_EQ(client.collect(100).size(), 1u);
+  EXPECT_GE(count_nts(group.collect(1000), "ssdp:alive"), 4u);
 }
 
 TEST_F(Ssdp, AnswersWaitARandomTimeBelowMx)

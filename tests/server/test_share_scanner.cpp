@@ -1,6 +1,6 @@
 // The share scanner on a running content database: shares, folders and
-// files into containers and items, categories, playlists, changes on disk,
-// the share limit, unsharing and links that loop.
+// files into containers and items, categories, playlists, changes on disk
+// (above the shares too), the share limit, unsharing and links that loop.
 #include <gtest/gtest.h>
 #include <vennard/conf_store.h>
 #include <vennard/content_db.h>
@@ -10,7 +10,9 @@
 #include <algorithm>
 #include <atomic>
 #include <fstream>
+#include <sched.h>
 #include <sys/inotify.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include "scan_test.h"
@@ -177,6 +179,30 @@ TEST(ShareScanner, FollowsFilesAndFoldersAsTheyChange)
   EXPECT_TRUE(eventually([&] { return titles(sc.s, "Container:MusicAlbum") == album; }));
   node gone;
   EXPECT_FALSE(object_of(sc.s, moved_id, &gone));
+}
+
+TEST(ShareScanner, AShareTakenFromItsPathAboveItIsUnshared)
+{
+  // A mount namespace of the test's own for the mount below; the scanner
+  // thread started from here shares it.
+  bool mounts = unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+  scanner sc;
+  std::string one = sc.media + "/a/one", two = sc.media + "/b/two";
+  fs::create_directories(one);
+  fs::create_directories(two);
+  ASSERT_TRUE(sc.start());
+  ASSERT_EQ(sc.share(one), 0u);
+  ASSERT_EQ(sc.share(two), 0u);
+  ASSERT_TRUE(eventually([&] { return !sc.share_id(one).empty() && !sc.share_id(two).empty(); }));
+  // Neither a rename nor a mount above a share tells the share's own
+  // watches anything.
+  fs::rename(sc.media + "/a", sc.media + "/renamed");
+  EXPECT_TRUE(eventually([&] { return sc.share_id(one).empty(); }, 3000));
+  if (!mounts) GTEST_SKIP() << "no mount namespace here";
+  ASSERT_EQ(mount("tmpfs", (sc.media + "/b").c_str(), "tmpfs", 0, "size=64k"), 0);
+  EXPECT_TRUE(eventually([&] { return sc.share_id(two).empty(); }, 3000));
+  sc.stop();
+  umount2((sc.media + "/b").c_str(), MNT_DETACH);
 }
 
 TEST(ShareScanner, PlaylistsBecomeContainersOfTheirEntries)

@@ -15,13 +15,6 @@
 
 namespace {
 
-int64_t steady_ms()
-{
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
 bool quitting(const tarvo_device_ctx *c) { return device_stopping(c) || device_load(c->gena->quit); }
 
 // A body with no holder yet; NULL on exhaustion.
@@ -160,7 +153,7 @@ void sender_loop(void *arg)
   sys_mutex_lock(&c->sub_mutex);
   while (!quitting(c)) {
     bool more = false;
-    device_subscription *sub = pick(c, steady_ms(), &more);
+    device_subscription *sub = pick(c, device_steady_ms(), &more);
     if (!sub) {
       sys_sync_wait(&g->send_wake, &c->sub_mutex);
       continue;
@@ -251,7 +244,7 @@ void timer_loop(void *arg)
   int64_t next_check = 0;
   sys_mutex_lock(&c->sub_mutex);
   while (!quitting(c)) {
-    int64_t now = steady_ms();
+    int64_t now = device_steady_ms();
     if (now >= next_check || std::atomic_ref<int>(c->addresses_stale).exchange(0)) {
       // The address-change handler runs without any lock held.
       sys_mutex_unlock(&c->sub_mutex);
@@ -267,7 +260,7 @@ void timer_loop(void *arg)
     if (due == INT64_MAX)
       sys_sync_wait(&g->timer_wake, &c->sub_mutex);
     else
-      sys_sync_timedwait(&g->timer_wake, &c->sub_mutex, uint32_t(std::clamp<int64_t>(due - steady_ms(), 1, INT32_MAX)));
+      sys_sync_timedwait(&g->timer_wake, &c->sub_mutex, uint32_t(std::clamp<int64_t>(due - device_steady_ms(), 1, INT32_MAX)));
   }
   sys_mutex_unlock(&c->sub_mutex);
 }
@@ -344,7 +337,7 @@ int device_subscription_initial(device_subscription *sub, const char *body)
 
 void device_gena_release(tarvo_device_ctx *c, device_subscription *sub)
 {
-  sub->due_ms = steady_ms() + DEVICE_GENA_INITIAL_DELAY_MS;
+  sub->due_ms = device_steady_ms() + DEVICE_GENA_INITIAL_DELAY_MS;
   // Before the timer thread is there, its first round finds the due time.
   device_gena *g = c->gena;
   if (g && sub->due_ms < g->timer_due_ms) sys_sync_notify_all(&g->timer_wake);

@@ -6,7 +6,15 @@
 
 #include "device_impl.h"
 
+#include <chrono>
 #include <tarvo_util/http_client.h>
+
+// Milliseconds of the steady clock, for due times.
+inline int64_t device_steady_ms()
+{
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 // "uuid:" and a UUID.
 inline constexpr uint32_t DEVICE_SID_LEN = 41;

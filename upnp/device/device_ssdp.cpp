@@ -1,9 +1,11 @@
-// SSDP announcements and the SSDP thread: the alive and byebye sets, the
-// socket that takes searches from every interface, and the socket work
-// that suspend and resume ask of the thread.
+// SSDP announcements and the SSDP thread: the alive and byebye sets, paced
+// out between the reads of the socket that takes searches from every
+// interface, and the socket work that suspend and resume ask of the
+// thread.
 #include "device_gena_ssdp.h"
 
 #include <algorithm>
+#include <optional>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <tarvo_util/sys_time.h>
@@ -13,56 +15,95 @@ namespace {
 // What tarvo_device_ssdp_close_socket and _open_socket ask of the thread.
 enum { REQUEST_NONE, REQUEST_CLOSE, REQUEST_OPEN };
 
+// The datagrams of the alive or byebye set, one at a time: twice the
+// notification set on every announced address, in order.
 struct set_send {
   tarvo_device_ctx *c;
-  int sock;
   int kind;
-  uint32_t pause_ms;  // after each datagram
-  bool built;         // every datagram could be made
+  uint32_t pause_ms;  // between two datagrams
+  int sock = -1;
+  sys_memalloc_rec ips{};
+  uint32_t entries = 0;  // of the notification set
+  uint32_t ip_at = 0, round = 0, entry = 0;
+  bool built = true;  // every datagram could be made
   char location[DEVICE_SSDP_LOCATION_LEN];
-  sys_stralloc_rec msg;
-};
+  sys_stralloc_rec msg{};
+  uint32_t seen = 0;  // entries walked past while looking for entry
 
-int set_entry(void *user, const char *target, const char *udn, const char *suffix)
-{
-  auto *s = static_cast<set_send *>(user);
-  // Byebye goes out in full also while stopping: it is what the end sends.
-  if (s->kind == DEVICE_SSDP_ALIVE && device_stopping(s->c)) return 0;
-  if (!device_ssdp_message(&s->msg, s->kind, s->c, s->location, target, udn, suffix)) {
-    s->built = false;
+  set_send(tarvo_device_ctx *ctx, int k, uint32_t pause) : c(ctx), kind(k), pause_ms(pause) {}
+  ~set_send()
+  {
+    sys_socket_close(sock);
+    sys_stralloc_free(&msg);
+    sys_memalloc_free(&ips);
+  }
+  set_send(const set_send &) = delete;
+  set_send &operator=(const set_send &) = delete;
+
+  static int count(void *user, const char *, const char *, const char *)
+  {
+    static_cast<set_send *>(user)->entries++;
+    return 1;
+  }
+  bool open()
+  {
+    device_ssdp_notification_set(c->desc, count, this);
+    return tarvo_device_impl_get_ip_list(c, &ips) && sys_socket_udp(&sock) &&
+           sys_socket_bind_reuse4(sock, sys_ip4_any(), ssdp_port()) && sys_socket_mcast_set_ttl(sock, DEVICE_SSDP_TTL);
+  }
+  // Loopback is announced only when it is the only address.
+  bool announced(uint32_t i) const
+  {
+    return entries && (ips.len / 4 == 1 || sys_byte_diff(ips.buf + 4 * i, 4, sys_ip4_loopback()));
+  }
+  // Alive stops with the stop flag; byebye goes out in full also then:
+  // it is what the end sends.
+  bool pending()
+  {
+    if (kind == DEVICE_SSDP_ALIVE && device_stopping(c)) return false;
+    while (ip_at < ips.len / 4 && !announced(ip_at)) ip_at++;
+    return ip_at < ips.len / 4;
+  }
+  // The byebye of the end must fit in the time a stop may take.
+  uint32_t pause() const { return device_stopping(c) ? std::min(pause_ms, DEVICE_SSDP_END_PAUSE_MS) : pause_ms; }
+  static int pick(void *user, const char *target, const char *udn, const char *suffix)
+  {
+    auto *s = static_cast<set_send *>(user);
+    if (s->seen++ < s->entry) return 1;
+    if (!device_ssdp_message(&s->msg, s->kind, s->c, s->location, target, udn, suffix)) {
+      s->built = false;
+      return 0;
+    }
+    uint32_t sent = 0;
+    sys_socket_sendto4(s->sock, s->msg.buf, s->msg.len, ssdp_ip(), ssdp_port(), &sent);
     return 0;
   }
-  uint32_t sent = 0;
-  sys_socket_sendto4(s->sock, s->msg.buf, s->msg.len, ssdp_ip(), ssdp_port(), &sent);
-  // The byebye of the end must fit in the time a stop may take.
-  sys_thread_sleep(device_stopping(s->c) ? DEVICE_SSDP_END_PAUSE_MS : s->pause_ms);
-  return 1;
-}
+  // The next datagram; only while pending().
+  void send_next()
+  {
+    const uint8_t *ip = ips.buf + 4 * ip_at;
+    sys_socket_mcast_set_if(sock, ip);
+    device_ssdp_location(location, ip, c->http_port);
+    seen = 0;
+    device_ssdp_notification_set(c->desc, pick, this);
+    if (++entry < entries) return;
+    entry = 0;
+    if (++round < 2) return;
+    round = 0;
+    ip_at++;
+  }
+};
 
-// The alive or byebye set, twice, on every local address (loopback only
-// when it is the only one).
+// The whole set on the calling thread.
 int set_send_all(tarvo_device_ctx *c, int kind, uint32_t pause_ms = DEVICE_SSDP_PAUSE_MS)
 {
-  sys_memalloc_rec ips{};
-  if (!tarvo_device_impl_get_ip_list(c, &ips)) return 0;
-  set_send s{c, -1, kind, pause_ms, true, {}, {}};
-  int ok = sys_socket_udp(&s.sock) && sys_socket_bind_reuse4(s.sock, sys_ip4_any(), ssdp_port()) &&
-           sys_socket_mcast_set_ttl(s.sock, DEVICE_SSDP_TTL);
-  uint32_t n = ips.len / 4;
-  for (uint32_t i = 0; ok && i < n; i++) {
-    const uint8_t *ip = ips.buf + 4 * i;
-    if (n > 1 && !sys_byte_diff(ip, 4, sys_ip4_loopback())) continue;
-    sys_socket_mcast_set_if(s.sock, ip);
-    device_ssdp_location(s.location, ip, c->http_port);
-    s.built = true;
-    for (int round = 0; round < 2; round++)
-      if (!device_ssdp_notification_set(c->desc, set_entry, &s)) break;
-    if (!s.built) ok = 0;
+  set_send s(c, kind, pause_ms);
+  if (!s.open()) return 0;
+  while (s.pending()) {
+    s.send_next();
+    if (s.pending()) sys_thread_sleep(s.pause());
   }
-  sys_socket_close(s.sock);
-  sys_stralloc_free(&s.msg);
-  sys_memalloc_free(&ips);
-  return ok;
+  return s.built;
 }
 
 void sockets_close(tarvo_device_ctx *c)
@@ -142,24 +183,61 @@ void receive(tarvo_device_ctx *c, int sock)
                            target, mx);
 }
 
-void request_serve(tarvo_device_ctx *c)
+// The sets the SSDP thread paces out between its reads of the sockets, so
+// that a search is taken while they go out: a byebye set first, then an
+// alive set.
+struct pacer {
+  tarvo_device_ctx *c;
+  std::optional<set_send> byebye, alive;
+  int64_t due_ms = 0;  // steady clock: the next datagram
+
+  void queue(int kind, uint32_t pause_ms)
+  {
+    std::optional<set_send> &slot = kind == DEVICE_SSDP_BYEBYE ? byebye : alive;
+    slot.emplace(c, kind, pause_ms);
+    if (!slot->open()) slot.reset();
+  }
+  set_send *current()
+  {
+    if (byebye && !byebye->pending()) byebye.reset();
+    if (alive && !alive->pending()) alive.reset();
+    return byebye ? &*byebye : alive ? &*alive : nullptr;
+  }
+  // Sends the datagram that is due; when the next one is due, -1 when none
+  // is left.
+  int64_t run(int64_t now)
+  {
+    set_send *s = current();
+    if (s && now >= due_ms) {
+      s->send_next();
+      due_ms = now + s->pause();
+      s = current();
+    }
+    return s ? due_ms : -1;
+  }
+};
+
+void request_serve(tarvo_device_ctx *c, pacer *p)
 {
   int r = device_load(c->ssdp_request);
   if (r == REQUEST_NONE) return;
   sockets_close(c);
+  // Closed for a suspend, after its byebye: no alive may follow it.
+  if (r == REQUEST_CLOSE) p->alive.reset();
   if (r == REQUEST_OPEN) sockets_open(c);
   device_store(c->ssdp_request, int(REQUEST_NONE));
 }
 
-// Waits on the sockets and the wake-up until the next announcement is due
-// (seconds from now; -1: none, with no sockets to serve).
-void wait_work(tarvo_device_ctx *c, sys_select_rec *rd, int64_t due_s)
+// Waits on the sockets and the wake-up until the deadline (steady clock;
+// -1: none).
+void wait_work(tarvo_device_ctx *c, sys_select_rec *rd, int64_t until_ms)
 {
   sys_select_init(rd);
   for (uint32_t i = 0; i < c->ssdp_sockets.len; i++) sys_select_set(rd, c->ssdp_sockets.buf[i]);
   sys_select_set(rd, c->ssdp_wake);
   sys_select_set(rd, c->stop_fd);
-  uint32_t ms = due_s < 0 ? UINT32_MAX : uint32_t(std::min<int64_t>(due_s, UINT32_MAX / 1000) * 1000);
+  int64_t left = until_ms - device_steady_ms();
+  uint32_t ms = until_ms < 0 ? UINT32_MAX : uint32_t(std::clamp<int64_t>(left, 0, UINT32_MAX - 1));
   uint32_t ready = 0;
   if (!sys_select_check(rd, nullptr, nullptr, ms, &ready)) rd->count = 0;
 }
@@ -172,30 +250,32 @@ void ssdp_loop(void *arg)
   sys_random_init(uint32_t(now));
   uint32_t a = c->max_age / 4;
   int64_t next_alive = 0;
+  pacer p{c, {}, {}};
+  // Only clears what peers kept of an earlier run: it must not hold back
+  // the first alive.
+  p.queue(DEVICE_SSDP_BYEBYE, DEVICE_SSDP_START_PAUSE_MS);
   while (!device_stopping(c)) {
     // Cleared before the flags are read, so that no wake-up is lost.
     sys_wakefd_clear(c->ssdp_wake);
-    request_serve(c);
+    request_serve(c, &p);
     if (device_load(c->address_changed)) {
       // The list is new already: byebye and alive go out over the new
       // addresses.
-      set_send_all(c, DEVICE_SSDP_BYEBYE);
+      p.queue(DEVICE_SSDP_BYEBYE, DEVICE_SSDP_PAUSE_MS);
       sockets_close(c);
       sockets_open(c);
-      set_send_all(c, DEVICE_SSDP_ALIVE);
+      p.queue(DEVICE_SSDP_ALIVE, DEVICE_SSDP_PAUSE_MS);
       device_store(c->address_changed, 0);
     }
+    now = device_steady_ms();
+    if (c->ssdp_sockets.len && now >= next_alive) {
+      p.queue(DEVICE_SSDP_ALIVE, DEVICE_SSDP_PAUSE_MS);
+      next_alive = now + int64_t(a + uint32_t(sys_random()) % a) * 1000;
+    }
+    int64_t until = p.run(now);
+    if (c->ssdp_sockets.len && (until < 0 || next_alive < until)) until = next_alive;
     sys_select_rec rd;
-    if (!c->ssdp_sockets.len) {
-      wait_work(c, &rd, -1);
-      continue;
-    }
-    sys_time_now(&now);
-    if (now >= next_alive) {
-      set_send_all(c, DEVICE_SSDP_ALIVE);
-      next_alive = now + a + uint32_t(sys_random()) % a;
-    }
-    wait_work(c, &rd, next_alive - now);
+    wait_work(c, &rd, until);
     for (uint32_t i = 0; i < c->ssdp_sockets.len && !device_stopping(c); i++)
       if (sys_select_is_set(&rd, c->ssdp_sockets.buf[i])) receive(c, c->ssdp_sockets.buf[i]);
   }
@@ -288,9 +368,6 @@ bool wake_set(tarvo_device_ctx *c, bool open)
 int device_ssdp_start(tarvo_device_ctx *c)
 {
   if (!wake_set(c, true)) return 0;
-  // Only clears what peers kept of an earlier run: it must not hold back
-  // the first alive.
-  set_send_all(c, DEVICE_SSDP_BYEBYE, DEVICE_SSDP_START_PAUSE_MS);
   sockets_open(c);
   device_store(c->ssdp_running, 1);
   if (sys_thread_create(&c->ssdp_thread, ssdp_loop, c)) return 1;

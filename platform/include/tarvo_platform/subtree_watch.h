@@ -23,6 +23,8 @@ extern "C" {
 #define SUBTREE_WATCH_TREE 1u      /* the folders below are watched, now and as they appear */
 #define SUBTREE_WATCH_ATTRIB 2u    /* attribute changes count as changes */
 #define SUBTREE_WATCH_LOST_POLL 4u /* losing the root folder's own watch degrades the root */
+#define SUBTREE_WATCH_SELF 8u      /* only a folder's own move, deletion or unmount counts, and (seen by
+                                      subtree_watch_wait) any change of the mounts, which may cover it */
 
 /* Whether the coming and going of name ("" for the folder itself) counts
  * as a change; a root without one counts every name.  Losing a folder

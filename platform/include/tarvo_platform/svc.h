@@ -1,8 +1,11 @@
 /* The service control stand-in: a foreground process that runs one service
  * the way a system service manager would.  Signals are the controls
  * (SIGTERM stop, SIGINT shutdown, SIGUSR1 the suspend power event, SIGUSR2
- * the resume power event, SIGHUP a parameter change), and every status the
- * service reports is passed on to systemd when it started the process. */
+ * the resume power event, SIGHUP a parameter change); where the system bus
+ * is there, the login manager's sleep and wake arrive as the same two power
+ * events, the suspend handled in full before the system may sleep.  Every
+ * status the service reports is passed on to systemd when it started the
+ * process. */
 #ifndef TARVO_PLATFORM_SVC_H
 #define TARVO_PLATFORM_SVC_H
 

@@ -59,6 +59,8 @@ void share_scanner_recheck(struct server_rec *s);
 int share_locks_init(struct server_rec *s);
 /* Refuses both locks from now on and wakes the waiters. */
 void share_locks_refuse(struct server_rec *s);
+/* Waits until no thread is inside either lock (they are refused). */
+void share_locks_wait_out(struct server_rec *s);
 /* Refuses them if that was not done, waits until no thread is inside, and
  * frees them (last in the server stop). */
 void share_locks_close(struct server_rec *s);

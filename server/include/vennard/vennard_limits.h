@@ -79,7 +79,6 @@
 #define SHARE_PATH_MAX 4096               /* longest share path */
 
 /* --- share scanner --- */
-#define SHARE_SCAN_WAIT_MS 1000           /* the scanner looks at its flags and shares this often */
 #define SHARE_IDENTITY_EVERY 64u         /* a walk checks that its folder is still the same every so many entries */
 #define SHARE_POLL_MS 30000               /* a share without watches counts as changed this often */
 #define SHARE_SCAN_NICE 5                 /* the scanner thread runs this much below the others */

@@ -39,9 +39,9 @@
 #define DEVICE_ADDRESS_CHECK_S 2            /* the local address list is read again this often */
 #define DEVICE_SSDP_TTL 4u                  /* of announcements */
 #define DEVICE_SSDP_DATAGRAM_MAX 8192u      /* a datagram that fills this buffer is dropped */
-#define DEVICE_SSDP_PAUSE_MS 50u            /* after each announcement and each ssdp:all answer */
-#define DEVICE_SSDP_START_PAUSE_MS 2u       /* after each byebye of the start, so that the first alive follows within 0.1 s */
-#define DEVICE_SSDP_END_PAUSE_MS 10u        /* after each byebye of the end, which must stay within 0.5 s */
+#define DEVICE_SSDP_PAUSE_MS 50u            /* between announcements and after each ssdp:all answer */
+#define DEVICE_SSDP_START_PAUSE_MS 2u       /* between the byebyes of the start, so that the first alive follows within 0.1 s */
+#define DEVICE_SSDP_END_PAUSE_MS 2u         /* between the byebyes of the end, so that a stop takes at most 0.1 s */
 #define DEVICE_SSDP_MX_MAX_MS 10000u        /* longest random delay of a search answer */
 #define DEVICE_SSDP_ANSWERS_MAX 16u         /* search answers being waited out or sent at once */
 #define DEVICE_SSDP_REQUEST_POLL_MS 20u     /* socket requests to the SSDP thread are watched this often */

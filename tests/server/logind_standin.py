@@ -1,0 +1,94 @@
+#!/usr/bin/python3
+# A login manager stand-in on a bus of its own, for the sleep and wake
+# test: starts a bus daemon in the folder given, owns
+# org.freedesktop.login1, grants delay inhibitors as pipes, and sends
+# PrepareForSleep when told "sleep" or "wake" on standard input.  It says
+# "bus <address>", "inhibit <who> <what> <mode>", "released <what>", "slept" and
+# "woke" on standard output; it ends, the bus daemon with it, when its
+# input closes.
+import os
+import subprocess
+import sys
+
+from gi.repository import Gio, GLib
+
+IFACE = "org.freedesktop.login1.Manager"
+PATH = "/org/freedesktop/login1"
+NODE = Gio.DBusNodeInfo.new_for_xml(
+    '<node><interface name="%s"><method name="Inhibit">'
+    '<arg type="s" direction="in"/><arg type="s" direction="in"/>'
+    '<arg type="s" direction="in"/><arg type="s" direction="in"/>'
+    '<arg type="h" direction="out"/></method>'
+    '<signal name="PrepareForSleep"><arg type="b"/></signal>'
+    "</interface></node>" % IFACE)
+CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig><type>session</type><listen>unix:path=%s/bus</listen><auth>EXTERNAL</auth>
+<policy context="default"><allow user="*"/><allow own="*"/><allow send_destination="*"/>
+<allow receive_sender="*"/></policy></busconfig>
+"""
+
+
+def say(line):
+    sys.stdout.write(line + "\n")
+    sys.stdout.flush()
+
+
+def main():
+    folder = sys.argv[1]
+    with open(os.path.join(folder, "bus.conf"), "w") as f:
+        f.write(CONFIG % folder)
+    daemon = subprocess.Popen(["dbus-daemon", "--nofork", "--print-address",
+                               "--config-file=" + os.path.join(folder, "bus.conf")],
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    try:
+        serve(daemon.stdout.readline().strip())
+    finally:
+        daemon.terminate()
+        daemon.wait()
+
+
+def serve(address):
+    flags = (Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT |
+             Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION)
+    bus = Gio.DBusConnection.new_for_address_sync(address, flags, None, None)
+    loop = GLib.MainLoop()
+
+    def released(fd, _cond, what):
+        os.close(fd)
+        say("released " + what)
+        return False
+
+    def call(_conn, _sender, _path, _iface, method, args, invocation):
+        if method != "Inhibit":
+            invocation.return_dbus_error("org.freedesktop.DBus.Error.UnknownMethod", method)
+            return
+        what, who, _why, mode = args.unpack()
+        r, w = os.pipe()
+        GLib.io_add_watch(r, GLib.IO_HUP | GLib.IO_ERR, released, what)
+        fds = Gio.UnixFDList.new_from_array([w])
+        invocation.return_value_with_unix_fd_list(GLib.Variant("(h)", (0,)), fds)
+        say("inhibit %s %s %s" % (who.replace(" ", "_"), what, mode))
+
+    bus.register_object(PATH, NODE.interfaces[0], call, None, None)
+    bus.call_sync("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                  "RequestName", GLib.Variant("(su)", ("org.freedesktop.login1", 4)),
+                  None, Gio.DBusCallFlags.NONE, -1, None)
+
+    def command(_fd, cond):
+        line = sys.stdin.readline() if not cond & (GLib.IO_HUP | GLib.IO_ERR) else ""
+        if not line:
+            loop.quit()
+            return False
+        going = line.strip() == "sleep"
+        bus.emit_signal(None, PATH, IFACE, "PrepareForSleep", GLib.Variant("(b)", (going,)))
+        bus.flush_sync(None)
+        say("slept" if going else "woke")
+        return True
+
+    GLib.io_add_watch(sys.stdin.fileno(), GLib.IO_IN | GLib.IO_HUP | GLib.IO_ERR, command)
+    say("bus " + address)
+    loop.run()
+
+
+main()

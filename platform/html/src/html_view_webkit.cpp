@@ -109,6 +109,7 @@ void on_eval_done(GObject *source, GAsyncResult *res, gpointer data)
 gboolean on_tick(gpointer data)
 {
   auto *w = static_cast<eval_wait *>(data);
+  if (UiQuitting()) end_wait(w, kAbort);  // the program ends: no run holds it
   // An open alert stops the clock: the script waits for the user, not hangs.
   if (!HtmlViewAlertOpen()) w->open_ms += kTickMs;
   if (w->open_ms >= platform_real_ms(HTML_SCRIPT_TIMEOUT_MS)) end_wait(w, E_TIMEOUT);
@@ -347,7 +348,7 @@ int html_web_navigate(html_web *web, const char *uri)
 
 HRESULT html_web_exec(html_web *web, const char *script, char **result)
 {
-  if (web->dead) return kAbort;
+  if (web->dead || UiQuitting()) return kAbort;
   std::shared_ptr<bool> alive = web->alive;
   auto w = std::make_shared<eval_wait>();
   w->loop = g_main_loop_new(g_main_context_get_thread_default(), FALSE);

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "tarvo_test.h"
 
@@ -30,5 +31,21 @@ inline pid_t start(const std::string &env)
 }
 
 using tarvo_test::wait_exit;
+
+// A started haldor that a failed assertion does not leave running (a frozen
+// one would keep the test's output open).
+struct running {
+  pid_t pid;
+  explicit running(pid_t p) : pid(p) {}
+  running(const running &) = delete;
+  running &operator=(const running &) = delete;
+  ~running()
+  {
+    if (pid <= 0) return;
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  int wait_exit(int ms) { return tarvo_test::wait_exit(std::exchange(pid, -1), ms); }
+};
 
 }  // namespace haldor_run

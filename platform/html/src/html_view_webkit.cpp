@@ -166,12 +166,15 @@ gboolean on_message(WebKitUserContentManager *, JSCValue *value, WebKitScriptMes
 }
 
 // The alert is shown from the loop, not from inside the engine's signal:
-// a message box of the desktop layer, modal to the view's window.
+// a message box of the desktop layer, modal to the view's window and
+// captioned as the program's window that holds the view.
 gboolean show_alert(gpointer data)
 {
   auto *web = static_cast<html_web *>(data);
   WebKitScriptDialog *d = alert.dialog;
-  MessageBox(web->view->owner, webkit_script_dialog_get_message(d), "", MB_OK);
+  GtkWidget *top = gtk_widget_get_toplevel(GTK_WIDGET(web->web));
+  const char *title = GTK_IS_WINDOW(top) ? gtk_window_get_title(GTK_WINDOW(top)) : nullptr;
+  MessageBox(web->view->owner, webkit_script_dialog_get_message(d), title ? title : "", MB_OK);
   alert = {};
   html_alert_closed();
   webkit_script_dialog_close(d);

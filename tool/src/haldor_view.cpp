@@ -304,8 +304,11 @@ HRESULT CHaldor2View::on_share_add(const HTML_EVENT_SNAPSHOT *)
     alert(texts.Text("SHARE_FAILED_REGISTER_FOR_OVER_ITEM"));
     return S_FALSE;
   }
+  // The chooser's title is in the tool's language, as its page is.
   char title[512] = "";
-  LoadString(HALDOR_IDS_FOLDER_DIALOG_TITLE, title, sizeof title);
+  std::string lang;
+  texts.Language(&lang);
+  UiLoadStringIn(HALDOR_IDS_FOLDER_DIALOG_TITLE, lang == "ja", title, sizeof title);
   std::string path;
   if (!folder_dialog || !folder_dialog(m_hWnd, title, share_folder_ok, &path)) return S_OK;
   if (g_utf8_validate(path.c_str(), -1, nullptr) && share_source && share_source->share &&

@@ -1,5 +1,6 @@
 // The resample filter's page in a host frame: the rate box, the warning and
-// limit on Apply, the quality slider's reset, keys and drag with Escape,
+// limit on Apply, the quality slider's reset, keys, the library's own
+// cursors and drag with Escape,
 // two pages sharing one skin background, their background; both pages by
 // class id.
 #include <gtest/gtest.h>
@@ -148,6 +149,19 @@ TEST(MirrowPage, RateApplySliderAndSharedSkin)
   pump();
   EXPECT_EQ(s1.halves_set, (std::vector<int>{8, 9, 8, 9}));
   // 162 x 29 pixels: track from 6, length 148; 9 is at 2, the thumb's centre.
+
+  // The library's own cursors, all four decoded: its grip over the thumb,
+  // its arrow over the track, the standard arrow elsewhere.
+  for (const char *name : {"CUR_SLIDE_HD_H", "CUR_SLIDE_HD_V", "CUR_SLIDE_AR", "CUR_SLIDE_AV"})
+    EXPECT_NE(LoadCursorResource(&mirrow_cursors, name), nullptr) << name;
+  auto cursor_at = [&](int x, int y) {
+    SendMessage(slider, WM_MOUSEMOVE, 0, UI_MAKELPARAM(x, y));
+    SendMessage(slider, WM_SETCURSOR, reinterpret_cast<WPARAM>(slider), HTCLIENT | (WM_MOUSEMOVE << 16));
+    return GetCursor();
+  };
+  EXPECT_EQ(cursor_at(8, 14), LoadCursorResource(&mirrow_cursors, "CUR_SLIDE_HD_H"));
+  EXPECT_EQ(cursor_at(6 + 100, 14), LoadCursorResource(&mirrow_cursors, "CUR_SLIDE_AR"));
+  EXPECT_EQ(cursor_at(6 + 100, 1), LoadCursor(nullptr, IDC_ARROW));
   s1.halves_set.clear();
   SendMessage(slider, WM_LBUTTONDOWN, 0, UI_MAKELPARAM(8, 14));
   SendMessage(slider, WM_MOUSEMOVE, MK_LBUTTON, UI_MAKELPARAM(6 + 74, 14));

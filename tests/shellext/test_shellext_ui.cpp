@@ -46,8 +46,10 @@ bool ended(pid_t pid)
 // toolkit cannot give a Japanese one in the legacy form.
 std::string window_named(const std::string &title, pid_t pid)
 {
-  const std::string find = "for w in $(xwininfo -root -children | grep -o '^ *0x[0-9a-f]*'); do xprop -id $w "
-                           "_NET_WM_NAME | grep -qxF '_NET_WM_NAME(UTF8_STRING) = \"" + title + "\"' && echo $w; done";
+  const std::string find =
+      "for w in $(xwininfo -root -children | grep -o '^ *0x[0-9a-f]*'); do xprop -id $w "
+      "_NET_WM_NAME | grep -qxF '_NET_WM_NAME(UTF8_STRING) = \"" +
+      title + "\"' && echo $w; done";
   for (int i = 0; i < 200 && !ended(pid); ++i) {
     int st;
     std::string w = tarvo_test::command_output("(" + find + ") 2>/dev/null", &st);

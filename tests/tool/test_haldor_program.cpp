@@ -45,8 +45,6 @@ std::vector<script_reply> client_lists()
   return r;
 }
 
-
-
 // A program folder and data folder for haldor talking to the two stand-in
 // servers, with hosts as its hosts file; with_page: the tool's own page too.
 struct tool_folders {
@@ -76,13 +74,18 @@ struct tool_folders {
   std::string ask(const std::string &req, int *status, long *ms = nullptr) const
   {
     auto t0 = std::chrono::steady_clock::now();
-    std::string out = tarvo_test::command_output("timeout 3 " + bin("uictl") + " " + sock + " " + req + " 2>/dev/null", status);
-    if (ms) *ms = long(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count());
+    std::string out =
+        tarvo_test::command_output("timeout 3 " + bin("uictl") + " " + sock + " " + req + " 2>/dev/null", status);
+    if (ms)
+      *ms = long(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count());
     return out;
   }
 };
 
-tarvo_test::script_reply server_active() { return {"HTTP/1.1 200 OK\r\nX-DUV-STATE: active\r\nContent-Length: 0\r\n\r\n", true}; }
+tarvo_test::script_reply server_active()
+{
+  return {"HTTP/1.1 200 OK\r\nX-DUV-STATE: active\r\nContent-Length: 0\r\n\r\n", true};
+}
 
 TEST(HaldorProgram, SettingsFailureThenRunAndSigterm)
 {
@@ -141,8 +144,9 @@ TEST(HaldorProgram, TwoNamesTogetherNeitherFreezeNorBlockSigterm)
     lists.push_back({soap_response("GetAllowList", "<AllowMacList></AllowMacList><AllowIpList>" + a + "," + b +
                                                        "</AllowIpList><NumberOfAllowClients>2</NumberOfAllowClients>"),
                      true});
-    lists.push_back({soap_response("GetDenyList", "<DenyMacList></DenyMacList><DenyIpList></DenyIpList>"
-                                                  "<NumberOfDenyClients>0</NumberOfDenyClients>"),
+    lists.push_back({soap_response("GetDenyList",
+                                   "<DenyMacList></DenyMacList><DenyIpList></DenyIpList>"
+                                   "<NumberOfDenyClients>0</NumberOfDenyClients>"),
                      true});
   }
   tarvo_test::script_server dmsm({server_active()}, true);

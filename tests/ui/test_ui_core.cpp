@@ -102,7 +102,8 @@ TEST(UiCore, RegisteredMessagesAreStablePerName)
 LRESULT nested_proc(HWND h, UINT msg, WPARAM, LPARAM)
 {
   if (msg != WM_USER) return 0;
-  HWND dialog = CreateMessageWindow("dialog", "", [](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; }, nullptr);
+  HWND dialog = CreateMessageWindow(
+      "dialog", "", [](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; }, nullptr);
   std::thread([] {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     kill(getpid(), SIGTERM);

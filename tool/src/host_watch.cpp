@@ -172,7 +172,8 @@ void on_host_name(HWND, WPARAM task, HWND active_view)
   HostLookupRequest done;
   {
     std::lock_guard<std::mutex> g(p.m);
-    auto it = std::find_if(p.requests.begin(), p.requests.end(), [task](const HostLookupRequest &r) { return r.task == task; });
+    auto it = std::find_if(p.requests.begin(), p.requests.end(),
+                           [task](const HostLookupRequest &r) { return r.task == task; });
     if (it == p.requests.end()) return;
     done = std::move(*it);
     p.requests.erase(it);

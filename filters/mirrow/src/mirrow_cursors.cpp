@@ -4,6 +4,8 @@
 
 namespace {
 
+// One picture row a line.
+// clang-format off
 // Over the thumb: a grip that moves along the track.
 const char *const slide_hd_h[] = {
     "16 16 3 1", "  c None", ". c #000000", "o c #FFFFFF",
@@ -82,6 +84,7 @@ const char *const slide_av[] = {
     "           .o.  ",
     "           ...  ",
 };
+// clang-format on
 
 const UI_CURSOR_RESOURCE rows[] = {
     {"CUR_SLIDE_HD_H", slide_hd_h, 7, 7},

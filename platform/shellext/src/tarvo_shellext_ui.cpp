@@ -31,7 +31,8 @@ const UI_RESOURCE_ROW dialog_rows[] = {
     {IDD_TITLE_EDIT, IDOK, "OK", "OK"},
     {IDD_TITLE_EDIT, IDCANCEL, "Cancel", "キャンセル"},
 };
-const UI_RESOURCE_TABLE resources = {nullptr, 0, nullptr, 0, dialog_rows, sizeof dialog_rows / sizeof dialog_rows[0]};
+const UI_RESOURCE_TABLE resources = {nullptr, 0, nullptr, 0,
+                                     dialog_rows, sizeof dialog_rows / sizeof dialog_rows[0]};
 
 struct title_state {
   const char *file_name, *title;

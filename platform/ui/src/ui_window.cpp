@@ -76,7 +76,7 @@ GMainContext *thread_context()
 
 thread_local const UI_MSG *current_message = nullptr;
 
-std::atomic<int> quitting{0}, quit_code{0};
+std::atomic<int> quit_asked{0}, quitting{0}, quit_code{0};
 
 gboolean on_stop_signal(gpointer)
 {
@@ -280,7 +280,7 @@ int MessageLoop(void)
 
 void UiQuitAll(int code)
 {
-  if (quitting) return;
+  if (quit_asked.exchange(1)) return;  // the first code counts
   quit_code = code;
   quitting = 1;
   // Each loop waits on its own context: every one of them looks again.

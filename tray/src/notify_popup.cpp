@@ -129,18 +129,10 @@ void CNotifyPopupDlg::place()
     close->y = m_closeY;
   }
   set_image(ID_CLOSE, QIDB_CLOSE);
-  move_to_corner();
-}
-
-// Placed by the window's real size: its controls may need more than the
-// template's, and no part of it may lie past the work area.
-void CNotifyPopupDlg::move_to_corner()
-{
   popup_rect work{0, 0, 0, 0};
-  int edge = PANEL_NONE, x, y, w = m_w, h = m_h;
+  int edge = PANEL_NONE, x, y;
   if (!UiWorkArea(&work.x, &work.y, &work.w, &work.h, &edge)) edge = PANEL_NONE;
-  UiPopupSize(m_popup, &w, &h);
-  popup_place(edge, work, w, h, &x, &y);
+  popup_place(edge, work, m_w, m_h, &x, &y);
   UiPopupMove(m_popup, x, y);
 }
 
@@ -156,7 +148,6 @@ void CNotifyPopupDlg::Show()
   set_text(ID_HOST, m_host, UI_POPUP_CENTRED, 700);
   set_text(ID_MESSAGE, m_message, UI_POPUP_WRAP, 400);
   set_text(ID_TITLE, HELPER_TITLE, UI_POPUP_LINE, 400);
-  move_to_corner();  // the texts may have made it larger
   UiPopupShow(m_popup, 1);
   m_shown = 1;
 }

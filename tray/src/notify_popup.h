@@ -46,7 +46,6 @@ class CNotifyPopupDlg {
   void set_text(UINT id, const std::string &text, int mode, int weight);
   void set_image(UINT id, unsigned bitmap);
   void place();
-  void move_to_corner();
   void fade_step();
 
   HWND m_hwnd = nullptr;

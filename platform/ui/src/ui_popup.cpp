@@ -8,7 +8,6 @@
 #include <gdk/gdkx.h>
 #endif
 
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -140,22 +139,6 @@ gboolean on_key(GtkWidget *, GdkEventKey *e, gpointer data)
   return TRUE;
 }
 
-// An adopted dialog whose controls reach past the size it was given (its
-// dialog units, from its font, round otherwise than the caller's) takes
-// their size, so that whoever places it places all of it.
-void fit_content(ui_popup *p)
-{
-  if (!p->win || !p->adopted) return;
-  GtkRequisition need;
-  gtk_widget_get_preferred_size(p->win, nullptr, &need);
-  if (need.width <= p->w && need.height <= p->h) return;
-  p->w = std::max(p->w, need.width);
-  p->h = std::max(p->h, need.height);
-  gtk_widget_set_size_request(p->win, p->w, p->h);
-  gtk_window_resize(GTK_WINDOW(p->win), p->w, p->h);
-  if (gtk_widget_get_realized(p->win)) apply_shape(p);
-}
-
 // A window manager that moves it anyway is answered with the kept place.
 gboolean on_configure(GtkWidget *w, GdkEventConfigure *e, gpointer data)
 {
@@ -195,8 +178,14 @@ void style_window(ui_popup *p)
   gtk_window_set_skip_taskbar_hint(win, TRUE);
   gtk_window_set_skip_pager_hint(win, TRUE);
   gtk_window_set_type_hint(win, GDK_WINDOW_TYPE_HINT_NOTIFICATION);
-  gtk_window_set_resizable(win, FALSE);
+  // Exactly its size, whatever its labels' natural widths (a window that
+  // cannot be resized takes its natural size, and a wrapping label's is its
+  // longest line): the place computed from that size keeps it inside the
+  // work area.  The controls get their least sizes either way, and without
+  // a frame nobody can resize it.
+  gtk_window_set_resizable(win, TRUE);
   gtk_window_set_default_size(win, p->w, p->h);
+  gtk_window_resize(win, p->w, p->h);
   gtk_widget_set_size_request(p->win, p->w, p->h);
   gtk_widget_set_app_paintable(p->win, TRUE);
   gtk_widget_add_events(p->win, GDK_BUTTON_PRESS_MASK | GDK_POINTER_MOTION_MASK | GDK_KEY_PRESS_MASK);
@@ -248,7 +237,6 @@ ui_popup *UiPopupFromWindow(HWND owner, GtkWidget *toplevel, int w, int h, int c
   style_window(p);
   gtk_widget_realize(toplevel);
   apply_shape(p);
-  fit_content(p);
   return p;
 }
 
@@ -323,14 +311,6 @@ void UiPopupSetImage(ui_popup *p, int slot, int x, int y, const char *png_path)
     }
   }
   if (p->win) gtk_widget_queue_draw(p->win);
-}
-
-void UiPopupSize(ui_popup *p, int *w, int *h)
-{
-  if (!p) return;
-  fit_content(p);
-  *w = p->w;
-  *h = p->h;
 }
 
 void UiPopupMove(ui_popup *p, int x, int y)

@@ -49,9 +49,6 @@ void UiPopupSetLabel(ui_popup *p, int slot, int x, int y, int w, int h, const ch
 const char *UiPopupLabel(const ui_popup *p, int slot);
 /* Image slot (0-3): a PNG drawn at x, y (NULL: none). */
 void UiPopupSetImage(ui_popup *p, int slot, int x, int y, const char *png_path);
-/* The window's size: the one given, or more where an adopted dialog's
- * controls need it (the window and its shape then take that size). */
-void UiPopupSize(ui_popup *p, int *w, int *h);
 /* Places the window at x, y and keeps it there. */
 void UiPopupMove(ui_popup *p, int x, int y);
 void UiPopupShow(ui_popup *p, int shown);

@@ -36,6 +36,11 @@ int clean(const char *name)
     std::fprintf(stderr, "ulvane: cannot read %s (error %u)\n", value_name, r);
     return 1;
   }
+  // Another type holds no pairs: rewriting it as a list would make one up.
+  if (type != REGISTRY_MULTI_SZ) {
+    std::fprintf(stderr, "ulvane: %s is not a list of strings (type %u); left unchanged\n", value_name, type);
+    return 1;
+  }
   sys_wchar *paths[2] = {nullptr, nullptr};
   int status = 1;
   if (product_path(special_folder_program_files, name, &paths[0]) &&

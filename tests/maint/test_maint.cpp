@@ -78,7 +78,7 @@ TEST(Ulvane, KeepsOtherProgramsPairsByteForByte)
   EXPECT_EQ(tarvo_test::read_file(f.file()), expect);
 }
 
-TEST(Ulvane, DeletesTheValueWhenNothingIsKeptAndLeavesFailuresAlone)
+TEST(Ulvane, DeletesTheValueWhenNothingIsKeptAndLeavesFailuresAndOtherTypesAlone)
 {
   fixture f;
   EXPECT_EQ(f.run("ulvane Tarvo"), 0);  // no list at all
@@ -100,6 +100,15 @@ TEST(Ulvane, DeletesTheValueWhenNothingIsKeptAndLeavesFailuresAlone)
   EXPECT_EQ(tarvo_test::read_file(f.file()), std::string("\x07\0\0\0", 4) + big);
   EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
   EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+
+  // A value of another type (a single string naming the folder) holds no
+  // pairs: it is left byte for byte, and that is a failure.
+  std::string text = "/opt/Tarvo/old.so";
+  ASSERT_EQ(registry_set_value(key, value, REGISTRY_SZ, text.c_str(), uint32_t(text.size() + 1)), REGISTRY_OK);
+  std::string stored = tarvo_test::read_file(f.file());
+  EXPECT_EQ(f.run("ulvane Tarvo", &err), 1);
+  EXPECT_NE(err.find("left unchanged"), std::string::npos) << err;
+  EXPECT_EQ(tarvo_test::read_file(f.file()), stored);
 
   // A value that cannot be read (not a file) is a failure, not "no list".
   std::filesystem::remove(f.file());

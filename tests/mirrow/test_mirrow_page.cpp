@@ -1,5 +1,6 @@
 // The resample filter's page in a host frame: the rate box, the warning and
-// limit on Apply, the quality slider's reset, keys and drag with Escape,
+// limit on Apply, the quality slider's reset, keys, the library's own
+// cursors and drag with Escape,
 // two pages sharing one skin background, their background; both pages by
 // class id.
 #include <gtest/gtest.h>
@@ -151,6 +152,19 @@ TEST(MirrowPage, RateApplySliderAndSharedSkin)
   RECT_XYWH sr{};
   ASSERT_EQ(UiControlRect(slider, &sr), 1);
   int half = (sr.cx - 14) / 2, line = sr.cy / 2;
+
+  // The library's own cursors, all four decoded: its grip over the thumb,
+  // its arrow over the track, the standard arrow elsewhere.
+  for (const char *name : {"CUR_SLIDE_HD_H", "CUR_SLIDE_HD_V", "CUR_SLIDE_AR", "CUR_SLIDE_AV"})
+    EXPECT_NE(LoadCursorResource(&mirrow_cursors, name), nullptr) << name;
+  auto cursor_at = [&](int x, int y) {
+    SendMessage(slider, WM_MOUSEMOVE, 0, UI_MAKELPARAM(x, y));
+    SendMessage(slider, WM_SETCURSOR, reinterpret_cast<WPARAM>(slider), HTCLIENT | (WM_MOUSEMOVE << 16));
+    return GetCursor();
+  };
+  EXPECT_EQ(cursor_at(8, line), LoadCursorResource(&mirrow_cursors, "CUR_SLIDE_HD_H"));
+  EXPECT_EQ(cursor_at(6 + half, line), LoadCursorResource(&mirrow_cursors, "CUR_SLIDE_AR"));
+  EXPECT_EQ(cursor_at(6 + half, 1), LoadCursor(nullptr, IDC_ARROW));
   s1.halves_set.clear();
   SendMessage(slider, WM_LBUTTONDOWN, 0, UI_MAKELPARAM(8, line));
   SendMessage(slider, WM_MOUSEMOVE, MK_LBUTTON, UI_MAKELPARAM(6 + half, line));

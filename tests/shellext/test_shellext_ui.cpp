@@ -15,14 +15,16 @@
 
 namespace {
 
-// The helper started with args, its standard output into the file out.
-pid_t start(const std::vector<std::string> &args, const std::string &out)
+// The helper started with args and env ("NAME=value") added, its standard
+// output into the file out.
+pid_t start(const std::vector<std::string> &args, const std::string &out, const std::vector<std::string> &env)
 {
   std::string prog = std::string(std::getenv("TARVO_BIN")) + "/tarvo-shellext-ui";
   pid_t pid = fork();
   if (pid == 0) {
     int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (fd < 0 || dup2(fd, 1) < 0) _exit(126);
+    for (const std::string &e : env) putenv(const_cast<char *>(e.c_str()));
     std::vector<char *> argv{prog.data()};
     for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
@@ -40,12 +42,17 @@ bool ended(pid_t pid)
 }
 
 // The first X window titled exactly so, waited for up to 20 s while the
-// helper runs.
+// helper runs.  Its UTF-8 title is read: without the locale installed the
+// toolkit cannot give a Japanese one in the legacy form.
 std::string window_named(const std::string &title, pid_t pid)
 {
+  const std::string find =
+      "for w in $(xwininfo -root -children | grep -o '^ *0x[0-9a-f]*'); do xprop -id $w "
+      "_NET_WM_NAME | grep -qxF '_NET_WM_NAME(UTF8_STRING) = \"" +
+      title + "\"' && echo $w; done";
   for (int i = 0; i < 200 && !ended(pid); ++i) {
     int st;
-    std::string w = tarvo_test::command_output("xdotool search --name '^" + title + "$' 2>/dev/null", &st);
+    std::string w = tarvo_test::command_output("(" + find + ") 2>/dev/null", &st);
     if (!w.empty()) return w.substr(0, w.find('\n'));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
@@ -55,10 +62,10 @@ std::string window_named(const std::string &title, pid_t pid)
 // Runs the helper, types the keys (xdotool arguments, one command each)
 // into its window, and checks its exit code and output as "code:output".
 void drive(const std::vector<std::string> &args, const std::string &title, const std::vector<std::string> &keys,
-           const std::string &expected)
+           const std::string &expected, const std::vector<std::string> &env = {})
 {
   tarvo_test::scratch_dir d;
-  pid_t pid = start(args, d / "out");
+  pid_t pid = start(args, d / "out", env);
   std::string w = window_named(title, pid);
   if (w.empty()) {
     int code = tarvo_test::wait_exit(pid, 0);
@@ -90,6 +97,9 @@ TEST(ShellextUi, TitleDialogAndMessageBoxesAnswerAsTheModulesExpect)
   drive({"title-edit", "a.mp3", "Old"}, title, {"key Escape"}, "1:");
   // Names and titles that look like the toolkit's options reach the dialog.
   drive({"title-edit", "--display=nowhere:0", "--name=Old"}, title, {"key Return"}, "0:--name=Old\n");
+  // In a Japanese session the dialog is the Japanese one.
+  drive({"title-edit", "b.mp3", "古い"}, "メディアサーバー タイトル編集", {"key Return"}, "0:古い\n",
+        {"LC_ALL=ja_JP.UTF-8"});
   // Yes is the default button; Escape is No.
   drive({"msgbox", "yesno", "Cancel Publication", "Sure?"}, "Cancel Publication", {"key Return"}, "6:");
   drive({"msgbox", "yesno", "Cancel Publication", "Sure?"}, "Cancel Publication", {"key Escape"}, "7:");

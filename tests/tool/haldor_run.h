@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "tarvo_test.h"
 
@@ -47,5 +48,21 @@ inline void lay_out(const std::filesystem::path &prog, const std::filesystem::pa
   fs::create_directories(data / "tarvo/haldor");
   tarvo_test::write_file(data / "tarvo/haldor/haldor.ini", "[General]\r\nLang=" + lang + "\r\n");
 }
+
+// A started haldor that a failed assertion does not leave running (a frozen
+// one would keep the test's output open).
+struct running {
+  pid_t pid;
+  explicit running(pid_t p) : pid(p) {}
+  running(const running &) = delete;
+  running &operator=(const running &) = delete;
+  ~running()
+  {
+    if (pid <= 0) return;
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  int wait_exit(int ms) { return tarvo_test::wait_exit(std::exchange(pid, -1), ms); }
+};
 
 }  // namespace haldor_run

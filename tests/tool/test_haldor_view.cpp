@@ -215,7 +215,7 @@ TEST_F(HaldorView, ShareAddAndPageOrigin)
   haldor_view_set_folder_dialog([&](HWND, const std::string &title, const std::function<int(const char *)> &ok,
                                     std::string *path) {
     ++dialogs;
-    EXPECT_FALSE(title.empty());
+    EXPECT_EQ(title, "Select the folder to publish.");  // the tool's language, not the session's
     for (const char *f : {"media/new", "media/.hidden", "media/old", "media/bad\xff", "media/none"})
       rule.push_back(ok((tree->dir / f).c_str()));
     *path = tree->dir / "media/new";
@@ -233,7 +233,9 @@ TEST_F(HaldorView, ShareAddAndPageOrigin)
     fake_shares().list.erase(fake_shares().list.begin());
   }
   from = PageScriptCount();
+  setenv("LC_ALL", "ja_JP.UTF-8", 1);
   EXPECT_EQ(click(*view, "qel_con_share_add"), S_OK);
+  unsetenv("LC_ALL");
   EXPECT_EQ(dialogs, 1);
   EXPECT_EQ(rule, (std::vector<int>{1, 0, 0, 0, 0}));
   EXPECT_EQ(fake_shares().shared_now, (std::vector<std::string>{tree->dir / "media/new"}));

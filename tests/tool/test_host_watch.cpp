@@ -1,7 +1,8 @@
 // The client host watcher with fake list calls and a hosts file in place of
 // reverse look-ups: no list calls while the server is not running, the exact
 // push, one look-up per address, failed look-ups never pushed nor retried,
-// a held-back push delivered by its timer, and the script escaper.
+// a held-back push delivered by its timer, completions delivered inside a
+// push's wait, and the script escaper.
 #include "host_watch.h"
 #include "js_escape.h"
 
@@ -67,9 +68,22 @@ LRESULT main_proc(HWND hwnd, UINT msg, WPARAM w, LPARAM)
   return 0;
 }
 
+// As the real page's script run does, a push waits in a nested loop, which
+// delivers the completions that came meanwhile (they once found the look-up
+// list's lock still held and froze the tool).
+void nested_wait(int ms)
+{
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < end)
+    if (!g_main_context_iteration(nullptr, FALSE)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
 LRESULT view_proc(HWND hwnd, UINT msg, WPARAM w, LPARAM)
 {
-  if (msg == WM_HOSTS_CHANGED) host_push_rule(hwnd, &push);
+  if (msg == WM_HOSTS_CHANGED) {
+    host_push_rule(hwnd, &push);
+    nested_wait(20);
+  }
   if (msg == WM_TIMER && w == HOST_PUSH_TIMER) host_push_timer(hwnd, &push);
   return 0;
 }

@@ -14,8 +14,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "../util/script_server.h"
 #include "helper_peer.h"
@@ -135,6 +138,46 @@ std::string screen_pixel(int x, int y)
 
 std::string popup_handle(const fixture &f) { return handle_of(f.ask("windows"), "#32770 "); }
 
+// A top-level X window as xwininfo lists the root's children (top-most
+// first); top: whether it lies above every other.
+struct x_window {
+  std::string id;
+  int w = 0, h = 0, x = 0, y = 0;
+  bool top = false;
+};
+
+// The children of the root, mapped or not, top-most first.
+std::vector<x_window> x_windows()
+{
+  int status;
+  std::string out = tarvo_test::command_output("xwininfo -root -children 2>/dev/null", &status);
+  static const std::regex line(R"(^\s*(0x[0-9a-f]+) .*\)\s+(\d+)x(\d+)\+(-?\d+)\+(-?\d+) )");
+  std::vector<x_window> all;
+  std::istringstream in(out);
+  for (std::string l; std::getline(in, l);) {
+    std::smatch m;
+    if (std::regex_search(l, m, line))
+      all.push_back({m[1], std::stoi(m[2]), std::stoi(m[3]), std::stoi(m[4]), std::stoi(m[5]), all.empty()});
+  }
+  return all;
+}
+
+// The one whose top-left corner is at x, y.
+x_window x_window_at(int x, int y)
+{
+  for (const x_window &w : x_windows())
+    if (w.x == x && w.y == y) return w;
+  return {};
+}
+
+// The popup's place from its automation state.
+bool popup_at(const fixture &f, int *x, int *y)
+{
+  std::string p = f.ask("popup");
+  size_t at = p.find(" x=");
+  return at != std::string::npos && std::sscanf(p.c_str() + at, " x=%d y=%d", x, y) == 2;
+}
+
 std::vector<script_reply> soap_script()
 {
   std::vector<script_reply> r;
@@ -212,6 +255,14 @@ TEST(QuesselProgram, ClientsPopupsDialogsAndStop)
     EXPECT_GT(h, 60);
     int x = 1024 - w, y = 740 - h;
     EXPECT_NE(popup.find("x=" + std::to_string(x) + " y=" + std::to_string(y) + " "), std::string::npos) << popup;
+    // All of it inside the 1024 x 740 work area, as the X server has it:
+    // its right and bottom edges on the area's.
+    int px = 0, py = 0;
+    ASSERT_TRUE(popup_at(f, &px, &py)) << popup;
+    x_window shown = x_window_at(px, py);
+    ASSERT_FALSE(shown.id.empty());
+    EXPECT_EQ(shown.x + shown.w, 1024) << shown.w;
+    EXPECT_EQ(shown.y + shown.h, 740) << shown.h;
     // On the screen: the body's fill in its left margin, and the root
     // window at the outermost corner pixel that the round shape leaves out.
     EXPECT_TRUE(wait_for([&] { return f.ask("popup").find("alpha=255") != std::string::npos; }, 2000));
@@ -226,6 +277,23 @@ TEST(QuesselProgram, ClientsPopupsDialogsAndStop)
   ASSERT_TRUE(wait_for([&] { return peer.messages().size() == 1; }, 2000));
   EXPECT_EQ(peer.messages()[0].msg, 0x510u);
   EXPECT_EQ(peer.messages()[0].w, std::strtoull(main_handle.c_str(), nullptr, 16));
+  // The peer answers with 0x511 from its own process: the main window is
+  // published for it, and the popup, put under the other windows, comes
+  // back to the top.
+  {
+    int px = 0, py = 0;
+    ASSERT_TRUE(popup_at(f, &px, &py));
+    std::string id = x_window_at(px, py).id;
+    ASSERT_FALSE(id.empty());
+    std::string other;
+    for (const x_window &w : x_windows())
+      if (w.id != id) other = w.id;
+    ASSERT_EQ(std::system(("xdotool windowraise " + other + " >/dev/null 2>&1").c_str()), 0);
+    ASSERT_TRUE(wait_for([&] { return !x_window_at(px, py).top; }, 2000));
+    HWND main_window = reinterpret_cast<HWND>(uintptr_t(std::strtoull(main_handle.c_str(), nullptr, 16)));
+    ASSERT_EQ(PostMessage(main_window, 0x511, 0, 0), 1);
+    EXPECT_TRUE(wait_for([&] { return x_window_at(px, py).top; }, 2000));
+  }
 
   // Enter on the popup: the fade-out, then the query dialog with the
   // server's default selection.

@@ -168,6 +168,19 @@ TEST(UiControls, CaptionsTextsHiddenWidthsAndTheSliderOnThePointer)
   for (const auto &n : g_notices) EXPECT_EQ(n.first, 5u) << "drag notices only";
   EXPECT_NE(std::find(g_notices.begin(), g_notices.end(), std::make_pair(5u, UINT(half + 40))), g_notices.end());
 
+  // With a library's own cursors the pointer over the thumb takes its
+  // picture on the screen.
+  static const char *const grip[] = {"2 2 2 1", ". c #000000", "o c #FFFFFF", ".o", "o."};
+  static const UI_CURSOR_RESOURCE own[] = {{"CUR_SLIDE_HD_H", grip, 0, 0}};
+  static const UI_CURSOR_TABLE table = {own, 1};
+  slider.SetCursors(&table);
+  xdotool("mousemove " + at(0, 0));
+  EXPECT_TRUE(retry_until([&] { xdotool("mousemove " + at(cx, cy)); },
+                          [] { return GetCursor() == LoadCursorResource(&table, "CUR_SLIDE_HD_H"); }));
+  GdkCursor *shown = gdk_window_get_cursor(sw);
+  ASSERT_NE(shown, nullptr);
+  EXPECT_EQ(gdk_cursor_get_cursor_type(shown), GDK_CURSOR_IS_PIXMAP);
+
   slider.Detach();
   DestroyWindow(dlg);
   DestroyWindow(frame);

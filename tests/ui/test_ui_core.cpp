@@ -1,8 +1,12 @@
 // The message-window core: subclass chains and the order of destruction,
-// timers inside a modal loop, posts from other threads, and lookups.
+// timers inside a modal loop, posts from other threads, lookups, and the
+// stop signal ending every loop.
 #include <gtest/gtest.h>
 #include <tarvo_ui/ui_core.h>
 
+#include <signal.h>
+
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -90,6 +94,42 @@ TEST(UiCore, RegisteredMessagesAreStablePerName)
   EXPECT_EQ(RegisterWindowMessage("taskbarcreated"), a);
   EXPECT_NE(RegisterWindowMessage("Other"), a);
   EXPECT_EQ(RegisterWindowMessage(""), 0u);
+}
+
+// A SIGTERM that comes while a handler runs a modal loop (a dialog inside
+// the program's loop) ends both loops, and loops started afterwards end at
+// once.  In a child: the quit is for the whole process.
+LRESULT nested_proc(HWND h, UINT msg, WPARAM, LPARAM)
+{
+  if (msg != WM_USER) return 0;
+  HWND dialog = CreateMessageWindow(
+      "dialog", "", [](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; }, nullptr);
+  std::thread([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    kill(getpid(), SIGTERM);
+  }).detach();
+  intptr_t r = ModalLoop(dialog);
+  DestroyWindow(dialog);
+  return r == -1 && IsWindow(h) ? 0 : 1;
+}
+
+void quit_while_nested()
+{
+  if (!UiQuitOnStopSignals()) std::_Exit(2);
+  HWND h = CreateMessageWindow("frame", "", nested_proc, nullptr);
+  PostMessage(h, WM_USER, 0, 0);
+  auto t0 = std::chrono::steady_clock::now();
+  int code = MessageLoop();
+  bool fast = std::chrono::steady_clock::now() - t0 < std::chrono::seconds(1);
+  HWND later = CreateMessageWindow("dialog", "", nullptr, nullptr);
+  bool ends_at_once = ModalLoop(later) == -1 && MessageLoop() == 0;
+  std::_Exit(code == 0 && fast && ends_at_once && UiQuitting() ? 0 : 1);
+}
+
+TEST(UiCore, StopSignalEndsTheModalLoopAndTheProgramLoop)
+{
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(quit_while_nested(), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

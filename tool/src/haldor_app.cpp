@@ -18,7 +18,6 @@
 #include <glib-unix.h>
 #include <gtk/gtk.h>
 #include <pwd.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -91,12 +90,6 @@ class CRecordView : public CHaldorViewHost {
   HWND m_hwnd = nullptr;
   host_push_state m_push;
 };
-
-gboolean on_stop_signal(gpointer)
-{
-  PostQuitMessage(0);
-  return G_SOURCE_CONTINUE;
-}
 
 // A second instance asked to be shown instead.
 gboolean on_activate(gint fd, GIOCondition, gpointer)
@@ -293,8 +286,7 @@ int CHaldor2App::ExitInstance()
 int CHaldor2App::Run(int argc, char **argv)
 {
   s_app = this;
-  g_unix_signal_add(SIGTERM, on_stop_signal, nullptr);
-  g_unix_signal_add(SIGINT, on_stop_signal, nullptr);
+  UiQuitOnStopSignals();  // also while a dialog or a script run waits
   int started = InitInstance(argc, argv);
   int code = started ? MessageLoop() : 0;
   ExitInstance();

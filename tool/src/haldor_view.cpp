@@ -221,31 +221,30 @@ HRESULT CHaldor2View::push_page_texts()
   return m_scriptHost.run_page_script(script + "});");
 }
 
+// The state is read and the shown state noted before any script runs: a
+// run's wait may bring the next update here.
 HRESULT CHaldor2View::update_page_state(int transitioning, int force)
 {
-  std::lock_guard<std::recursive_mutex> g(m_viewLock);
-  CSubjectServerState &monitor = CSubjectServerState::Instance();
   int s = 0, a = 0;
-  monitor.read_state(&s, &a);
-  bool show_auto = force || a != shown_auto_run_state, show_server = force || s != shown_server_state;
-  shown_server_state = s;
-  shown_auto_run_state = a;
+  CSubjectServerState::Instance().read_state(&s, &a);
+  const char *auto_script, *state_script;
+  {
+    std::lock_guard<std::mutex> g(m_viewLock);
+    auto_script = force || a != shown_auto_run_state ? auto_run_script(a) : nullptr;
+    state_script = force || s != shown_server_state ? server_script(s, transitioning) : nullptr;
+    shown_server_state = s;
+    shown_auto_run_state = a;
+  }
   HRESULT hr = S_OK;
-  if (const char *script = show_auto ? auto_run_script(a) : nullptr) {
-    hr = m_scriptHost.run_page_script(script);
+  if (auto_script) {
+    hr = m_scriptHost.run_page_script(auto_script);
     if (FAILED(hr)) return hr;
   }
-  if (const char *script = show_server ? server_script(s, transitioning) : nullptr)
-    hr = m_scriptHost.run_page_script(script);
+  if (state_script) hr = m_scriptHost.run_page_script(state_script);
   return hr;
 }
 
-int CHaldor2View::update_page_hosts()
-{
-  host_table &t = app_host_table();
-  std::lock_guard<std::mutex> g(t.m);
-  return SUCCEEDED(m_scriptHost.run_page_script(hosts_script(t.names)));
-}
+int CHaldor2View::update_page_hosts() { return SUCCEEDED(m_scriptHost.run_page_script(host_table_script())); }
 
 int CHaldor2View::alert(const std::string &text)
 {
@@ -305,8 +304,11 @@ HRESULT CHaldor2View::on_share_add(const HTML_EVENT_SNAPSHOT *)
     alert(texts.Text("SHARE_FAILED_REGISTER_FOR_OVER_ITEM"));
     return S_FALSE;
   }
+  // The chooser's title is in the tool's language, as its page is.
   char title[512] = "";
-  LoadString(HALDOR_IDS_FOLDER_DIALOG_TITLE, title, sizeof title);
+  std::string lang;
+  texts.Language(&lang);
+  UiLoadStringIn(HALDOR_IDS_FOLDER_DIALOG_TITLE, lang == "ja", title, sizeof title);
   std::string path;
   if (!folder_dialog || !folder_dialog(m_hWnd, title, share_folder_ok, &path)) return S_OK;
   if (g_utf8_validate(path.c_str(), -1, nullptr) && share_source && share_source->share &&

@@ -82,7 +82,7 @@ class CHaldor2View : public CDHtmlViewSpec, public CObserverServerState {
 
  private:
   void watch_worker();
-  std::recursive_mutex m_viewLock;  // the state display; a script's wait may come back here
+  std::mutex m_viewLock;  // the shown state; never held across a script run
   CPageScriptHost m_scriptHost;
   host_push_state m_push;
 };

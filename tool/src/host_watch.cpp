@@ -12,6 +12,7 @@
 #include <arpa/inet.h>
 #include <gio/gio.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -163,24 +164,28 @@ void lookup_host_name(const char *text, uint32_t addr, HWND main)
   p.requests.push_back(std::move(r));
 }
 
+// The request leaves the list before anything else happens: the view's push
+// runs a script whose wait delivers the next completion here again.
 void on_host_name(HWND, WPARAM task, HWND active_view)
 {
   pending_list &p = pending();
-  std::lock_guard<std::mutex> g(p.m);
-  for (auto it = p.requests.begin(); it != p.requests.end(); ++it) {
-    if (it->task != task) continue;
-    if (it->found && !it->text.empty()) {
-      {
-        host_table &t = app_host_table();
-        std::lock_guard<std::mutex> tg(t.m);
-        t.names[it->text] = it->name;
-      }
-      if (active_view) SendMessage(active_view, WM_HOSTS_CHANGED, 0, 0);
-    }
-    g_object_unref(it->cancel);
+  HostLookupRequest done;
+  {
+    std::lock_guard<std::mutex> g(p.m);
+    auto it = std::find_if(p.requests.begin(), p.requests.end(),
+                           [task](const HostLookupRequest &r) { return r.task == task; });
+    if (it == p.requests.end()) return;
+    done = std::move(*it);
     p.requests.erase(it);
-    return;
   }
+  g_object_unref(done.cancel);
+  if (!done.found || done.text.empty()) return;
+  {
+    host_table &t = app_host_table();
+    std::lock_guard<std::mutex> tg(t.m);
+    t.names[done.text] = done.name;
+  }
+  if (active_view) SendMessage(active_view, WM_HOSTS_CHANGED, 0, 0);
 }
 
 void host_lookups_cancel()
@@ -291,12 +296,14 @@ std::string hosts_script(const std::map<std::string, std::string> &names)
   return s + "});";
 }
 
-int update_page_hosts(HWND view)
+std::string host_table_script()
 {
   host_table &t = app_host_table();
   std::lock_guard<std::mutex> g(t.m);
-  return PageRunScript(view, hosts_script(t.names).c_str());
+  return hosts_script(t.names);
 }
+
+int update_page_hosts(HWND view) { return PageRunScript(view, host_table_script().c_str()); }
 
 void host_push_rule(HWND view, host_push_state *state)
 {

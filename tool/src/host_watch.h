@@ -93,5 +93,7 @@ void host_push_rule(HWND view, host_push_state *state);
 void host_push_timer(HWND view, host_push_state *state);
 // The hosts script of the table, every text escaped for its literal.
 std::string hosts_script(const std::map<std::string, std::string> &names);
-// Builds the script under the table lock and runs it in view's page.
+// The hosts script of the table as it is now (built under the table lock).
+std::string host_table_script();
+// Runs the table's script in view's page; no lock is held meanwhile.
 int update_page_hosts(HWND view);

@@ -28,8 +28,10 @@ class CPageScriptHost {
   HRESULT refresh_share_list();
 
  private:
-  bool ready();
-  std::recursive_mutex m_lock;  // a run's wait may run a handler that runs a script
+  // The attached view while it shows the local page, else NULL.  The lock
+  // is never held across a run: its wait runs other handlers.
+  HTML_VIEW *ready_view();
+  std::mutex m_lock;
   HTML_VIEW *m_view = nullptr;
   std::string m_folder;
 };

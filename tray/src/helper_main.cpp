@@ -401,6 +401,8 @@ HWND helper_main_create()
 {
   st.hwnd = CreateMessageWindow("#32770", HELPER_MAIN_TITLE, main_proc, nullptr);
   if (!st.hwnd) return nullptr;
+  // The peer told of the popup answers with 0x511 from its own process.
+  PublishWindowClass(st.hwnd);
   st.tray = new CTrayIcon(QIDR_TRAY_MENU);
   st.tray->Bind(st.hwnd, WM_USER);
   tray_menu_set_icon(st.tray);

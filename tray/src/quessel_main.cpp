@@ -8,22 +8,11 @@
 #include <tarvo_ui/ui_automation.h>
 #include <tarvo_ui/ui_gtk.h>
 
-#include <glib-unix.h>
-#include <signal.h>
-
 namespace {
-
-HWND g_main = nullptr;
 
 void gtk_message_box(const char *text, const char *caption, int)
 {
   MessageBox(nullptr, text, caption, MB_OK);
-}
-
-gboolean on_stop_signal(gpointer)
-{
-  if (g_main) PostMessage(g_main, WM_CLOSE, 0, 0);
-  return G_SOURCE_CONTINUE;
 }
 
 }  // namespace
@@ -46,11 +35,8 @@ int main(int argc, char **argv)
     quessel_resources_end();
     return 1;
   }
-  g_unix_signal_add(SIGTERM, on_stop_signal, nullptr);
-  g_unix_signal_add(SIGINT, on_stop_signal, nullptr);
-  g_main = helper_main_create();
-  if (g_main) helper_main_run(g_main);
-  g_main = nullptr;
+  UiQuitOnStopSignals();  // every loop ends, also a dialog's or a message box's
+  if (HWND main_window = helper_main_create()) helper_main_run(main_window);
   UiAutomationStop();
   helper_exit_instance();
   quessel_resources_end();

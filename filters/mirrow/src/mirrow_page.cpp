@@ -118,6 +118,7 @@ class CResamplePropertyPage final : public UiPropertyPage, public CBaseObject {
     m_slider = new SkinSlider;
     m_slider->Attach(GetDlgItem(dlg, IDC_QUALITY));
     m_slider->SetParent(dlg);
+    m_slider->SetCursors(&mirrow_cursors);
     m_slider->SetOrientation(0);
     m_slider->SetStyle(0);
     m_slider->SetRange(8, 64, 8, 1);

@@ -109,6 +109,7 @@ void on_eval_done(GObject *source, GAsyncResult *res, gpointer data)
 gboolean on_tick(gpointer data)
 {
   auto *w = static_cast<eval_wait *>(data);
+  if (UiQuitting()) end_wait(w, kAbort);  // the program ends: no run holds it
   // An open alert stops the clock: the script waits for the user, not hangs.
   if (!HtmlViewAlertOpen()) w->open_ms += kTickMs;
   if (w->open_ms >= platform_real_ms(HTML_SCRIPT_TIMEOUT_MS)) end_wait(w, E_TIMEOUT);
@@ -165,12 +166,15 @@ gboolean on_message(WebKitUserContentManager *, JSCValue *value, WebKitScriptMes
 }
 
 // The alert is shown from the loop, not from inside the engine's signal:
-// a message box of the desktop layer, modal to the view's window.
+// a message box of the desktop layer, modal to the view's window and
+// captioned as the program's window that holds the view.
 gboolean show_alert(gpointer data)
 {
   auto *web = static_cast<html_web *>(data);
   WebKitScriptDialog *d = alert.dialog;
-  MessageBox(web->view->owner, webkit_script_dialog_get_message(d), "", MB_OK);
+  GtkWidget *top = gtk_widget_get_toplevel(GTK_WIDGET(web->web));
+  const char *title = GTK_IS_WINDOW(top) ? gtk_window_get_title(GTK_WINDOW(top)) : nullptr;
+  MessageBox(web->view->owner, webkit_script_dialog_get_message(d), title ? title : "", MB_OK);
   alert = {};
   html_alert_closed();
   webkit_script_dialog_close(d);
@@ -347,7 +351,7 @@ int html_web_navigate(html_web *web, const char *uri)
 
 HRESULT html_web_exec(html_web *web, const char *script, char **result)
 {
-  if (web->dead) return kAbort;
+  if (web->dead || UiQuitting()) return kAbort;
   std::shared_ptr<bool> alive = web->alive;
   auto w = std::make_shared<eval_wait>();
   w->loop = g_main_loop_new(g_main_context_get_thread_default(), FALSE);

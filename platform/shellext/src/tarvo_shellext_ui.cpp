@@ -5,6 +5,7 @@
 #include <tarvo_shellext/shellext.h>
 #include <tarvo_ui/ui_automation.h>
 #include <tarvo_ui/ui_gtk.h>
+#include <tarvo_ui/ui_resource.h>
 
 #include <cstdio>
 #include <cstring>
@@ -12,18 +13,27 @@
 
 namespace {
 
-// The title dialog's template and controls.
+// The title dialog's template and controls; its texts in both languages.
 enum : UINT { IDD_TITLE_EDIT = 102, IDC_TITLE = 203, IDC_FILE_NAME = 204, IDC_STATIC = 0xFFFF };
 
 const UI_DIALOG_ITEM title_items[] = {
     {UI_CTL_STATIC, IDC_FILE_NAME, 7, 7, 246, 10, "", 0},
-    {UI_CTL_STATIC, IDC_STATIC, 7, 24, 30, 10, "Title :", 0},
+    {UI_CTL_STATIC, IDC_STATIC, 7, 24, 30, 10, nullptr, 0},
     {UI_CTL_EDIT, IDC_TITLE, 40, 22, 213, 13, "", 0},
-    {UI_CTL_DEFBUTTON, IDOK, 149, 42, 50, 14, "OK", 0},
-    {UI_CTL_BUTTON, IDCANCEL, 203, 42, 50, 14, "Cancel", 0},
+    {UI_CTL_DEFBUTTON, IDOK, 149, 42, 50, 14, nullptr, 0},
+    {UI_CTL_BUTTON, IDCANCEL, 203, 42, 50, 14, nullptr, 0},
 };
-const UI_DIALOG_TEMPLATE title_template = {IDD_TITLE_EDIT, "Media Server Title Edit", 260, 63, title_items,
+const UI_DIALOG_TEMPLATE title_template = {IDD_TITLE_EDIT, nullptr, 260, 63, title_items,
                                            sizeof title_items / sizeof title_items[0]};
+
+const UI_RESOURCE_ROW dialog_rows[] = {
+    {IDD_TITLE_EDIT, 0, "Media Server Title Edit", "メディアサーバー タイトル編集"},
+    {IDD_TITLE_EDIT, IDC_STATIC, "Title :", "タイトル :"},
+    {IDD_TITLE_EDIT, IDOK, "OK", "OK"},
+    {IDD_TITLE_EDIT, IDCANCEL, "Cancel", "キャンセル"},
+};
+const UI_RESOURCE_TABLE resources = {nullptr, 0, nullptr, 0,
+                                     dialog_rows, sizeof dialog_rows / sizeof dialog_rows[0]};
 
 struct title_state {
   const char *file_name, *title;
@@ -82,6 +92,7 @@ int main(int argc, char **argv)
     std::fprintf(stderr, "tarvo-shellext-ui: no display\n");
     return 2;
   }
+  UiSetResources(&resources);
   UiAutomationStart();  // tests only: off unless $TARVO_UI_AUTOMATION names a socket
   int r = title ? title_edit(argv[2], argv[3]) : message_box(!std::strcmp(argv[2], "yesno"), argv[3], argv[4]);
   UiAutomationStop();

@@ -6,11 +6,15 @@
 #include <tarvo_ui/ui_gdi.h>
 
 #include <algorithm>
+#include <cstring>
 #include <map>
+#include <mutex>
 
 struct ui_cursor {
   UINT id;
   const char *name;  // the CSS cursor name of the toolkit
+  GdkPixbuf *image = nullptr;  // a library's own cursor: its picture instead
+  int hot_x = 0, hot_y = 0;
 };
 
 namespace {
@@ -260,12 +264,36 @@ HCURSOR LoadCursor(void *, UINT id)
   return nullptr;
 }
 
+HCURSOR LoadCursorResource(const UI_CURSOR_TABLE *table, const char *name)
+{
+  static std::mutex lock;
+  static std::map<const UI_CURSOR_RESOURCE *, ui_cursor> loaded;  // handles stay valid
+  for (uint32_t i = 0; table && name && i < table->count; ++i) {
+    const UI_CURSOR_RESOURCE &r = table->rows[i];
+    if (!r.name || std::strcmp(r.name, name) != 0 || !r.xpm) continue;
+    std::lock_guard<std::mutex> g(lock);
+    auto it = loaded.find(&r);
+    if (it != loaded.end()) return &it->second;
+    GdkPixbuf *image = gdk_pixbuf_new_from_xpm_data(const_cast<const char **>(r.xpm));
+    if (!image) return nullptr;
+    return &loaded.emplace(&r, ui_cursor{0, r.name, image, r.hot_x, r.hot_y}).first->second;
+  }
+  return nullptr;
+}
+
+static GdkCursor *gdk_cursor_of(GdkDisplay *display, HCURSOR cursor)
+{
+  if (!cursor) return nullptr;
+  if (cursor->image) return gdk_cursor_new_from_pixbuf(display, cursor->image, cursor->hot_x, cursor->hot_y);
+  return gdk_cursor_new_from_name(display, cursor->name);
+}
+
 HCURSOR SetCursor(HCURSOR cursor)
 {
   HCURSOR old = g_cursor;
   g_cursor = cursor;
   if (GdkWindow *w = gdk_window_of(g_capture.control ? g_capture.control : g_pointer_control)) {
-    GdkCursor *c = cursor ? gdk_cursor_new_from_name(gdk_window_get_display(w), cursor->name) : nullptr;
+    GdkCursor *c = gdk_cursor_of(gdk_window_get_display(w), cursor);
     gdk_window_set_cursor(w, c);
     if (c) g_object_unref(c);
   }

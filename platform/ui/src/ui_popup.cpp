@@ -179,8 +179,14 @@ void style_window(ui_popup *p)
   gtk_window_set_skip_taskbar_hint(win, TRUE);
   gtk_window_set_skip_pager_hint(win, TRUE);
   gtk_window_set_type_hint(win, GDK_WINDOW_TYPE_HINT_NOTIFICATION);
-  gtk_window_set_resizable(win, FALSE);
+  // Exactly its size, whatever its labels' natural widths (a window that
+  // cannot be resized takes its natural size, and a wrapping label's is its
+  // longest line): the place computed from that size keeps it inside the
+  // work area.  The controls get their least sizes either way, and without
+  // a frame nobody can resize it.
+  gtk_window_set_resizable(win, TRUE);
   gtk_window_set_default_size(win, p->w, p->h);
+  gtk_window_resize(win, p->w, p->h);
   gtk_widget_set_size_request(p->win, p->w, p->h);
   gtk_widget_set_app_paintable(p->win, TRUE);
   gtk_widget_add_events(p->win, GDK_BUTTON_PRESS_MASK | GDK_POINTER_MOTION_MASK | GDK_KEY_PRESS_MASK);

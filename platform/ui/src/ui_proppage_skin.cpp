@@ -452,8 +452,12 @@ LRESULT SkinSlider::WindowProcedure(UINT msg, WPARAM wparam, LPARAM lparam, int 
       *consumed = 0;
       return 0;
     case WM_SETCURSOR: {
+      const char *name = m_part == 1   ? (m_vertical ? "CUR_SLIDE_HD_V" : "CUR_SLIDE_HD_H")
+                         : m_part == 2 ? (m_vertical ? "CUR_SLIDE_AV" : "CUR_SLIDE_AR")
+                                       : nullptr;
+      HCURSOR own = name ? LoadCursorResource(m_cursors, name) : nullptr;
       UINT id = m_part == 1 ? (m_vertical ? IDC_SIZENS : IDC_SIZEWE) : m_part == 2 ? IDC_HAND : IDC_ARROW;
-      SetCursor(LoadCursor(nullptr, id));
+      SetCursor(own ? own : LoadCursor(nullptr, id));
       return 1;
     }
     case WM_LBUTTONDOWN: {

@@ -71,9 +71,11 @@ const UI_RESOURCE_ROW *find_row(rows_of kind, UINT owner, UINT id)
   return nullptr;
 }
 
-uint32_t copy_text(const UI_RESOURCE_ROW *row, char *buf, uint32_t size)
+const char *row_text(const UI_RESOURCE_ROW *row, bool japanese) { return japanese && row->ja ? row->ja : row->en; }
+
+uint32_t copy_text(const UI_RESOURCE_ROW *row, char *buf, uint32_t size, bool japanese = UiLanguageIsJapanese())
 {
-  const char *text = row ? UiRowText(row) : nullptr;
+  const char *text = row ? row_text(row, japanese) : nullptr;
   size_t len = text ? std::strlen(text) : 0;
   if (!text || len >= size) return 0;
   std::memcpy(buf, text, len + 1);
@@ -95,12 +97,14 @@ int UiLanguageIsJapanese(void)
   return 0;
 }
 
-const char *UiRowText(const UI_RESOURCE_ROW *row)
-{
-  return UiLanguageIsJapanese() && row->ja ? row->ja : row->en;
-}
+const char *UiRowText(const UI_RESOURCE_ROW *row) { return row_text(row, UiLanguageIsJapanese()); }
 
 uint32_t LoadString(UINT id, char *buf, uint32_t size) { return copy_text(find_row(strings_of, 0, id), buf, size); }
+
+uint32_t UiLoadStringIn(UINT id, int japanese, char *buf, uint32_t size)
+{
+  return copy_text(find_row(strings_of, 0, id), buf, size, japanese != 0);
+}
 
 uint32_t LoadDialogText(UINT dialog, UINT id, char *buf, uint32_t size)
 {

@@ -6,11 +6,14 @@
 
 #include <tarvo_platform/clock.h>
 
+#include <glib-unix.h>
 #include <glib.h>
+#include <signal.h>
 #include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -72,6 +75,14 @@ GMainContext *thread_context()
 }
 
 thread_local const UI_MSG *current_message = nullptr;
+
+std::atomic<int> quit_asked{0}, quitting{0}, quit_code{0};
+
+gboolean on_stop_signal(gpointer)
+{
+  UiQuitAll(0);
+  return G_SOURCE_CONTINUE;
+}
 
 struct loop_rec {
   int quit = 0, code = 0;
@@ -262,9 +273,34 @@ int MessageLoop(void)
   loop_rec rec;
   loops.push_back(&rec);
   GMainContext *ctx = thread_context();
-  while (!rec.quit) g_main_context_iteration(ctx, TRUE);
+  while (!rec.quit && !quitting) g_main_context_iteration(ctx, TRUE);
   loops.pop_back();
-  return rec.code;
+  return rec.quit ? rec.code : quit_code.load();
+}
+
+void UiQuitAll(int code)
+{
+  if (quit_asked.exchange(1)) return;  // the first code counts
+  quit_code = code;
+  quitting = 1;
+  // Each loop waits on its own context: every one of them looks again.
+  std::vector<GMainContext *> contexts{g_main_context_ref(g_main_context_default())};
+  {
+    table &t = windows();
+    std::lock_guard<std::mutex> g(t.m);
+    for (auto &[i, w] : t.by_index) contexts.push_back(g_main_context_ref(w->ctx));
+  }
+  for (GMainContext *c : contexts) {
+    g_main_context_wakeup(c);
+    g_main_context_unref(c);
+  }
+}
+
+int UiQuitting(void) { return quitting; }
+
+int UiQuitOnStopSignals(void)
+{
+  return g_unix_signal_add(SIGTERM, on_stop_signal, nullptr) && g_unix_signal_add(SIGINT, on_stop_signal, nullptr);
 }
 
 uintptr_t SetTimer(HWND h, uintptr_t id, UINT ms)
@@ -352,7 +388,7 @@ intptr_t ModalLoop(HWND h)
   std::shared_ptr<window> w = find(h);
   if (!owned_here(w)) return -1;
   w->dialog_ended = 0;
-  while (!w->dialog_ended && IsWindow(h)) g_main_context_iteration(w->ctx, TRUE);
+  while (!w->dialog_ended && IsWindow(h) && !quitting) g_main_context_iteration(w->ctx, TRUE);
   if (!w->dialog_ended) return -1;
   w->dialog_ended = 0;
   return w->dialog_result;

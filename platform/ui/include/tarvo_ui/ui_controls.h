@@ -97,6 +97,20 @@ typedef const struct ui_cursor *HCURSOR;
 /* The standard cursor id; module is unused (a library's own cursors take
  * these shapes on this platform).  NULL for an unknown id. */
 HCURSOR LoadCursor(void *module, UINT id);
+/* A library's own cursors, compiled into it: each named image in the XPM
+ * text form with its hot spot. */
+typedef struct {
+  const char *name;
+  const char *const *xpm;
+  int hot_x, hot_y;
+} UI_CURSOR_RESOURCE;
+typedef struct {
+  const UI_CURSOR_RESOURCE *rows;
+  uint32_t count;
+} UI_CURSOR_TABLE;
+/* The named cursor of the table (a library's resources); NULL when it has
+ * none of that name or its image does not decode.  Kept for the process. */
+HCURSOR LoadCursorResource(const UI_CURSOR_TABLE *table, const char *name);
 /* The shape over the control that gets WM_SETCURSOR or holds the capture;
  * the previous one. */
 HCURSOR SetCursor(HCURSOR cursor);

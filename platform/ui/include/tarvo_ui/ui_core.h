@@ -89,6 +89,17 @@ int DestroyWindow(HWND window);
 intptr_t ModalLoop(HWND window);
 int EndDialog(HWND window, intptr_t result);
 
+/* Ends every loop of the process for good: MessageLoop returns code, each
+ * ModalLoop -1 (as if its window had gone), and the waits of the other
+ * layers that check UiQuitting give up; loops started later end at once.
+ * From any thread. */
+void UiQuitAll(int code);
+/* 1 once UiQuitAll has been called. */
+int UiQuitting(void);
+/* SIGTERM and SIGINT call UiQuitAll(0) on the default context, also while
+ * a modal loop or a wait runs there (GLib's signal-safe wake-up).  1 when set. */
+int UiQuitOnStopSignals(void);
+
 /* The message being dispatched on this thread, or NULL outside a handler. */
 const UI_MSG *GetCurrentMessage(void);
 

@@ -142,6 +142,9 @@ class SkinSlider : public SkinWindow {
   UINT DragTo(int x, int y);
   UINT DragCancel();            // Escape during a drag
   void SetParent(HWND parent) { m_parent = parent; }
+  // The library whose cursors the slider shows (CUR_SLIDE_HD_H/V over the
+  // thumb, CUR_SLIDE_AR/AV over the track); without one, standard shapes.
+  void SetCursors(const UI_CURSOR_TABLE *module) { m_cursors = module; }
   // Draws into dc (the control's client area) over the dialog background at
   // the control's position there.
   void Draw(HDC dc, HBITMAP background, POINT at, int focused);
@@ -155,6 +158,7 @@ class SkinSlider : public SkinWindow {
   int m_part = 0;  // under the pointer: 0 none, 1 the thumb, 2 the track
   UINT Notify(UINT code);
   HWND m_parent = nullptr;
+  const UI_CURSOR_TABLE *m_cursors = nullptr;
   double m_value = 0, m_min = 0, m_max = 0, m_def = 0, m_step = 0;
   int m_pos = 0, m_length = 0, m_drag_from = 0;
   int m_value_pos = -1;  // the position m_value was last set or read at

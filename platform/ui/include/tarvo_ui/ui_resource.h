@@ -48,6 +48,9 @@ int UiLanguageIsJapanese(void);
  * Japanese), NUL-terminated in buf: its length, 0 when there is no such
  * row or buf is too small. */
 uint32_t LoadString(UINT id, char *buf, uint32_t size);
+/* The same in the language given (1 Japanese, 0 English), for a program
+ * whose own setting names its language. */
+uint32_t UiLoadStringIn(UINT id, int japanese, char *buf, uint32_t size);
 /* The menu's items in order: up to max rows into out, the number there are. */
 uint32_t LoadMenuItems(UINT menu, UI_RESOURCE_ROW *out, uint32_t max);
 /* A dialog's text for the control id (0: its caption), as LoadString. */

@@ -96,8 +96,8 @@ struct server {
     for (uint32_t i = 0; i < d.index.len; i++) {
       auto *e = static_cast<content_entry *>(d.index.buf[i]);
       didl_object_free(e->object);
-      sys_alloc_free(e->children.buf);
-      sys_alloc_free(e->referenced.buf);
+      sys_alloc_free(e->children.p);
+      sys_alloc_free(e->referenced.p);
       sys_alloc_free(e);
     }
     sys_ptralloc_free(&d.index);

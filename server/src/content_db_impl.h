@@ -40,6 +40,8 @@ content_entry *entry_of(server_rec *s, const didl_object *o);
 content_entry *live_code(server_rec *s, uint64_t code);
 
 bool list_append(content_id_list *l, uint64_t code);
+// Drops the last code (an append undone).
+void list_pop(content_id_list *l);
 void list_free(content_id_list *l);
 // A comma-separated text into codes (an empty text is an empty list).
 bool list_parse(server_rec *s, const char *text, content_id_list *l);

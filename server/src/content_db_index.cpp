@@ -13,6 +13,7 @@
 #include <tarvo_util/sys_str.h>
 #include <tarvo_util/utf8file.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -65,20 +66,22 @@ void listed_clear(server_rec *s, sys_ptralloc_rec *list, uint32_t flag)
 // Drops from a list the codes of entries that the destroy removed.
 void list_close_up(server_rec *s, content_id_list *l)
 {
-  uint32_t j = 0;
-  for (uint32_t i = 0; i < l->len; i++) {
-    uint32_t pos = find_code(s, l->buf[i]);
+  uint32_t j = 0, n = content_id_list_len(l);
+  uint64_t *codes = content_id_list_codes(l);
+  for (uint32_t i = 0; i < n; i++) {
+    uint32_t pos = find_code(s, codes[i]);
     if (pos < db(s).index.len && removed(entry_at(s, pos))) continue;
-    l->buf[j++] = l->buf[i];
+    codes[j++] = codes[i];
   }
-  l->len = j;
+  if (l->p) l->p->len = j;
 }
 
 // The objects of a list that still exist, appended in list order.
 bool live_objects_append(server_rec *s, const content_id_list *l, sys_ptralloc_rec *objects)
 {
-  for (uint32_t i = 0; i < l->len; i++) {
-    content_entry *e = live_code(s, l->buf[i]);
+  const uint64_t *codes = content_id_list_codes(l);
+  for (uint32_t i = 0; i < content_id_list_len(l); i++) {
+    content_entry *e = live_code(s, codes[i]);
     if (e && !sys_ptralloc_append(objects, e->object)) return false;
   }
   return true;
@@ -208,29 +211,50 @@ content_entry *entry_of(server_rec *s, const didl_object *o)
   return nullptr;
 }
 
+// Room for at least n codes in the list's block.
+bool list_room(content_id_list *l, uint32_t n)
+{
+  uint32_t len = content_id_list_len(l), a = l->p ? l->p->a : 0;
+  if (n <= a) return true;
+  if (n > (UINT32_MAX - sizeof(content_id_block)) / sizeof(uint64_t)) return false;
+  void *p = l->p;
+  if (!sys_alloc_re(&p, l->p ? sizeof(content_id_block) + size_t(a) * sizeof(uint64_t) : 0,
+                    sizeof(content_id_block) + size_t(n) * sizeof(uint64_t)))
+    return false;
+  l->p = static_cast<content_id_block *>(p);
+  l->p->len = len;
+  l->p->a = n;
+  return true;
+}
+
 bool list_append(content_id_list *l, uint64_t code)
 {
-  if (l->len == l->a) {
-    uint32_t n = l->a ? l->a + l->a / 2 + 8 : 8;
-    if (n <= l->a) return false;
-    void *p = l->buf;
-    if (!sys_alloc_re(&p, size_t(l->a) * sizeof(uint64_t), size_t(n) * sizeof(uint64_t))) return false;
-    l->buf = static_cast<uint64_t *>(p);
-    l->a = n;
-  }
-  l->buf[l->len++] = code;
+  uint32_t len = content_id_list_len(l), a = l->p ? l->p->a : 0;
+  // Most lists are short (the references of one file, a folder of a few
+  // files): they grow by two codes at first, a block of the allocator's
+  // next size; long ones by half.
+  if (len == a && !list_room(l, a < 8 ? a + 2 - a % 2 : a + a / 2 + 8)) return false;
+  l->p->codes[l->p->len++] = code;
   return true;
+}
+
+void list_pop(content_id_list *l)
+{
+  if (l->p && l->p->len) l->p->len--;
 }
 
 void list_free(content_id_list *l)
 {
-  sys_alloc_free(l->buf);
+  sys_alloc_free(l->p);
   *l = content_id_list{};
 }
 
 bool list_parse(server_rec *s, const char *text, content_id_list *l)
 {
   std::string_view rest(text ? text : "");
+  // The file gives the whole list at once: room for just its codes.
+  if (!rest.empty() && !list_room(l, content_id_list_len(l) + uint32_t(std::count(rest.begin(), rest.end(), ',')) + 1))
+    return false;
   while (!rest.empty()) {
     size_t comma = rest.find(',');
     uint64_t code;
@@ -243,8 +267,9 @@ bool list_parse(server_rec *s, const char *text, content_id_list *l)
 
 bool list_text(server_rec *s, const content_id_list *l, sys_stralloc_rec *out)
 {
-  for (uint32_t i = 0; i < l->len; i++)
-    if ((i && !sys_stralloc_cats(out, ",")) || !code_append(s, l->buf[i], out)) return false;
+  const uint64_t *codes = content_id_list_codes(l);
+  for (uint32_t i = 0; i < content_id_list_len(l); i++)
+    if ((i && !sys_stralloc_cats(out, ",")) || !code_append(s, codes[i], out)) return false;
   return true;
 }
 
@@ -498,8 +523,8 @@ int content_db_bump(server_rec *s, didl_object *object, int parent_too, int refe
   if (!e) return 0;
   bool ok = bump_container(s, e);
   if (references_too && !is_container(object))
-    for (uint32_t i = 0; ok && i < e->referenced.len; i++) {
-      content_entry *r = live_code(s, e->referenced.buf[i]);
+    for (uint32_t i = 0; ok && i < content_id_list_len(&e->referenced); i++) {
+      content_entry *r = live_code(s, content_id_list_codes(&e->referenced)[i]);
       if (r) ok = bump_container(s, entry_of(s, content_db_parent(s, r->object)));
     }
   if (ok && parent_too && e != entry_at(s, db(s).root))

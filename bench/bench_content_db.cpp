@@ -7,6 +7,8 @@
 #include <vennard/conf_store.h>
 #include <vennard/server.h>
 
+#include "../server/src/content_db_impl.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -93,14 +95,7 @@ struct server {
   ~server()
   {
     content_db_rec &d = s.content;
-    for (uint32_t i = 0; i < d.index.len; i++) {
-      auto *e = static_cast<content_entry *>(d.index.buf[i]);
-      didl_object_free(e->object);
-      sys_alloc_free(e->children.p);
-      sys_alloc_free(e->referenced.p);
-      sys_alloc_free(e);
-    }
-    sys_ptralloc_free(&d.index);
+    cdb::index_free(&s);
     sys_mutex_destroy(&d.mutex);
     sys_mutex_destroy(&d.save_mutex);
     cm_state_stop(&s);

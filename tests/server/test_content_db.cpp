@@ -265,9 +265,13 @@ TEST_F(db, ListsAndEntriesKeepOrderThroughGrowthAndDestroys)
   EXPECT_EQ(list(target, CONTENT_ENTRY_HAS_REFERENCED), joined(refs));
   EXPECT_EQ(children(box), joined(refs));
   std::vector<std::string> kept;
-  for (size_t i = 0; i < refs.size(); i++)
-    if (i % 3 == 1) EXPECT_EQ(content_db_destroy(s, refs[i].c_str()), 0u);
-    else kept.push_back(refs[i]);
+  for (size_t i = 0; i < refs.size(); i++) {
+    if (i % 3 == 1) {
+      EXPECT_EQ(content_db_destroy(s, refs[i].c_str()), 0u);
+    } else {
+      kept.push_back(refs[i]);
+    }
+  }
   EXPECT_EQ(list(target, CONTENT_ENTRY_HAS_REFERENCED), joined(kept));
   EXPECT_EQ(children(box), joined(kept));
   kept.push_back(reference(box, target));

@@ -41,6 +41,9 @@ constexpr uint32_t kEntriesPerChunk = uint32_t((kEntryChunk - sizeof(entry_chunk
 struct entry_pool {
   std::mutex mutex;
   entry_chunk *room = nullptr;
+  // One emptied chunk kept back: an object made and destroyed again and
+  // again at a chunk's edge would otherwise map and unmap one each time.
+  entry_chunk *spare = nullptr;
 };
 
 // Never destroyed: a thread may still free an entry while the process
@@ -81,8 +84,9 @@ content_entry *entry_new()
   std::lock_guard<std::mutex> lock(p.mutex);
   entry_chunk *c = p.room;
   if (!c) {
-    c = static_cast<entry_chunk *>(std::aligned_alloc(kEntryChunk, kEntryChunk));
+    c = p.spare ? p.spare : static_cast<entry_chunk *>(std::aligned_alloc(kEntryChunk, kEntryChunk));
     if (!c) return nullptr;
+    p.spare = nullptr;
     *c = entry_chunk{};
     DIDL_POISON(slot_at(c, 0), size_t(kEntriesPerChunk) * sizeof(content_entry));
     room_link(p, c);
@@ -109,7 +113,8 @@ void entry_release(content_entry *e)
   if (c->live-- == kEntriesPerChunk) room_link(p, c);
   if (!c->live) {
     room_unlink(p, c);
-    std::free(c);
+    std::free(p.spare);
+    p.spare = c;
     return;
   }
   *reinterpret_cast<void **>(e) = c->free;

@@ -7,6 +7,8 @@
 #include <vennard/conf_store.h>
 #include <vennard/server.h>
 
+#include "../server/src/content_db_impl.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -81,9 +83,10 @@ struct database {
 // A server record with what loading and saving need, and no threads.
 struct server {
   server_rec s{};
-  explicit server(const database &db)
+  explicit server(const database &db) : server(db.home) {}
+  explicit server(const std::filesystem::path &home)
   {
-    sys_str_clone(db.home.c_str(), &s.data_home);
+    sys_str_clone(home.c_str(), &s.data_home);
     cm_state_start(&s);
     sys_mutex_create(&s.content.mutex);
     sys_mutex_create(&s.content.save_mutex);
@@ -92,14 +95,7 @@ struct server {
   ~server()
   {
     content_db_rec &d = s.content;
-    for (uint32_t i = 0; i < d.index.len; i++) {
-      auto *e = static_cast<content_entry *>(d.index.buf[i]);
-      didl_object_free(e->object);
-      sys_alloc_free(e->children.buf);
-      sys_alloc_free(e->referenced.buf);
-      sys_alloc_free(e);
-    }
-    sys_ptralloc_free(&d.index);
+    cdb::index_free(&s);
     sys_mutex_destroy(&d.mutex);
     sys_mutex_destroy(&d.save_mutex);
     cm_state_stop(&s);
@@ -120,6 +116,19 @@ void BM_Load(benchmark::State &state)
   state.counters["objects"] = double(content_db_count(&srv.s));
 }
 BENCHMARK(BM_Load)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// The data.xml of the data folder BENCH_CONTENT_DB_HOME names (bench_scale
+// hands over the one its library left).
+void BM_LoadHome(benchmark::State &state)
+{
+  const char *home = std::getenv("BENCH_CONTENT_DB_HOME");
+  if (!home) return state.SkipWithError("no BENCH_CONTENT_DB_HOME");
+  server srv{std::filesystem::path(home)};
+  for (auto _ : state)
+    if (!content_db_load(&srv.s)) state.SkipWithError("load failed");
+  state.counters["objects"] = double(content_db_count(&srv.s));
+}
+BENCHMARK(BM_LoadHome)->Unit(benchmark::kMillisecond);
 
 void BM_Save(benchmark::State &state)
 {

@@ -14,7 +14,12 @@
 // twice, with the size of their answers | stream: only the stream, three
 // times | restart: only the restart, five times | found: three starts, each
 // with the first alive, the first search answer, the idle wake-ups over
-// the seconds given and the stop]]]].
+// the seconds given and the stop | 100k: the library of
+// 100,000 files (see library_make_100k): the first scan, resident memory,
+// pages of 50 in its 50,000-child folder, Browse with a stream for ten
+// times the seconds, the restart and the load of its own data.xml |
+// 100k-layout DIR: only that library and a data folder in DIR, for a
+// memory profiler run by hand]]]].
 #include <arpa/inet.h>
 #include <algorithm>
 #include <atomic>
@@ -73,14 +78,16 @@ std::string be(uint32_t v, int bytes)
 
 // An ID3v2.3 tag with title, artist, album and track, then a few MPEG-1
 // layer III frames of silence.
-std::string mp3(const std::string &title, const std::string &album, uint32_t track)
+std::string mp3(const std::string &title, const std::string &album, uint32_t track,
+                const std::string &artist = "Bench Artist", const std::string &genre = "")
 {
   std::string frames;
   auto text = [&](const char *id, const std::string &v) { frames += id + be(uint32_t(v.size() + 1), 4) + std::string(2, '\0') + '\0' + v; };
   text("TIT2", title);
-  text("TPE1", "Bench Artist");
+  text("TPE1", artist);
   text("TALB", album);
   text("TRCK", std::to_string(track));
+  if (!genre.empty()) text("TCON", genre);
   uint32_t n = uint32_t(frames.size());
   std::string tag = std::string("ID3\3\0\0", 6) + char((n >> 21) & 0x7f) + char((n >> 14) & 0x7f) +
                     char((n >> 7) & 0x7f) + char(n & 0x7f) + frames;
@@ -166,6 +173,71 @@ bool library_make(const std::string &media)
     }
   }
   return true;
+}
+
+// A file made once and linked under each of its names: the library of
+// 100,000 files costs little disk.
+bool link_each(const std::string &from, const std::vector<std::string> &names)
+{
+  for (const std::string &n : names)
+    if (link(from.c_str(), n.c_str()) != 0) return fail("link " + n);
+  return true;
+}
+
+// A 12 MiB MPEG-2 transport stream (video and audio) by ffmpeg.
+bool transport_stream(const std::string &path)
+{
+  std::string cmd = "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i testsrc=size=352x288:rate=25 "
+                    "-f lavfi -i sine=frequency=440:sample_rate=48000 -t 30 -c:v mpeg2video -b:v 3000k "
+                    "-minrate 3000k -maxrate 3000k -bufsize 1835k -c:a mp2 -b:a 192k -f mpegts '" + path + "'";
+  return std::system(cmd.c_str()) == 0 || fail("ffmpeg (the transport stream)");
+}
+
+// The library of 100,000 files: big/ (50,000 tagged MP3 of 5,000 albums
+// by 1,000 artists in 25 genres, each file its own), pics/ (5,000 JPEG),
+// mixed/g00..g14/f00..f29 (450 folders of 100: MP3 of 20 albums, WAV, JPEG,
+// MPEG and a playlist of five of them) and video/stream.ts; all but the
+// big folder links of a few files made in templates/.
+bool library_make_100k(const std::string &media, const std::string &templates)
+{
+  for (const char *d : {"/big", "/pics", "/video"}) fs::create_directories(media + d);
+  fs::create_directories(templates);
+  for (uint32_t i = 0; i < 50000; i++) {
+    uint32_t album = (i * 7919u) % 50000 / 10, artist = album / 5;
+    put(media + "/big/t" + std::to_string(i) + ".mp3",
+        mp3("Song " + std::to_string(i), "Album " + std::to_string(album), i % 10 + 1, "Artist " + std::to_string(artist),
+            "Genre " + std::to_string(artist % 25)));
+  }
+  std::vector<std::vector<std::string>> pics(50);
+  for (uint32_t i = 0; i < 5000; i++) pics[i % 50].push_back(media + "/pics/p" + std::to_string(i) + ".jpg");
+  for (uint32_t t = 0; t < 50; t++) {
+    std::string from = templates + "/p" + std::to_string(t) + ".jpg";
+    put(from, jpeg(640 + t, 480));
+    if (!link_each(from, pics[t])) return false;
+  }
+  // Each folder holds the same names, so one playlist serves them all.
+  std::vector<std::vector<std::string>> mixed(100);
+  for (uint32_t f = 0; f < 450; f++) {
+    char folder[32];
+    std::snprintf(folder, sizeof folder, "/mixed/g%02u/f%02u", f / 30, f % 30);
+    fs::create_directories(media + folder);
+    for (uint32_t i = 0; i < 100; i++) mixed[i].push_back(media + folder + "/x" + std::to_string(i));
+  }
+  std::string list = "#EXTM3U\n";
+  for (uint32_t i = 0; i < 100; i++) {
+    std::string from = templates + "/x" + std::to_string(i), ext;
+    switch (i % 4) {
+      case 0: ext = ".mp3", put(from + ext, mp3("Mixed " + std::to_string(i), "Mixed Album " + std::to_string(i % 20), i % 20 + 1)); break;
+      case 1: ext = ".wav", put(from + ext, wav(400)); break;
+      case 2: ext = ".jpg", put(from + ext, jpeg(320, 200 + i)); break;
+      default: ext = i == 99 ? ".m3u" : ".mpg", put(from + ext, i == 99 ? list : mpg());
+    }
+    if (i % 20 == 0) list += "x" + std::to_string(i) + ".mp3\n";
+    std::vector<std::string> names;
+    for (const std::string &n : mixed[i]) names.push_back(n + ext);
+    if (!link_each(from + ext, names)) return false;
+  }
+  return transport_stream(media + "/video/stream.ts");
 }
 
 std::string exe_dir() { return fs::read_symlink("/proc/self/exe").parent_path().string(); }
@@ -407,6 +479,26 @@ struct library {
     return didl.substr(open, didl.find('"', open) - open);
   }
 
+  // The URL of the first resource of the item of a container with that title.
+  std::string resource(const std::string &parent, const std::string &title)
+  {
+    std::string didl = parent.empty() ? "" : browse(parent);
+    size_t x = didl.find("<dc:title>" + title + "</dc:title>");
+    size_t res = x == std::string::npos ? x : didl.find("<res ", x);
+    if (res == std::string::npos) return "";
+    size_t a = didl.find('>', res) + 1;
+    return didl.substr(a, didl.find("</res>", a) - a);
+  }
+
+  bool find_100k(const std::string &media)
+  {
+    std::string share = child("Container:UserFiles", fs::path(media).filename().string());
+    big_id = share.empty() ? "" : child(share, "big");
+    pics_id = share.empty() ? "" : child(share, "pics");
+    stream_url = resource(share.empty() ? "" : child(share, "video"), "stream");
+    return (!big_id.empty() && !pics_id.empty() && !stream_url.empty()) || fail("library containers not found");
+  }
+
   bool find(const std::string &media)
   {
     std::string share = child("Container:UserFiles", fs::path(media).filename().string());
@@ -497,7 +589,7 @@ void stream_run(library &lib)
     if (pass)
       std::printf("%-58s %8.0f MB/s (%.1f MiB in %.3f s)\n",
                   low_water ? "whole-file stream, reader woken per 256 KiB (SO_RCVLOWAT)"
-                            : "whole-file stream of 254 MiB, loopback",
+                            : "whole-file stream, loopback",
                   double(got) / took / 1e6, double(got) / 1048576, took);
   }
 }
@@ -542,21 +634,25 @@ uint64_t wakeups(pid_t pid, double seconds)
 
 // The load of a data.xml of 100,000 objects, by bench_content_db beside
 // this program: the median of five loads.
-void database_load()
+// With a data folder, the load of its own data.xml (BM_LoadHome).
+void database_load(const std::string &home = "")
 {
   fs::path bench = fs::read_symlink("/proc/self/exe").parent_path() / "bench_content_db";
-  std::string cmd = "'" + bench.string() +
-                    "' --benchmark_filter='BM_Load/100000$' --benchmark_repetitions=5"
+  std::string name = home.empty() ? "BM_Load/100000" : "BM_LoadHome";
+  std::string label = home.empty() ? "data.xml of 100,000 objects loaded" : "data.xml of this library loaded";
+  std::string cmd = (home.empty() ? "" : "BENCH_CONTENT_DB_HOME='" + home + "' ") + "'" + bench.string() +
+                    "' --benchmark_filter='" + name + "$' --benchmark_repetitions=5"
                     " --benchmark_report_aggregates_only=true 2>/dev/null";
   double ms = -1;
   if (FILE *f = popen(cmd.c_str(), "r")) {
     char line[512];
+    std::string median = name + "_median";
     while (std::fgets(line, sizeof line, f))
-      if (!std::strncmp(line, "BM_Load/100000_median", 21)) std::sscanf(line + 21, "%lf", &ms);
+      if (!std::strncmp(line, median.c_str(), median.size())) std::sscanf(line + median.size(), "%lf", &ms);
     pclose(f);
   }
-  if (ms < 0) std::printf("%-58s (bench_content_db did not run)\n", "data.xml of 100,000 objects loaded");
-  else std::printf("%-58s %8.0f ms (median of 5)\n", "data.xml of 100,000 objects loaded", ms);
+  if (ms < 0) std::printf("%-58s (bench_content_db did not run)\n", label.c_str());
+  else std::printf("%-58s %8.0f ms (median of 5)\n", label.c_str(), ms);
 }
 
 bool data_folder(const std::string &top, const std::string &media, server_process *p)
@@ -657,6 +753,59 @@ bool found_runs(server_process &p, double idle_seconds)
   return true;
 }
 
+// Browse pages of 50 from 8 clients while one client streams the
+// transport stream again and again, for seconds.
+void mixed_load(library &lib, double seconds)
+{
+  std::atomic<bool> done{false};
+  std::atomic<uint64_t> streamed{0};
+  std::thread streamer([&] {
+    std::string path = lib.stream_url.substr(lib.stream_url.find('/', 7));
+    std::vector<char> buf(1 << 20);
+    while (!done) {
+      int fd = connect_to(lib.http_port);
+      std::string req = "GET " + path + " HTTP/1.1\r\nHOST: 127.0.0.1\r\nCONNECTION: close\r\n\r\n";
+      if (fd >= 0 && send(fd, req.data(), req.size(), MSG_NOSIGNAL) == ssize_t(req.size()))
+        for (ssize_t n; !done && (n = recv(fd, buf.data(), buf.size(), 0)) > 0;) streamed += uint64_t(n);
+      if (fd >= 0) close(fd);
+    }
+  });
+  browse_load(lib, "Browse 50,000-child folder, 50, 8 clients, and a stream", lib.big_id, 50000, 50, 8, false, seconds);
+  done = true;
+  streamer.join();
+  std::printf("%-58s %8.0f MiB\n", "  streamed meanwhile", double(streamed.load()) / 1048576);
+}
+
+// The 100,000-file library, its figures in one run.
+int run_100k(const std::string &top, double seconds, const char *bin)
+{
+  std::string media = top + "/library";
+  auto t0 = clock_type::now();
+  if (!library_make_100k(media, top + "/templates")) return 1;
+  std::printf("%-58s %8.2f s\n", "generated 100,000 files", since(t0));
+  server_process p;
+  if (bin) p.bin = bin;
+  if (!data_folder(top, media, &p) || !start_timed(p, "first start")) return 1;
+  library lib;
+  lib.pid = p.pid;
+  lib.upnp_port = uint16_t(std::stoul(tarvo_test::read_file(top + "/data/conf/upnp_port")));
+  lib.http_port = uint16_t(std::stoul(tarvo_test::read_file(top + "/data/conf/http_port")));
+  if (!lib.find_100k(media)) return std::fputs(tarvo_test::read_file(p.log).c_str(), stderr), 1;
+  std::printf("%-58s %8.1f MiB\n", "resident memory after the first scan", rss_mib(p.pid));
+  browse_load(lib, "Browse 50,000-child folder, 50, 1 client, keep-alive", lib.big_id, 50000, 50, 1, true, seconds);
+  browse_load(lib, "Browse 50,000-child folder, 50, 8 clients", lib.big_id, 50000, 50, 8, false, seconds);
+  browse_load(lib, "Browse 5,000-child folder, 50, 8 clients", lib.pics_id, 5000, 50, 8, false, seconds);
+  mixed_load(lib, seconds * 10);
+  std::printf("%-58s %8.1f MiB\n", "resident memory after the Browse and stream load", rss_mib(p.pid));
+  p.busy_until(clock_type::now(), 2.0, 60);
+  p.stop();
+  if (!start_timed(p, "restart on the unchanged library")) return 1;
+  std::printf("%-58s %8.1f MiB\n", "resident memory after the restart", rss_mib(p.pid));
+  p.stop();
+  database_load(top + "/data");
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -667,6 +816,13 @@ int main(int argc, char **argv)
   bool only_stream = argc > 3 && !std::strcmp(argv[3], "stream");
   bool only_restart = argc > 3 && !std::strcmp(argv[3], "restart");
   bool only_found = argc > 3 && !std::strcmp(argv[3], "found");
+  bool files_100k = argc > 3 && !std::strcmp(argv[3], "100k");
+  if (argc > 4 && !std::strcmp(argv[3], "100k-layout")) {
+    std::string top = argv[4];
+    server_process p;
+    if (!library_make_100k(top + "/library", top + "/templates") || !data_folder(top, top + "/library", &p)) return 1;
+    return std::printf("TARVO_SERVICE_DIR=%s HOME=%s\n", p.service.c_str(), p.service.c_str()), 0;
+  }
   if (!tarvo_test::private_net().empty()) return fail(tarvo_test::private_net()), 1;
   if (std::system("ip link set lo multicast on") != 0) return fail("ip link set lo multicast on"), 1;
   char dir[] = "/tmp/tarvo-bench-scale-XXXXXX";
@@ -676,6 +832,7 @@ int main(int argc, char **argv)
     std::string d;
     ~cleanup() { fs::remove_all(d); }
   } gone{top};
+  if (files_100k) return run_100k(top, seconds, argc > 2 ? argv[2] : nullptr);
   auto t0 = clock_type::now();
   if (!library_make(media)) return 1;
   std::printf("%-58s %8.2f s\n", "generated 20,000 files", since(t0));

@@ -199,7 +199,7 @@ uint32_t object_insert(server_rec *s, content_entry *parent, didl_object **objec
   didl_object *o = *object;
   content_entry *e = entry_append(s, o);
   if (!e) {
-    parent->children.len--;
+    list_pop(&parent->children);
     return kFailed;
   }
   parent->flags |= CONTENT_ENTRY_HAS_CHILDREN;
@@ -357,8 +357,9 @@ bool tree_remove(server_rec *s, content_entry *top)
     frame &f = stack.back();
     content_entry *e = f.e;
     didl_object *o = e->object;
-    if (is_container(o) && f.next < e->children.len) {
-      uint64_t code = e->children.buf[e->children.len - 1 - f.next++];
+    uint32_t children = content_id_list_len(&e->children);
+    if (is_container(o) && f.next < children) {
+      uint64_t code = content_id_list_codes(&e->children)[children - 1 - f.next++];
       enter(code);
       continue;
     }
@@ -367,7 +368,8 @@ bool tree_remove(server_rec *s, content_entry *top)
       const char *target = attr(&o->attributes, DIDL_AT_REF_ID);
       if (target) pending_mark(s, any_entry(s, target));
       else
-        for (uint32_t i = e->referenced.len; i > 0; i--) enter(e->referenced.buf[i - 1]);
+        for (uint32_t i = content_id_list_len(&e->referenced); i > 0; i--)
+          enter(content_id_list_codes(&e->referenced)[i - 1]);
       continue;
     }
     stack.pop_back();
@@ -527,7 +529,7 @@ uint32_t content_db_reference(server_rec *s, const char *container_id, const cha
   content_entry *e = nullptr;
   uint32_t r = object_insert(s, parent, &o.p, &e);
   if (!e) {
-    target->referenced.len--;
+    list_pop(&target->referenced);
     return r;
   }
   o.p = nullptr;

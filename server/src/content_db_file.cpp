@@ -87,7 +87,7 @@ bool index_build(server_rec *s, sys_ptralloc_rec *objects)
   }
   for (uint32_t i = 0; i < objects->len; i++) {
     auto *o = static_cast<didl_object *>(objects->buf[i]);
-    auto *e = ok ? static_cast<content_entry *>(sys_alloc_zero(sizeof(content_entry))) : nullptr;
+    content_entry *e = ok ? entry_new() : nullptr;
     if (!e) {
       didl_object_free(o);
       ok = false;

@@ -40,11 +40,17 @@ content_entry *entry_of(server_rec *s, const didl_object *o);
 content_entry *live_code(server_rec *s, uint64_t code);
 
 bool list_append(content_id_list *l, uint64_t code);
+// Drops the last code (an append undone).
+void list_pop(content_id_list *l);
 void list_free(content_id_list *l);
 // A comma-separated text into codes (an empty text is an empty list).
 bool list_parse(server_rec *s, const char *text, content_id_list *l);
 bool list_text(server_rec *s, const content_id_list *l, sys_stralloc_rec *out);
 
+// A zeroed entry and its release (content_db_index.cpp keeps their
+// storage); entry_free frees what the entry holds too.
+content_entry *entry_new();
+void entry_release(content_entry *e);
 // A new entry for object at the end of the index (the object's id must be
 // the largest); the entry owns the object once this succeeds.
 content_entry *entry_append(server_rec *s, didl_object *object);

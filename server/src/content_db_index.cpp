@@ -13,10 +13,114 @@
 #include <tarvo_util/sys_str.h>
 #include <tarvo_util/utf8file.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <new>
+
+namespace {
+
+// --- the entries' own storage ---
+
+// Entries come from chunks aligned to their size: there is one for every
+// object, and from the allocator each would cost a header and rounding
+// on top of its own bytes.  The chunk of an entry is found from its
+// address; a chunk whose entries are all freed goes back.
+constexpr size_t kEntryChunk = size_t(1) << 18;
+
+struct entry_chunk {
+  entry_chunk *prev, *next;  // among the chunks with room
+  void *free;                // freed slots, each holding the next
+  uint32_t live, fresh;      // slots in use; slots handed out at least once
+};
+
+constexpr uint32_t kEntriesPerChunk = uint32_t((kEntryChunk - sizeof(entry_chunk)) / sizeof(content_entry));
+
+struct entry_pool {
+  std::mutex mutex;
+  entry_chunk *room = nullptr;
+  // One emptied chunk kept back: an object made and destroyed again and
+  // again at a chunk's edge would otherwise map and unmap one each time.
+  entry_chunk *spare = nullptr;
+};
+
+// Never destroyed: a thread may still free an entry while the process
+// exits.
+entry_pool &pool()
+{
+  static entry_pool *p = new entry_pool;
+  return *p;
+}
+
+content_entry *slot_at(entry_chunk *c, uint32_t i)
+{
+  return reinterpret_cast<content_entry *>(reinterpret_cast<char *>(c + 1) + size_t(i) * sizeof(content_entry));
+}
+
+void room_unlink(entry_pool &p, entry_chunk *c)
+{
+  (c->prev ? c->prev->next : p.room) = c->next;
+  if (c->next) c->next->prev = c->prev;
+  c->prev = c->next = nullptr;
+}
+
+void room_link(entry_pool &p, entry_chunk *c)
+{
+  c->prev = nullptr;
+  c->next = p.room;
+  if (p.room) p.room->prev = c;
+  p.room = c;
+}
+
+}  // namespace
 
 namespace cdb {
+
+content_entry *entry_new()
+{
+  entry_pool &p = pool();
+  std::lock_guard<std::mutex> lock(p.mutex);
+  entry_chunk *c = p.room;
+  if (!c) {
+    c = p.spare ? p.spare : static_cast<entry_chunk *>(std::aligned_alloc(kEntryChunk, kEntryChunk));
+    if (!c) return nullptr;
+    p.spare = nullptr;
+    *c = entry_chunk{};
+    DIDL_POISON(slot_at(c, 0), size_t(kEntriesPerChunk) * sizeof(content_entry));
+    room_link(p, c);
+  }
+  content_entry *e;
+  if (c->free) {
+    e = static_cast<content_entry *>(c->free);
+    DIDL_UNPOISON(e, sizeof *e);
+    c->free = *reinterpret_cast<void **>(e);
+  } else {
+    e = slot_at(c, c->fresh++);
+    DIDL_UNPOISON(e, sizeof *e);
+  }
+  if (++c->live == kEntriesPerChunk) room_unlink(p, c);
+  return new (e) content_entry{};
+}
+
+void entry_release(content_entry *e)
+{
+  if (!e) return;
+  entry_pool &p = pool();
+  std::lock_guard<std::mutex> lock(p.mutex);
+  auto *c = reinterpret_cast<entry_chunk *>(reinterpret_cast<uintptr_t>(e) & ~uintptr_t(kEntryChunk - 1));
+  if (c->live-- == kEntriesPerChunk) room_link(p, c);
+  if (!c->live) {
+    room_unlink(p, c);
+    std::free(p.spare);
+    p.spare = c;
+    return;
+  }
+  *reinterpret_cast<void **>(e) = c->free;
+  c->free = e;
+  DIDL_POISON(e, sizeof *e);
+}
 
 namespace {
 
@@ -65,20 +169,22 @@ void listed_clear(server_rec *s, sys_ptralloc_rec *list, uint32_t flag)
 // Drops from a list the codes of entries that the destroy removed.
 void list_close_up(server_rec *s, content_id_list *l)
 {
-  uint32_t j = 0;
-  for (uint32_t i = 0; i < l->len; i++) {
-    uint32_t pos = find_code(s, l->buf[i]);
+  uint32_t j = 0, n = content_id_list_len(l);
+  uint64_t *codes = content_id_list_codes(l);
+  for (uint32_t i = 0; i < n; i++) {
+    uint32_t pos = find_code(s, codes[i]);
     if (pos < db(s).index.len && removed(entry_at(s, pos))) continue;
-    l->buf[j++] = l->buf[i];
+    codes[j++] = codes[i];
   }
-  l->len = j;
+  if (l->p) l->p->len = j;
 }
 
 // The objects of a list that still exist, appended in list order.
 bool live_objects_append(server_rec *s, const content_id_list *l, sys_ptralloc_rec *objects)
 {
-  for (uint32_t i = 0; i < l->len; i++) {
-    content_entry *e = live_code(s, l->buf[i]);
+  const uint64_t *codes = content_id_list_codes(l);
+  for (uint32_t i = 0; i < content_id_list_len(l); i++) {
+    content_entry *e = live_code(s, codes[i]);
     if (e && !sys_ptralloc_append(objects, e->object)) return false;
   }
   return true;
@@ -208,29 +314,50 @@ content_entry *entry_of(server_rec *s, const didl_object *o)
   return nullptr;
 }
 
+// Room for at least n codes in the list's block.
+bool list_room(content_id_list *l, uint32_t n)
+{
+  uint32_t len = content_id_list_len(l), a = l->p ? l->p->a : 0;
+  if (n <= a) return true;
+  if (n > (UINT32_MAX - sizeof(content_id_block)) / sizeof(uint64_t)) return false;
+  void *p = l->p;
+  if (!sys_alloc_re(&p, l->p ? sizeof(content_id_block) + size_t(a) * sizeof(uint64_t) : 0,
+                    sizeof(content_id_block) + size_t(n) * sizeof(uint64_t)))
+    return false;
+  l->p = static_cast<content_id_block *>(p);
+  l->p->len = len;
+  l->p->a = n;
+  return true;
+}
+
 bool list_append(content_id_list *l, uint64_t code)
 {
-  if (l->len == l->a) {
-    uint32_t n = l->a ? l->a + l->a / 2 + 8 : 8;
-    if (n <= l->a) return false;
-    void *p = l->buf;
-    if (!sys_alloc_re(&p, size_t(l->a) * sizeof(uint64_t), size_t(n) * sizeof(uint64_t))) return false;
-    l->buf = static_cast<uint64_t *>(p);
-    l->a = n;
-  }
-  l->buf[l->len++] = code;
+  uint32_t len = content_id_list_len(l), a = l->p ? l->p->a : 0;
+  // Most lists are short (the references of one file, a folder of a few
+  // files): they grow by two codes at first, a block of the allocator's
+  // next size; long ones by half.
+  if (len == a && !list_room(l, a < 8 ? a + 2 - a % 2 : a + a / 2 + 8)) return false;
+  l->p->codes[l->p->len++] = code;
   return true;
+}
+
+void list_pop(content_id_list *l)
+{
+  if (l->p && l->p->len) l->p->len--;
 }
 
 void list_free(content_id_list *l)
 {
-  sys_alloc_free(l->buf);
+  sys_alloc_free(l->p);
   *l = content_id_list{};
 }
 
 bool list_parse(server_rec *s, const char *text, content_id_list *l)
 {
   std::string_view rest(text ? text : "");
+  // The file gives the whole list at once: room for just its codes.
+  if (!rest.empty() && !list_room(l, content_id_list_len(l) + uint32_t(std::count(rest.begin(), rest.end(), ',')) + 1))
+    return false;
   while (!rest.empty()) {
     size_t comma = rest.find(',');
     uint64_t code;
@@ -243,19 +370,20 @@ bool list_parse(server_rec *s, const char *text, content_id_list *l)
 
 bool list_text(server_rec *s, const content_id_list *l, sys_stralloc_rec *out)
 {
-  for (uint32_t i = 0; i < l->len; i++)
-    if ((i && !sys_stralloc_cats(out, ",")) || !code_append(s, l->buf[i], out)) return false;
+  const uint64_t *codes = content_id_list_codes(l);
+  for (uint32_t i = 0; i < content_id_list_len(l); i++)
+    if ((i && !sys_stralloc_cats(out, ",")) || !code_append(s, codes[i], out)) return false;
   return true;
 }
 
 content_entry *entry_append(server_rec *s, didl_object *object)
 {
-  auto *e = static_cast<content_entry *>(sys_alloc_zero(sizeof(content_entry)));
+  content_entry *e = entry_new();
   if (!e) return nullptr;
   const char *id = id_of(object);
   if (!id || !id_number(id, &e->number)) e->number = 0;
   if (!sys_ptralloc_append(&db(s).index, e)) {
-    sys_alloc_free(e);
+    entry_release(e);
     return nullptr;
   }
   e->object = object;
@@ -267,7 +395,7 @@ void entry_free(content_entry *e)
   didl_object_free(e->object);
   list_free(&e->children);
   list_free(&e->referenced);
-  sys_alloc_free(e);
+  entry_release(e);
 }
 
 void index_free(server_rec *s)
@@ -498,8 +626,8 @@ int content_db_bump(server_rec *s, didl_object *object, int parent_too, int refe
   if (!e) return 0;
   bool ok = bump_container(s, e);
   if (references_too && !is_container(object))
-    for (uint32_t i = 0; ok && i < e->referenced.len; i++) {
-      content_entry *r = live_code(s, e->referenced.buf[i]);
+    for (uint32_t i = 0; ok && i < content_id_list_len(&e->referenced); i++) {
+      content_entry *r = live_code(s, content_id_list_codes(&e->referenced)[i]);
       if (r) ok = bump_container(s, entry_of(s, content_db_parent(s, r->object)));
     }
   if (ok && parent_too && e != entry_at(s, db(s).root))

@@ -9,6 +9,28 @@
 #include <string>
 #include <string_view>
 
+// Storage kept by the server itself (packed objects, index entries): under
+// the address sanitizer its free pieces are poisoned, and the leak check
+// looks for heap pointers in a range that is not the heap.
+#if defined(__SANITIZE_ADDRESS__)
+#define DIDL_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define DIDL_ASAN 1
+#endif
+#endif
+#ifdef DIDL_ASAN
+#include <sanitizer/asan_interface.h>
+#include <sanitizer/lsan_interface.h>
+#define DIDL_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
+#define DIDL_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
+#define DIDL_ROOT_REGION(p, n) __lsan_register_root_region(p, n)
+#else
+#define DIDL_POISON(p, n) ((void)(p), (void)(n))
+#define DIDL_UNPOISON(p, n) ((void)(p), (void)(n))
+#define DIDL_ROOT_REGION(p, n) ((void)(p), (void)(n))
+#endif
+
 namespace didl {
 
 inline const char *name_of(int index) { return didl_name_table[index]; }

@@ -16,27 +16,6 @@
 #include <new>
 #include <unordered_set>
 
-// Under the address sanitizer, free blocks are poisoned, and the leak
-// check looks for heap pointers in the blocks too.
-#if defined(__SANITIZE_ADDRESS__)
-#define DIDL_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define DIDL_ASAN 1
-#endif
-#endif
-#ifdef DIDL_ASAN
-#include <sanitizer/asan_interface.h>
-#include <sanitizer/lsan_interface.h>
-#define DIDL_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
-#define DIDL_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
-#define DIDL_ROOT_REGION(p, n) __lsan_register_root_region(p, n)
-#else
-#define DIDL_POISON(p, n) ((void)(p), (void)(n))
-#define DIDL_UNPOISON(p, n) ((void)(p), (void)(n))
-#define DIDL_ROOT_REGION(p, n) ((void)(p), (void)(n))
-#endif
-
 namespace {
 
 using didl::name_at;

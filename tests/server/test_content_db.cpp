@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "didl_test.h"
 #include "server_test.h"
@@ -246,6 +247,47 @@ TEST_F(db, DestroyTakesTheSubtreeAndEveryReference)
   EXPECT_EQ(list(keep, CONTENT_ENTRY_HAS_REFERENCED), "");
   EXPECT_EQ(content_db_destroy(s, "0"), 501u);
   EXPECT_EQ(content_db_destroy(s, share.c_str()), 701u);
+}
+
+// Lists of every length keep their order through growth and destroys, and
+// the index's entries (thousands of them, more than one chunk of their
+// storage) are freed and made again without a trace of the ones before.
+TEST_F(db, ListsAndEntriesKeepOrderThroughGrowthAndDestroys)
+{
+  std::string target = item(kUserFiles, "target"), box = folder(kMusic, "box");
+  std::vector<std::string> refs;
+  for (int i = 0; i < 40; i++) refs.push_back(reference(box, target));
+  auto joined = [](const std::vector<std::string> &v) {
+    std::string out;
+    for (const std::string &id : v) out += (out.empty() ? "" : ",") + id;
+    return out;
+  };
+  EXPECT_EQ(list(target, CONTENT_ENTRY_HAS_REFERENCED), joined(refs));
+  EXPECT_EQ(children(box), joined(refs));
+  std::vector<std::string> kept;
+  for (size_t i = 0; i < refs.size(); i++) {
+    if (i % 3 == 1) {
+      EXPECT_EQ(content_db_destroy(s, refs[i].c_str()), 0u);
+    } else {
+      kept.push_back(refs[i]);
+    }
+  }
+  EXPECT_EQ(list(target, CONTENT_ENTRY_HAS_REFERENCED), joined(kept));
+  EXPECT_EQ(children(box), joined(kept));
+  kept.push_back(reference(box, target));
+  EXPECT_EQ(list(target, CONTENT_ENTRY_HAS_REFERENCED), joined(kept));
+
+  uint32_t count = content_db_count(s);
+  for (int round = 0; round < 2; round++) {
+    std::string many = folder(kUserFiles, "many");
+    std::string last;
+    for (int i = 0; i < 7000; i++) last = folder(many, "f" + std::to_string(i));
+    EXPECT_EQ(content_db_count(s), count + 7001);
+    EXPECT_STREQ(attribute(last, DIDL_AT_PARENT_ID), many.c_str());
+    EXPECT_EQ(content_db_destroy(s, many.c_str()), 0u);
+    EXPECT_EQ(content_db_count(s), count);
+  }
+  EXPECT_EQ(children(box), joined(kept));
 }
 
 TEST_F(db, UpdateObjectChangesOnlyWhatMayChange)

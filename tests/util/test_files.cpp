@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <tarvo_util/sys_file.h>
+#include <tarvo_util/util_limits.h>
 #include <tarvo_util/utf8file.h>
 
 #include <fcntl.h>
@@ -245,6 +246,35 @@ TEST(Folders, WidePathsRefuseIllFormedUtf16)
   while (sys_wchar *n = sys_dir_read_w(&d)) names.emplace_back(reinterpret_cast<char16_t *>(n));
   sys_dir_close(&d);
   EXPECT_EQ(names, std::vector<std::u16string>{u"\xD83D\xDE00.txt"});
+}
+
+// Whole files of every size around the read size come back as they are,
+// appended to what the buffer held; the size bound holds at the limit and
+// one over.
+TEST(Files, ReadAllKeepsEveryByteAndItsBound)
+{
+  scratch_dir d;
+  for (uint32_t n : {0u, 1u, FILE_READ_ALL_BUFFER - 1, FILE_READ_ALL_BUFFER, FILE_READ_ALL_BUFFER + 1,
+                     3 * FILE_READ_ALL_BUFFER + 5, 1u << 20}) {
+    std::string data(n, '\0');
+    for (uint32_t i = 0; i < n; i++) data[i] = char('a' + i % 23);
+    const std::string path = d / "f";
+    write_file(path, data);
+    sys_stralloc_rec sa{};
+    ASSERT_EQ(sys_stralloc_copys(&sa, "head:"), 1);
+    ASSERT_EQ(file_read_all(path.c_str(), &sa), 1) << n;
+    EXPECT_EQ(std::string(sa.buf, sa.len), "head:" + data) << n;
+    sys_stralloc_free(&sa);
+    sa = sys_stralloc_rec{};
+    EXPECT_EQ(file_read_all_max(path.c_str(), &sa, n), 1) << n;
+    EXPECT_EQ(std::string(sa.buf ? sa.buf : "", sa.len), data) << n;
+    sys_stralloc_free(&sa);
+    sa = sys_stralloc_rec{};
+    if (n) {
+      EXPECT_EQ(file_read_all_max(path.c_str(), &sa, n - 1), 0) << n;
+    }
+    sys_stralloc_free(&sa);
+  }
 }
 
 TEST(Handles, ClosedPipeReadsAsEndOfFile)

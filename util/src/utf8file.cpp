@@ -55,11 +55,16 @@ int file_read_all_max(const char *path, sys_stralloc_rec *sa, uint64_t max)
   int fd;
   if (!utf8file_open_read(&fd, path)) return 0;
   sys_file_stat_rec st;
-  bool ok = sys_file_fstat(fd, &st) && st.size <= max && sys_stralloc_readyplus(sa, uint32_t(st.size));
+  // Room for the whole file and the read that finds its end: a file that
+  // kept its size is read without the buffer growing (a copy of all of it).
+  bool ok = sys_file_fstat(fd, &st) && st.size <= max && st.size + FILE_READ_ALL_BUFFER <= UINT32_MAX &&
+            sys_stralloc_readyplus(sa, uint32_t(st.size) + FILE_READ_ALL_BUFFER);
   while (ok) {
     uint32_t got = 0;
-    ok = sys_stralloc_readyplus(sa, FILE_READ_ALL_BUFFER) &&
-         sys_file_read(fd, sa->buf + sa->len, FILE_READ_ALL_BUFFER, &got);
+    ok = sys_stralloc_readyplus(sa, FILE_READ_ALL_BUFFER);
+    // As much as there is room for in one read.
+    uint32_t room = ok ? sa->a - sa->len : 0;
+    ok = ok && sys_file_read(fd, sa->buf + sa->len, room, &got);
     if (!ok || !got) break;
     // The file may have grown since fstat.
     ok = sa->len + uint64_t(got) <= max;

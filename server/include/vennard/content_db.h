@@ -33,11 +33,21 @@ struct server_rec;
  * any other id is CONTENT_ID_TEXT plus its place in the database's table
  * of such ids. */
 #define CONTENT_ID_TEXT (UINT64_C(1) << 63)
-typedef struct {
-  uint64_t *buf;
+/* A list of codes in one heap block, its length and room before them: a
+ * library holds one entry per object and most of their lists are empty,
+ * so an empty list is only a null pointer (read it through
+ * content_id_list_len and content_id_list_codes). */
+typedef struct content_id_block {
   uint32_t len;
   uint32_t a;
+  uint64_t codes[];
+} content_id_block;
+typedef struct {
+  content_id_block *p; /* NULL when empty */
 } content_id_list;
+
+static inline uint32_t content_id_list_len(const content_id_list *l) { return l->p ? l->p->len : 0; }
+static inline uint64_t *content_id_list_codes(const content_id_list *l) { return l->p ? l->p->codes : NULL; }
 
 /* One object of the index with what the database keeps beside it. */
 typedef struct content_entry {

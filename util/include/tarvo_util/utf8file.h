@@ -35,7 +35,8 @@ uint32_t utf8file_dot_suffix_at(const char *path, uint32_t length);
  * has none. */
 const char *path_dot_suffix(const char *path);
 
-/* Appends the whole file to sa, FILE_READ_ALL_BUFFER bytes per read; 0 for
+/* Appends the whole file to sa, in reads of the room sa has (at least
+ * FILE_READ_ALL_BUFFER bytes, room for the whole file first); 0 for
  * a file of more than max bytes (FILE_READ_ALL_MAX for file_read_all).  On
  * failure sa may hold part of the file. */
 int file_read_all(const char *path, sys_stralloc_rec *sa);

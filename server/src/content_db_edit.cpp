@@ -356,8 +356,13 @@ bool tree_remove(server_rec *s, content_entry *top)
   while (!stack.empty()) {
     frame &f = stack.back();
     content_entry *e = f.e;
-    didl_object *o = e->object;
-    uint32_t children = content_id_list_len(&e->children);
+    didl_object *o = object_of(s, e);
+    if (!o) {
+      ok = false;
+      stack.pop_back();
+      continue;
+    }
+    uint32_t children = compact(e) ? 0 : content_id_list_len(&e->children);
     if (is_container(o) && f.next < children) {
       uint64_t code = content_id_list_codes(&e->children)[children - 1 - f.next++];
       enter(code);
@@ -367,7 +372,7 @@ bool tree_remove(server_rec *s, content_entry *top)
       f.below_done = true;
       const char *target = attr(&o->attributes, DIDL_AT_REF_ID);
       if (target) pending_mark(s, any_entry(s, target));
-      else
+      else if (!compact(e))
         for (uint32_t i = content_id_list_len(&e->referenced); i > 0; i--)
           enter(content_id_list_codes(&e->referenced)[i - 1]);
       continue;
@@ -376,7 +381,7 @@ bool tree_remove(server_rec *s, content_entry *top)
     content_entry *parent = any_entry(s, attr(&o->attributes, DIDL_AT_PARENT_ID));
     if (parent && parent != e) {
       pending_mark(s, parent);
-      ok = didl_counter_add(&parent->object->attributes, DIDL_NAME(AT_CHILD_COUNT), -1) &&
+      ok = (compact(parent) || didl_counter_add(&parent->object->attributes, DIDL_NAME(AT_CHILD_COUNT), -1)) &&
            bump_container(s, parent) && bump_container(s, root) && ok;
     }
   }
@@ -402,7 +407,7 @@ uint32_t content_db_create(server_rec *s, const char *container_id, const char *
                            char **new_id, didl_object **object)
 {
   content_entry *parent = live_entry(s, container_id ? container_id : "");
-  if (!parent || !is_container(parent->object)) return kNoSuchContainer;
+  if (!parent || !is_container(object_of(s, parent))) return kNoSuchContainer;
   const didl_attributes *pa = &parent->object->attributes;
   bool parent_searchable = equal(attr(pa, DIDL_AT_SEARCHABLE), "1");
   bool parent_private = equal(attr(pa, DIDL_AT_TARVO_PRIVATE), "1");
@@ -480,8 +485,10 @@ uint32_t content_db_update(server_rec *s, const char *id, const char *current, c
   if (r) return r;
   content_entry *e = live_entry(s, id ? id : "");
   if (!e) return kNoSuchObject;
+  if (!object_of(s, e)) return kFailed;
   const char *target = attr(&e->object->attributes, DIDL_AT_REF_ID);
   if (!is_container(e->object) && target && !(e = live_entry(s, target))) return kNoSuchObject;
+  if (!entry_expand(s, e)) return kFailed;
   if (list_empty(cur) && list_empty(fresh)) return kInvalidArgs;
   if (cur.pa.len != fresh.pa.len) return kParameterMismatch;
 
@@ -503,11 +510,15 @@ uint32_t content_db_update(server_rec *s, const char *id, const char *current, c
 uint32_t content_db_reference(server_rec *s, const char *container_id, const char *object_id, char **new_id)
 {
   content_entry *target = live_entry(s, object_id ? object_id : "");
-  if (!target || is_container(target->object)) return kNoSuchObject;
+  if (!target || !object_of(s, target)) return target ? kFailed : kNoSuchObject;
+  if (is_container(target->object)) return kNoSuchObject;
   const char *ref = attr(&target->object->attributes, DIDL_AT_REF_ID);
   if (ref && !(target = live_entry(s, ref))) return kNoSuchObject;
+  // The target gains a list: a reference of a file's reference is no
+  // longer compact.
+  if (!entry_expand(s, target)) return kFailed;
   content_entry *parent = live_entry(s, container_id ? container_id : "");
-  if (!parent || !is_container(parent->object)) return kNoSuchContainer;
+  if (!parent || !is_container(object_of(s, parent))) return kNoSuchContainer;
   const didl_property *cls = didl_property_first(target->object, DIDL_NAME(EL_UPNP_CLASS));
   if (!didl_class_allowed_create(parent->object, cls ? cls->text : "")) return kFailed;
 
@@ -535,6 +546,7 @@ uint32_t content_db_reference(server_rec *s, const char *container_id, const cha
   o.p = nullptr;
   target->flags |= CONTENT_ENTRY_HAS_REFERENCED;
   if (r) return r;
+  entry_compact(s, e);
   if (new_id && !sys_str_clone(id, new_id)) *new_id = nullptr;
   return kOk;
 }

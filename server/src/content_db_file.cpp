@@ -413,6 +413,7 @@ int content_db_load(server_rec *s)
     dynamic_renew(s, entry_at(s, i));
     object_mend(entry_at(s, i)->object);
     protocol_infos_register(s, entry_at(s, i)->object);
+    entry_compact(s, entry_at(s, i));
   }
   // What was loaded is what the file holds and what clients were told.
   db(s).saved_update_id = db(s).evented_update_id = db(s).system_update_id;
@@ -478,6 +479,7 @@ int content_db_open_finish(server_rec *s, const char *data_home, const char *ser
   // for the load carry its URLs.
   bool ok = content_db_load(s) && media_http_start(s, data_home, server_name);
   if (!ok) stopping(s).store(1);
+  made_release(s);
   sys_mutex_unlock(&d.mutex);
   if (ok) {
     d.save_thread_running = sys_thread_create(&d.save_thread, save_loop, s);
@@ -493,6 +495,7 @@ int content_db_open_finish(server_rec *s, const char *data_home, const char *ser
 void content_db_open_abandon(server_rec *s)
 {
   stopping(s).store(1);
+  made_release(s);
   sys_mutex_unlock(&db(s).mutex);
 }
 

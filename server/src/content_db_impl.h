@@ -19,8 +19,8 @@ inline content_entry *entry_at(server_rec *s, uint32_t i)
   return static_cast<content_entry *>(s->content.index.buf[i]);
 }
 inline bool removed(const content_entry *e) { return (e->flags & CONTENT_ENTRY_REMOVED) != 0; }
-inline const char *id_of(const didl_object *o) { return didl_attribute_get(&o->attributes, DIDL_NAME(AT_ID)); }
-inline bool is_container(const didl_object *o) { return o->element == DIDL_NAME(EL_CONTAINER); }
+inline const char *id_of(const didl_object *o) { return o ? didl_attribute_get(&o->attributes, DIDL_NAME(AT_ID)) : nullptr; }
+inline bool is_container(const didl_object *o) { return o && o->element == DIDL_NAME(EL_CONTAINER); }
 
 // Digits only, nothing else: the value.  0 for anything else or more than
 // 64 bits.
@@ -38,6 +38,23 @@ uint32_t find_code(server_rec *s, uint64_t code);
 content_entry *live_entry(server_rec *s, std::string_view id);
 content_entry *entry_of(server_rec *s, const didl_object *o);
 content_entry *live_code(server_rec *s, uint64_t code);
+
+// Compact reference items (CONTENT_ENTRY_COMPACT): their object is made
+// only for a reader, and lives until the lock goes.
+inline bool compact(const content_entry *e) { return (e->flags & CONTENT_ENTRY_COMPACT) != 0; }
+// The entry's object; a compact one's made for the holder of the lock
+// (nullptr when that fails).
+didl_object *object_of(server_rec *s, content_entry *e);
+// A compact entry's object as a new record of the caller's.
+didl_object *reference_make(server_rec *s, const content_entry *e);
+// Makes the entry compact when its object is a reference item with
+// nothing but its ids (the object is freed); otherwise leaves it.
+void entry_compact(server_rec *s, content_entry *e);
+// A compact entry becomes an ordinary one for good; false on exhaustion.
+bool entry_expand(server_rec *s, content_entry *e);
+// Frees the objects made for the holder of the lock: call it before the
+// lock goes.
+void made_release(server_rec *s);
 
 bool list_append(content_id_list *l, uint64_t code);
 // Drops the last code (an append undone).

@@ -185,7 +185,8 @@ bool live_objects_append(server_rec *s, const content_id_list *l, sys_ptralloc_r
   const uint64_t *codes = content_id_list_codes(l);
   for (uint32_t i = 0; i < content_id_list_len(l); i++) {
     content_entry *e = live_code(s, codes[i]);
-    if (e && !sys_ptralloc_append(objects, e->object)) return false;
+    didl_object *o = e ? object_of(s, e) : nullptr;
+    if (e && (!o || !sys_ptralloc_append(objects, o))) return false;
   }
   return true;
 }
@@ -393,14 +394,119 @@ content_entry *entry_append(server_rec *s, didl_object *object)
 void entry_free(content_entry *e)
 {
   didl_object_free(e->object);
+  if (!compact(e)) {
+    list_free(&e->children);
+    list_free(&e->referenced);
+  }
+  entry_release(e);
+}
+
+didl_object *reference_make(server_rec *s, const content_entry *e)
+{
+  srv::object_owner o(static_cast<didl_object *>(sys_alloc_zero(sizeof(didl_object))));
+  if (!o.p) return nullptr;
+  o.p->element = DIDL_NAME(EL_ITEM);
+  char id[CONTENT_DB_NUMBER_SIZE];
+  id[sys_str_fmt_uint64(id, e->number)] = 0;
+  own::stralloc parent, target;
+  didl_attributes *a = &o.p->attributes;
+  if (!code_append(s, e->ref_parent, &parent.s) || !sys_stralloc_append(&parent.s, "") ||
+      !code_append(s, e->ref_target, &target.s) || !sys_stralloc_append(&target.s, "") ||
+      !didl_attribute_add(a, DIDL_NAME(AT_ID), id) || !didl_attribute_add(a, DIDL_NAME(AT_PARENT_ID), parent.s.buf) ||
+      !didl_attribute_add(a, DIDL_NAME(AT_REF_ID), target.s.buf) || !didl_attribute_add(a, DIDL_NAME(AT_RESTRICTED), "1") ||
+      ((e->flags & CONTENT_ENTRY_PRIVATE) && !didl_attribute_add(a, DIDL_NAME(AT_TARVO_PRIVATE), "1")))
+    return nullptr;
+  didl_object *made = o.p;
+  o.p = nullptr;
+  return made;
+}
+
+didl_object *object_of(server_rec *s, content_entry *e)
+{
+  if (e->object || !compact(e)) return e->object;
+  didl_object *o = reference_make(s, e);
+  if (!o) return nullptr;
+  if (!sys_ptralloc_append(&db(s).made, e)) {
+    didl_object_free(o);
+    return nullptr;
+  }
+  e->object = o;
+  return o;
+}
+
+void entry_compact(server_rec *s, content_entry *e)
+{
+  const didl_object *o = e->object;
+  const uint32_t kept = CONTENT_ENTRY_HAS_CHILDREN | CONTENT_ENTRY_HAS_REFERENCED | CONTENT_ENTRY_PENDING |
+                        CONTENT_ENTRY_REMOVED | CONTENT_ENTRY_COMPACT;
+  if (!o || (e->flags & kept) || o->element != DIDL_NAME(EL_ITEM) || o->properties.len ||
+      content_id_list_len(&e->children) || content_id_list_len(&e->referenced))
+    return;
+  const didl_attributes &a = o->attributes;
+  const char *const names[] = {DIDL_NAME(AT_ID), DIDL_NAME(AT_PARENT_ID), DIDL_NAME(AT_REF_ID),
+                               DIDL_NAME(AT_RESTRICTED), DIDL_NAME(AT_TARVO_PRIVATE)};
+  if (a.names.len < 4 || a.names.len > 5) return;
+  for (uint32_t i = 0; i < a.names.len; i++)
+    if (a.names.buf[i] != names[i]) return;
+  auto value = [&a](uint32_t i) { return static_cast<const char *>(a.values.buf[i]); };
+  if (std::strcmp(value(3), "1") || (a.names.len == 5 && std::strcmp(value(4), "1"))) return;
+  uint64_t own = 0, parent = 0, target = 0;
+  // A code gives back exactly the text it was made of.
+  if (!canonical_number(value(0), &own) || own != e->number || !own || !id_code(s, value(1), true, &parent) ||
+      !id_code(s, value(2), true, &target))
+    return;
+  uint32_t flags = CONTENT_ENTRY_COMPACT | (a.names.len == 5 ? CONTENT_ENTRY_PRIVATE : 0);
   list_free(&e->children);
   list_free(&e->referenced);
-  entry_release(e);
+  didl_object_free(e->object);
+  e->object = nullptr;
+  e->ref_parent = parent;
+  e->ref_target = target;
+  e->flags |= flags;
+}
+
+namespace {
+
+// Takes the entry out of the made list.
+void made_drop(server_rec *s, const content_entry *e)
+{
+  sys_ptralloc_rec &m = db(s).made;
+  for (uint32_t i = 0; i < m.len; i++)
+    if (m.buf[i] == e) {
+      m.buf[i] = m.buf[--m.len];
+      return;
+    }
+}
+
+}  // namespace
+
+bool entry_expand(server_rec *s, content_entry *e)
+{
+  if (!compact(e)) return true;
+  if (!e->object && !(e->object = reference_make(s, e))) return false;
+  made_drop(s, e);
+  e->flags &= ~(CONTENT_ENTRY_COMPACT | CONTENT_ENTRY_PRIVATE);
+  e->children = content_id_list{};
+  e->referenced = content_id_list{};
+  return true;
+}
+
+void made_release(server_rec *s)
+{
+  sys_ptralloc_rec &m = db(s).made;
+  for (uint32_t i = 0; i < m.len; i++) {
+    auto *e = static_cast<content_entry *>(m.buf[i]);
+    didl_object_free(e->object);
+    e->object = nullptr;
+  }
+  m.len = 0;
 }
 
 void index_free(server_rec *s)
 {
   content_db_rec &d = db(s);
+  sys_ptralloc_free(&d.made);  // their objects go with their entries
+  d.made = sys_ptralloc_rec{};
   for (uint32_t i = d.index.len; i > 0; i--) entry_free(entry_at(s, i - 1));
   sys_ptralloc_free(&d.index);
   sys_ptralloc_free(&d.pending);
@@ -415,11 +521,16 @@ void index_close_up(server_rec *s)
   for (uint32_t i = 0; i < d.pending.len; i++) {
     auto *e = static_cast<content_entry *>(d.pending.buf[i]);
     e->flags &= ~CONTENT_ENTRY_PENDING;
-    if (removed(e)) continue;
+    if (removed(e) || compact(e)) continue;
     list_close_up(s, &e->children);
     list_close_up(s, &e->referenced);
   }
   d.pending.len = 0;
+  // Made objects of removed entries go with their entries.
+  uint32_t kept = 0;
+  for (uint32_t i = 0; i < d.made.len; i++)
+    if (!removed(static_cast<content_entry *>(d.made.buf[i]))) d.made.buf[kept++] = d.made.buf[i];
+  d.made.len = kept;
   content_entry *root = d.root < d.index.len ? entry_at(s, d.root) : nullptr;
   uint32_t j = 0;
   d.root = UINT32_MAX;
@@ -449,7 +560,7 @@ void system_update_id_read(server_rec *s)
 
 bool bump_container(server_rec *s, content_entry *e)
 {
-  if (!e || !is_container(e->object)) return true;
+  if (!e || compact(e) || !is_container(e->object)) return true;
   content_db_order_forget(s, e->object);
   return didl_counter_add(&e->object->attributes, DIDL_NAME(AT_TARVO_CONTAINER_UPDATE_ID), 1) &&
          mark_listed(e, CONTENT_ENTRY_CHANGED, &db(s).changed) &&
@@ -544,8 +655,14 @@ bool serialise(server_rec *s, sys_stralloc_rec *out, int file)
   for (uint32_t i = 0; i < d.index.len; i++) {
     content_entry *e = entry_at(s, i);
     if (removed(e)) continue;
-    lists_as_attributes kept(e->object);
-    if (!kept.add(s, e) || !didl_write(out, e->object, &d.plugins)) return false;
+    if (compact(e) && !e->object) {
+      // Made for the write only, not kept to the unlock.
+      srv::object_owner made(reference_make(s, e));
+      if (!made.p || !didl_write(out, made.p, &d.plugins)) return false;
+    } else {
+      lists_as_attributes kept(e->object);
+      if (!kept.add(s, e) || !didl_write(out, e->object, &d.plugins)) return false;
+    }
     if (file >= 0 && out->len >= CONTENT_DB_SAVE_CHUNK) {
       if (!sys_file_allwrite(file, out->buf, out->len)) return false;
       out->len = 0;
@@ -562,7 +679,11 @@ extern "C" {
 
 int content_db_lock(server_rec *s) { return srv::lock_unless_stopping(&db(s).mutex, db(s).stopping); }
 
-void content_db_unlock(server_rec *s) { sys_mutex_unlock(&db(s).mutex); }
+void content_db_unlock(server_rec *s)
+{
+  made_release(s);
+  sys_mutex_unlock(&db(s).mutex);
+}
 
 int content_db_share_lock(server_rec *s) { return srv::lock_unless_stopping(&db(s).share_mutex, db(s).stopping); }
 
@@ -578,13 +699,13 @@ uint32_t content_db_count(server_rec *s) { return db(s).index.len; }
 
 didl_object *content_db_at(server_rec *s, uint32_t position)
 {
-  return position < db(s).index.len ? entry_at(s, position)->object : nullptr;
+  return position < db(s).index.len ? object_of(s, entry_at(s, position)) : nullptr;
 }
 
 didl_object *content_db_get(server_rec *s, const char *id)
 {
   content_entry *e = live_entry(s, id ? id : "");
-  return e ? e->object : nullptr;
+  return e ? object_of(s, e) : nullptr;
 }
 
 didl_object *content_db_parent(server_rec *s, const didl_object *object)
@@ -602,19 +723,19 @@ uint32_t content_db_system_update_id(server_rec *s) { return db(s).system_update
 int content_db_children(server_rec *s, const didl_object *container, sys_ptralloc_rec *objects)
 {
   content_entry *e = entry_of(s, container);
-  return !e || live_objects_append(s, &e->children, objects);
+  return !e || compact(e) || live_objects_append(s, &e->children, objects);
 }
 
 int content_db_referencing(server_rec *s, const didl_object *object, sys_ptralloc_rec *objects)
 {
   content_entry *e = entry_of(s, object);
-  return !e || live_objects_append(s, &e->referenced, objects);
+  return !e || compact(e) || live_objects_append(s, &e->referenced, objects);
 }
 
 int content_db_list_text(server_rec *s, const didl_object *object, uint32_t which, sys_stralloc_rec *out)
 {
   content_entry *e = entry_of(s, object);
-  if (!e || !(e->flags & which)) return 0;
+  if (!e || compact(e) || !(e->flags & which)) return 0;
   out->len = 0;
   const content_id_list *l = which == CONTENT_ENTRY_HAS_CHILDREN ? &e->children : &e->referenced;
   return list_text(s, l, out) && sys_stralloc_append(out, "");
@@ -625,10 +746,10 @@ int content_db_bump(server_rec *s, didl_object *object, int parent_too, int refe
   content_entry *e = entry_of(s, object);
   if (!e) return 0;
   bool ok = bump_container(s, e);
-  if (references_too && !is_container(object))
+  if (references_too && !compact(e) && !is_container(object))
     for (uint32_t i = 0; ok && i < content_id_list_len(&e->referenced); i++) {
       content_entry *r = live_code(s, content_id_list_codes(&e->referenced)[i]);
-      if (r) ok = bump_container(s, entry_of(s, content_db_parent(s, r->object)));
+      if (r) ok = bump_container(s, compact(r) ? live_code(s, r->ref_parent) : entry_of(s, content_db_parent(s, r->object)));
     }
   if (ok && parent_too && e != entry_at(s, db(s).root))
     ok = bump_container(s, entry_of(s, content_db_parent(s, object)));

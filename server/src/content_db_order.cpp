@@ -50,7 +50,7 @@ bool still_at(server_rec *s, uint64_t code, uint32_t pos)
   if (!(code & CONTENT_ID_TEXT))
     return pos > d.root && e->number == code && (pos == d.root + 1 || entry_at(s, pos - 1)->number < code);
   uint64_t t = code & ~CONTENT_ID_TEXT;
-  const char *id = id_of(e->object);
+  const char *id = pos < d.root ? id_of(e->object) : nullptr;
   return pos < d.root && t < d.id_texts.len && id && !sys_str_diff(id, static_cast<const char *>(d.id_texts.buf[t]));
 }
 
@@ -116,7 +116,8 @@ int content_db_order_page(server_rec *s, const didl_object *container, const cha
   uint32_t had = objects->len;
   for (uint64_t at = from; at < to; at++) {
     content_entry *e = kept_entry(s, o.ids[at], &o.at[at]);
-    if (!e || !sys_ptralloc_append(objects, e->object)) {
+    didl_object *made = e ? object_of(s, e) : nullptr;
+    if (!made || !sys_ptralloc_append(objects, made)) {
       objects->len = had;
       drop(k, i);
       return 0;

@@ -49,13 +49,24 @@ typedef struct {
 static inline uint32_t content_id_list_len(const content_id_list *l) { return l->p ? l->p->len : 0; }
 static inline uint64_t *content_id_list_codes(const content_id_list *l) { return l->p ? l->p->codes : NULL; }
 
-/* One object of the index with what the database keeps beside it. */
+/* One object of the index with what the database keeps beside it.
+ * A reference item that holds nothing but its ids (id, parentID, refID,
+ * restricted="1" and perhaps tarvo:private="1") is kept compact
+ * (CONTENT_ENTRY_COMPACT): no lists, the codes of its parent and target
+ * in their place, and an object made only while the lock is held by
+ * someone who reads it (NULL otherwise). */
 typedef struct content_entry {
   didl_object *object;
-  uint64_t number;            /* the id's value (entries after the root) */
-  content_id_list children;   /* tarvo:children */
-  content_id_list referenced; /* tarvo:referenced */
-  uint32_t flags;             /* CONTENT_ENTRY_* */
+  uint64_t number;              /* the id's value (entries after the root) */
+  union {
+    content_id_list children;   /* tarvo:children */
+    uint64_t ref_parent;        /* compact: the parentID's code */
+  };
+  union {
+    content_id_list referenced; /* tarvo:referenced */
+    uint64_t ref_target;        /* compact: the refID's code */
+  };
+  uint32_t flags;               /* CONTENT_ENTRY_* */
 } content_entry;
 
 #define CONTENT_ENTRY_HAS_CHILDREN 1u   /* the object has the attribute tarvo:children */
@@ -64,6 +75,8 @@ typedef struct content_entry {
 #define CONTENT_ENTRY_REFLECT 8u        /* in the list the share scanner drains */
 #define CONTENT_ENTRY_PENDING 16u       /* its lists lose removed ids when the destroy ends */
 #define CONTENT_ENTRY_REMOVED 32u       /* destroyed; leaves the index when the destroy ends */
+#define CONTENT_ENTRY_COMPACT 64u       /* a compact reference item */
+#define CONTENT_ENTRY_PRIVATE 128u      /* compact: it has tarvo:private="1" */
 
 struct content_db_orders;
 
@@ -93,6 +106,7 @@ typedef struct content_db_rec {
   sys_ptralloc_rec id_texts;   /* heap ids that are not plain numbers */
   sys_ptralloc_rec pending;    /* entries marked CONTENT_ENTRY_PENDING */
   struct content_db_orders *orders; /* kept orders of children (content_db_order.cpp), or NULL */
+  sys_ptralloc_rec made;       /* compact entries whose object is made, freed when the lock goes */
 } content_db_rec;
 
 /* Room for a number as decimal text with its NUL. */

@@ -406,3 +406,106 @@ TEST_F(file, DynamicItemsComeFreshFromTheirFilesOrStayAsStored)
 }
 
 }  // namespace
+
+namespace {
+
+// An object's attributes as name=value, in their order.
+std::string attributes_of(const didl_object *o)
+{
+  std::string v;
+  for (uint32_t i = 0; o && i < o->attributes.names.len; i++)
+    v += std::string(i ? " " : "") + static_cast<const char *>(o->attributes.names.buf[i]) + "=" +
+         static_cast<const char *>(o->attributes.values.buf[i]);
+  return o ? v : "<none>";
+}
+
+}  // namespace
+
+// Reference items that hold only their ids are kept compact: read, edited
+// through, referred to, destroyed and saved as the objects they stand for.
+TEST_F(file, ReferenceItemsReadEditAndSaveAsTheObjectsTheyStandFor)
+{
+  auto ref = [](const std::string &id, const std::string &attributes, const std::string &extra = "") {
+    return "<item id=\"" + id + "\" parentID=\"1\" " + attributes + extra + ">\r\n</item>\r\n";
+  };
+  const std::string box = "<container id=\"1\" parentID=\"0\" restricted=\"1\" childCount=\"8\" "
+                          "tarvo:containerUpdateID=\"0\" tarvo:children=\"3,4,5,6,7,8,9,10\">\r\n"
+                          "<dc:title>b</dc:title>\r\n<upnp:class>object.container</upnp:class>\r\n</container>\r\n";
+  srv.data.put("special_object", "");
+  srv.data.put("data.xml",
+               kHead + root("tarvo:containerUpdateID=\"1\" tarvo:maxObjectID=\"10\"", "1,2") + box +
+                   item("2", "0", " tarvo:referenced=\"3,4,5,6,7,8\"") +
+                   ref("3", "refID=\"2\" restricted=\"1\"") +                        // compact
+                   ref("4", "refID=\"2\" restricted=\"1\" tarvo:private=\"1\"") +    // compact, private
+                   ref("5", "refID=\"002\" restricted=\"1\"") +                      // kept: the id's text
+                   ref("6", "refID=\"2\" restricted=\"0\"") +                        // kept: not restricted
+                   ref("7", "refID=\"2\" restricted=\"1\" searchable=\"0\"") +       // kept: one more
+                   ref("8", "refID=\"2\" restricted=\"1\"") + ref("9", "refID=\"8\" restricted=\"1\"") +
+                   "<item id=\"10\" parentID=\"1\" refID=\"2\" restricted=\"1\">\r\n<dc:title>x</dc:title>\r\n"
+                   "<upnp:class>object.item</upnp:class>\r\n</item>\r\n</DIDL-Lite>\r\n");
+  ASSERT_TRUE(srv.start());
+  ASSERT_TRUE(content_db_save(s));
+  const std::string saved = srv.data.get("data.xml");
+  for (const char *id : {"3", "4", "5", "6", "7", "8", "9"})
+    EXPECT_NE(saved.find("<item id=\"" + std::string(id) + "\""), std::string::npos) << id;
+  {
+    held lock(s);
+    didl_object *three = content_db_get(s, "3");
+    EXPECT_EQ(attributes_of(three), "id=3 parentID=1 refID=2 restricted=1");
+    EXPECT_EQ(content_db_get(s, "3"), three);
+    EXPECT_EQ(content_db_parent(s, three), content_db_get(s, "1"));
+    EXPECT_EQ(attributes_of(content_db_get(s, "4")), "id=4 parentID=1 refID=2 restricted=1 tarvo:private=1");
+    EXPECT_EQ(attributes_of(content_db_get(s, "5")), "id=5 parentID=1 refID=002 restricted=1");
+    EXPECT_EQ(attributes_of(content_db_get(s, "00003")), "id=3 parentID=1 refID=2 restricted=1");
+    sys_ptralloc_rec objects{};
+    ASSERT_TRUE(content_db_children(s, content_db_get(s, "1"), &objects));
+    ASSERT_EQ(objects.len, 8u);
+    EXPECT_EQ(attributes_of(static_cast<didl_object *>(objects.buf[5])), "id=8 parentID=1 refID=2 restricted=1");
+    objects.len = 0;
+    ASSERT_TRUE(content_db_referencing(s, content_db_get(s, "2"), &objects));
+    EXPECT_EQ(objects.len, 6u);
+    objects.len = 0;
+    EXPECT_EQ(content_db_referencing(s, content_db_get(s, "3"), &objects), 1);
+    EXPECT_EQ(objects.len, 0u);
+    sys_ptralloc_free(&objects);
+    sys_stralloc_rec sa{};
+    EXPECT_EQ(content_db_list_text(s, three, CONTENT_ENTRY_HAS_REFERENCED, &sa), 0);
+    sys_stralloc_free(&sa);
+  }
+  {
+    held lock(s);
+    // Through a reference the target changes; the reference stays as it was.
+    EXPECT_EQ(content_db_update(s, "3", "<dc:title>t2</dc:title>", "<dc:title>u</dc:title>", 1), 0u);
+    EXPECT_EQ(title("2"), "u");
+    EXPECT_EQ(attributes_of(content_db_get(s, "3")), "id=3 parentID=1 refID=2 restricted=1");
+    // 9 refers to 8, itself a reference: 8 takes a list of its own.
+    char *made = nullptr;
+    ASSERT_EQ(content_db_reference(s, "1", "9", &made), 0u);
+    EXPECT_EQ(attributes_of(content_db_get(s, made)), "id=11 parentID=1 refID=8 restricted=1");
+    sys_stralloc_rec sa{};
+    ASSERT_TRUE(content_db_list_text(s, content_db_get(s, "8"), CONTENT_ENTRY_HAS_REFERENCED, &sa));
+    EXPECT_STREQ(sa.buf, "11");
+    sys_stralloc_free(&sa);
+    take(made);
+    EXPECT_EQ(content_db_destroy(s, "4"), 0u);
+    EXPECT_EQ(content_db_get(s, "4"), nullptr);
+    EXPECT_STREQ(didl_attribute_get(&content_db_get(s, "1")->attributes, DIDL_NAME(AT_CHILD_COUNT)), "8");
+  }
+  srv.stop();
+  const std::string edited = srv.data.get("data.xml");
+  EXPECT_NE(edited.find("<item id=\"11\" parentID=\"1\" refID=\"8\" restricted=\"1\">"), std::string::npos) << edited;
+  EXPECT_NE(edited.find("id=\"8\" parentID=\"1\" refID=\"2\" restricted=\"1\" tarvo:referenced=\"11\""),
+            std::string::npos) << edited;
+  EXPECT_EQ(edited.find("id=\"4\""), std::string::npos);
+  // What the edits left alone comes back byte for byte.
+  for (const char *id : {"3", "5", "6", "7", "9", "10"}) {
+    auto piece = [id](const std::string &text) {
+      size_t at = text.find("<item id=\"" + std::string(id) + "\"");
+      return at == std::string::npos ? std::string() : text.substr(at, text.find("</item>", at) - at);
+    };
+    EXPECT_EQ(piece(edited), piece(saved)) << id;
+  }
+  ASSERT_TRUE(srv.start());
+  ASSERT_TRUE(content_db_save(s));
+  EXPECT_TRUE(srv.data.get("data.xml") == edited);
+}

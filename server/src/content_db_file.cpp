@@ -415,8 +415,6 @@ int content_db_load(server_rec *s)
     protocol_infos_register(s, entry_at(s, i)->object);
     entry_compact(s, entry_at(s, i));
   }
-  // The objects of the compact entries were the heap's last small blocks.
-  malloc_trim(0);
   // What was loaded is what the file holds and what clients were told.
   db(s).saved_update_id = db(s).evented_update_id = db(s).system_update_id;
   return 1;

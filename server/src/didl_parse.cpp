@@ -199,9 +199,7 @@ struct parse_state {
       property = nullptr;
     } else if (depth == 2) {
       if (check && !didl_object_check(object)) return false;
-      // An object without properties is a reference item, which the
-      // database keeps compact: a block would only be given back.
-      if (pack && object->properties.len) didl_object_pack(&object);
+      if (pack) didl_object_pack(&object);
       else didl_object_fit(object);
       if (!sys_ptralloc_append(&objects, object)) return false;
       object = nullptr;

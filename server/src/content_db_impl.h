@@ -30,6 +30,9 @@ bool id_number(std::string_view id, uint64_t *value);
 bool id_code(server_rec *s, std::string_view id, bool add, uint64_t *code);
 // Appends the id that a code stands for.
 bool code_append(server_rec *s, uint64_t code, sys_stralloc_rec *out);
+// The id that a code stands for: in buffer (CONTENT_DB_NUMBER_SIZE) for a
+// number, else the table's text; nullptr for a code not in the table.
+const char *code_text(server_rec *s, uint64_t code, char *buffer);
 
 // Index positions, removed entries included; the count when absent.
 uint32_t find_id(server_rec *s, std::string_view id);

@@ -244,14 +244,21 @@ bool id_code(server_rec *s, std::string_view id, bool add, uint64_t *code)
   return true;
 }
 
-bool code_append(server_rec *s, uint64_t code, sys_stralloc_rec *out)
+const char *code_text(server_rec *s, uint64_t code, char *buffer)
 {
   if (!(code & CONTENT_ID_TEXT)) {
-    char buf[CONTENT_DB_NUMBER_SIZE];
-    return sys_stralloc_catb(out, buf, sys_str_fmt_uint64(buf, code));
+    buffer[sys_str_fmt_uint64(buffer, code)] = 0;
+    return buffer;
   }
   uint64_t i = code & ~CONTENT_ID_TEXT;
-  return i < db(s).id_texts.len && sys_stralloc_cats(out, static_cast<const char *>(db(s).id_texts.buf[i]));
+  return i < db(s).id_texts.len ? static_cast<const char *>(db(s).id_texts.buf[i]) : nullptr;
+}
+
+bool code_append(server_rec *s, uint64_t code, sys_stralloc_rec *out)
+{
+  char buf[CONTENT_DB_NUMBER_SIZE];
+  const char *text = code_text(s, code, buf);
+  return text && sys_stralloc_cats(out, text);
 }
 
 uint32_t find_id(server_rec *s, std::string_view id)
@@ -406,14 +413,13 @@ didl_object *reference_make(server_rec *s, const content_entry *e)
   srv::object_owner o(static_cast<didl_object *>(sys_alloc_zero(sizeof(didl_object))));
   if (!o.p) return nullptr;
   o.p->element = DIDL_NAME(EL_ITEM);
-  char id[CONTENT_DB_NUMBER_SIZE];
+  char id[CONTENT_DB_NUMBER_SIZE], parent[CONTENT_DB_NUMBER_SIZE], target[CONTENT_DB_NUMBER_SIZE];
   id[sys_str_fmt_uint64(id, e->number)] = 0;
-  own::stralloc parent, target;
   didl_attributes *a = &o.p->attributes;
-  if (!code_append(s, e->ref_parent, &parent.s) || !sys_stralloc_append(&parent.s, "") ||
-      !code_append(s, e->ref_target, &target.s) || !sys_stralloc_append(&target.s, "") ||
-      !didl_attribute_add(a, DIDL_NAME(AT_ID), id) || !didl_attribute_add(a, DIDL_NAME(AT_PARENT_ID), parent.s.buf) ||
-      !didl_attribute_add(a, DIDL_NAME(AT_REF_ID), target.s.buf) || !didl_attribute_add(a, DIDL_NAME(AT_RESTRICTED), "1") ||
+  const char *p = code_text(s, e->ref_parent, parent), *t = code_text(s, e->ref_target, target);
+  if (!p || !t || !didl::attributes_ready(a, 4 + ((e->flags & CONTENT_ENTRY_PRIVATE) != 0)) ||
+      !didl_attribute_add(a, DIDL_NAME(AT_ID), id) || !didl_attribute_add(a, DIDL_NAME(AT_PARENT_ID), p) ||
+      !didl_attribute_add(a, DIDL_NAME(AT_REF_ID), t) || !didl_attribute_add(a, DIDL_NAME(AT_RESTRICTED), "1") ||
       ((e->flags & CONTENT_ENTRY_PRIVATE) && !didl_attribute_add(a, DIDL_NAME(AT_TARVO_PRIVATE), "1")))
     return nullptr;
   didl_object *made = o.p;

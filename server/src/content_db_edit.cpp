@@ -332,6 +332,23 @@ content_entry *any_entry(server_rec *s, const char *id)
   return pos < db(s).index.len ? entry_at(s, pos) : nullptr;
 }
 
+// The entry of a code, removed ones included, or nullptr.
+content_entry *code_entry(server_rec *s, uint64_t code)
+{
+  uint32_t pos = find_code(s, code);
+  return pos < db(s).index.len ? entry_at(s, pos) : nullptr;
+}
+
+// A removed object leaves its parent: the parent's list closes up when
+// the destroy ends, its count goes down and it counts as changed.
+bool leave_parent(server_rec *s, content_entry *e, content_entry *parent, content_entry *root)
+{
+  if (!parent || parent == e) return true;
+  pending_mark(s, parent);
+  return (compact(parent) || didl_counter_add(&parent->object->attributes, DIDL_NAME(AT_CHILD_COUNT), -1)) &&
+         bump_container(s, parent) && bump_container(s, root);
+}
+
 // Marks the entry removed and walks below it: a container's children last
 // first, an item's references; each object then leaves its parent.  The
 // lists that lose ids close up when the destroy ends.
@@ -356,13 +373,15 @@ bool tree_remove(server_rec *s, content_entry *top)
   while (!stack.empty()) {
     frame &f = stack.back();
     content_entry *e = f.e;
-    didl_object *o = object_of(s, e);
-    if (!o) {
-      ok = false;
+    if (compact(e)) {
+      // A compact reference names its target and parent by code.
       stack.pop_back();
+      pending_mark(s, code_entry(s, e->ref_target));
+      ok = leave_parent(s, e, code_entry(s, e->ref_parent), root) && ok;
       continue;
     }
-    uint32_t children = compact(e) ? 0 : content_id_list_len(&e->children);
+    didl_object *o = e->object;
+    uint32_t children = content_id_list_len(&e->children);
     if (is_container(o) && f.next < children) {
       uint64_t code = content_id_list_codes(&e->children)[children - 1 - f.next++];
       enter(code);
@@ -372,18 +391,13 @@ bool tree_remove(server_rec *s, content_entry *top)
       f.below_done = true;
       const char *target = attr(&o->attributes, DIDL_AT_REF_ID);
       if (target) pending_mark(s, any_entry(s, target));
-      else if (!compact(e))
+      else
         for (uint32_t i = content_id_list_len(&e->referenced); i > 0; i--)
           enter(content_id_list_codes(&e->referenced)[i - 1]);
       continue;
     }
     stack.pop_back();
-    content_entry *parent = any_entry(s, attr(&o->attributes, DIDL_AT_PARENT_ID));
-    if (parent && parent != e) {
-      pending_mark(s, parent);
-      ok = (compact(parent) || didl_counter_add(&parent->object->attributes, DIDL_NAME(AT_CHILD_COUNT), -1)) &&
-           bump_container(s, parent) && bump_container(s, root) && ok;
-    }
+    ok = leave_parent(s, e, any_entry(s, attr(&o->attributes, DIDL_AT_PARENT_ID)), root) && ok;
   }
   return ok;
 }

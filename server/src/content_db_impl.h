@@ -48,6 +48,13 @@ inline bool compact(const content_entry *e) { return (e->flags & CONTENT_ENTRY_C
 // The entry's object; a compact one's made for the holder of the lock
 // (nullptr when that fails).
 didl_object *object_of(server_rec *s, content_entry *e);
+// A compact entry's attributes, in their order, with room for the texts
+// of its ids; fill gives their count (0 for a code not in the table).
+struct reference_attributes {
+  char id[CONTENT_DB_NUMBER_SIZE], parent[CONTENT_DB_NUMBER_SIZE], target[CONTENT_DB_NUMBER_SIZE];
+  void *names[5], *values[5];
+  uint32_t fill(server_rec *s, const content_entry *e);
+};
 // A compact entry's object as a new record of the caller's.
 didl_object *reference_make(server_rec *s, const content_entry *e);
 // Makes the entry compact when its object is a reference item with

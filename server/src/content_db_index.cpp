@@ -408,20 +408,33 @@ void entry_free(content_entry *e)
   entry_release(e);
 }
 
+uint32_t reference_attributes::fill(server_rec *s, const content_entry *e)
+{
+  id[sys_str_fmt_uint64(id, e->number)] = 0;
+  const char *p = code_text(s, e->ref_parent, parent), *t = code_text(s, e->ref_target, target);
+  if (!p || !t) return 0;
+  const char *const n[] = {DIDL_NAME(AT_ID), DIDL_NAME(AT_PARENT_ID), DIDL_NAME(AT_REF_ID), DIDL_NAME(AT_RESTRICTED),
+                           DIDL_NAME(AT_TARVO_PRIVATE)};
+  const char *const v[] = {id, p, t, "1", "1"};
+  uint32_t count = (e->flags & CONTENT_ENTRY_PRIVATE) ? 5 : 4;
+  for (uint32_t i = 0; i < count; i++) {
+    names[i] = const_cast<char *>(n[i]);
+    values[i] = const_cast<char *>(v[i]);
+  }
+  return count;
+}
+
 didl_object *reference_make(server_rec *s, const content_entry *e)
 {
+  reference_attributes r;
+  uint32_t count = r.fill(s, e);
   srv::object_owner o(static_cast<didl_object *>(sys_alloc_zero(sizeof(didl_object))));
-  if (!o.p) return nullptr;
+  if (!count || !o.p || !didl::attributes_ready(&o.p->attributes, count)) return nullptr;
   o.p->element = DIDL_NAME(EL_ITEM);
-  char id[CONTENT_DB_NUMBER_SIZE], parent[CONTENT_DB_NUMBER_SIZE], target[CONTENT_DB_NUMBER_SIZE];
-  id[sys_str_fmt_uint64(id, e->number)] = 0;
-  didl_attributes *a = &o.p->attributes;
-  const char *p = code_text(s, e->ref_parent, parent), *t = code_text(s, e->ref_target, target);
-  if (!p || !t || !didl::attributes_ready(a, 4 + ((e->flags & CONTENT_ENTRY_PRIVATE) != 0)) ||
-      !didl_attribute_add(a, DIDL_NAME(AT_ID), id) || !didl_attribute_add(a, DIDL_NAME(AT_PARENT_ID), p) ||
-      !didl_attribute_add(a, DIDL_NAME(AT_REF_ID), t) || !didl_attribute_add(a, DIDL_NAME(AT_RESTRICTED), "1") ||
-      ((e->flags & CONTENT_ENTRY_PRIVATE) && !didl_attribute_add(a, DIDL_NAME(AT_TARVO_PRIVATE), "1")))
-    return nullptr;
+  for (uint32_t i = 0; i < count; i++)
+    if (!didl_attribute_add(&o.p->attributes, static_cast<const char *>(r.names[i]),
+                            static_cast<const char *>(r.values[i])))
+      return nullptr;
   didl_object *made = o.p;
   o.p = nullptr;
   return made;
@@ -662,9 +675,12 @@ bool serialise(server_rec *s, sys_stralloc_rec *out, int file)
     content_entry *e = entry_at(s, i);
     if (removed(e)) continue;
     if (compact(e) && !e->object) {
-      // Made for the write only, not kept to the unlock.
-      srv::object_owner made(reference_make(s, e));
-      if (!made.p || !didl_write(out, made.p, &d.plugins)) return false;
+      // A record on the stack that points at the entry's texts, for the
+      // write only.
+      reference_attributes r;
+      uint32_t count = r.fill(s, e);
+      didl_object view{{{r.names, count, 0}, {r.values, count, 0}}, DIDL_NAME(EL_ITEM), {}};
+      if (!count || !didl_write(out, &view, &d.plugins)) return false;
     } else {
       lists_as_attributes kept(e->object);
       if (!kept.add(s, e) || !didl_write(out, e->object, &d.plugins)) return false;

@@ -1,18 +1,31 @@
 // Ogg Vorbis to big-endian 16-bit PCM through vorbisfile, which reads the
-// file through the plug-in's own callbacks.
+// file through the plug-in's own callbacks.  The links of a chained file
+// that differ from the announced rate or channels are converted to them.
 #include <corda_lpcm/corda_lpcm.h>
 
+#include <tarvo_ffaudio/ffaudio_convert.h>
 #include <tarvo_util/sys_file.h>
+#include <tarvo_util/sys_owner.h>
 #include <tarvo_util/utf8file.h>
 
 #include <vorbis/vorbisfile.h>
 
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/error.h>
+#include <libavutil/frame.h>
+}
+
+#include <cerrno>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
 namespace {
 
-constexpr int kReadBytes = 4096;  // one ov_read
-constexpr int kBigEndian = 1, kWordBytes = 2, kSigned = 1;
+constexpr int kReadFrames = 1024;  // at most, in one ov_read_float
+constexpr int kMaxReordered = 8;   // the channel counts with an order of their own
 
 struct source {
   int file;
@@ -68,18 +81,98 @@ bool decodable_format(const vorbis_info *vi)
   return vi && (vi->rate == 44100 || vi->rate == 48000) && (vi->channels == 1 || vi->channels == 2);
 }
 
+// Vorbis's channel order, by count, as indexes into the planes of the
+// default layout of that count.
+const int kVorbisOrder[kMaxReordered][kMaxReordered] = {
+    {0}, {0, 1}, {0, 2, 1}, {0, 1, 2, 3}, {0, 2, 1, 3, 4}, {0, 2, 1, 5, 3, 4}, {0, 2, 1, 6, 5, 3, 4},
+    {0, 2, 1, 7, 5, 6, 3, 4}};
+
+void frame_free(AVFrame *f) { av_frame_free(&f); }
+
+// Decoded samples as the wire takes them, and the converter of the links
+// that are not in the announced format.
+struct pcm_out {
+  const msf_lpcm_job *job;
+  msf_lpcm_out *out;
+  own::ptr<FfConverter, ffaudio_converter_free> conv;
+  own::ptr<AVFrame, frame_free> frame;
+  std::vector<uint8_t> bytes;
+};
+
+// Native 16-bit samples in bytes, sent big-endian.
+bool put_native(pcm_out *o)
+{
+  for (size_t i = 0; i + 1 < o->bytes.size(); i += 2) {
+    uint16_t v;
+    std::memcpy(&v, &o->bytes[i], 2);
+    o->bytes[i] = uint8_t(v >> 8);
+    o->bytes[i + 1] = uint8_t(v);
+  }
+  bool ok = o->bytes.empty() || msf_lpcm_out_put(o->out, o->bytes.data(), uint32_t(o->bytes.size()));
+  o->bytes.clear();
+  return ok;
+}
+
+// A link in the announced format: rounded and clipped as ov_read does.
+bool put_as_is(pcm_out *o, float **pcm, long frames, int channels)
+{
+  o->bytes.resize(size_t(frames) * size_t(channels) * 2);
+  int16_t *d = reinterpret_cast<int16_t *>(o->bytes.data());
+  for (long i = 0; i < frames; i++)
+    for (int c = 0; c < channels; c++) {
+      long v = std::lrint(pcm[c][i] * 32768.f);
+      *d++ = int16_t(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
+    }
+  return put_native(o);
+}
+
+// A link in another format: through the converter, which keeps what its
+// resampler holds until the next link or the end.
+bool put_converted(pcm_out *o, float **pcm, long frames, const vorbis_info *vi)
+{
+  if (vi->channels > kMaxReordered) return true;  // no order known: left out
+  if (!o->conv.p && !(o->conv.p = ffaudio_converter_new(int(o->job->channels), int(o->job->rate)))) return false;
+  if (!o->frame.p && !(o->frame.p = av_frame_alloc())) return false;
+  AVFrame *f = o->frame.p;
+  f->format = AV_SAMPLE_FMT_FLTP;
+  f->sample_rate = int(vi->rate);
+  f->nb_samples = int(frames);
+  av_channel_layout_uninit(&f->ch_layout);
+  av_channel_layout_default(&f->ch_layout, vi->channels);
+  for (int c = 0; c < vi->channels; c++)
+    f->data[c] = reinterpret_cast<uint8_t *>(pcm[kVorbisOrder[vi->channels - 1][c]]);
+  f->extended_data = f->data;
+  int r = ffaudio_convert(o->conv.p, f, 0, &o->bytes);
+  // A frame that cannot be converted adds nothing; the next may.
+  return r != AVERROR(ENOMEM) && put_native(o);
+}
+
+// What the converter holds, once a link in another format has ended.
+bool put_held(pcm_out *o)
+{
+  if (!o->conv.p) return true;
+  bool ok = ffaudio_flush(o->conv.p, &o->bytes) == 0 && put_native(o);
+  ffaudio_reset(o->conv.p);
+  return ok;
+}
+
 bool stream_open(OggVorbis_File *vf, const msf_lpcm_job *job, msf_lpcm_out *out)
 {
   if (ov_time_seek(vf, double(job->start_ms) * 0.001) != 0) return false;
-  char buf[kReadBytes];
+  pcm_out o{job, out, {}, {}, {}};
   int section = 0;
   while (out->budget) {
-    long got = ov_read(vf, buf, sizeof buf, kBigEndian, kWordBytes, kSigned, &section);
+    float **pcm = nullptr;
+    long got = ov_read_float(vf, &pcm, kReadFrames, &section);
     if (got < 0) return false;  // damaged past what vorbisfile skips itself
     if (got == 0) break;
-    if (!msf_lpcm_out_put(out, buf, uint32_t(got))) return false;
+    const vorbis_info *vi = ov_info(vf, section);
+    if (!vi) return false;
+    bool same = uint32_t(vi->rate) == job->rate && uint32_t(vi->channels) == job->channels;
+    if (!(same ? put_held(&o) && put_as_is(&o, pcm, got, vi->channels) : put_converted(&o, pcm, got, vi)))
+      return false;
   }
-  return msf_lpcm_out_finish(out);
+  return put_held(&o) && msf_lpcm_out_finish(out);
 }
 
 }  // namespace

@@ -139,15 +139,16 @@ std::map<std::string, listed> items_of(const std::string &listing)
   return items;
 }
 
-// The tone's frequency in each whole second of big-endian PCM (the left
-// channel), from the median distance of its rising zero crossings; 0 for a
+// The tone's frequency in each whole second of one channel of big-endian
+// PCM, from the median distance of its rising zero crossings; 0 for a
 // second without a tone.
-std::vector<double> tone_by_second(const std::string &pcm, int channels, int rate)
+std::vector<double> tone_by_second(const std::string &pcm, int channels, int channel, int rate)
 {
   std::vector<double> found;
   size_t frames = pcm.size() / (2 * size_t(channels));
   auto sample = [&](size_t i) {
-    return int(int16_t(uint16_t(uint8_t(pcm[i * 2 * channels]) << 8 | uint8_t(pcm[i * 2 * channels + 1]))));
+    size_t at = (i * channels + channel) * 2;
+    return int(int16_t(uint16_t(uint8_t(pcm[at]) << 8 | uint8_t(pcm[at + 1]))));
   };
   for (size_t from = 0; from + size_t(rate) <= frames; from += size_t(rate)) {
     std::vector<double> periods;
@@ -230,9 +231,28 @@ TEST(MediaCorpus, EveryFileListedTimedAndPlayedAsItClaims)
       EXPECT_TRUE(c.ended);
       EXPECT_EQ(c.data.size(), r.size);
       EXPECT_NEAR(seconds_of(r.duration), seconds_of(own->duration), 0.05);
-      // Every second with a tone has it at 1 kHz: a part served at another
-      // rate or with other channels than announced shows another pitch.
-      for (double hz : tone_by_second(c.data, channels, rate))
+      // Every second with a tone has it at 1 kHz in every channel: a part
+      // served at another rate or with other channels than announced shows
+      // another pitch, or none in a channel.
+      std::vector<double> left = tone_by_second(c.data, channels, 0, rate);
+      for (int ch = 0; ch < channels; ch++) {
+        std::vector<double> hz = tone_by_second(c.data, channels, ch, rate);
+        for (size_t s = 0; s < hz.size(); s++)
+          if (left[s]) {
+            EXPECT_NEAR(hz[s], 1000, 10) << "second " << s << " channel " << ch;
+          }
+      }
+      // From a time inside the second part: the rest of the announced length.
+      if (r.size < size_t(rate) * channels * 2 * 3 / 2) continue;
+      reply part = get(r.url, "TimeSeekRange.dlna.org: npt=1.2-\r\n");
+      std::smatch range;
+      std::string seek = part.header("TimeSeekRange.dlna.org");
+      ASSERT_TRUE(std::regex_search(seek, range, std::regex("bytes=(\\d+)-(\\d+)/(\\d+)$"))) << part.text.substr(0, 400);
+      chunks rest = dechunk(part.body());
+      EXPECT_TRUE(rest.ended);
+      EXPECT_EQ(rest.data.size(), std::stoul(range[2]) - std::stoul(range[1]) + 1);
+      EXPECT_EQ(std::stoul(range[3]), r.size);
+      for (double hz : tone_by_second(rest.data, channels, channels - 1, rate))
         if (hz) {
           EXPECT_NEAR(hz, 1000, 10);
         }

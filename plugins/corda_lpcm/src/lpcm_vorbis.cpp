@@ -4,6 +4,7 @@
 #include <corda_lpcm/corda_lpcm.h>
 
 #include <tarvo_ffaudio/ffaudio_convert.h>
+#include <tarvo_tag/tag_reader.h>
 #include <tarvo_util/sys_file.h>
 #include <tarvo_util/sys_owner.h>
 #include <tarvo_util/utf8file.h>
@@ -16,6 +17,7 @@ extern "C" {
 #include <libavutil/frame.h>
 }
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -75,6 +77,20 @@ long cb_tell(void *user)
 }
 
 const ov_callbacks lpcm_vorbis_callbacks = {cb_read, cb_seek, cb_close, cb_tell};
+// Without seeking vorbisfile reads a chained file link after link and
+// searches none ahead.
+const ov_callbacks lpcm_vorbis_stream_callbacks = {cb_read, nullptr, cb_close, nullptr};
+
+// vorbisfile on the whole file: seekable where the file ends in its first
+// link, as a stream otherwise, since its search of the links loses memory
+// when a later link is damaged.
+int open_file(source *s, OggVorbis_File *vf, bool *seekable)
+{
+  *seekable = tag_ogg_one_link(s->file);
+  int64_t at;
+  if (!sys_file_seek_set(s->file, 0, &at)) return -1;
+  return ov_open_callbacks(s, vf, nullptr, 0, *seekable ? lpcm_vorbis_callbacks : lpcm_vorbis_stream_callbacks);
+}
 
 bool decodable_format(const vorbis_info *vi)
 {
@@ -156,20 +172,31 @@ bool put_held(pcm_out *o)
   return ok;
 }
 
-bool stream_open(OggVorbis_File *vf, const msf_lpcm_job *job, msf_lpcm_out *out)
+// A file opened as a stream reaches the start by decoding up to it.
+bool stream_open(OggVorbis_File *vf, bool seekable, const msf_lpcm_job *job, msf_lpcm_out *out)
 {
-  if (ov_time_seek(vf, double(job->start_ms) * 0.001) != 0) return false;
+  double skip = double(job->start_ms) * 0.001;
+  if (seekable && ov_time_seek(vf, skip) != 0) return false;
+  if (seekable) skip = 0;
   pcm_out o{job, out, {}, {}, {}};
+  std::vector<float *> from;
   int section = 0;
   while (out->budget) {
     float **pcm = nullptr;
     long got = ov_read_float(vf, &pcm, kReadFrames, &section);
+    if (got == OV_HOLE && !seekable) continue;  // as a stream: each new link
     if (got < 0) return false;  // damaged past what vorbisfile skips itself
     if (got == 0) break;
     const vorbis_info *vi = ov_info(vf, section);
-    if (!vi) return false;
+    if (!vi || vi->rate < 1 || vi->channels < 1) return false;
+    long drop = std::min(got, long(std::lround(skip * double(vi->rate))));
+    skip = drop < got ? 0 : skip - double(drop) / double(vi->rate);
+    if (drop == got) continue;
+    from.assign(pcm, pcm + vi->channels);
+    for (float *&p : from) p += drop;
     bool same = uint32_t(vi->rate) == job->rate && uint32_t(vi->channels) == job->channels;
-    if (!(same ? put_held(&o) && put_as_is(&o, pcm, got, vi->channels) : put_converted(&o, pcm, got, vi)))
+    if (!(same ? put_held(&o) && put_as_is(&o, from.data(), got - drop, vi->channels)
+               : put_converted(&o, from.data(), got - drop, vi)))
       return false;
   }
   return put_held(&o) && msf_lpcm_out_finish(out);
@@ -179,11 +206,12 @@ bool stream_open(OggVorbis_File *vf, const msf_lpcm_job *job, msf_lpcm_out *out)
 
 extern "C" {
 
+// The first link's headers only: the served format is the first link's.
 int lpcm_vorbis_decodable_fd(int file)
 {
   source s{file};
   OggVorbis_File vf;
-  if (ov_open_callbacks(&s, &vf, nullptr, 0, lpcm_vorbis_callbacks) < 0) return 0;
+  if (ov_test_callbacks(&s, &vf, nullptr, 0, lpcm_vorbis_callbacks) < 0) return 0;
   int ok = decodable_format(ov_info(&vf, -1));
   ov_clear(&vf);
   return ok;
@@ -193,8 +221,9 @@ int lpcm_vorbis_stream_fd(int file, const msf_lpcm_job *job, msf_lpcm_out *out)
 {
   source s{file};
   OggVorbis_File vf;
-  if (ov_open_callbacks(&s, &vf, nullptr, 0, lpcm_vorbis_callbacks) < 0) return 0;
-  int ok = stream_open(&vf, job, out);
+  bool seekable;
+  if (open_file(&s, &vf, &seekable) < 0) return 0;
+  int ok = stream_open(&vf, seekable, job, out);
   ov_clear(&vf);
   return ok;
 }

@@ -136,7 +136,7 @@ bool put_as_is(pcm_out *o, float **pcm, long frames, int channels)
   int16_t *d = reinterpret_cast<int16_t *>(o->bytes.data());
   for (long i = 0; i < frames; i++)
     for (int c = 0; c < channels; c++) {
-      long v = std::lrint(pcm[c][i] * 32768.f);
+      long v = long(std::floor(double(pcm[c][i] * 32768.f) + .5));
       *d++ = int16_t(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
     }
   return put_native(o);

@@ -129,17 +129,22 @@ bool put_native(pcm_out *o)
   return ok;
 }
 
-// A link in the announced format: rounded and clipped as ov_read does.
+// A link in the announced format, big-endian: rounded half up and clipped
+// as ov_read does (floor(x + 0.5) as truncation of a positive sum).
 bool put_as_is(pcm_out *o, float **pcm, long frames, int channels)
 {
   o->bytes.resize(size_t(frames) * size_t(channels) * 2);
-  int16_t *d = reinterpret_cast<int16_t *>(o->bytes.data());
+  uint8_t *d = o->bytes.data();
   for (long i = 0; i < frames; i++)
     for (int c = 0; c < channels; c++) {
-      long v = long(std::floor(double(pcm[c][i] * 32768.f) + .5));
-      *d++ = int16_t(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
+      float x = pcm[c][i] * 32768.f;
+      int v = x >= 32767.f ? 32767 : x <= -32768.f ? -32768 : int(double(x) + 32768.5) - 32768;
+      *d++ = uint8_t(uint16_t(v) >> 8);
+      *d++ = uint8_t(v);
     }
-  return put_native(o);
+  bool ok = msf_lpcm_out_put(o->out, o->bytes.data(), uint32_t(o->bytes.size()));
+  o->bytes.clear();
+  return ok;
 }
 
 // A link in another format: through the converter, which keeps what its

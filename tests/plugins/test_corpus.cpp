@@ -172,22 +172,32 @@ std::vector<double> tone_by_second(const std::string &pcm, int channels, int cha
 }
 
 // Title (the file name without its suffix, a byte that is no UTF-8 as
-// U+FFFD), file name, class, and the files that ffprobe times in its place
-// (the links of a chained Ogg, whose headers ffprobe reads only in the
-// first link).
+// U+FFFD), file name, class, LPCM resources (two, but one at the source's
+// rate for Ogg, none for what no decoder takes), and the files that ffprobe
+// times in its place (the links of a chained Ogg, whose headers ffprobe
+// reads only in the first link).
 struct expected {
-  const char *title, *file, *cls, *probe = nullptr;
+  const char *title, *file, *cls;
+  size_t lpcm;
+  const char *probe = nullptr;
 };
 const char kAudio[] = "object.item.audioItem.musicTrack";
 const expected kCorpus[] = {
-    {"joined_mono", "joined_mono.mp3", kAudio}, {"joined_rate", "joined_rate.mp3", kAudio},
-    {"cover", "cover.ogg", kAudio},             {"chain", "chain.ogg", kAudio, "../links/*.ogg"},
-    {"tags3", "tags3.mp3", kAudio},             {"bitrates", "bitrates.mp3", kAudio},
-    {"vbr", "vbr.mp3", kAudio},                 {"adpcm_ms", "adpcm_ms.wav", kAudio},
-    {"adpcm_ima", "adpcm_ima.wav", kAudio},     {"y", "y.mp3", kAudio},
-    {"caf\xEF\xBF\xBD", "caf\xE9.mp3", kAudio}, {"tone", "tone.flac", kAudio},
-    {"clip", "clip.mkv", "object.item.videoItem"}, {"mono", "mono.wma", kAudio},
-    {"six", "six.wma", kAudio},
+    {"joined_mono", "joined_mono.mp3", kAudio, 2},
+    {"joined_rate", "joined_rate.mp3", kAudio, 2},
+    {"cover", "cover.ogg", kAudio, 1},
+    {"chain", "chain.ogg", kAudio, 1, "../links/*.ogg"},
+    {"tags3", "tags3.mp3", kAudio, 2},
+    {"bitrates", "bitrates.mp3", kAudio, 2},
+    {"vbr", "vbr.mp3", kAudio, 2},
+    {"adpcm_ms", "adpcm_ms.wav", kAudio, 2},
+    {"adpcm_ima", "adpcm_ima.wav", kAudio, 2},
+    {"y", "y.mp3", kAudio, 2},
+    {"caf\xEF\xBF\xBD", "caf\xE9.mp3", kAudio, 2},
+    {"tone", "tone.flac", kAudio, 0},
+    {"clip", "clip.mkv", "object.item.videoItem", 0},
+    {"mono", "mono.wma", kAudio, 2},
+    {"six", "six.wma", kAudio, 0},
 };
 
 }  // namespace
@@ -222,6 +232,8 @@ TEST(MediaCorpus, EveryFileListedTimedAndPlayedAsItClaims)
       double probed = probed_seconds("'" + srv.media + "'/" + (e.probe ? e.probe : std::string("'") + e.file + "'"));
       EXPECT_NEAR(seconds_of(own->duration), probed, 0.1) << own->duration;
     }
+    EXPECT_EQ(std::count_if(it.res.begin(), it.res.end(), [](auto &r) { return r.info.find("audio/L16") != r.info.npos; }),
+              e.lpcm);
     for (const resource &r : it.res) {
       std::smatch f;
       if (!std::regex_search(r.info, f, std::regex("audio/L16;rate=(\\d+);channels=(\\d+)"))) continue;

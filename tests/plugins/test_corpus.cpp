@@ -55,7 +55,8 @@ sox -n -r 44100 -c 2 tone.part.wav synth 1 sine 1000 vol 0.3
 lame --quiet --id3v2-only --ta Three tone.part.wav three.part.mp3
 { id3 one.part.mp3; id3 pic.part.mp3; cat three.part.mp3; } > tags3.mp3
 
-# No Xing header: 64 then 320 kbit/s, and a VBR file with a quiet start.
+# No Xing header: 64 kbit/s (lame takes it down to 24 kHz) then 320, and a
+# VBR file with a quiet start.
 sox -n -r 44100 -c 2 tone2.part.wav synth 2 sine 1000 vol 0.3
 lame --quiet -t -b 64 tone2.part.wav b64.part
 lame --quiet -t -b 320 tone2.part.wav b320.part

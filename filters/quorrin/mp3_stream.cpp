@@ -271,10 +271,11 @@ HRESULT Mp3StreamParser::Open(Mp3Source *src)
       riffFormat = true;
     }
   }
-  if (m_start <= got - 10 && std::memcmp(buf.data() + m_start, "ID3", 3) == 0) {
-    const BYTE *s = buf.data() + m_start + 6;
-    m_start += (int64_t(s[0] & 0x7F) << 21 | int64_t(s[1] & 0x7F) << 14 | int64_t(s[2] & 0x7F) << 7 | (s[3] & 0x7F)) + 10;
-  }
+  // Each ID3v2 tag, however many there are, is passed by its declared size
+  // unread: a picture in a second tag reaches far past the scan window.
+  for (BYTE h[10]; src->Read(m_start, sizeof h, h) == S_OK && std::memcmp(h, "ID3", 3) == 0;)
+    m_start += (int64_t(h[6] & 0x7F) << 21 | int64_t(h[7] & 0x7F) << 14 | int64_t(h[8] & 0x7F) << 7 | (h[9] & 0x7F)) +
+               (h[5] & 0x10 ? 20 : 10);  // a footer repeats the header
   CheckEnd(src);
 
   // The scan window behind the wrappers and tags; when the length is known

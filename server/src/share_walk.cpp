@@ -546,6 +546,9 @@ bool share_walk(state *st, share_rec *sh)
     if (cut_short(s) || !folder_walk(st, f)) return false;
   }
   queue_compact(st, sh);
+  // The share's folder may have gone before its watches were in place;
+  // now that they are, a look tells.
+  if (!(identity_of(sh->path) == sh->id)) sh->signalled = true;
   return true;
 }
 

@@ -200,6 +200,21 @@ int ogg_time_add(OggVorbis_File *vf, const source &s, uint64_t size, uint32_t at
 
 }  // namespace
 
+extern "C" int tag_ogg_one_link(int file)
+{
+  sys_file_stat_rec st;
+  int64_t at;
+  if (!sys_file_fstat(file, &st) || !sys_file_seek_set(file, 0, &at)) return 0;
+  source s{file, read_budget(st.size)};
+  OggVorbis_File vf;
+  if (ov_test_callbacks(&s, &vf, nullptr, 0, kCallbacks) < 0) return 0;
+  mp3::file_window w(file);
+  uint32_t last;
+  int one = ogg::last_serial(w, st.size, &last) && first_link_serial(&vf, last);
+  ov_clear(&vf);
+  return one;
+}
+
 // The first stream's headers through vorbisfile, then the total time.
 extern "C" int tag_ogg_read(int file, const sys_file_stat_rec *st, const char *mime, sys_ptralloc_rec *names,
                             sys_ptralloc_rec *values)

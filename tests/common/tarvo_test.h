@@ -122,21 +122,22 @@ inline const std::string &private_net()
   return problem;
 }
 
-// A socket that hears the SSDP group on loopback (inside a namespace of
-// the process's own).
+// A socket that hears the SSDP group on the interface of one address,
+// loopback by default (inside a namespace of the process's own).
 struct ssdp_listener {
   int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  ssdp_listener()
+  explicit ssdp_listener(const char *ip = "127.0.0.1")
   {
-    int one = 1;
+    int one = 1, off = 0;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    setsockopt(fd, IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(1900);
     bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
     ip_mreqn m{};
     inet_pton(AF_INET, "239.255.255.250", &m.imr_multiaddr);
-    inet_pton(AF_INET, "127.0.0.1", &m.imr_address);
+    inet_pton(AF_INET, ip, &m.imr_address);
     setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof m);
   }
   ~ssdp_listener() { close(fd); }

@@ -102,6 +102,33 @@ inline std::string unescape(std::string s)
   return s;
 }
 
+// A chunked body's chunks, and whether the final chunk came.
+struct chunks {
+  std::vector<size_t> sizes;
+  std::string data;
+  bool ended = false;
+};
+
+chunks dechunk(const std::string &body)
+{
+  chunks c;
+  size_t at = 0;
+  while (at < body.size()) {
+    size_t eol = body.find("\r\n", at);
+    if (eol == std::string::npos) break;
+    size_t n = std::stoul(body.substr(at, eol - at), nullptr, 16);
+    if (!n) {
+      c.ended = body.compare(eol, 4, "\r\n\r\n") == 0;
+      break;
+    }
+    if (eol + 2 + n + 2 > body.size()) break;
+    c.sizes.push_back(n);
+    c.data += body.substr(eol + 2, n);
+    at = eol + 2 + n + 2;
+  }
+  return c;
+}
+
 inline std::string browse(const std::string &id)
 {
   std::string type = "urn:schemas-upnp-org:service:ContentDirectory:1";

@@ -69,33 +69,6 @@ std::string big_endian(const std::vector<int16_t> &s)
   return b;
 }
 
-// A chunked body's chunks, and whether the final chunk came.
-struct chunks {
-  std::vector<size_t> sizes;
-  std::string data;
-  bool ended = false;
-};
-
-chunks dechunk(const std::string &body)
-{
-  chunks c;
-  size_t at = 0;
-  while (at < body.size()) {
-    size_t eol = body.find("\r\n", at);
-    if (eol == std::string::npos) break;
-    size_t n = std::stoul(body.substr(at, eol - at), nullptr, 16);
-    if (!n) {
-      c.ended = body.compare(eol, 4, "\r\n\r\n") == 0;
-      break;
-    }
-    if (eol + 2 + n + 2 > body.size()) break;
-    c.sizes.push_back(n);
-    c.data += body.substr(eol + 2, n);
-    at = eol + 2 + n + 2;
-  }
-  return c;
-}
-
 // The tone's frequency from its rising zero crossings (left channel of
 // big-endian stereo, or mono), away from the edges where codecs fade in
 // and out.

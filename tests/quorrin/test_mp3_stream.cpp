@@ -99,6 +99,22 @@ TEST(Mp3Stream, TagsFormatAndDelivery)
   q.Reset(1000000, 1000000 + 300000);
   EXPECT_EQ(deliver(q, s2, d, 4106), S_FALSE);
   EXPECT_EQ(s2.frames.size(), 2u);
+
+  // Three tags, the second 300 KiB (a picture, frame syncs inside) and one
+  // with a footer: the audio after all of them.  Once only the first was
+  // passed and the file refused.
+  std::vector<BYTE> many = {'I', 'D', '3', 4, 0, 0x10, 0, 0, 0, 20};
+  many.resize(40, 0);
+  many.insert(many.end(), {'I', 'D', '3', 3, 0, 0, 0, 0x12, 0x60, 0});  // 307200 bytes
+  many.resize(many.size() + 307200, 0xFF);
+  many.insert(many.end(), {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0});
+  size_t audio = many.size();
+  for (int i = 0; i < 10; i++) add_frames(many, H_128_44, 1);
+  RecordingSink s3;
+  Mp3StreamParser r(&s3);
+  MemSource tagged(many);
+  ASSERT_EQ(r.Open(&tagged), S_OK);
+  EXPECT_EQ(r.StartOffset(), int64_t(audio));
 }
 
 TEST(Mp3Stream, FormatsRefusalsAndShortFiles)

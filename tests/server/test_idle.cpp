@@ -55,9 +55,12 @@ TEST(Idle, NoThreadWakesWithoutAClientOrAChangeAndTheStopIsQuick)
     if (now == before) break;
     before = now;
   }
-  // Long enough to catch a thread that looks once a second.
+  // Long enough to catch a thread that looks once a second.  The thread
+  // checker's runtime has a thread of its own that wakes on a timer.
   usleep(1500 * 1000);
-  EXPECT_EQ(wakeups(run.pid), before);
+  if (!tarvo_test::kThreadChecker) {
+    EXPECT_EQ(wakeups(run.pid), before);
+  }
 
   auto t0 = std::chrono::steady_clock::now();
   kill(run.pid, SIGTERM);

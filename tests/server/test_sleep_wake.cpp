@@ -56,23 +56,8 @@ uint64_t cpu_ticks(pid_t pid)
 
 // A socket in the SSDP group that takes only what arrives on the
 // interface of one address.
-struct group_socket {
-  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  explicit group_socket(const char *ip)
-  {
-    int one = 1, off = 0;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    setsockopt(fd, IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(1900);
-    bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    ip_mreqn m{};
-    inet_pton(AF_INET, "239.255.255.250", &m.imr_multiaddr);
-    inet_pton(AF_INET, ip, &m.imr_address);
-    setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof m);
-  }
-  ~group_socket() { close(fd); }
+struct group_socket : tarvo_test::ssdp_listener {
+  explicit group_socket(const char *ip) : ssdp_listener(ip) {}
   // The NT of each NOTIFY with that NTS, and how often it came: those
   // queued already and those that come within ms, until the first one
   // when first is set.

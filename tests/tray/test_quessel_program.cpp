@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "quessel_dirs.h"
 #include "../util/script_server.h"
 #include "helper_peer.h"
 #include "soap_reply.h"
@@ -53,12 +54,7 @@ struct fixture {
     tarvo_test::write_file(prog / "tool_stub", "#!/bin/sh\nfor f in /proc/$$/fd/*; do readlink $f; done > " +
                                                    run / "tool_fds" + "\necho \"$@\" > " + run / "tool_args" + "\n");
     chmod((prog / "tool_stub").c_str(), 0755);
-    for (auto &e : fs::directory_iterator(std::getenv("TARVO_BIN")))
-      if (e.path().extension() == ".png") fs::copy(e.path(), prog.path / e.path().filename());
-    conf = data / "tarvo/media/conf";
-    fs::create_directories(conf + "/access/allow");
-    fs::create_directories(conf + "/access/deny");
-    fs::create_directories(data / "tarvo/quessel");
+    conf = quessel_dirs::lay_out(prog.path, data.path);
     tarvo_test::write_file(conf + "/dmsm_port", std::to_string(dmsm) + "\r\n");
     tarvo_test::write_file(conf + "/upnp_port", std::to_string(upnp) + "\n");
     tarvo_test::write_file(conf + "/access/allow/00-11-22-33-44-55", "127.0.0.2\n");

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "../tool/haldor_run.h"
+#include "../tray/quessel_dirs.h"
 #include "../util/script_server.h"
 #include "gtk_xvfb.h"
 #include "soap_reply.h"
@@ -325,12 +326,7 @@ struct quessel_run : program {
     tarvo_test::write_file(prog / "data_home", "tarvo/media\n");
     tarvo_test::write_file(prog / "helper_home", "tarvo/quessel\n");
     tarvo_test::write_file(prog / "tool_name", "true\n");
-    for (auto &e : fs::directory_iterator(std::getenv("TARVO_BIN")))
-      if (e.path().extension() == ".png") fs::copy(e.path(), prog.path / e.path().filename());
-    conf = data / "tarvo/media/conf";
-    fs::create_directories(conf + "/access/allow");
-    fs::create_directories(conf + "/access/deny");
-    fs::create_directories(data / "tarvo/quessel");
+    conf = quessel_dirs::lay_out(prog.path, data.path);
     tarvo_test::write_file(conf + "/dmsm_port", std::to_string(dmsm.port()) + "\n");
     tarvo_test::write_file(conf + "/upnp_port", std::to_string(soap.port()) + "\n");
     tarvo_test::write_file(run / "hosts", "127.0.0.1 localhost\n");

@@ -14,8 +14,10 @@
 #include <tarvo_tag/tag_riff.h>
 #include <tarvo_util/charset.h>
 #include <tarvo_util/dlna.h>
+#include <tarvo_util/sys_owner.h>
 #include <tarvo_util/sys_str.h>
 #include <tarvo_util/utf8file.h>
+#include <tarvo_util/xml.h>
 
 #include <string>
 #include <vector>
@@ -327,8 +329,19 @@ HRESULT build(graph_rec *g, graph_kind kind)
   }
 }
 
-bool wide_path(const char *path, std::u16string *out)
+// The path in UTF-16, as the graph's filters take it.  A name that is not
+// UTF-8 (a Latin-1 name from an old disk) has no UTF-16 form (the
+// conversion would stop at its first such byte): the file is opened here
+// and the graph opens it again by its descriptor's name under /proc/self/fd,
+// which stays valid while held is open.
+bool wide_path(const char *path, own::file *held, std::u16string *out)
 {
+  std::string by_fd;
+  if (!xml_gen_is_legal_value(path)) {
+    if (!utf8file_open_read(&held->fd, path)) return false;
+    by_fd = "/proc/self/fd/" + std::to_string(held->fd);
+    path = by_fd.c_str();
+  }
   sys_wchar *w = nullptr;
   if (!utf8_to_wcs2(path, &w)) return false;
   bool ok = true;
@@ -426,12 +439,13 @@ int graph_stream(const msf_lpcm_job *job, msf_lpcm_out *out, graph_kind kind)
 {
   if (FAILED(CoInitialize(nullptr))) return 0;
   lpcm_delegate_callback sink(out);
+  own::file held;
   graph_rec g;
   g.rate = job->rate;
   g.channels = job->channels;
   g.duration_ms = job->duration_ms;
   g.sink = &sink;
-  bool ok = wide_path(job->path, &g.path) && SUCCEEDED(build(&g, kind)) && SUCCEEDED(run(g.builder, job->start_ms, out)) &&
+  bool ok = wide_path(job->path, &held, &g.path) && SUCCEEDED(build(&g, kind)) && SUCCEEDED(run(g.builder, job->start_ms, out)) &&
             !sink.send_failed() && msf_lpcm_out_finish(out);
   graph_release(&g);
   CoUninitialize();
@@ -452,10 +466,11 @@ int lpcm_decodable(const char *path, const char *mime)
   }
   graph_kind kind = kind_of_mime(mime);
   if (kind == GRAPH_NONE || FAILED(CoInitialize(nullptr))) return 0;
+  own::file held;
   graph_rec g;
   g.rate = MSF_LPCM_RATE_DAT;
   g.channels = 2;
-  bool ok = wide_path(path, &g.path) && SUCCEEDED(build(&g, kind));
+  bool ok = wide_path(path, &held, &g.path) && SUCCEEDED(build(&g, kind));
   graph_release(&g);
   CoUninitialize();
   return ok;

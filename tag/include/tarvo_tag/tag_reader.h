@@ -146,6 +146,10 @@ int tag_asf_read(int file, const sys_file_stat_rec *st, const char *mime, sys_pt
                  sys_ptralloc_rec *values);
 int tag_ogg_read(int file, const sys_file_stat_rec *st, const char *mime, sys_ptralloc_rec *names,
                  sys_ptralloc_rec *values);
+/* 1 when the Ogg file ends in its first link, so that vorbisfile opening it
+ * for seeking searches no further links (a search that loses memory when a
+ * later link is damaged); 0 for a chained or unreadable file. */
+int tag_ogg_one_link(int file);
 /* video/mpeg: program streams here, transport streams handed to their own
  * reader; quick leaves bit rate and duration out. */
 int mpegps_tag_read(int file, const sys_file_stat_rec *st, int quick, const char *mime, sys_ptralloc_rec *names,

@@ -56,6 +56,7 @@ struct ranked {
 
 bool lists_take(server_rec *s, content_entry *e)
 {
+  if (compact(e)) return true;
   const struct {
     const char *name;
     content_id_list *list;
@@ -73,19 +74,26 @@ bool lists_take(server_rec *s, content_entry *e)
   return true;
 }
 
-// Takes every object of objects (which it frees); on failure the index
-// stays empty.
-bool index_build(server_rec *s, sys_ptralloc_rec *objects)
+// Takes every object of objects (which it frees) and the compact entries
+// of taken, in the order they were read; on failure the index stays empty.
+bool index_build(server_rec *s, sys_ptralloc_rec *objects, compact_taken *taken)
 {
   content_db_rec &d = db(s);
   std::vector<ranked> v;
   bool ok = true, root_seen = false;
   try {
-    v.reserve(objects->len);
+    v.reserve(size_t(objects->len) + taken->entries.size());
   } catch (...) {
     ok = false;
   }
+  // reserve made the room: the compact entries go in without a throw.
+  size_t next = 0;
+  auto compacts_before = [&](uint32_t position) {
+    for (; next < taken->entries.size() && taken->entries[next].first <= position; next++)
+      if (ok) v.push_back({std::exchange(taken->entries[next].second, nullptr), 2});
+  };
   for (uint32_t i = 0; i < objects->len; i++) {
+    compacts_before(i);
     auto *o = static_cast<didl_object *>(objects->buf[i]);
     content_entry *e = ok ? entry_new() : nullptr;
     if (!e) {
@@ -104,6 +112,8 @@ bool index_build(server_rec *s, sys_ptralloc_rec *objects)
     }
     v.push_back({e, group});
   }
+  compacts_before(objects->len);
+  taken->clear();  // those not taken on a failure
   objects->len = 0;
   sys_ptralloc_free(objects);
   auto before = [](const ranked &a, const ranked &b) {
@@ -138,25 +148,49 @@ bool index_build(server_rec *s, sys_ptralloc_rec *objects)
 bool objects_load(server_rec *s, const char *path)
 {
   sys_ptralloc_rec objects{};
+  compact_taken taken;
+  taken.s = s;
   own::stralloc text;
   // A file too large to hold whole is read in pieces.
-  bool ok = file_read_all(path, &text.s) ? file_objects(text.s.buf, text.s.len, true, &objects)
+  bool ok = file_read_all(path, &text.s) ? file_objects(text.s.buf, text.s.len, true, &objects, &taken)
                                          : didl_parse(path, 0, &objects);
   // The text goes before the index is built on the objects.
   sys_stralloc_free(&text.s);
   text.s = sys_stralloc_rec{};
   if (!ok) return false;
-  if (index_build(s, &objects)) return true;
+  if (index_build(s, &objects, &taken)) return true;
   index_free(s);
   return false;
 }
 
 }  // namespace
 
-bool cdb::file_objects(const char *text, size_t len, bool fast, sys_ptralloc_rec *objects)
+namespace {
+
+bool compact_take(void *user, const didl_object *o, uint32_t position)
 {
-  return (fast && didl::parse_text(text, len, false, file_text_read, objects)) ||
-         didl::parse_text(text, len, false, nullptr, objects);
+  auto *t = static_cast<compact_taken *>(user);
+  content_entry *e = compact_new(t->s, o);
+  if (!e) return false;
+  try {
+    t->entries.emplace_back(position, e);
+  } catch (...) {
+    entry_free(e);
+    return false;  // kept as an object
+  }
+  return true;
+}
+
+}  // namespace
+
+bool cdb::file_objects(const char *text, size_t len, bool fast, sys_ptralloc_rec *objects, compact_taken *taken)
+{
+  didl::object_filter filter{compact_take, taken};
+  const didl::object_filter *f = taken ? &filter : nullptr;
+  if (fast && didl::parse_text(text, len, false, file_text_read, objects, f)) return true;
+  // What the fast reader took before it gave up is read again.
+  if (taken) taken->clear();
+  return didl::parse_text(text, len, false, nullptr, objects, f);
 }
 
 namespace {
@@ -410,6 +444,7 @@ int content_db_load(server_rec *s)
   index_free(s);
   if (!objects_load(s, p.data.s) && !rebuild(s, p)) return 0;
   for (uint32_t i = 0; i < db(s).index.len; i++) {
+    if (compact(entry_at(s, i))) continue;  // made so by the read
     dynamic_renew(s, entry_at(s, i));
     object_mend(entry_at(s, i)->object);
     protocol_infos_register(s, entry_at(s, i)->object);

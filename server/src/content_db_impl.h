@@ -10,6 +10,8 @@
 #include <tarvo_util/sys_alloc.h>
 
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace cdb {
 
@@ -60,6 +62,9 @@ didl_object *reference_make(server_rec *s, const content_entry *e);
 // Makes the entry compact when its object is a reference item with
 // nothing but its ids (the object is freed); otherwise leaves it.
 void entry_compact(server_rec *s, content_entry *e);
+// A new compact entry, not yet in the index, for an object of that
+// shape; nullptr for any other object (or on exhaustion).
+content_entry *compact_new(server_rec *s, const didl_object *o);
 // A compact entry becomes an ordinary one for good; false on exhaustion.
 bool entry_expand(server_rec *s, content_entry *e);
 // Frees the objects made for the holder of the lock: call it before the
@@ -112,8 +117,22 @@ bool serialise(server_rec *s, sys_stralloc_rec *out, int file = -1);
 // The database file's own reader of its whole text (content_db_read.cpp),
 // a didl::text_reader: false for what it leaves to expat.
 bool file_text_read(const didl::parse_events &events, const char *text, size_t len);
+// Reference items of a load held as compact entries from the start (no
+// object packed for them), each with the count of objects read before it.
+struct compact_taken {
+  server_rec *s = nullptr;
+  std::vector<std::pair<uint32_t, content_entry *>> entries;
+  void clear()
+  {
+    for (auto &t : entries)
+      if (t.second) entry_free(t.second);
+    entries.clear();
+  }
+  ~compact_taken() { clear(); }
+};
 // The objects of the database file's text: through file_text_read where
-// it can, else through expat.  fast false: through expat only.
-bool file_objects(const char *text, size_t len, bool fast, sys_ptralloc_rec *objects);
+// it can, else through expat.  fast false: through expat only.  With
+// taken, the reference items it can hold compactly go there instead.
+bool file_objects(const char *text, size_t len, bool fast, sys_ptralloc_rec *objects, compact_taken *taken = nullptr);
 
 }  // namespace cdb

@@ -12,6 +12,7 @@
 #include <tarvo_util/sys_socket.h>
 #include <tarvo_util/sys_str.h>
 #include <tarvo_util/utf8file.h>
+#include <tarvo_util/xml.h>
 
 #include <algorithm>
 #include <atomic>
@@ -453,28 +454,43 @@ didl_object *object_of(server_rec *s, content_entry *e)
   return o;
 }
 
+namespace {
+
+// The codes of a reference item that holds nothing but its ids (its own id
+// a plain number), and the flags of its compact entry; false for any other
+// object.
+bool reference_shape(server_rec *s, const didl_object *o, uint64_t *own, uint64_t *parent, uint64_t *target,
+                     uint32_t *flags)
+{
+  if (o->element != DIDL_NAME(EL_ITEM) || o->properties.len) return false;
+  const didl_attributes &a = o->attributes;
+  const char *const names[] = {DIDL_NAME(AT_ID), DIDL_NAME(AT_PARENT_ID), DIDL_NAME(AT_REF_ID),
+                               DIDL_NAME(AT_RESTRICTED), DIDL_NAME(AT_TARVO_PRIVATE)};
+  if (a.names.len < 4 || a.names.len > 5) return false;
+  for (uint32_t i = 0; i < a.names.len; i++)
+    if (a.names.buf[i] != names[i]) return false;
+  auto value = [&a](uint32_t i) { return static_cast<const char *>(a.values.buf[i]); };
+  if (std::strcmp(value(3), "1") || (a.names.len == 5 && std::strcmp(value(4), "1"))) return false;
+  // A code gives back exactly the text it was made of; a text the loader
+  // would mend stays an object.
+  if (!canonical_number(value(0), own) || !*own || !xml_gen_is_legal_value(value(1)) ||
+      !xml_gen_is_legal_value(value(2)) || !id_code(s, value(1), true, parent) || !id_code(s, value(2), true, target))
+    return false;
+  *flags = CONTENT_ENTRY_COMPACT | (a.names.len == 5 ? CONTENT_ENTRY_PRIVATE : 0);
+  return true;
+}
+
+}  // namespace
+
 void entry_compact(server_rec *s, content_entry *e)
 {
   const didl_object *o = e->object;
   const uint32_t kept = CONTENT_ENTRY_HAS_CHILDREN | CONTENT_ENTRY_HAS_REFERENCED | CONTENT_ENTRY_PENDING |
                         CONTENT_ENTRY_REMOVED | CONTENT_ENTRY_COMPACT;
-  if (!o || (e->flags & kept) || o->element != DIDL_NAME(EL_ITEM) || o->properties.len ||
-      content_id_list_len(&e->children) || content_id_list_len(&e->referenced))
-    return;
-  const didl_attributes &a = o->attributes;
-  const char *const names[] = {DIDL_NAME(AT_ID), DIDL_NAME(AT_PARENT_ID), DIDL_NAME(AT_REF_ID),
-                               DIDL_NAME(AT_RESTRICTED), DIDL_NAME(AT_TARVO_PRIVATE)};
-  if (a.names.len < 4 || a.names.len > 5) return;
-  for (uint32_t i = 0; i < a.names.len; i++)
-    if (a.names.buf[i] != names[i]) return;
-  auto value = [&a](uint32_t i) { return static_cast<const char *>(a.values.buf[i]); };
-  if (std::strcmp(value(3), "1") || (a.names.len == 5 && std::strcmp(value(4), "1"))) return;
+  if (!o || (e->flags & kept) || content_id_list_len(&e->children) || content_id_list_len(&e->referenced)) return;
   uint64_t own = 0, parent = 0, target = 0;
-  // A code gives back exactly the text it was made of.
-  if (!canonical_number(value(0), &own) || own != e->number || !own || !id_code(s, value(1), true, &parent) ||
-      !id_code(s, value(2), true, &target))
-    return;
-  uint32_t flags = CONTENT_ENTRY_COMPACT | (a.names.len == 5 ? CONTENT_ENTRY_PRIVATE : 0);
+  uint32_t flags = 0;
+  if (!reference_shape(s, o, &own, &parent, &target, &flags) || own != e->number) return;
   list_free(&e->children);
   list_free(&e->referenced);
   didl_object_free(e->object);
@@ -482,6 +498,20 @@ void entry_compact(server_rec *s, content_entry *e)
   e->ref_parent = parent;
   e->ref_target = target;
   e->flags |= flags;
+}
+
+content_entry *compact_new(server_rec *s, const didl_object *o)
+{
+  uint64_t own = 0, parent = 0, target = 0;
+  uint32_t flags = 0;
+  if (!reference_shape(s, o, &own, &parent, &target, &flags)) return nullptr;
+  content_entry *e = entry_new();
+  if (!e) return nullptr;
+  e->number = own;
+  e->ref_parent = parent;
+  e->ref_target = target;
+  e->flags = flags;
+  return e;
 }
 
 namespace {

@@ -81,9 +81,18 @@ struct parse_events {
 };
 // A reader of a whole text: false when it cannot read all of it.
 using text_reader = bool (*)(const parse_events &events, const char *text, size_t len);
+// A reader's own keeping of some objects: take is shown each object as it
+// is read, unpacked, with the count of objects listed before it; true when
+// it kept the object in a form of its own (the object is then freed, not
+// listed).
+struct object_filter {
+  bool (*take)(void *user, const didl_object *object, uint32_t position);
+  void *user;
+};
 // Every object of a DIDL-Lite text held whole, as didl_parse gives them,
-// read by reader (expat when it is nullptr).
-bool parse_text(const char *text, size_t len, bool check, text_reader reader, sys_ptralloc_rec *objects);
+// read by reader (expat when it is nullptr), less those filter took.
+bool parse_text(const char *text, size_t len, bool check, text_reader reader, sys_ptralloc_rec *objects,
+                const object_filter *filter = nullptr);
 
 // The pair names the object itself: its element is NULL, "container" or
 // "item".

@@ -130,6 +130,7 @@ struct parse_state {
   bool pack = false;  // objects kept as they are read (the database file)
   bool fatal = false;
   bool done = false;  // the root has ended
+  const didl::object_filter *filter = nullptr;
   int64_t depth = 0;
   didl_object *object = nullptr;
   didl_property *property = nullptr;
@@ -199,6 +200,12 @@ struct parse_state {
       property = nullptr;
     } else if (depth == 2) {
       if (check && !didl_object_check(object)) return false;
+      if (filter && filter->take(filter->user, object, objects.len)) {
+        didl_object_free(object);
+        object = nullptr;
+        depth--;
+        return true;
+      }
       if (pack) didl_object_pack(&object);
       else didl_object_fit(object);
       if (!sys_ptralloc_append(&objects, object)) return false;
@@ -256,10 +263,12 @@ const char *namespace_known(std::string_view uri)
   return k == kOtherNamespace ? nullptr : name_of(k);
 }
 
-bool parse_text(const char *text, size_t len, bool check, text_reader reader, sys_ptralloc_rec *objects)
+bool parse_text(const char *text, size_t len, bool check, text_reader reader, sys_ptralloc_rec *objects,
+                const object_filter *filter)
 {
   parse_state st;
   st.check = check;
+  st.filter = filter;
   st.pack = true;
   bool ok;
   if (reader) {

@@ -19,13 +19,15 @@ bool is_container(const didl_object *o) { return o->element == DIDL_NAME(EL_CONT
 bool marked_private(const didl_object *o) { return attribute_is(o, DIDL_NAME(AT_TARVO_PRIVATE), "1"); }
 
 // Marks spread below a container without counting up each container they
-// reach, so Browse forgets every order it keeps.
-bool private_set(server_rec *s, didl_object *o, bool on)
+// reach, so Browse forgets every order it keeps.  The object marked (o's
+// own, for a reference held compactly), or nullptr.
+didl_object *private_set(server_rec *s, didl_object *o, bool on)
 {
   content_db_order_forget(s, nullptr);
-  if (on) return didl_attribute_set(&o->attributes, DIDL_NAME(AT_TARVO_PRIVATE), "1");
+  if (!(o = content_db_own(s, o))) return nullptr;
+  if (on) return didl_attribute_set(&o->attributes, DIDL_NAME(AT_TARVO_PRIVATE), "1") ? o : nullptr;
   didl_attribute_remove(&o->attributes, DIDL_NAME(AT_TARVO_PRIVATE));
-  return true;
+  return o;
 }
 
 // Every object below a container, parents before their children.
@@ -57,22 +59,24 @@ bool references_follow(server_rec *s, didl_object *item, bool on)
     if (marked_private(r) == on) continue;
     const didl_object *parent = content_db_parent(s, r);
     if (!on && parent && marked_private(parent)) continue;
-    if (!private_set(s, r, on) || !content_db_bump(s, r, 1, 0, 0)) return false;
+    if (!(r = private_set(s, r, on)) || !content_db_bump(s, r, 1, 0, 0)) return false;
   }
   return true;
 }
 
-bool private_spread(server_rec *s, didl_object *o, bool on)
+// o becomes the object marked.
+bool private_spread(server_rec *s, didl_object **o, bool on)
 {
   std::vector<didl_object *> below;
-  if (!private_set(s, o, on) || !descendants(s, o, &below)) return false;
+  if (!(*o = private_set(s, *o, on)) || !descendants(s, *o, &below)) return false;
+  didl_object *top = *o;
   std::vector<didl_object *> items;
-  if (!is_container(o)) items.push_back(o);
+  if (!is_container(top)) items.push_back(top);
   for (didl_object *d : below) {
     if (marked_private(d) == on) continue;
     // A reference to a private object stays private.
     if (!on && object_target_private(s, d)) continue;
-    if (!private_set(s, d, on)) return false;
+    if (!(d = private_set(s, d, on))) return false;
     if (!is_container(d)) items.push_back(d);
   }
   for (didl_object *item : items)
@@ -155,7 +159,7 @@ uint32_t set_private(call &c)
     // A reference cannot be opened while its target stays hidden.
     if ((parent && marked_private(parent)) || object_target_private(c.s, o)) return kFailed;
   }
-  if (!private_spread(c.s, o, on)) {
+  if (!private_spread(c.s, &o, on)) {
     content_db_bump(c.s, content_db_root(c.s), 0, 0, 0);
     return kFailed;
   }

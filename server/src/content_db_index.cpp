@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -401,8 +402,9 @@ content_entry *entry_append(server_rec *s, didl_object *object)
 
 void entry_free(content_entry *e)
 {
-  didl_object_free(e->object);
+  // A compact entry's object is made in the blocks that go at the unlock.
   if (!compact(e)) {
+    didl_object_free(e->object);
     list_free(&e->children);
     list_free(&e->referenced);
   }
@@ -441,13 +443,90 @@ didl_object *reference_make(server_rec *s, const content_entry *e)
   return made;
 }
 
+namespace {
+
+// The objects made for the holder of the lock live in blocks of their
+// own, emptied at once when the lock goes: no allocation per object.  The
+// newest block is first; the oldest is kept for the next holder.
+constexpr size_t kMadeBlock = 64 * 1024;
+struct made_block {
+  made_block *next;
+  size_t used;
+  alignas(std::max_align_t) char data[kMadeBlock];
+};
+
+void *made_room(server_rec *s, size_t n)
+{
+  n = (n + alignof(std::max_align_t) - 1) & ~(alignof(std::max_align_t) - 1);
+  auto *b = static_cast<made_block *>(db(s).made_room);
+  if (n > kMadeBlock) return nullptr;
+  if (!b || kMadeBlock - b->used < n) {
+    auto *fresh = static_cast<made_block *>(sys_alloc(sizeof(made_block)));
+    if (!fresh) return nullptr;
+    fresh->next = b;
+    fresh->used = 0;
+    db(s).made_room = b = fresh;
+  }
+  void *p = b->data + b->used;
+  b->used += n;
+  return p;
+}
+
+// Empties the blocks; all: frees every one.
+void made_room_release(server_rec *s, bool all)
+{
+  auto *b = static_cast<made_block *>(db(s).made_room);
+  while (b && (all || b->next)) {
+    made_block *next = b->next;
+    sys_alloc_free(b);
+    b = next;
+  }
+  if (b) b->used = 0;
+  db(s).made_room = b;
+}
+
+// A compact entry's object in the blocks: the arrays and the texts that
+// are not kept elsewhere beside it.  Nothing of it may be freed or edited.
+didl_object *made_object(server_rec *s, const content_entry *e)
+{
+  reference_attributes r;
+  uint32_t count = r.fill(s, e);
+  if (!count) return nullptr;
+  auto own_text = [&r](const void *v) { return v == r.id || v == r.parent || v == r.target; };
+  size_t size = sizeof(didl_object) + 2 * count * sizeof(void *);
+  for (uint32_t i = 0; i < count; i++)
+    if (own_text(r.values[i])) size += std::strlen(static_cast<const char *>(r.values[i])) + 1;
+  auto *p = static_cast<char *>(made_room(s, size));
+  if (!p) return nullptr;
+  auto *o = reinterpret_cast<didl_object *>(p);
+  *o = didl_object{};
+  o->element = DIDL_NAME(EL_ITEM);
+  auto **names = reinterpret_cast<void **>(p + sizeof(didl_object));
+  void **values = names + count;
+  char *text = reinterpret_cast<char *>(values + count);
+  for (uint32_t i = 0; i < count; i++) {
+    names[i] = r.names[i];
+    values[i] = r.values[i];
+    if (!own_text(r.values[i])) continue;
+    size_t n = std::strlen(static_cast<const char *>(r.values[i])) + 1;
+    std::memcpy(text, r.values[i], n);
+    values[i] = text;
+    text += n;
+  }
+  o->attributes.names = sys_ptralloc_rec{names, count, count};
+  o->attributes.values = sys_ptralloc_rec{values, count, count};
+  return o;
+}
+
+}  // namespace
+
 didl_object *object_of(server_rec *s, content_entry *e)
 {
   if (e->object || !compact(e)) return e->object;
-  didl_object *o = reference_make(s, e);
-  if (!o) return nullptr;
-  if (!sys_ptralloc_append(&db(s).made, e)) {
-    didl_object_free(o);
+  if (!sys_ptralloc_append(&db(s).made, e)) return nullptr;
+  didl_object *o = made_object(s, e);
+  if (!o) {
+    db(s).made.len--;
     return nullptr;
   }
   e->object = o;
@@ -532,8 +611,11 @@ void made_drop(server_rec *s, const content_entry *e)
 bool entry_expand(server_rec *s, content_entry *e)
 {
   if (!compact(e)) return true;
-  if (!e->object && !(e->object = reference_make(s, e))) return false;
-  made_drop(s, e);
+  // A made object lives only until the unlock: the entry gets its own.
+  didl_object *o = reference_make(s, e);
+  if (!o) return false;
+  if (e->object) made_drop(s, e);
+  e->object = o;
   e->flags &= ~(CONTENT_ENTRY_COMPACT | CONTENT_ENTRY_PRIVATE);
   e->children = content_id_list{};
   e->referenced = content_id_list{};
@@ -543,19 +625,18 @@ bool entry_expand(server_rec *s, content_entry *e)
 void made_release(server_rec *s)
 {
   sys_ptralloc_rec &m = db(s).made;
-  for (uint32_t i = 0; i < m.len; i++) {
-    auto *e = static_cast<content_entry *>(m.buf[i]);
-    didl_object_free(e->object);
-    e->object = nullptr;
-  }
+  for (uint32_t i = 0; i < m.len; i++) static_cast<content_entry *>(m.buf[i])->object = nullptr;
   m.len = 0;
+  made_room_release(s, false);
 }
 
 void index_free(server_rec *s)
 {
   content_db_rec &d = db(s);
-  sys_ptralloc_free(&d.made);  // their objects go with their entries
+  made_release(s);
+  sys_ptralloc_free(&d.made);
   d.made = sys_ptralloc_rec{};
+  made_room_release(s, true);
   for (uint32_t i = d.index.len; i > 0; i--) entry_free(entry_at(s, i - 1));
   sys_ptralloc_free(&d.index);
   sys_ptralloc_free(&d.pending);
@@ -791,6 +872,12 @@ int content_db_list_text(server_rec *s, const didl_object *object, uint32_t whic
   out->len = 0;
   const content_id_list *l = which == CONTENT_ENTRY_HAS_CHILDREN ? &e->children : &e->referenced;
   return list_text(s, l, out) && sys_stralloc_append(out, "");
+}
+
+didl_object *content_db_own(server_rec *s, didl_object *o)
+{
+  content_entry *e = entry_of(s, o);
+  return e && entry_expand(s, e) ? e->object : nullptr;
 }
 
 int content_db_bump(server_rec *s, didl_object *object, int parent_too, int references_too, int root_too)

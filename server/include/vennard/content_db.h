@@ -107,6 +107,7 @@ typedef struct content_db_rec {
   sys_ptralloc_rec pending;    /* entries marked CONTENT_ENTRY_PENDING */
   struct content_db_orders *orders; /* kept orders of children (content_db_order.cpp), or NULL */
   sys_ptralloc_rec made;       /* compact entries whose object is made, freed when the lock goes */
+  void *made_room;             /* the blocks their objects are made in */
 } content_db_rec;
 
 /* Room for a number as decimal text with its NUL. */
@@ -198,6 +199,11 @@ uint32_t content_db_update(struct server_rec *s, const char *id, const char *cur
  * object. */
 uint32_t content_db_reference(struct server_rec *s, const char *container_id, const char *object_id,
                               char **new_id);
+/* The object to edit in place for o: a reference item held compactly
+ * becomes an object of its own for good (o itself stays readable, as it
+ * was, until the lock goes).  NULL on exhaustion or for an object the
+ * database does not hold. */
+didl_object *content_db_own(struct server_rec *s, didl_object *o);
 /* Counts update ids up: the object when it is a container, with
  * references_too the parents of the items that refer to it, with
  * parent_too its parent, with root_too the root.  Bumped containers enter

@@ -130,6 +130,25 @@ void BM_LoadHome(benchmark::State &state)
 }
 BENCHMARK(BM_LoadHome)->Unit(benchmark::kMillisecond);
 
+// Every object read under one lock, as a Search from the root reads them
+// (the references' objects made for the reader and let go at the unlock).
+void BM_ReadAll(benchmark::State &state)
+{
+  database db(items_for(int(state.range(0))));
+  server srv(db);
+  if (!content_db_load(&srv.s)) state.SkipWithError("load failed");
+  for (auto _ : state) {
+    if (!content_db_lock(&srv.s)) state.SkipWithError("lock failed");
+    uint32_t n = content_db_count(&srv.s), got = 0;
+    for (uint32_t i = 0; i < n; i++) got += content_db_at(&srv.s, i) != nullptr;
+    content_db_unlock(&srv.s);
+    if (got != n) state.SkipWithError("an object missing");
+    benchmark::DoNotOptimize(got);
+  }
+  state.counters["objects"] = double(content_db_count(&srv.s));
+}
+BENCHMARK(BM_ReadAll)->Arg(100000)->Unit(benchmark::kMillisecond);
+
 void BM_Save(benchmark::State &state)
 {
   database db(items_for(int(state.range(0))));

@@ -172,6 +172,16 @@ TEST_F(Cds, PrivateObjectsAreHiddenFromOtherMachines)
   remote = act("Browse", browse_args(album, "BrowseDirectChildren"), kRemote);
   EXPECT_EQ(ids(remote["Result"]), (std::vector<std::string>{first, second, third}));
 
+  // A mark spread onto a reference held compactly outlives the call.
+  ASSERT_EQ(act("X_SetPrivate", {{"ObjectID", first}, {"Private", "0"}}).code, 0u);
+  auto refs = ids(act("Browse", browse_args("Container:UserFiles", "BrowseDirectChildren"))["Result"]);
+  ASSERT_EQ(refs.size(), 2u);
+  const std::string ref = refs[0] == album ? refs[1] : refs[0];
+  ASSERT_EQ(act("X_SetPrivate", {{"ObjectID", "Container:UserFiles"}, {"Private", "1"}}).code, 0u);
+  EXPECT_EQ(act("Browse", browse_args(ref, "BrowseMetadata"), kRemote).code, 701u);
+  EXPECT_NE(act("Browse", browse_args(ref, "BrowseMetadata"))["Result"].find("tarvo:private=\"1\""),
+            std::string::npos);
+
   EXPECT_EQ(act("X_SetPrivate", {{"ObjectID", "0"}, {"Private", "1"}}).code, 501u);
   EXPECT_EQ(act("X_SetPrivate", {{"ObjectID", "424242"}, {"Private", "1"}}).code, 701u);
   EXPECT_EQ(act("X_SetPrivate", {{"ObjectID", first}, {"Private", "maybe"}}).code, 402u);

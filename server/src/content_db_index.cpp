@@ -593,28 +593,13 @@ content_entry *compact_new(server_rec *s, const didl_object *o)
   return e;
 }
 
-namespace {
-
-// Takes the entry out of the made list.
-void made_drop(server_rec *s, const content_entry *e)
-{
-  sys_ptralloc_rec &m = db(s).made;
-  for (uint32_t i = 0; i < m.len; i++)
-    if (m.buf[i] == e) {
-      m.buf[i] = m.buf[--m.len];
-      return;
-    }
-}
-
-}  // namespace
-
 bool entry_expand(server_rec *s, content_entry *e)
 {
   if (!compact(e)) return true;
   // A made object lives only until the unlock: the entry gets its own.
   didl_object *o = reference_make(s, e);
   if (!o) return false;
-  if (e->object) made_drop(s, e);
+  // It stays in the made list, which passes over entries no longer compact.
   e->object = o;
   e->flags &= ~(CONTENT_ENTRY_COMPACT | CONTENT_ENTRY_PRIVATE);
   e->children = content_id_list{};
@@ -625,7 +610,10 @@ bool entry_expand(server_rec *s, content_entry *e)
 void made_release(server_rec *s)
 {
   sys_ptralloc_rec &m = db(s).made;
-  for (uint32_t i = 0; i < m.len; i++) static_cast<content_entry *>(m.buf[i])->object = nullptr;
+  for (uint32_t i = 0; i < m.len; i++) {
+    auto *e = static_cast<content_entry *>(m.buf[i]);
+    if (compact(e)) e->object = nullptr;
+  }
   m.len = 0;
   made_room_release(s, false);
 }

@@ -485,34 +485,55 @@ void made_room_release(server_rec *s, bool all)
   db(s).made_room = b;
 }
 
-// A compact entry's object in the blocks: the arrays and the texts that
-// are not kept elsewhere beside it.  Nothing of it may be freed or edited.
+// The last room made_room gave shrinks to n bytes.
+void made_room_keep(server_rec *s, const char *room, size_t n)
+{
+  auto *b = static_cast<made_block *>(db(s).made_room);
+  n = (n + alignof(std::max_align_t) - 1) & ~(alignof(std::max_align_t) - 1);
+  b->used = size_t(room - b->data) + n;
+}
+
+// A compact entry's object in the blocks: the arrays and the texts of
+// numbers beside it, the table's texts and the names where they are kept.
+// The attributes are those reference_attributes gives.  Nothing of it may
+// be freed or edited.
 didl_object *made_object(server_rec *s, const content_entry *e)
 {
-  reference_attributes r;
-  uint32_t count = r.fill(s, e);
-  if (!count) return nullptr;
-  auto own_text = [&r](const void *v) { return v == r.id || v == r.parent || v == r.target; };
-  size_t size = sizeof(didl_object) + 2 * count * sizeof(void *);
-  for (uint32_t i = 0; i < count; i++)
-    if (own_text(r.values[i])) size += std::strlen(static_cast<const char *>(r.values[i])) + 1;
-  auto *p = static_cast<char *>(made_room(s, size));
+  uint32_t count = (e->flags & CONTENT_ENTRY_PRIVATE) ? 5 : 4;
+  size_t head = sizeof(didl_object) + 2 * count * sizeof(void *);
+  auto *p = static_cast<char *>(made_room(s, head + 3 * CONTENT_DB_NUMBER_SIZE));
   if (!p) return nullptr;
+  auto **names = reinterpret_cast<void **>(p + sizeof(didl_object));
+  void **values = names + count;
+  char *text = p + head;
+  auto number = [&text](uint64_t v) {
+    char *t = text;
+    size_t n = sys_str_fmt_uint64(t, v);
+    t[n] = 0;
+    text += n + 1;
+    return t;
+  };
+  auto id = [&](uint64_t code) -> const char * {
+    if (!(code & CONTENT_ID_TEXT)) return number(code);
+    uint64_t i = code & ~CONTENT_ID_TEXT;
+    return i < db(s).id_texts.len ? static_cast<const char *>(db(s).id_texts.buf[i]) : nullptr;
+  };
+  const char *own = number(e->number), *parent = id(e->ref_parent), *target = id(e->ref_target);
+  if (!parent || !target) {
+    made_room_keep(s, p, 0);
+    return nullptr;
+  }
+  made_room_keep(s, p, size_t(text - p));
+  const char *const n[] = {DIDL_NAME(AT_ID), DIDL_NAME(AT_PARENT_ID), DIDL_NAME(AT_REF_ID), DIDL_NAME(AT_RESTRICTED),
+                           DIDL_NAME(AT_TARVO_PRIVATE)};
+  const char *const v[] = {own, parent, target, "1", "1"};
+  for (uint32_t i = 0; i < count; i++) {
+    names[i] = const_cast<char *>(n[i]);
+    values[i] = const_cast<char *>(v[i]);
+  }
   auto *o = reinterpret_cast<didl_object *>(p);
   *o = didl_object{};
   o->element = DIDL_NAME(EL_ITEM);
-  auto **names = reinterpret_cast<void **>(p + sizeof(didl_object));
-  void **values = names + count;
-  char *text = reinterpret_cast<char *>(values + count);
-  for (uint32_t i = 0; i < count; i++) {
-    names[i] = r.names[i];
-    values[i] = r.values[i];
-    if (!own_text(r.values[i])) continue;
-    size_t n = std::strlen(static_cast<const char *>(r.values[i])) + 1;
-    std::memcpy(text, r.values[i], n);
-    values[i] = text;
-    text += n;
-  }
   o->attributes.names = sys_ptralloc_rec{names, count, count};
   o->attributes.values = sys_ptralloc_rec{values, count, count};
   return o;

@@ -13,9 +13,9 @@
 #include <tarvo_util/sys_owner.h>
 #include <tarvo_util/sys_str.h>
 
-#include <cctype>
 #include <cstring>
 #include <string_view>
+#include <strings.h>
 
 namespace {
 
@@ -53,10 +53,7 @@ bool served_type(const didl_property *p, std::string_view *type)
 
 bool same_type(std::string_view a, std::string_view b)
 {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); i++)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  return true;
+  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
 }  // namespace

@@ -251,9 +251,16 @@ void ssdp_loop(void *arg)
   uint32_t a = c->max_age / 4;
   int64_t next_alive = 0;
   pacer p{c, {}, {}};
-  // Only clears what peers kept of an earlier run: it must not hold back
-  // the first alive.
-  p.queue(DEVICE_SSDP_BYEBYE, DEVICE_SSDP_START_PAUSE_MS);
+  // Only clears what peers kept of an earlier run, so it is short and must
+  // not hold back the first alive; but it goes out whole before any search
+  // is read, or a peer would drop a device it had just been answered.
+  {
+    set_send bye(c, DEVICE_SSDP_BYEBYE, DEVICE_SSDP_START_PAUSE_MS);
+    for (bool more = bye.open() && bye.pending(); more && !device_stopping(c);) {
+      bye.send_next();
+      if ((more = bye.pending())) sys_thread_sleep(bye.pause());
+    }
+  }
   while (!device_stopping(c)) {
     // Cleared before the flags are read, so that no wake-up is lost.
     sys_wakefd_clear(c->ssdp_wake);

@@ -204,6 +204,7 @@ uint32_t object_insert(server_rec *s, content_entry *parent, didl_object **objec
   }
   parent->flags |= CONTENT_ENTRY_HAS_CHILDREN;
   if (is_container(o)) e->flags |= CONTENT_ENTRY_HAS_CHILDREN;
+  else entry_changed(s, e);
   *out = e;
   bool ok = didl_counter_add(&parent->object->attributes, DIDL_NAME(AT_CHILD_COUNT), 1) &&
             bump_container(s, parent) && bump_container(s, entry_at(s, db(s).root));
@@ -345,6 +346,7 @@ bool leave_parent(server_rec *s, content_entry *e, content_entry *parent, conten
 {
   if (!parent || parent == e) return true;
   pending_mark(s, parent);
+  if (encoded(parent) && !entry_expand(s, parent)) return false;
   return (compact(parent) || didl_counter_add(&parent->object->attributes, DIDL_NAME(AT_CHILD_COUNT), -1)) &&
          bump_container(s, parent) && bump_container(s, root);
 }
@@ -380,8 +382,13 @@ bool tree_remove(server_rec *s, content_entry *top)
       ok = leave_parent(s, e, code_entry(s, e->ref_parent), root) && ok;
       continue;
     }
-    didl_object *o = e->object;
-    uint32_t children = content_id_list_len(&e->children);
+    didl_object *o = object_of(s, e);
+    if (!o) {
+      stack.pop_back();
+      ok = false;
+      continue;
+    }
+    uint32_t children = encoded(e) ? 0 : content_id_list_len(&e->children);
     if (is_container(o) && f.next < children) {
       uint64_t code = content_id_list_codes(&e->children)[children - 1 - f.next++];
       enter(code);
@@ -515,6 +522,7 @@ uint32_t content_db_update(server_rec *s, const char *id, const char *current, c
   didl_object_pack(&copy.p);
   e->object = copy.p;
   copy.p = nullptr;
+  entry_changed(s, e);
   if (!content_db_bump(s, e->object, 1, 1, 1)) return kFailed;
   protocol_infos_register(s, e->object);
   cm_event_notify(s);
@@ -529,8 +537,8 @@ uint32_t content_db_reference(server_rec *s, const char *container_id, const cha
   const char *ref = attr(&target->object->attributes, DIDL_AT_REF_ID);
   if (ref && !(target = live_entry(s, ref))) return kNoSuchObject;
   // The target gains a list: a reference of a file's reference is no
-  // longer compact.
-  if (!entry_expand(s, target)) return kFailed;
+  // longer compact.  An encoded target keeps its list beside it.
+  if (compact(target) ? !entry_expand(s, target) : !object_of(s, target)) return kFailed;
   content_entry *parent = live_entry(s, container_id ? container_id : "");
   if (!parent || !is_container(object_of(s, parent))) return kNoSuchContainer;
   const didl_property *cls = didl_property_first(target->object, DIDL_NAME(EL_UPNP_CLASS));

@@ -56,7 +56,7 @@ struct ranked {
 
 bool lists_take(server_rec *s, content_entry *e)
 {
-  if (compact(e)) return true;
+  if (compact(e) || encoded(e)) return true;
   const struct {
     const char *name;
     content_id_list *list;
@@ -167,10 +167,15 @@ bool objects_load(server_rec *s, const char *path)
 
 namespace {
 
+// The protocolInfos are registered as the objects are read, in the file's
+// order, but for the objects the load mends or makes again: those at its
+// end.
 bool compact_take(void *user, const didl_object *o, uint32_t position)
 {
   auto *t = static_cast<compact_taken *>(user);
+  if (!didl_property_first(o, DIDL_NAME(EL_TARVO_DYNAMIC)) && object_legal(o)) protocol_infos_register(t->s, o);
   content_entry *e = compact_new(t->s, o);
+  if (!e) e = encoded_new(t->s, o);
   if (!e) return false;
   try {
     t->entries.emplace_back(position, e);
@@ -444,7 +449,7 @@ int content_db_load(server_rec *s)
   index_free(s);
   if (!objects_load(s, p.data.s) && !rebuild(s, p)) return 0;
   for (uint32_t i = 0; i < db(s).index.len; i++) {
-    if (compact(entry_at(s, i))) continue;  // made so by the read
+    if (compact(entry_at(s, i)) || encoded(entry_at(s, i))) continue;  // made so by the read
     dynamic_renew(s, entry_at(s, i));
     object_mend(entry_at(s, i)->object);
     protocol_infos_register(s, entry_at(s, i)->object);

@@ -47,8 +47,10 @@ content_entry *live_code(server_rec *s, uint64_t code);
 // Compact reference items (CONTENT_ENTRY_COMPACT): their object is made
 // only for a reader, and lives until the lock goes.
 inline bool compact(const content_entry *e) { return (e->flags & CONTENT_ENTRY_COMPACT) != 0; }
-// The entry's object; a compact one's made for the holder of the lock
-// (nullptr when that fails).
+// Items kept encoded (CONTENT_ENTRY_ENCODED): likewise made for a reader.
+inline bool encoded(const content_entry *e) { return (e->flags & CONTENT_ENTRY_ENCODED) != 0; }
+// The entry's object; a compact or encoded one's made for the holder of
+// the lock (nullptr when that fails).
 didl_object *object_of(server_rec *s, content_entry *e);
 // A compact entry's attributes, in their order, with room for the texts
 // of its ids; fill gives their count (0 for a code not in the table).
@@ -60,15 +62,28 @@ struct reference_attributes {
 // A compact entry's object as a new record of the caller's.
 didl_object *reference_make(server_rec *s, const content_entry *e);
 // Makes the entry compact when its object is a reference item with
-// nothing but its ids (the object is freed); otherwise leaves it.
+// nothing but its ids, else encoded when it is an item with a plain
+// number for its id (the object is freed); otherwise leaves it.
 void entry_compact(server_rec *s, content_entry *e);
 // A new compact entry, not yet in the index, for an object of that
 // shape; nullptr for any other object (or on exhaustion).
 content_entry *compact_new(server_rec *s, const didl_object *o);
-// A compact entry becomes an ordinary one for good; false on exhaustion.
+// Every value of the object one the writer takes as it is (the load
+// mends the others).
+bool object_legal(const didl_object *o);
+// A new encoded entry, not yet in the index, for an item as the file
+// gives it (its tarvo:referenced taken into the entry's list); nullptr
+// for an object that is not kept so (a container, an id that is not a
+// plain number, a dynamic item, a value the load mends) or on exhaustion.
+content_entry *encoded_new(server_rec *s, const didl_object *o);
+// A compact or encoded entry becomes an ordinary one; false on
+// exhaustion.  An encoded one is encoded again when the lock goes.
 bool entry_expand(server_rec *s, content_entry *e);
-// Frees the objects made for the holder of the lock: call it before the
-// lock goes.
+// An entry given a new object under the lock: it is encoded when the lock
+// goes, if it can be.
+void entry_changed(server_rec *s, content_entry *e);
+// Frees the objects made for the holder of the lock and encodes the items
+// changed under it: call it before the lock goes.
 void made_release(server_rec *s);
 
 bool list_append(content_id_list *l, uint64_t code);
@@ -86,7 +101,9 @@ void entry_release(content_entry *e);
 // A new entry for object at the end of the index (the object's id must be
 // the largest); the entry owns the object once this succeeds.
 content_entry *entry_append(server_rec *s, didl_object *object);
-void entry_free(content_entry *e);
+// With s, an encoding that made objects may still read is kept until
+// the lock goes.
+void entry_free(content_entry *e, server_rec *s = nullptr);
 // Frees every entry and list of the index.
 void index_free(server_rec *s);
 // Frees the kept orders of children (content_db_order.cpp).

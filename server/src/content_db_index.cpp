@@ -400,10 +400,17 @@ content_entry *entry_append(server_rec *s, didl_object *object)
   return e;
 }
 
-void entry_free(content_entry *e)
+void entry_free(content_entry *e, server_rec *s)
 {
-  // A compact entry's object is made in the blocks that go at the unlock.
-  if (!compact(e)) {
+  // A compact or encoded entry's object is made in the blocks that go at
+  // the unlock; until then it may read the encoding.
+  if (encoded(e)) {
+    if (!s) didl::encoding_free(e->encoding);
+    else if (!sys_ptralloc_append(&db(s).retired, e->encoding)) {
+      // Kept for good rather than freed under a reader.
+    }
+    list_free(&e->referenced);
+  } else if (!compact(e)) {
     didl_object_free(e->object);
     list_free(&e->children);
     list_free(&e->referenced);
@@ -447,8 +454,11 @@ namespace {
 
 // The objects made for the holder of the lock live in blocks of their
 // own, emptied at once when the lock goes: no allocation per object.  The
-// newest block is first; the oldest is kept for the next holder.
-constexpr size_t kMadeBlock = 64 * 1024;
+// newest block is first; the oldest is kept for the next holder.  Blocks
+// are large enough to be mapped, so a reader of the whole library leaves
+// nothing of its peak behind.
+constexpr size_t kMadeBlock = 1024 * 1024;
+static_assert(kMadeBlock >= CONTENT_DB_MMAP_THRESHOLD, "made blocks go back to the system");
 struct made_block {
   made_block *next;
   size_t used;
@@ -539,13 +549,15 @@ didl_object *made_object(server_rec *s, const content_entry *e)
   return o;
 }
 
+void *made_room_for(void *s, size_t n) { return made_room(static_cast<server_rec *>(s), n); }
+
 }  // namespace
 
 didl_object *object_of(server_rec *s, content_entry *e)
 {
-  if (e->object || !compact(e)) return e->object;
+  if (e->object || !(compact(e) || encoded(e))) return e->object;
   if (!sys_ptralloc_append(&db(s).made, e)) return nullptr;
-  didl_object *o = made_object(s, e);
+  didl_object *o = compact(e) ? made_object(s, e) : didl::object_decode(e->encoding, made_room_for, s);
   if (!o) {
     db(s).made.len--;
     return nullptr;
@@ -582,15 +594,52 @@ bool reference_shape(server_rec *s, const didl_object *o, uint64_t *own, uint64_
 
 }  // namespace
 
+bool object_legal(const didl_object *o)
+{
+  auto legal = [](const didl_attributes &a) {
+    for (uint32_t i = 0; i < a.values.len; i++)
+      if (!xml_gen_is_legal_value(static_cast<const char *>(a.values.buf[i]))) return false;
+    return true;
+  };
+  if (!legal(o->attributes)) return false;
+  for (uint32_t i = 0; i < o->properties.len; i++)
+    if (!legal(property_at(o, i)->attributes) || !xml_gen_is_legal_value(property_at(o, i)->text)) return false;
+  return true;
+}
+
+namespace {
+
+// An item with a plain number for its id and no list of children is
+// kept encoded.
+void entry_encode(content_entry *e)
+{
+  const didl_object *o = e->object;
+  uint64_t own = 0;
+  if (o->element != DIDL_NAME(EL_ITEM) || (e->flags & CONTENT_ENTRY_HAS_CHILDREN) || content_id_list_len(&e->children) ||
+      !canonical_number(id_of(o) ? id_of(o) : "", &own) || !own || own != e->number)
+    return;
+  char *encoding = didl::object_encode(o);
+  if (!encoding) return;
+  list_free(&e->children);
+  didl_object_free(e->object);
+  e->object = nullptr;
+  e->encoding = encoding;
+  e->flags |= CONTENT_ENTRY_ENCODED;
+}
+
+}  // namespace
+
 void entry_compact(server_rec *s, content_entry *e)
 {
   const didl_object *o = e->object;
-  const uint32_t kept = CONTENT_ENTRY_HAS_CHILDREN | CONTENT_ENTRY_HAS_REFERENCED | CONTENT_ENTRY_PENDING |
-                        CONTENT_ENTRY_REMOVED | CONTENT_ENTRY_COMPACT;
-  if (!o || (e->flags & kept) || content_id_list_len(&e->children) || content_id_list_len(&e->referenced)) return;
+  const uint32_t busy = CONTENT_ENTRY_PENDING | CONTENT_ENTRY_REMOVED | CONTENT_ENTRY_COMPACT | CONTENT_ENTRY_ENCODED;
+  if (!o || (e->flags & busy)) return;
   uint64_t own = 0, parent = 0, target = 0;
   uint32_t flags = 0;
-  if (!reference_shape(s, o, &own, &parent, &target, &flags) || own != e->number) return;
+  if ((e->flags & (CONTENT_ENTRY_HAS_CHILDREN | CONTENT_ENTRY_HAS_REFERENCED)) || content_id_list_len(&e->children) ||
+      content_id_list_len(&e->referenced) || !reference_shape(s, o, &own, &parent, &target, &flags) ||
+      own != e->number)
+    return entry_encode(e);
   list_free(&e->children);
   list_free(&e->referenced);
   didl_object_free(e->object);
@@ -614,8 +663,45 @@ content_entry *compact_new(server_rec *s, const didl_object *o)
   return e;
 }
 
+content_entry *encoded_new(server_rec *s, const didl_object *o)
+{
+  uint64_t own = 0;
+  const char *id = id_of(o);
+  if (o->element != DIDL_NAME(EL_ITEM) || !id || !canonical_number(id, &own) || !own ||
+      didl_attribute_get(&o->attributes, DIDL_NAME(AT_TARVO_CHILDREN)) ||
+      didl_property_first(o, DIDL_NAME(EL_TARVO_DYNAMIC)) || !object_legal(o))
+    return nullptr;
+  content_entry *e = entry_new();
+  if (!e) return nullptr;
+  e->number = own;
+  const char *refs = didl_attribute_get(&o->attributes, DIDL_NAME(AT_TARVO_REFERENCED));
+  if (refs) e->flags |= CONTENT_ENTRY_HAS_REFERENCED;
+  if ((refs && !list_parse(s, refs, &e->referenced)) ||
+      !(e->encoding = didl::object_encode(o, DIDL_NAME(AT_TARVO_REFERENCED)))) {
+    list_free(&e->referenced);
+    entry_release(e);
+    return nullptr;
+  }
+  e->flags |= CONTENT_ENTRY_ENCODED;
+  return e;
+}
+
 bool entry_expand(server_rec *s, content_entry *e)
 {
+  if (encoded(e)) {
+    // A copy of its own, packed; the made object and the encoding stay
+    // for the holder of the lock.
+    didl_object *made = object_of(s, e);
+    srv::object_owner copy;
+    if (!made || !didl_object_clone(made, &copy.p) || !sys_ptralloc_readyplus(&db(s).retired, 1)) return false;
+    didl_object_pack(&copy.p);
+    sys_ptralloc_append(&db(s).retired, e->encoding);
+    e->children = content_id_list{};
+    e->flags &= ~CONTENT_ENTRY_ENCODED;
+    e->object = copy.p;
+    copy.p = nullptr;
+    return true;
+  }
   if (!compact(e)) return true;
   // A made object lives only until the unlock: the entry gets its own.
   didl_object *o = reference_make(s, e);
@@ -628,14 +714,24 @@ bool entry_expand(server_rec *s, content_entry *e)
   return true;
 }
 
+void entry_changed(server_rec *s, content_entry *e)
+{
+  // Not listed, it stays as it is: as good, only larger.
+  sys_ptralloc_append(&db(s).made, e);
+}
+
 void made_release(server_rec *s)
 {
   sys_ptralloc_rec &m = db(s).made;
   for (uint32_t i = 0; i < m.len; i++) {
     auto *e = static_cast<content_entry *>(m.buf[i]);
-    if (compact(e)) e->object = nullptr;
+    if (compact(e) || encoded(e)) e->object = nullptr;
+    else entry_compact(s, e);
   }
   m.len = 0;
+  sys_ptralloc_rec &r = db(s).retired;
+  for (uint32_t i = 0; i < r.len; i++) didl::encoding_free(static_cast<char *>(r.buf[i]));
+  r.len = 0;
   made_room_release(s, false);
 }
 
@@ -644,7 +740,8 @@ void index_free(server_rec *s)
   content_db_rec &d = db(s);
   made_release(s);
   sys_ptralloc_free(&d.made);
-  d.made = sys_ptralloc_rec{};
+  sys_ptralloc_free(&d.retired);
+  d.made = d.retired = sys_ptralloc_rec{};
   made_room_release(s, true);
   for (uint32_t i = d.index.len; i > 0; i--) entry_free(entry_at(s, i - 1));
   sys_ptralloc_free(&d.index);
@@ -661,7 +758,7 @@ void index_close_up(server_rec *s)
     auto *e = static_cast<content_entry *>(d.pending.buf[i]);
     e->flags &= ~CONTENT_ENTRY_PENDING;
     if (removed(e) || compact(e)) continue;
-    list_close_up(s, &e->children);
+    if (!encoded(e)) list_close_up(s, &e->children);
     list_close_up(s, &e->referenced);
   }
   d.pending.len = 0;
@@ -676,7 +773,7 @@ void index_close_up(server_rec *s)
   for (uint32_t i = 0; i < d.index.len; i++) {
     content_entry *e = entry_at(s, i);
     if (removed(e)) {
-      entry_free(e);
+      entry_free(e, s);
       continue;
     }
     if (e == root) d.root = j;
@@ -790,6 +887,16 @@ struct lists_as_attributes {
 bool serialise(server_rec *s, sys_stralloc_rec *out, int file)
 {
   content_db_rec &d = db(s);
+  std::vector<std::max_align_t> scratch;
+  auto scratch_room = [](void *user, size_t n) -> void * {
+    auto *v = static_cast<std::vector<std::max_align_t> *>(user);
+    try {
+      v->resize((n + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t));
+    } catch (...) {
+      return nullptr;
+    }
+    return v->data();
+  };
   if (!sys_stralloc_readyplus(out, CONTENT_DB_FILE_RESERVE) || !didl_xml_begin(out, 1)) return false;
   for (uint32_t i = 0; i < d.index.len; i++) {
     content_entry *e = entry_at(s, i);
@@ -802,8 +909,11 @@ bool serialise(server_rec *s, sys_stralloc_rec *out, int file)
       didl_object view{{{r.names, count, 0}, {r.values, count, 0}}, DIDL_NAME(EL_ITEM), {}};
       if (!count || !didl_write(out, &view, &d.plugins)) return false;
     } else {
-      lists_as_attributes kept(e->object);
-      if (!kept.add(s, e) || !didl_write(out, e->object, &d.plugins)) return false;
+      // An encoded item is made for the write only, in room of its own.
+      didl_object *o = e->object;
+      if (!o && encoded(e) && !(o = didl::object_decode(e->encoding, scratch_room, &scratch))) return false;
+      lists_as_attributes kept(o);
+      if (!kept.add(s, e) || !didl_write(out, o, &d.plugins)) return false;
     }
     if (file >= 0 && out->len >= CONTENT_DB_SAVE_CHUNK) {
       if (!sys_file_allwrite(file, out->buf, out->len)) return false;
@@ -865,7 +975,7 @@ uint32_t content_db_system_update_id(server_rec *s) { return db(s).system_update
 int content_db_children(server_rec *s, const didl_object *container, sys_ptralloc_rec *objects)
 {
   content_entry *e = entry_of(s, container);
-  return !e || compact(e) || live_objects_append(s, &e->children, objects);
+  return !e || compact(e) || encoded(e) || live_objects_append(s, &e->children, objects);
 }
 
 int content_db_referencing(server_rec *s, const didl_object *object, sys_ptralloc_rec *objects)
@@ -897,7 +1007,10 @@ int content_db_bump(server_rec *s, didl_object *object, int parent_too, int refe
   if (references_too && !compact(e) && !is_container(object))
     for (uint32_t i = 0; ok && i < content_id_list_len(&e->referenced); i++) {
       content_entry *r = live_code(s, content_id_list_codes(&e->referenced)[i]);
-      if (r) ok = bump_container(s, compact(r) ? live_code(s, r->ref_parent) : entry_of(s, content_db_parent(s, r->object)));
+      if (!r) continue;
+      const didl_object *ro = compact(r) ? nullptr : object_of(s, r);
+      ok = compact(r) ? bump_container(s, live_code(s, r->ref_parent))
+                      : ro && bump_container(s, entry_of(s, content_db_parent(s, ro)));
     }
   if (ok && parent_too && e != entry_at(s, db(s).root))
     ok = bump_container(s, entry_of(s, content_db_parent(s, object)));

@@ -94,6 +94,19 @@ struct object_filter {
 bool parse_text(const char *text, size_t len, bool check, text_reader reader, sys_ptralloc_rec *objects,
                 const object_filter *filter = nullptr);
 
+// An object held between readers as a short encoding in a block of the
+// packed range (its shared values and name lists named by their place,
+// its own values as their bytes): nullptr when it names an element the
+// table does not hold or a list of attribute names that is not shared, or
+// on exhaustion.  skip: an attribute of the object left out, or nullptr.
+char *object_encode(const didl_object *object, const char *skip = nullptr);
+// The object of an encoding, made in room(user, n), asked for once: its
+// records and arrays there, its values the shared ones and the encoding's
+// own bytes, so it lives as long as both.  Nothing of it may be edited
+// or freed.
+didl_object *object_decode(const char *encoding, void *(*room)(void *user, size_t n), void *user);
+void encoding_free(char *encoding);
+
 // The pair names the object itself: its element is NULL, "container" or
 // "item".
 bool names_object(const avcp_didl_name_pair &pair);

@@ -54,13 +54,17 @@ static inline uint64_t *content_id_list_codes(const content_id_list *l) { return
  * restricted="1" and perhaps tarvo:private="1") is kept compact
  * (CONTENT_ENTRY_COMPACT): no lists, the codes of its parent and target
  * in their place, and an object made only while the lock is held by
- * someone who reads it (NULL otherwise). */
+ * someone who reads it (NULL otherwise).  Any other item with a plain
+ * number for its id is kept encoded between readers
+ * (CONTENT_ENTRY_ENCODED): its encoding in the place of the children it
+ * cannot have, its object likewise made only for a reader. */
 typedef struct content_entry {
   didl_object *object;
   uint64_t number;              /* the id's value (entries after the root) */
   union {
     content_id_list children;   /* tarvo:children */
     uint64_t ref_parent;        /* compact: the parentID's code */
+    char *encoding;             /* encoded: the item's encoding */
   };
   union {
     content_id_list referenced; /* tarvo:referenced */
@@ -77,6 +81,7 @@ typedef struct content_entry {
 #define CONTENT_ENTRY_REMOVED 32u       /* destroyed; leaves the index when the destroy ends */
 #define CONTENT_ENTRY_COMPACT 64u       /* a compact reference item */
 #define CONTENT_ENTRY_PRIVATE 128u      /* compact: it has tarvo:private="1" */
+#define CONTENT_ENTRY_ENCODED 256u      /* an item kept encoded */
 
 struct content_db_orders;
 
@@ -106,7 +111,9 @@ typedef struct content_db_rec {
   sys_ptralloc_rec id_texts;   /* heap ids that are not plain numbers */
   sys_ptralloc_rec pending;    /* entries marked CONTENT_ENTRY_PENDING */
   struct content_db_orders *orders; /* kept orders of children (content_db_order.cpp), or NULL */
-  sys_ptralloc_rec made;       /* compact entries whose object is made, freed when the lock goes */
+  sys_ptralloc_rec made;       /* compact and encoded entries whose object is made, and entries given a
+                                  new object, seen to when the lock goes */
+  sys_ptralloc_rec retired;    /* encodings no longer in use, which made objects may still read */
   void *made_room;             /* the blocks their objects are made in */
 } content_db_rec;
 

@@ -509,3 +509,88 @@ TEST_F(file, ReferenceItemsReadEditAndSaveAsTheObjectsTheyStandFor)
   ASSERT_TRUE(content_db_save(s));
   EXPECT_TRUE(srv.data.get("data.xml") == edited);
 }
+
+// Items are kept encoded between readers: every kind of value comes back
+// as it was read, an object stays the same for the holder of the lock
+// through the edits made under it, and edits, destroys and saves see the
+// item whole.
+TEST_F(file, EncodedItemsReadEditAndSaveAsTheirObjects)
+{
+  const std::string box = "<container id=\"1\" parentID=\"0\" restricted=\"1\" childCount=\"6\" "
+                          "tarvo:containerUpdateID=\"0\" tarvo:children=\"2,3,4,5,6,7\">\r\n"
+                          "<dc:title>b</dc:title>\r\n<upnp:class>object.container</upnp:class>\r\n</container>\r\n";
+  const std::string long_text(300, 'x');
+  const std::string full =
+      "<item id=\"2\" parentID=\"1\" restricted=\"1\" tarvo:referenced=\"7\">\r\n<dc:title>t \xc3\xa9 &amp; "
+      "&lt;</dc:title>\r\n<res protocolInfo=\"http-get:*:audio/mpeg:*\" size=\"0\" duration=\"\" bitrate=\"1\" "
+      "tarvo:filename=\"/m/a.mp3\">/2-3.mp3</res>\r\n<upnp:artist>A</upnp:artist>\r\n<upnp:album></upnp:album>\r\n"
+      "<dc:description>" + long_text + "</dc:description>\r\n<upnp:class>object.item.audioItem</upnp:class>\r\n"
+      "</item>\r\n";
+  srv.data.put("special_object", "");
+  srv.data.put("data.xml",
+               kHead + root("tarvo:containerUpdateID=\"1\" tarvo:maxObjectID=\"7\"", "1") + box + full +
+                   item("3", "1", " tarvo:private=\"1\"") +
+                   item("4", "1", "", "<upnp:toc>u</upnp:toc>\r\n") +
+                   item("5", "1", "", "<dc:date>a&#9;b</dc:date>\r\n") +        // mended by the load
+                   item("6", "1") +
+                   "<item id=\"7\" parentID=\"1\" refID=\"2\" restricted=\"1\">\r\n</item>\r\n</DIDL-Lite>\r\n");
+  auto encoded = [this] {
+    held lock(s);
+    uint32_t n = 0;
+    for (uint32_t i = 0; i < s->content.index.len; i++)
+      n += (static_cast<content_entry *>(s->content.index.buf[i])->flags & CONTENT_ENTRY_ENCODED) != 0;
+    return n;
+  };
+  ASSERT_TRUE(srv.start());
+  EXPECT_EQ(encoded(), 5u);
+  ASSERT_TRUE(content_db_save(s));
+  const std::string saved = srv.data.get("data.xml");
+  EXPECT_NE(saved.find(full), std::string::npos) << saved;
+  EXPECT_NE(saved.find(item("4", "1", "", "<upnp:toc>u</upnp:toc>\r\n")), std::string::npos);
+  EXPECT_NE(saved.find("<dc:date>a b</dc:date>"), std::string::npos);
+  {
+    held lock(s);
+    didl_object *two = content_db_get(s, "2");
+    ASSERT_NE(two, nullptr);
+    EXPECT_EQ(content_db_get(s, "2"), two);
+    EXPECT_EQ(content_db_parent(s, two), content_db_get(s, "1"));
+    EXPECT_EQ(attributes_of(two), "id=2 parentID=1 restricted=1");
+    EXPECT_STREQ(didl_property_first(two, DIDL_NAME(EL_DC_DESCRIPTION))->text, long_text.c_str());
+    sys_stralloc_rec sa{};
+    ASSERT_TRUE(content_db_list_text(s, two, CONTENT_ENTRY_HAS_REFERENCED, &sa));
+    EXPECT_STREQ(sa.buf, "7");
+    sys_stralloc_free(&sa);
+    sys_ptralloc_rec objects{};
+    EXPECT_EQ(content_db_children(s, two, &objects), 1);
+    EXPECT_EQ(objects.len, 0u);
+    sys_ptralloc_free(&objects);
+    // An update and an edit in place: what was read stays readable until
+    // the lock goes.
+    EXPECT_EQ(content_db_update(s, "2", "<upnp:artist>A</upnp:artist>", "<upnp:artist>B</upnp:artist>", 1), 0u);
+    EXPECT_STREQ(didl_property_first(two, DIDL_NAME(EL_UPNP_ARTIST))->text, "A");
+    EXPECT_STREQ(didl_property_first(content_db_get(s, "2"), DIDL_NAME(EL_UPNP_ARTIST))->text, "B");
+    didl_object *three = content_db_own(s, content_db_get(s, "3"));
+    ASSERT_NE(three, nullptr);
+    EXPECT_TRUE(didl_attribute_remove(&three->attributes, DIDL_NAME(AT_TARVO_PRIVATE)));
+    EXPECT_EQ(content_db_destroy(s, "6"), 0u);
+  }
+  EXPECT_EQ(encoded(), 4u);
+  {
+    held lock(s);
+    EXPECT_STREQ(didl_property_first(content_db_get(s, "2"), DIDL_NAME(EL_UPNP_ARTIST))->text, "B");
+    EXPECT_EQ(attributes_of(content_db_get(s, "3")), "id=3 parentID=1 restricted=1");
+    EXPECT_EQ(content_db_get(s, "6"), nullptr);
+    // A destroyed target takes its references along.
+    EXPECT_EQ(content_db_destroy(s, "2"), 0u);
+    EXPECT_EQ(content_db_get(s, "7"), nullptr);
+    EXPECT_STREQ(didl_attribute_get(&content_db_get(s, "1")->attributes, DIDL_NAME(AT_CHILD_COUNT)), "3");
+  }
+  srv.stop();
+  const std::string edited = srv.data.get("data.xml");
+  EXPECT_NE(edited.find(item("3", "1")), std::string::npos) << edited;
+  EXPECT_EQ(edited.find("id=\"2\""), std::string::npos);
+  EXPECT_EQ(edited.find("id=\"7\""), std::string::npos);
+  ASSERT_TRUE(srv.start());
+  ASSERT_TRUE(content_db_save(s));
+  EXPECT_TRUE(srv.data.get("data.xml") == edited);
+}

@@ -3,6 +3,7 @@
 // database's start and stop.
 #include "content_db_impl.h"
 
+#include <vennard/connection_manager.h>
 #include <vennard/conf_store.h>
 #include <vennard/media_http.h>
 #include <vennard/plugin.h>
@@ -150,13 +151,13 @@ bool objects_load(server_rec *s, const char *path)
   sys_ptralloc_rec objects{};
   compact_taken taken;
   taken.s = s;
-  own::stralloc text;
+  const char *text = nullptr;
+  uint64_t size = 0;
   // A file too large to hold whole is read in pieces.
-  bool ok = file_read_all(path, &text.s) ? file_objects(text.s.buf, text.s.len, true, &objects, &taken)
-                                         : didl_parse(path, 0, &objects);
+  bool mapped = file_map_all(path, FILE_READ_ALL_MAX, &text, &size);
+  bool ok = mapped ? file_objects(text, size_t(size), true, &objects, &taken) : didl_parse(path, 0, &objects);
   // The text goes before the index is built on the objects.
-  sys_stralloc_free(&text.s);
-  text.s = sys_stralloc_rec{};
+  if (mapped) file_unmap(text, size);
   if (!ok) return false;
   if (index_build(s, &objects, &taken)) return true;
   index_free(s);
@@ -173,9 +174,18 @@ namespace {
 bool compact_take(void *user, const didl_object *o, uint32_t position)
 {
   auto *t = static_cast<compact_taken *>(user);
-  if (!didl_property_first(o, DIDL_NAME(EL_TARVO_DYNAMIC)) && object_legal(o)) protocol_infos_register(t->s, o);
+  // A compact reference has no resources.
   content_entry *e = compact_new(t->s, o);
-  if (!e) e = encoded_new(t->s, o);
+  if (!e && !didl_property_first(o, DIDL_NAME(EL_TARVO_DYNAMIC)) && !object_mended(o)) {
+    // Most resources share their protocolInfo value with the last one.
+    for (uint32_t i = 0; i < o->properties.len; i++) {
+      const didl_property *p = property_at(o, i);
+      const char *pi = p->element == DIDL_NAME(EL_RES) ? didl_attribute_get(&p->attributes, DIDL_NAME(AT_PROTOCOL_INFO)) : nullptr;
+      if (pi && pi != t->registered) cm_protocol_info_add(t->s, pi);
+      if (pi && didl_value_shared(pi)) t->registered = pi;
+    }
+    e = encoded_new(t->s, o);
+  }
   if (!e) return false;
   try {
     t->entries.emplace_back(position, e);

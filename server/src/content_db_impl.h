@@ -68,13 +68,14 @@ void entry_compact(server_rec *s, content_entry *e);
 // A new compact entry, not yet in the index, for an object of that
 // shape; nullptr for any other object (or on exhaustion).
 content_entry *compact_new(server_rec *s, const didl_object *o);
-// Every value of the object one the writer takes as it is (the load
-// mends the others).
-bool object_legal(const didl_object *o);
+// The object has a value the load mends (a control byte, which the
+// writer would refuse, becomes a blank).
+bool object_mended(const didl_object *o);
 // A new encoded entry, not yet in the index, for an item as the file
-// gives it (its tarvo:referenced taken into the entry's list); nullptr
-// for an object that is not kept so (a container, an id that is not a
-// plain number, a dynamic item, a value the load mends) or on exhaustion.
+// gives it (its tarvo:referenced taken into the entry's list), which the
+// load keeps as it is (not dynamic, nothing mended); nullptr for an object
+// that is not kept so (a container, an id that is not a plain number) or
+// on exhaustion.
 content_entry *encoded_new(server_rec *s, const didl_object *o);
 // A compact or encoded entry becomes an ordinary one; false on
 // exhaustion.  An encoded one is encoded again when the lock goes.
@@ -138,6 +139,7 @@ bool file_text_read(const didl::parse_events &events, const char *text, size_t l
 // object packed for them), each with the count of objects read before it.
 struct compact_taken {
   server_rec *s = nullptr;
+  const char *registered = nullptr;  // the shared protocolInfo value registered last
   std::vector<std::pair<uint32_t, content_entry *>> entries;
   void clear()
   {

@@ -601,17 +601,29 @@ bool reference_shape(server_rec *s, const didl_object *o, uint64_t *own, uint64_
 
 }  // namespace
 
-bool object_legal(const didl_object *o)
+bool object_mended(const didl_object *o)
 {
-  auto legal = [](const didl_attributes &a) {
-    for (uint32_t i = 0; i < a.values.len; i++)
-      if (!xml_gen_is_legal_value(static_cast<const char *>(a.values.buf[i]))) return false;
-    return true;
+  // Eight bytes at a time: a byte below 0x20 borrows from its top bit.
+  auto control = [](const char *v) {
+    size_t n = std::strlen(v), i = 0;
+    for (; i + 8 <= n; i += 8) {
+      uint64_t x;
+      std::memcpy(&x, v + i, 8);
+      if ((x - 0x2020202020202020ull) & ~x & 0x8080808080808080ull) return true;
+    }
+    for (; i < n; i++)
+      if (static_cast<unsigned char>(v[i]) < 0x20) return true;
+    return false;
   };
-  if (!legal(o->attributes)) return false;
+  auto any = [&](const didl_attributes &a) {
+    for (uint32_t i = 0; i < a.values.len; i++)
+      if (control(static_cast<const char *>(a.values.buf[i]))) return true;
+    return false;
+  };
+  if (any(o->attributes)) return true;
   for (uint32_t i = 0; i < o->properties.len; i++)
-    if (!legal(property_at(o, i)->attributes) || !xml_gen_is_legal_value(property_at(o, i)->text)) return false;
-  return true;
+    if (any(property_at(o, i)->attributes) || control(property_at(o, i)->text)) return true;
+  return false;
 }
 
 namespace {
@@ -675,8 +687,7 @@ content_entry *encoded_new(server_rec *s, const didl_object *o)
   uint64_t own = 0;
   const char *id = id_of(o);
   if (o->element != DIDL_NAME(EL_ITEM) || !id || !canonical_number(id, &own) || !own ||
-      didl_attribute_get(&o->attributes, DIDL_NAME(AT_TARVO_CHILDREN)) ||
-      didl_property_first(o, DIDL_NAME(EL_TARVO_DYNAMIC)) || !object_legal(o))
+      didl_attribute_get(&o->attributes, DIDL_NAME(AT_TARVO_CHILDREN)))
     return nullptr;
   content_entry *e = entry_new();
   if (!e) return nullptr;

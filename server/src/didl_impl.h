@@ -8,6 +8,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Storage kept by the server itself (packed objects, index entries): under
 // the address sanitizer its free pieces are poisoned, and the leak check
@@ -106,6 +107,10 @@ char *object_encode(const didl_object *object, const char *skip = nullptr);
 // or freed.
 didl_object *object_decode(const char *encoding, void *(*room)(void *user, size_t n), void *user);
 void encoding_free(char *encoding);
+// Frees what an unpacked object holds but its record and arrays, which
+// stay for the next object made in it; its property records, emptied
+// likewise, go to spares (those beyond a few dozen are freed).
+void object_empty(didl_object *object, std::vector<didl_property *> *spares);
 
 // The pair names the object itself: its element is NULL, "container" or
 // "item".

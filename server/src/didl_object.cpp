@@ -9,6 +9,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -164,13 +165,23 @@ bool shared_name(const char *name)
 // control byte that the load would mend in place, or the arena is full).
 const char *shared_copy(std::string_view text)
 {
-  if (text.size() > DIDL_SHARED_VALUE_MAX) return nullptr;
+  if (text.empty() || text.size() > DIDL_SHARED_VALUE_MAX) return nullptr;
   for (char c : text)
     if (static_cast<unsigned char>(c) < 0x20) return nullptr;
+  // The copies found last, by a few of their bytes: a load or a scan asks
+  // for the same few values (parent ids, classes, protocolInfo) over and
+  // over.  Copies are never freed, so one remembered stays good.
+  static thread_local std::array<std::string_view, 256> recent;
+  auto byte = [&text](size_t i) { return size_t(static_cast<unsigned char>(text[i])); };
+  std::string_view &seen = recent[(text.size() * 131 + byte(0) * 31 + byte(text.size() - 1) * 7 + byte(text.size() / 2)) & 255];
+  if (seen == text) return seen.data();
   shared_store &st = store();
   std::lock_guard<std::mutex> lock(st.mutex);
   auto it = st.values.find(text);
-  if (it != st.values.end()) return it->data();
+  if (it != st.values.end()) {
+    seen = *it;
+    return it->data();
+  }
   if (sizeof g_arena - st.used < text.size() + 1) return nullptr;
   char *copy = g_arena + st.used;
   std::memcpy(copy, text.data(), text.size());
@@ -181,6 +192,7 @@ const char *shared_copy(std::string_view text)
     return nullptr;
   }
   st.used += text.size() + 1;
+  seen = std::string_view(copy, text.size());
   return copy;
 }
 
@@ -428,6 +440,9 @@ didl_object *packed_copy(didl_object *o)
   return c;
 }
 
+// Property records an emptied object keeps for the next ones, at most.
+constexpr size_t kSpareProperties = 64;
+
 // --- encoded objects ---
 
 // An item that readers only look at is held as a short encoding, made
@@ -651,6 +666,33 @@ didl_object *object_decode(const char *encoding, void *(*room)(void *user, size_
     o->properties.buf[i] = p;
   }
   return o;
+}
+
+void object_empty(didl_object *object, std::vector<didl_property *> *spares)
+{
+  auto empty = [](didl_attributes &a) {
+    for (uint32_t i = 0; i < a.values.len; i++) didl_value_free(static_cast<char *>(a.values.buf[i]));
+    // A shared list of names is not the record's own.
+    if (borrowed(&a.names)) a.names = {};
+    a.names.len = a.values.len = 0;
+  };
+  empty(object->attributes);
+  for (uint32_t i = 0; i < object->properties.len; i++) {
+    didl_property *p = property_at(object, i);
+    if (spares->size() >= kSpareProperties) {
+      didl_property_free(p);
+      continue;
+    }
+    empty(p->attributes);
+    didl_value_free(p->text);
+    p->text = nullptr;
+    try {
+      spares->push_back(p);
+    } catch (...) {
+      didl_property_free(p);
+    }
+  }
+  object->properties.len = 0;
 }
 
 void encoding_free(char *encoding)

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstring>
 #include <iterator>
+#include <utility>
 
 namespace {
 
@@ -133,6 +134,10 @@ struct parse_state {
   const didl::object_filter *filter = nullptr;
   int64_t depth = 0;
   didl_object *object = nullptr;
+  // An object the filter took, emptied for the next one: its record and
+  // arrays serve again rather than go back to the allocator.
+  didl_object *spare = nullptr;
+  std::vector<didl_property *> spare_properties;
   didl_property *property = nullptr;
   sys_stralloc_rec text{};
   sys_ptralloc_rec objects{};
@@ -142,6 +147,8 @@ struct parse_state {
   ~parse_state()
   {
     didl_object_free(object);
+    didl_object_free(spare);
+    for (didl_property *p : spare_properties) didl_property_free(p);
     didl_property_free(property);
     didl_object_array_free(&objects);
     sys_stralloc_free(&text);
@@ -176,13 +183,18 @@ struct parse_state {
     if (depth == 1) return el == DIDL_NAME(EL_DIDL_LITE) && !done;
     if (depth == 2) {
       if (!is_object) return false;
-      object = static_cast<didl_object *>(sys_alloc_zero(sizeof(didl_object)));
+      object = spare ? std::exchange(spare, nullptr) : static_cast<didl_object *>(sys_alloc_zero(sizeof(didl_object)));
       if (!object) return false;
       object->element = el;
       return take_attributes(&object->attributes, names, values);
     }
     if (depth > 3 || !el || is_object || el == DIDL_NAME(EL_DIDL_LITE)) return false;
-    property = static_cast<didl_property *>(sys_alloc_zero(sizeof(didl_property)));
+    if (spare_properties.empty()) {
+      property = static_cast<didl_property *>(sys_alloc_zero(sizeof(didl_property)));
+    } else {
+      property = spare_properties.back();
+      spare_properties.pop_back();
+    }
     if (!property) return false;
     property->element = el;
     text.len = 0;
@@ -201,8 +213,9 @@ struct parse_state {
     } else if (depth == 2) {
       if (check && !didl_object_check(object)) return false;
       if (filter && filter->take(filter->user, object, objects.len)) {
-        didl_object_free(object);
-        object = nullptr;
+        didl::object_empty(object, &spare_properties);
+        didl_object_free(spare);
+        spare = std::exchange(object, nullptr);
         depth--;
         return true;
       }

@@ -274,7 +274,20 @@ TEST(Files, ReadAllKeepsEveryByteAndItsBound)
       EXPECT_EQ(file_read_all_max(path.c_str(), &sa, n - 1), 0) << n;
     }
     sys_stralloc_free(&sa);
+    // Mapped, the same bytes and the same bound.
+    const char *mapped = nullptr;
+    uint64_t size = 0;
+    ASSERT_EQ(file_map_all(path.c_str(), n, &mapped, &size), 1) << n;
+    EXPECT_EQ(std::string(mapped, size_t(size)), data) << n;
+    file_unmap(mapped, size);
+    if (n) {
+      EXPECT_EQ(file_map_all(path.c_str(), n - 1, &mapped, &size), 0) << n;
+    }
   }
+  const char *mapped = nullptr;
+  uint64_t size = 0;
+  EXPECT_EQ(file_map_all(d.path.c_str(), UINT64_MAX, &mapped, &size), 0);
+  EXPECT_EQ(file_map_all((d / "none").c_str(), UINT64_MAX, &mapped, &size), 0);
 }
 
 TEST(Handles, ClosedPipeReadsAsEndOfFile)

@@ -5,6 +5,8 @@
 
 #include "sys_file_path.h"
 
+#include <sys/mman.h>
+
 using namespace tarvo;
 
 extern "C" {
@@ -77,6 +79,31 @@ int file_read_all_max(const char *path, sys_stralloc_rec *sa, uint64_t max)
 int file_read_all(const char *path, sys_stralloc_rec *sa)
 {
   return file_read_all_max(path, sa, FILE_READ_ALL_MAX);
+}
+
+int file_map_all(const char *path, uint64_t max, const char **data, uint64_t *size)
+{
+  int fd;
+  if (!utf8file_open_read(&fd, path)) return 0;
+  sys_file_stat_rec st;
+  bool ok = sys_file_fstat(fd, &st) && !st.is_dir && st.size <= max && st.size <= SIZE_MAX;
+  void *p = nullptr;
+  if (ok && st.size) {
+    // The pages of the file itself, mapped at once: no copy of it, and no
+    // page of the process's own that it would leave behind.
+    p = mmap(nullptr, size_t(st.size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    ok = p != MAP_FAILED;
+  }
+  sys_file_close(fd);
+  if (!ok) return 0;
+  *data = st.size ? static_cast<const char *>(p) : "";
+  *size = st.size;
+  return 1;
+}
+
+void file_unmap(const char *data, uint64_t size)
+{
+  if (size) munmap(const_cast<char *>(data), size_t(size));
 }
 
 }  // extern "C"

@@ -41,6 +41,12 @@ const char *path_dot_suffix(const char *path);
  * failure sa may hold part of the file. */
 int file_read_all(const char *path, sys_stralloc_rec *sa);
 int file_read_all_max(const char *path, sys_stralloc_rec *sa, uint64_t max);
+/* The whole file mapped for reading, *size bytes at *data (no NUL after
+ * them); 0 for a folder, a file of more than max bytes, or one that cannot
+ * be opened or mapped.  The file must not shrink while it is mapped.
+ * file_unmap gives the pages back. */
+int file_map_all(const char *path, uint64_t max, const char **data, uint64_t *size);
+void file_unmap(const char *data, uint64_t size);
 
 #ifdef __cplusplus
 }

@@ -516,6 +516,13 @@ int content_db_open(server_rec *s, const char *data_home)
     release(s);
     return 0;
   }
+  // A code of a plain number is looked up as one unless a special
+  // object's id is such a number.
+  d.special_numbers = 0;
+  for (uint32_t i = 0; i < d.special.len; i++) {
+    uint64_t v;
+    if (id_number(static_cast<const char *>(d.special.buf[i]), &v)) d.special_numbers = 1;
+  }
   // Temporary files of writes that never finished; one that cannot be
   // removed is overwritten by its next write.
   conf_dot_entries_remove(conf.s);

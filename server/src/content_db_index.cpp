@@ -14,6 +14,8 @@
 #include <tarvo_util/utf8file.h>
 #include <tarvo_util/xml.h>
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
@@ -263,6 +265,23 @@ bool code_append(server_rec *s, uint64_t code, sys_stralloc_rec *out)
   return text && sys_stralloc_cats(out, text);
 }
 
+namespace {
+
+// The position of a plain number among the entries after the root.
+uint32_t find_number(server_rec *s, uint64_t v)
+{
+  content_db_rec &d = db(s);
+  uint32_t count = d.index.len, lo = d.root + 1, hi = count;
+  while (lo < hi) {
+    uint32_t mid = lo + (hi - lo) / 2;
+    if (entry_at(s, mid)->number < v) lo = mid + 1;
+    else hi = mid;
+  }
+  return lo < count && entry_at(s, lo)->number == v ? lo : count;
+}
+
+}  // namespace
+
 uint32_t find_id(server_rec *s, std::string_view id)
 {
   content_db_rec &d = db(s);
@@ -278,18 +297,14 @@ uint32_t find_id(server_rec *s, std::string_view id)
   }
   uint64_t v;
   if (!id_number(id, &v)) return count;
-  uint32_t lo = d.root + 1, hi = count;
-  while (lo < hi) {
-    uint32_t mid = lo + (hi - lo) / 2;
-    if (entry_at(s, mid)->number < v) lo = mid + 1;
-    else hi = mid;
-  }
-  return lo < count && entry_at(s, lo)->number == v ? lo : count;
+  return find_number(s, v);
 }
 
 uint32_t find_code(server_rec *s, uint64_t code)
 {
   if (!(code & CONTENT_ID_TEXT)) {
+    content_db_rec &d = db(s);
+    if (code && d.root < d.index.len && !d.special_numbers) return find_number(s, code);
     char buf[CONTENT_DB_NUMBER_SIZE];
     return find_id(s, std::string_view(buf, sys_str_fmt_uint64(buf, code)));
   }
@@ -455,10 +470,9 @@ namespace {
 // The objects made for the holder of the lock live in blocks of their
 // own, emptied at once when the lock goes: no allocation per object.  The
 // newest block is first; the oldest is kept for the next holder.  Blocks
-// are large enough to be mapped, so a reader of the whole library leaves
-// nothing of its peak behind.
+// are mapped whole, their pages at once, and unmapped when let go, so a
+// reader of the whole library leaves nothing of its peak behind.
 constexpr size_t kMadeBlock = 1024 * 1024;
-static_assert(kMadeBlock >= CONTENT_DB_MMAP_THRESHOLD, "made blocks go back to the system");
 struct made_block {
   made_block *next;
   size_t used;
@@ -471,8 +485,9 @@ void *made_room(server_rec *s, size_t n)
   auto *b = static_cast<made_block *>(db(s).made_room);
   if (n > kMadeBlock) return nullptr;
   if (!b || kMadeBlock - b->used < n) {
-    auto *fresh = static_cast<made_block *>(sys_alloc(sizeof(made_block)));
-    if (!fresh) return nullptr;
+    void *m = mmap(nullptr, sizeof(made_block), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (m == MAP_FAILED) return nullptr;
+    auto *fresh = static_cast<made_block *>(m);
     fresh->next = b;
     fresh->used = 0;
     DIDL_POISON(fresh->data, kMadeBlock);
@@ -490,7 +505,8 @@ void made_room_release(server_rec *s, bool all)
   auto *b = static_cast<made_block *>(db(s).made_room);
   while (b && (all || b->next)) {
     made_block *next = b->next;
-    sys_alloc_free(b);
+    DIDL_UNPOISON(b, sizeof(made_block));
+    munmap(b, sizeof(made_block));
     b = next;
   }
   // What was made is gone with the lock: a reader that kept it is found

@@ -5,10 +5,26 @@ namespace {
 
 const char kDigits[] = "0123456789abcdef";
 
+// Decimal, the commonest by far: a constant divisor is a multiplication.
+uint32_t fmt_dec(char *buf, uint64_t v, uint32_t width)
+{
+  uint32_t n = 1;
+  for (uint64_t t = v; t >= 10; t /= 10) n++;
+  uint32_t total = n < width ? width : n;
+  if (!buf) return total;
+  for (uint32_t i = 0; i < total - n; i++) buf[i] = '0';
+  for (uint32_t i = total; i > total - n; i--) {
+    buf[i - 1] = char('0' + v % 10);
+    v /= 10;
+  }
+  return total;
+}
+
 // Writes v in the given base, left-padded with '0' to width; buf NULL only
 // measures.
 uint32_t fmt_u(char *buf, uint64_t v, unsigned base, uint32_t width)
 {
+  if (base == 10) return fmt_dec(buf, v, width);
   uint32_t n = 1;
   for (uint64_t t = v; t >= base; t /= base) n++;
   uint32_t total = n < width ? width : n;

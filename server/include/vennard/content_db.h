@@ -108,6 +108,7 @@ typedef struct content_db_rec {
   sys_ptralloc_rec reflect;    /* the same ids, for the share scanner */
   sys_ptralloc_rec plugins;    /* plugin_record pointers, in load order */
   sys_ptralloc_rec special;    /* heap ids of the special objects */
+  int32_t special_numbers;     /* one of them is a plain number */
   sys_ptralloc_rec id_texts;   /* heap ids that are not plain numbers */
   sys_ptralloc_rec pending;    /* entries marked CONTENT_ENTRY_PENDING */
   struct content_db_orders *orders; /* kept orders of children (content_db_order.cpp), or NULL */

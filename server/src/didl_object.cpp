@@ -750,7 +750,7 @@ int didl_object_clone(const didl_object *object, didl_object **out)
   if (!o) return 0;
   o->element = object->element;
   bool ok = attributes_clone(&object->attributes, &o->attributes) &&
-            sys_ptralloc_ready(&o->properties, object->properties.len);
+            (!object->properties.len || sys_ptralloc_ready(&o->properties, object->properties.len));
   for (uint32_t i = 0; ok && i < object->properties.len; i++) {
     didl_property *p;
     ok = didl_property_clone(property_at(object, i), &p);

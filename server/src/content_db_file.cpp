@@ -484,6 +484,8 @@ int content_db_save(server_rec *s)
   if (ok && (ok = sys_mutex_lock(&d.mutex))) {
     ok = serialise(s, &text.s, fd);
     id = d.system_update_id;
+    // A save comes when the changes have stopped for a while.
+    made_trim(s);
     sys_mutex_unlock(&d.mutex);
   }
   if (fd >= 0) ok = file_finish(fd, p.tmp.s, p.data.s, &text.s, ok);

@@ -86,6 +86,9 @@ void entry_changed(server_rec *s, content_entry *e);
 // Frees the objects made for the holder of the lock and encodes the items
 // changed under it: call it before the lock goes.
 void made_release(server_rec *s);
+// Gives back the blocks kept for readers of large folders: when the
+// holder of the lock has done with the library for a while (a save).
+void made_trim(server_rec *s);
 
 bool list_append(content_id_list *l, uint64_t code);
 // Drops the last code (an append undone).

@@ -473,6 +473,8 @@ namespace {
 // are mapped whole, their pages at once, and unmapped when let go, so a
 // reader of the whole library leaves nothing of its peak behind.
 constexpr size_t kMadeBlock = 1024 * 1024;
+constexpr size_t kMadeKept = 8;
+constexpr uint32_t kMadeBusyHolds = 64;  // holders after one that needed several blocks
 struct made_block {
   made_block *next;
   size_t used;
@@ -485,9 +487,14 @@ void *made_room(server_rec *s, size_t n)
   auto *b = static_cast<made_block *>(db(s).made_room);
   if (n > kMadeBlock) return nullptr;
   if (!b || kMadeBlock - b->used < n) {
-    void *m = mmap(nullptr, sizeof(made_block), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-    if (m == MAP_FAILED) return nullptr;
-    auto *fresh = static_cast<made_block *>(m);
+    auto *fresh = static_cast<made_block *>(db(s).made_spare);
+    if (fresh) {
+      db(s).made_spare = fresh->next;
+    } else {
+      void *m = mmap(nullptr, sizeof(made_block), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+      if (m == MAP_FAILED) return nullptr;
+      fresh = static_cast<made_block *>(m);
+    }
     fresh->next = b;
     fresh->used = 0;
     DIDL_POISON(fresh->data, kMadeBlock);
@@ -499,23 +506,43 @@ void *made_room(server_rec *s, size_t n)
   return p;
 }
 
-// Empties the blocks; all: frees every one.
-void made_room_release(server_rec *s, bool all)
+// Empties the blocks.  While holders have lately needed several, a few
+// are kept for the next ones (a reader of a large folder would otherwise
+// map and unmap them at every answer, and an unmap stops every thread of
+// the process); otherwise one is.  The rest are unmapped; keep 0: every
+// one.
+void made_room_release(server_rec *s, size_t keep)
 {
-  auto *b = static_cast<made_block *>(db(s).made_room);
-  while (b && (all || b->next)) {
+  content_db_rec &d = db(s);
+  auto *spare = static_cast<made_block *>(d.made_spare);
+  size_t used = 0;
+  for (auto *b = static_cast<made_block *>(d.made_room); b; used++) {
     made_block *next = b->next;
-    DIDL_UNPOISON(b, sizeof(made_block));
-    munmap(b, sizeof(made_block));
-    b = next;
-  }
-  // What was made is gone with the lock: a reader that kept it is found
-  // out under the address sanitizer.
-  if (b) {
+    // What was made is gone with the lock: a reader that kept it is found
+    // out under the address sanitizer.
     b->used = 0;
     DIDL_POISON(b->data, kMadeBlock);
+    b->next = spare;
+    spare = b;
+    b = next;
   }
-  db(s).made_room = b;
+  if (used > 1) d.made_busy = kMadeBusyHolds;
+  else if (d.made_busy) d.made_busy--;
+  keep = std::min(keep, d.made_busy ? kMadeKept : size_t(1));
+  made_block *kept = nullptr;
+  for (size_t n = 0; spare; n++) {
+    made_block *next = spare->next;
+    if (n < keep) {
+      spare->next = kept;
+      kept = spare;
+    } else {
+      DIDL_UNPOISON(spare, sizeof(made_block));
+      munmap(spare, sizeof(made_block));
+    }
+    spare = next;
+  }
+  d.made_room = nullptr;
+  d.made_spare = kept;
 }
 
 // The last room made_room gave shrinks to n bytes.
@@ -766,8 +793,10 @@ void made_release(server_rec *s)
   sys_ptralloc_rec &r = db(s).retired;
   for (uint32_t i = 0; i < r.len; i++) didl::encoding_free(static_cast<char *>(r.buf[i]));
   r.len = 0;
-  made_room_release(s, false);
+  made_room_release(s, SIZE_MAX);
 }
+
+void made_trim(server_rec *s) { made_room_release(s, 1); }
 
 void index_free(server_rec *s)
 {
@@ -776,7 +805,7 @@ void index_free(server_rec *s)
   sys_ptralloc_free(&d.made);
   sys_ptralloc_free(&d.retired);
   d.made = d.retired = sys_ptralloc_rec{};
-  made_room_release(s, true);
+  made_room_release(s, 0);
   for (uint32_t i = d.index.len; i > 0; i--) entry_free(entry_at(s, i - 1));
   sys_ptralloc_free(&d.index);
   sys_ptralloc_free(&d.pending);

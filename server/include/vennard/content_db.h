@@ -116,6 +116,8 @@ typedef struct content_db_rec {
                                   new object, seen to when the lock goes */
   sys_ptralloc_rec retired;    /* encodings no longer in use, which made objects may still read */
   void *made_room;             /* the blocks their objects are made in */
+  void *made_spare;            /* blocks emptied, kept for the next holders */
+  uint32_t made_busy;          /* holders left to keep several spare blocks for */
 } content_db_rec;
 
 /* Room for a number as decimal text with its NUL. */

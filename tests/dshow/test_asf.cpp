@@ -99,7 +99,7 @@ TEST_F(AsfGraph, DecodesTheWmaToneToItsLengthAndSeeksToTheSample)
   EXPECT_EQ(late.code, EC_COMPLETE);
   EXPECT_EQ(late.first_time, half.first_time);
   EXPECT_TRUE(late.bytes == half.bytes) << late.bytes.size() << " " << half.bytes.size();
-  EXPECT_EQ(thread_count_settled(threads), threads);
+  EXPECT_LE(thread_count_settled(threads), threads);
 }
 
 TEST_F(AsfGraph, DecoderObjectsComeFromTheTableAndATestTableReplacesIt)
@@ -194,7 +194,7 @@ TEST_F(AsfGraph, DamagedFilesEndWithoutAHangAndLeaveNoThread)
       EXPECT_EQ(o.load, E_ACCESSDENIED);
     }
   }
-  EXPECT_EQ(thread_count_settled(threads), threads);
+  EXPECT_LE(thread_count_settled(threads), threads);
 }
 
 }  // namespace

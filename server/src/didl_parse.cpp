@@ -138,6 +138,14 @@ struct parse_state {
   // arrays serve again rather than go back to the allocator.
   didl_object *spare = nullptr;
   std::vector<didl_property *> spare_properties;
+  // An item whose attributes are those of a reference (id, parentID,
+  // refID, restricted, perhaps tarvo:private), held as read until its end
+  // shows whether it has properties: the filter is shown it without an
+  // object being made for it.
+  bool ref_pending = false;
+  uint32_t ref_count = 0;
+  const char *ref_names[5] = {};
+  std::string ref_text;
   didl_property *property = nullptr;
   sys_stralloc_rec text{};
   sys_ptralloc_rec objects{};
@@ -175,6 +183,47 @@ struct parse_state {
     return true;
   }
 
+  bool ref_held(const xml_name_rec *const *names, const char *const *values)
+  {
+    static const char *const kShape[] = {DIDL_NAME(AT_ID), DIDL_NAME(AT_PARENT_ID), DIDL_NAME(AT_REF_ID),
+                                         DIDL_NAME(AT_RESTRICTED), DIDL_NAME(AT_TARVO_PRIVATE)};
+    uint32_t n = 0;
+    while (names[n]) n++;
+    if (n < 4 || n > 5) return false;
+    ref_text.clear();
+    for (uint32_t i = 0; i < n; i++) {
+      int ns = ns_code(names[i]->ns);
+      if (!attribute_prefix(ns) || attributes.lookup(ns, names[i]->local) != kShape[i]) return false;
+      ref_text.append(values[i]);
+      ref_text += '\0';
+    }
+    for (uint32_t i = 0; i < n; i++) ref_names[i] = kShape[i];
+    ref_count = n;
+    return true;
+  }
+
+  // The values held, in their order.
+  void ref_values(const char **out) const
+  {
+    const char *v = ref_text.data();
+    for (uint32_t i = 0; i < ref_count; i++, v += std::strlen(v) + 1) out[i] = v;
+  }
+
+  // The held item as an object after all.
+  bool ref_make()
+  {
+    ref_pending = false;
+    object = spare ? std::exchange(spare, nullptr) : static_cast<didl_object *>(sys_alloc_zero(sizeof(didl_object)));
+    if (!object) return false;
+    object->element = DIDL_NAME(EL_ITEM);
+    const char *values[5];
+    ref_values(values);
+    if (!didl::attributes_ready(&object->attributes, ref_count)) return false;
+    for (uint32_t i = 0; i < ref_count; i++)
+      if (!didl_attribute_add(&object->attributes, ref_names[i], values[i])) return false;
+    return true;
+  }
+
   bool start(const xml_name_rec *name, const xml_name_rec *const *names, const char *const *values)
   {
     depth++;
@@ -183,12 +232,14 @@ struct parse_state {
     if (depth == 1) return el == DIDL_NAME(EL_DIDL_LITE) && !done;
     if (depth == 2) {
       if (!is_object) return false;
+      if (filter && !check && el == DIDL_NAME(EL_ITEM) && ref_held(names, values)) return ref_pending = true;
       object = spare ? std::exchange(spare, nullptr) : static_cast<didl_object *>(sys_alloc_zero(sizeof(didl_object)));
       if (!object) return false;
       object->element = el;
       return take_attributes(&object->attributes, names, values);
     }
     if (depth > 3 || !el || is_object || el == DIDL_NAME(EL_DIDL_LITE)) return false;
+    if (ref_pending && !ref_make()) return false;
     if (spare_properties.empty()) {
       property = static_cast<didl_property *>(sys_alloc_zero(sizeof(didl_property)));
     } else {
@@ -211,8 +262,25 @@ struct parse_state {
         return false;
       property = nullptr;
     } else if (depth == 2) {
+      bool shown = false;
+      if (ref_pending) {
+        // A record on the stack over the held values.
+        const char *v[5];
+        ref_values(v);
+        didl_object view{{{reinterpret_cast<void **>(const_cast<char **>(ref_names)), ref_count, 0},
+                          {reinterpret_cast<void **>(const_cast<char **>(v)), ref_count, 0}},
+                         DIDL_NAME(EL_ITEM),
+                         {}};
+        if (filter->take(filter->user, &view, objects.len)) {
+          ref_pending = false;
+          depth--;
+          return true;
+        }
+        if (!ref_make()) return false;
+        shown = true;
+      }
       if (check && !didl_object_check(object)) return false;
-      if (filter && filter->take(filter->user, object, objects.len)) {
+      if (!shown && filter && filter->take(filter->user, object, objects.len)) {
         didl::object_empty(object, &spare_properties);
         didl_object_free(spare);
         spare = std::exchange(object, nullptr);

@@ -3,7 +3,6 @@
 // database's start and stop.
 #include "content_db_impl.h"
 
-#include <vennard/connection_manager.h>
 #include <vennard/conf_store.h>
 #include <vennard/media_http.h>
 #include <vennard/plugin.h>
@@ -177,13 +176,7 @@ bool compact_take(void *user, const didl_object *o, uint32_t position)
   // A compact reference has no resources.
   content_entry *e = compact_new(t->s, o);
   if (!e && !didl_property_first(o, DIDL_NAME(EL_TARVO_DYNAMIC)) && !object_mended(o)) {
-    // Most resources share their protocolInfo value with the last one.
-    for (uint32_t i = 0; i < o->properties.len; i++) {
-      const didl_property *p = property_at(o, i);
-      const char *pi = p->element == DIDL_NAME(EL_RES) ? didl_attribute_get(&p->attributes, DIDL_NAME(AT_PROTOCOL_INFO)) : nullptr;
-      if (pi && pi != t->registered) cm_protocol_info_add(t->s, pi);
-      if (pi && didl_value_shared(pi)) t->registered = pi;
-    }
+    protocol_infos_register(t->s, o, &t->registered);
     e = encoded_new(t->s, o);
   }
   if (!e) return false;

@@ -127,7 +127,9 @@ void changed_clear(server_rec *s);
 bool url_prefixes_strip(server_rec *s, didl_object *o);
 // Registers every res protocolInfo of the object with the
 // ConnectionManager.
-void protocol_infos_register(server_rec *s, const didl_object *o);
+// With last, a shared value registered just before (kept there) is
+// passed over: most resources share their protocolInfo with the last.
+void protocol_infos_register(server_rec *s, const didl_object *o, const char **last = nullptr);
 
 // The database file's text: the document with every object in index
 // order, the kept lists written back as attributes.

@@ -886,12 +886,15 @@ bool url_prefixes_strip(server_rec *s, didl_object *o)
   return true;
 }
 
-void protocol_infos_register(server_rec *s, const didl_object *o)
+void protocol_infos_register(server_rec *s, const didl_object *o, const char **last)
 {
   for (uint32_t i = 0; i < o->properties.len; i++) {
     auto *p = static_cast<const didl_property *>(o->properties.buf[i]);
-    if (p->element == DIDL_NAME(EL_RES))
-      cm_protocol_info_add(s, didl_attribute_get(&p->attributes, DIDL_NAME(AT_PROTOCOL_INFO)));
+    if (p->element != DIDL_NAME(EL_RES)) continue;
+    const char *pi = didl_attribute_get(&p->attributes, DIDL_NAME(AT_PROTOCOL_INFO));
+    if (last && pi && pi == *last) continue;
+    cm_protocol_info_add(s, pi);
+    if (last && pi && didl_value_shared(pi)) *last = pi;
   }
 }
 

@@ -183,6 +183,12 @@ struct parse_state {
     return true;
   }
 
+  // A record for the next object: the spare one, else a new one.
+  didl_object *object_new()
+  {
+    return spare ? std::exchange(spare, nullptr) : static_cast<didl_object *>(sys_alloc_zero(sizeof(didl_object)));
+  }
+
   bool ref_held(const xml_name_rec *const *names, const char *const *values)
   {
     static const char *const kShape[] = {DIDL_NAME(AT_ID), DIDL_NAME(AT_PARENT_ID), DIDL_NAME(AT_REF_ID),
@@ -213,7 +219,7 @@ struct parse_state {
   bool ref_make()
   {
     ref_pending = false;
-    object = spare ? std::exchange(spare, nullptr) : static_cast<didl_object *>(sys_alloc_zero(sizeof(didl_object)));
+    object = object_new();
     if (!object) return false;
     object->element = DIDL_NAME(EL_ITEM);
     const char *values[5];
@@ -233,7 +239,7 @@ struct parse_state {
     if (depth == 2) {
       if (!is_object) return false;
       if (filter && !check && el == DIDL_NAME(EL_ITEM) && ref_held(names, values)) return ref_pending = true;
-      object = spare ? std::exchange(spare, nullptr) : static_cast<didl_object *>(sys_alloc_zero(sizeof(didl_object)));
+      object = object_new();
       if (!object) return false;
       object->element = el;
       return take_attributes(&object->attributes, names, values);

@@ -5,7 +5,9 @@
  * data_default.xml), the save thread and the ContentDirectory events.
  *
  * Every call below content_db_unlock runs under the content-database lock,
- * taken by its caller; objects handed out stay valid while it is held.
+ * taken by its caller.  Objects handed out are valid until the caller's
+ * content_db_unlock and are the database's own: read them, never edit or
+ * free them; an object to edit in place comes from content_db_own.
  * Calls that return a UPnP error code return 0 for success.
  *
  * The child list of a container (tarvo:children) and the list of items

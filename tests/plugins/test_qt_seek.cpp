@@ -1,14 +1,17 @@
-// The movie toolbox stand-in's time seek on M4A files made by ffmpeg, AAC
-// and ALAC, with and without a cover picture: the PCM from a seek is
-// ffmpeg's decode of the whole stream from the same sample on.
+// The MP4 LPCM plug-in's time seek through the movie toolbox stand-in, on
+// M4A files made by ffmpeg, AAC and ALAC, with and without a cover picture:
+// the PCM from a seek is ffmpeg's decode of the whole stream from the same
+// sample on.
 #include <gtest/gtest.h>
 
-#include <tarvo_qt/tarvo_qt.h>
-#include <tarvo_util/sys_dlib.h>
+#include <corda_lpcm_mp4/corda_lpcm_mp4.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tarvo_test.h"
@@ -16,28 +19,6 @@
 namespace {
 
 std::string bin() { return std::getenv("TARVO_BIN") ? std::getenv("TARVO_BIN") : "bin"; }
-
-struct qt_api {
-#define QT_SLOT(name) decltype(&::name) name = nullptr;
-  QT_ENTRY_POINTS(QT_SLOT)
-#undef QT_SLOT
-};
-
-bool load(qt_api *a)
-{
-  sys_dlib_handle lib = nullptr;
-  if (!sys_dlib_load(&lib, (bin() + "/libtarvo_qt.so").c_str())) return false;
-  bool ok = true;
-#define QT_RESOLVE(name)                                \
-  {                                                     \
-    sys_dlib_fn fn = nullptr;                           \
-    ok = ok && sys_dlib_name(&lib, #name, &fn);         \
-    a->name = reinterpret_cast<decltype(&::name)>(fn);  \
-  }
-  QT_ENTRY_POINTS(QT_RESOLVE)
-#undef QT_RESOLVE
-  return ok;
-}
 
 bool run(const std::string &cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()) == 0; }
 
@@ -54,40 +35,25 @@ std::vector<int16_t> samples(const std::string &bytes, bool big)
   return s;
 }
 
-// Up to `frames` stereo frames of the movie at 44.1 kHz from ms on.
-std::vector<int16_t> served(qt_api &qt, const std::string &path, int64_t ms, size_t frames)
+// `frames` stereo frames of the movie at 44.1 kHz from ms on, as the
+// plug-in sends them for a time seek.
+std::vector<int16_t> served(const std::string &path, uint32_t ms, size_t frames)
 {
-  std::vector<int16_t> out;
-  uint8_t pascal[256] = {uint8_t(path.size())};
-  path.copy(reinterpret_cast<char *>(pascal + 1), 255);
-  qt_fsspec spec;
-  qt_movie_file *file = nullptr;
-  qt_movie *movie = nullptr;
-  qt_extraction *x = nullptr;
-  if (qt.qt_make_fsspec(pascal, &spec) || qt.qt_open_movie_file(&spec, &file)) return out;
-  qt_err e = qt.qt_new_movie_from_file(&movie, file, QT_NEW_MOVIE_ACTIVE);
-  qt.qt_close_movie_file(file);
-  if (e) return out;
-  qt_stream_description d{44100, QT_FORMAT_LINEAR_PCM, QT_FLAG_SIGNED_INTEGER | QT_FLAG_BIG_ENDIAN | QT_FLAG_PACKED,
-                          4, 1, 4, 2, 16, 0};
-  int32_t scale = qt.qt_get_movie_time_scale(movie);
-  qt_time_record t{scale * ms / 1000, scale, nullptr};
-  if (!qt.qt_extraction_begin(movie, 0, &x) &&
-      !qt.qt_extraction_set_property(x, QT_PROPCLASS_AUDIO, QT_PROP_STREAM_DESCRIPTION, sizeof d, &d) &&
-      !qt.qt_extraction_set_property(x, QT_PROPCLASS_MOVIE, QT_PROP_CURRENT_TIME, sizeof t, &t)) {
-    std::string pcm(4096 * 4, '\0');
-    for (uint32_t flags = 0; out.size() < frames * 2 && !(flags & QT_EXTRACTION_COMPLETE);) {
-      uint32_t n = 4096;
-      qt_audio_buffer_list list{1, {{2, uint32_t(pcm.size()), pcm.data()}}};
-      if (qt.qt_extraction_fill_buffer(x, &n, &list, &flags)) break;
-      std::vector<int16_t> s = samples(pcm.substr(0, size_t(n) * 4), true);
-      out.insert(out.end(), s.begin(), s.end());
-    }
-  }
-  if (x) qt.qt_extraction_end(x);
-  qt.qt_dispose_movie(movie);
-  out.resize(std::min(out.size(), frames * 2));
-  return out;
+  int pair[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return {};
+  std::string bytes;
+  std::thread reader([&] {
+    char buf[65536];
+    for (ssize_t n; (n = read(pair[1], buf, sizeof buf)) > 0;) bytes.append(buf, size_t(n));
+  });
+  msf_lpcm_job job{path.c_str(), "audio/mp4", 44100, 2, 6000, ms};
+  msf_lpcm_out out;
+  msf_lpcm_out_init(&out, pair[0], 0, 0, frames * 4, 0);
+  int ok = lpcm_qt_decode(&job, &out);
+  close(pair[0]);
+  reader.join();
+  close(pair[1]);
+  return ok ? samples(bytes, true) : std::vector<int16_t>();
 }
 
 // Where the served frames start against where they should (the lag of
@@ -124,10 +90,11 @@ match compare(const std::vector<int16_t> &got, const std::vector<int16_t> &whole
 
 }  // namespace
 
-// With a cover picture the seek went to the picture's stream instead of the
-// audio's and landed 33 to 68 ms off the time asked for; what followed was
-// 30 to 40 dB from the whole stream's samples.
-TEST(QtSeek, CoverPictureLeavesTheSeekSampleExact)
+// With a cover picture the seek took the picture, queued again by the
+// demuxer, for where it had landed and dropped the time asked for once
+// more (1.2 s late at 1.234 s, only the zero fill at 4.321 s); without one,
+// AAC's first frame after the seek lacked its overlap (-15 to -40 dB).
+TEST(QtSeek, SeekIsSampleExactWithOrWithoutCoverPicture)
 {
   tarvo_test::scratch_dir d;
   std::string wav = d / "chirp.wav", pic = d / "cover.png";
@@ -136,10 +103,8 @@ TEST(QtSeek, CoverPictureLeavesTheSeekSampleExact)
                                  ":s=44100:d=6' ") + wav) ||
       !run(kFfmpeg + std::string("-f lavfi -i color=c=red:s=64x64 -frames:v 1 ") + pic))
     GTEST_SKIP() << "ffmpeg with the lavfi sources is needed for the fixtures";
-  qt_api qt;
-  ASSERT_TRUE(load(&qt));
-  ASSERT_EQ(qt.qt_initialize(), QT_NO_ERR);
-  ASSERT_EQ(qt.qt_enter_movies(), QT_NO_ERR);
+  setenv("TARVO_QT_LIBRARY", (bin() + "/libtarvo_qt.so").c_str(), 1);
+  ASSERT_TRUE(lpcm_qt_ready());
   for (const char *codec : {"aac", "alac"})
     for (const char *cover : {"", "png", "mjpeg"}) {
       std::string m4a = d / (std::string(codec) + cover + ".m4a"), raw = m4a + ".raw";
@@ -151,9 +116,9 @@ TEST(QtSeek, CoverPictureLeavesTheSeekSampleExact)
       }
       ASSERT_TRUE(run(kFfmpeg + ("-i " + m4a + " -map 0:a -f s16le -c:a pcm_s16le " + raw)));
       std::vector<int16_t> whole = samples(tarvo_test::read_file(raw), false);
-      for (int64_t ms : {1234, 2500, 4321}) {
+      for (uint32_t ms : {1234u, 2500u, 4321u}) {
         SCOPED_TRACE(ms);
-        std::vector<int16_t> got = served(qt, m4a, ms, 22050);
+        std::vector<int16_t> got = served(m4a, ms, 22050);
         EXPECT_EQ(got.size(), 44100u);
         match m = compare(got, whole, long(ms * 44100 / 1000));
         EXPECT_EQ(m.lag, 0) << m.residual_db << " dB";
@@ -161,6 +126,5 @@ TEST(QtSeek, CoverPictureLeavesTheSeekSampleExact)
         EXPECT_LT(m.residual_db, -75) << m.lag << " frames off";
       }
     }
-  qt.qt_exit_movies();
-  qt.qt_terminate();
+  lpcm_qt_stop();
 }

@@ -268,6 +268,7 @@ struct parse_state {
         return false;
       property = nullptr;
     } else if (depth == 2) {
+      if (filter && filter->stop && filter->stop(filter->user)) return false;
       bool shown = false;
       if (ref_pending) {
         // A record on the stack over the held values.

@@ -171,7 +171,7 @@ template <class Keep> uint32_t list_filter(server_rec *s, content_id_list *list,
 }
 
 // A container lists only its own live children; a target only live
-// references.  A child count follows its list.
+// references.  The child count of a list that changed is its length.
 uint32_t lists_close_up(server_rec *s, const std::vector<links> &l)
 {
   content_db_rec &d = db(s);
@@ -183,7 +183,11 @@ uint32_t lists_close_up(server_rec *s, const std::vector<links> &l)
     list_filter(s, &e->referenced, live);
     if (encoded(e)) continue;
     uint32_t gone = list_filter(s, &e->children, [&](uint32_t pos) { return live(pos) && l[pos].parent == i; });
-    if (gone && l[i].container) didl_counter_add(&e->object->attributes, DIDL_NAME(AT_CHILD_COUNT), -int64_t(gone));
+    if (gone && l[i].container) {
+      char count[CONTENT_DB_NUMBER_SIZE];
+      count[sys_str_fmt_uint64(count, content_id_list_len(&e->children))] = 0;
+      didl_attribute_set(&e->object->attributes, DIDL_NAME(AT_CHILD_COUNT), count);
+    }
     dropped += gone;
   }
   return dropped;

@@ -26,29 +26,11 @@ struct links {
   bool container = false;
 };
 
-// An encoded item's attributes, made in a buffer that each item reuses.
-class decoder {
-  std::vector<std::max_align_t> room_;
-  static void *room(void *user, size_t n)
-  {
-    auto *v = static_cast<std::vector<std::max_align_t> *>(user);
-    try {
-      v->resize((n + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t));
-    } catch (...) {
-      return nullptr;
-    }
-    return v->data();
-  }
-
- public:
-  const didl_object *of(const content_entry *e) { return didl::object_decode(e->encoding, room, &room_); }
-};
-
 // The links of every entry; false on exhaustion.
 bool links_read(server_rec *s, std::vector<links> *out)
 {
   content_db_rec &d = db(s);
-  decoder dec;
+  std::vector<std::max_align_t> room;
   out->assign(d.index.len, links{});
   auto position = [&](const char *id) { return id ? find_id(s, id) : kNone; };
   for (uint32_t i = 0; i < d.index.len; i++) {
@@ -59,7 +41,7 @@ bool links_read(server_rec *s, std::vector<links> *out)
       l.target = find_code(s, e->ref_target);
       continue;
     }
-    const didl_object *o = encoded(e) ? dec.of(e) : e->object;
+    const didl_object *o = encoded(e) ? didl::object_decode(e->encoding, scratch_room, &room) : e->object;
     if (!o) return false;
     l.parent = position(didl_attribute_get(&o->attributes, DIDL_NAME(AT_PARENT_ID)));
     l.target = position(didl_attribute_get(&o->attributes, DIDL_NAME(AT_REF_ID)));
@@ -215,6 +197,17 @@ void max_object_id_keep(server_rec *s)
 }  // namespace
 
 namespace cdb {
+
+void *scratch_room(void *user, size_t n)
+{
+  auto *v = static_cast<std::vector<std::max_align_t> *>(user);
+  try {
+    v->resize((n + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t));
+  } catch (...) {
+    return nullptr;
+  }
+  return v->data();
+}
 
 void links_check(server_rec *s)
 {

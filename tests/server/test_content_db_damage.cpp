@@ -49,18 +49,6 @@ std::string ref(const std::string &id, const std::string &parent, const std::str
   return "<item id=\"" + id + "\" parentID=\"" + parent + "\" refID=\"" + target + "\" restricted=\"1\">\r\n</item>\r\n";
 }
 
-// The content-database lock for a test's reads, which the save thread
-// must not see half done.
-struct held {
-  server_rec *s;
-  bool ok;
-  explicit held(server_rec *srv) : s(srv), ok(content_db_lock(srv) != 0) {}
-  ~held()
-  {
-    if (ok) content_db_unlock(s);
-  }
-};
-
 struct damage : ::testing::Test {
   server srv;
   server_rec *s = &srv.s;

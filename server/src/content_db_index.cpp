@@ -954,15 +954,6 @@ bool serialise(server_rec *s, sys_stralloc_rec *out, int file)
 {
   content_db_rec &d = db(s);
   std::vector<std::max_align_t> scratch;
-  auto scratch_room = [](void *user, size_t n) -> void * {
-    auto *v = static_cast<std::vector<std::max_align_t> *>(user);
-    try {
-      v->resize((n + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t));
-    } catch (...) {
-      return nullptr;
-    }
-    return v->data();
-  };
   if (!sys_stralloc_readyplus(out, CONTENT_DB_FILE_RESERVE) || !didl_xml_begin(out, 1)) return false;
   for (uint32_t i = 0; i < d.index.len; i++) {
     content_entry *e = entry_at(s, i);

@@ -162,6 +162,27 @@ int content_db_referencing(struct server_rec *s, const didl_object *object, sys_
 int content_db_list_text(struct server_rec *s, const didl_object *object, uint32_t which,
                          sys_stralloc_rec *out);
 
+/* --- readers of many objects --- */
+
+/* What has been made for the holder of the lock so far.  The objects made
+ * since a mark go at content_db_made_rewind, as if they had never been
+ * asked for, so that a reader of the whole library holds the objects of
+ * one look at a time.  Nothing made since the mark may be read after the
+ * rewind. */
+typedef struct content_db_made_mark {
+  void *block;
+  size_t used;
+  uint32_t made;
+} content_db_made_mark;
+void content_db_made_mark_take(struct server_rec *s, content_db_made_mark *mark);
+void content_db_made_rewind(struct server_rec *s, const content_db_made_mark *mark);
+/* 1 when p lies in what has been made for the holder of the lock (it goes
+ * at the next rewind past it, or at the unlock). */
+int content_db_made_holds(struct server_rec *s, const void *p);
+/* Appends the index positions of the existing children of a container,
+ * in order of insertion, without making their objects. */
+int content_db_child_positions(struct server_rec *s, const didl_object *container, sys_uint32alloc_rec *positions);
+
 /* --- kept orders of children --- */
 
 /* Browse keeps the order in which a requester sees a container's children

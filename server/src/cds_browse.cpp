@@ -380,36 +380,24 @@ struct search_set {
   }
 };
 
-// The parent of each object of the index in turn: a folder's items stand
-// side by side, so its position is looked up once for them.
-struct parent_memo {
-  std::string id;
-  uint32_t pos = UINT32_MAX;
-
-  const didl_object *of(const call &c, const didl_object *o)
-  {
-    const char *parent = didl_attribute_get(&o->attributes, DIDL_NAME(AT_PARENT_ID));
-    if (!parent) return nullptr;
-    if (pos == UINT32_MAX || id != parent) {
-      id = parent;
-      pos = content_db_find(c.s, parent);
-    }
-    return content_db_at(c.s, pos);
-  }
-};
-
 // The candidates of a Search from the root: the whole index in order.
+// Throws std::bad_alloc.
 void candidates_all(const call &c, search_set *set)
 {
-  parent_memo parents;
-  for (uint32_t i = 0, n = content_db_count(c.s); i < n; i++) {
+  uint32_t n = content_db_count(c.s);
+  auto parents = std::make_unique<content_db_parent_memo>();
+  // For each container once: 1 searchable, 2 not.  Most references stand
+  // in folders that are not searched: no object is made for them.
+  std::vector<uint8_t> searched(n);
+  for (uint32_t i = 0; i < n; i++) {
     look l(c.s);
+    int container = 0;
+    uint32_t at = content_db_holder_position(c.s, i, parents.get(), &container);
+    const didl_object *holder = content_db_at(c.s, at);
+    if (holder && !searched[at]) searched[at] = searchable(holder) ? 1 : 2;
+    if (holder && searched[at] == 2) continue;
     const didl_object *o = content_db_at(c.s, i);
     if (!o || !object_id(o) || hidden(c, o)) continue;
-    // The folder's mark first: most references stand in folders that are
-    // not searched, and their view is not made then.
-    const didl_object *holder = o->element == DIDL_NAME(EL_CONTAINER) ? o : parents.of(c, o);
-    if (holder && !searchable(holder)) continue;
     didl_object v;
     if (!object_view(c.s, o, &v) || (holder && !didl_class_allowed_search(holder, object_class(&v)))) continue;
     set->consider(i, v);

@@ -1089,6 +1089,30 @@ int content_db_made_holds(server_rec *s, const void *p)
   return 0;
 }
 
+uint32_t content_db_holder_position(server_rec *s, uint32_t position, content_db_parent_memo *memo, int *container)
+{
+  uint32_t count = db(s).index.len;
+  *container = 0;
+  if (position >= count) return count;
+  content_entry *e = entry_at(s, position);
+  uint64_t code = e->ref_parent;
+  if (!compact(e)) {
+    const didl_object *o = object_of(s, e);
+    if (!o) return count;
+    if ((*container = is_container(o))) return position;
+    const char *parent = didl_attribute_get(&o->attributes, DIDL_NAME(AT_PARENT_ID));
+    if (!parent) return count;
+    if (!id_code(s, parent, false, &code)) return content_db_find(s, parent);
+  }
+  uint32_t slot = uint32_t((code ^ (code >> 13) ^ (code >> 31)) % CONTENT_DB_PARENT_MEMO);
+  if (memo->position[slot] && memo->code[slot] == code) return memo->position[slot] - 1;
+  uint32_t found = find_code(s, code);
+  if (found < count && removed(entry_at(s, found))) found = count;
+  memo->code[slot] = code;
+  memo->position[slot] = found + 1;
+  return found;
+}
+
 int content_db_child_positions(server_rec *s, const didl_object *container, sys_uint32alloc_rec *positions)
 {
   content_entry *e = entry_of(s, container);

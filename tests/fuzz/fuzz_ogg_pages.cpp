@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
   if (fd < 0) return 0;
   mp3::file_window w(fd);
   uint32_t serial;
-  if (ogg::last_serial(w, size, &serial)) {
+  if (ogg::last_serial(w, 0, size, &serial)) {
     bool found = false;
     for (size_t i = 0; !found && i + 18 <= size; i++)
       found = std::memcmp(data + i, "OggS", 4) == 0 && std::memcmp(data + i + 14, &serial, 4) == 0;

@@ -16,8 +16,14 @@ struct svc_wait_rec {
   void *user;
 };
 
+// While the system bus is gone, it is looked for again this often: a
+// restarted bus daemon is back within a second or two.
+inline constexpr uint32_t SVC_BUS_RETRY_MS = 1000;
+
 // Waits on the signals and the system bus together until deliver returns
 // false.  A delay inhibitor is held while the system is awake, so that
-// the suspend signal is handled in full before the system sleeps.  0
-// (nothing delivered) when there is no system bus to watch.
+// the suspend signal is handled in full before the system sleeps.  When
+// the bus goes away that is logged once, and it is subscribed to again
+// once it is back.  0 (nothing delivered) when there is no system bus to
+// watch at the start.
 int svc_sleep_wait(const svc_wait_rec *w);

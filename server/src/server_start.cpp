@@ -16,6 +16,7 @@
 #include <tarvo_util/utf8file.h>
 #include <tarvo_util/xml.h>
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -83,7 +84,7 @@ extern "C" {
 int server_start(server_rec *s, const char *data_home)
 {
   platform_init();
-  sys_byte_zero(s, sizeof *s);
+  sys_byte_zero(s, offsetof(server_rec, device_ready));
   if (!sys_str_clone(data_home, &s->data_home)) return 0;
 
   uint16_t port = 0;
@@ -183,21 +184,21 @@ int default_shares_offer(server_rec *s)
   return conf_share_done_write(s->data_home, lines.data());
 }
 
+// Each is done once per change: the worker settles the state again after
+// a start, and a suspend repeated would say byebye to nobody.
 void server_power_suspend(server_rec *s)
 {
-  s->suspended = 1;
   if (!server_device_enter(s)) return;
-  tarvo_device_send_byebye(&s->device);
-  tarvo_device_ssdp_close_socket(&s->device);
+  if (!s->suspended) tarvo_device_ssdp_suspend(&s->device);
+  s->suspended = 1;
   server_device_leave(s);
 }
 
 void server_power_resume(server_rec *s)
 {
-  s->suspended = 0;
   if (!server_device_enter(s)) return;
-  tarvo_device_ssdp_open_socket(&s->device);
-  tarvo_device_send_alive(&s->device);
+  if (s->suspended) tarvo_device_ssdp_resume(&s->device);
+  s->suspended = 0;
   server_device_leave(s);
 }
 

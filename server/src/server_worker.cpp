@@ -1,6 +1,7 @@
-// The worker thread and the server's lifecycle: start, stop and power
-// events are serialised by one lock, so that a power event never meets a
-// server halfway through starting or stopping.
+// The worker thread and the server's lifecycle: start and stop are
+// serialised by one lock; power events go to the server through its
+// device gate without waiting for them, so that a suspend is said before
+// the system sleeps even while a long start runs.
 #include <vennard/conf_store.h>
 #include <vennard/service.h>
 
@@ -27,6 +28,19 @@ struct lifecycle_lock {
   }
 };
 
+// Brings the server to the state of the last power event.  Each caller
+// stores the event before it settles, and the calls take turns, so the
+// last one sees the last event.
+void power_settle(service_worker_rec *w)
+{
+  if (!sys_mutex_lock(&w->power)) return;
+  if (std::atomic_ref<int32_t>(w->asleep).load())
+    server_power_suspend(&w->server);
+  else
+    server_power_resume(&w->server);
+  sys_mutex_unlock(&w->power);
+}
+
 }  // namespace
 
 extern "C" {
@@ -37,6 +51,8 @@ int service_server_start(service_worker_rec *w)
   if (!l.held) return 0;
   if (running(w)) return 1;
   if (!server_start(&w->server, w->data_home)) return 0;
+  // A suspend that came before the device stack ran.
+  power_settle(w);
   default_shares_offer(&w->server);
   running(w) = 1;
   return 1;
@@ -53,20 +69,19 @@ void service_server_stop(service_worker_rec *w)
 
 void service_power_event(service_worker_rec *w, uint32_t event_type)
 {
-  lifecycle_lock l(w);
-  if (!l.held || !running(w)) return;
   switch (event_type) {
   case SVC_POWER_SUSPEND:
-    server_power_suspend(&w->server);
+    std::atomic_ref<int32_t>(w->asleep).store(1);
     break;
   case SVC_POWER_RESUME_CRITICAL:
   case SVC_POWER_RESUME_SUSPEND:
   case SVC_POWER_RESUME_AUTOMATIC:
-    server_power_resume(&w->server);
+    std::atomic_ref<int32_t>(w->asleep).store(0);
     break;
   default:
-    break;
+    return;
   }
+  power_settle(w);
 }
 
 int service_worker_init(service_worker_rec *w, const char *data_home)
@@ -75,13 +90,17 @@ int service_worker_init(service_worker_rec *w, const char *data_home)
   w->listen_socket = w->wake = -1;
   w->data_home = data_home;
   if (!sys_mutex_create(&w->lifecycle)) return 0;
-  if (sys_wakefd_open(&w->wake)) return 1;
+  if (sys_mutex_create(&w->power)) {
+    if (sys_wakefd_open(&w->wake)) return 1;
+    sys_mutex_destroy(&w->power);
+  }
   sys_mutex_destroy(&w->lifecycle);
   return 0;
 }
 
 void service_worker_free(service_worker_rec *w)
 {
+  sys_mutex_destroy(&w->power);
   sys_mutex_destroy(&w->lifecycle);
   sys_socket_close(w->wake);
   w->wake = -1;

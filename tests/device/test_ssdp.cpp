@@ -296,6 +296,32 @@ TEST_F(Ssdp, SuspendAndResume)
   tarvo_device_ssdp_close_socket(&none);
 }
 
+TEST_F(Ssdp, ASuspendDuringTheAliveSetIsTheLastWordUntilTheResume)
+{
+  udp group("127.0.0.1", 1900, true);
+  start();
+  std::vector<message> got = group.collect(150);  // the start's byebyes, then the first alives
+  ASSERT_GT(count_nts(got, "ssdp:alive"), 0u);
+  ASSERT_LT(count_nts(got, "ssdp:alive"), 10u);
+  tarvo_device_ssdp_suspend(&d.ctx);
+  got = group.collect(1000);
+  auto bye = std::find_if(got.begin(), got.end(), [](const message &m) { return m.header("NTS") == "ssdp:byebye"; });
+  std::vector<message> after(bye, got.end());
+  EXPECT_EQ(count_nts(after, "ssdp:byebye"), 10u);
+  EXPECT_EQ(count_nts(after, "ssdp:alive"), 0u);
+  udp client;
+  client.send(search("upnp:rootdevice"));
+  EXPECT_TRUE(client.collect(1000).empty());
+  // Nor does a caller's alive set go out while suspended.
+  tarvo_device_send_alive(&d.ctx);
+  EXPECT_EQ(count_nts(group.collect(300), "ssdp:alive"), 0u);
+
+  tarvo_device_ssdp_resume(&d.ctx);
+  EXPECT_EQ(count_nts(group.collect(1500), "ssdp:alive"), 10u);
+  client.send(search("upnp:rootdevice"));
+  EXPECT_EQ(client.collect(1000).size(), 1u);
+}
+
 TEST_F(Ssdp, DisabledStaysSilent)
 {
   udp group("127.0.0.1", 1900, true);

@@ -98,6 +98,7 @@ struct tarvo_device_ctx {
   struct device_gena *gena;       // the event senders and the timer's wake-up; from device_gena_start
   int ssdp_running;               // atomic; the SSDP thread has not ended
   int ssdp_request;               // atomic; socket work the SSDP thread is asked to do
+  int ssdp_quiet;                 // atomic; closed by the caller: nothing is announced until it opens
   int ssdp_wake;                  // under ip_mutex: readable when the SSDP thread has work
   int ssdp_wake_open;             // under ip_mutex: ssdp_wake is a descriptor
 };

@@ -1,7 +1,6 @@
 // SSDP announcements and the SSDP thread: the alive and byebye sets, paced
 // out between the reads of the socket that takes searches from every
-// interface, and the socket work that suspend and resume ask of the
-// thread.
+// interface, and the work that suspend and resume ask of the thread.
 #include "device_gena_ssdp.h"
 
 #include <algorithm>
@@ -12,8 +11,9 @@
 
 namespace {
 
-// What tarvo_device_ssdp_close_socket and _open_socket ask of the thread.
-enum { REQUEST_NONE, REQUEST_CLOSE, REQUEST_OPEN };
+// What tarvo_device_ssdp_close_socket, _open_socket, _suspend and _resume
+// ask of the thread.
+enum { REQUEST_NONE, REQUEST_CLOSE, REQUEST_OPEN, REQUEST_SUSPEND, REQUEST_RESUME };
 
 // The datagrams of the alive or byebye set, one at a time: twice the
 // notification set on every announced address, in order.
@@ -56,11 +56,11 @@ struct set_send {
   {
     return entries && (ips.len / 4 == 1 || sys_byte_diff(ips.buf + 4 * i, 4, sys_ip4_loopback()));
   }
-  // Alive stops with the stop flag; byebye goes out in full also then:
-  // it is what the end sends.
+  // Alive stops with the stop flag and while closed by the caller;
+  // byebye goes out in full also then: it is what the end sends.
   bool pending()
   {
-    if (kind == DEVICE_SSDP_ALIVE && device_stopping(c)) return false;
+    if (kind == DEVICE_SSDP_ALIVE && (device_stopping(c) || device_load(c->ssdp_quiet))) return false;
     while (ip_at < ips.len / 4 && !announced(ip_at)) ip_at++;
     return ip_at < ips.len / 4;
   }
@@ -189,7 +189,8 @@ void receive(tarvo_device_ctx *c, int sock)
 struct pacer {
   tarvo_device_ctx *c;
   std::optional<set_send> byebye, alive;
-  int64_t due_ms = 0;  // steady clock: the next datagram
+  int64_t due_ms = 0;      // steady clock: the next datagram
+  int64_t next_alive = 0;  // steady clock: the next alive set of the schedule
 
   void queue(int kind, uint32_t pause_ms)
   {
@@ -217,14 +218,40 @@ struct pacer {
   }
 };
 
+// Closed by the caller until it opens again.  Quiet is set before the
+// byebye, so that no alive, of this thread's or a caller's set, follows
+// it; the byebye must fit in the sleep delay that the login manager
+// grants, so it goes at the end's pace and whole, before any search is
+// read.
+void quiet_enter(tarvo_device_ctx *c, pacer *p, bool byebye)
+{
+  device_store(c->ssdp_quiet, 1);
+  p->alive.reset();
+  p->byebye.reset();
+  if (byebye) set_send_all(c, DEVICE_SSDP_BYEBYE, DEVICE_SSDP_END_PAUSE_MS);
+  sockets_close(c);
+}
+
+// The sockets of the current address list; an address change noted while
+// quiet is announced with them.
+void quiet_leave(tarvo_device_ctx *c, pacer *p, bool alive)
+{
+  device_store(c->address_changed, 0);
+  device_store(c->ssdp_quiet, 0);
+  sockets_close(c);
+  sockets_open(c);
+  // The schedule starts again with this alive set.
+  if (alive) p->next_alive = 0;
+}
+
 void request_serve(tarvo_device_ctx *c, pacer *p)
 {
   int r = device_load(c->ssdp_request);
   if (r == REQUEST_NONE) return;
-  sockets_close(c);
-  // Closed for a suspend, after its byebye: no alive may follow it.
-  if (r == REQUEST_CLOSE) p->alive.reset();
-  if (r == REQUEST_OPEN) sockets_open(c);
+  if (r == REQUEST_CLOSE || r == REQUEST_SUSPEND)
+    quiet_enter(c, p, r == REQUEST_SUSPEND);
+  else
+    quiet_leave(c, p, r == REQUEST_RESUME);
   device_store(c->ssdp_request, int(REQUEST_NONE));
 }
 
@@ -249,7 +276,6 @@ void ssdp_loop(void *arg)
   sys_time_now(&now);
   sys_random_init(uint32_t(now));
   uint32_t a = c->max_age / 4;
-  int64_t next_alive = 0;
   pacer p{c, {}, {}};
   // Only clears what peers kept of an earlier run, so it is short and must
   // not hold back the first alive; but it goes out whole before any search
@@ -265,7 +291,7 @@ void ssdp_loop(void *arg)
     // Cleared before the flags are read, so that no wake-up is lost.
     sys_wakefd_clear(c->ssdp_wake);
     request_serve(c, &p);
-    if (device_load(c->address_changed)) {
+    if (device_load(c->address_changed) && !device_load(c->ssdp_quiet)) {
       // The list is new already: byebye and alive go out over the new
       // addresses.
       p.queue(DEVICE_SSDP_BYEBYE, DEVICE_SSDP_PAUSE_MS);
@@ -275,12 +301,12 @@ void ssdp_loop(void *arg)
       device_store(c->address_changed, 0);
     }
     now = device_steady_ms();
-    if (c->ssdp_sockets.len && now >= next_alive) {
+    if (c->ssdp_sockets.len && now >= p.next_alive) {
       p.queue(DEVICE_SSDP_ALIVE, DEVICE_SSDP_PAUSE_MS);
-      next_alive = now + int64_t(a + uint32_t(sys_random()) % a) * 1000;
+      p.next_alive = now + int64_t(a + uint32_t(sys_random()) % a) * 1000;
     }
     int64_t until = p.run(now);
-    if (c->ssdp_sockets.len && (until < 0 || next_alive < until)) until = next_alive;
+    if (c->ssdp_sockets.len && (until < 0 || p.next_alive < until)) until = p.next_alive;
     sys_select_rec rd;
     wait_work(c, &rd, until);
     for (uint32_t i = 0; i < c->ssdp_sockets.len && !device_stopping(c); i++)
@@ -288,6 +314,7 @@ void ssdp_loop(void *arg)
   }
   device_store(c->address_changed, 0);
   sockets_close(c);
+  device_store(c->ssdp_quiet, 0);
   device_store(c->ssdp_request, int(REQUEST_NONE));
   device_store(c->ssdp_running, 0);
 }
@@ -408,5 +435,9 @@ int tarvo_device_send_byebye(tarvo_device_ctx **ctx) { return set_send_public(ct
 void tarvo_device_ssdp_open_socket(tarvo_device_ctx **ctx) { request(ctx, REQUEST_OPEN); }
 
 void tarvo_device_ssdp_close_socket(tarvo_device_ctx **ctx) { request(ctx, REQUEST_CLOSE); }
+
+void tarvo_device_ssdp_suspend(tarvo_device_ctx **ctx) { request(ctx, REQUEST_SUSPEND); }
+
+void tarvo_device_ssdp_resume(tarvo_device_ctx **ctx) { request(ctx, REQUEST_RESUME); }
 
 }  // extern "C"

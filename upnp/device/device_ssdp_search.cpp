@@ -82,7 +82,9 @@ int answer_entry(void *user, const char *target, const char *udn, const char *su
 {
   auto *s = static_cast<answer_send *>(user);
   tarvo_device_ctx *c = s->a->ctx;
-  if (device_stopping(c) || !device_ssdp_message(&s->msg.s, DEVICE_SSDP_ANSWER, c, s->location, target, udn, suffix))
+  // A search taken before a suspend is not answered after its byebye.
+  if (device_stopping(c) || device_load(c->ssdp_quiet) ||
+      !device_ssdp_message(&s->msg.s, DEVICE_SSDP_ANSWER, c, s->location, target, udn, suffix))
     return 0;
   uint32_t sent = 0;
   sys_socket_sendto4(s->sock, s->msg.s.buf, s->msg.s.len, s->a->remote_ip, s->a->remote_port, &sent);

@@ -17,18 +17,14 @@
 extern "C" {
 #endif
 
-/* The media server's state, zero-filled at every start. */
+/* The media server's state, zero-filled at every start up to the device
+ * gate. */
 typedef struct server_rec {
   tarvo_device_ctx *device; /* the device stack's context; first */
   char *data_home;          /* heap copy of the data folder */
   char udn[CONF_UDN_LENGTH + 1]; /* the device's UDN, NUL-terminated */
   sys_ptralloc_rec modules; /* service_module_rec pointers, in load order */
-  int32_t suspended;        /* 1 between a suspend and a resume power event */
-  /* The device gate: server threads call into the device stack only
-   * between server_device_enter and server_device_leave, which let them in
-   * only while device_ready is set.  Both accessed atomically. */
-  int32_t device_ready;
-  int32_t device_users;
+  int32_t suspended;        /* 1 between a suspend and a resume power event; inside the device gate */
   /* The description text that the device stack serves at "/" (heap). */
   char *description;
   uint16_t http_port;       /* the media HTTP server's port */
@@ -38,6 +34,14 @@ typedef struct server_rec {
   media_http_rec media;
   share_scanner_rec scanner;
   int32_t suspend_transport; /* the flag key suspend_transport: keep awake while streaming */
+  /* The device gate: server threads call into the device stack only
+   * between server_device_enter and server_device_leave, which let them in
+   * only while device_ready is set.  Both accessed atomically.  The power
+   * handler knocks at any time, also while a start zero-fills the record,
+   * so they come last and the start leaves them as the last stop left
+   * them (closed, nobody inside). */
+  int32_t device_ready;
+  int32_t device_users;
 } server_rec;
 
 /* 1 when the server runs; 0 when it does not (everything begun undone). */
@@ -47,7 +51,9 @@ int server_stop(server_rec *s);
 /* Offers the common media folders as shares once; the result is a hint. */
 int default_shares_offer(server_rec *s);
 /* The power events of a running server: goodbye and silence before a
- * suspend, presence again after a resume. */
+ * suspend, presence again after a resume.  Nothing while the device stack
+ * does not run, or when the server is in that state already.  One caller
+ * at a time, at any time: also during a start or a stop. */
 void server_power_suspend(server_rec *s);
 void server_power_resume(server_rec *s);
 

@@ -29,7 +29,9 @@ typedef struct {
   int32_t stop;                /* set to end the worker; accessed atomically */
   int32_t save_lost;           /* a stop could not save the content database; accessed atomically */
   int wake;                    /* readable once stop is set (service_worker_stop) */
-  sys_mutex_handle lifecycle;  /* serialises server start, stop and power events */
+  sys_mutex_handle lifecycle;  /* serialises server start and stop */
+  sys_mutex_handle power;      /* serialises the power calls into the server */
+  int32_t asleep;              /* the last power event was a suspend; accessed atomically */
   const char *data_home;
 } service_worker_rec;
 
@@ -68,7 +70,9 @@ void management_port_serve(service_worker_rec *w, int sock);
  * 1 when it runs afterwards. */
 int service_server_start(service_worker_rec *w);
 void service_server_stop(service_worker_rec *w);
-/* A power event (SVC_POWER_*) for the server, when it runs. */
+/* A power event (SVC_POWER_*) for the server, when its device stack runs;
+ * it does not wait for a start or stop, and a start brings the server to
+ * the state of the last event. */
 void service_power_event(service_worker_rec *w, uint32_t event_type);
 
 /* 1 when the 4 bytes are 127.0.0.1 or one of the host's own addresses. */

@@ -145,7 +145,17 @@ int property_set_xml_end(sys_stralloc_rec *sa);
 int tarvo_device_send_alive(tarvo_device_ctx **ctx);
 int tarvo_device_send_byebye(tarvo_device_ctx **ctx);
 void tarvo_device_ssdp_open_socket(tarvo_device_ctx **ctx);
+/* Closed, nothing is announced (address changes are noted) until the next
+ * open or resume. */
 void tarvo_device_ssdp_close_socket(tarvo_device_ctx **ctx);
+/* The system's sleep as one request of the SSDP thread: the alive set it
+ * paces is dropped, the whole byebye set goes out at the stop's pace, and
+ * the sockets close as tarvo_device_ssdp_close_socket closes them.
+ * Returns once that is done. */
+void tarvo_device_ssdp_suspend(tarvo_device_ctx **ctx);
+/* The wake: the sockets open for the current address list and the SSDP
+ * thread paces the alive set out.  Returns once the set is under way. */
+void tarvo_device_ssdp_resume(tarvo_device_ctx **ctx);
 
 #ifdef __cplusplus
 }

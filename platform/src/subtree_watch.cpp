@@ -1,7 +1,11 @@
 // Folder trees watched with inotify: roots on one descriptor, a watch per
 // folder shared by the roots that use it, new folders of tree roots added
-// as their creation is read, a degraded mode when watches run out.
+// as their creation is read, a degraded mode when watches run out, and
+// the mounts that bear on followed folders.
 #include <tarvo_platform/subtree_watch.h>
+
+#include <tarvo_util/sys_owner.h>
+#include <tarvo_util/utf8file.h>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -14,10 +18,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "subtree_mounts.h"
 
 namespace {
 
@@ -45,6 +52,7 @@ struct root_rec {
   size_t folders = 0;
   bool signalled = false, degraded = false;
   uint64_t next_poll = 0;
+  std::vector<std::string> mount_folders;  // a mount on, above or below one signals the root
 };
 
 struct folder_rec {
@@ -57,6 +65,8 @@ struct folder_rec {
 struct subtree_watch_rec {
   int fd = -1, wake = -1;
   int mounts = -1;  // the mount table, which reports a change as POLLPRI
+  subtree_mounts::table mount_table;  // as last read
+  bool mounts_known = false;          // whether that read succeeded
   int next_root = 0;
   std::map<int, root_rec> roots;
   std::map<int, folder_rec> folders;  // watch descriptor -> folder
@@ -198,6 +208,32 @@ int64_t polls_due(subtree_watch_rec *w)
   return next;
 }
 
+bool mounts_read(subtree_mounts::table *t)
+{
+  own::stralloc text;
+  return file_read_all_max("/proc/self/mountinfo", &text.s, SUBTREE_WATCH_MOUNTS_MAX) &&
+         subtree_mounts::parse(std::string_view(text.s.buf, text.s.len), t);
+}
+
+// Only the roots whose folders a mount that came or went bears on are
+// signalled: mounts elsewhere on the machine cost a read of the table.
+void mounts_changed(subtree_watch_rec *w)
+{
+  subtree_mounts::table now;
+  bool known = mounts_read(&now);
+  // Without two tables to compare, any folder may be covered.
+  bool all = !known || !w->mounts_known;
+  std::vector<std::string> points;
+  if (!all) points = subtree_mounts::changed(w->mount_table, now);
+  w->mount_table = std::move(now);
+  w->mounts_known = known;
+  for (auto &[id, r] : w->roots)
+    for (const std::string &folder : r.mount_folders)
+      if (all || std::any_of(points.begin(), points.end(),
+                             [&](const std::string &p) { return subtree_mounts::touches(p, folder); }))
+        r.signalled = true;
+}
+
 bool any_signalled(const subtree_watch_rec *w)
 {
   return std::any_of(w->roots.begin(), w->roots.end(), [](auto &r) { return r.second.signalled; });
@@ -217,6 +253,8 @@ subtree_watch_rec *subtree_watch_create(void)
   }
   w->fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   w->mounts = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+  // After the open: a change from here on shows on the descriptor.
+  if (w->mounts >= 0) w->mounts_known = mounts_read(&w->mount_table);
   return w;
 }
 
@@ -252,6 +290,19 @@ int subtree_watch_folder_add(subtree_watch_rec *w, int root, const char *path)
 {
   root_rec *r = root_of(w, root);
   return r && path && folder_add(w, root, r, path) >= 0;
+}
+
+int subtree_watch_mounts_follow(subtree_watch_rec *w, int root, const char *folder)
+{
+  root_rec *r = root_of(w, root);
+  if (!r || !folder || folder[0] != '/') return 0;
+  std::string given = folder;
+  while (given.size() > 1 && given.back() == '/') given.pop_back();
+  r->mount_folders.push_back(given);
+  // The mount table names folders with their links resolved.
+  own::ptr<char, ::free> real(realpath(folder, nullptr));
+  if (real.p && given != real.p) r->mount_folders.push_back(real.p);
+  return 1;
 }
 
 void subtree_watch_root_drop(subtree_watch_rec *w, int root)
@@ -332,9 +383,7 @@ int subtree_watch_wait(subtree_watch_rec *w, int ms)
   pollfd fds[3] = {{w->wake, POLLIN, 0}, {w->fd, POLLIN, 0}, {w->mounts, POLLPRI, 0}};
   int r = poll(fds, 3, ms);
   // A mount may have covered a folder or uncovered another in its place.
-  if (r > 0 && (fds[2].revents & (POLLPRI | POLLERR)))
-    for (auto &[id, root] : w->roots)
-      if (root.options & SUBTREE_WATCH_SELF) root.signalled = true;
+  if (r > 0 && (fds[2].revents & (POLLPRI | POLLERR))) mounts_changed(w);
   if (r > 0 && (fds[0].revents & POLLIN)) {
     uint64_t v;
     while (read(w->wake, &v, sizeof v) > 0) {

@@ -1,7 +1,9 @@
 // Change notification, on the platform's folder-tree watch: a root per
 // share with a watch on each folder its walk finds, one on the folders
-// above it, and one on sync/share for the share list.  A share whose watches ran out is assumed changed
-// every SHARE_POLL_MS, so that its tree is walked again.
+// above it that also follows the mounts on, above and below the share,
+// and one on sync/share for the share list.  A share whose watches ran
+// out is assumed changed every SHARE_POLL_MS, so that its tree is walked
+// again.
 #include "share_impl.h"
 
 #include <vennard/vennard_limits.h>
@@ -69,11 +71,14 @@ void watch_list_add(state *st, const std::string &folder)
   st->list_root = subtree_watch_root_add(st->watch, folder.c_str(), SUBTREE_WATCH_LOST_POLL, list_counts, nullptr);
 }
 
-// The folders above the share, up to "/": a rename of any of them takes
-// the share from its path with no event on the share's own watches.
+// The folders above the share, up to "/": a rename of any of them, or a
+// mount on one, takes the share from its path with no event on the
+// share's own watches.  A mount on a folder inside the share changes what
+// it holds, with none either.  Mounts elsewhere wake no walk.
 void path_watch_add(state *st, share_rec *sh)
 {
   sh->path_root = subtree_watch_root_add(st->watch, nullptr, SUBTREE_WATCH_SELF, nullptr, nullptr);
+  subtree_watch_mounts_follow(st->watch, sh->path_root, sh->path.c_str());
   for (std::string p = sh->path; p.size() > 1;) {
     size_t slash = p.rfind('/');
     if (slash == std::string::npos) break;

@@ -122,6 +122,29 @@ inline const std::string &private_net()
   return problem;
 }
 
+// Moves the process into a mount namespace of its own with its mounts
+// private (inside a user namespace of its own when it is not root), once;
+// it must be done before the process starts a thread.  The reason when
+// that is not allowed (empty when it is).
+inline const std::string &private_mounts()
+{
+  static const std::string problem = [] {
+    uid_t uid = geteuid();
+    gid_t gid = getegid();
+    if (unshare(CLONE_NEWNS | (uid ? CLONE_NEWUSER : 0)) != 0)
+      return std::string("mount namespaces not allowed: ") + strerror(errno);
+    if (uid) {
+      write_file("/proc/self/setgroups", "deny");
+      write_file("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
+      write_file("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
+    }
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+      return std::string("mounts cannot be made private: ") + strerror(errno);
+    return std::string();
+  }();
+  return problem;
+}
+
 // A socket that hears the SSDP group on the interface of one address,
 // loopback by default (inside a namespace of the process's own).
 struct ssdp_listener {
@@ -159,20 +182,13 @@ struct ssdp_listener {
 };
 
 // A small tmpfs on a fresh folder, for tests of a full disk: mounted in a
-// mount namespace of the process's own (entered once; it must be done
-// before the process starts a thread), unmounted with the object.  problem
-// says why when it cannot be had.
+// mount namespace of the process's own (private_mounts), unmounted with
+// the object.  problem says why when it cannot be had.
 struct small_tmpfs {
   std::string path, problem, filler;
   explicit small_tmpfs(size_t bytes)
   {
-    static const std::string ns = [] {
-      if (unshare(CLONE_NEWNS) != 0) return std::string("mount namespaces not allowed: ") + strerror(errno);
-      if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-        return std::string("mounts cannot be made private: ") + strerror(errno);
-      return std::string();
-    }();
-    if (!(problem = ns).empty()) return;
+    if (!(problem = private_mounts()).empty()) return;
     std::string t = (std::filesystem::temp_directory_path() / "tarvo-tmpfs-XXXXXX").string();
     if (!mkdtemp(t.data())) std::abort();
     std::string options = "size=" + std::to_string(bytes);

@@ -1,13 +1,17 @@
 // Folder-tree watches: roots sharing one descriptor, name filters, folders
-// found later, dropping a root, losing a folder, and the wake-up.
+// found later, dropping a root, losing a folder, the wake-up, and the
+// mounts that bear on followed folders.
 #include "tarvo_test.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <tarvo_platform/subtree_watch.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
+#include <map>
 #include <string>
 #include <thread>
 
@@ -109,6 +113,50 @@ TEST(SubtreeWatch, LostFolderDegradesAndWakeEndsTheWait)
   for (int i = 0; i < 20 && !subtree_watch_root_degraded(w, list); i++) subtree_watch_wait(w, 100);
   EXPECT_EQ(subtree_watch_root_degraded(w, list), 1);
   EXPECT_EQ(subtree_watch_root_signalled(w, list), 1);
+  subtree_watch_close(w);
+}
+
+// A mount changes what a folder holds without an inotify event: only the
+// roots following a folder that the mount is on, above or below are woken.
+TEST(SubtreeWatch, AMountWakesOnlyTheRootsOfFoldersItIsOnAboveOrBelow)
+{
+  if (!tarvo_test::private_mounts().empty()) GTEST_SKIP() << tarvo_test::private_mounts();
+  tarvo_test::scratch_dir d;
+  for (const char *f : {"share/sub", "beside", "above/deep/share", "target", "two words"})
+    std::filesystem::create_directories(d / f);
+  std::filesystem::create_directory_symlink(d / "target", d / "link");
+  subtree_watch_rec *w = subtree_watch_create();
+  ASSERT_NE(w, nullptr);
+  std::map<int, std::string> names;
+  for (const char *f : {"share", "beside", "above/deep/share", "link", "two words"}) {
+    int root = subtree_watch_root_add(w, nullptr, SUBTREE_WATCH_SELF, nullptr, nullptr);
+    ASSERT_EQ(subtree_watch_mounts_follow(w, root, (d / f).c_str()), 1);
+    names[root] = f;
+  }
+  EXPECT_EQ(subtree_watch_mounts_follow(w, 99, (d / "share").c_str()), 0);
+  EXPECT_EQ(subtree_watch_mounts_follow(w, 0, "relative"), 0);
+  // The roots woken by the mount or the unmount, once one is.
+  auto woken = [&](const std::string &what, bool on) {
+    std::string path = d / what;
+    int r = on ? mount("tarvo-test", path.c_str(), "tmpfs", 0, "size=64k") : umount2(path.c_str(), 0);
+    EXPECT_EQ(r, 0) << what << ": " << strerror(errno);
+    for (int i = 0; i < 100 && !subtree_watch_wait(w, 200);) i++;
+    std::string roots;
+    for (auto &[root, name] : names)
+      if (subtree_watch_root_signalled(w, root)) roots += (roots.empty() ? "" : ",") + name;
+    subtree_watch_rearm(w);
+    return roots;
+  };
+  for (bool on : {true, false}) {
+    EXPECT_EQ(woken("beside", on), "beside");
+    EXPECT_EQ(woken("share/sub", on), "share");
+    EXPECT_EQ(woken("above", on), "above/deep/share");
+    // Through the link the table names: the folder it leads to.
+    EXPECT_EQ(woken("target", on), "link");
+    EXPECT_EQ(woken("two words", on), "two words");
+  }
+  EXPECT_EQ(woken("share", true), "share");
+  EXPECT_EQ(woken("share", false), "share");
   subtree_watch_close(w);
 }
 

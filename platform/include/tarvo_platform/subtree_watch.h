@@ -3,7 +3,8 @@
  * root either has its whole tree watched (new folders added as they
  * appear) or has folders added one by one by its owner.  A root whose
  * kernel watches ran out is degraded and reports a change every
- * SUBTREE_WATCH_POLL_MS, so that its owner walks the tree again.  The
+ * SUBTREE_WATCH_POLL_MS, so that its owner walks the tree again.  A root
+ * may also follow the mounts on, above and below a folder.  The
  * descriptors are close-on-exec. */
 #ifndef TARVO_PLATFORM_SUBTREE_WATCH_H
 #define TARVO_PLATFORM_SUBTREE_WATCH_H
@@ -18,13 +19,15 @@ extern "C" {
 #define SUBTREE_WATCH_POLL_MS 30000u
 /* Folders of a tree root that are watched at most (deeper trees degrade). */
 #define SUBTREE_WATCH_FOLDERS_MAX 4096u
+/* Bytes of the mount table read at most (tens of thousands of mounts); a
+ * larger table counts each of its changes as touching every followed folder. */
+#define SUBTREE_WATCH_MOUNTS_MAX (64u << 20)
 
 /* Root options. */
 #define SUBTREE_WATCH_TREE 1u      /* the folders below are watched, now and as they appear */
 #define SUBTREE_WATCH_ATTRIB 2u    /* attribute changes count as changes */
 #define SUBTREE_WATCH_LOST_POLL 4u /* losing the root folder's own watch degrades the root */
-#define SUBTREE_WATCH_SELF 8u      /* only a folder's own move, deletion or unmount counts, and (seen by
-                                      subtree_watch_wait) any change of the mounts, which may cover it */
+#define SUBTREE_WATCH_SELF 8u      /* only a folder's own move, deletion or unmount counts */
 
 /* Whether the coming and going of name ("" for the folder itself) counts
  * as a change; a root without one counts every name.  Losing a folder
@@ -45,6 +48,11 @@ int subtree_watch_root_add(subtree_watch_rec *w, const char *folder, unsigned op
 /* Watches one more folder for root: 1 when watched, 0 when not (the root
  * is degraded, or becomes so when the kernel's watches ran out). */
 int subtree_watch_folder_add(subtree_watch_rec *w, int root, const char *path);
+/* Signals root (as seen by subtree_watch_wait) when a mount on folder, on
+ * a folder above it or on one below it comes, goes or moves; folder is
+ * compared as given and with its links resolved as they are now.  1 when
+ * followed, 0 when arguments are wrong. */
+int subtree_watch_mounts_follow(subtree_watch_rec *w, int root, const char *folder);
 /* Forgets root and the watches only it used. */
 void subtree_watch_root_drop(subtree_watch_rec *w, int root);
 /* Root's state as last read (see subtree_watch_read): 1 when a change came

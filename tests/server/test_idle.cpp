@@ -1,9 +1,8 @@
 // The server program at rest, in a network namespace of its own: with no
 // client and nothing changing on disk no thread of it wakes, and a stop
-// is quick.
+// ends it.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -30,7 +29,7 @@ uint64_t wakeups(pid_t pid)
   return total;
 }
 
-TEST(Idle, NoThreadWakesWithoutAClientOrAChangeAndTheStopIsQuick)
+TEST(Idle, NoThreadWakesWithoutAClientOrAChangeAndTheStopEndsIt)
 {
   if (!tarvo_test::private_net().empty()) GTEST_SKIP() << tarvo_test::private_net();
   ASSERT_EQ(std::system("ip link set lo multicast on"), 0);
@@ -57,12 +56,11 @@ TEST(Idle, NoThreadWakesWithoutAClientOrAChangeAndTheStopIsQuick)
     EXPECT_EQ(wakeups(run.pid), before);
   }
 
-  auto t0 = std::chrono::steady_clock::now();
+  // How quick the stop is, is bench_scale's figure ("found"); here it only
+  // has to end, cleanly.
   kill(run.pid, SIGTERM);
-  EXPECT_EQ(tarvo_test::wait_exit(run.pid, 5000), 0);
+  EXPECT_EQ(tarvo_test::wait_exit(run.pid, 30000), 0);
   run.pid = -1;
-  // Generous for a busy machine; an idle one takes a few hundredths.
-  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 0.5);
 }
 
 }  // namespace

@@ -241,7 +241,7 @@ TEST(MediaFlood, NeighboursHoldingTheirShareLeaveAnotherServedOnBothPorts)
   }
   EXPECT_EQ(media_ok, probes);
   EXPECT_EQ(device_ok, probes);
-  // Served at all, whatever the machine's load; bench_flood has the figure.
+  // Served at all, whatever the machine's load: a liveness bound only.
   EXPECT_LT(worst_media, milliseconds(kLiveMs));
   EXPECT_LT(worst_device, milliseconds(kLiveMs));
   // Silent and trickling connections are closed at their header's bound,

@@ -6,12 +6,6 @@
 
 #include <tarvo_util/sys_str.h>
 
-namespace {
-
-bool hex_digit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-
-}  // namespace
-
 extern "C" {
 
 int conf_extension_valid(const char *ext)
@@ -30,7 +24,7 @@ int conf_mac_valid(const char *mac)
 {
   if (!mac) return 0;
   for (uint32_t i = 0; i < 17; i++) {
-    bool ok = i % 3 == 2 ? mac[i] == '-' : hex_digit(mac[i]);
+    bool ok = i % 3 == 2 ? mac[i] == '-' : sys_str_hex_digit(mac[i]) >= 0;
     if (!ok) return 0;
   }
   return mac[17] == 0;

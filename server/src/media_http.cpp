@@ -118,7 +118,7 @@ int media_http_start(server_rec *s, const char *data_home, const char *server_na
   m->listen_socket = m->wake = -1;
   bool ok = conf_port_read(data_home, CONF_KEY_HTTP_PORT, &s->http_port) &&
             sys_str_clone(server_name ? server_name : "", &m->server_name) &&
-            conn_set_init(&m->conns, MEDIA_HTTP_CONNS_MAX, MEDIA_HTTP_CONNS_PER_ADDRESS,
+            conn_set_init(&m->conns, MEDIA_HTTP_CONNS_MAX, CONN_PER_ADDRESS_MAX,
                           MEDIA_HTTP_REFUSE_TIMEOUT_MS, m->server_name) &&
             sys_wakefd_open(&m->wake) && sys_socket_tcp(&m->listen_socket) &&
             sys_socket_bind_reuse4(m->listen_socket, sys_ip4_any(), s->http_port) &&

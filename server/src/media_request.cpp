@@ -13,6 +13,7 @@
 #include <vennard/vennard_limits.h>
 
 #include <tarvo_device/tarvo_device.h>
+#include <tarvo_util/conn_policy.h>
 #include <tarvo_util/dlna.h>
 #include <tarvo_util/http_message.h>
 #include <tarvo_util/sys_file.h>
@@ -24,7 +25,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <fcntl.h>
 #include <string>
 #include <string_view>
@@ -46,16 +46,6 @@ struct resolution {
 bool stopping(server_rec *s)
 {
   return std::atomic_ref<int32_t>(s->content.stopping).load() != 0;
-}
-
-using header_clock = std::chrono::steady_clock;
-
-// Input waits until the request's header is due: however slowly it
-// trickles, it cannot hold a connection beyond that.
-void header_wait(http_server_conn *conn, header_clock::time_point due)
-{
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due - header_clock::now()).count();
-  sys_socketbuffer_set_timeout(&conn->in, uint32_t(std::clamp<long long>(left, 0, MEDIA_HTTP_HEADER_TIMEOUT_MS)));
 }
 
 // The header is whole: the connection no longer gives way to others, and
@@ -165,10 +155,10 @@ bool body_refused(http_server_conn *conn, char *const *headers)
 }
 
 void serve_plugin(http_server_conn *conn, const http_request_startline_rec *start, resolution *r,
-                  header_clock::time_point due)
+                  int64_t due_ms)
 {
   own::str_list headers;
-  header_wait(conn, due);
+  conn_header_wait(conn, due_ms);
   if (!http_header_read(&conn->in, &headers.l)) return;
   header_done(conn);
   // A page whose name resolves to this machine (DNS rebinding) is refused.
@@ -274,13 +264,13 @@ bool seek_range(http_server_conn *conn, const http_server_request_rec &req, cons
   return true;
 }
 
-void serve_file(server_rec *s, http_server_conn *conn, const resolution &r, header_clock::time_point due)
+void serve_file(server_rec *s, http_server_conn *conn, const resolution &r, int64_t due_ms)
 {
   http_server_request_rec req{};
   // The pause after a refused request must not hold a slot that another
   // client needs.
   conn->defer_fail_pause = 1;
-  header_wait(conn, due);
+  conn_header_wait(conn, due_ms);
   if (!http_server_read_get_request(conn, nullptr, &s->content.stopping, &req)) {
     http_server_get_request_free(&req);
     if (conn->fail_paused) conn_slot_fail_pause(conn);
@@ -323,33 +313,13 @@ void serve_file(server_rec *s, http_server_conn *conn, const resolution &r, head
 
 // --- the request line ---
 
-// The first line that is not empty; false when the connection ends or
-// times out, or sends only empty lines.  A connection's first request is
-// due within the header bound of its start; a later one waits as long as
-// a kept connection may, and is due within the bound of its first byte.
-bool request_line(http_server_conn *conn, bool first, header_clock::time_point *due, sys_stralloc_rec *line)
-{
-  if (!first) {
-    uint32_t avail = 0;
-    sys_socketbuffer_set_timeout(&conn->in, MEDIA_HTTP_IN_TIMEOUT_MS);
-    if (!sys_socketbuffer_feed(&conn->in, &avail) || !avail) return false;
-  }
-  *due = header_clock::now() + std::chrono::milliseconds(MEDIA_HTTP_HEADER_TIMEOUT_MS);
-  for (uint32_t empty = 0; empty <= MEDIA_HTTP_EMPTY_LINES_MAX; empty++) {
-    header_wait(conn, *due);
-    if (!http_header_readline(&conn->in, line)) return false;
-    if (line->len) return true;
-  }
-  return false;
-}
-
 void serve_one(server_rec *s, http_server_conn *conn, bool first)
 {
   sys_stralloc_rec line{};
   http_request_startline_rec start{};
   conn->head = 0;
-  header_clock::time_point due;
-  bool got = request_line(conn, first, &due, &line);
+  int64_t due_ms = 0;
+  bool got = conn_request_line(conn, first, MEDIA_HTTP_IN_TIMEOUT_MS, &due_ms, &line);
   if (!got) {
     sys_stralloc_free(&line);
     return;
@@ -374,9 +344,9 @@ void serve_one(server_rec *s, http_server_conn *conn, bool first)
       resolution r;
       resolve(s, conn, start.uri.path, &r);
       if (r.kind == kPlugin)
-        serve_plugin(conn, &start, &r, due);
+        serve_plugin(conn, &start, &r, due_ms);
       else
-        serve_file(s, conn, r, due);
+        serve_file(s, conn, r, due_ms);
     }
   }
   http_request_startline_free(&start);

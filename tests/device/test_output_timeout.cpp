@@ -13,7 +13,7 @@ namespace {
 uint32_t live_connections(device &d)
 {
   sys_mutex_lock(&d.ctx->live_mutex);
-  uint32_t n = d.ctx->conn_count;
+  uint32_t n = d.ctx->conns.count;
   sys_mutex_unlock(&d.ctx->live_mutex);
   return n;
 }

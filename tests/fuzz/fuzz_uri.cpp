@@ -44,6 +44,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
   }
   copy = s;
   uri_unescape(copy.data());
+  for (uint32_t flags : {0u, URI_DECODE_STRICT}) {
+    copy = s;
+    uint32_t n = 0;
+    if (uri_percent_decode(copy.data(), flags, &n) && n > std::strlen(s.c_str())) std::abort();
+  }
 
   if (uri_from_path(s.c_str(), &out)) sys_alloc_free(out);
 

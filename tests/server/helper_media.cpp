@@ -11,6 +11,7 @@
 #include <tarvo_util/xml.h>
 
 #include <arpa/inet.h>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <netinet/in.h>
@@ -31,9 +32,12 @@ void remote_arp()
   static tarvo_test::scratch_dir dir;
   std::string path = dir / "arp";
   std::string table = "IP address       HW type     Flags       HW address            Mask     Device\n";
-  for (char n = '2'; n <= '5'; n++)
-    table += std::string("127.0.0.") + n + "        0x1         0x2         02:00:00:00:00:0" + n +
+  for (int n = 2; n <= 110; n++) {
+    char mac[3];
+    std::snprintf(mac, sizeof mac, "%02x", n);
+    table += "127.0.0." + std::to_string(n) + "        0x1         0x2         02:00:00:00:00:" + mac +
              "     *        lo\n";
+  }
   tarvo_test::write_file(path, table);
   setenv("TARVO_ARP_FILE", path.c_str(), 1);
 }

@@ -480,7 +480,7 @@ TEST_F(MediaHttp, IdleFloodFromOneAddressLeavesOthersServed)
 TEST_F(MediaHttp, IdleKeptAliveConnectionsMakeRoom)
 {
   std::vector<std::unique_ptr<client>> kept;
-  for (uint32_t i = 0; i < MEDIA_HTTP_CONNS_PER_ADDRESS; i++) {
+  for (uint32_t i = 0; i < CONN_PER_ADDRESS_MAX; i++) {
     kept.push_back(std::make_unique<client>(f.http_port, kRemote));
     ASSERT_TRUE(kept.back()->send(get(l16, "Range: bytes=0-0\r\n")));
     ASSERT_TRUE(kept.back()->read_answer().ok);
@@ -498,7 +498,7 @@ TEST_F(MediaHttp, IdleKeptAliveConnectionsMakeRoom)
 TEST_F(MediaHttp, RefusedRequestsPauseWithoutHoldingSlots)
 {
   std::vector<std::unique_ptr<client>> refused;
-  for (uint32_t i = 0; i < MEDIA_HTTP_CONNS_PER_ADDRESS; i++) {
+  for (uint32_t i = 0; i < CONN_PER_ADDRESS_MAX; i++) {
     refused.push_back(std::make_unique<client>(f.http_port, kRemote));
     ASSERT_TRUE(refused.back()->send(get(l16, "", "GET", "evil.example")));
     ASSERT_EQ(refused.back()->read_answer().status(), "400 Bad Request");

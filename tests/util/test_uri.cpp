@@ -122,6 +122,26 @@ TEST(UriUnescape, LenientDecoding)
   EXPECT_EQ(un("%g1z"), "\x01z");
 }
 
+// The one %XX decoder in its three uses: a request path ('+' kept, a
+// broken escape left as sent), a stored file name (a broken escape or a
+// NUL fails it) and a form value (lenient).
+TEST(UriPercentDecode, PathsNamesAndForms)
+{
+  auto dec = [](std::string s, uint32_t flags, uint32_t *n) {
+    int ok = uri_percent_decode(s.data(), flags, n);
+    return ok ? std::string(s.data(), *n) : std::string("FAIL");
+  };
+  uint32_t n = 0;
+  EXPECT_EQ(dec("/a+b%20c%zz%4", 0, &n), "/a+b c%zz%4");
+  EXPECT_EQ(dec("/x.mp3%00.png", 0, &n), std::string("/x.mp3\0.png", 11));
+  EXPECT_EQ(n, 11u);
+  EXPECT_EQ(dec("caf%E9+%25", URI_DECODE_STRICT, &n), "caf\xe9+%");
+  EXPECT_EQ(dec("a%00b", URI_DECODE_STRICT, &n), "FAIL");
+  EXPECT_EQ(dec("a%4", URI_DECODE_STRICT, &n), "FAIL");
+  EXPECT_EQ(dec("a%g1", URI_DECODE_STRICT, &n), "FAIL");
+  EXPECT_EQ(dec("a+%g1z", URI_DECODE_PLUS | URI_DECODE_LENIENT, &n), "a \x01z");
+}
+
 TEST(UriFromPath, FileUris)
 {
   char *s = nullptr;

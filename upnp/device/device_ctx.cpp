@@ -56,7 +56,7 @@ void ctx_free(tarvo_device_ctx *c)
   upnp_desc_free(c->desc);
   sys_alloc_free(c->server_name);
   handlers_free(c->handlers);
-  sys_ptralloc_free(&c->live_conns);
+  conn_policy_free(&c->conns);
   for (sys_mutex_handle *m : {&c->ip_mutex, &c->live_mutex, &c->sub_mutex, &c->static_mutex})
     if (*m) sys_mutex_destroy(m);
   tarvo_device_ctx **self = c->self;
@@ -99,7 +99,8 @@ int start_steps(tarvo_device_ctx **ctx, tarvo_device_ctx *c, uint16_t port,
   if (!handlers_clone(handlers, &c->handlers)) return 0;
   if (!sys_mutex_create(&c->ip_mutex) || !sys_mutex_create(&c->live_mutex) || !sys_mutex_create(&c->sub_mutex))
     return 0;
-  if (!sys_wakefd_open(&c->stop_fd) || !sys_wakefd_open(&c->wake_fd) || !listener_open(c, port))
+  if (!sys_wakefd_open(&c->stop_fd) || !sys_wakefd_open(&c->wake_fd) || !listener_open(c, port) ||
+      !conn_policy_init(&c->conns, DEVICE_CONNS_MAX, CONN_PER_ADDRESS_MAX))
     return 0;
   // Without the watch the timer thread looks at intervals.
   sys_ip4_watch_open(&c->address_watch);
@@ -131,7 +132,7 @@ void ctx_end(tarvo_device_ctx *c, bool ssdp_started)
     // would hold the end for as long as their timeouts: cut them.
     device_conns_cut(c);
     sys_mutex_lock(&c->live_mutex);
-    bool idle = c->conn_count == 0 && c->ssdp_answer_count == 0;
+    bool idle = c->conns.count == 0 && c->ssdp_answer_count == 0;
     sys_mutex_unlock(&c->live_mutex);
     if (idle) break;
     sys_thread_sleep(DEVICE_END_POLL_MS);

@@ -12,6 +12,7 @@
 #include <tarvo_util/dlna.h>
 #include <tarvo_util/sys_file.h>
 #include <tarvo_util/sys_socket.h>
+#include <tarvo_util/uri.h>
 #include <tarvo_util/utf8file.h>
 
 namespace {
@@ -38,20 +39,15 @@ void conn_close(tarvo_device_ctx *c, device_conn *dc)
   bool paused = dc->conn.fail_paused;
   sys_mutex_lock(&c->live_mutex);
   // Served: its slot is free for the client's next connection at once.
-  dc->leaving = 1;
+  conn_policy_served(&dc->policy);
   sys_mutex_unlock(&c->live_mutex);
   // Still listed, so that the end can cut the wait short.
   if (!paused) sys_socket_linger(dc->conn.socket);
   sys_mutex_lock(&c->live_mutex);
   // Out of the list before the descriptor goes, so that the end never
   // shuts down a number the system has handed out again.
-  for (uint32_t i = 0; i < c->live_conns.len; i++)
-    if (c->live_conns.buf[i] == dc) {
-      sys_ptralloc_remove(&c->live_conns, i);
-      break;
-    }
+  conn_policy_remove(&c->conns, &dc->policy);
   if (!paused || !pause_take(c, dc->conn.socket)) sys_socket_close_drained(dc->conn.socket);
-  c->conn_count--;
   sys_mutex_unlock(&c->live_mutex);
   sys_alloc_free(dc);
 }
@@ -60,7 +56,7 @@ void conn_close(tarvo_device_ctx *c, device_conn *dc)
 // the body gets the long waits.
 void header_done(http_server_conn *conn)
 {
-  device_store(reinterpret_cast<device_conn *>(conn)->idle, 0);
+  conn_policy_idle(&reinterpret_cast<device_conn *>(conn)->policy, 0);
   sys_socketbuffer_set_timeout(&conn->in, DEVICE_REQUEST_TIMEOUT_MS);
 }
 
@@ -162,12 +158,11 @@ void serve_one(device_conn *dc, bool first)
 {
   http_server_conn *conn = &dc->conn;
   own::stralloc line;
-  device_store(dc->idle, 1);
   // Until its header is whole the connection gives way to others at the
   // cap: silent or trickling clients cannot hold the slots.
-  uint32_t attempts = first ? DEVICE_FIRST_LINE_ATTEMPTS : DEVICE_LINE_ATTEMPTS;
-  if (!http_server_read_request_line(conn, DEVICE_LINE_TIMEOUT_MS, attempts, &device_conn_ctx(conn)->stop, &line.s))
-    return;
+  conn_policy_idle(&dc->policy, 1);
+  int64_t due_ms = 0;
+  if (!conn_request_line(conn, first, DEVICE_KEEP_ALIVE_MS, &due_ms, &line.s)) return;
   http_request_startline_rec start{};
   if (!http_request_startline_parse(&start, &line.s)) {
     conn->head = 0;
@@ -176,10 +171,11 @@ void serve_one(device_conn *dc, bool first)
   }
   std::string_view method(start.method);
   if (sys_str_start(start.version, "HTTP/")) {
-    uint32_t path_len = device_path_unescape(start.uri.path);
+    uint32_t path_len = 0;
+    uri_percent_decode(start.uri.path, 0, &path_len);
     conn->http11 = sys_str_diff(start.version, "HTTP/1.0") != 0;
     conn->head = method == "HEAD";
-    sys_socketbuffer_set_timeout(&conn->in, DEVICE_HEADER_TIMEOUT_MS);
+    conn_header_wait(conn, due_ms);
     // A path is never served cut at a decoded NUL, nor with any control byte.
     if (!http_path_allowed(start.uri.path, path_len))
       http_server_write_error_response(&conn->out, "400 Bad Request", conn->server_name,
@@ -225,55 +221,11 @@ device_conn *conn_new(tarvo_device_ctx *c)
   dc->conn.server_name = c->server_name;
   dc->conn.socket = -1;
   dc->conn.defer_fail_pause = 1;
+  dc->policy.conn = &dc->conn;
   return dc;
 }
 
 // --- connection slots ---
-
-// Under the live-count mutex: shuts down the oldest connection (the list
-// is in accept order) that waits for a request or is still without its
-// whole header, so that its thread ends and gives back its slot.  false
-// when none is idle.
-bool evict_idle(tarvo_device_ctx *c)
-{
-  for (uint32_t i = 0; i < c->live_conns.len; i++) {
-    auto *dc = static_cast<device_conn *>(c->live_conns.buf[i]);
-    if (dc->evicted || dc->leaving || !device_load(dc->idle)) continue;
-    dc->evicted = 1;
-    sys_socket_shutdown(dc->conn.socket, 2);
-    return true;
-  }
-  return false;
-}
-
-// Under the live-count mutex: the running connections that hold a slot,
-// in all and from ip.  Evicted or served ones are on their way out, and
-// with look_at_peers so are those whose client has closed: their threads
-// have only the close left.
-void slots_held(tarvo_device_ctx *c, const uint8_t *ip, bool look_at_peers, uint32_t *all, uint32_t *same)
-{
-  *all = *same = 0;
-  for (uint32_t i = 0; i < c->live_conns.len; i++) {
-    auto *dc = static_cast<device_conn *>(c->live_conns.buf[i]);
-    if (dc->evicted || dc->leaving || (look_at_peers && sys_socket_peer_closed(dc->conn.socket))) continue;
-    ++*all;
-    if (!sys_byte_diff(dc->conn.addr.remote_ip, 4, ip)) ++*same;
-  }
-}
-
-// Under the live-count mutex: whether a connection from ip gets a slot.
-bool admit(tarvo_device_ctx *c, const uint8_t *ip)
-{
-  // The threads that no longer hold a slot are bounded apart.
-  if (c->conn_count >= DEVICE_CONN_THREADS_MAX) return false;
-  uint32_t all, same;
-  slots_held(c, ip, false, &all, &same);
-  // A client that closed its connection has its slot back before the
-  // thread is gone: the sockets are looked at only at a cap.
-  if (same >= DEVICE_CONNS_PER_CLIENT_MAX || all >= DEVICE_CONNS_MAX) slots_held(c, ip, true, &all, &same);
-  if (same >= DEVICE_CONNS_PER_CLIENT_MAX) return false;
-  return all < DEVICE_CONNS_MAX || evict_idle(c);
-}
 
 // The answer to a connection beyond the caps, from the accept thread: it
 // must never wait for the client.
@@ -323,23 +275,20 @@ void accept_one(tarvo_device_ctx *c, device_conn **spare)
       (!c->access_fn || c->access_fn(conn->addr.remote_ip, c->access_user)) &&
       sys_socket_ndelay_on(s) && sys_socket_nodelay_on(s)) {
     conn->socket = s;
-    sys_socketbuffer_init(&conn->in, s, conn->in_buf, sizeof conn->in_buf, DEVICE_LINE_TIMEOUT_MS);
+    sys_socketbuffer_init(&conn->in, s, conn->in_buf, sizeof conn->in_buf, DEVICE_REQUEST_TIMEOUT_MS);
     sys_socketbuffer_init(&conn->out, s, conn->out_buf, sizeof conn->out_buf,
                           DEVICE_OUTPUT_TIMEOUT_MS);
     sys_mutex_lock(&c->live_mutex);
     // Started under the live-count mutex, so that the end cannot miss it.
     sys_thread_handle t;
     if (device_stopping(c)) {
-    } else if (!admit(c, conn->addr.remote_ip)) {
+    } else if (!conn_policy_admit(&c->conns, &(*spare)->policy)) {
       busy = true;
-    } else if (sys_ptralloc_append(&c->live_conns, *spare)) {
-      if (sys_thread_create(&t, conn_loop, *spare)) {
-        sys_thread_detach(t);
-        c->conn_count++;
-        taken = true;
-      } else {
-        sys_ptralloc_remove(&c->live_conns, c->live_conns.len - 1);
-      }
+    } else if (sys_thread_create(&t, conn_loop, *spare)) {
+      sys_thread_detach(t);
+      taken = true;
+    } else {
+      conn_policy_remove(&c->conns, &(*spare)->policy);
     }
     sys_mutex_unlock(&c->live_mutex);
   }
@@ -352,14 +301,6 @@ void accept_one(tarvo_device_ctx *c, device_conn **spare)
 }
 
 bool is_sep(char ch) { return ch == '/' || ch == utf8file_separator()[0]; }
-
-int hex_digit(char ch)
-{
-  if (ch >= '0' && ch <= '9') return ch - '0';
-  if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
-  if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
-  return -1;
-}
 
 }  // namespace
 
@@ -400,9 +341,9 @@ void device_accept_loop(void *arg)
 void device_conns_cut(tarvo_device_ctx *c)
 {
   sys_mutex_lock(&c->live_mutex);
-  for (uint32_t i = 0; i < c->live_conns.len; i++) {
-    auto *dc = static_cast<device_conn *>(c->live_conns.buf[i]);
-    sys_socket_shutdown(dc->conn.socket, 2);
+  conn_policy_cut(&c->conns);
+  for (uint32_t i = 0; i < c->conns.conns.len; i++) {
+    auto *dc = reinterpret_cast<device_conn *>(static_cast<conn_policy_entry *>(c->conns.conns.buf[i])->conn);
     // The child is reaped only after its thread cleared this under the
     // same mutex, so the number still names our child.
     if (dc->cgi_child > 0) kill(pid_t(dc->cgi_child), SIGKILL);
@@ -514,20 +455,4 @@ int device_docroot_join(const char *root, const char *path, uint32_t path_len, c
   }
   *out = sa.buf;
   return 1;
-}
-
-uint32_t device_path_unescape(char *path)
-{
-  char *w = path;
-  for (const char *p = path; *p; p++) {
-    int hi, lo;
-    if (*p == '%' && (hi = hex_digit(p[1])) >= 0 && (lo = hex_digit(p[2])) >= 0) {
-      *w++ = char(hi << 4 | lo);
-      p += 2;
-    } else {
-      *w++ = *p;
-    }
-  }
-  *w = '\0';
-  return uint32_t(w - path);
 }

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <tarvo_device/device_limits.h>
 #include <tarvo_device/tarvo_device.h>
+#include <tarvo_util/conn_policy.h>
 #include <tarvo_util/http_message.h>
 #include <tarvo_util/http_server.h>
 #include <tarvo_util/sys_alloc.h>
@@ -68,9 +69,8 @@ struct tarvo_device_ctx {
   void *access_user;
   device_ip_change_handler ip_change_fn;
   void *ip_change_user;
-  sys_mutex_handle live_mutex;    // guards the two counts, live_conns and paused
+  sys_mutex_handle live_mutex;    // guards ssdp_answer_count, conns (with each listed socket) and paused
   uint32_t ssdp_answer_count;     // running SSDP answer threads
-  uint32_t conn_count;            // running connection threads
   sys_thread_handle timer_thread;
   sys_mutex_handle sub_mutex;     // guards subscriptions
   sys_ptralloc_rec subscriptions;
@@ -84,7 +84,7 @@ struct tarvo_device_ctx {
   int stop;                       // atomic; once set, never cleared
 
   sys_mutex_handle static_mutex;  // guards static_contents and their bodies
-  sys_ptralloc_rec live_conns;    // device_conn* of running connection threads
+  conn_policy_rec conns;          // the running connection threads, in accept order
   int accept_started;
   int timer_started;
   int stop_fd;                    // readable for good once the end began; -1 before the start
@@ -108,9 +108,7 @@ struct tarvo_device_ctx {
 struct device_conn {
   http_server_conn conn;
   sys_process_handle cgi_child;   // under live_mutex: a CGI program to stop at the end
-  int idle;                       // atomic; waiting for a request or its whole header
-  int evicted;                    // under live_mutex: shut down to free its slot
-  int leaving;                    // under live_mutex: served, only the close is left
+  conn_policy_entry policy;       // its conn is conn
 };
 
 inline tarvo_device_ctx *device_conn_ctx(const http_server_conn *conn)
@@ -145,9 +143,6 @@ int device_request_headers(http_server_conn *conn, sys_str_list *lines);
 // with a dot and no separator repeats; an empty path gives the root.  0
 // for a path that does not begin with '/' or on exhaustion.
 int device_docroot_join(const char *root, const char *path, uint32_t path_len, char **out);
-// In place: %XY becomes the byte XY; '+' stays.  The decoded length, which
-// a decoded NUL makes differ from the string's.
-uint32_t device_path_unescape(char *path);
 // The content time (modification time of static contents).
 void device_content_time_set(tarvo_device_ctx *ctx, int64_t t);
 // The value of a normalised header line after offset, without blanks and

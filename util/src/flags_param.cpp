@@ -2,7 +2,6 @@
 // primary flags.
 #include <tarvo_util/dlna.h>
 
-#include "hex_digit.h"
 
 namespace {
 
@@ -15,7 +14,7 @@ bool primary(const char *p, int bit, uint32_t *v)
   if (bit < 0 || bit > 31) return false;
   uint32_t x = 0;
   for (int i = 0; i < 8; i++) {
-    int d = tarvo::hex_digit(p[i]);
+    int d = sys_str_hex_digit(p[i]);
     if (d < 0) return false;
     x = (x << 4) | uint32_t(d);
   }

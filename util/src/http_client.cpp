@@ -2,7 +2,6 @@
 #include <tarvo_util/http_client.h>
 #include <tarvo_util/http_message.h>
 
-#include "hex_digit.h"
 #include "text_build.h"
 
 #include <algorithm>
@@ -304,7 +303,7 @@ bool next_byte(http_client_rec *c, char *b)
 bool chunk_step(http_client_rec *c, char b)
 {
   int32_t &s = c->chunk_state;
-  int d = tarvo::hex_digit(b);
+  int d = sys_str_hex_digit(b);
   switch (s) {
   case kChunkSizeFirst:
     if (d < 0) return false;

@@ -2,7 +2,6 @@
 #include <tarvo_util/http_server.h>
 #include <tarvo_util/sys_thread.h>
 
-#include "hex_digit.h"
 #include "http_impl.h"
 
 #include <cstring>
@@ -138,7 +137,7 @@ int chunk_size(sys_socketbuffer_rec *sb, uint64_t *size)
   if (n < 3 || line[n - 2] != '\r') return 0;
   uint64_t v = 0;
   uint32_t i = 0;
-  for (int d; i < n && (d = tarvo::hex_digit(line[i])) >= 0; i++) {
+  for (int d; i < n && (d = sys_str_hex_digit(line[i])) >= 0; i++) {
     if (v >> 60) return 0;
     v = v << 4 | uint64_t(d);
   }

@@ -47,14 +47,6 @@ uint32_t fmt_s(char *buf, int64_t v)
   return 1 + fmt_u(buf + 1, mag, 10, 0);
 }
 
-int hexval(char c)
-{
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 uint32_t scan_u(const char *s, uint64_t *out)
 {
   uint64_t v = 0;
@@ -68,7 +60,7 @@ uint32_t scan_x(const char *s, uint64_t *out)
 {
   uint64_t v = 0;
   uint32_t i = 0;
-  for (int d; (d = hexval(s[i])) >= 0; i++) v = (v << 4) | uint64_t(d);
+  for (int d; (d = sys_str_hex_digit(s[i])) >= 0; i++) v = (v << 4) | uint64_t(d);
   *out = v;
   return i;
 }
@@ -135,6 +127,14 @@ template <class T> void unpack_be(const unsigned char *b, T *v)
 }  // namespace
 
 extern "C" {
+
+int sys_str_hex_digit(char c)
+{
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
 
 uint32_t sys_str_fmt_uint(char *b, uint32_t v) { return fmt_u(b, v, 10, 0); }
 uint32_t sys_str_fmt_uint16(char *b, uint32_t v) { return fmt_u(b, uint16_t(v), 10, 0); }

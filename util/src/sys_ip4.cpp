@@ -2,7 +2,6 @@
 // host names, the SSDP constants and the network start-up call.
 #include <tarvo_util/sys_socket.h>
 
-#include "hex_digit.h"
 #include "sys_socket_impl.h"
 
 #include <cerrno>
@@ -291,7 +290,7 @@ uint32_t sys_mac_fmt(char *buf, const uint8_t *mac)
 uint32_t sys_mac_scan(const char *s, uint8_t *mac)
 {
   uint8_t t[6];
-  uint32_t n = scan_groups(s, t, 6, ':', 16, tarvo::hex_digit);
+  uint32_t n = scan_groups(s, t, 6, ':', 16, sys_str_hex_digit);
   if (n) std::memcpy(mac, t, 6);
   return n;
 }

@@ -1,7 +1,6 @@
 // URLs: parse, join, resolve, escape, unescape, query lists, file: URIs.
 #include <tarvo_util/uri.h>
 
-#include "hex_digit.h"
 #include "text_build.h"
 
 #include <algorithm>
@@ -149,18 +148,26 @@ int uri_unescape(char *s)
   return uri_unescape_n(s, &n);
 }
 
-int uri_unescape_n(char *s, uint32_t *length)
+int uri_unescape_n(char *s, uint32_t *length) { return uri_percent_decode(s, URI_DECODE_PLUS | URI_DECODE_LENIENT, length); }
+
+int uri_percent_decode(char *s, uint32_t flags, uint32_t *length)
 {
-  // A character that is not a hexadecimal digit counts as 0.
-  auto hex_value = [](char c) { return std::max(tarvo::hex_digit(c), 0); };
   char *w = s;
   for (const char *p = s; *p; p++) {
-    if (*p == '+') {
+    int hi = *p == '%' ? sys_str_hex_digit(p[1]) : -1, lo = hi < 0 ? -1 : sys_str_hex_digit(p[2]);
+    if (*p == '+' && (flags & URI_DECODE_PLUS)) {
       *w++ = ' ';
-    } else if (*p == '%' && p[1]) {
-      int v = hex_value(p[1]) << 4;
-      p++;
-      if (p[1]) v |= hex_value(*++p);
+    } else if (*p != '%') {
+      *w++ = *p;
+    } else if (lo >= 0 && ((hi | lo) || !(flags & URI_DECODE_STRICT))) {
+      *w++ = char(hi << 4 | lo);
+      p += 2;
+    } else if (flags & URI_DECODE_STRICT) {
+      return 0;
+    } else if ((flags & URI_DECODE_LENIENT) && p[1]) {
+      // The old form readers' way: what is not a digit counts as 0.
+      int v = std::max(sys_str_hex_digit(*++p), 0) << 4;
+      if (p[1]) v |= std::max(sys_str_hex_digit(*++p), 0);
       *w++ = char(v);
     } else {
       *w++ = *p;

@@ -4,9 +4,10 @@
 // as %XX.  A value reads back as such a name only when the bytes it stands
 // for are not a legal value themselves, so that legal names written as
 // they are keep their meaning.
+#include <tarvo_util/sys_str.h>
+#include <tarvo_util/uri.h>
 #include <tarvo_util/xml.h>
 
-#include "hex_digit.h"
 
 extern "C" {
 
@@ -27,19 +28,9 @@ int xml_gen_filename_append(sys_stralloc_rec *sa, const char *name)
 int xml_filename_decode(const char *stored, char *out)
 {
   if (stored[0] != '%') return 0;
-  char *o = out;
-  for (const char *p = stored + 1; *p; p++) {
-    if (*p != '%') {
-      *o++ = *p;
-      continue;
-    }
-    int hi = tarvo::hex_digit(p[1]), lo = hi < 0 ? -1 : tarvo::hex_digit(p[2]);
-    if (lo < 0 || !(hi | lo)) return 0;
-    *o++ = static_cast<char>(hi << 4 | lo);
-    p += 2;
-  }
-  *o = '\0';
-  return !xml_gen_is_legal_value(out);
+  uint32_t n = 0;
+  sys_str_copy(out, stored + 1);
+  return uri_percent_decode(out, URI_DECODE_STRICT, &n) && !xml_gen_is_legal_value(out);
 }
 
 }  // extern "C"

@@ -5,6 +5,7 @@
 #define VENNARD_MEDIA_HTTP_H
 
 #include <stdint.h>
+#include <tarvo_util/conn_policy.h>
 #include <tarvo_util/dlna.h> /* mime_param_find, mime_l16_params */
 #include <tarvo_util/http_server.h>
 #include <tarvo_util/sys_alloc.h>
@@ -18,14 +19,11 @@ extern "C" {
 struct server_rec;
 
 /* The accepted connections of one listener (the media server, the
- * management port), each served on a thread of its own, and their caps. */
+ * management port), each served on a thread of its own, under util's
+ * connection policy. */
 typedef struct {
-  sys_mutex_handle mutex;       /* guards conns, count, closing and each listed connection's socket */
-  sys_ptralloc_rec conns;       /* conn_slot pointers of the running connections */
-  uint32_t count;               /* running connection threads */
-  uint32_t closing;             /* of them, shut down to make room */
-  uint32_t max_total;
-  uint32_t max_per_address;
+  sys_mutex_handle mutex;       /* guards policy and each listed connection's socket */
+  conn_policy_rec policy;
   uint32_t refuse_timeout_ms;   /* the longest wait to write a 503 */
   const char *server_name;      /* the SERVER header of a 503 */
 } conn_set_rec;
@@ -34,9 +32,7 @@ typedef struct {
 typedef struct {
   http_server_conn http;        /* first member */
   conn_set_rec *set;
-  int32_t idle;                 /* no whole request header yet, or kept alive without one; accessed atomically */
-  int32_t closing;              /* shut down to make room; under the set's mutex */
-  int32_t leaving;              /* served, only the close is left; under the set's mutex */
+  conn_policy_entry policy;     /* its conn is http */
 } conn_slot;
 
 /* Creates the mutex; caps of 0 are not allowed.  1/0. */

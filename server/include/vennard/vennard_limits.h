@@ -60,15 +60,12 @@
 /* --- media HTTP server --- */
 #define MEDIA_HTTP_BACKLOG 100
 #define MEDIA_HTTP_CONNS_MAX 32         /* connection threads at once */
-#define MEDIA_HTTP_CONNS_PER_ADDRESS 8 /* of them from one client address: a quarter, room left beside three */
 #define MEDIA_HTTP_REFUSE_TIMEOUT_MS 100 /* the accept thread's longest wait to say 503 */
 #define MEDIA_HTTP_CORK_BYTES 65536     /* body bytes that go out corked with the header */
 #define MEDIA_HTTP_ALLOC_RETRY_MS 1000  /* pause after a connection record could not be made */
 #define MEDIA_HTTP_IN_TIMEOUT_MS 10000
-#define MEDIA_HTTP_HEADER_TIMEOUT_MS 3000 /* a request header's whole wait, from its first byte (the accept) */
 #define MEDIA_HTTP_OUT_TIMEOUT_MS 35000 /* longest wait for a client to take buffered output */
 #define MEDIA_HTTP_STOP_POLL_MS 10      /* the stop looks at the connection count this often */
-#define MEDIA_HTTP_EMPTY_LINES_MAX 64   /* empty lines allowed before a request line */
 
 /* --- ContentDirectory --- */
 #define SERVER_MMAP_THRESHOLD 262144      /* larger blocks (big answers, page copies) are mapped apart and given back when freed */

@@ -94,6 +94,8 @@ uint32_t sys_str_scan_xint(const char *s, uint32_t *out);
 uint32_t sys_str_scan_xint16(const char *s, uint16_t *out);
 uint32_t sys_str_scan_xint32(const char *s, uint32_t *out);
 uint32_t sys_str_scan_xint64(const char *s, uint64_t *out);
+/* 0-15 for '0'-'9', 'a'-'f' and 'A'-'F'; -1 for any other character. */
+int sys_str_hex_digit(char c);
 
 /* Byte order: the plain forms are little-endian. */
 void sys_uint16_pack(unsigned char *buf, uint16_t v);

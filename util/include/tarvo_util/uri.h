@@ -40,6 +40,16 @@ int uri_unescape(char *s);
 /* The same, with the decoded length: a decoded NUL makes it differ from
  * the string's, so that a check sees the bytes after it. */
 int uri_unescape_n(char *s, uint32_t *length);
+/* The %XX decoder that the others are made of, in place: %XY becomes the
+ * byte XY.  A '%' without two hexadecimal digits stays as it is, unless
+ * flags hold URI_DECODE_LENIENT (the one or two characters after it read
+ * as digits, others as 0) or URI_DECODE_STRICT (it fails the decoding, as
+ * %00 does).  With URI_DECODE_PLUS a '+' becomes a blank.  The decoded
+ * length in *length, as above.  1/0. */
+#define URI_DECODE_PLUS 1u
+#define URI_DECODE_LENIENT 2u
+#define URI_DECODE_STRICT 4u
+int uri_percent_decode(char *s, uint32_t flags, uint32_t *length);
 /* Non-zero when s holds a '%'. */
 int uri_is_escaped(const char *s);
 /* 0 when s holds a '%' (taken as escaped already); else 1 when some byte

@@ -48,6 +48,10 @@
 #define HTTP_SERVER_CONN_BUFFER_SIZE 8192
 #define HTTP_SERVER_FAIL_PAUSE_MS 1000   /* pause before a failed request is given up */
 #define HTTP_LAST_MODIFIED_MIN_AGE_S 5   /* younger files get no LAST-MODIFIED */
+/* The connection policy of every listener (conn_policy.h) */
+#define CONN_HEADER_DUE_MS 3000          /* a request header's whole wait, from the accept or its first byte */
+#define CONN_PER_ADDRESS_MAX 8           /* connections of one client address: a browser's 6 per host, or a stream with its seeks and pictures */
+#define CONN_EMPTY_LINES_MAX 64          /* empty lines allowed before a request line */
 
 
 /* --- URIs and DLNA values --- */

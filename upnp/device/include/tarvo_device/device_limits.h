@@ -6,15 +6,10 @@
 /* --- context, HTTP core, SOAP control and CGI --- */
 #define DEVICE_MAX_AGE_MIN_S 60u          /* least max-age of announcements */
 #define DEVICE_LISTEN_BACKLOG 100u
-#define DEVICE_CONNS_MAX 64u              /* connections served at once; idle ones give way first */
-#define DEVICE_CONNS_PER_CLIENT_MAX 16u   /* of them from one client address: a quarter at most */
-#define DEVICE_CONN_THREADS_MAX 128u      /* connection threads, those only closing included */
+#define DEVICE_CONNS_MAX 64u              /* connections served at once, CONN_PER_ADDRESS_MAX of one address */
 #define DEVICE_PAUSED_MAX 256u            /* refused connections waiting out their pause without a thread */
 #define DEVICE_NOMEM_PAUSE_MS 1000u       /* pause of the accept loop when memory runs out */
-#define DEVICE_LINE_TIMEOUT_MS 1000u      /* one attempt to read a request line */
-#define DEVICE_LINE_ATTEMPTS 10u          /* attempts before an idle connection is closed */
-#define DEVICE_FIRST_LINE_ATTEMPTS 3u     /* of a new connection: its first request comes soon or not at all */
-#define DEVICE_HEADER_TIMEOUT_MS 3000u    /* header lines after the request line, all of them */
+#define DEVICE_KEEP_ALIVE_MS 10000u       /* a kept connection's wait for its next request */
 #define DEVICE_REQUEST_TIMEOUT_MS 10000u  /* input waits after the header */
 #define DEVICE_OUTPUT_TIMEOUT_MS 35000u   /* longest wait for a client to take output */
 #define DEVICE_FAIL_PAUSE_MS 1000u        /* pause after a refused control or event request */

@@ -23,6 +23,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "logind_standin.h"
 #include "tarvo_test.h"
 #include "vennard_run.h"
 
@@ -113,66 +114,6 @@ struct group_socket : tarvo_test::ssdp_listener {
   }
 };
 
-// The stand-in, fed commands on its input; its output read line by line.
-struct login_standin {
-  pid_t pid = -1;
-  int to = -1, from = -1;
-  std::string buf;
-  // delay_s: the stand-in's InhibitDelayMaxSec.
-  bool start(const std::string &folder, int delay_s)
-  {
-    if (from >= 0) close(from);
-    buf.clear();
-    int in[2], out[2];
-    if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC)) return false;
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, in[0], 0);
-    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-    std::string py = "/usr/bin/python3", script = tarvo_test::data_dir() + "/server/logind_standin.py";
-    std::string dir = folder, delay = std::to_string(delay_s);
-    char *argv[] = {py.data(), script.data(), dir.data(), delay.data(), nullptr};
-    bool ok = posix_spawn(&pid, py.c_str(), &fa, nullptr, argv, environ) == 0;
-    posix_spawn_file_actions_destroy(&fa);
-    close(in[0]);
-    close(out[1]);
-    to = in[1];
-    from = out[0];
-    return ok;
-  }
-  // The next line that begins with prefix within ms, "" when none came.
-  std::string line(const std::string &prefix, int ms)
-  {
-    auto t0 = steady::now();
-    for (;;) {
-      for (size_t nl; (nl = buf.find('\n')) != std::string::npos;) {
-        std::string l = buf.substr(0, nl);
-        buf.erase(0, nl + 1);
-        if (l.rfind(prefix, 0) == 0) return l;
-      }
-      pollfd p{from, POLLIN, 0};
-      char chunk[512];
-      ssize_t n = poll(&p, 1, std::max(0, ms - ms_since(t0))) > 0 ? read(from, chunk, sizeof chunk) : 0;
-      if (n <= 0) return "";
-      buf.append(chunk, size_t(n));
-    }
-  }
-  bool say(const std::string &command) { return write(to, (command + "\n").data(), command.size() + 1) > 0; }
-  // Input closed: the stand-in and its bus end.
-  int stop()
-  {
-    close(to);
-    to = -1;
-    return tarvo_test::wait_exit(pid, 20000);
-  }
-  ~login_standin()
-  {
-    if (to >= 0) stop();
-    if (from >= 0) close(from);
-  }
-};
-
-
 // The sockets of the process bound to port 1900.
 int ssdp_sockets_of(pid_t pid)
 {
@@ -208,7 +149,7 @@ struct sleep_lab {
   std::string problem;
   std::vector<std::string> links;
   tarvo_test::scratch_dir bus_dir;
-  login_standin logind;
+  tarvo_test::login_standin logind;
 
   explicit sleep_lab(const link_list &nets)
   {

@@ -22,13 +22,6 @@ struct sys_bus {
   own::ptr<sd_bus, sd_bus_close_unref> bus;
 };
 
-extern "C" {
-const sys_bus_object sys_bus_login_manager = {"org.freedesktop.login1", "/org/freedesktop/login1",
-                                              "org.freedesktop.login1.Manager"};
-const sys_bus_object sys_bus_service_manager = {"org.freedesktop.systemd1", "/org/freedesktop/systemd1",
-                                                "org.freedesktop.systemd1.Manager"};
-}
-
 namespace {
 
 using steady = std::chrono::steady_clock;

@@ -19,8 +19,12 @@ typedef struct sys_bus_object {
   const char *dest, *path, *iface;
 } sys_bus_object;
 
-extern const sys_bus_object sys_bus_login_manager;
-extern const sys_bus_object sys_bus_service_manager;
+/* Each unit's own copy: the client is linked into the device library and
+ * into programs beside it, and shares no data between the two. */
+static const sys_bus_object sys_bus_login_manager = {"org.freedesktop.login1", "/org/freedesktop/login1",
+                                                     "org.freedesktop.login1.Manager"};
+static const sys_bus_object sys_bus_service_manager = {"org.freedesktop.systemd1", "/org/freedesktop/systemd1",
+                                                       "org.freedesktop.systemd1.Manager"};
 
 /* A reply or a signal; returns 0.  A reply may be an error, a timeout
  * among them. */

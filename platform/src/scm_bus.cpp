@@ -1,40 +1,52 @@
 // The service manager on systemd: its manager object over the system bus.
-#include <systemd/sd-bus.h>
+#include <tarvo_platform/platform_limits.h>
 #include <tarvo_platform/scm.h>
+#include <tarvo_platform/sys_bus.h>
+#include <tarvo_util/sys_owner.h>
 
-#include <cstring>
+#include <cstdio>
 #include <string>
 
 #include "scm_impl.h"
 
 namespace {
 
-const char *const dest = "org.freedesktop.systemd1";
-const char *const manager_path = "/org/freedesktop/systemd1";
-const char *const manager_iface = "org.freedesktop.systemd1.Manager";
+using message = own::ptr<sd_bus_message, sd_bus_message_unref>;
 
 struct bus_call {
-  sd_bus *bus = nullptr;
-  sd_bus_error error = SD_BUS_ERROR_NULL;
-  sd_bus_message *reply = nullptr;
+  own::ptr<sys_bus, sys_bus_free> bus;
   char unit[SCM_UNIT_NAME_MAX];
-  ~bus_call()
-  {
-    sd_bus_message_unref(reply);
-    sd_bus_error_free(&error);
-    sd_bus_flush_close_unref(bus);
-  }
+  char why[256] = "";
   bool open(const char *service)
   {
     if (!scm_unit_name(service, unit, sizeof unit)) return scm_fail("bad service name");
-    int r = sd_bus_open_system(&bus);
-    if (r < 0) return scm_fail(std::string("cannot reach the system bus: ") + std::strerror(-r));
+    if (!sys_bus_open(&bus.p)) return scm_fail("cannot reach the system bus");
     return true;
   }
-  bool failed(const char *what, int r)
+  bool failed(const char *what, const char *cause = nullptr)
   {
-    return scm_fail(std::string(what) + " " + unit + ": " +
-                    (sd_bus_error_is_set(&error) ? error.message : std::strerror(-r)));
+    return scm_fail(std::string(what) + " " + unit + ": " + (cause ? cause : why));
+  }
+  // A string property of the unit at path.
+  bool unit_state(const char *path, const char *name, std::string *out)
+  {
+    const sys_bus_object unit_props = {sys_bus_service_manager.dest, path, "org.freedesktop.DBus.Properties"};
+    message reply;
+    const char *value = nullptr;
+    if (!sys_bus_call(bus.p, &unit_props, "Get", SYS_BUS_MANAGER_CALL_MS, &reply.p, why, sizeof why, "ss",
+                      "org.freedesktop.systemd1.Unit", name))
+      return false;
+    if (sd_bus_message_read(reply.p, "v", "s", &value) < 0) {
+      std::snprintf(why, sizeof why, "bad answer");
+      return false;
+    }
+    *out = value;
+    return true;
+  }
+  bool manager(const char *method, message *reply, const char *types, auto... args)
+  {
+    return sys_bus_call(bus.p, &sys_bus_service_manager, method, SYS_BUS_MANAGER_CALL_MS, &reply->p, why,
+                        sizeof why, types, args...);
   }
 };
 
@@ -44,45 +56,32 @@ int scm_bus_running(const char *service, int *running)
 {
   bus_call c;
   if (!c.open(service)) return 0;
-  int r = sd_bus_call_method(c.bus, dest, manager_path, manager_iface, "LoadUnit", &c.error, &c.reply, "s", c.unit);
-  if (r < 0) return c.failed("cannot load", r);
+  message reply;
+  if (!c.manager("LoadUnit", &reply, "s", c.unit)) return c.failed("cannot load");
   const char *path = nullptr;
-  r = sd_bus_message_read(c.reply, "o", &path);
-  if (r < 0) return c.failed("bad answer for", r);
-  std::string unit_path = path;
-  char *active = nullptr, *sub = nullptr;
-  const char *iface = "org.freedesktop.systemd1.Unit";
-  r = sd_bus_get_property_string(c.bus, dest, unit_path.c_str(), iface, "ActiveState", &c.error, &active);
-  if (r >= 0) r = sd_bus_get_property_string(c.bus, dest, unit_path.c_str(), iface, "SubState", &c.error, &sub);
-  if (r >= 0) *running = !std::strcmp(active, "active") && !std::strcmp(sub, "running");
-  free(active);
-  free(sub);
-  return r < 0 ? c.failed("cannot read the state of", r) : 1;
+  if (sd_bus_message_read(reply.p, "o", &path) < 0) return c.failed("bad answer for", "no unit path");
+  std::string unit_path = path, active, sub;
+  if (!c.unit_state(unit_path.c_str(), "ActiveState", &active) || !c.unit_state(unit_path.c_str(), "SubState", &sub))
+    return c.failed("cannot read the state of");
+  *running = active == "active" && sub == "running";
+  return 1;
 }
 
 int scm_bus_enable(const char *service)
 {
   bus_call c;
   if (!c.open(service)) return 0;
-  sd_bus_message *m = nullptr;
-  int r = sd_bus_message_new_method_call(c.bus, &m, dest, manager_path, manager_iface, "EnableUnitFiles");
-  char *units[] = {c.unit, nullptr};
-  if (r >= 0) r = sd_bus_message_append_strv(m, units);
-  if (r >= 0) r = sd_bus_message_append(m, "bb", 0, 1);  // persistent, replacing other links
-  if (r >= 0) r = sd_bus_call(c.bus, m, 0, &c.error, &c.reply);
-  sd_bus_message_unref(m);
-  if (r < 0) return c.failed("cannot enable", r);
-  sd_bus_message_unref(c.reply);
-  c.reply = nullptr;
-  r = sd_bus_call_method(c.bus, dest, manager_path, manager_iface, "Reload", &c.error, &c.reply, "");
-  return r < 0 ? c.failed("cannot reload after enabling", r) : 1;
+  message reply, reloaded;
+  // One unit; persistent, replacing other links.
+  if (!c.manager("EnableUnitFiles", &reply, "asbb", 1, c.unit, 0, 1)) return c.failed("cannot enable");
+  if (!c.manager("Reload", &reloaded, "")) return c.failed("cannot reload after enabling");
+  return 1;
 }
 
 int scm_bus_start(const char *service)
 {
   bus_call c;
   if (!c.open(service)) return 0;
-  int r = sd_bus_call_method(c.bus, dest, manager_path, manager_iface, "StartUnit", &c.error, &c.reply, "ss", c.unit,
-                             "replace");
-  return r < 0 ? c.failed("cannot start", r) : 1;
+  message reply;
+  return c.manager("StartUnit", &reply, "ss", c.unit, "replace") ? 1 : c.failed("cannot start");
 }

@@ -16,10 +16,6 @@ struct svc_wait_rec {
   void *user;
 };
 
-// While the system bus is gone, it is looked for again this often: a
-// restarted bus daemon is back within a second or two.
-inline constexpr uint32_t SVC_BUS_RETRY_MS = 1000;
-
 // Waits on the signals and the system bus together until deliver returns
 // false.  A delay inhibitor is held while the system is awake, so that
 // the suspend signal is handled in full before the system sleeps.  When

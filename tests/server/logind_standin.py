@@ -1,11 +1,13 @@
 #!/usr/bin/python3
 # A login manager stand-in on a bus of its own, for the sleep and wake
 # test: starts a bus daemon in the folder given, owns
-# org.freedesktop.login1, grants delay inhibitors as pipes, and sends
-# PrepareForSleep when told "sleep" or "wake" on standard input.  It says
-# "bus <address>", "inhibit <who> <what> <mode>", "released <what>", "slept" and
-# "woke" on standard output; it ends, the bus daemon with it, when its
-# input closes.
+# org.freedesktop.login1, grants inhibitors as pipes, and sends
+# PrepareForSleep when told "sleep" or "wake" on standard input.  Like the
+# login manager, it sleeps once every delay inhibitor of sleep is released
+# or its InhibitDelayMaxSec (the second argument, 5 s by default) has
+# passed.  It says "bus <address>", "inhibit <who> <what> <mode>",
+# "released <what>", "slept" (or "slept past the delay") and "woke" on
+# standard output; it ends, the bus daemon with it, when its input closes.
 import os
 import subprocess
 import sys
@@ -36,27 +38,44 @@ def say(line):
 
 def main():
     folder = sys.argv[1]
+    delay = float(sys.argv[2]) if len(sys.argv) > 2 else 5.0
     with open(os.path.join(folder, "bus.conf"), "w") as f:
         f.write(CONFIG % folder)
     daemon = subprocess.Popen(["dbus-daemon", "--nofork", "--print-address",
                                "--config-file=" + os.path.join(folder, "bus.conf")],
                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     try:
-        serve(daemon.stdout.readline().strip())
+        serve(daemon.stdout.readline().strip(), delay)
     finally:
         daemon.terminate()
         daemon.wait()
 
 
-def serve(address):
+def serve(address, delay):
     flags = (Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT |
              Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION)
     bus = Gio.DBusConnection.new_for_address_sync(address, flags, None, None)
     loop = GLib.MainLoop()
+    delaying = set()  # the read ends of the delay inhibitors of sleep
+    going = {"timer": None}
+
+    def slept(line):
+        if going["timer"] is not None:
+            GLib.source_remove(going["timer"])
+            going["timer"] = None
+            say(line)
+
+    def past_delay():
+        going["timer"] = None
+        say("slept past the delay")
+        return False
 
     def released(fd, _cond, what):
         os.close(fd)
+        delaying.discard(fd)
         say("released " + what)
+        if not delaying:
+            slept("slept")
         return False
 
     def call(_conn, _sender, _path, _iface, method, args, invocation):
@@ -66,6 +85,8 @@ def serve(address):
         what, who, _why, mode = args.unpack()
         r, w = os.pipe()
         GLib.io_add_watch(r, GLib.IO_HUP | GLib.IO_ERR, released, what)
+        if what == "sleep" and mode == "delay":
+            delaying.add(r)
         fds = Gio.UnixFDList.new_from_array([w])
         invocation.return_value_with_unix_fd_list(GLib.Variant("(h)", (0,)), fds)
         say("inhibit %s %s %s" % (who.replace(" ", "_"), what, mode))
@@ -80,10 +101,15 @@ def serve(address):
         if not line:
             loop.quit()
             return False
-        going = line.strip() == "sleep"
-        bus.emit_signal(None, PATH, IFACE, "PrepareForSleep", GLib.Variant("(b)", (going,)))
+        asleep = line.strip() == "sleep"
+        bus.emit_signal(None, PATH, IFACE, "PrepareForSleep", GLib.Variant("(b)", (asleep,)))
         bus.flush_sync(None)
-        say("slept" if going else "woke")
+        if not asleep:
+            say("woke")
+        elif not delaying:
+            say("slept")
+        else:
+            going["timer"] = GLib.timeout_add(int(delay * 1000), past_delay)
         return True
 
     GLib.io_add_watch(sys.stdin.fileno(), GLib.IO_IN | GLib.IO_HUP | GLib.IO_ERR, command)

@@ -7,6 +7,7 @@
 #include <optional>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <tarvo_util/sys_owner.h>
 #include <tarvo_util/sys_time.h>
 
 namespace {
@@ -21,24 +22,16 @@ struct set_send {
   tarvo_device_ctx *c;
   int kind;
   uint32_t pause_ms;  // between two datagrams
-  int sock = -1;
-  sys_memalloc_rec ips{};
+  own::file sock;
+  own::memalloc ips;
   uint32_t entries = 0;  // of the notification set
   uint32_t ip_at = 0, round = 0, entry = 0;
   bool built = true;  // every datagram could be made
   char location[DEVICE_SSDP_LOCATION_LEN];
-  sys_stralloc_rec msg{};
+  own::stralloc msg;
   uint32_t seen = 0;  // entries walked past while looking for entry
 
   set_send(tarvo_device_ctx *ctx, int k, uint32_t pause) : c(ctx), kind(k), pause_ms(pause) {}
-  ~set_send()
-  {
-    sys_socket_close(sock);
-    sys_stralloc_free(&msg);
-    sys_memalloc_free(&ips);
-  }
-  set_send(const set_send &) = delete;
-  set_send &operator=(const set_send &) = delete;
 
   static int count(void *user, const char *, const char *, const char *)
   {
@@ -48,8 +41,9 @@ struct set_send {
   bool open()
   {
     device_ssdp_notification_set(c->desc, count, this);
-    return tarvo_device_impl_get_ip_list(c, &ips) && sys_socket_udp(&sock) &&
-           sys_socket_bind_reuse4(sock, sys_ip4_any(), ssdp_port()) && sys_socket_mcast_set_ttl(sock, DEVICE_SSDP_TTL);
+    return tarvo_device_impl_get_ip_list(c, &ips) && sys_socket_udp(&sock.fd) &&
+           sys_socket_bind_reuse4(sock.fd, sys_ip4_any(), ssdp_port()) &&
+           sys_socket_mcast_set_ttl(sock.fd, DEVICE_SSDP_TTL);
   }
   // Loopback is announced only when it is the only address.
   bool announced(uint32_t i) const
@@ -70,19 +64,19 @@ struct set_send {
   {
     auto *s = static_cast<set_send *>(user);
     if (s->seen++ < s->entry) return 1;
-    if (!device_ssdp_message(&s->msg, s->kind, s->c, s->location, target, udn, suffix)) {
+    if (!device_ssdp_message(&s->msg.s, s->kind, s->c, s->location, target, udn, suffix)) {
       s->built = false;
       return 0;
     }
     uint32_t sent = 0;
-    sys_socket_sendto4(s->sock, s->msg.buf, s->msg.len, ssdp_ip(), ssdp_port(), &sent);
+    sys_socket_sendto4(s->sock.fd, s->msg.s.buf, s->msg.s.len, ssdp_ip(), ssdp_port(), &sent);
     return 0;
   }
   // The next datagram; only while pending().
   void send_next()
   {
     const uint8_t *ip = ips.buf + 4 * ip_at;
-    sys_socket_mcast_set_if(sock, ip);
+    sys_socket_mcast_set_if(sock.fd, ip);
     device_ssdp_location(location, ip, c->http_port);
     seen = 0;
     device_ssdp_notification_set(c->desc, pick, this);

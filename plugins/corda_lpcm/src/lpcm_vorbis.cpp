@@ -27,9 +27,6 @@ extern "C" {
 
 namespace {
 
-constexpr int kReadFrames = 1024;  // at most, in one ov_read_float
-constexpr int kMaxReordered = MSF_LPCM_VORBIS_CHANNELS_MAX;
-
 // What vorbisfile sees as the whole file: the bytes [begin, end) of it,
 // read from pos on.
 struct source {
@@ -105,7 +102,7 @@ bool decodable_format(const vorbis_info *vi)
 
 // Vorbis's channel order, by count, as indexes into the planes of the
 // default layout of that count.
-const int kVorbisOrder[kMaxReordered][kMaxReordered] = {
+const int kVorbisOrder[MSF_LPCM_VORBIS_CHANNELS_MAX][MSF_LPCM_VORBIS_CHANNELS_MAX] = {
     {0}, {0, 1}, {0, 2, 1}, {0, 1, 2, 3}, {0, 2, 1, 3, 4}, {0, 2, 1, 5, 3, 4}, {0, 2, 1, 6, 5, 3, 4},
     {0, 2, 1, 7, 5, 6, 3, 4}};
 
@@ -159,7 +156,7 @@ bool left_out(pcm_out *o, const vorbis_info *vi)
 {
   if (!o->unordered)
     sys_log_print(SYS_LOG_WARNING, "%s: a Vorbis link of %d channels is left out (at most %d have a known order)",
-                  o->job->path, vi->channels, kMaxReordered);
+                  o->job->path, vi->channels, MSF_LPCM_VORBIS_CHANNELS_MAX);
   o->unordered = true;
   return true;
 }
@@ -168,7 +165,7 @@ bool left_out(pcm_out *o, const vorbis_info *vi)
 // resampler holds until the next link or the end.
 bool put_converted(pcm_out *o, float **pcm, long frames, const vorbis_info *vi)
 {
-  if (vi->channels > kMaxReordered) return left_out(o, vi);
+  if (vi->channels > MSF_LPCM_VORBIS_CHANNELS_MAX) return left_out(o, vi);
   if (!o->conv.p && !(o->conv.p = ffaudio_converter_new(int(o->job->channels), int(o->job->rate)))) return false;
   if (!o->frame.p && !(o->frame.p = av_frame_alloc())) return false;
   AVFrame *f = o->frame.p;
@@ -196,7 +193,7 @@ bool put_held(pcm_out *o)
 
 bool put_frames(pcm_out *o, float **pcm, long frames, const vorbis_info *vi)
 {
-  if (vi->channels <= kMaxReordered) o->unordered = false;
+  if (vi->channels <= MSF_LPCM_VORBIS_CHANNELS_MAX) o->unordered = false;
   bool same = uint32_t(vi->rate) == o->job->rate && uint32_t(vi->channels) == o->job->channels;
   return same ? put_held(o) && put_as_is(o, pcm, frames, vi->channels) : put_converted(o, pcm, frames, vi);
 }
@@ -209,7 +206,7 @@ bool decode(OggVorbis_File *vf, bool holes, double *skip, pcm_out *o)
   int section = 0;
   while (o->out->budget) {
     float **pcm = nullptr;
-    long got = ov_read_float(vf, &pcm, kReadFrames, &section);
+    long got = ov_read_float(vf, &pcm, MSF_LPCM_VORBIS_READ_FRAMES, &section);
     if (got == OV_HOLE && holes) continue;
     if (got < 0) return false;  // damaged past what vorbisfile skips itself
     if (got == 0) break;

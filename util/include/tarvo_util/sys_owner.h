@@ -55,6 +55,11 @@ struct file : no_copy {
   file() = default;
   explicit file(int d) : fd(d) {}
   ~file() { sys_file_close(fd); }
+  void reset(int d = SYS_FILE_INVALID)
+  {
+    sys_file_close(fd);
+    fd = d;
+  }
 };
 
 // A heap object freed by its own function, which takes nullptr.
@@ -63,6 +68,11 @@ template <typename T, auto Free> struct ptr : no_copy {
   ptr() = default;
   explicit ptr(T *obj) : p(obj) {}
   ~ptr() { Free(p); }
+  void reset(T *obj = nullptr)
+  {
+    Free(p);
+    p = obj;
+  }
   T *release()
   {
     T *r = p;

@@ -1,0 +1,80 @@
+// Drives the login manager stand-in (logind_standin.py) for the tests of
+// sleep and wake and of the keep-awake lock.
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "tarvo_test.h"
+
+namespace tarvo_test {
+
+// The stand-in, fed commands on its input; its output read line by line.
+struct login_standin {
+  pid_t pid = -1;
+  int to = -1, from = -1;
+  std::string buf;
+  // delay_s: the stand-in's InhibitDelayMaxSec.
+  bool start(const std::string &folder, int delay_s)
+  {
+    if (from >= 0) close(from);
+    buf.clear();
+    int in[2], out[2];
+    if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC)) return false;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, in[0], 0);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    std::string py = "/usr/bin/python3", script = data_dir() + "/server/logind_standin.py";
+    std::string dir = folder, delay = std::to_string(delay_s);
+    char *argv[] = {py.data(), script.data(), dir.data(), delay.data(), nullptr};
+    bool ok = posix_spawn(&pid, py.c_str(), &fa, nullptr, argv, environ) == 0;
+    posix_spawn_file_actions_destroy(&fa);
+    close(in[0]);
+    close(out[1]);
+    to = in[1];
+    from = out[0];
+    return ok;
+  }
+  // The next line that begins with prefix within ms, "" when none came;
+  // the lines before it go to passed when given.
+  std::string line(const std::string &prefix, int ms, std::vector<std::string> *passed = nullptr)
+  {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+      for (size_t nl; (nl = buf.find('\n')) != std::string::npos;) {
+        std::string l = buf.substr(0, nl);
+        buf.erase(0, nl + 1);
+        if (l.rfind(prefix, 0) == 0) return l;
+        if (passed) passed->push_back(l);
+      }
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+      pollfd p{from, POLLIN, 0};
+      char chunk[512];
+      ssize_t n = poll(&p, 1, int(std::max<int64_t>(0, left.count()))) > 0 ? read(from, chunk, sizeof chunk) : 0;
+      if (n <= 0) return "";
+      buf.append(chunk, size_t(n));
+    }
+  }
+  bool say(const std::string &command) { return write(to, (command + "\n").data(), command.size() + 1) > 0; }
+  // Input closed: the stand-in and its bus end.
+  int stop()
+  {
+    close(to);
+    to = -1;
+    return wait_exit(pid, 20000);
+  }
+  ~login_standin()
+  {
+    if (to >= 0) stop();
+    if (from >= 0) close(from);
+  }
+};
+
+}  // namespace tarvo_test

@@ -6,7 +6,8 @@
 //     among the ten alives that are still going out;
 //   - after 1,000 SUBSCRIBEs whose callbacks go nowhere, a new subscriber's
 //     wait for its initial event (the pause before it included) and for
-//     its UNSUBSCRIBE's answer.
+//     its UNSUBSCRIBE's answer;
+//   - the end with four idle kept-alive clients and a begun request line.
 // Each as min, median and slowest.
 //   bench_device_gena_ssdp [RUNS (default 10)]
 #include <algorithm>
@@ -102,6 +103,28 @@ bool events_run(double *initial_ms, double *unsubscribe_ms)
   return u.status == "200 OK";
 }
 
+// The end of a device with four idle kept-alive clients and a begun
+// request line: *end_ms from the call to its return.
+bool end_run(double *end_ms)
+{
+  device d;
+  if (!d.start(false)) return false;
+  std::vector<int> clients;
+  for (int i = 0; i < 4; i++) {
+    clients.push_back(device_test::connect_to(d.port()));
+    device_test::send_all(clients.back(), "GET / HTTP/1.1\r\nHost: localhost\r\n\r\n");
+    if (device_test::read_reply(clients.back()).status != "200 OK") return false;
+  }
+  clients.push_back(device_test::connect_to(d.port()));
+  device_test::send_all(clients.back(), "GET / HT");
+  int64_t t0 = now_ms();
+  tarvo_device_end(&d.ctx);
+  d.started = false;
+  *end_ms = double(now_ms() - t0);
+  for (int c : clients) close(c);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -112,16 +135,18 @@ int main(int argc, char **argv)
     std::fprintf(stderr, "bench_device_gena_ssdp: no private network: %s\n", why.c_str());
     return 1;
   }
-  std::vector<double> first, place, initial, unsub;
+  std::vector<double> first, place, initial, unsub, end;
   for (int i = 0; i < runs; i++) {
     double a = 0, b = 0;
     if (announce_run(&a, &b)) first.push_back(a), place.push_back(b);
     if (events_run(&a, &b)) initial.push_back(a), unsub.push_back(b);
+    if (end_run(&a)) end.push_back(a);
   }
   print("start to first alive", first, "ms");
   print("alives out before a search's answer (of 10)", place, "");
   print("initial event after 1,000 dead callbacks", initial, "ms");
   std::printf("%-44s (%u ms of it the pause before the initial event)\n", "", DEVICE_GENA_INITIAL_DELAY_MS);
   print("UNSUBSCRIBE after them", unsub, "ms");
+  print("end with 4 idle clients and a begun line", end, "ms");
   return 0;
 }

@@ -4,6 +4,10 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <string>
 #include <thread>
 
 namespace tarvo_test {
@@ -23,6 +27,23 @@ bool eventually(F &&f, int ms = kLiveMs)
     if (std::chrono::steady_clock::now() >= end) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+}
+
+// The connections waiting in the accept queue of the TCP listener on port
+// in this network namespace, as the kernel reports them (-1: no such
+// listener): 0 once the listener has taken every connection made to it.
+inline int accept_queue(uint16_t port)
+{
+  std::ifstream f("/proc/net/tcp");
+  std::string line;
+  std::getline(f, line);
+  while (std::getline(f, line)) {
+    unsigned local = 0, state = 0, tx = 0, rx = 0;
+    if (std::sscanf(line.c_str(), " %*u: %*x:%x %*x:%*x %x %x:%x", &local, &state, &tx, &rx) == 4 &&
+        local == port && state == 0x0A)
+      return int(rx);
+  }
+  return -1;
 }
 
 }  // namespace tarvo_test

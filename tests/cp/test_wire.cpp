@@ -5,8 +5,6 @@
 
 #include <arpa/inet.h>
 #include <chrono>
-#include <cstdio>
-#include <fstream>
 #include <future>
 #include <netinet/ip.h>
 #include <netinet/udp.h>
@@ -73,22 +71,6 @@ struct raw_capture {
   }
   ~raw_capture() { close(fd); }
 };
-
-// The connections waiting in the accept queue of the listener on port, as
-// the kernel reports them (-1: no such listener).
-int accept_queue(uint16_t port)
-{
-  std::ifstream f("/proc/net/tcp");
-  std::string line;
-  std::getline(f, line);
-  while (std::getline(f, line)) {
-    unsigned local = 0, state = 0, tx = 0, rx = 0;
-    if (sscanf(line.c_str(), " %*u: %*x:%x %*x:%*x %x %x:%x", &local, &state, &tx, &rx) == 4 && local == port &&
-        state == 0x0A)
-      return int(rx);
-  }
-  return -1;
-}
 
 TEST_F(Wire, DiscoveryTakesOnlyWhatPassesItsChecks)
 {
@@ -313,7 +295,7 @@ TEST_F(Wire, SlowDevicesHoldNeitherReadersNorTheEnd)
   a.sin_port = htons(cp.event_port());
   inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
   ASSERT_EQ(connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
-  ASSERT_TRUE(eventually([&] { return accept_queue(cp.event_port()) == 0; }, tarvo_test::kLiveMs)) << "not taken";
+  ASSERT_TRUE(eventually([&] { return tarvo_test::accept_queue(cp.event_port()) == 0; }, tarvo_test::kLiveMs)) << "not taken";
   tarvo_cp_end(&cp.ctx);
   before_the_fetch_gives_up();
   EXPECT_EQ(cp.ctx, nullptr);

@@ -1,5 +1,6 @@
 // The HTTP client against a scripted loopback server.
 #include <tarvo_util/http_client.h>
+#include <tarvo_util/util_limits.h>
 
 #include <gtest/gtest.h>
 
@@ -351,7 +352,7 @@ TEST(HttpClientTimeout, ReadTimeoutIsReportedWithoutARetry)
   EXPECT_EQ(http_client_get(&c, nullptr, &status), 0);
   double took = seconds_since(t0);
   EXPECT_GE(took, 0.6);
-  EXPECT_LT(took, 5.0);
+  EXPECT_LT(took, tarvo_test::kLiveMs / 1000.0);  // a retry is told by the requests below
   EXPECT_EQ(status, 0);
   EXPECT_EQ(http_client_is_read_timeout(&c), 1);
   EXPECT_EQ(http_client_is_canceled(&c), 0);
@@ -415,7 +416,7 @@ TEST(HttpClientCancel, AnotherThreadStopsABlockedRequest)
   EXPECT_EQ(http_client_get(&c, nullptr, &status), 0);
   double took = seconds_since(t0);
   canceler.join();
-  EXPECT_LT(took, 3.0);
+  EXPECT_LT(took, HTTP_CLIENT_READ_TIMEOUT_MS / 1000.0);  // not waited out
   EXPECT_EQ(http_client_is_canceled(&c), 1);
   EXPECT_EQ(http_client_is_read_timeout(&c), 0);
   EXPECT_EQ(http_client_connect(&c), 0);

@@ -2,6 +2,8 @@
 #include "gena_test.h"
 #include "tarvo_live.h"
 
+#include <tarvo_util/util_limits.h>
+
 #include <chrono>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -30,9 +32,9 @@ TEST(DeviceStop, IdleKeptAliveClientsDoNotDelayTheEnd)
   tarvo_device_end(&d.ctx);
   d.started = false;
   // Not a speed (bench_device_gena_ssdp has it): the end came before the
-  // begun line's one attempt could time out, the least an end waiting for
-  // its clients took.
-  EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::milliseconds(DEVICE_LINE_TIMEOUT_MS));
+  // begun request's header was due, the least an end waiting for its
+  // clients took.
+  EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::milliseconds(CONN_HEADER_DUE_MS));
   size_t byebye = 0;
   for (const gena_test::message &m : group.collect(500, 1))
     if (m.header("NTS") == "ssdp:byebye") byebye++;

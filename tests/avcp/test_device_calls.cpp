@@ -17,6 +17,7 @@
 
 #include "../util/script_server.h"
 #include "soap_reply.h"
+#include "tarvo_live.h"
 #include "vennard_run.h"
 
 namespace {
@@ -41,6 +42,7 @@ struct renderer {
   std::mutex mu;
   std::vector<std::string> actions;
   std::atomic<int> inside{0}, overlap{0};
+  std::chrono::steady_clock::time_point paused_until;  // the end of the last Pause, under mu
   device_service_handler avt{}, rcs{}, cms{};
   bool started = false;
 
@@ -54,7 +56,11 @@ struct renderer {
       r->actions.push_back(action);
     }
     std::string a = action;
-    if (a == "Pause") std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    if (a == "Pause") {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      std::lock_guard<std::mutex> l(r->mu);
+      r->paused_until = std::chrono::steady_clock::now();
+    }
     uint32_t code = 0;
     std::string args = a == "GetVolume" ? "<CurrentVolume>42</CurrentVolume>" : "";
     if (a == "Seek") code = 701;
@@ -193,13 +199,24 @@ TEST(device_calls, servers_and_renderers_by_udn)
   // at a time, and the second starts once the first is done.
   std::atomic<uint32_t> paused{1}, browsed{1};
   std::thread slow([&] { paused = tarvo_avcp_pause(&cp, kRendererUdn, 0); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  auto t0 = std::chrono::steady_clock::now();
-  std::thread other([&] { browsed = tarvo_avcp_get_system_update_id(&cp, server_udn.c_str(), nullptr); });
+  // The others come while the renderer is inside the Pause.
+  ASSERT_TRUE(tarvo_test::eventually([&] {
+    std::lock_guard<std::mutex> l(rend.mu);
+    return !rend.actions.empty() && rend.actions.back() == "Pause";
+  }));
+  std::chrono::steady_clock::time_point browsed_at;
+  std::thread other([&] {
+    browsed = tarvo_avcp_get_system_update_id(&cp, server_udn.c_str(), nullptr);
+    browsed_at = std::chrono::steady_clock::now();
+  });
   for (int i = 0; i < 4; i++) EXPECT_EQ(tarvo_avcp_stop(&cp, kRendererUdn, 0), 0u);
   slow.join();
   other.join();
-  EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(200));
+  {
+    // The call to the other device waited for the Pause to end.
+    std::lock_guard<std::mutex> l(rend.mu);
+    EXPECT_GE(browsed_at, rend.paused_until);
+  }
   EXPECT_EQ(paused, 0u);
   EXPECT_EQ(browsed, 0u);
   EXPECT_EQ(rend.overlap, 0);

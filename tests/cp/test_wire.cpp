@@ -1,6 +1,7 @@
 // The engine's bytes on the wire and the device list's answers to them,
 // against a scripted device on loopback inside a namespace of our own.
 #include "cp_test.h"
+#include "tarvo_live.h"
 
 #include <arpa/inet.h>
 #include <chrono>
@@ -271,12 +272,22 @@ TEST_F(Wire, SlowDevicesHoldNeitherReadersNorTheEnd)
   dev.silent = true;
   send_udp("127.0.0.1", "127.0.0.1", cp.search_port(),
            search_response(dev.url("/desc.xml?moved"), kMs2, std::string(kUdn) + "::" + kMs2));
-  usleep(500000);
-  auto t0 = std::chrono::steady_clock::now();
+  ASSERT_TRUE(eventually(
+      [&] {
+        std::lock_guard<std::mutex> l(dev.mu);
+        return !dev.held.empty();
+      },
+      tarvo_test::kLiveMs));
+  // Not a speed: neither the reader nor the end waits for the fetch's
+  // read to time out, as they once did.
+  auto fetching = std::chrono::steady_clock::now();
+  auto before_the_fetch_gives_up = [&] {
+    EXPECT_LT(std::chrono::steady_clock::now() - fetching, std::chrono::milliseconds(CP_FETCH_READ_TIMEOUT_MS));
+  };
   char *url = nullptr;
   ASSERT_TRUE(tarvo_cp_get_control_url(&cp.ctx, kUdn, kCd1, &url));
   sys_alloc_free(url);
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(500));
+  before_the_fetch_gives_up();
   // An event connection left open.
   int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in a{};
@@ -284,10 +295,9 @@ TEST_F(Wire, SlowDevicesHoldNeitherReadersNorTheEnd)
   a.sin_port = htons(cp.event_port());
   inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
   ASSERT_EQ(connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
-  usleep(200000);
-  t0 = std::chrono::steady_clock::now();
+  ASSERT_TRUE(eventually([&] { return tarvo_test::accept_queue(cp.event_port()) == 0; }, tarvo_test::kLiveMs)) << "not taken";
   tarvo_cp_end(&cp.ctx);
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(3000));
+  before_the_fetch_gives_up();
   EXPECT_EQ(cp.ctx, nullptr);
   close(s);
 }

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <string>
@@ -95,8 +96,8 @@ struct udp {
   explicit udp(const char *ip = "127.0.0.1", uint16_t port = 0, bool join = false);
   ~udp();
   bool send(const std::string &data, const char *to_ip = "239.255.255.250", uint16_t to_port = 1900);
-  // Datagrams until timeout_ms passed.
-  std::vector<message> collect(int timeout_ms);
+  // Datagrams until timeout_ms passed, or until max of them are in.
+  std::vector<message> collect(int timeout_ms, size_t max = SIZE_MAX);
 };
 
 std::string search(const std::string &st, const std::string &mx = "0");

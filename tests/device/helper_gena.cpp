@@ -253,12 +253,12 @@ bool udp::send(const std::string &data, const char *to_ip, uint16_t to_port)
          ssize_t(data.size());
 }
 
-std::vector<message> udp::collect(int timeout_ms)
+std::vector<message> udp::collect(int timeout_ms, size_t max)
 {
   std::vector<message> out;
   int64_t end = now_ms() + timeout_ms;
   char buf[65536];
-  for (int64_t left; (left = end - now_ms()) > 0;) {
+  for (int64_t left; out.size() < max && (left = end - now_ms()) > 0;) {
     if (!readable(sock, int(left))) break;
     ssize_t got = recv(sock, buf, sizeof buf, 0);
     if (got > 0) out.push_back(parse(std::string(buf, size_t(got))));

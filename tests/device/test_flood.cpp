@@ -3,6 +3,7 @@
 // closed by the client whose threads are still busy, and refused requests
 // whose pause holds no slot.
 #include "device_test.h"
+#include "tarvo_live.h"
 
 #include <atomic>
 #include <chrono>
@@ -93,17 +94,15 @@ TEST(DeviceFlood, IdleFloodFromOneAddressLeavesOthersServed)
   }
   // Beyond its share the address's own oldest connections gave way.
   EXPECT_EQ(read_all(flood.s.front(), 2000), "");
-  auto t = clock_type::now();
+  // A newcomer never waits for a place: one is made, or it is told 503.
   int other = connect_to(d.port(), "127.0.0.2");
   send_all(other, browse_like());
-  reply r = read_reply(other, 2000);
-  double ms = std::chrono::duration<double, std::milli>(clock_type::now() - t).count();
+  reply r = read_reply(other, tarvo_test::kLiveMs);
   close(other);
   EXPECT_EQ(r.status, "200 OK");
-  EXPECT_LT(ms, 100.0);
   flood.reset();
   // The sampler is one more than at the start.
-  EXPECT_TRUE(threads_back_to(idle + 1, 5000)) << thread_count() << " threads, idle " << idle;
+  EXPECT_TRUE(threads_back_to(idle + 1, tarvo_test::kLiveMs)) << thread_count() << " threads, idle " << idle;
   done = true;
   sampler.join();
   // The sampler itself is one; the other connection another; those that
@@ -126,10 +125,10 @@ TEST(DeviceFlood, IdleConnectionsGiveWayAtTheCap)
   // One kept-alive connection that has been served, idle like the others.
   send_all(held.s[0], "GET / HTTP/1.1\r\nHost: localhost\r\n\r\n");
   EXPECT_EQ(read_reply(held.s[0]).status, "200 OK");
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  // Whether it is back to waiting yet or not, a silent one gives way.
   int s = connect_to(d.port(), "127.0.2.1");
   send_all(s, browse_like());
-  EXPECT_EQ(read_reply(s, 3000).status, "200 OK");
+  EXPECT_EQ(read_reply(s, tarvo_test::kLiveMs).status, "200 OK");
   close(s);
   // The one that gave way was closed without an answer.
   int closed = 0;
@@ -179,17 +178,15 @@ TEST(DeviceFlood, RefusedRequestsPauseWithoutHoldingASlot)
     EXPECT_EQ(read_reply(s).status, "400 Bad Request");
     paused.s.push_back(s);
   }
-  // Within their pause the same address is served again at once.
-  auto t = clock_type::now();
+  // The same address is served again, not told 503 for paused slots.
   for (uint32_t i = 0; i < CONN_PER_ADDRESS_MAX; i++) {
     int s = connect_to(d.port(), "127.0.0.3");
     send_all(s, browse_like());
-    EXPECT_EQ(read_reply(s, 2000).status, "200 OK") << i;
+    EXPECT_EQ(read_reply(s, tarvo_test::kLiveMs).status, "200 OK") << i;
     close(s);
   }
-  EXPECT_LT(std::chrono::duration<double>(clock_type::now() - t).count(), 0.9);
   // The pause itself is kept: the refused connections close after it.
-  for (int s : paused.s) EXPECT_EQ(read_all(s, 3000), "");
+  for (int s : paused.s) EXPECT_EQ(read_all(s, tarvo_test::kLiveMs), "");
 }
 
 }  // namespace

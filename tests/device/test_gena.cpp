@@ -1,6 +1,7 @@
 // Event subscriptions: the request checks, callback URLs, the initial event
 // and NOTIFY messages, renewal, expiry and cancellation.
 #include "gena_test.h"
+#include "tarvo_live.h"
 
 #include <algorithm>
 #include <chrono>
@@ -432,17 +433,32 @@ TEST_F(Gena, RefusingHandlerAnswers500)
   EXPECT_EQ(d.ctx->subscriptions.len, 0u);
 }
 
+int64_t now_ms()
+{
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Not a speed: a NOTIFY to a subscriber that never answers gives up
+// DEVICE_GENA_SEND_TIMEOUT_MS after it went out (at notified_ms), and what
+// waited for it comes after that.  A second of it is left to the test's
+// own steps.
+void before_the_notify_gives_up(int64_t notified_ms)
+{
+  EXPECT_LT(now_ms() - notified_ms, int64_t(DEVICE_GENA_SEND_TIMEOUT_MS) - 1000) << "waited for the silent subscriber";
+}
+
 TEST_F(Gena, SubscriberThatNeverAnswersHoldsUpNoRequest)
 {
   callback_server stuck, other;
   stuck.silent = true;
   std::string sid = subscribe("<" + stuck.url() + ">").header("SID");
   ASSERT_EQ(stuck.wait(1).size(), 1u);  // its initial NOTIFY now waits for an answer
-  auto t0 = std::chrono::steady_clock::now();
+  int64_t notified = now_ms();
   EXPECT_EQ(renew(sid).status, "200 OK");
   EXPECT_EQ(subscribe("<" + other.url() + ">").status, "200 OK");
   EXPECT_EQ(unsubscribe(sid).status, "200 OK");
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
+  before_the_notify_gives_up(notified);
 }
 
 TEST_F(Gena, EndCutsANotifyTheSubscriberNeverAnswers)
@@ -451,15 +467,10 @@ TEST_F(Gena, EndCutsANotifyTheSubscriberNeverAnswers)
   cb.silent = true;
   ASSERT_EQ(subscribe("<" + cb.url() + ">").status, "200 OK");
   ASSERT_EQ(cb.wait(1).size(), 1u);
-  auto t0 = std::chrono::steady_clock::now();
+  int64_t notified = cb.wait(1)[0].at_ms;
   tarvo_device_end(&d.ctx);
   d.started = false;
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
-}
-
-int64_t ms_since(std::chrono::steady_clock::time_point t0)
-{
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+  before_the_notify_gives_up(notified);
 }
 
 TEST_F(Gena, StalledSubscribersDelayNoOtherSubscriber)
@@ -471,17 +482,15 @@ TEST_F(Gena, StalledSubscribersDelayNoOtherSubscriber)
   for (int i = 0; i < 3; i++) ASSERT_EQ(subscribe_from("127.0.0.2", "<" + stuck2.url() + ">").status, "200 OK");
   ASSERT_EQ(subscribe_from("127.0.0.3", "<" + stuck3.url() + ">").status, "200 OK");
   ASSERT_EQ(stuck2.wait(1).size(), 1u);
+  int64_t notified = stuck2.wait(1)[0].at_ms;
   ASSERT_EQ(stuck3.wait(1).size(), 1u);
 
-  auto t0 = std::chrono::steady_clock::now();
   ASSERT_EQ(subscribe("<" + healthy.url() + ">").status, "200 OK");
   ASSERT_EQ(healthy.wait(1).size(), 1u);
-  EXPECT_LT(ms_since(t0), 1500);
-  t0 = std::chrono::steady_clock::now();
   for (int i = 0; i < 3; i++) EXPECT_TRUE(tarvo_device_event_notify(&d.ctx, kServiceId, "<e/>"));
   std::vector<message> got = healthy.wait(4);
   ASSERT_EQ(got.size(), 4u);
-  EXPECT_LT(ms_since(t0), 1000);
+  before_the_notify_gives_up(notified);
   EXPECT_EQ(got[3].header("SEQ"), "3");
   // One exchange at a time per address: the first is still waiting.
   EXPECT_EQ(stuck2.count(), 1u);
@@ -506,18 +515,15 @@ TEST_F(Gena, FloodOfDeadCallbacksStallsNobody)
   EXPECT_EQ(answered, 1000u);
   EXPECT_LE(most, idle + conns.size()) << "threads beyond one per connection";
 
+  // How soon it is served after the flood is bench_device_gena_ssdp's.
   callback_server cb;
-  auto t0 = std::chrono::steady_clock::now();
   device_test::reply a = subscribe("<" + cb.url() + ">");
   ASSERT_EQ(a.status, "200 OK");
-  ASSERT_EQ(cb.wait(1, 2000).size(), 1u);
-  EXPECT_LT(ms_since(t0), 2000);
-  t0 = std::chrono::steady_clock::now();
+  ASSERT_EQ(cb.wait(1, tarvo_test::kLiveMs).size(), 1u);
   EXPECT_EQ(unsubscribe(a.header("SID")).status, "200 OK");
-  EXPECT_LT(ms_since(t0), 1000);
 
   size_t now = 0;
-  for (int i = 0; i < 50 && (now = threads().size()) > idle + 1; i++) usleep(100000);  // + cb's own
+  tarvo_test::eventually([&] { return (now = threads().size()) <= idle + 1; });  // + cb's own
   EXPECT_LE(now, idle + 1) << "threads left after the flood";
 }
 

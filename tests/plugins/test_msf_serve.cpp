@@ -89,7 +89,7 @@ TEST(PlaylistServing, EntriesAsUrlsTheirFilesAndTheRefusals)
   EXPECT_EQ(no_host.header("CONTENT-LENGTH"), "74");
   EXPECT_EQ(no_host.header("SERVER"), "Tarvo Media Server");
   EXPECT_GE(no_host.seconds, 0.9);
-  EXPECT_LT(no_host.seconds, 5);
+  EXPECT_TRUE(no_host.closed);
   reply expect = get(path, "EXPECT: 100-continue\r\n");
   EXPECT_EQ(expect.status(), "HTTP/1.1 417 I do not accept Expect");
   EXPECT_EQ(expect.header("CONTENT-LENGTH"), std::to_string(std::string("417 I do not accept Expect").size() + 28));

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "helper_client.h"
+#include "tarvo_live.h"
 #include "tarvo_test.h"
 
 namespace fs = std::filesystem;
@@ -66,7 +67,7 @@ struct port_fixture : ::testing::Test {
     fs::remove(home + "/conf/upnp_port");
     ASSERT_EQ(service_worker_init(&w, home.c_str()), 1);
     loop = std::thread([this] { management_port_run(&w); });
-    ASSERT_TRUE(mgmt_test::wait_listening(port, 5000));
+    ASSERT_TRUE(mgmt_test::wait_listening(port, tarvo_test::kLiveMs));
   }
   void TearDown() override
   {
@@ -273,20 +274,27 @@ TEST_F(port_fixture, silent_connections_neither_block_nor_pile_up)
   }
   auto t0 = std::chrono::steady_clock::now();
   EXPECT_TRUE(is_ok(mgmt_test::get(port, "/get_server_state"), "X-DUV-STATE: inactive\r\n"));
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, 1s);
+  // Not a speed: answered before the silent ones could time out, which is
+  // what a request waited for when they held the port.
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(MGMT_IN_TIMEOUT_MS));
   // The first ones made room; the newest still hold their places.
   pollfd first{silent.front(), POLLIN, 0}, last{silent.back(), POLLIN, 0};
-  EXPECT_EQ(poll(&first, 1, 1000), 1);
+  EXPECT_EQ(poll(&first, 1, tarvo_test::kLiveMs), 1);
   EXPECT_EQ(poll(&last, 1, 0), 0);
   for (int fd : silent) sys_socket_close(fd);
 }
 
-TEST_F(port_fixture, stop_flag_ends_the_loop_promptly)
+TEST_F(port_fixture, stop_flag_ends_the_loop)
 {
-  auto t0 = std::chrono::steady_clock::now();
   service_worker_stop(&w);
+  // The loop closes the port as it ends; one deaf to the stop keeps it.
+  EXPECT_TRUE(tarvo_test::eventually([&] {
+    int fd = -1;
+    bool heard = sys_socket_tcp(&fd) && sys_socket_connect4(fd, sys_ip4_loopback(), port);
+    sys_socket_close(fd);
+    return !heard;
+  })) << "the port still listens";
   loop.join();
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, 500ms);
   loop = std::thread([] {});
 }
 
@@ -301,7 +309,7 @@ TEST(service, worker_runs_auto_run_and_stops_the_server)
   service_worker_rec w{};
   ASSERT_EQ(service_worker_init(&w, home.c_str()), 1);
   std::thread t([&] { server_worker(&w); });
-  ASSERT_TRUE(mgmt_test::wait_listening(port, 5000));
+  ASSERT_TRUE(mgmt_test::wait_listening(port, tarvo_test::kLiveMs));
   EXPECT_TRUE(is_ok(mgmt_test::get(port, "/get_server_state"), "X-DUV-STATE: active\r\n"));
   service_worker_stop(&w);
   t.join();

@@ -24,6 +24,7 @@
 #include "../util/script_server.h"
 #include "helper_peer.h"
 #include "soap_reply.h"
+#include "tarvo_live.h"
 #include "tarvo_test.h"
 
 namespace {
@@ -32,12 +33,6 @@ using namespace std::chrono;
 using tarvo_test::scratch_dir;
 using tarvo_test::script_reply;
 using tarvo_test::soap_response;
-
-#ifdef __SANITIZE_THREAD__
-constexpr long kStopMs = 3000;  // the checker slows the whole process down
-#else
-constexpr long kStopMs = 1000;
-#endif
 
 std::string bin(const char *name) { return std::string(std::getenv("TARVO_BIN")) + "/" + name; }
 
@@ -229,11 +224,10 @@ TEST(QuesselProgram, ClientsPopupsDialogsAndStop)
   EXPECT_TRUE(wait_for([&] { return f.ask("tray").find("icon 129 quessel_118.png Tarvo Media Server Helper") != std::string::npos; }, 2000))
       << f.ask("tray");
 
-  // A new client: the popup within 1.5 s, the peer told with the main window.
-  auto t0 = steady_clock::now();
+  // A new client: the popup at the next tick (bench_quessel.py times it),
+  // well before a watch's 30 s fallback; the peer told with the main window.
   tarvo_test::write_file(f.conf + "/access/deny/aa-bb-cc-dd-ee-ff", "127.0.0.1\r\n");
-  ASSERT_TRUE(wait_for([&] { return f.ask("popup").find("shown=1") != std::string::npos; }, 3000));
-  EXPECT_LT(duration_cast<milliseconds>(steady_clock::now() - t0).count(), 1500);
+  ASSERT_TRUE(wait_for([&] { return f.ask("popup").find("shown=1") != std::string::npos; }, 10000));
   std::string popup = f.ask("popup");
   EXPECT_NE(popup.find("label Tarvo Media Server Helper\nlabel localhost(127.0.0.1)\n"
                        "label Click here to allow or refuse connection\\nfrom this client.\n"),
@@ -387,13 +381,11 @@ TEST(QuesselProgram, ClientsPopupsDialogsAndStop)
     EXPECT_NE(soap.requests()[soap_before].find("X_ShareList"), std::string::npos);
   }
 
-  // A second instance ends at once; SIGTERM ends the first within 1 s.
-  EXPECT_EQ(wait_exit(f.start(), 3000), 0);
-  auto stop = steady_clock::now();
+  // A second instance ends; SIGTERM ends the first.
+  EXPECT_EQ(wait_exit(f.start(), tarvo_test::kLiveMs), 0);
   kill(pid, SIGTERM);
-  EXPECT_EQ(wait_exit(pid, 3000), 0);
+  EXPECT_EQ(wait_exit(pid, tarvo_test::kLiveMs), 0);
   pid = 0;
-  EXPECT_LT(duration_cast<milliseconds>(steady_clock::now() - stop).count(), kStopMs);
   EXPECT_FALSE(std::filesystem::exists(f.sock));
   // A later start leaves the ini's bytes alone.
   ini = tarvo_test::read_file(f.ini);

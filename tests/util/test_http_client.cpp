@@ -1,9 +1,11 @@
 // The HTTP client against a scripted loopback server.
 #include <tarvo_util/http_client.h>
+#include <tarvo_util/util_limits.h>
 
 #include <gtest/gtest.h>
 
 #include "script_server.h"
+#include "tarvo_live.h"
 
 #include <chrono>
 #include <cstring>
@@ -187,7 +189,7 @@ TEST(HttpClient, AnswersWithoutABodyEndAtTheirHeaders)
   ASSERT_TRUE(http_client_get_if_modified_since(&c, "x", nullptr, &status));
   EXPECT_EQ(status, 304);
   EXPECT_EQ(body(&c), "");
-  EXPECT_LT(seconds_since(t0), 1.0);
+  EXPECT_LT(seconds_since(t0), 5.0);  // not a speed: no body was waited for till the read timeout
   ASSERT_TRUE(http_client_get(&c, nullptr, &status));
   EXPECT_EQ(body(&c), "next");
   EXPECT_EQ(srv.connections(), (std::vector<int>{1, 1, 1}));
@@ -350,7 +352,7 @@ TEST(HttpClientTimeout, ReadTimeoutIsReportedWithoutARetry)
   EXPECT_EQ(http_client_get(&c, nullptr, &status), 0);
   double took = seconds_since(t0);
   EXPECT_GE(took, 0.6);
-  EXPECT_LT(took, 5.0);
+  EXPECT_LT(took, tarvo_test::kLiveMs / 1000.0);  // a retry is told by the requests below
   EXPECT_EQ(status, 0);
   EXPECT_EQ(http_client_is_read_timeout(&c), 1);
   EXPECT_EQ(http_client_is_canceled(&c), 0);
@@ -385,7 +387,7 @@ TEST(HttpClientTimeout, ConnectTimeoutAndRefusal)
     EXPECT_EQ(http_client_connect(&c), 0);
     double took = seconds_since(t0);
     EXPECT_GE(took, 1.1);
-    EXPECT_LT(took, 6.0);
+    EXPECT_LT(took, tarvo_test::kLiveMs / 1000.0);
     EXPECT_EQ(http_client_is_connect_timeout(&c), 1);
   }
   for (int f : fillers) close(f);
@@ -395,7 +397,7 @@ TEST(HttpClientTimeout, ConnectTimeoutAndRefusal)
   client r(url);
   auto t0 = clock_type::now();
   EXPECT_EQ(http_client_connect(&r), 0);
-  EXPECT_LT(seconds_since(t0), 2.0);
+  EXPECT_LT(seconds_since(t0), tarvo_test::kLiveMs / 1000.0);
   EXPECT_EQ(http_client_is_connect_timeout(&r), 0);
   if (!pending) GTEST_SKIP() << "the loopback listener never left a connect pending";
 }
@@ -414,7 +416,7 @@ TEST(HttpClientCancel, AnotherThreadStopsABlockedRequest)
   EXPECT_EQ(http_client_get(&c, nullptr, &status), 0);
   double took = seconds_since(t0);
   canceler.join();
-  EXPECT_LT(took, 3.0);
+  EXPECT_LT(took, HTTP_CLIENT_READ_TIMEOUT_MS / 1000.0);  // not waited out
   EXPECT_EQ(http_client_is_canceled(&c), 1);
   EXPECT_EQ(http_client_is_read_timeout(&c), 0);
   EXPECT_EQ(http_client_connect(&c), 0);

@@ -2,12 +2,14 @@
 #include <tarvo_util/http_message.h>
 
 #include "net_test.h"
+#include "tarvo_live.h"
 #include "tarvo_test.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <random>
 #include <string>
 #include <thread>
@@ -34,7 +36,7 @@ std::string normalized(std::string s)
 }
 
 // Reads a header block over a loopback socket while a writer thread sends
-// the given pieces, pausing pause_ms before each.
+// the given pieces, pausing pause_ms before each, until the read ends.
 struct block_read {
   tcp_pair t;
   char store[512];
@@ -46,15 +48,18 @@ struct block_read {
   {
     sys_socket_ndelay_on(t.a);
     sys_socketbuffer_init(&sb, t.a, store, sizeof store, timeout_ms);
+    std::atomic<bool> read_done{false};
     std::thread w([&] {
       for (const auto &p : pieces) {
         if (pause_ms) std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
+        if (read_done) break;
         if (!sys_socket_allsend(t.b, p.data(), uint32_t(p.size()))) break;
       }
       sys_socket_shutdown(t.b, 1);
     });
     sys_str_list l = nullptr;
     ok = http_header_read(&sb, &l);
+    read_done = true;
     lines = to_vector(l);
     sys_str_list_free(l);
     sys_socket_shutdown(t.a, 2);
@@ -185,13 +190,14 @@ TEST(HttpHeader, SlowSenderCannotStretchTheRead)
 {
   // Every piece comes well within the timeout, the whole block does not.
   std::vector<std::string> drip;
-  for (int i = 0; i < 40; i++) drip.push_back("X" + std::to_string(i) + ": 1\r\n");
+  // A read stretched by each piece would last 40 s, past the liveness bound.
+  for (int i = 0; i < 400; i++) drip.push_back("X" + std::to_string(i) + ": 1\r\n");
   drip.push_back("\r\n");
   auto t0 = std::chrono::steady_clock::now();
   block_read slow(drip, 1000, 100);
   EXPECT_FALSE(slow.ok);
   EXPECT_TRUE(sys_socketbuffer_is_timeout(&slow.sb));
-  EXPECT_LT(net_test::ms_since(t0), 2500);
+  EXPECT_LT(net_test::ms_since(t0), tarvo_test::kLiveMs);
 
   block_read quick({"A: 1\r\n", "B: 2\r\n", "\r\n"}, 1000, 100);
   EXPECT_TRUE(quick.ok);
@@ -202,8 +208,9 @@ TEST(HttpHeader, SlowSenderCannotStretchTheRead)
   char store[64];
   sys_socketbuffer_rec sb;
   sys_socketbuffer_init(&sb, t.a, store, sizeof store, 600);
+  std::atomic<bool> read_done{false};
   std::thread w([&] {
-    for (int i = 0; i < 20; i++) {
+    for (int i = 0; i < 400 && !read_done; i++) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
       if (!sys_socket_allsend(t.b, "a", 1)) break;
     }
@@ -211,7 +218,8 @@ TEST(HttpHeader, SlowSenderCannotStretchTheRead)
   sys_stralloc_rec sa{};
   t0 = std::chrono::steady_clock::now();
   EXPECT_FALSE(http_header_readline(&sb, &sa));
-  EXPECT_LT(net_test::ms_since(t0), 1500);
+  read_done = true;
+  EXPECT_LT(net_test::ms_since(t0), tarvo_test::kLiveMs);
   sys_socket_shutdown(t.a, 2);
   w.join();
   sys_stralloc_free(&sa);

@@ -212,6 +212,7 @@ TEST_F(SoapClient, ParallelActionWaitsAtMostItsTimeout)
   parallel_soap_client_rec pc;
   parallel_soap_client_init(&pc);
   EXPECT_EQ(pc.timeout_ms, 30000);
+  const ms untouched(pc.timeout_ms);
   parallel_soap_client_set_timeout(&pc, 1000);
   int ok = 0;
   auto t0 = std::chrono::steady_clock::now();
@@ -222,7 +223,7 @@ TEST_F(SoapClient, ParallelActionWaitsAtMostItsTimeout)
   auto took = std::chrono::steady_clock::now() - t0;
   ASSERT_TRUE(ok);
   EXPECT_GE(took, ms(900));
-  EXPECT_LT(took, ms(5000));
+  EXPECT_LT(took, untouched);  // not a speed: the timeout set is the one kept
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(r[0]->state, PARALLEL_SOAP_ANSWERED);
   EXPECT_EQ(r[0]->error_code, 0u);
@@ -252,7 +253,7 @@ TEST_F(SoapClient, ParallelActionEndsEarlyWhenAllAnswered)
   int ok = 0;
   auto t0 = std::chrono::steady_clock::now();
   parallel_soap_client_result_rec **r = run_parallel(&pc, {a.url(), b.url()}, &ok);
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, ms(5000));
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, ms(pc.timeout_ms));  // not a speed: not waited out
   ASSERT_TRUE(ok);
   EXPECT_EQ(r[0]->state, PARALLEL_SOAP_ANSWERED);
   EXPECT_EQ(r[1]->state, PARALLEL_SOAP_ANSWERED);
@@ -281,7 +282,7 @@ TEST_F(SoapClient, ParallelActionCanBeCancelled)
   EXPECT_FALSE(ok);
   EXPECT_EQ(r, nullptr);
   EXPECT_TRUE(parallel_soap_client_is_canceled(&pc));
-  EXPECT_LT(took, ms(3000));
+  EXPECT_LT(took, ms(pc.timeout_ms));  // not waited out
 }
 
 }  // namespace

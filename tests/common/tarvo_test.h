@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <linux/capability.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -19,6 +20,7 @@
 #include <sys/mount.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -37,6 +39,10 @@ constexpr bool kThreadChecker = false;
 #else
 constexpr bool kThreadChecker = false;
 #endif
+
+// The exit status of a test program in which nothing failed but a test
+// skipped: CTest's SKIP_RETURN_CODE for every test (tarvo_test_dir).
+constexpr int kSkipStatus = 77;
 
 // A fresh folder under the system's temporary folder, removed with the
 // object.
@@ -105,45 +111,38 @@ inline int wait_exit(pid_t pid, int ms)
 }
 
 // Moves the process into a network namespace of its own with loopback up,
-// once; the reason when that is not allowed (empty when it is).
-inline const std::string &private_net()
-{
-  static const std::string problem = [] {
-    if (unshare(CLONE_NEWNET) != 0) return std::string("network namespaces not allowed: ") + strerror(errno);
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    ifreq ifr{};
-    std::strcpy(ifr.ifr_name, "lo");
-    bool up = fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &ifr) == 0;
-    ifr.ifr_flags |= IFF_UP;
-    up = up && ioctl(fd, SIOCSIFFLAGS, &ifr) == 0;
-    if (fd >= 0) close(fd);
-    return up ? std::string() : std::string("cannot bring loopback up: ") + strerror(errno);
-  }();
-  return problem;
-}
+// once; the reason when that is not allowed (empty when it is).  A program
+// that calls it runs inside a user namespace of its own where it is not
+// root (tarvo_test_ns.cpp).
+const std::string &private_net();
 
-// Moves the process into a mount namespace of its own with its mounts
-// private (inside a user namespace of its own when it is not root), once;
-// it must be done before the process starts a thread.  The reason when
-// that is not allowed (empty when it is).
-inline const std::string &private_mounts()
-{
-  static const std::string problem = [] {
-    uid_t uid = geteuid();
-    gid_t gid = getegid();
-    if (unshare(CLONE_NEWNS | (uid ? CLONE_NEWUSER : 0)) != 0)
-      return std::string("mount namespaces not allowed: ") + strerror(errno);
-    if (uid) {
-      write_file("/proc/self/setgroups", "deny");
-      write_file("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
-      write_file("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
-    }
-    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-      return std::string("mounts cannot be made private: ") + strerror(errno);
-    return std::string();
-  }();
-  return problem;
-}
+// Moves the process into a mount namespace of its own whose mounts are
+// private, once (it must be done before the process starts a thread); the
+// reason when that is not allowed.  Inside a user namespace as
+// private_net().
+const std::string &private_mounts();
+
+// Takes from the calling thread root's power to open files whatever their
+// modes, so that a test of an unreadable file holds for root as for any
+// user; given back with the object.  Other users have nothing to take.
+struct without_file_override {
+  __user_cap_header_struct head{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct saved[2]{};
+  bool cut = false;
+  without_file_override()
+  {
+    if (syscall(SYS_capget, &head, saved) != 0) return;
+    __user_cap_data_struct less[2] = {saved[0], saved[1]};
+    less[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+    cut = syscall(SYS_capset, &head, less) == 0;
+  }
+  ~without_file_override()
+  {
+    if (cut) syscall(SYS_capset, &head, saved);
+  }
+  without_file_override(const without_file_override &) = delete;
+  without_file_override &operator=(const without_file_override &) = delete;
+};
 
 // A socket that hears the SSDP group on the interface of one address,
 // loopback by default (inside a namespace of the process's own).

@@ -10,6 +10,7 @@
 #include <tarvo_util/utf8file.h>
 #include <tarvo_util/xml.h>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -68,7 +69,9 @@ bool read_sidecar(const std::string &side, sys_stralloc_rec *text)
     if (!msf_regular_file(side.c_str(), &st) || st.size > CORDA_DIDL_SIDECAR_MAX) return false;
     text->len = 0;
     if (file_read_all_max(side.c_str(), text, CORDA_DIDL_SIDECAR_MAX)) return sys_stralloc_append(text, "");
-    if (access(side.c_str(), R_OK) != 0) return false;
+    // The process's own rights, not its real user's: root without the
+    // right to override file modes would otherwise retry for nothing.
+    if (faccessat(AT_FDCWD, side.c_str(), R_OK, AT_EACCESS) != 0) return false;
   }
   return false;
 }

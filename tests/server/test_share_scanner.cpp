@@ -185,7 +185,7 @@ TEST(ShareScanner, AShareTakenFromItsPathAboveItIsUnshared)
 {
   // A mount namespace of the test's own for the mount below; the scanner
   // thread started from here shares it.
-  bool mounts = unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+  bool mounts = tarvo_test::private_mounts().empty();
   scanner sc;
   std::string one = sc.media + "/a/one", two = sc.media + "/b/two";
   fs::create_directories(one);

@@ -192,8 +192,15 @@ bool compact_take(void *user, const didl_object *o, uint32_t position)
   return true;
 }
 
-// A stop during the load ends it: a large file takes a while.
-bool load_stopped(void *user) { return stopping(static_cast<compact_taken *>(user)->s).load(std::memory_order_relaxed); }
+// A stop during the load ends it, a large file taking a while: the
+// database's own, or the service's while a start loads.
+bool load_given_up(server_rec *s)
+{
+  return stopping(s).load(std::memory_order_relaxed) ||
+         std::atomic_ref<int32_t>(s->stop_asked).load(std::memory_order_relaxed);
+}
+
+bool load_stopped(void *user) { return load_given_up(static_cast<compact_taken *>(user)->s); }
 
 }  // namespace
 
@@ -458,7 +465,7 @@ int content_db_load(server_rec *s)
   if (!p.make(s->data_home)) return 0;
   index_free(s);
   // A load that a stop ended leaves the file as it is.
-  if (!objects_load(s, p.data.s) && (stopping(s).load() || !rebuild(s, p))) return 0;
+  if (!objects_load(s, p.data.s) && (load_given_up(s) || !rebuild(s, p))) return 0;
   for (uint32_t i = 0; i < db(s).index.len; i++) {
     if (compact(entry_at(s, i)) || encoded(entry_at(s, i))) continue;  // made so by the read
     dynamic_renew(s, entry_at(s, i));

@@ -111,7 +111,7 @@ void service_worker_stop(service_worker_rec *w)
   std::atomic_ref<int32_t>(w->stop) = 1;
   // A start still loading the content database gives up the load: the
   // stop would otherwise wait for all of it.
-  std::atomic_ref<int32_t>(w->server.content.stopping) = 1;
+  std::atomic_ref<int32_t>(w->server.stop_asked) = 1;
   sys_wakefd_signal(w->wake);
 }
 

@@ -42,6 +42,10 @@ typedef struct server_rec {
    * them (closed, nobody inside). */
   int32_t device_ready;
   int32_t device_users;
+  /* Set (atomically) once the service is told to stop: a start still
+   * loading the content database gives the load up.  Beyond the zero-fill
+   * too, as the stop may come while a start clears the record. */
+  int32_t stop_asked;
 } server_rec;
 
 /* 1 when the server runs; 0 when it does not (everything begun undone). */

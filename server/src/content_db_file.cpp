@@ -113,7 +113,7 @@ bool index_build(server_rec *s, sys_ptralloc_rec *objects, compact_taken *taken)
     v.push_back({e, group});
   }
   compacts_before(objects->len);
-  taken->clear();  // those not taken on a failure
+  compact_taken_clear(taken);  // those not taken on a failure
   objects->len = 0;
   sys_ptralloc_free(objects);
   auto before = [](const ranked &a, const ranked &b) {
@@ -211,7 +211,7 @@ bool cdb::file_objects(const char *text, size_t len, bool fast, sys_ptralloc_rec
   if (fast && didl::parse_text(text, len, false, file_text_read, objects, f)) return true;
   // What the fast reader took before it gave up is read again, unless the
   // server stops.
-  if (taken) taken->clear();
+  if (taken) compact_taken_clear(taken);
   return !(taken && load_stopped(taken)) && didl::parse_text(text, len, false, nullptr, objects, f);
 }
 

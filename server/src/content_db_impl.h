@@ -27,6 +27,11 @@ inline bool is_container(const didl_object *o) { return o && o->element == DIDL_
 // Digits only, nothing else: the value.  0 for anything else or more than
 // 64 bits.
 bool id_number(std::string_view id, uint64_t *value);
+// A plain number that its decimal text gives back exactly: the codes of
+// other ids have the top bit set.
+bool canonical_number(std::string_view id, uint64_t *value);
+// The id is one of the special containers' (conf/special_object).
+bool is_special(server_rec *s, std::string_view id);
 // The code of an id in a list: its value when it is a plain number, else
 // the place of its text in the table (added when add is set).
 bool id_code(server_rec *s, std::string_view id, bool add, uint64_t *code);
@@ -71,6 +76,9 @@ content_entry *compact_new(server_rec *s, const didl_object *o);
 // The object has a value the load mends (a control byte, which the
 // writer would refuse, becomes a blank).
 bool object_mended(const didl_object *o);
+// An item with a plain number for its id and no list of children is
+// kept encoded (its object freed); any other entry is left.
+void entry_encode(content_entry *e);
 // A new encoded entry, not yet in the index, for an item as the file
 // gives it (its tarvo:referenced taken into the entry's list), which the
 // load keeps as it is (not dynamic, nothing mended); nullptr for an object
@@ -80,6 +88,8 @@ content_entry *encoded_new(server_rec *s, const didl_object *o);
 // A compact or encoded entry becomes an ordinary one; false on
 // exhaustion.  An encoded one is encoded again when the lock goes.
 bool entry_expand(server_rec *s, content_entry *e);
+// entry_expand of an encoded entry: a packed copy of its own.
+bool encoded_expand(server_rec *s, content_entry *e);
 // An entry given a new object under the lock: it is encoded when the lock
 // goes, if it can be.
 void entry_changed(server_rec *s, content_entry *e);
@@ -89,6 +99,8 @@ void made_release(server_rec *s);
 // Gives back the blocks kept for readers of large folders: when the
 // holder of the lock has done with the library for a while (a save).
 void made_trim(server_rec *s);
+// made_release, then every block and the lists go (the index is freed).
+void made_free(server_rec *s);
 
 bool list_append(content_id_list *l, uint64_t code);
 // Drops the last code (an append undone).
@@ -97,8 +109,12 @@ void list_free(content_id_list *l);
 // A comma-separated text into codes (an empty text is an empty list).
 bool list_parse(server_rec *s, const char *text, content_id_list *l);
 bool list_text(server_rec *s, const content_id_list *l, sys_stralloc_rec *out);
+// Drops from a list the codes of entries that the destroy removed.
+void list_close_up(server_rec *s, content_id_list *l);
+// The objects of a list that still exist, appended in list order.
+bool live_objects_append(server_rec *s, const content_id_list *l, sys_ptralloc_rec *objects);
 
-// A zeroed entry and its release (content_db_index.cpp keeps their
+// A zeroed entry and its release (content_db_pool.cpp keeps their
 // storage); entry_free frees what the entry holds too.
 content_entry *entry_new();
 void entry_release(content_entry *e);
@@ -142,18 +158,20 @@ bool serialise(server_rec *s, sys_stralloc_rec *out, int file = -1);
 bool file_text_read(const didl::parse_events &events, const char *text, size_t len);
 // Reference items of a load held as compact entries from the start (no
 // object packed for them), each with the count of objects read before it.
-struct compact_taken {
-  server_rec *s = nullptr;
-  const char *registered = nullptr;  // the shared protocolInfo value registered last
+struct compact_taken_rec {
+  server_rec *s;
+  const char *registered;  // the shared protocolInfo value registered last
   std::vector<std::pair<uint32_t, content_entry *>> entries;
-  void clear()
-  {
-    for (auto &t : entries)
-      if (t.second) entry_free(t.second);
-    entries.clear();
-  }
-  ~compact_taken() { clear(); }
 };
+// Frees the entries not handed on (those set to nullptr are) and empties
+// the list.
+inline void compact_taken_clear(compact_taken_rec *t)
+{
+  for (auto &e : t->entries)
+    if (e.second) entry_free(e.second);
+  t->entries.clear();
+}
+using compact_taken = own::rec<compact_taken_rec, compact_taken_clear>;
 // The objects of the database file's text: through file_text_read where
 // it can, else through expat.  fast false: through expat only.  With
 // taken, the reference items it can hold compactly go there instead.

@@ -2,10 +2,13 @@
 #pragma once
 
 #include <vennard/didl.h>
+#include <vennard/vennard_limits.h>
 
 #include <tarvo_util/sys_owner.h>
 #include <tarvo_util/xml.h>
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +45,37 @@ const char *attribute_find(std::string_view text);
 
 inline const char *name_at(const didl_attributes *a, uint32_t i) { return static_cast<const char *>(a->names.buf[i]); }
 inline const char *value_at(const didl_attributes *a, uint32_t i) { return static_cast<const char *>(a->values.buf[i]); }
+
+// --- values kept once (didl_shared.cpp) ---
+
+// The arena of the values and name lists kept once.
+extern char g_arena[DIDL_SHARED_VALUES_SIZE];
+// "", "0" and "1" for every name: the commonest values of all.
+inline constexpr char kSmall[] = "\0" "0\0" "1";
+
+inline bool inside(const void *p, const void *begin, size_t size)
+{
+  auto *c = static_cast<const char *>(p), *b = static_cast<const char *>(begin);
+  return std::greater_equal<const char *>()(c, b) && std::less<const char *>()(c, b + size);
+}
+// The value or name list is kept once, not the record's own.
+inline bool shared(const void *p) { return inside(p, g_arena, sizeof g_arena) || inside(p, kSmall, sizeof kSmall); }
+// A value for a record: the shared copy where there is one, else a heap
+// copy.  name: the attribute or element whose value it is, or nullptr.
+bool value_new(const char *name, const char *text, char **out);
+// A copy of a record's value: shared ones are shared again.
+bool value_copy(const char *name, const char *value, char **out);
+// The record's list of attribute names becomes the shared copy of it.
+void names_share(sys_ptralloc_rec *names);
+
+// --- packed blocks (didl_packed.cpp) ---
+
+// The room of a new block of the packed range, of at least n bytes, or
+// nullptr; block_free takes the room back.
+char *block_new(size_t n);
+void block_free(void *p);
+// The address lies in the packed range.
+bool packed(const void *p);
 
 // Appends a property the object then owns; grows the array by little.
 bool property_push(didl_object *object, didl_property *property);

@@ -2,226 +2,21 @@
 // attributes, properties and comma-separated lists.
 #include "didl_impl.h"
 
-#include <vennard/vennard_limits.h>
-
 #include <tarvo_util/sys_str.h>
 
-#include <sys/mman.h>
-
-#include <algorithm>
-#include <array>
-#include <cstdint>
 #include <cstring>
-#include <functional>
-#include <mutex>
-#include <new>
-#include <string>
-#include <unordered_set>
 #include <vector>
 
 namespace {
 
+using didl::block_free;
 using didl::name_at;
+using didl::names_share;
+using didl::packed;
+using didl::shared;
 using didl::value_at;
-
-// --- values kept once ---
-
-// The values most records repeat (flags, parent ids, classes, protocolInfo,
-// genres, artists, albums) and their lists of attribute names are kept once
-// for the life of the process, in an arena that the records point into and
-// never free: a library of tens of thousands of items would otherwise hold
-// each of them tens of thousands of times.  The arena is zero-filled
-// storage that only takes memory as it is used; once it is full, records
-// keep their own copies.
-alignas(void *) char g_arena[DIDL_SHARED_VALUES_SIZE];
-// "", "0" and "1" for every name: the commonest values of all.
-constexpr char kSmall[] = "\0" "0\0" "1";
-
-struct shared_store {
-  std::mutex mutex;
-  std::unordered_set<std::string_view> values;
-  size_t used = 0;
-  // Lists of attribute names, as the bytes of their pointers: every
-  // reference item, and most items of a kind, name the same attributes.
-  std::unordered_set<std::string_view> name_lists;
-};
-
-// Never destroyed: a thread may still make records while the process
-// exits.
-shared_store &store()
-{
-  static shared_store *s = new shared_store;
-  return *s;
-}
-
-bool inside(const char *p, const char *begin, size_t size)
-{
-  return std::greater_equal<const char *>()(p, begin) && std::less<const char *>()(p, begin + size);
-}
-
-bool shared(const void *p)
-{
-  const char *c = static_cast<const char *>(p);
-  return inside(c, g_arena, sizeof g_arena) || inside(c, kSmall, sizeof kSmall);
-}
-
-// --- packed objects ---
-
-// The objects the index keeps are each packed into one block: the record,
-// its arrays, its property records and the values it does not share.  A
-// library of tens of thousands of objects would otherwise hold several
-// small heap blocks for each, most of them smaller than the allocator's
-// own overhead.  Blocks come from one reserved range of addresses, so that
-// a value, an array or a property record is known to lie in a block by its
-// address alone: the helpers then leave it to the block, which goes with
-// its object.
-constexpr size_t kBlockAlign = 16;
-constexpr size_t kBlockHead = sizeof(uint64_t);  // the block's size, before the object
-
-struct packed_range {
-  char *base = nullptr;  // set once, before any block exists
-  size_t size = 0;
-  std::mutex mutex;
-  size_t used = 0, usable = 0;
-  void *free_lists[DIDL_PACKED_MAX / kBlockAlign + 1] = {};
-
-  packed_range()
-  {
-    for (size_t n = size_t(std::min<uint64_t>(DIDL_PACKED_RANGE, SIZE_MAX / 4)); n >= DIDL_PACKED_RANGE_MIN; n /= 2) {
-      void *p = mmap(nullptr, n, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-      if (p == MAP_FAILED) continue;
-      base = static_cast<char *>(p);
-      size = n;
-      DIDL_ROOT_REGION(p, n);
-      return;
-    }
-  }
-};
-
-// Never unmapped: a thread may still free a record while the process
-// exits.
-packed_range &range()
-{
-  static packed_range *r = new packed_range;
-  return *r;
-}
-
-bool packed(const void *p) { return inside(static_cast<const char *>(p), range().base, range().size); }
-
-// A block of at least n bytes (its size in *size), or nullptr.
-char *block_new(size_t n, size_t *size)
-{
-  n = (n + kBlockAlign - 1) & ~(kBlockAlign - 1);
-  packed_range &r = range();
-  if (n > DIDL_PACKED_MAX || !r.base) return nullptr;
-  std::lock_guard<std::mutex> lock(r.mutex);
-  void *&head = r.free_lists[n / kBlockAlign];
-  char *b = static_cast<char *>(head);
-  if (b) {
-    DIDL_UNPOISON(b, n);
-    head = *reinterpret_cast<void **>(b);
-  } else {
-    if (r.size - r.used < n) return nullptr;
-    if (r.used + n > r.usable) {
-      size_t grow = std::min<size_t>(r.size - r.usable, (r.used + n - r.usable + DIDL_PACKED_COMMIT - 1) /
-                                                            DIDL_PACKED_COMMIT * DIDL_PACKED_COMMIT);
-      if (mprotect(r.base + r.usable, grow, PROT_READ | PROT_WRITE) != 0) return nullptr;
-      r.usable += grow;
-    }
-    b = r.base + r.used;
-    r.used += n;
-  }
-  *size = n;
-  return b;
-}
-
-// Frees the block whose room begins at p.
-void block_free(void *p)
-{
-  char *b = static_cast<char *>(p) - kBlockHead;
-  uint64_t n;
-  std::memcpy(&n, b, sizeof n);
-  packed_range &r = range();
-  std::lock_guard<std::mutex> lock(r.mutex);
-  void *&head = r.free_lists[n / kBlockAlign];
-  *reinterpret_cast<void **>(b) = head;
-  head = b;
-  DIDL_POISON(b, n);
-}
-
-// Names whose values repeat across records.  Values edited in place (URIs,
-// whose server prefix is cut from the front) are never among them.
-bool shared_name(const char *name)
-{
-  for (int i : {DIDL_AT_PARENT_ID, DIDL_AT_RESTRICTED, DIDL_AT_SEARCHABLE, DIDL_AT_PROTOCOL_INFO,
-                DIDL_AT_INCLUDE_DERIVED, DIDL_AT_DLNA_PROFILE_ID, DIDL_AT_TARVO_FILTER, DIDL_EL_UPNP_CLASS,
-                DIDL_EL_UPNP_CREATE_CLASS, DIDL_EL_UPNP_SEARCH_CLASS, DIDL_EL_UPNP_GENRE, DIDL_EL_UPNP_ARTIST,
-                DIDL_EL_UPNP_ALBUM, DIDL_EL_DC_CREATOR, DIDL_EL_UPNP_WRITE_STATUS, DIDL_EL_UPNP_STORAGE_MEDIUM})
-    if (name == didl::name_of(i)) return true;
-  return false;
-}
-
-// The shared copy of text, or nullptr when it is not kept (too long, a
-// control byte that the load would mend in place, or the arena is full).
-const char *shared_copy(std::string_view text)
-{
-  if (text.empty() || text.size() > DIDL_SHARED_VALUE_MAX) return nullptr;
-  for (char c : text)
-    if (static_cast<unsigned char>(c) < 0x20) return nullptr;
-  // The copies found last, by a few of their bytes: a load or a scan asks
-  // for the same few values (parent ids, classes, protocolInfo) over and
-  // over.  Copies are never freed, so one remembered stays good.
-  static thread_local std::array<std::string_view, 256> recent;
-  auto byte = [&text](size_t i) { return size_t(static_cast<unsigned char>(text[i])); };
-  std::string_view &seen = recent[(text.size() * 131 + byte(0) * 31 + byte(text.size() - 1) * 7 + byte(text.size() / 2)) & 255];
-  if (seen == text) return seen.data();
-  shared_store &st = store();
-  std::lock_guard<std::mutex> lock(st.mutex);
-  auto it = st.values.find(text);
-  if (it != st.values.end()) {
-    seen = *it;
-    return it->data();
-  }
-  if (sizeof g_arena - st.used < text.size() + 1) return nullptr;
-  char *copy = g_arena + st.used;
-  std::memcpy(copy, text.data(), text.size());
-  copy[text.size()] = 0;
-  try {
-    st.values.insert(std::string_view(copy, text.size()));
-  } catch (...) {
-    return nullptr;
-  }
-  st.used += text.size() + 1;
-  seen = std::string_view(copy, text.size());
-  return copy;
-}
-
-// A value for a record: the shared copy where there is one, else a heap
-// copy.  name: the attribute or element whose value it is, or nullptr.
-bool value_new(const char *name, const char *text, char **out)
-{
-  std::string_view t(text ? text : "");
-  const char *copy = nullptr;
-  if (t.empty()) copy = kSmall;
-  else if (t == "0") copy = kSmall + 1;
-  else if (t == "1") copy = kSmall + 3;
-  else if (name && shared_name(name)) copy = shared_copy(t);
-  if (copy) {
-    *out = const_cast<char *>(copy);
-    return true;
-  }
-  return sys_str_clone(text ? text : "", out) != 0;
-}
-
-// A copy of a record's value: shared ones are shared again.
-bool value_copy(const char *name, const char *value, char **out)
-{
-  if (value && shared(value)) {
-    *out = const_cast<char *>(value);
-    return true;
-  }
-  return value_new(name, value, out);
-}
+using didl::value_copy;
+using didl::value_new;
 
 // A shared list of names, and the arrays of a packed object, have no room
 // of their own (capacity 0): the record copies one before it grows it.
@@ -256,32 +51,6 @@ void fit(sys_ptralloc_rec *pa)
   if (!sys_alloc_re(&buf, size_t(pa->len) * sizeof(void *), size_t(pa->len) * sizeof(void *))) return;
   pa->buf = static_cast<void **>(buf);
   pa->a = pa->len;
-}
-
-// The record's list of attribute names becomes the shared copy of it.
-void names_share(sys_ptralloc_rec *names)
-{
-  if (!names->len || shared(names->buf)) return;
-  std::string_view bytes(reinterpret_cast<const char *>(names->buf), size_t(names->len) * sizeof(void *));
-  shared_store &st = store();
-  std::lock_guard<std::mutex> lock(st.mutex);
-  auto it = st.name_lists.find(bytes);
-  if (it == st.name_lists.end()) {
-    // In the arena too, aligned for pointers.
-    size_t at = (st.used + alignof(void *) - 1) & ~(alignof(void *) - 1);
-    if (st.name_lists.size() >= DIDL_SHARED_NAME_LISTS_MAX || sizeof g_arena - at < bytes.size()) return;
-    char *copy = g_arena + at;
-    std::memcpy(copy, bytes.data(), bytes.size());
-    try {
-      it = st.name_lists.insert(std::string_view(copy, bytes.size())).first;
-    } catch (...) {
-      return;
-    }
-    st.used = at + bytes.size();
-  }
-  if (names->a) sys_ptralloc_free(names);
-  names->buf = reinterpret_cast<void **>(const_cast<char *>(it->data()));
-  names->a = 0;
 }
 
 void attributes_free(didl_attributes *a)
@@ -348,247 +117,6 @@ bool class_allowed(const didl_object *container, int list_element, const char *c
   return !listed;
 }
 
-// The kept lists of ids, which the loader takes out of an object at once,
-// stay apart from its block rather than leave dead room in it.
-bool kept_apart(const char *name)
-{
-  return name == DIDL_NAME(AT_TARVO_CHILDREN) || name == DIDL_NAME(AT_TARVO_REFERENCED);
-}
-
-// The room of a packed copy: records and arrays first, then texts.
-struct pack_plan {
-  size_t words = 0, texts = 0;
-
-  void text(const char *v)
-  {
-    if (v && !shared(v)) texts += std::strlen(v) + 1;
-  }
-  void attributes(const didl_attributes &a)
-  {
-    words += size_t(a.values.len) * sizeof(void *);
-    if (a.values.len && !shared(a.names.buf)) words += size_t(a.values.len) * sizeof(void *);
-    for (uint32_t i = 0; i < a.values.len; i++)
-      if (!kept_apart(name_at(&a, i))) text(value_at(&a, i));
-  }
-};
-
-// Fills a block laid out by a pack_plan.
-struct pack_writer {
-  char *words, *texts;
-
-  void *take(size_t n)
-  {
-    void *p = words;
-    words += n;
-    return p;
-  }
-  char *text(char *v)
-  {
-    if (!v || shared(v)) return v;
-    size_t n = std::strlen(v) + 1;
-    char *copy = static_cast<char *>(std::memcpy(texts, v, n));
-    texts += n;
-    return copy;
-  }
-  sys_ptralloc_rec array(void *const *from, uint32_t n)
-  {
-    if (!n) return {};
-    auto *buf = static_cast<void **>(std::memcpy(take(size_t(n) * sizeof(void *)), from, size_t(n) * sizeof(void *)));
-    return {buf, n, 0};
-  }
-  // A kept-apart value moves to the copy as it is.
-  void attributes(didl_attributes *from, didl_attributes *to)
-  {
-    uint32_t n = from->values.len;
-    to->names = n && shared(from->names.buf) ? sys_ptralloc_rec{from->names.buf, n, 0} : array(from->names.buf, n);
-    to->values = array(from->values.buf, n);
-    for (uint32_t i = 0; i < n; i++) {
-      auto *v = static_cast<char *>(from->values.buf[i]);
-      if (kept_apart(name_at(from, i))) from->values.buf[i] = const_cast<char *>(kSmall);
-      else v = text(v);
-      to->values.buf[i] = v;
-    }
-  }
-};
-
-// The packed copy of o in a new block, or nullptr.
-didl_object *packed_copy(didl_object *o)
-{
-  pack_plan plan;
-  plan.attributes(o->attributes);
-  plan.words += size_t(o->properties.len) * (sizeof(void *) + sizeof(didl_property));
-  for (uint32_t i = 0; i < o->properties.len; i++) {
-    plan.attributes(property_at(o, i)->attributes);
-    plan.text(property_at(o, i)->text);
-  }
-  size_t head = kBlockHead + sizeof(didl_object), size;
-  char *b = block_new(head + plan.words + plan.texts, &size);
-  if (!b) return nullptr;
-  uint64_t n = size;
-  std::memcpy(b, &n, sizeof n);
-  auto *c = new (b + kBlockHead) didl_object{{}, o->element, {}};
-  pack_writer w{b + head, b + head + plan.words};
-  w.attributes(&o->attributes, &c->attributes);
-  c->properties = w.array(o->properties.buf, o->properties.len);
-  for (uint32_t i = 0; i < o->properties.len; i++) {
-    didl_property *from = property_at(o, i);
-    auto *p = new (w.take(sizeof(didl_property))) didl_property{{}, from->element, nullptr};
-    w.attributes(&from->attributes, &p->attributes);
-    p->text = w.text(from->text);
-    c->properties.buf[i] = p;
-  }
-  return c;
-}
-
-// Property records an emptied object keeps for the next ones, at most.
-constexpr size_t kSpareProperties = 64;
-
-// --- encoded objects ---
-
-// An item that readers only look at is held as a short encoding, made
-// into records again for each reader: its shared values and lists of
-// attribute names are named by their place in the arena, its names by
-// their place in the table, and its own values are its bytes.  Encoding,
-// after the block head:
-//   varint   the room its records take when made
-//   varint   element
-//   list     attributes: varint name list (0: none, else its place / 8 + 1),
-//            varint count, count values
-//   varint   count of properties, then each: varint element, list, value
-// A value is a varint v: 0, 1 and 2 are "", "0" and "1"; an even v - 3
-// is a shared value at (v - 3) / 2; an odd one is (v - 3) / 2 bytes that
-// follow, then a NUL.
-
-// The table's names by address, for their places.
-struct name_places {
-  std::vector<std::pair<const char *, uint32_t>> sorted;
-  name_places()
-  {
-    for (uint32_t i = 0; i < DIDL_NAME_COUNT; i++) sorted.emplace_back(didl_name_table[i], i);
-    std::sort(sorted.begin(), sorted.end(), [](const auto &a, const auto &b) { return std::less<const char *>()(a.first, b.first); });
-  }
-  bool find(const char *name, uint32_t *place) const
-  {
-    auto it = std::lower_bound(sorted.begin(), sorted.end(), name,
-                               [](const auto &a, const char *n) { return std::less<const char *>()(a.first, n); });
-    if (it == sorted.end() || it->first != name) return false;
-    *place = it->second;
-    return true;
-  }
-};
-
-const name_places &places()
-{
-  static const name_places *p = new name_places;
-  return *p;
-}
-
-void varint_put(std::string &out, uint64_t v)
-{
-  while (v >= 0x80) {
-    out += char(uint8_t(v) | 0x80);
-    v >>= 7;
-  }
-  out += char(v);
-}
-
-uint64_t varint_get(const unsigned char *&p)
-{
-  uint64_t v = 0;
-  for (int shift = 0;; shift += 7) {
-    unsigned char c = *p++;
-    v |= uint64_t(c & 0x7f) << shift;
-    if (!(c & 0x80)) return v;
-  }
-}
-
-struct encoder {
-  std::string out;
-  size_t room = 0;
-
-  bool name(const char *n)
-  {
-    uint32_t place;
-    if (!places().find(n, &place)) return false;
-    varint_put(out, place);
-    return true;
-  }
-  bool ok = true;  // no value missing
-
-  void value(const char *v)
-  {
-    if (!v) {
-      ok = false;
-      return;
-    }
-    if (v == kSmall) return varint_put(out, 0);
-    if (v == kSmall + 1) return varint_put(out, 1);
-    if (v == kSmall + 3) return varint_put(out, 2);
-    if (inside(v, g_arena, sizeof g_arena)) return varint_put(out, 3 + 2 * uint64_t(v - g_arena));
-    size_t n = std::strlen(v);
-    varint_put(out, 4 + 2 * uint64_t(n));
-    out.append(v, n + 1);
-  }
-  std::vector<void *> kept;
-
-  // skip: an attribute left out, or nullptr.
-  bool attributes(const didl_attributes &a, const char *skip = nullptr)
-  {
-    if (a.names.len != a.values.len) return false;
-    sys_ptralloc_rec names = {a.names.buf, a.names.len, 0};
-    if (skip && didl_attribute_index(&a, skip) < a.names.len) {
-      kept.clear();
-      for (uint32_t i = 0; i < a.names.len; i++)
-        if (name_at(&a, i) != skip) kept.push_back(a.names.buf[i]);
-      names = {kept.data(), uint32_t(kept.size()), 0};
-    }
-    if (!names.len) {
-      varint_put(out, 0);
-      return true;
-    }
-    names_share(&names);
-    const char *list = reinterpret_cast<const char *>(names.buf);
-    if (!inside(list, g_arena, sizeof g_arena)) return false;
-    varint_put(out, uint64_t(list - g_arena) / alignof(void *) + 1);
-    varint_put(out, names.len);
-    for (uint32_t i = 0; i < a.names.len; i++)
-      if (name_at(&a, i) != skip) value(value_at(&a, i));
-    room += size_t(names.len) * sizeof(void *);
-    return true;
-  }
-};
-
-struct decoder {
-  const unsigned char *p;
-  char *room;
-
-  void **take(size_t n)
-  {
-    auto **r = reinterpret_cast<void **>(room);
-    room += n * sizeof(void *);
-    return r;
-  }
-  char *value()
-  {
-    uint64_t v = varint_get(p);
-    if (v < 3) return const_cast<char *>(kSmall + (v == 0 ? 0 : v == 1 ? 1 : 3));
-    v -= 3;
-    if (!(v & 1)) return g_arena + (v >> 1);
-    auto *text = reinterpret_cast<char *>(const_cast<unsigned char *>(p));
-    p += (v >> 1) + 1;
-    return text;
-  }
-  void attributes(didl_attributes *a)
-  {
-    uint64_t list = varint_get(p);
-    if (!list) return;
-    uint32_t n = uint32_t(varint_get(p));
-    a->names = {reinterpret_cast<void **>(g_arena + (list - 1) * alignof(void *)), n, 0};
-    a->values = {take(n), n, 0};
-    for (uint32_t i = 0; i < n; i++) a->values.buf[i] = value();
-  }
-};
-
 }  // namespace
 
 namespace didl {
@@ -605,8 +133,6 @@ bool property_push(didl_object *object, didl_property *property)
   return true;
 }
 
-bool text_new(const char *element, const char *text, char **out) { return value_new(element, text, out); }
-
 bool attributes_ready(didl_attributes *attributes, uint32_t n)
 {
   return room_for(&attributes->names, n) && room_for(&attributes->values, n);
@@ -616,56 +142,6 @@ const char *object_attribute(const didl_object *object, const avcp_didl_name_pai
 {
   if (!pair.attribute || (pair.element && pair.element != object->element)) return nullptr;
   return didl_attribute_get(&object->attributes, pair.attribute);
-}
-
-char *object_encode(const didl_object *object, const char *skip)
-{
-  static thread_local encoder e;
-  e.out.clear();
-  e.ok = true;
-  e.room = sizeof(didl_object) + size_t(object->properties.len) * (sizeof(void *) + sizeof(didl_property));
-  if (!e.name(object->element) || !e.attributes(object->attributes, skip)) return nullptr;
-  varint_put(e.out, object->properties.len);
-  for (uint32_t i = 0; i < object->properties.len; i++) {
-    const didl_property *p = property_at(object, i);
-    if (!e.name(p->element) || !e.attributes(p->attributes)) return nullptr;
-    e.value(p->text);
-  }
-  if (!e.ok) return nullptr;
-  std::string head;
-  varint_put(head, e.room);
-  size_t size;
-  char *b = block_new(kBlockHead + head.size() + e.out.size(), &size);
-  if (!b) return nullptr;
-  uint64_t n = size;
-  std::memcpy(b, &n, sizeof n);
-  std::memcpy(b + kBlockHead, head.data(), head.size());
-  std::memcpy(b + kBlockHead + head.size(), e.out.data(), e.out.size());
-  return b + kBlockHead;
-}
-
-didl_object *object_decode(const char *encoding, void *(*room)(void *user, size_t n), void *user)
-{
-  decoder d{reinterpret_cast<const unsigned char *>(encoding), nullptr};
-  size_t size = varint_get(d.p);
-  d.room = static_cast<char *>(room(user, size));
-  if (!d.room) return nullptr;
-  auto *o = new (d.room) didl_object{};
-  d.room += sizeof(didl_object);
-  o->element = didl::name_of(int(varint_get(d.p)));
-  d.attributes(&o->attributes);
-  uint32_t n = uint32_t(varint_get(d.p));
-  if (n) o->properties = {d.take(n), n, 0};
-  auto *records = reinterpret_cast<didl_property *>(d.room);
-  d.room += size_t(n) * sizeof(didl_property);
-  for (uint32_t i = 0; i < n; i++) {
-    didl_property *p = new (records + i) didl_property{};
-    p->element = didl::name_of(int(varint_get(d.p)));
-    d.attributes(&p->attributes);
-    p->text = d.value();
-    o->properties.buf[i] = p;
-  }
-  return o;
 }
 
 void object_empty(didl_object *object, std::vector<didl_property *> *spares)
@@ -679,7 +155,7 @@ void object_empty(didl_object *object, std::vector<didl_property *> *spares)
   empty(object->attributes);
   for (uint32_t i = 0; i < object->properties.len; i++) {
     didl_property *p = property_at(object, i);
-    if (spares->size() >= kSpareProperties) {
+    if (spares->size() >= DIDL_SPARE_PROPERTIES) {
       didl_property_free(p);
       continue;
     }
@@ -693,11 +169,6 @@ void object_empty(didl_object *object, std::vector<didl_property *> *spares)
     }
   }
   object->properties.len = 0;
-}
-
-void encoding_free(char *encoding)
-{
-  if (encoding) block_free(encoding);
 }
 
 }  // namespace didl
@@ -915,8 +386,6 @@ void didl_value_free(char *value)
   if (!shared(value) && !packed(value)) sys_alloc_free(value);
 }
 
-int didl_value_shared(const void *value) { return shared(value); }
-
 void didl_object_fit(didl_object *object)
 {
   names_share(&object->attributes.names);
@@ -927,21 +396,6 @@ void didl_object_fit(didl_object *object)
     names_share(&p->attributes.names);
     fit(&p->attributes.values);
   }
-}
-
-void didl_object_pack(didl_object **object)
-{
-  didl_object *o = *object;
-  if (!o) return;
-  names_share(&o->attributes.names);
-  for (uint32_t i = 0; i < o->properties.len; i++) names_share(&property_at(o, i)->attributes.names);
-  didl_object *c = packed_copy(o);
-  if (!c) {
-    didl_object_fit(o);
-    return;
-  }
-  didl_object_free(o);
-  *object = c;
 }
 
 int didl_csv_next(const char *text, uint32_t *position, char *buffer, uint32_t size)

@@ -42,6 +42,8 @@
 #define DIDL_PACKED_COMMIT 0x100000u    /* the packed range is made usable in steps of this (1 MiB) */
 #define DIDL_PACKED_MAX 4096u           /* larger objects keep ordinary storage */
 #define DIDL_PROPERTY_TEXT_MAX 0x400000u /* bytes of an element's text kept (4 MiB): no request body or tag frame brings a longer one */
+#define DIDL_SPARE_PROPERTIES 64u       /* property records an emptied object keeps for the next one: more than an item carries */
+#define DIDL_VALUE_CACHE_SLOTS 256u     /* shared values a thread remembers by a few of their bytes (a power of two): a load asks for a few over and over */
 
 /* --- content database, plug-in host, ConnectionManager, device manager --- */
 #define CONTENT_DB_SAVE_PERIOD_MS 1000  /* a change is saved within this, and evented within twice this */
@@ -53,6 +55,10 @@
 #define CONTENT_DB_ORDERS_MAX 64        /* kept orders of children: the containers and sorts players page through */
 #define CONTENT_DB_ORDER_IDS_MAX 1000000 /* ids in all kept orders at once (8 MB) */
 #define CONTENT_DB_SUFFIX_MAX 32        /* longest URL suffix a plug-in may give, with its NUL */
+#define CONTENT_DB_ENTRY_CHUNK 0x40000u /* index entries come in chunks of this (256 KiB), aligned to it so that an entry's chunk is found from its address */
+#define CONTENT_DB_MADE_BLOCK 0x100000u /* objects made for the holder of the lock go in mapped blocks of this (1 MiB): one map serves hundreds of objects */
+#define CONTENT_DB_MADE_KEPT 8u         /* emptied blocks kept while holders need several: a reader of a large folder need not map them at every answer */
+#define CONTENT_DB_MADE_BUSY_HOLDS 64u  /* holders after one that needed several blocks that still find them kept */
 #define CONF_EXTENSION_MAX 32           /* longest file-type extension */
 #define ACCESS_REFRESH_S 30             /* an access file older than this gets the client's new address */
 #define DEVICE_GATE_POLL_MS 1           /* closing the device gate waits in steps of this */

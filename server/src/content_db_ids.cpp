@@ -1,0 +1,148 @@
+// Ids of the index: the codes that lists hold for them, and an entry
+// found by its id, its code or its object.
+#include "content_db_impl.h"
+
+#include <tarvo_util/sys_str.h>
+
+namespace cdb {
+
+bool canonical_number(std::string_view id, uint64_t *value)
+{
+  if (id.empty() || (id.size() > 1 && id[0] == '0')) return false;
+  return id_number(id, value) && *value < CONTENT_ID_TEXT;
+}
+
+bool is_special(server_rec *s, std::string_view id)
+{
+  const sys_ptralloc_rec &sp = db(s).special;
+  for (uint32_t i = 0; i < sp.len; i++)
+    if (id == static_cast<const char *>(sp.buf[i])) return true;
+  return false;
+}
+
+bool id_number(std::string_view id, uint64_t *value)
+{
+  if (id.empty()) return false;
+  uint64_t v = 0;
+  for (char c : id) {
+    if (c < '0' || c > '9') return false;
+    uint64_t d = uint64_t(c - '0');
+    if (v > (UINT64_MAX - d) / 10) return false;
+    v = v * 10 + d;
+  }
+  *value = v;
+  return true;
+}
+
+bool id_code(server_rec *s, std::string_view id, bool add, uint64_t *code)
+{
+  if (canonical_number(id, code)) return true;
+  sys_ptralloc_rec &t = db(s).id_texts;
+  for (uint32_t i = 0; i < t.len; i++)
+    if (id == static_cast<const char *>(t.buf[i])) {
+      *code = CONTENT_ID_TEXT | i;
+      return true;
+    }
+  if (!add) return false;
+  sys_stralloc_rec sa{};
+  if (!sys_stralloc_copyb(&sa, id.data(), uint32_t(id.size())) || !sys_stralloc_append(&sa, "") ||
+      !sys_ptralloc_append(&t, sa.buf)) {
+    sys_stralloc_free(&sa);
+    return false;
+  }
+  *code = CONTENT_ID_TEXT | (t.len - 1);
+  return true;
+}
+
+const char *code_text(server_rec *s, uint64_t code, char *buffer)
+{
+  if (!(code & CONTENT_ID_TEXT)) {
+    buffer[sys_str_fmt_uint64(buffer, code)] = 0;
+    return buffer;
+  }
+  uint64_t i = code & ~CONTENT_ID_TEXT;
+  return i < db(s).id_texts.len ? static_cast<const char *>(db(s).id_texts.buf[i]) : nullptr;
+}
+
+bool code_append(server_rec *s, uint64_t code, sys_stralloc_rec *out)
+{
+  char buf[CONTENT_DB_NUMBER_SIZE];
+  const char *text = code_text(s, code, buf);
+  return text && sys_stralloc_cats(out, text);
+}
+
+namespace {
+
+// The position of a plain number among the entries after the root.
+uint32_t find_number(server_rec *s, uint64_t v)
+{
+  content_db_rec &d = db(s);
+  uint32_t count = d.index.len, lo = d.root + 1, hi = count;
+  while (lo < hi) {
+    uint32_t mid = lo + (hi - lo) / 2;
+    if (entry_at(s, mid)->number < v) lo = mid + 1;
+    else hi = mid;
+  }
+  return lo < count && entry_at(s, lo)->number == v ? lo : count;
+}
+
+}  // namespace
+
+uint32_t find_id(server_rec *s, std::string_view id)
+{
+  content_db_rec &d = db(s);
+  uint32_t count = d.index.len;
+  if (id.empty() || d.root >= count) return count;
+  if (id == "0") return d.root;
+  if (is_special(s, id)) {
+    for (uint32_t i = 0; i < d.root; i++) {
+      const char *own = id_of(entry_at(s, i)->object);
+      if (own && id == own) return i;
+    }
+    return count;
+  }
+  uint64_t v;
+  if (!id_number(id, &v)) return count;
+  return find_number(s, v);
+}
+
+uint32_t find_code(server_rec *s, uint64_t code)
+{
+  if (!(code & CONTENT_ID_TEXT)) {
+    content_db_rec &d = db(s);
+    if (code && d.root < d.index.len && !d.special_numbers) return find_number(s, code);
+    char buf[CONTENT_DB_NUMBER_SIZE];
+    return find_id(s, std::string_view(buf, sys_str_fmt_uint64(buf, code)));
+  }
+  uint64_t i = code & ~CONTENT_ID_TEXT;
+  if (i >= db(s).id_texts.len) return db(s).index.len;
+  return find_id(s, static_cast<const char *>(db(s).id_texts.buf[i]));
+}
+
+content_entry *live_entry(server_rec *s, std::string_view id)
+{
+  uint32_t pos = find_id(s, id);
+  if (pos >= db(s).index.len || removed(entry_at(s, pos))) return nullptr;
+  return entry_at(s, pos);
+}
+
+content_entry *live_code(server_rec *s, uint64_t code)
+{
+  uint32_t pos = find_code(s, code);
+  if (pos >= db(s).index.len || removed(entry_at(s, pos))) return nullptr;
+  return entry_at(s, pos);
+}
+
+content_entry *entry_of(server_rec *s, const didl_object *o)
+{
+  if (!o) return nullptr;
+  const char *id = id_of(o);
+  uint32_t pos = find_id(s, id ? id : "");
+  if (pos < db(s).index.len && entry_at(s, pos)->object == o) return entry_at(s, pos);
+  // Two objects of one id (a file edited by hand): look for this one.
+  for (uint32_t i = 0; i < db(s).index.len; i++)
+    if (entry_at(s, i)->object == o) return entry_at(s, i);
+  return nullptr;
+}
+
+}  // namespace cdb

@@ -162,7 +162,12 @@ HWND make_buttons(int width_px)
 {
   static UI_DIALOG_ITEM items[2];
   static UI_DIALOG_TEMPLATE tmpl;
-  int cx = width_px * 2 / 3;  // pixels to dialog units
+  // Pixels to dialog units in the font the row is laid out in (text size
+  // included), so that the row is as wide as the pages and no wider.
+  UI_DIALOG_TEMPLATE hundred = {0, "", 100, 0, nullptr, 0};
+  int px100 = 0;
+  UiDialogUnitsToPixels(&hundred, &px100, nullptr);
+  int cx = std::max(2 * (kButtonCx + kGap) + kGap, width_px * 100 / std::max(1, px100));
   bool ja = UiLanguageIsJapanese();
   items[0] = {UI_CTL_BUTTON, kApplyId, cx - 2 * (kButtonCx + kGap), kGap, kButtonCx, kButtonCy,
               ja ? "適用(&A)" : "&Apply", 0};
@@ -170,6 +175,29 @@ HWND make_buttons(int width_px)
               ja ? "閉じる(&C)" : "&Close", 0};
   tmpl = {0, "", cx, kRowCy, items, 2};
   return UiCreateChildDialog(g_host.frame, &tmpl, buttons_proc, nullptr);
+}
+
+// A widget's size as laid out (a page's dialog box: what its controls need).
+void natural_size(GtkWidget *w, int *cx, int *cy)
+{
+  GtkRequisition need;
+  gtk_widget_get_preferred_size(w, nullptr, &need);
+  *cx = need.width, *cy = need.height;
+}
+
+// The frame's content takes its largest page and the button row, as the
+// pages' real fonts laid them out (their page info gives the template's
+// size in the theme's font, which is not theirs); then the frame is centred
+// inside the work area.
+void fit_frame(GtkWidget *content, GtkWidget *pages)
+{
+  int cx = 0, cy = 0, row_cx = 0, row_cy = 0;
+  gtk_widget_show_all(pages);  // a hidden box counts for nothing; the pages' own hidden controls stay so
+  natural_size(pages, &cx, &cy);
+  g_host.buttons = make_buttons(cx);
+  if (GtkWidget *row = UiGtkWidget(g_host.buttons)) natural_size(row, &row_cx, &row_cy);
+  gtk_widget_set_size_request(content, std::max(cx, row_cx), cy + row_cy);
+  UiWindowPlace(g_host.frame);
 }
 
 int fail(const char *what, const char *detail)
@@ -233,26 +261,24 @@ int main(int argc, char **argv)
 
   int cx = 0, cy = 0;
   for (const hosted_page &p : g_host.pages) cx = std::max(cx, p.cx), cy = std::max(cy, p.cy);
-  int row_cy = 0;
-  UI_DIALOG_TEMPLATE row_size = {0, "", 0, kRowCy, nullptr, 0};
-  UiDialogUnitsToPixels(&row_size, nullptr, &row_cy);
-  g_host.frame = UiFrameCreate("TarvoPageHost", g_host.pages[0].title.c_str(), cx, cy + row_cy, "_About",
-                               frame_proc, nullptr);
+  g_host.frame = UiFrameCreate("TarvoPageHost", g_host.pages[0].title.c_str(), cx, cy, "_About", frame_proc, nullptr);
   if (!g_host.frame) return fail("no frame", nullptr);
   // Each page in a box of its own: one page fills the frame, several get tabs.
   GtkWidget *content = UiFrameContent(g_host.frame);
   GtkWidget *tabs = g_host.pages.size() > 1 ? gtk_notebook_new() : nullptr;
-  if (tabs) gtk_container_add(GTK_CONTAINER(content), tabs);
+  GtkWidget *pages = tabs ? tabs : gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+  gtk_container_add(GTK_CONTAINER(content), pages);
+  gtk_widget_set_hexpand(pages, FALSE), gtk_widget_set_vexpand(pages, FALSE);
   for (hosted_page &p : g_host.pages) {
     GtkWidget *box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
     if (tabs) gtk_notebook_append_page(GTK_NOTEBOOK(tabs), box, gtk_label_new(p.title.c_str()));
-    else gtk_box_pack_start(GTK_BOX(content), box, FALSE, FALSE, 0);
+    else gtk_box_pack_start(GTK_BOX(pages), box, FALSE, FALSE, 0);
     p.container = CreateMessageWindow("TarvoPageHostPage", p.title.c_str(), nullptr, nullptr);
     UiGtkRegisterWindow(p.container, box);
     RECT r{0, 0, p.cx, p.cy};
     if (FAILED(p.page->Activate(p.container, &r, FALSE))) fail("a page cannot be shown", p.title.c_str());
   }
-  g_host.buttons = make_buttons(cx);
+  fit_frame(content, pages);
   if (!UiAutomationStart()) return fail("the automation socket cannot be opened", std::getenv("TARVO_UI_AUTOMATION"));
   UiWindowShow(g_host.frame);
   UiWindowPresent(g_host.frame);

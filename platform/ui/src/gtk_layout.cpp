@@ -156,6 +156,7 @@ gboolean refit_idle(gpointer window)
   if (rec) {
     rec->refit_queued = false;
     gtk_dlg_fit(rec);
+    gtk_dlg_place(rec);  // a toplevel stays centred at its new size
   }
   return G_SOURCE_REMOVE;
 }

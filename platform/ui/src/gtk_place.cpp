@@ -33,7 +33,8 @@ bool owner_frame(GtkWidget *top, area *out)
 }
 
 // The size the window takes, its frame included where the window manager
-// has told it: children not shown yet are counted as they will be.
+// has told it (or, drawn by the toolkit itself, without its shadow):
+// children not shown yet are counted as they will be.
 area frame_size(GtkWidget *top)
 {
   GtkWidget *child = gtk_bin_get_child(GTK_BIN(top));
@@ -45,9 +46,14 @@ area frame_size(GtkWidget *top)
   if (gw && gtk_widget_get_mapped(top)) {
     GdkRectangle f;
     gdk_window_get_frame_extents(gw, &f);
-    w = std::max(w, gdk_window_get_width(gw)), h = std::max(h, gdk_window_get_height(gw));
-    if (f.width >= w && f.height >= h)
-      return {0, 0, f.width - gdk_window_get_width(gw) + w, f.height - gdk_window_get_height(gw) + h};
+    int gw_w = gdk_window_get_width(gw), gw_h = gdk_window_get_height(gw);
+    // A frame drawn by the toolkit (its header bar) is taken as it is: its
+    // preferred size counts room for a shadow that is not drawn without a
+    // compositor.  A window manager's grows with what the window will take
+    // more than it has now.
+    if (gtk_window_get_titlebar(GTK_WINDOW(top)) || f.width < gw_w || f.height < gw_h)
+      return {0, 0, f.width, f.height};
+    return {0, 0, f.width + std::max(0, w - gw_w), f.height + std::max(0, h - gw_h)};
   }
   return {0, 0, w, h};
 }
@@ -80,10 +86,29 @@ void place(GtkWidget *top)
   gtk_window_move(GTK_WINDOW(top), f.x, f.y);
 }
 
-// Once mapped, the frame's size is known: the first place counted none.
+// Once mapped, and again once the window manager has framed the window
+// (its frame's size is known only then, below), placed with the frame
+// counted.
+gboolean place_idle(gpointer data)
+{
+  auto *top = static_cast<GtkWidget *>(data);
+  if (gtk_widget_get_mapped(top)) place(top);
+  g_object_unref(top);
+  return G_SOURCE_REMOVE;
+}
+
+// After the map is handled: the toolkit's own frame (its shadow left out)
+// is measured by then.
 gboolean on_map(GtkWidget *top, GdkEvent *, gpointer)
 {
-  place(top);
+  g_idle_add(place_idle, g_object_ref(top));
+  return FALSE;
+}
+
+// The window manager tells the frame's size in a property of the window.
+gboolean on_property(GtkWidget *top, GdkEventProperty *e, gpointer)
+{
+  if (e->atom == gdk_atom_intern_static_string("_NET_FRAME_EXTENTS") && gtk_widget_get_mapped(top)) place(top);
   return FALSE;
 }
 
@@ -95,6 +120,8 @@ void gtk_dlg_place(gtk_window_rec *rec)
   if (!g_object_get_data(G_OBJECT(rec->top), "tarvo-placed")) {
     g_object_set_data(G_OBJECT(rec->top), "tarvo-placed", GINT_TO_POINTER(1));
     g_signal_connect(rec->top, "map-event", G_CALLBACK(on_map), nullptr);
+    gtk_widget_add_events(rec->top, GDK_PROPERTY_CHANGE_MASK);
+    g_signal_connect(rec->top, "property-notify-event", G_CALLBACK(on_property), nullptr);
   }
   place(rec->top);
 }

@@ -187,16 +187,30 @@ void natural_size(GtkWidget *w, int *cx, int *cy)
 
 // The frame's content takes its largest page and the button row, as the
 // pages' real fonts laid them out (their page info gives the template's
-// size in the theme's font, which is not theirs); then the frame is centred
-// inside the work area.
-void fit_frame(GtkWidget *content, GtkWidget *pages)
+// size in the theme's font, which is not theirs); a page taller than the
+// work area leaves scrolls.  Then the frame is centred inside the work area.
+void fit_frame(GtkWidget *content, GtkWidget *scroller, GtkWidget *pages)
 {
-  int cx = 0, cy = 0, row_cx = 0, row_cy = 0;
+  int cx = 0, cy = 0, row_cx = 0, row_cy = 0, bar_cy = 0;
   gtk_widget_show_all(pages);  // a hidden box counts for nothing; the pages' own hidden controls stay so
   natural_size(pages, &cx, &cy);
   g_host.buttons = make_buttons(cx);
   if (GtkWidget *row = UiGtkWidget(g_host.buttons)) natural_size(row, &row_cx, &row_cy);
-  gtk_widget_set_size_request(content, std::max(cx, row_cx), cy + row_cy);
+  GtkWidget *top = gtk_widget_get_toplevel(content);
+  if (GtkWidget *bar = GTK_IS_WINDOW(top) ? gtk_window_get_titlebar(GTK_WINDOW(top)) : nullptr) {
+    int ignored = 0;
+    gtk_widget_show_all(bar);  // measured as shown
+    natural_size(bar, &ignored, &bar_cy);
+  }
+  GdkMonitor *m = gdk_display_get_primary_monitor(gdk_display_get_default());
+  if (!m) m = gdk_display_get_monitor(gdk_display_get_default(), 0);
+  GdkRectangle work{0, 0, cx, cy + row_cy + bar_cy};
+  if (m) gdk_monitor_get_workarea(m, &work);
+  constexpr int kFrameEdges = 32;  // the frame's borders and the window manager's, if it adds any
+  int room = std::max(row_cy, work.height - bar_cy - row_cy - kFrameEdges);
+  gtk_scrolled_window_set_max_content_height(GTK_SCROLLED_WINDOW(scroller), std::min(cy, room));
+  gtk_scrolled_window_set_min_content_height(GTK_SCROLLED_WINDOW(scroller), std::min(cy, room));
+  gtk_widget_set_size_request(content, std::max(cx, row_cx), -1);
   UiWindowPlace(g_host.frame);
 }
 
@@ -217,6 +231,8 @@ int main(int argc, char **argv)
   CLSID filter_clsid;
   if (!parse_clsid(argv[2], &filter_clsid)) return fail("not a class id", argv[2]);
   if (!UiGtkInit(&argc, &argv)) return fail("no display", nullptr);
+  // Before the pages: a page's own message box is reached too.
+  if (!UiAutomationStart()) return fail("the automation socket cannot be opened", std::getenv("TARVO_UI_AUTOMATION"));
   CoInitialize(nullptr);
   HMODULE lib = LoadLibrary(argv[1]);
   if (!lib) return fail("the library does not load", argv[1]);
@@ -267,8 +283,11 @@ int main(int argc, char **argv)
   GtkWidget *content = UiFrameContent(g_host.frame);
   GtkWidget *tabs = g_host.pages.size() > 1 ? gtk_notebook_new() : nullptr;
   GtkWidget *pages = tabs ? tabs : gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
-  gtk_container_add(GTK_CONTAINER(content), pages);
-  gtk_widget_set_hexpand(pages, FALSE), gtk_widget_set_vexpand(pages, FALSE);
+  GtkWidget *scroller = gtk_scrolled_window_new(nullptr, nullptr);
+  gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroller), GTK_POLICY_NEVER, GTK_POLICY_AUTOMATIC);
+  gtk_scrolled_window_set_propagate_natural_width(GTK_SCROLLED_WINDOW(scroller), TRUE);
+  gtk_container_add(GTK_CONTAINER(scroller), pages);
+  gtk_container_add(GTK_CONTAINER(content), scroller);
   for (hosted_page &p : g_host.pages) {
     GtkWidget *box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
     if (tabs) gtk_notebook_append_page(GTK_NOTEBOOK(tabs), box, gtk_label_new(p.title.c_str()));
@@ -278,8 +297,7 @@ int main(int argc, char **argv)
     RECT r{0, 0, p.cx, p.cy};
     if (FAILED(p.page->Activate(p.container, &r, FALSE))) fail("a page cannot be shown", p.title.c_str());
   }
-  fit_frame(content, pages);
-  if (!UiAutomationStart()) return fail("the automation socket cannot be opened", std::getenv("TARVO_UI_AUTOMATION"));
+  fit_frame(content, scroller, pages);
   UiWindowShow(g_host.frame);
   UiWindowPresent(g_host.frame);
   MessageLoop();

@@ -19,7 +19,8 @@
 // pages of 50 in its 50,000-child folder, Browse with a stream for ten
 // times the seconds, the restart and the load of its own data.xml |
 // 100k-layout DIR: only that library and a data folder in DIR, for a
-// memory profiler run by hand]]]].
+// memory profiler run by hand | 100k-again DIR: the library that
+// 100k-layout left in DIR served: start, Search, restart, Search]]]].
 #include <arpa/inet.h>
 #include <algorithm>
 #include <atomic>
@@ -776,6 +777,51 @@ void mixed_load(library &lib, double seconds)
   std::printf("%-58s %8.0f MiB\n", "  streamed meanwhile", double(streamed.load()) / 1048576);
 }
 
+std::string search_args(uint32_t count)
+{
+  return "<ContainerID>0</ContainerID><SearchCriteria>upnp:class derivedfrom &quot;object.item&quot;</SearchCriteria>"
+         "<Filter>*</Filter><StartingIndex>0</StartingIndex><RequestedCount>" + std::to_string(count) +
+         "</RequestedCount><SortCriteria></SortCriteria>";
+}
+
+// A value of /proc/PID/status in MiB.
+double status_mib(pid_t pid, const char *name)
+{
+  std::ifstream f("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(f, line);)
+    if (line.rfind(name, 0) == 0) return double(std::stol(line.substr(std::strlen(name)))) / 1024;
+  return 0;
+}
+
+// A whole-library Search for every item: its time with RequestedCount 1
+// (median of five), and the resident peak while RequestedCount 0 is
+// answered (the kernel's high-water mark, reset before), beside the
+// resident memory before it and the size of the answer.
+void search_figures(library &lib, const char *label)
+{
+  auto one = [&](uint32_t count, std::string *body) {
+    http_client c{lib.upnp_port, false, -1, {}};
+    int status = 0;
+    auto t = clock_type::now();
+    bool ok = c.exchange(soap_head("Search", lib.upnp_port), soap_body("Search", search_args(count)), &status, body) &&
+              status == 200;
+    return ok ? since(t) : -1.0;
+  };
+  std::vector<double> took;
+  std::string body;
+  for (int i = 0; i < 5; i++) took.push_back(one(1, &body));
+  std::printf("%-58s %8.3f s  (of %s matches)\n", (std::string(label) + ": Search, RequestedCount 1").c_str(),
+              median(took), element(body, "TotalMatches").c_str());
+  double idle = rss_mib(lib.pid);
+  std::ofstream(("/proc/" + std::to_string(lib.pid) + "/clear_refs").c_str()) << "5";
+  double t = one(0, &body);
+  double peak = status_mib(lib.pid, "VmHWM:"), answer = double(body.size()) / 1048576;
+  std::printf("%-58s %8.1f MiB  (before %.1f, answer %.1f MiB in %.2f s, peak - before - answer %.1f MiB)\n",
+              (std::string(label) + ": Search, RequestedCount 0, resident peak").c_str(), peak, idle, answer, t,
+              peak - idle - answer);
+  std::fflush(stdout);
+}
+
 // The 100,000-file library, its figures in one run.
 int run_100k(const std::string &top, double seconds, const char *bin)
 {
@@ -792,6 +838,7 @@ int run_100k(const std::string &top, double seconds, const char *bin)
   lib.http_port = uint16_t(std::stoul(tarvo_test::read_file(top + "/data/conf/http_port")));
   if (!lib.find_100k(media)) return std::fputs(tarvo_test::read_file(p.log).c_str(), stderr), 1;
   std::printf("%-58s %8.1f MiB\n", "resident memory after the first scan", rss_mib(p.pid));
+  search_figures(lib, "first scan");
   browse_load(lib, "Browse 50,000-child folder, 50, 1 client, keep-alive", lib.big_id, 50000, 50, 1, true, seconds);
   browse_load(lib, "Browse 50,000-child folder, 50, 8 clients", lib.big_id, 50000, 50, 8, false, seconds);
   browse_load(lib, "Browse 5,000-child folder, 50, 8 clients", lib.pics_id, 5000, 50, 8, false, seconds);
@@ -801,8 +848,34 @@ int run_100k(const std::string &top, double seconds, const char *bin)
   p.stop();
   if (!start_timed(p, "restart on the unchanged library")) return 1;
   std::printf("%-58s %8.1f MiB\n", "resident memory after the restart", rss_mib(p.pid));
+  search_figures(lib, "restart");
   p.stop();
   database_load(top + "/data");
+  return 0;
+}
+
+// The library that 100k-layout left in top, served again: the start
+// (the first one scans), the Search figures, a restart and the Search
+// figures again.
+int run_100k_again(const std::string &top, const char *bin)
+{
+  server_process p;
+  if (bin) p.bin = bin;
+  p.service = top + "/service";
+  p.log = top + "/server.log";
+  if (!start_timed(p, "start")) return 1;
+  library lib;
+  lib.pid = p.pid;
+  lib.upnp_port = uint16_t(std::stoul(tarvo_test::read_file(top + "/data/conf/upnp_port")));
+  lib.http_port = uint16_t(std::stoul(tarvo_test::read_file(top + "/data/conf/http_port")));
+  std::printf("%-58s %8.1f MiB\n", "resident memory", rss_mib(p.pid));
+  search_figures(lib, "start");
+  p.busy_until(clock_type::now(), 2.0, 60);
+  p.stop();
+  if (!start_timed(p, "restart on the unchanged library")) return 1;
+  lib.pid = p.pid;
+  std::printf("%-58s %8.1f MiB\n", "resident memory after the restart", rss_mib(p.pid));
+  search_figures(lib, "restart");
   return 0;
 }
 
@@ -825,6 +898,7 @@ int main(int argc, char **argv)
   }
   if (!tarvo_test::private_net().empty()) return fail(tarvo_test::private_net()), 1;
   if (std::system("ip link set lo multicast on") != 0) return fail("ip link set lo multicast on"), 1;
+  if (argc > 4 && !std::strcmp(argv[3], "100k-again")) return run_100k_again(argv[4], argv[2]);
   char dir[] = "/tmp/tarvo-bench-scale-XXXXXX";
   if (!mkdtemp(dir)) return 1;
   std::string top = dir, media = top + "/library";

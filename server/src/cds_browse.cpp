@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <new>
 #include <sys/mman.h>
@@ -80,6 +81,11 @@ struct result_set {
 // shared values, which live as long as the process, are pointed at.
 struct page_copy {
   std::vector<std::unique_ptr<unsigned char[]>> blocks;
+  // For each block but the newest, the last object with bytes in it: the
+  // writer lets a block go once it has passed that object, so that a large
+  // answer grows while its copies shrink.
+  std::vector<size_t> last_in;
+  size_t passed_blocks = 0;
   unsigned char *at = nullptr;
   size_t left = 0;
   std::vector<didl_object *> objects;
@@ -90,6 +96,7 @@ struct page_copy {
     n = (n + alignof(void *) - 1) & ~(alignof(void *) - 1);
     if (n > left) {
       size_t size = std::max<size_t>(n, blocks.empty() ? CDS_PAGE_COPY_FIRST : CDS_PAGE_COPY_BLOCK);
+      if (!blocks.empty()) last_in.push_back(objects.size());
       blocks.emplace_back(new unsigned char[size]);
       at = blocks.back().get();
       left = size;
@@ -140,10 +147,19 @@ struct page_copy {
     }
   }
 
+  // Object i is written: the blocks that only it and those before it use go.
+  void passed(size_t i)
+  {
+    for (; passed_blocks < last_in.size() && last_in[passed_blocks] <= i; passed_blocks++)
+      blocks[passed_blocks].reset();
+  }
+
   void clear()
   {
     std::vector<didl_object *>().swap(objects);
     blocks.clear();
+    last_in.clear();
+    passed_blocks = 0;
     left = 0;
   }
 };
@@ -178,10 +194,23 @@ void advise_huge_pages(const sys_stralloc_rec *answer)
   if (to > from) madvise(reinterpret_cast<void *>(from), to - from, MADV_HUGEPAGE);
 }
 
+// Room for the objects not yet written at the mean size of those written,
+// an eighth more, checked while the answer is still short to copy (after
+// 1, 2, 4, 8... objects): growing a long answer would hold it twice.
+bool room_for_rest(sys_stralloc_rec *answer, uint32_t start, uint64_t written, uint64_t n)
+{
+  uint64_t mean = (answer->len - start) / written + 1, rest = n - written;
+  if (uint64_t(answer->a - answer->len) >= mean * rest * 9 / 8 + kResultTail) return true;
+  if (!sys_stralloc_readyplus(answer, uint32_t(std::min<uint64_t>(mean * rest * 3 / 2 + kResultTail, UINT32_MAX / 2))))
+    return false;
+  advise_huge_pages(answer);
+  return true;
+}
+
 // Appends the page's objects as the answer's Result, escaped: each object
 // is written escaped straight into the answer, so that the Result is held
 // once and written once.
-bool page_write(const call &c, const page_taken &t, sys_stralloc_rec *answer)
+bool page_write(const call &c, page_taken &t, sys_stralloc_rec *answer)
 {
   own::str_list prefixes;
   own::stralloc frame;
@@ -190,17 +219,14 @@ bool page_write(const call &c, const page_taken &t, sys_stralloc_rec *answer)
   auto escaped = [&] { return xml_gen_encode_appendb(answer, frame.s.buf, frame.s.len) != 0; };
   bool ok = media_base_urls(c.s, c.info->addr.local_ip, t.filter.all_interfaces, &prefixes.l) &&
             didl_xml_begin(&frame.s, c.local) && escaped();
+  uint32_t start = answer->len;
   for (uint64_t i = 0; ok && i < n; i++) {
-    uint32_t before = answer->len;
     ok = didl_write_for_client_escaped(answer, objects[i], prefixes.l, &t.filter, c.local, &c.info->addr,
                                        &c.s->content.plugins);
-    // The first object tells the size of the rest: one allocation instead
-    // of a copy at each step of growth.
-    if (ok && i == 0 && n > 1) {
-      ok = sys_stralloc_readyplus(answer, uint32_t(std::min<uint64_t>(
-                                              (answer->len - before) * (n - 1) * 9 / 8 + kResultTail, UINT32_MAX / 2)));
-      if (ok) advise_huge_pages(answer);
-    }
+    // The first objects tell the size of the rest: a few allocations
+    // instead of a copy at each step of growth.
+    if (ok && n > 1 && !((i + 1) & i)) ok = room_for_rest(answer, start, i + 1, n);
+    t.copy.passed(i);
   }
   frame.s.len = 0;
   return ok && didl_xml_end(&frame.s) && escaped();
@@ -294,49 +320,118 @@ uint32_t browse_children(const call &c, const didl_object *o, const char *sort_t
   return t->finish(total, update_id_of(o));
 }
 
+// What a look at an object makes for it goes when the look ends: a Search
+// of the whole library holds one candidate's objects at a time.
+struct look {
+  server_rec *s;
+  content_db_made_mark mark;
+  explicit look(server_rec *server) : s(server) { content_db_made_mark_take(s, &mark); }
+  ~look() { content_db_made_rewind(s, &mark); }
+  look(const look &) = delete;
+  look &operator=(const look &) = delete;
+};
+
+bool searchable(const didl_object *o) { return attribute_is(o, DIDL_NAME(AT_SEARCHABLE), "1"); }
+
+// The matches of a Search, by index position in the order of their
+// candidates, with their sort values when it is sorted: no object is kept
+// for them.  Its calls throw std::bad_alloc when memory runs out.
+struct search_set {
+  const call &c;
+  const didl_search &criteria;
+  const didl_sort_criteria &sort;
+  std::vector<uint32_t> positions;
+  std::vector<const char *> values;  // sort.keys.len for each match
+  // Values that lived in what a look made (a compact reference's ids).
+  std::deque<std::string> copies;
+
+  void consider(uint32_t pos, const didl_object &view)
+  {
+    if (!didl_search_match(&criteria, &view)) return;
+    positions.push_back(pos);
+    if (!sort.keys.len) return;
+    size_t at = values.size();
+    values.resize(at + sort.keys.len);
+    didl_sort_values(&sort, &view, values.data() + at);
+    for (size_t k = at; k < values.size(); k++)
+      if (values[k] && content_db_made_holds(c.s, values[k])) values[k] = copies.emplace_back(values[k]).c_str();
+  }
+
+  // The matches sorted, and the page of at most count (0: all) from start
+  // copied as the requester sees them.
+  uint32_t page_take(uint32_t start, uint32_t count, const char *update_id, page_taken *t)
+  {
+    uint64_t total = positions.size();
+    if (total >= 2 && sort.keys.len) {
+      std::vector<void *> items(positions.size());
+      for (size_t i = 0; i < items.size(); i++) items[i] = reinterpret_cast<void *>(uintptr_t(positions[i]));
+      if (!didl_sort_by_values(&sort, items.data(), values.data(), uint32_t(total))) return kFailed;
+      for (size_t i = 0; i < items.size(); i++) positions[i] = uint32_t(reinterpret_cast<uintptr_t>(items[i]));
+    }
+    uint64_t first = std::min<uint64_t>(start, total);
+    uint64_t last = count ? std::min<uint64_t>(first + uint64_t(count), total) : total;
+    for (uint64_t i = first; i < last; i++) {
+      look l(c.s);
+      const didl_object *o = content_db_at(c.s, positions[i]);
+      didl_object v;
+      if (!o || !object_view(c.s, o, &v) || !t->copy.add(v)) return kFailed;
+    }
+    return t->finish(total, update_id);
+  }
+};
+
 // The candidates of a Search from the root: the whole index in order.
-void candidates_all(const call &c, result_set *set)
+// Throws std::bad_alloc.
+void candidates_all(const call &c, search_set *set)
 {
-  for (uint32_t i = 0, n = content_db_count(c.s); i < n; i++) {
+  uint32_t n = content_db_count(c.s);
+  auto parents = std::make_unique<content_db_parent_memo>();
+  // For each container once: 1 searchable, 2 not.  Most references stand
+  // in folders that are not searched: no object is made for them.
+  std::vector<uint8_t> searched(n);
+  for (uint32_t i = 0; i < n; i++) {
+    look l(c.s);
+    int container = 0;
+    uint32_t at = content_db_holder_position(c.s, i, parents.get(), &container);
+    const didl_object *holder = content_db_at(c.s, at);
+    if (holder && !searched[at]) searched[at] = searchable(holder) ? 1 : 2;
+    if (holder && searched[at] == 2) continue;
     const didl_object *o = content_db_at(c.s, i);
     if (!o || !object_id(o) || hidden(c, o)) continue;
     didl_object v;
-    if (!object_view(c.s, o, &v)) continue;
-    const char *cls = object_class(&v);
-    if (o->element == DIDL_NAME(EL_CONTAINER)) {
-      if (!attribute_is(o, DIDL_NAME(AT_SEARCHABLE), "1") || !didl_class_allowed_search(o, cls)) continue;
-    } else if (const didl_object *parent = content_db_parent(c.s, o)) {
-      if (!attribute_is(parent, DIDL_NAME(AT_SEARCHABLE), "1") || !didl_class_allowed_search(parent, cls))
-        continue;
-    }
-    set->views.push_back(v);
+    if (!object_view(c.s, o, &v) || (holder && !didl_class_allowed_search(holder, object_class(&v)))) continue;
+    set->consider(i, v);
   }
 }
 
-// The candidates of a Search below another container: a walk through the
-// searchable containers, children in order.
-bool candidates_below(const call &c, const didl_object *start, result_set *set)
+// The candidates of a Search below another container (at position
+// start): a walk through the searchable containers, children in order.
+bool candidates_below(const call &c, uint32_t start, search_set *set)
 {
-  std::vector<const didl_object *> stack{start};
+  std::vector<uint32_t> stack{start};
   // Each object once at most, whatever a damaged tree says.
   uint64_t budget = uint64_t(content_db_count(c.s)) + 1;
   while (!stack.empty() && budget--) {
-    const didl_object *o = stack.back();
+    uint32_t pos = stack.back();
     stack.pop_back();
-    if (hidden(c, o)) continue;
+    look l(c.s);
+    const didl_object *o = content_db_at(c.s, pos);
+    if (!o || hidden(c, o)) continue;
     if (o->element != DIDL_NAME(EL_CONTAINER)) {
       didl_object v;
-      if (object_view(c.s, o, &v)) set->views.push_back(v);
+      if (object_view(c.s, o, &v)) set->consider(pos, v);
       continue;
     }
-    if (!attribute_is(o, DIDL_NAME(AT_SEARCHABLE), "1")) continue;
-    set->views.push_back(*o);
-    object_list children;
-    if (!content_db_children(c.s, o, &children.p)) return false;
-    for (uint32_t i = children.p.len; i-- > 0;) {
+    if (!searchable(o)) continue;
+    set->consider(pos, *o);
+    own::uint32alloc children;
+    if (!content_db_child_positions(c.s, o, &children)) return false;
+    for (uint32_t i = children.len; i-- > 0;) {
+      look child(c.s);
+      const didl_object *k = content_db_at(c.s, children.buf[i]);
       didl_object v;
-      if (object_view(c.s, children.at(i), &v) && didl_class_allowed_search(o, object_class(&v)))
-        stack.push_back(children.at(i));
+      if (k && object_view(c.s, k, &v) && didl_class_allowed_search(o, object_class(&v)))
+        stack.push_back(children.buf[i]);
     }
   }
   return true;
@@ -392,16 +487,14 @@ uint32_t search_locked(const call &c, const paged_args &p, page_taken *t)
   didl_search_strip_prefixes(&search, prefixes.l);
   own::rec<didl_sort_criteria, didl_sort_free> sort;
   if (!didl_sort_parse(&sort, p.sort, c.local)) return kBadSortCriteria;
-  result_set candidates;
-  if (container == content_db_root(c.s))
-    candidates_all(c, &candidates);
-  else if (!candidates_below(c, container, &candidates))
+  search_set set{c, search, sort, {}, {}, {}};
+  try {
+    if (container == content_db_root(c.s)) candidates_all(c, &set);
+    else if (!candidates_below(c, content_db_find(c.s, p.id), &set)) return kFailed;
+    return set.page_take(p.start, p.count, update_id_of(container), t);
+  } catch (const std::bad_alloc &) {
     return kFailed;
-  result_set set;
-  for (didl_object &v : candidates.views)
-    if (didl_search_match(&search, &v)) set.views.push_back(v);
-  set.sort(sort);
-  return set_page_take(set, p.start, p.count, update_id_of(container), t);
+  }
 }
 
 }  // namespace

@@ -158,7 +158,10 @@ bool objects_load(server_rec *s, const char *path)
   // The text goes before the index is built on the objects.
   if (mapped) file_unmap(text, size);
   if (!ok) return false;
-  if (index_build(s, &objects, &taken)) return true;
+  if (index_build(s, &objects, &taken)) {
+    links_check(s);
+    return true;
+  }
   index_free(s);
   return false;
 }
@@ -189,16 +192,20 @@ bool compact_take(void *user, const didl_object *o, uint32_t position)
   return true;
 }
 
+// A stop during the load ends it: a large file takes a while.
+bool load_stopped(void *user) { return stopping(static_cast<compact_taken *>(user)->s).load(std::memory_order_relaxed); }
+
 }  // namespace
 
 bool cdb::file_objects(const char *text, size_t len, bool fast, sys_ptralloc_rec *objects, compact_taken *taken)
 {
-  didl::object_filter filter{compact_take, taken};
+  didl::object_filter filter{compact_take, taken, load_stopped};
   const didl::object_filter *f = taken ? &filter : nullptr;
   if (fast && didl::parse_text(text, len, false, file_text_read, objects, f)) return true;
-  // What the fast reader took before it gave up is read again.
+  // What the fast reader took before it gave up is read again, unless the
+  // server stops.
   if (taken) taken->clear();
-  return didl::parse_text(text, len, false, nullptr, objects, f);
+  return !(taken && load_stopped(taken)) && didl::parse_text(text, len, false, nullptr, objects, f);
 }
 
 namespace {
@@ -450,7 +457,8 @@ int content_db_load(server_rec *s)
   paths p;
   if (!p.make(s->data_home)) return 0;
   index_free(s);
-  if (!objects_load(s, p.data.s) && !rebuild(s, p)) return 0;
+  // A load that a stop ended leaves the file as it is.
+  if (!objects_load(s, p.data.s) && (stopping(s).load() || !rebuild(s, p))) return 0;
   for (uint32_t i = 0; i < db(s).index.len; i++) {
     if (compact(entry_at(s, i)) || encoded(entry_at(s, i))) continue;  // made so by the read
     dynamic_renew(s, entry_at(s, i));

@@ -158,5 +158,13 @@ struct compact_taken {
 // it can, else through expat.  fast false: through expat only.  With
 // taken, the reference items it can hold compactly go there instead.
 bool file_objects(const char *text, size_t len, bool fast, sys_ptralloc_rec *objects, compact_taken *taken = nullptr);
+// Room for didl::object_decode in a buffer that each object reuses: user
+// is a std::vector<std::max_align_t>.
+void *scratch_room(void *user, size_t n);
+
+// The load's check of the index just built from a file (content_db_check.cpp):
+// drops the objects that cannot be reached from the root and the
+// reference items without a live target, and closes up the lists.
+void links_check(server_rec *s);
 
 }  // namespace cdb

@@ -545,6 +545,24 @@ void made_room_release(server_rec *s, size_t keep)
   d.made_spare = kept;
 }
 
+// The blocks go back to where they stood at a mark: newer ones to the
+// spares, the mark's own to the bytes it had used.
+void made_room_rewind(server_rec *s, void *block, size_t used)
+{
+  content_db_rec &d = db(s);
+  auto *b = static_cast<made_block *>(d.made_room);
+  for (; b && b != block; b = static_cast<made_block *>(d.made_room)) {
+    d.made_room = b->next;
+    b->used = 0;
+    DIDL_POISON(b->data, kMadeBlock);
+    b->next = static_cast<made_block *>(d.made_spare);
+    d.made_spare = b;
+  }
+  if (!b) return;
+  DIDL_POISON(b->data + used, b->used - used);
+  b->used = used;
+}
+
 // The last room made_room gave shrinks to n bytes.
 void made_room_keep(server_rec *s, const char *room, size_t n)
 {
@@ -954,15 +972,6 @@ bool serialise(server_rec *s, sys_stralloc_rec *out, int file)
 {
   content_db_rec &d = db(s);
   std::vector<std::max_align_t> scratch;
-  auto scratch_room = [](void *user, size_t n) -> void * {
-    auto *v = static_cast<std::vector<std::max_align_t> *>(user);
-    try {
-      v->resize((n + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t));
-    } catch (...) {
-      return nullptr;
-    }
-    return v->data();
-  };
   if (!sys_stralloc_readyplus(out, CONTENT_DB_FILE_RESERVE) || !didl_xml_begin(out, 1)) return false;
   for (uint32_t i = 0; i < d.index.len; i++) {
     content_entry *e = entry_at(s, i);
@@ -1042,6 +1051,69 @@ int content_db_children(server_rec *s, const didl_object *container, sys_ptrallo
 {
   content_entry *e = entry_of(s, container);
   return !e || compact(e) || encoded(e) || live_objects_append(s, &e->children, objects);
+}
+
+void content_db_made_mark_take(server_rec *s, content_db_made_mark *mark)
+{
+  auto *b = static_cast<made_block *>(db(s).made_room);
+  *mark = {b, b ? b->used : 0, db(s).made.len};
+}
+
+void content_db_made_rewind(server_rec *s, const content_db_made_mark *mark)
+{
+  sys_ptralloc_rec &m = db(s).made;
+  // Entries given objects of their own stay listed for the unlock.
+  uint32_t kept = std::min(mark->made, m.len);
+  for (uint32_t i = kept; i < m.len; i++) {
+    auto *e = static_cast<content_entry *>(m.buf[i]);
+    if (compact(e) || encoded(e)) e->object = nullptr;
+    else m.buf[kept++] = e;
+  }
+  m.len = kept;
+  made_room_rewind(s, mark->block, mark->used);
+}
+
+int content_db_made_holds(server_rec *s, const void *p)
+{
+  for (auto *b = static_cast<const made_block *>(db(s).made_room); b; b = b->next)
+    if (std::less_equal<const void *>()(b->data, p) && std::less<const void *>()(p, b->data + b->used)) return 1;
+  return 0;
+}
+
+uint32_t content_db_holder_position(server_rec *s, uint32_t position, content_db_parent_memo *memo, int *container)
+{
+  uint32_t count = db(s).index.len;
+  *container = 0;
+  if (position >= count) return count;
+  content_entry *e = entry_at(s, position);
+  uint64_t code = e->ref_parent;
+  if (!compact(e)) {
+    const didl_object *o = object_of(s, e);
+    if (!o) return count;
+    if ((*container = is_container(o))) return position;
+    const char *parent = didl_attribute_get(&o->attributes, DIDL_NAME(AT_PARENT_ID));
+    if (!parent) return count;
+    if (!id_code(s, parent, false, &code)) return content_db_find(s, parent);
+  }
+  uint32_t slot = uint32_t((code ^ (code >> 13) ^ (code >> 31)) % CONTENT_DB_PARENT_MEMO);
+  if (memo->position[slot] && memo->code[slot] == code) return memo->position[slot] - 1;
+  uint32_t found = find_code(s, code);
+  if (found < count && removed(entry_at(s, found))) found = count;
+  memo->code[slot] = code;
+  memo->position[slot] = found + 1;
+  return found;
+}
+
+int content_db_child_positions(server_rec *s, const didl_object *container, sys_uint32alloc_rec *positions)
+{
+  content_entry *e = entry_of(s, container);
+  if (!e || compact(e) || encoded(e)) return 1;
+  const uint64_t *codes = content_id_list_codes(&e->children);
+  for (uint32_t i = 0; i < content_id_list_len(&e->children); i++) {
+    uint32_t pos = find_code(s, codes[i]);
+    if (pos < db(s).index.len && !removed(entry_at(s, pos)) && !sys_uint32alloc_append(positions, pos)) return 0;
+  }
+  return 1;
 }
 
 int content_db_referencing(server_rec *s, const didl_object *object, sys_ptralloc_rec *objects)

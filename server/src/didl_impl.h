@@ -89,6 +89,8 @@ using text_reader = bool (*)(const parse_events &events, const char *text, size_
 struct object_filter {
   bool (*take)(void *user, const didl_object *object, uint32_t position);
   void *user;
+  // Asked after each object: true ends the parse, which then fails.
+  bool (*stop)(void *user) = nullptr;
 };
 // Every object of a DIDL-Lite text held whole, as didl_parse gives them,
 // read by reader (expat when it is nullptr), less those filter took.

@@ -5,6 +5,7 @@
 #include <vennard/vennard_limits.h>
 
 #include <tarvo_util/sys_file.h>
+#include <tarvo_util/sys_log.h>
 #include <tarvo_util/xml.h>
 
 #include <array>
@@ -148,12 +149,16 @@ struct parse_state {
   std::string ref_text;
   didl_property *property = nullptr;
   sys_stralloc_rec text{};
+  uint32_t cuts = 0;
   sys_ptralloc_rec objects{};
   name_memo elements{didl::element_find, element_prefix};
   name_memo attributes{didl::attribute_find, attribute_prefix};
 
   ~parse_state()
   {
+    if (cuts)
+      sys_log_print(SYS_LOG_WARNING, "DIDL-Lite: %u element texts longer than %u bytes cut", unsigned(cuts),
+                    unsigned(DIDL_PROPERTY_TEXT_MAX));
     didl_object_free(object);
     didl_object_free(spare);
     for (didl_property *p : spare_properties) didl_property_free(p);
@@ -230,6 +235,18 @@ struct parse_state {
     return true;
   }
 
+  // A text longer than any the server makes (a file edited by other
+  // hands) is cut at a character: whole, it could make every answer that
+  // holds its object too large to send.
+  void text_cut()
+  {
+    if (text.len <= DIDL_PROPERTY_TEXT_MAX) return;
+    cuts++;
+    text.len = DIDL_PROPERTY_TEXT_MAX;
+    while (text.len && (static_cast<unsigned char>(text.buf[text.len]) & 0xC0) == 0x80) text.len--;
+    xml_gen_text_trim(&text);
+  }
+
   bool start(const xml_name_rec *name, const xml_name_rec *const *names, const char *const *values)
   {
     depth++;
@@ -262,12 +279,14 @@ struct parse_state {
   {
     if (depth == 3) {
       xml_gen_text_trim(&text);
+      text_cut();
       if (!sys_stralloc_readyplus(&text, 1)) return false;
       text.buf[text.len] = 0;
       if (!didl::text_new(property->element, text.buf, &property->text) || !didl::property_push(object, property))
         return false;
       property = nullptr;
     } else if (depth == 2) {
+      if (filter && filter->stop && filter->stop(filter->user)) return false;
       bool shown = false;
       if (ref_pending) {
         // A record on the stack over the held values.

@@ -3,6 +3,7 @@
 #include "didl_impl.h"
 
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -36,7 +37,12 @@ bool relation_read(didl_search *s, const char *text, uint32_t *pos, token_rec &t
   bool exists = node->op == word(AVCP_DIDL_SW_EXISTS);
   if (!avcp_didl_search_criteria_token_read(text, !exists, pos, &tok)) return false;
   if (exists && !token_is(tok, AVCP_DIDL_SW_TRUE) && !token_is(tok, AVCP_DIDL_SW_FALSE)) return false;
-  return sys_str_clone(tok.buf, &node->operand) && sys_ptralloc_append(&s->postfix, node);
+  // A file name that XML cannot carry comes in the form the answers give
+  // it; the records hold its bytes.
+  std::string raw;
+  const char *operand =
+      node->attribute == DIDL_NAME(AT_TARVO_FILENAME) && didl::filename_unescape(tok.buf, &raw) ? raw.c_str() : tok.buf;
+  return sys_str_clone(operand, &node->operand) && sys_ptralloc_append(&s->postfix, node);
 }
 
 // One relation over an object: an attribute of the object is one value

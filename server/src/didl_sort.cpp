@@ -34,10 +34,10 @@ int compare(const void *a, const void *b, void *criteria)
   return 0;
 }
 
-// An object with its key values read once, so that the sort compares
+// An item with its key values read once, so that the sort compares
 // values and never walks property lists again.
 struct decorated {
-  didl_object *object;
+  void *item;
   const char **values;
 };
 
@@ -87,28 +87,32 @@ int didl_sort_parse(didl_sort_criteria *record, const char *text, int allow_priv
   return 1;
 }
 
+void didl_sort_values(const didl_sort_criteria *record, const didl_object *object, const char **values)
+{
+  for (uint32_t k = 0; k < record->keys.len; k++)
+    values[k] = key_value(static_cast<const avcp_didl_sort_key *>(record->keys.buf[k]), object);
+}
+
+int didl_sort_by_values(const didl_sort_criteria *record, void **items, const char **values, uint32_t count)
+{
+  auto *entries = static_cast<decorated *>(sys_alloc(size_t(count) * sizeof(decorated)));
+  if (!entries) return 0;
+  for (uint32_t i = 0; i < count; i++) entries[i] = {items[i], const_cast<const char **>(values) + size_t(i) * record->keys.len};
+  sort_quick(entries, count, sizeof(decorated), const_cast<didl_sort_criteria *>(record), compare_decorated);
+  for (uint32_t i = 0; i < count; i++) items[i] = entries[i].item;
+  sys_alloc_free(entries);
+  return 1;
+}
+
 void didl_sort(const didl_sort_criteria *record, didl_object **objects, uint32_t count)
 {
   if (!record || !objects || !record->keys.len) return;
-  auto *criteria = const_cast<didl_sort_criteria *>(record);
   uint32_t nkeys = record->keys.len;
-  auto *entries = static_cast<decorated *>(sys_alloc(size_t(count) * sizeof(decorated)));
   auto *values = static_cast<const char **>(sys_alloc(size_t(count) * nkeys * sizeof(const char *)));
-  if (!entries || !values) {
-    // Without room for the read-ahead values, the plain sort still orders.
-    sys_alloc_free(entries);
-    sys_alloc_free(values);
-    sort_quick(objects, count, sizeof(didl_object *), criteria, compare);
-    return;
-  }
-  for (uint32_t i = 0; i < count; i++) {
-    entries[i] = {objects[i], values + size_t(i) * nkeys};
-    for (uint32_t k = 0; k < nkeys; k++)
-      entries[i].values[k] = key_value(static_cast<const avcp_didl_sort_key *>(record->keys.buf[k]), objects[i]);
-  }
-  sort_quick(entries, count, sizeof(decorated), criteria, compare_decorated);
-  for (uint32_t i = 0; i < count; i++) objects[i] = entries[i].object;
-  sys_alloc_free(entries);
+  for (uint32_t i = 0; values && i < count; i++) didl_sort_values(record, objects[i], values + size_t(i) * nkeys);
+  // Without room for the read-ahead values, the plain sort still orders.
+  if (!values || !didl_sort_by_values(record, reinterpret_cast<void **>(objects), values, count))
+    sort_quick(objects, count, sizeof(didl_object *), const_cast<didl_sort_criteria *>(record), compare);
   sys_alloc_free(values);
 }
 

@@ -90,6 +90,9 @@ void service_worker_free(service_worker_rec *w)
 void service_worker_stop(service_worker_rec *w)
 {
   std::atomic_ref<int32_t>(w->stop) = 1;
+  // A start still loading the content database gives up the load: the
+  // stop would otherwise wait for all of it.
+  std::atomic_ref<int32_t>(w->server.content.stopping) = 1;
   sys_wakefd_signal(w->wake);
 }
 

@@ -29,6 +29,10 @@ struct file_window {
   // Exactly n bytes from pos; false when the file ends first.  Large reads
   // bypass the buffer.
   bool read(uint64_t pos, void *dst, uint32_t n);
+  // Exactly n bytes from pos, read on their own and the buffer left as it
+  // is: a few bytes at points far apart cost what they are, not a buffer
+  // each.
+  bool read_direct(uint64_t pos, void *dst, uint32_t n);
 };
 
 // The syncsafe number of ID3v2: 7 bits from each of 4 bytes.

@@ -264,9 +264,60 @@ bool rate_agrees(scan &s, uint64_t pos, uint64_t end)
   return agrees;
 }
 
+// Frames of the first frame's rate in bytes, to the nearest whole one.
+uint64_t frames_in(const mp3_header &h, uint64_t bytes)
+{
+  uint64_t bits_per_frame = samples_per_frame(h) * uint64_t(h.bitrate);
+  return uint64_t(((unsigned __int128)bytes * 8 * h.sample_rate + bits_per_frame / 2) / bits_per_frame);
+}
+
+// Where frame k after s.next starts when every frame has the first one's
+// rate, but for padding.
+uint64_t grid_at(const scan &s, uint64_t k)
+{
+  const mp3_header &h = s.info->header;
+  unsigned __int128 bits = (unsigned __int128)k * samples_per_frame(h) * h.bitrate;
+  return s.next + uint64_t(bits / (8 * uint64_t(h.sample_rate)));
+}
+
+// A header of the first frame's stream and bitrate starts near predicted:
+// an encoder pads frames so that they stray from their exact share of the
+// rate by less than a slot, which is allowed each way from the prediction
+// and from where it was anchored.
+bool grid_header(scan &s, uint64_t predicted, uint64_t end)
+{
+  const mp3_header &first = s.info->header;
+  uint32_t reach = first.layer == kLayer1 ? 8 : 2;
+  uint64_t from = predicted - std::min<uint64_t>(predicted, reach);
+  if (from >= end) return false;
+  unsigned char b[2 * 8 + 4];
+  uint32_t n = uint32_t(std::min<uint64_t>(2 * reach + 4, end - from));
+  if (n < 4 || !s.w.read_direct(from, b, n)) return false;
+  for (uint32_t i = 0; i + 4 <= n; i++) {
+    mp3_header h;
+    if (b[i] == 0xFF && (b[i + 1] & 0xE0) == 0xE0 && header_decode(b + i, &h) && same_stream(h, first) &&
+        h.bitrate == first.bitrate)
+      return true;
+  }
+  return false;
+}
+
+// Evenly spread frames of the `frames` after s.next stand where one
+// constant rate puts them.  A part of another rate throws the frames after
+// it off those places unless its length happens to fit, and a place inside
+// it holds no header or one of its rate; so only a part shorter than the
+// spacing can go unseen, and only one of such a length.
+bool grid_holds(scan &s, uint64_t frames, uint64_t end)
+{
+  for (uint64_t i = 1; i < TAG_MP3_RATE_PROBES; i++)
+    if (!grid_header(s, grid_at(s, frames * i / TAG_MP3_RATE_PROBES), end)) return false;
+  return true;
+}
+
 // Every frame counted, stepping from header to header; only a stream whose
-// start, middle and end all keep the first frame's bitrate is taken to be
-// of one rate throughout, its rest worked out from its size.
+// start, frames spread over its length and end all keep the first frame's
+// bitrate is taken to be of one rate throughout, its rest worked out from
+// its size.
 void frames_count(scan &s, uint64_t audio_end)
 {
   mp3_info &info = *s.info;
@@ -276,9 +327,9 @@ void frames_count(scan &s, uint64_t audio_end)
   r.one_rate = s.one_rate;
   frames_step(s, std::min(audio_end, s.first + TAG_MP3_RATE_SAMPLE), UINT64_MAX, &r);
   uint64_t span = uint64_t(TAG_MP3_RATE_PROBE_FRAMES + 2) * h.frame_length;
+  uint64_t more = s.next < audio_end ? frames_in(h, audio_end - s.next) : 0;
   bool one_rate = r.one_rate && s.next < audio_end && audio_end - s.next > 2 * span &&
-                  rate_agrees(s, s.next + (audio_end - s.next) / 2, audio_end) &&
-                  rate_agrees(s, audio_end - span, audio_end);
+                  grid_holds(s, more, audio_end) && rate_agrees(s, audio_end - span, audio_end);
   if (!one_rate) {
     frames_step(s, audio_end, UINT64_MAX, &r);
     info.frames = uint32_t(std::min<uint64_t>(r.frames, UINT32_MAX));
@@ -286,9 +337,6 @@ void frames_count(scan &s, uint64_t audio_end)
     s.foreign_ns = r.foreign_ns;
     return;
   }
-  unsigned __int128 rest = audio_end - s.next;
-  uint64_t more = uint64_t((rest * 8 * h.sample_rate + samples_per_frame(h) * uint64_t(h.bitrate) / 2) /
-                           (samples_per_frame(h) * uint64_t(h.bitrate)));
   info.frames = uint32_t(std::min<uint64_t>(r.frames + more, UINT32_MAX));
 }
 

@@ -44,13 +44,17 @@ const unsigned char *file_window::at(uint64_t pos, uint32_t need, uint32_t *got)
 
 bool file_window::read(uint64_t pos, void *dst, uint32_t n)
 {
+  if (n > sizeof buf) return read_direct(pos, dst, n);
   uint32_t got;
-  if (n <= sizeof buf) {
-    const unsigned char *p = at(pos, n, &got);
-    if (!p || got < n) return false;
-    std::memcpy(dst, p, n);
-    return true;
-  }
+  const unsigned char *p = at(pos, n, &got);
+  if (!p || got < n) return false;
+  std::memcpy(dst, p, n);
+  return true;
+}
+
+bool file_window::read_direct(uint64_t pos, void *dst, uint32_t n)
+{
+  uint32_t got;
   int64_t now;
   return pos <= uint64_t(INT64_MAX) && sys_file_seek_set(file, int64_t(pos), &now) && now == int64_t(pos) &&
          read_full(file, static_cast<unsigned char *>(dst), n, &got) && got == n;

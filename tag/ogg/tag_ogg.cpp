@@ -18,10 +18,12 @@
 
 namespace {
 
-// What the callbacks read from: the file and the bytes it may still give.
+// What the callbacks read from: the bytes [begin, end) of the file, which
+// vorbisfile sees as the whole of it, and the bytes it may still read.
 struct source {
   int file;
   uint64_t budget;
+  int64_t begin, end;
 };
 
 uint64_t read_budget(uint64_t file_size)
@@ -40,9 +42,12 @@ size_t ogg_read(void *buf, size_t size, size_t count, void *data)
     errno = EFBIG;
     return 0;
   }
+  int64_t pos;
+  if (!sys_file_seek_pos(s->file, &pos) || pos < s->begin) return 0;
   uint64_t want = count > UINT32_MAX / size ? UINT32_MAX : uint64_t(size) * count;
+  want = std::min({want, s->budget, uint64_t(std::max<int64_t>(s->end - pos, 0))});
   uint32_t got = 0;
-  if (!sys_file_read(s->file, buf, uint32_t(std::min(want, s->budget)), &got)) return 0;
+  if (want && !sys_file_read(s->file, buf, uint32_t(want), &got)) return 0;
   s->budget -= got;
   return got / size;
 }
@@ -50,16 +55,14 @@ size_t ogg_read(void *buf, size_t size, size_t count, void *data)
 int ogg_seek(void *data, ogg_int64_t offset, int whence)
 {
   auto *s = static_cast<source *>(data);
-  sys_file_stat_rec st;
-  int64_t base = 0, at;
-  if (!sys_file_fstat(s->file, &st) || st.size > uint64_t(INT64_MAX)) return -1;
+  int64_t base = s->begin, at;
   if (whence == SEEK_CUR && !sys_file_seek_pos(s->file, &base)) return -1;
-  if (whence == SEEK_END) base = int64_t(st.size);
+  if (whence == SEEK_END) base = s->end;
   if (whence != SEEK_SET && whence != SEEK_CUR && whence != SEEK_END) offset = 0;
   // Offsets come from the file's own page data: no overflow, no target
-  // outside the file.
+  // outside the bytes read.
   int64_t target;
-  if (__builtin_add_overflow(base, offset, &target) || target < 0 || uint64_t(target) > st.size) return -1;
+  if (__builtin_add_overflow(base, offset, &target) || target < s->begin || target > s->end) return -1;
   return sys_file_seek_set(s->file, target, &at) ? 0 : -1;
 }
 
@@ -68,8 +71,9 @@ int ogg_close(void *) { return 0; }
 
 long ogg_tell(void *data)
 {
+  auto *s = static_cast<source *>(data);
   int64_t pos;
-  return sys_file_seek_pos(static_cast<source *>(data)->file, &pos) ? long(pos) : -1;
+  return sys_file_seek_pos(s->file, &pos) ? long(pos - s->begin) : -1;
 }
 
 const ov_callbacks kCallbacks = {ogg_read, ogg_seek, ogg_close, ogg_tell};
@@ -189,7 +193,7 @@ int ogg_time_add(OggVorbis_File *vf, const source &s, uint64_t size, uint32_t at
 {
   mp3::file_window w(s.file);
   uint32_t last;
-  if (ogg::last_serial(w, size, &last) && first_link_serial(vf, last)) {
+  if (ogg::last_serial(w, 0, size, &last) && first_link_serial(vf, last)) {
     // ov_test_open begins with a seek of its own: the window's reads do
     // not mislead it.  Past the budget the stream's facts stand alone.
     if (ov_test_open(vf) < 0) return s.budget == 0;
@@ -198,28 +202,45 @@ int ogg_time_add(OggVorbis_File *vf, const source &s, uint64_t size, uint32_t at
   return ogg_duration_insert(ogg::chain_seconds(w, size), at, names, values);
 }
 
+// Whether the bytes [begin, end) of the file end in their first link.
+bool span_one_link(int file, int64_t begin, int64_t end)
+{
+  int64_t at;
+  if (begin < 0 || end < begin || !sys_file_seek_set(file, begin, &at)) return false;
+  source s{file, read_budget(uint64_t(end - begin)), begin, end};
+  OggVorbis_File vf;
+  if (ov_test_callbacks(&s, &vf, nullptr, 0, kCallbacks) < 0) return false;
+  mp3::file_window w(file);
+  uint32_t last;
+  bool one = ogg::last_serial(w, uint64_t(begin), uint64_t(end), &last) && first_link_serial(&vf, last);
+  ov_clear(&vf);
+  return one;
+}
+
 }  // namespace
 
 extern "C" int tag_ogg_one_link(int file)
 {
   sys_file_stat_rec st;
-  int64_t at;
-  if (!sys_file_fstat(file, &st) || !sys_file_seek_set(file, 0, &at)) return 0;
-  source s{file, read_budget(st.size)};
-  OggVorbis_File vf;
-  if (ov_test_callbacks(&s, &vf, nullptr, 0, kCallbacks) < 0) return 0;
+  return sys_file_fstat(file, &st) && st.size <= uint64_t(INT64_MAX) && span_one_link(file, 0, int64_t(st.size));
+}
+
+extern "C" int tag_ogg_link_at(int file, double at, tag_ogg_link *link)
+{
+  sys_file_stat_rec st;
+  if (!sys_file_fstat(file, &st) || st.size > uint64_t(INT64_MAX)) return 0;
   mp3::file_window w(file);
-  uint32_t last;
-  int one = ogg::last_serial(w, st.size, &last) && first_link_serial(&vf, last);
-  ov_clear(&vf);
-  return one;
+  ogg::link_span l;
+  if (!ogg::chain_link_at(w, st.size, at, &l) || !span_one_link(file, int64_t(l.begin), int64_t(l.end))) return 0;
+  *link = tag_ogg_link{l.begin, l.end, l.start, l.seconds};
+  return 1;
 }
 
 // The first stream's headers through vorbisfile, then the total time.
 extern "C" int tag_ogg_read(int file, const sys_file_stat_rec *st, const char *mime, sys_ptralloc_rec *names,
                             sys_ptralloc_rec *values)
 {
-  source s{file, read_budget(st->size)};
+  source s{file, read_budget(st->size), 0, int64_t(std::min<uint64_t>(st->size, INT64_MAX))};
   OggVorbis_File vf;
   if (ov_test_callbacks(&s, &vf, nullptr, 0, kCallbacks) < 0) return 0;
   uint32_t start = names->len;

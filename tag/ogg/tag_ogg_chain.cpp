@@ -1,7 +1,8 @@
-// The Ogg page walks: the serial number of the last page, and the play
-// time of a chained file link by link.
+// The Ogg page walks: the serial number of the last page, and the links of
+// a chained file with their byte spans and play times.
 #include <ogg/ogg.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "ogg_impl.h"
@@ -53,16 +54,61 @@ bool page_next(mp3::file_window &w, uint64_t pos, uint64_t size, page *pg)
   return false;
 }
 
+// Hands every link to found, in order, until found returns false.  A link
+// runs from its first BOS page to the next link's; its time is its first
+// Vorbis stream's last granule position at the rate of that stream's
+// identification header (0 without one).
+template <class Found>
+void chain_walk(mp3::file_window &w, uint64_t size, Found found)
+{
+  link_span link;
+  bool open = false, vorbis = false, group = false;
+  uint32_t serial = 0, rate = 0;
+  int64_t last = -1;
+  double played = 0;
+  auto link_end = [&](uint64_t end) {
+    if (!open) return true;
+    link.end = end;
+    link.start = played;
+    link.seconds = vorbis && last > 0 ? double(last) / rate : 0;
+    played += link.seconds;
+    vorbis = false;
+    last = -1;
+    return found(link);
+  };
+  page pg;
+  for (uint64_t pos = 0; page_next(w, pos, size, &pg); pos = pg.at + pg.length) {
+    // A page cut short by the file's end has not the samples it counts.
+    if (pg.at + pg.length > size) break;
+    if (pg.bos) {
+      // A BOS page after data pages begins the next link.
+      if (!group && !link_end(pg.at)) return;
+      if (!group) link.begin = pg.at;
+      open = group = true;
+      if (!vorbis && pg.rate) {
+        vorbis = true;
+        serial = pg.serial;
+        rate = pg.rate;
+      }
+    } else {
+      group = false;
+      if (vorbis && pg.serial == serial && pg.granule >= 0) last = pg.granule;
+    }
+  }
+  link_end(size);
+}
+
 }  // namespace
 
-bool last_serial(mp3::file_window &w, uint64_t size, uint32_t *serial)
+bool last_serial(mp3::file_window &w, uint64_t begin, uint64_t end, uint32_t *serial)
 {
   ogg_sync_state oy;
   ogg_sync_init(&oy);
   bool found = false;
-  for (uint64_t pos = size > kTail ? size - kTail : 0; pos < size;) {
+  for (uint64_t pos = end - begin > kTail ? end - kTail : begin; pos < end;) {
     uint32_t got;
     const unsigned char *b = w.at(pos, 1, &got);
+    got = uint32_t(std::min<uint64_t>(got, end - pos));
     char *buf = b && got ? ogg_sync_buffer(&oy, long(got)) : nullptr;
     if (!buf) break;
     std::memcpy(buf, b, got);
@@ -82,34 +128,22 @@ bool last_serial(mp3::file_window &w, uint64_t size, uint32_t *serial)
 double chain_seconds(mp3::file_window &w, uint64_t size)
 {
   double total = 0;
-  bool vorbis = false, group = false;
-  uint32_t serial = 0, rate = 0;
-  int64_t last = -1;
-  auto link_end = [&] {
-    if (vorbis && last > 0) total += double(last) / rate;
-    vorbis = false;
-    last = -1;
-  };
-  page pg;
-  for (uint64_t pos = 0; page_next(w, pos, size, &pg); pos = pg.at + pg.length) {
-    // A page cut short by the file's end has not the samples it counts.
-    if (pg.at + pg.length > size) break;
-    if (pg.bos) {
-      // A BOS page after data pages begins the next link.
-      if (!group) link_end();
-      group = true;
-      if (!vorbis && pg.rate) {
-        vorbis = true;
-        serial = pg.serial;
-        rate = pg.rate;
-      }
-    } else {
-      group = false;
-      if (vorbis && pg.serial == serial && pg.granule >= 0) last = pg.granule;
-    }
-  }
-  link_end();
+  chain_walk(w, size, [&](const link_span &l) {
+    total += l.seconds;
+    return true;
+  });
   return total;
+}
+
+bool chain_link_at(mp3::file_window &w, uint64_t size, double at, link_span *link)
+{
+  bool found = false;
+  chain_walk(w, size, [&](const link_span &l) {
+    found = l.seconds > 0 && at >= l.start && at < l.start + l.seconds;
+    if (found) *link = l;
+    return !found;
+  });
+  return found;
 }
 
 }  // namespace ogg

@@ -1,7 +1,7 @@
 // links: braxen_core vennard_core tarvo_avcp tarvo_util
 // The title editor's search criteria for any file name: the server's
 // criteria reader gets exactly one equality on res@tarvo:filename whose
-// operand is the whole name.
+// operand is the whole name, as its bytes.
 #include <braxen/braxen_sidecar.h>
 #include <tarvo_util/sys_alloc.h>
 #include <vennard/didl.h>
@@ -14,6 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
   std::string path(reinterpret_cast<const char *>(data), size);
   path = path.c_str();  // a file name holds no NUL
+  // The file manager hands over absolute paths; only they are told apart
+  // from the "%" form of a name that XML cannot carry.
+  if (!path.empty() && path[0] != '/') path.insert(0, "/");
   char *criteria = braxen_filename_criteria(path.c_str());
   if (path.empty()) {
     if (criteria) std::abort();

@@ -3,6 +3,7 @@
 // on it.
 #pragma once
 
+#include <vennard/content_db.h>
 #include <vennard/server.h>
 
 #include <string>
@@ -46,6 +47,18 @@ struct server {
   ~server();
   bool start();
   void stop();
+};
+
+// The content-database lock for a test's reads and edits, which the save
+// thread must not see half done.
+struct held {
+  server_rec *s;
+  bool ok;
+  explicit held(server_rec *srv) : s(srv), ok(content_db_lock(srv) != 0) {}
+  ~held()
+  {
+    if (ok) content_db_unlock(s);
+  }
 };
 
 // A heap string handed out by the server, freed.

@@ -124,18 +124,6 @@ TEST_F(file, FileOrderIsCheckedAndRestored)
   EXPECT_NE(saved.find("tarvo:children=\"20,5,S,12,99\""), std::string::npos);
 }
 
-// The content-database lock for a test's edits, which the save thread
-// must not see half done.
-struct held {
-  server_rec *s;
-  bool ok;
-  explicit held(server_rec *srv) : s(srv), ok(content_db_lock(srv) != 0) {}
-  ~held()
-  {
-    if (ok) content_db_unlock(s);
-  }
-};
-
 TEST_F(file, ADestroyEndsOnListsThatLoop)
 {
   auto box = [](const std::string &id, const std::string &parent, const std::string &children) {

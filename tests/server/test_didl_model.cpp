@@ -198,6 +198,30 @@ TEST(DidlModel, SearchCriteria)
   didl_search_free(&s);
 }
 
+// A file whose name is not UTF-8 is found by the form in which the answers
+// give its name, with any operator; ordinary names compare as before.
+TEST(DidlModel, SearchOnAFileNameThatIsNotUtf8TakesTheAnswersForm)
+{
+  std::vector<object_ptr> v;
+  v.push_back(parse("<item id=\"1\" parentID=\"0\" restricted=\"1\"><dc:title>a</dc:title>"
+                    "<res tarvo:filename=\"%/m/caf%E9.mp3\"></res></item>"));
+  v.push_back(parse("<item id=\"2\" parentID=\"0\" restricted=\"1\"><dc:title>b</dc:title>"
+                    "<res tarvo:filename=\"/m/cafe.mp3\"></res></item>"));
+  for (const auto &o : v) ASSERT_TRUE(o);
+  ASSERT_STREQ(didl_attribute_get(&property_at(v[0].get(), 1)->attributes, DIDL_NAME(AT_TARVO_FILENAME)),
+               "/m/caf\xE9.mp3");
+  EXPECT_EQ(matching("res@tarvo:filename = \"%/m/caf%E9.mp3\"", v, 1), "1 ");
+  EXPECT_EQ(matching("res@tarvo:filename = \"%/m/caf%e9.mp3\" or dc:title = \"b\"", v, 1), "1 2 ");
+  EXPECT_EQ(matching("res@tarvo:filename contains \"%caf%E9\"", v, 1), "1 ");
+  EXPECT_EQ(matching("res@tarvo:filename doesNotContain \"%caf%E9\"", v, 1), "2 ");
+  EXPECT_EQ(matching("res@tarvo:filename != \"%/m/caf%E9.mp3\"", v, 1), "2 ");
+  EXPECT_EQ(matching("res@tarvo:filename = \"/m/cafe.mp3\"", v, 1), "2 ");
+  // Forms of legal or broken bytes are the text itself.
+  EXPECT_EQ(matching("res@tarvo:filename = \"%/m/cafe.mp3\"", v, 1), "");
+  EXPECT_EQ(matching("res@tarvo:filename = \"%/m/caf%E\"", v, 1), "");
+  EXPECT_EQ(matching("dc:title = \"%/m/caf%E9.mp3\"", v, 1), "");
+}
+
 TEST(DidlModel, SortCriteria)
 {
   auto v = tracks();

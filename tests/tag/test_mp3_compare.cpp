@@ -149,6 +149,29 @@ TEST_F(Mp3Compare, RatesThatChangeAreCountedFrameByFrame)
   }
 }
 
+// Three constant-rate recordings joined without a VBR header, the middle
+// one at another rate: the start, middle and end of the file agreed on
+// 128k, and 18 minutes were shown as 21.
+TEST_F(Mp3Compare, JoinedConstantRatePartsAreTimedWhole)
+{
+  TAG_TOOLS_REQUIRE("ffmpeg", "ffprobe", "lame");
+  std::string joined = d / "joined.mp3", parts;
+  struct {
+    int minutes, kbits;
+  } cases[] = {{4, 128}, {2, 320}, {12, 128}};
+  for (const auto &c : cases) {
+    std::string part = d / (std::to_string(c.minutes) + ".mp3");
+    ASSERT_TRUE(generate("ffmpeg -nostdin -loglevel error -f lavfi -i sine=frequency=440:duration=" +
+                             std::to_string(c.minutes * 60) + " -ac 2 -ar 44100 -f wav - | lame --quiet -t -f -b " +
+                             std::to_string(c.kbits) + " - " + quote(part),
+                         part));
+    parts += " " + quote(part);
+  }
+  ASSERT_TRUE(generate("cat" + parts + " > " + quote(joined), joined));
+  // One frame is 26 ms.
+  EXPECT_NEAR(double(duration_ms(res_attribute(item(joined), "duration"))), double(packets_ms(joined)), 30);
+}
+
 // Each ID3v2 tag is passed by its size: a second one holding a 300 KiB
 // picture ran the search for the first frame out, and the file was listed
 // as application/octet-stream.

@@ -189,3 +189,34 @@ TEST_F(Ogg, ChainedStreamsTimedTogether)
   EXPECT_EQ(chained.get("res@duration"), "0:00:04");
   EXPECT_EQ(chained.get("dc:title"), "Part 0");
 }
+
+// The link that plays at a time, where a seek starts: its bytes and play
+// times.  Bytes whose last page belongs to a stream their link did not
+// open are not given, since vorbisfile opening them alone would search
+// them for further links.
+TEST_F(Ogg, LinkAtGivesTheBytesAndTimesOfTheLinkThatPlays)
+{
+  encoding second, third;
+  second.serial = 99;
+  second.seconds = 2;
+  third.serial = 7;
+  std::string a = join(encode({})), b = join(encode(second)), path = d / "chain.ogg";
+  std::vector<std::string> c = encode(third);
+  tag_ogg_link l{};
+  auto link_at = [&](const std::string &bytes, double at) {
+    tarvo_test::write_file(path, bytes);
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int found = tag_ogg_link_at(fd, at, &l);
+    close(fd);
+    return found;
+  };
+  ASSERT_EQ(link_at(a + b + join(c), 2.5), 1);
+  EXPECT_EQ(std::vector<double>({double(l.begin), double(l.end), l.start, l.seconds}),
+            std::vector<double>({double(a.size()), double(a.size() + b.size()), 1, 2}));
+  EXPECT_EQ(link_at(a + b + join(c), 4), 0);
+  // The third link's last page moved to the end of the second's bytes.
+  std::string moved = c.back();
+  c.pop_back();
+  EXPECT_EQ(link_at(a + b + moved + join(c), 1.5), 0);
+  EXPECT_EQ(link_at(a + b + moved + join(c), 0.5), 1);
+}

@@ -163,6 +163,32 @@ TEST(XmlGen, LegalValueAgreesWithTheParserOnEveryCodePoint)
   }
 }
 
+// A name with every byte XML cannot hold crosses as an XML value and
+// comes back as its bytes; legal names, and forms that stand for legal or
+// broken bytes, are taken as they are.
+TEST(XmlGen, FileNamesXmlCannotHoldCrossAsTheirBytes)
+{
+  std::string name = "/m/";
+  for (int c = 1; c < 256; c++) name += char(c);
+  sa_holder h;
+  ASSERT_TRUE(xml_gen_filename_append(&h.sa, name.c_str()));
+  std::string form = str(h.sa);
+  EXPECT_EQ(form.substr(0, 8), "%/m/%01%");
+  EXPECT_TRUE(xml_gen_is_legal_value(form.c_str())) << form;
+  EXPECT_TRUE(expat_accepts_text(form));
+  std::vector<char> out(form.size() + 1);
+  ASSERT_TRUE(xml_filename_decode(form.c_str(), out.data()));
+  EXPECT_EQ(std::string(out.data()), name);
+
+  h.sa.len = 0;
+  ASSERT_TRUE(xml_gen_filename_append(&h.sa, "/m/caf\xC3\xA9 100%.mp3"));
+  EXPECT_EQ(str(h.sa), "/m/caf\xC3\xA9 100%.mp3");
+  ASSERT_TRUE(xml_filename_decode("%/m/caf%e9 100%25", out.data()));
+  EXPECT_EQ(std::string(out.data()), "/m/caf\xE9 100%");
+  for (const char *kept : {"/m/caf%E9", "%/m/a%41", "%/m/caf%C3%A9", "%/m/a%00%E9", "%/m/%E9%4", "%/m/%E9%G1", "%"})
+    EXPECT_FALSE(xml_filename_decode(kept, out.data())) << kept;
+}
+
 struct events {
   std::vector<std::string> log;
   static std::string name(const xml_name_rec *n) { return std::string(n->ns ? n->ns : "-") + "|" + n->local; }

@@ -122,12 +122,44 @@ qt_err decode_more(qt_extraction *x)
   }
 }
 
+// The next packet of the audio stream: a cover picture stream's packets
+// are passed over (the demuxer queues the picture again after each seek).
+bool read_audio(qt_extraction *x)
+{
+  while (av_read_frame(x->movie->format, x->packet) >= 0) {
+    if (x->packet->stream_index == x->movie->stream) return true;
+    av_packet_unref(x->packet);
+  }
+  return false;
+}
+
+// The source sample at which the decoder's output of the packet begins:
+// its time, plus the priming that the packet tells the decoder to skip.
+int64_t packet_start(const qt_extraction *x, const AVStream *s)
+{
+  if (x->packet->pts == AV_NOPTS_VALUE) return 0;
+  int64_t at = av_rescale_q(x->packet->pts, s->time_base, AVRational{1, x->codec->sample_rate});
+  size_t size = 0;
+  const uint8_t *skip = av_packet_get_side_data(x->packet, AV_PKT_DATA_SKIP_SAMPLES, &size);
+  if (skip && size >= 4) at += int64_t(skip[0] | skip[1] << 8 | skip[2] << 16 | uint32_t(skip[3]) << 24);
+  return at;
+}
+
+// Source samples decoded and dropped before a seek's target: the first
+// frame a transform codec decodes after a seek lacks the overlap of the
+// one before it, so the seek lands at least two frames early.
+int64_t preroll(const AVStream *s)
+{
+  return std::max<int64_t>(s->codecpar->seek_preroll, 2 * int64_t(std::max(s->codecpar->frame_size, 1024)));
+}
+
 qt_err seek(qt_extraction *x, const qt_time_record &t)
 {
   if (t.scale <= 0 || t.value < 0) return QT_ERR_PARAM;
   AVStream *s = x->movie->format->streams[x->movie->stream];
   int64_t target = av_rescale(t.value, x->codec->sample_rate, t.scale);  // in source samples
-  int64_t ts = av_rescale_q(target, AVRational{1, x->codec->sample_rate}, s->time_base);
+  int64_t from = std::max<int64_t>(0, target - preroll(s));
+  int64_t ts = av_rescale_q(from, AVRational{1, x->codec->sample_rate}, s->time_base);
   if (target > 0 && av_seek_frame(x->movie->format, x->movie->stream, ts, AVSEEK_FLAG_BACKWARD) < 0)
     return QT_ERR_PARAM;
   avcodec_flush_buffers(x->codec);
@@ -137,11 +169,9 @@ qt_err seek(qt_extraction *x, const qt_time_record &t)
   // and drop up to the target.
   x->drop_source = 0;
   if (target > 0) {
-    if (av_read_frame(x->movie->format, x->packet) < 0) return QT_ERR_PARAM;
-    int64_t landed = x->packet->pts == AV_NOPTS_VALUE ? 0
-                         : av_rescale_q(x->packet->pts, s->time_base, AVRational{1, x->codec->sample_rate});
-    x->drop_source = std::max<int64_t>(0, target - landed);
-    int r = x->packet->stream_index == x->movie->stream ? avcodec_send_packet(x->codec, x->packet) : 0;
+    if (!read_audio(x)) return QT_ERR_PARAM;
+    x->drop_source = std::max<int64_t>(0, target - packet_start(x, s));
+    int r = avcodec_send_packet(x->codec, x->packet);
     av_packet_unref(x->packet);
     if (r < 0) return QT_ERR_DECODE;
   }

@@ -102,6 +102,10 @@ __attribute__((visibility("default"))) qt_err qt_new_movie_from_file(qt_movie **
     avformat_close_input(&f);
     return QT_ERR_MEMORY;
   }
+  // Only the audio is read: a cover picture's stream would otherwise be
+  // queued again by every seek.
+  for (unsigned i = 0; i < f->nb_streams; i++)
+    if (int(i) != stream) f->streams[i]->discard = AVDISCARD_ALL;
   m->format = f;
   m->stream = stream;
   *movie = m;

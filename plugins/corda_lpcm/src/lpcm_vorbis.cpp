@@ -6,6 +6,7 @@
 #include <tarvo_ffaudio/ffaudio_convert.h>
 #include <tarvo_tag/tag_reader.h>
 #include <tarvo_util/sys_file.h>
+#include <tarvo_util/sys_log.h>
 #include <tarvo_util/sys_owner.h>
 #include <tarvo_util/utf8file.h>
 
@@ -27,22 +28,26 @@ extern "C" {
 namespace {
 
 constexpr int kReadFrames = 1024;  // at most, in one ov_read_float
-constexpr int kMaxReordered = 8;   // the channel counts with an order of their own
+constexpr int kMaxReordered = MSF_LPCM_VORBIS_CHANNELS_MAX;
 
+// What vorbisfile sees as the whole file: the bytes [begin, end) of it,
+// read from pos on.
 struct source {
   int file;
+  int64_t begin, end, pos;
 };
 
 size_t cb_read(void *ptr, size_t size, size_t items, void *user)
 {
   auto *s = static_cast<source *>(user);
   if (!size || !items || items > UINT32_MAX / size) return 0;
-  uint32_t want = uint32_t(size * items), have = 0;
+  uint32_t want = uint32_t(std::min<int64_t>(int64_t(size * items), std::max<int64_t>(s->end - s->pos, 0))), have = 0;
   while (have < want) {
     uint32_t got = 0;
     if (!sys_file_read(s->file, static_cast<char *>(ptr) + have, want - have, &got) || !got) break;
     have += got;
   }
+  s->pos += have;
   // Whole items only: a part item at the end is given up.
   return have / size;
 }
@@ -50,21 +55,14 @@ size_t cb_read(void *ptr, size_t size, size_t items, void *user)
 int cb_seek(void *user, ogg_int64_t offset, int whence)
 {
   auto *s = static_cast<source *>(user);
-  sys_file_stat_rec st;
-  int64_t base = 0;
-  if (whence == SEEK_CUR) {
-    if (!sys_file_seek_pos(s->file, &base)) return -1;
-  } else if (whence == SEEK_END) {
-    if (!sys_file_fstat(s->file, &st)) return -1;
-    base = int64_t(st.size);
-  } else if (whence != SEEK_SET) {
-    return -1;
-  }
-  if (!sys_file_fstat(s->file, &st)) return -1;
+  if (whence != SEEK_SET && whence != SEEK_CUR && whence != SEEK_END) return -1;
+  int64_t base = whence == SEEK_SET ? s->begin : whence == SEEK_CUR ? s->pos : s->end;
   // Guarded against overflow: offsets come from the stream's own pages.
-  if ((offset > 0 && base > INT64_MAX - offset) || base + offset < 0 || base + offset > int64_t(st.size)) return -1;
-  int64_t at = 0;
-  return sys_file_seek_set(s->file, base + offset, &at) ? 0 : -1;
+  int64_t target, at = 0;
+  if (__builtin_add_overflow(base, offset, &target) || target < s->begin || target > s->end) return -1;
+  if (!sys_file_seek_set(s->file, target, &at)) return -1;
+  s->pos = target;
+  return 0;
 }
 
 // The file is the caller's; it closes it after ov_clear.
@@ -72,8 +70,8 @@ int cb_close(void *) { return 0; }
 
 long cb_tell(void *user)
 {
-  int64_t pos = 0;
-  return sys_file_seek_pos(static_cast<source *>(user)->file, &pos) ? long(pos) : -1;
+  auto *s = static_cast<source *>(user);
+  return long(s->pos - s->begin);
 }
 
 const ov_callbacks lpcm_vorbis_callbacks = {cb_read, cb_seek, cb_close, cb_tell};
@@ -81,15 +79,23 @@ const ov_callbacks lpcm_vorbis_callbacks = {cb_read, cb_seek, cb_close, cb_tell}
 // searches none ahead.
 const ov_callbacks lpcm_vorbis_stream_callbacks = {cb_read, nullptr, cb_close, nullptr};
 
-// vorbisfile on the whole file: seekable where the file ends in its first
-// link, as a stream otherwise, since its search of the links loses memory
-// when a later link is damaged.
-int open_file(source *s, OggVorbis_File *vf, bool *seekable)
+// The whole file, read from where it stands.
+bool source_whole(int file, source *s)
 {
-  *seekable = tag_ogg_one_link(s->file);
-  int64_t at;
-  if (!sys_file_seek_set(s->file, 0, &at)) return -1;
-  return ov_open_callbacks(s, vf, nullptr, 0, *seekable ? lpcm_vorbis_callbacks : lpcm_vorbis_stream_callbacks);
+  sys_file_stat_rec st;
+  *s = source{file, 0, 0, 0};
+  if (!sys_file_fstat(file, &st) || st.size > uint64_t(INT64_MAX) || !sys_file_seek_pos(file, &s->pos)) return false;
+  s->end = int64_t(st.size);
+  return true;
+}
+
+// vorbisfile on the source's bytes from their start.  Opened for seeking
+// only where they end in their first link, since vorbisfile's search of
+// the links loses memory when a later link is damaged.
+int open_span(source *s, OggVorbis_File *vf, bool seekable)
+{
+  if (!sys_file_seek_set(s->file, s->begin, &s->pos)) return -1;
+  return ov_open_callbacks(s, vf, nullptr, 0, seekable ? lpcm_vorbis_callbacks : lpcm_vorbis_stream_callbacks);
 }
 
 bool decodable_format(const vorbis_info *vi)
@@ -113,6 +119,7 @@ struct pcm_out {
   own::ptr<FfConverter, ffaudio_converter_free> conv;
   own::ptr<AVFrame, frame_free> frame;
   std::vector<uint8_t> bytes;
+  bool unordered = false;  // within a link left out for its channel count
 };
 
 // Native 16-bit samples in bytes, sent big-endian.
@@ -147,11 +154,21 @@ bool put_as_is(pcm_out *o, float **pcm, long frames, int channels)
   return ok;
 }
 
+// A link whose channels have no known order adds nothing: said once.
+bool left_out(pcm_out *o, const vorbis_info *vi)
+{
+  if (!o->unordered)
+    sys_log_print(SYS_LOG_WARNING, "%s: a Vorbis link of %d channels is left out (at most %d have a known order)",
+                  o->job->path, vi->channels, kMaxReordered);
+  o->unordered = true;
+  return true;
+}
+
 // A link in another format: through the converter, which keeps what its
 // resampler holds until the next link or the end.
 bool put_converted(pcm_out *o, float **pcm, long frames, const vorbis_info *vi)
 {
-  if (vi->channels > kMaxReordered) return true;  // no order known: left out
+  if (vi->channels > kMaxReordered) return left_out(o, vi);
   if (!o->conv.p && !(o->conv.p = ffaudio_converter_new(int(o->job->channels), int(o->job->rate)))) return false;
   if (!o->frame.p && !(o->frame.p = av_frame_alloc())) return false;
   AVFrame *f = o->frame.p;
@@ -177,34 +194,82 @@ bool put_held(pcm_out *o)
   return ok;
 }
 
-// A file opened as a stream reaches the start by decoding up to it.
-bool stream_open(OggVorbis_File *vf, bool seekable, const msf_lpcm_job *job, msf_lpcm_out *out)
+bool put_frames(pcm_out *o, float **pcm, long frames, const vorbis_info *vi)
 {
-  double skip = double(job->start_ms) * 0.001;
-  if (seekable && ov_time_seek(vf, skip) != 0) return false;
-  if (seekable) skip = 0;
-  pcm_out o{job, out, {}, {}, {}};
+  if (vi->channels <= kMaxReordered) o->unordered = false;
+  bool same = uint32_t(vi->rate) == o->job->rate && uint32_t(vi->channels) == o->job->channels;
+  return same ? put_held(o) && put_as_is(o, pcm, frames, vi->channels) : put_converted(o, pcm, frames, vi);
+}
+
+// vf to its end or until the budget is spent, its first *skip seconds
+// dropped.  holes: a stream's new links (and pages lost) are passed over.
+bool decode(OggVorbis_File *vf, bool holes, double *skip, pcm_out *o)
+{
   std::vector<float *> from;
   int section = 0;
-  while (out->budget) {
+  while (o->out->budget) {
     float **pcm = nullptr;
     long got = ov_read_float(vf, &pcm, kReadFrames, &section);
-    if (got == OV_HOLE && !seekable) continue;  // as a stream: each new link
+    if (got == OV_HOLE && holes) continue;
     if (got < 0) return false;  // damaged past what vorbisfile skips itself
     if (got == 0) break;
     const vorbis_info *vi = ov_info(vf, section);
     if (!vi || vi->rate < 1 || vi->channels < 1) return false;
-    long drop = std::min(got, long(std::lround(skip * double(vi->rate))));
-    skip = drop < got ? 0 : skip - double(drop) / double(vi->rate);
+    long drop = std::min(got, long(std::lround(*skip * double(vi->rate))));
+    *skip = drop < got ? 0 : *skip - double(drop) / double(vi->rate);
     if (drop == got) continue;
     from.assign(pcm, pcm + vi->channels);
     for (float *&p : from) p += drop;
-    bool same = uint32_t(vi->rate) == job->rate && uint32_t(vi->channels) == job->channels;
-    if (!(same ? put_held(&o) && put_as_is(&o, from.data(), got - drop, vi->channels)
-               : put_converted(&o, from.data(), got - drop, vi)))
-      return false;
+    if (!put_frames(o, from.data(), got - drop, vi)) return false;
   }
-  return put_held(&o) && msf_lpcm_out_finish(out);
+  return true;
+}
+
+// The source's bytes from their start: seekable ones from the time, a
+// stream by decoding up to it.
+bool from_start(source *s, bool seekable, double at, pcm_out *o)
+{
+  OggVorbis_File vf;
+  if (open_span(s, &vf, seekable) < 0) return false;
+  double skip = seekable ? 0 : at;
+  bool ok = (!seekable || ov_time_seek(&vf, at) == 0) && decode(&vf, !seekable, &skip, o);
+  ov_clear(&vf);
+  return ok;
+}
+
+// A chained file from the link that plays at `at`: that link's bytes
+// alone, opened for seeking, then the links after it as a stream.
+bool from_link(const source *s, const tag_ogg_link &l, double at, pcm_out *o)
+{
+  source link{s->file, int64_t(l.begin), int64_t(l.end), 0};
+  OggVorbis_File vf;
+  if (open_span(&link, &vf, true) < 0) return false;
+  const vorbis_info *vi = ov_info(&vf, -1);
+  ogg_int64_t total = ov_pcm_total(&vf, -1);
+  double skip = 0;
+  // Rounded as a stream's decoding drops its way to the time.
+  bool ok = vi && total >= 0 &&
+            ov_pcm_seek(&vf, std::min<ogg_int64_t>(std::lround((at - l.start) * double(vi->rate)), total)) == 0 &&
+            decode(&vf, true, &skip, o);
+  ov_clear(&vf);
+  if (!ok || !o->out->budget || link.end >= s->end) return ok;
+  source rest{s->file, link.end, s->end, 0};
+  return from_start(&rest, false, 0, o);
+}
+
+bool stream(source *s, const msf_lpcm_job *job, msf_lpcm_out *out)
+{
+  double at = double(job->start_ms) * 0.001;
+  pcm_out o{job, out, {}, {}, {}};
+  tag_ogg_link l;
+  bool ok;
+  if (tag_ogg_one_link(s->file))
+    ok = from_start(s, true, at, &o);
+  else if (at > 0 && tag_ogg_link_at(s->file, at, &l))
+    ok = from_link(s, l, at, &o);
+  else
+    ok = from_start(s, false, at, &o);
+  return ok && put_held(&o) && msf_lpcm_out_finish(out);
 }
 
 }  // namespace
@@ -214,9 +279,9 @@ extern "C" {
 // The first link's headers only: the served format is the first link's.
 int lpcm_vorbis_decodable_fd(int file)
 {
-  source s{file};
+  source s;
   OggVorbis_File vf;
-  if (ov_test_callbacks(&s, &vf, nullptr, 0, lpcm_vorbis_callbacks) < 0) return 0;
+  if (!source_whole(file, &s) || ov_test_callbacks(&s, &vf, nullptr, 0, lpcm_vorbis_callbacks) < 0) return 0;
   int ok = decodable_format(ov_info(&vf, -1));
   ov_clear(&vf);
   return ok;
@@ -224,13 +289,8 @@ int lpcm_vorbis_decodable_fd(int file)
 
 int lpcm_vorbis_stream_fd(int file, const msf_lpcm_job *job, msf_lpcm_out *out)
 {
-  source s{file};
-  OggVorbis_File vf;
-  bool seekable;
-  if (open_file(&s, &vf, &seekable) < 0) return 0;
-  int ok = stream_open(&vf, seekable, job, out);
-  ov_clear(&vf);
-  return ok;
+  source s;
+  return source_whole(file, &s) && stream(&s, job, out);
 }
 
 }  // extern "C"

@@ -164,6 +164,41 @@ int content_db_referencing(struct server_rec *s, const didl_object *object, sys_
 int content_db_list_text(struct server_rec *s, const didl_object *object, uint32_t which,
                          sys_stralloc_rec *out);
 
+/* --- readers of many objects --- */
+
+/* What has been made for the holder of the lock so far.  The objects made
+ * since a mark go at content_db_made_rewind, as if they had never been
+ * asked for, so that a reader of the whole library holds the objects of
+ * one look at a time.  Nothing made since the mark may be read after the
+ * rewind. */
+typedef struct content_db_made_mark {
+  void *block;
+  size_t used;
+  uint32_t made;
+} content_db_made_mark;
+void content_db_made_mark_take(struct server_rec *s, content_db_made_mark *mark);
+void content_db_made_rewind(struct server_rec *s, const content_db_made_mark *mark);
+/* 1 when p lies in what has been made for the holder of the lock (it goes
+ * at the next rewind past it, or at the unlock). */
+int content_db_made_holds(struct server_rec *s, const void *p);
+/* Parents found lately, by their codes: zero-filled before the first use,
+ * good for one hold of the lock.  Room for about as many as a library of
+ * 100,000 files has folders and albums. */
+#define CONTENT_DB_PARENT_MEMO 8192
+typedef struct content_db_parent_memo {
+  uint64_t code[CONTENT_DB_PARENT_MEMO];
+  uint32_t position[CONTENT_DB_PARENT_MEMO]; /* plus one; 0: empty */
+} content_db_parent_memo;
+/* The index position of the container that holds the object at a
+ * position: the object itself when it is a container (*container set),
+ * else its parent; the count when its parentID names no object.  The
+ * object of a compact reference is not made for it. */
+uint32_t content_db_holder_position(struct server_rec *s, uint32_t position, content_db_parent_memo *memo,
+                                    int *container);
+/* Appends the index positions of the existing children of a container,
+ * in order of insertion, without making their objects. */
+int content_db_child_positions(struct server_rec *s, const didl_object *container, sys_uint32alloc_rec *positions);
+
 /* --- kept orders of children --- */
 
 /* Browse keeps the order in which a requester sees a container's children

@@ -158,6 +158,13 @@ int didl_sort_parse(didl_sort_criteria *record, const char *text, int allow_priv
 /* Sorts object pointers in place; the order of equal objects is not
  * defined. */
 void didl_sort(const didl_sort_criteria *record, didl_object **objects, uint32_t count);
+/* The value of each key for an object (NULL where it has none), one per
+ * key, into values. */
+void didl_sort_values(const didl_sort_criteria *record, const didl_object *object, const char **values);
+/* Sorts items of the caller's in place by their values (those of item i
+ * at values + i * keys), in the order didl_sort gives their objects; 0
+ * on exhaustion (the items stay as they were). */
+int didl_sort_by_values(const didl_sort_criteria *record, void **items, const char **values, uint32_t count);
 void didl_sort_free(didl_sort_criteria *record);
 
 /* --- records and editing --- */

@@ -41,6 +41,7 @@
 #define DIDL_PACKED_RANGE_MIN 0x1000000ull /* below this (16 MiB) objects are not packed */
 #define DIDL_PACKED_COMMIT 0x100000u    /* the packed range is made usable in steps of this (1 MiB) */
 #define DIDL_PACKED_MAX 4096u           /* larger objects keep ordinary storage */
+#define DIDL_PROPERTY_TEXT_MAX 0x400000u /* bytes of an element's text kept (4 MiB): no request body or tag frame brings a longer one */
 
 /* --- content database, plug-in host, ConnectionManager, device manager --- */
 #define CONTENT_DB_SAVE_PERIOD_MS 1000  /* a change is saved within this, and evented within twice this */

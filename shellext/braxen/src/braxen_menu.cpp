@@ -5,6 +5,8 @@
 #include <shellext_common/server_check.h>
 #include <tarvo_shellext/shellext.h>
 #include <tarvo_util/sys_alloc.h>
+#include <tarvo_util/sys_owner.h>
+#include <tarvo_util/xml.h>
 
 #include <cstring>
 #include <string>
@@ -96,9 +98,11 @@ int32_t invoke(void *h, uint32_t offset)
   if (!shellext_client_open(&client)) return SHELLEXT_E_INVALIDARG;
   find_object(&client, media, &title);
   tarvo_avcpl_free(&client);
+  // The dialog shows a name that is not UTF-8 as the server lists it.
+  own::str shown;
+  if (!xml_gen_legal_copy(media.c_str() + media.rfind('/') + 1, &shown.s)) return SHELLEXT_S_OK;
   char *text = nullptr;
-  if (!shellext_ui_title_edit(media.substr(media.rfind('/') + 1).c_str(), title.c_str(), &text))
-    return SHELLEXT_S_OK;
+  if (!shellext_ui_title_edit(shown.s, title.c_str(), &text)) return SHELLEXT_S_OK;
   braxen_trim_title(text);
   int32_t r = SHELLEXT_S_OK;
   if (title != text) r = braxen_write_sidecar(media.c_str(), text);

@@ -6,6 +6,8 @@
 #include <tarvo_shellext/shellext.h>
 #include <tarvo_util/sys_alloc.h>
 #include <tarvo_util/sys_file.h>
+#include <tarvo_util/sys_owner.h>
+#include <tarvo_util/xml.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -70,8 +72,12 @@ extern "C" {
 char *braxen_filename_criteria(const char *path)
 {
   if (!path || !*path) return nullptr;
+  // The request is XML: a name that it cannot carry goes in the form the
+  // server gives such names.
+  own::stralloc name;
+  if (!xml_gen_filename_append(&name.s, path) || !sys_stralloc_append(&name.s, "")) return nullptr;
   std::string c = "res@tarvo:filename = \"";
-  for (const char *p = path; *p; ++p) {
+  for (const char *p = name.s.buf; *p; ++p) {
     if (*p == '\\' || *p == '"') c += '\\';
     c += *p;
   }

@@ -150,6 +150,18 @@ int tag_ogg_read(int file, const sys_file_stat_rec *st, const char *mime, sys_pt
  * for seeking searches no further links (a search that loses memory when a
  * later link is damaged); 0 for a chained or unreadable file. */
 int tag_ogg_one_link(int file);
+/* One link of a chained Ogg file: its bytes, from its first page up to the
+ * next link's first page or the end of the file, and its play time in
+ * seconds after the links before it. */
+typedef struct {
+  uint64_t begin, end;
+  double start, seconds;
+} tag_ogg_link;
+/* The link that plays at `at` seconds from the start, the links timed as
+ * the file's duration is.  1 only when its bytes end in its own first
+ * streams, so that vorbisfile opening them alone for seeking searches no
+ * further link; 0 otherwise, or when no link plays then. */
+int tag_ogg_link_at(int file, double at, tag_ogg_link *link);
 /* video/mpeg: program streams here, transport streams handed to their own
  * reader; quick leaves bit rate and duration out. */
 int mpegps_tag_read(int file, const sys_file_stat_rec *st, int quick, const char *mime, sys_ptralloc_rec *names,

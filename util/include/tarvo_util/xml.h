@@ -38,6 +38,15 @@ int xml_gen_is_legal_value(const char *s);
 int xml_gen_legal_copy(const char *s, char **out);
 /* The same for a text of several lines: TAB, LF and CR are allowed too. */
 int xml_gen_is_legal_text(const char *s);
+/* A file name as XML can carry it, appended to sa: the name itself when it
+ * is a legal value, else "%" followed by the name with '%', control bytes
+ * and bytes from 0x7F up as %XX (a stored path otherwise begins with '/'). */
+int xml_gen_filename_append(sys_stralloc_rec *sa, const char *name);
+/* Back from that form: 1 when stored is "%..." of a name that is not a
+ * legal value, whose bytes are then written to out (room for strlen(stored)
+ * bytes and the NUL; not overlapping stored); else 0, out holding nothing
+ * of use: stored is the name itself. */
+int xml_filename_decode(const char *stored, char *out);
 
 /* A name as the parser hands it over: ns is the namespace URI (NULL when
  * the name has none), local the local name.  Both are freed by the wrapper

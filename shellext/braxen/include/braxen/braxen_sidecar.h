@@ -10,7 +10,8 @@ extern "C" {
 #endif
 
 /* res@tarvo:filename = "<path>" with backslash and double quote written
- * after a backslash, as the server's criteria reader reads them; NULL for
+ * after a backslash, as the server's criteria reader reads them, and a path
+ * that XML cannot carry in its "%" form (xml_gen_filename_append); NULL for
  * an empty path or no memory.  Freed with sys_alloc_free. */
 char *braxen_filename_criteria(const char *path);
 /* The length of path without a final ".didl" (any case). */

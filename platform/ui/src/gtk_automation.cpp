@@ -134,7 +134,9 @@ std::string rect_in(GtkWidget *w, GtkWidget *top)
 }
 
 // layout HWND: "window X Y W H" (its place on the screen and size), for a
-// toplevel "frame X Y W H" (the same with the window manager's frame), then
+// toplevel "frame X Y W H" (the same with the window manager's frame) and,
+// for one centred by the layer, "placed" once it stands where it was sent
+// at its final size ("placing" before), then
 // one line per control: id kind visible, its rectangle, its text's
 // rectangle ("- - - -" without a text), then "|wrap|language|font|text"
 // (the language that picks the fonts).
@@ -162,6 +164,8 @@ int cmd_layout(int argc, const char *const *argv, UI_AUTOMATION_EMIT emit, void 
     gdk_window_get_frame_extents(gtk_widget_get_window(window), &f);
     std::string frame = "frame " + std::to_string(f.x) + " " + std::to_string(f.y) + " " + std::to_string(f.width) +
                         " " + std::to_string(f.height);
+    int placed = gtk_dlg_placed(window);
+    if (placed >= 0) frame += placed && !rec->refit_queued ? " placed" : " placing";
     emit(ctx, frame.c_str());
   }
   for (gtk_control &c : rec->controls) {

@@ -1,8 +1,11 @@
 // Where a toplevel window opens: centred on its shown owner, else on the
 // work area of its monitor, and never past an edge of that work area.  The
 // window manager's frame is counted once it is known (when the window is
-// mapped), so the frame as the user sees it is what is centred.
+// mapped), so the frame as the user sees it is what is centred; a shown
+// window that changes size is centred again.
 #include "gtk_internal.h"
+
+#include <gdk/gdkx.h>
 
 #include <algorithm>
 
@@ -10,7 +13,31 @@ namespace {
 
 struct area {
   int x, y, w, h;
+  bool operator==(const area &o) const { return x == o.x && y == o.y && w == o.w && h == o.h; }
 };
+
+// What the last placing of a window asked for, and what is known of its
+// frame: the automation tells from it whether the window stands where it
+// was sent.
+struct placing {
+  area asked{};
+  bool after_map = false;    // asked with the frame as shown
+  bool frame_known = false;  // the window manager has told the frame's size
+  bool queued = false;       // a placing waits for the loop
+  bool by_caller = false;    // its program places it (a notification)
+};
+
+placing *placing_of(GtkWidget *top)
+{
+  return static_cast<placing *>(g_object_get_data(G_OBJECT(top), "tarvo-placing"));
+}
+
+area frame_rect(GdkWindow *gw)
+{
+  GdkRectangle f;
+  gdk_window_get_frame_extents(gw, &f);
+  return {f.x, f.y, f.width, f.height};
+}
 
 GdkMonitor *monitor_of(GtkWidget *top, GdkWindow *near)
 {
@@ -66,8 +93,35 @@ void centre_within(const area &over, const area &work, area *f)
   f->y = std::max(work.y, std::min(f->y, work.y + work.h - f->h));
 }
 
+// How far inside its frame's corner gtk_window_move puts the point it is
+// given: a window GTK decorates itself (a header bar) is moved by the
+// corner inside its decoration's edge, the border it draws without a
+// compositor or the shadow with one.  Shown, GTK's own position against
+// the frame's corner tells it; before, the edge is what the window needs
+// beyond its content and title bar, half on each side.
+void move_offset(GtkWidget *top, int *dx, int *dy)
+{
+  *dx = *dy = 0;
+  GdkWindow *gw = gtk_widget_get_window(top);
+  if (gw && gtk_widget_get_mapped(top)) {
+    area f = frame_rect(gw);
+    gtk_window_get_position(GTK_WINDOW(top), dx, dy);
+    *dx -= f.x, *dy -= f.y;
+    return;
+  }
+  GtkWidget *bar = gtk_window_get_titlebar(GTK_WINDOW(top)), *child = gtk_bin_get_child(GTK_BIN(top));
+  if (!bar || !child) return;
+  int top_w = 0, bar_w = 0, child_w = 0;
+  gtk_widget_get_preferred_width(top, nullptr, &top_w);
+  gtk_widget_get_preferred_width(bar, nullptr, &bar_w);
+  gtk_widget_get_preferred_width(child, nullptr, &child_w);
+  *dx = *dy = std::max(0, (top_w - std::max(bar_w, child_w)) / 2);
+}
+
 void place(GtkWidget *top)
 {
+  placing *p = placing_of(top);
+  if (p && p->by_caller) return;
   area over{}, f{};
   bool owned = owner_frame(top, &over);
   GtkWindow *owner = gtk_window_get_transient_for(GTK_WINDOW(top));
@@ -79,37 +133,85 @@ void place(GtkWidget *top)
   if (!owned) over = work;
   f = frame_size(top);
   centre_within(over, work, &f);
+  int dx = 0, dy = 0;
+  move_offset(top, &dx, &dy);
   gtk_window_set_position(GTK_WINDOW(top), GTK_WIN_POS_NONE);
   // The gravity's reference point is the frame's corner, so the frame's
   // place is given; the client follows it inside.
   gtk_window_set_gravity(GTK_WINDOW(top), GDK_GRAVITY_NORTH_WEST);
-  gtk_window_move(GTK_WINDOW(top), f.x, f.y);
+  gtk_window_move(GTK_WINDOW(top), f.x + dx, f.y + dy);
+  if (p) p->asked = f, p->after_map = gtk_widget_get_mapped(top);
 }
 
-// Once mapped, and again once the window manager has framed the window
-// (its frame's size is known only then, below), placed with the frame
-// counted.
 gboolean place_idle(gpointer data)
 {
   auto *top = static_cast<GtkWidget *>(data);
-  if (gtk_widget_get_mapped(top)) place(top);
+  placing *p = placing_of(top);
+  if (p) p->queued = false;
+  if (p && gtk_widget_get_mapped(top)) place(top);
   g_object_unref(top);
   return G_SOURCE_REMOVE;
 }
 
-// After the map is handled: the toolkit's own frame (its shadow left out)
-// is measured by then.
+// Placed again from the loop, once the toolkit has taken in what changed
+// (its own frame is measured after the map is handled), once for all the
+// changes made meanwhile.
+void queue_place(GtkWidget *top)
+{
+  placing *p = placing_of(top);
+  if (!p || p->queued || p->by_caller) return;
+  p->queued = true;
+  g_idle_add(place_idle, g_object_ref(top));
+}
+
 gboolean on_map(GtkWidget *top, GdkEvent *, gpointer)
 {
-  g_idle_add(place_idle, g_object_ref(top));
+  queue_place(top);
   return FALSE;
 }
 
-// The window manager tells the frame's size in a property of the window.
+// The window manager tells the frame's size in a property of the window,
+// maybe before the window is shown.
 gboolean on_property(GtkWidget *top, GdkEventProperty *e, gpointer)
 {
-  if (e->atom == gdk_atom_intern_static_string("_NET_FRAME_EXTENTS") && gtk_widget_get_mapped(top)) place(top);
+  placing *p = placing_of(top);
+  if (!p || e->atom != gdk_atom_intern_static_string("_NET_FRAME_EXTENTS")) return FALSE;
+  p->frame_known = true;
+  if (gtk_widget_get_mapped(top)) queue_place(top);
   return FALSE;
+}
+
+// A shown window that took another size than it was placed with (its
+// content grew, the window manager framed it) is centred at that size.
+gboolean on_configure(GtkWidget *top, GdkEventConfigure *, gpointer)
+{
+  placing *p = placing_of(top);
+  GdkWindow *gw = gtk_widget_get_window(top);
+  if (!p || !p->after_map || !gw || !gtk_widget_get_mapped(top)) return FALSE;
+  area f = frame_rect(gw);
+  if (f.w != p->asked.w || f.h != p->asked.h) queue_place(top);
+  return FALSE;
+}
+
+// Whether a window manager frames the windows and tells their frames.
+bool frames_told(GtkWidget *top)
+{
+  GdkScreen *s = gtk_widget_get_screen(top);
+  return GDK_IS_X11_SCREEN(s) && gdk_x11_screen_supports_net_wm_hint(s, gdk_atom_intern_static_string("_NET_FRAME_EXTENTS"));
+}
+
+// The window's placing state, made (and its events followed) the first
+// time.
+placing *watch(GtkWidget *top)
+{
+  if (placing *p = placing_of(top)) return p;
+  auto *p = new placing;
+  g_object_set_data_full(G_OBJECT(top), "tarvo-placing", p, [](gpointer d) { delete static_cast<placing *>(d); });
+  g_signal_connect(top, "map-event", G_CALLBACK(on_map), nullptr);
+  g_signal_connect(top, "configure-event", G_CALLBACK(on_configure), nullptr);
+  gtk_widget_add_events(top, GDK_PROPERTY_CHANGE_MASK | GDK_STRUCTURE_MASK);
+  g_signal_connect(top, "property-notify-event", G_CALLBACK(on_property), nullptr);
+  return p;
 }
 
 }  // namespace
@@ -117,13 +219,22 @@ gboolean on_property(GtkWidget *top, GdkEventProperty *e, gpointer)
 void gtk_dlg_place(gtk_window_rec *rec)
 {
   if (!rec || !rec->top || !GTK_IS_WINDOW(rec->top)) return;
-  if (!g_object_get_data(G_OBJECT(rec->top), "tarvo-placed")) {
-    g_object_set_data(G_OBJECT(rec->top), "tarvo-placed", GINT_TO_POINTER(1));
-    g_signal_connect(rec->top, "map-event", G_CALLBACK(on_map), nullptr);
-    gtk_widget_add_events(rec->top, GDK_PROPERTY_CHANGE_MASK);
-    g_signal_connect(rec->top, "property-notify-event", G_CALLBACK(on_property), nullptr);
-  }
+  watch(rec->top);
   place(rec->top);
+}
+
+int gtk_dlg_placed(GtkWidget *top)
+{
+  placing *p = GTK_IS_WINDOW(top) ? placing_of(top) : nullptr;
+  if (!p || p->by_caller) return -1;
+  GdkWindow *gw = gtk_widget_get_window(top);
+  if (!gw || !gtk_widget_get_mapped(top) || !p->after_map || p->queued) return 0;
+  if (!p->frame_known && frames_told(top)) return 0;
+  // A new size asked for and not taken yet is a placing still to come.
+  GtkRequisition need;
+  gtk_widget_get_preferred_size(top, nullptr, &need);
+  bool sized = need.width == gdk_window_get_width(gw) && need.height == gdk_window_get_height(gw);
+  return sized && frame_rect(gw) == p->asked;
 }
 
 extern "C" {
@@ -134,6 +245,11 @@ int UiWindowPlace(HWND window)
   if (!rec || !rec->top || !GTK_IS_WINDOW(rec->top)) return 0;
   gtk_dlg_place(rec);
   return 1;
+}
+
+void UiGtkPlacedByCaller(GtkWidget *toplevel)
+{
+  if (toplevel && GTK_IS_WINDOW(toplevel)) watch(toplevel)->by_caller = true;
 }
 
 }  // extern "C"

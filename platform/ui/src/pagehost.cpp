@@ -37,6 +37,8 @@ struct hosted_page {
 struct host {
   HWND frame = nullptr, buttons = nullptr;
   std::vector<hosted_page> pages;
+  GtkWidget *scroller = nullptr, *pages_box = nullptr;
+  int row_cy = 0;  // the button row's height: the least a scrolled page keeps
 } g_host;
 
 // The host's site for every page: nothing to report beyond the page's own
@@ -185,33 +187,86 @@ void natural_size(GtkWidget *w, int *cx, int *cy)
   *cx = need.width, *cy = need.height;
 }
 
+// The scrolled page's height, its bounds changed in an order that keeps
+// the least below the most.
+void set_page_height(GtkScrolledWindow *sw, int cy)
+{
+  if (cy < gtk_scrolled_window_get_min_content_height(sw)) {
+    gtk_scrolled_window_set_min_content_height(sw, cy);
+    gtk_scrolled_window_set_max_content_height(sw, cy);
+  } else {
+    gtk_scrolled_window_set_max_content_height(sw, cy);
+    gtk_scrolled_window_set_min_content_height(sw, cy);
+  }
+}
+
+// The scrolled page as tall as the page, or as the work area leaves when
+// the frame would be taller: the frame's height as shown (the window
+// manager's frame counted once it is known), less that of the work area.
+void fit_height(int frame_cy, int work_cy)
+{
+  auto *sw = GTK_SCROLLED_WINDOW(g_host.scroller);
+  int now = gtk_scrolled_window_get_min_content_height(sw), cx = 0, cy = 0;
+  natural_size(g_host.pages_box, &cx, &cy);
+  int want = std::max(std::min(cy, g_host.row_cy), std::min(cy, now + work_cy - frame_cy));
+  if (want != now) set_page_height(sw, want);
+}
+
 // The frame's content takes its largest page and the button row, as the
 // pages' real fonts laid them out (their page info gives the template's
 // size in the theme's font, which is not theirs); a page taller than the
-// work area leaves scrolls.  Then the frame is centred inside the work area.
+// work area leaves scrolls.  Before it is shown the frame's height is what
+// it asks for; once shown, refit_shown takes it as it is.
 void fit_frame(GtkWidget *content, GtkWidget *scroller, GtkWidget *pages)
 {
-  int cx = 0, cy = 0, row_cx = 0, row_cy = 0, bar_cy = 0;
+  int cx = 0, cy = 0, row_cx = 0;
   gtk_widget_show_all(pages);  // a hidden box counts for nothing; the pages' own hidden controls stay so
   natural_size(pages, &cx, &cy);
   g_host.buttons = make_buttons(cx);
-  if (GtkWidget *row = UiGtkWidget(g_host.buttons)) natural_size(row, &row_cx, &row_cy);
+  if (GtkWidget *row = UiGtkWidget(g_host.buttons)) natural_size(row, &row_cx, &g_host.row_cy);
+  g_host.scroller = scroller, g_host.pages_box = pages;
+  set_page_height(GTK_SCROLLED_WINDOW(scroller), cy);
+  gtk_widget_set_size_request(content, std::max(cx, row_cx), -1);
   GtkWidget *top = gtk_widget_get_toplevel(content);
-  if (GtkWidget *bar = GTK_IS_WINDOW(top) ? gtk_window_get_titlebar(GTK_WINDOW(top)) : nullptr) {
-    int ignored = 0;
+  if (GtkWidget *bar = GTK_IS_WINDOW(top) ? gtk_window_get_titlebar(GTK_WINDOW(top)) : nullptr)
     gtk_widget_show_all(bar);  // measured as shown
-    natural_size(bar, &ignored, &bar_cy);
-  }
   GdkMonitor *m = gdk_display_get_primary_monitor(gdk_display_get_default());
   if (!m) m = gdk_display_get_monitor(gdk_display_get_default(), 0);
-  GdkRectangle work{0, 0, cx, cy + row_cy + bar_cy};
+  int top_cx = 0, top_cy = 0;
+  natural_size(top, &top_cx, &top_cy);
+  GdkRectangle work{0, 0, top_cx, top_cy};
   if (m) gdk_monitor_get_workarea(m, &work);
-  constexpr int kFrameEdges = 32;  // the frame's borders and the window manager's, if it adds any
-  int room = std::max(row_cy, work.height - bar_cy - row_cy - kFrameEdges);
-  gtk_scrolled_window_set_max_content_height(GTK_SCROLLED_WINDOW(scroller), std::min(cy, room));
-  gtk_scrolled_window_set_min_content_height(GTK_SCROLLED_WINDOW(scroller), std::min(cy, room));
-  gtk_widget_set_size_request(content, std::max(cx, row_cx), -1);
+  fit_height(top_cy, work.height);
   UiWindowPlace(g_host.frame);
+}
+
+// Shown, the frame's height as the user sees it (header bar, edges and
+// any frame of the window manager) is known: the scrolled page takes what
+// the work area leaves, up to all the page.  Done in the event itself, the
+// frame's extents asked of the display then, so that the window is never
+// taken as placed with a new size still to come; the window layer centres
+// the new size.
+gboolean refit_shown(GtkWidget *top, GdkEvent *, gpointer)
+{
+  GdkWindow *gw = gtk_widget_get_window(top);
+  if (!gw || !gtk_widget_get_mapped(top) || !g_host.scroller) return FALSE;
+  GdkRectangle f, work;
+  gdk_window_get_frame_extents(gw, &f);
+  gdk_monitor_get_workarea(gdk_display_get_monitor_at_window(gdk_window_get_display(gw), gw), &work);
+  fit_height(f.height, work.height);
+  return FALSE;
+}
+
+gboolean on_frame_property(GtkWidget *top, GdkEventProperty *e, gpointer)
+{
+  return e->atom == gdk_atom_intern_static_string("_NET_FRAME_EXTENTS") && refit_shown(top, nullptr, nullptr);
+}
+
+void watch_frame(GtkWidget *top)
+{
+  g_signal_connect(top, "map-event", G_CALLBACK(refit_shown), nullptr);
+  g_signal_connect(top, "configure-event", G_CALLBACK(refit_shown), nullptr);
+  g_signal_connect(top, "property-notify-event", G_CALLBACK(on_frame_property), nullptr);
 }
 
 int fail(const char *what, const char *detail)
@@ -298,6 +353,7 @@ int main(int argc, char **argv)
     if (FAILED(p.page->Activate(p.container, &r, FALSE))) fail("a page cannot be shown", p.title.c_str());
   }
   fit_frame(content, scroller, pages);
+  watch_frame(gtk_widget_get_toplevel(content));
   UiWindowShow(g_host.frame);
   UiWindowPresent(g_host.frame);
   MessageLoop();

@@ -170,6 +170,9 @@ int UiWindowShow(HWND window);
  * keeping all of it inside the work area; again once it is mapped, with the
  * window manager's frame counted.  Call it once its content is in place. */
 int UiWindowPlace(HWND window);
+/* The toplevel is placed by its program from now on (a notification at the
+ * tray's corner): the layer no longer centres it. */
+void UiGtkPlacedByCaller(GtkWidget *toplevel);
 /* Restores and raises the window. */
 int UiWindowPresent(HWND window);
 /* The window's own drawing as a PNG file (a web view's page as the display

@@ -322,17 +322,18 @@ void check_window(const program &p, const std::string &hwnd, const std::string &
   SCOPED_TRACE(name);
   ASSERT_FALSE(hwnd.empty()) << "not shown";
   layout l;
-  // Shown once every shown control has its place; a window the layer
-  // centres once it says it stands where it was sent at its final size
-  // (its frame told, its content refitted), any other once its layout
-  // holds still (a control's new look is laid out when the loop is idle).
+  // Shown once every shown control and its text have their places; a
+  // window the layer centres once it says it stands where it was sent at
+  // its final size (its frame told, its content refitted), any other once
+  // its layout holds still (a control's new look is laid out when the loop
+  // is idle).
   std::string before, now;
   bool settled = wait_for([&] {
     before = now;
     now = p.ask("layout " + hwnd);
     l = parse(now);
     for (const control &c : l.controls)
-      if (c.visible && c.r.w <= 1) return false;
+      if (c.visible && (c.r.w <= 1 || (c.has_text && !blank(c.text) && c.t.w <= 1))) return false;
     if (where != anywhere || !l.placement.empty()) return l.placement == "placed";
     return l.window.w > 1 && now == before;
   }, 20000);

@@ -164,7 +164,7 @@ int cmd_layout(int argc, const char *const *argv, UI_AUTOMATION_EMIT emit, void 
     gdk_window_get_frame_extents(gtk_widget_get_window(window), &f);
     std::string frame = "frame " + std::to_string(f.x) + " " + std::to_string(f.y) + " " + std::to_string(f.width) +
                         " " + std::to_string(f.height);
-    int placed = gtk_dlg_placed(window);
+    int placed = gtk_dlg_placed(window, f);  // the frame as reported beside it
     if (placed >= 0) frame += placed && !rec->refit_queued ? " placed" : " placing";
     emit(ctx, frame.c_str());
   }

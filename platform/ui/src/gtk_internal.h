@@ -92,7 +92,7 @@ void gtk_dialog_units(GtkWidget *w, int *cx, int *cy);
 // placed again once mapped, with the window manager's frame counted, and
 // whenever a shown one changes size.
 void gtk_dlg_place(gtk_window_rec *rec);
-// 1 once a placed toplevel stands where it was last sent, at the size it
-// was placed with, its frame told and nothing pending; 0 before; -1 for a
-// window never placed.
-int gtk_dlg_placed(GtkWidget *top);
+// 1 once a placed toplevel, its frame as given, stands where it was last
+// sent, at the size it was placed with, its frame told and nothing
+// pending; 0 before; -1 for a window never placed.
+int gtk_dlg_placed(GtkWidget *top, const GdkRectangle &frame);

@@ -25,7 +25,14 @@ struct placing {
   bool frame_known = false;  // the window manager has told the frame's size
   bool queued = false;       // a placing waits for the loop
   bool by_caller = false;    // its program places it (a notification)
+  bool arrived = false;      // has stood where asked at this size
+  int retries = 0;           // moves asked again since it last was resized
 };
+
+// A window manager still framing a window may act on a move too early and
+// drop it: the move is asked again, a few times, until the window first
+// stands where it was sent.  Once it has, a move is the user's.
+constexpr int kPlaceRetries = 3;
 
 placing *placing_of(GtkWidget *top)
 {
@@ -140,7 +147,9 @@ void place(GtkWidget *top)
   // place is given; the client follows it inside.
   gtk_window_set_gravity(GTK_WINDOW(top), GDK_GRAVITY_NORTH_WEST);
   gtk_window_move(GTK_WINDOW(top), f.x + dx, f.y + dy);
-  if (p) p->asked = f, p->after_map = gtk_widget_get_mapped(top);
+  if (!p) return;
+  if (f.w != p->asked.w || f.h != p->asked.h) p->arrived = false, p->retries = 0;
+  p->asked = f, p->after_map = gtk_widget_get_mapped(top);
 }
 
 gboolean place_idle(gpointer data)
@@ -181,23 +190,29 @@ gboolean on_property(GtkWidget *top, GdkEventProperty *e, gpointer)
   return FALSE;
 }
 
+// Whether a window manager frames the windows and tells their frames.
+bool frames_told(GtkWidget *top)
+{
+  GdkScreen *s = gtk_widget_get_screen(top);
+  return GDK_IS_X11_SCREEN(s) && gdk_x11_screen_supports_net_wm_hint(s, gdk_atom_intern_static_string("_NET_FRAME_EXTENTS"));
+}
+
 // A shown window that took another size than it was placed with (its
-// content grew, the window manager framed it) is centred at that size.
+// content grew, the window manager framed it) is centred at that size; one
+// that did not get where it was sent is sent again.
 gboolean on_configure(GtkWidget *top, GdkEventConfigure *, gpointer)
 {
   placing *p = placing_of(top);
   GdkWindow *gw = gtk_widget_get_window(top);
   if (!p || !p->after_map || !gw || !gtk_widget_get_mapped(top)) return FALSE;
   area f = frame_rect(gw);
-  if (f.w != p->asked.w || f.h != p->asked.h) queue_place(top);
+  if (f == p->asked) p->arrived = true;
+  else if (f.w != p->asked.w || f.h != p->asked.h) queue_place(top);
+  else if (!p->arrived && (p->frame_known || !frames_told(top)) && p->retries < kPlaceRetries) {
+    ++p->retries;
+    queue_place(top);
+  }
   return FALSE;
-}
-
-// Whether a window manager frames the windows and tells their frames.
-bool frames_told(GtkWidget *top)
-{
-  GdkScreen *s = gtk_widget_get_screen(top);
-  return GDK_IS_X11_SCREEN(s) && gdk_x11_screen_supports_net_wm_hint(s, gdk_atom_intern_static_string("_NET_FRAME_EXTENTS"));
 }
 
 // The window's placing state, made (and its events followed) the first
@@ -223,7 +238,7 @@ void gtk_dlg_place(gtk_window_rec *rec)
   place(rec->top);
 }
 
-int gtk_dlg_placed(GtkWidget *top)
+int gtk_dlg_placed(GtkWidget *top, const GdkRectangle &frame)
 {
   placing *p = GTK_IS_WINDOW(top) ? placing_of(top) : nullptr;
   if (!p || p->by_caller) return -1;
@@ -234,7 +249,7 @@ int gtk_dlg_placed(GtkWidget *top)
   GtkRequisition need;
   gtk_widget_get_preferred_size(top, nullptr, &need);
   bool sized = need.width == gdk_window_get_width(gw) && need.height == gdk_window_get_height(gw);
-  return sized && frame_rect(gw) == p->asked;
+  return sized && area{frame.x, frame.y, frame.width, frame.height} == p->asked;
 }
 
 extern "C" {

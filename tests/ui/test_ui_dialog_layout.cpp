@@ -526,22 +526,34 @@ TEST_P(DialogLayout, QuesselPopupDialogsAndMessageBox)
   }
 }
 
+// haldor in its program folder, in a language, with env added; frame: its
+// main window once shown.
+struct tool_run : program {
+  scratch_dir prog, data, run;
+  std::string frame;
+
+  tool_run(const language &lang, const std::string &env, bool real_page)
+  {
+    haldor_run::lay_out(prog.path, data.path, lang.tag);
+    for (const char *other : {"vennard", "quessel"}) fs::create_symlink(bin(other), prog / other);
+    if (real_page) fs::copy(bin("page"), prog / "page", fs::copy_options::recursive);
+    sock = run / "ui/haldor.sock";
+    start("LANG=" + std::string(lang.lang) + " " + env + " TARVO_SERVICE_DIR=" + prog.path.string() +
+              " TARVO_COMMON_APPDATA=" + data.path.string() + " TARVO_RUNTIME_DIR=" + run / "rt" +
+              " GDK_BACKEND=x11 NO_AT_BRIDGE=1",
+          prog / "haldor");
+    wait_for([&] { return !(frame = new_window({}, "HaldorMainFrame")).empty(); }, 20000);
+  }
+};
+
 TEST_P(DialogLayout, ToolAboutBox)
 {
   TARVO_NEED_DISPLAY();
   if (!tarvo_test::private_net().empty()) GTEST_SKIP() << tarvo_test::private_net();
   for (const language &lang : kLanguages) {
-    scratch_dir prog, data, run;
-    haldor_run::lay_out(prog.path, data.path, lang.tag);
-    for (const char *other : {"vennard", "quessel"}) fs::create_symlink(bin(other), prog / other);
-    program t;
-    t.sock = run / "ui/haldor.sock";
-    t.start("LANG=" + std::string(lang.lang) + " TARVO_UI_MSGBOX=record TARVO_PAGE_BACKEND=record TARVO_SERVICE_DIR=" +
-                prog.path.string() + " TARVO_COMMON_APPDATA=" + data.path.string() + " TARVO_RUNTIME_DIR=" + run / "rt" +
-                " GDK_BACKEND=x11 NO_AT_BRIDGE=1",
-            prog / "haldor");
-    std::string frame;
-    ASSERT_TRUE(wait_for([&] { return !(frame = t.new_window({}, "HaldorMainFrame")).empty(); }));
+    tool_run t(lang, "TARVO_UI_MSGBOX=record TARVO_PAGE_BACKEND=record", false);
+    const std::string &frame = t.frame;
+    ASSERT_FALSE(frame.empty()) << "the tool's window is not shown";
     std::set<std::string> before = t.windows();
     t.ask("command " + frame + " 57664");
     std::string about = t.new_window(before);
@@ -566,17 +578,9 @@ TEST_P(DialogLayout, ToolPageAlert)
   TARVO_NEED_DISPLAY();
   if (!tarvo_test::private_net().empty()) GTEST_SKIP() << tarvo_test::private_net();
   for (const language &lang : kLanguages) {
-    scratch_dir prog, data, run;
-    haldor_run::lay_out(prog.path, data.path, lang.tag);
-    fs::copy(bin("page"), prog / "page", fs::copy_options::recursive);
-    program t;
-    t.sock = run / "ui/haldor.sock";
-    t.start("LANG=" + std::string(lang.lang) + " TARVO_TIME_SCALE=50 TARVO_SERVICE_DIR=" + prog.path.string() +
-                " TARVO_COMMON_APPDATA=" + data.path.string() + " TARVO_RUNTIME_DIR=" + run / "rt" +
-                " GDK_BACKEND=x11 NO_AT_BRIDGE=1",
-            prog / "haldor");
-    std::string frame;
-    ASSERT_TRUE(wait_for([&] { return !(frame = t.new_window({}, "HaldorMainFrame")).empty(); }, 20000));
+    tool_run t(lang, "TARVO_TIME_SCALE=50", true);
+    const std::string &frame = t.frame;
+    ASSERT_FALSE(frame.empty()) << "the tool's window is not shown";
     // Clicked again until the page has its state and the alert opens.
     std::set<std::string> before = t.windows();
     bool open = wait_for([&] {

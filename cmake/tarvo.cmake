@@ -35,3 +35,15 @@ function(tarvo_fuzz_target name src)
   target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)
   set_target_properties(fuzz_${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
 endfunction()
+
+# tarvo_version_record(<target> <product name> <product version>)
+# Gives a program the ".tarvo_version" section that the About box reads
+# (ProductName and ProductVersion, each NUL-ended), for a program that does
+# not link the window layer, whose TARVO_VERSION_INFO makes the same bytes.
+function(tarvo_version_record target name version)
+  set(out ${CMAKE_CURRENT_BINARY_DIR}/${target}_version_record.cpp)
+  file(CONFIGURE OUTPUT ${out} CONTENT
+    "extern \"C\" __attribute__((section(\".tarvo_version\"), used)) const char tarvo_version_info[] =\n    \"ProductName=@name@\\0ProductVersion=@version@\";\n"
+    @ONLY)
+  target_sources(${target} PRIVATE ${out})
+endfunction()

@@ -1,9 +1,14 @@
 // Every dialog, message box and popup of the desktop programs, in English
-// and in Japanese, on a 1280 x 800 display with the installed fonts: from
-// each window's automation layout, the window lies on the screen, no two
-// shown controls overlap, every text fits its control as Pango measures it
-// in the control's font, and the window's drawing has ink where each text
-// ends.  One screenshot per dialog and language stays in the test output.
+// and in Japanese, on a 1280 x 800 display with the installed fonts, at the
+// default and at 1.5 times the text size, without a window manager and
+// under one whose margins make the work area smaller than the screen: from
+// each window's automation layout, the window with its frame lies inside
+// the work area, message boxes (an alert of the tool's page too), the page
+// host, the About box and the title edit open centred (on their shown
+// owner, else on the work area), no two shown controls overlap, every text
+// fits its control as Pango measures it in the control's font, and the
+// window's drawing has ink where each text ends.  One screenshot per
+// dialog, language and setting stays in the test output.
 #define TARVO_XVFB_SCREEN "1280x800x24"
 
 #include <gtest/gtest.h>
@@ -11,9 +16,13 @@
 #include <sys/wait.h>
 
 #include <cairo.h>
+#include <pango/pangocairo.h>
+#include <unistd.h>
 #include <gtk/gtk.h>
 
+#include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -39,6 +48,24 @@ using namespace std::chrono;
 using tarvo_test::scratch_dir;
 
 constexpr int kScreenW = 1280, kScreenH = 800;
+
+// The display as the user has set it up: the text size the programs get
+// (GDK_DPI_SCALE) and whether a window manager runs.
+struct setting {
+  double scale;
+  bool wm;
+  const char *tag;
+};
+const setting kSettings[] = {{1.0, false, "1x"}, {1.5, false, "1.5x"}, {1.0, true, "1x-wm"}, {1.5, true, "1.5x-wm"}};
+setting g_setting = kSettings[0];
+
+// What each program started by a test adds to its environment.
+std::string display_env()
+{
+  std::ostringstream e;
+  e << " GDK_DPI_SCALE=" << g_setting.scale << " ";
+  return e.str();
+}
 
 std::string bin(const std::string &name) { return std::string(std::getenv("TARVO_BIN")) + "/" + name; }
 
@@ -70,7 +97,8 @@ struct program {
   {
     pid = fork();
     if (pid == 0) {
-      std::string cmd = "exec env " + env + " TARVO_UI_AUTOMATION=" + sock + " " + cmdline + " >/dev/null 2>&1";
+      std::string cmd = "exec env " + env + display_env() + "TARVO_UI_AUTOMATION=" + sock + " " + cmdline +
+                        " >/dev/null 2>&1";
       execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char *>(nullptr));
       _exit(127);
     }
@@ -130,7 +158,8 @@ struct control {
 };
 
 struct layout {
-  rect window;
+  rect window, frame;     // the frame: with the window manager's decoration
+  std::string placement;  // "placed" once a centred window stands at its final place and size, else "placing"
   std::vector<control> controls;
 };
 
@@ -161,7 +190,12 @@ layout parse(const std::string &answer)
     std::istringstream w(line.substr(std::min(line.size(), size_t(7))));
     w >> l.window.x >> l.window.y >> l.window.w >> l.window.h;
   }
+  l.frame = l.window;
   while (std::getline(lines, line)) {
+    if (line.rfind("frame ", 0) == 0) {
+      std::istringstream f(line.substr(6));
+      f >> l.frame.x >> l.frame.y >> l.frame.w >> l.frame.h >> l.placement;
+    }
     size_t bar = line.find('|');
     if (bar == std::string::npos) continue;
     control c;
@@ -196,6 +230,8 @@ measured measure(const control &c)
   static bool display = gtk_init_check(nullptr, nullptr);  // the programs' screen and its font settings
   if (!display) return {};
   PangoContext *ctx = gdk_pango_context_get();
+  double dpi = gdk_screen_get_resolution(gdk_screen_get_default());
+  pango_cairo_context_set_resolution(ctx, (dpi > 0 ? dpi : 96.0) * g_setting.scale);
   pango_context_set_language(ctx, pango_language_from_string(c.lang.c_str()));  // the label's: it picks the fonts
   PangoLayout *l = pango_layout_new(ctx);
   PangoFontDescription *f = pango_font_description_from_string(c.font.c_str());
@@ -251,25 +287,65 @@ struct picture {
 
 bool blank(const std::string &s) { return s.find_first_not_of(" \t\n") == std::string::npos; }
 
-// The checks on one window; name names its screenshot.
-void check_window(const program &p, const std::string &hwnd, const std::string &name)
+// The work area the window manager publishes; the screen without one.
+rect work_area()
 {
+  rect r{0, 0, kScreenW, kScreenH};
+  int status = 0;
+  std::string out = tarvo_test::command_output("xprop -root -notype _NET_WORKAREA 2>/dev/null", &status);
+  size_t eq = out.find('=');
+  if (eq != std::string::npos && std::sscanf(out.c_str() + eq + 1, " %d, %d, %d, %d", &r.x, &r.y, &r.w, &r.h) == 4)
+    return r;
+  return {0, 0, kScreenW, kScreenH};
+}
+
+// Where a window of size f centred on over opens: there, kept inside work.
+rect centred(const rect &over, const rect &work, rect f)
+{
+  f.x = std::max(work.x, std::min(over.x + (over.w - f.w) / 2, work.right() - f.w));
+  f.y = std::max(work.y, std::min(over.y + (over.h - f.h) / 2, work.bottom() - f.h));
+  return f;
+}
+
+// The frame of a shown window of the program (an owner to centre on).
+rect frame_of(const program &p, const std::string &hwnd) { return parse(p.ask("layout " + hwnd)).frame; }
+
+enum placement { anywhere, on_work_area, on_owner };
+
+// The checks on one window; name names its screenshot (with the setting's
+// tag).  A centred window is checked against over, its owner's frame, or
+// the work area.
+void check_window(const program &p, const std::string &hwnd, const std::string &base, placement where = anywhere,
+                  rect over = {})
+{
+  std::string name = base + "-" + g_setting.tag;
   SCOPED_TRACE(name);
   ASSERT_FALSE(hwnd.empty()) << "not shown";
   layout l;
-  // Shown once every shown control has its place and the layout holds
-  // still (a control's new look is laid out when the loop is idle).
+  // Shown once every shown control and its text have their places; a
+  // window the layer centres once it says it stands where it was sent at
+  // its final size (its frame told, its content refitted), any other once
+  // its layout holds still (a control's new look is laid out when the loop
+  // is idle).
   std::string before, now;
-  wait_for([&] {
+  bool settled = wait_for([&] {
     before = now;
     now = p.ask("layout " + hwnd);
     l = parse(now);
     for (const control &c : l.controls)
-      if (c.visible && c.r.w <= 1) return false;
+      if (c.visible && (c.r.w <= 1 || (c.has_text && !blank(c.text) && c.t.w <= 1))) return false;
+    if (where != anywhere || !l.placement.empty()) return l.placement == "placed";
     return l.window.w > 1 && now == before;
-  });
-  rect screen{0, 0, kScreenW, kScreenH}, own{0, 0, l.window.w, l.window.h};
-  EXPECT_TRUE(l.window.inside(screen)) << "the window at " << l.window << " leaves the screen";
+  }, 20000);
+  EXPECT_TRUE(settled) << "never settled: " << now;
+  rect work = work_area(), own{0, 0, l.window.w, l.window.h};
+  EXPECT_TRUE(l.frame.inside(work)) << "the window at " << l.frame << " leaves the work area " << work;
+  if (where != anywhere) {
+    rect want = centred(where == on_owner ? over : work, work, l.frame);
+    EXPECT_TRUE(l.frame.x == want.x && l.frame.y == want.y)
+        << "the window at " << l.frame << " is not centred on " << (where == on_owner ? over : work) << " in "
+        << work << ": " << want;
+  }
   std::vector<const control *> shown;
   for (const control &c : l.controls)
     if (c.visible) shown.push_back(&c);
@@ -343,7 +419,66 @@ struct language {
 };
 const language kLanguages[] = {{"en_US.UTF-8", "en"}, {"ja_JP.UTF-8", "ja"}};
 
-TEST(DialogLayout, QuesselPopupDialogsAndMessageBox)
+// A message box is as wide as its caption in the title bar's bold face,
+// with room beside it for the frame's buttons.
+void check_caption(const program &p, const std::string &hwnd)
+{
+  std::string windows = p.ask("windows"), head = hwnd + " #32770 ";
+  size_t at = windows.find(head);
+  ASSERT_NE(at, std::string::npos) << windows;
+  size_t end = windows.find('\n', at);
+  layout l = parse(p.ask("layout " + hwnd));
+  ASSERT_FALSE(l.controls.empty());
+  control caption = l.controls.front();
+  caption.text = windows.substr(at + head.size(), end - at - head.size());
+  caption.wrap = false;
+  PangoFontDescription *bold = pango_font_description_from_string(caption.font.c_str());
+  pango_font_description_set_weight(bold, PANGO_WEIGHT_BOLD);
+  char *name = pango_font_description_to_string(bold);
+  caption.font = name;
+  g_free(name);
+  pango_font_description_free(bold);
+  EXPECT_GE(l.window.w, measure(caption).w + 48) << "the caption '" << caption.text << "' is cut";
+}
+
+// Each test under each setting; under a window manager it runs while the
+// test does, its margins making the work area smaller than the screen.
+class DialogLayout : public ::testing::TestWithParam<setting> {
+ protected:
+  void SetUp() override
+  {
+    g_setting = GetParam();
+    if (!g_setting.wm || !tarvo_test::xvfb_problem().empty()) return;
+    if (access("/usr/bin/openbox", X_OK) != 0) GTEST_SKIP() << "openbox is not installed: no window manager";
+    tarvo_test::write_file(conf_ / "rc.xml",
+                           "<?xml version=\"1.0\"?>\n<openbox_config xmlns=\"http://openbox.org/3.4/rc\">"
+                           "<margins><top>30</top><bottom>44</bottom><left>16</left><right>60</right></margins>"
+                           "</openbox_config>\n");
+    wm_.start("", "/usr/bin/openbox --sm-disable --config-file " + (conf_ / "rc.xml"));
+    ASSERT_TRUE(wait_for([] { return work_area().w == kScreenW - 76; }, 10000)) << "the window manager did not start";
+  }
+  void TearDown() override
+  {
+    if (wm_.pid <= 0) return;
+    wm_.stop();
+    // What it published stays on the root window: the next test has none.
+    for (const char *prop : {"_NET_WORKAREA", "_NET_SUPPORTING_WM_CHECK", "_NET_SUPPORTED"})
+      tarvo_test::command_output(std::string("xprop -root -remove ") + prop + " 2>/dev/null", &status_);
+  }
+  scratch_dir conf_;
+  program wm_;
+  int status_ = 0;
+};
+
+INSTANTIATE_TEST_SUITE_P(Settings, DialogLayout, ::testing::ValuesIn(kSettings),
+                         [](const ::testing::TestParamInfo<setting> &i) {
+                           std::string n = i.param.tag;
+                           for (char &c : n)
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           return n;
+                         });
+
+TEST_P(DialogLayout, QuesselPopupDialogsAndMessageBox)
 {
   TARVO_NEED_DISPLAY();
   // Its single-instance lock and ports in a namespace of their own.
@@ -385,35 +520,83 @@ TEST(DialogLayout, QuesselPopupDialogsAndMessageBox)
     before = q.windows();
     q.ask("command " + main_window + " 32780");
     std::string box = q.new_window(before);
-    check_window(q, box, tag + "-rebuild-box");
+    check_window(q, box, tag + "-rebuild-box", on_work_area);
+    check_caption(q, box);
     q.ask("command " + box + " 2");
   }
 }
 
-TEST(DialogLayout, ToolAboutBox)
+// haldor in its program folder, in a language, with env added; frame: its
+// main window once shown.
+struct tool_run : program {
+  scratch_dir prog, data, run;
+  std::string frame;
+
+  tool_run(const language &lang, const std::string &env, bool real_page)
+  {
+    haldor_run::lay_out(prog.path, data.path, lang.tag);
+    for (const char *other : {"vennard", "quessel"}) fs::create_symlink(bin(other), prog / other);
+    if (real_page) fs::copy(bin("page"), prog / "page", fs::copy_options::recursive);
+    sock = run / "ui/haldor.sock";
+    start("LANG=" + std::string(lang.lang) + " " + env + " TARVO_SERVICE_DIR=" + prog.path.string() +
+              " TARVO_COMMON_APPDATA=" + data.path.string() + " TARVO_RUNTIME_DIR=" + run / "rt" +
+              " GDK_BACKEND=x11 NO_AT_BRIDGE=1",
+          prog / "haldor");
+    wait_for([&] { return !(frame = new_window({}, "HaldorMainFrame")).empty(); }, 20000);
+  }
+};
+
+TEST_P(DialogLayout, ToolAboutBox)
 {
   TARVO_NEED_DISPLAY();
   if (!tarvo_test::private_net().empty()) GTEST_SKIP() << tarvo_test::private_net();
   for (const language &lang : kLanguages) {
-    scratch_dir prog, data, run;
-    haldor_run::lay_out(prog.path, data.path, lang.tag);
-    program t;
-    t.sock = run / "ui/haldor.sock";
-    t.start("LANG=" + std::string(lang.lang) + " TARVO_UI_MSGBOX=record TARVO_PAGE_BACKEND=record TARVO_SERVICE_DIR=" +
-                prog.path.string() + " TARVO_COMMON_APPDATA=" + data.path.string() + " TARVO_RUNTIME_DIR=" + run / "rt" +
-                " GDK_BACKEND=x11 NO_AT_BRIDGE=1",
-            prog / "haldor");
-    std::string frame;
-    ASSERT_TRUE(wait_for([&] { return !(frame = t.new_window({}, "HaldorMainFrame")).empty(); }));
+    tool_run t(lang, "TARVO_UI_MSGBOX=record TARVO_PAGE_BACKEND=record", false);
+    const std::string &frame = t.frame;
+    ASSERT_FALSE(frame.empty()) << "the tool's window is not shown";
     std::set<std::string> before = t.windows();
     t.ask("command " + frame + " 57664");
     std::string about = t.new_window(before);
-    check_window(t, about, std::string("haldor-") + lang.tag + "-about");
+    check_window(t, about, std::string("haldor-") + lang.tag + "-about", on_owner, frame_of(t, frame));
+    // The tool's, the server's and the tray helper's lines, each read from
+    // the program beside the tool.
+    std::map<std::string, std::string> lines;
+    for (const control &c : parse(t.ask("layout " + about)).controls) lines[c.id] = c.text;
+    EXPECT_NE(lines["1000"].find("Tarvo Media Server Tool"), std::string::npos) << lines["1000"];
+    EXPECT_NE(lines["1001"].find("Tarvo Media Server"), std::string::npos) << "no server line";
+    EXPECT_NE(lines["1002"].find("Tarvo Media Server Helper"), std::string::npos) << lines["1002"];
+    for (const char *id : {"1000", "1001", "1002"}) EXPECT_NE(lines[id].find("1.0.0"), std::string::npos) << id;
     t.ask("key " + about + " Escape");
   }
 }
 
-TEST(DialogLayout, FileManagerHelperDialogs)
+// A real alert of the tool's page, on the real web view: with the service
+// unreachable, the page's start button clicked through the page answers
+// with it, a message box centred on the tool's window.
+TEST_P(DialogLayout, ToolPageAlert)
+{
+  TARVO_NEED_DISPLAY();
+  if (!tarvo_test::private_net().empty()) GTEST_SKIP() << tarvo_test::private_net();
+  for (const language &lang : kLanguages) {
+    tool_run t(lang, "TARVO_TIME_SCALE=50", true);
+    const std::string &frame = t.frame;
+    ASSERT_FALSE(frame.empty()) << "the tool's window is not shown";
+    // Clicked again until the page has its state and the alert opens.
+    std::set<std::string> before = t.windows();
+    bool open = wait_for([&] {
+      t.ask("html-click qel_control_change_btn");
+      return wait_for([&] { return t.ask("html-alerts").find("open ") != std::string::npos; }, 2000);
+    }, 30000);
+    ASSERT_TRUE(open) << t.ask("html-alerts");
+    std::string box = t.new_window(before);
+    check_window(t, box, std::string("haldor-") + lang.tag + "-page-alert", on_owner, frame_of(t, frame));
+    check_caption(t, box);
+    t.ask("command " + box + " 1");
+    EXPECT_TRUE(wait_for([&] { return t.ask("html-alerts").find("open ") == std::string::npos; }));
+  }
+}
+
+TEST_P(DialogLayout, FileManagerHelperDialogs)
 {
   TARVO_NEED_DISPLAY();
   struct box_text {
@@ -434,7 +617,7 @@ TEST(DialogLayout, FileManagerHelperDialogs)
       h.start(env, bin("tarvo-shellext-ui") + " title-edit '/home/user/Music/A rather long folder name/track01.flac' "
                                              "'Track one'");
       std::string title = h.new_window({});
-      check_window(h, title, std::string("helper-") + lang.tag + "-title-edit");
+      check_window(h, title, std::string("helper-") + lang.tag + "-title-edit", on_work_area);
       h.ask("key " + title + " Escape");
     }
     for (int i = 0; i < 2; ++i) {
@@ -443,7 +626,8 @@ TEST(DialogLayout, FileManagerHelperDialogs)
       h.start(env, bin("tarvo-shellext-ui") + " msgbox " + texts[i].kind + " '" + texts[i].caption + "' '" +
                        texts[i].text + "'");
       std::string box = h.new_window({});
-      check_window(h, box, std::string("helper-") + lang.tag + "-box-" + texts[i].kind);
+      check_window(h, box, std::string("helper-") + lang.tag + "-box-" + texts[i].kind, on_work_area);
+      check_caption(h, box);
       h.ask("key " + box + " Escape");
     }
   }
@@ -451,27 +635,37 @@ TEST(DialogLayout, FileManagerHelperDialogs)
 
 // A filter's page in the page host; the downmix page also in its Custom
 // view.
-TEST(DialogLayout, PropertyPages)
+TEST_P(DialogLayout, PropertyPages)
 {
   TARVO_NEED_DISPLAY();
   struct page {
     const char *name, *lib, *clsid;
+    bool skin;
   };
-  const page pages[] = {{"resample", "libmirrow.so", "{845A578B-836A-41F9-A22A-D1E31F26B1ED}"},
-                        {"downmix", "libsaltrey.so", "{0B7AD138-D072-48BC-895D-C547799730E4}"}};
+  // The resampler's page also without the skin library: its warning box,
+  // then the page drawn plain.
+  const page pages[] = {{"resample", "libmirrow.so", "{845A578B-836A-41F9-A22A-D1E31F26B1ED}", true},
+                        {"downmix", "libsaltrey.so", "{0B7AD138-D072-48BC-895D-C547799730E4}", true},
+                        {"resample-plain", "libmirrow.so", "{845A578B-836A-41F9-A22A-D1E31F26B1ED}", false}};
   for (const language &lang : kLanguages)
     for (const page &pg : pages) {
       scratch_dir run;
       fs::copy_file(bin("pagehost"), run / "pagehost");
-      fs::copy_file(fs::path(bin("")) / "../tests/ui/libvellisk.so", run / "libvellisk.so");
+      if (pg.skin) fs::copy_file(fs::path(bin("")) / "../tests/ui/libvellisk.so", run / "libvellisk.so");
       program h;
       h.sock = run / "ui/host.sock";
       h.start("LANG=" + std::string(lang.lang) + " LD_LIBRARY_PATH=" + bin("") +
-                  " TARVO_UI_MSGBOX=record GDK_BACKEND=x11 NO_AT_BRIDGE=1",
+                  (pg.skin ? " TARVO_UI_MSGBOX=record" : "") + " GDK_BACKEND=x11 NO_AT_BRIDGE=1",
               run / "pagehost" + " " + bin(pg.lib) + " '" + pg.clsid + "'");
+      std::string name = std::string(pg.name) + "-" + lang.tag;
+      if (!pg.skin) {
+        std::string box = h.new_window({});
+        check_window(h, box, name + "-warning", on_work_area);
+        check_caption(h, box);
+        h.ask("command " + box + " 1");
+      }
       std::string frame;
       ASSERT_TRUE(wait_for([&] { return !(frame = h.new_window({}, "TarvoPageHost")).empty(); }));
-      std::string name = std::string(pg.name) + "-" + lang.tag;
       // The page: the dialog holding a list (its controls' ids differ).
       std::string dialog;
       wait_for([&] {
@@ -479,8 +673,19 @@ TEST(DialogLayout, PropertyPages)
           if (h.ask("controls " + d).find(" droplist ") != std::string::npos) return dialog = d, true;
         return false;
       });
-      check_window(h, frame, name + "-host");
+      check_window(h, frame, name + "-host", on_work_area);
       check_window(h, dialog, name + "-page");
+      // The frame holds the page and the buttons below it: no band beside.
+      layout host = parse(h.ask("layout " + frame)), shown = parse(h.ask("layout " + dialog));
+      EXPECT_LE(host.window.w, shown.window.w + 16) << "the host " << host.window << " for the page " << shown.window;
+      if (!pg.skin) {
+        // The slider drawn plain: its groove and thumb in the screenshot.
+        picture shot((output_dir() / (name + "-page-" + g_setting.tag + ".png")).string());
+        for (const control &c : shown.controls)
+          if (c.id == "1008") {
+            EXPECT_GT(shot.ink(c.r), 40) << "no slider drawn at " << c.r;
+          }
+      }
       if (pg.name == std::string("downmix")) {
         h.ask("select " + dialog + " 1278 2");  // the method list: Custom
         ASSERT_TRUE(wait_for([&] { return h.ask("controls " + dialog).find("1346 group 1") != std::string::npos; }))

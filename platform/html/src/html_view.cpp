@@ -31,6 +31,22 @@ bool alert_open = false;
 
 HTML_VIEW *newest() { return views.empty() ? nullptr : views.back(); }
 
+// A script run in the page; the program's own runs are kept in the page's
+// script list (html-scripts) with either backend, the automation's not.
+HRESULT exec_script(HTML_VIEW *view, const char *script, char **result, bool listed)
+{
+  if (result) *result = nullptr;
+  if (!view || !script) return kInvalidArg;
+  if (!view->has_document) return E_PENDING;
+  if (view->web) {
+    if (listed) PageRunScript(view->owner, script);
+    return html_web_exec(view->web, script, result);
+  }
+  if (!PageRunScript(view->owner, script)) return kFail;
+  if (result) sys_str_clone("", result);
+  return kOk;
+}
+
 std::string joined(int argc, const char *const *argv)
 {
   std::string s;
@@ -50,7 +66,7 @@ int cmd_eval(int argc, const char *const *argv, UI_AUTOMATION_EMIT emit, void *c
   if (argc < 2) return fail(error, size, "usage: html-eval SCRIPT");
   if (!v) return fail(error, size, "no view");
   char *result = nullptr;
-  HRESULT hr = HtmlViewExecScript(v, joined(argc, argv).c_str(), &result);
+  HRESULT hr = exec_script(v, joined(argc, argv).c_str(), &result, false);
   if (hr != kOk) {
     char why[64];
     g_snprintf(why, sizeof why, "script failed 0x%08X", unsigned(hr));
@@ -218,13 +234,7 @@ int HtmlViewHasDocument(HTML_VIEW *view) { return view && view->has_document; }
 
 HRESULT HtmlViewExecScript(HTML_VIEW *view, const char *script, char **result)
 {
-  if (result) *result = nullptr;
-  if (!view || !script) return kInvalidArg;
-  if (!view->has_document) return E_PENDING;
-  if (view->web) return html_web_exec(view->web, script, result);
-  if (!PageRunScript(view->owner, script)) return kFail;
-  if (result) sys_str_clone("", result);
-  return kOk;
+  return exec_script(view, script, result, true);
 }
 
 HRESULT HtmlViewClick(HTML_VIEW *view, const char *element_id)

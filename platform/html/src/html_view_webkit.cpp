@@ -274,9 +274,17 @@ void send_pointer(GtkWidget *widget, GdkEventType type, double x, double y)
   gdk_event_free(e);
 }
 
-bool centre_of(const std::string &text, double *x, double *y)
+// The element's centre in the widget's pixels: the page measures in its
+// own CSS pixels, which the view's zoom (and the text size it follows)
+// makes larger than the widget's; the page's width in both gives the scale.
+bool centre_of(const std::string &text, GtkWidget *widget, double *x, double *y)
 {
-  return std::sscanf(text.c_str(), "%lf,%lf", x, y) == 2;
+  double page_w = 0;
+  if (std::sscanf(text.c_str(), "%lf,%lf,%lf", x, y, &page_w) != 3) return false;
+  int widget_w = gtk_widget_get_allocated_width(widget);
+  double scale = page_w > 0 && widget_w > 0 ? widget_w / page_w : 1.0;
+  *x *= scale, *y *= scale;
+  return true;
 }
 
 }  // namespace
@@ -384,15 +392,16 @@ HRESULT html_web_click(html_web *web, const char *element_id)
   }
   std::string script = "(function(){const e=document.getElementById(\"" + id +
                        "\");if(!e)return '';e.scrollIntoView({block:'nearest',inline:'nearest'});"
-                       "const r=e.getBoundingClientRect();return (r.left+r.width/2)+','+(r.top+r.height/2);})()";
+                       "const r=e.getBoundingClientRect();"
+                       "return (r.left+r.width/2)+','+(r.top+r.height/2)+','+window.innerWidth;})()";
   char *text = nullptr;
   HRESULT hr = html_web_exec(web, script.c_str(), &text);
+  GtkWidget *widget = GTK_WIDGET(web->web);
   double x, y;
-  bool found = hr == kOk && text && centre_of(text, &x, &y);
+  bool found = hr == kOk && text && centre_of(text, widget, &x, &y);
   sys_alloc_free(text);
   if (hr != kOk) return hr;
   if (!found) return kInvalidArg;
-  GtkWidget *widget = GTK_WIDGET(web->web);
   if (!gtk_widget_get_realized(widget)) return kFail;
   if (!gtk_widget_get_has_window(widget)) {
     GtkAllocation a;

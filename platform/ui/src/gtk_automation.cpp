@@ -133,7 +133,10 @@ std::string rect_in(GtkWidget *w, GtkWidget *top)
          std::to_string(gtk_widget_get_allocated_height(w));
 }
 
-// layout HWND: "window X Y W H" (its place on the screen and size), then
+// layout HWND: "window X Y W H" (its place on the screen and size), for a
+// toplevel "frame X Y W H" (the same with the window manager's frame) and,
+// for one centred by the layer, "placed" once it stands where it was sent
+// at its final size ("placing" before), then
 // one line per control: id kind visible, its rectangle, its text's
 // rectangle ("- - - -" without a text), then "|wrap|language|font|text"
 // (the language that picks the fonts).
@@ -155,6 +158,16 @@ int cmd_layout(int argc, const char *const *argv, UI_AUTOMATION_EMIT emit, void 
   std::string head = "window " + std::to_string(x + dx) + " " + std::to_string(y + dy) + " " + std::to_string(w) +
                      " " + std::to_string(h);
   emit(ctx, head.c_str());
+  if (top == window) {
+    // The window with the window manager's frame, as the user sees it.
+    GdkRectangle f;
+    gdk_window_get_frame_extents(gtk_widget_get_window(window), &f);
+    std::string frame = "frame " + std::to_string(f.x) + " " + std::to_string(f.y) + " " + std::to_string(f.width) +
+                        " " + std::to_string(f.height);
+    int placed = gtk_dlg_placed(window, f);  // the frame as reported beside it
+    if (placed >= 0) frame += placed && !rec->refit_queued ? " placed" : " placing";
+    emit(ctx, frame.c_str());
+  }
   for (gtk_control &c : rec->controls) {
     GtkWidget *t = text_widget(c.w);
     std::string line = std::to_string(c.id) + " " + kind_name(c.kind) + " " +

@@ -195,10 +195,27 @@ LRESULT msgbox_proc(HWND h, UINT msg, WPARAM w, LPARAM)
   return 1;
 }
 
-void build_msgbox(gtk_window_rec *rec, const char *text, UINT type)
+// The width a title bar needs for the caption: the caption in bold, and
+// room for the window manager's icon and buttons beside it.
+int caption_width(GtkWidget *top, const char *caption)
+{
+  constexpr int kTitleBarButtons = 112;
+  PangoLayout *l = gtk_widget_create_pango_layout(top, caption);
+  PangoAttrList *bold = pango_attr_list_new();
+  pango_attr_list_insert(bold, pango_attr_weight_new(PANGO_WEIGHT_BOLD));
+  pango_layout_set_attributes(l, bold);
+  pango_attr_list_unref(bold);
+  int w = 0;
+  pango_layout_get_pixel_size(l, &w, nullptr);
+  g_object_unref(l);
+  return *caption ? w + kTitleBarButtons : 0;
+}
+
+void build_msgbox(gtk_window_rec *rec, const char *text, const char *caption, UINT type)
 {
   GtkWidget *box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 12), *row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);
   gtk_container_set_border_width(GTK_CONTAINER(box), 12);
+  gtk_widget_set_size_request(box, caption_width(rec->top, caption), -1);  // the caption is never cut
   GtkWidget *label = gtk_label_new(text);  // a message's '&' is no mnemonic
   gtk_label_set_xalign(GTK_LABEL(label), 0);
   gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
@@ -335,8 +352,8 @@ int MessageBox(HWND owner, const char *text, const char *caption, UINT type)
   if (!UiGtkInit(nullptr, nullptr)) return 0;  // no display: the box failed
   gtk_window_rec *rec = new_dialog(owner, caption ? caption : "", msgbox_proc, nullptr);
   if (!rec) return 0;
-  build_msgbox(rec, text ? text : "", type);
-  gtk_dlg_place(rec);
+  build_msgbox(rec, text ? text : "", caption ? caption : "", type);
+  gtk_dlg_place(rec);  // laid out first: its size is the one the box shows
   gtk_widget_show_all(rec->top);
   return int(run_modal(owner, rec));
 }

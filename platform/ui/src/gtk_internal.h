@@ -87,6 +87,12 @@ void gtk_dlg_put(gtk_window_rec *rec, gtk_control *c, const UI_DIALOG_ITEM &it);
 void gtk_dlg_fit(gtk_window_rec *rec);
 // Pixels of dialog units in the font of widget w.
 void gtk_dialog_units(GtkWidget *w, int *cx, int *cy);
-// A toplevel dialog's place: centred in the work area of its monitor, all
-// of it inside as far as its size allows.
+// A toplevel's place (gtk_place.cpp): centred on its shown owner, else in
+// the work area of its monitor, all of it inside as far as its size allows;
+// placed again once mapped, with the window manager's frame counted, and
+// whenever a shown one changes size.
 void gtk_dlg_place(gtk_window_rec *rec);
+// 1 once a placed toplevel, its frame as given, stands where it was last
+// sent, at the size it was placed with, its frame told and nothing
+// pending; 0 before; -1 for a window never placed.
+int gtk_dlg_placed(GtkWidget *top, const GdkRectangle &frame);

@@ -1,7 +1,6 @@
 // Template dialogs laid out with the font they really use: dialog units
 // from that font's average character, each control grown until its text
-// fits, the controls after it moved right or down by as much, and the
-// window kept inside its monitor's work area.
+// fits, the controls after it moved right or down by as much.
 #include "gtk_internal.h"
 
 #include <tarvo_ui/ui_controls.h>
@@ -82,15 +81,16 @@ units base_units(GtkWidget *w, const std::string &font = "")
 }
 
 // The room a control needs: its template rectangle, or more where its
-// text in its font asks for it.
-box need_of(GtkWidget *w, const box &t)
+// text in its font asks for it.  A label on one line grows in width (its
+// neighbours move) instead of breaking.
+box need_of(GtkWidget *w, const box &t, bool one_line)
 {
   int request_w = -1, request_h = -1;
   gtk_widget_get_size_request(w, &request_w, &request_h);
   gtk_widget_set_size_request(w, -1, -1);
   int min_w = 0, nat_w = 0, min_h = 0, nat_h = 0;
   gtk_widget_get_preferred_width(w, &min_w, &nat_w);
-  int width = std::max(t.w, min_w);
+  int width = std::max(t.w, one_line ? nat_w : min_w);
   gtk_widget_get_preferred_height_for_width(w, width, &min_h, &nat_h);
   gtk_widget_set_size_request(w, request_w, request_h);
   return {t.x, t.y, width, std::max(t.h, min_h)};
@@ -120,6 +120,18 @@ bool push(const box &oi, const box &ci, const box &oj, box &cj)
   return true;
 }
 
+// A label that names the edit box beside it on its row ("Title :") keeps
+// to one line: broken, it would stand beside the box half-read.
+bool labels_an_edit(const std::vector<gtk_control *> &cs, const std::vector<box> &o, size_t i)
+{
+  if (!GTK_IS_LABEL(cs[i]->w)) return false;
+  for (size_t j = 0; j < cs.size(); ++j) {
+    bool same_row = o[i].y < o[j].bottom() && o[j].y < o[i].bottom();
+    if (j != i && cs[j]->kind == UI_CTL_EDIT && same_row && o[j].x >= o[i].right()) return true;
+  }
+  return false;
+}
+
 void resolve(const std::vector<box> &o, std::vector<box> &c)
 {
   size_t n = o.size();
@@ -144,6 +156,7 @@ gboolean refit_idle(gpointer window)
   if (rec) {
     rec->refit_queued = false;
     gtk_dlg_fit(rec);
+    gtk_dlg_place(rec);  // a toplevel stays centred at its new size
   }
   return G_SOURCE_REMOVE;
 }
@@ -194,8 +207,8 @@ void gtk_dlg_fit(gtk_window_rec *rec)
     if (!k.placed) continue;
     cs.push_back(&k);
     o.push_back({u.px_x(k.tx), u.px_y(k.ty), u.px_x(k.tcx), u.px_y(k.tcy)});
-    c.push_back(need_of(k.w, o.back()));
   }
+  for (size_t i = 0; i < cs.size(); ++i) c.push_back(need_of(cs[i]->w, o[i], labels_an_edit(cs, o, i)));
   resolve(o, c);
   int tw = u.px_x(rec->tcx), th = u.px_y(rec->tcy), w = tw, h = th;
   for (size_t i = 0; i < cs.size(); ++i) {
@@ -212,25 +225,6 @@ void gtk_dlg_fit(gtk_window_rec *rec)
   }
   gtk_widget_set_size_request(rec->fixed, w, h);
   rec->laid_w = w, rec->laid_h = h;
-}
-
-void gtk_dlg_place(gtk_window_rec *rec)
-{
-  if (!rec || !rec->top || !GTK_IS_WINDOW(rec->top)) return;
-  GdkDisplay *d = gtk_widget_get_display(rec->top);
-  GtkWindow *owner = gtk_window_get_transient_for(GTK_WINDOW(rec->top));
-  GdkWindow *ow = owner ? gtk_widget_get_window(GTK_WIDGET(owner)) : nullptr;
-  GdkMonitor *m = ow ? gdk_display_get_monitor_at_window(d, ow) : gdk_display_get_primary_monitor(d);
-  if (!m) m = gdk_display_get_monitor(d, 0);
-  if (!m) return;
-  GdkRectangle work;
-  gdk_monitor_get_workarea(m, &work);
-  int w = 0, h = 0;
-  gtk_widget_get_preferred_width(rec->top, &w, nullptr);
-  gtk_widget_get_preferred_height_for_width(rec->top, w, &h, nullptr);
-  int x = work.x + std::max(0, (work.width - w) / 2), y = work.y + std::max(0, (work.height - h) / 2);
-  gtk_window_set_position(GTK_WINDOW(rec->top), GTK_WIN_POS_NONE);
-  gtk_window_move(GTK_WINDOW(rec->top), x, y);
 }
 
 extern "C" {

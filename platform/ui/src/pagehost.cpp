@@ -37,6 +37,8 @@ struct hosted_page {
 struct host {
   HWND frame = nullptr, buttons = nullptr;
   std::vector<hosted_page> pages;
+  GtkWidget *scroller = nullptr, *pages_box = nullptr;
+  int row_cy = 0;  // the button row's height: the least a scrolled page keeps
 } g_host;
 
 // The host's site for every page: nothing to report beyond the page's own
@@ -162,7 +164,12 @@ HWND make_buttons(int width_px)
 {
   static UI_DIALOG_ITEM items[2];
   static UI_DIALOG_TEMPLATE tmpl;
-  int cx = width_px * 2 / 3;  // pixels to dialog units
+  // Pixels to dialog units in the font the row is laid out in (text size
+  // included), so that the row is as wide as the pages and no wider.
+  UI_DIALOG_TEMPLATE hundred = {0, "", 100, 0, nullptr, 0};
+  int px100 = 0;
+  UiDialogUnitsToPixels(&hundred, &px100, nullptr);
+  int cx = std::max(2 * (kButtonCx + kGap) + kGap, width_px * 100 / std::max(1, px100));
   bool ja = UiLanguageIsJapanese();
   items[0] = {UI_CTL_BUTTON, kApplyId, cx - 2 * (kButtonCx + kGap), kGap, kButtonCx, kButtonCy,
               ja ? "適用(&A)" : "&Apply", 0};
@@ -170,6 +177,96 @@ HWND make_buttons(int width_px)
               ja ? "閉じる(&C)" : "&Close", 0};
   tmpl = {0, "", cx, kRowCy, items, 2};
   return UiCreateChildDialog(g_host.frame, &tmpl, buttons_proc, nullptr);
+}
+
+// A widget's size as laid out (a page's dialog box: what its controls need).
+void natural_size(GtkWidget *w, int *cx, int *cy)
+{
+  GtkRequisition need;
+  gtk_widget_get_preferred_size(w, nullptr, &need);
+  *cx = need.width, *cy = need.height;
+}
+
+// The scrolled page's height, its bounds changed in an order that keeps
+// the least below the most.
+void set_page_height(GtkScrolledWindow *sw, int cy)
+{
+  if (cy < gtk_scrolled_window_get_min_content_height(sw)) {
+    gtk_scrolled_window_set_min_content_height(sw, cy);
+    gtk_scrolled_window_set_max_content_height(sw, cy);
+  } else {
+    gtk_scrolled_window_set_max_content_height(sw, cy);
+    gtk_scrolled_window_set_min_content_height(sw, cy);
+  }
+}
+
+// The scrolled page as tall as the page, or as the work area leaves when
+// the frame would be taller: the frame's height as shown (the window
+// manager's frame counted once it is known), less that of the work area.
+void fit_height(int frame_cy, int work_cy)
+{
+  auto *sw = GTK_SCROLLED_WINDOW(g_host.scroller);
+  int now = gtk_scrolled_window_get_min_content_height(sw), cx = 0, cy = 0;
+  natural_size(g_host.pages_box, &cx, &cy);
+  int want = std::max(std::min(cy, g_host.row_cy), std::min(cy, now + work_cy - frame_cy));
+  if (want != now) set_page_height(sw, want);
+}
+
+// The frame's content takes its largest page and the button row, as the
+// pages' real fonts laid them out (their page info gives the template's
+// size in the theme's font, which is not theirs); a page taller than the
+// work area leaves scrolls.  Before it is shown the frame's height is what
+// it asks for; once shown, refit_shown takes it as it is.
+void fit_frame(GtkWidget *content, GtkWidget *scroller, GtkWidget *pages)
+{
+  int cx = 0, cy = 0, row_cx = 0;
+  gtk_widget_show_all(pages);  // a hidden box counts for nothing; the pages' own hidden controls stay so
+  natural_size(pages, &cx, &cy);
+  g_host.buttons = make_buttons(cx);
+  if (GtkWidget *row = UiGtkWidget(g_host.buttons)) natural_size(row, &row_cx, &g_host.row_cy);
+  g_host.scroller = scroller, g_host.pages_box = pages;
+  set_page_height(GTK_SCROLLED_WINDOW(scroller), cy);
+  gtk_widget_set_size_request(content, std::max(cx, row_cx), -1);
+  GtkWidget *top = gtk_widget_get_toplevel(content);
+  if (GtkWidget *bar = GTK_IS_WINDOW(top) ? gtk_window_get_titlebar(GTK_WINDOW(top)) : nullptr)
+    gtk_widget_show_all(bar);  // measured as shown
+  GdkMonitor *m = gdk_display_get_primary_monitor(gdk_display_get_default());
+  if (!m) m = gdk_display_get_monitor(gdk_display_get_default(), 0);
+  int top_cx = 0, top_cy = 0;
+  natural_size(top, &top_cx, &top_cy);
+  GdkRectangle work{0, 0, top_cx, top_cy};
+  if (m) gdk_monitor_get_workarea(m, &work);
+  fit_height(top_cy, work.height);
+  UiWindowPlace(g_host.frame);
+}
+
+// Shown, the frame's height as the user sees it (header bar, edges and
+// any frame of the window manager) is known: the scrolled page takes what
+// the work area leaves, up to all the page.  Done in the event itself, the
+// frame's extents asked of the display then, so that the window is never
+// taken as placed with a new size still to come; the window layer centres
+// the new size.
+gboolean refit_shown(GtkWidget *top, GdkEvent *, gpointer)
+{
+  GdkWindow *gw = gtk_widget_get_window(top);
+  if (!gw || !gtk_widget_get_mapped(top) || !g_host.scroller) return FALSE;
+  GdkRectangle f, work;
+  gdk_window_get_frame_extents(gw, &f);
+  gdk_monitor_get_workarea(gdk_display_get_monitor_at_window(gdk_window_get_display(gw), gw), &work);
+  fit_height(f.height, work.height);
+  return FALSE;
+}
+
+gboolean on_frame_property(GtkWidget *top, GdkEventProperty *e, gpointer)
+{
+  return e->atom == gdk_atom_intern_static_string("_NET_FRAME_EXTENTS") && refit_shown(top, nullptr, nullptr);
+}
+
+void watch_frame(GtkWidget *top)
+{
+  g_signal_connect(top, "map-event", G_CALLBACK(refit_shown), nullptr);
+  g_signal_connect(top, "configure-event", G_CALLBACK(refit_shown), nullptr);
+  g_signal_connect(top, "property-notify-event", G_CALLBACK(on_frame_property), nullptr);
 }
 
 int fail(const char *what, const char *detail)
@@ -189,6 +286,8 @@ int main(int argc, char **argv)
   CLSID filter_clsid;
   if (!parse_clsid(argv[2], &filter_clsid)) return fail("not a class id", argv[2]);
   if (!UiGtkInit(&argc, &argv)) return fail("no display", nullptr);
+  // Before the pages: a page's own message box is reached too.
+  if (!UiAutomationStart()) return fail("the automation socket cannot be opened", std::getenv("TARVO_UI_AUTOMATION"));
   CoInitialize(nullptr);
   HMODULE lib = LoadLibrary(argv[1]);
   if (!lib) return fail("the library does not load", argv[1]);
@@ -233,27 +332,28 @@ int main(int argc, char **argv)
 
   int cx = 0, cy = 0;
   for (const hosted_page &p : g_host.pages) cx = std::max(cx, p.cx), cy = std::max(cy, p.cy);
-  int row_cy = 0;
-  UI_DIALOG_TEMPLATE row_size = {0, "", 0, kRowCy, nullptr, 0};
-  UiDialogUnitsToPixels(&row_size, nullptr, &row_cy);
-  g_host.frame = UiFrameCreate("TarvoPageHost", g_host.pages[0].title.c_str(), cx, cy + row_cy, "_About",
-                               frame_proc, nullptr);
+  g_host.frame = UiFrameCreate("TarvoPageHost", g_host.pages[0].title.c_str(), cx, cy, "_About", frame_proc, nullptr);
   if (!g_host.frame) return fail("no frame", nullptr);
   // Each page in a box of its own: one page fills the frame, several get tabs.
   GtkWidget *content = UiFrameContent(g_host.frame);
   GtkWidget *tabs = g_host.pages.size() > 1 ? gtk_notebook_new() : nullptr;
-  if (tabs) gtk_container_add(GTK_CONTAINER(content), tabs);
+  GtkWidget *pages = tabs ? tabs : gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+  GtkWidget *scroller = gtk_scrolled_window_new(nullptr, nullptr);
+  gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroller), GTK_POLICY_NEVER, GTK_POLICY_AUTOMATIC);
+  gtk_scrolled_window_set_propagate_natural_width(GTK_SCROLLED_WINDOW(scroller), TRUE);
+  gtk_container_add(GTK_CONTAINER(scroller), pages);
+  gtk_container_add(GTK_CONTAINER(content), scroller);
   for (hosted_page &p : g_host.pages) {
     GtkWidget *box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
     if (tabs) gtk_notebook_append_page(GTK_NOTEBOOK(tabs), box, gtk_label_new(p.title.c_str()));
-    else gtk_box_pack_start(GTK_BOX(content), box, FALSE, FALSE, 0);
+    else gtk_box_pack_start(GTK_BOX(pages), box, FALSE, FALSE, 0);
     p.container = CreateMessageWindow("TarvoPageHostPage", p.title.c_str(), nullptr, nullptr);
     UiGtkRegisterWindow(p.container, box);
     RECT r{0, 0, p.cx, p.cy};
     if (FAILED(p.page->Activate(p.container, &r, FALSE))) fail("a page cannot be shown", p.title.c_str());
   }
-  g_host.buttons = make_buttons(cx);
-  if (!UiAutomationStart()) return fail("the automation socket cannot be opened", std::getenv("TARVO_UI_AUTOMATION"));
+  fit_frame(content, scroller, pages);
+  watch_frame(gtk_widget_get_toplevel(content));
   UiWindowShow(g_host.frame);
   UiWindowPresent(g_host.frame);
   MessageLoop();

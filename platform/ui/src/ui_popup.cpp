@@ -231,6 +231,7 @@ ui_popup *UiPopupFromWindow(HWND owner, GtkWidget *toplevel, int w, int h, int c
   ui_popup *p = new_popup(owner, w, h, corner, rgb);
   p->win = toplevel;
   p->adopted = true;
+  UiGtkPlacedByCaller(toplevel);  // its place is the popup's, not a dialog's centre
   // The window's kind can change only while it has no X window.
   gtk_widget_hide(toplevel);
   gtk_widget_unrealize(toplevel);

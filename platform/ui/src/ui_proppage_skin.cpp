@@ -17,6 +17,37 @@ struct shared_skin {
 
 double clamp(double v, double lo, double hi) { return v < lo ? lo : v > hi ? hi : v; }
 
+// Without the skin's images the slider is drawn plain, at the sizes of the
+// system's own trackbar: a thumb 11 pixels along and 21 across, a groove 4
+// pixels across.
+constexpr int kPlainThumbAlong = 11, kPlainThumbAcross = 21, kPlainTrackAcross = 4;
+
+// A 3D edge: light at top and left, dark at bottom and right (raised), or
+// the other way round (sunken).
+void edge(HDC dc, const RECT &r, int sunken)
+{
+  HPEN light = CreatePen(PS_SOLID, 1, GetSysColor(COLOR_BTNHIGHLIGHT));
+  HPEN dark = CreatePen(PS_SOLID, 1, GetSysColor(sunken ? COLOR_BTNSHADOW : COLOR_3DDKSHADOW));
+  HGDIOBJ old = SelectObject(dc, sunken ? dark : light);
+  MoveToEx(dc, r.left, r.bottom - 1, nullptr);
+  LineTo(dc, r.left, r.top);
+  LineTo(dc, r.right - 1, r.top);
+  SelectObject(dc, sunken ? light : dark);
+  LineTo(dc, r.right - 1, r.bottom - 1);
+  LineTo(dc, r.left, r.bottom - 1);
+  SelectObject(dc, old);
+  DeleteObject(light);
+  DeleteObject(dark);
+}
+
+void plain_part(HDC dc, const RECT &r, int color, int sunken)
+{
+  HBRUSH face = CreateSolidBrush(GetSysColor(color));
+  FillRect(dc, &r, face);
+  DeleteObject(face);
+  edge(dc, r, sunken);
+}
+
 }  // namespace
 
 UI_IMAGE *SkinImageLoad(UINT id, int *missing)
@@ -197,8 +228,8 @@ void SkinSlider::SetOrientation(int vertical)
 {
   m_vertical = vertical ? 1 : 0;
   const UI_IMAGE *thumb = m_img[SKIN_THUMB_H - SKIN_TRACK_H + m_vertical];
-  m_thumb_cx = UiImageWidth(thumb);
-  m_thumb_cy = UiImageHeight(thumb);
+  m_thumb_cx = thumb ? UiImageWidth(thumb) : m_vertical ? kPlainThumbAcross : kPlainThumbAlong;
+  m_thumb_cy = thumb ? UiImageHeight(thumb) : m_vertical ? kPlainThumbAlong : kPlainThumbAcross;
 }
 
 void SkinSlider::SetRange(double minimum, double maximum, double def, double step)
@@ -217,7 +248,7 @@ void SkinSlider::Layout(int cx, int cy)
   int along = m_vertical ? cy : cx, across = m_vertical ? cx : cy;
   int thumb_along = m_vertical ? m_thumb_cy : m_thumb_cx, thumb_across = m_vertical ? m_thumb_cx : m_thumb_cy;
   const UI_IMAGE *track = m_img[m_vertical];
-  int track_across = m_vertical ? UiImageWidth(track) : UiImageHeight(track);
+  int track_across = !track ? kPlainTrackAcross : m_vertical ? UiImageWidth(track) : UiImageHeight(track);
   m_line = (!m_vertical && (m_style & SKIN_SLIDER_BOTTOM)) ? across - (thumb_across / 2 + 2) : across / 2;
   int start = thumb_along / 2 + 1;
   int end = along - (thumb_along / 2 + 2);
@@ -350,6 +381,7 @@ void SkinSlider::Draw(HDC dc, HBITMAP background, POINT at, int focused)
     DeleteDC(mem);
   }
   if (const UI_IMAGE *track = m_img[m_vertical]) UiImageTile(dc, track, &m_track);
+  else plain_part(dc, m_track, COLOR_WINDOW, 1);
   HPEN dark = CreatePen(PS_SOLID, 1, GetSysColor(m_enabled ? COLOR_3DDKSHADOW : COLOR_3DSHADOW));
   HPEN light = CreatePen(PS_SOLID, 1, GetSysColor(COLOR_3DHIGHLIGHT));
   HGDIOBJ old_pen = SelectObject(dc, dark);
@@ -392,6 +424,7 @@ void SkinSlider::Draw(HDC dc, HBITMAP background, POINT at, int focused)
   RECT t = Thumb();
   const UI_IMAGE *thumb = m_img[(m_enabled ? SKIN_THUMB_H : SKIN_THUMB_H_OFF) - SKIN_TRACK_H + m_vertical];
   if (thumb) UiImageDraw(dc, thumb, t.left, t.top, t.right - t.left, t.bottom - t.top);
+  else if (!m_img[SKIN_THUMB_H - SKIN_TRACK_H + m_vertical]) plain_part(dc, t, m_enabled ? COLOR_BTNFACE : COLOR_BTNSHADOW, 0);
   if (focused) {
     RECT f = m_vertical ? RECT{0, 0, m_line * 2, m_track.bottom + m_thumb_cy / 2}
                         : RECT{0, 0, m_track.right + m_thumb_cx / 2 + 2, m_line * 2};

@@ -166,6 +166,13 @@ GtkWidget *UiFrameContent(HWND frame);
 /* Title of both the core window and the GTK window. */
 int UiWindowSetTitle(HWND window, const char *title);
 int UiWindowShow(HWND window);
+/* Centres a toplevel on its shown owner, else on its monitor's work area,
+ * keeping all of it inside the work area; again once it is mapped, with the
+ * window manager's frame counted.  Call it once its content is in place. */
+int UiWindowPlace(HWND window);
+/* The toplevel is placed by its program from now on (a notification at the
+ * tray's corner): the layer no longer centres it. */
+void UiGtkPlacedByCaller(GtkWidget *toplevel);
 /* Restores and raises the window. */
 int UiWindowPresent(HWND window);
 /* The window's own drawing as a PNG file (a web view's page as the display

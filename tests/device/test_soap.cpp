@@ -5,6 +5,7 @@
 #include <future>
 #include <gtest/gtest.h>
 #include <tarvo_util/soap.h>
+#include <tarvo_util/util_limits.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -167,14 +168,20 @@ TEST(DeviceSoap, HeaderErrors)
       {"HOST: localhost\r\n" + ok_action + "CONTENT-RANGE: bytes 0-1/2\r\nCONTENT-LENGTH: 0\r\n",
        "501 I do not accept Content-Range"},
   };
-  // Each refusal pauses a second: ask them all at once.
-  std::vector<std::future<reply>> replies;
-  for (const bad &b : cases)
-    replies.push_back(std::async(std::launch::async, [&] { return exchange(d.port(), post(b.headers, "")); }));
-  for (size_t i = 0; i < replies.size(); i++) {
-    reply r = replies[i].get();
-    EXPECT_EQ(r.status, cases[i].status) << cases[i].headers;
-    EXPECT_EQ(r.header("CONNECTION"), "close");
+  // Each refusal pauses a second: ask them at once, as many as one
+  // address may have open (past its share, its oldest connection still
+  // without a whole header gives way, as it should on a busy machine).
+  const size_t n = sizeof cases / sizeof cases[0];
+  for (size_t first = 0; first < n; first += CONN_PER_ADDRESS_MAX) {
+    std::vector<std::future<reply>> replies;
+    for (size_t i = first; i < n && i < first + CONN_PER_ADDRESS_MAX; i++)
+      replies.push_back(
+          std::async(std::launch::async, [&, i] { return exchange(d.port(), post(cases[i].headers, "")); }));
+    for (size_t k = 0; k < replies.size(); k++) {
+      reply r = replies[k].get();
+      EXPECT_EQ(r.status, cases[first + k].status) << cases[first + k].headers;
+      EXPECT_EQ(r.header("CONNECTION"), "close");
+    }
   }
   std::lock_guard<std::mutex> lock(d.seen.mu);
   EXPECT_TRUE(d.seen.actions.empty());

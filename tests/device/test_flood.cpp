@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 using namespace device_test;
-using clock_type = std::chrono::steady_clock;
 
 namespace {
 
@@ -33,28 +32,21 @@ size_t thread_count()
 // Waits until the process has at most n threads; false after timeout_ms.
 bool threads_back_to(size_t n, int timeout_ms)
 {
-  auto end = clock_type::now() + std::chrono::milliseconds(timeout_ms);
-  while (thread_count() > n)
-    if (clock_type::now() > end) return false;
-    else std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  return true;
+  return tarvo_test::eventually([&] { return thread_count() <= n; }, timeout_ms);
 }
 
 // Waits until n listed connections have their whole header; false after
-// a liveness bound.
+// the liveness bound.
 bool busy_connections(device &d, uint32_t n)
 {
-  auto end = clock_type::now() + std::chrono::seconds(20);
-  for (;;) {
+  return tarvo_test::eventually([&] {
     uint32_t busy = 0;
     sys_mutex_lock(&d.ctx->live_mutex);
     for (uint32_t i = 0; i < d.ctx->conns.conns.len; i++)
       busy += !__atomic_load_n(&static_cast<conn_policy_entry *>(d.ctx->conns.conns.buf[i])->idle, __ATOMIC_ACQUIRE);
     sys_mutex_unlock(&d.ctx->live_mutex);
-    if (busy >= n) return true;
-    if (clock_type::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+    return busy >= n;
+  });
 }
 
 std::string browse_like()

@@ -319,6 +319,8 @@ TEST_F(LpcmChainedOgg, DamagedLinksArePassedOverAndTheLinksAfterThemPlay)
               last = reference(parts.path, {links[5]});
   std::string whole = dechunk(get(url).body()).data;
   EXPECT_LE(worst(whole, ref, 0, 0, kBytesPerMs), kTolerance) << whole.size() << " bytes for " << ref.size();
+  // Into the link before the one of rate 0, and into the last.
+  EXPECT_LE(worst(seek(url, "2.5"), ref, bytes_at(2500), 0, kBytesPerMs), kTolerance);
   size_t into_last = (ms_of(ref.size() - last.size()) / 10 + 1) * 10 + 500;
   EXPECT_LE(worst(seek(url, npt(into_last)), ref, bytes_at(into_last), 0, kBytesPerMs), kTolerance);
   EXPECT_EQ(srv->stop(), 0);

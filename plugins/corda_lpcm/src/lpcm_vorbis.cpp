@@ -273,7 +273,11 @@ bool from_link(const source *s, const tag_ogg_link &l, double at, pcm_out *o)
             decode(&vf, true, &skip, o);
   ov_clear(&vf);
   if (!ok || !o->out->budget || link.end >= s->end) return ok;
-  source rest{s->file, link.end, s->end, 0};
+  // The stream goes on from the next link that plays: one whose headers
+  // vorbisfile refuses, opened first, would end it.
+  tag_ogg_link next;
+  bool after = tag_ogg_link_at(s->file, l.start + l.seconds, &next) && next.begin >= l.end;
+  source rest{s->file, after ? int64_t(next.begin) : link.end, s->end, 0};
   return from_start(&rest, false, 0, o);
 }
 

@@ -166,12 +166,13 @@ bool put_held(pcm_out *o)
 // where it stands, so that the links after it play where the chain times
 // them (said once).  Its frames are counted at the announced rate, the
 // part frame carried to the next read.
-bool left_out(pcm_out *o, long frames, const vorbis_info *vi)
+bool put_silence(pcm_out *o, long frames, const vorbis_info *vi)
 {
-  if (!o->unordered)
+  if (!o->unordered) {
     sys_log_print(SYS_LOG_WARNING, "%s: a Vorbis link of %d channels plays as silence (at most %d have a known order)",
                   o->job->path, vi->channels, MSF_LPCM_VORBIS_CHANNELS_MAX);
-  if (!o->unordered) o->silence_carry = 0;
+    o->silence_carry = 0;
+  }
   o->unordered = true;
   if (!put_held(o)) return false;
   o->silence_carry += uint64_t(frames) * o->job->rate;
@@ -185,7 +186,7 @@ bool left_out(pcm_out *o, long frames, const vorbis_info *vi)
 // resampler holds until the next link or the end.
 bool put_converted(pcm_out *o, float **pcm, long frames, const vorbis_info *vi)
 {
-  if (vi->channels > MSF_LPCM_VORBIS_CHANNELS_MAX) return left_out(o, frames, vi);
+  if (vi->channels > MSF_LPCM_VORBIS_CHANNELS_MAX) return put_silence(o, frames, vi);
   if (!o->conv.p && !(o->conv.p = ffaudio_converter_new(int(o->job->channels), int(o->job->rate)))) return false;
   if (!o->frame.p && !(o->frame.p = av_frame_alloc())) return false;
   AVFrame *f = o->frame.p;

@@ -16,9 +16,11 @@ namespace ogg {
 bool last_serial(mp3::file_window &w, uint64_t begin, uint64_t end, uint32_t *serial);
 
 // The play time of every link of a chained file, in seconds: each link's
-// first Vorbis stream, timed by the last granule position on its pages at
-// the rate of its identification header.  Pages are passed by their sizes
-// unread; junk between them is searched through.
+// first Vorbis stream, timed as vorbisfile times it, from the samples its
+// first audio page completes to its last granule position.  A link whose
+// headers libvorbis refuses has no time.  Pages past a stream's first
+// audio page are passed by their sizes unread; junk between pages is
+// searched through, and a page cut short passed over.
 double chain_seconds(mp3::file_window &w, uint64_t size);
 
 // One link of a chained file: its bytes, from its first BOS page up to the

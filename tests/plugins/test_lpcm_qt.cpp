@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "encoder_probe.h"
 #include "tarvo_test.h"
 
 namespace {
@@ -70,11 +71,12 @@ std::string in_child(const std::string &library, const std::string &media)
 
 TEST(LpcmMp4Toolbox, MissingOldOrUnableToOpenGivesNoRewriteAnd500)
 {
+  if (!tarvo_test::ffmpeg_encodes("aac") || !tarvo_test::ffmpeg_filters("sine"))
+    GTEST_SKIP() << "ffmpeg with the aac encoder and the lavfi sources is needed for the fixture";
   tarvo_test::scratch_dir dir;
   std::string media = dir / "tone.m4a";
-  if (std::system(("ffmpeg -loglevel error -y -f lavfi -i sine=frequency=1000:duration=1 -c:a aac " + media +
-                   " >/dev/null 2>&1").c_str()) != 0)
-    GTEST_SKIP() << "ffmpeg with an aac encoder is needed for the fixture";
+  ASSERT_EQ(std::system(("ffmpeg -loglevel error -y -f lavfi -i sine=frequency=1000:duration=1 -c:a aac " + media +
+                         " >/dev/null 2>&1").c_str()), 0);
   // With the stand-in beside the plug-in the item is taken.
   EXPECT_EQ(in_child("", media).substr(0, 19), "1 1 HTTP/1.1 200 OK");
   EXPECT_EQ(in_child("/nonexistent/libtarvo_qt.so", media), "0 0 HTTP/1.1 500 internal server error");

@@ -3,6 +3,7 @@
 // lost clients and a missing movie toolbox that leave the server serving.
 #include "plugin_server.h"
 
+#include "encoder_probe.h"
 #include "media_fixtures.h"
 #include "tarvo_live.h"
 
@@ -394,10 +395,11 @@ TEST_F(LpcmServer, DamagedSourcesAndLostClientsLeaveTheServerServing)
 TEST(LpcmMp4Server, TwoResourcesTheSourceRateFirstAndOneDynamicMark)
 {
   if (!tarvo_test::private_net().empty()) GTEST_SKIP() << tarvo_test::private_net();
+  if (!tarvo_test::ffmpeg_encodes("aac") || !tarvo_test::ffmpeg_filters("sine"))
+    GTEST_SKIP() << "ffmpeg with the aac encoder and the lavfi sources is needed for the fixture";
   running_server srv("corda_lpcm_mp4\n");
-  if (std::system(("ffmpeg -loglevel error -y -f lavfi -i sine=frequency=1000:duration=1:sample_rate=48000 -ac 1 "
-                    "-c:a aac " + srv.media + "/tone48.m4a >/dev/null 2>&1").c_str()) != 0)
-    GTEST_SKIP() << "ffmpeg with an aac encoder is needed for the fixture";
+  ASSERT_EQ(std::system(("ffmpeg -loglevel error -y -f lavfi -i sine=frequency=1000:duration=1:sample_rate=48000 -ac 1 "
+                         "-c:a aac " + srv.media + "/tone48.m4a >/dev/null 2>&1").c_str()), 0);
   ASSERT_TRUE(srv.start());
   std::string listing = srv.children_when([](const std::string &c) { return !items_of(c)["tone48.m4a"].lpcm(1).empty(); });
   item it = items_of(listing)["tone48.m4a"];
@@ -444,6 +446,8 @@ int peak(const std::string &pcm, int channels, int channel)
 TEST(LpcmJoinedSources, ChangedChannelsOrRateMidStreamKeepTheAgreedFormat)
 {
   if (!tarvo_test::private_net().empty()) GTEST_SKIP() << tarvo_test::private_net();
+  if (!tarvo_test::ffmpeg_encodes("libmp3lame") || !tarvo_test::ffmpeg_filters("sine"))
+    GTEST_SKIP() << "ffmpeg with libmp3lame and the lavfi sources is needed for the fixture";
   running_server srv("corda_lpcm\ncorda_lpcm_mp4\n");
   srv.extra_env.push_back("TARVO_DMO_WMA_TAGS=161,55");
   std::string m = srv.media + "/";
@@ -452,8 +456,7 @@ TEST(LpcmJoinedSources, ChangedChannelsOrRateMidStreamKeepTheAgreedFormat)
                         std::to_string(rate) + " -ac " + std::to_string(channels) + " -c:a libmp3lame -b:a 128k -f mp3 " + m +
                         name + " >/dev/null 2>&1").c_str()) == 0;
   };
-  if (!part("st.part", 44100, 2) || !part("mo.part", 44100, 1) || !part("st48.part", 48000, 2))
-    GTEST_SKIP() << "ffmpeg with an MP3 encoder is needed for the fixture";
+  ASSERT_TRUE(part("st.part", 44100, 2) && part("mo.part", 44100, 1) && part("st48.part", 48000, 2));
   const char *names[] = {"mono", "rate"};
   for (const char *name : names) {
     std::string joined = m + name + ".mp3";

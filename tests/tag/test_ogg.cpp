@@ -25,7 +25,20 @@ struct encoding {
   bool no_nominal_bitrate = false;
   double seconds = 1;
   int serial = 1234;
+  // Added to the audio pages' granule positions: a stream saved from
+  // mid-way, as from an internet radio.
+  int64_t saved_from = 0;
 };
+
+// The page's granule position moved by `by`, its checksum set again.
+void shift_granule(std::string *page, int64_t by)
+{
+  auto *b = reinterpret_cast<unsigned char *>(page->data());
+  ogg_page og{b, long(27 + b[26]), b + 27 + b[26], long(page->size()) - long(27 + b[26])};
+  ogg_int64_t g = ogg_page_granulepos(&og) + by;
+  for (int i = 0; i < 8; i++) b[6 + i] = uint8_t(uint64_t(g) >> (8 * i));
+  ogg_page_checksum_set(&og);
+}
 
 std::string page_bytes(const ogg_page &og)
 {
@@ -58,6 +71,7 @@ std::vector<std::string> encode(const encoding &e)
   std::vector<std::string> pages;
   ogg_page og;
   while (ogg_stream_flush(&os, &og)) pages.push_back(page_bytes(og));
+  size_t headers = pages.size();
   long total = long(e.seconds * 44100), done = 0;
   while (true) {
     long n = std::min(4096L, total - done);
@@ -78,6 +92,7 @@ std::vector<std::string> encode(const encoding &e)
     if (n == 0) break;
   }
   while (ogg_stream_flush(&os, &og)) pages.push_back(page_bytes(og));
+  for (size_t i = headers; e.saved_from && i < pages.size(); i++) shift_granule(&pages[i], e.saved_from);
   ogg_stream_clear(&os);
   vorbis_block_clear(&vb);
   vorbis_dsp_clear(&vd);
@@ -188,6 +203,12 @@ TEST_F(Ogg, ChainedStreamsTimedTogether)
   props &chained = read(join(encode(first)) + join(encode(second)));
   EXPECT_EQ(chained.get("res@duration"), "0:00:04");
   EXPECT_EQ(chained.get("dc:title"), "Part 0");
+  // Saved from 30 s into a stream, the first link was timed from 0 (30 s
+  // too long); links saved from mid-way are timed from their first sample.
+  first.saved_from = 30 * 44100;
+  second.saved_from = 7 * 44100 + 17;
+  EXPECT_EQ(read(join(encode(first)) + join(encode(second))).get("res@duration"), "0:00:04");
+  EXPECT_EQ(read(join(encode(second)) + join(encode(first))).get("res@duration"), "0:00:04");
 }
 
 // The link that plays at a time, where a seek starts: its bytes and play
@@ -214,6 +235,27 @@ TEST_F(Ogg, LinkAtGivesTheBytesAndTimesOfTheLinkThatPlays)
   EXPECT_EQ(std::vector<double>({double(l.begin), double(l.end), l.start, l.seconds}),
             std::vector<double>({double(a.size()), double(a.size() + b.size()), 1, 2}));
   EXPECT_EQ(link_at(a + b + join(c), 4), 0);
+  // On a link's first sample it is that link that plays.
+  ASSERT_EQ(link_at(a + b + join(c), 3), 1);
+  EXPECT_EQ(std::vector<double>({double(l.begin), l.start}), std::vector<double>({double(a.size() + b.size()), 3}));
+  // A first link saved from 30 s into a stream took 31 s, not 1 s.
+  encoding radio;
+  radio.saved_from = 30 * 44100;
+  std::string r = join(encode(radio));
+  ASSERT_EQ(link_at(r + b + join(c), 1), 1);
+  EXPECT_EQ(std::vector<double>({double(l.begin), l.start, l.seconds}), std::vector<double>({double(r.size()), 1, 2}));
+  // A link that plays nothing (its header gives no channels) has no time;
+  // a link cut mid-page hid the next link's first pages.  The links after
+  // either are found where they play.
+  std::vector<std::string> none = encode(second);
+  none[0][28 + 11] = 0;  // the identification header's channel count
+  shift_granule(&none[0], 0);
+  ASSERT_EQ(link_at(a + join(none) + join(c), 1.5), 1);
+  EXPECT_EQ(std::vector<double>({double(l.begin), l.start, l.seconds}),
+            std::vector<double>({double(a.size() + join(none).size()), 1, 1}));
+  std::string cut = b.substr(0, b.size() - 10);
+  ASSERT_EQ(link_at(a + cut + join(c), 3.5), 1);
+  EXPECT_EQ(l.begin, a.size() + cut.size());
   // The third link's last page moved to the end of the second's bytes.
   std::string moved = c.back();
   c.pop_back();

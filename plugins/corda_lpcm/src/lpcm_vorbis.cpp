@@ -116,7 +116,9 @@ struct pcm_out {
   own::ptr<FfConverter, ffaudio_converter_free> conv;
   own::ptr<AVFrame, frame_free> frame;
   std::vector<uint8_t> bytes;
-  bool unordered = false;  // within a link left out for its channel count
+  bool unordered = false;  // within a link played as silence for its channel count
+  uint64_t silence_carry = 0;  // of that link's frames, times the announced rate
+  bool damaged = false;  // a link passed over for its headers, said once
 };
 
 // Native 16-bit samples in bytes, sent big-endian.
@@ -151,21 +153,40 @@ bool put_as_is(pcm_out *o, float **pcm, long frames, int channels)
   return ok;
 }
 
-// A link whose channels have no known order adds nothing: said once.
-bool left_out(pcm_out *o, const vorbis_info *vi)
+// What the converter holds, once a link in another format has ended.
+bool put_held(pcm_out *o)
 {
-  if (!o->unordered)
-    sys_log_print(SYS_LOG_WARNING, "%s: a Vorbis link of %d channels is left out (at most %d have a known order)",
+  if (!o->conv.p) return true;
+  bool ok = ffaudio_flush(o->conv.p, &o->bytes) == 0 && put_native(o);
+  ffaudio_reset(o->conv.p);
+  return ok;
+}
+
+// A link whose channels have no known order keeps its time as silence
+// where it stands, so that the links after it play where the chain times
+// them (said once).  Its frames are counted at the announced rate, the
+// part frame carried to the next read.
+bool put_silence(pcm_out *o, long frames, const vorbis_info *vi)
+{
+  if (!o->unordered) {
+    sys_log_print(SYS_LOG_WARNING, "%s: a Vorbis link of %d channels plays as silence (at most %d have a known order)",
                   o->job->path, vi->channels, MSF_LPCM_VORBIS_CHANNELS_MAX);
+    o->silence_carry = 0;
+  }
   o->unordered = true;
-  return true;
+  if (!put_held(o)) return false;
+  o->silence_carry += uint64_t(frames) * o->job->rate;
+  uint64_t n = o->silence_carry / uint64_t(vi->rate);
+  o->silence_carry %= uint64_t(vi->rate);
+  o->bytes.assign(size_t(n) * o->job->channels * 2, 0);
+  return put_native(o);
 }
 
 // A link in another format: through the converter, which keeps what its
 // resampler holds until the next link or the end.
 bool put_converted(pcm_out *o, float **pcm, long frames, const vorbis_info *vi)
 {
-  if (vi->channels > MSF_LPCM_VORBIS_CHANNELS_MAX) return left_out(o, vi);
+  if (vi->channels > MSF_LPCM_VORBIS_CHANNELS_MAX) return put_silence(o, frames, vi);
   if (!o->conv.p && !(o->conv.p = ffaudio_converter_new(int(o->job->channels), int(o->job->rate)))) return false;
   if (!o->frame.p && !(o->frame.p = av_frame_alloc())) return false;
   AVFrame *f = o->frame.p;
@@ -182,15 +203,6 @@ bool put_converted(pcm_out *o, float **pcm, long frames, const vorbis_info *vi)
   return r != AVERROR(ENOMEM) && put_native(o);
 }
 
-// What the converter holds, once a link in another format has ended.
-bool put_held(pcm_out *o)
-{
-  if (!o->conv.p) return true;
-  bool ok = ffaudio_flush(o->conv.p, &o->bytes) == 0 && put_native(o);
-  ffaudio_reset(o->conv.p);
-  return ok;
-}
-
 bool put_frames(pcm_out *o, float **pcm, long frames, const vorbis_info *vi)
 {
   if (vi->channels <= MSF_LPCM_VORBIS_CHANNELS_MAX) o->unordered = false;
@@ -198,8 +210,20 @@ bool put_frames(pcm_out *o, float **pcm, long frames, const vorbis_info *vi)
   return same ? put_held(o) && put_as_is(o, pcm, frames, vi->channels) : put_converted(o, pcm, frames, vi);
 }
 
+// A stream's link whose headers vorbisfile refuses (no channels, rate 0):
+// each read passes one of its pages, until the next link's headers.  The
+// chain's times leave it out too.
+bool passed_over(pcm_out *o, long got)
+{
+  if (got != OV_EBADHEADER && got != OV_ENOTVORBIS) return false;
+  if (!o->damaged) sys_log_print(SYS_LOG_WARNING, "%s: a damaged Vorbis link is passed over", o->job->path);
+  o->damaged = true;
+  return true;
+}
+
 // vf to its end or until the budget is spent, its first *skip seconds
-// dropped.  holes: a stream's new links (and pages lost) are passed over.
+// dropped.  holes: a stream's new links (and pages lost, and links that
+// cannot be played) are passed over.
 bool decode(OggVorbis_File *vf, bool holes, double *skip, pcm_out *o)
 {
   std::vector<float *> from;
@@ -207,7 +231,7 @@ bool decode(OggVorbis_File *vf, bool holes, double *skip, pcm_out *o)
   while (o->out->budget) {
     float **pcm = nullptr;
     long got = ov_read_float(vf, &pcm, MSF_LPCM_VORBIS_READ_FRAMES, &section);
-    if (got == OV_HOLE && holes) continue;
+    if (holes && (got == OV_HOLE || passed_over(o, got))) continue;
     if (got < 0) return false;  // damaged past what vorbisfile skips itself
     if (got == 0) break;
     const vorbis_info *vi = ov_info(vf, section);
@@ -250,7 +274,11 @@ bool from_link(const source *s, const tag_ogg_link &l, double at, pcm_out *o)
             decode(&vf, true, &skip, o);
   ov_clear(&vf);
   if (!ok || !o->out->budget || link.end >= s->end) return ok;
-  source rest{s->file, link.end, s->end, 0};
+  // The stream goes on from the next link that plays: one whose headers
+  // vorbisfile refuses, opened first, would end it.
+  tag_ogg_link next;
+  bool after = tag_ogg_link_at(s->file, l.start + l.seconds, &next) && next.begin >= l.end;
+  source rest{s->file, after ? int64_t(next.begin) : link.end, s->end, 0};
   return from_start(&rest, false, 0, o);
 }
 

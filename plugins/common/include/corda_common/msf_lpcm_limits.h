@@ -8,7 +8,7 @@
 #define MSF_LPCM_CHUNK_HEAD 10u     /* room for a chunk's hexadecimal length and CR LF */
 #define MSF_LPCM_RATE_CD 44100u
 #define MSF_LPCM_RATE_DAT 48000u
-#define MSF_LPCM_VORBIS_CHANNELS_MAX 8  /* Vorbis orders the channels of up to 8; a link of more is left out */
+#define MSF_LPCM_VORBIS_CHANNELS_MAX 8  /* Vorbis orders the channels of up to 8; a link of more plays as silence */
 #define MSF_LPCM_VORBIS_READ_FRAMES 1024 /* asked of vorbisfile at once: 8 channels of 16 bits fill a largest piece */
 
 #endif

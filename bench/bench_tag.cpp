@@ -28,12 +28,10 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <thread>
 #include <vector>
+
+#include "tarvo_test.h"
 
 namespace fs = std::filesystem;
 
@@ -219,38 +217,6 @@ uint64_t max_bytes_per_file(const std::vector<std::string> &files, const char *m
   return most;
 }
 
-// A file's pages dropped from the page cache; false where they cannot be
-// (a file system that keeps files only in memory).
-bool drop_pages(const std::string &path)
-{
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  bool ok = fdatasync(fd) == 0 && posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
-  close(fd);
-  return ok;
-}
-
-// Pages of the file in the page cache.
-uint64_t resident_pages(const std::string &path)
-{
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat st;
-  if (fd < 0 || fstat(fd, &st) != 0 || st.st_size == 0) {
-    if (fd >= 0) close(fd);
-    return 0;
-  }
-  void *m = mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_SHARED, fd, 0);
-  close(fd);
-  if (m == MAP_FAILED) return 0;
-  long page = sysconf(_SC_PAGESIZE);
-  std::vector<unsigned char> in((size_t(st.st_size) + size_t(page) - 1) / size_t(page));
-  uint64_t n = 0;
-  if (mincore(m, size_t(st.st_size), in.data()) == 0)
-    for (unsigned char c : in) n += c & 1;
-  munmap(m, size_t(st.st_size));
-  return n;
-}
-
 struct cold_figures {
   double files_per_s = 0, reads = 0, pages = 0;
 };
@@ -262,13 +228,13 @@ cold_figures cold_run(const std::vector<std::string> &files, const char *mime)
   cost = syscr() - cost;
   double secs = 0, reads = 0, pages = 0;
   for (const std::string &f : files) {
-    drop_pages(f);
+    tarvo_test::page_cache_drop(f);
     uint64_t before = syscr();
     auto start = std::chrono::steady_clock::now();
     item(f, mime);
     secs += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     reads += double(syscr() - before - cost);
-    pages += double(resident_pages(f));
+    pages += double(tarvo_test::page_cache_count(f));
   }
   double n = double(files.size());
   return {n / secs, reads / n, pages / n};

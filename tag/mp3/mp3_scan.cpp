@@ -89,7 +89,13 @@ struct scan {
   // Frames counted at another sample rate or frame size than the first
   // one's (files joined from two recordings), and the time they take.
   uint64_t foreign = 0, foreign_ns = 0;
-  scan(int file, mp3_info *i) : w(file, i->file_size), info(i) {}
+  // The scan reads a few stretches far apart: readahead would fetch what
+  // lies between them (and, once it has grown, the whole file).  The
+  // reader's file is its caller's, opened without advice, and left so.
+  scan(int file, mp3_info *i) : w(file, i->file_size), info(i) { w.random_reads(true); }
+  ~scan() { w.random_reads(false); }
+  scan(const scan &) = delete;
+  scan &operator=(const scan &) = delete;
 };
 
 // The next frame sync (0xFF and three set bits) at or after pos with a
@@ -313,15 +319,14 @@ bool header_here(scan &s, mp3_header *h)
 // The frames from s.next to body_end, at points spread over them: where two
 // frames of the last known frame's rate stand where that rate puts them,
 // the frames before are that many of that rate; a stretch up to a point
-// that fails is counted frame by frame, and its last frame gives the rate
-// to look for next.  Each point costs one small read, and the kernel is
-// told not to read ahead of it.
-void frames_probe(scan &s, uint64_t body_end, uint64_t audio_end, run *r)
+// that fails is counted frame by frame, with readahead, and its last frame
+// gives the rate to look for next.  Each point costs one small read.  False
+// when a stretch ends in bytes that are no frame.
+bool frames_probe(scan &s, uint64_t body_end, uint64_t audio_end, run *r)
 {
   uint64_t from = s.next;
   mp3_header a;
   bool anchored = header_here(s, &a);
-  s.w.random_reads(true);
   for (uint64_t i = 1; i <= TAG_MP3_RATE_PROBES && anchored; i++) {
     uint64_t target = from + (body_end - from) * i / TAG_MP3_RATE_PROBES, found;
     if (target <= s.next) continue;
@@ -336,7 +341,7 @@ void frames_probe(scan &s, uint64_t body_end, uint64_t audio_end, run *r)
     s.w.random_reads(true);
     anchored = header_here(s, &a);
   }
-  s.w.random_reads(false);
+  return anchored;
 }
 
 // Every frame counted, stepping from header to header, but where a stream
@@ -353,7 +358,10 @@ void frames_count(scan &s, uint64_t audio_end)
   uint64_t tail = uint64_t(TAG_MP3_TAIL_FRAMES) * h.frame_length;
   // Points a few frames apart would cost more than the frames.
   uint64_t least = tail + uint64_t(TAG_MP3_RATE_PROBES) * 4 * h.frame_length;
-  if (r.one_rate && s.next < audio_end && audio_end - s.next > least) frames_probe(s, audio_end - tail, audio_end, &r);
+  bool tail_only = r.one_rate && s.next < audio_end && audio_end - s.next > least &&
+                   frames_probe(s, audio_end - tail, audio_end, &r);
+  // Every frame to the end, read ahead, or only the tail.
+  if (!tail_only) s.w.random_reads(false);
   frames_step(s, audio_end, &r);
   info.frames = uint32_t(std::min<uint64_t>(r.frames, UINT32_MAX));
   s.foreign = std::min<uint64_t>(r.foreign, info.frames);

@@ -195,7 +195,8 @@ struct read_count : mp3::read_observer {
 // The first scan probed 1,024 points of each constant-rate file without a
 // VBR header: 1,061 read calls touching 92 % of a five-minute file's pages,
 // on a disk or share a seek or a round trip each.  LAME's Info header, which
-// is not taken for a count, and an hour cost the same few dozen reads.
+// is not taken for a count, and an hour cost the same few dozen reads, and
+// the kernel reads no more of the file than they touch.
 TEST_F(Mp3Compare, ConstantRateFilesAreReadInAFewDozenCalls)
 {
   TAG_TOOLS_REQUIRE("ffmpeg", "ffprobe", "lame");
@@ -209,10 +210,17 @@ TEST_F(Mp3Compare, ConstantRateFilesAreReadInAFewDozenCalls)
   ASSERT_TRUE(generate("for i in 1 2 3 4 5 6 7 8 9 10 11 12; do cat " + quote(part) + "; done > " + quote(hour), hour));
   for (const std::string &f : {info, plain, hour}) {
     SCOPED_TRACE(f);
+    bool dropped = tarvo_test::page_cache_drop(f);
     read_count reads;
     std::string it = tag_test::item(f, "audio/mpeg");
     EXPECT_LE(reads.calls, 64u);
     EXPECT_LE(reads.pages.size(), 80u);
+    // Readahead grown by the first reads fetched whole files that few
+    // calls had touched.  Where the file system cannot drop pages, the
+    // calls alone are counted.
+    if (dropped) {
+      EXPECT_LE(tarvo_test::page_cache_count(f), 80u);
+    }
     EXPECT_NEAR(double(duration_ms(res_attribute(it, "duration"))), double(packets_ms(f)), 100);
   }
 }

@@ -50,6 +50,10 @@ struct file_window {
   // readahead: a few bytes at a point cost a page, not a stretch), or that
   // they no longer do.
   void random_reads(bool on);
+  // Asks the kernel to start reading n bytes from pos and returns at once:
+  // reads far apart that are known in advance then wait on the disk or the
+  // share together, not one after another.
+  void prefetch(uint64_t pos, uint64_t n);
 };
 
 // The syncsafe number of ID3v2: 7 bits from each of 4 bytes.

@@ -286,17 +286,24 @@ bool rate_header(const unsigned char *b, const mp3_header &a, mp3_header *h)
   return b[0] == 0xFF && (b[1] & 0xE0) == 0xE0 && header_decode(b, h) && same_stream(*h, a) && h->bitrate == a.bitrate;
 }
 
-// Two frames in a row of a's stream and bitrate, the first starting near
+// The bytes that hold two frames of a's kind, the first starting near
 // predicted: an encoder pads frames so that they stray from their exact
-// share of the rate by less than a slot, which is allowed each way.  Two,
-// so that a stream of changing rate seldom shows them by chance.  One read,
-// on its own; *found is where the first starts.
+// share of the rate by less than a slot, which is allowed each way.
+uint64_t span_from(const mp3_header &a, uint64_t predicted, uint32_t *reach, uint32_t *n)
+{
+  *reach = a.layer == kLayer1 ? 8 : 2;
+  *n = 2 * *reach + frame_length(a, a.bitrate, 1) + 4;
+  return predicted - std::min<uint64_t>(predicted, *reach);
+}
+
+// Two frames in a row of a's stream and bitrate, the first starting near
+// predicted.  Two, so that a stream of changing rate seldom shows them by
+// chance.  One read, on its own; *found is where the first starts.
 bool grid_pair(scan &s, const mp3_header &a, uint64_t predicted, uint64_t end, uint64_t *found)
 {
-  uint32_t reach = a.layer == kLayer1 ? 8 : 2;
-  uint64_t from = predicted - std::min<uint64_t>(predicted, reach);
+  uint32_t reach, n;
+  uint64_t from = span_from(a, predicted, &reach, &n);
   unsigned char b[2048];  // past the longest frame there is, 1729 bytes, and the reach
-  uint32_t n = 2 * reach + frame_length(a, a.bitrate, 1) + 4;
   if (n > sizeof b || from >= end || end - from < n || !s.w.read_direct(from, b, n)) return false;
   for (uint32_t i = 0; i <= 2 * reach; i++) {
     mp3_header h, next;
@@ -316,6 +323,25 @@ bool header_here(scan &s, mp3_header *h)
   return b && got >= 4 && b[0] == 0xFF && (b[1] & 0xE0) == 0xE0 && header_decode(b, h);
 }
 
+// The point of s.next's frame (of a's kind) that probe i aims at.
+uint64_t probe_target(uint64_t from, uint64_t body_end, uint64_t i)
+{
+  return from + (body_end - from) * i / TAG_MP3_RATE_PROBES;
+}
+
+// Every point's bytes, where a constant rate from the first puts them, and
+// the tail's asked for at once.
+void probes_prefetch(scan &s, const mp3_header &a, uint64_t body_end)
+{
+  for (uint64_t i = 1; i <= TAG_MP3_RATE_PROBES; i++) {
+    uint32_t reach, n;
+    uint64_t target = probe_target(s.next, body_end, i);
+    uint64_t from = span_from(a, grid_at(s.next, a, frames_in(a, target - s.next)), &reach, &n);
+    s.w.prefetch(from, n);
+  }
+  s.w.prefetch(body_end, s.info->file_size - std::min(s.info->file_size, body_end));
+}
+
 // The frames from s.next to body_end, at points spread over them: where two
 // frames of the last known frame's rate stand where that rate puts them,
 // the frames before are that many of that rate; a stretch up to a point
@@ -327,8 +353,9 @@ bool frames_probe(scan &s, uint64_t body_end, uint64_t audio_end, run *r)
   uint64_t from = s.next;
   mp3_header a;
   bool anchored = header_here(s, &a);
+  if (anchored) probes_prefetch(s, a, body_end);
   for (uint64_t i = 1; i <= TAG_MP3_RATE_PROBES && anchored; i++) {
-    uint64_t target = from + (body_end - from) * i / TAG_MP3_RATE_PROBES, found;
+    uint64_t target = probe_target(from, body_end, i), found;
     if (target <= s.next) continue;
     uint64_t k = frames_in(a, target - s.next);
     if (k && grid_pair(s, a, grid_at(s.next, a, k), audio_end, &found)) {
@@ -354,7 +381,10 @@ void frames_count(scan &s, uint64_t audio_end)
   run r;
   r.frames = 3;
   r.one_rate = s.one_rate;
-  frames_step(s, std::min(audio_end, s.first + TAG_MP3_RATE_SAMPLE), &r);
+  // The start in one request, not a window at a time.
+  uint64_t sample_end = std::min(audio_end, s.first + TAG_MP3_RATE_SAMPLE);
+  s.w.prefetch(s.next, sample_end - std::min(sample_end, s.next));
+  frames_step(s, sample_end, &r);
   uint64_t tail = uint64_t(TAG_MP3_TAIL_FRAMES) * h.frame_length;
   // Points a few frames apart would cost more than the frames.
   uint64_t least = tail + uint64_t(TAG_MP3_RATE_PROBES) * 4 * h.frame_length;

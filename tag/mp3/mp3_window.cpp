@@ -73,4 +73,10 @@ void file_window::random_reads(bool on)
   posix_fadvise(file, 0, 0, on ? POSIX_FADV_RANDOM : POSIX_FADV_NORMAL);
 }
 
+void file_window::prefetch(uint64_t pos, uint64_t n)
+{
+  if (pos <= uint64_t(INT64_MAX) && n <= uint64_t(INT64_MAX))
+    posix_fadvise(file, off_t(pos), off_t(n), POSIX_FADV_WILLNEED);
+}
+
 }  // namespace mp3

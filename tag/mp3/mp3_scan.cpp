@@ -71,6 +71,12 @@ bool header_decode(const unsigned char *b, mp3_header *h)
   return true;
 }
 
+// A frame sync (0xFF and three set bits) and a valid header at b.
+bool sync_header(const unsigned char *b, mp3_header *h)
+{
+  return b[0] == 0xFF && (b[1] & 0xE0) == 0xE0 && header_decode(b, h);
+}
+
 // Frames of one stream agree in all but bitrate, padding and the mode
 // extension, which joint stereo sets frame by frame.
 bool same_stream(const mp3_header &a, const mp3_header &b)
@@ -216,7 +222,7 @@ bool resync_fits(scan &s, const mp3_header &h, uint64_t at, uint64_t end)
   uint32_t got;
   const unsigned char *b = s.w.at(next, 4, &got);
   mp3_header n;
-  return b && got >= 4 && b[0] == 0xFF && (b[1] & 0xE0) == 0xE0 && header_decode(b, &n);
+  return b && got >= 4 && sync_header(b, &n);
 }
 
 // The frame at pos, or the next believable one after it, wholly before end.
@@ -225,7 +231,7 @@ bool frame_next(scan &s, uint64_t pos, uint64_t end, uint64_t *at, mp3_header *h
   uint32_t got;
   const unsigned char *b = s.w.at(pos, 4, &got);
   if (!b) return false;
-  if (got >= 4 && b[0] == 0xFF && (b[1] & 0xE0) == 0xE0 && header_decode(b, h)) {
+  if (got >= 4 && sync_header(b, h)) {
     *at = pos;
     return pos + h->frame_length <= end;
   }
@@ -283,7 +289,7 @@ uint64_t grid_at(uint64_t at, const mp3_header &h, uint64_t k)
 // A header of a's stream and bitrate at b.
 bool rate_header(const unsigned char *b, const mp3_header &a, mp3_header *h)
 {
-  return b[0] == 0xFF && (b[1] & 0xE0) == 0xE0 && header_decode(b, h) && same_stream(*h, a) && h->bitrate == a.bitrate;
+  return sync_header(b, h) && same_stream(*h, a) && h->bitrate == a.bitrate;
 }
 
 // The bytes that hold two frames of a's kind, the first starting near
@@ -320,10 +326,10 @@ bool header_here(scan &s, mp3_header *h)
 {
   uint32_t got;
   const unsigned char *b = s.w.at(s.next, 4, &got);
-  return b && got >= 4 && b[0] == 0xFF && (b[1] & 0xE0) == 0xE0 && header_decode(b, h);
+  return b && got >= 4 && sync_header(b, h);
 }
 
-// The point of s.next's frame (of a's kind) that probe i aims at.
+// Where probe i of those spread from `from` to body_end aims.
 uint64_t probe_target(uint64_t from, uint64_t body_end, uint64_t i)
 {
   return from + (body_end - from) * i / TAG_MP3_RATE_PROBES;

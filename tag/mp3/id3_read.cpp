@@ -249,7 +249,7 @@ id3_tags *id3_tags_read(int file, const sys_file_stat_rec *st)
   auto *tags = static_cast<id3_tags *>(sys_alloc_zero(sizeof(id3_tags)));
   bool ok = false;
   if (tags) {
-    file_window w(file);
+    file_window w(file, st->size);
     ok = v2_read(w, st, tags) && v1_read(w, st, tags);
   }
   sys_file_seek_set(file, saved, &back);

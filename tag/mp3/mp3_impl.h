@@ -8,17 +8,30 @@
 
 namespace mp3 {
 
+// Told of every read call the windows of its thread make while it is set,
+// so that tests and benchmarks can count what a tag read costs.
+struct read_observer {
+  virtual void on_read(uint64_t pos, uint32_t bytes) = 0;
+
+ protected:
+  ~read_observer() = default;
+};
+extern thread_local read_observer *window_observer;
+
 // A read that falls inside what is buffered costs nothing; one outside it
 // refills the buffer from its own offset, so that hopping from frame to
-// frame reads each stretch of the file once.
+// frame reads each stretch of the file once.  Reads stop at the size the
+// file had when it was looked at, so that a buffer ending there costs one
+// call and not a second one to learn of the end.
 struct file_window {
   int file;
+  uint64_t size;      // of the file, where the caller knows it
   int64_t start = 0;  // offset of buf[0]
   uint32_t len = 0;   // bytes buffered
   bool at_eof = false;  // the file ends at start + len
   unsigned char buf[TAG_MP3_BUFFER_SIZE];
 
-  explicit file_window(int f) : file(f) {}
+  explicit file_window(int f, uint64_t file_size = UINT64_MAX) : file(f), size(file_size) {}
   file_window(const file_window &) = delete;
   file_window &operator=(const file_window &) = delete;
 
@@ -33,6 +46,14 @@ struct file_window {
   // is: a few bytes at points far apart cost what they are, not a buffer
   // each.
   bool read_direct(uint64_t pos, void *dst, uint32_t n);
+  // Tells the kernel that the reads to come hop about the file (no
+  // readahead: a few bytes at a point cost a page, not a stretch), or that
+  // they no longer do.
+  void random_reads(bool on);
+  // Asks the kernel to start reading n bytes from pos and returns at once:
+  // reads far apart that are known in advance then wait on the disk or the
+  // share together, not one after another.
+  void prefetch(uint64_t pos, uint64_t n);
 };
 
 // The syncsafe number of ID3v2: 7 bits from each of 4 bytes.

@@ -71,6 +71,12 @@ bool header_decode(const unsigned char *b, mp3_header *h)
   return true;
 }
 
+// A frame sync (0xFF and three set bits) and a valid header at b.
+bool sync_header(const unsigned char *b, mp3_header *h)
+{
+  return b[0] == 0xFF && (b[1] & 0xE0) == 0xE0 && header_decode(b, h);
+}
+
 // Frames of one stream agree in all but bitrate, padding and the mode
 // extension, which joint stereo sets frame by frame.
 bool same_stream(const mp3_header &a, const mp3_header &b)
@@ -89,7 +95,13 @@ struct scan {
   // Frames counted at another sample rate or frame size than the first
   // one's (files joined from two recordings), and the time they take.
   uint64_t foreign = 0, foreign_ns = 0;
-  scan(int file, mp3_info *i) : w(file), info(i) {}
+  // The scan reads a few stretches far apart: readahead would fetch what
+  // lies between them (and, once it has grown, the whole file).  The
+  // reader's file is its caller's, opened without advice, and left so.
+  scan(int file, mp3_info *i) : w(file, i->file_size), info(i) { w.random_reads(true); }
+  ~scan() { w.random_reads(false); }
+  scan(const scan &) = delete;
+  scan &operator=(const scan &) = delete;
 };
 
 // The next frame sync (0xFF and three set bits) at or after pos with a
@@ -210,7 +222,7 @@ bool resync_fits(scan &s, const mp3_header &h, uint64_t at, uint64_t end)
   uint32_t got;
   const unsigned char *b = s.w.at(next, 4, &got);
   mp3_header n;
-  return b && got >= 4 && b[0] == 0xFF && (b[1] & 0xE0) == 0xE0 && header_decode(b, &n);
+  return b && got >= 4 && sync_header(b, &n);
 }
 
 // The frame at pos, or the next believable one after it, wholly before end.
@@ -219,7 +231,7 @@ bool frame_next(scan &s, uint64_t pos, uint64_t end, uint64_t *at, mp3_header *h
   uint32_t got;
   const unsigned char *b = s.w.at(pos, 4, &got);
   if (!b) return false;
-  if (got >= 4 && b[0] == 0xFF && (b[1] & 0xE0) == 0xE0 && header_decode(b, h)) {
+  if (got >= 4 && sync_header(b, h)) {
     *at = pos;
     return pos + h->frame_length <= end;
   }
@@ -228,96 +240,146 @@ bool frame_next(scan &s, uint64_t pos, uint64_t end, uint64_t *at, mp3_header *h
   return false;
 }
 
-// Frames stepped through from s.next to end, or until `most` are counted.
+// Frames counted: all of them, and those at another sample rate or frame
+// size than the first frame's (as in scan) with the time they take.
 struct run {
   uint64_t frames = 0;
   bool one_rate = true;  // all of them at the first frame's bitrate and sample rate
-  uint64_t foreign = 0, foreign_ns = 0;  // as in scan
+  uint64_t foreign = 0, foreign_ns = 0;
 };
 
-uint64_t frames_step(scan &s, uint64_t end, uint64_t most, run *r)
+// n frames of h's kind counted.
+void frames_add(run *r, const mp3_header &first, const mp3_header &h, uint64_t n)
 {
-  const mp3_header &first = s.info->header;
+  r->frames += n;
+  bool same_time = h.sample_rate == first.sample_rate && samples_per_frame(h) == samples_per_frame(first);
+  r->one_rate = r->one_rate && h.bitrate == first.bitrate && same_time;
+  if (!same_time) {
+    r->foreign += n;
+    r->foreign_ns += n * (uint64_t(samples_per_frame(h)) * 1000000000u / h.sample_rate);
+  }
+}
+
+// Frames stepped through from s.next to end, header to header.
+void frames_step(scan &s, uint64_t end, run *r)
+{
   uint64_t at;
   mp3_header h;
-  while (r->frames < most && frame_next(s, s.next, end, &at, &h)) {
-    r->frames++;
-    bool same_time = h.sample_rate == first.sample_rate && samples_per_frame(h) == samples_per_frame(first);
-    r->one_rate = r->one_rate && h.bitrate == first.bitrate && same_time;
-    if (!same_time) {
-      r->foreign++;
-      r->foreign_ns += uint64_t(samples_per_frame(h)) * 1000000000u / h.sample_rate;
-    }
+  while (frame_next(s, s.next, end, &at, &h)) {
+    frames_add(r, s.info->header, h, 1);
     s.next = at + h.frame_length;
   }
-  return r->frames;
 }
 
-// A few frames from pos on, all at the first frame's bitrate.
-bool rate_agrees(scan &s, uint64_t pos, uint64_t end)
-{
-  uint64_t saved = s.next;
-  s.next = pos;
-  run r;
-  bool agrees = frames_step(s, end, TAG_MP3_RATE_PROBE_FRAMES, &r) >= 2 && r.one_rate;
-  s.next = saved;
-  return agrees;
-}
-
-// Frames of the first frame's rate in bytes, to the nearest whole one.
+// Frames of h's rate in bytes, to the nearest whole one.
 uint64_t frames_in(const mp3_header &h, uint64_t bytes)
 {
   uint64_t bits_per_frame = samples_per_frame(h) * uint64_t(h.bitrate);
   return uint64_t(((unsigned __int128)bytes * 8 * h.sample_rate + bits_per_frame / 2) / bits_per_frame);
 }
 
-// Where frame k after s.next starts when every frame has the first one's
-// rate, but for padding.
-uint64_t grid_at(const scan &s, uint64_t k)
+// Where frame k after a frame of h's kind at `at` starts when every frame
+// has its rate, but for padding.
+uint64_t grid_at(uint64_t at, const mp3_header &h, uint64_t k)
 {
-  const mp3_header &h = s.info->header;
   unsigned __int128 bits = (unsigned __int128)k * samples_per_frame(h) * h.bitrate;
-  return s.next + uint64_t(bits / (8 * uint64_t(h.sample_rate)));
+  return at + uint64_t(bits / (8 * uint64_t(h.sample_rate)));
 }
 
-// A header of the first frame's stream and bitrate starts near predicted:
-// an encoder pads frames so that they stray from their exact share of the
-// rate by less than a slot, which is allowed each way from the prediction
-// and from where it was anchored.
-bool grid_header(scan &s, uint64_t predicted, uint64_t end)
+// A header of a's stream and bitrate at b.
+bool rate_header(const unsigned char *b, const mp3_header &a, mp3_header *h)
 {
-  const mp3_header &first = s.info->header;
-  uint32_t reach = first.layer == kLayer1 ? 8 : 2;
-  uint64_t from = predicted - std::min<uint64_t>(predicted, reach);
-  if (from >= end) return false;
-  unsigned char b[2 * 8 + 4];
-  uint32_t n = uint32_t(std::min<uint64_t>(2 * reach + 4, end - from));
-  if (n < 4 || !s.w.read_direct(from, b, n)) return false;
-  for (uint32_t i = 0; i + 4 <= n; i++) {
-    mp3_header h;
-    if (b[i] == 0xFF && (b[i + 1] & 0xE0) == 0xE0 && header_decode(b + i, &h) && same_stream(h, first) &&
-        h.bitrate == first.bitrate)
+  return sync_header(b, h) && same_stream(*h, a) && h->bitrate == a.bitrate;
+}
+
+// The bytes that hold two frames of a's kind, the first starting near
+// predicted: an encoder pads frames so that they stray from their exact
+// share of the rate by less than a slot, which is allowed each way.
+uint64_t span_from(const mp3_header &a, uint64_t predicted, uint32_t *reach, uint32_t *n)
+{
+  *reach = a.layer == kLayer1 ? 8 : 2;
+  *n = 2 * *reach + frame_length(a, a.bitrate, 1) + 4;
+  return predicted - std::min<uint64_t>(predicted, *reach);
+}
+
+// Two frames in a row of a's stream and bitrate, the first starting near
+// predicted.  Two, so that a stream of changing rate seldom shows them by
+// chance.  One read, on its own; *found is where the first starts.
+bool grid_pair(scan &s, const mp3_header &a, uint64_t predicted, uint64_t end, uint64_t *found)
+{
+  uint32_t reach, n;
+  uint64_t from = span_from(a, predicted, &reach, &n);
+  unsigned char b[2048];  // past the longest frame there is, 1729 bytes, and the reach
+  if (n > sizeof b || from >= end || end - from < n || !s.w.read_direct(from, b, n)) return false;
+  for (uint32_t i = 0; i <= 2 * reach; i++) {
+    mp3_header h, next;
+    if (rate_header(b + i, a, &h) && i + h.frame_length + 4 <= n && rate_header(b + i + h.frame_length, a, &next)) {
+      *found = from + i;
       return true;
+    }
   }
   return false;
 }
 
-// Evenly spread frames of the `frames` after s.next stand where one
-// constant rate puts them.  A part of another rate throws the frames after
-// it off those places unless its length happens to fit, and a place inside
-// it holds no header or one of its rate; so only a part shorter than the
-// spacing can go unseen, and only one of such a length.
-bool grid_holds(scan &s, uint64_t frames, uint64_t end)
+// The header of the frame at s.next.
+bool header_here(scan &s, mp3_header *h)
 {
-  for (uint64_t i = 1; i < TAG_MP3_RATE_PROBES; i++)
-    if (!grid_header(s, grid_at(s, frames * i / TAG_MP3_RATE_PROBES), end)) return false;
-  return true;
+  uint32_t got;
+  const unsigned char *b = s.w.at(s.next, 4, &got);
+  return b && got >= 4 && sync_header(b, h);
 }
 
-// Every frame counted, stepping from header to header; only a stream whose
-// start, frames spread over its length and end all keep the first frame's
-// bitrate is taken to be of one rate throughout, its rest worked out from
-// its size.
+// Where probe i of those spread from `from` to body_end aims.
+uint64_t probe_target(uint64_t from, uint64_t body_end, uint64_t i)
+{
+  return from + (body_end - from) * i / TAG_MP3_RATE_PROBES;
+}
+
+// Every point's bytes, where a constant rate from the first puts them, and
+// the tail's asked for at once.
+void probes_prefetch(scan &s, const mp3_header &a, uint64_t body_end)
+{
+  for (uint64_t i = 1; i <= TAG_MP3_RATE_PROBES; i++) {
+    uint32_t reach, n;
+    uint64_t target = probe_target(s.next, body_end, i);
+    uint64_t from = span_from(a, grid_at(s.next, a, frames_in(a, target - s.next)), &reach, &n);
+    s.w.prefetch(from, n);
+  }
+  s.w.prefetch(body_end, s.info->file_size - std::min(s.info->file_size, body_end));
+}
+
+// The frames from s.next to body_end, at points spread over them: where two
+// frames of the last known frame's rate stand where that rate puts them,
+// the frames before are that many of that rate; a stretch up to a point
+// that fails is counted frame by frame, with readahead, and its last frame
+// gives the rate to look for next.  Each point costs one small read.  False
+// when a stretch ends in bytes that are no frame.
+bool frames_probe(scan &s, uint64_t body_end, uint64_t audio_end, run *r)
+{
+  uint64_t from = s.next;
+  mp3_header a;
+  bool anchored = header_here(s, &a);
+  if (anchored) probes_prefetch(s, a, body_end);
+  for (uint64_t i = 1; i <= TAG_MP3_RATE_PROBES && anchored; i++) {
+    uint64_t target = probe_target(from, body_end, i), found;
+    if (target <= s.next) continue;
+    uint64_t k = frames_in(a, target - s.next);
+    if (k && grid_pair(s, a, grid_at(s.next, a, k), audio_end, &found)) {
+      frames_add(r, s.info->header, a, k);
+      s.next = found;
+      continue;
+    }
+    s.w.random_reads(false);
+    frames_step(s, target, r);
+    s.w.random_reads(true);
+    anchored = header_here(s, &a);
+  }
+  return anchored;
+}
+
+// Every frame counted, stepping from header to header, but where a stream
+// that starts at one bitrate can be probed: its last frames are counted
+// one by one after the probes.
 void frames_count(scan &s, uint64_t audio_end)
 {
   mp3_info &info = *s.info;
@@ -325,28 +387,31 @@ void frames_count(scan &s, uint64_t audio_end)
   run r;
   r.frames = 3;
   r.one_rate = s.one_rate;
-  frames_step(s, std::min(audio_end, s.first + TAG_MP3_RATE_SAMPLE), UINT64_MAX, &r);
-  uint64_t span = uint64_t(TAG_MP3_RATE_PROBE_FRAMES + 2) * h.frame_length;
-  uint64_t more = s.next < audio_end ? frames_in(h, audio_end - s.next) : 0;
-  bool one_rate = r.one_rate && s.next < audio_end && audio_end - s.next > 2 * span &&
-                  grid_holds(s, more, audio_end) && rate_agrees(s, audio_end - span, audio_end);
-  if (!one_rate) {
-    frames_step(s, audio_end, UINT64_MAX, &r);
-    info.frames = uint32_t(std::min<uint64_t>(r.frames, UINT32_MAX));
-    s.foreign = std::min<uint64_t>(r.foreign, info.frames);
-    s.foreign_ns = r.foreign_ns;
-    return;
-  }
-  info.frames = uint32_t(std::min<uint64_t>(r.frames + more, UINT32_MAX));
+  // The start in one request, not a window at a time.
+  uint64_t sample_end = std::min(audio_end, s.first + TAG_MP3_RATE_SAMPLE);
+  s.w.prefetch(s.next, sample_end - std::min(sample_end, s.next));
+  frames_step(s, sample_end, &r);
+  uint64_t tail = uint64_t(TAG_MP3_TAIL_FRAMES) * h.frame_length;
+  // Points a few frames apart would cost more than the frames.
+  uint64_t least = tail + uint64_t(TAG_MP3_RATE_PROBES) * 4 * h.frame_length;
+  bool tail_only = r.one_rate && s.next < audio_end && audio_end - s.next > least &&
+                   frames_probe(s, audio_end - tail, audio_end, &r);
+  // Every frame to the end, read ahead, or only the tail.
+  if (!tail_only) s.w.random_reads(false);
+  frames_step(s, audio_end, &r);
+  info.frames = uint32_t(std::min<uint64_t>(r.frames, UINT32_MAX));
+  s.foreign = std::min<uint64_t>(r.foreign, info.frames);
+  s.foreign_ns = r.foreign_ns;
 }
 
-// An ID3v1 tag takes the last 128 bytes.
+// An ID3v1 tag takes the last 128 bytes; they are read on their own, so
+// that the frames after the first stay buffered.
 bool id3v1_probe(file_window &w, uint64_t size, bool *found)
 {
   *found = false;
   if (size < 128) return true;
   unsigned char b[3];
-  if (!w.read(size - 128, b, 3)) return false;
+  if (!w.read_direct(size - 128, b, 3)) return false;
   *found = std::memcmp(b, "TAG", 3) == 0;
   return true;
 }
@@ -375,7 +440,8 @@ extern "C" int mp3_info_read(int file, const sys_file_stat_rec *st, int count_of
   uint32_t spf = samples_per_frame(h);
   if (s.foreign) {
     // Each part of a joined file at its own rate.
-    uint64_t ns = (info->frames - s.foreign) * uint64_t(spf) * 1000000000u / h.sample_rate + s.foreign_ns;
+    auto own = (unsigned __int128)(info->frames - s.foreign) * spf * 1000000000u / h.sample_rate;
+    uint64_t ns = uint64_t(std::min<unsigned __int128>(own + s.foreign_ns, UINT64_MAX));
     info->duration_ms = ns / 1000000u;
     unsigned __int128 bits = (unsigned __int128)info->audio_bytes * 8 * 1000000000u;
     h.bitrate = round_thousand(uint64_t(std::min<unsigned __int128>(bits / std::max<uint64_t>(ns, 1), UINT64_MAX - 1000)));

@@ -93,7 +93,11 @@ bool udta_read(source &s, const box &udta, mp4_info *info)
     in_box r = meta.body(s);
     if (r.left() && !r.skip(4)) return false;
     return children(s, meta.end, [&](box &ilst) {
-      return !ilst.is("ilst") || children(s, ilst.end, [&](box &item) { return item_read(s, item, info); });
+      // An item claiming more than the list holds (a cover picture whose
+      // size was written wrong) cannot be passed: the tags before it stand
+      // and the movie goes on after the list.
+      return !ilst.is("ilst") ||
+             children(s, ilst.end, [&](box &item) { return item_read(s, item, info); }, misfit::ends);
     });
   });
 }

@@ -62,15 +62,20 @@ struct box {
 // end).  A box smaller than its own header fails.
 bool box_read(source &s, box *b, uint64_t limit);
 
+// What a child whose header does not fit in its container does: fail the
+// file, or end the container there, keeping the children before it.
+enum class misfit { fails, ends };
+
 // Reads the children of a container that ends at end: each must fit in it,
 // the handler (bool(box &)) reads what it knows, and the walk then moves to
 // the child's end.  The children must fill the container exactly.
 template <class F>
-bool children(source &s, uint64_t end, F &&each)
+bool children(source &s, uint64_t end, F &&each, misfit on_misfit = misfit::fails)
 {
   while (s.pos < end) {
     box b;
-    if (!box_read(s, &b, end) || !each(b) || !s.skip_to(b.end)) return false;
+    if (!box_read(s, &b, end)) return on_misfit == misfit::ends && !s.refused && s.skip_to(end);
+    if (!each(b) || !s.skip_to(b.end)) return false;
   }
   return s.pos == end;
 }

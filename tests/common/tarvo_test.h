@@ -17,13 +17,16 @@
 #include <sched.h>
 #include <string>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace tarvo_test {
 
@@ -108,6 +111,37 @@ inline int wait_exit(pid_t pid, int ms)
   kill(pid, SIGKILL);
   waitpid(pid, nullptr, 0);
   return -2;
+}
+
+// Pages of a file in the page cache: what reads of it have brought in since
+// they were dropped.
+inline uint64_t page_cache_count(const std::string &path)
+{
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st;
+  void *m = MAP_FAILED;
+  if (fd >= 0 && fstat(fd, &st) == 0 && st.st_size > 0)
+    m = mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_SHARED, fd, 0);
+  if (fd >= 0) close(fd);
+  if (m == MAP_FAILED) return 0;
+  size_t page = size_t(sysconf(_SC_PAGESIZE));
+  std::vector<unsigned char> in((size_t(st.st_size) + page - 1) / page);
+  uint64_t n = 0;
+  if (mincore(m, size_t(st.st_size), in.data()) == 0)
+    for (unsigned char c : in) n += c & 1;
+  munmap(m, size_t(st.st_size));
+  return n;
+}
+
+// Drops a file's pages from the page cache, as any user may; false where
+// they stay (a file system that keeps files only in memory).
+inline bool page_cache_drop(const std::string &path)
+{
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool asked = fdatasync(fd) == 0 && posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
+  close(fd);
+  return asked && page_cache_count(path) == 0;
 }
 
 // Moves the process into a network namespace of its own with loopback up,

@@ -93,3 +93,57 @@ TEST_F(Mp4Compare, TagsAgreeWithExiftool)
   // exiftool shows "7 of 12".
   EXPECT_EQ(element(it, "upnp:originalTrackNumber") + " of 12", exiftool_field(f, "TrackNumber"));
 }
+
+namespace {
+
+// The file with the size of its cover item, or of the data box inside it,
+// made larger by grow bytes.
+std::string cover_grown(const std::string &file, bool data, uint32_t grow)
+{
+  std::string b = tarvo_test::read_file(file);
+  size_t at = b.find("covr", b.find("ilst"));
+  if (at == std::string::npos || at < 4) return "";
+  if (data) at += 8;
+  auto *p = reinterpret_cast<unsigned char *>(&b[at - 4]);
+  uint32_t size = uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+  size += grow;
+  for (int i = 0; i < 4; i++) p[i] = static_cast<unsigned char>(size >> (24 - 8 * i));
+  return b;
+}
+
+}  // namespace
+
+// A cover item whose size reached past its list (and, with the movie at
+// the end, past the file) made the file application/octet-stream, though
+// its audio was intact: the picture is left out and the song listed.
+TEST_F(Mp4Compare, CoverClaimingTooMuchLeavesTheSongListed)
+{
+  TAG_TOOLS_REQUIRE("ffmpeg", "ffprobe", "convert");
+  std::string pic = d / "cover.png", at_end = d / "at_end.m4a", at_start = d / "at_start.m4a";
+  ASSERT_TRUE(generate("convert -size 64x64 xc:red " + quote(pic), pic));
+  std::string with_cover = "-f lavfi -i sine=duration=4 -i " + quote(pic) +
+                           " -map 0 -map 1 -c:a aac -c:v copy -disposition:v attached_pic -metadata title=Covered ";
+  ASSERT_TRUE(ffmpeg(with_cover, at_end));
+  ASSERT_TRUE(ffmpeg(with_cover + "-movflags +faststart", at_start));
+  int64_t ms = seconds_ms(ffprobe_field(at_end, "format=duration"));
+  const struct {
+    const char *what;
+    std::string bytes;
+  } cases[] = {
+      {"past the list and the file", cover_grown(at_end, false, 1000)},
+      {"past the list, within the file", cover_grown(at_start, false, 1000)},
+      {"far past the file", cover_grown(at_end, false, 0x7FFF0000)},
+      {"its data box past the item", cover_grown(at_start, true, 1000)},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_FALSE(c.bytes.empty());
+    std::string f = d / "patched.m4a";
+    tarvo_test::write_file(f, c.bytes);
+    std::string it = item(f, "audio/mp4");
+    EXPECT_EQ(element(it, "upnp:class"), "object.item.audioItem.musicTrack");
+    EXPECT_EQ(res_attribute(it, "protocolInfo").substr(0, 21), "http-get:*:audio/mp4:");
+    EXPECT_NEAR(double(duration_ms(res_attribute(it, "duration"))), double(ms), 30);
+    EXPECT_EQ(element(it, "dc:title"), "Covered");
+  }
+}

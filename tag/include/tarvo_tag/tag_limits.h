@@ -18,18 +18,22 @@
  * read to its end.  The tags themselves are passed by their sizes. */
 #define TAG_MP3_SYNC_SEARCH_MAX (256u * 1024u)
 /* Bytes of frames counted at the start of a stream without a Xing or VBRI
- * header before the rest is sampled: when the samples agree on one
- * bitrate, the rest is worked out from its size, so that an hour of
- * constant rate costs no more than a minute; otherwise every frame is
- * counted. */
-#define TAG_MP3_RATE_SAMPLE (256u * 1024u)
-/* Frames read at the end of such a stream. */
-#define TAG_MP3_RATE_PROBE_FRAMES 32u
-/* Points the rest is divided at, where a header of the first frame's rate
- * must stand where that rate puts it: a part of another rate shorter than
- * a 1024th of the stream is all that may go unseen, for a few bytes read
- * at each point. */
-#define TAG_MP3_RATE_PROBES 1024u
+ * header before the rest is probed: a stream whose bitrate changes there
+ * (variable rate without a header) is counted frame by frame; otherwise
+ * the rest is worked out from its size where probes allow, so that an hour
+ * of constant rate costs no more than five minutes. */
+#define TAG_MP3_RATE_SAMPLE (32u * 1024u)
+/* Frames counted one by one at the end of such a stream, behind the last
+ * probe. */
+#define TAG_MP3_TAIL_FRAMES 8u
+/* Points the rest is divided at, where two frames of the rate of the last
+ * known frame must stand where that rate puts them; the stretch up to a
+ * point that fails is counted frame by frame.  A part of another rate
+ * moves every later frame off those places unless its length fits them
+ * exactly, so only such a part shorter than a 32nd of the stream may go
+ * unseen.  Each point is one read of a page on its own, far from the
+ * others. */
+#define TAG_MP3_RATE_PROBES 32u
 /* The largest ID3v2 frame body read into memory; larger ones (pictures,
  * blobs) are passed unread. */
 #define TAG_ID3_FRAME_BODY_MAX (1024u * 1024u)

@@ -176,7 +176,15 @@ TEST_F(damage, AnOverlongAttributeValueIsCutAtACharacterAndIdListsStayWhole)
   const std::string artist = "<item id=\"2\" parentID=\"1\" restricted=\"1\">\r\n<dc:title>t2</dc:title>\r\n"
                              "<upnp:class>object.item.audioItem</upnp:class>\r\n<upnp:artist role=\"" + big +
                              "\">x</upnp:artist>\r\n</item>\r\n";
-  srv.data.put("data.xml", kHead + root("1,3") + box("1", "0", "2") + artist + box("3", "0", kids) + many + kTail);
+  // Values at the bound and one byte over.
+  auto sized = [](const std::string &id, size_t n) {
+    return "<item id=\"" + id + "\" parentID=\"1\" restricted=\"1\">\r\n<dc:title>t" + id +
+           "</dc:title>\r\n<upnp:class>object.item.audioItem</upnp:class>\r\n<upnp:artist role=\"" +
+           std::string(n, 'b') + "\">x</upnp:artist>\r\n</item>\r\n";
+  };
+  srv.data.put("data.xml", kHead + root("1,3") + box("1", "0", "2,4,5") + artist + box("3", "0", kids) +
+                               sized("4", DIDL_ATTRIBUTE_VALUE_MAX) + sized("5", DIDL_ATTRIBUTE_VALUE_MAX + 1) +
+                               many + kTail);
   auto check = [&](const char *when) {
     SCOPED_TRACE(when);
     {
@@ -188,11 +196,17 @@ TEST_F(damage, AnOverlongAttributeValueIsCutAtACharacterAndIdListsStayWhole)
       EXPECT_GT(role.size(), DIDL_ATTRIBUTE_VALUE_MAX - 4);
       EXPECT_TRUE(xml_gen_is_legal_value(role.c_str()));
       EXPECT_EQ(role.substr(0, 7), "a\xC3\xA9&\xC3\xA9&");
+      for (const char *id : {"4", "5"}) {
+        p = didl_property_first(content_db_get(s, id), DIDL_NAME(EL_UPNP_ARTIST));
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(std::string(didl_attribute_get(&p->attributes, DIDL_NAME(AT_ROLE))),
+                  std::string(DIDL_ATTRIBUTE_VALUE_MAX, 'b')) << id;
+      }
     }
     cds_test::answer a = children("1");
     EXPECT_EQ(a.code, 0u);
-    EXPECT_LT(a.text.size(), size_t(16 * DIDL_ATTRIBUTE_VALUE_MAX));
-    EXPECT_EQ(cds_test::ids(a.out("Result")), std::vector<std::string>{"2"});
+    EXPECT_LT(a.text.size(), size_t(32 * DIDL_ATTRIBUTE_VALUE_MAX));
+    EXPECT_EQ(cds_test::ids(a.out("Result")), (std::vector<std::string>{"2", "4", "5"}));
     EXPECT_EQ(cds_test::browse(s, "3", 0, 1).out("TotalMatches"), std::to_string(kMany));
   };
   ASSERT_TRUE(srv.start());

@@ -12,14 +12,11 @@
 
 #include <atomic>
 #include <string>
-#include <utility>
 #include <vector>
 
-#include "../../server/src/content_db_impl.h"
 #include "cds_test.h"
 #include "didl_test.h"
 #include "server_test.h"
-#include "tarvo_alloc_fail.h"
 
 using namespace server_test;
 
@@ -244,43 +241,6 @@ TEST_F(damage, ARemoteSearchFromTheRootFindsNothingBelowAPrivateContainer)
   EXPECT_EQ(found("0", true), "0,4,5");
   EXPECT_EQ(found("1", true), "");
   EXPECT_EQ(found("5", true), "4,5");
-}
-
-// With no memory left for the load's check, what it had marked went but
-// the root's tarvo:maxObjectID stayed behind the dropped ids: saved so, a
-// restart handed them out again.
-TEST_F(damage, TheCheckOutOfMemoryKeepsTheDroppedIdsFromBeingHandedOutAgain)
-{
-  const std::string text = kHead + root("1", "5") + box("1", "0", "10,40") + item("10", "1") + item("40", "1") + kTail;
-  alloc_fail::every_failure(
-      "the load's check",
-      [&] {
-        long k = std::exchange(alloc_fail::fail_at, 0);
-        srv.data.put("data.xml", text);
-        if (!srv.start()) return -1;
-        bool damaged;
-        {
-          // Item 40 loses its parent, as a hand would have edited it.
-          held lock(s);
-          didl_object *o = content_db_own(s, content_db_get(s, "40"));
-          damaged = o && didl_attribute_set(&o->attributes, DIDL_NAME(AT_PARENT_ID), "77");
-          alloc_fail::fail_at = k;
-          if (damaged) cdb::links_check(s);
-          alloc_fail::fail_at = 0;
-        }
-        bool ok = damaged && content_db_save(s);
-        srv.stop();
-        ok = ok && srv.start();
-        if (ok) {
-          held lock(s);
-          char number[CONTENT_DB_NUMBER_SIZE];
-          ok = content_db_find(s, "40") < content_db_count(s) ||
-               (content_db_new_number(s, number) && std::stoull(number) > 40);
-        }
-        srv.stop();
-        return ok ? 1 : -1;
-      },
-      true);
 }
 
 // A stop that comes while the file is read ends the load, and the file

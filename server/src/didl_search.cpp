@@ -47,7 +47,8 @@ bool relation_read(didl_search *s, const char *text, uint32_t *pos, token_rec &t
 
 // A file name that XML cannot carry is listed as "%" and its bytes in
 // "%XX" form: contains and doesNotContain take any part of that form as
-// part of the name too.  Operands with such bytes were matched as bytes.
+// part of the name too.  An operand that was read into bytes (the form
+// from its "%" on) is matched as bytes only.
 bool filename_part_of(const avcp_didl_search_relation *node, const char *value)
 {
   if (node->attribute != DIDL_NAME(AT_TARVO_FILENAME) ||

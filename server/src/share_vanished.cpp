@@ -34,9 +34,10 @@ bool directly_in(std::string_view file, std::string_view prefix)
   return below(file, prefix) && file.find('/', prefix.size()) == std::string_view::npos;
 }
 
-// Something below the container stands for a file below the folder: the
-// mark of a subfolder's container made before the scanner last started,
-// which no record names.  Each object is looked at once at most.
+// Something below the container stands for a file below the folder: how
+// a subfolder's container made before the scanner last started, which no
+// record names, is told from a client's.  Each object is looked at once at
+// most.
 bool holds_files_below(server_rec *s, const didl_object *container, std::string_view prefix)
 {
   own::uint32alloc positions;

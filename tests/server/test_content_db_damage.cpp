@@ -162,7 +162,7 @@ TEST_F(damage, AnOverlongTextIsCutAtACharacter)
 TEST_F(damage, AnOverlongAttributeValueIsCutAtACharacterAndIdListsStayWhole)
 {
   std::string big = "a";
-  while (big.size() < (32u << 20)) big += "\xC3\xA9&amp;";
+  while (big.size() < (2u << 20)) big += "\xC3\xA9&amp;";
   constexpr int kMany = 15000;
   std::string kids, many;
   for (int i = 0; i < kMany; i++) {

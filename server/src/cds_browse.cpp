@@ -380,6 +380,41 @@ struct search_set {
   }
 };
 
+// Whether a container or one above it is private, worked out for each
+// container once: a remote requester's Search from the root finds nothing
+// below a private container, as its Search below one does.  Throws
+// std::bad_alloc.
+struct private_chains {
+  server_rec *s;
+  std::vector<uint8_t> known;  // 0 not yet, 1 open, 2 hidden
+  std::vector<uint32_t> path;
+
+  private_chains(server_rec *server, uint32_t n) : s(server), known(n) {}
+
+  bool hidden(uint32_t at)
+  {
+    uint32_t n = uint32_t(known.size());
+    bool result = false;
+    path.clear();
+    // At most one step per object, whatever a damaged tree says.
+    for (uint32_t pos = at; pos < n && path.size() <= n; ) {
+      if (known[pos]) {
+        result = known[pos] == 2;
+        break;
+      }
+      const didl_object *o = content_db_at(s, pos);
+      if (!o) break;
+      path.push_back(pos);
+      if ((result = object_private(s, o))) break;
+      const char *parent = didl_attribute_get(&o->attributes, DIDL_NAME(AT_PARENT_ID));
+      if (!parent) break;
+      pos = content_db_find(s, parent);
+    }
+    for (uint32_t p : path) known[p] = result ? 2 : 1;
+    return result;
+  }
+};
+
 // The candidates of a Search from the root: the whole index in order.
 // Throws std::bad_alloc.
 void candidates_all(const call &c, search_set *set)
@@ -389,6 +424,7 @@ void candidates_all(const call &c, search_set *set)
   // For each container once: 1 searchable, 2 not.  Most references stand
   // in folders that are not searched: no object is made for them.
   std::vector<uint8_t> searched(n);
+  private_chains chains(c.s, c.local ? 0 : n);
   for (uint32_t i = 0; i < n; i++) {
     look l(c.s);
     int container = 0;
@@ -396,6 +432,7 @@ void candidates_all(const call &c, search_set *set)
     const didl_object *holder = content_db_at(c.s, at);
     if (holder && !searched[at]) searched[at] = searchable(holder) ? 1 : 2;
     if (holder && searched[at] == 2) continue;
+    if (holder && !c.local && chains.hidden(at)) continue;
     const didl_object *o = content_db_at(c.s, i);
     if (!o || !object_id(o) || hidden(c, o)) continue;
     didl_object v;

@@ -1,8 +1,9 @@
 // The load's check of the links between the objects of a database file
 // that a hand or another program may have edited: objects whose parent
 // chain never reaches the root, and reference items whose target is
-// missing or that point at each other, are dropped; the lists that named
-// them, and child lists that name an object of another parent, close up.
+// missing or a container or that point at each other, are dropped; the
+// lists that named them, and child lists that name an object of another
+// parent, close up.
 #include "content_db_impl.h"
 
 #include <tarvo_util/sys_log.h>
@@ -117,15 +118,18 @@ counts parents_check(server_rec *s, const std::vector<links> &l)
   return c;
 }
 
-// Reference items whose chain of targets does not end at a live object
-// that is not itself a reference are marked removed.
+// Reference items whose chain of targets does not end at a live item that
+// is not itself a reference are marked removed: CreateReference takes no
+// container for a target, and one served as an item would show the
+// container's title.
 counts references_check(server_rec *s, const std::vector<links> &l)
 {
   uint32_t n = db(s).index.len;
   std::vector<state> st(n, kUnknown);
   auto end = [&](uint32_t i) -> state {
     if (removed(entry_at(s, i))) return kCut;
-    return l[i].target == kNone ? kGood : l[i].target >= n ? kCut : kUnknown;
+    uint32_t t = l[i].target;
+    return t == kNone ? kGood : t >= n || (l[t].container && !l[i].container) ? kCut : kUnknown;
   };
   walk(&st, end, [&](uint32_t i) { return l[i].target; });
   counts c;
@@ -180,18 +184,19 @@ void report(const char *what, uint32_t n)
   if (n) sys_log_print(SYS_LOG_WARNING, "content database: %u %s dropped at the load", unsigned(n), what);
 }
 
-// The number handed out next stays beyond every id the file held.
-void max_object_id_keep(server_rec *s)
+// The number handed out next stays beyond every id the file held, in the
+// root's value that a save writes; false on exhaustion.
+bool max_object_id_keep(server_rec *s)
 {
   content_db_rec &d = db(s);
   didl_attributes *ra = &entry_at(s, d.root)->object->attributes;
   uint64_t stored = 0;
   const char *m = didl_attribute_get(ra, DIDL_NAME(AT_TARVO_MAX_OBJECT_ID));
   if (m) sys_str_scan_uint64(m, &stored);
-  if (stored >= d.max_object_id) return;
+  if (stored >= d.max_object_id) return true;
   char buf[CONTENT_DB_NUMBER_SIZE];
   buf[sys_str_fmt_uint64(buf, d.max_object_id)] = 0;
-  didl_attribute_set(ra, DIDL_NAME(AT_TARVO_MAX_OBJECT_ID), buf);
+  return didl_attribute_set(ra, DIDL_NAME(AT_TARVO_MAX_OBJECT_ID), buf) != 0;
 }
 
 }  // namespace
@@ -211,6 +216,9 @@ void *scratch_room(void *user, size_t n)
 
 void links_check(server_rec *s)
 {
+  // Raised before anything is marked, so that no exhaustion of the check
+  // leaves it behind the ids of the objects dropped; without it none is.
+  if (!max_object_id_keep(s)) return;
   std::vector<links> l;
   try {
     if (!links_read(s, &l)) return;
@@ -224,9 +232,8 @@ void links_check(server_rec *s)
     report("objects in a loop of parents", parents.loop);
     report("objects whose parents do not lead to the root", parents.cut);
     report("reference items in a loop of references", refs.loop);
-    report("reference items without a target", refs.cut);
+    report("reference items without a target item", refs.cut);
     report("entries of child lists naming an object of another parent", listed);
-    max_object_id_keep(s);
     index_close_up(s);
   } catch (const std::bad_alloc &) {
     sys_log_print(SYS_LOG_WARNING, "content database: no memory to check the links of the load");

@@ -551,11 +551,14 @@ uint32_t content_db_reference(server_rec *s, const char *container_id, const cha
   if (!o.p) return kFailed;
   o.p->element = DIDL_NAME(EL_ITEM);
   didl_attributes *a = &o.p->attributes;
+  // Private when its target is, or when it lands in a private container,
+  // as a created object does.
+  bool marked = equal(attr(&target->object->attributes, DIDL_AT_TARVO_PRIVATE), "1") ||
+                equal(attr(&parent->object->attributes, DIDL_AT_TARVO_PRIVATE), "1");
   if (!didl_attribute_add(a, DIDL_NAME(AT_ID), id) || !didl_attribute_add(a, DIDL_NAME(AT_PARENT_ID), id_of(parent->object)) ||
       !didl_attribute_add(a, DIDL_NAME(AT_REF_ID), id_of(target->object)) ||
       !didl_attribute_add(a, DIDL_NAME(AT_RESTRICTED), "1") ||
-      (equal(attr(&target->object->attributes, DIDL_AT_TARVO_PRIVATE), "1") &&
-       !didl_attribute_add(a, DIDL_NAME(AT_TARVO_PRIVATE), "1")))
+      (marked && !didl_attribute_add(a, DIDL_NAME(AT_TARVO_PRIVATE), "1")))
     return kFailed;
   uint64_t code;
   if (!id_code(s, id, true, &code) || !list_append(&target->referenced, code)) return kFailed;

@@ -149,7 +149,7 @@ struct parse_state {
   std::string ref_text;
   didl_property *property = nullptr;
   sys_stralloc_rec text{};
-  uint32_t cuts = 0;
+  uint32_t cuts = 0, attribute_cuts = 0;
   sys_ptralloc_rec objects{};
   name_memo elements{didl::element_find, element_prefix};
   name_memo attributes{didl::attribute_find, attribute_prefix};
@@ -159,12 +159,31 @@ struct parse_state {
     if (cuts)
       sys_log_print(SYS_LOG_WARNING, "DIDL-Lite: %u element texts longer than %u bytes cut", unsigned(cuts),
                     unsigned(DIDL_PROPERTY_TEXT_MAX));
+    if (attribute_cuts)
+      sys_log_print(SYS_LOG_WARNING, "DIDL-Lite: %u attribute values longer than %u bytes cut",
+                    unsigned(attribute_cuts), unsigned(DIDL_ATTRIBUTE_VALUE_MAX));
     didl_object_free(object);
     didl_object_free(spare);
     for (didl_property *p : spare_properties) didl_property_free(p);
     didl_property_free(property);
     didl_object_array_free(&objects);
     sys_stralloc_free(&text);
+  }
+
+  // A value longer than any the server writes (a file edited by other
+  // hands) is cut at a character, as texts are, into cut; the lists of
+  // ids, which no requester is shown, stay whole.
+  const char *value_cut(const char *name, const char *value, std::string *cut)
+  {
+    size_t n = strnlen(value, DIDL_ATTRIBUTE_VALUE_MAX + 1);
+    if (n <= DIDL_ATTRIBUTE_VALUE_MAX || name == DIDL_NAME(AT_TARVO_CHILDREN) ||
+        name == DIDL_NAME(AT_TARVO_REFERENCED))
+      return value;
+    attribute_cuts++;
+    n = DIDL_ATTRIBUTE_VALUE_MAX;
+    while (n && (static_cast<unsigned char>(value[n]) & 0xC0) == 0x80) n--;
+    cut->assign(value, n);
+    return cut->c_str();
   }
 
   bool take_attributes(didl_attributes *to, const xml_name_rec *const *names, const char *const *values)
@@ -179,10 +198,9 @@ struct parse_state {
       if (!attribute_prefix(ns)) continue;
       const char *name = attributes.lookup(ns, names[i]->local);
       if (!name) return false;
-      std::string raw;
-      const char *value = name == DIDL_NAME(AT_TARVO_FILENAME) && didl::filename_unescape(values[i], &raw)
-                              ? raw.c_str()
-                              : values[i];
+      std::string cut, raw;
+      const char *value = value_cut(name, values[i], &cut);
+      if (name == DIDL_NAME(AT_TARVO_FILENAME) && didl::filename_unescape(value, &raw)) value = raw.c_str();
       if (!didl_attribute_add(to, name, value)) return false;
     }
     return true;
@@ -204,7 +222,10 @@ struct parse_state {
     ref_text.clear();
     for (uint32_t i = 0; i < n; i++) {
       int ns = ns_code(names[i]->ns);
-      if (!attribute_prefix(ns) || attributes.lookup(ns, names[i]->local) != kShape[i]) return false;
+      // An overlong value is cut on the way to an object.
+      if (!attribute_prefix(ns) || attributes.lookup(ns, names[i]->local) != kShape[i] ||
+          strnlen(values[i], DIDL_ATTRIBUTE_VALUE_MAX + 1) > DIDL_ATTRIBUTE_VALUE_MAX)
+        return false;
       ref_text.append(values[i]);
       ref_text += '\0';
     }

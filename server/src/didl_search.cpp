@@ -45,6 +45,22 @@ bool relation_read(didl_search *s, const char *text, uint32_t *pos, token_rec &t
   return sys_str_clone(operand, &node->operand) && sys_ptralloc_append(&s->postfix, node);
 }
 
+// A file name that XML cannot carry is listed as "%" and its bytes in
+// "%XX" form: contains and doesNotContain take any part of that form as
+// part of the name too.  An operand that was read into bytes (the form
+// from its "%" on) is matched as bytes only.
+bool filename_part_of(const avcp_didl_search_relation *node, const char *value)
+{
+  if (node->attribute != DIDL_NAME(AT_TARVO_FILENAME) ||
+      (node->op != word(AVCP_DIDL_SW_CONTAINS) && node->op != word(AVCP_DIDL_SW_DOES_NOT_CONTAIN)) ||
+      xml_gen_is_legal_value(value) || !node->operand || !xml_gen_is_legal_value(node->operand))
+    return false;
+  std::string listed;
+  avcp_didl_search_relation contains = *node;
+  contains.op = word(AVCP_DIDL_SW_CONTAINS);
+  return didl::filename_escape(value, &listed) && avcp_didl_search_criteria_relation_eval(&contains, listed.c_str());
+}
+
 // One relation over an object: an attribute of the object is one value
 // (or none); over properties, "exists false" wants no value,
 // doesNotContain some values and every one free of the operand, and every
@@ -61,7 +77,7 @@ bool relation_holds(const avcp_didl_search_relation *node, const didl_object *ob
   bool any_value = false, result = false;
   didl::property_values(object, pair, [&](const char *v) {
     any_value = true;
-    result = avcp_didl_search_criteria_relation_eval(node, v);
+    result = filename_part_of(node, v) ? !not_contains : avcp_didl_search_criteria_relation_eval(node, v);
     return result == every;
   });
   if (!any_value) return !not_contains && avcp_didl_search_criteria_relation_eval(node, nullptr);

@@ -153,6 +153,12 @@ int64_t file_timestamp(int64_t mtime, int64_t ctime);
 
 // --- the walk ---
 
+// A child of a walked folder's container that nothing on disk matched is
+// one of a vanished file or subfolder (share_vanished.cpp): a res names a
+// file of the folder (prefix: its path and "/"), or it is a container that
+// a subfolder's record names or that holds the objects of files below.
+bool stood_for_on_disk(server_rec *s, const didl_object *o, const std::string &prefix, bool subfolder_record);
+
 // The display name of a folder: its last component ("/" for the root).
 std::string folder_display_name(const std::string &path);
 // Skipped names: hidden ones, and those that would not survive XML.

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <unordered_set>
 
 namespace scan {
 
@@ -487,10 +488,15 @@ bool folder_walk(state *st, folder_rec *f)
   // Everything was seen: what was not is gone.
   for (size_t i = 0; i < f->children.size(); i++)
     if (!w.seen[i]) mark_done(f->children[i]);
+  std::unordered_set<std::string> records;
+  for (const folder_rec *sub : f->children) records.insert(sub->container_id);
+  const std::string prefix = f->path == "/" ? "/" : f->path + "/";
   db_lock lock(s);
   if (!lock.held) return !cut_short(s);
-  for (const candidate &k : w.c.list)
-    if (!k.matched) content_db_destroy(s, k.id.c_str());
+  for (const candidate &k : w.c.list) {
+    const didl_object *o = k.matched ? nullptr : content_db_get(s, k.id.c_str());
+    if (o && stood_for_on_disk(s, o, prefix, records.count(k.id) != 0)) content_db_destroy(s, k.id.c_str());
+  }
   return true;
 }
 

@@ -188,6 +188,35 @@ TEST_F(Cds, PrivateObjectsAreHiddenFromOtherMachines)
   EXPECT_EQ(act("X_SetPrivate", {{"ObjectID", first}, {"Private", "maybe"}}).code, 402u);
 }
 
+// A reference made in a private container took only its target's mark:
+// another machine's Browse of the container answered 701 while its Search
+// from the root listed the reference with the container's id.
+TEST_F(Cds, AReferenceMadeInAPrivateContainerIsPrivate)
+{
+  std::string box = f.create("Container:UserFiles", "<container id=\"\" parentID=\"Container:UserFiles\" "
+                                                    "restricted=\"0\"><dc:title>Box</dc:title>"
+                                                    "<upnp:class>object.container</upnp:class></container>");
+  ASSERT_FALSE(box.empty());
+  ASSERT_EQ(act("X_SetPrivate", {{"ObjectID", box}, {"Private", "1"}}).code, 0u);
+  auto made = act("CreateReference", {{"ContainerID", box}, {"ObjectID", first}});
+  ASSERT_EQ(made.code, 0u);
+  const std::string ref = made["NewID"];
+  EXPECT_EQ(act("Browse", browse_args(box, "BrowseDirectChildren"), kRemote).code, 701u);
+  EXPECT_EQ(act("Browse", browse_args(ref, "BrowseMetadata"), kRemote).code, 701u);
+  for (const char *from : {media_test::kLocal, kRemote}) {
+    SCOPED_TRACE(from);
+    bool local = from == media_test::kLocal;
+    auto r = act("Search", search_args("0", "@refID exists true"), from);
+    ASSERT_EQ(r.code, 0u);
+    EXPECT_EQ(ids(r["Result"]), local ? std::vector<std::string>{ref} : std::vector<std::string>{});
+    EXPECT_EQ(r["Result"].find("parentID=\"" + box + "\"") != std::string::npos, local);
+  }
+  // Its target stays public; a reference in a public container too.
+  EXPECT_EQ(act("Browse", browse_args(first, "BrowseMetadata"), kRemote).code, 0u);
+  ASSERT_EQ(act("CreateReference", {{"ContainerID", "Container:UserFiles"}, {"ObjectID", first}}).code, 0u);
+  EXPECT_EQ(ids(act("Search", search_args("0", "@refID exists true"), kRemote)["Result"]).size(), 1u);
+}
+
 TEST_F(Cds, SearchFromTheRootAndBelow)
 {
   auto r = act("Search", search_args("0", "*"));

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "cds_test.h"
 #include "didl_test.h"
@@ -66,22 +67,26 @@ struct damage : ::testing::Test {
 
 // Reference items without a live target made their container answer 501,
 // a container of its own parent was its own child, references to each
-// other came out untitled: such objects go at the load, with what hangs
-// below them, and the lists that named them close up.
-TEST_F(damage, ObjectsCutOffFromTheRootAndReferencesWithoutATargetGo)
+// other came out untitled, a reference to a container was served as an
+// item with the container's title, an item held children: such objects go
+// at the load, with what hangs below them, and the lists that named them
+// close up.
+TEST_F(damage, ObjectsCutOffFromTheRootAndReferencesWithoutATargetItemGo)
 {
   srv.data.put("data.xml", kHead + root("1,2,3", "5") +
-                               box("1", "0", "10,11,12,13,14,1,0,20,99") + box("2", "2", "2,20") +
+                               box("1", "0", "10,11,12,13,14,1,0,20,99,48,49") + box("2", "2", "2,20") +
                                box("3", "4", "30") + box("4", "3", "3") + item("10", "1") + ref("11", "1", "10") +
                                ref("12", "1", "77") + ref("13", "1", "14") + ref("14", "1", "13") + item("20", "2") +
-                               item("30", "3") + item("40", "77") + ref("50", "1", "20") + kTail);
+                               item("30", "3") + item("40", "77") + item("45", "10") + box("46", "10", "47") +
+                               item("47", "46") + ref("48", "1", "1") + ref("49", "1", "48") + ref("50", "1", "20") +
+                               kTail);
   auto check = [&](const char *when) {
     SCOPED_TRACE(when);
     EXPECT_EQ(child_ids("0"), "1");
     EXPECT_EQ(child_ids("1"), "10,11");
     cds_test::answer meta = cds_test::act(s, "Browse", cds_test::browse_args("11", "BrowseMetadata", 0, 0));
     EXPECT_NE(meta.out("Result").find("t10"), std::string::npos) << meta.text;
-    for (const char *gone : {"2", "3", "4", "12", "13", "14", "20", "30", "40", "50"})
+    for (const char *gone : {"2", "3", "4", "12", "13", "14", "20", "30", "40", "45", "46", "47", "48", "49", "50"})
       EXPECT_EQ(content_db_find(s, gone), content_db_count(s)) << gone;
   };
   ASSERT_TRUE(srv.start());
@@ -148,6 +153,94 @@ TEST_F(damage, AnOverlongTextIsCutAtACharacter)
   srv.stop();
   ASSERT_TRUE(srv.start());
   check("after a restart");
+}
+
+// An attribute value of 32 MiB was kept, and every answer holding its
+// item was larger still: the value is cut at a character below the bound
+// and the item stays.  The lists of ids, which grow with a container's
+// children, are not values of the bound.
+TEST_F(damage, AnOverlongAttributeValueIsCutAtACharacterAndIdListsStayWhole)
+{
+  std::string big = "a";
+  while (big.size() < (2u << 20)) big += "\xC3\xA9&amp;";
+  constexpr int kMany = 15000;
+  std::string kids, many;
+  for (int i = 0; i < kMany; i++) {
+    kids += (i ? "," : "") + std::to_string(10 + i);
+    many += item(std::to_string(10 + i), "3");
+  }
+  ASSERT_GT(kids.size(), size_t(DIDL_ATTRIBUTE_VALUE_MAX));
+  const std::string artist = "<item id=\"2\" parentID=\"1\" restricted=\"1\">\r\n<dc:title>t2</dc:title>\r\n"
+                             "<upnp:class>object.item.audioItem</upnp:class>\r\n<upnp:artist role=\"" + big +
+                             "\">x</upnp:artist>\r\n</item>\r\n";
+  // Values at the bound and one byte over.
+  auto sized = [](const std::string &id, size_t n) {
+    return "<item id=\"" + id + "\" parentID=\"1\" restricted=\"1\">\r\n<dc:title>t" + id +
+           "</dc:title>\r\n<upnp:class>object.item.audioItem</upnp:class>\r\n<upnp:artist role=\"" +
+           std::string(n, 'b') + "\">x</upnp:artist>\r\n</item>\r\n";
+  };
+  srv.data.put("data.xml", kHead + root("1,3") + box("1", "0", "2,4,5") + artist + box("3", "0", kids) +
+                               sized("4", DIDL_ATTRIBUTE_VALUE_MAX) + sized("5", DIDL_ATTRIBUTE_VALUE_MAX + 1) +
+                               many + kTail);
+  auto check = [&](const char *when) {
+    SCOPED_TRACE(when);
+    {
+      held lock(s);
+      didl_property *p = didl_property_first(content_db_get(s, "2"), DIDL_NAME(EL_UPNP_ARTIST));
+      ASSERT_NE(p, nullptr);
+      std::string role = didl_attribute_get(&p->attributes, DIDL_NAME(AT_ROLE));
+      EXPECT_LE(role.size(), DIDL_ATTRIBUTE_VALUE_MAX);
+      EXPECT_GT(role.size(), DIDL_ATTRIBUTE_VALUE_MAX - 4);
+      EXPECT_TRUE(xml_gen_is_legal_value(role.c_str()));
+      EXPECT_EQ(role.substr(0, 7), "a\xC3\xA9&\xC3\xA9&");
+      for (const char *id : {"4", "5"}) {
+        p = didl_property_first(content_db_get(s, id), DIDL_NAME(EL_UPNP_ARTIST));
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(std::string(didl_attribute_get(&p->attributes, DIDL_NAME(AT_ROLE))),
+                  std::string(DIDL_ATTRIBUTE_VALUE_MAX, 'b')) << id;
+      }
+    }
+    cds_test::answer a = children("1");
+    EXPECT_EQ(a.code, 0u);
+    EXPECT_LT(a.text.size(), size_t(32 * DIDL_ATTRIBUTE_VALUE_MAX));
+    EXPECT_EQ(cds_test::ids(a.out("Result")), (std::vector<std::string>{"2", "4", "5"}));
+    EXPECT_EQ(cds_test::browse(s, "3", 0, 1).out("TotalMatches"), std::to_string(kMany));
+  };
+  ASSERT_TRUE(srv.start());
+  check("after the load");
+  srv.stop();
+  ASSERT_TRUE(srv.start());
+  check("after a restart");
+}
+
+// A Search from the root showed another machine what lay below a private
+// container whose objects lacked the mark (a file edited by hand); a
+// Search below the container showed it nothing.  Both hide it now.
+TEST_F(damage, ARemoteSearchFromTheRootFindsNothingBelowAPrivateContainer)
+{
+  auto open_box = [](const std::string &id, const std::string &parent, const std::string &children, bool hidden) {
+    return "<container id=\"" + id + "\" parentID=\"" + parent + "\" restricted=\"1\" searchable=\"1\" " +
+           (hidden ? "tarvo:private=\"1\" " : "") + "childCount=\"1\" tarvo:containerUpdateID=\"1\" "
+           "tarvo:children=\"" + children + "\">\r\n<dc:title>b" + id +
+           "</dc:title>\r\n<upnp:class>object.container</upnp:class>\r\n</container>\r\n";
+  };
+  srv.data.put("data.xml", kHead + root("1,5") + open_box("1", "0", "2,3,6", true) + item("2", "1") +
+                               ref("3", "1", "4") + item("4", "5") + open_box("5", "0", "4", false) +
+                               open_box("6", "1", "7", false) + item("7", "6") + kTail);
+  ASSERT_TRUE(srv.start());
+  auto found = [&](const std::string &from, bool remote) {
+    cds_test::answer a = cds_test::act(s, "Search",
+                                       {{"ContainerID", from}, {"SearchCriteria", "*"}, {"Filter", "*"},
+                                        {"StartingIndex", "0"}, {"RequestedCount", "0"}, {"SortCriteria", "+@id"}},
+                                       remote);
+    std::string v;
+    for (const std::string &id : cds_test::ids(a.out("Result"))) v += (v.empty() ? "" : ",") + id;
+    return a.code ? "error " + std::to_string(a.code) : v;
+  };
+  EXPECT_EQ(found("0", false), "0,1,2,3,4,5,6,7");
+  EXPECT_EQ(found("0", true), "0,4,5");
+  EXPECT_EQ(found("1", true), "");
+  EXPECT_EQ(found("5", true), "4,5");
 }
 
 // A stop that comes while the file is read ends the load, and the file

@@ -222,6 +222,35 @@ TEST(DidlModel, SearchOnAFileNameThatIsNotUtf8TakesTheAnswersForm)
   EXPECT_EQ(matching("dc:title = \"%/m/caf%E9.mp3\"", v, 1), "");
 }
 
+// contains found a name that is not UTF-8 only by an operand that began
+// with its listed form's "%"; a part such as "%E9" or "caf%E9" found
+// nothing.  Either form of the name is searched now, and doesNotContain
+// wants every name free of the part in both.
+TEST(DidlModel, ContainsTakesAnyPartOfTheListedFormOfAFileName)
+{
+  std::vector<object_ptr> v;
+  v.push_back(parse("<item id=\"1\" parentID=\"0\" restricted=\"1\"><dc:title>a</dc:title>"
+                    "<res tarvo:filename=\"%/m/caf%E9.mp3\"></res></item>"));
+  v.push_back(parse("<item id=\"2\" parentID=\"0\" restricted=\"1\"><dc:title>b</dc:title>"
+                    "<res tarvo:filename=\"/m/cafe.mp3\"></res></item>"));
+  // A UTF-8 name whose text holds "%E9", beside one that is not UTF-8.
+  v.push_back(parse("<item id=\"3\" parentID=\"0\" restricted=\"1\"><dc:title>c</dc:title>"
+                    "<res tarvo:filename=\"/m/50%E9.mp3\"></res>"
+                    "<res tarvo:filename=\"%/m/na%EFve.mp3\"></res></item>"));
+  for (const auto &o : v) ASSERT_TRUE(o);
+  EXPECT_EQ(matching("res@tarvo:filename contains \"%E9\"", v, 1), "1 3 ");
+  EXPECT_EQ(matching("res@tarvo:filename contains \"caf%e9.MP3\"", v, 1), "1 ");
+  EXPECT_EQ(matching("res@tarvo:filename contains \"%/m/\"", v, 1), "1 3 ");
+  EXPECT_EQ(matching("res@tarvo:filename contains \"%EFve\"", v, 1), "3 ");
+  EXPECT_EQ(matching("res@tarvo:filename contains \"/m/caf\"", v, 1), "1 2 ");
+  EXPECT_EQ(matching("res@tarvo:filename doesNotContain \"%E9\"", v, 1), "2 ");
+  EXPECT_EQ(matching("res@tarvo:filename doesNotContain \"%EF\"", v, 1), "1 2 ");
+  EXPECT_EQ(matching("res@tarvo:filename doesNotContain \"caf\"", v, 1), "3 ");
+  // The listed form is no property of other names nor of other operators.
+  EXPECT_EQ(matching("dc:title contains \"%\"", v, 1), "");
+  EXPECT_EQ(matching("res@tarvo:filename = \"%E9\"", v, 1), "");
+}
+
 TEST(DidlModel, SortCriteria)
 {
   auto v = tracks();

@@ -15,6 +15,7 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include "cds_test.h"
 #include "scan_test.h"
 
 namespace fs = std::filesystem;
@@ -179,6 +180,65 @@ TEST(ShareScanner, FollowsFilesAndFoldersAsTheyChange)
   EXPECT_TRUE(eventually([&] { return titles(sc.s, "Container:MusicAlbum") == album; }));
   node gone;
   EXPECT_FALSE(object_of(sc.s, moved_id, &gone));
+}
+
+// What a client made in a shared folder's container (a container, items
+// of no file of the folder, references) was destroyed at the next walk of
+// the folder, the client having been told it succeeded.  It stays, across
+// a restart too, while the objects of vanished files and folders go: a
+// folder the scanner knows, and one that went while the server was down.
+TEST(ShareScanner, WhatAClientMadeInASharedFolderOutlivesItsWalks)
+{
+  scanner sc;
+  for (const char *folder : {"/sub", "/empty", "/old/deeper"}) fs::create_directories(sc.media + folder);
+  for (const char *file : {"/a.wav", "/sub/c.wav", "/old/deeper/o.wav"}) wav_write(sc.media + file);
+  ASSERT_TRUE(sc.start());
+  ASSERT_EQ(sc.share(sc.media), 0u);
+  std::string root;
+  ASSERT_TRUE(eventually([&] {
+    root = sc.share_id(sc.media);
+    return !root.empty() && titles(sc.s, root) == "a,empty,old,sub" &&
+           titles(sc.s, path_id(sc.s, root, {"old", "deeper"})) == "o" && scanner_idle(sc.s);
+  }));
+  const std::string a = child_titled(sc.s, root, "a"), sub = child_titled(sc.s, root, "sub");
+  const std::string made[] = {
+      cds_test::container(sc.s, root, "Mine", "object.container"),
+      cds_test::item(sc.s, root, "Link", "object.item.audioItem",
+                     "<res protocolInfo=\"http-get:*:audio/wav:*\">http://example.invalid/l.wav</res>"),
+      cds_test::item(sc.s, sub, "Elsewhere", "object.item.audioItem",
+                     "<res protocolInfo=\"http-get:*:audio/wav:*\" tarvo:filename=\"/nowhere/e.wav\"></res>"),
+      cds_test::reference(sc.s, root, a),
+      cds_test::reference(sc.s, sub, a),
+  };
+  const std::string mine = made[0];
+  const std::string in_mine = cds_test::reference(sc.s, mine, a);
+  for (const std::string &id : made) ASSERT_FALSE(id.empty());
+  ASSERT_FALSE(in_mine.empty());
+  auto all_there = [&] {
+    node n;
+    for (const std::string &id : made)
+      if (!object_of(sc.s, id, &n)) return false;
+    return object_of(sc.s, in_mine, &n);
+  };
+
+  // Walks of both folders, one losing a subfolder the scanner knows.
+  wav_write(sc.media + "/b.wav");
+  wav_write(sc.media + "/sub/d.wav");
+  fs::remove_all(sc.media + "/empty");
+  ASSERT_TRUE(eventually([&] {
+    return !child_titled(sc.s, root, "b").empty() && child_titled(sc.s, root, "empty").empty() &&
+           !child_titled(sc.s, sub, "d").empty() && scanner_idle(sc.s);
+  }));
+  EXPECT_TRUE(all_there());
+
+  // A folder that went while the server was down: it holds the objects of
+  // files, unlike a client's container.
+  sc.stop();
+  fs::remove_all(sc.media + "/old");
+  ASSERT_TRUE(sc.start());
+  EXPECT_TRUE(eventually([&] { return child_titled(sc.s, root, "old").empty() && scanner_idle(sc.s); }));
+  EXPECT_TRUE(all_there());
+  EXPECT_EQ(child_titled(sc.s, root, "Mine"), mine);
 }
 
 TEST(ShareScanner, AShareTakenFromItsPathAboveItIsUnshared)

@@ -42,6 +42,7 @@
 #define DIDL_PACKED_COMMIT 0x100000u    /* the packed range is made usable in steps of this (1 MiB) */
 #define DIDL_PACKED_MAX 4096u           /* larger objects keep ordinary storage */
 #define DIDL_PROPERTY_TEXT_MAX 0x400000u /* bytes of an element's text kept (4 MiB): no request body or tag frame brings a longer one */
+#define DIDL_ATTRIBUTE_VALUE_MAX 0x10000u /* bytes of an attribute's value kept (64 KiB): the longest the server writes is a path escaped, 12 KiB; the id lists stay whole */
 #define DIDL_SPARE_PROPERTIES 64u       /* property records an emptied object keeps for the next one: more than an item carries */
 #define DIDL_VALUE_CACHE_SLOTS 256u     /* shared values a thread remembers by a few of their bytes (a power of two): a load asks for a few over and over */
 

@@ -1,19 +1,32 @@
 // Drives the login manager stand-in (logind_standin.py) for the tests of
-// sleep and wake and of the keep-awake lock.
+// sleep and wake and of the keep-awake lock, and stands in for a system
+// bus that never answers.
 #pragma once
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
 #include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 #include <vector>
 
+#include "tarvo_live.h"
 #include "tarvo_test.h"
 
 namespace tarvo_test {
+
+// Why the stand-in cannot run here; empty when it can.
+inline std::string login_standin_problem()
+{
+  int status = -1;
+  command_output("command -v dbus-daemon && /usr/bin/python3 -c 'from gi.repository import Gio'", &status);
+  return status == 0 ? "" : "dbus-daemon or /usr/bin/python3 with python3-gi is missing";
+}
 
 // The stand-in, fed commands on its input; its output read line by line.
 struct login_standin {
@@ -68,12 +81,41 @@ struct login_standin {
   {
     close(to);
     to = -1;
-    return wait_exit(pid, 20000);
+    return wait_exit(pid, kLiveMs);
   }
   ~login_standin()
   {
     if (to >= 0) stop();
     if (from >= 0) close(from);
+  }
+};
+
+// A system bus that takes connections and never answers, not even with
+// its greeting; DBUS_SYSTEM_BUS_ADDRESS names it while it lives.
+struct silent_bus {
+  scratch_dir dir;
+  int fd = -1;
+  silent_bus()
+  {
+    std::string path = dir / "bus";
+    sockaddr_un sa{};
+    sa.sun_family = AF_UNIX;
+    path.copy(sa.sun_path, sizeof sa.sun_path - 1);
+    fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 || listen(fd, 16) != 0) return;
+    setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + path).c_str(), 1);
+  }
+  ~silent_bus()
+  {
+    unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    close(fd);
+  }
+  bool listening() const { return std::getenv("DBUS_SYSTEM_BUS_ADDRESS") != nullptr; }
+  // Whether a client has connected (and waits for its greeting) within ms.
+  bool connected(int ms) const
+  {
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, ms) == 1;
   }
 };
 

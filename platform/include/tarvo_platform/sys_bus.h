@@ -70,7 +70,8 @@ typedef struct sys_bus_watch_rec {
 } sys_bus_watch_rec;
 
 /* Connected on event (which must outlive *out); 0 when the bus is not
- * there at the start.  w is copied; its signals must outlive *out. */
+ * there at the start.  w is copied; its signals must outlive *out.  When
+ * the loop ends, the bus is closed without waiting for it. */
 int sys_bus_watch(sys_bus **out, sd_event *event, const sys_bus_watch_rec *w);
 
 #ifdef __cplusplus

@@ -90,27 +90,31 @@ struct login_standin {
   }
 };
 
+// DBUS_SYSTEM_BUS_ADDRESS names the socket at path while it lives.
+struct bus_address {
+  explicit bus_address(const std::string &path)
+  {
+    setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + path).c_str(), 1);
+  }
+  ~bus_address() { unsetenv("DBUS_SYSTEM_BUS_ADDRESS"); }
+};
+
 // A system bus that takes connections and never answers, not even with
 // its greeting; DBUS_SYSTEM_BUS_ADDRESS names it while it lives.
 struct silent_bus {
   scratch_dir dir;
-  int fd = -1;
+  bus_address address{dir / "bus"};
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  bool listening = false;
   silent_bus()
   {
     std::string path = dir / "bus";
     sockaddr_un sa{};
     sa.sun_family = AF_UNIX;
     path.copy(sa.sun_path, sizeof sa.sun_path - 1);
-    fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 || listen(fd, 16) != 0) return;
-    setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + path).c_str(), 1);
+    listening = bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0 && listen(fd, 16) == 0;
   }
-  ~silent_bus()
-  {
-    unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-    close(fd);
-  }
-  bool listening() const { return std::getenv("DBUS_SYSTEM_BUS_ADDRESS") != nullptr; }
+  ~silent_bus() { close(fd); }
   // Whether a client has connected (and waits for its greeting) within ms.
   bool connected(int ms) const
   {

@@ -88,8 +88,9 @@ def serve(address, delay):
         if what == "sleep" and mode == "delay":
             delaying.add(r)
         fds = Gio.UnixFDList.new_from_array([w])
-        invocation.return_value_with_unix_fd_list(GLib.Variant("(h)", (0,)), fds)
+        # Said before the reply goes: a test that has the reply has the line.
         say("inhibit %s %s %s" % (who.replace(" ", "_"), what, mode))
+        invocation.return_value_with_unix_fd_list(GLib.Variant("(h)", (0,)), fds)
 
     bus.register_object(PATH, NODE.interfaces[0], call, None, None)
     bus.call_sync("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",

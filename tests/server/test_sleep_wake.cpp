@@ -346,7 +346,7 @@ TEST(SleepWake, AStopOnABusThatNeverAnswersEndsWithTheDataSaved)
 {
   if (!tarvo_test::private_net().empty()) GTEST_SKIP() << tarvo_test::private_net();
   tarvo_test::silent_bus bus;
-  ASSERT_TRUE(bus.listening());
+  ASSERT_TRUE(bus.listening);
   tarvo_test::vennard_run run(31360);
   ASSERT_GT(run.pid, 0);
   ASSERT_TRUE(bus.connected(kLiveMs));

@@ -19,11 +19,9 @@ namespace {
 TEST(Awake, OneIdleLockIsHeldForAllHoldsAndLetGoWithTheLast)
 {
   if (std::string why = tarvo_test::login_standin_problem(); !why.empty()) GTEST_SKIP() << why;
-  tarvo_test::scratch_dir dir;
-  tarvo_test::bus_address addr(dir / "bus");
-  tarvo_test::login_standin logind;
-  ASSERT_TRUE(logind.start(dir.path.string(), 60));
-  ASSERT_FALSE(logind.line("bus ", tarvo_test::kLiveMs).empty());
+  tarvo_test::login_bus bus;
+  ASSERT_TRUE(bus.up());
+  tarvo_test::login_standin &logind = bus.logind;
 
   tarvo_device_awake_hold();
   tarvo_device_awake_hold();

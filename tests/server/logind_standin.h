@@ -99,6 +99,16 @@ struct bus_address {
   ~bus_address() { unsetenv("DBUS_SYSTEM_BUS_ADDRESS"); }
 };
 
+// The stand-in on a bus in a scratch folder of its own, which
+// DBUS_SYSTEM_BUS_ADDRESS names while it lives.
+struct login_bus {
+  scratch_dir dir;
+  bus_address address{dir / "bus"};
+  login_standin logind;
+  // Started, and its bus up.
+  bool up(int delay_s = 60) { return logind.start(dir.path.string(), delay_s) && !logind.line("bus ", kLiveMs).empty(); }
+};
+
 // A system bus that takes connections and never answers, not even with
 // its greeting; DBUS_SYSTEM_BUS_ADDRESS names it while it lives.
 struct silent_bus {

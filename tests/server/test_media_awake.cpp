@@ -19,11 +19,9 @@ TEST(MediaAwake, RequestsOnOneKeepAliveConnectionAskForTheLockOnce)
 {
   if (!media_test::private_net().empty()) GTEST_SKIP() << media_test::private_net();
   if (std::string why = tarvo_test::login_standin_problem(); !why.empty()) GTEST_SKIP() << why;
-  tarvo_test::scratch_dir bus_dir;
-  tarvo_test::bus_address addr(bus_dir / "bus");
-  tarvo_test::login_standin logind;
-  ASSERT_TRUE(logind.start(bus_dir.path.string(), 60));
-  ASSERT_FALSE(logind.line("bus ", tarvo_test::kLiveMs).empty());
+  tarvo_test::login_bus bus;
+  ASSERT_TRUE(bus.up());
+  tarvo_test::login_standin &logind = bus.logind;
 
   media_test::fixture f;
   std::string file = f.srv.data.dir / "a.mp3";

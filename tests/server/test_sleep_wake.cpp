@@ -151,8 +151,8 @@ constexpr int kDelayS = 60;
 struct sleep_lab {
   std::string problem;
   std::vector<std::string> links;
-  tarvo_test::scratch_dir bus_dir;
-  tarvo_test::login_standin logind;
+  tarvo_test::login_bus bus;
+  tarvo_test::login_standin &logind = bus.logind;
 
   explicit sleep_lab(const link_list &nets)
   {
@@ -160,12 +160,10 @@ struct sleep_lab {
     if (!(problem = tarvo_test::login_standin_problem()).empty()) return;
     for (const auto &[name, ips] : nets)
       if (!add_link(name, ips)) return;
-    setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + bus_dir / "bus").c_str(), 1);
   }
   ~sleep_lab()
   {
     for (const std::string &l : links) sh("ip link del " + l);
-    unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
   }
   bool add_link(const std::string &name, const std::vector<std::string> &ips)
   {
@@ -180,7 +178,7 @@ struct sleep_lab {
     return problem.empty();
   }
   // The stand-in (again), up with its bus.
-  bool bus_up() { return logind.start(bus_dir.path.string(), kDelayS) && !logind.line("bus ", kLiveMs).empty(); }
+  bool bus_up() { return bus.up(kDelayS); }
 };
 
 const char *const kInhibit = "inhibit Tarvo_Media_Server sleep delay";

@@ -33,8 +33,9 @@ struct login_standin {
   pid_t pid = -1;
   int to = -1, from = -1;
   std::string buf;
-  // delay_s: the stand-in's InhibitDelayMaxSec.
-  bool start(const std::string &folder, int delay_s)
+  // delay_s: the stand-in's InhibitDelayMaxSec; late: the login manager's
+  // name owned only when told "own".
+  bool start(const std::string &folder, int delay_s, bool late = false)
   {
     if (from >= 0) close(from);
     buf.clear();
@@ -45,8 +46,8 @@ struct login_standin {
     posix_spawn_file_actions_adddup2(&fa, in[0], 0);
     posix_spawn_file_actions_adddup2(&fa, out[1], 1);
     std::string py = "/usr/bin/python3", script = data_dir() + "/server/logind_standin.py";
-    std::string dir = folder, delay = std::to_string(delay_s);
-    char *argv[] = {py.data(), script.data(), dir.data(), delay.data(), nullptr};
+    std::string dir = folder, delay = std::to_string(delay_s), mode = late ? "late" : "";
+    char *argv[] = {py.data(), script.data(), dir.data(), delay.data(), mode.data(), nullptr};
     bool ok = posix_spawn(&pid, py.c_str(), &fa, nullptr, argv, environ) == 0;
     posix_spawn_file_actions_destroy(&fa);
     close(in[0]);
@@ -106,7 +107,10 @@ struct login_bus {
   bus_address address{dir / "bus"};
   login_standin logind;
   // Started, and its bus up.
-  bool up(int delay_s = 60) { return logind.start(dir.path.string(), delay_s) && !logind.line("bus ", kLiveMs).empty(); }
+  bool up(int delay_s = 60, bool late = false)
+  {
+    return logind.start(dir.path.string(), delay_s, late) && !logind.line("bus ", kLiveMs).empty();
+  }
 };
 
 // A system bus that takes connections and never answers, not even with

@@ -293,7 +293,10 @@ TEST(SleepWake, TheByebyeSetOfTwelveAddressesEndsBeforeTheInhibitorIsLetGo)
   std::printf("byebye set on 12 addresses: %d ms\n", took);
 }
 
-TEST(SleepWake, SleepIsSeenAfterTheBusDaemonRestarts)
+// The bus daemon restarts, and the login manager comes to it only after
+// the server has connected: the lock the server asked for meanwhile was
+// refused, and is asked for again once the manager is there.
+TEST(SleepWake, SleepIsSeenAfterTheBusDaemonRestartsAheadOfTheLoginManager)
 {
   sleep_lab lab(link_list{{"slpe", {"10.44.0.1"}}});
   if (!lab.problem.empty()) GTEST_SKIP() << lab.problem;
@@ -317,11 +320,12 @@ TEST(SleepWake, SleepIsSeenAfterTheBusDaemonRestarts)
     return n;
   };
   EXPECT_EQ(lab.logind.stop(), 0);
-  auto t0 = steady::now();
-  while (!lines_gone() && ms_since(t0) < kLiveMs) usleep(20 * 1000);
+  tarvo_test::eventually(lines_gone);
   ASSERT_EQ(lines_gone(), 1) << tarvo_test::read_file(log);
 
-  ASSERT_TRUE(lab.bus_up());
+  ASSERT_TRUE(lab.bus.up(kDelayS, true));
+  ASSERT_FALSE(lab.logind.line("client ", kLiveMs).empty());
+  ASSERT_TRUE(lab.logind.say("own"));
   EXPECT_EQ(lab.logind.line("inhibit ", kLiveMs), kInhibit);
   g.notifies(0);
   ASSERT_TRUE(lab.logind.say("sleep"));

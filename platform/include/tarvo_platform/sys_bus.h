@@ -23,6 +23,7 @@ typedef struct sys_bus_object {
  * into programs beside it, and shares no data between the two. */
 static const sys_bus_object sys_bus_login_manager = {"org.freedesktop.login1", "/org/freedesktop/login1",
                                                      "org.freedesktop.login1.Manager"};
+static const sys_bus_object sys_bus_driver = {"org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus"};
 static const sys_bus_object sys_bus_service_manager = {"org.freedesktop.systemd1", "/org/freedesktop/systemd1",
                                                        "org.freedesktop.systemd1.Manager"};
 

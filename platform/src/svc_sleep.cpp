@@ -1,11 +1,13 @@
 // Sleep and wake from the login manager over the system bus, waited for
 // on the dispatcher's thread together with the control signals.  When the
 // bus goes away (its daemon restarted), it is looked for again until it is
-// back, and sleep and wake are watched anew.
+// back, and sleep and wake are watched anew; a login manager that comes
+// to the bus later is asked for the lock anew.
 #include <tarvo_platform/platform_limits.h>
 #include <tarvo_platform/sys_bus.h>
 #include <tarvo_util/sys_owner.h>
 
+#include <cstring>
 #include <utility>
 
 #include "svc_impl.h"
@@ -77,20 +79,36 @@ void bus_up(void *user, sys_bus *b)
 // answers next is asked afresh.
 void bus_down(void *user) { static_cast<sleep_watch *>(user)->inhibitor.reset(); }
 
+// A login manager that comes to the bus after us (the bus back before
+// it, or it restarted) has no lock of ours: an Inhibit asked before it
+// came failed, and one held from its predecessor holds nothing.
+int name_owner_changed(sd_bus_message *m, void *user, sd_bus_error *)
+{
+  auto *s = static_cast<sleep_watch *>(user);
+  const char *name = nullptr, *old_owner = nullptr, *new_owner = nullptr;
+  if (sd_bus_message_read(m, "sss", &name, &old_owner, &new_owner) < 0 ||
+      std::strcmp(name, sys_bus_login_manager.dest) != 0)
+    return 0;
+  s->inhibitor.reset();
+  if (*new_owner && s->awake) inhibit_take(s, s->bus.p);
+  return 0;
+}
+
 int on_signal(sd_event_source *, const struct signalfd_siginfo *si, void *user)
 {
   deliver(static_cast<sleep_watch *>(user), int(si->ssi_signo));
   return 0;
 }
 
-const sys_bus_signal_rec kSleepSignal = {&sys_bus_login_manager, "PrepareForSleep", prepare_for_sleep};
+const sys_bus_signal_rec kSleepSignals[] = {{&sys_bus_login_manager, "PrepareForSleep", prepare_for_sleep},
+                                            {&sys_bus_driver, "NameOwnerChanged", name_owner_changed}};
 
 }  // namespace
 
 int svc_sleep_wait(const svc_wait_rec *w)
 {
   sleep_watch s{w};
-  sys_bus_watch_rec watch{"sleep and wake", &kSleepSignal, 1, bus_up, bus_down, &s};
+  sys_bus_watch_rec watch{"sleep and wake", kSleepSignals, 2, bus_up, bus_down, &s};
   if (sd_event_new(&s.event.p) < 0 || !sys_bus_watch(&s.bus.p, s.event.p, &watch)) return 0;
   for (uint32_t i = 0; i < w->count; i++)
     if (sd_event_add_signal(s.event.p, nullptr, w->signals[i], on_signal, &s) < 0) return 0;

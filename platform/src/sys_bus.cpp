@@ -18,6 +18,7 @@ struct sys_bus {
   sys_bus_watch_rec w{};  // watched buses only
   sd_event *event = nullptr;
   own::ptr<sd_event_source, sd_event_source_unref> retry;
+  own::ptr<sd_event_source, sd_event_source_unref> quit;
   // Goes first: it holds sources of the loop.
   own::ptr<sd_bus, sd_bus_close_unref> bus;
 };
@@ -116,6 +117,19 @@ int on_retry(sd_event_source *source, uint64_t, void *user)
   return 0;
 }
 
+// Runs before the bus's own exit source, which flushes the bus, and
+// flushing one still being greeted waits for sd-bus's own deadline of
+// 90 s: a stop would outlast the service manager's patience.  Nothing
+// queued for the bus matters once the loop ends (an inhibitor is let go
+// by its descriptor), so the bus is closed unflushed, and with it the
+// bus's exit source.
+int on_quit(sd_event_source *, void *user)
+{
+  auto *b = static_cast<sys_bus *>(user);
+  if (b->bus.p) sd_bus_close(b->bus.p);
+  return 0;
+}
+
 }  // namespace
 
 extern "C" {
@@ -179,7 +193,9 @@ int sys_bus_watch(sys_bus **out, sd_event *event, const sys_bus_watch_rec *w)
   b->w = *w;
   b->event = event;
   if (sd_event_add_time_relative(event, &b->retry.p, CLOCK_MONOTONIC, 0, 0, on_retry, b) < 0 ||
-      sd_event_source_set_enabled(b->retry.p, SD_EVENT_OFF) < 0 || !watch_connect(b)) {
+      sd_event_source_set_enabled(b->retry.p, SD_EVENT_OFF) < 0 ||
+      sd_event_add_exit(event, &b->quit.p, on_quit, b) < 0 ||
+      sd_event_source_set_priority(b->quit.p, SD_EVENT_PRIORITY_IMPORTANT) < 0 || !watch_connect(b)) {
     delete b;
     return 0;
   }

@@ -357,13 +357,16 @@ void serve_one(server_rec *s, http_server_conn *conn, bool first)
 
 extern "C" void media_http_serve(server_rec *s, http_server_conn *conn)
 {
+  // Held for the whole connection, as the device port holds it: a player's
+  // requests one after another would each take and let go the login
+  // manager's lock, a bus connection and a call apiece.
+  bool awake = std::atomic_ref<int32_t>(s->suspend_transport).load() != 0;
+  if (awake) tarvo_device_awake_hold();
   for (bool first = true; first || (conn->keep_alive && !stopping(s)); first = false) {
     // Between requests the connection may be shut down to make room.
     if (!first) conn_slot_idle(conn, 1);
     conn->keep_alive = 0;
-    bool awake = std::atomic_ref<int32_t>(s->suspend_transport).load() != 0;
-    if (awake) tarvo_device_awake_hold();
     serve_one(s, conn, first);
-    if (awake) tarvo_device_awake_release();
   }
+  if (awake) tarvo_device_awake_release();
 }

@@ -203,6 +203,12 @@ void fixture::stop()
 soap_result fixture::action(const std::string &name, const std::vector<std::pair<std::string, std::string>> &args,
                             const char *from) const
 {
+  return cds_action(upnp_port, name, args, from);
+}
+
+soap_result cds_action(uint16_t upnp_port, const std::string &name,
+                       const std::vector<std::pair<std::string, std::string>> &args, const char *from)
+{
   sys_stralloc_rec body{};
   sys_stralloc_copys(&body, soap_xml_begin());
   soap_xml_request_begin(&body, kCdsType, name.c_str());

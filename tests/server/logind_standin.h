@@ -1,27 +1,41 @@
 // Drives the login manager stand-in (logind_standin.py) for the tests of
-// sleep and wake and of the keep-awake lock.
+// sleep and wake and of the keep-awake lock, and stands in for a system
+// bus that never answers.
 #pragma once
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
 #include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 #include <vector>
 
+#include "tarvo_live.h"
 #include "tarvo_test.h"
 
 namespace tarvo_test {
+
+// Why the stand-in cannot run here; empty when it can.
+inline std::string login_standin_problem()
+{
+  int status = -1;
+  command_output("command -v dbus-daemon && /usr/bin/python3 -c 'from gi.repository import Gio'", &status);
+  return status == 0 ? "" : "dbus-daemon or /usr/bin/python3 with python3-gi is missing";
+}
 
 // The stand-in, fed commands on its input; its output read line by line.
 struct login_standin {
   pid_t pid = -1;
   int to = -1, from = -1;
   std::string buf;
-  // delay_s: the stand-in's InhibitDelayMaxSec.
-  bool start(const std::string &folder, int delay_s)
+  // delay_s: the stand-in's InhibitDelayMaxSec; late: the login manager's
+  // name owned only when told "own".
+  bool start(const std::string &folder, int delay_s, bool late = false)
   {
     if (from >= 0) close(from);
     buf.clear();
@@ -32,8 +46,8 @@ struct login_standin {
     posix_spawn_file_actions_adddup2(&fa, in[0], 0);
     posix_spawn_file_actions_adddup2(&fa, out[1], 1);
     std::string py = "/usr/bin/python3", script = data_dir() + "/server/logind_standin.py";
-    std::string dir = folder, delay = std::to_string(delay_s);
-    char *argv[] = {py.data(), script.data(), dir.data(), delay.data(), nullptr};
+    std::string dir = folder, delay = std::to_string(delay_s), mode = late ? "late" : "";
+    char *argv[] = {py.data(), script.data(), dir.data(), delay.data(), mode.data(), nullptr};
     bool ok = posix_spawn(&pid, py.c_str(), &fa, nullptr, argv, environ) == 0;
     posix_spawn_file_actions_destroy(&fa);
     close(in[0]);
@@ -68,12 +82,58 @@ struct login_standin {
   {
     close(to);
     to = -1;
-    return wait_exit(pid, 20000);
+    return wait_exit(pid, kLiveMs);
   }
   ~login_standin()
   {
     if (to >= 0) stop();
     if (from >= 0) close(from);
+  }
+};
+
+// DBUS_SYSTEM_BUS_ADDRESS names the socket at path while it lives.
+struct bus_address {
+  explicit bus_address(const std::string &path)
+  {
+    setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + path).c_str(), 1);
+  }
+  ~bus_address() { unsetenv("DBUS_SYSTEM_BUS_ADDRESS"); }
+};
+
+// The stand-in on a bus in a scratch folder of its own, which
+// DBUS_SYSTEM_BUS_ADDRESS names while it lives.
+struct login_bus {
+  scratch_dir dir;
+  bus_address address{dir / "bus"};
+  login_standin logind;
+  // Started, and its bus up.
+  bool up(int delay_s = 60, bool late = false)
+  {
+    return logind.start(dir.path.string(), delay_s, late) && !logind.line("bus ", kLiveMs).empty();
+  }
+};
+
+// A system bus that takes connections and never answers, not even with
+// its greeting; DBUS_SYSTEM_BUS_ADDRESS names it while it lives.
+struct silent_bus {
+  scratch_dir dir;
+  bus_address address{dir / "bus"};
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  bool listening = false;
+  silent_bus()
+  {
+    std::string path = dir / "bus";
+    sockaddr_un sa{};
+    sa.sun_family = AF_UNIX;
+    path.copy(sa.sun_path, sizeof sa.sun_path - 1);
+    listening = bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0 && listen(fd, 16) == 0;
+  }
+  ~silent_bus() { close(fd); }
+  // Whether a client has connected (and waits for its greeting) within ms.
+  bool connected(int ms) const
+  {
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, ms) == 1;
   }
 };
 

@@ -53,6 +53,10 @@ struct soap_result {
   std::string operator[](const std::string &name) const;
 };
 
+// A ContentDirectory action from `from` to the device port upnp_port.
+soap_result cds_action(uint16_t upnp_port, const std::string &name,
+                       const std::vector<std::pair<std::string, std::string>> &args, const char *from = kLocal);
+
 // The server: ConnectionManager, content database with the media HTTP
 // server, access control, the share scanner's locks, and the device stack
 // serving the ContentDirectory, ConnectionManager and X_DeviceManager

@@ -325,14 +325,27 @@ TEST(service, worker_runs_auto_run_and_stops_the_server)
   service_worker_free(&w);
 }
 
-TEST(service, power_events_do_not_wait_for_a_start_or_stop)
-{
-  NEED_PRIVATE_NET();
+// A worker record on a laid-out data folder, its server not started.
+struct worker_fixture : ::testing::Test {
   tarvo_test::scratch_dir dir;
   std::string home = dir.path.string();
-  layout(home, 30002);
   service_worker_rec w{};
-  ASSERT_EQ(service_worker_init(&w, home.c_str()), 1);
+  bool made = false;
+
+  void SetUp() override
+  {
+    NEED_PRIVATE_NET();
+    layout(home, 30002);
+    ASSERT_TRUE(made = service_worker_init(&w, home.c_str()) == 1);
+  }
+  void TearDown() override
+  {
+    if (made) service_worker_free(&w);
+  }
+};
+
+TEST_F(worker_fixture, power_events_do_not_wait_for_a_start_or_stop)
+{
 
   // A stopped server is not touched; a start takes up the last event.
   service_power_event(&w, SVC_POWER_SUSPEND);
@@ -374,5 +387,23 @@ TEST(service, power_events_do_not_wait_for_a_start_or_stop)
   stop = true;
   events.join();
   EXPECT_EQ(w.running, 0);
-  service_worker_free(&w);
+}
+
+// A stop may come while a start zero-fills the server's record, before
+// its load: the stop's flag outlives the fill, so the load is given up
+// rather than read to its end (minutes for a large database) with the stop
+// waiting.  Here the stop comes first; the start gives up and the file
+// stays as the last stop saved it.
+TEST_F(worker_fixture, a_stop_asked_before_a_start_clears_the_record_ends_its_load)
+{
+  ASSERT_EQ(service_server_start(&w), 1);
+  service_server_stop(&w);
+  std::string saved = tarvo_test::read_file(home + "/conf/data.xml");
+  ASSERT_FALSE(saved.empty());
+
+  service_worker_stop(&w);
+  EXPECT_EQ(service_server_start(&w), 0);
+  EXPECT_EQ(w.running, 0);
+  EXPECT_EQ(tarvo_test::read_file(home + "/conf/data.xml"), saved);
+  service_server_stop(&w);
 }

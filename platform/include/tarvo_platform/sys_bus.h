@@ -23,6 +23,7 @@ typedef struct sys_bus_object {
  * into programs beside it, and shares no data between the two. */
 static const sys_bus_object sys_bus_login_manager = {"org.freedesktop.login1", "/org/freedesktop/login1",
                                                      "org.freedesktop.login1.Manager"};
+static const sys_bus_object sys_bus_driver = {"org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus"};
 static const sys_bus_object sys_bus_service_manager = {"org.freedesktop.systemd1", "/org/freedesktop/systemd1",
                                                        "org.freedesktop.systemd1.Manager"};
 
@@ -70,7 +71,8 @@ typedef struct sys_bus_watch_rec {
 } sys_bus_watch_rec;
 
 /* Connected on event (which must outlive *out); 0 when the bus is not
- * there at the start.  w is copied; its signals must outlive *out. */
+ * there at the start.  w is copied; its signals must outlive *out.  When
+ * the loop ends, the bus is closed without waiting for it. */
 int sys_bus_watch(sys_bus **out, sd_event *event, const sys_bus_watch_rec *w);
 
 #ifdef __cplusplus

@@ -146,7 +146,7 @@ TEST(DeviceFlood, ClosedConnectionsGiveBackTheirSlotsAtOnce)
     }
     ASSERT_TRUE(busy_connections(d, CONN_PER_ADDRESS_MAX));
     int over = connect_to(d.port());
-    EXPECT_EQ(read_reply(over, 2000).status, "503 Service Unavailable");
+    EXPECT_EQ(read_reply(over, tarvo_test::kLiveMs).status, "503 Service Unavailable");
     close(over);
     busy.reset();
     int s = connect_to(d.port());

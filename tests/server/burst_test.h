@@ -1,7 +1,8 @@
 // Clients that load the media and device ports from one address at once:
 // a burst of connections that each send one request, and a TV-like
 // client that keeps many connections alive fetching media, thumbnails,
-// the description and Browse answers while subscribed to the services.
+// the description and Browse answers while subscribed to the services;
+// and a client that sends its request header slowly.
 #pragma once
 
 #include <cstdint>
@@ -41,5 +42,14 @@ struct tv_result {
 // device port, all from `from` and opened at once, each sending `rounds`
 // requests kept alive; the device connections subscribe first.
 tv_result tv(const requests &r, uint32_t media_conns, uint32_t device_conns, uint32_t rounds, const char *from);
+
+// A request header sent in pieces, gap_ms apart, on a connection from
+// `from`: how many pieces went out before the server was seen to answer
+// or close (pieces.size() when it never did).
+size_t slow_header(uint16_t port, const char *from, const std::vector<std::string> &pieces, int gap_ms);
+
+// The pieces of a GET of path whose request line takes four gaps and its
+// header four more.
+std::vector<std::string> slow_get(const std::string &path);
 
 }  // namespace burst_test

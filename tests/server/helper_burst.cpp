@@ -1,10 +1,11 @@
-// The burst and the TV-like client of burst_test.h.
+// The burst, the TV-like client and the slow header of burst_test.h.
 #include "burst_test.h"
 
 #include <atomic>
 #include <latch>
 #include <filesystem>
 #include <memory>
+#include <poll.h>
 #include <thread>
 
 #include "tarvo_live.h"
@@ -135,6 +136,29 @@ tv_result tv(const requests &r, uint32_t media_conns, uint32_t device_conns, uin
     all.failed += g.failed;
   }
   return all;
+}
+
+}  // namespace burst_test
+
+namespace burst_test {
+
+size_t slow_header(uint16_t port, const char *from, const std::vector<std::string> &pieces, int gap_ms)
+{
+  media_test::client c(port, from);
+  for (size_t i = 0; i < pieces.size(); i++) {
+    // An answer before the header is whole, or the close, ends it.
+    pollfd p{c.fd, POLLIN, 0};
+    if (!c.send(pieces[i]) || poll(&p, 1, gap_ms) != 0) return i + 1;
+  }
+  return pieces.size();
+}
+
+std::vector<std::string> slow_get(const std::string &path)
+{
+  std::string line = "GET " + path + " HTTP/1.1\r\n";
+  size_t q = line.size() / 4;
+  return {line.substr(0, q), line.substr(q, q), line.substr(2 * q, q), line.substr(3 * q),
+          "HOST: 127.0.0.1\r\n", "X-A: 1\r\n", "X-B: 1\r\n", "X-C: 1\r\n", "\r\n"};
 }
 
 }  // namespace burst_test

@@ -118,8 +118,6 @@ void request(service_worker_rec *w, conn &c, std::string_view path, int64_t due_
   sys_str_list lines = nullptr;
   conn_header_wait(&c, due_ms);
   bool read = http_header_read(&c.in, &lines);
-  // From here the connection is at work and no longer gives way at the cap.
-  conn_slot_idle(&c, 0);
   // A web page whose name resolves to this machine (DNS rebinding) must
   // not start or stop the server.
   if (read && !http_header_host_allowed(lines))
@@ -205,8 +203,8 @@ extern "C" {
 
 void management_port_serve(service_worker_rec *w, int sock)
 {
-  // In a slot of no set, as every connection serve() sees: it marks the
-  // slot busy once the header is in.
+  // In a slot of no set, as every connection serve() sees: it has its
+  // slot at once and marks itself busy at its first byte.
   conn_slot slot{};
   conn_init(w, slot.http, sock);
   slot.policy.conn = &slot.http;

@@ -122,11 +122,9 @@ void conn_set_close(conn_set_rec *set)
 
 conn_policy_entry *conn_slot_policy(http_server_conn *conn) { return &reinterpret_cast<conn_slot *>(conn)->policy; }
 
-void conn_slot_idle(http_server_conn *conn, int on) { conn_policy_idle(conn_slot_policy(conn), on); }
-
 void conn_slot_fail_pause(http_server_conn *conn)
 {
-  conn_slot_idle(conn, 1);
+  conn_policy_pause(conn_slot_policy(conn));
   int64_t now = 0, end;
   sys_timems_now(&now);
   end = now + HTTP_SERVER_FAIL_PAUSE_MS;

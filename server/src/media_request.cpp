@@ -48,11 +48,9 @@ bool stopping(server_rec *s)
   return std::atomic_ref<int32_t>(s->content.stopping).load() != 0;
 }
 
-// The header is whole: the connection no longer gives way to others, and
-// what follows gets the long waits.
+// The header is whole: what follows gets the long waits.
 void header_done(http_server_conn *conn)
 {
-  conn_slot_idle(conn, 0);
   sys_socketbuffer_set_timeout(&conn->in, MEDIA_HTTP_IN_TIMEOUT_MS);
 }
 

@@ -264,7 +264,7 @@ TEST_F(port_fixture, rebinding_hosts_are_refused)
 
 // Silent local connections used to hold the port one after another for
 // their whole timeout; now each has a thread, up to a cap, and at the cap
-// the oldest silent one gives way to a request at once.
+// the oldest silent one gives way to a request once past its grace.
 TEST_F(port_fixture, silent_connections_neither_block_nor_pile_up)
 {
   std::vector<int> silent;

@@ -52,11 +52,9 @@ void conn_close(tarvo_device_ctx *c, device_conn *dc)
   sys_alloc_free(dc);
 }
 
-// The header is whole: the connection no longer gives way at the cap, and
-// the body gets the long waits.
+// The header is whole: the body gets the long waits.
 void header_done(http_server_conn *conn)
 {
-  conn_policy_idle(&reinterpret_cast<device_conn *>(conn)->policy, 0);
   sys_socketbuffer_set_timeout(&conn->in, DEVICE_REQUEST_TIMEOUT_MS);
 }
 

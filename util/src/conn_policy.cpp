@@ -216,7 +216,7 @@ void conn_policy_cut(conn_policy_rec *p)
   if (p->mutex) wake_waiting(p);
 }
 
-void conn_policy_idle(conn_policy_entry *e, int on) { state_set(e, on ? CONN_PAUSED : CONN_BUSY); }
+void conn_policy_pause(conn_policy_entry *e) { state_set(e, CONN_PAUSED); }
 
 void conn_header_wait(http_server_conn *conn, int64_t due_ms)
 {

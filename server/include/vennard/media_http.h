@@ -56,8 +56,6 @@ void conn_set_leave(conn_slot *slot);
 void conn_set_close(conn_set_rec *set);
 /* The policy's record of the connection of a slot. */
 conn_policy_entry *conn_slot_policy(http_server_conn *conn);
-/* Marks the connection pausing (1: it gives way at any time) or busy (0). */
-void conn_slot_idle(http_server_conn *conn, int on);
 /* The pause of HTTP_SERVER_FAIL_PAUSE_MS after a refused request, spent
  * idle: a client that needs the slot, or the stop, ends it at once. */
 void conn_slot_fail_pause(http_server_conn *conn);

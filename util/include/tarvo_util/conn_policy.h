@@ -64,8 +64,8 @@ void conn_policy_remove(conn_policy_rec *p, conn_policy_entry *e);
 /* Under the owner's mutex: shuts down every listed connection and ends
  * the waits for a slot. */
 void conn_policy_cut(conn_policy_rec *p);
-/* 1: pausing (CONN_PAUSED), 0: busy. */
-void conn_policy_idle(conn_policy_entry *e, int on);
+/* Pausing after a refused request: it gives way at any time. */
+void conn_policy_pause(conn_policy_entry *e);
 
 /* The request line of a connection's next request, empty lines before it
  * passed over (CONN_EMPTY_LINES_MAX at most).  A connection's first

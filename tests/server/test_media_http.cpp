@@ -15,7 +15,9 @@
 #include <tarvo_util/sys_alloc.h>
 #include <tarvo_util/sys_file.h>
 #include <tarvo_util/sys_socket.h>
+#include <tarvo_util/util_limits.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -545,11 +547,12 @@ TEST_F(MediaHttp, BroadcastLosslessAndMatroskaFilesHaveTypes)
 // thread meets them: a silent connection gives way to a newcomer only past
 // its grace and one that has sent a byte never; a newcomer beyond the
 // share waits for a slot, and has one when a client closes its own
-// connection, or is told 503 when none comes.
+// connection, or is told 503 when none comes, and at once when too many
+// of its address wait already.
 TEST(MediaConnSet, NewcomersWaitForASlotThatOnlyIdleOnesGiveUp)
 {
   conn_set_rec set;
-  ASSERT_TRUE(conn_set_init(&set, 8, 2, 100, "test"));
+  ASSERT_TRUE(conn_set_init(&set, 32, 2, 100, "test"));
   static std::atomic<bool> go;
   go = false;
   // The request line, once the connection has its slot; then the thread
@@ -564,7 +567,8 @@ TEST(MediaConnSet, NewcomersWaitForASlotThatOnlyIdleOnesGiveUp)
     conn_set_leave(slot);
   };
   std::vector<conn_slot *> slots;
-  // The peer's end of a new connection from 10.0.0.1 that has sent line.
+  // The peer's end of a new connection from 10.0.0.1 that has sent line;
+  // -1 when it was turned away at once.
   auto admit = [&](const char *line) {
     int sv[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) return -1;
@@ -577,9 +581,16 @@ TEST(MediaConnSet, NewcomersWaitForASlotThatOnlyIdleOnesGiveUp)
     const uint8_t ip[4] = {10, 0, 0, 1};
     std::memcpy(c->addr.remote_ip, ip, 4);
     EXPECT_EQ(write(sv[1], line, strlen(line)), ssize_t(strlen(line)));
-    EXPECT_TRUE(conn_set_admit(&set, slot, run));
-    slots.push_back(slot);
-    return sv[1];
+    if (conn_set_admit(&set, slot, run)) {
+      slots.push_back(slot);
+      return sv[1];
+    }
+    sys_alloc_free(slot);
+    char buf[64] = {};
+    EXPECT_GT(read(sv[1], buf, sizeof buf - 1), 0);
+    EXPECT_EQ(std::string(buf).rfind("HTTP/1.1 503", 0), 0u) << buf;
+    close(sv[1]);
+    return -1;
   };
   // What the server said before it closed.
   auto said = [](int fd) {
@@ -610,7 +621,12 @@ TEST(MediaConnSet, NewcomersWaitForASlotThatOnlyIdleOnesGiveUp)
   int c = admit(get);
   close(talker);
   EXPECT_TRUE(tarvo_test::eventually([&] { return holds(slots[4]); }));
+  std::vector<int> waiting;
+  for (uint32_t i = 0; i < CONN_WAITING_PER_ADDRESS_MAX; i++) waiting.push_back(admit(get));
+  EXPECT_EQ(std::count(waiting.begin(), waiting.end(), -1), 0);
+  EXPECT_EQ(admit(get), -1);
   go = true;
+  for (int fd : waiting) close(fd);
   for (int fd : {silent, a, b, c}) close(fd);
   conn_set_close(&set);
 }

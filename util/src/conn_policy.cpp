@@ -138,6 +138,12 @@ turn take_turn(conn_policy_entry *e)
     sys_sync_timedwait(&p->turn, p->mutex, uint32_t(std::clamp<int64_t>(left, 1, CONN_SILENT_GRACE_MS)));
   }
   turn got = p->cut || e->closing ? turn::cut : e->waiting ? turn::none : turn::taken;
+  // Waited in vain: only its 503 and the close are left, which take no
+  // place among those that wait.
+  if (got == turn::none) {
+    e->waiting = 0;
+    e->leaving = 1;
+  }
   sys_mutex_unlock(p->mutex);
   return got;
 }

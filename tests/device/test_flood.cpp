@@ -86,7 +86,7 @@ TEST(DeviceFlood, IdleFloodFromOneAddressLeavesOthersServed)
   }
   // Beyond its share the address's own oldest connections gave way.
   EXPECT_EQ(read_all(flood.s.front(), 2000), "");
-  // A newcomer never waits for a place: one is made, or it is told 503.
+  // Another address is served: the flood holds no more than its share.
   int other = connect_to(d.port(), "127.0.0.2");
   send_all(other, browse_like());
   reply r = read_reply(other, tarvo_test::kLiveMs);

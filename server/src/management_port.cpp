@@ -110,14 +110,14 @@ void dispatch(service_worker_rec *w, conn &c, std::string_view path, char *const
   // Any other path: no answer.
 }
 
-// The headers, the Host check and the action.  Headers that cannot be
-// read cannot be checked: only the auto-run setting answers then.
-void request(service_worker_rec *w, conn &c, std::string_view path)
+// The headers, due with the request line's, the Host check and the
+// action.  Headers that cannot be read cannot be checked: only the
+// auto-run setting answers then.
+void request(service_worker_rec *w, conn &c, std::string_view path, int64_t due_ms)
 {
   sys_str_list lines = nullptr;
+  conn_header_wait(&c, due_ms);
   bool read = http_header_read(&c.in, &lines);
-  // From here the connection is at work and no longer gives way at the cap.
-  conn_slot_idle(&c, 0);
   // A web page whose name resolves to this machine (DNS rebinding) must
   // not start or stop the server.
   if (read && !http_header_host_allowed(lines))
@@ -127,13 +127,12 @@ void request(service_worker_rec *w, conn &c, std::string_view path)
   sys_str_list_free(lines);
 }
 
-void serve(service_worker_rec *w, conn &c)
+void serve(service_worker_rec *w, conn_slot &slot)
 {
+  conn &c = slot.http;
   sys_stralloc_rec line{};
-  uint32_t empty = 0;
-  bool got = false;
-  while (empty <= MGMT_EMPTY_LINES_MAX && (got = http_header_readline(&c.in, &line)) && !line.len) empty++;
-  if (!got || !line.len) {
+  int64_t due_ms = 0;
+  if (!conn_request_line(&slot.policy, 1, 0, &due_ms, &line)) {
     sys_stralloc_free(&line);
     return;
   }
@@ -144,7 +143,7 @@ void serve(service_worker_rec *w, conn &c)
     if (sys_str_diff(req.method, "GET"))
       answer_error(c, NOT_IMPLEMENTED);
     else
-      request(w, c, req.uri.path);
+      request(w, c, req.uri.path, due_ms);
   }
   http_request_startline_free(&req);
   sys_stralloc_free(&line);
@@ -163,7 +162,7 @@ void conn_init(service_worker_rec *w, conn &c, int sock)
 void conn_thread(void *arg)
 {
   auto *slot = static_cast<conn_slot *>(arg);
-  serve(static_cast<service_worker_rec *>(slot->http.owner), slot->http);
+  serve(static_cast<service_worker_rec *>(slot->http.owner), *slot);
   conn_set_leave(slot);
 }
 
@@ -193,6 +192,8 @@ void accept_one(service_worker_rec *w, conn_set_rec *set, int s)
     return;
   }
   conn_init(w, slot->http, c);
+  // The 503 of a connection that waited in vain for a slot names us.
+  slot->http.server_name = set->server_name;
   if (!conn_set_admit(set, slot, conn_thread)) sys_alloc_free(slot);
 }
 
@@ -202,11 +203,12 @@ extern "C" {
 
 void management_port_serve(service_worker_rec *w, int sock)
 {
-  // In a slot of no set, as every connection serve() sees: it marks the
-  // slot busy once the header is in.
+  // In a slot of no set, as every connection serve() sees: it has its
+  // slot at once and marks itself busy at its first byte.
   conn_slot slot{};
   conn_init(w, slot.http, sock);
-  serve(w, slot.http);
+  slot.policy.conn = &slot.http;
+  serve(w, slot);
   sys_socket_close(sock);
 }
 

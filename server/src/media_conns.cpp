@@ -47,7 +47,11 @@ int conn_set_init(conn_set_rec *set, uint32_t max_total, uint32_t max_per_addres
                   const char *server_name)
 {
   *set = conn_set_rec{};
-  if (!conn_policy_init(&set->policy, max_total, max_per_address) || !sys_mutex_create(&set->mutex)) return 0;
+  if (!sys_mutex_create(&set->mutex)) return 0;
+  if (!conn_policy_init(&set->policy, max_total, max_per_address, &set->mutex)) {
+    sys_mutex_destroy(&set->mutex);
+    return 0;
+  }
   set->refuse_timeout_ms = refuse_timeout_ms;
   set->server_name = server_name;
   return 1;
@@ -116,14 +120,11 @@ void conn_set_close(conn_set_rec *set)
   *set = conn_set_rec{};
 }
 
-void conn_slot_idle(http_server_conn *conn, int on)
-{
-  conn_policy_idle(&reinterpret_cast<conn_slot *>(conn)->policy, on);
-}
+conn_policy_entry *conn_slot_policy(http_server_conn *conn) { return &reinterpret_cast<conn_slot *>(conn)->policy; }
 
 void conn_slot_fail_pause(http_server_conn *conn)
 {
-  conn_slot_idle(conn, 1);
+  conn_policy_pause(conn_slot_policy(conn));
   int64_t now = 0, end;
   sys_timems_now(&now);
   end = now + HTTP_SERVER_FAIL_PAUSE_MS;

@@ -48,11 +48,9 @@ bool stopping(server_rec *s)
   return std::atomic_ref<int32_t>(s->content.stopping).load() != 0;
 }
 
-// The header is whole: the connection no longer gives way to others, and
-// what follows gets the long waits.
+// The header is whole: what follows gets the long waits.
 void header_done(http_server_conn *conn)
 {
-  conn_slot_idle(conn, 0);
   sys_socketbuffer_set_timeout(&conn->in, MEDIA_HTTP_IN_TIMEOUT_MS);
 }
 
@@ -319,7 +317,7 @@ void serve_one(server_rec *s, http_server_conn *conn, bool first)
   http_request_startline_rec start{};
   conn->head = 0;
   int64_t due_ms = 0;
-  bool got = conn_request_line(conn, first, MEDIA_HTTP_IN_TIMEOUT_MS, &due_ms, &line);
+  bool got = conn_request_line(conn_slot_policy(conn), first, MEDIA_HTTP_IN_TIMEOUT_MS, &due_ms, &line);
   if (!got) {
     sys_stralloc_free(&line);
     return;
@@ -363,8 +361,6 @@ extern "C" void media_http_serve(server_rec *s, http_server_conn *conn)
   bool awake = std::atomic_ref<int32_t>(s->suspend_transport).load() != 0;
   if (awake) tarvo_device_awake_hold();
   for (bool first = true; first || (conn->keep_alive && !stopping(s)); first = false) {
-    // Between requests the connection may be shut down to make room.
-    if (!first) conn_slot_idle(conn, 1);
     conn->keep_alive = 0;
     serve_one(s, conn, first);
   }

@@ -1,8 +1,10 @@
 // The connection caps of the media and device ports: neighbours at their
 // per-address share fill every slot, and a new address gets in only where
-// the oldest connection without a whole header gives way, never by a
-// connection being served; neighbours that hold their share with silent
-// and trickling connections leave another address served on both ports.
+// a really idle connection gives way, never by a connection being served;
+// neighbours that hold their share with silent and trickling connections
+// leave another address served on both ports; a burst from one address
+// and a TV-like client are served in full, and a slow header is cut at
+// its deadline.
 #include <vennard/vennard_limits.h>
 
 #include <gtest/gtest.h>
@@ -23,16 +25,16 @@
 #include <unistd.h>
 #include <vector>
 
+#include "burst_test.h"
 #include "media_test.h"
+#include "tarvo_live.h"
 
 namespace {
 
 using clock_type = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 using media_test::client;
-
-// Waits for an answer on loaded machines too, yet ends a hung test.
-constexpr int kLiveMs = 20000;
+using tarvo_test::kLiveMs;
 
 std::string item(const std::string &file)
 {
@@ -98,6 +100,7 @@ struct neighbour {
   std::vector<uint16_t> ports;
   std::vector<uint32_t> shares;
   std::atomic<bool> stop{false};
+  std::atomic<bool> opened{false};
   std::atomic<int> ended{0};
   std::thread t;
 
@@ -113,6 +116,7 @@ struct neighbour {
     std::vector<conn> conns;
     for (size_t p = 0; p < ports.size(); p++)
       for (uint32_t i = 0; i < shares[p]; i++) conns.push_back({ports[p], open_from(ports[p], from), i % 2 == 1, 0});
+    opened = true;
     while (!stop) {
       for (conn &c : conns) {
         pollfd pfd{c.fd, POLLIN, 0};
@@ -221,7 +225,13 @@ TEST(MediaFlood, NeighboursHoldingTheirShareLeaveAnotherServedOnBothPorts)
   auto end = clock_type::now() + (seconds ? milliseconds(1000 * std::atoi(seconds)) : milliseconds(4500));
   clock_type::duration worst_media{}, worst_device{};
   int probes = 0, media_ok = 0, device_ok = 0;
-  std::this_thread::sleep_for(milliseconds(300));
+  // The flood stands before the probes: every neighbour's connections
+  // made and taken off the listeners' queues.
+  ASSERT_TRUE(tarvo_test::eventually([&] {
+    for (auto &x : n)
+      if (!x.opened) return false;
+    return tarvo_test::accept_queue(f.http_port) == 0 && tarvo_test::accept_queue(f.upnp_port) == 0;
+  }));
   while (clock_type::now() < end) {
     auto t0 = clock_type::now();
     media_ok += media_test::request(f.http_port, s.get, media_test::kRemote).status() == "200 OK";
@@ -250,6 +260,57 @@ TEST(MediaFlood, NeighboursHoldingTheirShareLeaveAnotherServedOnBothPorts)
   auto ms = [](clock_type::duration d) { return (long long)std::chrono::duration_cast<milliseconds>(d).count(); };
   std::printf("flood: %d probes, media %d ok (worst %lld ms), device %d ok (worst %lld ms), %d flood ends\n", probes,
               media_ok, ms(worst_media), device_ok, ms(worst_device), ended);
+}
+
+// A TV or a phone fetching thumbnails, or several control points behind
+// one address: connections that arrive together with their requests
+// already sent. None gives way to the next, on either port.
+TEST(MediaFlood, BurstsFromOneAddressAreServedInFull)
+{
+  if (!media_test::private_net().empty()) GTEST_SKIP() << media_test::private_net();
+  media_test::fixture f;
+  burst_test::requests r;
+  ASSERT_TRUE(burst_test::make(f, &r));
+  for (uint32_t n : {16u, 32u}) {
+    EXPECT_EQ(burst_test::burst(r.media_port, r.picture, n, media_test::kRemote), n) << "media port";
+    EXPECT_EQ(burst_test::burst(r.device_port, r.desc, n, media_test::kRemote), n) << "device port";
+  }
+  // Its share is back once the burst is served: kept-alive connections of
+  // the address hold none.
+  EXPECT_EQ(media_test::request(r.media_port, r.picture, media_test::kRemote).status(), "200 OK");
+}
+
+// A TV-like client keeps 16 connections to each port alive, fetching
+// media and thumbnails, subscribing and browsing: a kept-alive connection
+// is never closed under it to admit its own next one.
+TEST(MediaFlood, TvLikeClientIsServedWithoutRetries)
+{
+  if (!media_test::private_net().empty()) GTEST_SKIP() << media_test::private_net();
+  media_test::fixture f;
+  burst_test::requests r;
+  ASSERT_TRUE(burst_test::make(f, &r));
+  burst_test::tv_result t = burst_test::tv(r, 16, 16, 6, media_test::kRemote);
+  EXPECT_EQ(t.requests, 32u * 6);
+  EXPECT_EQ(t.retries, 0u);
+  EXPECT_EQ(t.failed, 0u);
+}
+
+// A header sent a piece every 0.9 s, its request line alone taking 2.7 s:
+// the connection is cut when the header's 3 s are over, not given fresh
+// time for the lines after the request line (they would hold it until
+// 5.7 s) and never kept until the whole header is in (7.2 s).
+TEST(MediaFlood, SlowHeaderIsCutAtItsDeadlineOnBothPorts)
+{
+  if (!media_test::private_net().empty()) GTEST_SKIP() << media_test::private_net();
+  flood_server s;
+  ASSERT_TRUE(s.start());
+  for (uint16_t port : {s.f.http_port, s.f.upnp_port}) {
+    std::vector<std::string> pieces = burst_test::slow_get("/");
+    size_t sent = burst_test::slow_header(port, media_test::kRemote, pieces, 900);
+    // The request line is whole after the fourth piece.
+    EXPECT_GE(sent, 4u) << port;
+    EXPECT_LE(sent, 5u) << port;
+  }
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "burst_test.h"
 #include "helper_client.h"
 #include "tarvo_live.h"
 #include "tarvo_test.h"
@@ -263,7 +264,7 @@ TEST_F(port_fixture, rebinding_hosts_are_refused)
 
 // Silent local connections used to hold the port one after another for
 // their whole timeout; now each has a thread, up to a cap, and at the cap
-// the oldest silent one gives way to a request at once.
+// the oldest silent one gives way to a request once past its grace.
 TEST_F(port_fixture, silent_connections_neither_block_nor_pile_up)
 {
   std::vector<int> silent;
@@ -282,6 +283,18 @@ TEST_F(port_fixture, silent_connections_neither_block_nor_pile_up)
   EXPECT_EQ(poll(&first, 1, tarvo_test::kLiveMs), 1);
   EXPECT_EQ(poll(&last, 1, 0), 0);
   for (int fd : silent) sys_socket_close(fd);
+}
+
+// A header sent a piece every 0.9 s: the connection is cut when the
+// header's 3 s are over, as on the media and device ports, not kept while
+// each line comes within the input timeout (until the whole header is in,
+// 7.2 s on).
+TEST_F(port_fixture, slow_header_is_cut_at_its_deadline)
+{
+  std::vector<std::string> pieces = burst_test::slow_get("/get_server_state");
+  size_t sent = burst_test::slow_header(port, "127.0.0.1", pieces, 900);
+  EXPECT_GE(sent, 4u);
+  EXPECT_LE(sent, 5u);
 }
 
 TEST_F(port_fixture, stop_flag_ends_the_loop)

@@ -100,7 +100,7 @@ int start_steps(tarvo_device_ctx **ctx, tarvo_device_ctx *c, uint16_t port,
   if (!sys_mutex_create(&c->ip_mutex) || !sys_mutex_create(&c->live_mutex) || !sys_mutex_create(&c->sub_mutex))
     return 0;
   if (!sys_wakefd_open(&c->stop_fd) || !sys_wakefd_open(&c->wake_fd) || !listener_open(c, port) ||
-      !conn_policy_init(&c->conns, DEVICE_CONNS_MAX, CONN_PER_ADDRESS_MAX))
+      !conn_policy_init(&c->conns, DEVICE_CONNS_MAX, CONN_PER_ADDRESS_MAX, &c->live_mutex))
     return 0;
   // Without the watch the timer thread looks at intervals.
   sys_ip4_watch_open(&c->address_watch);

@@ -52,11 +52,9 @@ void conn_close(tarvo_device_ctx *c, device_conn *dc)
   sys_alloc_free(dc);
 }
 
-// The header is whole: the connection no longer gives way at the cap, and
-// the body gets the long waits.
+// The header is whole: the body gets the long waits.
 void header_done(http_server_conn *conn)
 {
-  conn_policy_idle(&reinterpret_cast<device_conn *>(conn)->policy, 0);
   sys_socketbuffer_set_timeout(&conn->in, DEVICE_REQUEST_TIMEOUT_MS);
 }
 
@@ -158,11 +156,8 @@ void serve_one(device_conn *dc, bool first)
 {
   http_server_conn *conn = &dc->conn;
   own::stralloc line;
-  // Until its header is whole the connection gives way to others at the
-  // cap: silent or trickling clients cannot hold the slots.
-  conn_policy_idle(&dc->policy, 1);
   int64_t due_ms = 0;
-  if (!conn_request_line(conn, first, DEVICE_KEEP_ALIVE_MS, &due_ms, &line.s)) return;
+  if (!conn_request_line(&dc->policy, first, DEVICE_KEEP_ALIVE_MS, &due_ms, &line.s)) return;
   http_request_startline_rec start{};
   if (!http_request_startline_parse(&start, &line.s)) {
     conn->head = 0;

@@ -15,6 +15,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -294,6 +295,12 @@ int sys_socket_peer_closed(int sock)
   while ((r = poll(&p, 1, 0)) < 0 && errno == EINTR) {
   }
   return r > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
+int sys_socket_input_pending(int sock)
+{
+  int n = 0;
+  return ioctl(sock, FIONREAD, &n) == 0 && n > 0;
 }
 
 void sys_socket_tryreservein(int sock, uint32_t size)

@@ -41,11 +41,12 @@ int conn_set_init(conn_set_rec *set, uint32_t max_total, uint32_t max_per_addres
 /* Waits for a connection on listen_socket or for wake: 1 when the
  * listener is ready, -1 when wake is, 0 when the wait failed. */
 int conn_set_wait(int listen_socket, int wake);
-/* Lists the connection, idle until run clears it, and starts run(slot) on
- * a detached thread; when the caps are reached the oldest idle connection
- * is shut down to make room, and when none is, the connection is answered
- * "503 Service Unavailable" and closed here.  1 when the thread runs (it
- * must end with conn_set_leave). */
+/* Lists the connection, new, and starts run(slot) on a detached thread;
+ * at the caps the oldest really idle connection is shut down to make
+ * room, and when none is, the thread waits for a slot (conn_request_line).
+ * When it cannot even wait, the connection is answered "503 Service
+ * Unavailable" and closed here.  1 when the thread runs (it must end with
+ * conn_set_leave). */
 int conn_set_admit(conn_set_rec *set, conn_slot *slot, void (*run)(void *));
 /* The end of a connection thread: closes the socket, leaves the list and
  * frees the slot. */
@@ -53,9 +54,8 @@ void conn_set_leave(conn_slot *slot);
 /* Shuts down every listed connection and waits until all have left; then
  * frees the set. */
 void conn_set_close(conn_set_rec *set);
-/* Marks the connection idle (1) while it waits for a request or its
- * header, and busy (0) once a whole header is in. */
-void conn_slot_idle(http_server_conn *conn, int on);
+/* The policy's record of the connection of a slot. */
+conn_policy_entry *conn_slot_policy(http_server_conn *conn);
 /* The pause of HTTP_SERVER_FAIL_PAUSE_MS after a refused request, spent
  * idle: a client that needs the slot, or the stop, ends it at once. */
 void conn_slot_fail_pause(http_server_conn *conn);

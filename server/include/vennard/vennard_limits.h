@@ -27,7 +27,6 @@
 #define MGMT_REFUSE_TIMEOUT_MS 100      /* the accept loop's longest wait to say 503 */
 #define MGMT_IN_TIMEOUT_MS 10000
 #define MGMT_OUT_TIMEOUT_MS 35000
-#define MGMT_EMPTY_LINES_MAX 64         /* empty lines allowed before a request line */
 
 /* --- DIDL-Lite model and writer --- */
 #define DIDL_PLUGIN_BUFFER 50000u       /* replacement text a plug-in may hand back */

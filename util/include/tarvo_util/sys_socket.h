@@ -118,6 +118,8 @@ int sys_socket_write_wait(int sock, uint32_t ms);
 /* 1 when the peer has closed its side of a connection (or the socket is
  * in error), without waiting: nothing more will come from it. */
 int sys_socket_peer_closed(int sock);
+/* 1 when bytes wait unread in the socket, without waiting. */
+int sys_socket_input_pending(int sock);
 /* Asks for a receive buffer of size bytes, shrinking by size/32 while
  * refused and size is at least 1024. */
 void sys_socket_tryreservein(int sock, uint32_t size);

@@ -52,6 +52,9 @@
 #define CONN_HEADER_DUE_MS 3000          /* a request header's whole wait, from the accept or its first byte */
 #define CONN_PER_ADDRESS_MAX 8           /* connections of one client address: a browser's 6 per host, or a stream with its seeks and pictures */
 #define CONN_EMPTY_LINES_MAX 64          /* empty lines allowed before a request line */
+#define CONN_SILENT_GRACE_MS 500         /* a new connection without a byte holds its slot this long: a client sends its request at once */
+#define CONN_TURN_WAIT_MS 2000           /* a connection beyond the caps waits this long for a slot before its 503 */
+#define CONN_WAITING_PER_ADDRESS_MAX 24  /* connections of one address waiting for a slot: a burst of 32 beyond its share */
 
 
 /* --- URIs and DLNA values --- */

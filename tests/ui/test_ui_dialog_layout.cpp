@@ -101,7 +101,8 @@ struct program {
   {
     pid = fork();
     if (pid == 0) {
-      std::string cmd = "exec env " + env + display_env() + "TARVO_UI_AUTOMATION=" + sock + " " + cmdline +
+      // The language is the LANG each is given, not the harness's messages.
+      std::string cmd = "exec env -u LC_MESSAGES " + env + display_env() + "TARVO_UI_AUTOMATION=" + sock + " " + cmdline +
                         " >/dev/null 2>&1";
       execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char *>(nullptr));
       _exit(127);

@@ -219,6 +219,8 @@ TEST_F(running, ChangesAreEventedOnceTheDeviceRuns)
     held lock(s);
     EXPECT_NE(s->content.evented_update_id, s->content.system_update_id);
   }
+  // Not evented: the save thread still has work.
+  EXPECT_TRUE(content_db_work_pending(s));
 
   device_start();
   subscribe("ContentDirectory");

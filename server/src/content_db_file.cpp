@@ -386,16 +386,6 @@ void event_send(server_rec *s)
 
 using save_clock = std::chrono::steady_clock;
 
-// Something for the save thread to do: a change not saved or not evented.
-bool work_pending(server_rec *s)
-{
-  if (!sys_mutex_lock(&db(s).mutex)) return false;
-  const content_db_rec &d = db(s);
-  bool pending = d.system_update_id != d.saved_update_id || d.system_update_id != d.evented_update_id;
-  sys_mutex_unlock(&db(s).mutex);
-  return pending;
-}
-
 // Saves within a period of a change and sends the event every second
 // period, on a grid of periods from the thread's start.  With nothing to
 // save or send it sleeps until a change or the stop wakes it.
@@ -413,7 +403,7 @@ void save_loop(void *arg)
       continue;
     }
     if (now < due) {
-      bool idle = !work_pending(s);
+      bool idle = !content_db_work_pending(s);
       uint32_t ms = uint32_t(std::chrono::ceil<std::chrono::milliseconds>(due - now).count());
       bool woken = sys_semaphore_wait(&db(s).save_wake, idle ? 0 : std::max<uint32_t>(ms, 1)) != 0;
       if (stopping(s).load()) break;
@@ -597,6 +587,15 @@ int content_db_stop(server_rec *s)
 void content_db_save_wake(server_rec *s)
 {
   if (db(s).save_wake) sys_semaphore_increase(&db(s).save_wake);
+}
+
+int content_db_work_pending(server_rec *s)
+{
+  if (!sys_mutex_lock(&db(s).mutex)) return 0;
+  const content_db_rec &d = db(s);
+  bool pending = d.system_update_id != d.saved_update_id || d.system_update_id != d.evented_update_id;
+  sys_mutex_unlock(&db(s).mutex);
+  return pending;
 }
 
 }  // extern "C"

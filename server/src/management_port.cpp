@@ -12,6 +12,7 @@
 #include <tarvo_util/sys_time.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <string_view>
 
 namespace {
@@ -37,12 +38,13 @@ bool put_date(sys_socketbuffer_rec *sb)
 }
 
 // A success answer carries no length and ends with the connection.
-void answer_ok(conn &c, const char *state_header, bool active)
+void answer_ok(conn &c, const char *state_header, bool active, const char *extra_line = nullptr)
 {
   sys_socketbuffer_rec *sb = &c.out;
   bool ok = http_server_write_startline(sb, OK) && put_date(sb);
   if (ok && state_header)
     ok = sys_socketbuffer_puts(sb, state_header) && sys_socketbuffer_puts(sb, active ? " active\r\n" : " inactive\r\n");
+  if (ok && extra_line) ok = sys_socketbuffer_puts(sb, extra_line);
   ok = ok && sys_socketbuffer_puts(sb, "\r\n");
   if (ok) sys_socketbuffer_flush(sb);
 }
@@ -59,6 +61,16 @@ void answer_error(conn &c, const char *status)
             sys_socketbuffer_put(sb, open.data(), uint32_t(open.size())) && sys_socketbuffer_puts(sb, status) &&
             sys_socketbuffer_put(sb, close.data(), uint32_t(close.size()));
   if (ok) sys_socketbuffer_flush(sb);
+}
+
+// Tests only, with TARVO_MGMT_SETTLED set: the state answer also says
+// whether the server has settled, so that a test waits for that state
+// rather than for a quiet spell.
+const char *settled_line(service_worker_rec *w)
+{
+  const char *hook = std::getenv("TARVO_MGMT_SETTLED");
+  if (!hook || !*hook) return nullptr;
+  return service_server_settled(w) ? "X-TARVO-SETTLED: yes\r\n" : "X-TARVO-SETTLED: no\r\n";
 }
 
 // "active" or "inactive" from the request's X-AUTO-RUN-STATE header; 0 for
@@ -88,7 +100,7 @@ void dispatch(service_worker_rec *w, conn &c, std::string_view path, char *const
     service_server_stop(w);
     answer_ok(c, nullptr, false);
   } else if (path == "/get_server_state") {
-    answer_ok(c, "X-DUV-STATE:", std::atomic_ref<int32_t>(w->running) != 0);
+    answer_ok(c, "X-DUV-STATE:", std::atomic_ref<int32_t>(w->running) != 0, settled_line(w));
   } else if (path == "/set_auto_run_state") {
     int on = 0;
     int got = requested_auto_run(lines, &on);

@@ -16,6 +16,7 @@
 #include <tarvo_util/utf8file.h>
 #include <tarvo_util/xml.h>
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -156,6 +157,11 @@ int server_start(server_rec *s, const char *data_home)
 }
 
 int server_stop(server_rec *s) { return teardown(s, STAGE_SCANNER); }
+
+int server_settled(server_rec *s)
+{
+  return std::atomic_ref<int32_t>(s->scanner.idle).load() && !content_db_work_pending(s);
+}
 
 int default_shares_offer(server_rec *s)
 {

@@ -67,6 +67,12 @@ void service_server_stop(service_worker_rec *w)
   running(w) = 0;
 }
 
+int service_server_settled(service_worker_rec *w)
+{
+  lifecycle_lock l(w);
+  return l.held && (!running(w) || server_settled(&w->server));
+}
+
 void service_power_event(service_worker_rec *w, uint32_t event_type)
 {
   switch (event_type) {

@@ -1,16 +1,12 @@
-// The test media that tarvo_media_gen writes before the tests that need it
-// (CTest fixture "tarvo_media"): a 1 kHz sine tone, TARVO_MEDIA_SECONDS
-// long, in each container and codec the decoders take.  A test target asks
-// for them with tarvo_media_fixtures(<target>) in its CMakeLists.txt, which
-// defines TARVO_MEDIA_DIR and makes its test wait for the generator.
+// The test media that tarvo_media_gen writes for the tests that need it: a
+// 1 kHz sine tone, TARVO_MEDIA_SECONDS long, in each container and codec
+// the decoders take.  A test target asks for them with
+// tarvo_media_fixtures(<target>) in its CMakeLists.txt, which defines
+// TARVO_MEDIA_GEN, the generator's path.
 #ifndef TARVO_TESTS_COMMON_MEDIA_FIXTURES_H
 #define TARVO_TESTS_COMMON_MEDIA_FIXTURES_H
 
 #include <string>
-
-#ifndef TARVO_MEDIA_DIR
-#error "TARVO_MEDIA_DIR comes from tarvo_media_fixtures(<target>)"
-#endif
 
 // What every file holds.
 #define TARVO_MEDIA_TONE_HZ 1000
@@ -40,10 +36,32 @@
 #define MEDIA_ID3_ARTIST "Tarvo Tests"
 #define MEDIA_ID3_ALBUM "Fixtures"
 
+#ifdef TARVO_MEDIA_GEN
+#include <cstdio>
+#include <cstdlib>
+
+#include "tarvo_test.h"
+
+// The folder of the fixtures: the test program's own temporary one, filled
+// by the generator on first use and removed at the program's end, so that
+// a build tree that the user may only read serves as well.
+inline const std::string &media_dir()
+{
+  static const tarvo_test::scratch_dir dir;
+  static const std::string made = [] {
+    std::string cmd = std::string("'" TARVO_MEDIA_GEN "' '") + dir.path.string() + "'";
+    int status = std::system(cmd.c_str());
+    if (status != 0) std::fprintf(stderr, "%s: the test media could not all be made (%d)\n", TARVO_MEDIA_GEN, status);
+    return dir.path.string();
+  }();
+  return made;
+}
+
 // The full path of a fixture.
 inline std::string media_fixture(const char *name)
 {
-  return std::string(TARVO_MEDIA_DIR) + "/" + name;
+  return media_dir() + "/" + name;
 }
+#endif
 
 #endif

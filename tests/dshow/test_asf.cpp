@@ -179,8 +179,9 @@ TEST_F(AsfGraph, DamagedFilesEndWithoutAHangAndLeaveNoThread)
   for (int i = 0; i < 8; i++) locked[size_t(16 + i)] = BYTE(header >> (8 * i));
   locked[24]++;
   files.push_back(locked);
+  tarvo_test::scratch_dir d;
   for (size_t i = 0; i < files.size(); i++) {
-    Outcome o = play_wma(write_all("damaged.wma", files[i]));
+    Outcome o = play_wma(write_all(d / "damaged.wma", files[i]));
     if (SUCCEEDED(o.load) && SUCCEEDED(o.connect)) {
       EXPECT_TRUE(o.code == EC_COMPLETE || o.code == EC_ERRORABORT) << i << " " << o.code;
     }

@@ -12,6 +12,7 @@
 #include <tarvo_dshow/dshow_sys.h>
 
 #include "dshow_chain.h"
+#include "tarvo_test.h"
 
 #include <unistd.h>
 
@@ -38,6 +39,10 @@ void put32(std::vector<BYTE> &v, uint32_t x)
   put16(v, x >> 16);
 }
 
+// The files the tests make, in a folder of the program's own rather than
+// the working folder, which may be a build tree the user can only read.
+const tarvo_test::scratch_dir g_files;
+
 // A 16-bit PCM WAV file of a -6 dBFS sine of hz, the same in every channel.
 std::string write_tone(const char *what, DWORD rate, WORD channels, double seconds, double hz)
 {
@@ -57,7 +62,7 @@ std::string write_tone(const char *what, DWORD rate, WORD channels, double secon
   put32(f, data);
   for (uint32_t i = 0; i < frames; i++)
     for (WORD c = 0; c < channels; c++) put16(f, uint16_t(int16_t(16383 * std::sin(2 * M_PI * hz * i / rate))));
-  std::string name = std::string("graph_") + what + "_" + std::to_string(getpid()) + ".wav";
+  std::string name = g_files / (std::string("graph_") + what + ".wav");
   FILE *out = std::fopen(name.c_str(), "wb");
   if (out) {
     std::fwrite(f.data(), 1, f.size(), out);
@@ -238,7 +243,7 @@ class ResampleGraph : public ::testing::Test {
   // not), removed after the test.
   std::string Encoded(const char *what, const char *ext, int rate, int channels, int seconds, const char *codec)
   {
-    std::string file = std::string("graph_") + what + "_" + std::to_string(getpid()) + ext;
+    std::string file = g_files / (std::string("graph_") + what + ext);
     files.push_back(file);
     std::string cmd = "ffmpeg -v error -y -f lavfi -i sine=frequency=1000:sample_rate=" + std::to_string(rate) +
                       ":duration=" + std::to_string(seconds) + " -ac " + std::to_string(channels) + " " + codec +

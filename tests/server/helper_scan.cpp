@@ -4,8 +4,6 @@
 #include <vennard/content_db.h>
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
 
 namespace scan_test {
 
@@ -95,16 +93,6 @@ std::string path_id(server_rec *s, const std::string &from, const std::vector<st
     if (id.empty()) break;
   }
   return id;
-}
-
-bool eventually(const std::function<bool()> &cond, int ms)
-{
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  for (;;) {
-    if (cond()) return true;
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
 }
 
 void wav_write(const std::string &path, uint32_t n)

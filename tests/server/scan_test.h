@@ -5,11 +5,11 @@
 #include <vennard/server.h>
 #include <vennard/share_scanner.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "server_test.h"
+#include "tarvo_live.h"
 #include "tarvo_test.h"
 
 namespace scan_test {
@@ -32,9 +32,6 @@ std::string child_titled(server_rec *s, const std::string &parent, const std::st
 std::string titles(server_rec *s, const std::string &id);
 // Follows titles down from a container; "" when one is missing.
 std::string path_id(server_rec *s, const std::string &from, const std::vector<std::string> &titles);
-
-// Polls cond every 20 ms until it holds or ms pass.
-bool eventually(const std::function<bool()> &cond, int ms = 20000);
 
 // The HTTP text of a SOAP action at a control path; args are the
 // argument elements.

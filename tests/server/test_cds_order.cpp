@@ -181,16 +181,16 @@ TEST(CdsOrder, SharesAndTheScannerChangeKeptOrders)
   ASSERT_EQ(paged(sc.s, user_files, true), std::vector<std::string>{});
   ASSERT_EQ(sc.share(sc.media), 0u);
   std::string root;
-  ASSERT_TRUE(scan_test::eventually([&] {
+  ASSERT_TRUE(tarvo_test::eventually([&] {
     root = sc.share_id(sc.media);
     return !root.empty() && paged_titles(sc.s, root) == "b,d";
   }));
   EXPECT_EQ(paged(sc.s, user_files, true), std::vector<std::string>{root});
   scan_test::wav_write(sc.media + "/a.wav");
   scan_test::wav_write(sc.media + "/c.wav");
-  EXPECT_TRUE(scan_test::eventually([&] { return paged_titles(sc.s, root) == "a,b,c,d"; }));
+  EXPECT_TRUE(tarvo_test::eventually([&] { return paged_titles(sc.s, root) == "a,b,c,d"; }));
   fs::remove(sc.media + "/b.wav");
-  EXPECT_TRUE(scan_test::eventually([&] { return paged_titles(sc.s, root) == "a,c,d"; }));
+  EXPECT_TRUE(tarvo_test::eventually([&] { return paged_titles(sc.s, root) == "a,c,d"; }));
   EXPECT_TRUE(content_db_unshare(sc.s, sc.media.c_str()));
   EXPECT_EQ(paged(sc.s, user_files, true), std::vector<std::string>{});
 }
@@ -205,7 +205,7 @@ TEST(CdsOrder, ConcurrentBrowseWhileTheTreeChanges)
   ASSERT_TRUE(sc.start());
   ASSERT_EQ(sc.share(sc.media), 0u);
   std::string root;
-  ASSERT_TRUE(scan_test::eventually([&] { return !(root = sc.share_id(sc.media)).empty(); }));
+  ASSERT_TRUE(tarvo_test::eventually([&] { return !(root = sc.share_id(sc.media)).empty(); }));
   std::atomic<bool> stop{false};
   std::atomic<int> wrong{0}, answers{0};
   std::vector<std::thread> t;

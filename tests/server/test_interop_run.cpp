@@ -89,7 +89,7 @@ TEST(InteropRun, AnIndependentControlPointFindsBrowsesAndStreams)
     return media_test::request(30000, scan_test::browse_request("Container:AllMusic")).body.find("&lt;item") !=
            std::string::npos;
   };
-  ASSERT_TRUE(scan_test::eventually(filed, 60000)) << tarvo_test::read_file(run.state / "run.log");
+  ASSERT_TRUE(tarvo_test::eventually(filed)) << tarvo_test::read_file(run.state / "run.log");
 
   std::string out = tarvo_test::command_output(
       "/usr/bin/python3 " + tarvo_test::data_dir() + "/server/gupnp_browse.py 30 2>&1", &status);

@@ -214,7 +214,13 @@ TEST_F(running, ChangesAreEventedOnceTheDeviceRuns)
   // Before the device runs the save thread keeps its events.
   change("before");
   std::this_thread::sleep_for(2500ms);
-  EXPECT_NE(s->content.evented_update_id, s->content.system_update_id);
+  {
+    // Read under the lock: the save thread writes them.
+    held lock(s);
+    EXPECT_NE(s->content.evented_update_id, s->content.system_update_id);
+  }
+  // Not evented: the save thread still has work.
+  EXPECT_TRUE(content_db_work_pending(s));
 
   device_start();
   subscribe("ContentDirectory");

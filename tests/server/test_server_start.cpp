@@ -161,7 +161,7 @@ TEST(ServerStart, AFailedStartLeavesNothingBehind)
     EXPECT_EQ(in.s.data_home, nullptr) << c.what;
     EXPECT_EQ(in.s.device, nullptr) << c.what;
     EXPECT_EQ(fds_open(), fds) << c.what;
-    EXPECT_TRUE(scan_test::eventually([&] { return threads_running() == threads; }, 5000)) << c.what;
+    EXPECT_TRUE(tarvo_test::eventually([&] { return threads_running() == threads; })) << c.what;
   }
 }
 
@@ -201,7 +201,7 @@ TEST(ServerStart, FiftyStartsAndStopsUnderLoad)
   in.put("sync/share/list", media + "\n");
   ASSERT_TRUE(in.start());
   std::string res;
-  ASSERT_TRUE(scan_test::eventually([&] {
+  ASSERT_TRUE(tarvo_test::eventually([&] {
     std::string root = scan_test::child_titled(&in.s, "Container:UserFiles", "media");
     std::string tone = root.empty() ? "" : scan_test::child_titled(&in.s, root, "tone");
     scan_test::node n;
@@ -244,7 +244,7 @@ TEST(ServerStart, FiftyStartsAndStopsUnderLoad)
   EXPECT_GT(browsed, 0);
   EXPECT_GT(downloaded, 0);
   EXPECT_EQ(fds_open(), fds);
-  EXPECT_TRUE(scan_test::eventually([&] { return threads_running() == threads; }, 5000));
+  EXPECT_TRUE(tarvo_test::eventually([&] { return threads_running() == threads; }));
 }
 
 }  // namespace

@@ -126,7 +126,7 @@ struct shares_run {
     seen.take();
     int before = seen.list_reads;
     list_write();
-    return scan_test::eventually([&] {
+    return tarvo_test::eventually([&] {
       seen.take();
       return seen.list_reads > before;
     });
@@ -140,7 +140,7 @@ TEST(ShareMounts, MountsBesideAShareWalkNothing)
   ASSERT_GT(r.run.pid, 0);
   std::string beside = r.run.dir / "beside";
   fs::create_directories(beside);
-  ASSERT_TRUE(scan_test::eventually([&] { return r.album() == "a"; }));
+  ASSERT_TRUE(tarvo_test::eventually([&] { return r.album() == "a"; }));
   int media = r.seen.watch(r.media);
   for (int i = 0; i < 10; i++) {
     ASSERT_EQ(mount("tarvo-test", beside.c_str(), "tmpfs", 0, "size=64k"), 0) << strerror(errno);
@@ -151,7 +151,7 @@ TEST(ShareMounts, MountsBesideAShareWalkNothing)
   EXPECT_EQ(r.seen.folder[media], 0) << "walks of the share";
   // A change in the share is walked all the same.
   track_write(r.media + "/album/b.wav");
-  EXPECT_TRUE(scan_test::eventually([&] { return r.album() == "a,b"; }));
+  EXPECT_TRUE(tarvo_test::eventually([&] { return r.album() == "a,b"; }));
 }
 
 TEST(ShareMounts, AMountOnAFolderOfAShareShowsItsFilesUntilItGoesAndWalksNoOtherShare)
@@ -159,7 +159,7 @@ TEST(ShareMounts, AMountOnAFolderOfAShareShowsItsFilesUntilItGoesAndWalksNoOther
   if (!namespaces().empty()) GTEST_SKIP() << namespaces();
   shares_run r(31360, true);
   ASSERT_GT(r.run.pid, 0);
-  ASSERT_TRUE(scan_test::eventually(
+  ASSERT_TRUE(tarvo_test::eventually(
       [&] { return r.album() == "a" && titles(r.run.upnp_port, {"other"}) == "o"; }));
   int other = r.seen.watch(r.other);
 
@@ -170,11 +170,11 @@ TEST(ShareMounts, AMountOnAFolderOfAShareShowsItsFilesUntilItGoesAndWalksNoOther
   fs::create_directories(stick + "/disc");
   for (const char *name : {"x.wav", "disc/y.wav"}) track_write(stick + "/" + name);
   ASSERT_EQ(mount(stick.c_str(), album.c_str(), nullptr, MS_BIND, nullptr), 0) << strerror(errno);
-  EXPECT_TRUE(scan_test::eventually([&] {
+  EXPECT_TRUE(tarvo_test::eventually([&] {
     return r.album() == "disc,x" && titles(r.run.upnp_port, {"media", "album", "disc"}) == "y";
   }));
   ASSERT_EQ(umount2(album.c_str(), 0), 0);
-  EXPECT_TRUE(scan_test::eventually([&] { return r.album() == "a"; }));
+  EXPECT_TRUE(tarvo_test::eventually([&] { return r.album() == "a"; }));
   ASSERT_TRUE(r.settled());
   EXPECT_EQ(r.seen.folder[other], 0) << "walks of the other share";
   umount2(stick.c_str(), MNT_DETACH);

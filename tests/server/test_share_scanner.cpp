@@ -20,6 +20,7 @@
 
 namespace fs = std::filesystem;
 using namespace scan_test;
+using tarvo_test::eventually;
 
 namespace {
 
@@ -257,10 +258,10 @@ TEST(ShareScanner, AShareTakenFromItsPathAboveItIsUnshared)
   // Neither a rename nor a mount above a share tells the share's own
   // watches anything.
   fs::rename(sc.media + "/a", sc.media + "/renamed");
-  EXPECT_TRUE(eventually([&] { return sc.share_id(one).empty(); }, 3000));
+  EXPECT_TRUE(eventually([&] { return sc.share_id(one).empty(); }));
   if (!mounts) GTEST_SKIP() << "no mount namespace here";
   ASSERT_EQ(mount("tmpfs", (sc.media + "/b").c_str(), "tmpfs", 0, "size=64k"), 0);
-  EXPECT_TRUE(eventually([&] { return sc.share_id(two).empty(); }, 3000));
+  EXPECT_TRUE(eventually([&] { return sc.share_id(two).empty(); }));
   sc.stop();
   umount2((sc.media + "/b").c_str(), MNT_DETACH);
 }

@@ -43,11 +43,13 @@ bool ended(pid_t pid)
 
 // The first X window titled exactly so, waited for up to 20 s while the
 // helper runs.  Its UTF-8 title is read: without the locale installed the
-// toolkit cannot give a Japanese one in the legacy form.
+// toolkit cannot give a Japanese one in the legacy form.  xprop writes it
+// as it is only in a UTF-8 locale (in the POSIX one it escapes the bytes),
+// so it runs in one whatever the test's locale.
 std::string window_named(const std::string &title, pid_t pid)
 {
   const std::string find =
-      "for w in $(xwininfo -root -children | grep -o '^ *0x[0-9a-f]*'); do xprop -id $w "
+      "for w in $(xwininfo -root -children | grep -o '^ *0x[0-9a-f]*'); do LC_ALL=C.UTF-8 xprop -id $w "
       "_NET_WM_NAME | grep -qxF '_NET_WM_NAME(UTF8_STRING) = \"" +
       title + "\"' && echo $w; done";
   for (int i = 0; i < 200 && !ended(pid); ++i) {

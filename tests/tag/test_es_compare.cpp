@@ -8,6 +8,7 @@
 
 #include "es_bytes.h"
 #include "tag_tools.h"
+#include "tarvo_test.h"
 
 using namespace es_test;
 
@@ -15,11 +16,15 @@ namespace {
 
 const std::vector<uint32_t> kPieces = {184, 1, 1000, 7, 170};
 
-// The stream ffmpeg writes from the arguments; empty when it could not.
+// The stream ffmpeg writes from the arguments, into a folder of the
+// test's own (not the working folder, which may be a build tree the user
+// can only read); empty when it could not.
 bytes generate(const std::string &args, const std::string &name)
 {
-  if (!tag_tools::ffmpeg(args, name)) return {};
-  std::ifstream in(name, std::ios::binary);
+  static const tarvo_test::scratch_dir dir;
+  const std::string path = dir / name;
+  if (!tag_tools::ffmpeg(args, path)) return {};
+  std::ifstream in(path, std::ios::binary);
   return bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 

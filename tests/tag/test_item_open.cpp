@@ -2,17 +2,39 @@
 // want of descriptors is tried again a second apart.
 #include <gtest/gtest.h>
 #include <tarvo_tag/tag_limits.h>
+#include <tarvo_live.h>
 #include <tarvo_test.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cctype>
 #include <chrono>
+#include <cstdlib>
 #include <future>
 #include <thread>
 
 #include "tag_test.h"
 
 using namespace std::chrono;
+
+namespace {
+
+// Whether the thread whose system-call file is open as fd sleeps: the
+// pause before an open is tried again.  The file is read again from its
+// start, as no descriptor may be free to open it.
+bool in_sleep(int fd)
+{
+  char call[64] = {};
+  if (pread(fd, call, sizeof call - 1, 0) <= 0) return false;
+  long number = std::strtol(call, nullptr, 10);
+  return std::isdigit(static_cast<unsigned char>(call[0])) && (number == SYS_clock_nanosleep || number == SYS_nanosleep);
+}
+
+}  // namespace
 
 TEST(TagOpen, AMissingFileFailsAtOnce)
 {
@@ -29,14 +51,18 @@ TEST(TagOpen, AnOpenRefusedForWantOfDescriptorsIsTriedAgain)
   std::string p = d / "late.mp3";
   tarvo_test::write_file(p, "late");
 
-  // Use up the descriptors below a lowered limit, then give them back while
-  // the reader waits.  The releasing thread starts first: starting a thread
-  // may itself need a descriptor.
+  // Use up the descriptors below a lowered limit, then give them back once
+  // the reader sleeps before its second try.  The releasing thread starts
+  // first, and opens the reader's system-call file first: starting a
+  // thread or opening a file may itself need a descriptor.
   std::vector<int> held;
   std::promise<void> filled;
+  std::atomic<bool> waited{false};
+  int call = open(("/proc/self/task/" + std::to_string(gettid()) + "/syscall").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(call, 0);
   std::thread release([&, ready = filled.get_future()]() mutable {
     ready.wait();
-    std::this_thread::sleep_for(milliseconds(1500));
+    waited = tarvo_test::eventually([&] { return in_sleep(call); });
     for (int fd : held) close(fd);
   });
   rlimit old{};
@@ -49,5 +75,7 @@ TEST(TagOpen, AnOpenRefusedForWantOfDescriptorsIsTriedAgain)
   std::string text = tag_test::item(p, "audio/mpeg");
   release.join();
   setrlimit(RLIMIT_NOFILE, &old);
+  close(call);
+  EXPECT_TRUE(waited) << "the reader gave up without a pause";
   EXPECT_NE(text.find("<dc:title>late</dc:title>"), std::string::npos) << text;
 }

@@ -1,6 +1,9 @@
 // Runs a test program of windows on a display of its own: before the tests
 // start, the program runs itself again under xvfb-run (X11, no
-// accessibility bridge).  Without xvfb-run the tests skip.  The server does
+// accessibility bridge), with English messages (LC_MESSAGES) whatever the
+// session's language, as the tests read the programs' English texts; a test
+// of another language sets LC_ALL, or drops LC_MESSAGES for its programs.
+// Without xvfb-run the tests skip.  The server does
 // not reset when its last client leaves: a test that starts programs one
 // after another would otherwise find the display refusing them meanwhile.
 #pragma once
@@ -61,7 +64,7 @@ inline bool xvfb_reexec(int, char **)
     std::fclose(f);
   }
   std::vector<const char *> argv = {"/usr/bin/xvfb-run", "-a", "-s", "-screen 0 " TARVO_XVFB_SCREEN " -nolisten tcp -noreset", "env",
-                                    "TARVO_TEST_XVFB=1", "GDK_BACKEND=x11", "NO_AT_BRIDGE=1", "GTK_A11Y=none",
+                                    "TARVO_TEST_XVFB=1", "LC_MESSAGES=C.UTF-8", "GDK_BACKEND=x11", "NO_AT_BRIDGE=1", "GTK_A11Y=none",
                                     "LIBGL_ALWAYS_SOFTWARE=1", self};
   for (size_t i = 1; i < args.size(); ++i) argv.push_back(args[i].c_str());
   argv.push_back(nullptr);

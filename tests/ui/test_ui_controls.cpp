@@ -139,6 +139,9 @@ TEST(UiControls, CaptionsTextsHiddenWidthsAndTheSliderOnThePointer)
   int half = slider.Length() / 2;
   slider.SetValue(36);
   ASSERT_EQ(slider.Position(), half);
+  // 36 itself on a track of an even length; the font's metrics, which
+  // differ by language, decide the length.
+  const double set = slider.GetValue();
   GdkWindow *sw = gtk_widget_get_window(UiGtkControlWidget(dlg, ID_SLIDER));
   int ox = 0, oy = 0;
   gdk_window_get_origin(sw, &ox, &oy);
@@ -162,7 +165,7 @@ TEST(UiControls, CaptionsTextsHiddenWidthsAndTheSliderOnThePointer)
   ASSERT_TRUE(xdotool("mouseup 1"));
   EXPECT_TRUE(pump_until([&] { return !g_notices.empty() && g_notices.back() == std::make_pair(5u, UINT(half)); }));
   EXPECT_EQ(slider.Position(), half);
-  EXPECT_EQ(slider.GetValue(), 36);
+  EXPECT_EQ(slider.GetValue(), set);
   EXPECT_EQ(GetCapture(), nullptr);
   ASSERT_FALSE(g_notices.empty());
   for (const auto &n : g_notices) EXPECT_EQ(n.first, 5u) << "drag notices only";

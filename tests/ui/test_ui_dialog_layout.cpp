@@ -78,14 +78,18 @@ bool wait_for(const std::function<bool()> &ok, int ms = 5000)
   return ok();
 }
 
-// Where CI keeps what a test leaves: $TARVO_TEST_OUTPUT, else the build's
-// Testing folder.
+// Where CI keeps what a test leaves: $TARVO_TEST_OUTPUT, else a temporary
+// folder of the test's own, removed at its end: the build tree may be one
+// that the user can only read.
 fs::path output_dir()
 {
   const char *o = std::getenv("TARVO_TEST_OUTPUT");
-  fs::path d = o && *o ? fs::path(o) : fs::path(bin("")) / "../Testing/dialogs";
-  fs::create_directories(d);
-  return d;
+  if (!o || !*o) {
+    static const tarvo_test::scratch_dir scratch;
+    return scratch.path;
+  }
+  fs::create_directories(o);
+  return o;
 }
 
 // A program of the test, with its automation socket.
@@ -97,7 +101,8 @@ struct program {
   {
     pid = fork();
     if (pid == 0) {
-      std::string cmd = "exec env " + env + display_env() + "TARVO_UI_AUTOMATION=" + sock + " " + cmdline +
+      // The language is the LANG each is given, not the harness's messages.
+      std::string cmd = "exec env -u LC_MESSAGES " + env + display_env() + "TARVO_UI_AUTOMATION=" + sock + " " + cmdline +
                         " >/dev/null 2>&1";
       execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char *>(nullptr));
       _exit(127);

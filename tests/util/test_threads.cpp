@@ -33,17 +33,6 @@ sys_thread_handle start(std::function<void()> *f)
   return h;
 }
 
-// Waits (bounded) until pred holds.
-bool eventually(const std::function<bool()> &pred, int ms = 5000)
-{
-  auto t0 = clk::now();
-  while (!pred()) {
-    if (ms_since(t0) > ms) return false;
-    sys_thread_sleep(1);
-  }
-  return true;
-}
-
 // Whether another thread can take the mutex at once (it lets go again).
 int trylock_elsewhere(sys_mutex_handle *m)
 {
@@ -71,7 +60,7 @@ TEST(Thread, RunsJoinsAndDetaches)
   sys_thread_handle a = start(&f), b = start(&f);
   EXPECT_EQ(sys_thread_join(a), 1);
   EXPECT_EQ(sys_thread_detach(b), 1);
-  EXPECT_TRUE(eventually([&] { return ran == 2; }));
+  EXPECT_TRUE(tarvo_test::eventually([&] { return ran == 2; }));
 }
 
 TEST(Thread, SleepLastsAtLeastItsTime)
@@ -264,9 +253,9 @@ TEST_F(sync_fixture, NotifyWakesTheLongestWaitingFirst)
     sys_mutex_unlock(&m);
   };
   sys_thread_handle ha = start(&fa);
-  ASSERT_TRUE(eventually([&] { return waiting_count(&sync) == 1; }));
+  ASSERT_TRUE(tarvo_test::eventually([&] { return waiting_count(&sync) == 1; }));
   sys_thread_handle hb = start(&fb);
-  ASSERT_TRUE(eventually([&] { return waiting_count(&sync) == 2; }));
+  ASSERT_TRUE(tarvo_test::eventually([&] { return waiting_count(&sync) == 2; }));
 
   sys_mutex_lock(&m);
   sys_sync_notify(&sync);
@@ -295,7 +284,7 @@ TEST_F(sync_fixture, NotifyAllWakesEveryWaiter)
   };
   std::vector<sys_thread_handle> hs;
   for (int i = 0; i < n; i++) hs.push_back(start(&f));
-  ASSERT_TRUE(eventually([&] { return waiting_count(&sync) == n; }));
+  ASSERT_TRUE(tarvo_test::eventually([&] { return waiting_count(&sync) == n; }));
   sys_mutex_lock(&m);
   sys_sync_notify_all(&sync);
   sys_mutex_unlock(&m);
@@ -314,7 +303,7 @@ TEST_F(sync_fixture, TimedWaitKeepsItsLimitWhileOthersAreWoken)
   };
   std::vector<sys_thread_handle> hs;
   for (int i = 0; i < 5; i++) hs.push_back(start(&old));
-  ASSERT_TRUE(eventually([&] { return waiting_count(&sync) == 5; }));
+  ASSERT_TRUE(tarvo_test::eventually([&] { return waiting_count(&sync) == 5; }));
 
   std::atomic<int> result{-1}, notified{0}, notified_at_return{-1};
   std::atomic<int64_t> took{0};
@@ -327,7 +316,7 @@ TEST_F(sync_fixture, TimedWaitKeepsItsLimitWhileOthersAreWoken)
     sys_mutex_unlock(&m);
   };
   sys_thread_handle hy = start(&young);
-  ASSERT_TRUE(eventually([&] { return waiting_count(&sync) == 6; }));
+  ASSERT_TRUE(tarvo_test::eventually([&] { return waiting_count(&sync) == 6; }));
   for (int i = 0; i < 5; i++) {
     sys_thread_sleep(150);
     sys_mutex_lock(&m);
@@ -433,8 +422,10 @@ TEST(Queue, KeepsOrderAndBlocksWhenFullOrEmpty)
       if (queue_async_read(&q, 0, &x)) got.push_back(x);
     }
   };
-  sys_thread_handle h = start(&reader);
+  // The clock starts before the reader, which may sleep its 50 ms before
+  // this thread runs again.
   t0 = clk::now();
+  sys_thread_handle h = start(&reader);
   EXPECT_EQ(queue_async_write(&q, 0, 3), 1);  // waits for the reader
   EXPECT_GE(ms_since(t0), 40);
   sys_thread_join(h);

@@ -301,6 +301,9 @@ int content_db_open_finish(struct server_rec *s, const char *data_home, const ch
 void content_db_open_abandon(struct server_rec *s);
 /* Tells the save thread that the database changed (under the lock). */
 void content_db_save_wake(struct server_rec *s);
+/* 1 while a change is not saved or not evented yet: the save thread has
+ * work left.  Takes the lock. */
+int content_db_work_pending(struct server_rec *s);
 /* Refuses the lock from now on, stops the media HTTP server, saves a last
  * time and frees everything.  0 when that last save failed (the changes
  * since the last good save are lost), else 1. */

@@ -52,6 +52,10 @@ typedef struct server_rec {
 int server_start(server_rec *s, const char *data_home);
 /* 0 when the content database's last save failed. */
 int server_stop(server_rec *s);
+/* 1 when a running server has nothing left that wakes one of its threads
+ * by itself: the share scanner has scanned and waits for a change, and
+ * every change is saved and evented. */
+int server_settled(server_rec *s);
 /* Offers the common media folders as shares once; the result is a hint. */
 int default_shares_offer(server_rec *s);
 /* The power events of a running server: goodbye and silence before a

@@ -70,6 +70,8 @@ void management_port_serve(service_worker_rec *w, int sock);
  * 1 when it runs afterwards. */
 int service_server_start(service_worker_rec *w);
 void service_server_stop(service_worker_rec *w);
+/* 1 when the server is stopped, or runs and is settled (server_settled). */
+int service_server_settled(service_worker_rec *w);
 /* A power event (SVC_POWER_*) for the server, when its device stack runs;
  * it does not wait for a start or stop, and a start brings the server to
  * the state of the last event. */

@@ -30,7 +30,6 @@ struct links {
 bool links_read(server_rec *s, const position_finder &find, std::vector<links> *out)
 {
   content_db_rec &d = db(s);
-  std::vector<std::max_align_t> room;
   out->assign(d.index.len, links{});
   // Neighbours share a parent; the targets follow the index.
   uint32_t parent_hint = 0, target_hint = 0;
@@ -43,7 +42,13 @@ bool links_read(server_rec *s, const position_finder &find, std::vector<links> *
       l.target = find.code(e->ref_target, &target_hint);
       continue;
     }
-    const didl_object *o = encoded(e) ? didl::object_decode(e->encoding, scratch_room, &room) : e->object;
+    if (encoded(e)) {
+      // An item: its ids read from the encoding, no object made for them.
+      l.parent = position(didl::encoded_attribute(e->encoding, DIDL_NAME(AT_PARENT_ID)), &parent_hint);
+      l.target = position(didl::encoded_attribute(e->encoding, DIDL_NAME(AT_REF_ID)), &target_hint);
+      continue;
+    }
+    const didl_object *o = e->object;
     if (!o) return false;
     l.parent = position(didl_attribute_get(&o->attributes, DIDL_NAME(AT_PARENT_ID)), &parent_hint);
     l.target = position(didl_attribute_get(&o->attributes, DIDL_NAME(AT_REF_ID)), &target_hint);

@@ -27,10 +27,12 @@ bool id_number(std::string_view id, uint64_t *value)
 {
   if (id.empty()) return false;
   uint64_t v = 0;
+  // Up to 19 digits fit in 64 bits: a load reads millions of ids.
+  bool may_overflow = id.size() > 19;
   for (char c : id) {
     if (c < '0' || c > '9') return false;
     uint64_t d = uint64_t(c - '0');
-    if (v > (UINT64_MAX - d) / 10) return false;
+    if (may_overflow && v > (UINT64_MAX - d) / 10) return false;
     v = v * 10 + d;
   }
   *value = v;

@@ -127,13 +127,17 @@ uint32_t find_code(server_rec *s, uint64_t code)
 position_finder::position_finder(server_rec *s) : s_(s)
 {
   content_db_rec &d = db(s);
-  if (d.root >= d.index.len) return;
-  numbers_.reserve(d.index.len - d.root - 1);
-  for (uint32_t i = d.root + 1; i < d.index.len; i++) numbers_.push_back(entry_at(s, i)->number);
-  if (!numbers_.empty() && numbers_.back() / CONTENT_DB_CHECK_SPAN <= numbers_.size()) {
-    by_number_.assign(size_t(numbers_.back()) + 1, 0);
-    // The first of equal numbers, as find_number gives it.
-    for (size_t i = numbers_.size(); i-- > 0;) by_number_[numbers_[i]] = uint32_t(i + 1);
+  if (d.root + 1 < d.index.len) {
+    uint32_t first = d.root + 1, n = d.index.len - first;
+    uint64_t largest = entry_at(s, d.index.len - 1)->number;  // the numbers are in order
+    if (largest / CONTENT_DB_CHECK_SPAN <= n) {
+      by_number_.assign(size_t(largest) + 1, 0);
+      // The first of equal numbers, as find_number gives it.
+      for (uint32_t i = n; i-- > 0;) by_number_[entry_at(s, first + i)->number] = i + 1;
+    } else {
+      numbers_.reserve(n);
+      for (uint32_t i = first; i < d.index.len; i++) numbers_.push_back(entry_at(s, i)->number);
+    }
   }
   // The few ids that are texts (the special containers') stand in many lists.
   texts_.reserve(d.id_texts.len);

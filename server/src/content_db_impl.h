@@ -60,8 +60,8 @@ public:
 private:
   uint32_t number(uint64_t v, uint32_t *hint) const;
   server_rec *s_;
-  std::vector<uint64_t> numbers_;
-  std::vector<uint32_t> by_number_;  // place in numbers_ plus one, 0 for none; empty when ids are sparse
+  std::vector<uint64_t> numbers_;    // of the entries after the root, where ids are sparse
+  std::vector<uint32_t> by_number_;  // place after the root plus one, 0 for none; where ids are dense
   std::vector<uint32_t> texts_;      // by place in the table of id texts
 };
 // The live entry of an id or of an object, or nullptr.

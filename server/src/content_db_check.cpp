@@ -28,24 +28,31 @@ struct links {
 };
 
 // The links of every entry; false on exhaustion.
-bool links_read(server_rec *s, std::vector<links> *out)
+bool links_read(server_rec *s, const position_finder &find, std::vector<links> *out)
 {
   content_db_rec &d = db(s);
-  std::vector<std::max_align_t> room;
   out->assign(d.index.len, links{});
-  auto position = [&](const char *id) { return id ? find_id(s, id) : kNone; };
+  // Neighbours share a parent; the targets follow the index.
+  uint32_t parent_hint = 0, target_hint = 0;
+  auto position = [&](const char *id, uint32_t *hint) { return id ? find.id(id, hint) : kNone; };
   for (uint32_t i = 0; i < d.index.len; i++) {
     content_entry *e = entry_at(s, i);
     links &l = (*out)[i];
     if (compact(e)) {
-      l.parent = find_code(s, e->ref_parent);
-      l.target = find_code(s, e->ref_target);
+      l.parent = find.code(e->ref_parent, &parent_hint);
+      l.target = find.code(e->ref_target, &target_hint);
       continue;
     }
-    const didl_object *o = encoded(e) ? didl::object_decode(e->encoding, scratch_room, &room) : e->object;
+    if (encoded(e)) {
+      // An item: its ids read from the encoding, no object made for them.
+      l.parent = position(didl::encoded_attribute(e->encoding, DIDL_NAME(AT_PARENT_ID)), &parent_hint);
+      l.target = position(didl::encoded_attribute(e->encoding, DIDL_NAME(AT_REF_ID)), &target_hint);
+      continue;
+    }
+    const didl_object *o = e->object;
     if (!o) return false;
-    l.parent = position(didl_attribute_get(&o->attributes, DIDL_NAME(AT_PARENT_ID)));
-    l.target = position(didl_attribute_get(&o->attributes, DIDL_NAME(AT_REF_ID)));
+    l.parent = position(didl_attribute_get(&o->attributes, DIDL_NAME(AT_PARENT_ID)), &parent_hint);
+    l.target = position(didl_attribute_get(&o->attributes, DIDL_NAME(AT_REF_ID)), &target_hint);
     l.container = is_container(o);
   }
   return true;
@@ -144,12 +151,13 @@ counts references_check(server_rec *s, const std::vector<links> &l)
 
 // Keeps the codes of a list that keep(position) accepts (absent ids
 // stay, as they always have); the count of codes dropped.
-template <class Keep> uint32_t list_filter(server_rec *s, content_id_list *list, Keep keep)
+template <class Keep>
+uint32_t list_filter(server_rec *s, const position_finder &find, content_id_list *list, Keep keep)
 {
-  uint32_t j = 0, n = content_id_list_len(list);
+  uint32_t j = 0, n = content_id_list_len(list), hint = 0;
   uint64_t *codes = content_id_list_codes(list);
   for (uint32_t i = 0; i < n; i++) {
-    uint32_t pos = find_code(s, codes[i]);
+    uint32_t pos = find.code(codes[i], &hint);
     if (pos >= db(s).index.len || keep(pos)) codes[j++] = codes[i];
   }
   if (list->p) list->p->len = j;
@@ -158,17 +166,23 @@ template <class Keep> uint32_t list_filter(server_rec *s, content_id_list *list,
 
 // A container lists only its own live children; a target only live
 // references.  The child count of a list that changed is its length.
-uint32_t lists_close_up(server_rec *s, const std::vector<links> &l)
+uint32_t lists_close_up(server_rec *s, const position_finder &find, const std::vector<links> &l)
 {
   content_db_rec &d = db(s);
   uint32_t dropped = 0;
+  // Each entry's parent, kGone for one marked removed, read once in index
+  // order into one short array: the lists name entries all over the index,
+  // and a look at each entry would wait for memory.
+  constexpr uint32_t kGone = kNone - 1;
+  std::vector<uint32_t> parent(d.index.len);
+  for (uint32_t i = 0; i < d.index.len; i++) parent[i] = removed(entry_at(s, i)) ? kGone : l[i].parent;
+  auto live = [&](uint32_t pos) { return parent[pos] != kGone; };
   for (uint32_t i = 0; i < d.index.len; i++) {
     content_entry *e = entry_at(s, i);
-    if (removed(e) || compact(e)) continue;
-    auto live = [&](uint32_t pos) { return !removed(entry_at(s, pos)); };
-    list_filter(s, &e->referenced, live);
+    if (!live(i) || compact(e)) continue;
+    list_filter(s, find, &e->referenced, live);
     if (encoded(e)) continue;
-    uint32_t gone = list_filter(s, &e->children, [&](uint32_t pos) { return live(pos) && l[pos].parent == i; });
+    uint32_t gone = list_filter(s, find, &e->children, [&](uint32_t pos) { return parent[pos] == i; });
     if (gone && l[i].container) {
       char count[CONTENT_DB_NUMBER_SIZE];
       count[sys_str_fmt_uint64(count, content_id_list_len(&e->children))] = 0;
@@ -221,10 +235,11 @@ void links_check(server_rec *s)
   if (!max_object_id_keep(s)) return;
   std::vector<links> l;
   try {
-    if (!links_read(s, &l)) return;
+    position_finder find(s);
+    if (!links_read(s, find, &l)) return;
     counts parents = parents_check(s, l);
     counts refs = references_check(s, l);
-    uint32_t listed = lists_close_up(s, l);
+    uint32_t listed = lists_close_up(s, find, l);
     if (!parents.loop && !parents.cut && !refs.loop && !refs.cut) {
       report("entries of child lists naming an object of another parent", listed);
       return;

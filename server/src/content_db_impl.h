@@ -44,6 +44,26 @@ const char *code_text(server_rec *s, uint64_t code, char *buffer);
 // Index positions, removed entries included; the count when absent.
 uint32_t find_id(server_rec *s, std::string_view id);
 uint32_t find_code(server_rec *s, uint64_t code);
+// find_code and find_id for many look-ups in a row over an index that
+// does not change meanwhile (the load's check), touching no entry: a
+// table by number where the ids are dense, else the numbers of the
+// entries after the root copied into one array and searched from the last
+// hit on, as lists name their objects mostly in index order.  The
+// constructor throws std::bad_alloc.
+class position_finder {
+public:
+  explicit position_finder(server_rec *s);
+  // hint: the caller's own for a run of look-ups, 0 at first.
+  uint32_t code(uint64_t code, uint32_t *hint) const;
+  uint32_t id(const char *id, uint32_t *hint) const;
+
+private:
+  uint32_t number(uint64_t v, uint32_t *hint) const;
+  server_rec *s_;
+  std::vector<uint64_t> numbers_;    // of the entries after the root, where ids are sparse
+  std::vector<uint32_t> by_number_;  // place after the root plus one, 0 for none; where ids are dense
+  std::vector<uint32_t> texts_;      // by place in the table of id texts
+};
 // The live entry of an id or of an object, or nullptr.
 content_entry *live_entry(server_rec *s, std::string_view id);
 content_entry *entry_of(server_rec *s, const didl_object *o);

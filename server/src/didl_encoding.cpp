@@ -214,6 +214,22 @@ didl_object *object_decode(const char *encoding, void *(*room)(void *user, size_
   return o;
 }
 
+const char *encoded_attribute(const char *encoding, const char *name)
+{
+  decoder d{reinterpret_cast<const unsigned char *>(encoding), nullptr};
+  varint_get(d.p);  // the room
+  varint_get(d.p);  // the element
+  uint64_t list = varint_get(d.p);
+  if (!list) return nullptr;
+  uint32_t n = uint32_t(varint_get(d.p));
+  void *const *names = reinterpret_cast<void **>(g_arena + (list - 1) * alignof(void *));
+  for (uint32_t i = 0; i < n; i++) {
+    const char *value = d.value();
+    if (names[i] == name) return value;
+  }
+  return nullptr;
+}
+
 void encoding_free(char *encoding)
 {
   if (encoding) block_free(encoding);

@@ -142,6 +142,9 @@ char *object_encode(const didl_object *object, const char *skip = nullptr);
 // own bytes, so it lives as long as both.  Nothing of it may be edited
 // or freed.
 didl_object *object_decode(const char *encoding, void *(*room)(void *user, size_t n), void *user);
+// The object's own attribute of that name in an encoding, read without
+// making the object (as long as the encoding lives), or nullptr.
+const char *encoded_attribute(const char *encoding, const char *name);
 void encoding_free(char *encoding);
 // Frees what an unpacked object holds but its record and arrays, which
 // stay for the next object made in it; its property records, emptied

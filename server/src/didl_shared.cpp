@@ -4,6 +4,7 @@
 
 #include <tarvo_util/sys_str.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <mutex>
@@ -43,12 +44,18 @@ shared_store &store()
 // whose server prefix is cut from the front) are never among them.
 bool shared_name(const char *name)
 {
-  for (int i : {DIDL_AT_PARENT_ID, DIDL_AT_RESTRICTED, DIDL_AT_SEARCHABLE, DIDL_AT_PROTOCOL_INFO,
-                DIDL_AT_INCLUDE_DERIVED, DIDL_AT_DLNA_PROFILE_ID, DIDL_AT_TARVO_FILTER, DIDL_EL_UPNP_CLASS,
-                DIDL_EL_UPNP_CREATE_CLASS, DIDL_EL_UPNP_SEARCH_CLASS, DIDL_EL_UPNP_GENRE, DIDL_EL_UPNP_ARTIST,
-                DIDL_EL_UPNP_ALBUM, DIDL_EL_DC_CREATOR, DIDL_EL_UPNP_WRITE_STATUS, DIDL_EL_UPNP_STORAGE_MEDIUM})
-    if (name == name_of(i)) return true;
-  return false;
+  // The names looked up once: a load asks for every value it reads.
+  static const auto names = [] {
+    std::array<const char *, 16> n{};
+    size_t k = 0;
+    for (int i : {DIDL_AT_PARENT_ID, DIDL_AT_RESTRICTED, DIDL_AT_SEARCHABLE, DIDL_AT_PROTOCOL_INFO,
+                  DIDL_AT_INCLUDE_DERIVED, DIDL_AT_DLNA_PROFILE_ID, DIDL_AT_TARVO_FILTER, DIDL_EL_UPNP_CLASS,
+                  DIDL_EL_UPNP_CREATE_CLASS, DIDL_EL_UPNP_SEARCH_CLASS, DIDL_EL_UPNP_GENRE, DIDL_EL_UPNP_ARTIST,
+                  DIDL_EL_UPNP_ALBUM, DIDL_EL_DC_CREATOR, DIDL_EL_UPNP_WRITE_STATUS, DIDL_EL_UPNP_STORAGE_MEDIUM})
+      n[k++] = name_of(i);
+    return n;
+  }();
+  return std::find(names.begin(), names.end(), name) != names.end();
 }
 
 // The shared copy of text, or nullptr when it is not kept (too long, a

@@ -107,6 +107,28 @@ TEST_F(damage, ObjectsCutOffFromTheRootAndReferencesWithoutATargetItemGo)
   EXPECT_STREQ(number, "51");
 }
 
+// The same damage among ids far apart, which the load's check finds by
+// search instead of by a table of numbers: the same objects go, and a
+// child listed by a folder not its own leaves that folder's list.
+TEST_F(damage, ObjectsCutOffAmongSparseIdsGoToo)
+{
+  srv.data.put("data.xml", kHead + root("1000,2000000,3000000", "90000000") +
+                               box("1000", "0", "5000000,5500000,6000000,7000000,8000000,9000000,9500000,2000000") +
+                               box("2000000", "77", "8000000,90000000") + box("3000000", "0", "5500000") +
+                               item("5000000", "1000") + ref("6000000", "1000", "5000000") +
+                               item("5500000", "3000000") + ref("7000000", "1000", "77") + item("8000000", "2000000") +
+                               item("9000000", "1000") + item("90000000", "2000000") +
+                               // A reference with a title of its own is kept encoded.
+                               "<item id=\"9500000\" parentID=\"1000\" refID=\"77\" restricted=\"1\">\r\n"
+                               "<dc:title>r</dc:title>\r\n</item>\r\n" + kTail);
+  ASSERT_TRUE(srv.start());
+  EXPECT_EQ(child_ids("0"), "1000,3000000");
+  EXPECT_EQ(child_ids("1000"), "5000000,6000000,9000000");
+  EXPECT_EQ(child_ids("3000000"), "5500000");
+  for (const char *gone : {"2000000", "7000000", "8000000", "90000000", "9500000"})
+    EXPECT_EQ(content_db_find(s, gone), content_db_count(s)) << gone;
+}
+
 // What a stored library relies on stays: the special objects below the
 // root, references into them, a reference to a reference, and children
 // listed that are not there.

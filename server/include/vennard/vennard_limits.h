@@ -58,6 +58,7 @@
 #define CONTENT_DB_ENTRY_CHUNK 0x40000u /* index entries come in chunks of this (256 KiB), aligned to it so that an entry's chunk is found from its address */
 #define CONTENT_DB_MADE_BLOCK 0x100000u /* objects made for the holder of the lock go in mapped blocks of this (1 MiB): one map serves hundreds of objects */
 #define CONTENT_DB_MADE_KEPT 8u         /* emptied blocks kept while holders need several: a reader of a large folder need not map them at every answer */
+#define CONTENT_DB_CHECK_SPAN 4u       /* the load's check finds ids in a table by number when the largest is at most this many times the entries (16 bytes an entry); sparser ids are searched */
 #define CONTENT_DB_MADE_BUSY_HOLDS 64u  /* holders after one that needed several blocks that still find them kept */
 #define CONF_EXTENSION_MAX 32           /* longest file-type extension */
 #define ACCESS_REFRESH_S 30             /* an access file older than this gets the client's new address */

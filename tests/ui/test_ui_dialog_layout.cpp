@@ -3,12 +3,14 @@
 // default and at 1.5 times the text size, without a window manager and
 // under one whose margins make the work area smaller than the screen: from
 // each window's automation layout, the window with its frame lies inside
-// the work area, message boxes (an alert of the tool's page too), the page
-// host, the About box and the title edit open centred (on their shown
-// owner, else on the work area), no two shown controls overlap, every text
-// fits its control as Pango measures it in the control's font, and the
-// window's drawing has ink where each text ends.  One screenshot per
-// dialog, language and setting stays in the test output.
+// the work area, message boxes (an alert of the tool's page too, each with
+// its own title bar), the page host, the tool's window, its About box and
+// folder chooser and the title edit open centred (on their shown owner,
+// else on the work area), no two shown controls overlap, every text fits
+// its control as Pango measures it in the control's font, the window's
+// drawing has ink where each text ends and a page paints all its host
+// gives it.  One screenshot per dialog, language and setting stays in the
+// test output.
 #define TARVO_XVFB_SCREEN "1280x800x24"
 
 #include <gtest/gtest.h>
@@ -266,6 +268,15 @@ struct picture {
     const uint8_t *p = cairo_image_surface_get_data(s) + y * cairo_image_surface_get_stride(s) + x * 4;
     return uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
   }
+  // Pixels in r that nothing painted (still transparent).
+  int bare(const rect &r) const
+  {
+    int w = cairo_image_surface_get_width(s), h = cairo_image_surface_get_height(s), n = 0;
+    for (int y = std::max(0, r.y); y < std::min(h, r.bottom()); ++y)
+      for (int x = std::max(0, r.x); x < std::min(w, r.right()); ++x)
+        n += cairo_image_surface_get_data(s)[y * cairo_image_surface_get_stride(s) + x * 4 + 3] == 0;
+    return n;
+  }
   // Pixels in r that stand out from r's commonest colour.
   int ink(const rect &r) const
   {
@@ -420,8 +431,9 @@ struct language {
 const language kLanguages[] = {{"en_US.UTF-8", "en"}, {"ja_JP.UTF-8", "ja"}};
 
 // A message box is as wide as its caption in the title bar's bold face,
-// with room beside it for the frame's buttons.
-void check_caption(const program &p, const std::string &hwnd)
+// with room beside it for the close button; the title bar is its own, so
+// that a window manager adds no frame with minimise and maximise buttons.
+void check_box(const program &p, const std::string &hwnd)
 {
   std::string windows = p.ask("windows"), head = hwnd + " #32770 ";
   size_t at = windows.find(head);
@@ -439,6 +451,8 @@ void check_caption(const program &p, const std::string &hwnd)
   g_free(name);
   pango_font_description_free(bold);
   EXPECT_GE(l.window.w, measure(caption).w + 48) << "the caption '" << caption.text << "' is cut";
+  EXPECT_TRUE(l.frame.x == l.window.x && l.frame.y == l.window.y && l.frame.w == l.window.w && l.frame.h == l.window.h)
+      << "the window manager framed the box at " << l.frame << " around " << l.window;
 }
 
 // Each test under each setting; under a window manager it runs while the
@@ -521,20 +535,22 @@ TEST_P(DialogLayout, QuesselPopupDialogsAndMessageBox)
     q.ask("command " + main_window + " 32780");
     std::string box = q.new_window(before);
     check_window(q, box, tag + "-rebuild-box", on_work_area);
-    check_caption(q, box);
+    check_box(q, box);
     q.ask("command " + box + " 2");
   }
 }
 
-// haldor in its program folder, in a language, with env added; frame: its
-// main window once shown.
+// haldor in its program folder, in a language, with env added, talking
+// to the management and UPnP ports given (by default to nothing); frame:
+// its main window once shown.
 struct tool_run : program {
   scratch_dir prog, data, run;
   std::string frame;
 
-  tool_run(const language &lang, const std::string &env, bool real_page)
+  tool_run(const language &lang, const std::string &env, bool real_page, uint16_t dmsm_port = 1,
+           uint16_t upnp_port = 1)
   {
-    haldor_run::lay_out(prog.path, data.path, lang.tag);
+    haldor_run::lay_out(prog.path, data.path, lang.tag, dmsm_port, upnp_port);
     for (const char *other : {"vennard", "quessel"}) fs::create_symlink(bin(other), prog / other);
     if (real_page) fs::copy(bin("page"), prog / "page", fs::copy_options::recursive);
     sock = run / "ui/haldor.sock";
@@ -546,18 +562,26 @@ struct tool_run : program {
   }
 };
 
-TEST_P(DialogLayout, ToolAboutBox)
+// The tool's window, centred on the work area; its About box and, with
+// stand-ins for a started server with no shared folder, the chooser of
+// "Add a folder...", both centred on it.
+TEST_P(DialogLayout, ToolWindowAboutBoxAndFolderChooser)
 {
   TARVO_NEED_DISPLAY();
   if (!tarvo_test::private_net().empty()) GTEST_SKIP() << tarvo_test::private_net();
+  tarvo_test::script_server dmsm{{{"HTTP/1.1 200 OK\r\nX-DUV-STATE: active\r\nContent-Length: 0\r\n\r\n", true}}, true};
+  tarvo_test::script_server soap{{{tarvo_test::soap_response("X_ShareList", "<PathList></PathList>")}}, true};
   for (const language &lang : kLanguages) {
-    tool_run t(lang, "TARVO_UI_MSGBOX=record TARVO_PAGE_BACKEND=record", false);
+    std::string tag = std::string("haldor-") + lang.tag;
+    tool_run t(lang, "TARVO_TIME_SCALE=50 TARVO_UI_MSGBOX=record TARVO_PAGE_BACKEND=record", true, dmsm.port(),
+               soap.port());
     const std::string &frame = t.frame;
     ASSERT_FALSE(frame.empty()) << "the tool's window is not shown";
+    check_window(t, frame, tag + "-main", on_work_area);
     std::set<std::string> before = t.windows();
     t.ask("command " + frame + " 57664");
     std::string about = t.new_window(before);
-    check_window(t, about, std::string("haldor-") + lang.tag + "-about", on_owner, frame_of(t, frame));
+    check_window(t, about, tag + "-about", on_owner, frame_of(t, frame));
     // The tool's, the server's and the tray helper's lines, each read from
     // the program beside the tool.
     std::map<std::string, std::string> lines;
@@ -567,6 +591,19 @@ TEST_P(DialogLayout, ToolAboutBox)
     EXPECT_NE(lines["1002"].find("Tarvo Media Server Helper"), std::string::npos) << lines["1002"];
     for (const char *id : {"1000", "1001", "1002"}) EXPECT_NE(lines[id].find("1.0.0"), std::string::npos) << id;
     t.ask("key " + about + " Escape");
+    ASSERT_TRUE(wait_for([&] { return !t.windows().count(about); }));
+
+    // Once the page shows the server started, the click opens the chooser
+    // (its answer waits for the chooser's end: asked in the background).
+    ASSERT_TRUE(wait_for([&] { return t.ask("html-scripts").find("'server_started'") != std::string::npos; }, 20000))
+        << t.ask("html-scripts");
+    before = t.windows();
+    int status = 0;
+    tarvo_test::command_output(bin("uictl") + " " + t.sock + " html-click qel_con_share_add >/dev/null 2>&1 &", &status);
+    std::string chooser = t.new_window(before);
+    check_window(t, chooser, tag + "-folder-chooser", on_owner, frame_of(t, frame));
+    t.ask("key " + chooser + " Escape");
+    EXPECT_TRUE(wait_for([&] { return !t.windows().count(chooser); }));
   }
 }
 
@@ -590,7 +627,7 @@ TEST_P(DialogLayout, ToolPageAlert)
     ASSERT_TRUE(open) << t.ask("html-alerts");
     std::string box = t.new_window(before);
     check_window(t, box, std::string("haldor-") + lang.tag + "-page-alert", on_owner, frame_of(t, frame));
-    check_caption(t, box);
+    check_box(t, box);
     t.ask("command " + box + " 1");
     EXPECT_TRUE(wait_for([&] { return t.ask("html-alerts").find("open ") == std::string::npos; }));
   }
@@ -627,7 +664,7 @@ TEST_P(DialogLayout, FileManagerHelperDialogs)
                        texts[i].text + "'");
       std::string box = h.new_window({});
       check_window(h, box, std::string("helper-") + lang.tag + "-box-" + texts[i].kind, on_work_area);
-      check_caption(h, box);
+      check_box(h, box);
       h.ask("key " + box + " Escape");
     }
   }
@@ -661,7 +698,7 @@ TEST_P(DialogLayout, PropertyPages)
       if (!pg.skin) {
         std::string box = h.new_window({});
         check_window(h, box, name + "-warning", on_work_area);
-        check_caption(h, box);
+        check_box(h, box);
         h.ask("command " + box + " 1");
       }
       std::string frame;
@@ -678,9 +715,13 @@ TEST_P(DialogLayout, PropertyPages)
       // The frame holds the page and the buttons below it: no band beside.
       layout host = parse(h.ask("layout " + frame)), shown = parse(h.ask("layout " + dialog));
       EXPECT_LE(host.window.w, shown.window.w + 16) << "the host " << host.window << " for the page " << shown.window;
+      // The page paints all the room the host gives it, however narrow its
+      // own layout.
+      picture shot((output_dir() / (name + "-page-" + g_setting.tag + ".png")).string());
+      EXPECT_EQ(shot.bare({0, 0, shown.window.w, shown.window.h}), 0)
+          << "the page " << shown.window << " leaves the host's background showing";
       if (!pg.skin) {
         // The slider drawn plain: its groove and thumb in the screenshot.
-        picture shot((output_dir() / (name + "-page-" + g_setting.tag + ".png")).string());
         for (const control &c : shown.controls)
           if (c.id == "1008") {
             EXPECT_GT(shot.ink(c.r), 40) << "no slider drawn at " << c.r;

@@ -262,8 +262,11 @@ int UiDialogSize(HWND dialog, int *cx, int *cy)
 {
   gtk_window_rec *rec = gtk_rec(dialog);
   if (!rec || !rec->fixed) return 0;
-  if (cx) *cx = rec->laid_w;
-  if (cy) *cy = rec->laid_h;
+  // A host may give a page more room than its layout asks for (a row of
+  // buttons wider than it): the page fills what it is given.
+  bool given = gtk_widget_get_realized(rec->fixed);
+  if (cx) *cx = std::max(rec->laid_w, given ? gtk_widget_get_allocated_width(rec->fixed) : 0);
+  if (cy) *cy = std::max(rec->laid_h, given ? gtk_widget_get_allocated_height(rec->fixed) : 0);
   return 1;
 }
 

@@ -66,16 +66,27 @@ bool owner_frame(GtkWidget *top, area *out)
   return r.width > 1 && r.height > 1;
 }
 
+bool resizable(GtkWidget *top) { return gtk_window_get_resizable(GTK_WINDOW(top)); }
+
 // The size the window takes, its frame included where the window manager
 // has told it (or, drawn by the toolkit itself, without its shadow):
-// children not shown yet are counted as they will be.
+// children not shown yet are counted as they will be.  A window the user
+// may resize keeps the size it has (or, not shown yet, the one the toolkit
+// will ask for) as long as its content fits.
 area frame_size(GtkWidget *top)
 {
   GtkWidget *child = gtk_bin_get_child(GTK_BIN(top));
   if (child && !gtk_widget_get_visible(child)) gtk_widget_show_all(child);
   int w = 0, h = 0;
-  gtk_widget_get_preferred_width(top, nullptr, &w);
-  gtk_widget_get_preferred_height_for_width(top, w, nullptr, &h);
+  if (resizable(top)) {
+    GtkRequisition least;
+    gtk_widget_get_preferred_size(top, &least, nullptr);
+    gtk_window_get_size(GTK_WINDOW(top), &w, &h);
+    w = std::max(w, least.width), h = std::max(h, least.height);
+  } else {
+    gtk_widget_get_preferred_width(top, nullptr, &w);
+    gtk_widget_get_preferred_height_for_width(top, w, nullptr, &h);
+  }
   GdkWindow *gw = gtk_widget_get_window(top);
   if (gw && gtk_widget_get_mapped(top)) {
     GdkRectangle f;
@@ -90,6 +101,23 @@ area frame_size(GtkWidget *top)
     return {0, 0, f.width + std::max(0, w - gw_w), f.height + std::max(0, h - gw_h)};
   }
   return {0, 0, w, h};
+}
+
+// A window the user may resize (the folder chooser, which takes a size
+// of its own from the text size) is made no larger than the work area,
+// its frame counted, as far as its least size lets it.
+void fit_within(GtkWidget *top, const area &work, area *f)
+{
+  if (!resizable(top) || (f->w <= work.w && f->h <= work.h)) return;
+  int w = 0, h = 0;
+  gtk_window_get_size(GTK_WINDOW(top), &w, &h);
+  GtkRequisition least;
+  gtk_widget_get_preferred_size(top, &least, nullptr);
+  int edge_w = std::max(0, f->w - w), edge_h = std::max(0, f->h - h);  // the frame around it
+  w = std::max(least.width, std::min(w, work.w - edge_w));
+  h = std::max(least.height, std::min(h, work.h - edge_h));
+  gtk_window_resize(GTK_WINDOW(top), w, h);
+  f->w = w + edge_w, f->h = h + edge_h;
 }
 
 // The frame's top-left corner: centred on over, then pushed inside work.
@@ -139,6 +167,7 @@ void place(GtkWidget *top)
   area work{wr.x, wr.y, wr.width, wr.height};
   if (!owned) over = work;
   f = frame_size(top);
+  fit_within(top, work, &f);
   centre_within(over, work, &f);
   int dx = 0, dy = 0;
   move_offset(top, &dx, &dy);
@@ -199,7 +228,8 @@ bool frames_told(GtkWidget *top)
 
 // A shown window that took another size than it was placed with (its
 // content grew, the window manager framed it) is centred at that size; one
-// that did not get where it was sent is sent again.
+// that did not get where it was sent is sent again.  A window the user may
+// resize, once it has stood where it was sent, is the user's to size.
 gboolean on_configure(GtkWidget *top, GdkEventConfigure *, gpointer)
 {
   placing *p = placing_of(top);
@@ -207,7 +237,9 @@ gboolean on_configure(GtkWidget *top, GdkEventConfigure *, gpointer)
   if (!p || !p->after_map || !gw || !gtk_widget_get_mapped(top)) return FALSE;
   area f = frame_rect(gw);
   if (f == p->asked) p->arrived = true;
-  else if (f.w != p->asked.w || f.h != p->asked.h) queue_place(top);
+  else if (f.w != p->asked.w || f.h != p->asked.h) {
+    if (!(p->arrived && resizable(top))) queue_place(top);
+  }
   else if (!p->arrived && (p->frame_known || !frames_told(top)) && p->retries < kPlaceRetries) {
     ++p->retries;
     queue_place(top);
@@ -245,10 +277,12 @@ int gtk_dlg_placed(GtkWidget *top, const GdkRectangle &frame)
   GdkWindow *gw = gtk_widget_get_window(top);
   if (!gw || !gtk_widget_get_mapped(top) || !p->after_map || p->queued) return 0;
   if (!p->frame_known && frames_told(top)) return 0;
-  // A new size asked for and not taken yet is a placing still to come.
-  GtkRequisition need;
-  gtk_widget_get_preferred_size(top, nullptr, &need);
-  bool sized = need.width == gdk_window_get_width(gw) && need.height == gdk_window_get_height(gw);
+  // A new size asked for and not taken yet is a placing still to come; a
+  // window the user may resize is sized once its content fits.
+  GtkRequisition least, need;
+  gtk_widget_get_preferred_size(top, &least, &need);
+  int w = gdk_window_get_width(gw), h = gdk_window_get_height(gw);
+  bool sized = resizable(top) ? w >= least.width && h >= least.height : need.width == w && need.height == h;
   return sized && area{frame.x, frame.y, frame.width, frame.height} == p->asked;
 }
 

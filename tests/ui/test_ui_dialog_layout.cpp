@@ -23,16 +23,13 @@
 #include <gtk/gtk.h>
 
 #include <cctype>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "../tool/haldor_run.h"
@@ -40,13 +37,13 @@
 #include "../util/script_server.h"
 #include "gtk_xvfb.h"
 #include "soap_reply.h"
+#include "tarvo_live.h"
 #include "tarvo_test.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-using namespace std::chrono;
 using tarvo_test::scratch_dir;
 
 constexpr int kScreenW = 1280, kScreenH = 800;
@@ -71,14 +68,8 @@ std::string display_env()
 
 std::string bin(const std::string &name) { return std::string(std::getenv("TARVO_BIN")) + "/" + name; }
 
-bool wait_for(const std::function<bool()> &ok, int ms = 5000)
-{
-  for (auto end = steady_clock::now() + milliseconds(ms); steady_clock::now() < end;) {
-    if (ok()) return true;
-    std::this_thread::sleep_for(milliseconds(20));
-  }
-  return ok();
-}
+// Every wait is on the program's own state, within the one liveness bound.
+using tarvo_test::eventually;
 
 // Where CI keeps what a test leaves: $TARVO_TEST_OUTPUT, else the build's
 // Testing folder.
@@ -133,7 +124,7 @@ struct program {
   std::string new_window(const std::set<std::string> &before, const std::string &cls = "#32770") const
   {
     std::string found;
-    wait_for([&] {
+    eventually([&] {
       for (const std::string &h : windows(cls))
         if (!before.count(h) && ask("layout " + h).rfind("window ", 0) == 0) return found = h, true;
       return false;
@@ -162,6 +153,7 @@ struct control {
 struct layout {
   rect window, frame;     // the frame: with the window manager's decoration
   std::string placement;  // "placed" once a centred window stands at its final place and size, else "placing"
+  int laid = -1;          // a template dialog: 1 once its controls stand where its layout put them, else 0
   std::vector<control> controls;
 };
 
@@ -198,6 +190,7 @@ layout parse(const std::string &answer)
       std::istringstream f(line.substr(6));
       f >> l.frame.x >> l.frame.y >> l.frame.w >> l.frame.h >> l.placement;
     }
+    if (line.rfind("laid ", 0) == 0) l.laid = std::stoi(line.substr(5));
     size_t bar = line.find('|');
     if (bar == std::string::npos) continue;
     control c;
@@ -333,22 +326,22 @@ void check_window(const program &p, const std::string &hwnd, const std::string &
   SCOPED_TRACE(name);
   ASSERT_FALSE(hwnd.empty()) << "not shown";
   layout l;
-  // Shown once every shown control and its text have their places; a
-  // window the layer centres once it says it stands where it was sent at
-  // its final size (its frame told, its content refitted), any other once
-  // its layout holds still (a control's new look is laid out when the loop
-  // is idle).
-  std::string before, now;
-  bool settled = wait_for([&] {
-    before = now;
+  // Read once the program says it is done: every shown control and its
+  // text have their places, a window the layer centres stands where it was
+  // sent at its final size (its frame told), and a template dialog's
+  // controls stand where its layout put them (a control's new look is
+  // laid out when the loop is idle).
+  std::string now;
+  bool settled = eventually([&] {
     now = p.ask("layout " + hwnd);
     l = parse(now);
     for (const control &c : l.controls)
       if (c.visible && (c.r.w <= 1 || (c.has_text && !blank(c.text) && c.t.w <= 1))) return false;
-    if (where != anywhere || !l.placement.empty()) return l.placement == "placed";
-    return l.window.w > 1 && now == before;
-  }, 20000);
+    if ((where != anywhere || !l.placement.empty()) && l.placement != "placed") return false;
+    return l.laid != 0 && l.window.w > 1;
+  });
   EXPECT_TRUE(settled) << "never settled: " << now;
+  SCOPED_TRACE("as laid out: " + now);
   rect work = work_area(), own{0, 0, l.window.w, l.window.h};
   EXPECT_TRUE(l.frame.inside(work)) << "the window at " << l.frame << " leaves the work area " << work;
   if (where != anywhere) {
@@ -469,7 +462,7 @@ class DialogLayout : public ::testing::TestWithParam<setting> {
                            "<margins><top>30</top><bottom>44</bottom><left>16</left><right>60</right></margins>"
                            "</openbox_config>\n");
     wm_.start("", "/usr/bin/openbox --sm-disable --config-file " + (conf_ / "rc.xml"));
-    ASSERT_TRUE(wait_for([] { return work_area().w == kScreenW - 76; }, 10000)) << "the window manager did not start";
+    ASSERT_TRUE(eventually([] { return work_area().w == kScreenW - 76; })) << "the window manager did not start";
   }
   void TearDown() override
   {
@@ -500,7 +493,7 @@ TEST_P(DialogLayout, QuesselPopupDialogsAndMessageBox)
   for (const language &lang : kLanguages) {
     std::string tag = std::string("quessel-") + lang.tag;
     quessel_run q(lang.lang);
-    ASSERT_TRUE(wait_for([&] { return q.ask("windows").find(" #32770 Quessel\n") != std::string::npos; }));
+    ASSERT_TRUE(eventually([&] { return q.ask("windows").find(" #32770 Quessel\n") != std::string::npos; }));
     std::string main_window;
     for (const std::string &h : q.windows())
       if (q.ask("windows").find(h + " #32770 Quessel\n") != std::string::npos) main_window = h;
@@ -508,7 +501,7 @@ TEST_P(DialogLayout, QuesselPopupDialogsAndMessageBox)
     // A new client: the popup, once it has faded in.
     std::set<std::string> before = q.windows();
     tarvo_test::write_file(q.conf + "/access/deny/aa-bb-cc-dd-ee-ff", "127.0.0.1\n");
-    ASSERT_TRUE(wait_for([&] { return q.ask("popup").find("alpha=255") != std::string::npos; })) << q.ask("popup");
+    ASSERT_TRUE(eventually([&] { return q.ask("popup").find("alpha=255") != std::string::npos; })) << q.ask("popup");
     std::string popup = q.new_window(before);
     check_window(q, popup, tag + "-popup");
 
@@ -522,7 +515,7 @@ TEST_P(DialogLayout, QuesselPopupDialogsAndMessageBox)
     std::string notice = q.new_window(before);
     check_window(q, notice, tag + "-notice");
     q.ask("command " + notice + " 2");
-    ASSERT_TRUE(wait_for([&] { return !q.windows().count(query); }));
+    ASSERT_TRUE(eventually([&] { return !q.windows().count(query); }));
 
     // The settings dialog and the rebuild's question.
     before = q.windows();
@@ -530,7 +523,7 @@ TEST_P(DialogLayout, QuesselPopupDialogsAndMessageBox)
     std::string settings = q.new_window(before);
     check_window(q, settings, tag + "-settings");
     q.ask("command " + settings + " 2");
-    ASSERT_TRUE(wait_for([&] { return !q.windows().count(settings); }));
+    ASSERT_TRUE(eventually([&] { return !q.windows().count(settings); }));
     before = q.windows();
     q.ask("command " + main_window + " 32780");
     std::string box = q.new_window(before);
@@ -558,7 +551,7 @@ struct tool_run : program {
               " TARVO_COMMON_APPDATA=" + data.path.string() + " TARVO_RUNTIME_DIR=" + run / "rt" +
               " GDK_BACKEND=x11 NO_AT_BRIDGE=1",
           prog / "haldor");
-    wait_for([&] { return !(frame = new_window({}, "HaldorMainFrame")).empty(); }, 20000);
+    eventually([&] { return !(frame = new_window({}, "HaldorMainFrame")).empty(); });
   }
 };
 
@@ -591,11 +584,11 @@ TEST_P(DialogLayout, ToolWindowAboutBoxAndFolderChooser)
     EXPECT_NE(lines["1002"].find("Tarvo Media Server Helper"), std::string::npos) << lines["1002"];
     for (const char *id : {"1000", "1001", "1002"}) EXPECT_NE(lines[id].find("1.0.0"), std::string::npos) << id;
     t.ask("key " + about + " Escape");
-    ASSERT_TRUE(wait_for([&] { return !t.windows().count(about); }));
+    ASSERT_TRUE(eventually([&] { return !t.windows().count(about); }));
 
     // Once the page shows the server started, the click opens the chooser
     // (its answer waits for the chooser's end: asked in the background).
-    ASSERT_TRUE(wait_for([&] { return t.ask("html-scripts").find("'server_started'") != std::string::npos; }, 20000))
+    ASSERT_TRUE(eventually([&] { return t.ask("html-scripts").find("'server_started'") != std::string::npos; }))
         << t.ask("html-scripts");
     before = t.windows();
     int status = 0;
@@ -603,7 +596,7 @@ TEST_P(DialogLayout, ToolWindowAboutBoxAndFolderChooser)
     std::string chooser = t.new_window(before);
     check_window(t, chooser, tag + "-folder-chooser", on_owner, frame_of(t, frame));
     t.ask("key " + chooser + " Escape");
-    EXPECT_TRUE(wait_for([&] { return !t.windows().count(chooser); }));
+    EXPECT_TRUE(eventually([&] { return !t.windows().count(chooser); }));
   }
 }
 
@@ -620,16 +613,16 @@ TEST_P(DialogLayout, ToolPageAlert)
     ASSERT_FALSE(frame.empty()) << "the tool's window is not shown";
     // Clicked again until the page has its state and the alert opens.
     std::set<std::string> before = t.windows();
-    bool open = wait_for([&] {
+    bool open = eventually([&] {
       t.ask("html-click qel_control_change_btn");
-      return wait_for([&] { return t.ask("html-alerts").find("open ") != std::string::npos; }, 2000);
+      return eventually([&] { return t.ask("html-alerts").find("open ") != std::string::npos; }, 2000);
     }, 30000);
     ASSERT_TRUE(open) << t.ask("html-alerts");
     std::string box = t.new_window(before);
     check_window(t, box, std::string("haldor-") + lang.tag + "-page-alert", on_owner, frame_of(t, frame));
     check_box(t, box);
     t.ask("command " + box + " 1");
-    EXPECT_TRUE(wait_for([&] { return t.ask("html-alerts").find("open ") == std::string::npos; }));
+    EXPECT_TRUE(eventually([&] { return t.ask("html-alerts").find("open ") == std::string::npos; }));
   }
 }
 
@@ -702,10 +695,10 @@ TEST_P(DialogLayout, PropertyPages)
         h.ask("command " + box + " 1");
       }
       std::string frame;
-      ASSERT_TRUE(wait_for([&] { return !(frame = h.new_window({}, "TarvoPageHost")).empty(); }));
+      ASSERT_TRUE(eventually([&] { return !(frame = h.new_window({}, "TarvoPageHost")).empty(); }));
       // The page: the dialog holding a list (its controls' ids differ).
       std::string dialog;
-      wait_for([&] {
+      eventually([&] {
         for (const std::string &d : h.windows())
           if (h.ask("controls " + d).find(" droplist ") != std::string::npos) return dialog = d, true;
         return false;
@@ -729,7 +722,7 @@ TEST_P(DialogLayout, PropertyPages)
       }
       if (pg.name == std::string("downmix")) {
         h.ask("select " + dialog + " 1278 2");  // the method list: Custom
-        ASSERT_TRUE(wait_for([&] { return h.ask("controls " + dialog).find("1346 group 1") != std::string::npos; }))
+        ASSERT_TRUE(eventually([&] { return h.ask("controls " + dialog).find("1346 group 1") != std::string::npos; }))
             << h.ask("controls " + dialog);
         check_window(h, dialog, name + "-custom");
       }

@@ -324,6 +324,7 @@ TEST(HtmlView, ToolPageContract)
 // lets it be.  A machine made and ended here takes the same path at once.
 TEST(HtmlView, ScriptMachineEndsBesideOurLibraries)
 {
+  if (kThreadChecker) GTEST_SKIP() << "the script engine's collector threads are not built for the thread checker";
   JSCContext *context = jsc_context_new();
   JSCValue *v = jsc_context_evaluate(context, "[1, 2, 3].map(x => x * 2).join()", -1);
   char *text = jsc_value_to_string(v);

@@ -116,18 +116,24 @@ area frame_size(GtkWidget *top)
 }
 
 // A window the user may resize (the folder chooser, which takes a size
-// of its own from the text size) is made no larger than the work area,
-// its frame counted, as far as its least size lets it.
+// of its own from the text size and asks for it again as it goes) is made
+// no larger than the work area, its frame counted, as far as its least
+// size lets it: its largest size is told to the toolkit and the window
+// manager, so that no later request of its own makes it larger.
 void fit_within(GtkWidget *top, const area &work, area *f)
 {
-  if (!resizable(top) || (f->w <= work.w && f->h <= work.h)) return;
+  if (!resizable(top)) return;
   int w = 0, h = 0;
   own_size(top, &w, &h);
   GtkRequisition least;
   gtk_widget_get_preferred_size(top, &least, nullptr);
   int edge_w = std::max(0, f->w - w), edge_h = std::max(0, f->h - h);  // the frame around it
-  w = std::max(least.width, std::min(w, work.w - edge_w));
-  h = std::max(least.height, std::min(h, work.h - edge_h));
+  GdkGeometry most{};
+  most.max_width = std::max(least.width, work.w - edge_w);
+  most.max_height = std::max(least.height, work.h - edge_h);
+  gtk_window_set_geometry_hints(GTK_WINDOW(top), nullptr, &most, GDK_HINT_MAX_SIZE);
+  if (f->w <= work.w && f->h <= work.h) return;
+  w = std::min(w, most.max_width), h = std::min(h, most.max_height);
   gtk_window_resize(GTK_WINDOW(top), w, h);
   f->w = w + edge_w, f->h = h + edge_h;
 }

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -33,15 +34,17 @@ inline pid_t start(const std::string &env)
 
 using tarvo_test::wait_exit;
 
-// A program folder for haldor (its settings naming ports nothing listens
-// on, its texts, the program linked in) and its data folder's ini.
-inline void lay_out(const std::filesystem::path &prog, const std::filesystem::path &data, const std::string &lang)
+// A program folder for haldor (its settings naming the management and
+// UPnP ports, by default ports nothing listens on, its texts, the program
+// linked in) and its data folder's ini.
+inline void lay_out(const std::filesystem::path &prog, const std::filesystem::path &data, const std::string &lang,
+                    uint16_t dmsm_port = 1, uint16_t upnp_port = 1)
 {
   namespace fs = std::filesystem;
   fs::path b = std::getenv("TARVO_BIN");
   std::string setting = tarvo_test::read_file(b / "setting.xml");
-  setting.replace(setting.find("30002"), 5, "1");
-  setting.replace(setting.find("30000"), 5, "1");
+  setting.replace(setting.find("30002"), 5, std::to_string(dmsm_port));
+  setting.replace(setting.find("30000"), 5, std::to_string(upnp_port));
   tarvo_test::write_file(prog / "setting.xml", setting);
   fs::copy(b / "text", prog / "text", fs::copy_options::recursive);
   fs::create_symlink(b / "haldor", prog / "haldor");

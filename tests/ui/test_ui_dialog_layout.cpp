@@ -3,12 +3,14 @@
 // default and at 1.5 times the text size, without a window manager and
 // under one whose margins make the work area smaller than the screen: from
 // each window's automation layout, the window with its frame lies inside
-// the work area, message boxes (an alert of the tool's page too), the page
-// host, the About box and the title edit open centred (on their shown
-// owner, else on the work area), no two shown controls overlap, every text
-// fits its control as Pango measures it in the control's font, and the
-// window's drawing has ink where each text ends.  One screenshot per
-// dialog, language and setting stays in the test output.
+// the work area, message boxes (an alert of the tool's page too, each with
+// its own title bar), the page host, the tool's window, its About box and
+// folder chooser and the title edit open centred (on their shown owner,
+// else on the work area), no two shown controls overlap, every text fits
+// its control as Pango measures it in the control's font, the window's
+// drawing has ink where each text ends and a page paints all its host
+// gives it.  One screenshot per dialog, language and setting stays in the
+// test output.
 #define TARVO_XVFB_SCREEN "1280x800x24"
 
 #include <gtest/gtest.h>
@@ -21,16 +23,13 @@
 #include <gtk/gtk.h>
 
 #include <cctype>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "../tool/haldor_run.h"
@@ -38,13 +37,13 @@
 #include "../util/script_server.h"
 #include "gtk_xvfb.h"
 #include "soap_reply.h"
+#include "tarvo_live.h"
 #include "tarvo_test.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-using namespace std::chrono;
 using tarvo_test::scratch_dir;
 
 constexpr int kScreenW = 1280, kScreenH = 800;
@@ -69,14 +68,8 @@ std::string display_env()
 
 std::string bin(const std::string &name) { return std::string(std::getenv("TARVO_BIN")) + "/" + name; }
 
-bool wait_for(const std::function<bool()> &ok, int ms = 5000)
-{
-  for (auto end = steady_clock::now() + milliseconds(ms); steady_clock::now() < end;) {
-    if (ok()) return true;
-    std::this_thread::sleep_for(milliseconds(20));
-  }
-  return ok();
-}
+// Every wait is on the program's own state, within the one liveness bound.
+using tarvo_test::eventually;
 
 // Where CI keeps what a test leaves: $TARVO_TEST_OUTPUT, else a temporary
 // folder of the test's own, removed at its end: the build tree may be one
@@ -136,7 +129,7 @@ struct program {
   std::string new_window(const std::set<std::string> &before, const std::string &cls = "#32770") const
   {
     std::string found;
-    wait_for([&] {
+    eventually([&] {
       for (const std::string &h : windows(cls))
         if (!before.count(h) && ask("layout " + h).rfind("window ", 0) == 0) return found = h, true;
       return false;
@@ -165,6 +158,7 @@ struct control {
 struct layout {
   rect window, frame;     // the frame: with the window manager's decoration
   std::string placement;  // "placed" once a centred window stands at its final place and size, else "placing"
+  int laid = -1;          // a template dialog: 1 once its controls stand where its layout put them, else 0
   std::vector<control> controls;
 };
 
@@ -201,6 +195,7 @@ layout parse(const std::string &answer)
       std::istringstream f(line.substr(6));
       f >> l.frame.x >> l.frame.y >> l.frame.w >> l.frame.h >> l.placement;
     }
+    if (line.rfind("laid ", 0) == 0) l.laid = std::stoi(line.substr(5));
     size_t bar = line.find('|');
     if (bar == std::string::npos) continue;
     control c;
@@ -271,6 +266,15 @@ struct picture {
     const uint8_t *p = cairo_image_surface_get_data(s) + y * cairo_image_surface_get_stride(s) + x * 4;
     return uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
   }
+  // Pixels in r that nothing painted (still transparent).
+  int bare(const rect &r) const
+  {
+    int w = cairo_image_surface_get_width(s), h = cairo_image_surface_get_height(s), n = 0;
+    for (int y = std::max(0, r.y); y < std::min(h, r.bottom()); ++y)
+      for (int x = std::max(0, r.x); x < std::min(w, r.right()); ++x)
+        n += cairo_image_surface_get_data(s)[y * cairo_image_surface_get_stride(s) + x * 4 + 3] == 0;
+    return n;
+  }
   // Pixels in r that stand out from r's commonest colour.
   int ink(const rect &r) const
   {
@@ -327,22 +331,22 @@ void check_window(const program &p, const std::string &hwnd, const std::string &
   SCOPED_TRACE(name);
   ASSERT_FALSE(hwnd.empty()) << "not shown";
   layout l;
-  // Shown once every shown control and its text have their places; a
-  // window the layer centres once it says it stands where it was sent at
-  // its final size (its frame told, its content refitted), any other once
-  // its layout holds still (a control's new look is laid out when the loop
-  // is idle).
-  std::string before, now;
-  bool settled = wait_for([&] {
-    before = now;
+  // Read once the program says it is done: every shown control and its
+  // text have their places, a window the layer centres stands where it was
+  // sent at its final size (its frame told), and a template dialog's
+  // controls stand where its layout put them (a control's new look is
+  // laid out when the loop is idle).
+  std::string now;
+  bool settled = eventually([&] {
     now = p.ask("layout " + hwnd);
     l = parse(now);
     for (const control &c : l.controls)
       if (c.visible && (c.r.w <= 1 || (c.has_text && !blank(c.text) && c.t.w <= 1))) return false;
-    if (where != anywhere || !l.placement.empty()) return l.placement == "placed";
-    return l.window.w > 1 && now == before;
-  }, 20000);
+    if ((where != anywhere || !l.placement.empty()) && l.placement != "placed") return false;
+    return l.laid != 0 && l.window.w > 1;
+  });
   EXPECT_TRUE(settled) << "never settled: " << now;
+  SCOPED_TRACE("as laid out: " + now);
   rect work = work_area(), own{0, 0, l.window.w, l.window.h};
   EXPECT_TRUE(l.frame.inside(work)) << "the window at " << l.frame << " leaves the work area " << work;
   if (where != anywhere) {
@@ -425,8 +429,9 @@ struct language {
 const language kLanguages[] = {{"en_US.UTF-8", "en"}, {"ja_JP.UTF-8", "ja"}};
 
 // A message box is as wide as its caption in the title bar's bold face,
-// with room beside it for the frame's buttons.
-void check_caption(const program &p, const std::string &hwnd)
+// with room beside it for the close button; the title bar is its own, so
+// that a window manager adds no frame with minimise and maximise buttons.
+void check_box(const program &p, const std::string &hwnd)
 {
   std::string windows = p.ask("windows"), head = hwnd + " #32770 ";
   size_t at = windows.find(head);
@@ -444,6 +449,8 @@ void check_caption(const program &p, const std::string &hwnd)
   g_free(name);
   pango_font_description_free(bold);
   EXPECT_GE(l.window.w, measure(caption).w + 48) << "the caption '" << caption.text << "' is cut";
+  EXPECT_TRUE(l.frame.x == l.window.x && l.frame.y == l.window.y && l.frame.w == l.window.w && l.frame.h == l.window.h)
+      << "the window manager framed the box at " << l.frame << " around " << l.window;
 }
 
 // Each test under each setting; under a window manager it runs while the
@@ -460,7 +467,7 @@ class DialogLayout : public ::testing::TestWithParam<setting> {
                            "<margins><top>30</top><bottom>44</bottom><left>16</left><right>60</right></margins>"
                            "</openbox_config>\n");
     wm_.start("", "/usr/bin/openbox --sm-disable --config-file " + (conf_ / "rc.xml"));
-    ASSERT_TRUE(wait_for([] { return work_area().w == kScreenW - 76; }, 10000)) << "the window manager did not start";
+    ASSERT_TRUE(eventually([] { return work_area().w == kScreenW - 76; })) << "the window manager did not start";
   }
   void TearDown() override
   {
@@ -491,7 +498,7 @@ TEST_P(DialogLayout, QuesselPopupDialogsAndMessageBox)
   for (const language &lang : kLanguages) {
     std::string tag = std::string("quessel-") + lang.tag;
     quessel_run q(lang.lang);
-    ASSERT_TRUE(wait_for([&] { return q.ask("windows").find(" #32770 Quessel\n") != std::string::npos; }));
+    ASSERT_TRUE(eventually([&] { return q.ask("windows").find(" #32770 Quessel\n") != std::string::npos; }));
     std::string main_window;
     for (const std::string &h : q.windows())
       if (q.ask("windows").find(h + " #32770 Quessel\n") != std::string::npos) main_window = h;
@@ -499,7 +506,7 @@ TEST_P(DialogLayout, QuesselPopupDialogsAndMessageBox)
     // A new client: the popup, once it has faded in.
     std::set<std::string> before = q.windows();
     tarvo_test::write_file(q.conf + "/access/deny/aa-bb-cc-dd-ee-ff", "127.0.0.1\n");
-    ASSERT_TRUE(wait_for([&] { return q.ask("popup").find("alpha=255") != std::string::npos; })) << q.ask("popup");
+    ASSERT_TRUE(eventually([&] { return q.ask("popup").find("alpha=255") != std::string::npos; })) << q.ask("popup");
     std::string popup = q.new_window(before);
     check_window(q, popup, tag + "-popup");
 
@@ -513,7 +520,7 @@ TEST_P(DialogLayout, QuesselPopupDialogsAndMessageBox)
     std::string notice = q.new_window(before);
     check_window(q, notice, tag + "-notice");
     q.ask("command " + notice + " 2");
-    ASSERT_TRUE(wait_for([&] { return !q.windows().count(query); }));
+    ASSERT_TRUE(eventually([&] { return !q.windows().count(query); }));
 
     // The settings dialog and the rebuild's question.
     before = q.windows();
@@ -521,25 +528,27 @@ TEST_P(DialogLayout, QuesselPopupDialogsAndMessageBox)
     std::string settings = q.new_window(before);
     check_window(q, settings, tag + "-settings");
     q.ask("command " + settings + " 2");
-    ASSERT_TRUE(wait_for([&] { return !q.windows().count(settings); }));
+    ASSERT_TRUE(eventually([&] { return !q.windows().count(settings); }));
     before = q.windows();
     q.ask("command " + main_window + " 32780");
     std::string box = q.new_window(before);
     check_window(q, box, tag + "-rebuild-box", on_work_area);
-    check_caption(q, box);
+    check_box(q, box);
     q.ask("command " + box + " 2");
   }
 }
 
-// haldor in its program folder, in a language, with env added; frame: its
-// main window once shown.
+// haldor in its program folder, in a language, with env added, talking
+// to the management and UPnP ports given (by default to nothing); frame:
+// its main window once shown.
 struct tool_run : program {
   scratch_dir prog, data, run;
   std::string frame;
 
-  tool_run(const language &lang, const std::string &env, bool real_page)
+  tool_run(const language &lang, const std::string &env, bool real_page, uint16_t dmsm_port = 1,
+           uint16_t upnp_port = 1)
   {
-    haldor_run::lay_out(prog.path, data.path, lang.tag);
+    haldor_run::lay_out(prog.path, data.path, lang.tag, dmsm_port, upnp_port);
     for (const char *other : {"vennard", "quessel"}) fs::create_symlink(bin(other), prog / other);
     if (real_page) fs::copy(bin("page"), prog / "page", fs::copy_options::recursive);
     sock = run / "ui/haldor.sock";
@@ -547,22 +556,30 @@ struct tool_run : program {
               " TARVO_COMMON_APPDATA=" + data.path.string() + " TARVO_RUNTIME_DIR=" + run / "rt" +
               " GDK_BACKEND=x11 NO_AT_BRIDGE=1",
           prog / "haldor");
-    wait_for([&] { return !(frame = new_window({}, "HaldorMainFrame")).empty(); }, 20000);
+    eventually([&] { return !(frame = new_window({}, "HaldorMainFrame")).empty(); });
   }
 };
 
-TEST_P(DialogLayout, ToolAboutBox)
+// The tool's window, centred on the work area; its About box and, with
+// stand-ins for a started server with no shared folder, the chooser of
+// "Add a folder...", both centred on it.
+TEST_P(DialogLayout, ToolWindowAboutBoxAndFolderChooser)
 {
   TARVO_NEED_DISPLAY();
   if (!tarvo_test::private_net().empty()) GTEST_SKIP() << tarvo_test::private_net();
+  tarvo_test::script_server dmsm{{{"HTTP/1.1 200 OK\r\nX-DUV-STATE: active\r\nContent-Length: 0\r\n\r\n", true}}, true};
+  tarvo_test::script_server soap{{{tarvo_test::soap_response("X_ShareList", "<PathList></PathList>")}}, true};
   for (const language &lang : kLanguages) {
-    tool_run t(lang, "TARVO_UI_MSGBOX=record TARVO_PAGE_BACKEND=record", false);
+    std::string tag = std::string("haldor-") + lang.tag;
+    tool_run t(lang, "TARVO_TIME_SCALE=50 TARVO_UI_MSGBOX=record TARVO_PAGE_BACKEND=record", true, dmsm.port(),
+               soap.port());
     const std::string &frame = t.frame;
     ASSERT_FALSE(frame.empty()) << "the tool's window is not shown";
+    check_window(t, frame, tag + "-main", on_work_area);
     std::set<std::string> before = t.windows();
     t.ask("command " + frame + " 57664");
     std::string about = t.new_window(before);
-    check_window(t, about, std::string("haldor-") + lang.tag + "-about", on_owner, frame_of(t, frame));
+    check_window(t, about, tag + "-about", on_owner, frame_of(t, frame));
     // The tool's, the server's and the tray helper's lines, each read from
     // the program beside the tool.
     std::map<std::string, std::string> lines;
@@ -572,6 +589,19 @@ TEST_P(DialogLayout, ToolAboutBox)
     EXPECT_NE(lines["1002"].find("Tarvo Media Server Helper"), std::string::npos) << lines["1002"];
     for (const char *id : {"1000", "1001", "1002"}) EXPECT_NE(lines[id].find("1.0.0"), std::string::npos) << id;
     t.ask("key " + about + " Escape");
+    ASSERT_TRUE(eventually([&] { return !t.windows().count(about); }));
+
+    // Once the page shows the server started, the click opens the chooser
+    // (its answer waits for the chooser's end: asked in the background).
+    ASSERT_TRUE(eventually([&] { return t.ask("html-scripts").find("'server_started'") != std::string::npos; }))
+        << t.ask("html-scripts");
+    before = t.windows();
+    int status = 0;
+    tarvo_test::command_output(bin("uictl") + " " + t.sock + " html-click qel_con_share_add >/dev/null 2>&1 &", &status);
+    std::string chooser = t.new_window(before);
+    check_window(t, chooser, tag + "-folder-chooser", on_owner, frame_of(t, frame));
+    t.ask("key " + chooser + " Escape");
+    EXPECT_TRUE(eventually([&] { return !t.windows().count(chooser); }));
   }
 }
 
@@ -588,16 +618,16 @@ TEST_P(DialogLayout, ToolPageAlert)
     ASSERT_FALSE(frame.empty()) << "the tool's window is not shown";
     // Clicked again until the page has its state and the alert opens.
     std::set<std::string> before = t.windows();
-    bool open = wait_for([&] {
+    bool open = eventually([&] {
       t.ask("html-click qel_control_change_btn");
-      return wait_for([&] { return t.ask("html-alerts").find("open ") != std::string::npos; }, 2000);
+      return eventually([&] { return t.ask("html-alerts").find("open ") != std::string::npos; }, 2000);
     }, 30000);
     ASSERT_TRUE(open) << t.ask("html-alerts");
     std::string box = t.new_window(before);
     check_window(t, box, std::string("haldor-") + lang.tag + "-page-alert", on_owner, frame_of(t, frame));
-    check_caption(t, box);
+    check_box(t, box);
     t.ask("command " + box + " 1");
-    EXPECT_TRUE(wait_for([&] { return t.ask("html-alerts").find("open ") == std::string::npos; }));
+    EXPECT_TRUE(eventually([&] { return t.ask("html-alerts").find("open ") == std::string::npos; }));
   }
 }
 
@@ -632,7 +662,7 @@ TEST_P(DialogLayout, FileManagerHelperDialogs)
                        texts[i].text + "'");
       std::string box = h.new_window({});
       check_window(h, box, std::string("helper-") + lang.tag + "-box-" + texts[i].kind, on_work_area);
-      check_caption(h, box);
+      check_box(h, box);
       h.ask("key " + box + " Escape");
     }
   }
@@ -666,14 +696,14 @@ TEST_P(DialogLayout, PropertyPages)
       if (!pg.skin) {
         std::string box = h.new_window({});
         check_window(h, box, name + "-warning", on_work_area);
-        check_caption(h, box);
+        check_box(h, box);
         h.ask("command " + box + " 1");
       }
       std::string frame;
-      ASSERT_TRUE(wait_for([&] { return !(frame = h.new_window({}, "TarvoPageHost")).empty(); }));
+      ASSERT_TRUE(eventually([&] { return !(frame = h.new_window({}, "TarvoPageHost")).empty(); }));
       // The page: the dialog holding a list (its controls' ids differ).
       std::string dialog;
-      wait_for([&] {
+      eventually([&] {
         for (const std::string &d : h.windows())
           if (h.ask("controls " + d).find(" droplist ") != std::string::npos) return dialog = d, true;
         return false;
@@ -683,9 +713,13 @@ TEST_P(DialogLayout, PropertyPages)
       // The frame holds the page and the buttons below it: no band beside.
       layout host = parse(h.ask("layout " + frame)), shown = parse(h.ask("layout " + dialog));
       EXPECT_LE(host.window.w, shown.window.w + 16) << "the host " << host.window << " for the page " << shown.window;
+      // The page paints all the room the host gives it, however narrow its
+      // own layout.
+      picture shot((output_dir() / (name + "-page-" + g_setting.tag + ".png")).string());
+      EXPECT_EQ(shot.bare({0, 0, shown.window.w, shown.window.h}), 0)
+          << "the page " << shown.window << " leaves the host's background showing";
       if (!pg.skin) {
         // The slider drawn plain: its groove and thumb in the screenshot.
-        picture shot((output_dir() / (name + "-page-" + g_setting.tag + ".png")).string());
         for (const control &c : shown.controls)
           if (c.id == "1008") {
             EXPECT_GT(shot.ink(c.r), 40) << "no slider drawn at " << c.r;
@@ -693,7 +727,7 @@ TEST_P(DialogLayout, PropertyPages)
       }
       if (pg.name == std::string("downmix")) {
         h.ask("select " + dialog + " 1278 2");  // the method list: Custom
-        ASSERT_TRUE(wait_for([&] { return h.ask("controls " + dialog).find("1346 group 1") != std::string::npos; }))
+        ASSERT_TRUE(eventually([&] { return h.ask("controls " + dialog).find("1346 group 1") != std::string::npos; }))
             << h.ask("controls " + dialog);
         check_window(h, dialog, name + "-custom");
       }

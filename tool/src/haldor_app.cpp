@@ -266,6 +266,7 @@ int CHaldor2App::InitInstance(int argc, char **argv)
   m_view = haldor_view_factory ? haldor_view_factory() : new CRecordView;
   if (!m_view || !m_view->Create(m_frame, UiFrameContent(m_frame)) || !UiAutomationStart()) return 0;
   UiWindowSetTitle(m_frame, title);
+  UiWindowPlace(m_frame);  // centred on the work area with or without a window manager
   UiWindowShow(m_frame);
   // The file manager's menu tells the frame when it changed the published
   // folders; without a published class its post could not arrive.

@@ -136,8 +136,9 @@ std::string rect_in(GtkWidget *w, GtkWidget *top)
 // layout HWND: "window X Y W H" (its place on the screen and size), for a
 // toplevel "frame X Y W H" (the same with the window manager's frame) and,
 // for one centred by the layer, "placed" once it stands where it was sent
-// at its final size ("placing" before), then
-// one line per control: id kind visible, its rectangle, its text's
+// at its final size ("placing" before), for a template dialog "laid 1"
+// once its controls stand where its layout put them ("laid 0" before),
+// then one line per control: id kind visible, its rectangle, its text's
 // rectangle ("- - - -" without a text), then "|wrap|language|font|text"
 // (the language that picks the fonts).
 int cmd_layout(int argc, const char *const *argv, UI_AUTOMATION_EMIT emit, void *ctx, char *error, uint32_t size)
@@ -168,6 +169,8 @@ int cmd_layout(int argc, const char *const *argv, UI_AUTOMATION_EMIT emit, void 
     if (placed >= 0) frame += placed && !rec->refit_queued ? " placed" : " placing";
     emit(ctx, frame.c_str());
   }
+  int laid = gtk_dlg_laid(rec);
+  if (laid >= 0) emit(ctx, laid ? "laid 1" : "laid 0");
   for (gtk_control &c : rec->controls) {
     GtkWidget *t = text_widget(c.w);
     std::string line = std::to_string(c.id) + " " + kind_name(c.kind) + " " +

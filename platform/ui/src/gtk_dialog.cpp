@@ -211,6 +211,20 @@ int caption_width(GtkWidget *top, const char *caption)
   return *caption ? w + kTitleBarButtons : 0;
 }
 
+// A message box draws its own title bar, with the caption and a close
+// button only: a window manager's frame offers minimise and maximise too
+// (a dialog's type hint does not stop every one), and there is nothing to
+// minimise or maximise in a box its owner waits on.  Without a window
+// manager the caption is seen all the same.
+void msgbox_title_bar(GtkWidget *top, const char *caption)
+{
+  GtkWidget *bar = gtk_header_bar_new();
+  gtk_header_bar_set_title(GTK_HEADER_BAR(bar), caption);
+  gtk_header_bar_set_show_close_button(GTK_HEADER_BAR(bar), TRUE);
+  gtk_header_bar_set_decoration_layout(GTK_HEADER_BAR(bar), ":close");
+  gtk_window_set_titlebar(GTK_WINDOW(top), bar);
+}
+
 void build_msgbox(gtk_window_rec *rec, const char *text, const char *caption, UINT type)
 {
   GtkWidget *box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 12), *row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);
@@ -238,6 +252,7 @@ void build_msgbox(gtk_window_rec *rec, const char *text, const char *caption, UI
   }
   gtk_box_pack_start(GTK_BOX(box), row, FALSE, FALSE, 0);
   gtk_container_add(GTK_CONTAINER(rec->top), box);
+  msgbox_title_bar(rec->top, caption);
 }
 
 }  // namespace

@@ -63,6 +63,7 @@ int UiFolderChoose(HWND owner, const char *title, UI_FOLDER_DECIDE decide_fn, vo
   g_signal_connect(rec->top, "response", G_CALLBACK(on_response), h);
   g_signal_connect(rec->top, "delete-event", G_CALLBACK(gtk_true), nullptr);
   decide(rec, nullptr);
+  gtk_dlg_place(rec);  // inside the work area, centred on the owner, whatever size the chooser takes
   gtk_widget_show_all(rec->top);
   intptr_t r = ModalLoop(h);
   std::string path = rec->folder;

@@ -85,6 +85,11 @@ void gtk_dlg_put(gtk_window_rec *rec, gtk_control *c, const UI_DIALOG_ITEM &it);
 // font: each grows to its text, neighbours move right or down by as much;
 // the box takes the size that holds them all.
 void gtk_dlg_fit(gtk_window_rec *rec);
+// 1 once every shown control of the template stands where the layout
+// last put it, at the size it gave it, and no layout waits for the loop
+// (a control's new look is laid out when the loop is idle); 0 before; -1
+// for a window without a template.
+int gtk_dlg_laid(gtk_window_rec *rec);
 // Pixels of dialog units in the font of widget w.
 void gtk_dialog_units(GtkWidget *w, int *cx, int *cy);
 // A toplevel's place (gtk_place.cpp): centred on its shown owner, else in

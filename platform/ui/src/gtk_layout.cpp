@@ -227,6 +227,25 @@ void gtk_dlg_fit(gtk_window_rec *rec)
   rec->laid_w = w, rec->laid_h = h;
 }
 
+int gtk_dlg_laid(gtk_window_rec *rec)
+{
+  if (!rec || !rec->fixed) return -1;
+  if (rec->refit_queued) return 0;
+  for (gtk_control &k : rec->controls) {
+    if (!k.placed || !gtk_widget_is_visible(k.w)) continue;
+    int w = -1, h = -1;
+    gtk_widget_get_size_request(k.w, &w, &h);
+    if (w != k.lw || h != k.lh) continue;  // sized by its program since
+    // Shown and not yet given its room, or grown past it with a new look
+    // whose layout is still to come.
+    int x = 0, y = 0;
+    if (!gtk_widget_translate_coordinates(k.w, rec->fixed, 0, 0, &x, &y) || x != k.lx || y != k.ly ||
+        gtk_widget_get_allocated_width(k.w) != k.lw || gtk_widget_get_allocated_height(k.w) != k.lh)
+      return 0;
+  }
+  return 1;
+}
+
 extern "C" {
 
 int UiDialogFit(HWND dialog, int *cx, int *cy)
@@ -262,8 +281,11 @@ int UiDialogSize(HWND dialog, int *cx, int *cy)
 {
   gtk_window_rec *rec = gtk_rec(dialog);
   if (!rec || !rec->fixed) return 0;
-  if (cx) *cx = rec->laid_w;
-  if (cy) *cy = rec->laid_h;
+  // A host may give a page more room than its layout asks for (a row of
+  // buttons wider than it): the page fills what it is given.
+  bool given = gtk_widget_get_realized(rec->fixed);
+  if (cx) *cx = std::max(rec->laid_w, given ? gtk_widget_get_allocated_width(rec->fixed) : 0);
+  if (cy) *cy = std::max(rec->laid_h, given ? gtk_widget_get_allocated_height(rec->fixed) : 0);
   return 1;
 }
 

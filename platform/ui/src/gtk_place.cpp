@@ -26,7 +26,7 @@ struct placing {
   bool queued = false;       // a placing waits for the loop
   bool by_caller = false;    // its program places it (a notification)
   bool arrived = false;      // has stood where asked at this size
-  int retries = 0;           // moves asked again since it last was resized
+  int retries = 0;           // placings asked again since it last was resized (or, resizable, at all)
 };
 
 // A window manager still framing a window may act on a move too early and
@@ -66,30 +66,76 @@ bool owner_frame(GtkWidget *top, area *out)
   return r.width > 1 && r.height > 1;
 }
 
+bool resizable(GtkWidget *top) { return gtk_window_get_resizable(GTK_WINDOW(top)); }
+
+bool shown(GtkWidget *top) { return gtk_widget_get_window(top) && gtk_widget_get_mapped(top); }
+
+// The size the window's own content takes: what it asks for, or, for a
+// window the user may resize, the size it has (not shown yet, the one the
+// toolkit will ask for) as long as its content fits.
+void own_size(GtkWidget *top, int *w, int *h)
+{
+  if (!resizable(top)) {
+    gtk_widget_get_preferred_width(top, nullptr, w);
+    gtk_widget_get_preferred_height_for_width(top, *w, nullptr, h);
+    return;
+  }
+  GtkRequisition least;
+  gtk_widget_get_preferred_size(top, &least, nullptr);
+  if (shown(top)) {
+    *w = gdk_window_get_width(gtk_widget_get_window(top)), *h = gdk_window_get_height(gtk_widget_get_window(top));
+  } else {
+    gtk_window_get_size(GTK_WINDOW(top), w, h);
+  }
+  *w = std::max(*w, least.width), *h = std::max(*h, least.height);
+}
+
 // The size the window takes, its frame included where the window manager
 // has told it (or, drawn by the toolkit itself, without its shadow):
-// children not shown yet are counted as they will be.
+// children and a title bar not shown yet are counted as they will be.
 area frame_size(GtkWidget *top)
 {
-  GtkWidget *child = gtk_bin_get_child(GTK_BIN(top));
-  if (child && !gtk_widget_get_visible(child)) gtk_widget_show_all(child);
+  GtkWidget *bar = gtk_window_get_titlebar(GTK_WINDOW(top));
+  for (GtkWidget *part : {gtk_bin_get_child(GTK_BIN(top)), bar})
+    if (part && !gtk_widget_get_visible(part)) gtk_widget_show_all(part);
   int w = 0, h = 0;
-  gtk_widget_get_preferred_width(top, nullptr, &w);
-  gtk_widget_get_preferred_height_for_width(top, w, nullptr, &h);
+  own_size(top, &w, &h);
+  if (!shown(top)) return {0, 0, w, h};
   GdkWindow *gw = gtk_widget_get_window(top);
-  if (gw && gtk_widget_get_mapped(top)) {
-    GdkRectangle f;
-    gdk_window_get_frame_extents(gw, &f);
-    int gw_w = gdk_window_get_width(gw), gw_h = gdk_window_get_height(gw);
-    // A frame drawn by the toolkit (its header bar) is taken as it is: its
-    // preferred size counts room for a shadow that is not drawn without a
-    // compositor.  A window manager's grows with what the window will take
-    // more than it has now.
-    if (gtk_window_get_titlebar(GTK_WINDOW(top)) || f.width < gw_w || f.height < gw_h)
-      return {0, 0, f.width, f.height};
-    return {0, 0, f.width + std::max(0, w - gw_w), f.height + std::max(0, h - gw_h)};
-  }
-  return {0, 0, w, h};
+  area f = frame_rect(gw);
+  int gw_w = gdk_window_get_width(gw), gw_h = gdk_window_get_height(gw);
+  // A frame drawn by the toolkit (its header bar) is taken as it is: its
+  // preferred size counts room for a shadow that is not drawn without a
+  // compositor.
+  if (bar) return {0, 0, f.w, f.h};
+  // A window manager's grows with what the window will take more than it
+  // has now; one smaller than the window is still being made (read while
+  // the window manager frames the window): the window's own size stands.
+  if (f.w < gw_w || f.h < gw_h) return {0, 0, w, h};
+  return {0, 0, f.w + std::max(0, w - gw_w), f.h + std::max(0, h - gw_h)};
+}
+
+// A window the user may resize (the folder chooser, which takes a size
+// of its own from the text size and asks for it again as it goes) is made
+// no larger than the work area, its frame counted, as far as its least
+// size lets it: its largest size is told to the toolkit and the window
+// manager, so that no later request of its own makes it larger.
+void fit_within(GtkWidget *top, const area &work, area *f)
+{
+  if (!resizable(top)) return;
+  int w = 0, h = 0;
+  own_size(top, &w, &h);
+  GtkRequisition least;
+  gtk_widget_get_preferred_size(top, &least, nullptr);
+  int edge_w = std::max(0, f->w - w), edge_h = std::max(0, f->h - h);  // the frame around it
+  GdkGeometry most{};
+  most.max_width = std::max(least.width, work.w - edge_w);
+  most.max_height = std::max(least.height, work.h - edge_h);
+  gtk_window_set_geometry_hints(GTK_WINDOW(top), nullptr, &most, GDK_HINT_MAX_SIZE);
+  if (f->w <= work.w && f->h <= work.h) return;
+  w = std::min(w, most.max_width), h = std::min(h, most.max_height);
+  gtk_window_resize(GTK_WINDOW(top), w, h);
+  f->w = w + edge_w, f->h = h + edge_h;
 }
 
 // The frame's top-left corner: centred on over, then pushed inside work.
@@ -101,23 +147,25 @@ void centre_within(const area &over, const area &work, area *f)
 }
 
 // How far inside its frame's corner gtk_window_move puts the point it is
-// given: a window GTK decorates itself (a header bar) is moved by the
-// corner inside its decoration's edge, the border it draws without a
-// compositor or the shadow with one.  Shown, GTK's own position against
-// the frame's corner tells it; before, the edge is what the window needs
-// beyond its content and title bar, half on each side.
+// given.  A window manager's frame is moved by its corner (the gravity's
+// reference point).  A window GTK decorates itself (a header bar) is moved
+// by the corner inside its decoration's edge, the border it draws without
+// a compositor or the shadow with one: shown, where its title bar stands
+// in it (read from the toolkit, not from the display, where a window still
+// moving would give two reads that do not match); before, the edge is
+// what the window needs beyond its content and title bar, half on each
+// side.
 void move_offset(GtkWidget *top, int *dx, int *dy)
 {
   *dx = *dy = 0;
-  GdkWindow *gw = gtk_widget_get_window(top);
-  if (gw && gtk_widget_get_mapped(top)) {
-    area f = frame_rect(gw);
-    gtk_window_get_position(GTK_WINDOW(top), dx, dy);
-    *dx -= f.x, *dy -= f.y;
-    return;
-  }
   GtkWidget *bar = gtk_window_get_titlebar(GTK_WINDOW(top)), *child = gtk_bin_get_child(GTK_BIN(top));
   if (!bar || !child) return;
+  if (gtk_widget_get_mapped(top) && gtk_widget_get_visible(bar)) {
+    GtkAllocation a;
+    gtk_widget_get_allocation(bar, &a);
+    *dx = std::max(0, a.x), *dy = std::max(0, a.y);
+    return;
+  }
   int top_w = 0, bar_w = 0, child_w = 0;
   gtk_widget_get_preferred_width(top, nullptr, &top_w);
   gtk_widget_get_preferred_width(bar, nullptr, &bar_w);
@@ -139,6 +187,7 @@ void place(GtkWidget *top)
   area work{wr.x, wr.y, wr.width, wr.height};
   if (!owned) over = work;
   f = frame_size(top);
+  fit_within(top, work, &f);
   centre_within(over, work, &f);
   int dx = 0, dy = 0;
   move_offset(top, &dx, &dy);
@@ -148,7 +197,10 @@ void place(GtkWidget *top)
   gtk_window_set_gravity(GTK_WINDOW(top), GDK_GRAVITY_NORTH_WEST);
   gtk_window_move(GTK_WINDOW(top), f.x + dx, f.y + dy);
   if (!p) return;
-  if (f.w != p->asked.w || f.h != p->asked.h) p->arrived = false, p->retries = 0;
+  if (f.w != p->asked.w || f.h != p->asked.h) {
+    p->arrived = false;
+    if (!resizable(top)) p->retries = 0;  // a new size of its content: placed anew
+  }
   p->asked = f, p->after_map = gtk_widget_get_mapped(top);
 }
 
@@ -199,7 +251,8 @@ bool frames_told(GtkWidget *top)
 
 // A shown window that took another size than it was placed with (its
 // content grew, the window manager framed it) is centred at that size; one
-// that did not get where it was sent is sent again.
+// that did not get where it was sent is sent again.  A window the user may
+// resize, once it has stood where it was sent, is the user's to size.
 gboolean on_configure(GtkWidget *top, GdkEventConfigure *, gpointer)
 {
   placing *p = placing_of(top);
@@ -207,7 +260,12 @@ gboolean on_configure(GtkWidget *top, GdkEventConfigure *, gpointer)
   if (!p || !p->after_map || !gw || !gtk_widget_get_mapped(top)) return FALSE;
   area f = frame_rect(gw);
   if (f == p->asked) p->arrived = true;
-  else if (f.w != p->asked.w || f.h != p->asked.h) queue_place(top);
+  else if (f.w != p->asked.w || f.h != p->asked.h) {
+    // One the user may resize is fitted a few times at most: a size it
+    // does not take is not asked for again and again.
+    if (!resizable(top)) queue_place(top);
+    else if (!p->arrived && p->retries < kPlaceRetries) ++p->retries, queue_place(top);
+  }
   else if (!p->arrived && (p->frame_known || !frames_told(top)) && p->retries < kPlaceRetries) {
     ++p->retries;
     queue_place(top);
@@ -245,10 +303,15 @@ int gtk_dlg_placed(GtkWidget *top, const GdkRectangle &frame)
   GdkWindow *gw = gtk_widget_get_window(top);
   if (!gw || !gtk_widget_get_mapped(top) || !p->after_map || p->queued) return 0;
   if (!p->frame_known && frames_told(top)) return 0;
-  // A new size asked for and not taken yet is a placing still to come.
-  GtkRequisition need;
-  gtk_widget_get_preferred_size(top, nullptr, &need);
-  bool sized = need.width == gdk_window_get_width(gw) && need.height == gdk_window_get_height(gw);
+  // A new size asked for and not taken yet is a placing still to come; a
+  // window the user may resize is sized once its content fits.
+  GtkRequisition least, need;
+  gtk_widget_get_preferred_size(top, &least, &need);
+  int w = gdk_window_get_width(gw), h = gdk_window_get_height(gw);
+  bool sized = resizable(top) ? w >= least.width && h >= least.height : need.width == w && need.height == h;
+  // The content is laid out in the size the window got only once the
+  // toolkit has allocated it (the loop's next frame after the configure).
+  sized = sized && gtk_widget_get_allocated_width(top) == w && gtk_widget_get_allocated_height(top) == h;
   return sized && area{frame.x, frame.y, frame.width, frame.height} == p->asked;
 }
 
@@ -268,3 +331,4 @@ void UiGtkPlacedByCaller(GtkWidget *toplevel)
 }
 
 }  // extern "C"
+

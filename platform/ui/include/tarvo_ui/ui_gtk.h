@@ -100,7 +100,8 @@ int UiDialogFit(HWND dialog, int *cx, int *cy);
 /* A template dialog's own font (a Pango description, "Sans 9"): its
  * dialog units and its texts take it, and it is laid out again: 1 when set. */
 int UiDialogSetFont(HWND dialog, const char *font);
-/* The size it was last laid out to, without laying it out (while it draws). */
+/* The size it shows, without laying it out (while it draws): the size it
+ * was last laid out to, or more where its host gave it more room. */
 int UiDialogSize(HWND dialog, int *cx, int *cy);
 UINT GetDlgItemText(HWND dialog, UINT id, char *buf, uint32_t size); /* length; 0 when none */
 int SetDlgItemText(HWND dialog, UINT id, const char *text);

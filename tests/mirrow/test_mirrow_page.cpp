@@ -12,6 +12,7 @@
 
 #include <glib.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -178,10 +179,15 @@ TEST(MirrowPage, RateApplySliderAndSharedSkin)
   EXPECT_EQ(s1.halves_set, (std::vector<int>{(sr.cx - 14) % 2 ? 35 : 36, 8}));
 
   // The page's background: the top strip's colours, grey, the dark right
-  // column (122 x 137 dialog units).
+  // column at the page's edge (at least 122 x 137 dialog units; the page
+  // paints all the room its window is given).
   UI_DIALOG_TEMPLATE page_size = {0, "", 122, 137, nullptr, 0};
-  int pcx = 0, pcy = 0;
+  int pcx = 0, pcy = 0, shown_cx = 0, shown_cy = 0;
   UiDialogUnitsToPixels(&page_size, &pcx, &pcy);
+  ASSERT_TRUE(UiDialogSize(d1, &shown_cx, &shown_cy));
+  EXPECT_GE(shown_cx, pcx);
+  pcx = std::max(pcx, shown_cx);
+  pcy = std::max(pcy, shown_cy);
   HDC dc = CreateCompatibleDC(nullptr);
   HBITMAP bmp = CreateCompatibleBitmap(dc, pcx, pcy);
   HGDIOBJ old = SelectObject(dc, bmp);

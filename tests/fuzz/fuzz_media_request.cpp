@@ -46,6 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
   // The server hands its connections over in a slot of a connection set.
   auto *slot = new conn_slot{};
   http_server_conn *conn = &slot->http;
+  slot->policy.conn = conn;  // as conn_set_admit fills it in
   conn->owner = s;
   conn->server_name = "fuzz";
   conn->socket = sv[1];

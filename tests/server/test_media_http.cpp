@@ -562,7 +562,7 @@ TEST(MediaConnSet, NewcomersWaitForASlotThatOnlyIdleOnesGiveUp)
     sys_stralloc_rec line{};
     int64_t due = 0;
     if (conn_request_line(conn_slot_policy(&slot->http), 1, 0, &due, &line))
-      while (!go) usleep(1000);
+      go.wait(false);
     sys_stralloc_free(&line);
     conn_set_leave(slot);
   };
@@ -626,6 +626,7 @@ TEST(MediaConnSet, NewcomersWaitForASlotThatOnlyIdleOnesGiveUp)
   EXPECT_EQ(std::count(waiting.begin(), waiting.end(), -1), 0);
   EXPECT_EQ(admit(get), -1);
   go = true;
+  go.notify_all();
   for (int fd : waiting) close(fd);
   for (int fd : {silent, a, b, c}) close(fd);
   conn_set_close(&set);
